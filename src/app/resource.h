@@ -1,0 +1,14 @@
+#pragma once
+
+// Resource identifiers of Tessel.exe.
+#define IDI_APP 101
+#define IDD_MAIN 102
+#define IDC_HAND_LINK 104
+#define IDI_FIELD 105
+#define IDI_SENSOR 106
+#define IDI_ROOT 107
+
+#define IDC_EXIT 1000
+#define IDC_SENSOR_TREE 1004
+#define IDC_WEB_LINK 1005
+#define IDC_AUTO_UPDATE 1006

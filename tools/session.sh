@@ -1,0 +1,69 @@
+# Sourced by test.sh and run.sh: a display, the private Wine prefix and a
+# persistent wineserver for the length of one run, all ended on exit.
+
+TESSEL_XVFB_PID=
+TESSEL_LOG_DIR=$TESSEL_BUILD_DIR/logs
+mkdir -p "$TESSEL_LOG_DIR"
+
+tessel_end_session() {
+    "$TESSEL_WINESERVER" -k >/dev/null 2>&1 || true
+    if [ -n "$TESSEL_XVFB_PID" ]; then
+        kill "$TESSEL_XVFB_PID" 2>/dev/null || true
+        wait "$TESSEL_XVFB_PID" 2>/dev/null || true
+    fi
+}
+
+# Starts a private X server on a free display number.
+tessel_start_xvfb() {
+    local fdfile=$TESSEL_LOG_DIR/xvfb.display
+    rm -f "$fdfile"
+    Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$fdfile" \
+        >"$TESSEL_LOG_DIR/xvfb.log" 2>&1 </dev/null &
+    TESSEL_XVFB_PID=$!
+    for _ in $(seq 100); do
+        [ -s "$fdfile" ] && break
+        sleep 0.1
+    done
+    [ -s "$fdfile" ] || { echo "session: Xvfb did not start" >&2; return 1; }
+    export DISPLAY=:$(head -n1 "$fdfile")
+}
+
+tessel_wine() { "$TESSEL_WINE" "$@" >>"$TESSEL_LOG_DIR/wine.log" 2>&1 </dev/null; }
+
+# Creates the prefix once: no Mono or Gecko prompts, no window manager
+# delays, no crash dialog.
+tessel_make_prefix() {
+    local stamp=$WINEPREFIX/.tessel-ready
+    [ -f "$stamp" ] && return 0
+    echo "session: creating the Wine prefix $WINEPREFIX"
+    rm -rf "$WINEPREFIX"
+    WINEDLLOVERRIDES="mscoree,mshtml=" tessel_wine wineboot -i || true
+    "$TESSEL_WINESERVER" -w
+    tessel_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
+    tessel_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+    "$TESSEL_WINESERVER" -w
+    touch "$stamp"
+}
+
+# Registers the sensor simulator as the Sensor API of the prefix.
+tessel_register_simulator() {
+    local dll=$TESSEL_BUILD_DIR/simulator/SensorSim.dll
+    [ -f "$dll" ] || return 0
+    tessel_wine regsvr32 /s "$(winepath_w "$dll")"
+}
+
+winepath_w() { printf 'Z:%s' "$(echo "$1" | tr / '\\')"; }
+
+tessel_start_session() {
+    trap tessel_end_session EXIT
+    if [ -z "${DISPLAY:-}" ] || [ "${TESSEL_HEADLESS:-1}" = 1 ]; then
+        tessel_start_xvfb
+    fi
+    tessel_make_prefix
+    "$TESSEL_WINESERVER" -p >/dev/null 2>&1 </dev/null
+    # The first program of a wineserver session starts Wine's own services
+    # (explorer, rpcss), which inherit its output. Start them here with the
+    # log as output, or every test's output pipe stays open behind them.
+    tessel_wine cmd /c exit
+    tessel_register_simulator
+}
