@@ -1,0 +1,88 @@
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+#include <utility>
+
+// Initialises COM for the calling thread once and undoes exactly what it did.
+// Init and Uninit must run on the same thread.
+class ComApartment
+{
+public:
+    ComApartment() = default;
+    ~ComApartment() { Uninit(); }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+    // 1 when this call initialised COM; 0 when this object already did, when
+    // the thread lives in the other apartment model, or on failure.
+    int Init(int multithreaded);
+    void Uninit();
+    bool IsInitialised() const { return initialised_; }
+
+private:
+    bool initialised_ = false;
+};
+
+// Creates a COM object and answers the requested interface, or null. The
+// result code of the failing (or last) step goes to *result when given. With
+// run set, the object is created for IUnknown, run with OleRun and then
+// asked for the interface.
+void* CreateByClassId(REFCLSID classId, REFIID interfaceId, HRESULT* result = nullptr, int run = 0);
+void* CreateByProgId(const wchar_t* progId, REFIID interfaceId, HRESULT* result = nullptr,
+                     int run = 0);
+void* CreateByProgId(const char* progId, REFIID interfaceId, HRESULT* result = nullptr,
+                     int run = 0);
+
+// Owns one reference to a COM interface; releases it on destruction.
+template <typename Interface> class ComPtr
+{
+public:
+    ComPtr() = default;
+    // Takes over a reference the caller already holds (no AddRef).
+    explicit ComPtr(Interface* pointer) : pointer_(pointer) {}
+    ~ComPtr() { Reset(); }
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    ComPtr(ComPtr&& other) noexcept : pointer_(other.Detach()) {}
+    ComPtr& operator=(ComPtr&& other) noexcept
+    {
+        if (this != &other) {
+            Reset(other.Detach());
+        }
+        return *this;
+    }
+
+    Interface* Get() const { return pointer_; }
+    Interface* operator->() const { return pointer_; }
+    explicit operator bool() const { return pointer_ != nullptr; }
+
+    // For out-parameters: releases the current reference first.
+    Interface** Put()
+    {
+        Reset();
+        return &pointer_;
+    }
+    Interface** Address() { return Put(); }
+    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
+
+    // Releases the current reference and takes over the given one.
+    void Reset(Interface* pointer = nullptr)
+    {
+        Interface* old = pointer_;
+        pointer_ = pointer;
+        if (old) {
+            old->Release();
+        }
+    }
+    // Gives up ownership without releasing.
+    Interface* Detach()
+    {
+        Interface* pointer = pointer_;
+        pointer_ = nullptr;
+        return pointer;
+    }
+
+private:
+    Interface* pointer_ = nullptr;
+};

@@ -1,0 +1,132 @@
+#pragma once
+
+#include <windows.h>
+#include <utility>
+
+// Move-only owner of one system object. Traits give the object type, the
+// empty value, the validity test and the release call.
+template <typename Traits> class ScopedObject
+{
+public:
+    using Type = typename Traits::Type;
+
+    ScopedObject() = default;
+    explicit ScopedObject(Type object) : object_(object) {}
+    ~ScopedObject() { Reset(); }
+    ScopedObject(const ScopedObject&) = delete;
+    ScopedObject& operator=(const ScopedObject&) = delete;
+    ScopedObject(ScopedObject&& other) noexcept : object_(other.Detach()) {}
+    ScopedObject& operator=(ScopedObject&& other) noexcept
+    {
+        if (this != &other) {
+            Reset(other.Detach());
+        }
+        return *this;
+    }
+
+    bool IsValid() const { return Traits::IsValid(object_); }
+    explicit operator bool() const { return IsValid(); }
+    Type Get() const { return object_; }
+
+    // Releases the current object and takes over the given one.
+    void Reset(Type object = Traits::Empty())
+    {
+        Type old = object_;
+        object_ = object;
+        if (Traits::IsValid(old)) {
+            Traits::Close(old);
+        }
+    }
+    // For out-parameters: releases the current object first.
+    Type* Receive()
+    {
+        Reset();
+        return &object_;
+    }
+    // Gives up ownership without releasing.
+    Type Detach()
+    {
+        Type object = object_;
+        object_ = Traits::Empty();
+        return object;
+    }
+
+private:
+    Type object_ = Traits::Empty();
+};
+
+// Kernel objects: files, events, threads, processes, mappings. Both null and
+// INVALID_HANDLE_VALUE mean "none", since the creating calls disagree.
+struct KernelHandleTraits
+{
+    using Type = HANDLE;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type handle) { return handle && handle != INVALID_HANDLE_VALUE; }
+    static void Close(Type handle) { CloseHandle(handle); }
+};
+using ScopedHandle = ScopedObject<KernelHandleTraits>;
+
+template <typename GdiType> struct GdiObjectTraits
+{
+    using Type = GdiType;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type object) { return object != nullptr; }
+    static void Close(Type object) { DeleteObject(object); }
+};
+template <typename GdiType> using ScopedGdiObject = ScopedObject<GdiObjectTraits<GdiType>>;
+using ScopedFont = ScopedGdiObject<HFONT>;
+using ScopedBitmap = ScopedGdiObject<HBITMAP>;
+using ScopedBrush = ScopedGdiObject<HBRUSH>;
+using ScopedPen = ScopedGdiObject<HPEN>;
+using ScopedRegion = ScopedGdiObject<HRGN>;
+
+// A device context made with CreateCompatibleDC or CreateDC (not GetDC).
+struct CreatedDcTraits
+{
+    using Type = HDC;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type dc) { return dc != nullptr; }
+    static void Close(Type dc) { DeleteDC(dc); }
+};
+using ScopedCreatedDc = ScopedObject<CreatedDcTraits>;
+
+// An icon made with CreateIcon*, CopyIcon, ExtractIcon or LoadImage without
+// LR_SHARED (shared icons must not be destroyed).
+struct IconTraits
+{
+    using Type = HICON;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type icon) { return icon != nullptr; }
+    static void Close(Type icon) { DestroyIcon(icon); }
+};
+using ScopedIcon = ScopedObject<IconTraits>;
+
+struct RegistryKeyTraits
+{
+    using Type = HKEY;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type key) { return key != nullptr; }
+    static void Close(Type key) { RegCloseKey(key); }
+};
+using ScopedRegistryKey = ScopedObject<RegistryKeyTraits>;
+
+// Blocks from LocalAlloc, and from system calls that allocate with it
+// (FormatMessage with FORMAT_MESSAGE_ALLOCATE_BUFFER, CommandLineToArgvW).
+struct LocalMemoryTraits
+{
+    using Type = HLOCAL;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type block) { return block != nullptr; }
+    static void Close(Type block) { LocalFree(block); }
+};
+using ScopedLocalMemory = ScopedObject<LocalMemoryTraits>;
+
+// Blocks from HeapAlloc on the process heap.
+struct ProcessHeapMemoryTraits
+{
+    using Type = void*;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type block) { return block != nullptr; }
+    static void Close(Type block) { HeapFree(GetProcessHeap(), 0, block); }
+};
+using ScopedHeapMemory = ScopedObject<ProcessHeapMemoryTraits>;
