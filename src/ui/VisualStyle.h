@@ -1,0 +1,110 @@
+#pragma once
+
+#include <windows.h>
+#include <uxtheme.h>
+
+#include "base/DynamicLibrary.h"
+#include "base/WideString.h"
+
+// Run-time access to the visual-style functions of uxtheme.dll, so the
+// controls also run where visual styles do not exist. Every operation
+// answers 0 when the library, the function or the theme is missing; the
+// caller then draws the classic way. Belongs to the thread of its window.
+class VisualStyle
+{
+public:
+    VisualStyle() = default;
+    ~VisualStyle() { Close(); }
+    VisualStyle(const VisualStyle&) = delete;
+    VisualStyle& operator=(const VisualStyle&) = delete;
+
+    // Loads uxtheme.dll and opens the theme of the class list for the
+    // window. A null class list opens no theme and still answers 1: the
+    // object is then only a gateway to the functions that need no theme.
+    int Open(HWND window, const wchar_t* classList);
+    // Closes the theme and unloads the library; window and class list are
+    // kept for a later reopen.
+    void Close();
+
+    // Draws the part's background. A theme handle gone stale after a theme
+    // change is reopened once while visual styles are still active.
+    int DrawBackground(HDC dc, int part, int state, const RECT* rect);
+    // (windows.h maps this name to DrawTextW; callers see the same mapping.)
+    int DrawText(HDC dc, int part, int state, const wchar_t* text, int length, DWORD textFlags,
+                 DWORD textFlags2, const RECT* rect);
+    // Answers 1 whenever the function exists, whatever it returns.
+    int SetWindowTheme(HWND window, const wchar_t* applicationName, const wchar_t* idList);
+    int IsBackgroundPartiallyTransparent(int part, int state);
+    int DrawParentBackground(HDC dc, const RECT* rect);
+    // 1 when the stored window has a theme of its own.
+    int HasWindowTheme();
+
+    HTHEME Theme() const { return theme_; }
+    HWND Window() const { return window_; }
+
+private:
+    friend struct VisualStyleTestAccess;
+
+    using OpenThemeDataFunction = decltype(&::OpenThemeData);
+    using CloseThemeDataFunction = decltype(&::CloseThemeData);
+    using IsThemeActiveFunction = decltype(&::IsThemeActive);
+    using DrawThemeBackgroundFunction = decltype(&::DrawThemeBackground);
+    using DrawThemeTextFunction = decltype(&::DrawThemeText);
+    using SetWindowThemeFunction = decltype(&::SetWindowTheme);
+    using IsThemeBackgroundPartiallyTransparentFunction =
+        decltype(&::IsThemeBackgroundPartiallyTransparent);
+    using DrawThemeParentBackgroundFunction = decltype(&::DrawThemeParentBackground);
+    using GetWindowThemeFunction = decltype(&::GetWindowTheme);
+
+    // Opens library and theme for the stored window and class list.
+    int Reopen();
+    template <typename Function> Function Lookup(Function& slot, const char* name);
+    void ForgetEntryPoints();
+
+    DynamicLibrary library_;
+    WideString classList_;
+    bool hasClassList_ = false;
+    HWND window_ = nullptr;
+    HTHEME theme_ = nullptr;
+
+    OpenThemeDataFunction openThemeData_ = nullptr;
+    CloseThemeDataFunction closeThemeData_ = nullptr;
+    IsThemeActiveFunction isThemeActive_ = nullptr;
+    DrawThemeBackgroundFunction drawThemeBackground_ = nullptr;
+    DrawThemeTextFunction drawThemeText_ = nullptr;
+    SetWindowThemeFunction setWindowTheme_ = nullptr;
+    IsThemeBackgroundPartiallyTransparentFunction isThemeBackgroundPartiallyTransparent_ =
+        nullptr;
+    DrawThemeParentBackgroundFunction drawThemeParentBackground_ = nullptr;
+    GetWindowThemeFunction getWindowTheme_ = nullptr;
+};
+
+// Tells a control when the mouse has left it with one WM_MOUSELEAVE per
+// Track call. Uses TrackMouseEvent where it exists and otherwise watches the
+// cursor with a 100 ms timer on the window. Belongs to the window's thread.
+class MouseLeaveTracker
+{
+public:
+    MouseLeaveTracker();
+    ~MouseLeaveTracker();
+    MouseLeaveTracker(const MouseLeaveTracker&) = delete;
+    MouseLeaveTracker& operator=(const MouseLeaveTracker&) = delete;
+
+    int Track(HWND window);
+
+private:
+    friend struct MouseLeaveTrackerTestAccess;
+
+    using TrackMouseEventFunction = decltype(&::TrackMouseEvent);
+
+    static void CALLBACK OnTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
+    int StartEmulation(HWND window);
+    void StopEmulation();
+    void CheckCursor();
+    UINT_PTR TimerId() const { return reinterpret_cast<UINT_PTR>(this); }
+
+    DynamicLibrary library_;
+    TrackMouseEventFunction track_ = nullptr;
+    HWND tracked_ = nullptr;
+    RECT trackedRect_ = {};
+};
