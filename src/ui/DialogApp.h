@@ -1,0 +1,132 @@
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "base/DynamicLibrary.h"
+#include "base/ScopedHandle.h"
+#include "base/WideString.h"
+
+// Run option: when the system's message font is "Segoe UI", show the dialog
+// in "MS Shell Dlg 2" instead (handed to the template loader).
+constexpr DWORD DIALOG_PREFER_SHELL_FONT = 0x4;
+
+// Base of the framework's dialog windows. Run shows a dialog resource
+// modally and routes its messages to the virtual operations below; a
+// derived class overrides what it needs. The value an operation answers for
+// a message is the dialog procedure's return value (1 = handled); a message
+// whose result travels in DWLP_MSGRESULT sets it with SetMessageResult.
+class DialogApp
+{
+public:
+    DialogApp() = default;
+    // Ends a still existing window with 0.
+    virtual ~DialogApp();
+    DialogApp(const DialogApp&) = delete;
+    DialogApp& operator=(const DialogApp&) = delete;
+
+    // 0 ends the dialog with -1; 2 means the focus was placed here.
+    virtual int OnInitDialog();
+    // Asked before the dialog ends with the given result; 0 keeps it open.
+    virtual int CanClose(INT_PTR result);
+    // Control id is the low word of wParam. Cancel and close end the dialog.
+    virtual INT_PTR OnCommand(int id, WPARAM wParam, LPARAM lParam);
+    // The close box: ends the dialog with 0.
+    virtual INT_PTR OnClose();
+    // Every message not routed elsewhere; the base keeps the minimum size.
+    virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // Forwards WM_DESTROY to OnMessage.
+    virtual INT_PTR OnDestroy();
+
+    // Shows dialog resource dialogId modally; answers the dialog's result.
+    INT_PTR Run(HINSTANCE instance, int dialogId, DWORD options, HWND parent);
+    // Ends the dialog with the result once CanClose agrees.
+    void EndWindow(INT_PTR result);
+
+    HWND Window() const { return window_; }
+    HINSTANCE Instance() const { return instance_; }
+    DWORD Options() const { return options_; }
+    int MinimumWidth() const { return minimumWidth_; }
+    int MinimumHeight() const { return minimumHeight_; }
+    void SetMessageResult(LRESULT result);
+
+    // Window operations used while a dialog initialises (defined with the
+    // anchored layout and window placement code).
+    void SetIcon(UINT iconId);
+    int SetText(const wchar_t* text);
+    HWND Control(int id) const;
+    int SetCheck(int id, int state);
+    int IsChecked(int id) const;
+    void SetMinimumSize(int width, int height, int inDialogUnits);
+    int SavePlacement(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
+                      const RECT* rectangle, DWORD flags);
+    int RestorePlacement(HKEY root, const wchar_t* subkey, const wchar_t* valueName, DWORD flags);
+    // Declares the process DPI-aware where the system knows the call; 1/0.
+    static int MakeDpiAware();
+
+protected:
+    HWND window_ = nullptr;
+    HINSTANCE instance_ = nullptr;
+    // Smallest outer window size in pixels; -1 = no limit.
+    int minimumWidth_ = -1;
+    int minimumHeight_ = -1;
+    DWORD options_ = 0;
+    ScopedIcon smallIcon_;
+    ScopedIcon largeIcon_;
+    DynamicLibrary commonControls_;
+    BOOL(WINAPI* initCommonControlsEx_)(const INITCOMMONCONTROLSEX*) = nullptr;
+
+private:
+    static INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam);
+    INT_PTR Route(UINT message, WPARAM wParam, LPARAM lParam);
+    void InitCommonControlsOnce();
+};
+
+// Raises a proposed window size to the minimum (-1 = no limit); a change
+// that carries SWP_NOSIZE is left alone.
+void ApplyMinimumSize(WINDOWPOS& position, int minimumWidth, int minimumHeight);
+
+// Hooks a window's procedure. Each user picks a 32-bit tag; the window
+// carries the property "_C_SubClassing_Property_<tag>" while attached, and a
+// window takes each tag only once. Several Subclassers with different tags
+// may share one window: the last attached sees a message first.
+class Subclasser
+{
+public:
+    // Answers 1 when the message was handled; *result is then its result.
+    using Callback = int (*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                             LRESULT* result, void* context);
+
+    Subclasser() = default;
+    ~Subclasser() { Detach(); }
+    Subclasser(const Subclasser&) = delete;
+    Subclasser& operator=(const Subclasser&) = delete;
+
+    int Attach(HWND window, Callback callback, void* context, DWORD tag);
+    int Detach();
+    bool IsAttached() const { return previous_ != nullptr; }
+    HWND Window() const { return window_; }
+
+    // The window property's name for a tag.
+    static void PropertyName(DWORD tag, WideString& name);
+
+private:
+    static LRESULT CALLBACK SubclassProcedure(HWND window, UINT message, WPARAM wParam,
+                                              LPARAM lParam);
+    static LRESULT Dispatch(Subclasser* record, Subclasser* const* below, int belowCount,
+                            HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    // Marks a window property's value as a record of this class: other code
+    // may use the same property prefix with a record of its own.
+    const void* signature_ = nullptr;
+    WNDPROC previous_ = nullptr;
+    Callback callback_ = nullptr;
+    void* context_ = nullptr;
+    HWND window_ = nullptr;
+    DWORD tag_ = 0;
+    // Attach order among the records sharing a window.
+    LONG sequence_ = 0;
+
+    friend struct SubclassRecords;
+};
