@@ -10,8 +10,14 @@ inline OsVersionCode MakeOsVersionCode(DWORD kernel, DWORD detail)
 {
     return (static_cast<OsVersionCode>(detail) << 32) | kernel;
 }
-inline DWORD OsKernelWord(OsVersionCode code) { return static_cast<DWORD>(code); }
-inline DWORD OsDetailWord(OsVersionCode code) { return static_cast<DWORD>(code >> 32); }
+inline DWORD OsKernelWord(OsVersionCode code)
+{
+    return static_cast<DWORD>(code);
+}
+inline DWORD OsDetailWord(OsVersionCode code)
+{
+    return static_cast<DWORD>(code >> 32);
+}
 
 // Kernel word; also the version mask of IsOsAtLeast.
 constexpr DWORD OS_NT = 0x1;

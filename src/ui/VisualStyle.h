@@ -73,8 +73,7 @@ private:
     DrawThemeBackgroundFunction drawThemeBackground_ = nullptr;
     DrawThemeTextFunction drawThemeText_ = nullptr;
     SetWindowThemeFunction setWindowTheme_ = nullptr;
-    IsThemeBackgroundPartiallyTransparentFunction isThemeBackgroundPartiallyTransparent_ =
-        nullptr;
+    IsThemeBackgroundPartiallyTransparentFunction isThemeBackgroundPartiallyTransparent_ = nullptr;
     DrawThemeParentBackgroundFunction drawThemeParentBackground_ = nullptr;
     GetWindowThemeFunction getWindowTheme_ = nullptr;
 };

@@ -1,0 +1,208 @@
+#include "ui/VisualStyle.h"
+
+int VisualStyle::Open(HWND window, const wchar_t* classList)
+{
+    Close();
+    window_ = window;
+    hasClassList_ = classList != nullptr;
+    classList_.Assign(classList ? classList : L"");
+    return Reopen();
+}
+
+int VisualStyle::Reopen()
+{
+    Close();
+    if (!library_.Load(L"uxtheme.dll")) {
+        return 0;
+    }
+    openThemeData_ = library_.Symbol<OpenThemeDataFunction>("OpenThemeData");
+    closeThemeData_ = library_.Symbol<CloseThemeDataFunction>("CloseThemeData");
+    isThemeActive_ = library_.Symbol<IsThemeActiveFunction>("IsThemeActive");
+    if (!openThemeData_ || !closeThemeData_ || !isThemeActive_) {
+        return 0;
+    }
+    if (!hasClassList_) {
+        return 1;
+    }
+    theme_ = openThemeData_(window_, classList_.Data());
+    return theme_ != nullptr;
+}
+
+void VisualStyle::Close()
+{
+    if (theme_ && closeThemeData_) {
+        closeThemeData_(theme_);
+    }
+    theme_ = nullptr;
+    ForgetEntryPoints();
+    library_.Free();
+}
+
+void VisualStyle::ForgetEntryPoints()
+{
+    openThemeData_ = nullptr;
+    closeThemeData_ = nullptr;
+    isThemeActive_ = nullptr;
+    drawThemeBackground_ = nullptr;
+    drawThemeText_ = nullptr;
+    setWindowTheme_ = nullptr;
+    isThemeBackgroundPartiallyTransparent_ = nullptr;
+    drawThemeParentBackground_ = nullptr;
+    getWindowTheme_ = nullptr;
+}
+
+template <typename Function> Function VisualStyle::Lookup(Function& slot, const char* name)
+{
+    // A missing function is looked up again next time: the library may have
+    // been reopened in between.
+    if (!slot) {
+        slot = library_.Symbol<Function>(name);
+    }
+    return slot;
+}
+
+int VisualStyle::DrawBackground(HDC dc, int part, int state, const RECT* rect)
+{
+    auto draw = Lookup(drawThemeBackground_, "DrawThemeBackground");
+    if (!draw) {
+        return 0;
+    }
+    HRESULT result = draw(theme_, dc, part, state, rect, nullptr);
+    if (result == E_HANDLE) {
+        // The theme changed under us. While visual styles stay on, open the
+        // new theme and draw once more; with them off the caller draws classic.
+        if (!isThemeActive_ || !isThemeActive_()) {
+            return 0;
+        }
+        Reopen();
+        draw = Lookup(drawThemeBackground_, "DrawThemeBackground");
+        if (!draw || !theme_) {
+            return 0;
+        }
+        result = draw(theme_, dc, part, state, rect, nullptr);
+    }
+    return result == S_OK;
+}
+
+int VisualStyle::DrawText(HDC dc, int part, int state, const wchar_t* text, int length,
+                          DWORD textFlags, DWORD textFlags2, const RECT* rect)
+{
+    auto draw = Lookup(drawThemeText_, "DrawThemeText");
+    if (!draw || !theme_) {
+        return 0;
+    }
+    return draw(theme_, dc, part, state, text, length, textFlags, textFlags2, rect) == S_OK;
+}
+
+int VisualStyle::SetWindowTheme(HWND window, const wchar_t* applicationName, const wchar_t* idList)
+{
+    auto setTheme = Lookup(setWindowTheme_, "SetWindowTheme");
+    if (!setTheme) {
+        return 0;
+    }
+    setTheme(window, applicationName, idList);
+    return 1;
+}
+
+int VisualStyle::IsBackgroundPartiallyTransparent(int part, int state)
+{
+    auto isTransparent =
+        Lookup(isThemeBackgroundPartiallyTransparent_, "IsThemeBackgroundPartiallyTransparent");
+    if (!isTransparent || !theme_) {
+        return 0;
+    }
+    return isTransparent(theme_, part, state) ? 1 : 0;
+}
+
+int VisualStyle::DrawParentBackground(HDC dc, const RECT* rect)
+{
+    auto draw = Lookup(drawThemeParentBackground_, "DrawThemeParentBackground");
+    if (!draw) {
+        return 0;
+    }
+    // Some SDK headers declare the rectangle without const; it is only read.
+    return draw(window_, dc, const_cast<RECT*>(rect)) == S_OK;
+}
+
+int VisualStyle::HasWindowTheme()
+{
+    auto getTheme = Lookup(getWindowTheme_, "GetWindowTheme");
+    if (!getTheme) {
+        return 0;
+    }
+    return getTheme(window_) != nullptr;
+}
+
+MouseLeaveTracker::MouseLeaveTracker()
+{
+    if (library_.Load(L"user32.dll")) {
+        track_ = library_.Symbol<TrackMouseEventFunction>("TrackMouseEvent");
+    }
+}
+
+MouseLeaveTracker::~MouseLeaveTracker()
+{
+    StopEmulation();
+}
+
+int MouseLeaveTracker::Track(HWND window)
+{
+    if (track_) {
+        TRACKMOUSEEVENT request;
+        ZeroMemory(&request, sizeof(request));
+        request.cbSize = sizeof(request);
+        request.dwFlags = TME_LEAVE;
+        request.hwndTrack = window;
+        request.dwHoverTime = HOVER_DEFAULT;
+        return track_(&request) ? 1 : 0;
+    }
+    return StartEmulation(window);
+}
+
+int MouseLeaveTracker::StartEmulation(HWND window)
+{
+    StopEmulation();
+    // The timer id is this tracker's address: unique among trackers, and it
+    // leads the timer procedure back to the tracker.
+    if (!SetTimer(window, TimerId(), 100, OnTimer)) {
+        return 0;
+    }
+    tracked_ = window;
+    if (!GetWindowRect(window, &trackedRect_)) {
+        StopEmulation();
+        return 0;
+    }
+    return 1;
+}
+
+void MouseLeaveTracker::StopEmulation()
+{
+    if (tracked_) {
+        KillTimer(tracked_, TimerId());
+        tracked_ = nullptr;
+    }
+}
+
+void CALLBACK MouseLeaveTracker::OnTimer(HWND, UINT, UINT_PTR id, DWORD)
+{
+    reinterpret_cast<MouseLeaveTracker*>(id)->CheckCursor();
+}
+
+void MouseLeaveTracker::CheckCursor()
+{
+    if (!tracked_) {
+        return;
+    }
+    POINT cursor;
+    if (!GetCursorPos(&cursor)) {
+        return;
+    }
+    // A window overlapping the control counts as outside, as with
+    // TrackMouseEvent.
+    if (PtInRect(&trackedRect_, cursor) && WindowFromPoint(cursor) == tracked_) {
+        return;
+    }
+    HWND window = tracked_;
+    StopEmulation();
+    PostMessageW(window, WM_MOUSELEAVE, 0, 0);
+}
