@@ -114,8 +114,8 @@ public:
 private:
     static LRESULT CALLBACK SubclassProcedure(HWND window, UINT message, WPARAM wParam,
                                               LPARAM lParam);
-    static LRESULT Dispatch(Subclasser* record, Subclasser* const* below, int belowCount,
-                            HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT Dispatch(Subclasser* record, HWND window, UINT message, WPARAM wParam,
+                            LPARAM lParam);
 
     // Marks a window property's value as a record of this class: other code
     // may use the same property prefix with a record of its own.

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <windows.h>
+
+// Process option: leave the unhandled-exception filter out.
+constexpr DWORD PROCESS_NO_CRASH_FILTER = 0x8;
+
+// The first process-wide object: constructed before the application object
+// and destroyed after it, so that what it holds covers the whole life of the
+// windows. It is the home of the crash reporter: the reporter becomes a
+// member here and installs its exception filter from the constructor unless
+// CrashFilterWanted() says otherwise.
+class AppProcess
+{
+public:
+    explicit AppProcess(DWORD options) : options_(options) {}
+    AppProcess(const AppProcess&) = delete;
+    AppProcess& operator=(const AppProcess&) = delete;
+
+    DWORD Options() const { return options_; }
+    bool CrashFilterWanted() const { return (options_ & PROCESS_NO_CRASH_FILTER) == 0; }
+
+private:
+    DWORD options_;
+};
