@@ -1,26 +1,16 @@
 #include <windows.h>
 
-#include "resource.h"
+#include "app/BareMainWindow.h"
+#include "app/resource.h"
+#include "ui/AppProcess.h"
 
-// Temporary entry point: runs the main dialog with a minimal procedure
-// until the dialog host takes over.
-static INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM)
-{
-    if (message == WM_INITDIALOG)
-        return TRUE;
-    if (message == WM_COMMAND && (LOWORD(wParam) == IDC_EXIT || LOWORD(wParam) == IDCANCEL)) {
-        EndDialog(window, 0);
-        return TRUE;
-    }
-    if (message == WM_CLOSE) {
-        EndDialog(window, 0);
-        return TRUE;
-    }
-    return FALSE;
-}
+// The two process-wide objects. Within this file they are built in this
+// order before the entry point runs and destroyed in reverse order after it
+// returns: the process object outlives the application object.
+static AppProcess gProcess(0);
+static BareMainWindow gApplication;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
-    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
-    return 0;
+    return static_cast<int>(gApplication.Run(instance, IDD_MAIN, 0, nullptr));
 }
