@@ -1,0 +1,165 @@
+#include "sensors/SensorCatalogue.h"
+
+#include <sensors.h>
+
+// The sample clock sensor's keys share one format GUID of their own.
+static constexpr GUID kSampleFormat = {
+    0x340946F2, 0x9A77, 0x42B0, {0x81, 0x76, 0x57, 0xD4, 0xDF, 0x00, 0xE5, 0xCA}};
+const PROPERTYKEY SAMPLE_SENSOR_DATA_TYPE_SECOND = {kSampleFormat, 4};
+const PROPERTYKEY SAMPLE_SENSOR_DATA_TYPE_MINUTE = {kSampleFormat, 3};
+const PROPERTYKEY SAMPLE_SENSOR_DATA_TYPE_HOUR = {kSampleFormat, 2};
+
+namespace {
+
+// Each row names its key by the constant's own spelling.
+#define ROW(key)                                                                                   \
+    {                                                                                              \
+        &key, L"" #key                                                                             \
+    }
+
+const DataTypeName kCatalogue[] = {
+    ROW(SENSOR_DATA_TYPE_TIMESTAMP),
+    ROW(SENSOR_DATA_TYPE_LATITUDE_DEGREES),
+    ROW(SENSOR_DATA_TYPE_LONGITUDE_DEGREES),
+    ROW(SENSOR_DATA_TYPE_ALTITUDE_SEALEVEL_METERS),
+    ROW(SENSOR_DATA_TYPE_ALTITUDE_ELLIPSOID_METERS),
+    ROW(SENSOR_DATA_TYPE_SPEED_KNOTS),
+    ROW(SENSOR_DATA_TYPE_TRUE_HEADING_DEGREES),
+    ROW(SENSOR_DATA_TYPE_MAGNETIC_HEADING_DEGREES),
+    ROW(SENSOR_DATA_TYPE_MAGNETIC_VARIATION),
+    ROW(SENSOR_DATA_TYPE_FIX_QUALITY),
+    ROW(SENSOR_DATA_TYPE_FIX_TYPE),
+    ROW(SENSOR_DATA_TYPE_POSITION_DILUTION_OF_PRECISION),
+    ROW(SENSOR_DATA_TYPE_HORIZONAL_DILUTION_OF_PRECISION),
+    ROW(SENSOR_DATA_TYPE_VERTICAL_DILUTION_OF_PRECISION),
+    ROW(SENSOR_DATA_TYPE_SATELLITES_USED_COUNT),
+    ROW(SENSOR_DATA_TYPE_SATELLITES_USED_PRNS),
+    ROW(SENSOR_DATA_TYPE_SATELLITES_IN_VIEW),
+    ROW(SENSOR_DATA_TYPE_SATELLITES_IN_VIEW_PRNS),
+    ROW(SENSOR_DATA_TYPE_SATELLITES_IN_VIEW_ELEVATION),
+    ROW(SENSOR_DATA_TYPE_SATELLITES_IN_VIEW_AZIMUTH),
+    ROW(SENSOR_DATA_TYPE_SATELLITES_IN_VIEW_STN_RATIO),
+    ROW(SENSOR_DATA_TYPE_ERROR_RADIUS_METERS),
+    ROW(SENSOR_DATA_TYPE_ADDRESS1),
+    ROW(SENSOR_DATA_TYPE_ADDRESS2),
+    ROW(SENSOR_DATA_TYPE_CITY),
+    ROW(SENSOR_DATA_TYPE_STATE_PROVINCE),
+    ROW(SENSOR_DATA_TYPE_POSTALCODE),
+    ROW(SENSOR_DATA_TYPE_COUNTRY_REGION),
+    ROW(SENSOR_DATA_TYPE_ALTITUDE_ELLIPSOID_ERROR_METERS),
+    ROW(SENSOR_DATA_TYPE_ALTITUDE_SEALEVEL_ERROR_METERS),
+    ROW(SENSOR_DATA_TYPE_GPS_SELECTION_MODE),
+    ROW(SENSOR_DATA_TYPE_GPS_OPERATION_MODE),
+    ROW(SENSOR_DATA_TYPE_GPS_STATUS),
+    ROW(SENSOR_DATA_TYPE_GEOIDAL_SEPARATION),
+    ROW(SENSOR_DATA_TYPE_DGPS_DATA_AGE),
+    ROW(SENSOR_DATA_TYPE_ALTITUDE_ANTENNA_SEALEVEL_METERS),
+    ROW(SENSOR_DATA_TYPE_DIFFERENTIAL_REFERENCE_STATION_ID),
+    ROW(SENSOR_DATA_TYPE_NMEA_SENTENCE),
+    ROW(SENSOR_DATA_TYPE_SATELLITES_IN_VIEW_ID),
+    ROW(SENSOR_DATA_TYPE_TEMPERATURE_CELSIUS),
+    ROW(SENSOR_DATA_TYPE_RELATIVE_HUMIDITY_PERCENT),
+    ROW(SENSOR_DATA_TYPE_ATMOSPHERIC_PRESSURE_BAR),
+    ROW(SENSOR_DATA_TYPE_WIND_DIRECTION_DEGREES_ANTICLOCKWISE),
+    ROW(SENSOR_DATA_TYPE_WIND_SPEED_METERS_PER_SECOND),
+    ROW(SENSOR_DATA_TYPE_ACCELERATION_X_G),
+    ROW(SENSOR_DATA_TYPE_ACCELERATION_Y_G),
+    ROW(SENSOR_DATA_TYPE_ACCELERATION_Z_G),
+    ROW(SENSOR_DATA_TYPE_ANGULAR_ACCELERATION_X_DEGREES_PER_SECOND_SQUARED),
+    ROW(SENSOR_DATA_TYPE_ANGULAR_ACCELERATION_Y_DEGREES_PER_SECOND_SQUARED),
+    ROW(SENSOR_DATA_TYPE_ANGULAR_ACCELERATION_Z_DEGREES_PER_SECOND_SQUARED),
+    ROW(SENSOR_DATA_TYPE_SPEED_METERS_PER_SECOND),
+    ROW(SENSOR_DATA_TYPE_MOTION_STATE),
+    ROW(SENSOR_DATA_TYPE_TILT_X_DEGREES),
+    ROW(SENSOR_DATA_TYPE_TILT_Y_DEGREES),
+    ROW(SENSOR_DATA_TYPE_TILT_Z_DEGREES),
+    ROW(SENSOR_DATA_TYPE_MAGNETIC_HEADING_X_DEGREES),
+    ROW(SENSOR_DATA_TYPE_MAGNETIC_HEADING_Y_DEGREES),
+    ROW(SENSOR_DATA_TYPE_MAGNETIC_HEADING_Z_DEGREES),
+    ROW(SENSOR_DATA_TYPE_DISTANCE_X_METERS),
+    ROW(SENSOR_DATA_TYPE_DISTANCE_Y_METERS),
+    ROW(SENSOR_DATA_TYPE_DISTANCE_Z_METERS),
+    ROW(SENSOR_DATA_TYPE_BOOLEAN_SWITCH_STATE),
+    ROW(SENSOR_DATA_TYPE_MULTIVALUE_SWITCH_STATE),
+    ROW(SENSOR_DATA_TYPE_FORCE_NEWTONS),
+    ROW(SENSOR_DATA_TYPE_ABSOLUTE_PRESSURE_PASCAL),
+    ROW(SENSOR_DATA_TYPE_GAUGE_PRESSURE_PASCAL),
+    ROW(SENSOR_DATA_TYPE_STRAIN),
+    ROW(SENSOR_DATA_TYPE_WEIGHT_KILOGRAMS),
+    ROW(SENSOR_DATA_TYPE_HUMAN_PRESENCE),
+    ROW(SENSOR_DATA_TYPE_HUMAN_PROXIMITY_METERS),
+    ROW(SENSOR_DATA_TYPE_TOUCH_STATE),
+    ROW(SENSOR_DATA_TYPE_LIGHT_LEVEL_LUX),
+    ROW(SENSOR_DATA_TYPE_LIGHT_TEMPERATURE_KELVIN),
+    ROW(SENSOR_DATA_TYPE_LIGHT_CHROMACITY),
+    ROW(SENSOR_DATA_TYPE_RFID_TAG_40_BIT),
+    ROW(SENSOR_DATA_TYPE_VOLTAGE_VOLTS),
+    ROW(SENSOR_DATA_TYPE_CURRENT_AMPS),
+    ROW(SENSOR_DATA_TYPE_CAPACITANCE_FARAD),
+    ROW(SENSOR_DATA_TYPE_RESISTANCE_OHMS),
+    ROW(SENSOR_DATA_TYPE_INDUCTANCE_HENRY),
+    ROW(SENSOR_DATA_TYPE_ELECTRICAL_POWER_WATTS),
+    ROW(SAMPLE_SENSOR_DATA_TYPE_SECOND),
+    ROW(SAMPLE_SENSOR_DATA_TYPE_MINUTE),
+    ROW(SAMPLE_SENSOR_DATA_TYPE_HOUR),
+};
+
+#undef ROW
+
+const unsigned kGuidTextLength = 128;
+
+bool SameKey(const PROPERTYKEY& a, const PROPERTYKEY& b)
+{
+    return a.pid == b.pid && IsEqualGUID(a.fmtid, b.fmtid);
+}
+
+void RemoveEvery(WideString& text, const wchar_t* pattern)
+{
+    const unsigned length = static_cast<unsigned>(wcslen(pattern));
+    while (const wchar_t* found = text.Find(pattern)) {
+        text.Erase(static_cast<unsigned>(found - text.Data()), length);
+    }
+}
+
+} // namespace
+
+const DataTypeName* DataTypeCatalogue(unsigned* count)
+{
+    *count = static_cast<unsigned>(sizeof(kCatalogue) / sizeof(kCatalogue[0]));
+    return kCatalogue;
+}
+
+const wchar_t* FindDataTypeName(const PROPERTYKEY& key)
+{
+    for (const DataTypeName& row : kCatalogue) {
+        if (SameKey(*row.key, key)) {
+            return row.name;
+        }
+    }
+    return nullptr;
+}
+
+void MakeDisplayName(WideString& name)
+{
+    RemoveEvery(name, L"SAMPLE_SENSOR_DATA_TYPE_");
+    RemoveEvery(name, L"SENSOR_DATA_TYPE_");
+    name.ReplaceChar(L'_', L' ');
+}
+
+int NameDataType(const PROPERTYKEY& key, WideString& name)
+{
+    WideString text;
+    if (const wchar_t* constant = FindDataTypeName(key)) {
+        if (!text.Assign(constant)) {
+            return 0;
+        }
+    } else {
+        wchar_t guid[kGuidTextLength];
+        if (!StringFromGUID2(key.fmtid, guid, kGuidTextLength) ||
+            !Format(text, L"%s.%u", guid, static_cast<unsigned>(key.pid))) {
+            return 0;
+        }
+    }
+    MakeDisplayName(text);
+    return name.Assign(text);
+}

@@ -1,0 +1,78 @@
+#include <doctest.h>
+
+#include "sensors/SensorCatalogue.h"
+
+#include <sensors.h>
+#include <string>
+
+namespace {
+
+std::wstring NameOf(const PROPERTYKEY& key)
+{
+    WideString name;
+    REQUIRE(NameDataType(key, name) == 1);
+    return name.Data();
+}
+
+std::wstring DisplayForm(const wchar_t* constant)
+{
+    WideString name(constant);
+    MakeDisplayName(name);
+    return name.Data();
+}
+
+} // namespace
+
+TEST_CASE("the catalogue holds 84 distinct keys in search order")
+{
+    unsigned count = 0;
+    const DataTypeName* rows = DataTypeCatalogue(&count);
+    REQUIRE(count == 84);
+    CHECK(std::wstring(rows[0].name) == L"SENSOR_DATA_TYPE_TIMESTAMP");
+    CHECK(std::wstring(rows[1].name) == L"SENSOR_DATA_TYPE_LATITUDE_DEGREES");
+    CHECK(std::wstring(rows[80].name) == L"SENSOR_DATA_TYPE_ELECTRICAL_POWER_WATTS");
+    CHECK(std::wstring(rows[81].name) == L"SAMPLE_SENSOR_DATA_TYPE_SECOND");
+    CHECK(std::wstring(rows[83].name) == L"SAMPLE_SENSOR_DATA_TYPE_HOUR");
+    // Each key finds its own row first, so no row hides another.
+    for (unsigned i = 0; i < count; ++i) {
+        CAPTURE(i);
+        CHECK(FindDataTypeName(*rows[i].key) == rows[i].name);
+        CHECK(rows[i].key->pid >= 2);
+    }
+}
+
+TEST_CASE("data-type keys are named from the catalogue")
+{
+    CHECK(NameOf(SENSOR_DATA_TYPE_LATITUDE_DEGREES) == L"LATITUDE DEGREES");
+    CHECK(NameOf(SENSOR_DATA_TYPE_RFID_TAG_40_BIT) == L"RFID TAG 40 BIT");
+    CHECK(NameOf(SENSOR_DATA_TYPE_ELECTRICAL_POWER_WATTS) == L"ELECTRICAL POWER WATTS");
+    // The sample prefix contains the common one; it goes first and whole.
+    CHECK(NameOf(SAMPLE_SENSOR_DATA_TYPE_SECOND) == L"SECOND");
+    CHECK(NameOf(SAMPLE_SENSOR_DATA_TYPE_HOUR) == L"HOUR");
+
+    PROPERTYKEY latitude = SENSOR_DATA_TYPE_LATITUDE_DEGREES;
+    latitude.pid = 2;
+    CHECK(NameOf(latitude) == L"LATITUDE DEGREES");
+}
+
+TEST_CASE("an unknown key is named by its format GUID and property id")
+{
+    PROPERTYKEY key = SENSOR_DATA_TYPE_LATITUDE_DEGREES;
+    key.pid = 99;
+    CHECK(NameOf(key) == L"{055C74D8-CA6F-47D6-95C6-1ED3637A0FF4}.99");
+
+    const PROPERTYKEY vendor = {
+        {0x0123ABCD, 0x4567, 0x89EF, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}},
+        4000000000u};
+    CHECK(NameOf(vendor) == L"{0123ABCD-4567-89EF-0123-456789ABCDEF}.4000000000");
+    CHECK(FindDataTypeName(vendor) == nullptr);
+}
+
+TEST_CASE("display names lose every data-type prefix, case-sensitively")
+{
+    CHECK(DisplayForm(L"SENSOR_DATA_TYPE_A_SENSOR_DATA_TYPE_B") == L"A B");
+    CHECK(DisplayForm(L"SAMPLE_SENSOR_DATA_TYPE_MINUTE") == L"MINUTE");
+    CHECK(DisplayForm(L"sensor_data_type_x") == L"sensor data type x");
+    CHECK(DisplayForm(L"SENSOR_DATA_TYPE_") == L"");
+    CHECK(DisplayForm(L"") == L"");
+}
