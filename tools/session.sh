@@ -45,6 +45,15 @@ tessel_make_prefix() {
     touch "$stamp"
 }
 
+# The 64-bit Wine loader does not find the fonts of fonts-wine (Tahoma,
+# Marlett, ...) in its data folder; copies in the prefix's Fonts folder are
+# found by both loaders.
+tessel_install_fonts() {
+    local fonts=$WINEPREFIX/drive_c/windows/Fonts
+    [ -d /usr/share/wine/fonts ] && [ -d "$fonts" ] || return 0
+    cp -n /usr/share/wine/fonts/*.ttf "$fonts"/ 2>/dev/null || true
+}
+
 # Registers the sensor simulator as the Sensor API of the prefix.
 tessel_register_simulator() {
     local dll=$TESSEL_BUILD_DIR/simulator/SensorSim.dll
@@ -60,6 +69,7 @@ tessel_start_session() {
         tessel_start_xvfb
     fi
     tessel_make_prefix
+    tessel_install_fonts
     "$TESSEL_WINESERVER" -p >/dev/null 2>&1 </dev/null
     # The first program of a wineserver session starts Wine's own services
     # (explorer, rpcss), which inherit its output. Start them here with the
