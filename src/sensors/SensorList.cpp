@@ -1,0 +1,365 @@
+#include "sensors/SensorList.h"
+
+#include "sensors/SensorCatalogue.h"
+#include "sensors/SensorValue.h"
+
+#include <new>
+#include <sensors.h>
+
+// ---------------------------------------------------------------- fields
+
+namespace {
+
+// Names the field and makes its value text; a value without text keeps
+// the empty text.
+void DescribeField(SensorField& field, const PROPVARIANT& value)
+{
+    NameDataType(field.key, field.name);
+    if (ConvertReportedValue(value, field.value)) {
+        FormatSensorValue(field.value, field.valueText);
+    }
+}
+
+// Moves every record of one list to the end of another.
+void MoveFields(LockedList& from, LockedList& to)
+{
+    while (ListNode* record = from.First()) {
+        from.Remove(record);
+        to.Append(record);
+    }
+}
+
+} // namespace
+
+int BuildFields(ISensorDataReport* report, LockedList& fields)
+{
+    ComPtr<IPortableDeviceValues> values;
+    DWORD count = 0;
+    if (!report || FAILED(report->GetSensorValues(nullptr, values.Put())) || !values ||
+        FAILED(values->GetCount(&count))) {
+        return 0;
+    }
+    for (DWORD i = 0; i < count; ++i) {
+        SensorField* field = new (std::nothrow) SensorField;
+        if (!field) {
+            continue;
+        }
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        if (FAILED(values->GetAt(i, &field->key, &value))) {
+            delete field;
+            continue;
+        }
+        DescribeField(*field, value);
+        PropVariantClear(&value);
+        fields.Append(field);
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------- entry
+
+SensorEntry::SensorEntry(SensorList* owner, ISensor* sensor) : owner_(owner)
+{
+    if (sensor) {
+        sensor->AddRef();
+        sensor_.Reset(sensor);
+    }
+}
+
+SensorEntry::~SensorEntry()
+{
+    Unsubscribe();
+    fields_.Clear();
+}
+
+SensorField* SensorEntry::ReadFields(ISensorDataReport* report)
+{
+    ComPtr<ISensorDataReport> current;
+    if (!report && sensor_ && SUCCEEDED(sensor_->GetData(current.Put()))) {
+        report = current.Get();
+    }
+    LockedList fresh;
+    BuildFields(report, fresh);
+    ScopedLock lock(fields_);
+    fields_.Clear();
+    MoveFields(fresh, fields_);
+    return static_cast<SensorField*>(fields_.First());
+}
+
+int SensorEntry::Subscribe()
+{
+    Unsubscribe();
+    if (!sensor_) {
+        return 0;
+    }
+    SensorEventSink* sink = new (std::nothrow) SensorEventSink(this);
+    if (!sink) {
+        return 0;
+    }
+    sink_.Reset(sink);
+    HRESULT registered = sensor_->SetEventSink(sink);
+    sensor_->SetEventInterest(nullptr, 0);
+    return SUCCEEDED(registered);
+}
+
+// The sink is detached first, so an event running on another thread has
+// finished and later ones are dropped; only then is it unregistered. The
+// entry may be deleted after this returns.
+void SensorEntry::Unsubscribe()
+{
+    if (!sink_) {
+        return;
+    }
+    sink_->Detach();
+    if (sensor_) {
+        sensor_->SetEventSink(nullptr);
+    }
+    sink_.Reset();
+}
+
+// ---------------------------------------------------------------- list
+
+SensorList::SensorList()
+{
+    callbackLock_.Init();
+    apartment_.Init(1);
+}
+
+SensorList::~SensorList()
+{
+    if (managerSink_) {
+        managerSink_->Detach();
+    }
+    if (manager_) {
+        manager_->SetEventSink(nullptr);
+    }
+    manager_.Reset();
+    managerSink_.Reset();
+    DeleteEntries();
+    apartment_.Uninit();
+}
+
+void SensorList::SetChangeCallback(SensorChangeCallback callback, void* context)
+{
+    ScopedLock lock(callbackLock_);
+    callback_ = callback;
+    context_ = context;
+}
+
+void SensorList::Notify(int code, SensorEntry* entry)
+{
+    SensorChangeCallback callback;
+    void* context;
+    {
+        ScopedLock lock(callbackLock_);
+        callback = callback_;
+        context = context_;
+    }
+    if (callback) {
+        callback(code, entry, context);
+    }
+}
+
+void SensorList::DeleteEntries()
+{
+    ScopedLock lock(entries_);
+    for (SensorEntry* entry = First(); entry; entry = entry->Next()) {
+        entry->Unsubscribe();
+    }
+    entries_.Clear();
+}
+
+int SensorList::CreateManager()
+{
+    if (!manager_) {
+        manager_.Reset(static_cast<ISensorManager*>(
+            CreateByProgId(L"SensorsApi.SensorManager.1", IID_ISensorManager)));
+    }
+    return manager_ ? 1 : 0;
+}
+
+// The new sink is registered before the previous one is detached, so no
+// arrival between the two is lost.
+void SensorList::RegisterManagerSink()
+{
+    ManagerEventSink* sink = new (std::nothrow) ManagerEventSink(this);
+    if (!sink) {
+        return;
+    }
+    manager_->SetEventSink(sink);
+    if (managerSink_) {
+        managerSink_->Detach();
+    }
+    managerSink_.Reset(sink);
+}
+
+void SensorList::AddSensor(ISensor* sensor)
+{
+    SensorEntry* entry = new (std::nothrow) SensorEntry(this, sensor);
+    if (!entry) {
+        return;
+    }
+    BSTR name = nullptr;
+    sensor->GetFriendlyName(&name);
+    if (name) {
+        entry->SetName(name);
+        SysFreeString(name);
+    }
+    entry->Subscribe();
+    entries_.Append(entry);
+}
+
+SensorEntry* SensorList::Refresh()
+{
+    ScopedLock lock(entries_);
+    DeleteEntries();
+    if (!CreateManager()) {
+        return nullptr;
+    }
+    RegisterManagerSink();
+    ComPtr<ISensorCollection> sensors;
+    ULONG count = 0;
+    if (SUCCEEDED(manager_->GetSensorsByCategory(SENSOR_CATEGORY_ALL, sensors.Put())) && sensors &&
+        SUCCEEDED(sensors->GetCount(&count))) {
+        for (ULONG i = 0; i < count; ++i) {
+            ComPtr<ISensor> sensor;
+            if (SUCCEEDED(sensors->GetAt(i, sensor.Put())) && sensor) {
+                AddSensor(sensor.Get());
+            }
+        }
+    }
+    return First();
+}
+
+// ---------------------------------------------------------------- sinks
+
+namespace {
+
+template <typename Interface>
+HRESULT AnswerInterface(Interface* self, REFIID own, REFIID id, void** object)
+{
+    if (!object) {
+        return E_POINTER;
+    }
+    if (IsEqualIID(id, IID_IUnknown) || IsEqualIID(id, own)) {
+        self->AddRef();
+        *object = self;
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+} // namespace
+
+ManagerEventSink::ManagerEventSink(SensorList* owner) : owner_(owner)
+{
+    ownerLock_.Init();
+}
+
+ManagerEventSink::~ManagerEventSink() = default;
+
+void ManagerEventSink::Detach()
+{
+    ScopedLock lock(ownerLock_);
+    owner_ = nullptr;
+}
+
+HRESULT ManagerEventSink::QueryInterface(REFIID id, void** object)
+{
+    return AnswerInterface(this, IID_ISensorManagerEvents, id, object);
+}
+
+ULONG ManagerEventSink::AddRef()
+{
+    return static_cast<ULONG>(InterlockedIncrement(&references_));
+}
+
+ULONG ManagerEventSink::Release()
+{
+    LONG count = InterlockedDecrement(&references_);
+    if (count == 0) {
+        delete this;
+    }
+    return static_cast<ULONG>(count);
+}
+
+HRESULT ManagerEventSink::OnSensorEnter(ISensor*, SensorState)
+{
+    ScopedLock lock(ownerLock_);
+    if (owner_) {
+        owner_->Notify(SENSOR_CHANGE_ENTER, nullptr);
+    }
+    return S_OK;
+}
+
+SensorEventSink::SensorEventSink(SensorEntry* owner) : owner_(owner)
+{
+    ownerLock_.Init();
+}
+
+SensorEventSink::~SensorEventSink() = default;
+
+void SensorEventSink::Detach()
+{
+    ScopedLock lock(ownerLock_);
+    owner_ = nullptr;
+}
+
+HRESULT SensorEventSink::QueryInterface(REFIID id, void** object)
+{
+    return AnswerInterface(this, IID_ISensorEvents, id, object);
+}
+
+ULONG SensorEventSink::AddRef()
+{
+    return static_cast<ULONG>(InterlockedIncrement(&references_));
+}
+
+ULONG SensorEventSink::Release()
+{
+    LONG count = InterlockedDecrement(&references_);
+    if (count == 0) {
+        delete this;
+    }
+    return static_cast<ULONG>(count);
+}
+
+void SensorEventSink::Notify(int code, int readFields, ISensorDataReport* report)
+{
+    ScopedLock lock(ownerLock_);
+    if (!owner_) {
+        return;
+    }
+    if (readFields) {
+        owner_->ReadFields(report);
+    }
+    if (SensorList* list = owner_->Owner()) {
+        list->Notify(code, owner_);
+    }
+}
+
+HRESULT SensorEventSink::OnStateChanged(ISensor*, SensorState)
+{
+    Notify(SENSOR_CHANGE_STATE, 0, nullptr);
+    return S_OK;
+}
+
+HRESULT SensorEventSink::OnDataUpdated(ISensor*, ISensorDataReport* report)
+{
+    Notify(SENSOR_CHANGE_DATA, 1, report);
+    return S_OK;
+}
+
+HRESULT SensorEventSink::OnEvent(ISensor*, REFGUID, IPortableDeviceValues*)
+{
+    Notify(SENSOR_CHANGE_EVENT, 0, nullptr);
+    return S_OK;
+}
+
+HRESULT SensorEventSink::OnLeave(REFSENSOR_ID)
+{
+    Notify(SENSOR_CHANGE_DATA, 0, nullptr);
+    return S_OK;
+}

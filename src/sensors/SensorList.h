@@ -1,0 +1,183 @@
+#pragma once
+
+#include "base/Com.h"
+#include "base/LockedList.h"
+#include "base/WideString.h"
+#include "sensors/SensorField.h"
+
+#include <windows.h>
+#include <sensorsapi.h>
+
+class SensorList;
+class SensorEntry;
+
+// Codes passed to the change callback.
+enum SensorChangeCode
+{
+    SENSOR_CHANGE_DATA = 0,  // new data (fields re-read) or the sensor left
+    SENSOR_CHANGE_ENTER = 1, // a sensor arrived; no entry yet
+    SENSOR_CHANGE_EVENT = 3, // the sensor raised an event
+    SENSOR_CHANGE_STATE = 4, // the sensor's state changed
+};
+
+// Called on the Sensor API's threads: must only do thread-safe work.
+typedef void (*SensorChangeCallback)(int code, SensorEntry* entry, void* context);
+
+// Receives the sensor manager's arrival events for a SensorList.
+//
+// The owner pointer is read and used only under the sink's own lock, and
+// Detach clears it under that lock. So once Detach returns, no event that
+// is still delivered (the API may hold the sink longer than we do) reaches
+// the owner, and an event already running has finished.
+class ManagerEventSink final : public ISensorManagerEvents
+{
+public:
+    explicit ManagerEventSink(SensorList* owner);
+    ManagerEventSink(const ManagerEventSink&) = delete;
+    ManagerEventSink& operator=(const ManagerEventSink&) = delete;
+
+    void Detach();
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE OnSensorEnter(ISensor* sensor, SensorState state) override;
+
+private:
+    ~ManagerEventSink();
+
+    LONG references_ = 1;
+    SensorList* owner_;
+    CriticalSection ownerLock_;
+};
+
+// Receives one sensor's events for its SensorEntry; detached like
+// ManagerEventSink before the entry is deleted.
+class SensorEventSink final : public ISensorEvents
+{
+public:
+    explicit SensorEventSink(SensorEntry* owner);
+    SensorEventSink(const SensorEventSink&) = delete;
+    SensorEventSink& operator=(const SensorEventSink&) = delete;
+
+    void Detach();
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE OnStateChanged(ISensor* sensor, SensorState state) override;
+    HRESULT STDMETHODCALLTYPE OnDataUpdated(ISensor* sensor, ISensorDataReport* report) override;
+    HRESULT STDMETHODCALLTYPE OnEvent(ISensor* sensor, REFGUID eventId,
+                                      IPortableDeviceValues* values) override;
+    HRESULT STDMETHODCALLTYPE OnLeave(REFSENSOR_ID id) override;
+
+private:
+    ~SensorEventSink();
+    void Notify(int code, int readFields, ISensorDataReport* report);
+
+    LONG references_ = 1;
+    SensorEntry* owner_;
+    CriticalSection ownerLock_;
+};
+
+// Builds the field records of a data report into an empty list, in report
+// order. 1, or 0 when the report's values cannot be had.
+int BuildFields(ISensorDataReport* report, LockedList& fields);
+
+// One sensor: its friendly name, its data fields and its event subscription.
+class SensorEntry : public ListNode
+{
+public:
+    SensorEntry(SensorList* owner, ISensor* sensor);
+    ~SensorEntry() override;
+
+    SensorEntry* Next() const { return static_cast<SensorEntry*>(next); }
+    SensorList* Owner() const { return owner_; }
+    ISensor* Sensor() const { return sensor_.Get(); }
+    const WideString& Name() const { return name_; }
+    int SetName(const wchar_t* name) { return name_.Assign(name); }
+
+    // Replaces the fields with those of the report, or of the sensor's
+    // current report when none is given; answers the first field or null.
+    // The new fields are built aside and swapped in under the field list's
+    // lock, so a walker holding that lock sees the old or the new list, whole.
+    // The answer may be replaced by another thread at once: walk the fields
+    // through a FieldWalk instead.
+    SensorField* ReadFields(ISensorDataReport* report);
+
+    // Registers a fresh event sink with the sensor and asks for its events.
+    int Subscribe();
+    // Detaches the sink (no event reaches this entry afterwards) and
+    // unregisters it from the sensor.
+    void Unsubscribe();
+
+    // Holds the entry's field lock for one scope; a data update on a
+    // notification thread waits until the walk is done. Hold no FieldWalk
+    // across SensorList::Refresh.
+    class FieldWalk
+    {
+    public:
+        explicit FieldWalk(SensorEntry& entry) : fields_(entry.fields_), lock_(entry.fields_) {}
+        SensorField* First() const { return static_cast<SensorField*>(fields_.First()); }
+
+    private:
+        LockedList& fields_;
+        ScopedLock lock_;
+    };
+
+private:
+    LockedList fields_;
+    SensorList* owner_;
+    ComPtr<ISensor> sensor_;
+    WideString name_;
+    ComPtr<SensorEventSink> sink_;
+};
+
+// Every sensor of the Sensor API as a SensorEntry, with their events passed
+// to one change callback. Entries are created and deleted only by Refresh,
+// on the thread that owns the list; events arrive on the API's threads.
+class SensorList
+{
+public:
+    SensorList();
+    ~SensorList();
+    SensorList(const SensorList&) = delete;
+    SensorList& operator=(const SensorList&) = delete;
+
+    // A null function silences all notifications.
+    void SetChangeCallback(SensorChangeCallback callback, void* context);
+
+    // Deletes all entries and enumerates the sensors anew; answers the
+    // first entry or null.
+    SensorEntry* Refresh();
+    SensorEntry* First() const { return static_cast<SensorEntry*>(entries_.First()); }
+
+    // Passes an event to the change callback, if one is installed.
+    void Notify(int code, SensorEntry* entry);
+
+    // Holds the entry list's lock for one scope (for example one tree
+    // rebuild: Refresh, then walk the entries and, each through a
+    // FieldWalk, their fields).
+    class Walk
+    {
+    public:
+        explicit Walk(SensorList& list) : lock_(list.entries_) {}
+
+    private:
+        ScopedLock lock_;
+    };
+
+private:
+    int CreateManager();
+    void RegisterManagerSink();
+    void DeleteEntries();
+    void AddSensor(ISensor* sensor);
+
+    LockedList entries_;
+    ComApartment apartment_;
+    CriticalSection callbackLock_;
+    SensorChangeCallback callback_ = nullptr;
+    void* context_ = nullptr;
+    ComPtr<ISensorManager> manager_;
+    ComPtr<ManagerEventSink> managerSink_;
+};

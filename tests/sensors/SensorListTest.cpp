@@ -1,0 +1,276 @@
+#include <doctest.h>
+
+#include "../../simulator/SensorSimControl.h"
+#include "sensors/SensorCatalogue.h"
+#include "sensors/SensorList.h"
+
+#include <sensors.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+// COM stays initialised for the whole test process and the simulator stays
+// loaded, so no SensorList's clean-up unloads it under the control pointers.
+SensorSimControl& Simulator()
+{
+    static ComApartment apartment;
+    static SensorSimControl control = {};
+    static bool bound = false;
+    if (!bound) {
+        apartment.Init(1);
+        REQUIRE(SensorSimOpen(&control) == 1);
+        HMODULE pinned = nullptr;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, SENSORSIM_MODULE_NAME, &pinned);
+        bound = true;
+    }
+    return control;
+}
+
+GUID SensorId(unsigned number)
+{
+    return {0x5E750000u + number, 0x1234, 0x4321, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}};
+}
+
+struct ChangeRecord
+{
+    int code;
+    SensorEntry* entry;
+};
+
+// Records every change callback; the simulator returns from a Fire call
+// only after the sink (and so the callback) returned.
+struct Recorder
+{
+    Recorder() { lock.Init(); }
+    static void Callback(int code, SensorEntry* entry, void* context)
+    {
+        Recorder* self = static_cast<Recorder*>(context);
+        ScopedLock hold(self->lock);
+        self->records.push_back({code, entry});
+    }
+    std::vector<ChangeRecord> Take()
+    {
+        ScopedLock hold(lock);
+        std::vector<ChangeRecord> taken;
+        taken.swap(records);
+        return taken;
+    }
+    CriticalSection lock;
+    std::vector<ChangeRecord> records;
+};
+
+struct SensorFixture
+{
+    SensorFixture() : sim(Simulator())
+    {
+        REQUIRE(sim.Reset() == 1);
+        list.SetChangeCallback(Recorder::Callback, &recorder);
+    }
+
+    void AddGps(unsigned number, const wchar_t* name)
+    {
+        const GUID id = SensorId(number);
+        REQUIRE(sim.AddSensor(&id, &SENSOR_CATEGORY_LOCATION, &SENSOR_TYPE_LOCATION_GPS, name,
+                              SENSOR_STATE_READY) == 1);
+        REQUIRE(sim.SetFieldText(&id, L"LATITUDE_DEGREES", L"VT_R8, 47.6") == 1);
+        REQUIRE(sim.SetFieldText(&id, L"LONGITUDE_DEGREES", L"VT_R8, -122.25") == 1);
+        REQUIRE(sim.SetFieldText(&id, L"CITY", L"VT_LPWSTR, Seattle") == 1);
+        PROPVARIANT second;
+        PropVariantInit(&second);
+        second.vt = VT_UI4;
+        second.ulVal = 42;
+        REQUIRE(sim.SetField(&id, &SAMPLE_SENSOR_DATA_TYPE_SECOND, &second) == 1);
+        REQUIRE(sim.SetFieldText(&id, L"{0123ABCD-4567-89EF-0123-456789ABCDEF},7",
+                                 L"VT_BOOL, true") == 1);
+    }
+
+    SensorEntry* EntryNamed(const wchar_t* name)
+    {
+        for (SensorEntry* entry = list.First(); entry; entry = entry->Next()) {
+            if (entry->Name().Compare(name) == 0) {
+                return entry;
+            }
+        }
+        return nullptr;
+    }
+
+    SensorSimControl& sim;
+    Recorder recorder;
+    SensorList list;
+};
+
+int CountEntries(SensorList& list)
+{
+    int count = 0;
+    for (SensorEntry* entry = list.First(); entry; entry = entry->Next()) {
+        ++count;
+    }
+    return count;
+}
+
+std::vector<std::wstring> FieldLines(SensorEntry& entry)
+{
+    std::vector<std::wstring> lines;
+    SensorEntry::FieldWalk walk(entry);
+    for (SensorField* field = walk.First(); field; field = field->Next()) {
+        lines.push_back(std::wstring(field->name.Data()) + L"=" + field->valueText.Data());
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST_CASE_FIXTURE(SensorFixture, "sensors are listed with their names and fields in report order")
+{
+    AddGps(1, L"Integrated GPS");
+    const GUID nameless = SensorId(2);
+    REQUIRE(sim.AddSensor(&nameless, &SENSOR_CATEGORY_LIGHT, &SENSOR_TYPE_AMBIENT_LIGHT, nullptr,
+                          SENSOR_STATE_READY) == 1);
+    REQUIRE(sim.SetFieldText(&nameless, L"LIGHT_LEVEL_LUX", L"VT_R4, 1.5") == 1);
+
+    list.Refresh();
+    SensorEntry* first = list.Refresh();
+    REQUIRE(CountEntries(list) == 2);
+    REQUIRE(first == list.First());
+    CHECK(std::wstring(first->Name().Data()) == L"Integrated GPS");
+    CHECK(first->Next()->Name().IsEmpty());
+
+    SensorField* field = first->ReadFields(nullptr);
+    REQUIRE(field != nullptr);
+    CHECK(std::wstring(field->name.Data()) == L"LATITUDE DEGREES");
+    const std::vector<std::wstring> expected = {
+        L"LATITUDE DEGREES=47.600000", L"LONGITUDE DEGREES=-122.250000", L"CITY=Seattle",
+        L"SECOND=42", L"{0123ABCD-4567-89EF-0123-456789ABCDEF}.7=-1"};
+    CHECK(FieldLines(*first) == expected);
+
+    REQUIRE(first->Next()->ReadFields(nullptr) != nullptr);
+    CHECK(FieldLines(*first->Next()) == std::vector<std::wstring>{L"LIGHT LEVEL LUX=1.500000"});
+}
+
+TEST_CASE_FIXTURE(SensorFixture, "a sensor whose report cannot be read has no fields")
+{
+    AddGps(1, L"GPS");
+    const GUID id = SensorId(1);
+    SensorEntry* entry = list.Refresh();
+    REQUIRE(entry != nullptr);
+    REQUIRE(entry->ReadFields(nullptr) != nullptr);
+
+    REQUIRE(sim.SetDataFailure(&id, E_FAIL) == 1);
+    CHECK(entry->ReadFields(nullptr) == nullptr);
+    CHECK(FieldLines(*entry).empty());
+
+    REQUIRE(sim.SetDataFailure(&id, S_OK) == 1);
+    REQUIRE(sim.ClearFields(&id) == 1);
+    CHECK(entry->ReadFields(nullptr) == nullptr);
+    CHECK(entry->ReadFields(nullptr) == nullptr);
+}
+
+TEST_CASE_FIXTURE(SensorFixture, "with no sensors the manager still reports arrivals")
+{
+    CHECK(list.Refresh() == nullptr);
+    CHECK(list.First() == nullptr);
+    CHECK(sim.HasSink(nullptr) == 1);
+
+    AddGps(3, L"Late GPS");
+    const GUID late = SensorId(3);
+    REQUIRE(sim.FireEnter(&late) == 1);
+    std::vector<ChangeRecord> changes = recorder.Take();
+    REQUIRE(changes.size() == 1);
+    CHECK(changes[0].code == SENSOR_CHANGE_ENTER);
+    CHECK(changes[0].entry == nullptr);
+
+    REQUIRE(list.Refresh() != nullptr);
+    CHECK(CountEntries(list) == 1);
+}
+
+TEST_CASE_FIXTURE(SensorFixture, "sensor events reach the callback with their codes")
+{
+    AddGps(1, L"GPS");
+    const GUID id = SensorId(1);
+    SensorEntry* entry = list.Refresh();
+    REQUIRE(entry != nullptr);
+
+    REQUIRE(sim.SetFieldText(&id, L"LATITUDE_DEGREES", L"VT_R8, 48.25") == 1);
+    REQUIRE(sim.FireDataUpdated(&id) == 1);
+    REQUIRE(sim.FireEvent(&id, nullptr) == 1);
+    REQUIRE(sim.FireStateChanged(&id, SENSOR_STATE_INITIALIZING) == 1);
+    REQUIRE(sim.FireLeave(&id) == 1);
+
+    std::vector<ChangeRecord> changes = recorder.Take();
+    REQUIRE(changes.size() == 4);
+    CHECK(changes[0].code == SENSOR_CHANGE_DATA);
+    CHECK(changes[1].code == SENSOR_CHANGE_EVENT);
+    CHECK(changes[2].code == SENSOR_CHANGE_STATE);
+    CHECK(changes[3].code == SENSOR_CHANGE_DATA);
+    for (const ChangeRecord& change : changes) {
+        CHECK(change.entry == entry);
+    }
+    // The data update re-read the fields before it was passed on.
+    REQUIRE_FALSE(FieldLines(*entry).empty());
+    CHECK(FieldLines(*entry)[0] == L"LATITUDE DEGREES=48.250000");
+}
+
+TEST_CASE_FIXTURE(SensorFixture, "without a callback events are silently accepted")
+{
+    AddGps(1, L"GPS");
+    const GUID id = SensorId(1);
+    SensorEntry* entry = list.Refresh();
+    REQUIRE(entry != nullptr);
+    list.SetChangeCallback(nullptr, nullptr);
+    CHECK(sim.FireDataUpdated(&id) == 1);
+    CHECK(sim.FireEnter(&id) == 1);
+    CHECK(recorder.Take().empty());
+    CHECK_FALSE(FieldLines(*entry).empty());
+
+    // The sinks answer S_OK to every method, and only their own interfaces.
+    SensorEventSink* sink = new SensorEventSink(entry);
+    CHECK(sink->OnStateChanged(nullptr, SENSOR_STATE_READY) == S_OK);
+    CHECK(sink->OnDataUpdated(nullptr, nullptr) == S_OK);
+    CHECK(sink->OnEvent(nullptr, SENSOR_EVENT_DATA_UPDATED, nullptr) == S_OK);
+    CHECK(sink->OnLeave(id) == S_OK);
+    void* object = &object;
+    CHECK(sink->QueryInterface(IID_ISensorEvents, &object) == S_OK);
+    CHECK(object == static_cast<ISensorEvents*>(sink));
+    CHECK(sink->Release() == 1);
+    CHECK(sink->QueryInterface(IID_ISensorManagerEvents, &object) == E_NOINTERFACE);
+    CHECK(object == nullptr);
+    CHECK(sink->Release() == 0);
+
+    ManagerEventSink* managerSink = new ManagerEventSink(&list);
+    CHECK(managerSink->OnSensorEnter(nullptr, SENSOR_STATE_READY) == S_OK);
+    CHECK(managerSink->QueryInterface(IID_IUnknown, &object) == S_OK);
+    CHECK(managerSink->Release() == 1);
+    CHECK(managerSink->Release() == 0);
+    CHECK(recorder.Take().empty());
+}
+
+TEST_CASE("a deleted entry or list is unsubscribed and holds no simulator objects")
+{
+    SensorSimControl& sim = Simulator();
+    REQUIRE(sim.Reset() == 1);
+    const GUID id = SensorId(1);
+    REQUIRE(sim.AddSensor(&id, &SENSOR_CATEGORY_MOTION, &SENSOR_TYPE_ACCELEROMETER_3D, L"Motion",
+                          SENSOR_STATE_READY) == 1);
+    const LONG before = sim.LiveObjects();
+    Recorder recorder;
+    {
+        SensorList list;
+        list.SetChangeCallback(Recorder::Callback, &recorder);
+        SensorEntry* entry = list.Refresh();
+        REQUIRE(entry != nullptr);
+        entry->ReadFields(nullptr);
+        CHECK(sim.HasSink(&id) == 1);
+        // A refresh replaces the entry; the old one's sink no longer fires.
+        list.Refresh();
+        CHECK(sim.FireStateChanged(&id, SENSOR_STATE_READY) == 1);
+        std::vector<ChangeRecord> changes = recorder.Take();
+        REQUIRE(changes.size() == 1);
+        CHECK(changes[0].entry == list.First());
+    }
+    CHECK(sim.HasSink(&id) == 0);
+    CHECK(sim.HasSink(nullptr) == 0);
+    CHECK(sim.FireStateChanged(&id, SENSOR_STATE_READY) == 0);
+    CHECK(recorder.Take().empty());
+    CHECK(sim.LiveObjects() == before);
+}
