@@ -1,6 +1,5 @@
 #include "system/OsVersion.h"
 
-#include <shlwapi.h>
 #include <wchar.h>
 
 #include "base/DynamicLibrary.h"
@@ -117,32 +116,32 @@ DWORD SuiteAndProductBits(const OSVERSIONINFOEXW& extended)
     const WORD suite = extended.wSuiteMask;
     DWORD bits = 0;
     if (suite & (VER_SUITE_SMALLBUSINESS | VER_SUITE_ENTERPRISE)) {
-        bits |= OS_SERVER;
+        bits |= OS_DETAIL_SERVER;
     }
     if (suite & VER_SUITE_DATACENTER) {
-        bits |= OS_DATACENTER;
+        bits |= OS_DETAIL_DATACENTER;
     }
     if (suite & VER_SUITE_ENTERPRISE) {
-        bits |= OS_ENTERPRISE;
+        bits |= OS_DETAIL_ENTERPRISE;
     }
     if (suite & VER_SUITE_EMBEDDEDNT) {
-        bits |= OS_EMBEDDED;
+        bits |= OS_DETAIL_EMBEDDED;
     }
     if (suite & VER_SUITE_PERSONAL) {
-        bits |= OS_HOME_EDITION;
+        bits |= OS_DETAIL_HOME_EDITION;
     }
     if (suite & VER_SUITE_STORAGE_SERVER) {
-        bits |= OS_STORAGE_SERVER;
+        bits |= OS_DETAIL_STORAGE_SERVER;
     }
     // With the single-user flag it is only Remote Desktop, not a terminal server.
     if ((suite & VER_SUITE_TERMINAL) && !(suite & VER_SUITE_SINGLEUSERTS)) {
-        bits |= OS_TERMINAL_SERVICES;
+        bits |= OS_DETAIL_TERMINAL_SERVICES;
     }
     if (suite & VER_SUITE_WH_SERVER) {
-        bits |= OS_HOME_SERVER;
+        bits |= OS_DETAIL_HOME_SERVER;
     }
     if (extended.wProductType == VER_NT_DOMAIN_CONTROLLER) {
-        bits |= OS_DOMAIN_CONTROLLER;
+        bits |= OS_DETAIL_DOMAIN_CONTROLLER;
     }
     return bits;
 }
@@ -153,10 +152,10 @@ DWORD ProductTypeBits(const wchar_t* productType)
         return 0;
     }
     if (lstrcmpiW(productType, L"ServerNT") == 0) {
-        return OS_SERVER;
+        return OS_DETAIL_SERVER;
     }
     if (lstrcmpiW(productType, L"LanmanNT") == 0) {
-        return OS_ADVANCED_SERVER;
+        return OS_DETAIL_ADVANCED_SERVER;
     }
     return 0;
 }
@@ -171,13 +170,13 @@ DWORD MediaCenterIdentBits(const wchar_t* ident)
     swscanf(ident, L"%u.%u", &major, &minor);
     switch (major) {
     case 2:
-        return OS_MEDIA_CENTER_2004;
+        return OS_DETAIL_MEDIA_CENTER_2004;
     case 3:
-        return OS_MEDIA_CENTER_2005;
+        return OS_DETAIL_MEDIA_CENTER_2005;
     case 4:
-        return OS_MEDIA_CENTER_2005_EX;
+        return OS_DETAIL_MEDIA_CENTER_2005_EX;
     case 5:
-        return OS_MEDIA_CENTER_VISTA;
+        return OS_DETAIL_MEDIA_CENTER_VISTA;
     default:
         return 0;
     }
@@ -189,6 +188,18 @@ int ReadVersion(OSVERSIONINFOW& version)
     version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
     return GetVersionExW(&version) != FALSE;
 }
+
+// The record DllGetVersion fills (DLLVERSIONINFO), declared here so that
+// shlwapi.h and its IsOS macros stay out.
+struct ModuleVersionInfo
+{
+    DWORD size;
+    DWORD major;
+    DWORD minor;
+    DWORD build;
+    DWORD platform;
+};
+using DllGetVersionFunction = HRESULT(CALLBACK*)(ModuleVersionInfo*);
 
 bool KeyExists(const wchar_t* subkey)
 {
@@ -294,19 +305,19 @@ const wchar_t* FirstSuffix(DWORD detail, DWORD first, const wchar_t* firstText, 
 
 const wchar_t* MediaCenterSuffix(DWORD detail)
 {
-    if (detail & OS_MEDIA_CENTER_2004) {
+    if (detail & OS_DETAIL_MEDIA_CENTER_2004) {
         return L" [MediaCenter 2004]";
     }
-    if (detail & OS_MEDIA_CENTER_2005) {
+    if (detail & OS_DETAIL_MEDIA_CENTER_2005) {
         return L" [MediaCenter 2005]";
     }
-    if (detail & OS_MEDIA_CENTER_2005_EX) {
+    if (detail & OS_DETAIL_MEDIA_CENTER_2005_EX) {
         return L" [MediaCenter 2005 Ex]";
     }
-    if (detail & OS_MEDIA_CENTER_VISTA) {
+    if (detail & OS_DETAIL_MEDIA_CENTER_VISTA) {
         return L" [MediaCenter Vista]";
     }
-    return (detail & OS_MEDIA_CENTER) ? L" [MediaCenter]" : nullptr;
+    return (detail & OS_DETAIL_MEDIA_CENTER) ? L" [MediaCenter]" : nullptr;
 }
 
 struct EditionSuffix
@@ -316,15 +327,15 @@ struct EditionSuffix
 };
 
 const EditionSuffix kEditionSuffixes[] = {
-    {OS_DATACENTER, L" [Datacenter]"},
-    {OS_ENTERPRISE, L" [Enterprise]"},
-    {OS_EMBEDDED, L" [Embedded]"},
-    {OS_HOME_EDITION, L" [Home Edition]"},
-    {OS_STORAGE_SERVER, L" [Storage Server]"},
-    {OS_TERMINAL_SERVICES, L" [Terminal Services]"},
-    {OS_HOME_SERVER, L" [Home Server]"},
-    {OS_DOMAIN_CONTROLLER, L" [Domain Controller]"},
-    {OS_FUNDAMENTALS, L" [Fundamentals for Legacy PCs]"},
+    {OS_DETAIL_DATACENTER, L" [Datacenter]"},
+    {OS_DETAIL_ENTERPRISE, L" [Enterprise]"},
+    {OS_DETAIL_EMBEDDED, L" [Embedded]"},
+    {OS_DETAIL_HOME_EDITION, L" [Home Edition]"},
+    {OS_DETAIL_STORAGE_SERVER, L" [Storage Server]"},
+    {OS_DETAIL_TERMINAL_SERVICES, L" [Terminal Services]"},
+    {OS_DETAIL_HOME_SERVER, L" [Home Server]"},
+    {OS_DETAIL_DOMAIN_CONTROLLER, L" [Domain Controller]"},
+    {OS_DETAIL_FUNDAMENTALS, L" [Fundamentals for Legacy PCs]"},
 };
 
 void AppendIf(wchar_t* buffer, const wchar_t* suffix)
@@ -342,15 +353,16 @@ const wchar_t* DescribeNt(DWORD kernel, DWORD detail, wchar_t* buffer)
         return buffer;
     }
     lstrcpyW(buffer, base);
-    AppendIf(buffer, FirstSuffix(detail, OS_SERVER, L" [Server]", OS_ADVANCED_SERVER,
+    AppendIf(buffer, FirstSuffix(detail, OS_DETAIL_SERVER, L" [Server]", OS_DETAIL_ADVANCED_SERVER,
                                  L" [Advanced Server]"));
-    AppendIf(buffer, FirstSuffix(detail, OS_PE_BUILDER, L" [PE Builder]", OS_MININT, L" [MiniNT]"));
-    AppendIf(buffer, (detail & OS_TABLET_PC) ? L" [TabletPC]" : nullptr);
+    AppendIf(buffer, FirstSuffix(detail, OS_DETAIL_PE_BUILDER, L" [PE Builder]", OS_DETAIL_MININT,
+                                 L" [MiniNT]"));
+    AppendIf(buffer, (detail & OS_DETAIL_TABLET_PC) ? L" [TabletPC]" : nullptr);
     AppendIf(buffer, MediaCenterSuffix(detail));
     for (const EditionSuffix& suffix : kEditionSuffixes) {
         AppendIf(buffer, (detail & suffix.bit) ? suffix.text : nullptr);
     }
-    AppendIf(buffer, (detail & OS_REMOTE_SESSION) ? L" [TerminalSession]" : nullptr);
+    AppendIf(buffer, (detail & OS_DETAIL_REMOTE_SESSION) ? L" [TerminalSession]" : nullptr);
     return buffer;
 }
 
@@ -386,28 +398,28 @@ DWORD OsDetailBitsFor(const OsEditionFacts& facts)
     }
     bits |= ProductTypeBits(facts.productType);
     if (facts.miniNtKey) {
-        bits |= OS_MININT;
+        bits |= OS_DETAIL_MININT;
     }
     if (facts.peBuilderKey) {
-        bits |= OS_PE_BUILDER;
+        bits |= OS_DETAIL_PE_BUILDER;
     }
     if (facts.fundamentalsInstalled) {
-        bits |= OS_FUNDAMENTALS;
+        bits |= OS_DETAIL_FUNDAMENTALS;
     }
     if (facts.starter) {
-        bits |= OS_STARTER;
+        bits |= OS_DETAIL_STARTER;
     }
     if (facts.serverR2) {
-        bits |= OS_SERVER_R2;
+        bits |= OS_DETAIL_SERVER_R2;
     }
     if (facts.tabletPc) {
-        bits |= OS_TABLET_PC;
+        bits |= OS_DETAIL_TABLET_PC;
     }
     if (facts.mediaCenter) {
-        bits |= OS_MEDIA_CENTER;
+        bits |= OS_DETAIL_MEDIA_CENTER;
     }
     if (facts.remoteSession) {
-        bits |= OS_REMOTE_SESSION;
+        bits |= OS_DETAIL_REMOTE_SESSION;
     }
     bits |= MediaCenterIdentBits(facts.mediaCenterIdent);
     return bits;
@@ -536,15 +548,14 @@ int IsOsAtLeast(OsVersionCode mask)
 DWORD GetCommonControlsVersion()
 {
     DynamicLibrary comctl32(L"comctl32.dll");
-    auto getVersion = comctl32.Symbol<DLLGETVERSIONPROC>("DllGetVersion");
+    auto getVersion = comctl32.Symbol<DllGetVersionFunction>("DllGetVersion");
     if (!getVersion) {
         return 0;
     }
-    DLLVERSIONINFO info;
-    ZeroMemory(&info, sizeof(info));
-    info.cbSize = sizeof(info);
+    ModuleVersionInfo info = {};
+    info.size = sizeof(info);
     if (FAILED(getVersion(&info))) {
         return 0;
     }
-    return (info.dwMajorVersion << 16) | (info.dwMinorVersion & 0xFFFF);
+    return (info.major << 16) | (info.minor & 0xFFFF);
 }

@@ -19,7 +19,11 @@ inline DWORD OsDetailWord(OsVersionCode code)
     return static_cast<DWORD>(code >> 32);
 }
 
-// Kernel word; also the version mask of IsOsAtLeast.
+// Kernel word; also the version mask of IsOsAtLeast. shlwapi.h defines an
+// IsOS selector OS_NT of the same value as a macro; the constant replaces it.
+#ifdef OS_NT
+#undef OS_NT
+#endif
 constexpr DWORD OS_NT = 0x1;
 constexpr DWORD OS_DOS = 0x2;
 constexpr DWORD OS_WIN31 = 0x4;
@@ -39,32 +43,33 @@ constexpr DWORD OS_CE50 = 0x8000;
 constexpr DWORD OS_CE52 = 0x10000;
 constexpr DWORD OS_WIN8 = 0x40000;
 
-// Detail word.
-constexpr DWORD OS_FUNDAMENTALS = 0x1;
+// Detail word. The service-pack bits are also the minimum service pack of
+// an IsOsAtLeast mask.
+constexpr DWORD OS_DETAIL_FUNDAMENTALS = 0x1;
 constexpr DWORD OS_SP1 = 0x2;
 constexpr DWORD OS_SP2 = 0x4;
 constexpr DWORD OS_SP3 = 0x8;
-constexpr DWORD OS_STARTER = 0x10;
-constexpr DWORD OS_SERVER_R2 = 0x20;
-constexpr DWORD OS_TABLET_PC = 0x40;
-constexpr DWORD OS_MEDIA_CENTER = 0x80;
-constexpr DWORD OS_MEDIA_CENTER_2004 = 0x100;
-constexpr DWORD OS_MEDIA_CENTER_2005 = 0x200;
-constexpr DWORD OS_MEDIA_CENTER_2005_EX = 0x400;
-constexpr DWORD OS_MEDIA_CENTER_VISTA = 0x800;
-constexpr DWORD OS_REMOTE_SESSION = 0x1000;
-constexpr DWORD OS_PE_BUILDER = 0x2000;
-constexpr DWORD OS_MININT = 0x4000;
-constexpr DWORD OS_SERVER = 0x8000;
-constexpr DWORD OS_ADVANCED_SERVER = 0x10000;
-constexpr DWORD OS_DATACENTER = 0x80000;
-constexpr DWORD OS_ENTERPRISE = 0x100000;
-constexpr DWORD OS_EMBEDDED = 0x200000;
-constexpr DWORD OS_HOME_EDITION = 0x400000;
-constexpr DWORD OS_STORAGE_SERVER = 0x800000;
-constexpr DWORD OS_TERMINAL_SERVICES = 0x1000000;
-constexpr DWORD OS_HOME_SERVER = 0x2000000;
-constexpr DWORD OS_DOMAIN_CONTROLLER = 0x4000000;
+constexpr DWORD OS_DETAIL_STARTER = 0x10;
+constexpr DWORD OS_DETAIL_SERVER_R2 = 0x20;
+constexpr DWORD OS_DETAIL_TABLET_PC = 0x40;
+constexpr DWORD OS_DETAIL_MEDIA_CENTER = 0x80;
+constexpr DWORD OS_DETAIL_MEDIA_CENTER_2004 = 0x100;
+constexpr DWORD OS_DETAIL_MEDIA_CENTER_2005 = 0x200;
+constexpr DWORD OS_DETAIL_MEDIA_CENTER_2005_EX = 0x400;
+constexpr DWORD OS_DETAIL_MEDIA_CENTER_VISTA = 0x800;
+constexpr DWORD OS_DETAIL_REMOTE_SESSION = 0x1000;
+constexpr DWORD OS_DETAIL_PE_BUILDER = 0x2000;
+constexpr DWORD OS_DETAIL_MININT = 0x4000;
+constexpr DWORD OS_DETAIL_SERVER = 0x8000;
+constexpr DWORD OS_DETAIL_ADVANCED_SERVER = 0x10000;
+constexpr DWORD OS_DETAIL_DATACENTER = 0x80000;
+constexpr DWORD OS_DETAIL_ENTERPRISE = 0x100000;
+constexpr DWORD OS_DETAIL_EMBEDDED = 0x200000;
+constexpr DWORD OS_DETAIL_HOME_EDITION = 0x400000;
+constexpr DWORD OS_DETAIL_STORAGE_SERVER = 0x800000;
+constexpr DWORD OS_DETAIL_TERMINAL_SERVICES = 0x1000000;
+constexpr DWORD OS_DETAIL_HOME_SERVER = 0x2000000;
+constexpr DWORD OS_DETAIL_DOMAIN_CONTROLLER = 0x4000000;
 
 // Smallest buffer DescribeOs writes into, in wide characters.
 constexpr unsigned OS_DESCRIPTION_CAPACITY = 255;

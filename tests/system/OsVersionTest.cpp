@@ -1,0 +1,277 @@
+#include <doctest.h>
+
+#include <string>
+
+#include "system/OsVersion.h"
+
+namespace {
+
+OSVERSIONINFOW MakeVersion(DWORD platform, DWORD major, DWORD minor,
+                           const wchar_t* servicePack = L"")
+{
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    version.dwPlatformId = platform;
+    version.dwMajorVersion = major;
+    version.dwMinorVersion = minor;
+    lstrcpynW(version.szCSDVersion, servicePack, 128);
+    return version;
+}
+
+OSVERSIONINFOW Nt(DWORD major, DWORD minor, const wchar_t* servicePack = L"")
+{
+    return MakeVersion(2, major, minor, servicePack);
+}
+
+OSVERSIONINFOW Dos(DWORD minor, const wchar_t* servicePack = L"")
+{
+    return MakeVersion(1, 4, minor, servicePack);
+}
+
+// The description as a narrow text, which test failures can print.
+std::string Narrow(const wchar_t* text)
+{
+    std::string narrow;
+    for (; *text; ++text) {
+        narrow.push_back(static_cast<char>(*text));
+    }
+    return narrow;
+}
+
+std::string Describe(DWORD kernel, DWORD detail = 0)
+{
+    wchar_t buffer[OS_DESCRIPTION_CAPACITY];
+    return Narrow(DescribeOs(kernel, detail, buffer));
+}
+
+std::string DescribeVersion(const OSVERSIONINFOW& version)
+{
+    OsVersionCode code = OsKernelFor(version);
+    return Describe(OsKernelWord(code), OsDetailWord(code));
+}
+
+} // namespace
+
+TEST_CASE("kernel word and name of every known version")
+{
+    struct Row
+    {
+        OSVERSIONINFOW version;
+        DWORD kernel;
+        DWORD detail;
+        const char* name;
+    };
+    const Row rows[] = {
+        {MakeVersion(0, 3, 10), 0x4, 0, "Windows 3.1"},
+        {Dos(0, L" A"), 0x12, 0, "Windows 95"},
+        {Dos(0, L" B"), 0x402, 0, "Windows 95 OSR2"},
+        {Dos(0, L" C"), 0x402, 0, "Windows 95 OSR2"},
+        {Dos(10), 0x22, 0, "Windows 98"},
+        {Dos(10, L" A "), 0x802, 0, "Windows 98 SE"},
+        {Dos(90), 0x42, 0, "Windows ME"},
+        {Dos(50), 0x2, 0, "unknown dos kernel 0x2"},
+        {MakeVersion(1, 5, 0), 0x2, 0, "unknown dos kernel 0x2"},
+        {Nt(4, 0, L"Service Pack 6"), 0x81, 0, "Windows NT4"},
+        {Nt(5, 0), 0x101, 0, "Windows 2000"},
+        {Nt(5, 1, L"Service Pack 1"), 0x201, 0x2, "Windows XP"},
+        {Nt(5, 1, L"Service Pack 2"), 0x201, 0x4, "Windows XP"},
+        {Nt(5, 1, L"Service Pack 3"), 0x201, 0x8, "Windows XP"},
+        {Nt(5, 2), 0x1001, 0, "Windows Server 2003"},
+        {Nt(6, 0), 0x2001, 0, "Windows Vista"},
+        {Nt(6, 1, L"Service Pack 1"), 0x4001, 0x2, "Windows 7"},
+        {Nt(6, 2), 0x40001, 0, "Windows 8"},
+        {Nt(6, 3), 0x1, 0, "unknown nt kernel 0x1"},
+        {Nt(10, 0), 0x1, 0, "unknown nt kernel 0x1"},
+    };
+    for (const Row& row : rows) {
+        OsVersionCode code = OsKernelFor(row.version);
+        CAPTURE(row.name);
+        CHECK(OsKernelWord(code) == row.kernel);
+        CHECK(OsDetailWord(code) == row.detail);
+        CHECK(DescribeVersion(row.version) == row.name);
+    }
+    CHECK(OsKernelFor(MakeVersion(3, 6, 1)) == 0);
+    // More than one service-pack text may occur.
+    CHECK(OsDetailWord(OsKernelFor(Nt(5, 1, L"Service Pack 2, Service Pack 3"))) == 0xC);
+}
+
+TEST_CASE("names outside the families")
+{
+    CHECK(Describe(OS_CE | OS_CE50) == "Windows CE 5.0");
+    CHECK(Describe(OS_CE | OS_CE52) == "Windows CE 5.2");
+    CHECK(Describe(OS_CE) == "unknown ce kernel 0x8");
+    CHECK(Describe(0) == "unknown 0x0");
+    CHECK(Describe(0x20000) == "unknown 0x20000");
+    // Unknown versions carry no suffixes.
+    CHECK(Describe(OS_NT, OS_DETAIL_SERVER | OS_DETAIL_ENTERPRISE) == "unknown nt kernel 0x1");
+}
+
+TEST_CASE("edition suffixes")
+{
+    CHECK(Describe(0x4001, OS_DETAIL_ENTERPRISE | OS_DETAIL_REMOTE_SESSION) ==
+          "Windows 7 [Enterprise] [TerminalSession]");
+    CHECK(Describe(0x4001, OS_SP1 | OS_SP2 | OS_SP3 | OS_DETAIL_STARTER | OS_DETAIL_SERVER_R2) ==
+          "Windows 7");
+    CHECK(Describe(0x1001, OS_DETAIL_SERVER | OS_DETAIL_ADVANCED_SERVER) ==
+          "Windows Server 2003 [Server]");
+    CHECK(Describe(0x201, OS_DETAIL_PE_BUILDER | OS_DETAIL_MININT) == "Windows XP [PE Builder]");
+    CHECK(Describe(0x201, OS_DETAIL_MININT) == "Windows XP [MiniNT]");
+    CHECK(Describe(0x2001, OS_DETAIL_MEDIA_CENTER | OS_DETAIL_MEDIA_CENTER_VISTA) ==
+          "Windows Vista [MediaCenter Vista]");
+    CHECK(Describe(0x201, OS_DETAIL_MEDIA_CENTER | OS_DETAIL_TABLET_PC) ==
+          "Windows XP [TabletPC] [MediaCenter]");
+    CHECK(Describe(0x101,
+                   OS_DETAIL_DOMAIN_CONTROLLER | OS_DETAIL_DATACENTER | OS_DETAIL_FUNDAMENTALS) ==
+          "Windows 2000 [Datacenter] [Domain Controller] [Fundamentals for Legacy PCs]");
+    // Every suffix at once gives the longest text, which still fits.
+    wchar_t buffer[OS_DESCRIPTION_CAPACITY + 1];
+    buffer[OS_DESCRIPTION_CAPACITY] = L'#';
+    DWORD widest = 0xFFFFFFFF &
+                   ~(OS_DETAIL_SERVER | OS_DETAIL_MEDIA_CENTER_2004 | OS_DETAIL_MEDIA_CENTER_2005);
+    std::string longest = Narrow(DescribeOs(0x1001, widest, buffer));
+    CHECK(longest.size() == 254);
+    CHECK(buffer[OS_DESCRIPTION_CAPACITY] == L'#');
+}
+
+TEST_CASE("detail bits from edition facts")
+{
+    OSVERSIONINFOEXW extended = {};
+    OsEditionFacts facts;
+    facts.extended = &extended;
+
+    SUBCASE("suite mask and product type")
+    {
+        extended.wSuiteMask = 0x2 | 0x40 | 0x80 | 0x200 | 0x2000 | 0x8000;
+        extended.wProductType = 2;
+        CHECK(OsDetailBitsFor(facts) ==
+              (OS_DETAIL_SERVER | OS_DETAIL_ENTERPRISE | OS_DETAIL_EMBEDDED | OS_DETAIL_DATACENTER |
+               OS_DETAIL_HOME_EDITION | OS_DETAIL_STORAGE_SERVER | OS_DETAIL_HOME_SERVER |
+               OS_DETAIL_DOMAIN_CONTROLLER));
+        extended.wSuiteMask = 0x1;
+        extended.wProductType = 1;
+        CHECK(OsDetailBitsFor(facts) == OS_DETAIL_SERVER);
+    }
+    SUBCASE("terminal services without the single-user flag only")
+    {
+        extended.wSuiteMask = 0x10;
+        CHECK(OsDetailBitsFor(facts) == OS_DETAIL_TERMINAL_SERVICES);
+        extended.wSuiteMask = 0x10 | 0x100;
+        CHECK(OsDetailBitsFor(facts) == 0);
+    }
+    SUBCASE("product type text ignores case")
+    {
+        facts.productType = L"servernt";
+        CHECK(OsDetailBitsFor(facts) == OS_DETAIL_SERVER);
+        facts.productType = L"LANMANNT";
+        CHECK(OsDetailBitsFor(facts) == OS_DETAIL_ADVANCED_SERVER);
+        facts.productType = L"winnt";
+        CHECK(OsDetailBitsFor(facts) == 0);
+    }
+    SUBCASE("media center ident")
+    {
+        const wchar_t* idents[] = {L"2.7", L"3.0", L"4.1", L"5.0", L"6.0", L"x", L""};
+        const DWORD bits[] = {0x100, 0x200, 0x400, 0x800, 0, 0, 0};
+        for (int i = 0; i < 7; ++i) {
+            facts.mediaCenterIdent = idents[i];
+            CHECK(OsDetailBitsFor(facts) == bits[i]);
+        }
+    }
+    SUBCASE("keys and metrics")
+    {
+        facts.extended = nullptr;
+        facts.miniNtKey = facts.peBuilderKey = facts.fundamentalsInstalled = true;
+        facts.starter = facts.serverR2 = facts.tabletPc = facts.mediaCenter = true;
+        facts.remoteSession = true;
+        CHECK(OsDetailBitsFor(facts) ==
+              (OS_DETAIL_MININT | OS_DETAIL_PE_BUILDER | OS_DETAIL_FUNDAMENTALS |
+               OS_DETAIL_STARTER | OS_DETAIL_SERVER_R2 | OS_DETAIL_TABLET_PC |
+               OS_DETAIL_MEDIA_CENTER | OS_DETAIL_REMOTE_SESSION));
+    }
+}
+
+TEST_CASE("at-least test on NT systems")
+{
+    const OSVERSIONINFOW xpSp1 = Nt(5, 1, L"Service Pack 1");
+    const OSVERSIONINFOW xpSp2 = Nt(5, 1, L"Service Pack 2");
+    const OSVERSIONINFOW xpSp3 = Nt(5, 1, L"Service Pack 3");
+    const OSVERSIONINFOW vista = Nt(6, 0);
+    const OSVERSIONINFOW seven = Nt(6, 1, L"Service Pack 1");
+    const OsVersionCode xpWithSp2 = MakeOsVersionCode(OS_WINXP, OS_SP2);
+
+    CHECK(OsSatisfies(xpSp3, OS_VISTA) == 0);
+    CHECK(OsSatisfies(seven, OS_VISTA) == 1);
+    CHECK(OsSatisfies(vista, OS_WIN7) == 0);
+    CHECK(OsSatisfies(seven, OS_WIN7) == 1);
+    CHECK(OsSatisfies(Nt(6, 3), OS_WIN7) == 1);
+    CHECK(OsSatisfies(Nt(10, 0), OS_WIN8) == 1);
+
+    CHECK(OsSatisfies(xpSp1, xpWithSp2) == 0);
+    CHECK(OsSatisfies(xpSp2, xpWithSp2) == 1);
+    CHECK(OsSatisfies(xpSp3, xpWithSp2) == 1);
+    CHECK(OsSatisfies(vista, xpWithSp2) == 1);
+    CHECK(OsSatisfies(xpSp1, MakeOsVersionCode(OS_WINXP, OS_SP1)) == 1);
+    CHECK(OsSatisfies(Nt(5, 1), MakeOsVersionCode(OS_WINXP, OS_SP1)) == 0);
+    // Later service packs count too.
+    CHECK(OsSatisfies(Nt(5, 0, L"Service Pack 4"), MakeOsVersionCode(OS_WIN2000, OS_SP3)) == 1);
+
+    // The NT bit alone accepts any NT system, and no DOS bits do.
+    CHECK(OsSatisfies(Nt(4, 0), OS_NT) == 1);
+    CHECK(OsSatisfies(Nt(4, 0), OS_DOS | OS_WIN98) == 0);
+    // An NT older than every listed version is none of them.
+    CHECK(OsSatisfies(Nt(3, 51), OS_WIN8) == 0);
+    CHECK(OsSatisfies(Nt(3, 51), OS_NT4) == 0);
+}
+
+TEST_CASE("at-least test on DOS-based and other systems")
+{
+    struct Row
+    {
+        OSVERSIONINFOW version;
+        DWORD satisfied;
+    };
+    const Row rows[] = {
+        {Dos(0), 0x10},
+        {Dos(0, L" B"), 0x10 | 0x400},
+        {Dos(10), 0x10 | 0x20},
+        {Dos(10, L" A"), 0x10 | 0x20 | 0x800},
+        {Dos(90), 0x10 | 0x20 | 0x40 | 0x400 | 0x800},
+    };
+    const DWORD dosBits[] = {0x10, 0x20, 0x40, 0x400, 0x800};
+    for (const Row& row : rows) {
+        CHECK(OsSatisfies(row.version, OS_DOS) == 1);
+        CHECK(OsSatisfies(row.version, OS_NT | OS_WIN7) == 0);
+        for (DWORD bit : dosBits) {
+            CAPTURE(bit);
+            CHECK(OsSatisfies(row.version, bit) == ((row.satisfied & bit) ? 1 : 0));
+        }
+    }
+    CHECK(OsSatisfies(MakeVersion(1, 3, 95), OS_WIN95) == 0);
+    CHECK(OsSatisfies(MakeVersion(0, 3, 10), OS_WIN31) == 1);
+    CHECK(OsSatisfies(MakeVersion(0, 3, 10), OS_DOS | OS_NT) == 0);
+    CHECK(OsSatisfies(MakeVersion(3, 6, 0), OS_NT | OS_CE) == 0);
+}
+
+TEST_CASE("the running system")
+{
+    // Wine presents itself as Windows 7 with Service Pack 1.
+    OsVersionCode kernel = GetOsKernel();
+    CHECK(OsKernelWord(kernel) == 0x4001);
+    CHECK((OsDetailWord(kernel) & OS_SP1) != 0);
+    OsVersionCode details = GetOsDetails();
+    CHECK(OsKernelWord(details) == 0x4001);
+    wchar_t buffer[OS_DESCRIPTION_CAPACITY];
+    std::string running = Narrow(DescribeOs(OsKernelWord(details), OsDetailWord(details), buffer));
+    CAPTURE(running);
+    CHECK(running.rfind("Windows 7", 0) == 0);
+    CHECK(IsOsAtLeast(OS_VISTA) == 1);
+    CHECK(IsOsAtLeast(OS_WIN7) == 1);
+    CHECK(IsOsAtLeast(OS_WIN8) == 0);
+    CHECK(IsOsAtLeast(MakeOsVersionCode(OS_WIN7, OS_SP1)) == 1);
+
+    // Only a 32-bit program can run under WOW64.
+    CHECK(IsWow64(nullptr) == (sizeof(void*) == 4 ? 1 : 0));
+    CHECK(IsWow64(GetCurrentProcess()) == IsWow64(nullptr));
+
+    DWORD controls = GetCommonControlsVersion();
+    CHECK(controls >= 0x50050);
+}

@@ -1,0 +1,173 @@
+#include <doctest.h>
+
+#include "base/WideString.h"
+#include "system/Registry.h"
+
+namespace {
+
+const wchar_t kTestKey[] = L"Software\\Brindle\\TesselTest";
+
+// Gives each test case a fresh test key and removes it afterwards.
+struct TestKey
+{
+    TestKey() { RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey); }
+    ~TestKey() { RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey); }
+
+    // Stores raw bytes with a type, bypassing the wrapper.
+    static void StoreRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes)
+    {
+        HKEY key = nullptr;
+        REQUIRE(RegCreateKeyW(HKEY_CURRENT_USER, kTestKey, &key) == ERROR_SUCCESS);
+        REQUIRE(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes) ==
+                ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+};
+
+} // namespace
+
+TEST_CASE("view bits reach the system only for a 32-bit process under WOW64")
+{
+    const REGSAM both = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
+    const REGSAM expectedUnderWow64 = sizeof(void*) == 4 ? KEY_WOW64_64KEY : 0;
+    CHECK(EffectiveViewBits(KEY_WOW64_64KEY | KEY_READ, 1) == expectedUnderWow64);
+    CHECK(EffectiveViewBits(both, 1) == (sizeof(void*) == 4 ? both : 0));
+    CHECK(EffectiveViewBits(both, 0) == 0);
+    CHECK(EffectiveViewBits(0, 1) == 0);
+}
+
+TEST_CASE("one-shot values fall back to their defaults")
+{
+    TestKey scope;
+    WideString text(L"previous");
+    CHECK(ReadDwordValue(HKEY_CURRENT_USER, kTestKey, L"Missing", 77) == 77);
+    CHECK(ReadStringValue(HKEY_CURRENT_USER, kTestKey, L"Missing", text, L"fallback") == 0);
+    CHECK(text.Compare(L"fallback") == 0);
+
+    REQUIRE(WriteDwordValue(HKEY_CURRENT_USER, kTestKey, L"Count", 5) == 1);
+    CHECK(ReadDwordValue(HKEY_CURRENT_USER, kTestKey, L"Count", 77) == 5);
+    CHECK(ReadDwordValue(HKEY_CURRENT_USER, kTestKey, L"Other", 77) == 77);
+    CHECK(ReadStringValue(HKEY_CURRENT_USER, kTestKey, L"Other", text, nullptr) == 0);
+    CHECK(text.IsEmpty());
+}
+
+TEST_CASE("deep string write creates every level and reads back")
+{
+    TestKey scope;
+    WideString deep;
+    Format(deep, L"%s\\One\\Two\\Three", kTestKey);
+    REQUIRE(WriteStringValue(HKEY_CURRENT_USER, deep.Data(), L"Main", L"1,2,3,4") == 1);
+    WideString text;
+    CHECK(ReadStringValue(HKEY_CURRENT_USER, deep.Data(), L"Main", text, L"x") == 1);
+    CHECK(text.Compare(L"1,2,3,4") == 0);
+    CHECK(text.Length() == 7);
+    CHECK(WriteStringValue(HKEY_CURRENT_USER, deep.Data(), L"Main", nullptr) == 0);
+}
+
+TEST_CASE("string values: terminator, emptiness and size")
+{
+    TestKey scope;
+    RegistryKey key;
+
+    SUBCASE("a value without terminator is read as exactly its data")
+    {
+        const wchar_t data[] = {L'a', L'b', L'c'};
+        TestKey::StoreRaw(L"Bare", REG_SZ, data, sizeof(data));
+        REQUIRE(key.Open(HKEY_CURRENT_USER, kTestKey));
+        wchar_t buffer[8];
+        for (wchar_t& unit : buffer) {
+            unit = L'#';
+        }
+        CHECK(key.ReadStringFixed(L"Bare", buffer, 8) == 1);
+        CHECK(lstrcmpW(buffer, L"abc") == 0);
+        WideString text;
+        CHECK(key.ReadString(L"Bare", text) == 1);
+        CHECK(text.Compare(L"abc") == 0);
+        CHECK(text.Length() == 3);
+    }
+    SUBCASE("a value filling the whole buffer without terminator does not overrun it")
+    {
+        const wchar_t data[] = {L'a', L'b', L'c', L'd'};
+        TestKey::StoreRaw(L"Full", REG_SZ, data, sizeof(data));
+        REQUIRE(key.Open(HKEY_CURRENT_USER, kTestKey));
+        wchar_t buffer[5] = {L'#', L'#', L'#', L'#', L'#'};
+        DWORD needed = 0;
+        CHECK(key.ReadStringFixed(L"Full", buffer, 4, &needed) == 0);
+        CHECK(needed == sizeof(data));
+        CHECK(buffer[4] == L'#');
+        CHECK(key.ReadStringFixed(L"Full", buffer, 5) == 1);
+        CHECK(lstrcmpW(buffer, L"abcd") == 0);
+    }
+    SUBCASE("an empty value reads as an empty string")
+    {
+        TestKey::StoreRaw(L"Empty", REG_SZ, L"", 0);
+        WideString text(L"old");
+        CHECK(ReadStringValue(HKEY_CURRENT_USER, kTestKey, L"Empty", text, L"default") == 1);
+        CHECK(text.IsEmpty());
+    }
+    SUBCASE("a value longer than the string's buffer grows it once")
+    {
+        WideString longText;
+        for (int i = 0; i < 1000; ++i) {
+            longText.Append(static_cast<wchar_t>(L'a' + i % 26));
+        }
+        REQUIRE(WriteStringValue(HKEY_CURRENT_USER, kTestKey, L"Long", longText.Data()));
+        REQUIRE(key.Open(HKEY_CURRENT_USER, kTestKey));
+        wchar_t small[260];
+        DWORD needed = 0;
+        CHECK(key.ReadStringFixed(L"Long", small, 260, &needed) == 0);
+        CHECK(needed == 1001 * sizeof(wchar_t));
+        WideString text;
+        CHECK(key.ReadString(L"Long", text) == 1);
+        CHECK(text.Length() == 1000);
+        CHECK(text.Compare(longText.Data()) == 0);
+    }
+    SUBCASE("a failed read leaves the string as it was")
+    {
+        REQUIRE(key.Create(HKEY_CURRENT_USER, kTestKey));
+        WideString text(L"kept");
+        CHECK(key.ReadString(L"Missing", text) == 0);
+        CHECK(text.Compare(L"kept") == 0);
+    }
+}
+
+TEST_CASE("key object: access, views and closing")
+{
+    TestKey scope;
+    RegistryKey key;
+    DWORD value = 42;
+    CHECK(key.ReadDword(L"Anything", value) == 0);
+    CHECK(key.WriteDword(L"Anything", 1) == 0);
+    CHECK(key.Close() == 1);
+
+    // Open never creates.
+    CHECK(key.Open(HKEY_CURRENT_USER, kTestKey) == 0);
+    CHECK(value == 42);
+
+    REQUIRE(key.Create(HKEY_CURRENT_USER, kTestKey, KEY_WOW64_64KEY));
+    CHECK(key.WriteDword(L"Number", 0x12345678) == 1);
+    CHECK(key.WriteString(L"Text", L"hello") == 1);
+    BYTE raw[16] = {};
+    DWORD size = sizeof(raw);
+    CHECK(key.ReadBinary(L"Text", raw, size) == 1);
+    CHECK(size == 12);
+    size = 2;
+    CHECK(key.ReadBinary(L"Text", raw, size) == 0);
+    CHECK(size == 12);
+    CHECK(key.Close() == 1);
+    CHECK(key.Handle() == nullptr);
+
+    // Outside WOW64 the 64-bit view is the same key as no view.
+    REQUIRE(key.Open(HKEY_CURRENT_USER, kTestKey, KEY_WOW64_64KEY));
+    CHECK(key.ReadDword(L"Number", value) == 1);
+    CHECK(value == 0x12345678);
+    // A read-only key refuses writes.
+    CHECK(key.WriteDword(L"Number", 1) == 0);
+    // The type is not checked: a four-byte string reads as a DWORD, a longer
+    // one does not fit.
+    CHECK(key.ReadDword(L"Text", value) == 0);
+    CHECK(value == 0x12345678);
+    key.Close();
+    REQUIRE(WriteStringValue(HKEY_CURRENT_USER, kTestKey, L"Short", L"h"));
+    CHECK(ReadDwordValue(HKEY_CURRENT_USER, kTestKey, L"Short", 0) == L'h');
+}
