@@ -1,0 +1,148 @@
+#include <doctest.h>
+
+#include "../../simulator/SensorSimControl.h"
+#include "sensors/SensorList.h"
+
+#include <sensors.h>
+
+namespace {
+
+const int kFieldsPerSensor = 6;
+const wchar_t* const kFieldTexts[kFieldsPerSensor][2] = {
+    {L"LATITUDE_DEGREES", L"VT_R8, 47.6, sine, 0.01, 500"},
+    {L"LONGITUDE_DEGREES", L"VT_R8, -122.3, walk, 0.001, -122.4, -122.2"},
+    {L"ALTITUDE_SEALEVEL_METERS", L"VT_R4, 56, ramp, 1, 0, 1000"},
+    {L"SATELLITES_IN_VIEW", L"VT_I4, 9"},
+    {L"CITY", L"VT_LPWSTR, Seattle"},
+    {L"TIMESTAMP", L"VT_FILETIME, now"},
+};
+
+GUID StressId(unsigned number)
+{
+    return {0x57E55000u + number, 0xABCD, 0x4000, {0x90, 0, 0, 0, 0, 0, 0, 0x02}};
+}
+
+SensorSimControl BindSimulator()
+{
+    SensorSimControl control = {};
+    REQUIRE(SensorSimOpen(&control) == 1);
+    HMODULE pinned = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, SENSORSIM_MODULE_NAME, &pinned);
+    return control;
+}
+
+int AddStressSensor(SensorSimControl& sim, unsigned number)
+{
+    const GUID id = StressId(number);
+    if (!sim.AddSensor(&id, &SENSOR_CATEGORY_LOCATION, &SENSOR_TYPE_LOCATION_GPS, L"Stress",
+                       SENSOR_STATE_READY)) {
+        return 0;
+    }
+    for (const auto& field : kFieldTexts) {
+        if (!sim.SetFieldText(&id, field[0], field[1])) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// Makes one sensor arrive and leave over and over until told to stop.
+struct ComingAndGoing
+{
+    SensorSimControl* sim;
+    volatile LONG stop;
+    LONG rounds;
+
+    static DWORD WINAPI Run(void* context)
+    {
+        ComingAndGoing* self = static_cast<ComingAndGoing*>(context);
+        ComApartment apartment;
+        apartment.Init(1);
+        const GUID id = StressId(99);
+        while (!InterlockedCompareExchange(&self->stop, 0, 0)) {
+            if (AddStressSensor(*self->sim, 99)) {
+                self->sim->FireEnter(&id);
+                Sleep(2);
+                self->sim->RemoveSensor(&id);
+                InterlockedIncrement(&self->rounds);
+            }
+            Sleep(1);
+        }
+        return 0;
+    }
+};
+
+void CountChange(int, SensorEntry*, void* context)
+{
+    InterlockedIncrement(static_cast<LONG*>(context));
+}
+
+// Every field seen in a walk must be whole, and so must the list: all of the
+// sensor's fields, or none when its report could not be read (it left).
+void CheckWalk(SensorEntry& entry, int& fieldLists)
+{
+    SensorEntry::FieldWalk walk(entry);
+    int count = 0;
+    for (SensorField* field = walk.First(); field; field = field->Next()) {
+        ++count;
+        if (field->name.IsEmpty() || field->valueText.IsEmpty()) {
+            FAIL("a field was seen half-built");
+        }
+    }
+    if (count != 0 && count != kFieldsPerSensor) {
+        FAIL("a field list was seen half-built: " << count << " fields");
+    }
+    fieldLists += count ? 1 : 0;
+}
+
+} // namespace
+
+TEST_CASE("data storms, arrivals and departures while the list is refreshed and walked")
+{
+    ComApartment apartment;
+    apartment.Init(1);
+    SensorSimControl sim = BindSimulator();
+    REQUIRE(sim.Reset() == 1);
+    for (unsigned number = 1; number <= 3; ++number) {
+        REQUIRE(AddStressSensor(sim, number) == 1);
+    }
+
+    LONG changes = 0;
+    SensorList list;
+    list.SetChangeCallback(CountChange, &changes);
+    REQUIRE(list.Refresh() != nullptr);
+    REQUIRE(sim.SetStorm(1000) == 1);
+
+    ComingAndGoing churn = {&sim, 0, 0};
+    HANDLE thread = CreateThread(nullptr, 0, ComingAndGoing::Run, &churn, 0, nullptr);
+    REQUIRE(thread != nullptr);
+
+    int walks = 0;
+    int fieldLists = 0;
+    const ULONGLONG end = GetTickCount64() + 3000;
+    while (GetTickCount64() < end) {
+        SensorList::Walk hold(list);
+        list.Refresh();
+        for (SensorEntry* entry = list.First(); entry; entry = entry->Next()) {
+            // Half the walks read the current report, the others see only
+            // what the notification threads wrote.
+            if (walks % 2 == 0) {
+                entry->ReadFields(nullptr);
+            }
+            CheckWalk(*entry, fieldLists);
+        }
+        ++walks;
+    }
+
+    sim.SetStorm(0);
+    InterlockedExchange(&churn.stop, 1);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+
+    MESSAGE(walks << " walks, " << fieldLists << " field lists, " << changes << " changes, "
+                  << churn.rounds << " arrivals");
+    CHECK(walks > 0);
+    CHECK(fieldLists > 0);
+    CHECK(InterlockedCompareExchange(&changes, 0, 0) > 0);
+    CHECK(sim.DeliveredEvents() > 0);
+}
