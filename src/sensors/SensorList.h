@@ -20,7 +20,9 @@ enum SensorChangeCode
     SENSOR_CHANGE_STATE = 4, // the sensor's state changed
 };
 
-// Called on the Sensor API's threads: must only do thread-safe work.
+// Called on the Sensor API's threads: must only do thread-safe work and must
+// not wait for the list's thread (post a message, never send one), since
+// Refresh waits for a running event to finish before it deletes its entry.
 typedef void (*SensorChangeCallback)(int code, SensorEntry* entry, void* context);
 
 // Receives the sensor manager's arrival events for a SensorList.
@@ -136,6 +138,14 @@ private:
 // Every sensor of the Sensor API as a SensorEntry, with their events passed
 // to one change callback. Entries are created and deleted only by Refresh,
 // on the thread that owns the list; events arrive on the API's threads.
+//
+// Thread safety: an event runs under its sink's lock and reaches its entry
+// only while the sink is attached; Refresh detaches every sink under that
+// lock (waiting for a running event) and unregisters it before deleting the
+// entry. An event rewrites an entry's fields by swapping a fully built list
+// in under the field list's lock, which walkers hold (FieldWalk). Locks are
+// taken in the order entry list, sink, field list; events never take the
+// entry list's lock.
 class SensorList
 {
 public:
