@@ -1,0 +1,120 @@
+#pragma once
+
+#include "SimCom.h"
+#include "SimField.h"
+#include "SimScenario.h"
+#include "SimValues.h"
+
+#include <sensorsapi.h>
+#include <sensors.h>
+
+#include <vector>
+
+// One simulated sensor; the same object is handed out every time the
+// sensor is enumerated. Members below the identity are guarded by SimLock.
+class SimSensor : public ComObject<ISensor>
+{
+public:
+    // Fails (0) only when memory runs out.
+    static int Create(const SensorSpec& spec, Ref<SimSensor>* sensor);
+
+    const GUID& Id() const { return spec_.id; }
+    const GUID& Category() const { return spec_.category; }
+    const GUID& Type() const { return spec_.type; }
+    const SensorSpec& Spec() const { return spec_; }
+
+    // A report of the current field values (after one generator step when
+    // advance is set), or the data failure. Call under SimLock.
+    HRESULT MakeReport(bool advance, ISensorDataReport** report);
+    // The sensor's properties as ISensor::GetProperty answers them. Call under SimLock.
+    HRESULT MakeProperties(Ref<PortableValues>* properties) const;
+    // Adds or replaces a field. Call under SimLock.
+    int PutField(const FieldSpec& spec);
+
+    HRESULT STDMETHODCALLTYPE GetID(SENSOR_ID* id) override;
+    HRESULT STDMETHODCALLTYPE GetCategory(SENSOR_CATEGORY_ID* category) override;
+    HRESULT STDMETHODCALLTYPE GetType(SENSOR_TYPE_ID* type) override;
+    HRESULT STDMETHODCALLTYPE GetFriendlyName(BSTR* name) override;
+    HRESULT STDMETHODCALLTYPE GetProperty(REFPROPERTYKEY key, PROPVARIANT* value) override;
+    HRESULT STDMETHODCALLTYPE GetProperties(IPortableDeviceKeyCollection* keys,
+                                            IPortableDeviceValues** values) override;
+    HRESULT STDMETHODCALLTYPE GetSupportedDataFields(IPortableDeviceKeyCollection** keys) override;
+    HRESULT STDMETHODCALLTYPE SetProperties(IPortableDeviceValues* properties,
+                                            IPortableDeviceValues** results) override;
+    HRESULT STDMETHODCALLTYPE SupportsDataField(REFPROPERTYKEY key,
+                                                VARIANT_BOOL* supported) override;
+    HRESULT STDMETHODCALLTYPE GetState(SensorState* state) override;
+    HRESULT STDMETHODCALLTYPE GetData(ISensorDataReport** report) override;
+    HRESULT STDMETHODCALLTYPE SupportsEvent(REFGUID eventId, VARIANT_BOOL* supported) override;
+    HRESULT STDMETHODCALLTYPE GetEventInterest(GUID** eventIds, ULONG* count) override;
+    HRESULT STDMETHODCALLTYPE SetEventInterest(GUID* eventIds, ULONG count) override;
+    HRESULT STDMETHODCALLTYPE SetEventSink(ISensorEvents* sink) override;
+
+    // Guarded by SimLock.
+    int state = 0;
+    bool present = false;
+    HRESULT dataFailure = S_OK;
+    std::vector<FieldState> fields;
+    Ref<ISensorEvents> sink;
+    std::vector<GUID> interest;
+    // Timeline progress, in milliseconds of timeline time.
+    unsigned long long nextUpdateMs = 0;
+    bool arrived = false;
+    std::vector<bool> actionsDone;
+
+private:
+    explicit SimSensor(const SensorSpec& spec);
+
+    SensorSpec spec_;
+};
+
+// A data report: the time it was taken and a snapshot of the values.
+class SimReport : public ComObject<ISensorDataReport>
+{
+public:
+    SimReport(const SYSTEMTIME& time, Ref<PortableValues> values);
+
+    HRESULT STDMETHODCALLTYPE GetTimestamp(SYSTEMTIME* time) override;
+    HRESULT STDMETHODCALLTYPE GetSensorValue(REFPROPERTYKEY key, PROPVARIANT* value) override;
+    HRESULT STDMETHODCALLTYPE GetSensorValues(IPortableDeviceKeyCollection* keys,
+                                              IPortableDeviceValues** values) override;
+
+private:
+    SYSTEMTIME time_;
+    Ref<PortableValues> values_;
+};
+
+class SimCollection : public ComObject<ISensorCollection>
+{
+public:
+    int Append(ISensor* sensor);
+
+    HRESULT STDMETHODCALLTYPE GetAt(ULONG index, ISensor** sensor) override;
+    HRESULT STDMETHODCALLTYPE GetCount(ULONG* count) override;
+    HRESULT STDMETHODCALLTYPE Add(ISensor* sensor) override;
+    HRESULT STDMETHODCALLTYPE Remove(ISensor* sensor) override;
+    HRESULT STDMETHODCALLTYPE RemoveByID(REFSENSOR_ID id) override;
+    HRESULT STDMETHODCALLTYPE Clear() override;
+
+private:
+    std::vector<Ref<ISensor>> sensors_;
+};
+
+class SimManager : public ComObject<ISensorManager>
+{
+public:
+    SimManager();
+    ~SimManager() override;
+
+    HRESULT STDMETHODCALLTYPE GetSensorsByCategory(REFSENSOR_CATEGORY_ID category,
+                                                   ISensorCollection** found) override;
+    HRESULT STDMETHODCALLTYPE GetSensorsByType(REFSENSOR_TYPE_ID type,
+                                               ISensorCollection** found) override;
+    HRESULT STDMETHODCALLTYPE GetSensorByID(REFSENSOR_ID id, ISensor** sensor) override;
+    HRESULT STDMETHODCALLTYPE SetEventSink(ISensorManagerEvents* sink) override;
+    HRESULT STDMETHODCALLTYPE RequestPermissions(HWND parent, ISensorCollection* sensors,
+                                                 WINBOOL modal) override;
+
+    // Guarded by SimLock.
+    Ref<ISensorManagerEvents> sink;
+};
