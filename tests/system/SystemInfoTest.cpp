@@ -58,14 +58,6 @@ TEST_CASE("clocks")
     CHECK(watch.LastElapsed() == elapsed);
 }
 
-TEST_CASE("language ids")
-{
-    CHECK(GetLanguageId(1, 0) == GetUserDefaultLangID());
-    CHECK(GetLanguageId(0, 0) == GetSystemDefaultLangID());
-    CHECK(GetLanguageId(1, 1) == GetUserDefaultUILanguage());
-    CHECK(GetLanguageId(0, 1) == GetSystemDefaultUILanguage());
-}
-
 TEST_CASE("installed font families")
 {
     CHECK(FontFamilyExists(L"Tahoma", DEFAULT_CHARSET, nullptr) == 1);

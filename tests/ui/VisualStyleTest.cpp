@@ -204,14 +204,6 @@ TEST_CASE("classic paths without a theme")
     }
 }
 
-TEST_CASE("mouse leave through TrackMouseEvent")
-{
-    TestWindow window(100, 100, 200, 150);
-    MouseLeaveTracker tracker;
-    SetCursorPos(600, 500);
-    CHECK(tracker.Track(window.Handle()) == 1);
-}
-
 TEST_CASE("mouse leave emulated by a timer")
 {
     TestWindow window(100, 100, 200, 150);
