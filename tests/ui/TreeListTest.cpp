@@ -1,0 +1,472 @@
+#include <doctest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <vsstyle.h>
+
+#include <string>
+#include <vector>
+
+#include "TreeListTestHost.h"
+#include "app/resource.h"
+#include "ui/TreeListCtrl.h"
+
+using treelist_test::PumpMessages;
+using treelist_test::TreeListTestHost;
+
+namespace {
+
+const int kWidths[] = {200, 500};
+
+RowFrame FrameAt(int textLeft, int textTop = 18, int textHeight = 18)
+{
+    RowFrame frame;
+    frame.textRect = {textLeft, textTop, textLeft + 40, textTop + textHeight};
+    frame.columnWidths = kWidths;
+    frame.columnCount = 2;
+    frame.iconWidth = 16;
+    frame.iconHeight = 16;
+    return frame;
+}
+
+RowPlan Plan(const wchar_t* text, const RowFrame& frame)
+{
+    RowPlan plan;
+    PlanRow(text, static_cast<unsigned>(wcslen(text)), frame, plan);
+    return plan;
+}
+
+std::wstring PieceText(const wchar_t* text, const ColumnPlacement& column)
+{
+    return std::wstring(text + column.text.start, column.text.length);
+}
+
+// Records the WM_SETREDRAW arguments a window receives.
+struct RedrawRecorder
+{
+    std::vector<WPARAM> calls;
+    Subclasser hook;
+
+    static int Record(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT*, void* context)
+    {
+        if (message == WM_SETREDRAW) {
+            static_cast<RedrawRecorder*>(context)->calls.push_back(wParam);
+        }
+        return 0;
+    }
+};
+
+// The tree's client area as painted by its own WM_PRINTCLIENT, which runs
+// the same custom drawing as a real paint.
+struct PaintedTree
+{
+    int width = 0;
+    int height = 0;
+    std::vector<COLORREF> pixels;
+
+    explicit PaintedTree(HWND tree)
+    {
+        RECT client;
+        GetClientRect(tree, &client);
+        width = client.right;
+        height = client.bottom;
+        HDC screen = GetDC(tree);
+        HDC memory = CreateCompatibleDC(screen);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        SendMessageW(tree, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory),
+                     PRF_CLIENT | PRF_ERASEBKGND);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                pixels.push_back(GetPixel(memory, x, y));
+            }
+        }
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+        DeleteDC(memory);
+        ReleaseDC(tree, screen);
+    }
+
+    // Pixels differing from the window colour in [left, right) x [top, bottom).
+    int InkIn(int left, int right, const RECT& row) const
+    {
+        COLORREF background = GetSysColor(COLOR_WINDOW);
+        int ink = 0;
+        for (int y = row.top; y < row.bottom && y < height; ++y) {
+            for (int x = left; x < right && x < width; ++x) {
+                ink += pixels[y * width + x] != background ? 1 : 0;
+            }
+        }
+        return ink;
+    }
+};
+
+RECT RowRect(HWND tree, HTREEITEM item)
+{
+    RECT row = {};
+    TreeView_GetItemRect(tree, item, &row, FALSE);
+    return row;
+}
+
+} // namespace
+
+TEST_CASE("tab splitting skips leading tabs and merges runs of tabs")
+{
+    TextPiece pieces[4];
+    CHECK(SplitAtTabs(L"", 0, pieces, 4) == 0);
+    CHECK(SplitAtTabs(L"\t\t", 2, pieces, 4) == 0);
+    REQUIRE(SplitAtTabs(L"\t\tA\t\tBC\t", 8, pieces, 4) == 2);
+    CHECK(pieces[0].start == 2);
+    CHECK(pieces[0].length == 1);
+    CHECK(pieces[1].start == 5);
+    CHECK(pieces[1].length == 2);
+    CHECK(SplitAtTabs(L"A\tB\tC", 5, pieces, 2) == 2);
+}
+
+TEST_CASE("row layout places texts in columns")
+{
+    SUBCASE("a second tab still puts the text in column 1")
+    {
+        const wchar_t* text = L"A\t\tB";
+        RowPlan plan = Plan(text, FrameAt(40));
+        REQUIRE(plan.count == 2);
+        CHECK(PieceText(text, plan.columns[1]) == L"B");
+        CHECK(plan.columns[1].column == 1);
+        CHECK(plan.totalWidth == 697);
+        CHECK(plan.columns[0].box.left == 41);
+        CHECK(plan.columns[0].box.right == 195);
+        CHECK(plan.columns[1].box.left == 204);
+        CHECK(plan.columns[1].box.right == 695);
+        CHECK(plan.columns[1].box.top == 19);
+        CHECK(plan.columns[1].box.bottom == 35);
+        CHECK_FALSE(plan.spanning);
+    }
+    SUBCASE("more texts than columns show only as many as there are columns")
+    {
+        RowPlan plan = Plan(L"A\tB\tC", FrameAt(40));
+        CHECK(plan.count == 2);
+    }
+    SUBCASE("a trailing vertical tab spans the columns and is not drawn")
+    {
+        const wchar_t* text = L"Long name\tB\x000B";
+        RowPlan plan = Plan(text, FrameAt(40));
+        CHECK(plan.spanning);
+        REQUIRE(plan.count == 2);
+        CHECK(PieceText(text, plan.columns[1]) == L"B");
+        CHECK(plan.columns[0].box.right == 695);
+        CHECK(plan.columns[1].box.right == 695);
+    }
+    SUBCASE("a vertical tab elsewhere is ordinary text")
+    {
+        const wchar_t* text = L"A\x000B\tB";
+        RowPlan plan = Plan(text, FrameAt(40));
+        CHECK_FALSE(plan.spanning);
+        CHECK(PieceText(text, plan.columns[0]) == L"A\x000B");
+    }
+    SUBCASE("empty text draws nothing, not even the icon")
+    {
+        RowPlan plan = Plan(L"\t", FrameAt(40));
+        CHECK(plan.count == 0);
+        CHECK_FALSE(plan.drawIcon);
+    }
+}
+
+TEST_CASE("row layout places the icon left of the text inside column 0")
+{
+    RowPlan plan = Plan(L"A", FrameAt(40));
+    CHECK(plan.drawIcon);
+    CHECK(plan.iconAt.x == 23);
+    CHECK(plan.iconAt.y == 19);
+    CHECK(Plan(L"A", FrameAt(199)).drawIcon);
+    CHECK_FALSE(Plan(L"A", FrameAt(200)).drawIcon);
+    CHECK_FALSE(Plan(L"A", FrameAt(260)).drawIcon);
+    // A row lower than the icon centres toward zero.
+    CHECK(Plan(L"A", FrameAt(40, 18, 15)).iconAt.y == 18);
+    CHECK(Plan(L"A", FrameAt(40, 18, 17)).iconAt.y == 18);
+}
+
+TEST_CASE("item state maps to the tree-item visual state")
+{
+    CHECK(TreeItemVisualState(0, true) == TREIS_NORMAL);
+    CHECK(TreeItemVisualState(CDIS_FOCUS, false) == TREIS_NORMAL);
+    CHECK(TreeItemVisualState(CDIS_SELECTED, true) == TREIS_SELECTED);
+    CHECK(TreeItemVisualState(CDIS_SELECTED | CDIS_FOCUS, false) == TREIS_SELECTEDNOTFOCUS);
+    CHECK(TreeItemVisualState(CDIS_HOT, false) == TREIS_HOT);
+    CHECK(TreeItemVisualState(CDIS_HOT | CDIS_SELECTED, false) == TREIS_HOTSELECTED);
+    CHECK(RowImage(1, 4, true) == 4);
+    CHECK(RowImage(1, -1, true) == 1);
+    CHECK(RowImage(1, 4, false) == 1);
+}
+
+TEST_CASE("image list colour depth follows the screen")
+{
+    CHECK(ImageListColorDepth(32, 0x60000, false) == ILC_COLOR32);
+    CHECK(ImageListColorDepth(24, 0x50051, false) == ILC_COLOR16);
+    CHECK(ImageListColorDepth(16, 0x60000, false) == ILC_COLOR16);
+    CHECK(ImageListColorDepth(8, 0x60000, false) == ILC_COLOR8);
+    CHECK(ImageListColorDepth(4, 0x60000, false) == ILC_COLOR4);
+    CHECK(ImageListColorDepth(1, 0x60000, false) == ILC_COLOR);
+    CHECK(ImageListColorDepth(32, 0x60000, true) == ILC_COLOR8);
+}
+
+TEST_CASE("attach puts the header over the tree and keeps its width in step")
+{
+    TreeListTestHost host;
+    RECT before;
+    GetWindowRect(host.tree, &before);
+    REQUIRE(host.AttachWithColumns(TREE_KEEP_CHILDREN | TREE_KEEP_IMAGES | TREE_PLAIN_HEADER, 200,
+                                   500) == 1);
+    HWND header = host.list.Header();
+    REQUIRE(header);
+    CHECK(GetParent(header) == host.dialog);
+    CHECK(IsWindowVisible(header));
+    CHECK((GetWindowLongPtrW(header, GWL_STYLE) & HDS_BUTTONS) == 0);
+    RECT headerRect;
+    RECT treeRect;
+    GetWindowRect(header, &headerRect);
+    GetWindowRect(host.tree, &treeRect);
+    CHECK(headerRect.top == before.top);
+    CHECK(headerRect.bottom == treeRect.top);
+    CHECK(headerRect.left == treeRect.left);
+    CHECK(headerRect.right == treeRect.right);
+    CHECK(treeRect.bottom == before.bottom);
+    CHECK(headerRect.bottom > headerRect.top);
+    CHECK(host.list.GetItemHeight() >= 18);
+
+    CHECK(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0) == 2);
+    wchar_t caption[16] = {};
+    HDITEMW column = {};
+    column.mask = HDI_WIDTH | HDI_TEXT | HDI_FORMAT;
+    column.pszText = caption;
+    column.cchTextMax = 16;
+    REQUIRE(SendMessageW(header, HDM_GETITEMW, 1, reinterpret_cast<LPARAM>(&column)));
+    CHECK(std::wstring(caption) == L"Value");
+    CHECK(column.cxy == 500);
+    CHECK((column.fmt & HDF_STRING) != 0);
+
+    // The owner's layout widens the tree: only the header's width follows.
+    SetWindowPos(host.tree, nullptr, 30, 60, 250, 200, SWP_NOZORDER);
+    RECT widened;
+    GetWindowRect(host.tree, &widened);
+    GetWindowRect(header, &headerRect);
+    CHECK(headerRect.right - headerRect.left == 250);
+    CHECK(headerRect.top == before.top);
+
+    host.list.Detach();
+    CHECK(host.list.Header() == nullptr);
+    CHECK_FALSE(IsWindow(header));
+    CHECK(SendMessageW(host.tree, TVM_GETIMAGELIST, TVSIL_NORMAL, 0) == 0);
+}
+
+TEST_CASE("insertion, selection text and the children flag")
+{
+    TreeListTestHost host;
+    REQUIRE(host.AttachWithColumns(TREE_KEEP_CHILDREN, 200, 500));
+    HTREEITEM root = host.list.InsertItem(nullptr, TVI_LAST, L"Sensors", 0, 0, 1, 0);
+    REQUIRE(root);
+    HTREEITEM field = host.list.InsertItem(root, TVI_LAST, L"LATITUDE DEGREES\t47.6", 2, 2, 0, 77);
+    REQUIRE(field);
+    CHECK(host.list.Expand(root, TVE_EXPAND) == 1);
+
+    TVITEMW record = {};
+    record.mask = TVIF_CHILDREN | TVIF_HANDLE;
+    record.hItem = root;
+    SendMessageW(host.tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&record));
+    CHECK(record.cChildren == 1);
+    record.hItem = field;
+    SendMessageW(host.tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&record));
+    CHECK(record.cChildren == 0);
+
+    wchar_t text[kTreeItemTextCapacity];
+    LPARAM data = 0;
+    int image = -1;
+    int selectedImage = -1;
+    REQUIRE(host.list.GetItem(field, text, &data, &image, &selectedImage, 0, nullptr));
+    CHECK(std::wstring(text) == L"LATITUDE DEGREES\t47.6");
+    CHECK(data == 77);
+    CHECK(image == 2);
+    CHECK(selectedImage == 2);
+
+    WideString selection(L"untouched");
+    LPARAM selectionData = -1;
+    host.list.GetSelectionText(selection, &selectionData);
+    CHECK(std::wstring(selection.Data()) == L"untouched");
+    CHECK(selectionData == -1);
+
+    REQUIRE(host.list.SelectItem(field) == 1);
+    CHECK(host.list.GetSelection() == field);
+    host.list.GetSelectionText(selection, &selectionData);
+    CHECK(std::wstring(selection.Data()) == L"LATITUDE DEGREES\t47.6");
+    CHECK(selectionData == 77);
+}
+
+TEST_CASE("redraw suspensions nest and only the outermost pair reaches the tree")
+{
+    TreeListTestHost host;
+    REQUIRE(host.AttachWithColumns(0, 200, 500));
+    RedrawRecorder recorder;
+    REQUIRE(recorder.hook.Attach(host.tree, RedrawRecorder::Record, &recorder, 0x74657374));
+
+    host.list.SetRedraw(1);
+    CHECK(recorder.calls.empty());
+
+    host.list.SetRedraw(0);
+    host.list.SetRedraw(0);
+    CHECK(recorder.calls == std::vector<WPARAM>{FALSE});
+    host.list.SetRedraw(1);
+    CHECK(recorder.calls.size() == 1);
+    host.list.SetRedraw(1);
+    CHECK(recorder.calls == std::vector<WPARAM>{FALSE, TRUE});
+    host.list.SetRedraw(1);
+    CHECK(recorder.calls.size() == 2);
+
+    // Detaching suspends drawing for good; attaching again turns it back on.
+    host.list.Detach();
+    CHECK(recorder.calls.back() == FALSE);
+    recorder.calls.clear();
+    REQUIRE(host.list.Attach(host.tree, GetModuleHandleW(nullptr), 0));
+    CHECK(recorder.calls == std::vector<WPARAM>{TRUE});
+    host.list.SetRedraw(0);
+    CHECK(recorder.calls == std::vector<WPARAM>{TRUE, FALSE});
+    host.list.SetRedraw(1);
+    recorder.hook.Detach();
+}
+
+TEST_CASE("DeleteAll keeps the icons only when asked to")
+{
+    for (DWORD flags : {DWORD(TREE_KEEP_IMAGES), DWORD(0)}) {
+        CAPTURE(flags);
+        TreeListTestHost host;
+        REQUIRE(host.AttachWithColumns(flags, 200, 500));
+        CHECK(host.list.AddIcon(IDI_ROOT) == 0);
+        CHECK(host.list.AddIcon(IDI_SENSOR) == 1);
+        CHECK(host.list.AddIcon(IDI_FIELD) == 2);
+        CHECK(host.list.AddIcon(9999) == -1);
+        host.list.InsertItem(nullptr, TVI_LAST, L"Sensors", 0, 0, 0, 0);
+        host.list.DeleteAll();
+        CHECK(TreeView_GetCount(host.tree) == 0);
+        int expected = flags ? 3 : 0;
+        CHECK(ImageList_GetImageCount(host.list.Icons().Handle()) == expected);
+    }
+}
+
+TEST_CASE("collapsing deletes the children unless they are kept")
+{
+    for (DWORD flags : {DWORD(TREE_KEEP_CHILDREN), DWORD(0)}) {
+        CAPTURE(flags);
+        TreeListTestHost host;
+        REQUIRE(host.AttachWithColumns(flags, 200, 500));
+        HTREEITEM root = host.list.InsertItem(nullptr, TVI_LAST, L"Sensors", 0, 0, 1, 0);
+        host.list.InsertItem(root, TVI_LAST, L"Sensor", 1, 1, 0, 0);
+        host.list.Expand(root, TVE_EXPAND);
+        host.list.SelectItem(root);
+        // The user's collapse, not TVM_EXPAND, raises TVN_ITEMEXPANDING.
+        SendMessageW(host.tree, WM_KEYDOWN, VK_LEFT, 0);
+        PumpMessages();
+        CHECK((TreeView_GetItemState(host.tree, root, TVIS_EXPANDED) & TVIS_EXPANDED) == 0);
+        CHECK(TreeView_GetCount(host.tree) == (flags ? 2u : 1u));
+    }
+}
+
+TEST_CASE("notification handlers and the label editor")
+{
+    TreeListTestHost host(TreeListTestHost::kDefaultTreeStyle | TVS_EDITLABELS);
+    REQUIRE(host.AttachWithColumns(0, 200, 500));
+
+    struct Seen
+    {
+        int selections = 0;
+        int deletions = 0;
+        LRESULT cancelEdit = 0;
+        std::wstring editedText;
+    } seen;
+    TreeEventHandlers handlers;
+    handlers.selectionChanged = [](TVITEMW*, LONG_PTR context) {
+        ++reinterpret_cast<Seen*>(context)->selections;
+    };
+    handlers.deleting = [](TVITEMW*, LONG_PTR context) {
+        ++reinterpret_cast<Seen*>(context)->deletions;
+    };
+    handlers.beginLabelEdit = [](HWND, HTREEITEM, LPARAM, const wchar_t*, LONG_PTR context) {
+        return reinterpret_cast<Seen*>(context)->cancelEdit;
+    };
+    handlers.endLabelEdit = [](HWND, HTREEITEM, LPARAM, const wchar_t* text, LONG_PTR context) {
+        reinterpret_cast<Seen*>(context)->editedText = text ? text : L"(none)";
+        return LRESULT(1);
+    };
+    auto context = reinterpret_cast<LONG_PTR>(&seen);
+    host.list.SetHandlers(handlers, context, context);
+
+    HTREEITEM item = host.list.InsertItem(nullptr, TVI_LAST, L"Old", 0, 0, 0, 0);
+    host.list.SelectItem(item);
+    CHECK(seen.selections == 1);
+
+    SetFocus(host.tree);
+    auto editor = reinterpret_cast<HWND>(
+        SendMessageW(host.tree, TVM_EDITLABELW, 0, reinterpret_cast<LPARAM>(item)));
+    REQUIRE(editor);
+    CHECK(SendMessageW(editor, WM_GETDLGCODE, 0, 0) == DLGC_WANTALLKEYS);
+    SetWindowTextW(editor, L"New");
+    SendMessageW(host.tree, TVM_ENDEDITLABELNOW, FALSE, 0);
+    PumpMessages();
+    CHECK(seen.editedText == L"New");
+    wchar_t text[kTreeItemTextCapacity];
+    REQUIRE(host.list.GetItem(item, text, nullptr, nullptr, nullptr, 0, nullptr));
+    CHECK(std::wstring(text) == L"New");
+
+    // A begin handler answering nonzero refuses the edit.
+    seen.cancelEdit = 1;
+    CHECK(SendMessageW(host.tree, TVM_EDITLABELW, 0, reinterpret_cast<LPARAM>(item)) == 0);
+
+    host.list.DeleteAll();
+    CHECK(seen.deletions == 1);
+
+    // Notifications of other windows are not the tree's.
+    NMHDR foreign = {host.dialog, 0, TVN_SELCHANGEDW};
+    LRESULT result = 0;
+    CHECK(host.list.HandleNotify(host.dialog, 0, &foreign, result) == 0);
+}
+
+TEST_CASE("rows are custom drawn in the header's columns")
+{
+    TreeListTestHost host;
+    REQUIRE(host.AttachWithColumns(TREE_KEEP_CHILDREN, 100, 150));
+    const wchar_t* longText = L"WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW";
+    wchar_t spanning[128];
+    wsprintfW(spanning, L"%s\x000B", longText);
+    wchar_t longValue[128];
+    wsprintfW(longValue, L"A\t%s", longText);
+
+    HTREEITEM twoTabs = host.list.InsertItem(nullptr, TVI_LAST, L"A\t\tWWW", 0, 0, 0, 0);
+    HTREEITEM oneText = host.list.InsertItem(nullptr, TVI_LAST, L"A", 0, 0, 0, 0);
+    HTREEITEM threeTexts = host.list.InsertItem(nullptr, TVI_LAST, L"A\tB\tWWWW", 0, 0, 0, 0);
+    HTREEITEM clipped = host.list.InsertItem(nullptr, TVI_LAST, longText, 0, 0, 0, 0);
+    HTREEITEM spans = host.list.InsertItem(nullptr, TVI_LAST, spanning, 0, 0, 0, 0);
+    HTREEITEM ellipsis = host.list.InsertItem(nullptr, TVI_LAST, longValue, 0, 0, 0, 0);
+    PumpMessages();
+    PaintedTree painted(host.tree);
+
+    // Column 1 starts at x = 104 and ends 5 pixels before x = 250.
+    CHECK(painted.InkIn(104, 140, RowRect(host.tree, twoTabs)) > 0);
+    CHECK(painted.InkIn(96, 400, RowRect(host.tree, oneText)) == 0);
+    CHECK(painted.InkIn(250, 400, RowRect(host.tree, threeTexts)) == 0);
+    CHECK(painted.InkIn(95, 400, RowRect(host.tree, clipped)) == 0);
+    CHECK(painted.InkIn(120, 245, RowRect(host.tree, spans)) > 0);
+    CHECK(painted.InkIn(245, 400, RowRect(host.tree, spans)) == 0);
+    CHECK(painted.InkIn(230, 245, RowRect(host.tree, ellipsis)) > 0);
+    CHECK(painted.InkIn(245, 400, RowRect(host.tree, ellipsis)) == 0);
+}
+
+TEST_CASE("dragging a header divider repaints the rows")
+{
+    TreeListTestHost host;
+    REQUIRE(host.AttachWithColumns(0, 200, 500));
+    host.list.InsertItem(nullptr, TVI_LAST, L"A\tB", 0, 0, 0, 0);
+    UpdateWindow(host.tree);
+    NMHEADERW change = {};
+    change.hdr = {host.list.Header(), 0, HDN_ITEMCHANGINGW};
+    LRESULT result = 5;
+    CHECK(host.list.HandleNotify(host.dialog, 0, &change.hdr, result) == 0);
+    RECT update;
+    CHECK(GetUpdateRect(host.tree, &update, FALSE));
+}
