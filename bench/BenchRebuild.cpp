@@ -1,0 +1,182 @@
+// Cost of filling the sensor tree, as a ratio to the bare cost of inserting
+// the same rows into the same tree inside the same redraw bracket.
+//
+// Each candidate fill is timed against the bare TVM_INSERTITEMW path for
+// every workload. The tree-list insert path is one candidate; the main
+// window's Rebuild joins as another once it can run against the simulator.
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "TreeListTestHost.h"
+#include "app/resource.h"
+
+namespace {
+
+struct Workload
+{
+    int sensors;
+    int fields;
+};
+
+// The row texts of one workload, made before any timing.
+struct WorkloadRows
+{
+    std::vector<std::wstring> sensorNames;
+    std::vector<std::wstring> fieldTexts; // per sensor, "NAME\tVALUE"
+
+    explicit WorkloadRows(const Workload& workload)
+    {
+        for (int s = 0; s < workload.sensors; ++s) {
+            sensorNames.push_back(L"Sensor " + std::to_wstring(s));
+        }
+        for (int f = 0; f < workload.fields; ++f) {
+            fieldTexts.push_back(L"FIELD " + std::to_wstring(f) + L"\t" +
+                                 std::to_wstring(f * 1.25));
+        }
+    }
+};
+
+// A fill of the tree for one workload: what is timed.
+struct Candidate
+{
+    const char* name;
+    std::function<void(const WorkloadRows&)> fill;
+};
+
+HTREEITEM InsertBare(HWND tree, HTREEITEM parent, const std::wstring& text, int image, int children)
+{
+    TVINSERTSTRUCTW insert = {};
+    insert.hParent = parent ? parent : TVI_ROOT;
+    insert.hInsertAfter = TVI_LAST;
+    insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_PARAM | TVIF_SELECTEDIMAGE | TVIF_CHILDREN;
+    insert.item.pszText = const_cast<wchar_t*>(text.c_str());
+    insert.item.iImage = image;
+    insert.item.iSelectedImage = image;
+    insert.item.cChildren = children;
+    return reinterpret_cast<HTREEITEM>(
+        SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+}
+
+// Plain tree-view messages inside the same suspend/resume bracket that
+// SetRedraw produces.
+void FillBare(HWND tree, const WorkloadRows& rows)
+{
+    SendMessageW(tree, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    HTREEITEM root = InsertBare(tree, nullptr, L"Sensors", 0, 1);
+    for (const std::wstring& name : rows.sensorNames) {
+        HTREEITEM sensor = InsertBare(tree, root, name, 1, rows.fieldTexts.empty() ? 0 : 1);
+        for (const std::wstring& field : rows.fieldTexts) {
+            InsertBare(tree, sensor, field, 2, 0);
+        }
+        SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(sensor));
+    }
+    SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
+    SendMessageW(tree, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(tree, nullptr, TRUE);
+    UpdateWindow(tree);
+}
+
+// The tree-list's own operations, in the order the main window's Rebuild
+// uses them, without the sensor reading.
+void FillTreeList(TreeListCtrl& list, const WorkloadRows& rows)
+{
+    list.SetRedraw(0);
+    list.DeleteAll();
+    HTREEITEM root = list.InsertItem(nullptr, TVI_LAST, L"Sensors", 0, 0, 1, 0);
+    for (const std::wstring& name : rows.sensorNames) {
+        HTREEITEM sensor =
+            list.InsertItem(root, TVI_LAST, name.c_str(), 1, 1, rows.fieldTexts.empty() ? 0 : 1, 0);
+        for (const std::wstring& field : rows.fieldTexts) {
+            list.InsertItem(sensor, TVI_LAST, field.c_str(), 2, 2, 0, 0);
+        }
+        list.Expand(sensor, TVE_EXPAND);
+    }
+    list.Expand(root, TVE_EXPAND);
+    list.SetRedraw(1);
+}
+
+double Milliseconds(const std::function<void()>& run)
+{
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER start;
+    LARGE_INTEGER end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    run();
+    QueryPerformanceCounter(&end);
+    treelist_test::PumpMessages();
+    return 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+           static_cast<double>(frequency.QuadPart);
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Medians of alternating runs, so that drift hits every side alike. The
+// plain tree (no tree-list attached, so no header, subclass or custom draw)
+// shows what the attachment itself costs the bare path.
+void Compare(HWND tree, HWND plainTree, const Candidate& candidate, const Workload& workload,
+             int repeats)
+{
+    WorkloadRows rows(workload);
+    std::vector<double> bare;
+    std::vector<double> measured;
+    std::vector<double> plain;
+    FillBare(tree, rows);
+    candidate.fill(rows);
+    for (int i = 0; i < repeats; ++i) {
+        bare.push_back(Milliseconds([&] { FillBare(tree, rows); }));
+        measured.push_back(Milliseconds([&] { candidate.fill(rows); }));
+        plain.push_back(Milliseconds([&] { FillBare(plainTree, rows); }));
+    }
+    SendMessageW(plainTree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    double bareMedian = Median(bare);
+    double measuredMedian = Median(measured);
+    int rowCount = 1 + workload.sensors * (1 + workload.fields);
+    std::printf("%-12s %4d x %-4d %7d %10.2f %10.2f %8.2f %12.2f\n", candidate.name,
+                workload.sensors, workload.fields, rowCount, bareMedian, measuredMedian,
+                bareMedian > 0 ? measuredMedian / bareMedian : 0.0, Median(plain));
+}
+
+} // namespace
+
+int main()
+{
+    treelist_test::TreeListTestHost host;
+    treelist_test::TreeListTestHost plain;
+    if (!host.AttachWithColumns(TREE_KEEP_CHILDREN | TREE_KEEP_IMAGES | TREE_PLAIN_HEADER, 200,
+                                500)) {
+        std::printf("the tree-list could not be attached\n");
+        return 1;
+    }
+    host.list.SetExtendedStyle(0x54, 0x54);
+    host.list.AddIcon(IDI_ROOT);
+    host.list.AddIcon(IDI_SENSOR);
+    host.list.AddIcon(IDI_FIELD);
+
+    const Workload workloads[] = {{10, 10}, {50, 20}, {200, 50}};
+    const int repeats[] = {15, 7, 3};
+    const Candidate candidates[] = {
+        {"tree-list", [&](const WorkloadRows& rows) { FillTreeList(host.list, rows); }},
+    };
+
+    std::printf("%-12s %-11s %7s %10s %10s %8s\n", "fill", "sensors", "rows", "bare ms", "fill ms",
+                "ratio");
+    for (const Candidate& candidate : candidates) {
+        for (size_t i = 0; i < sizeof workloads / sizeof workloads[0]; ++i) {
+            Compare(host.tree, plain.tree, candidate, workloads[i], repeats[i]);
+        }
+    }
+    return 0;
+}
