@@ -7,6 +7,7 @@ mkdir -p "$TESSEL_LOG_DIR"
 
 tessel_end_session() {
     "$TESSEL_WINESERVER" -k >/dev/null 2>&1 || true
+    "$TESSEL_WINESERVER" -w >/dev/null 2>&1 || true
     if [ -n "$TESSEL_XVFB_PID" ]; then
         kill "$TESSEL_XVFB_PID" 2>/dev/null || true
         wait "$TESSEL_XVFB_PID" 2>/dev/null || true
@@ -70,7 +71,8 @@ tessel_start_session() {
     fi
     tessel_make_prefix
     tessel_install_fonts
-    "$TESSEL_WINESERVER" -p >/dev/null 2>&1 </dev/null
+    # Answers 2 when a server for the prefix is still running: use that one.
+    "$TESSEL_WINESERVER" -p >/dev/null 2>&1 </dev/null || true
     # The first program of a wineserver session starts Wine's own services
     # (explorer, rpcss), which inherit its output. Start them here with the
     # log as output, or every test's output pipe stays open behind them.

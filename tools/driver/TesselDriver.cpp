@@ -1,0 +1,75 @@
+// Drives a running Tessel window from the run script: waits for it, resizes
+// or closes it. Usage:
+//   TesselDriver wait            waits up to 20 s for the main window
+//   TesselDriver size W H        resizes the main window (pixels)
+//   TesselDriver close           asks it to close and waits for the process
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+static BOOL CALLBACK FindTessel(HWND window, LPARAM result)
+{
+    wchar_t title[64] = {};
+    GetWindowTextW(window, title, 64);
+    // IsWindowVisible answers 0 for windows of another desktop: read the style.
+    if ((GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) && (wcsncmp(title, L"Tessel", 6) == 0 || wcscmp(title, L"Dialog") == 0)) {
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The run script shows Tessel in a virtual desktop named "Tessel"; its
+// windows are found only through that desktop.
+static HWND MainWindow()
+{
+    HWND found = nullptr;
+    if (HDESK desktop = OpenDesktopW(L"Tessel", 0, FALSE, DESKTOP_ENUMERATE | DESKTOP_READOBJECTS)) {
+        EnumDesktopWindows(desktop, FindTessel, reinterpret_cast<LPARAM>(&found));
+        CloseDesktop(desktop);
+    }
+    if (!found)
+        EnumWindows(FindTessel, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+static HWND WaitForMainWindow(DWORD milliseconds)
+{
+    for (DWORD waited = 0; waited < milliseconds; waited += 100) {
+        if (HWND window = MainWindow())
+            return window;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+static int Close(HWND window)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    if (!process)
+        return 0;
+    DWORD result = WaitForSingleObject(process, 10000);
+    CloseHandle(process);
+    return result == WAIT_OBJECT_0 ? 0 : 1;
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2)
+        return 2;
+    HWND window = WaitForMainWindow(20000);
+    if (!window)
+        return 1;
+    if (wcscmp(argv[1], L"close") == 0)
+        return Close(window);
+    if (wcscmp(argv[1], L"size") == 0 && argc == 4) {
+        SetWindowPos(window, nullptr, 0, 0, _wtoi(argv[2]), _wtoi(argv[3]),
+                     SWP_NOMOVE | SWP_NOZORDER);
+        return 0;
+    }
+    return wcscmp(argv[1], L"wait") == 0 ? 0 : 2;
+}
