@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/BareMainWindow.h"
+#include "app/SensorViewerApp.h"
 #include "app/resource.h"
 #include "ui/AppProcess.h"
 
@@ -8,9 +8,10 @@
 // order before the entry point runs and destroyed in reverse order after it
 // returns: the process object outlives the application object.
 static AppProcess gProcess(0);
-static BareMainWindow gApplication;
+static SensorViewerApp gApplication;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
-    return static_cast<int>(gApplication.Run(instance, IDD_MAIN, 0, nullptr));
+    gApplication.Run(instance, IDD_MAIN, 0, nullptr);
+    return 0;
 }

@@ -1,0 +1,189 @@
+#include "app/SensorViewerApp.h"
+
+#include "app/resource.h"
+#include "system/OsVersion.h"
+
+const wchar_t kTesselKey[] = L"Software\\Brindle\\Tessel";
+
+namespace {
+
+constexpr int kRootImage = 0;
+constexpr int kSensorImage = 1;
+constexpr int kFieldImage = 2;
+
+// Rows are remembered by their first column: a field row by its name.
+void RememberSelection(const TreeListCtrl& tree, WideString& remembered)
+{
+    WideString selection;
+    tree.GetSelectionText(selection);
+    const wchar_t* firstColumn = selection.Token(1, L"\t");
+    remembered.Assign(firstColumn ? firstColumn : L"");
+}
+
+// An empty remembered text stands for "nothing selected" and matches no row,
+// not even a sensor without a friendly name.
+bool IsRemembered(const WideString& remembered, const wchar_t* text)
+{
+    return !remembered.IsEmpty() && remembered.Compare(text) == 0;
+}
+
+} // namespace
+
+int SensorViewerApp::OnInitDialog()
+{
+    SetIcon(IDI_APP);
+    SetText(versionInfo_.VersionTitle(L"Tessel"));
+    SetUpTree();
+    if (!(settings_ & AUTO_UPDATE_OFF))
+        SetCheck(IDC_AUTO_UPDATE, BST_CHECKED);
+    grip_.Attach(Window());
+    SetUpAnchors();
+    SetMinimumSize(270, 150, 1);
+    RestorePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", 0);
+    sensors_.SetChangeCallback(SensorChanged, this);
+    Rebuild();
+    return 1;
+}
+
+void SensorViewerApp::SetUpTree()
+{
+    tree_.Attach(Control(IDC_SENSOR_TREE), Instance(),
+                 TREE_KEEP_CHILDREN | TREE_KEEP_IMAGES | TREE_PLAIN_HEADER);
+    const DWORD extended = TVS_EX_DOUBLEBUFFER | TVS_EX_RICHTOOLTIP | TVS_EX_FADEINOUTEXPANDOS;
+    tree_.SetExtendedStyle(extended, extended);
+    tree_.AddIcon(IDI_ROOT);
+    tree_.AddIcon(IDI_SENSOR);
+    tree_.AddIcon(IDI_FIELD);
+    tree_.InsertColumn(L"Item", 0, 200, 0);
+    tree_.InsertColumn(L"Value", 1, 500, 0);
+}
+
+void SensorViewerApp::SetUpAnchors()
+{
+    anchors_[0].Setup(Control(IDC_SENSOR_TREE), ANCHOR_SIZE_X | ANCHOR_SIZE_Y);
+    anchors_[1].Setup(Control(IDC_WEB_LINK), ANCHOR_MOVE_Y);
+    anchors_[2].Setup(Control(IDC_EXIT), ANCHOR_MOVE_X | ANCHOR_MOVE_Y);
+    anchors_[3].Setup(Control(IDC_AUTO_UPDATE), ANCHOR_MOVE_Y);
+}
+
+int SensorViewerApp::CanClose(INT_PTR)
+{
+    SavePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", nullptr, 0);
+    return 1;
+}
+
+INT_PTR SensorViewerApp::OnCommand(int id, WPARAM wParam, LPARAM lParam)
+{
+    if (id == IDC_EXIT) {
+        EndWindow(0);
+        return 1;
+    }
+    if (id == IDC_AUTO_UPDATE) {
+        if (IsChecked(IDC_AUTO_UPDATE))
+            settings_ &= ~AUTO_UPDATE_OFF;
+        else
+            settings_ |= AUTO_UPDATE_OFF;
+        return 1;
+    }
+    return DialogApp::OnCommand(id, wParam, lParam);
+}
+
+INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_SIZE:
+        grip_.InvalidateGrip();
+        for (Anchor& anchor : anchors_)
+            anchor.Apply(wParam, lParam);
+        break;
+    case WM_PAINT:
+        if (grip_.Paint())
+            return 1;
+        break;
+    case WM_NOTIFY: {
+        LRESULT result = 0;
+        if (tree_.HandleNotify(Window(), wParam, reinterpret_cast<NMHDR*>(lParam), result))
+            return result;
+        break;
+    }
+    case WM_NCHITTEST:
+        if (grip_.HitTest(wParam, lParam))
+            return 1;
+        break;
+    case WM_SENSORS_CHANGED:
+    case WM_TIMER:
+        Rebuild();
+        return 1;
+    }
+    return DialogApp::OnMessage(message, wParam, lParam);
+}
+
+void SensorViewerApp::SensorChanged(int code, SensorEntry*, void* context)
+{
+    // Codes 0 to 2 change what the tree shows; sensor events (3) and state
+    // changes (4) do not.
+    if (code < SENSOR_CHANGE_DATA || code > 2)
+        return;
+    auto* app = static_cast<SensorViewerApp*>(context);
+    if (InterlockedExchange(&app->changePending_, 1) != 0)
+        return;
+    if (!PostMessageW(app->Window(), WM_SENSORS_CHANGED, 0, 0))
+        InterlockedExchange(&app->changePending_, 0);
+}
+
+void SensorViewerApp::Rebuild()
+{
+    // Cleared before the sensors are read: an event that arrives from here
+    // on posts a new message, so the tree always ends up showing it.
+    InterlockedExchange(&changePending_, 0);
+    tree_.SetRedraw(0);
+    WideString remembered;
+    RememberSelection(tree_, remembered);
+    tree_.DeleteAll();
+
+    HTREEITEM root = tree_.InsertItem(nullptr, TVI_LAST, L"Sensors", kRootImage, kRootImage, 1, 0);
+    if (root && IsRemembered(remembered, L"Sensors"))
+        tree_.SelectItem(root);
+    if (!InsertSensors(root, remembered))
+        InsertNoSensorsRow(root);
+    tree_.Expand(root, TVE_EXPAND);
+    tree_.SetRedraw(1);
+}
+
+bool SensorViewerApp::InsertSensors(HTREEITEM root, const WideString& remembered)
+{
+    bool lastSensorShown = false;
+    SensorList::Walk walk(sensors_);
+    WideString row;
+    for (SensorEntry* entry = sensors_.Refresh(); entry; entry = entry->Next()) {
+        entry->ReadFields(nullptr);
+        SensorEntry::FieldWalk fields(*entry);
+        const wchar_t* name = entry->Name().Data();
+        HTREEITEM sensor = tree_.InsertItem(root, TVI_LAST, name, kSensorImage, kSensorImage,
+                                            fields.First() != nullptr, 0);
+        lastSensorShown = sensor != nullptr;
+        if (!sensor)
+            continue;
+        if (IsRemembered(remembered, name))
+            tree_.SelectItem(sensor);
+        for (SensorField* field = fields.First(); field; field = field->Next()) {
+            Format(row, L"%s\t%s", field->name.Data(), field->valueText.Data());
+            HTREEITEM item =
+                tree_.InsertItem(sensor, TVI_LAST, row.Data(), kFieldImage, kFieldImage, 0, 0);
+            if (item && IsRemembered(remembered, field->name.Data()))
+                tree_.SelectItem(item);
+        }
+        tree_.Expand(sensor, TVE_EXPAND);
+    }
+    return lastSensorShown;
+}
+
+void SensorViewerApp::InsertNoSensorsRow(HTREEITEM root)
+{
+    const wchar_t* text = IsOsAtLeast(OS_WIN7)
+                              ? L"No Sensors found"
+                              : L"No Sensors found\tOnly Windows 7 and above is supported";
+    HTREEITEM item = tree_.InsertItem(root, TVI_LAST, text, kRootImage, kRootImage, 0, 0);
+    if (item)
+        tree_.SelectItem(item);
+}
