@@ -1,0 +1,106 @@
+#include "UrlProtocolRecorder.h"
+
+#include <stdio.h>
+
+namespace {
+
+bool WriteString(HKEY key, const wchar_t* name, const std::wstring& value)
+{
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) ==
+           ERROR_SUCCESS;
+}
+
+} // namespace
+
+void PumpMessagesFor(DWORD milliseconds)
+{
+    const DWORD start = GetTickCount();
+    do {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    } while (GetTickCount() - start < milliseconds);
+}
+
+UrlProtocolRecorder::UrlProtocolRecorder(const wchar_t* scheme) : scheme_(scheme)
+{
+    wchar_t folder[MAX_PATH];
+    wchar_t shortFolder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    // cmd.exe gets the log path unquoted, so it must be free of spaces.
+    if (!GetShortPathNameW(folder, shortFolder, MAX_PATH)) {
+        wcscpy(shortFolder, folder);
+    }
+    logPath_ = std::wstring(shortFolder) + scheme_ + L".log";
+    DeleteFileW(logPath_.c_str());
+
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring command = std::wstring(system) + L"\\cmd.exe /c echo %1>>" + logPath_;
+    HKEY root = nullptr;
+    HKEY open = nullptr;
+    registered_ = RegCreateKeyExW(HKEY_CLASSES_ROOT, scheme_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &root, nullptr) == ERROR_SUCCESS &&
+                  WriteString(root, nullptr, L"URL:Tessel test protocol") &&
+                  WriteString(root, L"URL Protocol", L"") &&
+                  RegCreateKeyExW(root, L"shell\\open\\command", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &open, nullptr) == ERROR_SUCCESS &&
+                  WriteString(open, nullptr, command);
+    if (open) {
+        RegCloseKey(open);
+    }
+    if (root) {
+        RegCloseKey(root);
+    }
+}
+
+UrlProtocolRecorder::~UrlProtocolRecorder()
+{
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, scheme_.c_str());
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, scheme_.c_str());
+    DeleteFileW(logPath_.c_str());
+}
+
+std::vector<std::wstring> UrlProtocolRecorder::Lines() const
+{
+    std::vector<std::wstring> lines;
+    FILE* file = _wfopen(logPath_.c_str(), L"rb");
+    if (!file) {
+        return lines;
+    }
+    std::string line;
+    int c;
+    while ((c = fgetc(file)) != EOF) {
+        if (c == '\n' || c == '\r') {
+            if (!line.empty()) {
+                lines.emplace_back(line.begin(), line.end());
+                line.clear();
+            }
+        } else {
+            line.push_back(static_cast<char>(c));
+        }
+    }
+    if (!line.empty()) {
+        lines.emplace_back(line.begin(), line.end());
+    }
+    fclose(file);
+    return lines;
+}
+
+bool UrlProtocolRecorder::WaitForLines(size_t count, DWORD timeoutMs) const
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (Lines().size() >= count) {
+            return true;
+        }
+        if (GetTickCount() - start >= timeoutMs) {
+            return false;
+        }
+        PumpMessagesFor(50);
+    }
+}

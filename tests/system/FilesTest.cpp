@@ -1,0 +1,394 @@
+#include <doctest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "UrlProtocolRecorder.h"
+#include "base/WideString.h"
+#include "system/Files.h"
+#include "system/GuardedCall.h"
+
+namespace {
+
+const wchar_t kEnvironmentKey[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+
+// Keeps a string value of the registry as it was and puts it back.
+class SavedValue
+{
+public:
+    SavedValue(HKEY root, const wchar_t* key, const wchar_t* name) : name_(name)
+    {
+        RegOpenKeyExW(root, key, 0, KEY_ALL_ACCESS, &key_);
+        DWORD size = sizeof(data_);
+        existed_ = RegQueryValueExW(key_, name, nullptr, &type_, reinterpret_cast<BYTE*>(data_),
+                                    &size) == ERROR_SUCCESS;
+        size_ = size;
+    }
+    ~SavedValue()
+    {
+        if (existed_) {
+            RegSetValueExW(key_, name_.c_str(), 0, type_, reinterpret_cast<BYTE*>(data_), size_);
+        } else {
+            RegDeleteValueW(key_, name_.c_str());
+        }
+        RegCloseKey(key_);
+    }
+    void Set(const wchar_t* text)
+    {
+        RegSetValueExW(key_, name_.c_str(), 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(text),
+                       static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
+    }
+    void Remove() { RegDeleteValueW(key_, name_.c_str()); }
+
+private:
+    HKEY key_ = nullptr;
+    std::wstring name_;
+    bool existed_ = false;
+    DWORD type_ = 0;
+    DWORD size_ = 0;
+    wchar_t data_[1024] = {};
+};
+
+std::wstring TempFile(const wchar_t* name)
+{
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    return std::wstring(folder) + name;
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    FileObject file;
+    REQUIRE(file.Open(path.c_str(), FILE_MODE_CREATE));
+    REQUIRE(file.Write(static_cast<DWORD>(bytes.size()), bytes.data()));
+}
+
+bool EndsWithBackslash(const wchar_t* path)
+{
+    const size_t length = wcslen(path);
+    return length > 0 && path[length - 1] == L'\\';
+}
+
+struct PieceLog
+{
+    std::vector<DWORD> pieces;
+    size_t failAt = static_cast<size_t>(-1);
+    size_t shortAt = static_cast<size_t>(-1);
+};
+
+int RecordPiece(void* context, const BYTE*, DWORD count, DWORD* written)
+{
+    PieceLog& log = *static_cast<PieceLog*>(context);
+    const size_t index = log.pieces.size();
+    log.pieces.push_back(count);
+    *written = index == log.shortAt ? count - 1 : count;
+    return index == log.failAt ? 0 : 1;
+}
+
+} // namespace
+
+TEST_CASE("open modes map to access and creation; unknown modes fail")
+{
+    DWORD access = 0;
+    DWORD creation = 0;
+    CHECK(FileModeAccess(0, &access, &creation));
+    CHECK((access == GENERIC_READ && creation == OPEN_EXISTING));
+    CHECK(FileModeAccess(1, &access, &creation));
+    CHECK((access == GENERIC_WRITE && creation == CREATE_ALWAYS));
+    CHECK(FileModeAccess(4, &access, &creation));
+    CHECK((access == (GENERIC_READ | GENERIC_WRITE) && creation == OPEN_ALWAYS));
+    CHECK(FileModeAccess(5, &access, &creation));
+    CHECK((access == (GENERIC_READ | GENERIC_WRITE) && creation == OPEN_EXISTING));
+    access = 7;
+    CHECK_FALSE(FileModeAccess(6, &access, &creation));
+    CHECK_FALSE(FileModeAccess(-1, &access, &creation));
+    CHECK(access == 7);
+
+    DWORD protection = 0;
+    DWORD view = 0;
+    MappingAccessFor(0, &protection, &view);
+    CHECK((protection == PAGE_READONLY && view == FILE_MAP_READ));
+    MappingAccessFor(3, &protection, &view);
+    CHECK((protection == PAGE_READWRITE && view == FILE_MAP_ALL_ACCESS));
+}
+
+TEST_CASE("a write falls back to pieces of at most 1 MiB")
+{
+    std::vector<BYTE> data(2 * FILE_WRITE_PIECE + 5);
+    PieceLog log;
+    CHECK(WriteInPieces(data.data(), static_cast<DWORD>(data.size()), FILE_WRITE_PIECE,
+                        &RecordPiece, &log));
+    CHECK(log.pieces == std::vector<DWORD>{FILE_WRITE_PIECE, FILE_WRITE_PIECE, 5});
+
+    PieceLog shortWrite;
+    shortWrite.shortAt = 1;
+    CHECK_FALSE(WriteInPieces(data.data(), static_cast<DWORD>(data.size()), FILE_WRITE_PIECE,
+                              &RecordPiece, &shortWrite));
+    CHECK(shortWrite.pieces.size() == 2);
+
+    PieceLog failing;
+    failing.failAt = 0;
+    CHECK_FALSE(WriteInPieces(data.data(), 10, 4, &RecordPiece, &failing));
+    CHECK(failing.pieces.size() == 1);
+}
+
+TEST_CASE("AddBackslash")
+{
+    wchar_t path[MAX_PATH] = L"C:\\folder";
+    CHECK(AddBackslash(path));
+    CHECK(std::wstring(path) == L"C:\\folder\\");
+    CHECK(AddBackslash(path));
+    CHECK(std::wstring(path) == L"C:\\folder\\");
+    wchar_t empty[4] = L"";
+    CHECK(AddBackslash(empty));
+    CHECK(empty[0] == L'\0');
+    // No room for the backslash and the terminator: the text stays as it is.
+    wchar_t full[4] = L"abc";
+    CHECK_FALSE(AddBackslash(full, 4));
+    CHECK(std::wstring(full) == L"abc");
+}
+
+TEST_CASE("GetFolderPath")
+{
+    wchar_t path[MAX_PATH];
+
+    SUBCASE("the system temporary folder expands its environment variables")
+    {
+        SavedValue tmp(HKEY_LOCAL_MACHINE, kEnvironmentKey, L"TMP");
+        SavedValue temp(HKEY_LOCAL_MACHINE, kEnvironmentKey, L"TEMP");
+        wchar_t expected[MAX_PATH];
+        ExpandEnvironmentStringsW(L"%SystemRoot%\\TesselTmp\\", expected, MAX_PATH);
+
+        tmp.Set(L"%SystemRoot%\\TesselTmp");
+        REQUIRE(GetFolderPath(FOLDER_SYSTEM_TEMP, path));
+        CHECK(std::wstring(path) == expected);
+
+        tmp.Remove();
+        temp.Set(L"%SystemRoot%\\TesselTmp\\");
+        REQUIRE(GetFolderPath(FOLDER_SYSTEM_TEMP, path));
+        CHECK(std::wstring(path) == expected);
+
+        temp.Remove();
+        wchar_t windows[MAX_PATH];
+        GetWindowsDirectoryW(windows, MAX_PATH);
+        REQUIRE(GetFolderPath(FOLDER_SYSTEM_TEMP, path));
+        CHECK(std::wstring(path) == std::wstring(windows) + L"\\Temp\\");
+    }
+
+    SUBCASE("the plain folders end with a backslash")
+    {
+        wchar_t expected[MAX_PATH];
+        CHECK(GetFolderPath(FOLDER_USER_TEMP, path) == 1);
+        GetTempPathW(MAX_PATH, expected);
+        CHECK(std::wstring(path) == expected);
+
+        REQUIRE(GetFolderPath(FOLDER_WINDOWS, path));
+        GetWindowsDirectoryW(expected, MAX_PATH);
+        CHECK(std::wstring(path) == std::wstring(expected) + L"\\");
+
+        REQUIRE(GetFolderPath(FOLDER_SYSTEM, path));
+        CHECK(EndsWithBackslash(path));
+
+        REQUIRE(GetFolderPath(FOLDER_CURRENT, path) == 1);
+        GetCurrentDirectoryW(MAX_PATH, expected);
+        AddBackslash(expected);
+        CHECK(std::wstring(path) == expected);
+    }
+
+    SUBCASE("shell folders and profiles")
+    {
+        REQUIRE(GetFolderPath(0x1A, path)); // the roaming application data
+        CHECK(GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES);
+        REQUIRE(GetFolderPath(0, path)); // the desktop
+        CHECK(path[0] != L'\0');
+        REQUIRE(GetFolderPath(FOLDER_USER_PROFILE, path));
+        CHECK(GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES);
+    }
+
+    SUBCASE("an unknown id answers 0 and leaves the buffer alone")
+    {
+        wcscpy(path, L"untouched");
+        CHECK_FALSE(GetFolderPath(0x10008, path));
+        CHECK_FALSE(GetFolderPath(-1, path));
+        CHECK(std::wstring(path) == L"untouched");
+    }
+}
+
+TEST_CASE("DeleteFileForced removes a read-only file")
+{
+    const std::wstring path = TempFile(L"tessel-readonly.txt");
+    WriteBytes(path, "keep");
+    REQUIRE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    CHECK_FALSE(DeleteFileW(path.c_str()));
+    CHECK(DeleteFileForced(path.c_str()));
+    CHECK(GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES);
+    CHECK_FALSE(DeleteFileForced(path.c_str()));
+}
+
+TEST_CASE("FileObject")
+{
+    const std::wstring path = TempFile(L"tessel-file.bin");
+    FileObject file;
+
+    SUBCASE("write, size, seek and truncate")
+    {
+        REQUIRE(file.Open(path.c_str(), FILE_MODE_READ_WRITE_ALWAYS));
+        DWORD written = 0;
+        CHECK(file.Write(10, "0123456789", &written));
+        CHECK(written == 10);
+        CHECK(file.GetSize() == 10);
+        CHECK(file.Seek(FILE_BEGIN, 4));
+        CHECK(file.SetEnd());
+        CHECK(file.GetSize() == 4);
+        CHECK(file.Seek(FILE_END, 0));
+        CHECK(file.Write(2, "ab"));
+        CHECK(file.GetSize() == 6);
+        CHECK(file.Close() == 1);
+        CHECK(file.Close() == 0);
+        CHECK_FALSE(file.Seek(FILE_BEGIN, 0));
+        CHECK(file.GetSize() == 0);
+    }
+
+    SUBCASE("mode 6 fails and closes what the object held")
+    {
+        WriteBytes(path, "held");
+        REQUIRE(file.Open(path.c_str(), FILE_MODE_READ));
+        CHECK_FALSE(file.Open(path.c_str(), 6));
+        CHECK_FALSE(file.IsOpen());
+        // Nobody holds the file any more: an exclusive open succeeds.
+        HANDLE exclusive = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
+        CHECK(exclusive != INVALID_HANDLE_VALUE);
+        CloseHandle(exclusive);
+    }
+
+    SUBCASE("a missing file does not open in the existing-file modes")
+    {
+        DeleteFileW(path.c_str());
+        CHECK_FALSE(file.Open(path.c_str(), FILE_MODE_READ));
+        CHECK_FALSE(file.Open(path.c_str(), FILE_MODE_WRITE_EXISTING));
+        CHECK(GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES);
+    }
+
+    SUBCASE("a mode 0 mapping is read-only")
+    {
+        WriteBytes(path, "mapped text");
+        REQUIRE(file.Open(path.c_str(), FILE_MODE_READ, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ));
+        const char* view = static_cast<const char*>(file.Map(0, 0));
+        REQUIRE(view);
+        CHECK(std::string(view, 11) == "mapped text");
+        MEMORY_BASIC_INFORMATION info = {};
+        REQUIRE(VirtualQuery(view, &info, sizeof(info)));
+        CHECK(info.Protect == PAGE_READONLY);
+    }
+
+    SUBCASE("a read-write mapping writes through to the file")
+    {
+        WriteBytes(path, "abcdef");
+        REQUIRE(file.Open(path.c_str(), FILE_MODE_READ_WRITE));
+        char* view = static_cast<char*>(file.Map(0, 6));
+        REQUIRE(view);
+        MEMORY_BASIC_INFORMATION info = {};
+        REQUIRE(VirtualQuery(view, &info, sizeof(info)));
+        CHECK(info.Protect == PAGE_READWRITE);
+        view[0] = 'X';
+        file.Close();
+        REQUIRE(file.Open(path.c_str(), FILE_MODE_READ));
+        char first = 0;
+        DWORD read = 0;
+        REQUIRE(ReadFile(file.Handle(), &first, 1, &read, nullptr));
+        CHECK(first == 'X');
+    }
+
+    SUBCASE("a view at an offset reaches beyond the mapping's first size")
+    {
+        SYSTEM_INFO system;
+        GetSystemInfo(&system);
+        const DWORD granularity = system.dwAllocationGranularity;
+        std::string bytes(granularity + 16, 'a');
+        bytes.replace(granularity, 4, "tail");
+        WriteBytes(path, bytes);
+        REQUIRE(file.Open(path.c_str(), FILE_MODE_READ));
+        const char* view = static_cast<const char*>(file.Map(granularity, 16));
+        REQUIRE(view);
+        CHECK(std::string(view, 4) == "tail");
+    }
+
+    SUBCASE("a failed mapping releases the file")
+    {
+        WriteBytes(path, "");
+        REQUIRE(file.Open(path.c_str(), FILE_MODE_READ));
+        CHECK(file.Map(0, 0) == nullptr); // an empty file cannot be mapped
+        CHECK_FALSE(file.IsOpen());
+    }
+
+    file.Close();
+    DeleteFileW(path.c_str());
+}
+
+namespace {
+
+int AnswerSeven(void*)
+{
+    return 7;
+}
+
+int WriteThroughNull(void* context)
+{
+    *static_cast<volatile int*>(context) = 1;
+    return 1;
+}
+
+int ProbeHandledFault(void*)
+{
+    // The system handles this access violation itself; the routine goes on.
+    return IsBadReadPtr(nullptr, 4) ? 5 : 0;
+}
+
+int ApartmentOfThread(void*)
+{
+    // The thread already lives in a single-threaded apartment.
+    const HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (SUCCEEDED(result)) {
+        CoUninitialize();
+    }
+    return result == RPC_E_CHANGED_MODE ? 1 : 0;
+}
+
+} // namespace
+
+TEST_CASE("RunGuarded ends only the faulting call")
+{
+    DWORD code = 1;
+    CHECK(RunGuarded(&AnswerSeven, nullptr, &code) == 7);
+    CHECK(code == 0);
+    CHECK(RunGuarded(&WriteThroughNull, nullptr, &code) == 0);
+    CHECK(code == EXCEPTION_ACCESS_VIOLATION);
+    CHECK(RunGuarded(&ProbeHandledFault, nullptr, &code) == 5);
+    CHECK(code == 0);
+    CHECK(RunGuarded(&ApartmentOfThread, nullptr) == 1);
+    // Again after a fault: the filter was removed and is installed anew.
+    CHECK(RunGuarded(&WriteThroughNull, nullptr, &code) == 0);
+    CHECK(RunGuarded(&AnswerSeven, nullptr) == 7);
+}
+
+TEST_CASE("ShellRun and OpenUrl start programs through the shell")
+{
+    WideString parameters;
+    REQUIRE(UrlHandlerParameters(L"http://example.com/a b", parameters));
+    CHECK(std::wstring(parameters.Data()) == L"url.dll,FileProtocolHandler http://example.com/a b");
+
+    CHECK_FALSE(ShellRun(L"Z:\\no\\such\\program.exe", nullptr, nullptr, SW_HIDE, 0, L"open"));
+
+    UrlProtocolRecorder recorder(L"tessel-files-test");
+    REQUIRE(recorder.IsRegistered());
+    CHECK(OpenUrl(L"tessel-files-test:first"));
+    REQUIRE(recorder.WaitForLines(1, 20000));
+    CHECK(recorder.Lines()[0] == L"tessel-files-test:first");
+    CHECK(ShellOpen(L"tessel-files-test:second"));
+    REQUIRE(recorder.WaitForLines(2, 20000));
+    CHECK(recorder.Lines()[1] == L"tessel-files-test:second");
+}
