@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Checks the shipped program: Tessel.exe must be a 32-bit GUI executable
+# that imports nothing but Windows system DLLs.
+#   check-product.sh EXE           checks an existing i686 build
+#   check-product.sh --build DIR   builds the i686 program in DIR first
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+if [ "${1:-}" = --build ]; then
+    dir=$2
+    cmake -S "$root" -B "$dir" -DBUILD_TESTING=OFF \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+    cmake --build "$dir" --target Tessel -j"$(nproc)" >/dev/null
+    exe=$dir/Tessel.exe
+else
+    exe=$1
+fi
+
+description=$(file -b "$exe")
+case "$description" in
+    "PE32 executable (GUI) Intel 80386"*) ;;
+    *) echo "FAIL: $exe is '$description'"; exit 1 ;;
+esac
+
+# Every DLL here ships with Windows 7 and later.
+system_dlls="kernel32 user32 gdi32 comctl32 comdlg32 shell32 ole32 oleaut32 advapi32
+             version msvcrt"
+status=0
+for dll in $(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: \(.*\)\.dll$/\1/Ip'); do
+    name=$(echo "$dll" | tr '[:upper:]' '[:lower:]')
+    if ! echo "$system_dlls" | grep -qw "$name"; then
+        echo "FAIL: Tessel.exe imports $dll.dll"
+        status=1
+    fi
+done
+[ $status = 0 ] && echo "Tessel.exe: $description; imports only system DLLs"
+exit $status
