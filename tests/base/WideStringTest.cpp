@@ -1,0 +1,273 @@
+#include <doctest.h>
+
+#include "base/DynamicLibrary.h"
+#include "base/WideString.h"
+
+#include <string>
+#include <thread>
+#include <atomic>
+
+namespace {
+
+std::wstring Repeat(wchar_t unit, size_t count)
+{
+    return std::wstring(count, unit);
+}
+
+} // namespace
+
+TEST_CASE("a new string is empty with the default capacity")
+{
+    WideString s;
+    CHECK(s.Length() == 0);
+    CHECK(s.Count() == 1);
+    CHECK(s.Capacity() == 260);
+    CHECK(s.Compare(nullptr) == 0);
+    s.Assign(L"ab");
+    CHECK(s.Compare(nullptr) == -1);
+    CHECK(s.CharAt(-1) == 0);
+    CHECK(s.CharAt(2) == 0);
+    CHECK(s.CharAt(1) == L'b');
+}
+
+TEST_CASE("format follows the platform's wide pattern conventions")
+{
+    WideString s;
+    REQUIRE(Format(s, L"%s|%hs|%S|%c|%08X|%I64X|%-8u|%10.10s|%Lf|%f|%%", L"w\x00E9", "narrow",
+                   "big-s", L'\x20AC', 0xBEEFu, 0x123456789ABCDEFull, 42u, L"abcdefghijklmnop", 1.5,
+                   0.25) == 1);
+    CHECK(s.Compare(L"w\x00E9|narrow|big-s|\x20AC|0000BEEF|123456789ABCDEF|42      |"
+                    L"abcdefghij|1.500000|0.250000|%") == 0);
+    CHECK(s.Count() == s.Length() + 1);
+}
+
+TEST_CASE("format grows in steps and gives up at its limit")
+{
+    WideString s;
+    REQUIRE(Format(s, L"%s", Repeat(L'x', 259).c_str()) == 1);
+    CHECK(s.Capacity() == 260);
+    CHECK(s.Length() == 259);
+
+    REQUIRE(Format(s, L"%s", Repeat(L'y', 300).c_str()) == 1);
+    CHECK(s.Capacity() == 520);
+    CHECK(s.Length() == 300);
+    CHECK(s.CharAt(299) == L'y');
+
+    const unsigned limit = 0x300000;
+    // Start close to the limit so that only the last step is taken here.
+    REQUIRE(s.Reserve(limit - 100));
+    REQUIRE(Format(s, L"%s", Repeat(L'z', limit - 1).c_str()) == 1);
+    CHECK(s.Capacity() == limit);
+    CHECK(s.Length() == limit - 1);
+
+    CHECK(Format(s, L"%s", Repeat(L'z', limit).c_str()) == 0);
+    CHECK(s.Length() == 0);
+    CHECK(s.Capacity() == 260);
+}
+
+TEST_CASE("format may use the target's own text as an argument")
+{
+    WideString s(L"inner");
+    REQUIRE(Format(s, L"[%s] %s", s.Data(), Repeat(L'p', 400).c_str()) == 1);
+    CHECK(s.CompareNoCaseN(L"[INNER] ppp", 11) == 0);
+    CHECK(s.Length() == 408);
+}
+
+TEST_CASE("appending, inserting and cutting")
+{
+    WideString s(5);
+    REQUIRE(s.Assign(L"abcd"));
+    REQUIRE(s.Append(L'e'));
+    CHECK(s.Capacity() == 26);
+    REQUIRE(s.Append(s.Data()));
+    CHECK(s.Compare(L"abcdeabcde") == 0);
+    REQUIRE(s.Insert(99, L"!"));
+    REQUIRE(s.Insert(0, s.Data() + 8));
+    CHECK(s.Compare(L"de!abcdeabcde!") == 0);
+    s.Erase(3, 5);
+    CHECK(s.Compare(L"de!abcde!") == 0);
+    s.Erase(20, 1);
+    s.Mid(3, 100);
+    CHECK(s.Compare(L"abcde!") == 0);
+    s.Mid(-4, 2);
+    CHECK(s.Compare(L"ab") == 0);
+    s.TruncateAt(1);
+    CHECK(s.Compare(L"a") == 0);
+    REQUIRE(s.EnsureTrailing(L'\\'));
+    REQUIRE(s.EnsureTrailing(L'\\'));
+    CHECK(s.Compare(L"a\\") == 0);
+    CHECK(s.SetCount(0) == 0);
+    CHECK(s.SetCount(s.Capacity()) == 0);
+    REQUIRE(s.Assign(static_cast<const WideString*>(nullptr)));
+    CHECK(s.Capacity() == 260);
+    CHECK(s.IsEmpty());
+}
+
+TEST_CASE("search and case-insensitive comparison")
+{
+    WideString s(L"Sensor_Data_Type");
+    CHECK(s.CompareNoCase(L"SENSOR_DATA_TYPE") == 0);
+    CHECK(s.CompareNoCaseN(L"sensorX", 6) == 0);
+    CHECK(s.Compare(L"Sensor_Data_Typf") < 0);
+    CHECK(s.FindNoCaseIndex(L"data") == 7);
+    CHECK(s.FindNoCaseIndex(L"type_") == -1);
+    CHECK(s.FindNoCase(nullptr) == nullptr);
+    CHECK(s.FindChar(L'_', 7) == 11);
+    CHECK(s.FindChar(L'_', 17) == -1);
+    CHECK(s.FindLastChar(L'_') == 11);
+    CHECK(s.Find(L"Type") == s.Data() + 12);
+}
+
+TEST_CASE("replacing text")
+{
+    WideString s(L"SENSOR_DATA_TYPE_CITY");
+    CHECK(s.Compare(s.Replace(L"SENSOR_DATA_TYPE_", nullptr)) == 0);
+    CHECK(s.Compare(L"CITY") == 0);
+
+    s.Assign(L"a.b.c");
+    REQUIRE(s.Replace(L".", L"..") != nullptr);
+    CHECK(s.Compare(L"a..b..c") == 0);
+    CHECK(s.Length() + 1 == s.Count());
+
+    s.Assign(L"aXbx");
+    REQUIRE(s.ReplaceNoCase(L"x", L"-xX-") != nullptr);
+    CHECK(s.Compare(L"a-xX-b-xX-") == 0);
+    REQUIRE(s.Replace(L"", L"z") != nullptr);
+    CHECK(s.Compare(L"a-xX-b-xX-") == 0);
+}
+
+TEST_CASE("tokenising")
+{
+    WideString s(L"::first:second");
+    CHECK(std::wstring(s.Token(1, L":")) == L"first");
+    CHECK(s.Compare(L"::first") == 0);
+    CHECK(std::wstring(s.Token(0, L":")) == L"second");
+    CHECK(s.Token(0, L":") == nullptr);
+
+    WideString plain(L"no colon");
+    CHECK(std::wstring(plain.Token(1, L":")) == L"no colon");
+    WideString empty;
+    CHECK(empty.Token(1, L":") == nullptr);
+}
+
+TEST_CASE("each thread keeps its own tokenising position")
+{
+    std::atomic<int> started{0};
+    std::atomic<int> mismatches{0};
+    auto tokenise = [&](wchar_t letter) {
+        WideString s;
+        for (int i = 0; i < 200; ++i) {
+            Format(s, L"%s%c%d", s.Data(), letter, i);
+            s.Append(L',');
+        }
+        wchar_t* token = s.Token(1, L",");
+        // Both threads have started tokenising before either goes on.
+        ++started;
+        while (started < 2) {
+            Sleep(0);
+        }
+        for (int i = 0; i < 200; ++i, token = s.Token(0, L",")) {
+            WideString expected;
+            Format(expected, L"%c%d", letter, i);
+            if (!token || expected.Compare(token) != 0) {
+                ++mismatches;
+            }
+        }
+        if (s.Token(0, L",")) {
+            ++mismatches;
+        }
+    };
+    std::thread a(tokenise, L'a');
+    std::thread b(tokenise, L'b');
+    a.join();
+    b.join();
+    CHECK(mismatches == 0);
+}
+
+TEST_CASE("8-bit conversions")
+{
+    WideString s;
+    REQUIRE(s.AssignNarrow("\xC3\xA9", 2, WideString::kRaw));
+    CHECK(s.Length() == 2);
+    CHECK(s.CharAt(0) == 0x00C3);
+    CHECK(s.CharAt(1) == 0x00A9);
+    CHECK(std::string(s.ToNarrow(WideString::kRaw)) == "\xC3\xA9");
+
+    WideString decoded;
+    REQUIRE(s.DecodeUtf8Into(decoded));
+    CHECK(decoded.Length() == 1);
+    CHECK(decoded.CharAt(0) == 0x00E9);
+    REQUIRE(s.DecodeUtf8Into(s));
+    CHECK(s.Compare(L"\x00E9") == 0);
+
+    REQUIRE(s.AssignNarrow("caf\xC3\xA9!", 5, 0, CP_UTF8));
+    CHECK(s.Compare(L"caf\x00E9") == 0);
+    REQUIRE(s.AssignNarrow("plain"));
+    CHECK(std::string(s.ToNarrow()) == "plain");
+    REQUIRE(s.AssignNarrow(nullptr, 0));
+    CHECK(s.IsEmpty());
+}
+
+TEST_CASE("leading white space and automation strings")
+{
+    WideString s(L" \t\r\n x y ");
+    s.TrimLeft();
+    CHECK(s.Compare(L"x y ") == 0);
+
+    AutomationString copy;
+    {
+        AutomationString text = s.ToAutomationString();
+        copy = text;
+        CHECK(copy.Get() == text.Get());
+    }
+    REQUIRE(copy.Get() != nullptr);
+    CHECK(SysStringLen(copy.Get()) == 4);
+    CHECK(std::wstring(copy.Get()) == L"x y ");
+}
+
+TEST_CASE("raw text functions")
+{
+    wchar_t path[64] = L"dir\\file";
+    CHECK(CutLastComponent(path) == 1);
+    CHECK(std::wstring(path) == L"dir");
+    wcscpy(path, L"C:\\file");
+    CHECK(CutLastComponent(path) == 1);
+    CHECK(std::wstring(path) == L"C:\\");
+    CHECK(CutLastComponent(path) == 0);
+    wcscpy(path, L"file");
+    CHECK(CutLastComponent(path) == 1);
+    CHECK(path[0] == 0);
+    wcscpy(path, L"\\");
+    CHECK(CutLastComponent(path) == 0);
+    CHECK(CutLastComponent(nullptr) == 0);
+
+    CHECK(std::wstring(FileNamePart(L"a/b\\c.txt")) == L"c.txt");
+    CHECK(std::wstring(FileNamePart(L"a\\b\\")) == L"b\\");
+
+    WideString extension;
+    ExtensionOf(L"http://host/a.b/file.zip?v=1.2", extension);
+    CHECK(extension.Compare(L".zip") == 0);
+    ExtensionOf(L"dir.d\\file", extension);
+    CHECK(extension.IsEmpty());
+
+    wcscpy(path, L"name.html");
+    CutExtension(path, 3);
+    CHECK(std::wstring(path) == L"name.html");
+    CutExtension(path, 4);
+    CHECK(std::wstring(path) == L"name");
+
+    wcscpy(path, L"a\r\nb  ");
+    CHECK(*FlattenLines(path) == 0);
+    TrimTrailingSpaces(path);
+    CHECK(std::wstring(path) == L"a  b");
+
+    wchar_t message[260];
+    REQUIRE(SystemErrorText(ERROR_FILE_NOT_FOUND, message) == message);
+    std::wstring text(message);
+    CHECK(!text.empty());
+    CHECK(text.find_first_of(L"\r\n") == std::wstring::npos);
+    CHECK(text.back() != L' ');
+    CHECK(SystemErrorText(0x2FFFFFFF, message) == nullptr);
+    DynamicLibrary wininet(L"wininet.dll");
+    CHECK(SystemErrorText(12007, message) == message);
+}
