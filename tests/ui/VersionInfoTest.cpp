@@ -1,0 +1,522 @@
+#include <doctest.h>
+
+#include <windows.h>
+
+#include <string.h>
+#include <string>
+#include <vector>
+
+#include "app/resource.h"
+#include "base/WideString.h"
+#include "ui/VersionInfo.h"
+
+namespace {
+
+// Byte-level writer for dialog templates and version resources.
+class ByteWriter
+{
+public:
+    std::vector<BYTE> bytes;
+
+    void Word(WORD value) { Raw(&value, sizeof value); }
+    void Dword(DWORD value) { Raw(&value, sizeof value); }
+    void Byte(BYTE value) { bytes.push_back(value); }
+    void Text(const wchar_t* text) { Raw(text, (wcslen(text) + 1) * sizeof(wchar_t)); }
+    void Raw(const void* data, size_t size)
+    {
+        const BYTE* from = static_cast<const BYTE*>(data);
+        bytes.insert(bytes.end(), from, from + size);
+    }
+    void AlignToDword()
+    {
+        while (bytes.size() % 4) {
+            bytes.push_back(0);
+        }
+    }
+    void PatchWord(size_t at, WORD value) { memcpy(&bytes[at], &value, sizeof value); }
+};
+
+struct TemplateSpec
+{
+    bool extended = false;
+    DWORD style = WS_POPUP | WS_CAPTION | DS_SETFONT;
+    const wchar_t* title = L"T";
+    const wchar_t* face = L"MS Sans Serif";
+    WORD points = 8;
+    int controls = 3;
+};
+
+constexpr int kFirstControlId = 200;
+
+// A dialog template with push buttons "Button 200", "Button 201", ...
+std::vector<BYTE> BuildTemplate(const TemplateSpec& spec)
+{
+    ByteWriter out;
+    if (spec.extended) {
+        out.Word(1);
+        out.Word(0xFFFF);
+        out.Dword(0); // help id
+        out.Dword(0); // extended style
+        out.Dword(spec.style);
+    } else {
+        out.Dword(spec.style);
+        out.Dword(0);
+    }
+    out.Word(static_cast<WORD>(spec.controls));
+    for (WORD value : {10, 10, 200, 100}) {
+        out.Word(value);
+    }
+    out.Word(0); // menu
+    out.Word(0); // class
+    out.Text(spec.title);
+    if (spec.style & DS_SETFONT) {
+        out.Word(spec.points);
+        if (spec.extended) {
+            out.Word(FW_BOLD);
+            out.Byte(1);    // italic
+            out.Byte(0xEE); // character set
+        }
+        out.Text(spec.face);
+    }
+    for (int i = 0; i < spec.controls; ++i) {
+        out.AlignToDword();
+        if (spec.extended) {
+            out.Dword(0);
+            out.Dword(0);
+            out.Dword(WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON);
+        } else {
+            out.Dword(WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON);
+            out.Dword(0);
+        }
+        for (int value : {5, 5 + 15 * i, 60, 14}) {
+            out.Word(static_cast<WORD>(value));
+        }
+        if (spec.extended) {
+            out.Dword(kFirstControlId + i);
+        } else {
+            out.Word(static_cast<WORD>(kFirstControlId + i));
+        }
+        out.Word(0xFFFF);
+        out.Word(0x0080);
+        WideString text;
+        Format(text, L"Button %d", kFirstControlId + i);
+        out.Text(text.Data());
+        out.Word(0); // creation data
+    }
+    return out.bytes;
+}
+
+std::wstring FaceOf(const BYTE* data, const DialogFontBlock& block)
+{
+    return std::wstring(reinterpret_cast<const wchar_t*>(data + block.faceAt), block.faceLength);
+}
+
+WORD WordAt(const BYTE* data, DWORD at)
+{
+    WORD value;
+    memcpy(&value, data + at, sizeof value);
+    return value;
+}
+
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
+{
+    return message == WM_INITDIALOG;
+}
+
+// Creates the template as a real dialog and checks every button.
+void CheckDialogCreates(const DialogTemplate& dialogTemplate, int controls)
+{
+    HWND dialog = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), dialogTemplate.Get(),
+                                             nullptr, PlainDialogProc, 0);
+    REQUIRE(dialog);
+    for (int i = 0; i < controls; ++i) {
+        wchar_t text[32] = {};
+        GetDlgItemTextW(dialog, kFirstControlId + i, text, 32);
+        WideString expected;
+        Format(expected, L"Button %d", kFirstControlId + i);
+        CHECK(expected.Compare(text) == 0);
+    }
+    DestroyWindow(dialog);
+}
+
+int AllInstalled(const wchar_t*, void*)
+{
+    return 1;
+}
+
+int NoneInstalled(const wchar_t*, void*)
+{
+    return 0;
+}
+
+int OnlyShellDlg2(const wchar_t* face, void*)
+{
+    return wcscmp(face, L"MS Shell Dlg 2") == 0;
+}
+
+} // namespace
+
+TEST_CASE("Dialog font block of both template forms")
+{
+    for (bool extended : {false, true}) {
+        CAPTURE(extended);
+        TemplateSpec spec;
+        spec.extended = extended;
+        std::vector<BYTE> data = BuildTemplate(spec);
+        DialogFontBlock block;
+        REQUIRE(LocateDialogFont(data.data(), static_cast<DWORD>(data.size()), block) == 1);
+        CHECK(block.extended == extended);
+        CHECK(WordAt(data.data(), block.pointSizeAt) == 8);
+        CHECK((FaceOf(data.data(), block) == L"MS Sans Serif"));
+        CHECK(block.itemsAt % 4 == 0);
+
+        // Cut anywhere inside the header, the template is refused.
+        for (DWORD cut : {DWORD(3), DWORD(17), block.faceAt + 4}) {
+            CHECK(LocateDialogFont(data.data(), cut, block) == 0);
+        }
+    }
+    TemplateSpec noFont;
+    noFont.style &= ~DS_SETFONT;
+    std::vector<BYTE> data = BuildTemplate(noFont);
+    DialogFontBlock block;
+    CHECK(LocateDialogFont(data.data(), static_cast<DWORD>(data.size()), block) == 0);
+}
+
+TEST_CASE("A shorter face keeps the size arithmetic and the 4-byte control alignment")
+{
+    for (bool extended : {false, true}) {
+        // Titles of both parities put the old face end on either half of a
+        // 4-byte unit.
+        for (const wchar_t* title : {L"T", L"Ti"}) {
+            CAPTURE(extended);
+            TemplateSpec spec;
+            spec.extended = extended;
+            spec.title = title;
+            std::vector<BYTE> source = BuildTemplate(spec);
+            const DWORD size = static_cast<DWORD>(source.size());
+            DialogFontBlock block;
+            REQUIRE(LocateDialogFont(source.data(), size, block));
+
+            DialogFontChoice choice;
+            wcscpy(choice.face, L"Segoe UI");
+            choice.pointSize = 9;
+            DialogTemplate copy;
+            REQUIRE(RewriteDialogFont(source.data(), size, block, choice, copy) == 1);
+            CHECK(copy.Size() == size - 6);
+
+            DialogFontBlock rewritten;
+            REQUIRE(LocateDialogFont(copy.Bytes(), copy.Size(), rewritten));
+            CHECK((FaceOf(copy.Bytes(), rewritten) == L"Segoe UI"));
+            CHECK(WordAt(copy.Bytes(), rewritten.pointSizeAt) == 9);
+            CHECK(rewritten.itemsAt % 4 == 0);
+            CHECK(memcmp(copy.Bytes() + rewritten.itemsAt, source.data() + block.itemsAt,
+                         size - block.itemsAt) == 0);
+            if (extended) {
+                CHECK(WordAt(copy.Bytes(), rewritten.pointSizeAt + 2) == FW_BOLD);
+                CHECK(copy.Bytes()[rewritten.pointSizeAt + 4] == 1);
+                CHECK(copy.Bytes()[rewritten.pointSizeAt + 5] == 0xEE);
+            }
+            CheckDialogCreates(copy, spec.controls);
+        }
+    }
+}
+
+TEST_CASE("A longer face also gives a template the dialog manager accepts")
+{
+    TemplateSpec spec;
+    spec.face = L"System";
+    std::vector<BYTE> source = BuildTemplate(spec);
+    DialogFontBlock block;
+    REQUIRE(LocateDialogFont(source.data(), static_cast<DWORD>(source.size()), block));
+    DialogFontChoice choice;
+    wcscpy(choice.face, L"MS Shell Dlg 2");
+    choice.pointSize = 8;
+    DialogTemplate copy;
+    REQUIRE(
+        RewriteDialogFont(source.data(), static_cast<DWORD>(source.size()), block, choice, copy));
+    CHECK(copy.Size() == source.size() + 2 * (14 - 6) + 4);
+    CheckDialogCreates(copy, spec.controls);
+}
+
+TEST_CASE("Templates in modern faces or without a font block are left alone")
+{
+    for (const wchar_t* face : {L"MS Shell Dlg 2", L"Tahoma", L"Segoe UI", L"MS Sans Serif2"}) {
+        TemplateSpec spec;
+        spec.face = face;
+        std::vector<BYTE> data = BuildTemplate(spec);
+        DialogTemplate result;
+        CHECK(ReplaceDialogFont(data.data(), static_cast<DWORD>(data.size()), 0, result) == 0);
+        CHECK(result.IsEmpty());
+    }
+    TemplateSpec noFont;
+    noFont.style &= ~DS_SETFONT;
+    std::vector<BYTE> data = BuildTemplate(noFont);
+    DialogTemplate result;
+    CHECK(ReplaceDialogFont(data.data(), static_cast<DWORD>(data.size()), 1, result) == 0);
+    CHECK(IsLegacyDialogFace(L"MS Shell Dlg", 12));
+    CHECK(IsLegacyDialogFace(L"System", 6));
+    CHECK_FALSE(IsLegacyDialogFace(L"system", 6));
+}
+
+TEST_CASE("Choice of the replacement font")
+{
+    DialogFontChoice choice;
+    SUBCASE("Point size from the message font, rounded to nearest")
+    {
+        REQUIRE(ChooseDialogFont(L"Tahoma", -15, 120, 0, AllInstalled, nullptr, choice));
+        CHECK(wcscmp(choice.face, L"Tahoma") == 0);
+        CHECK(choice.pointSize == 9);
+        REQUIRE(ChooseDialogFont(L"Segoe UI", -12, 96, 0, AllInstalled, nullptr, choice));
+        CHECK(wcscmp(choice.face, L"Segoe UI") == 0);
+        CHECK(choice.pointSize == 9);
+        REQUIRE(ChooseDialogFont(L"Tahoma", -11, 96, 0, AllInstalled, nullptr, choice));
+        CHECK(choice.pointSize == 8);
+        REQUIRE(ChooseDialogFont(L"MS Sans Serif", -13, 96, 0, AllInstalled, nullptr, choice));
+        CHECK(choice.pointSize == 10);
+    }
+    SUBCASE("A positive or zero height never gives a nonsensical size")
+    {
+        REQUIRE(ChooseDialogFont(L"Tahoma", 15, 120, 0, AllInstalled, nullptr, choice));
+        CHECK(choice.pointSize == 9);
+        REQUIRE(ChooseDialogFont(L"Tahoma", 0, 96, 0, AllInstalled, nullptr, choice));
+        CHECK(choice.pointSize == 8);
+        REQUIRE(ChooseDialogFont(L"Tahoma", -12, 0, 0, AllInstalled, nullptr, choice));
+        CHECK(choice.pointSize == 9);
+    }
+    SUBCASE("The shell font when preferred and Segoe UI is the message font")
+    {
+        REQUIRE(ChooseDialogFont(L"Segoe UI", -12, 96, 1, AllInstalled, nullptr, choice));
+        CHECK(wcscmp(choice.face, L"MS Shell Dlg 2") == 0);
+        CHECK(choice.pointSize == 8);
+        REQUIRE(ChooseDialogFont(L"Tahoma", -11, 96, 1, AllInstalled, nullptr, choice));
+        CHECK(wcscmp(choice.face, L"Tahoma") == 0);
+    }
+    SUBCASE("A message font that is not installed falls back to 8 points")
+    {
+        REQUIRE(ChooseDialogFont(L"Segoe UI", -12, 96, 0, OnlyShellDlg2, nullptr, choice));
+        CHECK(wcscmp(choice.face, L"MS Shell Dlg 2") == 0);
+        CHECK(choice.pointSize == 8);
+        REQUIRE(ChooseDialogFont(L"Segoe UI", -12, 96, 1, NoneInstalled, nullptr, choice));
+        CHECK(wcscmp(choice.face, L"MS Shell Dlg") == 0);
+        CHECK(choice.pointSize == 8);
+    }
+    SUBCASE("An unusual message font keeps the template")
+    {
+        CHECK(ChooseDialogFont(L"Arial", -12, 96, 0, AllInstalled, nullptr, choice) == 0);
+        CHECK(ChooseDialogFont(L"MS Shell Dlg", -11, 96, 0, AllInstalled, nullptr, choice) == 0);
+    }
+}
+
+TEST_CASE("The main dialog resource through the loader")
+{
+    LANGID order[kResourceLanguageCount];
+    ResourceLanguageOrder(0x0807, order);
+    const LANGID expected[] = {0x0807, 0x0407, 0x0007, 1033, 2057, 9, 1031};
+    for (int i = 0; i < kResourceLanguageCount; ++i) {
+        CHECK(order[i] == expected[i]);
+    }
+
+    HMODULE self = GetModuleHandleW(nullptr);
+    DWORD size = 0;
+    const void* data =
+        FindResourceAnyLanguage(self, RT_DIALOG, MAKEINTRESOURCEW(IDD_MAIN), 0, &size);
+    REQUIRE(data);
+    CHECK(size > 100);
+    DWORD untouched = 99;
+    CHECK(FindResourceAnyLanguage(self, RT_DIALOG, MAKEINTRESOURCEW(4321), 0, &untouched) ==
+          nullptr);
+    CHECK(untouched == 99);
+
+    // Whatever the system's message font, a template that comes back is the
+    // main dialog in a modern face.
+    DialogTemplate loaded;
+    if (LoadDialogTemplate(self, MAKEINTRESOURCEW(IDD_MAIN), 0, 0, loaded)) {
+        DialogFontBlock block;
+        REQUIRE(LocateDialogFont(loaded.Bytes(), loaded.Size(), block));
+        std::wstring face = FaceOf(loaded.Bytes(), block);
+        CHECK(IsLegacyDialogFace(face.c_str(), block.faceLength) == (face == L"MS Shell Dlg"));
+        HWND dialog = CreateDialogIndirectParamW(self, loaded.Get(), nullptr, PlainDialogProc, 0);
+        REQUIRE(dialog);
+        CHECK(GetDlgItem(dialog, IDC_EXIT) != nullptr);
+        CHECK(GetDlgItem(dialog, IDC_AUTO_UPDATE) != nullptr);
+        DestroyWindow(dialog);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Module and version resource
+
+namespace {
+
+// A VS_VERSIONINFO block with one string table.
+std::vector<BYTE>
+BuildVersionResource(const wchar_t* table,
+                     std::vector<std::pair<const wchar_t*, const wchar_t*>> strings)
+{
+    ByteWriter out;
+    auto begin = [&](const wchar_t* key, WORD valueLength, WORD type) {
+        out.AlignToDword();
+        size_t start = out.bytes.size();
+        out.Word(0);
+        out.Word(valueLength);
+        out.Word(type);
+        out.Text(key);
+        out.AlignToDword();
+        return start;
+    };
+    auto end = [&](size_t start) {
+        out.PatchWord(start, static_cast<WORD>(out.bytes.size() - start));
+    };
+    VS_FIXEDFILEINFO fixed = {};
+    fixed.dwSignature = 0xFEEF04BD;
+    fixed.dwStrucVersion = 0x00010000;
+    size_t root = begin(L"VS_VERSION_INFO", sizeof fixed, 0);
+    out.Raw(&fixed, sizeof fixed);
+    size_t fileInfo = begin(L"StringFileInfo", 0, 1);
+    size_t tableStart = begin(table, 0, 1);
+    for (const auto& entry : strings) {
+        size_t item = begin(entry.first, static_cast<WORD>(wcslen(entry.second) + 1), 1);
+        out.Text(entry.second);
+        end(item);
+    }
+    end(tableStart);
+    end(fileInfo);
+    end(root);
+    return out.bytes;
+}
+
+// A copy of the test program with another version resource; deleted with
+// the object.
+class ProgramCopy
+{
+public:
+    explicit ProgramCopy(const std::vector<BYTE>& versionResource)
+    {
+        wchar_t self[MAX_PATH];
+        wchar_t folder[MAX_PATH];
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        GetTempPathW(MAX_PATH, folder);
+        GetTempFileNameW(folder, L"ver", 0, path_);
+        if (!CopyFileW(self, path_, FALSE)) {
+            return;
+        }
+        HANDLE update = BeginUpdateResourceW(path_, FALSE);
+        if (!update) {
+            return;
+        }
+        BOOL changed = UpdateResourceW(update, RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO),
+                                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                       const_cast<BYTE*>(versionResource.data()),
+                                       static_cast<DWORD>(versionResource.size()));
+        ready_ = EndUpdateResourceW(update, !changed) && changed;
+    }
+    ~ProgramCopy() { DeleteFileW(path_); }
+    ProgramCopy(const ProgramCopy&) = delete;
+    ProgramCopy& operator=(const ProgramCopy&) = delete;
+
+    bool Ready() const { return ready_; }
+    const wchar_t* Path() const { return path_; }
+
+private:
+    wchar_t path_[MAX_PATH] = {};
+    bool ready_ = false;
+};
+
+} // namespace
+
+TEST_CASE("Version text parsing and the title")
+{
+    unsigned major = 1;
+    unsigned minor = 1;
+    CHECK(ParseVersionText(L"1.04", major, minor) == 2);
+    CHECK(major == 1);
+    CHECK(minor == 4);
+    major = minor = 1;
+    CHECK(ParseVersionText(L"2", major, minor) == 1);
+    CHECK(major == 2);
+    CHECK(minor == 1);
+    CHECK(ParseVersionText(L"3.12.7 beta", major, minor) == 2);
+    CHECK(minor == 12);
+    major = minor = 5;
+    CHECK(ParseVersionText(L"", major, minor) == 0);
+    CHECK(ParseVersionText(L"v1.2", major, minor) == 0);
+    CHECK(major == 5);
+
+    WideString title;
+    FormatVersionTitle(title, L"Tessel", 1, 4);
+    CHECK(title.Compare(L"Tessel [1.04]") == 0);
+    FormatVersionTitle(title, L"Tessel", 1, 12);
+    CHECK(title.Compare(L"Tessel [1.12]") == 0);
+}
+
+TEST_CASE("The test program's own module and version")
+{
+    wchar_t file[MAX_PATH];
+    wchar_t folder[MAX_PATH];
+    REQUIRE(ModuleFileName(nullptr, file));
+    REQUIRE(ModuleDirectory(nullptr, folder));
+    size_t folderLength = wcslen(folder);
+    CHECK(folder[folderLength - 1] == L'\\');
+    CHECK(wcsncmp(file, folder, folderLength) == 0);
+    CHECK(wcschr(file + folderLength, L'\\') == nullptr);
+
+    unsigned major = 7;
+    unsigned minor = 7;
+    WideString text;
+    REQUIRE(ReadFileVersion(file, major, minor, &text));
+    CHECK(major == 1);
+    CHECK(minor == 0);
+    CHECK(text.Compare(L"1.00") == 0);
+
+    WORD packed = 0;
+    PackedVersion(nullptr, &packed);
+    CHECK(packed == 0x0100);
+    VersionInfo info;
+    CHECK(wcscmp(info.VersionTitle(L"Tessel"), L"Tessel [1.00]") == 0);
+
+    // The German table comes first.
+    WideString value;
+    REQUIRE(ReadVersionString(value, L"FileDescription"));
+    CHECK(value.Compare(L"Tessel Sensor-Anzeige") == 0);
+    CHECK(ReadVersionString(value, L"NoSuchString") == 0);
+    CHECK(value.Compare(L"Tessel Sensor-Anzeige") == 0);
+}
+
+TEST_CASE("A version resource with only the US English table")
+{
+    ProgramCopy copy(BuildVersionResource(
+        L"040904B0", {{L"FileVersion", L"2"}, {L"CompanyName", L"Brindle"}, {L"Comments", L"en"}}));
+    REQUIRE(copy.Ready());
+    WideString value;
+    REQUIRE(ReadVersionString(value, L"Comments", copy.Path()));
+    CHECK(value.Compare(L"en") == 0);
+    REQUIRE(ReadVersionString(value, L"CompanyName", copy.Path()));
+    CHECK(value.Compare(L"Brindle") == 0);
+
+    unsigned major = 1;
+    unsigned minor = 1;
+    REQUIRE(ReadFileVersion(copy.Path(), major, minor));
+    WideString title;
+    FormatVersionTitle(title, L"Tessel", major, minor);
+    CHECK(title.Compare(L"Tessel [2.01]") == 0);
+}
+
+TEST_CASE("Files without a usable version resource")
+{
+    unsigned major = 1;
+    unsigned minor = 1;
+    WideString text(L"kept");
+    ProgramCopy withoutStrings(BuildVersionResource(L"040904B0", {}));
+    REQUIRE(withoutStrings.Ready());
+    CHECK(ReadFileVersion(withoutStrings.Path(), major, minor, &text) == 0);
+    CHECK(major == 1);
+    CHECK(minor == 1);
+    CHECK(text.Compare(L"kept") == 0);
+
+    ProgramCopy otherTable(BuildVersionResource(L"041104B0", {{L"FileVersion", L"3.3"}}));
+    REQUIRE(otherTable.Ready());
+    CHECK(ReadFileVersion(otherTable.Path(), major, minor) == 0);
+    CHECK(ReadVersionString(text, L"FileVersion", otherTable.Path()) == 0);
+    CHECK(text.Compare(L"kept") == 0);
+    CHECK(ReadFileVersion(L"C:\\no\\such\\file.exe", major, minor) == 0);
+}
