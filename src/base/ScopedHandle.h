@@ -31,6 +31,9 @@ public:
     // Releases the current object and takes over the given one.
     void Reset(Type object = Traits::Empty())
     {
+        if (object == object_) {
+            return;
+        }
         Type old = object_;
         object_ = object;
         if (Traits::IsValid(old)) {

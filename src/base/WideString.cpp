@@ -286,6 +286,10 @@ int WideString::Assign(const wchar_t* text, unsigned count)
         count = 0;
     }
     ptrdiff_t offset = PointsInto(text, buffer_, capacity_) ? text - buffer_ : -1;
+    if (count >= kMaxUnits) {
+        ResetAfterFailure();
+        return 0;
+    }
     if (!Grow(count + 1, 0)) {
         return 0;
     }
@@ -313,6 +317,10 @@ int WideString::Assign(const WideString* other)
 
 int WideString::AssignNarrow(const char* bytes, unsigned count, int mode, UINT codePage)
 {
+    if (count >= kMaxUnits) {
+        ResetAfterFailure();
+        return 0;
+    }
     if (!Grow(count + 1, 0)) {
         return 0;
     }
@@ -392,8 +400,8 @@ int WideString::Insert(unsigned position, const wchar_t* text)
         return 1;
     }
     if (PointsInto(text, buffer_, capacity_)) {
-        WideString copy(text);
-        return copy.Count() ? Insert(position, copy.Data()) : 0;
+        WideString copy;
+        return copy.Assign(text) ? Insert(position, copy.Data()) : 0;
     }
     unsigned length = static_cast<unsigned>(wcslen(text));
     if (!Grow((buffer_ ? count_ : 1) + length, 0)) {
