@@ -156,6 +156,15 @@ RECT LinkFocusRect(const RECT& client, SIZE extent, UINT format)
     return rect;
 }
 
+const wchar_t* AddressWithoutScheme(const wchar_t* address)
+{
+    if (!address) {
+        return L"";
+    }
+    const wchar_t* separator = wcsstr(address, L"://");
+    return separator ? separator + 3 : address;
+}
+
 int FitFontHeight(int startHeight, SIZE client, MeasureAtHeight measure, void* context)
 {
     int height = startHeight;

@@ -83,6 +83,10 @@ int IsOverLinkText(POINT point, const RECT& client, SIZE extent, UINT format);
 // The focus rectangle around text of the given extent.
 RECT LinkFocusRect(const RECT& client, SIZE extent, UINT format);
 
+// The address as shown: without its scheme ("http://example.com/" gives
+// "example.com/"); an address without "://" as it is.
+const wchar_t* AddressWithoutScheme(const wchar_t* address);
+
 // Measures the display text in a font of the given height; 0 on failure.
 using MeasureAtHeight = int (*)(void* context, int height, SIZE* extent);
 // The font height the fitting loop settles on: starting at startHeight and

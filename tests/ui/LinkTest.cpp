@@ -328,6 +328,10 @@ TEST_CASE("display text, text format, hit test and focus rectangle")
     // Unmeasured text: the whole control counts.
     CHECK(IsOverLinkText({500, 500}, client, {0, 0}, DT_LEFT));
 
+    CHECK(std::wstring(AddressWithoutScheme(L"http://www.example.com/tessel/")) ==
+          L"www.example.com/tessel/");
+    CHECK(std::wstring(AddressWithoutScheme(L"example.com")) == L"example.com");
+
     RECT focus = LinkFocusRect(client, extent, DT_CENTER | DT_VCENTER);
     CHECK((focus.left == 30 && focus.top == 4 && focus.right == 70 && focus.bottom == 16));
     focus = LinkFocusRect(client, extent, DT_RIGHT);
