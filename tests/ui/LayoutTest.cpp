@@ -153,6 +153,24 @@ POINT ClientCorner(HWND window)
     return corner;
 }
 
+// Pixels in the client area's last 6 x 6 corner (clear of every control)
+// that differ from the background just above the grip.
+int GripInk(HWND window)
+{
+    RECT client = {};
+    GetClientRect(window, &client);
+    HDC dc = GetDC(window);
+    COLORREF background = GetPixel(dc, client.right - 1, client.bottom - 20);
+    int ink = 0;
+    for (int y = client.bottom - 6; y < client.bottom; ++y) {
+        for (int x = client.right - 6; x < client.right; ++x) {
+            ink += GetPixel(dc, x, y) != background;
+        }
+    }
+    ReleaseDC(window, dc);
+    return ink;
+}
+
 struct PlacementKey
 {
     PlacementKey() { RegDeleteTreeW(HKEY_CURRENT_USER, kLayoutTestKey); }
@@ -379,6 +397,8 @@ TEST_CASE("minimum size and size grip")
                                 client.bottom - GetSystemMetrics(SM_CYVSCROLL), client.right,
                                 client.bottom)));
 
+        CHECK(GripInk(window) > 0);
+
         POINT corner = ClientCorner(window);
         CHECK(HitTestAt(window, corner.x, corner.y) == HTBOTTOMRIGHT);
         CHECK(HitTestAt(window, corner.x - 40, corner.y - 40) == HTCLIENT);
@@ -396,6 +416,7 @@ TEST_CASE("minimum size and size grip")
         corner = ClientCorner(window);
         CHECK(HitTestAt(window, corner.x, corner.y) == HTCLIENT);
         CHECK(IsRectEmpty(&self.grip.LastGripRect()));
+        CHECK(GripInk(window) == 0);
     };
     dialog.RunMain();
 }
