@@ -93,11 +93,11 @@ def sensor_icon(n):
 
 
 def field_icon(n):
-    # A small gauge bar: one value.
+    # A small filled dot with a ring: one value.
     img = blank(n)
     s = n / 16
-    rounded_rect(img, 1.5 * s, 5 * s, 14.5 * s, 11 * s, 2 * s, (0xc8, 0xd0, 0xd8))
-    rounded_rect(img, 1.5 * s, 5 * s, 10 * s, 11 * s, 2 * s, (0x26, 0xa6, 0x9a))
+    disc(img, 8 * s, 8 * s, 5.5 * s, (0x26, 0xa6, 0x9a), 1.3 * s)
+    disc(img, 8 * s, 8 * s, 2.6 * s, (0x26, 0xa6, 0x9a))
     return img
 
 

@@ -1,5 +1,6 @@
 #include "app/SensorViewerApp.h"
 
+#include "BuildConfig.h"
 #include "app/resource.h"
 #include "system/OsVersion.h"
 
@@ -37,6 +38,7 @@ int SensorViewerApp::OnInitDialog()
     if (!(settings_ & AUTO_UPDATE_OFF))
         SetCheck(IDC_AUTO_UPDATE, BST_CHECKED);
     grip_.Attach(Window());
+    SetUpLink();
     SetUpAnchors();
     SetMinimumSize(270, 150, 1);
     RestorePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", 0);
@@ -56,6 +58,13 @@ void SensorViewerApp::SetUpTree()
     tree_.AddIcon(IDI_FIELD);
     tree_.InsertColumn(L"Item", 0, 200, 0);
     tree_.InsertColumn(L"Value", 1, 500, 0);
+}
+
+// The maker's web page, shown without its scheme; a click opens it.
+void SensorViewerApp::SetUpLink()
+{
+    link_.Attach(Control(IDC_WEB_LINK), AddressWithoutScheme(TESSEL_WEB_ADDRESS),
+                 TESSEL_WEB_ADDRESS, IDC_HAND_LINK, 0);
 }
 
 void SensorViewerApp::SetUpAnchors()

@@ -5,6 +5,7 @@
 #include "sensors/SensorList.h"
 #include "ui/DialogApp.h"
 #include "ui/Layout.h"
+#include "ui/LinkCtrl.h"
 #include "ui/TreeListCtrl.h"
 #include "ui/VersionInfo.h"
 
@@ -41,6 +42,7 @@ public:
 
 private:
     void SetUpTree();
+    void SetUpLink();
     void SetUpAnchors();
     // Answers whether the last sensor's row could be inserted.
     bool InsertSensors(HTREEITEM root, const WideString& remembered);
@@ -49,6 +51,7 @@ private:
     VersionInfo versionInfo_;
     SensorList sensors_;
     TreeListCtrl tree_;
+    LinkCtrl link_;
     SizeGrip grip_;
     Anchor anchors_[4];
     DWORD settings_ = 0;
