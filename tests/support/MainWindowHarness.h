@@ -1,0 +1,354 @@
+#pragma once
+
+// The real main window on a thread of its own, driven from the test thread.
+// Shared by the main-window tests and the event-storm benchmark, so it uses
+// no test framework: operations answer 1/0 and callers check them.
+//
+// The window's thread constructs the SensorViewerApp (its SensorList
+// initialises COM there), runs dialog 102 modally and destroys the object
+// when the dialog ends. The test thread reaches the window only by messages:
+// Send runs a function on the window's thread ahead of the posted messages,
+// AfterPosted runs one behind every message posted so far (so after the
+// rebuilds that earlier sensor events asked for).
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../../simulator/SensorSimControl.h"
+#include "app/SensorViewerApp.h"
+#include "app/resource.h"
+#include "base/Com.h"
+#include "base/ScopedHandle.h"
+#include "system/Registry.h"
+
+namespace main_window_test {
+
+// How long the test thread waits for the window before giving up; a guard
+// against a hung window, not a measurement.
+constexpr DWORD kPatienceMs = 20000;
+
+// The simulator's control exports, bound once for the test process. COM
+// stays initialised on the first caller's thread and the simulator stays
+// loaded, so the control pointers outlive every SensorList.
+inline SensorSimControl* Simulator()
+{
+    static ComApartment apartment;
+    static SensorSimControl control = {};
+    static int bound = 0;
+    if (!bound) {
+        apartment.Init(1);
+        bound = SensorSimOpen(&control);
+        HMODULE pinned = nullptr;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, SENSORSIM_MODULE_NAME, &pinned);
+    }
+    return bound ? &control : nullptr;
+}
+
+// A GUID per test sensor number.
+inline GUID TestSensorId(unsigned number)
+{
+    return {0x7E550000u + number, 0x2345, 0x5432, {0x90, 0, 0, 0, 0, 0, 0, 0x02}};
+}
+
+// Adds a present location sensor with the given fields ("KEY", "VT_R8, 1").
+inline int AddTestSensor(SensorSimControl& sim, unsigned number, const wchar_t* name,
+                         const std::vector<std::pair<const wchar_t*, const wchar_t*>>& fields)
+{
+    // SENSOR_CATEGORY_LOCATION and SENSOR_TYPE_LOCATION_GPS, spelt out so
+    // that callers need no GUID library.
+    static const GUID category = {
+        0xBFA794E4, 0xF964, 0x4FDB, {0x90, 0xF6, 0x51, 0x05, 0x6B, 0xFE, 0x4B, 0x44}};
+    static const GUID type = {
+        0xED4CA589, 0x327A, 0x4FF9, {0xA5, 0x60, 0x91, 0xDA, 0x4B, 0x48, 0x27, 0x5E}};
+    const GUID id = TestSensorId(number);
+    int ok = sim.AddSensor(&id, &category, &type, name, 1 /* SENSOR_STATE_READY */);
+    for (const auto& field : fields) {
+        ok &= sim.SetFieldText(&id, field.first, field.second);
+    }
+    return ok;
+}
+
+// Keeps the program's "Main" value out of the way: removed while a test
+// runs, put back as it was afterwards.
+class PlacementValueGuard
+{
+public:
+    PlacementValueGuard()
+    {
+        RegistryKey key;
+        if (key.Open(HKEY_CURRENT_USER, kTesselKey))
+            hadValue_ = key.ReadString(L"Main", saved_) == 1;
+        Remove();
+    }
+    ~PlacementValueGuard()
+    {
+        if (hadValue_)
+            WriteStringValue(HKEY_CURRENT_USER, kTesselKey, L"Main", saved_.Data());
+        else
+            Remove();
+    }
+    PlacementValueGuard(const PlacementValueGuard&) = delete;
+    PlacementValueGuard& operator=(const PlacementValueGuard&) = delete;
+
+    static void Remove()
+    {
+        RegistryKey key;
+        if (key.Create(HKEY_CURRENT_USER, kTesselKey))
+            RegDeleteValueW(key.Handle(), L"Main");
+    }
+    // The stored text, or an empty one.
+    static std::wstring Read()
+    {
+        WideString text;
+        ReadStringValue(HKEY_CURRENT_USER, kTesselKey, L"Main", text, L"");
+        return text.Data();
+    }
+    static int Write(const wchar_t* text)
+    {
+        return WriteStringValue(HKEY_CURRENT_USER, kTesselKey, L"Main", text);
+    }
+
+private:
+    bool hadValue_ = false;
+    WideString saved_;
+};
+
+// The main window with hooks for the harness: private messages that run a
+// function on the window's thread, the window handle published as soon as
+// the dialog initialised, and a count of the change messages it handled.
+class HarnessViewerApp : public SensorViewerApp
+{
+public:
+    // lParam: a std::function<void()> that stays the sender's.
+    static constexpr UINT kRunMessage = WM_APP + 0x120;
+    // lParam: a new std::function<void()> that the window deletes.
+    static constexpr UINT kRunPostedMessage = WM_APP + 0x121;
+
+    int OnInitDialog() override
+    {
+        int result = SensorViewerApp::OnInitDialog();
+        *publishedWindow = Window();
+        return result;
+    }
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        if (message == kRunMessage) {
+            (*reinterpret_cast<std::function<void()>*>(lParam))();
+            return 1;
+        }
+        if (message == kRunPostedMessage) {
+            std::unique_ptr<std::function<void()>> owned(
+                reinterpret_cast<std::function<void()>*>(lParam));
+            (*owned)();
+            return 1;
+        }
+        if (message == WM_SENSORS_CHANGED)
+            InterlockedIncrement(changeMessages);
+        return SensorViewerApp::OnMessage(message, wParam, lParam);
+    }
+
+    HWND volatile* publishedWindow = nullptr;
+    LONG volatile* changeMessages = nullptr;
+};
+
+// One row of the tree as the tree view holds it.
+struct TreeRow
+{
+    int depth;
+    std::wstring text;
+    int image;
+    int selectedImage;
+    int children;
+    bool selected;
+    bool expanded;
+};
+
+// Every row in tree order; call on the window's thread.
+inline std::vector<TreeRow> ReadTree(HWND tree)
+{
+    std::vector<TreeRow> rows;
+    std::function<void(HTREEITEM, int)> walk = [&](HTREEITEM item, int depth) {
+        for (; item; item = TreeView_GetNextSibling(tree, item)) {
+            wchar_t text[1024] = {};
+            TVITEMW info = {};
+            info.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN | TVIF_STATE;
+            info.hItem = item;
+            info.pszText = text;
+            info.cchTextMax = 1024;
+            info.stateMask = TVIS_SELECTED | TVIS_EXPANDED;
+            TreeView_GetItem(tree, &info);
+            rows.push_back({depth, text, info.iImage, info.iSelectedImage, info.cChildren,
+                            TreeView_GetSelection(tree) == item,
+                            (info.state & TVIS_EXPANDED) != 0});
+            walk(TreeView_GetChild(tree, item), depth + 1);
+        }
+    };
+    walk(TreeView_GetRoot(tree), 0);
+    return rows;
+}
+
+// The n-th row (from 0) whose text starts with prefix, or null; call on the
+// window's thread.
+inline HTREEITEM FindRow(HWND tree, const std::wstring& prefix, int nth = 0)
+{
+    std::function<HTREEITEM(HTREEITEM)> walk = [&](HTREEITEM item) -> HTREEITEM {
+        for (; item; item = TreeView_GetNextSibling(tree, item)) {
+            wchar_t text[1024] = {};
+            TVITEMW info = {};
+            info.mask = TVIF_TEXT;
+            info.hItem = item;
+            info.pszText = text;
+            info.cchTextMax = 1024;
+            if (TreeView_GetItem(tree, &info) &&
+                std::wstring(text).compare(0, prefix.size(), prefix) == 0 && nth-- == 0)
+                return item;
+            if (HTREEITEM found = walk(TreeView_GetChild(tree, item)))
+                return found;
+        }
+        return nullptr;
+    };
+    return walk(TreeView_GetRoot(tree));
+}
+
+class MainWindowHarness
+{
+public:
+    MainWindowHarness() = default;
+    ~MainWindowHarness() { Close(); }
+    MainWindowHarness(const MainWindowHarness&) = delete;
+    MainWindowHarness& operator=(const MainWindowHarness&) = delete;
+
+    // Starts the window and waits until it is initialised and shown.
+    int Start()
+    {
+        thread_.Reset(CreateThread(nullptr, 0, WindowThread, this, 0, nullptr));
+        if (!thread_)
+            return 0;
+        for (DWORD waited = 0; waited < kPatienceMs; waited += 10) {
+            if (WaitForSingleObject(thread_.Get(), 10) == WAIT_OBJECT_0)
+                return 0;
+            HWND window = window_;
+            if (window && IsWindowVisible(window))
+                return 1;
+        }
+        return 0;
+    }
+
+    HWND Window() const { return window_; }
+    HWND Tree() const { return GetDlgItem(window_, IDC_SENSOR_TREE); }
+    // Only while the window runs, and only on the window's thread.
+    SensorViewerApp* App() const { return app_; }
+    LONG ChangeMessages() const { return changeMessages_; }
+
+    // Runs function on the window's thread before any posted message.
+    int Send(const std::function<void()>& function)
+    {
+        DWORD_PTR answer = 0;
+        return SendMessageTimeoutW(window_, HarnessViewerApp::kRunMessage, 0,
+                                   reinterpret_cast<LPARAM>(&function), SMTO_NORMAL, kPatienceMs,
+                                   &answer) != 0;
+    }
+
+    // Runs function on the window's thread after every message posted so
+    // far has been handled, and waits for it.
+    int AfterPosted(const std::function<void()>& function)
+    {
+        ScopedHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        HANDLE signal = done.Get();
+        auto* posted = new std::function<void()>([&function, signal] {
+            function();
+            SetEvent(signal);
+        });
+        if (!PostMessageW(window_, HarnessViewerApp::kRunPostedMessage, 0,
+                          reinterpret_cast<LPARAM>(posted))) {
+            delete posted;
+            return 0;
+        }
+        if (WaitForSingleObject(signal, kPatienceMs) == WAIT_OBJECT_0)
+            return 1;
+        // The function still refers to this frame: a window that stopped
+        // answering must not run it later.
+        done.Detach();
+        std::fputs("the main window stopped answering\n", stderr);
+        std::fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 3);
+        return 0;
+    }
+
+    // Waits until the window handled everything posted so far.
+    int Settle()
+    {
+        return AfterPosted([] {});
+    }
+
+    // The tree as it stands once every posted message was handled.
+    std::vector<TreeRow> SettledTree()
+    {
+        std::vector<TreeRow> rows;
+        AfterPosted([&] { rows = ReadTree(Tree()); });
+        return rows;
+    }
+
+    // Selects the n-th row starting with prefix, or nothing for a null
+    // prefix; 1 when the tree took the selection.
+    int Select(const wchar_t* prefix, int nth = 0)
+    {
+        int selected = 0;
+        AfterPosted([&] {
+            HTREEITEM item = prefix ? FindRow(Tree(), prefix, nth) : nullptr;
+            if (!prefix || item)
+                selected = TreeView_SelectItem(Tree(), item) != FALSE;
+        });
+        return selected;
+    }
+
+    // Waits until the dialog ended; answers 1 and its result in result.
+    int WaitForEnd(INT_PTR& result)
+    {
+        if (!thread_ || WaitForSingleObject(thread_.Get(), kPatienceMs) != WAIT_OBJECT_0)
+            return 0;
+        result = result_;
+        return 1;
+    }
+
+    // Ends the window with Exit if it is still open and waits for its thread.
+    void Close()
+    {
+        if (!thread_)
+            return;
+        if (WaitForSingleObject(thread_.Get(), 0) != WAIT_OBJECT_0)
+            PostMessageW(window_, WM_COMMAND, IDC_EXIT, 0);
+        WaitForSingleObject(thread_.Get(), kPatienceMs);
+        thread_.Reset();
+    }
+
+private:
+    // The application object lives and dies on this thread, so its COM
+    // apartment is initialised and uninitialised here.
+    static DWORD WINAPI WindowThread(void* context)
+    {
+        auto* self = static_cast<MainWindowHarness*>(context);
+        HarnessViewerApp app;
+        app.publishedWindow = &self->window_;
+        app.changeMessages = &self->changeMessages_;
+        self->app_ = &app;
+        self->result_ = app.Run(GetModuleHandleW(nullptr), IDD_MAIN, 0, nullptr);
+        self->app_ = nullptr;
+        self->window_ = nullptr;
+        return 0;
+    }
+
+    ScopedHandle thread_;
+    HWND volatile window_ = nullptr;
+    SensorViewerApp* volatile app_ = nullptr;
+    LONG volatile changeMessages_ = 0;
+    INT_PTR result_ = -1;
+};
+
+} // namespace main_window_test
