@@ -12,6 +12,5 @@ static SensorViewerApp gApplication;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
-    gApplication.Run(instance, IDD_MAIN, 0, nullptr);
-    return 0;
+    return static_cast<int>(gApplication.Run(instance, IDD_MAIN, 0, nullptr));
 }
