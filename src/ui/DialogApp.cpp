@@ -178,75 +178,17 @@ void ApplyMinimumSize(WINDOWPOS& position, int minimumWidth, int minimumHeight)
 
 namespace {
 
-const wchar_t kSubclassPropertyPrefix[] = L"_C_SubClassing_Property_";
-const size_t kSubclassPropertyPrefixLength = ARRAYSIZE(kSubclassPropertyPrefix) - 1;
-// Its address marks a property value as a Subclasser record.
-const char kSubclasserSignature = 0;
-LONG gSubclassSequence = 0;
+// The newest Subclasser record of a window. The per-tag properties mark
+// which tags a window has taken; this one lets the shared window procedure
+// find its records with one lookup per message.
+const wchar_t kSubclassTopProperty[] = L"_C_SubClassing_Top";
+
+Subclasser* TopRecord(HWND window)
+{
+    return static_cast<Subclasser*>(GetPropW(window, kSubclassTopProperty));
+}
 
 } // namespace
-
-// The Subclasser records on one window, found through their properties,
-// newest first.
-struct SubclassRecords
-{
-    static constexpr int kCapacity = 16;
-    Subclasser* records[kCapacity] = {};
-    int count = 0;
-
-    explicit SubclassRecords(HWND window)
-    {
-        EnumPropsExW(window, Collect, reinterpret_cast<LPARAM>(this));
-        SortNewestFirst();
-    }
-
-    static BOOL CALLBACK Collect(HWND window, LPWSTR name, HANDLE data, ULONG_PTR context)
-    {
-        auto* self = reinterpret_cast<SubclassRecords*>(context);
-        if (IS_INTRESOURCE(name) ||
-            wcsncmp(name, kSubclassPropertyPrefix, kSubclassPropertyPrefixLength) != 0) {
-            return TRUE;
-        }
-        auto* record = static_cast<Subclasser*>(data);
-        if (record && record->signature_ == &kSubclasserSignature && record->window_ == window &&
-            self->count < kCapacity) {
-            self->records[self->count++] = record;
-        }
-        return TRUE;
-    }
-
-    void SortNewestFirst()
-    {
-        for (int i = 1; i < count; ++i) {
-            for (int j = i; j > 0 && records[j - 1]->sequence_ < records[j]->sequence_; --j) {
-                Subclasser* swap = records[j];
-                records[j] = records[j - 1];
-                records[j - 1] = swap;
-            }
-        }
-    }
-
-    // The newest record attached before the given sequence number.
-    Subclasser* NewestBefore(LONG sequence) const
-    {
-        for (int i = 0; i < count; ++i) {
-            if (records[i]->sequence_ < sequence) {
-                return records[i];
-            }
-        }
-        return nullptr;
-    }
-
-    // The oldest record attached after the given one.
-    Subclasser* DirectlyAbove(const Subclasser* record) const
-    {
-        Subclasser* above = nullptr;
-        for (int i = 0; i < count && records[i]->sequence_ > record->sequence_; ++i) {
-            above = records[i];
-        }
-        return above;
-    }
-};
 
 void Subclasser::PropertyName(DWORD tag, WideString& name)
 {
@@ -265,34 +207,56 @@ int Subclasser::Attach(HWND window, Callback callback, void* context, DWORD tag)
     }
     // Records chain to each other only when nothing foreign sits between
     // them; otherwise a message could not find its way down.
-    SubclassRecords existing(window);
-    if (existing.count > 0 &&
+    Subclasser* below = TopRecord(window);
+    if (below &&
         GetWindowLongPtrW(window, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(SubclassProcedure)) {
         return 0;
     }
-
-    signature_ = &kSubclasserSignature;
+    // The properties go first, so the procedure finds the record from its
+    // very first message.
+    if (!SetPropW(window, name.Data(), this)) {
+        return 0;
+    }
+    if (!SetPropW(window, kSubclassTopProperty, this)) {
+        RemovePropW(window, name.Data());
+        return 0;
+    }
     callback_ = callback;
     context_ = context;
     window_ = window;
     tag_ = tag;
-    sequence_ = InterlockedIncrement(&gSubclassSequence);
-    // The property goes first, so the procedure finds the record from its
-    // very first message.
-    if (!SetPropW(window, name.Data(), this)) {
-        signature_ = nullptr;
-        window_ = nullptr;
-        return 0;
-    }
+    below_ = below;
     previous_ = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SubclassProcedure)));
     if (!previous_) {
+        Unlink();
         RemovePropW(window, name.Data());
-        signature_ = nullptr;
         window_ = nullptr;
         return 0;
     }
     return 1;
+}
+
+// Takes this record out of its window's chain and hands its place on to the
+// record below it.
+void Subclasser::Unlink()
+{
+    Subclasser* top = TopRecord(window_);
+    if (top == this) {
+        if (below_) {
+            SetPropW(window_, kSubclassTopProperty, below_);
+        } else {
+            RemovePropW(window_, kSubclassTopProperty);
+        }
+        return;
+    }
+    for (Subclasser* above = top; above; above = above->below_) {
+        if (above->below_ == this) {
+            above->below_ = below_;
+            above->previous_ = previous_;
+            return;
+        }
+    }
 }
 
 int Subclasser::Detach()
@@ -300,17 +264,15 @@ int Subclasser::Detach()
     if (!previous_) {
         return 0;
     }
-    SubclassRecords records(window_);
-    if (Subclasser* above = records.DirectlyAbove(this)) {
-        above->previous_ = previous_;
-    } else {
+    if (TopRecord(window_) == this) {
         SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
     }
+    Unlink();
     WideString name;
     PropertyName(tag_, name);
     RemovePropW(window_, name.Data());
     previous_ = nullptr;
-    signature_ = nullptr;
+    below_ = nullptr;
     window_ = nullptr;
     return 1;
 }
@@ -318,11 +280,11 @@ int Subclasser::Detach()
 LRESULT CALLBACK Subclasser::SubclassProcedure(HWND window, UINT message, WPARAM wParam,
                                                LPARAM lParam)
 {
-    SubclassRecords records(window);
-    if (records.count == 0) {
+    Subclasser* top = TopRecord(window);
+    if (!top) {
         return DefWindowProcW(window, message, wParam, lParam);
     }
-    return Dispatch(records.records[0], window, message, wParam, lParam);
+    return Dispatch(top, window, message, wParam, lParam);
 }
 
 LRESULT Subclasser::Dispatch(Subclasser* record, HWND window, UINT message, WPARAM wParam,
@@ -331,17 +293,14 @@ LRESULT Subclasser::Dispatch(Subclasser* record, HWND window, UINT message, WPAR
     // The callback may detach or even delete its record: keep what the
     // message still needs.
     const WNDPROC previous = record->previous_;
-    const LONG sequence = record->sequence_;
+    Subclasser* const below = record->below_;
     LRESULT result = 0;
     if (record->callback_(window, message, wParam, lParam, &result, record->context_)) {
         return result;
     }
     if (previous == SubclassProcedure) {
-        SubclassRecords records(window);
-        if (Subclasser* below = records.NewestBefore(sequence)) {
-            return Dispatch(below, window, message, wParam, lParam);
-        }
-        return DefWindowProcW(window, message, wParam, lParam);
+        return below ? Dispatch(below, window, message, wParam, lParam)
+                     : DefWindowProcW(window, message, wParam, lParam);
     }
     return previous ? CallWindowProcW(previous, window, message, wParam, lParam) : 0;
 }

@@ -117,16 +117,13 @@ private:
     static LRESULT Dispatch(Subclasser* record, HWND window, UINT message, WPARAM wParam,
                             LPARAM lParam);
 
-    // Marks a window property's value as a record of this class: other code
-    // may use the same property prefix with a record of its own.
-    const void* signature_ = nullptr;
+    void Unlink();
+
     WNDPROC previous_ = nullptr;
     Callback callback_ = nullptr;
     void* context_ = nullptr;
     HWND window_ = nullptr;
     DWORD tag_ = 0;
-    // Attach order among the records sharing a window.
-    LONG sequence_ = 0;
-
-    friend struct SubclassRecords;
+    // The record attached to the same window before this one.
+    Subclasser* below_ = nullptr;
 };
