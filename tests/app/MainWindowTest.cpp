@@ -86,6 +86,17 @@ struct MainWindowFixture
         const GUID id = TestSensorId(number);
         return sim.FireDataUpdated(&id);
     }
+    // While a rebuild re-enumerates the sensors a sensor has no sink for a
+    // moment; after a storm the event is raised again until it arrives.
+    int FireDataOnceSettled(unsigned number)
+    {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            if (window.Settle() && FireData(number) == 1)
+                return 1;
+            Sleep(10);
+        }
+        return 0;
+    }
 
     PlacementValueGuard placement;
     SensorSimControl& sim;
@@ -364,7 +375,7 @@ TEST_CASE("an event storm leaves the window answering with one change message at
     // The flag that holds back further messages is not left set.
     const GUID id = TestSensorId(4);
     REQUIRE(f.sim.SetFieldText(&id, L"CITY", L"VT_LPWSTR, After the storm") == 1);
-    REQUIRE(f.FireData(4) == 1);
+    REQUIRE(f.FireDataOnceSettled(4) == 1);
     std::vector<TreeRow> rows = f.window.SettledTree();
     CHECK(std::any_of(rows.begin(), rows.end(),
                       [](const TreeRow& row) { return row.text == L"CITY\tAfter the storm"; }));
