@@ -2,8 +2,10 @@
 // or closes it. Usage:
 //   TesselDriver wait            waits up to 20 s for the main window
 //   TesselDriver size W H        resizes the main window (pixels)
+//   TesselDriver select N        selects the tree's N-th visible row (0 = root)
 //   TesselDriver close           asks it to close and waits for the process
 #include <windows.h>
+#include <commctrl.h>
 
 #include <stdlib.h>
 #include <string.h>
@@ -13,7 +15,8 @@ static BOOL CALLBACK FindTessel(HWND window, LPARAM result)
     wchar_t title[64] = {};
     GetWindowTextW(window, title, 64);
     // IsWindowVisible answers 0 for windows of another desktop: read the style.
-    if ((GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) && (wcsncmp(title, L"Tessel", 6) == 0 || wcscmp(title, L"Dialog") == 0)) {
+    if ((GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) &&
+        (wcsncmp(title, L"Tessel", 6) == 0 || wcscmp(title, L"Dialog") == 0)) {
         *reinterpret_cast<HWND*>(result) = window;
         return FALSE;
     }
@@ -25,7 +28,8 @@ static BOOL CALLBACK FindTessel(HWND window, LPARAM result)
 static HWND MainWindow()
 {
     HWND found = nullptr;
-    if (HDESK desktop = OpenDesktopW(L"Tessel", 0, FALSE, DESKTOP_ENUMERATE | DESKTOP_READOBJECTS)) {
+    if (HDESK desktop =
+            OpenDesktopW(L"Tessel", 0, FALSE, DESKTOP_ENUMERATE | DESKTOP_READOBJECTS)) {
         EnumDesktopWindows(desktop, FindTessel, reinterpret_cast<LPARAM>(&found));
         CloseDesktop(desktop);
     }
@@ -70,6 +74,16 @@ int wmain(int argc, wchar_t** argv)
         SetWindowPos(window, nullptr, 0, 0, _wtoi(argv[2]), _wtoi(argv[3]),
                      SWP_NOMOVE | SWP_NOZORDER);
         return 0;
+    }
+    if (wcscmp(argv[1], L"select") == 0 && argc == 3) {
+        // Item handles are plain values, so no memory of the other
+        // process is needed to walk and select rows.
+        HWND tree = GetDlgItem(window, 1004);
+        LPARAM item = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+        for (int i = _wtoi(argv[2]); i > 0 && item; --i)
+            item = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXTVISIBLE, item);
+        SetForegroundWindow(window);
+        return SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, item) ? 0 : 1;
     }
     return wcscmp(argv[1], L"wait") == 0 ? 0 : 2;
 }
