@@ -3,7 +3,8 @@
 //
 // Each candidate fill is timed against the bare TVM_INSERTITEMW path for
 // every workload. The tree-list insert path is one candidate; the main
-// window's Rebuild joins as another once it can run against the simulator.
+// window's own Rebuild, reading the same rows from simulated sensors, is the
+// other.
 
 #include <windows.h>
 #include <commctrl.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "MainWindowHarness.h"
 #include "TreeListTestHost.h"
 #include "app/resource.h"
 
@@ -103,6 +105,50 @@ void FillTreeList(TreeListCtrl& list, const WorkloadRows& rows)
     list.SetRedraw(1);
 }
 
+// The real main window on its own thread; each workload becomes simulated
+// sensors before the first, untimed fill of that workload.
+class MainWindowRebuild
+{
+public:
+    int Start()
+    {
+        sim_ = main_window_test::Simulator();
+        return sim_ && sim_->Reset() && window_.Start();
+    }
+    void Fill(const WorkloadRows& rows)
+    {
+        if (rows.sensorNames.size() != sensors_ || rows.fieldTexts.size() != fields_)
+            Configure(rows);
+        window_.Send([&] { window_.App()->Rebuild(); });
+    }
+
+private:
+    void Configure(const WorkloadRows& rows)
+    {
+        sim_->Reset();
+        std::vector<std::pair<std::wstring, std::wstring>> fields;
+        for (size_t f = 0; f < rows.fieldTexts.size(); ++f) {
+            fields.push_back({L"{0123ABCD-4567-89EF-0123-456789ABCDEF}," + std::to_wstring(f + 2),
+                              L"VT_R8, " + std::to_wstring(f * 1.25)});
+        }
+        for (size_t s = 0; s < rows.sensorNames.size(); ++s) {
+            const unsigned number = static_cast<unsigned>(s + 1);
+            main_window_test::AddTestSensor(*sim_, number, rows.sensorNames[s].c_str(), {});
+            const GUID id = main_window_test::TestSensorId(number);
+            for (const auto& field : fields)
+                sim_->SetFieldText(&id, field.first.c_str(), field.second.c_str());
+        }
+        sensors_ = rows.sensorNames.size();
+        fields_ = rows.fieldTexts.size();
+    }
+
+    SensorSimControl* sim_ = nullptr;
+    main_window_test::PlacementValueGuard placement_;
+    main_window_test::MainWindowHarness window_;
+    size_t sensors_ = 0;
+    size_t fields_ = 0;
+};
+
 double Milliseconds(const std::function<void()>& run)
 {
     LARGE_INTEGER frequency;
@@ -167,8 +213,14 @@ int main()
 
     const Workload workloads[] = {{10, 10}, {50, 20}, {200, 50}};
     const int repeats[] = {15, 7, 3};
+    MainWindowRebuild mainWindow;
+    if (!mainWindow.Start()) {
+        std::printf("the main window could not be started\n");
+        return 1;
+    }
     const Candidate candidates[] = {
         {"tree-list", [&](const WorkloadRows& rows) { FillTreeList(host.list, rows); }},
+        {"Rebuild", [&](const WorkloadRows& rows) { mainWindow.Fill(rows); }},
     };
 
     std::printf("%-12s %-11s %7s %10s %10s %8s\n", "fill", "sensors", "rows", "bare ms", "fill ms",
