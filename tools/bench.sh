@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds Tessel and runs the benchmarks under Wine on a private X display.
+set -euo pipefail
+source "$(dirname "$0")/env.sh"
+"$TESSEL_ROOT/tools/build.sh"
+source "$TESSEL_ROOT/tools/session.sh"
+tessel_start_session
+for bench in bench_rebuild bench_storm; do
+    echo "== $bench"
+    "$TESSEL_WINE" "$TESSEL_BUILD_DIR/bench/$bench.exe"
+done
