@@ -53,6 +53,15 @@ public:
         return *this;
     }
 
+    // Adds a reference of its own to a borrowed pointer (which may be null).
+    static ComPtr Share(Interface* borrowed)
+    {
+        if (borrowed) {
+            borrowed->AddRef();
+        }
+        return ComPtr(borrowed);
+    }
+
     Interface* Get() const { return pointer_; }
     Interface* operator->() const { return pointer_; }
     explicit operator bool() const { return pointer_ != nullptr; }
@@ -85,4 +94,49 @@ public:
 
 private:
     Interface* pointer_ = nullptr;
+};
+
+// Reference counting and QueryInterface for an object that implements one
+// interface. It starts with one reference, owned by its creator, and deletes
+// itself through its virtual destructor when the last one goes.
+template <typename Interface> class ComObject : public Interface
+{
+public:
+    ComObject(const ComObject&) = delete;
+    ComObject& operator=(const ComObject&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override
+    {
+        if (!object) {
+            return E_POINTER;
+        }
+        if (IsEqualIID(id, IID_IUnknown) || IsEqualIID(id, __uuidof(Interface))) {
+            *object = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+
+    ULONG STDMETHODCALLTYPE AddRef() override
+    {
+        return static_cast<ULONG>(InterlockedIncrement(&references_));
+    }
+
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG count = InterlockedDecrement(&references_);
+        if (count == 0) {
+            delete this;
+        }
+        return static_cast<ULONG>(count);
+    }
+
+protected:
+    ComObject() = default;
+    virtual ~ComObject() = default;
+
+private:
+    volatile LONG references_ = 1;
 };

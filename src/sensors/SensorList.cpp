@@ -59,12 +59,9 @@ int BuildFields(ISensorDataReport* report, LockedList& fields)
 
 // ---------------------------------------------------------------- entry
 
-SensorEntry::SensorEntry(SensorList* owner, ISensor* sensor) : owner_(owner)
+SensorEntry::SensorEntry(SensorList* owner, ISensor* sensor)
+    : owner_(owner), sensor_(ComPtr<ISensor>::Share(sensor))
 {
-    if (sensor) {
-        sensor->AddRef();
-        sensor_.Reset(sensor);
-    }
 }
 
 SensorEntry::~SensorEntry()
@@ -234,57 +231,6 @@ SensorEntry* SensorList::Refresh()
 
 // ---------------------------------------------------------------- sinks
 
-namespace {
-
-template <typename Interface>
-HRESULT AnswerInterface(Interface* self, REFIID own, REFIID id, void** object)
-{
-    if (!object) {
-        return E_POINTER;
-    }
-    if (IsEqualIID(id, IID_IUnknown) || IsEqualIID(id, own)) {
-        self->AddRef();
-        *object = self;
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-} // namespace
-
-ManagerEventSink::ManagerEventSink(SensorList* owner) : owner_(owner)
-{
-    ownerLock_.Init();
-}
-
-ManagerEventSink::~ManagerEventSink() = default;
-
-void ManagerEventSink::Detach()
-{
-    ScopedLock lock(ownerLock_);
-    owner_ = nullptr;
-}
-
-HRESULT ManagerEventSink::QueryInterface(REFIID id, void** object)
-{
-    return AnswerInterface(this, IID_ISensorManagerEvents, id, object);
-}
-
-ULONG ManagerEventSink::AddRef()
-{
-    return static_cast<ULONG>(InterlockedIncrement(&references_));
-}
-
-ULONG ManagerEventSink::Release()
-{
-    LONG count = InterlockedDecrement(&references_);
-    if (count == 0) {
-        delete this;
-    }
-    return static_cast<ULONG>(count);
-}
-
 HRESULT ManagerEventSink::OnSensorEnter(ISensor*, SensorState)
 {
     ScopedLock lock(ownerLock_);
@@ -292,38 +238,6 @@ HRESULT ManagerEventSink::OnSensorEnter(ISensor*, SensorState)
         owner_->Notify(SENSOR_CHANGE_ENTER, nullptr);
     }
     return S_OK;
-}
-
-SensorEventSink::SensorEventSink(SensorEntry* owner) : owner_(owner)
-{
-    ownerLock_.Init();
-}
-
-SensorEventSink::~SensorEventSink() = default;
-
-void SensorEventSink::Detach()
-{
-    ScopedLock lock(ownerLock_);
-    owner_ = nullptr;
-}
-
-HRESULT SensorEventSink::QueryInterface(REFIID id, void** object)
-{
-    return AnswerInterface(this, IID_ISensorEvents, id, object);
-}
-
-ULONG SensorEventSink::AddRef()
-{
-    return static_cast<ULONG>(InterlockedIncrement(&references_));
-}
-
-ULONG SensorEventSink::Release()
-{
-    LONG count = InterlockedDecrement(&references_);
-    if (count == 0) {
-        delete this;
-    }
-    return static_cast<ULONG>(count);
 }
 
 void SensorEventSink::Notify(int code, int readFields, ISensorDataReport* report)

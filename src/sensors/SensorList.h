@@ -25,48 +25,47 @@ enum SensorChangeCode
 // Refresh waits for a running event to finish before it deletes its entry.
 typedef void (*SensorChangeCallback)(int code, SensorEntry* entry, void* context);
 
-// Receives the sensor manager's arrival events for a SensorList.
+// An event sink that reports to an owner until it is detached.
 //
 // The owner pointer is read and used only under the sink's own lock, and
 // Detach clears it under that lock. So once Detach returns, no event that
 // is still delivered (the API may hold the sink longer than we do) reaches
 // the owner, and an event already running has finished.
-class ManagerEventSink final : public ISensorManagerEvents
+template <typename Interface, typename Owner> class DetachableSink : public ComObject<Interface>
 {
 public:
-    explicit ManagerEventSink(SensorList* owner);
-    ManagerEventSink(const ManagerEventSink&) = delete;
-    ManagerEventSink& operator=(const ManagerEventSink&) = delete;
+    void Detach()
+    {
+        ScopedLock lock(ownerLock_);
+        owner_ = nullptr;
+    }
 
-    void Detach();
+protected:
+    explicit DetachableSink(Owner* owner) : owner_(owner) { ownerLock_.Init(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE OnSensorEnter(ISensor* sensor, SensorState state) override;
-
-private:
-    ~ManagerEventSink();
-
-    LONG references_ = 1;
-    SensorList* owner_;
+    Owner* owner_;
     CriticalSection ownerLock_;
 };
 
-// Receives one sensor's events for its SensorEntry; detached like
-// ManagerEventSink before the entry is deleted.
-class SensorEventSink final : public ISensorEvents
+// Receives the sensor manager's arrival events for a SensorList.
+class ManagerEventSink final : public DetachableSink<ISensorManagerEvents, SensorList>
 {
 public:
-    explicit SensorEventSink(SensorEntry* owner);
-    SensorEventSink(const SensorEventSink&) = delete;
-    SensorEventSink& operator=(const SensorEventSink&) = delete;
+    explicit ManagerEventSink(SensorList* owner) : DetachableSink(owner) {}
 
-    void Detach();
+    HRESULT STDMETHODCALLTYPE OnSensorEnter(ISensor* sensor, SensorState state) override;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+private:
+    ~ManagerEventSink() override = default;
+};
+
+// Receives one sensor's events for its SensorEntry; detached before the
+// entry is deleted.
+class SensorEventSink final : public DetachableSink<ISensorEvents, SensorEntry>
+{
+public:
+    explicit SensorEventSink(SensorEntry* owner) : DetachableSink(owner) {}
+
     HRESULT STDMETHODCALLTYPE OnStateChanged(ISensor* sensor, SensorState state) override;
     HRESULT STDMETHODCALLTYPE OnDataUpdated(ISensor* sensor, ISensorDataReport* report) override;
     HRESULT STDMETHODCALLTYPE OnEvent(ISensor* sensor, REFGUID eventId,
@@ -74,12 +73,8 @@ public:
     HRESULT STDMETHODCALLTYPE OnLeave(REFSENSOR_ID id) override;
 
 private:
-    ~SensorEventSink();
+    ~SensorEventSink() override = default;
     void Notify(int code, int readFields, ISensorDataReport* report);
-
-    LONG references_ = 1;
-    SensorEntry* owner_;
-    CriticalSection ownerLock_;
 };
 
 // Builds the field records of a data report into an empty list, in report
