@@ -4,13 +4,26 @@
 
 namespace {
 
+// Runs work once the simulator has started; 0 if it could not start.
+template <class Work> int AfterStart(Work work)
+{
+    if (!SimStart()) {
+        return 0;
+    }
+    work();
+    return 1;
+}
+
+// The sensor with this id once the simulator has started, or null.
+ComPtr<SimSensor> StartedSensor(const GUID* id)
+{
+    return id && SimStart() ? SimFindSensor(*id) : ComPtr<SimSensor>();
+}
+
 // Runs an event on the event thread for the sensor with this id.
 template <class Deliver> int FireFor(const GUID* id, Deliver deliver)
 {
-    if (!id || !SimStart()) {
-        return 0;
-    }
-    Ref<SimSensor> sensor = SimFindSensor(*id);
+    ComPtr<SimSensor> sensor = StartedSensor(id);
     if (!sensor) {
         return 0;
     }
@@ -21,10 +34,7 @@ template <class Deliver> int FireFor(const GUID* id, Deliver deliver)
 // Applies change to the sensor under the lock.
 template <class Change> int ChangeSensor(const GUID* id, Change change)
 {
-    if (!id || !SimStart()) {
-        return 0;
-    }
-    Ref<SimSensor> sensor = SimFindSensor(*id);
+    ComPtr<SimSensor> sensor = StartedSensor(id);
     if (!sensor) {
         return 0;
     }
@@ -50,29 +60,17 @@ int WINAPI SensorSimLoadScenario(const wchar_t* path)
 
 int WINAPI SensorSimReset(void)
 {
-    if (!SimStart()) {
-        return 0;
-    }
-    SimReset();
-    return 1;
+    return AfterStart([] { SimReset(); });
 }
 
 int WINAPI SensorSimStopTimeline(void)
 {
-    if (!SimStart()) {
-        return 0;
-    }
-    SimSetTimeline(false);
-    return 1;
+    return AfterStart([] { SimSetTimeline(false); });
 }
 
 int WINAPI SensorSimStartTimeline(void)
 {
-    if (!SimStart()) {
-        return 0;
-    }
-    SimSetTimeline(true);
-    return 1;
+    return AfterStart([] { SimSetTimeline(true); });
 }
 
 int WINAPI SensorSimAddSensor(const GUID* id, const GUID* category, const GUID* type,
@@ -83,14 +81,14 @@ int WINAPI SensorSimAddSensor(const GUID* id, const GUID* category, const GUID* 
         return 0;
     }
     try {
-        SensorSpec spec;
-        spec.id = *id;
-        spec.category = *category;
-        spec.type = *type;
-        spec.hasName = name != nullptr;
-        spec.name = name ? name : L"";
-        spec.state = state;
-        return SimAddSensor(spec);
+        SensorDefinition definition;
+        definition.id = *id;
+        definition.category = *category;
+        definition.type = *type;
+        definition.hasName = name != nullptr;
+        definition.name = name ? name : L"";
+        definition.state = state;
+        return SimAddSensor(definition);
     } catch (...) {
         return 0;
     }
@@ -101,7 +99,7 @@ int WINAPI SensorSimRemoveSensor(const GUID* id)
     if (!id || !SimStart()) {
         return 0;
     }
-    Ref<SimSensor> sensor = SimTakeSensor(*id);
+    ComPtr<SimSensor> sensor = SimTakeSensor(*id);
     if (!sensor) {
         return 0;
     }
@@ -116,7 +114,7 @@ int WINAPI SensorSimSetField(const GUID* id, const PROPERTYKEY* key, const PROPV
         return 0;
     }
     // The constant value is kept as a scenario field of the same type.
-    FieldSpec field;
+    FieldDefinition field;
     field.key = *key;
     field.type = value->vt;
     switch (value->vt) {
@@ -198,7 +196,7 @@ int WINAPI SensorSimSetFieldText(const GUID* id, const wchar_t* key, const wchar
         return 0;
     }
     try {
-        FieldSpec field;
+        FieldDefinition field;
         if (!ParseFieldKey(key, &field.key) || !ParseFieldValue(value, &field)) {
             return 0;
         }
@@ -257,11 +255,7 @@ int WINAPI SensorSimFireEnter(const GUID* id)
 
 int WINAPI SensorSimSetStorm(unsigned eventsPerSecond)
 {
-    if (!SimStart()) {
-        return 0;
-    }
-    SimSetStorm(eventsPerSecond);
-    return 1;
+    return AfterStart([eventsPerSecond] { SimSetStorm(eventsPerSecond); });
 }
 
 LONG WINAPI SensorSimDeliveredEvents(void)

@@ -25,15 +25,15 @@ double Clamp(double value, double minimum, double maximum)
     return value < minimum ? minimum : value > maximum ? maximum : value;
 }
 
-double RampValue(const FieldSpec& spec, unsigned updates)
+double RampValue(const FieldDefinition& definition, unsigned updates)
 {
-    double value = spec.number + spec.step * updates;
-    double range = spec.maximum - spec.minimum;
+    double value = definition.number + definition.step * updates;
+    double range = definition.maximum - definition.minimum;
     if (range <= 0) {
         return value;
     }
-    double offset = std::fmod(value - spec.minimum, range);
-    return spec.minimum + (offset < 0 ? offset + range : offset);
+    double offset = std::fmod(value - definition.minimum, range);
+    return definition.minimum + (offset < 0 ? offset + range : offset);
 }
 
 LPWSTR CopyToTaskMemory(const std::wstring& text)
@@ -104,34 +104,35 @@ int NumberValue(VARTYPE type, double number, PROPVARIANT* value)
 
 } // namespace
 
-FieldState StartField(const FieldSpec& spec)
+FieldState StartField(const FieldDefinition& definition)
 {
     FieldState field;
-    field.spec = spec;
-    field.current = spec.number;
-    field.random = SeedOf(spec.key);
-    if (spec.generator == Generator::Walk) {
-        field.current = Clamp(spec.number, spec.minimum, spec.maximum);
+    field.definition = definition;
+    field.current = definition.number;
+    field.random = SeedOf(definition.key);
+    if (definition.generator == Generator::Walk) {
+        field.current = Clamp(definition.number, definition.minimum, definition.maximum);
     }
     return field;
 }
 
 void AdvanceField(FieldState* field, unsigned intervalMs)
 {
-    const FieldSpec& spec = field->spec;
+    const FieldDefinition& definition = field->definition;
     ++field->updates;
-    switch (spec.generator) {
+    switch (definition.generator) {
     case Generator::Sine: {
         double elapsed = static_cast<double>(field->updates) * (intervalMs ? intervalMs : 1000);
-        field->current = spec.number + spec.amplitude * std::sin(2 * pi * elapsed / spec.periodMs);
+        field->current = definition.number +
+                         definition.amplitude * std::sin(2 * pi * elapsed / definition.periodMs);
         break;
     }
     case Generator::Ramp:
-        field->current = RampValue(spec, field->updates);
+        field->current = RampValue(definition, field->updates);
         break;
     case Generator::Walk:
-        field->current = Clamp(field->current + spec.step * NextRandom(&field->random),
-                               spec.minimum, spec.maximum);
+        field->current = Clamp(field->current + definition.step * NextRandom(&field->random),
+                               definition.minimum, definition.maximum);
         break;
     default:
         break;
@@ -140,15 +141,16 @@ void AdvanceField(FieldState* field, unsigned intervalMs)
 
 int FieldValue(const FieldState& field, const FILETIME& now, PROPVARIANT* value)
 {
-    const FieldSpec& spec = field.spec;
+    const FieldDefinition& definition = field.definition;
     PropVariantInit(value);
-    switch (spec.type) {
+    switch (definition.type) {
     case VT_LPWSTR:
-        value->pwszVal = CopyToTaskMemory(spec.text);
+        value->pwszVal = CopyToTaskMemory(definition.text);
         value->vt = value->pwszVal ? VT_LPWSTR : VT_EMPTY;
         return value->pwszVal != nullptr;
     case VT_BSTR:
-        value->bstrVal = SysAllocStringLen(spec.text.c_str(), static_cast<UINT>(spec.text.size()));
+        value->bstrVal =
+            SysAllocStringLen(definition.text.c_str(), static_cast<UINT>(definition.text.size()));
         value->vt = value->bstrVal ? VT_BSTR : VT_EMPTY;
         return value->bstrVal != nullptr;
     case VT_CLSID:
@@ -156,27 +158,27 @@ int FieldValue(const FieldState& field, const FILETIME& now, PROPVARIANT* value)
         if (!value->puuid) {
             return 0;
         }
-        *value->puuid = spec.guid;
+        *value->puuid = definition.guid;
         value->vt = VT_CLSID;
         return 1;
     case VT_FILETIME:
         value->vt = VT_FILETIME;
-        value->filetime = spec.generator == Generator::Now ? now : spec.time;
+        value->filetime = definition.generator == Generator::Now ? now : definition.time;
         return 1;
     case VT_VECTOR | VT_UI1: {
-        ULONG count = static_cast<ULONG>(spec.bytes.size());
+        ULONG count = static_cast<ULONG>(definition.bytes.size());
         value->caub.pElems = static_cast<UCHAR*>(CoTaskMemAlloc(count ? count : 1));
         if (!value->caub.pElems) {
             return 0;
         }
         if (count) {
-            memcpy(value->caub.pElems, spec.bytes.data(), count);
+            memcpy(value->caub.pElems, definition.bytes.data(), count);
         }
         value->caub.cElems = count;
         value->vt = VT_VECTOR | VT_UI1;
         return 1;
     }
     default:
-        return NumberValue(spec.type, field.current, value);
+        return NumberValue(definition.type, field.current, value);
     }
 }

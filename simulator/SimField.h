@@ -8,13 +8,13 @@
 // generator stands.
 struct FieldState
 {
-    FieldSpec spec;
+    FieldDefinition definition;
     double current = 0; // the generated number for numeric types
     unsigned updates = 0;
     unsigned random = 0; // state of the random walk's generator
 };
 
-FieldState StartField(const FieldSpec& spec);
+FieldState StartField(const FieldDefinition& definition);
 // Moves the field to its next value; intervalMs is the time between updates.
 void AdvanceField(FieldState* field, unsigned intervalMs);
 // The field's value; now is used by the "now" generator. The caller clears

@@ -14,22 +14,64 @@ int PutText(PortableValues* values, const PROPERTYKEY& key, const std::wstring& 
     return SUCCEEDED(values->SetStringValue(key, text.c_str()));
 }
 
+// Copies a fixed identity value to a caller's out-parameter.
+template <class Value> HRESULT AnswerCopy(const Value& value, Value* out)
+{
+    if (!out) {
+        return E_POINTER;
+    }
+    *out = value;
+    return S_OK;
+}
+
+// Replaces an event sink under the lock; the previous one is released
+// afterwards, outside it.
+template <class Sink> HRESULT ReplaceSink(ComPtr<Sink>* sink, Sink* newSink)
+{
+    ComPtr<Sink> replacement = ComPtr<Sink>::Share(newSink);
+    {
+        SimLock lock;
+        std::swap(*sink, replacement);
+    }
+    return S_OK;
+}
+
+// The present sensors of a category or a type, as a new collection.
+HRESULT AnswerCollection(const GUID* category, const GUID* type, ISensorCollection** found)
+{
+    if (!found) {
+        return E_POINTER;
+    }
+    *found = nullptr;
+    ComPtr<SimCollection> collection;
+    if (!SimCollectSensors(category, type, &collection)) {
+        return E_OUTOFMEMORY;
+    }
+    ULONG count = 0;
+    collection->GetCount(&count);
+    if (!count) {
+        return notFound;
+    }
+    *found = collection.Detach();
+    return S_OK;
+}
+
 } // namespace
 
-SimSensor::SimSensor(const SensorSpec& spec) : spec_(spec)
+SimSensor::SimSensor(const SensorDefinition& definition) : definition_(definition)
 {
 }
 
-int SimSensor::Create(const SensorSpec& spec, Ref<SimSensor>* sensor)
+int SimSensor::Create(const SensorDefinition& definition, ComPtr<SimSensor>* sensor)
 {
     try {
-        Ref<SimSensor> created(new SimSensor(spec));
-        created->state = spec.state;
-        created->dataFailure = spec.dataFailure;
-        for (const FieldSpec& field : spec.fields) {
+        ComPtr<SimSensor> created(new SimSensor(definition));
+        created->state = definition.state;
+        created->dataFailure = definition.dataFailure;
+        for (const FieldDefinition& field : definition.fields) {
             created->fields.push_back(StartField(field));
         }
-        created->actionsDone.assign(spec.actions.size(), false);
+        created->actionsDone.assign(definition.actions.size(), false);
         *sensor = std::move(created);
         return 1;
     } catch (...) {
@@ -37,16 +79,16 @@ int SimSensor::Create(const SensorSpec& spec, Ref<SimSensor>* sensor)
     }
 }
 
-int SimSensor::PutField(const FieldSpec& spec)
+int SimSensor::PutField(const FieldDefinition& definition)
 {
     try {
         for (FieldState& field : fields) {
-            if (SameKey(field.spec.key, spec.key)) {
-                field = StartField(spec);
+            if (SameKey(field.definition.key, definition.key)) {
+                field = StartField(definition);
                 return 1;
             }
         }
-        fields.push_back(StartField(spec));
+        fields.push_back(StartField(definition));
         return 1;
     } catch (...) {
         return 0;
@@ -62,7 +104,7 @@ HRESULT SimSensor::MakeReport(bool advance, ISensorDataReport** report)
     if (FAILED(dataFailure)) {
         return dataFailure;
     }
-    Ref<PortableValues> values(new (std::nothrow) PortableValues);
+    ComPtr<PortableValues> values(new (std::nothrow) PortableValues);
     if (!values) {
         return E_OUTOFMEMORY;
     }
@@ -72,10 +114,10 @@ HRESULT SimSensor::MakeReport(bool advance, ISensorDataReport** report)
     SystemTimeToFileTime(&time, &now);
     for (FieldState& field : fields) {
         if (advance) {
-            AdvanceField(&field, spec_.intervalMs);
+            AdvanceField(&field, definition_.intervalMs);
         }
         PROPVARIANT value;
-        if (!FieldValue(field, now, &value) || !values->Adopt(field.spec.key, &value)) {
+        if (!FieldValue(field, now, &value) || !values->Adopt(field.definition.key, &value)) {
             return E_OUTOFMEMORY;
         }
     }
@@ -87,35 +129,36 @@ HRESULT SimSensor::MakeReport(bool advance, ISensorDataReport** report)
     return S_OK;
 }
 
-HRESULT SimSensor::MakeProperties(Ref<PortableValues>* properties) const
+HRESULT SimSensor::MakeProperties(ComPtr<PortableValues>* properties) const
 {
-    Ref<PortableValues> values(new (std::nothrow) PortableValues);
+    ComPtr<PortableValues> values(new (std::nothrow) PortableValues);
     if (!values) {
         return E_OUTOFMEMORY;
     }
-    bool stored = SUCCEEDED(values->SetGuidValue(SENSOR_PROPERTY_PERSISTENT_UNIQUE_ID, spec_.id)) &&
-                  SUCCEEDED(values->SetGuidValue(SENSOR_PROPERTY_TYPE, spec_.type)) &&
-                  SUCCEEDED(values->SetUnsignedIntegerValue(SENSOR_PROPERTY_STATE,
-                                                            static_cast<ULONG>(state))) &&
-                  SUCCEEDED(values->SetUnsignedIntegerValue(SENSOR_PROPERTY_CONNECTION_TYPE, 0));
-    if (stored && spec_.hasName) {
-        stored = PutText(values.Get(), SENSOR_PROPERTY_FRIENDLY_NAME, spec_.name);
+    bool stored =
+        SUCCEEDED(values->SetGuidValue(SENSOR_PROPERTY_PERSISTENT_UNIQUE_ID, definition_.id)) &&
+        SUCCEEDED(values->SetGuidValue(SENSOR_PROPERTY_TYPE, definition_.type)) &&
+        SUCCEEDED(
+            values->SetUnsignedIntegerValue(SENSOR_PROPERTY_STATE, static_cast<ULONG>(state))) &&
+        SUCCEEDED(values->SetUnsignedIntegerValue(SENSOR_PROPERTY_CONNECTION_TYPE, 0));
+    if (stored && definition_.hasName) {
+        stored = PutText(values.Get(), SENSOR_PROPERTY_FRIENDLY_NAME, definition_.name);
     }
-    if (stored && spec_.intervalMs) {
+    if (stored && definition_.intervalMs) {
         stored = SUCCEEDED(values->SetUnsignedIntegerValue(SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL,
-                                                           spec_.intervalMs)) &&
+                                                           definition_.intervalMs)) &&
                  SUCCEEDED(values->SetUnsignedIntegerValue(SENSOR_PROPERTY_MIN_REPORT_INTERVAL,
-                                                           spec_.intervalMs));
+                                                           definition_.intervalMs));
     }
     const struct
     {
         const PROPERTYKEY& key;
         const std::wstring& text;
     } texts[] = {
-        {SENSOR_PROPERTY_MANUFACTURER, spec_.manufacturer},
-        {SENSOR_PROPERTY_MODEL, spec_.model},
-        {SENSOR_PROPERTY_SERIAL_NUMBER, spec_.serialNumber},
-        {SENSOR_PROPERTY_DESCRIPTION, spec_.description},
+        {SENSOR_PROPERTY_MANUFACTURER, definition_.manufacturer},
+        {SENSOR_PROPERTY_MODEL, definition_.model},
+        {SENSOR_PROPERTY_SERIAL_NUMBER, definition_.serialNumber},
+        {SENSOR_PROPERTY_DESCRIPTION, definition_.description},
     };
     for (const auto& text : texts) {
         if (stored && !text.text.empty()) {
@@ -129,31 +172,25 @@ HRESULT SimSensor::MakeProperties(Ref<PortableValues>* properties) const
     return S_OK;
 }
 
+HRESULT SimSensor::MakeLockedProperties(ComPtr<PortableValues>* properties) const
+{
+    SimLock lock;
+    return MakeProperties(properties);
+}
+
 HRESULT SimSensor::GetID(SENSOR_ID* id)
 {
-    if (!id) {
-        return E_POINTER;
-    }
-    *id = spec_.id;
-    return S_OK;
+    return AnswerCopy(definition_.id, id);
 }
 
 HRESULT SimSensor::GetCategory(SENSOR_CATEGORY_ID* category)
 {
-    if (!category) {
-        return E_POINTER;
-    }
-    *category = spec_.category;
-    return S_OK;
+    return AnswerCopy(definition_.category, category);
 }
 
 HRESULT SimSensor::GetType(SENSOR_TYPE_ID* type)
 {
-    if (!type) {
-        return E_POINTER;
-    }
-    *type = spec_.type;
-    return S_OK;
+    return AnswerCopy(definition_.type, type);
 }
 
 HRESULT SimSensor::GetFriendlyName(BSTR* name)
@@ -162,10 +199,10 @@ HRESULT SimSensor::GetFriendlyName(BSTR* name)
         return E_POINTER;
     }
     *name = nullptr;
-    if (!spec_.hasName) {
+    if (!definition_.hasName) {
         return notFound;
     }
-    *name = SysAllocStringLen(spec_.name.c_str(), static_cast<UINT>(spec_.name.size()));
+    *name = SysAllocStringLen(definition_.name.c_str(), static_cast<UINT>(definition_.name.size()));
     return *name ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -174,12 +211,8 @@ HRESULT SimSensor::GetProperty(REFPROPERTYKEY key, PROPVARIANT* value)
     if (!value) {
         return E_POINTER;
     }
-    Ref<PortableValues> properties;
-    HRESULT hr;
-    {
-        SimLock lock;
-        hr = MakeProperties(&properties);
-    }
+    ComPtr<PortableValues> properties;
+    HRESULT hr = MakeLockedProperties(&properties);
     return SUCCEEDED(hr) ? properties->GetValue(key, value) : hr;
 }
 
@@ -189,12 +222,8 @@ HRESULT SimSensor::GetProperties(IPortableDeviceKeyCollection* keys, IPortableDe
         return E_POINTER;
     }
     *values = nullptr;
-    Ref<PortableValues> properties;
-    HRESULT hr;
-    {
-        SimLock lock;
-        hr = MakeProperties(&properties);
-    }
+    ComPtr<PortableValues> properties;
+    HRESULT hr = MakeLockedProperties(&properties);
     return SUCCEEDED(hr) ? properties->Select(keys, values) : hr;
 }
 
@@ -204,13 +233,13 @@ HRESULT SimSensor::GetSupportedDataFields(IPortableDeviceKeyCollection** keys)
         return E_POINTER;
     }
     *keys = nullptr;
-    Ref<KeyCollection> collection(new (std::nothrow) KeyCollection);
+    ComPtr<KeyCollection> collection(new (std::nothrow) KeyCollection);
     if (!collection) {
         return E_OUTOFMEMORY;
     }
     SimLock lock;
     for (const FieldState& field : fields) {
-        if (!collection->Append(field.spec.key)) {
+        if (!collection->Append(field.definition.key)) {
             return E_OUTOFMEMORY;
         }
     }
@@ -234,7 +263,7 @@ HRESULT SimSensor::SupportsDataField(REFPROPERTYKEY key, VARIANT_BOOL* supported
     SimLock lock;
     *supported = VARIANT_FALSE;
     for (const FieldState& field : fields) {
-        if (SameKey(field.spec.key, key)) {
+        if (SameKey(field.definition.key, key)) {
             *supported = VARIANT_TRUE;
         }
     }
@@ -308,16 +337,10 @@ HRESULT SimSensor::SetEventInterest(GUID* eventIds, ULONG count)
 
 HRESULT SimSensor::SetEventSink(ISensorEvents* newSink)
 {
-    Ref<ISensorEvents> replacement = Ref<ISensorEvents>::Share(newSink);
-    {
-        SimLock lock;
-        std::swap(sink, replacement);
-    }
-    // The previous sink is released here, outside the lock.
-    return S_OK;
+    return ReplaceSink(&sink, newSink);
 }
 
-SimReport::SimReport(const SYSTEMTIME& time, Ref<PortableValues> values)
+SimReport::SimReport(const SYSTEMTIME& time, ComPtr<PortableValues> values)
     : time_(time), values_(std::move(values))
 {
 }
@@ -345,7 +368,7 @@ HRESULT SimReport::GetSensorValues(IPortableDeviceKeyCollection* keys,
 int SimCollection::Append(ISensor* sensor)
 {
     try {
-        sensors_.push_back(Ref<ISensor>::Share(sensor));
+        sensors_.push_back(ComPtr<ISensor>::Share(sensor));
         return 1;
     } catch (...) {
         return 0;
@@ -424,41 +447,13 @@ SimManager::~SimManager()
 
 HRESULT SimManager::GetSensorsByCategory(REFSENSOR_CATEGORY_ID category, ISensorCollection** found)
 {
-    if (!found) {
-        return E_POINTER;
-    }
-    *found = nullptr;
-    Ref<SimCollection> collection;
     bool all = IsEqualGUID(category, SENSOR_CATEGORY_ALL);
-    if (!SimCollectSensors(all ? nullptr : &category, nullptr, &collection)) {
-        return E_OUTOFMEMORY;
-    }
-    ULONG count = 0;
-    collection->GetCount(&count);
-    if (!count) {
-        return notFound;
-    }
-    *found = collection.Detach();
-    return S_OK;
+    return AnswerCollection(all ? nullptr : &category, nullptr, found);
 }
 
 HRESULT SimManager::GetSensorsByType(REFSENSOR_TYPE_ID type, ISensorCollection** found)
 {
-    if (!found) {
-        return E_POINTER;
-    }
-    *found = nullptr;
-    Ref<SimCollection> collection;
-    if (!SimCollectSensors(nullptr, &type, &collection)) {
-        return E_OUTOFMEMORY;
-    }
-    ULONG count = 0;
-    collection->GetCount(&count);
-    if (!count) {
-        return notFound;
-    }
-    *found = collection.Detach();
-    return S_OK;
+    return AnswerCollection(nullptr, &type, found);
 }
 
 HRESULT SimManager::GetSensorByID(REFSENSOR_ID id, ISensor** sensor)
@@ -467,7 +462,7 @@ HRESULT SimManager::GetSensorByID(REFSENSOR_ID id, ISensor** sensor)
         return E_POINTER;
     }
     *sensor = nullptr;
-    Ref<SimSensor> match = SimFindSensor(id);
+    ComPtr<SimSensor> match = SimFindSensor(id);
     bool present = false;
     if (match) {
         SimLock lock;
@@ -482,12 +477,7 @@ HRESULT SimManager::GetSensorByID(REFSENSOR_ID id, ISensor** sensor)
 
 HRESULT SimManager::SetEventSink(ISensorManagerEvents* newSink)
 {
-    Ref<ISensorManagerEvents> replacement = Ref<ISensorManagerEvents>::Share(newSink);
-    {
-        SimLock lock;
-        std::swap(sink, replacement);
-    }
-    return S_OK;
+    return ReplaceSink(&sink, newSink);
 }
 
 HRESULT SimManager::RequestPermissions(HWND, ISensorCollection*, WINBOOL)

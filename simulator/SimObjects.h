@@ -12,24 +12,26 @@
 
 // One simulated sensor; the same object is handed out every time the
 // sensor is enumerated. Members below the identity are guarded by SimLock.
-class SimSensor : public ComObject<ISensor>
+class SimSensor : public SimObject<ISensor>
 {
 public:
     // Fails (0) only when memory runs out.
-    static int Create(const SensorSpec& spec, Ref<SimSensor>* sensor);
+    static int Create(const SensorDefinition& definition, ComPtr<SimSensor>* sensor);
 
-    const GUID& Id() const { return spec_.id; }
-    const GUID& Category() const { return spec_.category; }
-    const GUID& Type() const { return spec_.type; }
-    const SensorSpec& Spec() const { return spec_; }
+    const GUID& Id() const { return definition_.id; }
+    const GUID& Category() const { return definition_.category; }
+    const GUID& Type() const { return definition_.type; }
+    const SensorDefinition& Definition() const { return definition_; }
 
     // A report of the current field values (after one generator step when
     // advance is set), or the data failure. Call under SimLock.
     HRESULT MakeReport(bool advance, ISensorDataReport** report);
     // The sensor's properties as ISensor::GetProperty answers them. Call under SimLock.
-    HRESULT MakeProperties(Ref<PortableValues>* properties) const;
+    HRESULT MakeProperties(ComPtr<PortableValues>* properties) const;
+    // The same, taking the lock for the call.
+    HRESULT MakeLockedProperties(ComPtr<PortableValues>* properties) const;
     // Adds or replaces a field. Call under SimLock.
-    int PutField(const FieldSpec& spec);
+    int PutField(const FieldDefinition& definition);
 
     HRESULT STDMETHODCALLTYPE GetID(SENSOR_ID* id) override;
     HRESULT STDMETHODCALLTYPE GetCategory(SENSOR_CATEGORY_ID* category) override;
@@ -55,7 +57,7 @@ public:
     bool present = false;
     HRESULT dataFailure = S_OK;
     std::vector<FieldState> fields;
-    Ref<ISensorEvents> sink;
+    ComPtr<ISensorEvents> sink;
     std::vector<GUID> interest;
     // Timeline progress, in milliseconds of timeline time.
     unsigned long long nextUpdateMs = 0;
@@ -63,16 +65,16 @@ public:
     std::vector<bool> actionsDone;
 
 private:
-    explicit SimSensor(const SensorSpec& spec);
+    explicit SimSensor(const SensorDefinition& definition);
 
-    SensorSpec spec_;
+    SensorDefinition definition_;
 };
 
 // A data report: the time it was taken and a snapshot of the values.
-class SimReport : public ComObject<ISensorDataReport>
+class SimReport : public SimObject<ISensorDataReport>
 {
 public:
-    SimReport(const SYSTEMTIME& time, Ref<PortableValues> values);
+    SimReport(const SYSTEMTIME& time, ComPtr<PortableValues> values);
 
     HRESULT STDMETHODCALLTYPE GetTimestamp(SYSTEMTIME* time) override;
     HRESULT STDMETHODCALLTYPE GetSensorValue(REFPROPERTYKEY key, PROPVARIANT* value) override;
@@ -81,10 +83,10 @@ public:
 
 private:
     SYSTEMTIME time_;
-    Ref<PortableValues> values_;
+    ComPtr<PortableValues> values_;
 };
 
-class SimCollection : public ComObject<ISensorCollection>
+class SimCollection : public SimObject<ISensorCollection>
 {
 public:
     int Append(ISensor* sensor);
@@ -97,10 +99,10 @@ public:
     HRESULT STDMETHODCALLTYPE Clear() override;
 
 private:
-    std::vector<Ref<ISensor>> sensors_;
+    std::vector<ComPtr<ISensor>> sensors_;
 };
 
-class SimManager : public ComObject<ISensorManager>
+class SimManager : public SimObject<ISensorManager>
 {
 public:
     SimManager();
@@ -116,5 +118,5 @@ public:
                                                  WINBOOL modal) override;
 
     // Guarded by SimLock.
-    Ref<ISensorManagerEvents> sink;
+    ComPtr<ISensorManagerEvents> sink;
 };

@@ -96,7 +96,7 @@ int ParseBoolText(const std::wstring& text, double* number)
 }
 
 // The optional generator after a numeric value: parts[2] onwards.
-int ParseGenerator(const std::vector<std::wstring>& parts, FieldSpec* field)
+int ParseGenerator(const std::vector<std::wstring>& parts, FieldDefinition* field)
 {
     if (parts.size() < 3 || parts[2] == L"constant") {
         field->generator = Generator::Constant;
@@ -160,7 +160,7 @@ std::wstring RestAfterType(const std::wstring& text)
     return comma == std::wstring::npos ? std::wstring() : Trim(text.substr(comma + 1));
 }
 
-int ParseTypedValue(const std::wstring& text, FieldSpec* field)
+int ParseTypedValue(const std::wstring& text, FieldDefinition* field)
 {
     std::vector<std::wstring> parts = SplitList(text, L',');
     if (parts.empty() || !ParseVarType(parts[0], &field->type)) {
@@ -306,9 +306,9 @@ int ParseFieldKey(const std::wstring& text, PROPERTYKEY* key)
     return 1;
 }
 
-int ParseFieldValue(const std::wstring& text, FieldSpec* field)
+int ParseFieldValue(const std::wstring& text, FieldDefinition* field)
 {
-    FieldSpec parsed;
+    FieldDefinition parsed;
     parsed.key = field->key;
     if (!ParseTypedValue(Trim(text), &parsed)) {
         return 0;

@@ -17,7 +17,7 @@ enum class Generator
 };
 
 // One data field as a scenario describes it.
-struct FieldSpec
+struct FieldDefinition
 {
     PROPERTYKEY key = {};
     VARTYPE type = VT_EMPTY;
@@ -55,7 +55,7 @@ struct TimelineAction
     HRESULT hr = E_FAIL;
 };
 
-struct SensorSpec
+struct SensorDefinition
 {
     std::wstring section;
     GUID id = {};
@@ -71,14 +71,14 @@ struct SensorSpec
     unsigned intervalMs = 0;    // periodic data updates; 0 for none
     unsigned arriveAfterMs = 0; // absent until then; 0 present from the start
     HRESULT dataFailure = S_OK; // GetData fails with this from the start
-    std::vector<FieldSpec> fields;
+    std::vector<FieldDefinition> fields;
     std::vector<TimelineAction> actions;
 };
 
-struct ScenarioSpec
+struct ScenarioDefinition
 {
     bool timeline = true;
-    std::vector<SensorSpec> sensors;
+    std::vector<SensorDefinition> sensors;
 };
 
 // Text helpers shared by the scenario reader and the control interface.
@@ -93,7 +93,7 @@ int ParseUnsignedText(const std::wstring& text, unsigned long long* number);
 // "SENSOR_DATA_TYPE_LATITUDE_DEGREES", "LATITUDE_DEGREES" or "{GUID},pid".
 int ParseFieldKey(const std::wstring& text, PROPERTYKEY* key);
 // "VT_R8, 47.6", "VT_R8, 0, sine, 1.5, 10000", "VT_LPWSTR, any text", ...
-int ParseFieldValue(const std::wstring& text, FieldSpec* field);
+int ParseFieldValue(const std::wstring& text, FieldDefinition* field);
 // "READY", "SENSOR_STATE_NO_DATA" or a number.
 int ParseSensorState(const std::wstring& text, int* state);
 // "VT_R8", "VT_VECTOR|VT_UI1", ...
@@ -108,4 +108,4 @@ int ParseTimelineAction(const std::wstring& text, TimelineAction* action);
 int ParseTimeText(const std::wstring& text, FILETIME* time);
 
 // Reads a scenario file; 0 if the file is missing or any part is malformed.
-int ReadScenarioFile(const std::wstring& path, ScenarioSpec* scenario);
+int ReadScenarioFile(const std::wstring& path, ScenarioDefinition* scenario);

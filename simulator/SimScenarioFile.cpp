@@ -85,7 +85,7 @@ void ReadOptionalText(const IniFile& file, const std::wstring& section, const wc
     }
 }
 
-int ReadIdentity(const IniFile& file, const std::wstring& section, SensorSpec* sensor)
+int ReadIdentity(const IniFile& file, const std::wstring& section, SensorDefinition* sensor)
 {
     if (!ParseGuidText(Trim(file.Value(section, L"Id")), &sensor->id) ||
         !ParseCategory(file.Value(section, L"Category"), &sensor->category) ||
@@ -104,7 +104,7 @@ int ReadIdentity(const IniFile& file, const std::wstring& section, SensorSpec* s
            ParseSensorState(file.Value(section, L"State"), &sensor->state);
 }
 
-int ReadSchedule(const IniFile& file, const std::wstring& section, SensorSpec* sensor)
+int ReadSchedule(const IniFile& file, const std::wstring& section, SensorDefinition* sensor)
 {
     unsigned leaveAfter = 0;
     if (!ReadUnsigned(file, section, L"Interval", &sensor->intervalMs) ||
@@ -136,11 +136,11 @@ int ReadSchedule(const IniFile& file, const std::wstring& section, SensorSpec* s
     return 1;
 }
 
-int ReadFields(const IniFile& file, const std::wstring& section, SensorSpec* sensor)
+int ReadFields(const IniFile& file, const std::wstring& section, SensorDefinition* sensor)
 {
     const std::wstring dataSection = section + L".Data";
     for (const std::wstring& key : file.Keys(dataSection)) {
-        FieldSpec field;
+        FieldDefinition field;
         if (!ParseFieldKey(key, &field.key) ||
             !ParseFieldValue(file.Value(dataSection, key.c_str()), &field)) {
             return 0;
@@ -152,7 +152,7 @@ int ReadFields(const IniFile& file, const std::wstring& section, SensorSpec* sen
 
 } // namespace
 
-int ReadScenarioFile(const std::wstring& path, ScenarioSpec* scenario)
+int ReadScenarioFile(const std::wstring& path, ScenarioDefinition* scenario)
 {
     // A relative name would be looked up in the Windows folder.
     wchar_t fullPath[MAX_PATH * 2];
@@ -165,7 +165,7 @@ int ReadScenarioFile(const std::wstring& path, ScenarioSpec* scenario)
         return 0;
     }
     IniFile file(fullPath);
-    ScenarioSpec result;
+    ScenarioDefinition result;
     unsigned timeline = 1;
     if (!ReadUnsigned(file, L"Simulator", L"Timeline", &timeline)) {
         return 0;
@@ -175,7 +175,7 @@ int ReadScenarioFile(const std::wstring& path, ScenarioSpec* scenario)
         if (section.empty() || section == missing) {
             continue;
         }
-        SensorSpec sensor;
+        SensorDefinition sensor;
         sensor.section = section;
         if (!ReadIdentity(file, section, &sensor) || !ReadSchedule(file, section, &sensor) ||
             !ReadFields(file, section, &sensor)) {

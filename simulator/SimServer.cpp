@@ -46,7 +46,7 @@ public:
         if (!SimStart()) {
             return E_OUTOFMEMORY;
         }
-        Ref<SimManager> manager(new (std::nothrow) SimManager);
+        ComPtr<SimManager> manager(new (std::nothrow) SimManager);
         if (!manager) {
             return E_OUTOFMEMORY;
         }

@@ -82,7 +82,7 @@ HRESULT PortableValues::Select(IPortableDeviceKeyCollection* keys, IPortableDevi
         return E_POINTER;
     }
     *selected = nullptr;
-    Ref<PortableValues> result(new (std::nothrow) PortableValues);
+    ComPtr<PortableValues> result(new (std::nothrow) PortableValues);
     if (!result) {
         return E_OUTOFMEMORY;
     }
@@ -215,15 +215,7 @@ HRESULT PortableValues::GetStringValue(REFPROPERTYKEY key, LPWSTR* value)
     }                                                                                              \
     HRESULT PortableValues::Get##Name(REFPROPERTYKEY key, CType* value)                            \
     {                                                                                              \
-        if (!value) {                                                                              \
-            return E_POINTER;                                                                      \
-        }                                                                                          \
-        HRESULT hr = S_OK;                                                                         \
-        const PROPVARIANT* stored = FindTyped(key, Vt, &hr);                                       \
-        if (stored) {                                                                              \
-            *value = stored->Member;                                                               \
-        }                                                                                          \
-        return hr;                                                                                 \
+        return ReadTyped(key, Vt, value, [](const PROPVARIANT& stored) { return stored.Member; }); \
     }
 
 SIM_TYPED_ACCESSORS(UnsignedIntegerValue, ULONG, VT_UI4, ulVal)
@@ -246,15 +238,9 @@ HRESULT PortableValues::SetBoolValue(REFPROPERTYKEY key, const WINBOOL value)
 
 HRESULT PortableValues::GetBoolValue(REFPROPERTYKEY key, WINBOOL* value)
 {
-    if (!value) {
-        return E_POINTER;
-    }
-    HRESULT hr = S_OK;
-    const PROPVARIANT* stored = FindTyped(key, VT_BOOL, &hr);
-    if (stored) {
-        *value = stored->boolVal != VARIANT_FALSE;
-    }
-    return hr;
+    return ReadTyped(key, VT_BOOL, value, [](const PROPVARIANT& stored) -> WINBOOL {
+        return stored.boolVal != VARIANT_FALSE;
+    });
 }
 
 HRESULT PortableValues::SetGuidValue(REFPROPERTYKEY key, REFGUID value)
@@ -272,15 +258,9 @@ HRESULT PortableValues::SetGuidValue(REFPROPERTYKEY key, REFGUID value)
 
 HRESULT PortableValues::GetGuidValue(REFPROPERTYKEY key, GUID* value)
 {
-    if (!value) {
-        return E_POINTER;
-    }
-    HRESULT hr = S_OK;
-    const PROPVARIANT* stored = FindTyped(key, VT_CLSID, &hr);
-    if (stored) {
-        *value = stored->puuid ? *stored->puuid : GUID_NULL;
-    }
-    return hr;
+    return ReadTyped(key, VT_CLSID, value, [](const PROPVARIANT& stored) {
+        return stored.puuid ? *stored.puuid : GUID_NULL;
+    });
 }
 
 HRESULT PortableValues::SetIUnknownValue(REFPROPERTYKEY key, IUnknown* value)
@@ -298,18 +278,9 @@ HRESULT PortableValues::SetIUnknownValue(REFPROPERTYKEY key, IUnknown* value)
 
 HRESULT PortableValues::GetIUnknownValue(REFPROPERTYKEY key, IUnknown** value)
 {
-    if (!value) {
-        return E_POINTER;
-    }
-    HRESULT hr = S_OK;
-    const PROPVARIANT* stored = FindTyped(key, VT_UNKNOWN, &hr);
-    if (stored) {
-        *value = stored->punkVal;
-        if (*value) {
-            (*value)->AddRef();
-        }
-    }
-    return hr;
+    return ReadTyped(key, VT_UNKNOWN, value, [](const PROPVARIANT& stored) {
+        return ComPtr<IUnknown>::Share(stored.punkVal).Detach();
+    });
 }
 
 HRESULT PortableValues::SetBufferValue(REFPROPERTYKEY key, BYTE* value, DWORD size)

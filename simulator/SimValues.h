@@ -9,7 +9,7 @@
 // A set of (key, value) pairs in insertion order, as reports, events and
 // sensor properties hand them out. Not shared between threads while it is
 // being filled; afterwards only read, or changed by its one holder.
-class PortableValues : public ComObject<IPortableDeviceValues>
+class PortableValues : public SimObject<IPortableDeviceValues>
 {
 public:
     PortableValues() = default;
@@ -88,13 +88,28 @@ private:
 
     // The stored value of key with the given type, or null.
     const PROPVARIANT* FindTyped(const PROPERTYKEY& key, VARTYPE type, HRESULT* result) const;
+    // Stores read(stored value) in *value when key holds a value of the given
+    // type; answers E_POINTER, the lookup's failure or S_OK.
+    template <class Value, class Read>
+    HRESULT ReadTyped(const PROPERTYKEY& key, VARTYPE type, Value* value, Read read) const
+    {
+        if (!value) {
+            return E_POINTER;
+        }
+        HRESULT hr = S_OK;
+        const PROPVARIANT* stored = FindTyped(key, type, &hr);
+        if (stored) {
+            *value = read(*stored);
+        }
+        return hr;
+    }
     HRESULT PutValue(const PROPERTYKEY& key, PROPVARIANT* value);
 
     std::vector<Entry> entries_;
 };
 
 // An ordered list of property keys.
-class KeyCollection : public ComObject<IPortableDeviceKeyCollection>
+class KeyCollection : public SimObject<IPortableDeviceKeyCollection>
 {
 public:
     int Append(const PROPERTYKEY& key);

@@ -39,7 +39,7 @@ struct Task
 // still run while the process ends.
 struct World
 {
-    std::vector<Ref<SimSensor>> sensors;
+    std::vector<ComPtr<SimSensor>> sensors;
     std::vector<SimManager*> managers;
     bool started = false;
     bool timelineRunning = false;
@@ -85,51 +85,52 @@ void AdvanceTimelineClock(World& world)
     world.lastTick = now;
 }
 
-Ref<SimSensor> FindLocked(World& world, const GUID& id)
+ComPtr<SimSensor> FindLocked(World& world, const GUID& id)
 {
-    for (Ref<SimSensor>& sensor : world.sensors) {
+    for (ComPtr<SimSensor>& sensor : world.sensors) {
         if (IsEqualGUID(sensor->Id(), id)) {
-            return Ref<SimSensor>::Share(sensor.Get());
+            return ComPtr<SimSensor>::Share(sensor.Get());
         }
     }
-    return Ref<SimSensor>();
+    return ComPtr<SimSensor>();
 }
 
 // Starts a sensor's timeline at timeline time `atMs`. Call under SimLock.
 void ScheduleUpdates(SimSensor* sensor, unsigned long long atMs)
 {
-    sensor->nextUpdateMs = atMs + sensor->Spec().intervalMs;
+    sensor->nextUpdateMs = atMs + sensor->Definition().intervalMs;
 }
 
 // --- The clock thread: timeline and storm -------------------------------
 
 struct DueStep
 {
-    Ref<SimSensor> sensor;
+    ComPtr<SimSensor> sensor;
     TimelineAction action;
 };
 
 void CollectSensorSteps(SimSensor* sensor, unsigned long long nowMs, std::vector<DueStep>* due)
 {
-    const SensorSpec& spec = sensor->Spec();
+    const SensorDefinition& definition = sensor->Definition();
     auto add = [&](ActionKind kind) {
-        DueStep step{Ref<SimSensor>::Share(sensor), TimelineAction()};
+        DueStep step{ComPtr<SimSensor>::Share(sensor), TimelineAction()};
         step.action.kind = kind;
         due->push_back(std::move(step));
     };
-    if (!sensor->present && !sensor->arrived && spec.arriveAfterMs && nowMs >= spec.arriveAfterMs) {
+    if (!sensor->present && !sensor->arrived && definition.arriveAfterMs &&
+        nowMs >= definition.arriveAfterMs) {
         sensor->arrived = true;
         add(ActionKind::Enter);
     }
-    if (sensor->present && spec.intervalMs && nowMs >= sensor->nextUpdateMs) {
+    if (sensor->present && definition.intervalMs && nowMs >= sensor->nextUpdateMs) {
         // A clock that fell behind skips updates rather than bursting.
-        sensor->nextUpdateMs = std::max(sensor->nextUpdateMs + spec.intervalMs, nowMs + 1);
+        sensor->nextUpdateMs = std::max(sensor->nextUpdateMs + definition.intervalMs, nowMs + 1);
         add(ActionKind::Data);
     }
-    for (size_t i = 0; i < spec.actions.size(); ++i) {
-        if (!sensor->actionsDone[i] && nowMs >= spec.actions[i].atMs) {
+    for (size_t i = 0; i < definition.actions.size(); ++i) {
+        if (!sensor->actionsDone[i] && nowMs >= definition.actions[i].atMs) {
             sensor->actionsDone[i] = true;
-            due->push_back(DueStep{Ref<SimSensor>::Share(sensor), spec.actions[i]});
+            due->push_back(DueStep{ComPtr<SimSensor>::Share(sensor), definition.actions[i]});
         }
     }
 }
@@ -137,17 +138,17 @@ void CollectSensorSteps(SimSensor* sensor, unsigned long long nowMs, std::vector
 // Milliseconds until the sensor's next timeline step, or idleTickMs.
 unsigned long long NextStepIn(const SimSensor* sensor, unsigned long long nowMs)
 {
-    const SensorSpec& spec = sensor->Spec();
+    const SensorDefinition& definition = sensor->Definition();
     unsigned long long next = nowMs + idleTickMs;
-    if (!sensor->arrived && spec.arriveAfterMs) {
-        next = std::min<unsigned long long>(next, spec.arriveAfterMs);
+    if (!sensor->arrived && definition.arriveAfterMs) {
+        next = std::min<unsigned long long>(next, definition.arriveAfterMs);
     }
-    if (sensor->present && spec.intervalMs) {
+    if (sensor->present && definition.intervalMs) {
         next = std::min(next, sensor->nextUpdateMs);
     }
-    for (size_t i = 0; i < spec.actions.size(); ++i) {
+    for (size_t i = 0; i < definition.actions.size(); ++i) {
         if (!sensor->actionsDone[i]) {
-            next = std::min<unsigned long long>(next, spec.actions[i].atMs);
+            next = std::min<unsigned long long>(next, definition.actions[i].atMs);
         }
     }
     return next > nowMs ? next - nowMs : 0;
@@ -192,12 +193,12 @@ void RunStep(const DueStep& step)
 }
 
 // Sensors that the storm feeds: present and subscribed.
-std::vector<Ref<SimSensor>> StormTargets(World& world)
+std::vector<ComPtr<SimSensor>> StormTargets(World& world)
 {
-    std::vector<Ref<SimSensor>> targets;
-    for (Ref<SimSensor>& sensor : world.sensors) {
+    std::vector<ComPtr<SimSensor>> targets;
+    for (ComPtr<SimSensor>& sensor : world.sensors) {
         if (sensor->present && sensor->sink) {
-            targets.push_back(Ref<SimSensor>::Share(sensor.Get()));
+            targets.push_back(ComPtr<SimSensor>::Share(sensor.Get()));
         }
     }
     return targets;
@@ -210,14 +211,14 @@ DWORD ClockPass()
     World& world = TheWorld();
     std::vector<DueStep> due;
     unsigned long long stormRounds = 0;
-    std::vector<Ref<SimSensor>> stormTargets;
+    std::vector<ComPtr<SimSensor>> stormTargets;
     DWORD sleepMs = INFINITE;
     {
         SimLock lock;
         AdvanceTimelineClock(world);
         if (world.timelineRunning) {
             unsigned long long nextIn = idleTickMs;
-            for (Ref<SimSensor>& sensor : world.sensors) {
+            for (ComPtr<SimSensor>& sensor : world.sensors) {
                 CollectSensorSteps(sensor.Get(), world.timelineMs, &due);
                 nextIn = std::min(nextIn, NextStepIn(sensor.Get(), world.timelineMs));
             }
@@ -239,7 +240,7 @@ DWORD ClockPass()
         RunStep(step);
     }
     for (unsigned long long round = 0; round < stormRounds; ++round) {
-        for (Ref<SimSensor>& sensor : stormTargets) {
+        for (ComPtr<SimSensor>& sensor : stormTargets) {
             SimDeliverDataUpdated(sensor.Get());
         }
     }
@@ -323,15 +324,15 @@ void PinModule()
 }
 
 // Builds the sensors of a scenario; 0 if memory runs out.
-int BuildSensors(const ScenarioSpec& scenario, std::vector<Ref<SimSensor>>* sensors)
+int BuildSensors(const ScenarioDefinition& scenario, std::vector<ComPtr<SimSensor>>* sensors)
 {
-    std::vector<Ref<SimSensor>> built;
-    for (const SensorSpec& spec : scenario.sensors) {
-        Ref<SimSensor> sensor;
-        if (!SimSensor::Create(spec, &sensor)) {
+    std::vector<ComPtr<SimSensor>> built;
+    for (const SensorDefinition& definition : scenario.sensors) {
+        ComPtr<SimSensor> sensor;
+        if (!SimSensor::Create(definition, &sensor)) {
             return 0;
         }
-        sensor->present = spec.arriveAfterMs == 0;
+        sensor->present = definition.arriveAfterMs == 0;
         ScheduleUpdates(sensor.Get(), 0);
         built.push_back(std::move(sensor));
     }
@@ -341,11 +342,11 @@ int BuildSensors(const ScenarioSpec& scenario, std::vector<Ref<SimSensor>>* sens
 
 // Replaces the world's sensors; the old ones are released by the caller's
 // vector after the lock is left.
-void ReplaceSensors(std::vector<Ref<SimSensor>>* sensors, bool runTimeline)
+void ReplaceSensors(std::vector<ComPtr<SimSensor>>* sensors, bool runTimeline)
 {
     World& world = TheWorld();
     SimLock lock;
-    for (Ref<SimSensor>& old : world.sensors) {
+    for (ComPtr<SimSensor>& old : world.sensors) {
         old->present = false;
     }
     world.sensors.swap(*sensors);
@@ -411,8 +412,8 @@ int SimStart()
 int SimLoadScenario(const std::wstring& path)
 {
     try {
-        ScenarioSpec scenario;
-        std::vector<Ref<SimSensor>> sensors;
+        ScenarioDefinition scenario;
+        std::vector<ComPtr<SimSensor>> sensors;
         if (!ReadScenarioFile(path, &scenario) || !BuildSensors(scenario, &sensors)) {
             return 0;
         }
@@ -426,7 +427,7 @@ int SimLoadScenario(const std::wstring& path)
 
 void SimReset()
 {
-    std::vector<Ref<SimSensor>> none;
+    std::vector<ComPtr<SimSensor>> none;
     ReplaceSensors(&none, false);
     SimSetStorm(0);
     InterlockedExchange(&deliveredEvents, 0);
@@ -460,16 +461,16 @@ LONG SimDeliveredEvents()
     return InterlockedCompareExchange(&deliveredEvents, 0, 0);
 }
 
-int SimAddSensor(const SensorSpec& spec)
+int SimAddSensor(const SensorDefinition& definition)
 {
     World& world = TheWorld();
-    Ref<SimSensor> sensor;
-    if (!SimSensor::Create(spec, &sensor)) {
+    ComPtr<SimSensor> sensor;
+    if (!SimSensor::Create(definition, &sensor)) {
         return 0;
     }
     try {
         SimLock lock;
-        if (FindLocked(world, spec.id)) {
+        if (FindLocked(world, definition.id)) {
             return 0;
         }
         sensor->present = true;
@@ -482,35 +483,35 @@ int SimAddSensor(const SensorSpec& spec)
     }
 }
 
-Ref<SimSensor> SimTakeSensor(const GUID& id)
+ComPtr<SimSensor> SimTakeSensor(const GUID& id)
 {
     World& world = TheWorld();
     SimLock lock;
     for (auto entry = world.sensors.begin(); entry != world.sensors.end(); ++entry) {
         if (IsEqualGUID((*entry)->Id(), id)) {
-            Ref<SimSensor> taken = std::move(*entry);
+            ComPtr<SimSensor> taken = std::move(*entry);
             world.sensors.erase(entry);
             taken->present = false;
             return taken;
         }
     }
-    return Ref<SimSensor>();
+    return ComPtr<SimSensor>();
 }
 
-Ref<SimSensor> SimFindSensor(const GUID& id)
+ComPtr<SimSensor> SimFindSensor(const GUID& id)
 {
     SimLock lock;
     return FindLocked(TheWorld(), id);
 }
 
-int SimCollectSensors(const GUID* category, const GUID* type, Ref<SimCollection>* found)
+int SimCollectSensors(const GUID* category, const GUID* type, ComPtr<SimCollection>* found)
 {
-    Ref<SimCollection> collection(new (std::nothrow) SimCollection);
+    ComPtr<SimCollection> collection(new (std::nothrow) SimCollection);
     if (!collection) {
         return 0;
     }
     SimLock lock;
-    for (Ref<SimSensor>& sensor : TheWorld().sensors) {
+    for (ComPtr<SimSensor>& sensor : TheWorld().sensors) {
         bool matches = sensor->present &&
                        (!category || IsEqualGUID(sensor->Category(), *category)) &&
                        (!type || IsEqualGUID(sensor->Type(), *type));
@@ -551,14 +552,14 @@ int SimHasSink(const GUID* id)
         }
         return 0;
     }
-    Ref<SimSensor> sensor = FindLocked(world, *id);
+    ComPtr<SimSensor> sensor = FindLocked(world, *id);
     return sensor && sensor->sink ? 1 : 0;
 }
 
 int SimDeliverDataUpdated(SimSensor* sensor)
 {
-    Ref<ISensorEvents> sink;
-    Ref<ISensorDataReport> report;
+    ComPtr<ISensorEvents> sink;
+    ComPtr<ISensorDataReport> report;
     {
         SimLock lock;
         if (!sensor->present || !sensor->sink) {
@@ -570,7 +571,7 @@ int SimDeliverDataUpdated(SimSensor* sensor)
             return 0;
         }
         report.Reset(made);
-        sink = Ref<ISensorEvents>::Share(sensor->sink.Get());
+        sink = ComPtr<ISensorEvents>::Share(sensor->sink.Get());
     }
     sink->OnDataUpdated(sensor, report.Get());
     CountDelivery();
@@ -579,17 +580,17 @@ int SimDeliverDataUpdated(SimSensor* sensor)
 
 int SimDeliverEvent(SimSensor* sensor, const GUID& eventId)
 {
-    Ref<PortableValues> values(new (std::nothrow) PortableValues);
+    ComPtr<PortableValues> values(new (std::nothrow) PortableValues);
     if (!values || FAILED(values->SetGuidValue(SENSOR_EVENT_PARAMETER_EVENT_ID, eventId))) {
         return 0;
     }
-    Ref<ISensorEvents> sink;
+    ComPtr<ISensorEvents> sink;
     {
         SimLock lock;
         if (!sensor->present || !sensor->sink) {
             return 0;
         }
-        sink = Ref<ISensorEvents>::Share(sensor->sink.Get());
+        sink = ComPtr<ISensorEvents>::Share(sensor->sink.Get());
     }
     sink->OnEvent(sensor, eventId, values.Get());
     CountDelivery();
@@ -598,14 +599,14 @@ int SimDeliverEvent(SimSensor* sensor, const GUID& eventId)
 
 int SimDeliverStateChanged(SimSensor* sensor, int state)
 {
-    Ref<ISensorEvents> sink;
+    ComPtr<ISensorEvents> sink;
     {
         SimLock lock;
         sensor->state = state;
         if (!sensor->present || !sensor->sink) {
             return 0;
         }
-        sink = Ref<ISensorEvents>::Share(sensor->sink.Get());
+        sink = ComPtr<ISensorEvents>::Share(sensor->sink.Get());
     }
     sink->OnStateChanged(sensor, static_cast<SensorState>(state));
     CountDelivery();
@@ -614,13 +615,13 @@ int SimDeliverStateChanged(SimSensor* sensor, int state)
 
 int SimDeliverLeave(SimSensor* sensor, bool vanish)
 {
-    Ref<ISensorEvents> sink;
+    ComPtr<ISensorEvents> sink;
     {
         SimLock lock;
         if (vanish) {
             sensor->present = false;
         }
-        sink = Ref<ISensorEvents>::Share(sensor->sink.Get());
+        sink = ComPtr<ISensorEvents>::Share(sensor->sink.Get());
     }
     if (!sink) {
         return 0;
@@ -632,7 +633,7 @@ int SimDeliverLeave(SimSensor* sensor, bool vanish)
 
 int SimDeliverEnter(SimSensor* sensor)
 {
-    std::vector<Ref<ISensorManagerEvents>> sinks;
+    std::vector<ComPtr<ISensorManagerEvents>> sinks;
     SensorState state = SENSOR_STATE_READY;
     try {
         SimLock lock;
@@ -642,13 +643,13 @@ int SimDeliverEnter(SimSensor* sensor)
         state = static_cast<SensorState>(sensor->state);
         for (SimManager* manager : TheWorld().managers) {
             if (manager->sink) {
-                sinks.push_back(Ref<ISensorManagerEvents>::Share(manager->sink.Get()));
+                sinks.push_back(ComPtr<ISensorManagerEvents>::Share(manager->sink.Get()));
             }
         }
     } catch (...) {
         return 0;
     }
-    for (Ref<ISensorManagerEvents>& sink : sinks) {
+    for (ComPtr<ISensorManagerEvents>& sink : sinks) {
         sink->OnSensorEnter(sensor, state);
         CountDelivery();
     }

@@ -23,13 +23,13 @@ void SimSetStorm(unsigned eventsPerSecond);
 LONG SimDeliveredEvents();
 
 // Adds a present sensor; 0 if the id is taken or memory runs out.
-int SimAddSensor(const SensorSpec& spec);
+int SimAddSensor(const SensorDefinition& definition);
 // Takes the sensor out of the world; it answers no more data.
-Ref<SimSensor> SimTakeSensor(const GUID& id);
+ComPtr<SimSensor> SimTakeSensor(const GUID& id);
 // The sensor with this id, present or not, or null.
-Ref<SimSensor> SimFindSensor(const GUID& id);
+ComPtr<SimSensor> SimFindSensor(const GUID& id);
 // Sensors to enumerate: present ones whose category (or type) matches.
-int SimCollectSensors(const GUID* category, const GUID* type, Ref<SimCollection>* found);
+int SimCollectSensors(const GUID* category, const GUID* type, ComPtr<SimCollection>* found);
 
 void SimAddManager(SimManager* manager);
 void SimRemoveManager(SimManager* manager);
