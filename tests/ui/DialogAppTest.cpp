@@ -82,14 +82,6 @@ private:
     size_t nextStep_ = 0;
 };
 
-SIZE WindowSize(HWND window)
-{
-    RECT rect = {};
-    GetWindowRect(window, &rect);
-    SIZE size = {rect.right - rect.left, rect.bottom - rect.top};
-    return size;
-}
-
 } // namespace
 
 TEST_CASE("Escape, the close box and IDCLOSE end the dialog with 0 after CanClose")
@@ -158,173 +150,144 @@ TEST_CASE("OnInitDialog: 0 ends the dialog with -1, 2 leaves the focus where it 
 TEST_CASE("The minimum size stops shrinking but not moving")
 {
     ScriptedDialog dialog;
-    SIZE shrunk = {};
-    SIZE moved = {};
-    RECT afterMove = {};
+    RECT shrunk = {};
+    RECT moved = {};
     dialog.steps.push_back([&](ScriptedDialog& d) {
         d.SetMinimum(500, 350);
         SetWindowPos(d.Window(), nullptr, 0, 0, 120, 90, SWP_NOMOVE | SWP_NOZORDER);
-        shrunk = WindowSize(d.Window());
+        GetWindowRect(d.Window(), &shrunk);
         SetWindowPos(d.Window(), nullptr, 0, 0, 600, 400, SWP_NOMOVE | SWP_NOZORDER);
+        // A move alone keeps the size even below a new minimum.
         d.SetMinimum(700, 500);
-        // A move alone keeps the size even below the new minimum.
         SetWindowPos(d.Window(), nullptr, 30, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-        moved = WindowSize(d.Window());
-        GetWindowRect(d.Window(), &afterMove);
+        GetWindowRect(d.Window(), &moved);
         d.EndWindow(0);
     });
     CHECK(dialog.RunMain() == 0);
-    CHECK(shrunk.cx == 500);
-    CHECK(shrunk.cy == 350);
-    CHECK(moved.cx == 600);
-    CHECK(moved.cy == 400);
-    CHECK(afterMove.left == 30);
-    CHECK(afterMove.top == 40);
+    CHECK((shrunk.right - shrunk.left == 500 && shrunk.bottom - shrunk.top == 350));
+    CHECK((moved.left == 30 && moved.top == 40 && moved.right == 630 && moved.bottom == 440));
 
     WINDOWPOS position = {};
     position.cx = 10;
     ApplyMinimumSize(position, -1, 200);
-    CHECK(position.cx == 10);
-    CHECK(position.cy == 200);
+    CHECK((position.cx == 10 && position.cy == 200));
 }
-
-// ---------------------------------------------------------------------------
-// Subclasser
 
 namespace {
 
 constexpr UINT kProbeMessage = WM_APP + 0x41;
 
-struct ProbeState
+// A subclass callback that writes its name into a shared log for the probe
+// message, answers it when given an answer, and can detach itself on WM_SETTEXT.
+struct Probe
 {
-    int calls = 0;
+    char name;
+    std::string* log;
     LRESULT answer = 0;
-    bool detachOnSetText = false;
-    Subclasser* self = nullptr;
-    // Names of the callbacks in the order they saw a message.
-    std::string* order = nullptr;
-    char name = '?';
-};
+    Subclasser* detachOnSetText = nullptr;
 
-int ProbeCallback(HWND, UINT message, WPARAM, LPARAM, LRESULT* result, void* context)
-{
-    auto* state = static_cast<ProbeState*>(context);
-    if (message == kProbeMessage) {
-        ++state->calls;
-        if (state->order) {
-            *state->order += state->name;
-        }
-        if (state->answer) {
-            *result = state->answer;
-            return 1;
-        }
-    }
-    if (message == WM_SETTEXT && state->detachOnSetText) {
-        state->self->Detach();
-    }
-    return 0;
-}
-
-class TestWindow
-{
-public:
-    TestWindow()
-        : window_(CreateWindowExW(0, L"STATIC", L"start", WS_POPUP, 0, 0, 50, 20, nullptr, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr))
+    static int Callback(HWND, UINT message, WPARAM, LPARAM, LRESULT* result, void* context)
     {
+        auto* probe = static_cast<Probe*>(context);
+        if (message == kProbeMessage) {
+            *probe->log += probe->name;
+            *result = probe->answer;
+            return probe->answer != 0;
+        }
+        if (message == WM_SETTEXT && probe->detachOnSetText) {
+            probe->detachOnSetText->Detach();
+        }
+        return 0;
     }
-    ~TestWindow() { DestroyWindow(window_); }
-    TestWindow(const TestWindow&) = delete;
-    TestWindow& operator=(const TestWindow&) = delete;
-    HWND Get() const { return window_; }
-    LONG_PTR Procedure() const { return GetWindowLongPtrW(window_, GWLP_WNDPROC); }
-
-private:
-    HWND window_;
 };
 
-std::wstring TextOf(HWND window)
+struct StaticWindow
 {
-    wchar_t text[64] = {};
-    GetWindowTextW(window, text, 64);
-    return text;
-}
+    HWND handle = CreateWindowExW(0, L"STATIC", L"start", WS_POPUP, 0, 0, 50, 20, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    const LONG_PTR original = GetWindowLongPtrW(handle, GWLP_WNDPROC);
+
+    StaticWindow() = default;
+    ~StaticWindow() { DestroyWindow(handle); }
+    StaticWindow(const StaticWindow&) = delete;
+    StaticWindow& operator=(const StaticWindow&) = delete;
+
+    bool HasOriginalProcedure() const
+    {
+        return GetWindowLongPtrW(handle, GWLP_WNDPROC) == original;
+    }
+    // Sets a text through the chain and reads it back from the static control.
+    std::wstring RoundTrip(const wchar_t* text) const
+    {
+        wchar_t read[64] = {};
+        SetWindowTextW(handle, text);
+        GetWindowTextW(handle, read, 64);
+        return read;
+    }
+};
 
 } // namespace
 
 TEST_CASE("Subclasser attaches once per tag, handles and passes messages, detaches")
 {
-    TestWindow window;
-    REQUIRE(window.Get());
-    const LONG_PTR original = window.Procedure();
-    ProbeState state;
-    state.answer = 42;
+    StaticWindow window;
+    REQUIRE(window.handle);
+    std::string log;
+    Probe probe = {'a', &log, 42};
     Subclasser subclass;
-    REQUIRE(subclass.Attach(window.Get(), ProbeCallback, &state, 0x74726565) == 1);
-    CHECK(GetPropW(window.Get(), L"_C_SubClassing_Property_74726565") == &subclass);
+    REQUIRE(subclass.Attach(window.handle, Probe::Callback, &probe, 0x74726565) == 1);
+    CHECK(GetPropW(window.handle, L"_C_SubClassing_Property_74726565") == &subclass);
     WideString name;
     Subclasser::PropertyName(0xABCDEF01, name);
     CHECK(name.Compare(L"_C_SubClassing_Property_ABCDEF01") == 0);
 
     Subclasser second;
-    ProbeState secondState;
-    CHECK(second.Attach(window.Get(), ProbeCallback, &secondState, 0x74726565) == 0);
+    Probe secondProbe = {'b', &log, 0, &second};
+    CHECK(second.Attach(window.handle, Probe::Callback, &secondProbe, 0x74726565) == 0);
     CHECK_FALSE(second.IsAttached());
 
     // Handled by the callback; everything else reaches the static control.
-    CHECK(SendMessageW(window.Get(), kProbeMessage, 0, 0) == 42);
-    SetWindowTextW(window.Get(), L"passed on");
-    CHECK((TextOf(window.Get()) == L"passed on"));
+    CHECK(SendMessageW(window.handle, kProbeMessage, 0, 0) == 42);
+    CHECK(window.RoundTrip(L"passed on") == L"passed on");
 
     CHECK(subclass.Detach() == 1);
-    CHECK(window.Procedure() == original);
-    CHECK(GetPropW(window.Get(), L"_C_SubClassing_Property_74726565") == nullptr);
-    CHECK(SendMessageW(window.Get(), kProbeMessage, 0, 0) == 0);
-    CHECK(state.calls == 1);
+    CHECK(window.HasOriginalProcedure());
+    CHECK(GetPropW(window.handle, L"_C_SubClassing_Property_74726565") == nullptr);
+    CHECK(SendMessageW(window.handle, kProbeMessage, 0, 0) == 0);
+    CHECK(log == "a");
     CHECK(subclass.Detach() == 0);
 
     // Free again; a callback that detaches itself still passes the message on.
-    secondState.detachOnSetText = true;
-    secondState.self = &second;
-    REQUIRE(second.Attach(window.Get(), ProbeCallback, &secondState, 0x74726565) == 1);
-    SetWindowTextW(window.Get(), L"after detach");
+    REQUIRE(second.Attach(window.handle, Probe::Callback, &secondProbe, 0x74726565) == 1);
+    CHECK(window.RoundTrip(L"after detach") == L"after detach");
     CHECK_FALSE(second.IsAttached());
-    CHECK(window.Procedure() == original);
-    CHECK((TextOf(window.Get()) == L"after detach"));
+    CHECK(window.HasOriginalProcedure());
 }
 
 TEST_CASE("Subclassers with different tags share a window")
 {
-    TestWindow window;
-    REQUIRE(window.Get());
-    const LONG_PTR original = window.Procedure();
-    std::string order;
-    ProbeState a, b, c;
-    a.name = 'a';
-    b.name = 'b';
-    c.name = 'c';
-    Subclasser first, second, third;
-    REQUIRE(first.Attach(window.Get(), ProbeCallback, &a, 1) == 1);
-    REQUIRE(second.Attach(window.Get(), ProbeCallback, &b, 2) == 1);
-    REQUIRE(third.Attach(window.Get(), ProbeCallback, &c, 3) == 1);
+    StaticWindow window;
+    REQUIRE(window.handle);
+    std::string log;
+    Probe probes[] = {{'a', &log}, {'b', &log}, {'c', &log}};
+    Subclasser subclasses[3];
+    for (DWORD i = 0; i < 3; ++i) {
+        REQUIRE(subclasses[i].Attach(window.handle, Probe::Callback, &probes[i], i + 1) == 1);
+    }
+    auto order = [&] {
+        log.clear();
+        SendMessageW(window.handle, kProbeMessage, 0, 0);
+        return log;
+    };
+    CHECK(order() == "cba");
 
-    a.order = b.order = c.order = &order;
-    SendMessageW(window.Get(), kProbeMessage, 0, 0);
-    CHECK(order == "cba");
-
-    // Taking out the middle one keeps the chain whole.
-    CHECK(second.Detach() == 1);
-    order.clear();
-    SendMessageW(window.Get(), kProbeMessage, 0, 0);
-    CHECK(order == "ca");
-    SetWindowTextW(window.Get(), L"still static");
-    CHECK((TextOf(window.Get()) == L"still static"));
-
-    // The bottom one next, then the top restores the static's procedure.
-    CHECK(first.Detach() == 1);
-    order.clear();
-    SendMessageW(window.Get(), kProbeMessage, 0, 0);
-    CHECK(order == "c");
-    CHECK(third.Detach() == 1);
-    CHECK(window.Procedure() == original);
+    // Taking out the middle one keeps the chain whole; then the bottom one,
+    // and the top one restores the static's procedure.
+    CHECK(subclasses[1].Detach() == 1);
+    CHECK(order() == "ca");
+    CHECK(window.RoundTrip(L"still static") == L"still static");
+    CHECK(subclasses[0].Detach() == 1);
+    CHECK(order() == "c");
+    CHECK(subclasses[2].Detach() == 1);
+    CHECK(window.HasOriginalProcedure());
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
 
 #include "app/resource.h"
 #include "base/WideString.h"
@@ -16,13 +17,7 @@ const wchar_t kPlacementValue[] = L"Main";
 
 bool SameRect(const RECT& a, const RECT& b)
 {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-
-RECT MakeRect(int left, int top, int right, int bottom)
-{
-    RECT rect = {left, top, right, bottom};
-    return rect;
+    return EqualRect(&a, &b) != 0;
 }
 
 // The main window's resource with the main window's layout duties; the
@@ -37,8 +32,6 @@ public:
     // Wine's modal loop shows the dialog with SW_SHOWNORMAL once its queue
     // first runs empty, which undoes a maximised state; so it is read here.
     int zoomedAfterRestore = -1;
-    bool save = false;
-    int saveResult = -1;
     int repositions = 0;
     SizeGrip grip;
 
@@ -56,18 +49,7 @@ public:
                 RestorePlacement(HKEY_CURRENT_USER, kLayoutTestKey, kPlacementValue, restoreFlags);
             zoomedAfterRestore = IsZoomed(window_) ? 1 : 0;
         }
-        // The dialog manager shows the window when its queue first runs
-        // empty; the timer waits for that.
-        SetTimer(window_, 1, 10, nullptr);
-        return 1;
-    }
-
-    int CanClose(INT_PTR) override
-    {
-        if (save) {
-            saveResult =
-                SavePlacement(HKEY_CURRENT_USER, kLayoutTestKey, kPlacementValue, nullptr, 0);
-        }
+        SetTimer(window_, 1, 10, nullptr); // waits for the dialog manager to show the window
         return 1;
     }
 
@@ -121,20 +103,12 @@ RECT ChildRect(HWND dialog, int id)
     return rect;
 }
 
-RECT NormalRect(HWND window)
+WINDOWPLACEMENT Placement(HWND window)
 {
     WINDOWPLACEMENT placement = {};
     placement.length = sizeof(placement);
     GetWindowPlacement(window, &placement);
-    return placement.rcNormalPosition;
-}
-
-UINT ShowCommand(HWND window)
-{
-    WINDOWPLACEMENT placement = {};
-    placement.length = sizeof(placement);
-    GetWindowPlacement(window, &placement);
-    return placement.showCmd;
+    return placement;
 }
 
 void Resize(HWND window, int width, int height)
@@ -142,20 +116,14 @@ void Resize(HWND window, int width, int height)
     SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-LRESULT HitTestAt(HWND window, int x, int y)
-{
-    return SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y));
-}
-
-// The client corner's last pixel in screen coordinates: inside the client
-// area and inside the grip square.
-POINT ClientCorner(HWND window)
+// The grip's hit code at the client corner's last pixel but one.
+LRESULT HitTestCorner(HWND window, int inset = 2)
 {
     RECT client = {};
     GetClientRect(window, &client);
-    POINT corner = {client.right - 2, client.bottom - 2};
+    POINT corner = {client.right - inset, client.bottom - inset};
     ClientToScreen(window, &corner);
-    return corner;
+    return SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(corner.x, corner.y));
 }
 
 // Pixels in the client area's last 6 x 6 corner (clear of every control)
@@ -186,27 +154,35 @@ struct PlacementKey
         RegSetKeyValueW(HKEY_CURRENT_USER, kLayoutTestKey, kPlacementValue, REG_SZ, text,
                         static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
     }
-
-    void Read(WideString& text)
+    std::wstring Read()
     {
         wchar_t buffer[260] = {};
         DWORD size = sizeof(buffer);
         RegGetValueW(HKEY_CURRENT_USER, kLayoutTestKey, kPlacementValue, RRF_RT_REG_SZ, nullptr,
                      buffer, &size);
-        text.Assign(buffer);
+        return buffer;
     }
 };
 
-// Restores the given text and hands the dialog to check while it is shown.
-void RunRestored(const wchar_t* text, unsigned flags,
-                 const std::function<void(LayoutTestDialog&)>& check)
+// Restores the given text and checks the normal rectangle, if given, and
+// more while the dialog is shown.
+void RunRestored(const wchar_t* text, unsigned flags, const RECT* normal,
+                 const std::function<void(LayoutTestDialog&)>& check = nullptr)
 {
+    CAPTURE(text);
     PlacementKey key;
     key.Write(text);
     LayoutTestDialog dialog;
     dialog.restore = true;
     dialog.restoreFlags = flags;
-    dialog.scenario = check;
+    dialog.scenario = [&](LayoutTestDialog& self) {
+        if (normal) {
+            CHECK(SameRect(Placement(self.Window()).rcNormalPosition, *normal));
+        }
+        if (check) {
+            check(self);
+        }
+    };
     dialog.RunMain();
     CHECK(dialog.restoreResult == 1);
 }
@@ -215,126 +191,91 @@ void RunRestored(const wchar_t* text, unsigned flags,
 
 TEST_CASE("anchored boxes follow the client size")
 {
-    const RECT reference = MakeRect(0, 0, 600, 400);
-    const RECT control = MakeRect(10, 20, 110, 70);
-
-    SUBCASE("no flag keeps position and size")
+    const RECT reference = {0, 0, 600, 400};
+    const RECT control = {10, 20, 110, 70};
+    struct Case
     {
-        ControlBox box = AnchoredBox(0, control, reference, 500, 350);
-        CHECK(box.x == 10);
-        CHECK(box.y == 20);
-        CHECK(box.width == 100);
-        CHECK(box.height == 50);
+        unsigned flags;
+        int width, height;
+        ControlBox box;
+    };
+    const Case cases[] = {
+        {0, 500, 350, {10, 20, 100, 50}},
+        {ANCHOR_MOVE_X | ANCHOR_SIZE_X | ANCHOR_SIZE_Y, 500, 350, {-90, 20, 0, 0}},
+        {ANCHOR_SCALE_X | ANCHOR_SCALE_Y, 899, 401, {14, 20, 100, 50}},  // truncated
+        {ANCHOR_MOVE_Y | ANCHOR_SCALE_Y, 600, 200, {10, -180, 100, 50}}, // moving wins
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.flags);
+        ControlBox box = AnchoredBox(c.flags, control, reference, c.width, c.height);
+        CHECK(box.x == c.box.x);
+        CHECK(box.y == c.box.y);
+        CHECK(box.width == c.box.width);
+        CHECK(box.height == c.box.height);
     }
-    SUBCASE("moving and sizing combine independently")
-    {
-        ControlBox box = AnchoredBox(ANCHOR_MOVE_X | ANCHOR_SIZE_X | ANCHOR_SIZE_Y, control,
-                                     reference, 500, 350);
-        CHECK(box.x == -90);
-        CHECK(box.y == 20);
-        CHECK(box.width == 0);
-        CHECK(box.height == 0);
-    }
-    SUBCASE("scaling keeps the proportion, truncated")
-    {
-        ControlBox box = AnchoredBox(ANCHOR_SCALE_X | ANCHOR_SCALE_Y, control, reference, 899, 401);
-        CHECK(box.x == 14); // 10 / 600 * 899 = 14.98
-        CHECK(box.y == 20); // 20 / 400 * 401 = 20.05
-        CHECK(box.width == 100);
-    }
-    SUBCASE("moving wins over scaling")
-    {
-        ControlBox box = AnchoredBox(ANCHOR_MOVE_Y | ANCHOR_SCALE_Y, control, reference, 600, 200);
-        CHECK(box.y == -180);
-    }
-    SUBCASE("a reference without area gives no proportion")
-    {
-        ControlBox box =
-            AnchoredBox(ANCHOR_SCALE_X | ANCHOR_SCALE_Y, control, MakeRect(0, 0, 0, 0), 300, 200);
-        CHECK(box.x == 10);
-        CHECK(box.y == 20);
-    }
+    // A reference without area gives no proportion.
+    ControlBox box = AnchoredBox(ANCHOR_SCALE_X | ANCHOR_SCALE_Y, control, {}, 300, 200);
+    CHECK((box.x == 10 && box.y == 20));
 }
 
 TEST_CASE("placement text")
 {
     SavedPlacement placement = {7, {1, 2, 3, 4}};
+    WideString text;
+    const SavedPlacement saved = {3, {-1200, -30, -200, 570}};
+    REQUIRE(FormatPlacement(saved, text) == 1);
+    CHECK(text.Compare(L"3,-1200,-30,-200,570") == 0);
+    REQUIRE(ParsePlacement(text.Data(), placement) == 1);
+    CHECK(placement.showCommand == 3);
+    CHECK(SameRect(placement.normal, saved.normal));
 
-    SUBCASE("writing and reading back, negative coordinates included")
-    {
-        WideString text;
-        SavedPlacement saved = {3, {-1200, -30, -200, 570}};
-        REQUIRE(FormatPlacement(saved, text) == 1);
-        CHECK(text.Compare(L"3,-1200,-30,-200,570") == 0);
-        REQUIRE(ParsePlacement(text.Data(), placement) == 1);
-        CHECK(placement.showCommand == 3);
-        CHECK(SameRect(placement.normal, saved.normal));
+    // Missing fields stay 0; a text without a number is no placement.
+    REQUIRE(ParsePlacement(L"1,10,20", placement) == 1);
+    CHECK(placement.showCommand == 1);
+    CHECK(SameRect(placement.normal, {10, 20, 0, 0}));
+    for (const wchar_t* bad : {L"", L"   ", L"x,1,2,3,4", static_cast<const wchar_t*>(nullptr)}) {
+        CHECK(ParsePlacement(bad, placement) == 0);
     }
-    SUBCASE("missing fields stay 0")
-    {
-        REQUIRE(ParsePlacement(L"1,10,20", placement) == 1);
-        CHECK(placement.showCommand == 1);
-        CHECK(SameRect(placement.normal, MakeRect(10, 20, 0, 0)));
-        REQUIRE(ParsePlacement(L"2", placement) == 1);
-        CHECK(SameRect(placement.normal, MakeRect(0, 0, 0, 0)));
-    }
-    SUBCASE("a text without a number is no placement")
-    {
-        CHECK(ParsePlacement(L"", placement) == 0);
-        CHECK(ParsePlacement(L"   ", placement) == 0);
-        CHECK(ParsePlacement(L"x,1,2,3,4", placement) == 0);
-        CHECK(ParsePlacement(nullptr, placement) == 0);
-        CHECK(placement.showCommand == 7);
-        CHECK(SameRect(placement.normal, MakeRect(1, 2, 3, 4)));
-    }
+    CHECK(placement.showCommand == 1);
+    CHECK(SameRect(placement.normal, {10, 20, 0, 0}));
 }
 
-TEST_CASE("show command rules")
+TEST_CASE("show commands, restored rectangles, icon sizes and the grip's hit code")
 {
     CHECK(ShowCommandToSave(SW_SHOWMAXIMIZED, 1, 0) == SW_SHOWMAXIMIZED);
     CHECK(ShowCommandToSave(SW_SHOWNORMAL, 0, 0) == SW_HIDE);
     CHECK(ShowCommandToSave(SW_SHOWNORMAL, 0, PLACE_KEEP_SHOW_STATE) == SW_SHOWNORMAL);
-
     CHECK(ShowCommandToRestore(SW_SHOWMINIMIZED, 0) == SW_SHOWNORMAL);
     CHECK(ShowCommandToRestore(SW_SHOWMINIMIZED, PLACE_ALLOW_MINIMIZED) == SW_SHOWMINIMIZED);
     CHECK(ShowCommandToRestore(SW_HIDE, 0) == SW_SHOWNORMAL);
     CHECK(ShowCommandToRestore(SW_HIDE, PLACE_ALLOW_HIDDEN) == SW_HIDE);
-    CHECK(ShowCommandToRestore(SW_SHOWMAXIMIZED, 0) == SW_SHOWMAXIMIZED);
     CHECK(ShowCommandToRestore(SW_SHOWMAXIMIZED, PLACE_FORCE_HIDDEN) == SW_HIDE);
     CHECK(ShowCommandToRestore(SW_HIDE, PLACE_FORCE_HIDDEN | PLACE_FORCE_MINNOACTIVE) ==
           SW_SHOWMINNOACTIVE);
-}
 
-TEST_CASE("restored rectangles")
-{
-    const RECT saved = MakeRect(100, 50, 500, 350);
-    const RECT current = MakeRect(-20, 30, 580, 530);
+    const RECT saved = {100, 50, 500, 350};
+    const RECT current = {-20, 30, 580, 530};
     CHECK(SameRect(KeepCurrentParts(saved, current, 0), saved));
-    CHECK(SameRect(KeepCurrentParts(saved, current, PLACE_KEEP_SIZE), MakeRect(100, 50, 700, 550)));
-    CHECK(SameRect(KeepCurrentParts(saved, current, PLACE_KEEP_POSITION),
-                   MakeRect(-20, 30, 380, 330)));
-    CHECK(SameRect(MoveIntoWorkArea(MakeRect(-900, -700, -500, -400), MakeRect(0, 40, 1024, 768)),
-                   MakeRect(10, 50, 410, 350)));
-    CHECK(StandardIconSize(16) == 16);
+    CHECK(SameRect(KeepCurrentParts(saved, current, PLACE_KEEP_SIZE), {100, 50, 700, 550}));
+    CHECK(SameRect(KeepCurrentParts(saved, current, PLACE_KEEP_POSITION), {-20, 30, 380, 330}));
+    CHECK(SameRect(MoveIntoWorkArea({-900, -700, -500, -400}, {0, 40, 1024, 768}),
+                   {10, 50, 410, 350}));
     CHECK(StandardIconSize(24) == 32);
     CHECK(StandardIconSize(40) == 48);
     CHECK(StandardIconSize(64) == 256);
-}
 
-TEST_CASE("grip hit rectangle")
-{
-    // A window on a monitor left of and above the primary one.
-    const RECT window = MakeRect(-800, -600, -200, -100);
-    POINT corner = HitTestPoint(MAKELPARAM(-205, -105));
-    CHECK(corner.x == -205);
-    CHECK(corner.y == -105);
+    // A window on a monitor left of and above the primary one; the grip is
+    // the last 17 x 17 pixels.
+    const RECT window = {-800, -600, -200, -100};
+    const POINT corner = HitTestPoint(MAKELPARAM(-205, -105));
+    CHECK((corner.x == -205 && corner.y == -105));
     CHECK(GripHitCode(HTCLIENT, 0, window, corner, 17, 17) == HTBOTTOMRIGHT);
     CHECK(GripHitCode(HTCLIENT, 1, window, corner, 17, 17) == HTCLIENT);
     CHECK(GripHitCode(HTCAPTION, 0, window, corner, 17, 17) == HTCAPTION);
-    CHECK(GripHitCode(HTCLIENT, 0, window, HitTestPoint(MAKELPARAM(-218, -105)), 17, 17) ==
-          HTCLIENT);
-    CHECK(GripHitCode(HTCLIENT, 0, window, HitTestPoint(MAKELPARAM(-200, -105)), 17, 17) ==
-          HTCLIENT);
+    for (int x : {-218, -200}) {
+        CHECK(GripHitCode(HTCLIENT, 0, window, HitTestPoint(MAKELPARAM(x, -105)), 17, 17) ==
+              HTCLIENT);
+    }
 }
 
 TEST_CASE("anchored controls of the main window")
@@ -342,38 +283,41 @@ TEST_CASE("anchored controls of the main window")
     LayoutTestDialog dialog;
     dialog.scenario = [](LayoutTestDialog& self) {
         HWND window = self.Window();
-        const int ids[] = {IDC_SENSOR_TREE, IDC_WEB_LINK, IDC_EXIT, IDC_AUTO_UPDATE};
-        RECT before[4];
-        for (int i = 0; i < 4; ++i) {
-            before[i] = ChildRect(window, ids[i]);
+        // Each edge's movement when the window shrinks by 100 x 50.
+        struct Expected
+        {
+            int id;
+            RECT shift;
+            RECT before;
+        };
+        Expected controls[] = {{IDC_SENSOR_TREE, {0, 0, -100, -50}, {}},
+                               {IDC_WEB_LINK, {0, -50, 0, -50}, {}},
+                               {IDC_EXIT, {-100, -50, -100, -50}, {}},
+                               {IDC_AUTO_UPDATE, {0, -50, 0, -50}, {}}};
+        for (Expected& control : controls) {
+            control.before = ChildRect(window, control.id);
         }
         RECT outer = {};
         GetWindowRect(window, &outer);
         Resize(window, outer.right - outer.left - 100, outer.bottom - outer.top - 50);
-
-        RECT tree = ChildRect(window, IDC_SENSOR_TREE);
-        CHECK(SameRect(tree, MakeRect(before[0].left, before[0].top, before[0].right - 100,
-                                      before[0].bottom - 50)));
-        RECT link = ChildRect(window, IDC_WEB_LINK);
-        CHECK(SameRect(link, MakeRect(before[1].left, before[1].top - 50, before[1].right,
-                                      before[1].bottom - 50)));
-        RECT exit = ChildRect(window, IDC_EXIT);
-        CHECK(SameRect(exit, MakeRect(before[2].left - 100, before[2].top - 50,
-                                      before[2].right - 100, before[2].bottom - 50)));
-        RECT check = ChildRect(window, IDC_AUTO_UPDATE);
-        CHECK(SameRect(check, MakeRect(before[3].left, before[3].top - 50, before[3].right,
-                                       before[3].bottom - 50)));
+        for (const Expected& control : controls) {
+            CAPTURE(control.id);
+            const RECT& b = control.before;
+            const RECT& d = control.shift;
+            CHECK(
+                SameRect(ChildRect(window, control.id),
+                         {b.left + d.left, b.top + d.top, b.right + d.right, b.bottom + d.bottom}));
+        }
 
         RECT shrunk[4];
         for (int i = 0; i < 4; ++i) {
-            shrunk[i] = ChildRect(window, ids[i]);
+            shrunk[i] = ChildRect(window, controls[i].id);
         }
         ShowWindow(window, SW_MINIMIZE);
         CHECK(IsIconic(window));
         ShowWindow(window, SW_RESTORE);
-        CHECK_FALSE(IsIconic(window));
         for (int i = 0; i < 4; ++i) {
-            CHECK(SameRect(ChildRect(window, ids[i]), shrunk[i]));
+            CHECK(SameRect(ChildRect(window, controls[i].id), shrunk[i]));
         }
     };
     dialog.RunMain();
@@ -384,88 +328,70 @@ TEST_CASE("minimum size and size grip")
     LayoutTestDialog dialog;
     dialog.scenario = [](LayoutTestDialog& self) {
         HWND window = self.Window();
-
-        // The client area cannot become smaller than 270 x 150 dialog units.
         Resize(window, 50, 40);
-        RECT minimum = MakeRect(0, 0, 270, 150);
+        RECT minimum = {0, 0, 270, 150};
         MapDialogRect(window, &minimum);
         RECT client = {};
         GetClientRect(window, &client);
-        CHECK(client.right == minimum.right);
-        CHECK(client.bottom == minimum.bottom);
-        Resize(window, 700, 500);
+        CHECK(SameRect(client, minimum));
 
+        Resize(window, 700, 500);
         UpdateWindow(window);
         GetClientRect(window, &client);
-        CHECK(SameRect(self.grip.LastGripRect(),
-                       MakeRect(client.right - GetSystemMetrics(SM_CXHSCROLL),
-                                client.bottom - GetSystemMetrics(SM_CYVSCROLL), client.right,
-                                client.bottom)));
-
+        CHECK(SameRect(self.grip.LastGripRect(), {client.right - GetSystemMetrics(SM_CXHSCROLL),
+                                                  client.bottom - GetSystemMetrics(SM_CYVSCROLL),
+                                                  client.right, client.bottom}));
         CHECK(GripInk(window) > 0);
+        CHECK(HitTestCorner(window) == HTBOTTOMRIGHT);
+        CHECK(HitTestCorner(window, 42) == HTCLIENT);
 
-        POINT corner = ClientCorner(window);
-        CHECK(HitTestAt(window, corner.x, corner.y) == HTBOTTOMRIGHT);
-        CHECK(HitTestAt(window, corner.x - 40, corner.y - 40) == HTCLIENT);
-
-        // Left of and above the primary monitor.
+        // Left of and above the primary monitor: negative screen coordinates.
         SetWindowPos(window, nullptr, -800, -600, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-        corner = ClientCorner(window);
-        CHECK(corner.x < 0);
-        CHECK(corner.y < 0);
-        CHECK(HitTestAt(window, corner.x, corner.y) == HTBOTTOMRIGHT);
+        GetWindowRect(window, &client);
+        REQUIRE(client.right < 0);
+        REQUIRE(client.bottom < 0);
+        CHECK(HitTestCorner(window) == HTBOTTOMRIGHT);
 
         ShowWindow(window, SW_MAXIMIZE);
-        CHECK(IsZoomed(window));
+        REQUIRE(IsZoomed(window));
         UpdateWindow(window);
-        corner = ClientCorner(window);
-        CHECK(HitTestAt(window, corner.x, corner.y) == HTCLIENT);
+        CHECK(HitTestCorner(window) == HTCLIENT);
         CHECK(IsRectEmpty(&self.grip.LastGripRect()));
         CHECK(GripInk(window) == 0);
     };
     dialog.RunMain();
 }
 
-TEST_CASE("saving the placement")
+TEST_CASE("saving the placement; an invisible window is saved hidden")
 {
-    PlacementKey key;
-    WideString text;
-
-    SUBCASE("a shown window")
-    {
+    for (bool hide : {false, true}) {
+        PlacementKey key;
         LayoutTestDialog dialog;
-        dialog.save = true;
-        dialog.scenario = [](LayoutTestDialog& self) {
+        dialog.scenario = [hide](LayoutTestDialog& self) {
             SetWindowPos(self.Window(), nullptr, 120, 90, 640, 420, SWP_NOZORDER);
+            if (hide) {
+                ShowWindow(self.Window(), SW_HIDE);
+            }
+            CHECK(self.SavePlacement(HKEY_CURRENT_USER, kLayoutTestKey, kPlacementValue, nullptr,
+                                     0) == 1);
         };
         dialog.RunMain();
-        CHECK(dialog.saveResult == 1);
-        key.Read(text);
-        CHECK(text.Compare(L"1,120,90,760,510") == 0);
-    }
-    SUBCASE("an invisible window is saved hidden")
-    {
-        LayoutTestDialog dialog;
-        dialog.save = true;
-        dialog.scenario = [](LayoutTestDialog& self) {
-            SetWindowPos(self.Window(), nullptr, 130, 70, 600, 400, SWP_NOZORDER);
-            ShowWindow(self.Window(), SW_HIDE);
-        };
-        dialog.RunMain();
-        key.Read(text);
-        CHECK(text.Compare(L"0,130,70,730,470") == 0);
+        CHECK(key.Read() == (hide ? L"0,120,90,760,510" : L"1,120,90,760,510"));
     }
 }
 
 TEST_CASE("restoring the placement")
 {
+    const RECT saved = {50, 60, 650, 460};
+    const RECT nearest = {10, 10, 610, 410}; // 10 pixels inside the work area
+
     SUBCASE("a short text fills the rest with 0")
     {
         // Wine pulls a rectangle that ends left of or above the work area
         // onto it, so only the size shows where the text went: right and
         // bottom 0 ask for less than the minimum, which then holds.
-        RunRestored(L"1,10,20", 0, [](LayoutTestDialog& self) {
-            CHECK(ShowCommand(self.Window()) == SW_SHOWNORMAL);
+        RunRestored(L"1,10,20", 0, nullptr, [](LayoutTestDialog& self) {
+            CHECK(Placement(self.Window()).showCmd == SW_SHOWNORMAL);
             RECT rect = {};
             GetWindowRect(self.Window(), &rect);
             CHECK(rect.right - rect.left == self.MinimumWidth());
@@ -476,50 +402,38 @@ TEST_CASE("restoring the placement")
     SUBCASE("minimised and hidden come back normal")
     {
         for (const wchar_t* text : {L"2,50,60,650,460", L"0,50,60,650,460"}) {
-            RunRestored(text, 0, [](LayoutTestDialog& self) {
-                CHECK(ShowCommand(self.Window()) == SW_SHOWNORMAL);
+            RunRestored(text, 0, &saved, [](LayoutTestDialog& self) {
+                CHECK(Placement(self.Window()).showCmd == SW_SHOWNORMAL);
                 CHECK_FALSE(IsIconic(self.Window()));
-                CHECK(SameRect(NormalRect(self.Window()), MakeRect(50, 60, 650, 460)));
             });
         }
     }
     SUBCASE("maximised without a reposition")
     {
-        RunRestored(L"3,50,60,650,460", 0, [](LayoutTestDialog& self) {
+        RunRestored(L"3,50,60,650,460", 0, &saved, [](LayoutTestDialog& self) {
             CHECK(self.zoomedAfterRestore == 1);
             CHECK(self.repositions == 0);
-            CHECK(SameRect(NormalRect(self.Window()), MakeRect(50, 60, 650, 460)));
         });
     }
     SUBCASE("off every monitor moves inside the nearest work area")
     {
-        for (const wchar_t* text : {L"1,3000,2000,3600,2400", L"1,-900,-700,-300,-300"}) {
-            RunRestored(text, 0, [](LayoutTestDialog& self) {
-                CHECK(SameRect(NormalRect(self.Window()), MakeRect(10, 10, 610, 410)));
-            });
-        }
+        RunRestored(L"1,3000,2000,3600,2400", 0, &nearest);
+        RunRestored(L"1,-900,-700,-300,-300", 0, &nearest);
     }
     SUBCASE("a bottom-right corner on a monitor is enough when asked for")
     {
         const wchar_t* text = L"1,-100,-50,500,350";
-        RunRestored(text, PLACE_ACCEPT_BOTTOM_RIGHT | PLACE_NO_REPOSITION,
-                    [](LayoutTestDialog& self) {
-                        CHECK(SameRect(NormalRect(self.Window()), MakeRect(-100, -50, 500, 350)));
-                        CHECK(self.repositions == 0);
-                    });
-        RunRestored(text, PLACE_NO_REPOSITION, [](LayoutTestDialog& self) {
-            CHECK(SameRect(NormalRect(self.Window()), MakeRect(10, 10, 610, 410)));
-        });
-        RunRestored(text, PLACE_NO_MONITOR_CHECK | PLACE_NO_REPOSITION, [](LayoutTestDialog& self) {
-            CHECK(SameRect(NormalRect(self.Window()), MakeRect(-100, -50, 500, 350)));
-        });
+        const RECT asSaved = {-100, -50, 500, 350};
+        RunRestored(text, PLACE_ACCEPT_BOTTOM_RIGHT | PLACE_NO_REPOSITION, &asSaved,
+                    [](LayoutTestDialog& self) { CHECK(self.repositions == 0); });
+        RunRestored(text, PLACE_NO_REPOSITION, &nearest);
+        RunRestored(text, PLACE_NO_MONITOR_CHECK | PLACE_NO_REPOSITION, &asSaved);
     }
     SUBCASE("keeping the current size")
     {
-        RunRestored(L"1,40,30,41,31", PLACE_KEEP_SIZE, [](LayoutTestDialog& self) {
-            RECT rect = NormalRect(self.Window());
-            CHECK(rect.left == 40);
-            CHECK(rect.top == 30);
+        RunRestored(L"1,40,30,41,31", PLACE_KEEP_SIZE, nullptr, [](LayoutTestDialog& self) {
+            RECT rect = Placement(self.Window()).rcNormalPosition;
+            CHECK((rect.left == 40 && rect.top == 30));
             CHECK(rect.right - rect.left > self.MinimumWidth());
         });
     }

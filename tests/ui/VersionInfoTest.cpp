@@ -20,7 +20,6 @@ public:
 
     void Word(WORD value) { Raw(&value, sizeof value); }
     void Dword(DWORD value) { Raw(&value, sizeof value); }
-    void Byte(BYTE value) { bytes.push_back(value); }
     void Text(const wchar_t* text) { Raw(text, (wcslen(text) + 1) * sizeof(wchar_t)); }
     void Raw(const void* data, size_t size)
     {
@@ -36,72 +35,44 @@ public:
     void PatchWord(size_t at, WORD value) { memcpy(&bytes[at], &value, sizeof value); }
 };
 
-struct TemplateSpec
-{
-    bool extended = false;
-    DWORD style = WS_POPUP | WS_CAPTION | DS_SETFONT;
-    const wchar_t* title = L"T";
-    const wchar_t* face = L"MS Sans Serif";
-    WORD points = 8;
-    int controls = 3;
-};
-
 constexpr int kFirstControlId = 200;
+constexpr int kControls = 3;
+constexpr DWORD kTemplateStyle = WS_POPUP | WS_CAPTION | DS_SETFONT;
 
-// A dialog template with push buttons "Button 200", "Button 201", ...
-std::vector<BYTE> BuildTemplate(const TemplateSpec& spec)
+// A dialog template in 8 points with push buttons "Button 200" to "Button 202".
+std::vector<BYTE> BuildTemplate(bool extended, const wchar_t* title, const wchar_t* face,
+                                DWORD style = kTemplateStyle)
 {
     ByteWriter out;
-    if (spec.extended) {
-        out.Word(1);
-        out.Word(0xFFFF);
-        out.Dword(0); // help id
-        out.Dword(0); // extended style
-        out.Dword(spec.style);
-    } else {
-        out.Dword(spec.style);
-        out.Dword(0);
+    // Extended: version 1, signature, help id, extended style, style.
+    // Standard: style, extended style.
+    const DWORD head[] = {0xFFFF0001, 0, 0, style, 0};
+    out.Raw(extended ? head : head + 3, extended ? 16 : 8);
+    for (int value : {kControls, 10, 10, 200, 100, 0, 0}) {
+        out.Word(static_cast<WORD>(value)); // count, x, y, cx, cy, no menu, no class
     }
-    out.Word(static_cast<WORD>(spec.controls));
-    for (WORD value : {10, 10, 200, 100}) {
-        out.Word(value);
-    }
-    out.Word(0); // menu
-    out.Word(0); // class
-    out.Text(spec.title);
-    if (spec.style & DS_SETFONT) {
-        out.Word(spec.points);
-        if (spec.extended) {
-            out.Word(FW_BOLD);
-            out.Byte(1);    // italic
-            out.Byte(0xEE); // character set
+    out.Text(title);
+    if (style & DS_SETFONT) {
+        out.Word(8);
+        if (extended) {
+            out.Dword(MAKELONG(FW_BOLD, 0xEE01)); // weight, italic 1, character set 0xEE
         }
-        out.Text(spec.face);
+        out.Text(face);
     }
-    for (int i = 0; i < spec.controls; ++i) {
+    for (int i = 0; i < kControls; ++i) {
         out.AlignToDword();
-        if (spec.extended) {
-            out.Dword(0);
-            out.Dword(0);
-            out.Dword(WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON);
-        } else {
-            out.Dword(WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON);
-            out.Dword(0);
-        }
+        const DWORD itemStyle[] = {0, 0, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0};
+        out.Raw(extended ? itemStyle : itemStyle + 2, extended ? 12 : 8);
         for (int value : {5, 5 + 15 * i, 60, 14}) {
             out.Word(static_cast<WORD>(value));
         }
-        if (spec.extended) {
-            out.Dword(kFirstControlId + i);
-        } else {
-            out.Word(static_cast<WORD>(kFirstControlId + i));
-        }
-        out.Word(0xFFFF);
-        out.Word(0x0080);
+        const DWORD id = kFirstControlId + i;
+        out.Raw(&id, extended ? 4 : 2);
+        out.Dword(0x0080FFFF); // the button class by ordinal
         WideString text;
         Format(text, L"Button %d", kFirstControlId + i);
         out.Text(text.Data());
-        out.Word(0); // creation data
+        out.Word(0); // no creation data
     }
     return out.bytes;
 }
@@ -124,12 +95,12 @@ INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
 }
 
 // Creates the template as a real dialog and checks every button.
-void CheckDialogCreates(const DialogTemplate& dialogTemplate, int controls)
+void CheckDialogCreates(const DialogTemplate& dialogTemplate)
 {
     HWND dialog = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), dialogTemplate.Get(),
                                              nullptr, PlainDialogProc, 0);
     REQUIRE(dialog);
-    for (int i = 0; i < controls; ++i) {
+    for (int i = 0; i < kControls; ++i) {
         wchar_t text[32] = {};
         GetDlgItemTextW(dialog, kFirstControlId + i, text, 32);
         WideString expected;
@@ -154,6 +125,71 @@ int OnlyShellDlg2(const wchar_t* face, void*)
     return wcscmp(face, L"MS Shell Dlg 2") == 0;
 }
 
+// A VS_VERSIONINFO block with one string table.
+std::vector<BYTE>
+BuildVersionResource(const wchar_t* table,
+                     std::vector<std::pair<const wchar_t*, const wchar_t*>> strings)
+{
+    ByteWriter out;
+    auto begin = [&](const wchar_t* key, WORD valueLength, WORD type) {
+        out.AlignToDword();
+        size_t start = out.bytes.size();
+        out.Word(0);
+        out.Word(valueLength);
+        out.Word(type);
+        out.Text(key);
+        out.AlignToDword();
+        return start;
+    };
+    auto end = [&](size_t start) {
+        out.PatchWord(start, static_cast<WORD>(out.bytes.size() - start));
+    };
+    VS_FIXEDFILEINFO fixed = {};
+    fixed.dwSignature = 0xFEEF04BD;
+    fixed.dwStrucVersion = 0x00010000;
+    size_t root = begin(L"VS_VERSION_INFO", sizeof fixed, 0);
+    out.Raw(&fixed, sizeof fixed);
+    size_t fileInfo = begin(L"StringFileInfo", 0, 1);
+    size_t tableStart = begin(table, 0, 1);
+    for (const auto& entry : strings) {
+        size_t item = begin(entry.first, static_cast<WORD>(wcslen(entry.second) + 1), 1);
+        out.Text(entry.second);
+        end(item);
+    }
+    end(tableStart);
+    end(fileInfo);
+    end(root);
+    return out.bytes;
+}
+
+// A copy of the test program with another version resource; deleted with
+// the object.
+struct ProgramCopy
+{
+    wchar_t path[MAX_PATH] = {};
+    bool ready = false;
+
+    explicit ProgramCopy(const std::vector<BYTE>& versionResource)
+    {
+        wchar_t self[MAX_PATH];
+        wchar_t folder[MAX_PATH];
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        GetTempPathW(MAX_PATH, folder);
+        GetTempFileNameW(folder, L"ver", 0, path);
+        HANDLE update = CopyFileW(self, path, FALSE) ? BeginUpdateResourceW(path, FALSE) : nullptr;
+        if (update) {
+            BOOL changed = UpdateResourceW(update, RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO),
+                                           MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                           const_cast<BYTE*>(versionResource.data()),
+                                           static_cast<DWORD>(versionResource.size()));
+            ready = EndUpdateResourceW(update, !changed) && changed;
+        }
+    }
+    ~ProgramCopy() { DeleteFileW(path); }
+    ProgramCopy(const ProgramCopy&) = delete;
+    ProgramCopy& operator=(const ProgramCopy&) = delete;
+};
+
 } // namespace
 
 TEST_CASE("Rewriting the face keeps the size arithmetic and the 4-byte control alignment")
@@ -172,11 +208,7 @@ TEST_CASE("Rewriting the face keeps the size arithmetic and the 4-byte control a
     };
     for (const Case& c : cases) {
         CAPTURE(c.extended);
-        TemplateSpec spec;
-        spec.extended = c.extended;
-        spec.title = c.title;
-        spec.face = c.oldFace;
-        std::vector<BYTE> source = BuildTemplate(spec);
+        std::vector<BYTE> source = BuildTemplate(c.extended, c.title, c.oldFace);
         const DWORD size = static_cast<DWORD>(source.size());
         DialogFontBlock block;
         REQUIRE(LocateDialogFont(source.data(), size, block));
@@ -201,25 +233,24 @@ TEST_CASE("Rewriting the face keeps the size arithmetic and the 4-byte control a
             CHECK(WordAt(copy.Bytes(), rewritten.pointSizeAt + 2) == FW_BOLD);
             CHECK(copy.Bytes()[rewritten.pointSizeAt + 5] == 0xEE);
         }
-        CheckDialogCreates(copy, spec.controls);
+        CheckDialogCreates(copy);
     }
 }
 
 TEST_CASE("Templates in modern faces or without a font block are left alone")
 {
-    for (const wchar_t* face : {L"MS Shell Dlg 2", L"Tahoma", L"Segoe UI", L"system"}) {
-        TemplateSpec spec;
-        spec.face = face;
-        std::vector<BYTE> data = BuildTemplate(spec);
-        DialogTemplate result;
-        CHECK(ReplaceDialogFont(data.data(), static_cast<DWORD>(data.size()), 0, result) == 0);
-        CHECK(result.IsEmpty());
+    for (const wchar_t* face : {L"MS Shell Dlg 2", L"Tahoma", L"Segoe UI", L"system", L""}) {
+        CAPTURE(face);
+        // The empty face stands for a template without DS_SETFONT.
+        std::vector<BYTE> data =
+            BuildTemplate(false, L"T", face, *face ? kTemplateStyle : WS_POPUP | WS_CAPTION);
+        for (int prefer : {0, 1}) {
+            DialogTemplate result;
+            CHECK(ReplaceDialogFont(data.data(), static_cast<DWORD>(data.size()), prefer, result) ==
+                  0);
+            CHECK(result.IsEmpty());
+        }
     }
-    TemplateSpec noFont;
-    noFont.style &= ~DS_SETFONT;
-    std::vector<BYTE> data = BuildTemplate(noFont);
-    DialogTemplate result;
-    CHECK(ReplaceDialogFont(data.data(), static_cast<DWORD>(data.size()), 1, result) == 0);
 }
 
 TEST_CASE("Choice of the replacement font")
@@ -291,87 +322,6 @@ TEST_CASE("The main dialog resource through the loader")
     }
 }
 
-// ---------------------------------------------------------------------------
-// Module and version resource
-
-namespace {
-
-// A VS_VERSIONINFO block with one string table.
-std::vector<BYTE>
-BuildVersionResource(const wchar_t* table,
-                     std::vector<std::pair<const wchar_t*, const wchar_t*>> strings)
-{
-    ByteWriter out;
-    auto begin = [&](const wchar_t* key, WORD valueLength, WORD type) {
-        out.AlignToDword();
-        size_t start = out.bytes.size();
-        out.Word(0);
-        out.Word(valueLength);
-        out.Word(type);
-        out.Text(key);
-        out.AlignToDword();
-        return start;
-    };
-    auto end = [&](size_t start) {
-        out.PatchWord(start, static_cast<WORD>(out.bytes.size() - start));
-    };
-    VS_FIXEDFILEINFO fixed = {};
-    fixed.dwSignature = 0xFEEF04BD;
-    fixed.dwStrucVersion = 0x00010000;
-    size_t root = begin(L"VS_VERSION_INFO", sizeof fixed, 0);
-    out.Raw(&fixed, sizeof fixed);
-    size_t fileInfo = begin(L"StringFileInfo", 0, 1);
-    size_t tableStart = begin(table, 0, 1);
-    for (const auto& entry : strings) {
-        size_t item = begin(entry.first, static_cast<WORD>(wcslen(entry.second) + 1), 1);
-        out.Text(entry.second);
-        end(item);
-    }
-    end(tableStart);
-    end(fileInfo);
-    end(root);
-    return out.bytes;
-}
-
-// A copy of the test program with another version resource; deleted with
-// the object.
-class ProgramCopy
-{
-public:
-    explicit ProgramCopy(const std::vector<BYTE>& versionResource)
-    {
-        wchar_t self[MAX_PATH];
-        wchar_t folder[MAX_PATH];
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        GetTempPathW(MAX_PATH, folder);
-        GetTempFileNameW(folder, L"ver", 0, path_);
-        if (!CopyFileW(self, path_, FALSE)) {
-            return;
-        }
-        HANDLE update = BeginUpdateResourceW(path_, FALSE);
-        if (!update) {
-            return;
-        }
-        BOOL changed = UpdateResourceW(update, RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO),
-                                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
-                                       const_cast<BYTE*>(versionResource.data()),
-                                       static_cast<DWORD>(versionResource.size()));
-        ready_ = EndUpdateResourceW(update, !changed) && changed;
-    }
-    ~ProgramCopy() { DeleteFileW(path_); }
-    ProgramCopy(const ProgramCopy&) = delete;
-    ProgramCopy& operator=(const ProgramCopy&) = delete;
-
-    bool Ready() const { return ready_; }
-    const wchar_t* Path() const { return path_; }
-
-private:
-    wchar_t path_[MAX_PATH] = {};
-    bool ready_ = false;
-};
-
-} // namespace
-
 TEST_CASE("Version text parsing and the title")
 {
     unsigned major = 1;
@@ -423,22 +373,22 @@ TEST_CASE("Version resources with only the US English table, or without a known 
 {
     ProgramCopy english(
         BuildVersionResource(L"040904B0", {{L"FileVersion", L"2"}, {L"Comments", L"en"}}));
-    REQUIRE(english.Ready());
+    REQUIRE(english.ready);
     WideString value;
-    REQUIRE(ReadVersionString(value, L"Comments", english.Path()));
+    REQUIRE(ReadVersionString(value, L"Comments", english.path));
     CHECK(value.Compare(L"en") == 0);
     unsigned major = 1;
     unsigned minor = 1;
-    REQUIRE(ReadFileVersion(english.Path(), major, minor));
+    REQUIRE(ReadFileVersion(english.path, major, minor));
     WideString title;
     FormatVersionTitle(title, L"Tessel", major, minor);
     CHECK(title.Compare(L"Tessel [2.01]") == 0);
 
     ProgramCopy japanese(BuildVersionResource(L"041104B0", {{L"FileVersion", L"3.3"}}));
-    REQUIRE(japanese.Ready());
+    REQUIRE(japanese.ready);
     WideString text(L"kept");
-    CHECK(ReadFileVersion(japanese.Path(), major, minor, &text) == 0);
-    CHECK(ReadVersionString(text, L"FileVersion", japanese.Path()) == 0);
+    CHECK(ReadFileVersion(japanese.path, major, minor, &text) == 0);
+    CHECK(ReadVersionString(text, L"FileVersion", japanese.path) == 0);
     CHECK((major == 2 && minor == 1));
     CHECK(text.Compare(L"kept") == 0);
     CHECK(ReadFileVersion(L"C:\\no\\such\\file.exe", major, minor) == 0);
