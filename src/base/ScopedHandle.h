@@ -93,6 +93,26 @@ struct CreatedDcTraits
 };
 using ScopedCreatedDc = ScopedObject<CreatedDcTraits>;
 
+// The screen's device context (GetDC of no window) for as long as the object
+// lives.
+class ScreenDc
+{
+public:
+    ScreenDc() : dc_(GetDC(nullptr)) {}
+    ~ScreenDc()
+    {
+        if (dc_) {
+            ReleaseDC(nullptr, dc_);
+        }
+    }
+    ScreenDc(const ScreenDc&) = delete;
+    ScreenDc& operator=(const ScreenDc&) = delete;
+    HDC Get() const { return dc_; }
+
+private:
+    HDC dc_;
+};
+
 // An icon made with CreateIcon*, CopyIcon, ExtractIcon or LoadImage without
 // LR_SHARED (shared icons must not be destroyed).
 struct IconTraits

@@ -13,25 +13,6 @@ constexpr DWORD kColor32CommonControls = 0x60000;
 constexpr int kMinimumItemHeight = 18;
 constexpr UINT kRowTextFlags = DT_END_ELLIPSIS | DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER;
 
-// The screen's device context for as long as the object lives.
-class ScreenDc
-{
-public:
-    ScreenDc() : dc_(GetDC(nullptr)) {}
-    ~ScreenDc()
-    {
-        if (dc_) {
-            ReleaseDC(nullptr, dc_);
-        }
-    }
-    ScreenDc(const ScreenDc&) = delete;
-    ScreenDc& operator=(const ScreenDc&) = delete;
-    HDC Get() const { return dc_; }
-
-private:
-    HDC dc_;
-};
-
 // Restores a device context's state after custom drawing.
 class SavedDcState
 {

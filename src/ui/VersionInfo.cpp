@@ -5,6 +5,7 @@
 #include <wchar.h>
 #include <utility>
 
+#include "base/ScopedHandle.h"
 #include "system/SystemInfo.h"
 
 namespace {
@@ -62,25 +63,6 @@ bool ReadDecimal(const wchar_t*& text, unsigned& value)
     value = number;
     return true;
 }
-
-// The screen's device context for the duration of a query.
-class ScreenDc
-{
-public:
-    ScreenDc() : dc_(GetDC(nullptr)) {}
-    ~ScreenDc()
-    {
-        if (dc_) {
-            ReleaseDC(nullptr, dc_);
-        }
-    }
-    ScreenDc(const ScreenDc&) = delete;
-    ScreenDc& operator=(const ScreenDc&) = delete;
-    HDC Get() const { return dc_; }
-
-private:
-    HDC dc_;
-};
 
 WORD ReadWord(const BYTE* data, DWORD at)
 {
