@@ -6,37 +6,6 @@
 
 namespace {
 
-// Types that a VARIANT holds in the same layout as a PROPVARIANT, so that
-// VariantCopy takes them over unchanged.
-bool IsSharedScalar(VARTYPE type)
-{
-    switch (type) {
-    case VT_EMPTY:
-    case VT_NULL:
-    case VT_I1:
-    case VT_UI1:
-    case VT_I2:
-    case VT_UI2:
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_I8:
-    case VT_UI8:
-    case VT_R4:
-    case VT_R8:
-    case VT_BOOL:
-    case VT_CY:
-    case VT_DATE:
-    case VT_ERROR:
-    case VT_DECIMAL:
-    case VT_BSTR:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // Element types whose vector elements are copied byte for byte.
 bool IsPlainElement(VARTYPE type)
 {
@@ -58,6 +27,23 @@ bool IsPlainElement(VARTYPE type)
         return true;
     default:
         return false;
+    }
+}
+
+// Types that a VARIANT holds in the same layout as a PROPVARIANT, so that
+// VariantCopy takes them over unchanged.
+bool IsSharedScalar(VARTYPE type)
+{
+    switch (type) {
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_INT:
+    case VT_UINT:
+    case VT_DECIMAL:
+    case VT_BSTR:
+        return true;
+    default:
+        return IsPlainElement(type);
     }
 }
 
@@ -89,32 +75,28 @@ int FileTimeToDate(const FILETIME& time, DATE& date)
     return FileTimeToSystemTime(&time, &parts) && SystemTimeToVariantTime(&parts, &date);
 }
 
+int StoreBstr(BSTR copy, void* target)
+{
+    *static_cast<BSTR*>(target) = copy;
+    return copy != nullptr;
+}
+
 // Stores one vector element into a safe array element of the converted type.
 int ConvertElement(VARTYPE type, const BYTE* element, void* target)
 {
     switch (type) {
     case VT_LPWSTR: {
         const wchar_t* text = *reinterpret_cast<const LPWSTR*>(element);
-        BSTR copy = SysAllocString(text ? text : L"");
-        *static_cast<BSTR*>(target) = copy;
-        return copy != nullptr;
+        return StoreBstr(SysAllocString(text ? text : L""), target);
     }
     case VT_BSTR: {
         BSTR text = *reinterpret_cast<const BSTR*>(element);
-        BSTR copy = SysAllocStringLen(text, SysStringLen(text));
-        *static_cast<BSTR*>(target) = copy;
-        return copy != nullptr;
+        return StoreBstr(SysAllocStringLen(text, SysStringLen(text)), target);
     }
-    case VT_LPSTR: {
-        BSTR copy = NarrowToBstr(*reinterpret_cast<const LPSTR*>(element));
-        *static_cast<BSTR*>(target) = copy;
-        return copy != nullptr;
-    }
-    case VT_CLSID: {
-        BSTR copy = GuidToBstr(*reinterpret_cast<const CLSID*>(element));
-        *static_cast<BSTR*>(target) = copy;
-        return copy != nullptr;
-    }
+    case VT_LPSTR:
+        return StoreBstr(NarrowToBstr(*reinterpret_cast<const LPSTR*>(element)), target);
+    case VT_CLSID:
+        return StoreBstr(GuidToBstr(*reinterpret_cast<const CLSID*>(element)), target);
     case VT_FILETIME:
         return FileTimeToDate(*reinterpret_cast<const FILETIME*>(element),
                               *static_cast<DATE*>(target));
@@ -236,6 +218,11 @@ int ConvertScalar(const PROPVARIANT& source, VARIANT& target)
     }
 }
 
+int AssignBstr(BSTR text, WideString& target)
+{
+    return text ? target.Assign(text, SysStringLen(text)) : target.Assign(L"");
+}
+
 using PropVariantToVariantFunction = HRESULT(WINAPI*)(const PROPVARIANT*, VARIANT*);
 
 // The platform's conversion, looked up for each value so that a system
@@ -297,8 +284,7 @@ int FormatSensorValue(const VARIANT& value, WideString& text)
         // safe whether the formatter takes long double as 8 or 10 bytes.
         return Format(text, L"%f", value.dblVal);
     case VT_BSTR:
-        return value.bstrVal ? text.Assign(value.bstrVal, SysStringLen(value.bstrVal))
-                             : text.Assign(L"");
+        return AssignBstr(value.bstrVal, text);
     default:
         break;
     }
@@ -307,9 +293,7 @@ int FormatSensorValue(const VARIANT& value, WideString& text)
     if (FAILED(VariantChangeType(&converted, const_cast<VARIANT*>(&value), 0, VT_BSTR))) {
         return 0;
     }
-    const int ok = converted.bstrVal
-                       ? text.Assign(converted.bstrVal, SysStringLen(converted.bstrVal))
-                       : text.Assign(L"");
+    const int ok = AssignBstr(converted.bstrVal, text);
     VariantClear(&converted);
     return ok;
 }
