@@ -20,6 +20,20 @@ int Id(ListNode* node)
     return static_cast<Entry*>(node)->id;
 }
 
+// The ids front to back; a broken back link or last pointer shows as -1.
+std::vector<int> Ids(LockedList& list)
+{
+    std::vector<int> ids;
+    ListNode* previous = nullptr;
+    for (ListNode* node = list.First(); node; previous = node, node = node->next) {
+        ids.push_back(node->previous == previous ? Id(node) : -1);
+    }
+    if (list.Last() != previous) {
+        ids.push_back(-1);
+    }
+    return ids;
+}
+
 struct PlainRecord
 {
     PlainRecord* next;
@@ -34,54 +48,41 @@ TEST_CASE("a locked list keeps insertion order and owns its records")
     int deleted = 0;
     {
         LockedList list;
-        auto* a = new Entry(1, &deleted);
-        auto* b = new Entry(2, &deleted);
-        auto* c = new Entry(3, &deleted);
-        list.Append(a);
-        list.Append(b);
-        list.Append(c);
-        CHECK(Id(list.First()) == 1);
-        CHECK(Id(list.First()->next) == 2);
-        CHECK(Id(list.First()->next->next) == 3);
-        CHECK(list.Last() == c);
+        Entry* entries[4];
+        for (int i = 0; i < 4; ++i) {
+            entries[i] = new Entry(i, &deleted);
+            list.Append(entries[i]);
+        }
+        CHECK(Ids(list) == std::vector<int>{0, 1, 2, 3});
 
         Entry stranger(9, &deleted);
         CHECK(list.Remove(&stranger) == 0);
-        CHECK(list.First() == a);
-
-        REQUIRE(list.Remove(b) == 1);
-        CHECK(a->next == c);
-        CHECK(c->previous == a);
-        delete b;
-
-        REQUIRE(list.Remove(a) == 1);
-        REQUIRE(list.Remove(c) == 1);
-        CHECK(list.First() == nullptr);
-        CHECK(list.Last() == nullptr);
-        list.Clear();
-        delete a;
-        delete c;
+        for (int i : {1, 0, 3}) {
+            REQUIRE(list.Remove(entries[i]) == 1);
+            delete entries[i];
+        }
+        CHECK(Ids(list) == std::vector<int>{2});
+        REQUIRE(list.Remove(entries[2]) == 1);
+        delete entries[2];
+        CHECK(Ids(list).empty());
 
         list.Append(new Entry(4, &deleted));
         list.Append(new Entry(5, &deleted));
         deleted = 0;
         list.Clear();
         CHECK(deleted == 2);
-        CHECK(list.First() == nullptr);
+        CHECK(Ids(list).empty());
         list.Append(new Entry(6, &deleted));
         deleted = 0;
     }
-    // The stranger and the record left in the list.
+    // The record left in the list, then the stranger.
     CHECK(deleted == 2);
-}
 
-TEST_CASE("plain records can be kept too")
-{
-    LockedListOf<PlainRecord> list;
-    list.Append(new PlainRecord{nullptr, nullptr, 7});
-    list.Append(new PlainRecord{nullptr, nullptr, 8});
-    CHECK(list.First()->value == 7);
-    CHECK(list.Last()->previous == list.First());
+    LockedListOf<PlainRecord> plain;
+    plain.Append(new PlainRecord{nullptr, nullptr, 7});
+    plain.Append(new PlainRecord{nullptr, nullptr, 8});
+    CHECK(plain.First()->value == 7);
+    CHECK(plain.Last()->previous == plain.First());
 }
 
 TEST_CASE("appends from several threads all arrive")
@@ -101,21 +102,16 @@ TEST_CASE("appends from several threads all arrive")
     for (auto& worker : workers) {
         worker.join();
     }
+    const std::vector<int> ids = Ids(list);
+    REQUIRE(ids.size() == threads * perThread);
+    // Each thread's own records stay in the order it appended them.
     std::vector<int> lastSeen(threads, -1);
-    int count = 0;
     bool ordered = true;
-    ListNode* previous = nullptr;
-    for (ListNode* node = list.First(); node; previous = node, node = node->next) {
-        ordered = ordered && node->previous == previous;
-        int id = Id(node);
-        // Each thread's own records stay in the order it appended them.
-        ordered = ordered && id % perThread > lastSeen[id / perThread];
+    for (int id : ids) {
+        ordered = ordered && id >= 0 && id % perThread > lastSeen[id / perThread];
         lastSeen[id / perThread] = id % perThread;
-        ++count;
     }
     CHECK(ordered);
-    CHECK(count == threads * perThread);
-    CHECK(list.Last() == previous);
     list.Clear();
     CHECK(deleted == threads * perThread);
 }

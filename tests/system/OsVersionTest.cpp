@@ -1,6 +1,7 @@
 #include <doctest.h>
 
 #include <string>
+#include <utility>
 
 #include "system/OsVersion.h"
 
@@ -29,25 +30,11 @@ OSVERSIONINFOW Dos(DWORD minor, const wchar_t* servicePack = L"")
 }
 
 // The description as a narrow text, which test failures can print.
-std::string Narrow(const wchar_t* text)
-{
-    std::string narrow;
-    for (; *text; ++text) {
-        narrow.push_back(static_cast<char>(*text));
-    }
-    return narrow;
-}
-
 std::string Describe(DWORD kernel, DWORD detail = 0)
 {
     wchar_t buffer[OS_DESCRIPTION_CAPACITY];
-    return Narrow(DescribeOs(kernel, detail, buffer));
-}
-
-std::string DescribeVersion(const OSVERSIONINFOW& version)
-{
-    OsVersionCode code = OsKernelFor(version);
-    return Describe(OsKernelWord(code), OsDetailWord(code));
+    const wchar_t* text = DescribeOs(kernel, detail, buffer);
+    return std::string(text, text + wcslen(text));
 }
 
 } // namespace
@@ -88,48 +75,51 @@ TEST_CASE("kernel word and name of every known version")
         CAPTURE(row.name);
         CHECK(OsKernelWord(code) == row.kernel);
         CHECK(OsDetailWord(code) == row.detail);
-        CHECK(DescribeVersion(row.version) == row.name);
+        CHECK(Describe(OsKernelWord(code), OsDetailWord(code)) == row.name);
     }
     CHECK(OsKernelFor(MakeVersion(3, 6, 1)) == 0);
     // More than one service-pack text may occur.
     CHECK(OsDetailWord(OsKernelFor(Nt(5, 1, L"Service Pack 2, Service Pack 3"))) == 0xC);
 }
 
-TEST_CASE("names outside the families")
+TEST_CASE("descriptions of kernel and detail words")
 {
-    CHECK(Describe(OS_CE | OS_CE50) == "Windows CE 5.0");
-    CHECK(Describe(OS_CE | OS_CE52) == "Windows CE 5.2");
-    CHECK(Describe(OS_CE) == "unknown ce kernel 0x8");
-    CHECK(Describe(0) == "unknown 0x0");
-    CHECK(Describe(0x20000) == "unknown 0x20000");
-    // Unknown versions carry no suffixes.
-    CHECK(Describe(OS_NT, OS_DETAIL_SERVER | OS_DETAIL_ENTERPRISE) == "unknown nt kernel 0x1");
-}
-
-TEST_CASE("edition suffixes")
-{
-    CHECK(Describe(0x4001, OS_DETAIL_ENTERPRISE | OS_DETAIL_REMOTE_SESSION) ==
-          "Windows 7 [Enterprise] [TerminalSession]");
-    CHECK(Describe(0x4001, OS_SP1 | OS_SP2 | OS_SP3 | OS_DETAIL_STARTER | OS_DETAIL_SERVER_R2) ==
-          "Windows 7");
-    CHECK(Describe(0x1001, OS_DETAIL_SERVER | OS_DETAIL_ADVANCED_SERVER) ==
-          "Windows Server 2003 [Server]");
-    CHECK(Describe(0x201, OS_DETAIL_PE_BUILDER | OS_DETAIL_MININT) == "Windows XP [PE Builder]");
-    CHECK(Describe(0x201, OS_DETAIL_MININT) == "Windows XP [MiniNT]");
-    CHECK(Describe(0x2001, OS_DETAIL_MEDIA_CENTER | OS_DETAIL_MEDIA_CENTER_VISTA) ==
-          "Windows Vista [MediaCenter Vista]");
-    CHECK(Describe(0x201, OS_DETAIL_MEDIA_CENTER | OS_DETAIL_TABLET_PC) ==
-          "Windows XP [TabletPC] [MediaCenter]");
-    CHECK(Describe(0x101,
-                   OS_DETAIL_DOMAIN_CONTROLLER | OS_DETAIL_DATACENTER | OS_DETAIL_FUNDAMENTALS) ==
-          "Windows 2000 [Datacenter] [Domain Controller] [Fundamentals for Legacy PCs]");
+    struct Row
+    {
+        DWORD kernel;
+        DWORD detail;
+        const char* name;
+    };
+    const Row rows[] = {
+        {OS_CE | OS_CE50, 0, "Windows CE 5.0"},
+        {OS_CE | OS_CE52, 0, "Windows CE 5.2"},
+        {OS_CE, 0, "unknown ce kernel 0x8"},
+        {0, 0, "unknown 0x0"},
+        {0x20000, 0, "unknown 0x20000"},
+        // Unknown versions carry no suffixes.
+        {OS_NT, OS_DETAIL_SERVER | OS_DETAIL_ENTERPRISE, "unknown nt kernel 0x1"},
+        {0x4001, OS_DETAIL_ENTERPRISE | OS_DETAIL_REMOTE_SESSION,
+         "Windows 7 [Enterprise] [TerminalSession]"},
+        {0x4001, OS_SP1 | OS_SP2 | OS_SP3 | OS_DETAIL_STARTER | OS_DETAIL_SERVER_R2, "Windows 7"},
+        {0x1001, OS_DETAIL_SERVER | OS_DETAIL_ADVANCED_SERVER, "Windows Server 2003 [Server]"},
+        {0x201, OS_DETAIL_PE_BUILDER | OS_DETAIL_MININT, "Windows XP [PE Builder]"},
+        {0x201, OS_DETAIL_MININT, "Windows XP [MiniNT]"},
+        {0x2001, OS_DETAIL_MEDIA_CENTER | OS_DETAIL_MEDIA_CENTER_VISTA,
+         "Windows Vista [MediaCenter Vista]"},
+        {0x201, OS_DETAIL_MEDIA_CENTER | OS_DETAIL_TABLET_PC,
+         "Windows XP [TabletPC] [MediaCenter]"},
+        {0x101, OS_DETAIL_DOMAIN_CONTROLLER | OS_DETAIL_DATACENTER | OS_DETAIL_FUNDAMENTALS,
+         "Windows 2000 [Datacenter] [Domain Controller] [Fundamentals for Legacy PCs]"},
+    };
+    for (const Row& row : rows) {
+        CHECK(Describe(row.kernel, row.detail) == row.name);
+    }
     // Every suffix at once gives the longest text, which still fits.
     wchar_t buffer[OS_DESCRIPTION_CAPACITY + 1];
     buffer[OS_DESCRIPTION_CAPACITY] = L'#';
     DWORD widest = 0xFFFFFFFF &
                    ~(OS_DETAIL_SERVER | OS_DETAIL_MEDIA_CENTER_2004 | OS_DETAIL_MEDIA_CENTER_2005);
-    std::string longest = Narrow(DescribeOs(0x1001, widest, buffer));
-    CHECK(longest.size() == 254);
+    CHECK(wcslen(DescribeOs(0x1001, widest, buffer)) == 254);
     CHECK(buffer[OS_DESCRIPTION_CAPACITY] == L'#');
 }
 
@@ -138,54 +128,30 @@ TEST_CASE("detail bits from edition facts")
     OSVERSIONINFOEXW extended = {};
     OsEditionFacts facts;
     facts.extended = &extended;
+    extended.wProductType = 2;
+    CHECK(OsDetailBitsFor(facts) == OS_DETAIL_DOMAIN_CONTROLLER);
+    extended.wProductType = 1;
+    extended.wSuiteMask = 0x1;
+    CHECK(OsDetailBitsFor(facts) == OS_DETAIL_SERVER);
+    // Terminal services count only without the single-user flag.
+    extended.wSuiteMask = 0x10;
+    CHECK(OsDetailBitsFor(facts) == OS_DETAIL_TERMINAL_SERVICES);
+    extended.wSuiteMask = 0x10 | 0x100;
+    CHECK(OsDetailBitsFor(facts) == 0);
 
-    SUBCASE("suite mask and product type")
-    {
-        extended.wSuiteMask = 0x2 | 0x40 | 0x80 | 0x200 | 0x2000 | 0x8000;
-        extended.wProductType = 2;
-        CHECK(OsDetailBitsFor(facts) ==
-              (OS_DETAIL_SERVER | OS_DETAIL_ENTERPRISE | OS_DETAIL_EMBEDDED | OS_DETAIL_DATACENTER |
-               OS_DETAIL_HOME_EDITION | OS_DETAIL_STORAGE_SERVER | OS_DETAIL_HOME_SERVER |
-               OS_DETAIL_DOMAIN_CONTROLLER));
-        extended.wSuiteMask = 0x1;
-        extended.wProductType = 1;
-        CHECK(OsDetailBitsFor(facts) == OS_DETAIL_SERVER);
+    const std::pair<const wchar_t*, DWORD> productTypes[] = {
+        {L"servernt", OS_DETAIL_SERVER}, {L"LANMANNT", OS_DETAIL_ADVANCED_SERVER}, {L"winnt", 0}};
+    for (const auto& type : productTypes) {
+        facts.productType = type.first;
+        CHECK(OsDetailBitsFor(facts) == type.second);
     }
-    SUBCASE("terminal services without the single-user flag only")
-    {
-        extended.wSuiteMask = 0x10;
-        CHECK(OsDetailBitsFor(facts) == OS_DETAIL_TERMINAL_SERVICES);
-        extended.wSuiteMask = 0x10 | 0x100;
-        CHECK(OsDetailBitsFor(facts) == 0);
-    }
-    SUBCASE("product type text ignores case")
-    {
-        facts.productType = L"servernt";
-        CHECK(OsDetailBitsFor(facts) == OS_DETAIL_SERVER);
-        facts.productType = L"LANMANNT";
-        CHECK(OsDetailBitsFor(facts) == OS_DETAIL_ADVANCED_SERVER);
-        facts.productType = L"winnt";
-        CHECK(OsDetailBitsFor(facts) == 0);
-    }
-    SUBCASE("media center ident")
-    {
-        const wchar_t* idents[] = {L"2.7", L"3.0", L"4.1", L"5.0", L"6.0", L"x", L""};
-        const DWORD bits[] = {0x100, 0x200, 0x400, 0x800, 0, 0, 0};
-        for (int i = 0; i < 7; ++i) {
-            facts.mediaCenterIdent = idents[i];
-            CHECK(OsDetailBitsFor(facts) == bits[i]);
-        }
-    }
-    SUBCASE("keys and metrics")
-    {
-        facts.extended = nullptr;
-        facts.miniNtKey = facts.peBuilderKey = facts.fundamentalsInstalled = true;
-        facts.starter = facts.serverR2 = facts.tabletPc = facts.mediaCenter = true;
-        facts.remoteSession = true;
-        CHECK(OsDetailBitsFor(facts) ==
-              (OS_DETAIL_MININT | OS_DETAIL_PE_BUILDER | OS_DETAIL_FUNDAMENTALS |
-               OS_DETAIL_STARTER | OS_DETAIL_SERVER_R2 | OS_DETAIL_TABLET_PC |
-               OS_DETAIL_MEDIA_CENTER | OS_DETAIL_REMOTE_SESSION));
+    facts.productType = nullptr;
+    const std::pair<const wchar_t*, DWORD> idents[] = {
+        {L"2.7", 0x100}, {L"3.0", 0x200}, {L"4.1", 0x400}, {L"5.0", 0x800},
+        {L"6.0", 0},     {L"x", 0},       {L"", 0}};
+    for (const auto& ident : idents) {
+        facts.mediaCenterIdent = ident.first;
+        CHECK(OsDetailBitsFor(facts) == ident.second);
     }
 }
 
@@ -259,8 +225,7 @@ TEST_CASE("the running system")
     CHECK((OsDetailWord(kernel) & OS_SP1) != 0);
     OsVersionCode details = GetOsDetails();
     CHECK(OsKernelWord(details) == 0x4001);
-    wchar_t buffer[OS_DESCRIPTION_CAPACITY];
-    std::string running = Narrow(DescribeOs(OsKernelWord(details), OsDetailWord(details), buffer));
+    std::string running = Describe(OsKernelWord(details), OsDetailWord(details));
     CAPTURE(running);
     CHECK(running.rfind("Windows 7", 0) == 0);
     CHECK(IsOsAtLeast(OS_VISTA) == 1);
