@@ -278,7 +278,7 @@ TEST_CASE("show commands, restored rectangles, icon sizes and the grip's hit cod
     }
 }
 
-TEST_CASE("anchored controls of the main window")
+TEST_CASE("anchored controls, minimum size and size grip of the main window")
 {
     LayoutTestDialog dialog;
     dialog.scenario = [](LayoutTestDialog& self) {
@@ -319,15 +319,8 @@ TEST_CASE("anchored controls of the main window")
         for (int i = 0; i < 4; ++i) {
             CHECK(SameRect(ChildRect(window, controls[i].id), shrunk[i]));
         }
-    };
-    dialog.RunMain();
-}
 
-TEST_CASE("minimum size and size grip")
-{
-    LayoutTestDialog dialog;
-    dialog.scenario = [](LayoutTestDialog& self) {
-        HWND window = self.Window();
+        // The client area cannot become smaller than 270 x 150 dialog units.
         Resize(window, 50, 40);
         RECT minimum = {0, 0, 270, 150};
         MapDialogRect(window, &minimum);

@@ -411,7 +411,7 @@ TEST_CASE("a link's font fits its control")
         CHECK(FontHeight(link.LinkFont()) == 4);
         CHECK(FontHeight(link.PlainFont()) == 4);
     }
-    SUBCASE("fitting from the client height stops below it")
+    SUBCASE("fitting from the client height stops below it; the control's own font")
     {
         LinkWindow window(300, 20);
         LinkCtrl link;
@@ -419,11 +419,7 @@ TEST_CASE("a link's font fits its control")
         CHECK(FontHeight(link.LinkFont()) < 20);
         CHECK(FontHeight(link.LinkFont()) >= 15);
         CHECK(link.TextExtent().cy < 20);
-    }
-    SUBCASE("the control's own font")
-    {
-        LinkWindow window(300, 20);
-        LinkCtrl link;
+        link.Detach();
         HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
         SendMessageW(window.control, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
         REQUIRE(link.Attach(window.control, L"ab", nullptr, kHandCursor, LINK_CONTROL_FONT));
