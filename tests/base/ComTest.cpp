@@ -23,9 +23,8 @@ template <typename Body> void OnNewThread(Body body)
 HRESULT ProbeApartment()
 {
     HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (SUCCEEDED(result)) {
+    if (SUCCEEDED(result))
         CoUninitialize();
-    }
     return result;
 }
 

@@ -25,12 +25,10 @@ std::vector<int> Ids(LockedList& list)
 {
     std::vector<int> ids;
     ListNode* previous = nullptr;
-    for (ListNode* node = list.First(); node; previous = node, node = node->next) {
+    for (ListNode* node = list.First(); node; previous = node, node = node->next)
         ids.push_back(node->previous == previous ? Id(node) : -1);
-    }
-    if (list.Last() != previous) {
+    if (list.Last() != previous)
         ids.push_back(-1);
-    }
     return ids;
 }
 
@@ -94,14 +92,12 @@ TEST_CASE("appends from several threads all arrive")
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) {
         workers.emplace_back([&list, &deleted, t] {
-            for (int i = 0; i < perThread; ++i) {
+            for (int i = 0; i < perThread; ++i)
                 list.Append(new Entry(t * perThread + i, &deleted));
-            }
         });
     }
-    for (auto& worker : workers) {
+    for (auto& worker : workers)
         worker.join();
-    }
     const std::vector<int> ids = Ids(list);
     REQUIRE(ids.size() == threads * perThread);
     // Each thread's own records stay in the order it appended them.

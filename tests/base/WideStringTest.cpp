@@ -137,19 +137,16 @@ TEST_CASE("each thread keeps its own tokenising position")
         wchar_t* token = s.Token(1, L",");
         // Both threads have started tokenising before either goes on.
         ++started;
-        while (started < 2) {
+        while (started < 2)
             Sleep(0);
-        }
         for (int i = 0; i < 200; ++i, token = s.Token(0, L",")) {
             WideString expected;
             Format(expected, L"%c%d", letter, i);
-            if (!token || expected.Compare(token) != 0) {
+            if (!token || expected.Compare(token) != 0)
                 ++mismatches;
-            }
         }
-        if (s.Token(0, L",")) {
+        if (s.Token(0, L","))
             ++mismatches;
-        }
     };
     std::thread a(tokenise, L'a');
     std::thread b(tokenise, L'b');

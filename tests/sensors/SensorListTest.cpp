@@ -93,9 +93,8 @@ struct SensorFixture
 int CountEntries(SensorList& list)
 {
     int count = 0;
-    for (SensorEntry* entry = list.First(); entry; entry = entry->Next()) {
+    for (SensorEntry* entry = list.First(); entry; entry = entry->Next())
         ++count;
-    }
     return count;
 }
 
@@ -103,9 +102,8 @@ std::vector<std::wstring> FieldLines(SensorEntry& entry)
 {
     std::vector<std::wstring> lines;
     SensorEntry::FieldWalk walk(entry);
-    for (SensorField* field = walk.First(); field; field = field->Next()) {
+    for (SensorField* field = walk.First(); field; field = field->Next())
         lines.push_back(std::wstring(field->name.Data()) + L"=" + field->valueText.Data());
-    }
     return lines;
 }
 
@@ -192,9 +190,8 @@ TEST_CASE_FIXTURE(SensorFixture, "sensor events reach the callback with their co
     CHECK(changes[1].code == SENSOR_CHANGE_EVENT);
     CHECK(changes[2].code == SENSOR_CHANGE_STATE);
     CHECK(changes[3].code == SENSOR_CHANGE_DATA);
-    for (const ChangeRecord& change : changes) {
+    for (const ChangeRecord& change : changes)
         CHECK(change.entry == entry);
-    }
     // The data update re-read the fields before it was passed on.
     REQUIRE_FALSE(FieldLines(*entry).empty());
     CHECK(FieldLines(*entry)[0] == L"LATITUDE DEGREES=48.250000");

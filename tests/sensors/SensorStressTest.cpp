@@ -39,9 +39,8 @@ int AddStressSensor(SensorSimControl& sim, unsigned number)
         return 0;
     }
     for (const auto& field : kFieldTexts) {
-        if (!sim.SetFieldText(&id, field[0], field[1])) {
+        if (!sim.SetFieldText(&id, field[0], field[1]))
             return 0;
-        }
     }
     return 1;
 }
@@ -85,13 +84,11 @@ void CheckWalk(SensorEntry& entry, int& fieldLists)
     int count = 0;
     for (SensorField* field = walk.First(); field; field = field->Next()) {
         ++count;
-        if (field->name.IsEmpty() || field->valueText.IsEmpty()) {
+        if (field->name.IsEmpty() || field->valueText.IsEmpty())
             FAIL("a field was seen half-built");
-        }
     }
-    if (count != 0 && count != kFieldsPerSensor) {
+    if (count != 0 && count != kFieldsPerSensor)
         FAIL("a field list was seen half-built: " << count << " fields");
-    }
     fieldLists += count ? 1 : 0;
 }
 
@@ -103,9 +100,8 @@ TEST_CASE("data storms, arrivals and departures while the list is refreshed and 
     apartment.Init(1);
     SensorSimControl sim = BindSimulator();
     REQUIRE(sim.Reset() == 1);
-    for (unsigned number = 1; number <= 3; ++number) {
+    for (unsigned number = 1; number <= 3; ++number)
         REQUIRE(AddStressSensor(sim, number) == 1);
-    }
 
     LONG changes = 0;
     SensorList list;
@@ -126,9 +122,8 @@ TEST_CASE("data storms, arrivals and departures while the list is refreshed and 
         for (SensorEntry* entry = list.First(); entry; entry = entry->Next()) {
             // Half the walks read the current report, the others see only
             // what the notification threads wrote.
-            if (walks % 2 == 0) {
+            if (walks % 2 == 0)
                 entry->ReadFields(nullptr);
-            }
             CheckWalk(*entry, fieldLists);
         }
         ++walks;

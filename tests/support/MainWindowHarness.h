@@ -16,7 +16,6 @@
 
 #include <cstdio>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -68,9 +67,8 @@ inline int AddTestSensor(SensorSimControl& sim, unsigned number, const wchar_t* 
         0xED4CA589, 0x327A, 0x4FF9, {0xA5, 0x60, 0x91, 0xDA, 0x4B, 0x48, 0x27, 0x5E}};
     const GUID id = TestSensorId(number);
     int ok = sim.AddSensor(&id, &category, &type, name, 1 /* SENSOR_STATE_READY */);
-    for (const auto& field : fields) {
+    for (const auto& field : fields)
         ok &= sim.SetFieldText(&id, field.first, field.second);
-    }
     return ok;
 }
 
@@ -80,28 +78,14 @@ class PlacementValueGuard
 {
 public:
     PlacementValueGuard()
+        : hadValue_(ReadStringValue(HKEY_CURRENT_USER, kTesselKey, L"Main", saved_, L"") == 1)
     {
-        RegistryKey key;
-        if (key.Open(HKEY_CURRENT_USER, kTesselKey))
-            hadValue_ = key.ReadString(L"Main", saved_) == 1;
-        Remove();
+        Write(nullptr);
     }
-    ~PlacementValueGuard()
-    {
-        if (hadValue_)
-            WriteStringValue(HKEY_CURRENT_USER, kTesselKey, L"Main", saved_.Data());
-        else
-            Remove();
-    }
+    ~PlacementValueGuard() { Write(hadValue_ ? saved_.Data() : nullptr); }
     PlacementValueGuard(const PlacementValueGuard&) = delete;
     PlacementValueGuard& operator=(const PlacementValueGuard&) = delete;
 
-    static void Remove()
-    {
-        RegistryKey key;
-        if (key.Create(HKEY_CURRENT_USER, kTesselKey))
-            RegDeleteValueW(key.Handle(), L"Main");
-    }
     // The stored text, or an empty one.
     static std::wstring Read()
     {
@@ -109,26 +93,27 @@ public:
         ReadStringValue(HKEY_CURRENT_USER, kTesselKey, L"Main", text, L"");
         return text.Data();
     }
+    // A null text removes the value.
     static int Write(const wchar_t* text)
     {
-        return WriteStringValue(HKEY_CURRENT_USER, kTesselKey, L"Main", text);
+        if (text)
+            return WriteStringValue(HKEY_CURRENT_USER, kTesselKey, L"Main", text);
+        return RegDeleteKeyValueW(HKEY_CURRENT_USER, kTesselKey, L"Main") == ERROR_SUCCESS;
     }
 
 private:
-    bool hadValue_ = false;
     WideString saved_;
+    bool hadValue_;
 };
 
-// The main window with hooks for the harness: private messages that run a
+// The main window with hooks for the harness: a private message that runs a
 // function on the window's thread, the window handle published as soon as
 // the dialog initialised, and a count of the change messages it handled.
 class HarnessViewerApp : public SensorViewerApp
 {
 public:
-    // lParam: a std::function<void()> that stays the sender's.
+    // lParam: a std::function<void()>; the window deletes it when wParam is 1.
     static constexpr UINT kRunMessage = WM_APP + 0x120;
-    // lParam: a new std::function<void()> that the window deletes.
-    static constexpr UINT kRunPostedMessage = WM_APP + 0x121;
 
     int OnInitDialog() override
     {
@@ -139,13 +124,10 @@ public:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override
     {
         if (message == kRunMessage) {
-            (*reinterpret_cast<std::function<void()>*>(lParam))();
-            return 1;
-        }
-        if (message == kRunPostedMessage) {
-            std::unique_ptr<std::function<void()>> owned(
-                reinterpret_cast<std::function<void()>*>(lParam));
-            (*owned)();
+            auto* function = reinterpret_cast<std::function<void()>*>(lParam);
+            (*function)();
+            if (wParam)
+                delete function;
             return 1;
         }
         if (message == WM_SENSORS_CHANGED)
@@ -167,6 +149,7 @@ struct TreeRow
     int children;
     bool selected;
     bool expanded;
+    HTREEITEM item;
 };
 
 // Every row in tree order; call on the window's thread.
@@ -184,8 +167,8 @@ inline std::vector<TreeRow> ReadTree(HWND tree)
             info.stateMask = TVIS_SELECTED | TVIS_EXPANDED;
             TreeView_GetItem(tree, &info);
             rows.push_back({depth, text, info.iImage, info.iSelectedImage, info.cChildren,
-                            TreeView_GetSelection(tree) == item,
-                            (info.state & TVIS_EXPANDED) != 0});
+                            TreeView_GetSelection(tree) == item, (info.state & TVIS_EXPANDED) != 0,
+                            item});
             walk(TreeView_GetChild(tree, item), depth + 1);
         }
     };
@@ -197,23 +180,11 @@ inline std::vector<TreeRow> ReadTree(HWND tree)
 // window's thread.
 inline HTREEITEM FindRow(HWND tree, const std::wstring& prefix, int nth = 0)
 {
-    std::function<HTREEITEM(HTREEITEM)> walk = [&](HTREEITEM item) -> HTREEITEM {
-        for (; item; item = TreeView_GetNextSibling(tree, item)) {
-            wchar_t text[1024] = {};
-            TVITEMW info = {};
-            info.mask = TVIF_TEXT;
-            info.hItem = item;
-            info.pszText = text;
-            info.cchTextMax = 1024;
-            if (TreeView_GetItem(tree, &info) &&
-                std::wstring(text).compare(0, prefix.size(), prefix) == 0 && nth-- == 0)
-                return item;
-            if (HTREEITEM found = walk(TreeView_GetChild(tree, item)))
-                return found;
-        }
-        return nullptr;
-    };
-    return walk(TreeView_GetRoot(tree));
+    for (const TreeRow& row : ReadTree(tree)) {
+        if (row.text.compare(0, prefix.size(), prefix) == 0 && nth-- == 0)
+            return row.item;
+    }
+    return nullptr;
 }
 
 class MainWindowHarness
@@ -265,7 +236,7 @@ public:
             function();
             SetEvent(signal);
         });
-        if (!PostMessageW(window_, HarnessViewerApp::kRunPostedMessage, 0,
+        if (!PostMessageW(window_, HarnessViewerApp::kRunMessage, 1,
                           reinterpret_cast<LPARAM>(posted))) {
             delete posted;
             return 0;

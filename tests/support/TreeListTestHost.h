@@ -31,9 +31,8 @@ inline INT_PTR CALLBACK HostDialogProc(HWND dialog, UINT message, WPARAM wParam,
     auto* tree = reinterpret_cast<TreeListCtrl*>(GetWindowLongPtrW(dialog, DWLP_USER));
     if (message == WM_NOTIFY && tree) {
         LRESULT result = 0;
-        if (tree->HandleNotify(dialog, wParam, reinterpret_cast<NMHDR*>(lParam), result)) {
+        if (tree->HandleNotify(dialog, wParam, reinterpret_cast<NMHDR*>(lParam), result))
             return result;
-        }
     }
     return FALSE;
 }

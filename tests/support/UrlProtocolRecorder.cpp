@@ -32,9 +32,8 @@ UrlProtocolRecorder::UrlProtocolRecorder(const wchar_t* scheme) : scheme_(scheme
     wchar_t shortFolder[MAX_PATH];
     GetTempPathW(MAX_PATH, folder);
     // cmd.exe gets the log path unquoted, so it must be free of spaces.
-    if (!GetShortPathNameW(folder, shortFolder, MAX_PATH)) {
+    if (!GetShortPathNameW(folder, shortFolder, MAX_PATH))
         wcscpy(shortFolder, folder);
-    }
     logPath_ = std::wstring(shortFolder) + scheme_ + L".log";
     DeleteFileW(logPath_.c_str());
 
@@ -50,12 +49,10 @@ UrlProtocolRecorder::UrlProtocolRecorder(const wchar_t* scheme) : scheme_(scheme
                   RegCreateKeyExW(root, L"shell\\open\\command", 0, nullptr, 0, KEY_ALL_ACCESS,
                                   nullptr, &open, nullptr) == ERROR_SUCCESS &&
                   WriteString(open, nullptr, command);
-    if (open) {
+    if (open)
         RegCloseKey(open);
-    }
-    if (root) {
+    if (root)
         RegCloseKey(root);
-    }
 }
 
 UrlProtocolRecorder::~UrlProtocolRecorder()
@@ -69,9 +66,8 @@ std::vector<std::wstring> UrlProtocolRecorder::Lines() const
 {
     std::vector<std::wstring> lines;
     FILE* file = _wfopen(logPath_.c_str(), L"rb");
-    if (!file) {
+    if (!file)
         return lines;
-    }
     std::string line;
     int c;
     while ((c = fgetc(file)) != EOF) {
@@ -84,9 +80,8 @@ std::vector<std::wstring> UrlProtocolRecorder::Lines() const
             line.push_back(static_cast<char>(c));
         }
     }
-    if (!line.empty()) {
+    if (!line.empty())
         lines.emplace_back(line.begin(), line.end());
-    }
     fclose(file);
     return lines;
 }
@@ -95,12 +90,10 @@ bool UrlProtocolRecorder::WaitForLines(size_t count, DWORD timeoutMs) const
 {
     const DWORD start = GetTickCount();
     for (;;) {
-        if (Lines().size() >= count) {
+        if (Lines().size() >= count)
             return true;
-        }
-        if (GetTickCount() - start >= timeoutMs) {
+        if (GetTickCount() - start >= timeoutMs)
             return false;
-        }
         PumpMessagesFor(50);
     }
 }

@@ -111,9 +111,8 @@ TEST_CASE("descriptions of kernel and detail words")
         {0x101, OS_DETAIL_DOMAIN_CONTROLLER | OS_DETAIL_DATACENTER | OS_DETAIL_FUNDAMENTALS,
          "Windows 2000 [Datacenter] [Domain Controller] [Fundamentals for Legacy PCs]"},
     };
-    for (const Row& row : rows) {
+    for (const Row& row : rows)
         CHECK(Describe(row.kernel, row.detail) == row.name);
-    }
     // Every suffix at once gives the longest text, which still fits.
     wchar_t buffer[OS_DESCRIPTION_CAPACITY + 1];
     buffer[OS_DESCRIPTION_CAPACITY] = L'#';

@@ -2,87 +2,12 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
-#include <vector>
 
-#include "app/resource.h"
+#include "MainDialogTestHost.h"
 #include "base/WideString.h"
-#include "ui/DialogApp.h"
 
-namespace {
-
-constexpr UINT kScenarioMessage = WM_APP + 0x40;
-constexpr UINT_PTR kWatchdogTimer = 0x7E57;
-constexpr INT_PTR kWatchdogResult = -77;
-
-// Runs the main dialog resource through the host. Once the dialog is on
-// screen the steps run, each on its own posted message, so that what one
-// step posts is handled before the next step. A watchdog ends a dialog that
-// would never close.
-class ScriptedDialog : public DialogApp
-{
-public:
-    using Step = std::function<void(ScriptedDialog&)>;
-    int initResult = 1;
-    int allowClose = 1;
-    int canCloseCalls = 0;
-    INT_PTR lastCanCloseResult = 12345;
-    std::function<void(ScriptedDialog&)> onInit;
-    std::vector<Step> steps;
-
-    INT_PTR RunMain() { return Run(GetModuleHandleW(nullptr), IDD_MAIN, 0, nullptr); }
-
-    void Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
-    {
-        PostMessageW(window_, message, wParam, lParam);
-    }
-    void SetMinimum(int width, int height)
-    {
-        minimumWidth_ = width;
-        minimumHeight_ = height;
-    }
-
-    int OnInitDialog() override
-    {
-        SetTimer(window_, kWatchdogTimer, 10000, nullptr);
-        if (onInit) {
-            onInit(*this);
-        }
-        return initResult;
-    }
-    int CanClose(INT_PTR result) override
-    {
-        ++canCloseCalls;
-        lastCanCloseResult = result;
-        return allowClose;
-    }
-    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override
-    {
-        if (message == WM_SHOWWINDOW && wParam && !shown_) {
-            shown_ = true;
-            Post(kScenarioMessage);
-        }
-        if (message == kScenarioMessage && nextStep_ < steps.size()) {
-            steps[nextStep_++](*this);
-            if (nextStep_ < steps.size()) {
-                Post(kScenarioMessage);
-            }
-            return 1;
-        }
-        if (message == WM_TIMER && wParam == kWatchdogTimer) {
-            EndDialog(window_, kWatchdogResult);
-            return 1;
-        }
-        return DialogApp::OnMessage(message, wParam, lParam);
-    }
-
-private:
-    bool shown_ = false;
-    size_t nextStep_ = 0;
-};
-
-} // namespace
+using ScriptedDialog = MainDialogTestHost;
 
 TEST_CASE("Escape, the close box and IDCLOSE end the dialog with 0 after CanClose")
 {
@@ -194,9 +119,8 @@ struct Probe
             *result = probe->answer;
             return probe->answer != 0;
         }
-        if (message == WM_SETTEXT && probe->detachOnSetText) {
+        if (message == WM_SETTEXT && probe->detachOnSetText)
             probe->detachOnSetText->Detach();
-        }
         return 0;
     }
 };
@@ -271,9 +195,8 @@ TEST_CASE("Subclassers with different tags share a window")
     std::string log;
     Probe probes[] = {{'a', &log}, {'b', &log}, {'c', &log}};
     Subclasser subclasses[3];
-    for (DWORD i = 0; i < 3; ++i) {
+    for (DWORD i = 0; i < 3; ++i)
         REQUIRE(subclasses[i].Attach(window.handle, Probe::Callback, &probes[i], i + 1) == 1);
-    }
     auto order = [&] {
         log.clear();
         SendMessageW(window.handle, kProbeMessage, 0, 0);

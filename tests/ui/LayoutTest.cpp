@@ -5,10 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "app/resource.h"
+#include "MainDialogTestHost.h"
 #include "base/WideString.h"
-#include "ui/DialogApp.h"
-#include "ui/Layout.h"
 
 namespace {
 
@@ -20,87 +18,11 @@ bool SameRect(const RECT& a, const RECT& b)
     return EqualRect(&a, &b) != 0;
 }
 
-// The main window's resource with the main window's layout duties; the
-// scenario runs once the dialog is on screen, then the dialog ends.
-class LayoutTestDialog : public DialogApp
+// Runs dialog 102 with the scenario once it is on screen, then ends it.
+void RunScenario(MainDialogTestHost& dialog, const MainDialogTestHost::Step& scenario)
 {
-public:
-    std::function<void(LayoutTestDialog&)> scenario;
-    bool restore = false;
-    unsigned restoreFlags = 0;
-    int restoreResult = -1;
-    // Wine's modal loop shows the dialog with SW_SHOWNORMAL once its queue
-    // first runs empty, which undoes a maximised state; so it is read here.
-    int zoomedAfterRestore = -1;
-    int repositions = 0;
-    SizeGrip grip;
-
-    int OnInitDialog() override
-    {
-        SetIcon(IDI_APP);
-        grip.Attach(window_);
-        anchors_[0].Setup(Control(IDC_SENSOR_TREE), ANCHOR_SIZE_X | ANCHOR_SIZE_Y);
-        anchors_[1].Setup(Control(IDC_WEB_LINK), ANCHOR_MOVE_Y);
-        anchors_[2].Setup(Control(IDC_EXIT), ANCHOR_MOVE_X | ANCHOR_MOVE_Y);
-        anchors_[3].Setup(Control(IDC_AUTO_UPDATE), ANCHOR_MOVE_Y);
-        SetMinimumSize(270, 150, 1);
-        if (restore) {
-            restoreResult =
-                RestorePlacement(HKEY_CURRENT_USER, kLayoutTestKey, kPlacementValue, restoreFlags);
-            zoomedAfterRestore = IsZoomed(window_) ? 1 : 0;
-        }
-        SetTimer(window_, 1, 10, nullptr); // waits for the dialog manager to show the window
-        return 1;
-    }
-
-    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override
-    {
-        switch (message) {
-        case WM_SIZE:
-            grip.InvalidateGrip();
-            for (Anchor& anchor : anchors_) {
-                anchor.Apply(wParam, lParam);
-            }
-            break;
-        case WM_PAINT:
-            if (grip.Paint()) {
-                return 1;
-            }
-            break;
-        case WM_NCHITTEST:
-            if (grip.HitTest(wParam, lParam)) {
-                return 1;
-            }
-            break;
-        case DM_REPOSITION:
-            ++repositions;
-            break;
-        case WM_TIMER:
-            if (IsWindowVisible(window_) && ++ticks_ >= 3) {
-                KillTimer(window_, 1);
-                if (scenario) {
-                    scenario(*this);
-                }
-                EndWindow(0);
-            }
-            return 1;
-        }
-        return DialogApp::OnMessage(message, wParam, lParam);
-    }
-
-    INT_PTR RunMain() { return Run(GetModuleHandleW(nullptr), IDD_MAIN, 0, nullptr); }
-
-private:
-    Anchor anchors_[4];
-    int ticks_ = 0;
-};
-
-RECT ChildRect(HWND dialog, int id)
-{
-    RECT rect = {};
-    GetWindowRect(GetDlgItem(dialog, id), &rect);
-    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
+    dialog.steps = {scenario, [](MainDialogTestHost& self) { self.EndWindow(0); }};
+    dialog.RunMain();
 }
 
 WINDOWPLACEMENT Placement(HWND window)
@@ -136,9 +58,8 @@ int GripInk(HWND window)
     COLORREF background = GetPixel(dc, client.right - 1, client.bottom - 20);
     int ink = 0;
     for (int y = client.bottom - 6; y < client.bottom; ++y) {
-        for (int x = client.right - 6; x < client.right; ++x) {
+        for (int x = client.right - 6; x < client.right; ++x)
             ink += GetPixel(dc, x, y) != background;
-        }
     }
     ReleaseDC(window, dc);
     return ink;
@@ -165,26 +86,30 @@ struct PlacementKey
 };
 
 // Restores the given text and checks the normal rectangle, if given, and
-// more while the dialog is shown.
+// more while the dialog is shown. Wine's modal loop shows the dialog with
+// SW_SHOWNORMAL once its queue first runs empty, which undoes a maximised
+// state, so that is read right after the restore.
 void RunRestored(const wchar_t* text, unsigned flags, const RECT* normal,
-                 const std::function<void(LayoutTestDialog&)>& check = nullptr)
+                 const std::function<void(MainDialogTestHost&, bool zoomed)>& check = nullptr)
 {
     CAPTURE(text);
     PlacementKey key;
-    key.Write(text);
-    LayoutTestDialog dialog;
-    dialog.restore = true;
-    dialog.restoreFlags = flags;
-    dialog.scenario = [&](LayoutTestDialog& self) {
-        if (normal) {
-            CHECK(SameRect(Placement(self.Window()).rcNormalPosition, *normal));
-        }
-        if (check) {
-            check(self);
-        }
+    if (text)
+        key.Write(text);
+    MainDialogTestHost dialog;
+    int restored = -1;
+    bool zoomed = false;
+    dialog.onInit = [&](MainDialogTestHost& self) {
+        restored = self.RestorePlacement(HKEY_CURRENT_USER, kLayoutTestKey, kPlacementValue, flags);
+        zoomed = IsZoomed(self.Window()) != 0;
     };
-    dialog.RunMain();
-    CHECK(dialog.restoreResult == 1);
+    RunScenario(dialog, [&](MainDialogTestHost& self) {
+        if (normal)
+            CHECK(SameRect(Placement(self.Window()).rcNormalPosition, *normal));
+        if (check)
+            check(self, zoomed);
+    });
+    CHECK(restored == (text ? 1 : 0));
 }
 
 } // namespace
@@ -233,9 +158,8 @@ TEST_CASE("placement text")
     REQUIRE(ParsePlacement(L"1,10,20", placement) == 1);
     CHECK(placement.showCommand == 1);
     CHECK(SameRect(placement.normal, {10, 20, 0, 0}));
-    for (const wchar_t* bad : {L"", L"   ", L"x,1,2,3,4", static_cast<const wchar_t*>(nullptr)}) {
+    for (const wchar_t* bad : {L"", L"   ", L"x,1,2,3,4", static_cast<const wchar_t*>(nullptr)})
         CHECK(ParsePlacement(bad, placement) == 0);
-    }
     CHECK(placement.showCommand == 1);
     CHECK(SameRect(placement.normal, {10, 20, 0, 0}));
 }
@@ -280,45 +204,18 @@ TEST_CASE("show commands, restored rectangles, icon sizes and the grip's hit cod
 
 TEST_CASE("anchored controls, minimum size and size grip of the main window")
 {
-    LayoutTestDialog dialog;
-    dialog.scenario = [](LayoutTestDialog& self) {
+    MainDialogTestHost dialog;
+    RunScenario(dialog, [](MainDialogTestHost& self) {
         HWND window = self.Window();
-        // Each edge's movement when the window shrinks by 100 x 50.
-        struct Expected
-        {
-            int id;
-            RECT shift;
-            RECT before;
-        };
-        Expected controls[] = {{IDC_SENSOR_TREE, {0, 0, -100, -50}, {}},
-                               {IDC_WEB_LINK, {0, -50, 0, -50}, {}},
-                               {IDC_EXIT, {-100, -50, -100, -50}, {}},
-                               {IDC_AUTO_UPDATE, {0, -50, 0, -50}, {}}};
-        for (Expected& control : controls) {
-            control.before = ChildRect(window, control.id);
-        }
-        RECT outer = {};
-        GetWindowRect(window, &outer);
-        Resize(window, outer.right - outer.left - 100, outer.bottom - outer.top - 50);
-        for (const Expected& control : controls) {
-            CAPTURE(control.id);
-            const RECT& b = control.before;
-            const RECT& d = control.shift;
-            CHECK(
-                SameRect(ChildRect(window, control.id),
-                         {b.left + d.left, b.top + d.top, b.right + d.right, b.bottom + d.bottom}));
-        }
-
+        CHECK(ShrinkShifts(window) == kShrinkShifts);
         RECT shrunk[4];
-        for (int i = 0; i < 4; ++i) {
-            shrunk[i] = ChildRect(window, controls[i].id);
-        }
+        for (int i = 0; i < 4; ++i)
+            shrunk[i] = ChildRect(window, kMainControls[i]);
         ShowWindow(window, SW_MINIMIZE);
         CHECK(IsIconic(window));
         ShowWindow(window, SW_RESTORE);
-        for (int i = 0; i < 4; ++i) {
-            CHECK(SameRect(ChildRect(window, controls[i].id), shrunk[i]));
-        }
+        for (int i = 0; i < 4; ++i)
+            CHECK(SameRect(ChildRect(window, kMainControls[i]), shrunk[i]));
 
         // The client area cannot become smaller than 270 x 150 dialog units.
         Resize(window, 50, 40);
@@ -351,24 +248,21 @@ TEST_CASE("anchored controls, minimum size and size grip of the main window")
         CHECK(HitTestCorner(window) == HTCLIENT);
         CHECK(IsRectEmpty(&self.grip.LastGripRect()));
         CHECK(GripInk(window) == 0);
-    };
-    dialog.RunMain();
+    });
 }
 
 TEST_CASE("saving the placement; an invisible window is saved hidden")
 {
     for (bool hide : {false, true}) {
         PlacementKey key;
-        LayoutTestDialog dialog;
-        dialog.scenario = [hide](LayoutTestDialog& self) {
+        MainDialogTestHost dialog;
+        RunScenario(dialog, [hide](MainDialogTestHost& self) {
             SetWindowPos(self.Window(), nullptr, 120, 90, 640, 420, SWP_NOZORDER);
-            if (hide) {
+            if (hide)
                 ShowWindow(self.Window(), SW_HIDE);
-            }
             CHECK(self.SavePlacement(HKEY_CURRENT_USER, kLayoutTestKey, kPlacementValue, nullptr,
                                      0) == 1);
-        };
-        dialog.RunMain();
+        });
         CHECK(key.Read() == (hide ? L"0,120,90,760,510" : L"1,120,90,760,510"));
     }
 }
@@ -383,7 +277,7 @@ TEST_CASE("restoring the placement")
         // Wine pulls a rectangle that ends left of or above the work area
         // onto it, so only the size shows where the text went: right and
         // bottom 0 ask for less than the minimum, which then holds.
-        RunRestored(L"1,10,20", 0, nullptr, [](LayoutTestDialog& self) {
+        RunRestored(L"1,10,20", 0, nullptr, [](MainDialogTestHost& self, bool) {
             CHECK(Placement(self.Window()).showCmd == SW_SHOWNORMAL);
             RECT rect = {};
             GetWindowRect(self.Window(), &rect);
@@ -395,7 +289,7 @@ TEST_CASE("restoring the placement")
     SUBCASE("minimised and hidden come back normal")
     {
         for (const wchar_t* text : {L"2,50,60,650,460", L"0,50,60,650,460"}) {
-            RunRestored(text, 0, &saved, [](LayoutTestDialog& self) {
+            RunRestored(text, 0, &saved, [](MainDialogTestHost& self, bool) {
                 CHECK(Placement(self.Window()).showCmd == SW_SHOWNORMAL);
                 CHECK_FALSE(IsIconic(self.Window()));
             });
@@ -403,8 +297,8 @@ TEST_CASE("restoring the placement")
     }
     SUBCASE("maximised without a reposition")
     {
-        RunRestored(L"3,50,60,650,460", 0, &saved, [](LayoutTestDialog& self) {
-            CHECK(self.zoomedAfterRestore == 1);
+        RunRestored(L"3,50,60,650,460", 0, &saved, [](MainDialogTestHost& self, bool zoomed) {
+            CHECK(zoomed);
             CHECK(self.repositions == 0);
         });
     }
@@ -418,13 +312,13 @@ TEST_CASE("restoring the placement")
         const wchar_t* text = L"1,-100,-50,500,350";
         const RECT asSaved = {-100, -50, 500, 350};
         RunRestored(text, PLACE_ACCEPT_BOTTOM_RIGHT | PLACE_NO_REPOSITION, &asSaved,
-                    [](LayoutTestDialog& self) { CHECK(self.repositions == 0); });
+                    [](MainDialogTestHost& self, bool) { CHECK(self.repositions == 0); });
         RunRestored(text, PLACE_NO_REPOSITION, &nearest);
         RunRestored(text, PLACE_NO_MONITOR_CHECK | PLACE_NO_REPOSITION, &asSaved);
     }
     SUBCASE("keeping the current size")
     {
-        RunRestored(L"1,40,30,41,31", PLACE_KEEP_SIZE, nullptr, [](LayoutTestDialog& self) {
+        RunRestored(L"1,40,30,41,31", PLACE_KEEP_SIZE, nullptr, [](MainDialogTestHost& self, bool) {
             RECT rect = Placement(self.Window()).rcNormalPosition;
             CHECK((rect.left == 40 && rect.top == 30));
             CHECK(rect.right - rect.left > self.MinimumWidth());
@@ -432,11 +326,7 @@ TEST_CASE("restoring the placement")
     }
     SUBCASE("no value leaves the window alone")
     {
-        PlacementKey key;
-        LayoutTestDialog dialog;
-        dialog.restore = true;
-        dialog.RunMain();
-        CHECK(dialog.restoreResult == 0);
-        CHECK(dialog.repositions == 0);
+        RunRestored(nullptr, 0, nullptr,
+                    [](MainDialogTestHost& self, bool) { CHECK(self.repositions == 0); });
     }
 }

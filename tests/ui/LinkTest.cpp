@@ -26,9 +26,8 @@ struct BrowserSettings
              {L"Use Anchor Hover Color", L"Anchor Color", L"Anchor Color Hover"}) {
             RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, name);
         }
-        for (const wchar_t* name : {L"Anchor Underline", L"Use_DlgBox_Colors"}) {
+        for (const wchar_t* name : {L"Anchor Underline", L"Use_DlgBox_Colors"})
             RegDeleteKeyValueW(HKEY_CURRENT_USER, kMainKey, name);
-        }
     }
     static void Set(const wchar_t* key, const wchar_t* name, const wchar_t* text)
     {
@@ -111,9 +110,8 @@ bool IsUnderlined(const LinkCtrl& link, COLORREF color)
     int longest = 0;
     for (int y = 0; y < client.bottom; ++y) {
         int count = 0;
-        for (int x = 0; x < client.right; ++x) {
+        for (int x = 0; x < client.right; ++x)
             count += GetPixel(dc, x, y) == color ? 1 : 0;
-        }
         longest = count > longest ? count : longest;
     }
     ReleaseDC(control, dc);
@@ -155,9 +153,8 @@ int MeasureProportional(void* context, int height, SIZE* extent)
 {
     MeasureLog& log = *static_cast<MeasureLog*>(context);
     log.heights.push_back(height);
-    if (height < log.failBelow) {
+    if (height < log.failBelow)
         return 0;
-    }
     *extent = {height * 5, height};
     return 1;
 }
@@ -169,9 +166,8 @@ TEST_CASE("colour texts and the browser's settings")
     COLORREF color = 123;
     CHECK(ParseColorText(L"300,1,2", &color)); // low 8 bits of each
     CHECK(color == RGB(44, 1, 2));
-    for (const wchar_t* text : {L"0,0", L"", L"blue", static_cast<const wchar_t*>(nullptr)}) {
+    for (const wchar_t* text : {L"0,0", L"", L"blue", static_cast<const wchar_t*>(nullptr)})
         CHECK_FALSE(ParseColorText(text, &color));
-    }
     CHECK(color == RGB(44, 1, 2));
 
     // Compared without case; an unknown text changes nothing.
@@ -283,9 +279,8 @@ TEST_CASE("a link in a real window")
         MoveMouse(window.control, 3, 12);
         CHECK(Hovering(link));
         MoveMouse(window.parent, 300, 150); // off the control: WM_MOUSELEAVE, on a timer
-        for (int i = 0; i < 100 && Hovering(link); ++i) {
+        for (int i = 0; i < 100 && Hovering(link); ++i)
             PumpMessagesFor(50);
-        }
         CHECK_FALSE(Hovering(link));
     }
 
@@ -363,9 +358,8 @@ TEST_CASE("a link in a real window")
         SetFocus(window.control);
         PumpMessagesFor(30);
         CHECK((link.Flags() & LINK_FOCUSED) != 0);
-        for (WPARAM key : {WPARAM(VK_RETURN), WPARAM(VK_SPACE), WPARAM('A')}) {
+        for (WPARAM key : {WPARAM(VK_RETURN), WPARAM(VK_SPACE), WPARAM('A')})
             SendMessageW(window.control, WM_KEYUP, key, 0);
-        }
         CHECK(log.actions == std::vector<int>{LINK_ACTION_ENTER, LINK_ACTION_SPACE});
         SetFocus(window.parent);
         PumpMessagesFor(30);

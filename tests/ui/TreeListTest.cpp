@@ -44,9 +44,8 @@ struct RedrawRecorder
 
     static int Record(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT*, void* context)
     {
-        if (message == WM_SETREDRAW) {
+        if (message == WM_SETREDRAW)
             static_cast<RedrawRecorder*>(context)->calls.push_back(wParam);
-        }
         return 0;
     }
 };
@@ -68,9 +67,8 @@ int InkIn(HWND tree, HTREEITEM item, int left, int right)
                  PRF_CLIENT | PRF_ERASEBKGND);
     int ink = 0;
     for (int y = row.top; y < row.bottom && y < client.bottom; ++y) {
-        for (int x = left; x < right && x < client.right; ++x) {
+        for (int x = left; x < right && x < client.right; ++x)
             ink += GetPixel(memory, x, y) != GetSysColor(COLOR_WINDOW) ? 1 : 0;
-        }
     }
     SelectObject(memory, old);
     DeleteObject(bitmap);

@@ -28,9 +28,8 @@ public:
     }
     void AlignToDword()
     {
-        while (bytes.size() % 4) {
+        while (bytes.size() % 4)
             bytes.push_back(0);
-        }
     }
     void PatchWord(size_t at, WORD value) { memcpy(&bytes[at], &value, sizeof value); }
 };
@@ -63,9 +62,8 @@ std::vector<BYTE> BuildTemplate(bool extended, const wchar_t* title, const wchar
         out.AlignToDword();
         const DWORD itemStyle[] = {0, 0, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0};
         out.Raw(extended ? itemStyle : itemStyle + 2, extended ? 12 : 8);
-        for (int value : {5, 5 + 15 * i, 60, 14}) {
+        for (int value : {5, 5 + 15 * i, 60, 14})
             out.Word(static_cast<WORD>(value));
-        }
         const DWORD id = kFirstControlId + i;
         out.Raw(&id, extended ? 4 : 2);
         out.Dword(0x0080FFFF); // the button class by ordinal

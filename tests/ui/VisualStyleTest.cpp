@@ -33,9 +33,8 @@ LRESULT CALLBACK CountingProcedure(HWND window, UINT message, WPARAM wParam, LPA
 {
     if (message == WM_MOUSELEAVE) {
         int* leaves = reinterpret_cast<int*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (leaves) {
+        if (leaves)
             ++*leaves;
-        }
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -76,9 +75,8 @@ public:
     // passed), then a while longer to catch any extra one.
     int LeavesAfterWaitingFor(int count) const
     {
-        for (int round = 0; round < 40 && leaves_ < count; ++round) {
+        for (int round = 0; round < 40 && leaves_ < count; ++round)
             PumpMessagesFor(50);
-        }
         PumpMessagesFor(300);
         return leaves_;
     }
