@@ -19,8 +19,7 @@ public:
     // The entry point's address, or null.
     FARPROC Symbol(const char* name) const;
     // Typed form of Symbol: Symbol<decltype(&::Function)>("Function").
-    template <typename Function>
-    Function Symbol(const char* name) const
+    template <typename Function> Function Symbol(const char* name) const
     {
         return reinterpret_cast<Function>(reinterpret_cast<void*>(Symbol(name)));
     }
