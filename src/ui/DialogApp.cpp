@@ -188,6 +188,36 @@ Subclasser* TopRecord(HWND window)
     return static_cast<Subclasser*>(GetPropW(window, kSubclassTopProperty));
 }
 
+// Window properties live in the window manager (under Wine every lookup is
+// a round trip to the server), and a subclassed tree sees thousands of
+// messages per refill. So each thread remembers the last window's newest
+// record until any chain changes or a subclassed window goes away.
+volatile LONG gChainGeneration = 0;
+
+struct TopRecordCache
+{
+    HWND window;
+    Subclasser* top;
+    LONG generation;
+};
+thread_local TopRecordCache tTopRecordCache = {};
+
+void ChainChanged()
+{
+    InterlockedIncrement(&gChainGeneration);
+}
+
+Subclasser* CachedTopRecord(HWND window)
+{
+    // Read before the lookup: a change in between only makes the entry stale.
+    const LONG generation = gChainGeneration;
+    TopRecordCache& cache = tTopRecordCache;
+    if (cache.window != window || cache.generation != generation) {
+        cache = {window, TopRecord(window), generation};
+    }
+    return cache.top;
+}
+
 } // namespace
 
 void Subclasser::PropertyName(DWORD tag, WideString& name)
@@ -221,6 +251,7 @@ int Subclasser::Attach(HWND window, Callback callback, void* context, DWORD tag)
         RemovePropW(window, name.Data());
         return 0;
     }
+    ChainChanged();
     callback_ = callback;
     context_ = context;
     window_ = window;
@@ -241,6 +272,7 @@ int Subclasser::Attach(HWND window, Callback callback, void* context, DWORD tag)
 // record below it.
 void Subclasser::Unlink()
 {
+    ChainChanged();
     Subclasser* top = TopRecord(window_);
     if (top == this) {
         if (below_) {
@@ -280,7 +312,11 @@ int Subclasser::Detach()
 LRESULT CALLBACK Subclasser::SubclassProcedure(HWND window, UINT message, WPARAM wParam,
                                                LPARAM lParam)
 {
-    Subclasser* top = TopRecord(window);
+    Subclasser* top = CachedTopRecord(window);
+    if (message == WM_NCDESTROY) {
+        // The handle may soon name another window.
+        ChainChanged();
+    }
     if (!top) {
         return DefWindowProcW(window, message, wParam, lParam);
     }
