@@ -3,6 +3,7 @@
 //   TesselDriver wait            waits up to 20 s for the main window
 //   TesselDriver size W H        resizes the main window (pixels)
 //   TesselDriver select N        selects the tree's N-th visible row (0 = root)
+//   TesselDriver hover           moves the mouse over the start of the link
 //   TesselDriver close           asks it to close and waits for the process
 #include <windows.h>
 #include <commctrl.h>
@@ -84,6 +85,13 @@ int wmain(int argc, wchar_t** argv)
             item = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXTVISIBLE, item);
         SetForegroundWindow(window);
         return SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, item) ? 0 : 1;
+    }
+    if (wcscmp(argv[1], L"hover") == 0) {
+        HWND link = GetDlgItem(window, 1005);
+        RECT box = {};
+        GetClientRect(link, &box);
+        PostMessageW(link, WM_MOUSEMOVE, 0, MAKELPARAM(8, box.bottom / 2));
+        return 0;
     }
     return wcscmp(argv[1], L"wait") == 0 ? 0 : 2;
 }
