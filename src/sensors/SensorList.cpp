@@ -170,8 +170,10 @@ void SensorList::DeleteEntries()
 int SensorList::CreateManager()
 {
     if (!manager_) {
+        // __uuidof: IID_ISensorManager lives in the Sensor API's import
+        // library, which the program does not link.
         manager_.Reset(static_cast<ISensorManager*>(
-            CreateByProgId(L"SensorsApi.SensorManager.1", IID_ISensorManager)));
+            CreateByProgId(L"SensorsApi.SensorManager.1", __uuidof(ISensorManager))));
     }
     return manager_ ? 1 : 0;
 }
