@@ -104,7 +104,7 @@ TEST_CASE_FIXTURE(SimulatorFixture, "the default scenario is enumerated through 
     REQUIRE(manager->GetSensorsByCategory(SENSOR_CATEGORY_ALL, sensors.Put()) == S_OK);
     ULONG count = 0;
     REQUIRE(sensors->GetCount(&count) == S_OK);
-    CHECK(count == 6);
+    CHECK(count == 11);
     int nameless = 0;
     for (ULONG i = 0; i < count; ++i) {
         ComPtr<ISensor> sensor;
