@@ -28,6 +28,28 @@ bool IsRemembered(const WideString& remembered, const wchar_t* text)
     return !remembered.IsEmpty() && remembered.Compare(text) == 0;
 }
 
+// Rows are counted in visible order from the root; the tree keeps no
+// scroll position of its own across a refill.
+int FirstVisibleRow(HWND tree)
+{
+    HTREEITEM first = TreeView_GetFirstVisible(tree);
+    int index = 0;
+    for (HTREEITEM item = TreeView_GetRoot(tree); item && item != first;
+         item = TreeView_GetNextVisible(tree, item)) {
+        ++index;
+    }
+    return first ? index : 0;
+}
+
+void ScrollToRow(HWND tree, int index)
+{
+    HTREEITEM item = TreeView_GetRoot(tree);
+    for (; index > 0 && item; --index)
+        item = TreeView_GetNextVisible(tree, item);
+    if (item)
+        TreeView_Select(tree, item, TVGN_FIRSTVISIBLE);
+}
+
 } // namespace
 
 int SensorViewerApp::OnInitDialog()
@@ -148,6 +170,8 @@ void SensorViewerApp::Rebuild()
     tree_.SetRedraw(0);
     WideString remembered;
     RememberSelection(tree_, remembered);
+    // A refill must not throw the reader back to the top of a long list.
+    const int firstVisibleRow = FirstVisibleRow(tree_.Window());
     tree_.DeleteAll();
 
     HTREEITEM root = tree_.InsertItem(nullptr, TVI_LAST, L"Sensors", kRootImage, kRootImage, 1, 0);
@@ -156,6 +180,7 @@ void SensorViewerApp::Rebuild()
     if (!InsertSensors(root, remembered))
         InsertNoSensorsRow(root);
     tree_.Expand(root, TVE_EXPAND);
+    ScrollToRow(tree_.Window(), firstVisibleRow);
     tree_.SetRedraw(1);
 }
 

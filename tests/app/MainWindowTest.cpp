@@ -184,6 +184,35 @@ TEST_CASE("a rebuild keeps the selected row")
         CHECK(StartsWith(SelectedText(rows), L"LATITUDE DEGREES\t"));
         CHECK(Narrow(SensorOf(rows, SelectedIndex(rows))) == "Second GPS");
     }
+    SUBCASE("and the scroll position of a long list")
+    {
+        for (unsigned number = 2; number <= 8; ++number)
+            f.AddGps(number, L"More GPS");
+        f.Open();
+        HWND tree = f.window.Tree();
+        auto firstVisibleRow = [tree]() {
+            int index = 0;
+            HTREEITEM first = TreeView_GetFirstVisible(tree);
+            for (HTREEITEM item = TreeView_GetRoot(tree); item && item != first;
+                 item = TreeView_GetNextVisible(tree, item))
+                ++index;
+            return index;
+        };
+        REQUIRE(f.window.Send([tree]() {
+            HTREEITEM item = TreeView_GetRoot(tree);
+            for (int row = 0; row < 12 && item; ++row)
+                item = TreeView_GetNextVisible(tree, item);
+            TreeView_Select(tree, item, TVGN_FIRSTVISIBLE);
+        }));
+        int before = 0;
+        REQUIRE(f.window.Send([&]() { before = firstVisibleRow(); }));
+        REQUIRE(before > 0);
+        REQUIRE(f.FireData(1) == 1);
+        REQUIRE(f.window.Settle());
+        int after = -1;
+        REQUIRE(f.window.Send([&]() { after = firstVisibleRow(); }));
+        CHECK(after == before);
+    }
 }
 
 TEST_CASE("\"No Sensors found\" is shown alone and always selected")
