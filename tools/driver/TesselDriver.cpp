@@ -2,7 +2,7 @@
 // or closes it. Usage:
 //   TesselDriver wait            waits up to 20 s for the main window
 //   TesselDriver size W H        resizes the main window (pixels)
-//   TesselDriver select N        selects the tree's N-th visible row (0 = root)
+//   TesselDriver select S [F]    selects sensor row S (0 = first) or its field F
 //   TesselDriver hover           moves the mouse over the start of the link
 //   TesselDriver close           asks it to close and waits for the process
 #include <windows.h>
@@ -76,15 +76,23 @@ int wmain(int argc, wchar_t** argv)
                      SWP_NOMOVE | SWP_NOZORDER);
         return 0;
     }
-    if (wcscmp(argv[1], L"select") == 0 && argc == 3) {
+    if (wcscmp(argv[1], L"select") == 0 && argc >= 3) {
         // Item handles are plain values, so no memory of the other
         // process is needed to walk and select rows.
         HWND tree = GetDlgItem(window, 1004);
-        LPARAM item = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+        auto next = [tree](UINT relation, LPARAM item) {
+            return SendMessageW(tree, TVM_GETNEXTITEM, relation, item);
+        };
+        LPARAM item = next(TVGN_CHILD, next(TVGN_ROOT, 0));
         for (int i = _wtoi(argv[2]); i > 0 && item; --i)
-            item = SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXTVISIBLE, item);
+            item = next(TVGN_NEXT, item);
+        if (argc == 4 && item) {
+            item = next(TVGN_CHILD, item);
+            for (int i = _wtoi(argv[3]); i > 0 && item; --i)
+                item = next(TVGN_NEXT, item);
+        }
         SetForegroundWindow(window);
-        return SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, item) ? 0 : 1;
+        return item && SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, item) ? 0 : 1;
     }
     if (wcscmp(argv[1], L"hover") == 0) {
         HWND link = GetDlgItem(window, 1005);
