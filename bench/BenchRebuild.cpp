@@ -17,6 +17,7 @@
 
 #include "MainWindowHarness.h"
 #include "TreeListTestHost.h"
+#include "BenchClock.h"
 #include "app/resource.h"
 
 namespace {
@@ -151,16 +152,11 @@ private:
 
 double Milliseconds(const std::function<void()>& run)
 {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER start;
-    LARGE_INTEGER end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
+    const double start = NowMs();
     run();
-    QueryPerformanceCounter(&end);
+    const double elapsed = NowMs() - start;
     treelist_test::PumpMessages();
-    return 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
-           static_cast<double>(frequency.QuadPart);
+    return elapsed;
 }
 
 double Median(std::vector<double> values)

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "BenchClock.h"
+
 namespace {
 
 constexpr int kRuns = 10;
@@ -23,18 +25,6 @@ constexpr int kSensorTreeId = 1004;
 constexpr double kReadyTimeoutMs = 60000;
 constexpr DWORD kExitTimeoutMs = 30000;
 constexpr UINT kProbeTimeoutMs = 500;
-
-double Now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER value;
-        QueryPerformanceFrequency(&value);
-        return value;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 struct Summary
 {
@@ -165,7 +155,7 @@ double RunOnce(const Program& program)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    const double start = Now();
+    const double start = NowMs();
     if (!CreateProcessW(program.path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                         folder.empty() ? nullptr : folder.c_str(), &startup, &info))
         return -1;
@@ -174,10 +164,10 @@ double RunOnce(const Program& program)
 
     WindowSearch search = {info.dwProcessId, program.ready, nullptr};
     double readyMs = -1;
-    while (Now() - start < kReadyTimeoutMs) {
+    while (NowMs() - start < kReadyTimeoutMs) {
         EnumWindows(CheckWindow, reinterpret_cast<LPARAM>(&search));
         if (search.found) {
-            readyMs = Now() - start;
+            readyMs = NowMs() - start;
             break;
         }
         if (WaitForSingleObject(process.Get(), 1) == WAIT_OBJECT_0)

@@ -17,24 +17,14 @@
 
 using namespace main_window_test;
 
+#include "BenchClock.h"
+
 namespace {
 
 constexpr unsigned kSensors = 10;
 constexpr unsigned kEventsPerSecond = 1000;
 constexpr double kStormSeconds = 10.0;
 constexpr unsigned kMarkedSensor = 1;
-
-double Now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER value;
-        QueryPerformanceFrequency(&value);
-        return value;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 struct Memory
 {
@@ -73,18 +63,18 @@ double MarkedEventToTree(SensorSimControl& sim, MainWindowHarness& window, const
         return -1;
     // While a rebuild re-enumerates the sensors, the sensor has no sink for
     // a moment and the event reaches nobody; it is raised again then.
-    const double start = Now();
+    const double start = NowMs();
     while (!sim.FireDataUpdated(&id)) {
-        if (Now() - start > kPatienceMs)
+        if (NowMs() - start > kPatienceMs)
             return -1;
         Sleep(0);
     }
-    while (Now() - start < kPatienceMs) {
+    while (NowMs() - start < kPatienceMs) {
         bool shown = false;
         if (!window.Send([&] { shown = FindRow(window.Tree(), row) != nullptr; }))
             return -1;
         if (shown)
-            return Now() - start;
+            return NowMs() - start;
     }
     return -1;
 }
@@ -102,13 +92,13 @@ StormFigures Probe(HWND window, double seconds)
 {
     StormFigures figures;
     std::vector<double> answers;
-    const double end = Now() + seconds * 1000.0;
-    while (Now() < end) {
+    const double end = NowMs() + seconds * 1000.0;
+    while (NowMs() < end) {
         DWORD_PTR answer = 0;
-        const double start = Now();
+        const double start = NowMs();
         if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kPatienceMs, &answer))
             ++figures.unanswered;
-        answers.push_back(Now() - start);
+        answers.push_back(NowMs() - start);
         Sleep(1);
     }
     figures.probes = static_cast<int>(answers.size());
