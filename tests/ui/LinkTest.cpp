@@ -346,22 +346,6 @@ TEST_CASE("a link in a real window")
         CHECK(log.url == L"http://a.example/");
     }
 
-    SUBCASE("keyboard activation and focus")
-    {
-        ActionLog log;
-        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, LINK_NOTIFY_PARENT));
-        link.SetExtendedHandler(&RecordAction, reinterpret_cast<LONG_PTR>(&log));
-        SetFocus(window.control);
-        PumpMessagesFor(30);
-        CHECK((link.Flags() & LINK_FOCUSED) != 0);
-        for (WPARAM key : {WPARAM(VK_RETURN), WPARAM(VK_SPACE), WPARAM('A')})
-            SendMessageW(window.control, WM_KEYUP, key, 0);
-        CHECK(log.actions == std::vector<int>{LINK_ACTION_ENTER, LINK_ACTION_SPACE});
-        SetFocus(window.parent);
-        PumpMessagesFor(30);
-        CHECK((link.Flags() & LINK_FOCUSED) == 0);
-    }
-
     SUBCASE("WM_GETTEXT gives the text while LINK_MASKED shows mask characters")
     {
         REQUIRE(link.Attach(window.control, L"secret", nullptr, kHandCursor, LINK_MASKED));

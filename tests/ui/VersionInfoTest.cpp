@@ -47,15 +47,13 @@ std::vector<BYTE> BuildTemplate(bool extended, const wchar_t* title, const wchar
     // Standard: style, extended style.
     const DWORD head[] = {0xFFFF0001, 0, 0, style, 0};
     out.Raw(extended ? head : head + 3, extended ? 16 : 8);
-    for (int value : {kControls, 10, 10, 200, 100, 0, 0}) {
-        out.Word(static_cast<WORD>(value)); // count, x, y, cx, cy, no menu, no class
-    }
+    for (int value : {kControls, 10, 10, 200, 100, 0, 0}) // count, x, y, cx, cy, no menu, no class
+        out.Word(static_cast<WORD>(value));
     out.Text(title);
     if (style & DS_SETFONT) {
         out.Word(8);
-        if (extended) {
-            out.Dword(MAKELONG(FW_BOLD, 0xEE01)); // weight, italic 1, character set 0xEE
-        }
+        if (extended) // weight, italic 1, character set 0xEE
+            out.Dword(MAKELONG(FW_BOLD, 0xEE01));
         out.Text(face);
     }
     for (int i = 0; i < kControls; ++i) {
