@@ -26,13 +26,12 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
         *object = nullptr;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(ISensorEvents))) {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(ISensorEvents)))
             *object = static_cast<ISensorEvents*>(this);
-        } else if (IsEqualIID(iid, __uuidof(ISensorManagerEvents))) {
+        else if (IsEqualIID(iid, __uuidof(ISensorManagerEvents)))
             *object = static_cast<ISensorManagerEvents*>(this);
-        } else {
+        else
             return E_NOINTERFACE;
-        }
         AddRef();
         return S_OK;
     }

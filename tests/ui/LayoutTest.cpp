@@ -57,10 +57,9 @@ int GripInk(HWND window)
     HDC dc = GetDC(window);
     COLORREF background = GetPixel(dc, client.right - 1, client.bottom - 20);
     int ink = 0;
-    for (int y = client.bottom - 6; y < client.bottom; ++y) {
+    for (int y = client.bottom - 6; y < client.bottom; ++y)
         for (int x = client.right - 6; x < client.right; ++x)
             ink += GetPixel(dc, x, y) != background;
-    }
     ReleaseDC(window, dc);
     return ink;
 }

@@ -66,10 +66,9 @@ int InkIn(HWND tree, HTREEITEM item, int left, int right)
     SendMessageW(tree, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory),
                  PRF_CLIENT | PRF_ERASEBKGND);
     int ink = 0;
-    for (int y = row.top; y < row.bottom && y < client.bottom; ++y) {
+    for (int y = row.top; y < row.bottom && y < client.bottom; ++y)
         for (int x = left; x < right && x < client.right; ++x)
             ink += GetPixel(memory, x, y) != GetSysColor(COLOR_WINDOW) ? 1 : 0;
-    }
     SelectObject(memory, old);
     DeleteObject(bitmap);
     DeleteDC(memory);
