@@ -159,12 +159,6 @@ double Milliseconds(const std::function<void()>& run)
     return elapsed;
 }
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // Medians of alternating runs, so that drift hits every side alike. The
 // plain tree (no tree-list attached, so no header, subclass or custom draw)
 // shows what the attachment itself costs the bare path.

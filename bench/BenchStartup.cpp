@@ -32,16 +32,13 @@ struct Summary
     double worstMs = 0;
 };
 
-Summary Summarise(std::vector<double> samples)
+Summary Summarise(const std::vector<double>& samples)
 {
     Summary summary;
     if (samples.empty())
         return summary;
-    std::sort(samples.begin(), samples.end());
-    const size_t middle = samples.size() / 2;
-    summary.medianMs =
-        samples.size() % 2 ? samples[middle] : (samples[middle - 1] + samples[middle]) / 2.0;
-    summary.worstMs = samples.back();
+    summary.medianMs = Median(samples);
+    summary.worstMs = *std::max_element(samples.begin(), samples.end());
     return summary;
 }
 

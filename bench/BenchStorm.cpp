@@ -103,9 +103,8 @@ StormFigures Probe(HWND window, double seconds)
     }
     figures.probes = static_cast<int>(answers.size());
     if (!answers.empty()) {
-        std::sort(answers.begin(), answers.end());
-        figures.longestAnswerMs = answers.back();
-        figures.medianAnswerMs = answers[answers.size() / 2];
+        figures.longestAnswerMs = *std::max_element(answers.begin(), answers.end());
+        figures.medianAnswerMs = Median(answers);
     }
     return figures;
 }
