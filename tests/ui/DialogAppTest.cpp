@@ -5,6 +5,7 @@
 #include <string>
 
 #include "MainDialogTestHost.h"
+#include "TestWindow.h"
 #include "base/WideString.h"
 
 using ScriptedDialog = MainDialogTestHost;
@@ -127,14 +128,9 @@ struct Probe
 
 struct StaticWindow
 {
-    HWND handle = CreateWindowExW(0, L"STATIC", L"start", WS_POPUP, 0, 0, 50, 20, nullptr, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
+    TestWindow window{L"STATIC", nullptr, {0, 0, 50, 20}};
+    HWND handle = window.Handle();
     const LONG_PTR original = GetWindowLongPtrW(handle, GWLP_WNDPROC);
-
-    StaticWindow() = default;
-    ~StaticWindow() { DestroyWindow(handle); }
-    StaticWindow(const StaticWindow&) = delete;
-    StaticWindow& operator=(const StaticWindow&) = delete;
 
     bool HasOriginalProcedure() const
     {

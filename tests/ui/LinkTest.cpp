@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "TestWindow.h"
 #include "UrlProtocolRecorder.h"
 #include "base/WideString.h"
 #include "ui/LinkCtrl.h"
@@ -39,32 +40,18 @@ struct BrowserSettings
 // A shown top-level window with one static control, as a dialog has it.
 struct LinkWindow
 {
-    HWND parent = nullptr;
+    TestWindow frame{L"TesselLinkTestParent", DefWindowProcW, {100, 100, 500, 300}};
+    HWND parent = frame.Handle();
     HWND control = nullptr;
 
     LinkWindow(int width, int height)
     {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = DefWindowProcW;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        windowClass.lpszClassName = L"TesselLinkTestParent";
-        RegisterClassW(&windowClass); // fails harmlessly from the second window on
-        parent =
-            CreateWindowExW(0, windowClass.lpszClassName, L"Link test", WS_POPUP | WS_VISIBLE, 100,
-                            100, 400, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
-        control = CreateWindowExW(
-            0, L"STATIC", L"Static", WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE | WS_TABSTOP, 10, 10,
-            width, height, parent, reinterpret_cast<HMENU>(1005), windowClass.hInstance, nullptr);
+        control = CreateWindowExW(0, L"STATIC", L"Static",
+                                  WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE | WS_TABSTOP, 10, 10,
+                                  width, height, parent, reinterpret_cast<HMENU>(1005),
+                                  GetModuleHandleW(nullptr), nullptr);
         SetForegroundWindow(parent);
-        UpdateWindow(parent);
         PumpMessagesFor(50);
-    }
-    ~LinkWindow()
-    {
-        DestroyWindow(parent);
-        PumpMessagesFor(20);
     }
 };
 

@@ -2,7 +2,7 @@
 
 #include <vssym32.h>
 
-#include "UrlProtocolRecorder.h"
+#include "TestWindow.h"
 #include "ui/VisualStyle.h"
 
 // Simulates what a theme change or a user switching visual styles off does
@@ -42,32 +42,20 @@ LRESULT CALLBACK CountingProcedure(HWND window, UINT message, WPARAM wParam, LPA
 
 // A shown top-level window that counts its WM_MOUSELEAVE messages, with a
 // device context to draw into.
-class TestWindow
+class LeaveCountingWindow
 {
 public:
-    TestWindow(int x, int y, int width, int height)
+    LeaveCountingWindow(int x, int y, int width, int height)
+        : window_(kWindowClass, CountingProcedure, {x, y, x + width, y + height}, WS_EX_TOPMOST)
     {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = CountingProcedure;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = kWindowClass;
-        RegisterClassW(&windowClass); // fails harmlessly from the second window on
-        window_ = CreateWindowExW(WS_EX_TOPMOST, kWindowClass, L"test", WS_POPUP | WS_VISIBLE, x, y,
-                                  width, height, nullptr, nullptr, windowClass.hInstance, nullptr);
-        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&leaves_));
-        UpdateWindow(window_);
-        dc_ = GetDC(window_);
+        SetWindowLongPtrW(window_.Handle(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&leaves_));
+        dc_ = GetDC(window_.Handle());
     }
-    ~TestWindow()
-    {
-        ReleaseDC(window_, dc_);
-        DestroyWindow(window_);
-    }
-    TestWindow(const TestWindow&) = delete;
-    TestWindow& operator=(const TestWindow&) = delete;
+    ~LeaveCountingWindow() { ReleaseDC(window_.Handle(), dc_); }
+    LeaveCountingWindow(const LeaveCountingWindow&) = delete;
+    LeaveCountingWindow& operator=(const LeaveCountingWindow&) = delete;
 
-    HWND Handle() const { return window_; }
+    HWND Handle() const { return window_.Handle(); }
     HDC Dc() const { return dc_; }
     int Leaves() const { return leaves_; }
 
@@ -82,7 +70,7 @@ public:
     }
 
 private:
-    HWND window_ = nullptr;
+    TestWindow window_;
     HDC dc_ = nullptr;
     int leaves_ = 0;
 };
@@ -91,7 +79,7 @@ private:
 
 TEST_CASE("themed drawing, and a stale theme reopened while styles are active")
 {
-    TestWindow window(10, 10, 100, 100);
+    LeaveCountingWindow window(10, 10, 100, 100);
     VisualStyle style;
     REQUIRE(style.Open(window.Handle(), L"TREEVIEW") == 1);
     CHECK(style.DrawBackground(window.Dc(), TVP_GLYPH, GLPS_CLOSED, &kGlyphRect) == 1);
@@ -123,7 +111,7 @@ TEST_CASE("themed drawing, and a stale theme reopened while styles are active")
 
 TEST_CASE("classic paths without a theme")
 {
-    TestWindow window(10, 10, 100, 100);
+    LeaveCountingWindow window(10, 10, 100, 100);
     VisualStyle never;
     CHECK(never.DrawBackground(window.Dc(), TVP_GLYPH, GLPS_CLOSED, &kGlyphRect) == 0);
     CHECK(never.HasWindowTheme() == 0);
@@ -144,7 +132,7 @@ TEST_CASE("classic paths without a theme")
 
 TEST_CASE("mouse leave emulated by a timer: exactly one message per Track")
 {
-    TestWindow window(100, 100, 200, 150);
+    LeaveCountingWindow window(100, 100, 200, 150);
     MouseLeaveTracker tracker;
     MouseLeaveTrackerTestAccess::RemoveTrackMouseEvent(tracker);
 
@@ -172,7 +160,7 @@ TEST_CASE("mouse leave emulated by a timer: exactly one message per Track")
         REQUIRE(tracker.Track(window.Handle()) == 1);
         PumpMessagesFor(250);
         CHECK(window.Leaves() == 0);
-        TestWindow cover(120, 120, 60, 60);
+        LeaveCountingWindow cover(120, 120, 60, 60);
         CHECK(window.LeavesAfterWaitingFor(1) == 1);
         CHECK(cover.Leaves() == 0);
     }
