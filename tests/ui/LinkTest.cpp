@@ -105,13 +105,6 @@ bool IsUnderlined(const LinkCtrl& link, COLORREF color)
     return longest >= link.TextExtent().cx * 9 / 10;
 }
 
-int FontHeight(HFONT font)
-{
-    LOGFONTW logFont = {};
-    GetObjectW(font, sizeof(logFont), &logFont);
-    return logFont.lfHeight;
-}
-
 HCURSOR HandCursor()
 {
     return LoadCursorW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kHandCursor));
@@ -358,17 +351,6 @@ TEST_CASE("a link in a real window")
         CHECK_FALSE(link.Attach(window.control, L"linking", longUrl.c_str(), kHandCursor, 0));
         CHECK(link.Attach(window.control, L"linking", longUrl.c_str() + 1, kHandCursor, 0));
     }
-}
-
-TEST_CASE("a too long text shrinks the link's font to 4 pixels")
-{
-    BrowserSettings settings;
-    LinkWindow window(30, 20);
-    LinkCtrl link;
-    REQUIRE(link.Attach(window.control, L"a text far too long for thirty pixels", nullptr,
-                        kHandCursor, 0));
-    CHECK(FontHeight(link.LinkFont()) == 4);
-    CHECK(FontHeight(link.PlainFont()) == 4);
 }
 
 TEST_CASE("a click opens the address through the shell once, on release over the text")
