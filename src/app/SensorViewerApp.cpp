@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "app/resource.h"
+#include "crash/CrashReporter.h"
 #include "system/OsVersion.h"
 
 const wchar_t kTesselKey[] = L"Software\\Brindle\\Tessel";
@@ -56,6 +57,7 @@ int SensorViewerApp::OnInitDialog()
 {
     SetIcon(IDI_APP);
     SetText(versionInfo_.VersionTitle(L"Tessel"));
+    ConfigureCrashReporter(IDI_APP, TESSEL_REPORT_HOST, L"/kestrel/report.php", nullptr, nullptr);
     SetUpTree();
     if (!(settings_ & AUTO_UPDATE_OFF))
         SetCheck(IDC_AUTO_UPDATE, BST_CHECKED);

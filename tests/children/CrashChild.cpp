@@ -1,0 +1,119 @@
+// A small program that crashes on request, for the crash reporter's tests.
+// It holds the real process object, so the real filter writes the report
+// next to it. Argument: the kind of crash.
+#include <windows.h>
+#include <string.h>
+
+#include "ui/AppProcess.h"
+
+static AppProcess gProcess(0);
+
+#if defined(_MSC_VER)
+#define NOT_INLINED __declspec(noinline)
+#else
+#define NOT_INLINED __attribute__((noinline))
+#endif
+
+namespace {
+
+// The idle thread's name, found by the report through its information
+// block's arbitrary-user-pointer slot.
+char gThreadName[] = "tessel-named-worker";
+HANDLE gGate = nullptr;
+
+NOT_INLINED void CrashByWritingToZero()
+{
+    // Through a volatile pointer, or the compiler replaces the store by a
+    // trap instruction.
+    volatile int* volatile target = nullptr;
+    *target = 1;
+}
+
+NOT_INLINED int CrashByReading()
+{
+    volatile int* volatile source = reinterpret_cast<int*>(static_cast<ULONG_PTR>(0x10));
+    return *source;
+}
+
+NOT_INLINED int CrashByDividing(volatile int divisor)
+{
+    return 100 / divisor;
+}
+
+NOT_INLINED int CrashByRecursing(int depth)
+{
+    volatile char room[4096];
+    room[0] = static_cast<char>(depth);
+    return CrashByRecursing(depth + 1) + room[0];
+}
+
+DWORD WINAPI NamedIdleThread(void*)
+{
+    reinterpret_cast<NT_TIB*>(NtCurrentTeb())->ArbitraryUserPointer = gThreadName;
+    SetEvent(gGate);
+    Sleep(INFINITE);
+    return 0;
+}
+
+DWORD WINAPI CrashingThread(void* gate)
+{
+    if (gate) {
+        WaitForSingleObject(static_cast<HANDLE>(gate), 10000);
+    }
+    CrashByWritingToZero();
+    return 0;
+}
+
+void StartNamedIdleThread()
+{
+    gGate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(CreateThread(nullptr, 0, NamedIdleThread, nullptr, 0, nullptr));
+    WaitForSingleObject(gGate, 10000);
+}
+
+// Two threads released together, both writing to 0.
+void CrashTwoThreadsAtOnce()
+{
+    HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE threads[2];
+    for (HANDLE& thread : threads) {
+        thread = CreateThread(nullptr, 0, CrashingThread, start, 0, nullptr);
+    }
+    Sleep(100);
+    SetEvent(start);
+    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+}
+
+void CrashInWorker()
+{
+    HANDLE thread = CreateThread(nullptr, 0, CrashingThread, nullptr, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    const wchar_t* kind = argc > 1 ? argv[1] : L"";
+    ConfigureCrashReporter(101, L"", L"/kestrel/report.php", nullptr, nullptr);
+    StartNamedIdleThread();
+    if (!wcscmp(kind, L"write")) {
+        CrashByWritingToZero();
+    } else if (!wcscmp(kind, L"read")) {
+        CrashByReading();
+    } else if (!wcscmp(kind, L"divide")) {
+        CrashByDividing(0);
+    } else if (!wcscmp(kind, L"cpp")) {
+        // What a C++ exception that nobody catches raises in MSVC builds.
+        RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    } else if (!wcscmp(kind, L"unknown")) {
+        RaiseException(0x2BADC0DE, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    } else if (!wcscmp(kind, L"overflow")) {
+        CrashByRecursing(0);
+    } else if (!wcscmp(kind, L"two")) {
+        CrashTwoThreadsAtOnce();
+    } else if (!wcscmp(kind, L"worker")) {
+        CrashInWorker();
+    }
+    return 3;
+}
