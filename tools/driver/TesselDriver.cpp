@@ -5,18 +5,27 @@
 //   TesselDriver select S [F]    selects sensor row S (0 = first) or its field F
 //   TesselDriver hover           moves the mouse over the start of the link
 //   TesselDriver close           asks it to close and waits for the process
+//   TesselDriver crash           crashes it: a thread started in it at address 0
+//   TesselDriver report          waits up to 20 s for the problem report dialog
+//                                and prints its screen rectangle "W H X Y"
+//   TesselDriver dontsend        answers the problem report dialog "Don't Send"
 #include <windows.h>
 #include <commctrl.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+static bool gFindReport = false;
 
 static BOOL CALLBACK FindTessel(HWND window, LPARAM result)
 {
     wchar_t title[64] = {};
     GetWindowTextW(window, title, 64);
+    // The problem report dialog is titled with the bare product name.
+    const bool report = wcscmp(title, L"Tessel") == 0;
     // IsWindowVisible answers 0 for windows of another desktop: read the style.
-    if ((GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) &&
+    if ((GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) && report == gFindReport &&
         (wcsncmp(title, L"Tessel", 6) == 0 || wcscmp(title, L"Dialog") == 0)) {
         *reinterpret_cast<HWND*>(result) = window;
         return FALSE;
@@ -62,15 +71,53 @@ static int Close(HWND window)
     return result == WAIT_OBJECT_0 ? 0 : 1;
 }
 
+// A thread that starts at address 0 faults at once, as an unhandled crash.
+static int Crash(HWND window)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION |
+                                     PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_VM_READ,
+                                 FALSE, processId);
+    if (!process)
+        return 1;
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, nullptr, nullptr, 0, nullptr);
+    CloseHandle(process);
+    if (!thread)
+        return 1;
+    CloseHandle(thread);
+    return 0;
+}
+
+static int Report(const wchar_t* command)
+{
+    gFindReport = true;
+    HWND dialog = WaitForMainWindow(20000);
+    if (!dialog)
+        return 1;
+    if (wcscmp(command, L"dontsend") == 0) {
+        SendMessageW(GetDlgItem(dialog, 1001), BM_CLICK, 0, 0);
+        return 0;
+    }
+    RECT box = {};
+    GetWindowRect(dialog, &box);
+    printf("%ld %ld %ld %ld\n", box.right - box.left, box.bottom - box.top, box.left, box.top);
+    return 0;
+}
+
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2)
         return 2;
+    if (wcscmp(argv[1], L"report") == 0 || wcscmp(argv[1], L"dontsend") == 0)
+        return Report(argv[1]);
     HWND window = WaitForMainWindow(20000);
     if (!window)
         return 1;
     if (wcscmp(argv[1], L"close") == 0)
         return Close(window);
+    if (wcscmp(argv[1], L"crash") == 0)
+        return Crash(window);
     if (wcscmp(argv[1], L"size") == 0 && argc == 4) {
         SetWindowPos(window, nullptr, 0, 0, _wtoi(argv[2]), _wtoi(argv[3]),
                      SWP_NOMOVE | SWP_NOZORDER);
