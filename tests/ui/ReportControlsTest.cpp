@@ -257,6 +257,62 @@ TEST_CASE("a focusable label acts like a push button")
     CHECK_FALSE((label.Flags() & LABEL_DISABLED) != 0);
 }
 
+namespace {
+
+// Real input through the system, so hit testing and capture run as for a
+// user.
+void Mouse(DWORD flags)
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flags;
+    SendInput(1, &input, sizeof(input));
+    PumpMessagesFor(150);
+}
+
+void MoveMouse(HWND window, int x, int y)
+{
+    POINT point = {x, y};
+    ClientToScreen(window, &point);
+    SetCursorPos(point.x, point.y);
+    Mouse(MOUSEEVENTF_MOVE);
+}
+
+} // namespace
+
+TEST_CASE("a label that tracks the mouse: hovering, cursor and clicks")
+{
+    constexpr WORD kHandCursor = 104;
+    LabelWindow window(L"Click", 300, 24);
+    SetForegroundWindow(window.parent);
+    Activation activation;
+    LabelCtrl label;
+    REQUIRE(label.Attach(window.control, nullptr, 18, 0x000080, 0x0000FF,
+                         LABEL_TRACK_MOUSE | LABEL_NOTIFY_PARENT, kHandCursor, RecordActivation,
+                         reinterpret_cast<LONG_PTR>(&activation)));
+    const HCURSOR hand = LoadCursorW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kHandCursor));
+    MoveMouse(window.control, 3, 12);
+    CHECK((label.Flags() & LABEL_HOVERING) != 0);
+    CHECK(GetCursor() == hand);
+    // Beside the short, left-aligned text the label is not hit.
+    MoveMouse(window.control, 280, 12);
+    CHECK_FALSE((label.Flags() & LABEL_HOVERING) != 0);
+    CHECK(GetCursor() != hand);
+
+    MoveMouse(window.control, 3, 12);
+    Mouse(MOUSEEVENTF_LEFTDOWN);
+    Mouse(MOUSEEVENTF_LEFTUP);
+    CHECK(activation.actions == std::vector<int>{LABEL_ACTION_PRESS, LABEL_ACTION_RELEASE});
+    REQUIRE(commands.size() == 1);
+    CHECK(LOWORD(commands[0]) == 1006);
+
+    // Off the control: the mouse-leave notification ends hovering.
+    MoveMouse(window.parent, 450, 150);
+    for (int i = 0; i < 100 && (label.Flags() & LABEL_HOVERING); ++i)
+        PumpMessagesFor(20);
+    CHECK_FALSE((label.Flags() & LABEL_HOVERING) != 0);
+}
+
 TEST_CASE("label text replaced from another thread while the window paints")
 {
     LabelWindow window(L"start", 300, 24);
