@@ -392,6 +392,45 @@ int HttpClient::GetText(const wchar_t* url, const wchar_t* agent, WideString& te
     return result;
 }
 
+namespace {
+
+// Reads the body as text. A body cut short (a failed read, or fewer bytes
+// than announced) gives 0 and no text; the byte limit ends a body early on
+// purpose.
+int ReadText(const Api& api, HINTERNET request, BYTE* buffer, WideString& text,
+             ULONGLONG byteLimit)
+{
+    ULONGLONG received = 0;
+    int readFailed = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!api.internetReadFile(request, buffer, TextChunkSize(byteLimit, received), &got)) {
+            readFailed = 1;
+            break;
+        }
+        if (!got) {
+            break;
+        }
+        if (!AppendBytesWidened(text, buffer, got)) {
+            readFailed = 1;
+            break;
+        }
+        received += got;
+        if (byteLimit && received >= byteLimit) {
+            return 1;
+        }
+    }
+    DWORD contentLength = 0;
+    const int lengthKnown = QueryNumber(api, request, HTTP_QUERY_CONTENT_LENGTH, &contentLength);
+    if (!received || !DownloadComplete(readFailed, 0, lengthKnown, contentLength, received)) {
+        text.Assign(L"");
+        return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
 int HttpClient::RunGetText(const wchar_t* url, const wchar_t* agent, WideString& text,
                            ULONGLONG byteLimit, const wchar_t* proxy, HttpCallback callback,
                            void* userValue)
@@ -417,20 +456,7 @@ int HttpClient::RunGetText(const wchar_t* url, const wchar_t* agent, WideString&
             break;
         }
         if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
-            ULONGLONG received = 0;
-            DWORD got = 0;
-            while (api.internetReadFile(request.Get(), buffer, TextChunkSize(byteLimit, received),
-                                        &got) &&
-                   got) {
-                if (!AppendBytesWidened(text, buffer, got)) {
-                    return 0;
-                }
-                success = 1;
-                received += got;
-                if (byteLimit && received >= byteLimit) {
-                    break;
-                }
-            }
+            success = ReadText(api, request.Get(), buffer, text, byteLimit);
             break;
         }
         if (status != HTTP_STATUS_PROXY_AUTH_REQ ||

@@ -144,7 +144,8 @@ public:
     int Release();
 
     // GET whose body is returned as text, one character per byte. 1 when a
-    // non-empty body arrived with status 200 or 206.
+    // non-empty body arrived whole (or up to the byte limit) with status 200
+    // or 206; otherwise the text is empty.
     int GetText(const wchar_t* url, const wchar_t* agent, WideString& text, ULONGLONG byteLimit,
                 const wchar_t* proxy, HttpCallback callback, void* userValue);
     // GET whose body is written to targetPath. 1 only when the whole body

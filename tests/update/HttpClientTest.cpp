@@ -643,3 +643,35 @@ TEST_CASE("A multipart post with a missing file and non-ASCII text stays well fo
     CHECK(fields[2].name == "e");
     CHECK(fields[2].content.empty());
 }
+
+TEST_CASE("Hostile answers give a failure and nothing else")
+{
+    HttpTestServer server;
+    REQUIRE(server.IsRunning());
+    HttpClient client;
+    WideString text;
+    const std::wstring url = server.Url(L"/check");
+    ScriptedAnswer answer = Answer(200, EveryByte(30000));
+
+    SUBCASE("an answer that ends before its announced length")
+    {
+        answer.length = 60000;
+        REQUIRE(server.Answer(answer));
+        CHECK(client.GetText(url.c_str(), nullptr, text, 0, nullptr, nullptr, nullptr) == 0);
+        CHECK(text.IsEmpty());
+    }
+    SUBCASE("a reset in the middle")
+    {
+        answer.resetAfter = 10000;
+        REQUIRE(server.Answer(answer));
+        CHECK(client.GetText(url.c_str(), nullptr, text, 0, nullptr, nullptr, nullptr) == 0);
+        CHECK(text.IsEmpty());
+    }
+    SUBCASE("an answer far longer than the limit is read up to the limit")
+    {
+        answer.body = std::string(10 * 1024 * 1024, 'x');
+        REQUIRE(server.Answer(answer));
+        CHECK(client.GetText(url.c_str(), nullptr, text, 4096, nullptr, nullptr, nullptr) == 1);
+        CHECK(text.Length() == 4096);
+    }
+}
