@@ -2,6 +2,8 @@
 
 #include <wchar.h>
 
+#include "ui/VersionInfo.h"
+
 namespace {
 
 constexpr DWORD kDialogStyle =

@@ -8,7 +8,7 @@
 #include "ui/DividerCtrl.h"
 #include "ui/LabelCtrl.h"
 #include "ui/SysLinkCtrl.h"
-#include "ui/VersionInfo.h"
+#include "ui/DialogTemplate.h"
 
 // Control ids of the problem report dialog.
 constexpr int IDC_REPORT_SEND = 1000;

@@ -1,5 +1,7 @@
 #include "ui/DividerCtrl.h"
 
+#include "base/ScopedHandle.h"
+
 namespace {
 
 // Toolbar separator parts: TP_SEPARATORVERT is the horizontal line.
@@ -88,14 +90,15 @@ void DividerCtrl::Paint()
     if (!dc) {
         return;
     }
-    const int saved = SaveDC(dc);
-    RECT client = {};
-    GetClientRect(control_, &client);
-    const int part = horizontal_ ? kHorizontalSeparatorPart : kVerticalSeparatorPart;
-    if (!visualStyle_.DrawBackground(dc, part, kSeparatorState, &client)) {
-        RECT line = ClassicDividerRect(client);
-        DrawEdge(dc, &line, EDGE_ETCHED, horizontal_ ? BF_TOP : BF_LEFT);
+    {
+        SavedDcState saved(dc);
+        RECT client = {};
+        GetClientRect(control_, &client);
+        const int part = horizontal_ ? kHorizontalSeparatorPart : kVerticalSeparatorPart;
+        if (!visualStyle_.DrawBackground(dc, part, kSeparatorState, &client)) {
+            RECT line = ClassicDividerRect(client);
+            DrawEdge(dc, &line, EDGE_ETCHED, horizontal_ ? BF_TOP : BF_LEFT);
+        }
     }
-    RestoreDC(dc, saved);
     EndPaint(control_, &paint);
 }

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "ui/DialogApp.h"
+#include "ui/Subclasser.h"
 #include "ui/VisualStyle.h"
 
 constexpr DWORD DIVIDER_SUBCLASS_TAG = 0x64697669;

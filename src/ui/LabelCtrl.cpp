@@ -57,11 +57,13 @@ struct LabelFitting
     static int Measure(void* context, int height, RECT* measured)
     {
         LabelFitting& fitting = *static_cast<LabelFitting*>(context);
-        fitting.font.Reset(fitting.create(fitting.label, height));
-        if (!fitting.font) {
+        HFONT font = fitting.create(fitting.label, height);
+        if (!font) {
             return 0;
         }
-        SelectObject(fitting.dc, fitting.font.Get());
+        // The previous round's font goes only once it is no longer selected.
+        SelectObject(fitting.dc, font);
+        fitting.font.Reset(font);
         *measured = fitting.client;
         return DrawTextW(fitting.dc, fitting.text->Data(), -1, measured,
                          fitting.format | DT_CALCRECT) != 0;
@@ -309,18 +311,18 @@ void LabelCtrl::CreateControlFont()
 
 void LabelCtrl::CreateFittingFont()
 {
-    HDC dc = GetDC(control_);
-    if (!dc) {
+    WindowDc dc(control_);
+    if (!dc.Get()) {
         return;
     }
-    const int saved = SaveDC(dc);
+    LabelFitting fitting;
+    SavedDcState saved(dc.Get());
     RECT client = {};
     GetClientRect(control_, &client);
     const RECT limit = InsetForEdges(client, flags_);
     const int startHeight = fontHeight_ ? fontHeight_ : limit.bottom - limit.top;
 
-    LabelFitting fitting;
-    fitting.dc = dc;
+    fitting.dc = dc.Get();
     fitting.label = this;
     fitting.create = [](const LabelCtrl* label, int height) { return label->NewFont(height); };
     fitting.text = &text_;
@@ -330,8 +332,6 @@ void LabelCtrl::CreateFittingFont()
     if (!fontHeight_ || (flags_ & LABEL_FIT)) {
         height = FitLabelHeight(startHeight, limit, &LabelFitting::Measure, &fitting);
     }
-    RestoreDC(dc, saved);
-    ReleaseDC(control_, dc);
     // The last font the loop made is the one it settled on.
     font_.Reset(fitting.font ? fitting.font.Detach() : NewFont(height));
 }
@@ -339,20 +339,18 @@ void LabelCtrl::CreateFittingFont()
 void LabelCtrl::MeasureExtent()
 {
     extent_ = {};
-    HDC dc = GetDC(control_);
-    if (!dc) {
+    WindowDc dc(control_);
+    if (!dc.Get()) {
         return;
     }
-    const int saved = SaveDC(dc);
+    SavedDcState saved(dc.Get());
     if (font_) {
-        SelectObject(dc, font_.Get());
+        SelectObject(dc.Get(), font_.Get());
     }
     SIZE extent = {};
-    if (GetTextExtentPoint32W(dc, text_.Data(), static_cast<int>(text_.Length()), &extent)) {
+    if (GetTextExtentPoint32W(dc.Get(), text_.Data(), static_cast<int>(text_.Length()), &extent)) {
         extent_ = extent;
     }
-    RestoreDC(dc, saved);
-    ReleaseDC(control_, dc);
 }
 
 void LabelCtrl::Repaint()
@@ -463,10 +461,10 @@ void LabelCtrl::Paint()
     if (!dc) {
         return;
     }
-    const int saved = SaveDC(dc);
-    RECT client;
-    GetClientRect(control_, &client);
     {
+        SavedDcState saved(dc);
+        RECT client;
+        GetClientRect(control_, &client);
         ScopedLock lock(textLock_);
         if (font_) {
             SelectObject(dc, font_.Get());
@@ -491,7 +489,6 @@ void LabelCtrl::Paint()
             DrawFocusRect(dc, &focus);
         }
     }
-    RestoreDC(dc, saved);
     EndPaint(control_, &paint);
 }
 

@@ -5,9 +5,9 @@
 #include "base/LockedList.h"
 #include "base/ScopedHandle.h"
 #include "base/WideString.h"
-#include "ui/DialogApp.h"
-#include "ui/VersionInfo.h"
-#include "ui/VisualStyle.h"
+#include "ui/DialogTemplate.h"
+#include "ui/MouseLeaveTracker.h"
+#include "ui/Subclasser.h"
 
 // Option and state bits of a LabelCtrl.
 constexpr DWORD LABEL_TRACK_MOUSE = 0x1;

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "ui/DialogApp.h"
+#include "ui/Subclasser.h"
 
 // Options of SysLinkCtrl::Create.
 constexpr DWORD SYSLINK_DIALOG_UNITS = 0x1; // the rectangle is in dialog units
