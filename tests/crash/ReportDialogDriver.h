@@ -20,8 +20,6 @@ struct DialogSnapshot
     std::vector<std::vector<std::wstring>> linkUrls; // each link control's targets
     bool requestStaticVisible = true;
     bool fileNoteStaticVisible = true;
-    std::wstring requestStatic;
-    std::wstring fileNoteStatic;
 };
 
 inline std::wstring TextOf(HWND window)
@@ -86,8 +84,6 @@ public:
         HWND note = GetDlgItem(dialog, IDC_REPORT_FILE_NOTE);
         snapshot.requestStaticVisible = IsWindowVisible(request) != 0;
         snapshot.fileNoteStaticVisible = IsWindowVisible(note) != 0;
-        snapshot.requestStatic = TextOf(request);
-        snapshot.fileNoteStatic = TextOf(note);
         for (HWND child = GetWindow(dialog, GW_CHILD); child;
              child = GetWindow(child, GW_HWNDNEXT)) {
             wchar_t className[32] = {};
