@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(cmake make python3 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           wine wine64 wine32:i386 xvfb xauth fonts-wine doctest-dev libz-mingw-w64-dev
+          zip unzip curl
           imagemagick x11-apps)
 
 missing=()
