@@ -9,3 +9,6 @@ for bench in bench_rebuild bench_storm bench_startup; do
     echo "== $bench"
     "$TESSEL_WINE" "$TESSEL_BUILD_DIR/bench/$bench.exe"
 done
+echo "== bench_zip"
+source "$TESSEL_ROOT/tools/bench-zip.sh"
+tessel_bench_zip
