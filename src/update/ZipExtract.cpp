@@ -482,7 +482,8 @@ int ReadDirectory(Extraction& work, Directory& directory)
     // Data in front of the archive (a self-extractor stub) moves every
     // recorded offset by the same amount.
     work.shift = endPosition - directoryEnd;
-    directory.memory.Reset(HeapAlloc(GetProcessHeap(), 0, end.directorySize + 1));
+    directory.memory.Reset(
+        HeapAlloc(GetProcessHeap(), 0, end.directorySize ? end.directorySize : 1));
     if (!directory.memory) {
         return ZIP_NO_MEMORY;
     }
