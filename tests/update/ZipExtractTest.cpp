@@ -312,6 +312,11 @@ TEST_CASE("damaged and missing archives fail, and no damaged file is left")
         CHECK(sandbox.Extract(Fixture(L"huge.zip")) == ZIP_DISK_FULL);
         CHECK(List(sandbox.target).empty());
     }
+    SUBCASE("a folder where the output file should go")
+    {
+        REQUIRE(CreateDirectoryW((sandbox.target + L"good.txt").c_str(), nullptr));
+        CHECK(sandbox.Extract(Fixture(L"prefixed.zip")) == ZIP_DISK_FULL);
+    }
     SUBCASE("data in front of the archive, found without its .zip")
     {
         CHECK(sandbox.Extract(Fixture(L"prefixed")) == ZIP_OK);
