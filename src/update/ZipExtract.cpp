@@ -93,13 +93,11 @@ struct EntryOutput
     ULONGLONG limit;
     ULONGLONG written = 0;
     uLong crc = crc32(0L, Z_NULL, 0);
-    bool overflow = false;
     bool writeFailed = false;
 
     int Write(const BYTE* data, unsigned count)
     {
         if (count > limit - written) {
-            overflow = true;
             return 0;
         }
         DWORD done = 0;
@@ -115,7 +113,8 @@ struct EntryOutput
     {
         return static_cast<EntryOutput*>(context)->Write(data, count);
     }
-    // The code for a failed write.
+    // A refused write either failed on disk or would have passed the
+    // declared size.
     int FailureCode() const { return writeFailed ? ZIP_DISK_FULL : ZIP_ARCHIVE_ERROR; }
 };
 
@@ -281,7 +280,6 @@ struct Extraction
     int result = ZIP_OK;
     unsigned files = 0;
     unsigned extracted = 0;
-    unsigned unsupported = 0;
     unsigned encrypted = 0;
 };
 
@@ -386,7 +384,8 @@ int ExtractFile(Extraction& work, const ZipCentralEntry& entry, const wchar_t* p
     return ZIP_OK;
 }
 
-// The entry's target path, or 0 when its name must not be used.
+// The entry's target path and kind; ZIP_NAME_REFUSED when its name must not
+// be used.
 ZipNameKind EntryPath(Extraction& work, const ZipCentralEntry& entry, WideString& path)
 {
     for (unsigned i = 0; i < entry.nameLength; ++i) {
@@ -437,7 +436,6 @@ int ExtractEntry(Extraction& work, const ZipCentralEntry& entry)
         return ZIP_WARNING;
     }
     if (!IsSupportedMethod(entry.method)) {
-        ++work.unsupported;
         return ZIP_WARNING;
     }
     if (!CreateFolders(path, firstComponent, false)) {
