@@ -460,12 +460,16 @@ int DomXmlEngine::LoadVariant(const VARIANT& source)
 
 int DomXmlEngine::LoadFromStream(const wchar_t* text)
 {
-    SIZE_T size = wcslen(text) * sizeof(wchar_t);
-    HGLOBAL block = GlobalAlloc(GMEM_FIXED, size ? size : 1);
+    // The byte-order mark lets every engine see UTF-16: without one or an
+    // XML declaration, Wine's reads the bytes as UTF-8 and fails.
+    SIZE_T size = (wcslen(text) + 1) * sizeof(wchar_t);
+    HGLOBAL block = GlobalAlloc(GMEM_FIXED, size);
     if (!block) {
         return 0;
     }
-    memcpy(block, text, size);
+    auto* units = static_cast<wchar_t*>(block);
+    units[0] = kByteOrderMark;
+    memcpy(units + 1, text, size - sizeof(wchar_t));
     IStream* stream = nullptr;
     if (FAILED(CreateStreamOnHGlobal(block, TRUE, &stream))) {
         GlobalFree(block);
