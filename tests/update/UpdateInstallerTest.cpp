@@ -87,12 +87,6 @@ TEST_CASE("The list keeps url entries with their name, zip and sha256 items")
     CHECK(std::wstring(list[1].zip.Data()) == L"b.zip");
     CHECK_FALSE(list[2].hasName);
     CHECK(std::wstring(list[2].address.Data()) == L"http://h/c");
-
-    WideString path;
-    DownloadPathOf(list[1], L"C:\\app\\", path);
-    CHECK(std::wstring(path.Data()) == L"C:\\app\\b_new.zip");
-    BackupPathOf(list[1], L"C:\\app\\", path);
-    CHECK(std::wstring(path.Data()) == L"C:\\app\\b_old.txt");
 }
 
 TEST_CASE("Tessel.exe is downloaded as Tessel_new.exe, backed up as Tessel_old.exe and replaced")
@@ -110,12 +104,12 @@ TEST_CASE("Tessel.exe is downloaded as Tessel_new.exe, backed up as Tessel_old.e
 TEST_CASE("A ZIP entry backs up its file, unpacks the archive and deletes it")
 {
     Installation setup;
-    Serve(setup.server, "/pack.zip",
-          StoredZip({{"Tessel.exe", "zipped program"}, {"docs/readme.txt", "read me"}}));
+    Serve(setup.server, "/pack.zip", ReadWholeFile(ZipFixture(L"python.zip")));
     CHECK(setup.Run(Entry(L"name='Tessel.exe' zip='Tessel.zip'", setup.server.Url(L"/pack.zip"))));
-    CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "zipped program");
-    CHECK(ReadWholeFile(setup.app / L"docs\\readme.txt") == "read me");
+    CHECK(ReadWholeFile(setup.app / L"deep\\er\\still\\leaf.dat") ==
+          ReadWholeFile(ZipFixture(L"expected\\python.zip\\deep\\er\\still\\leaf.dat")));
     CHECK(ReadWholeFile(setup.app / L"Tessel_old.exe") == "old program");
+    CHECK_FALSE(Exists(setup.app / L"Tessel.exe"));
     CHECK_FALSE(Exists(setup.app / L"Tessel_new.zip"));
 }
 

@@ -1,13 +1,12 @@
 #pragma once
 
 // Files and folders for the update tests: a private folder removed with its
-// contents, whole-file reads and writes, and a stored ZIP archive builder.
+// contents, whole-file reads and writes, and the ZIP fixtures.
 
 #include <windows.h>
 
 #include <algorithm>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace update_test {
@@ -109,78 +108,13 @@ private:
     std::wstring path_;
 };
 
-inline unsigned long Crc32(const std::string& bytes)
+// A file made by the ZIP test fixtures (tests/update/make_zip_fixtures.py).
+inline std::wstring ZipFixture(const std::wstring& name)
 {
-    unsigned long crc = 0xFFFFFFFFul;
-    for (unsigned char byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320ul & (0ul - (crc & 1)));
-    }
-    return crc ^ 0xFFFFFFFFul;
-}
-
-// A ZIP archive of stored entries (name, content), as the application note
-// lays it out.
-inline std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& entries)
-{
-    auto put16 = [](std::string& out, unsigned value) {
-        out += static_cast<char>(value & 0xFF);
-        out += static_cast<char>((value >> 8) & 0xFF);
-    };
-    auto put32 = [&](std::string& out, unsigned long value) {
-        put16(out, value & 0xFFFF);
-        put16(out, (value >> 16) & 0xFFFF);
-    };
-    std::string archive;
-    std::string directory;
-    for (const auto& [name, content] : entries) {
-        unsigned long offset = static_cast<unsigned long>(archive.size());
-        unsigned long crc = Crc32(content);
-        unsigned long size = static_cast<unsigned long>(content.size());
-        put32(archive, 0x04034b50);
-        put16(archive, 10);   // version needed
-        put16(archive, 0);    // flags
-        put16(archive, 0);    // stored
-        put16(archive, 0);    // time
-        put16(archive, 0x21); // date 1980-01-01
-        put32(archive, crc);
-        put32(archive, size);
-        put32(archive, size);
-        put16(archive, static_cast<unsigned>(name.size()));
-        put16(archive, 0);
-        archive += name + content;
-
-        put32(directory, 0x02014b50);
-        put16(directory, 20); // made by MS-DOS
-        put16(directory, 10);
-        put16(directory, 0);
-        put16(directory, 0);
-        put16(directory, 0);
-        put16(directory, 0x21);
-        put32(directory, crc);
-        put32(directory, size);
-        put32(directory, size);
-        put16(directory, static_cast<unsigned>(name.size()));
-        put16(directory, 0); // extra
-        put16(directory, 0); // comment
-        put16(directory, 0); // disk
-        put16(directory, 0); // internal attributes
-        put32(directory, 0); // external attributes
-        put32(directory, offset);
-        directory += name;
-    }
-    unsigned long directoryOffset = static_cast<unsigned long>(archive.size());
-    archive += directory;
-    put32(archive, 0x06054b50);
-    put16(archive, 0);
-    put16(archive, 0);
-    put16(archive, static_cast<unsigned>(entries.size()));
-    put16(archive, static_cast<unsigned>(entries.size()));
-    put32(archive, static_cast<unsigned long>(directory.size()));
-    put32(archive, directoryOffset);
-    put16(archive, 0);
-    return archive;
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1) + L"zipdata\\" + name;
 }
 
 } // namespace update_test
