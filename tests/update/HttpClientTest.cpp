@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "HttpTestServer.h"
+#include "system/WorkerThread.h"
 #include "update/HttpClient.h"
 
 namespace {
@@ -674,4 +675,113 @@ TEST_CASE("Hostile answers give a failure and nothing else")
         CHECK(client.GetText(url.c_str(), nullptr, text, 4096, nullptr, nullptr, nullptr) == 1);
         CHECK(text.Length() == 4096);
     }
+}
+
+namespace {
+
+// Answers the proxy-credentials dialogs of this process from another
+// thread: fills in the first two edit fields and presses OK, or presses
+// Cancel.
+struct DialogAnswerer
+{
+    bool confirm = false;
+    volatile LONG seen = 0;
+    Event stop;
+
+    static BOOL CALLBACK FindDialog(HWND window, LPARAM found)
+    {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        wchar_t className[16] = {};
+        GetClassNameW(window, className, 16);
+        if (process == GetCurrentProcessId() && IsWindowVisible(window) &&
+            wcscmp(className, L"#32770") == 0) {
+            *reinterpret_cast<HWND*>(found) = window;
+            return FALSE;
+        }
+        return TRUE;
+    }
+
+    static BOOL CALLBACK FillEdit(HWND child, LPARAM count)
+    {
+        wchar_t className[16] = {};
+        GetClassNameW(child, className, 16);
+        int& edits = *reinterpret_cast<int*>(count);
+        if (_wcsicmp(className, L"Edit") == 0 && edits < 2) {
+            SendMessageTimeoutW(child, WM_SETTEXT, 0,
+                                reinterpret_cast<LPARAM>(edits == 0 ? L"tessel" : L"secret"),
+                                SMTO_NORMAL, 2000, nullptr);
+            ++edits;
+        }
+        return TRUE;
+    }
+
+    static DWORD Run(void* argument, DWORD)
+    {
+        DialogAnswerer& self = *static_cast<DialogAnswerer*>(argument);
+        while (WaitForSingleObject(self.stop.Handle(), 20) == WAIT_TIMEOUT) {
+            HWND dialog = nullptr;
+            EnumWindows(&FindDialog, reinterpret_cast<LPARAM>(&dialog));
+            if (!dialog) {
+                continue;
+            }
+            InterlockedIncrement(&self.seen);
+            if (self.confirm) {
+                int edits = 0;
+                EnumChildWindows(dialog, &FillEdit, reinterpret_cast<LPARAM>(&edits));
+            }
+            PostMessageW(dialog, WM_COMMAND, self.confirm ? IDOK : IDCANCEL, 0);
+            for (int i = 0; i < 250 && IsWindow(dialog); ++i) {
+                Sleep(20);
+            }
+        }
+        return 0;
+    }
+};
+
+} // namespace
+
+// Wine's credentials dialog needs a proxy name (without one it crashes), so
+// the test server plays the proxy.
+TEST_CASE("A 407 asks for proxy credentials and retries once when confirmed")
+{
+    HttpTestServer server;
+    REQUIRE(server.IsRunning());
+    ScriptedAnswer challenge = Answer(407, "who are you?");
+    challenge.headers = {"Proxy-Authenticate: Basic realm=\"tessel\""};
+    challenge.times = 0;
+    REQUIRE(server.Answer(challenge));
+    HttpClient client;
+    WideString text;
+    DialogAnswerer answerer;
+    REQUIRE(answerer.stop.Create(1, 0));
+    WorkerThread watcher;
+    const std::wstring proxy = L"127.0.0.1:" + std::to_wstring(server.Port());
+    const wchar_t url[] = L"http://update.example.invalid/check";
+
+    SUBCASE("cancelled")
+    {
+        REQUIRE(watcher.Start(&DialogAnswerer::Run, &answerer, 0));
+        CHECK(client.GetText(url, nullptr, text, 0, proxy.c_str(), nullptr, nullptr) == 0);
+        CHECK(answerer.seen == 1);
+        const auto requests = server.Requests();
+        REQUIRE(requests.size() == 1);
+        CHECK(requests[0].path == "/check");
+    }
+    SUBCASE("confirmed")
+    {
+        answerer.confirm = true;
+        REQUIRE(watcher.Start(&DialogAnswerer::Run, &answerer, 0));
+        CHECK(client.GetText(url, nullptr, text, 0, proxy.c_str(), nullptr, nullptr) == 0);
+        const auto requests = server.Requests();
+        // WinINet itself may resend with the credentials; the client tries
+        // once more and then gives up.
+        REQUIRE(requests.size() >= 2);
+        CHECK(requests.back().Header("Proxy-Authorization") == "Basic dGVzc2VsOnNlY3JldA==");
+        CHECK(answerer.seen >= 1);
+        CHECK(answerer.seen <= 2);
+    }
+    answerer.stop.Set();
+    watcher.Wait(5000);
+    CHECK_FALSE(watcher.IsRunning());
 }
