@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "HttpTestServer.h"
+#include "TestWindow.h"
 #include "system/WorkerThread.h"
 #include "update/HttpClient.h"
 
@@ -756,6 +757,9 @@ TEST_CASE("A 407 asks for proxy credentials and retries once when confirmed")
     DialogAnswerer answerer;
     REQUIRE(answerer.stop.Create(1, 0));
     WorkerThread watcher;
+    // The dialog's owner is the foreground window; Wine shows none without.
+    TestWindow owner(L"TesselProxyOwner", &DefWindowProcW, {0, 0, 100, 100});
+    SetForegroundWindow(owner.Handle());
     const std::wstring proxy = L"127.0.0.1:" + std::to_wstring(server.Port());
     const wchar_t url[] = L"http://update.example.invalid/check";
 
@@ -780,6 +784,26 @@ TEST_CASE("A 407 asks for proxy credentials and retries once when confirmed")
         CHECK(requests.back().Header("Proxy-Authorization") == "Basic dGVzc2VsOnNlY3JldA==");
         CHECK(answerer.seen >= 1);
         CHECK(answerer.seen <= 2);
+    }
+    SUBCASE("Request sends once more when confirmed")
+    {
+        answerer.confirm = true;
+        REQUIRE(watcher.Start(&DialogAnswerer::Run, &answerer, 0));
+        HttpRequest request;
+        request.host = L"update.example.invalid";
+        request.object = L"/kestrel/report.php";
+        request.verb = L"GET";
+        request.proxy = proxy.c_str();
+        request.ownerWindow = owner.Handle();
+        request.responseText = &text;
+        DWORD status = 0;
+        request.statusOut = &status;
+        CHECK(client.Request(request) == 1);
+        CHECK(status == 407);
+        CHECK(answerer.seen == 1);
+        const auto requests = server.Requests();
+        REQUIRE(requests.size() >= 2);
+        CHECK(requests.back().Header("Proxy-Authorization") == "Basic dGVzc2VsOnNlY3JldA==");
     }
     answerer.stop.Set();
     watcher.Wait(5000);
