@@ -356,6 +356,23 @@ TEST_CASE("DownloadToFile keeps only complete files")
         CHECK(Download(client, server, target) == 1);
         CHECK(target.Bytes() == body);
     }
+    SUBCASE("at a limited rate")
+    {
+        REQUIRE(server.Answer(answer));
+        CHECK(client.DownloadToFile(server.Url(L"/file").c_str(), nullptr, target.Path(), 0,
+                                    nullptr, nullptr, nullptr, 0, nullptr, 5000, 500,
+                                    nullptr) == 1);
+        CHECK(target.Bytes() == body);
+    }
+    SUBCASE("a target that cannot be created")
+    {
+        REQUIRE(server.Answer(answer));
+        DWORD status = 0;
+        CHECK(client.DownloadToFile(server.Url(L"/file").c_str(), nullptr,
+                                    L"C:\\no such folder\\file.bin", 0, nullptr, nullptr, nullptr,
+                                    0, &status, static_cast<DWORD>(-1), 0, nullptr) == 0);
+        CHECK(status == HTTP_STATUS_FILE_ERROR);
+    }
     SUBCASE("no announced length and a clean end")
     {
         answer.length = ScriptedAnswer::kNoLength;
@@ -366,6 +383,10 @@ TEST_CASE("DownloadToFile keeps only complete files")
     SUBCASE("a reset in the middle leaves no file")
     {
         answer.resetAfter = 20000;
+        // The pause lets the client take the headers and the first bytes
+        // before the reset, which discards whatever it has not read.
+        answer.chunkSize = 20000;
+        answer.chunkDelayMs = 300;
         REQUIRE(server.Answer(answer));
         CHECK(Download(client, server, target) == 0);
         CHECK_FALSE(target.Exists());
@@ -412,7 +433,7 @@ TEST_CASE("DownloadToFile keeps only complete files")
         CHECK(renamed.Bytes() == body);
 
         answer.headers.clear();
-        answer.resetAfter = 3000;
+        answer.length = 90000;
         REQUIRE(server.Answer(answer));
         log.renameTo.clear();
         log.keepPartialFile = 1;
@@ -510,6 +531,13 @@ TEST_CASE("Request: sinks, cookies, headers, status and the callback's veto")
         request.byteLimit = 10;
         CHECK(client.Request(request) == 1);
         CHECK(sink.Bytes() == body.substr(0, 10));
+    }
+    SUBCASE("a file sink that cannot be created sends nothing")
+    {
+        text.Assign(L"C:\\no such folder\\sink.bin");
+        log.fileSink = 1;
+        CHECK(client.Request(request) == 0);
+        CHECK(server.Requests().empty());
     }
     SUBCASE("a refused total size sends nothing")
     {
@@ -665,6 +693,8 @@ TEST_CASE("Hostile answers give a failure and nothing else")
     SUBCASE("a reset in the middle")
     {
         answer.resetAfter = 10000;
+        answer.chunkSize = 10000;
+        answer.chunkDelayMs = 300;
         REQUIRE(server.Answer(answer));
         CHECK(client.GetText(url.c_str(), nullptr, text, 0, nullptr, nullptr, nullptr) == 0);
         CHECK(text.IsEmpty());
