@@ -567,10 +567,8 @@ int ReceiveIntoFile(const DownloadBody& body, FileObject& file, int lengthKnown,
             break;
         }
     }
-    // The file may have been sized (or resumed) beyond what arrived.
     return received &&
-           DownloadComplete(readFailed, moreBeyondLimit, lengthKnown, contentLength, received) &&
-           file.SetEnd();
+           DownloadComplete(readFailed, moreBeyondLimit, lengthKnown, contentLength, received);
 }
 
 } // namespace
@@ -631,6 +629,12 @@ int HttpClient::RunDownload(const wchar_t* url, const wchar_t* agent, WideString
         (!api.internetQueryOption(request.Get(), INTERNET_OPTION_URL, finalUrl, &urlSize) ||
          Ask(callback, userValue, DOWNLOAD_CB_FINAL_URL, finalUrl, 1)) &&
         ReceiveIntoFile(body, file, lengthKnown, contentLength);
+    // The file was given the announced size: it ends where the writing
+    // stopped, so a partial file that the callback keeps holds only what
+    // arrived.
+    if (!file.SetEnd()) {
+        success = 0;
+    }
     if (!Ask(callback, userValue, DOWNLOAD_CB_DONE, nullptr, 1)) {
         success = 0;
     }
