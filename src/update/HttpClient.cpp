@@ -397,8 +397,7 @@ namespace {
 // Reads the body as text. A body cut short (a failed read, or fewer bytes
 // than announced) gives 0 and no text; the byte limit ends a body early on
 // purpose.
-int ReadText(const Api& api, HINTERNET request, BYTE* buffer, WideString& text,
-             ULONGLONG byteLimit)
+int ReadText(const Api& api, HINTERNET request, BYTE* buffer, WideString& text, ULONGLONG byteLimit)
 {
     ULONGLONG received = 0;
     int readFailed = 0;
@@ -571,6 +570,53 @@ int ReceiveIntoFile(const DownloadBody& body, FileObject& file, int lengthKnown,
            DownloadComplete(readFailed, moreBeyondLimit, lengthKnown, contentLength, received);
 }
 
+// From opening the target file on: writes the body into it, decides whether
+// the file is complete and removes an incomplete one unless the callback
+// keeps it.
+int SaveDownload(const DownloadBody& body, WideString& target, DWORD status, DWORD* statusOut)
+{
+    int resume = 0;
+    Ask(body.callback, body.userValue, DOWNLOAD_CB_RESUME, &resume, 0);
+    FileObject file;
+    if (!file.Open(target.Data(), resume == 1 ? FILE_MODE_WRITE_ALWAYS : FILE_MODE_CREATE,
+                   FILE_FLAG_SEQUENTIAL_SCAN, FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+        if (statusOut) {
+            *statusOut = HTTP_STATUS_FILE_ERROR;
+        }
+        return 0;
+    }
+    DWORD contentLength = 0;
+    const int lengthKnown =
+        QueryNumber(body.api, body.request, HTTP_QUERY_CONTENT_LENGTH, &contentLength);
+    wchar_t finalUrl[kUrlBufferBytes / sizeof(wchar_t)] = {};
+    DWORD urlSize = sizeof(finalUrl) - sizeof(wchar_t);
+    int success =
+        PrepareFile(file, resume == 1, lengthKnown, contentLength) &&
+        AskNumber(body.callback, body.userValue, DOWNLOAD_CB_LENGTH,
+                  lengthKnown ? contentLength : 0) &&
+        (!body.api.internetQueryOption(body.request, INTERNET_OPTION_URL, finalUrl, &urlSize) ||
+         Ask(body.callback, body.userValue, DOWNLOAD_CB_FINAL_URL, finalUrl, 1)) &&
+        ReceiveIntoFile(body, file, lengthKnown, contentLength);
+    // The file was given the announced size: it ends where the writing
+    // stopped, so a partial file that the callback keeps holds only what
+    // arrived.
+    if (!file.SetEnd()) {
+        success = 0;
+    }
+    if (!Ask(body.callback, body.userValue, DOWNLOAD_CB_DONE, nullptr, 1)) {
+        success = 0;
+    }
+    file.Close();
+    if (!success) {
+        DownloadFailure failure{status, 1, 0};
+        Ask(body.callback, body.userValue, DOWNLOAD_CB_FAILED, &failure, 1);
+        if (failure.deleteFile || !body.callback) {
+            DeleteFileForced(target.Data());
+        }
+    }
+    return success;
+}
+
 } // namespace
 
 int HttpClient::RunDownload(const wchar_t* url, const wchar_t* agent, WideString& target,
@@ -608,45 +654,7 @@ int HttpClient::RunDownload(const wchar_t* url, const wchar_t* agent, WideString
         !OfferHeader(body, HTTP_QUERY_CONTENT_TYPE, nullptr, DOWNLOAD_CB_CONTENT_TYPE, target)) {
         return 0;
     }
-    int resume = 0;
-    Ask(callback, userValue, DOWNLOAD_CB_RESUME, &resume, 0);
-    FileObject file;
-    if (!file.Open(target.Data(), resume == 1 ? FILE_MODE_WRITE_ALWAYS : FILE_MODE_CREATE,
-                   FILE_FLAG_SEQUENTIAL_SCAN, FILE_SHARE_READ | FILE_SHARE_WRITE)) {
-        if (statusOut) {
-            *statusOut = HTTP_STATUS_FILE_ERROR;
-        }
-        return 0;
-    }
-    DWORD contentLength = 0;
-    const int lengthKnown =
-        QueryNumber(api, request.Get(), HTTP_QUERY_CONTENT_LENGTH, &contentLength);
-    wchar_t finalUrl[kUrlBufferBytes / sizeof(wchar_t)] = {};
-    DWORD urlSize = sizeof(finalUrl) - sizeof(wchar_t);
-    int success =
-        PrepareFile(file, resume == 1, lengthKnown, contentLength) &&
-        AskNumber(callback, userValue, DOWNLOAD_CB_LENGTH, lengthKnown ? contentLength : 0) &&
-        (!api.internetQueryOption(request.Get(), INTERNET_OPTION_URL, finalUrl, &urlSize) ||
-         Ask(callback, userValue, DOWNLOAD_CB_FINAL_URL, finalUrl, 1)) &&
-        ReceiveIntoFile(body, file, lengthKnown, contentLength);
-    // The file was given the announced size: it ends where the writing
-    // stopped, so a partial file that the callback keeps holds only what
-    // arrived.
-    if (!file.SetEnd()) {
-        success = 0;
-    }
-    if (!Ask(callback, userValue, DOWNLOAD_CB_DONE, nullptr, 1)) {
-        success = 0;
-    }
-    file.Close();
-    if (!success) {
-        DownloadFailure failure{status, 1, 0};
-        Ask(callback, userValue, DOWNLOAD_CB_FAILED, &failure, 1);
-        if (failure.deleteFile || !callback) {
-            DeleteFileForced(target.Data());
-        }
-    }
-    return success;
+    return SaveDownload(body, target, status, statusOut);
 }
 
 int HttpClient::Request(const HttpRequest& request)
