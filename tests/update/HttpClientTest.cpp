@@ -452,6 +452,23 @@ TEST_CASE("Request: sinks, cookies, headers, status and the callback's veto")
         CHECK(client.Request(request) == 1);
         CHECK(sink.Bytes() == body.substr(0, 10));
     }
+    SUBCASE("redirects are followed unless the callback forbids them")
+    {
+        REQUIRE(server.Clear());
+        ScriptedAnswer moved = Answer(302, "", 2);
+        moved.path = "/api";
+        moved.headers = {"Location: /moved"};
+        REQUIRE(server.Answer(moved));
+        ScriptedAnswer target = Answer(200, "here");
+        target.path = "/moved";
+        REQUIRE(server.Answer(target));
+        CHECK(client.Request(request) == 1);
+        CHECK(status == 200);
+        CHECK(Narrow(text) == "here");
+        log.refuse = HTTP_CB_REDIRECT;
+        CHECK(client.Request(request) == 1);
+        CHECK(status == 302);
+    }
     SUBCASE("nothing is sent when the file sink fails, the callback refuses or the service is "
             "unknown")
     {
