@@ -52,8 +52,10 @@ struct SeenQuestion
 class QuestionAnswerer
 {
 public:
-    QuestionAnswerer(std::vector<int> buttons, bool pressHelp = false)
-        : uiThread_(GetCurrentThreadId()), buttons_(std::move(buttons)), pressHelp_(pressHelp)
+    // uiThread: the thread of the window the questions belong to (0: this one).
+    QuestionAnswerer(std::vector<int> buttons, bool pressHelp = false, DWORD uiThread = 0)
+        : uiThread_(uiThread ? uiThread : GetCurrentThreadId()), buttons_(std::move(buttons)),
+          pressHelp_(pressHelp)
     {
         stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
@@ -439,4 +441,47 @@ TEST_CASE("The window carries the updater's subclass from Start until Stop")
     setup.updater.Stop();
     CHECK(GetPropW(setup.window.Handle(), property.Data()) == nullptr);
     CHECK(setup.UpdateRequests() == 0);
+}
+
+namespace {
+
+struct StopRun
+{
+    std::wstring base;
+    volatile LONG windowThread = 0;
+};
+
+// A window's thread that starts a check and at once destroys its updater,
+// whose Stop has to show the check's question while it waits.
+DWORD WINAPI StartAndDestroy(void* parameter)
+{
+    auto* run = static_cast<StopRun*>(parameter);
+    TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
+    {
+        AutoUpdater updater;
+        updater.Start(window.Handle(), run->base.c_str(), nullptr, nullptr, nullptr, 0, L"1",
+                      nullptr);
+        InterlockedExchange(&run->windowThread, static_cast<LONG>(GetCurrentThreadId()));
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST_CASE("Stopping waits with the window's messages flowing, so a pending question is answered")
+{
+    UpdaterSetup setup;
+    setup.Serve(Answer("1.05", "<files/>"));
+    StopRun run{setup.base};
+    HANDLE thread = CreateThread(nullptr, 0, StartAndDestroy, &run, 0, nullptr);
+    REQUIRE(thread);
+    for (DWORD waited = 0; !run.windowThread && waited < kPatienceMs; waited += 10)
+        Sleep(10);
+    {
+        QuestionAnswerer answerer({IDNO}, false, static_cast<DWORD>(run.windowThread));
+        DWORD ended = WaitForSingleObject(thread, kPatienceMs);
+        CHECK_MESSAGE(ended == WAIT_OBJECT_0, "the updater's destruction did not return");
+        CHECK(answerer.Seen().size() == 1);
+    }
+    CloseHandle(thread);
 }
