@@ -137,7 +137,7 @@ TEST_CASE("Hostile answers fail to load and leave nothing to look up")
     XmlDocument document;
     REQUIRE(document.Create(XML_UPDATE_ANSWER_FLAGS));
     std::wstring huge = L"<update><version>1.05</version><junk>";
-    huge.append(5 * 1024 * 1024, L'x');
+    huge.append(10 * 1024 * 1024, L'x');
     huge += L"<";
     std::wstring deep;
     for (int i = 0; i < 100000; ++i)
@@ -149,6 +149,19 @@ TEST_CASE("Hostile answers fail to load and leave nothing to look up")
         CHECK_FALSE(document.LoadFromText(text.c_str()));
         CHECK(Value(document, L"update\\version").empty());
     }
+
+    // Deep but well-formed: whether or not the engine accepts it, the
+    // lookups answer and nothing more happens.
+    std::wstring nested = L"<update>";
+    for (int i = 0; i < 100000; ++i)
+        nested += L"<a>";
+    for (int i = 0; i < 100000; ++i)
+        nested += L"</a>";
+    nested += L"<version>1.05</version></update>";
+    if (document.LoadFromText(nested.c_str()))
+        CHECK(Value(document, L"update\\version") == L"1.05");
+    std::vector<Offer> offers;
+    document.Enumerate(L"update", Record, &offers);
 }
 
 TEST_CASE("Mutated answers never crash the lookups")
