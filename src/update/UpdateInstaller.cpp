@@ -21,7 +21,11 @@ int CollectUrl(int kind, IUnknown* node, const wchar_t* name, const wchar_t* tex
     auto* list = static_cast<UpdateFileList*>(context);
     list->emplace_back();
     UpdateEntry& entry = list->back();
-    entry.address.Assign(text);
+    // The address is the element's own text: a `name` given as a child
+    // element is no part of it.
+    if (!document->OwnText(node, entry.address) || entry.address.IsEmpty()) {
+        entry.address.Assign(text);
+    }
     entry.hasName = ReadEntryItem(*document, node, L"name", entry.name) != 0;
     entry.hasZip = ReadEntryItem(*document, node, L"zip", entry.zip) != 0;
     entry.hasDigest = ReadEntryItem(*document, node, L"sha256", entry.sha256) != 0;

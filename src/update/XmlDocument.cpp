@@ -139,6 +139,26 @@ XmlNode AsNode(IUnknown* object)
     return XmlNode(object);
 }
 
+bool IsXmlWhitespace(wchar_t unit)
+{
+    return unit == L' ' || unit == L'\t' || unit == L'\r' || unit == L'\n';
+}
+
+// Drops the line breaks and indentation around a text.
+void TrimWhitespace(WideString& text)
+{
+    unsigned end = text.Length();
+    unsigned start = 0;
+    while (end > 0 && IsXmlWhitespace(text.CharAt(static_cast<int>(end - 1)))) {
+        --end;
+    }
+    while (start < end && IsXmlWhitespace(text.CharAt(static_cast<int>(start)))) {
+        ++start;
+    }
+    text.TruncateAt(static_cast<int>(end));
+    text.Erase(0, start);
+}
+
 bool NamesMatch(const WideString& name, const wchar_t* wanted)
 {
     return wanted && name.CompareNoCase(wanted) == 0;
@@ -696,6 +716,30 @@ int DomXmlEngine::ChildElements(IUnknown* node, XmlNodeList& children)
     return 1;
 }
 
+int DomXmlEngine::OwnText(IUnknown* node, WideString& text)
+{
+    text.Assign(L"");
+    ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
+    ComPtr<IXMLDOMNodeList> list;
+    long count = 0;
+    if (!domNode || FAILED(domNode->get_childNodes(list.Put())) || !list ||
+        FAILED(list->get_length(&count))) {
+        return 0;
+    }
+    WideString part;
+    for (long i = 0; i < count; ++i) {
+        ComPtr<IXMLDOMNode> child;
+        DOMNodeType type = NODE_INVALID;
+        if (SUCCEEDED(list->get_item(i, child.Put())) && child &&
+            SUCCEEDED(child->get_nodeType(&type)) &&
+            (type == NODE_TEXT || type == NODE_CDATA_SECTION) && NodeText(child.Get(), part)) {
+            text.Append(part);
+        }
+    }
+    TrimWhitespace(text);
+    return 1;
+}
+
 // ---------------------------------------------------------------------------
 // Legacy engine.
 
@@ -895,6 +939,12 @@ void CollectItems(IXMLElementCollection* collection, REFIID id, XmlNodeList& ite
 
 } // namespace
 
+int LegacyXmlEngine::OwnText(IUnknown* node, WideString& text)
+{
+    // The legacy model keeps an element's text apart from its children.
+    return NodeText(node, text);
+}
+
 int LegacyXmlEngine::Attributes(IUnknown* node, XmlNodeList& attributes)
 {
     ComPtr<IXMLElement2> element = Query<IXMLElement2>(node, kLegacyElement2Id);
@@ -1036,4 +1086,10 @@ int XmlDocument::AddProcessingInstruction(const wchar_t* target, const wchar_t* 
 int XmlDocument::RemoveChild(IUnknown* parent, IUnknown* child)
 {
     return active_ ? active_->RemoveChild(parent, child) : 0;
+}
+
+int XmlDocument::OwnText(IUnknown* node, WideString& text)
+{
+    text.Assign(L"");
+    return active_ ? active_->OwnText(node, text) : 0;
 }

@@ -63,6 +63,8 @@ public:
     virtual int RemoveChild(IUnknown* parent, IUnknown* child) = 0;
 
     virtual bool IsEmpty() const = 0;
+    // The element's own text, without the texts of its child elements.
+    virtual int OwnText(IUnknown* node, WideString& text) = 0;
 
 protected:
     // Node primitives of the engine's own object model.
@@ -103,6 +105,7 @@ public:
     int AddProcessingInstruction(const wchar_t* target, const wchar_t* data) override;
     int RemoveChild(IUnknown* parent, IUnknown* child) override;
     bool IsEmpty() const override { return !document_; }
+    int OwnText(IUnknown* node, WideString& text) override;
 
 protected:
     int DocumentElement(XmlNode& element) override;
@@ -141,6 +144,7 @@ public:
     int AddProcessingInstruction(const wchar_t* target, const wchar_t* data) override;
     int RemoveChild(IUnknown* parent, IUnknown* child) override;
     bool IsEmpty() const override { return !document_; }
+    int OwnText(IUnknown* node, WideString& text) override;
 
 protected:
     int DocumentElement(XmlNode& element) override;
@@ -185,6 +189,7 @@ public:
     int SetAttribute(IUnknown* node, const wchar_t* name, const wchar_t* value);
     int AddProcessingInstruction(const wchar_t* target, const wchar_t* data);
     int RemoveChild(IUnknown* parent, IUnknown* child);
+    int OwnText(IUnknown* node, WideString& text);
 
     // The engine in use, null before Create or after Close.
     XmlEngine* ActiveEngine() const { return active_; }

@@ -76,14 +76,16 @@ struct Installation
 TEST_CASE("The list keeps url entries with their name, zip and sha256 items")
 {
     UpdateFileList list;
-    ReadList(L"<url name='a.exe' sha256='AB'>http://h/a</url><other>x</other>"
-             L"<URL><name>b.txt</name><zip>b.zip</zip>http://h/b</URL><url>http://h/c</url>",
-             list);
+    ReadList(
+        L"<url name='a.exe' sha256='AB'>http://h/a</url><other>x</other>"
+        L"<URL>\n  <name>b.txt</name><zip>b.zip</zip>\n  http://h/b\n</URL><url>http://h/c</url>",
+        list);
     REQUIRE(list.size() == 3);
     CHECK(std::wstring(list[0].name.Data()) == L"a.exe");
     CHECK(list[0].hasDigest);
     CHECK_FALSE(list[0].hasZip);
     CHECK(list[1].hasZip);
+    CHECK(std::wstring(list[1].address.Data()) == L"http://h/b");
     CHECK(std::wstring(list[1].zip.Data()) == L"b.zip");
     CHECK_FALSE(list[2].hasName);
     CHECK(std::wstring(list[2].address.Data()) == L"http://h/c");
