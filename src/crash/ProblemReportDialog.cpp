@@ -105,11 +105,6 @@ void WriteTemplate(TemplateWriter& writer)
     writer.AlignToDword();
 }
 
-HWND Item(HWND dialog, int id)
-{
-    return GetDlgItem(dialog, id);
-}
-
 ProblemReportParams* ParamsOf(HWND dialog)
 {
     return reinterpret_cast<ProblemReportParams*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
@@ -135,7 +130,7 @@ void ShowLinkedText(HWND dialog, SysLinkCtrl& link, ControlBounds bounds, int st
                     const WideString& markup, const WideString& plain)
 {
     if (link.Create(dialog, bounds, markup.Data(), kLinkOptions, nullptr, 0)) {
-        ShowWindow(Item(dialog, staticId), SW_HIDE);
+        ShowWindow(GetDlgItem(dialog, staticId), SW_HIDE);
     } else {
         SetDlgItemTextW(dialog, staticId, plain.Data());
     }
@@ -150,42 +145,53 @@ void SetUpEdit(HWND dialog, int id, unsigned limit)
 void SetUpPrompt(HWND dialog, LabelCtrl& label, int id, const wchar_t* text)
 {
     SetDlgItemTextW(dialog, id, text);
-    label.Attach(Item(dialog, id), L"", 0, kGreyText, kGreyText, LABEL_CONTROL_FONT, 0, nullptr, 0);
+    label.Attach(GetDlgItem(dialog, id), L"", 0, kGreyText, kGreyText, LABEL_CONTROL_FONT, 0,
+                 nullptr, 0);
 }
 
-INT_PTR OnInitDialog(HWND dialog, ProblemReportParams& params)
+void SetUpHeadline(HWND dialog, ProblemReportParams& params)
 {
-    SetWindowLongPtrW(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&params));
-    WideString display;
-    WebSiteDisplayForm(params.webSite.Data(), display);
-    params.whiteBrush.Create(RGB(255, 255, 255));
-    SetWindowTextW(dialog, params.productName.Data());
-    SetIcons(dialog, params);
-
     WideString headline;
     Format(headline, L"%s has stopped working.", params.productName.Data());
     SetDlgItemTextW(dialog, IDC_REPORT_HEADLINE, headline.Data());
-    params.headline.Attach(Item(dialog, IDC_REPORT_HEADLINE), nullptr, kHeadlineFontHeight,
+    params.headline.Attach(GetDlgItem(dialog, IDC_REPORT_HEADLINE), nullptr, kHeadlineFontHeight,
                            kHeadlineColor, kHeadlineColor, LABEL_FIT | LABEL_REFIT_ON_TEXT, 0,
                            nullptr, 0);
+}
 
+void SetUpRequest(HWND dialog, ProblemReportParams& params)
+{
     WideString markup;
     WideString plain;
     BuildRequestText(params.companyName.Data(), params.webSite.Data(), 1, markup);
     BuildRequestText(params.companyName.Data(), params.webSite.Data(), 0, plain);
     ShowLinkedText(dialog, params.requestLink, kRequestBounds, IDC_REPORT_REQUEST, markup, plain);
+}
 
+void SetUpFileNote(HWND dialog, ProblemReportParams& params)
+{
+    WideString markup;
+    WideString plain;
+    BuildFileNote(params.textPath, params.dumpPath, 1, markup);
+    BuildFileNote(params.textPath, params.dumpPath, 0, plain);
+    ShowLinkedText(dialog, params.fileLink, kFileNoteBounds, IDC_REPORT_FILE_NOTE, markup, plain);
+}
+
+INT_PTR OnInitDialog(HWND dialog, ProblemReportParams& params)
+{
+    SetWindowLongPtrW(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&params));
+    params.whiteBrush.Create(RGB(255, 255, 255));
+    SetWindowTextW(dialog, params.productName.Data());
+    SetIcons(dialog, params);
+    SetUpHeadline(dialog, params);
+    SetUpRequest(dialog, params);
     SetUpPrompt(dialog, params.descriptionPrompt, IDC_REPORT_DESCRIPTION_PROMPT,
                 L"Can you please describe what you were doing when the problem occurred?");
     SetUpEdit(dialog, IDC_REPORT_DESCRIPTION, kDescriptionLimit);
     SetUpPrompt(dialog, params.emailPrompt, IDC_REPORT_EMAIL_PROMPT, L"Your E-mail address:");
     SetUpEdit(dialog, IDC_REPORT_EMAIL, kEmailLimit);
-
-    BuildFileNote(params.textPath, params.dumpPath, 1, markup);
-    BuildFileNote(params.textPath, params.dumpPath, 0, plain);
-    ShowLinkedText(dialog, params.fileLink, kFileNoteBounds, IDC_REPORT_FILE_NOTE, markup, plain);
-
-    params.separator.Attach(Item(dialog, IDC_REPORT_SEPARATOR));
+    SetUpFileNote(dialog, params);
+    params.separator.Attach(GetDlgItem(dialog, IDC_REPORT_SEPARATOR));
     return TRUE;
 }
 
@@ -218,7 +224,8 @@ INT_PTR OnCommand(HWND dialog, ProblemReportParams& params, int id)
 INT_PTR OnColorStatic(ProblemReportParams& params, HDC dc, HWND control)
 {
     const HWND dialog = GetParent(control);
-    if (control == params.fileLink.Window() || control == Item(dialog, IDC_REPORT_FILE_NOTE)) {
+    if (control == params.fileLink.Window() ||
+        control == GetDlgItem(dialog, IDC_REPORT_FILE_NOTE)) {
         SetTextColor(dc, kGreyText);
     }
     return reinterpret_cast<INT_PTR>(params.whiteBrush.ForControl(dc));
