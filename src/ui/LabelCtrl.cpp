@@ -206,6 +206,8 @@ int LabelCtrl::Attach(HWND control, const wchar_t* faces, int fontHeight, COLORR
 
     BuildFont();
     if (!subclass_.Attach(control, &OnSubclassMessage, this, LABEL_SUBCLASS_TAG)) {
+        // The static keeps showing its text itself.
+        SetWindowTextW(control, text_.Data());
         Detach();
         return 0;
     }

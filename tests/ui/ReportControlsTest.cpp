@@ -142,6 +142,10 @@ TEST_CASE("a fitted heading label on a real static control")
     // The label owns the text; other programs still read it.
     CHECK(WindowText(window.control) == L"X");
     CHECK(Has(label, LABEL_NO_FOCUS));
+    // A control takes one label; a second one fails and leaves the text.
+    LabelCtrl second;
+    CHECK_FALSE(second.Attach(window.control, nullptr, 20, 0, 0, 0, 0, nullptr, 0));
+    CHECK(WindowText(window.control) == L"X");
     CHECK(FontHeight(label) == 40);
 
     SetWindowTextW(window.control, L"Far too long a text for forty pixels in this box");
