@@ -278,7 +278,12 @@ LONG CrashReporter::HandleCrash(EXCEPTION_POINTERS* pointers)
         job.result = WriteReportFor(pointers, job.crashingThread);
     }
     SetEvent(reportDone_.Get());
-    return job.result == 1 ? EXCEPTION_CONTINUE_SEARCH : EXCEPTION_EXECUTE_HANDLER;
+    // On an exhausted stack the system's own handling cannot run (it
+    // overflows again and the process hangs): the process ends here.
+    if (job.result == 1 && !IsStackOverflow(pointers)) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    return EXCEPTION_EXECUTE_HANDLER;
 }
 
 // Another crash after the first: from the report's own threads it goes to

@@ -29,22 +29,32 @@ NOT_INLINED void CrashByWritingToZero()
     *target = 1;
 }
 
-NOT_INLINED int CrashByReading()
+// Results go here, so that the compiler keeps the operations that crash.
+volatile int gSink = 0;
+
+NOT_INLINED void CrashByReading()
 {
     volatile int* volatile source = reinterpret_cast<int*>(static_cast<ULONG_PTR>(0x10));
-    return *source;
+    gSink = *source;
 }
 
-NOT_INLINED int CrashByDividing(volatile int divisor)
+NOT_INLINED void CrashByDividing(volatile int divisor)
 {
-    return 100 / divisor;
+    gSink = 100 / divisor;
 }
 
 NOT_INLINED int CrashByRecursing(int depth)
 {
-    volatile char room[4096];
+    // Below a page, so that the frame needs no stack probe and the fault
+    // happens in this function.
+    volatile char room[512];
     room[0] = static_cast<char>(depth);
     return CrashByRecursing(depth + 1) + room[0];
+}
+
+void Overflow()
+{
+    gSink = CrashByRecursing(0);
 }
 
 DWORD WINAPI NamedIdleThread(void*)
@@ -109,7 +119,7 @@ int wmain(int argc, wchar_t** argv)
     } else if (!wcscmp(kind, L"unknown")) {
         RaiseException(0x2BADC0DE, EXCEPTION_NONCONTINUABLE, 0, nullptr);
     } else if (!wcscmp(kind, L"overflow")) {
-        CrashByRecursing(0);
+        Overflow();
     } else if (!wcscmp(kind, L"two")) {
         CrashTwoThreadsAtOnce();
     } else if (!wcscmp(kind, L"worker")) {
