@@ -6,6 +6,7 @@
 #include <wchar.h>
 
 #include "base/ScopedHandle.h"
+#include "system/WorkerThread.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ struct DumpJob
     BOOL written;
 };
 
-DWORD WINAPI DumpRoutine(void* argument)
+DWORD DumpRoutine(void* argument, DWORD)
 {
     RememberReportThread();
     DumpJob* job = static_cast<DumpJob*>(argument);
@@ -215,21 +216,23 @@ bool IsReportThread(DWORD id)
     return false;
 }
 
-int RunOnWorker(DWORD(WINAPI* routine)(void*), void* argument, bool pump)
+int RunOnWorker(WorkerRoutine routine, void* argument, bool pump)
 {
-    ScopedHandle thread(CreateThread(nullptr, 0, routine, argument, 0, nullptr));
-    if (!thread) {
+    WorkerThread worker;
+    if (!worker.Start(routine, argument, 0)) {
         return 0;
     }
-    HANDLE handle = thread.Get();
-    while (pump && MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT) ==
-                       WAIT_OBJECT_0 + 1) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
+    if (!pump) {
+        // The least stack a wait can take.
+        while (worker.IsRunning()) {
+            Sleep(10);
         }
+        return 1;
     }
-    WaitForSingleObject(handle, INFINITE);
+    // A WM_QUIT in the queue ends the pumping wait early; the work must
+    // still be finished before the worker object goes.
+    while (!worker.Wait(0) && worker.IsRunning()) {
+        Sleep(1);
+    }
     return 1;
 }

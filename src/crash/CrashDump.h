@@ -5,6 +5,7 @@
 #include "base/LockedList.h"
 #include "crash/CrashReport.h"
 #include "crash/DebugHelp.h"
+#include "system/WorkerThread.h"
 
 // The modules and threads that the minidump writer reports, in its order;
 // the text report prints and frees them.
@@ -30,7 +31,7 @@ void DescribeThread(DWORD id, HANDLE thread, DWORD64 stackBase, DWORD64 stackEnd
 // Runs routine(argument) on a new thread and waits until it ends; pump:
 // keep dispatching the calling thread's messages while waiting. 0 when no
 // thread could be started.
-int RunOnWorker(DWORD(WINAPI* routine)(void*), void* argument, bool pump);
+int RunOnWorker(WorkerRoutine routine, void* argument, bool pump);
 
 // Threads of the crash reporter's own: a crash on one of them is not
 // reported again and never waits for the report.

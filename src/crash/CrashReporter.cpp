@@ -216,7 +216,7 @@ struct ReportJob
     int result;
 };
 
-DWORD WINAPI ReportRoutine(void* argument)
+DWORD ReportRoutine(void* argument, DWORD)
 {
     RememberReportThread();
     ReportJob* job = static_cast<ReportJob*>(argument);

@@ -49,7 +49,7 @@ NOT_INLINED int CrashByRecursing(int depth)
     // happens in this function.
     volatile char room[512];
     room[0] = static_cast<char>(depth);
-    return CrashByRecursing(depth + 1) + room[0];
+    return gSink == 0 ? CrashByRecursing(depth + 1) + room[0] : room[0];
 }
 
 void Overflow()
@@ -57,9 +57,22 @@ void Overflow()
     gSink = CrashByRecursing(0);
 }
 
+NT_TIB* OwnInformationBlock()
+{
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+// The header's segment read looks like an access to an empty array.
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#endif
+    return reinterpret_cast<NT_TIB*>(NtCurrentTeb());
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+}
+
 DWORD WINAPI NamedIdleThread(void*)
 {
-    reinterpret_cast<NT_TIB*>(NtCurrentTeb())->ArbitraryUserPointer = gThreadName;
+    OwnInformationBlock()->ArbitraryUserPointer = gThreadName;
     SetEvent(gGate);
     Sleep(INFINITE);
     return 0;
@@ -122,6 +135,10 @@ int wmain(int argc, wchar_t** argv)
         Overflow();
     } else if (!wcscmp(kind, L"two")) {
         CrashTwoThreadsAtOnce();
+    } else if (!wcscmp(kind, L"quit")) {
+        // A quit message waiting in the crashing thread's queue.
+        PostQuitMessage(0);
+        CrashByWritingToZero();
     } else if (!wcscmp(kind, L"worker")) {
         CrashInWorker();
     }

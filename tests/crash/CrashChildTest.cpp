@@ -170,7 +170,7 @@ TEST_CASE("a write to address 0: the whole report and a valid minidump")
     CHECK(Contains(report, " Mhz\r\n"));
     CHECK(Contains(report, sizeof(void*) == 4 ? " Unicode\r\n" : "\r\nx64 Unicode\r\n"));
 
-    SUBCASE("the stack names the crashing function and its caller with lines")
+    // The stack names the crashing function and its caller with lines.
     {
         const std::string stack = StackSection(report);
         const std::vector<std::string> frames = Lines(stack.substr(10));
@@ -181,7 +181,7 @@ TEST_CASE("a write to address 0: the whole report and a valid minidump")
         CHECK(Contains(stack, "\r\nwmain(0x"));
     }
 
-    SUBCASE("module list: header and the program's own line")
+    // Module list: header and the program's own line.
     {
         CHECK(Contains(report, "\r\nModuleList:\r\n    Size TimeStamp                      "
                                "CheckSum   ImageBase  Versions\r\n"));
@@ -204,7 +204,7 @@ TEST_CASE("a write to address 0: the whole report and a valid minidump")
         CHECK(own[8] == ' ');
     }
 
-    SUBCASE("thread list: ids, stacks, start symbols and the named thread")
+    // Thread list: ids, stacks, start symbols and the named thread.
     {
         const std::vector<std::string> threads = Section(report, "ThreadList:");
         CHECK(Contains(report, "\r\nThreadList:\r\nId         StackBase  StackEnd   "
@@ -230,7 +230,7 @@ TEST_CASE("a write to address 0: the whole report and a valid minidump")
         CHECK(sawNamed);
     }
 
-    SUBCASE("the minidump holds the exception of the crashing thread")
+    // The minidump holds the exception of the crashing thread.
     {
         const std::wstring dumpPath = crash.base + L"_Debug.dmp";
         const std::string dump = ReadWholeFile(dumpPath);
@@ -296,6 +296,17 @@ TEST_CASE("a stack overflow still gets its whole report")
     CHECK(frames[1].rfind("CrashByRecursing(", 0) == 0);
     CHECK(Contains(crash.report, "\r\nThreadList:\r\n"));
     CHECK(FileExists(crash.base + L"_Debug.dmp"));
+}
+
+TEST_CASE("a quit message waiting on the crashing thread does not cut the report short")
+{
+    ChildCrash crash;
+    crash.Run(L"quit");
+    CHECK(crash.FirstLine().rfind("Access Violation [0xC0000005] at 0x", 0) == 0);
+    CHECK(Section(crash.report, "ModuleList:").size() > 1);
+    CHECK(Section(crash.report, "ThreadList:").size() > 1);
+    MINIDUMP_EXCEPTION_STREAM stream;
+    CHECK(FindExceptionStream(ReadWholeFile(crash.base + L"_Debug.dmp"), stream));
 }
 
 TEST_CASE("crashes on other threads")

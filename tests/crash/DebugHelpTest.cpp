@@ -57,7 +57,7 @@ TEST_CASE("debug help binds, walks a stack and names addresses")
     CHECK(hasWriter);
     CHECK(hasQuery);
 
-    SUBCASE("own functions by name, with an offset only when asked")
+    // Own functions by name, with an offset only when asked.
     {
         const DWORD64 address = reinterpret_cast<ULONG_PTR>(&OuterCaller);
         REQUIRE(debugHelp.DescribeAddress(address, text, sizeof(text)) == 1);
@@ -68,7 +68,7 @@ TEST_CASE("debug help binds, walks a stack and names addresses")
         CHECK(std::string(text).find("OuterCaller - Offset: 0x3") != std::string::npos);
     }
 
-    SUBCASE("module of an address")
+    // Module of an address.
     {
         char name[MAX_PATH] = "";
         DWORD64 base = 0;
@@ -83,7 +83,7 @@ TEST_CASE("debug help binds, walks a stack and names addresses")
         CHECK(debugHelp.DescribeAddress(16, text, sizeof(text)) == 0);
     }
 
-    SUBCASE("a captured context walks out to main with source lines")
+    // A captured context walks out to main with source lines.
     {
         CONTEXT context = {};
         OuterCaller(context);
