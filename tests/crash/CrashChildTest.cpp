@@ -286,6 +286,12 @@ TEST_CASE("each kind of exception is named on the thread that raised it")
 
 TEST_CASE("a stack overflow still gets its whole report")
 {
+    if (sizeof(void*) == 8 && RunningUnderWine()) {
+        // Wine's 64-bit exception dispatch overflows the last stack page
+        // itself before any handler runs.
+        MESSAGE("a stack overflow reaches no handler in 64-bit Wine");
+        return;
+    }
     ChildCrash crash;
     crash.Run(L"overflow");
     CHECK(crash.FirstLine().rfind("Stack Overflow [0xC00000FD] at 0x", 0) == 0);
