@@ -52,11 +52,6 @@ NOT_INLINED int CrashByRecursing(int depth)
     return gSink == 0 ? CrashByRecursing(depth + 1) + room[0] : room[0];
 }
 
-void Overflow()
-{
-    gSink = CrashByRecursing(0);
-}
-
 NT_TIB* OwnInformationBlock()
 {
 #if defined(__GNUC__)
@@ -80,9 +75,8 @@ DWORD WINAPI NamedIdleThread(void*)
 
 DWORD WINAPI CrashingThread(void* gate)
 {
-    if (gate) {
+    if (gate)
         WaitForSingleObject(static_cast<HANDLE>(gate), 10000);
-    }
     CrashByWritingToZero();
     return 0;
 }
@@ -99,9 +93,8 @@ void CrashTwoThreadsAtOnce()
 {
     HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE threads[2];
-    for (HANDLE& thread : threads) {
+    for (HANDLE& thread : threads)
         thread = CreateThread(nullptr, 0, CrashingThread, start, 0, nullptr);
-    }
     Sleep(100);
     SetEvent(start);
     WaitForMultipleObjects(2, threads, TRUE, INFINITE);
@@ -112,9 +105,8 @@ void CrashTwoThreadsAtOnce()
 // written. A quit message waits behind it.
 LRESULT CALLBACK CrashingWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_APP) {
+    if (message == WM_APP)
         CrashByWritingToZero();
-    }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -142,28 +134,27 @@ void CrashInWorker()
 
 int wmain(int argc, wchar_t** argv)
 {
-    const wchar_t* kind = argc > 1 ? argv[1] : L"";
+    const struct
+    {
+        const wchar_t* name;
+        void (*crash)();
+    } kinds[] = {
+        {L"write", CrashByWritingToZero},
+        {L"read", CrashByReading},
+        {L"divide", [] { CrashByDividing(0); }},
+        // What a C++ exception that nobody catches raises in MSVC builds.
+        {L"cpp", [] { RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 0, nullptr); }},
+        {L"unknown", [] { RaiseException(0x2BADC0DE, EXCEPTION_NONCONTINUABLE, 0, nullptr); }},
+        {L"overflow", [] { gSink = CrashByRecursing(0); }},
+        {L"again", CrashAgainWhilePumping},
+        {L"two", CrashTwoThreadsAtOnce},
+        {L"worker", CrashInWorker},
+    };
     ConfigureCrashReporter(101, L"", L"/kestrel/report.php", nullptr, nullptr);
     StartNamedIdleThread();
-    if (!wcscmp(kind, L"write")) {
-        CrashByWritingToZero();
-    } else if (!wcscmp(kind, L"read")) {
-        CrashByReading();
-    } else if (!wcscmp(kind, L"divide")) {
-        CrashByDividing(0);
-    } else if (!wcscmp(kind, L"cpp")) {
-        // What a C++ exception that nobody catches raises in MSVC builds.
-        RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 0, nullptr);
-    } else if (!wcscmp(kind, L"unknown")) {
-        RaiseException(0x2BADC0DE, EXCEPTION_NONCONTINUABLE, 0, nullptr);
-    } else if (!wcscmp(kind, L"overflow")) {
-        Overflow();
-    } else if (!wcscmp(kind, L"two")) {
-        CrashTwoThreadsAtOnce();
-    } else if (!wcscmp(kind, L"again")) {
-        CrashAgainWhilePumping();
-    } else if (!wcscmp(kind, L"worker")) {
-        CrashInWorker();
+    for (const auto& kind : kinds) {
+        if (argc > 1 && !wcscmp(argv[1], kind.name))
+            kind.crash();
     }
     return 3;
 }

@@ -5,42 +5,27 @@
 #include <tlhelp32.h>
 #include <string>
 
-#include "CrashChild.h"
+#include "CrashTestSupport.h"
 #include "base/DynamicLibrary.h"
 
 namespace {
 
-struct WindowSearch
-{
-    DWORD processId;
-    HWND window;
-};
-
 BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM parameter)
 {
-    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window)) {
-        search->window = window;
-        return FALSE;
-    }
-    return TRUE;
+    return owner != *reinterpret_cast<DWORD*>(parameter) || !IsWindowVisible(window);
 }
 
-HWND WaitForMainWindow(const WatchedChild& child, DWORD milliseconds)
+// True once the process shows a window, false when it ends first.
+bool WaitForWindow(WatchedChild& child)
 {
-    for (DWORD waited = 0; waited < milliseconds; waited += 100) {
-        WindowSearch search = {child.ProcessId(), nullptr};
-        EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.window) {
-            return search.window;
-        }
-        if (WaitForSingleObject(child.Process(), 100) == WAIT_OBJECT_0) {
-            return nullptr;
-        }
+    for (int i = 0; i < 300 && !child.WaitForEnd(100); ++i) {
+        DWORD processId = child.ProcessId();
+        if (!EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&processId)))
+            return true;
     }
-    return nullptr;
+    return false;
 }
 
 // The address of a function of the program running in another process,
@@ -51,17 +36,15 @@ DWORD64 RemoteFunction(HANDLE process, DWORD processId, const std::wstring& prog
     MODULEENTRY32W module = {};
     module.dwSize = sizeof(module);
     ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId));
-    if (!snapshot || !Module32FirstW(snapshot.Get(), &module)) {
+    if (!snapshot || !Module32FirstW(snapshot.Get(), &module))
         return 0;
-    }
     DynamicLibrary dbghelp(L"dbghelp.dll");
     auto initialize = dbghelp.Symbol<decltype(&::SymInitialize)>("SymInitialize");
     auto load = dbghelp.Symbol<decltype(&::SymLoadModuleExW)>("SymLoadModuleExW");
     auto find = dbghelp.Symbol<decltype(&::SymFromName)>("SymFromName");
     auto cleanup = dbghelp.Symbol<decltype(&::SymCleanup)>("SymCleanup");
-    if (!initialize || !load || !find || !cleanup || !initialize(process, nullptr, FALSE)) {
+    if (!initialize || !load || !find || !cleanup || !initialize(process, nullptr, FALSE))
         return 0;
-    }
     union
     {
         SYMBOL_INFO info;
@@ -90,7 +73,7 @@ TEST_CASE("Tessel's own crash report names the crashing function")
     REQUIRE(CopyFileW((ProgramFolder() + L"..\\Tessel.exe").c_str(), program.c_str(), FALSE));
     WatchedChild tessel;
     REQUIRE(tessel.Start(program, L""));
-    REQUIRE_MESSAGE(WaitForMainWindow(tessel, 30000) != nullptr, "Tessel showed no window");
+    REQUIRE_MESSAGE(WaitForWindow(tessel), "Tessel showed no window");
 
     const DWORD64 function =
         RemoteFunction(tessel.Process(), tessel.ProcessId(), program, "FlattenLines");
@@ -103,12 +86,11 @@ TEST_CASE("Tessel's own crash report names the crashing function")
     REQUIRE_MESSAGE(tessel.WaitForEnd(60000), "Tessel did not end after its crash");
 
     const std::string report = ReadWholeFile(folder.Path() + L"Tessel_Debug.txt");
-    MESSAGE(report.substr(0, report.find("\r\nModuleList:")));
-    CHECK(report.rfind("Access Violation [0xC0000005] at 0x", 0) == 0);
-    CHECK(report.find("\r\nRead from location 0x00000010.\r\n") != std::string::npos);
-    const size_t stack = report.find("\r\nStack:\r\n");
-    REQUIRE(stack != std::string::npos);
-    CHECK(report.find("FlattenLines(", stack) == stack + 10);
-    CHECK(report.find(" - Line ", stack) != std::string::npos);
+    CHECK(StartsWith(report, "Access Violation [0xC0000005] at 0x"));
+    CHECK(Contains(report, "\r\nRead from location 0x00000010.\r\n"));
+    const std::vector<std::string> stack = Section(report, "Stack:", 0);
+    REQUIRE(!stack.empty());
+    CHECK(StartsWith(stack[0], "FlattenLines("));
+    CHECK(Contains(stack[0], " - Line "));
     CHECK(FileExists(folder.Path() + L"Tessel_Debug.dmp"));
 }
