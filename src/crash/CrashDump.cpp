@@ -45,11 +45,6 @@ DWORD DumpRoutine(void* argument, DWORD)
     return 0;
 }
 
-DWORD64 StoredImageBase(ULONG64 base)
-{
-    return (base >> 32) == 0xFFFFFFFF ? 0 : base;
-}
-
 void AddModule(LockedListOf<ModuleRecord>& modules, const MINIDUMP_MODULE_CALLBACK& module)
 {
     ModuleRecord* record = new (std::nothrow) ModuleRecord;
@@ -64,7 +59,7 @@ void AddModule(LockedListOf<ModuleRecord>& modules, const MINIDUMP_MODULE_CALLBA
     }
     wmemcpy(record->path, module.FullPath ? module.FullPath : L"", length);
     record->path[length] = 0;
-    record->imageBase = StoredImageBase(module.BaseOfImage);
+    record->imageBase = DisplayAddress(module.BaseOfImage);
     record->imageSize = module.SizeOfImage;
     record->checkSum = module.CheckSum;
     record->timeStamp = module.TimeDateStamp;
