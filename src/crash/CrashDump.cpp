@@ -6,6 +6,7 @@
 #include <wchar.h>
 
 #include "base/ScopedHandle.h"
+#include "system/WorkerThread.h"
 
 namespace {
 
@@ -35,18 +36,13 @@ struct DumpJob
     BOOL written;
 };
 
-DWORD WINAPI DumpRoutine(void* argument)
+DWORD DumpRoutine(void* argument, DWORD)
 {
     RememberReportThread();
     DumpJob* job = static_cast<DumpJob*>(argument);
     job->written = job->writer(GetCurrentProcess(), GetCurrentProcessId(), job->file,
                                MiniDumpNormal, job->exception, nullptr, job->callback);
     return 0;
-}
-
-DWORD64 StoredImageBase(ULONG64 base)
-{
-    return (base >> 32) == 0xFFFFFFFF ? 0 : base;
 }
 
 void AddModule(LockedListOf<ModuleRecord>& modules, const MINIDUMP_MODULE_CALLBACK& module)
@@ -63,7 +59,7 @@ void AddModule(LockedListOf<ModuleRecord>& modules, const MINIDUMP_MODULE_CALLBA
     }
     wmemcpy(record->path, module.FullPath ? module.FullPath : L"", length);
     record->path[length] = 0;
-    record->imageBase = StoredImageBase(module.BaseOfImage);
+    record->imageBase = DisplayAddress(module.BaseOfImage);
     record->imageSize = module.SizeOfImage;
     record->checkSum = module.CheckSum;
     record->timeStamp = module.TimeDateStamp;
@@ -186,7 +182,7 @@ int WriteMinidump(const DebugHelp& debugHelp, HANDLE file, EXCEPTION_POINTERS* p
     callback.CallbackParam = &lists;
     DumpJob job = {debugHelp.MiniDumpWriter(), file, pointers ? &exception : nullptr, &callback,
                    FALSE};
-    if (!job.writer || !RunOnWorker(DumpRoutine, &job, true)) {
+    if (!job.writer || !RunOnWorker(DumpRoutine, &job, WorkerWait::Pumping)) {
         return 0;
     }
     return job.written ? 1 : 0;
@@ -215,21 +211,31 @@ bool IsReportThread(DWORD id)
     return false;
 }
 
-int RunOnWorker(DWORD(WINAPI* routine)(void*), void* argument, bool pump)
+int RunOnWorker(WorkerRoutine routine, void* argument, WorkerWait wait)
 {
-    ScopedHandle thread(CreateThread(nullptr, 0, routine, argument, 0, nullptr));
-    if (!thread) {
+    WorkerThread worker;
+    if (!worker.Start(routine, argument, 0)) {
         return 0;
     }
-    HANDLE handle = thread.Get();
-    while (pump && MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT) ==
-                       WAIT_OBJECT_0 + 1) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
+    if (wait == WorkerWait::Pumping) {
+        // A WM_QUIT in the queue ends the pumping wait early; the work must
+        // still be finished before the worker object goes.
+        while (!worker.Wait(0) && worker.IsRunning()) {
+            Sleep(1);
         }
+        return 1;
     }
-    WaitForSingleObject(handle, INFINITE);
+    while (worker.IsRunning()) {
+        if (wait == WorkerWait::Plain) {
+            // The least stack a wait can take.
+            Sleep(10);
+            continue;
+        }
+        // Messages that other threads send are answered, so that they do
+        // not block; nothing else of the thread's runs again.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
     return 1;
 }

@@ -5,6 +5,7 @@
 #include "base/LockedList.h"
 #include "crash/CrashReport.h"
 #include "crash/DebugHelp.h"
+#include "system/WorkerThread.h"
 
 // The modules and threads that the minidump writer reports, in its order;
 // the text report prints and frees them.
@@ -27,10 +28,19 @@ int WriteMinidump(const DebugHelp& debugHelp, HANDLE file, EXCEPTION_POINTERS* p
 void DescribeThread(DWORD id, HANDLE thread, DWORD64 stackBase, DWORD64 stackEnd,
                     DebugHelp::QueryThreadFunction queryThread, ThreadRecord& record);
 
-// Runs routine(argument) on a new thread and waits until it ends; pump:
-// keep dispatching the calling thread's messages while waiting. 0 when no
-// thread could be started.
-int RunOnWorker(DWORD(WINAPI* routine)(void*), void* argument, bool pump);
+// How the calling thread waits for a worker: dispatching all its messages
+// (the pumping wait), answering only messages sent by other threads, or
+// with nothing but the wait.
+enum class WorkerWait
+{
+    Pumping,
+    SentMessages,
+    Plain
+};
+
+// Runs routine(argument) on a new thread and waits until it ends. 0 when
+// no thread could be started.
+int RunOnWorker(WorkerRoutine routine, void* argument, WorkerWait wait);
 
 // Threads of the crash reporter's own: a crash on one of them is not
 // reported again and never waits for the report.

@@ -213,14 +213,16 @@ struct ReportJob
     CrashReporter* reporter;
     EXCEPTION_POINTERS* pointers;
     DWORD crashingThread;
+    HANDLE done;
     int result;
 };
 
-DWORD WINAPI ReportRoutine(void* argument)
+DWORD ReportRoutine(void* argument, DWORD)
 {
     RememberReportThread();
     ReportJob* job = static_cast<ReportJob*>(argument);
     job->result = job->reporter->WriteReportFor(job->pointers, job->crashingThread);
+    SetEvent(job->done);
     return 0;
 }
 
@@ -270,20 +272,32 @@ LONG CrashReporter::HandleCrash(EXCEPTION_POINTERS* pointers)
     if (InterlockedCompareExchange(&gCrashSeen, 1, 0) != 0) {
         return HandleRepeatedCrash();
     }
-    RememberReportThread();
     // The report runs on a thread of its own: the crashing thread may have
     // almost no stack left. Only if none can be started does it run here.
-    ReportJob job = {this, pointers, GetCurrentThreadId(), 1};
-    if (!RunOnWorker(ReportRoutine, &job, !IsStackOverflow(pointers))) {
+    // Meanwhile the crashing thread runs none of its own window code again:
+    // what failed once would likely fail again, and a crash nested in this
+    // filter ends the process at once, before the report is written.
+    ReportJob job = {this, pointers, GetCurrentThreadId(), reportDone_.Get(), 1};
+    const WorkerWait wait =
+        IsStackOverflow(pointers) ? WorkerWait::Plain : WorkerWait::SentMessages;
+    if (!RunOnWorker(ReportRoutine, &job, wait)) {
+        RememberReportThread();
         job.result = WriteReportFor(pointers, job.crashingThread);
+        SetEvent(reportDone_.Get());
     }
-    SetEvent(reportDone_.Get());
-    return job.result == 1 ? EXCEPTION_CONTINUE_SEARCH : EXCEPTION_EXECUTE_HANDLER;
+    // On an exhausted stack the system's own handling cannot run (it
+    // overflows again and the process hangs): the process ends here.
+    if (job.result == 1 && !IsStackOverflow(pointers)) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    return EXCEPTION_EXECUTE_HANDLER;
 }
 
 // Another crash after the first: from the report's own threads it goes to
-// the system at once; any other thread waits until the first report is
-// complete, so that the system's handling cannot cut it short.
+// the system at once; any other thread, also the first crashing thread
+// when a message it dispatches while waiting crashes again, waits until the
+// first report is complete, so that the system's handling cannot cut it
+// short.
 LONG CrashReporter::HandleRepeatedCrash()
 {
     if (!IsReportThread(GetCurrentThreadId())) {
