@@ -48,20 +48,21 @@ public:
     ReportDialogDriver(const ReportDialogDriver&) = delete;
     ReportDialogDriver& operator=(const ReportDialogDriver&) = delete;
 
-    // True when the thread ended within 20 s.
+    // True when the thread ended within 90 s.
     bool Join()
     {
         if (!thread_.IsValid()) {
             return false;
         }
-        return WaitForSingleObject(thread_.Get(), 20000) == WAIT_OBJECT_0;
+        return WaitForSingleObject(thread_.Get(), 90000) == WAIT_OBJECT_0;
     }
     bool Found() const { return dialog_ != nullptr; }
 
-    // Finds the open dialog within 10 s.
+    // Finds the open dialog within 60 s: a crashed program writes its
+    // report first, which takes seconds.
     static HWND FindDialog(const wchar_t* title)
     {
-        for (int round = 0; round < 500; ++round) {
+        for (int round = 0; round < 3000; ++round) {
             HWND dialog = FindWindowW(L"#32770", title);
             if (dialog && IsWindowVisible(dialog)) {
                 return dialog;

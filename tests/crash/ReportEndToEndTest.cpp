@@ -160,9 +160,12 @@ TEST_CASE("a crash of Tessel.exe reaches the report server of its build")
     Program tessel(folder.substr(0, folder.rfind(L'\\')) + L"\\Tessel.exe", L"");
     REQUIRE(tessel.process.IsValid());
     REQUIRE_MESSAGE(FindWindowOf(tessel), "Tessel's main window did not appear");
-    // Crashed from outside: a thread started in it at address 0 faults.
-    ScopedHandle thread(
-        CreateRemoteThread(tessel.process.Get(), nullptr, 0, nullptr, nullptr, 0, nullptr));
+    // Crashed from outside: a thread started in it at a system function
+    // that writes to its argument, with an address that is not a pointer.
+    const auto writeThrough = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemInfo")));
+    ScopedHandle thread(CreateRemoteThread(tessel.process.Get(), nullptr, 0, writeThrough,
+                                           reinterpret_cast<void*>(0x10), 0, nullptr));
     REQUIRE(thread.IsValid());
     SendAndWaitForEnd(tessel);
     CheckReceivedReport(server, tessel);

@@ -5,7 +5,7 @@
 //   TesselDriver select S [F]    selects sensor row S (0 = first) or its field F
 //   TesselDriver hover           moves the mouse over the start of the link
 //   TesselDriver close           asks it to close and waits for the process
-//   TesselDriver crash           crashes it: a thread started in it at address 0
+//   TesselDriver crash           crashes it from a thread started in it
 //   TesselDriver report          waits up to 20 s for the problem report dialog
 //                                and prints its screen rectangle "W H X Y"
 //   TesselDriver dontsend        answers the problem report dialog "Don't Send"
@@ -71,7 +71,7 @@ static int Close(HWND window)
     return result == WAIT_OBJECT_0 ? 0 : 1;
 }
 
-// A thread that starts at address 0 faults at once, as an unhandled crash.
+// An unhandled crash on a thread of Tessel's own.
 static int Crash(HWND window)
 {
     DWORD processId = 0;
@@ -81,7 +81,13 @@ static int Crash(HWND window)
                                  FALSE, processId);
     if (!process)
         return 1;
-    HANDLE thread = CreateRemoteThread(process, nullptr, 0, nullptr, nullptr, 0, nullptr);
+    // A system function that writes to its argument, given an address that
+    // is not a pointer: the fault happens inside ordinary code, as a real
+    // crash would.
+    const auto writeThrough = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemInfo")));
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, writeThrough,
+                                       reinterpret_cast<void*>(0x10), 0, nullptr);
     CloseHandle(process);
     if (!thread)
         return 1;
