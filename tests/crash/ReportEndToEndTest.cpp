@@ -5,6 +5,7 @@
 #include <string>
 
 #include "BuildConfig.h"
+#include "CrashTestSupport.h"
 #include "ReportDialogDriver.h"
 #include "ReportServer.h"
 #include "base/ScopedHandle.h"
@@ -16,14 +17,6 @@ constexpr DWORD kAccessViolation = 0xC0000005;
 // Longer than the upload's idle limits for a server that never answers;
 // only a hang takes this long.
 constexpr DWORD kProcessEndLimitMs = 120000;
-
-std::wstring TestFolder()
-{
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    *wcsrchr(path, L'\\') = L'\0';
-    return path;
-}
 
 // A started program, ended by force if a test leaves it running; its crash
 // report files are removed with it.
@@ -127,7 +120,7 @@ TEST_CASE("a crashed program shows the dialog, sends the report and ends")
     {
         ReportServer server;
         REQUIRE(server.IsRunning());
-        Program child(TestFolder() + L"\\report_child.exe", server.Host());
+        Program child(ProgramFolder() + L"report_child.exe", server.Host());
         REQUIRE(child.process.IsValid());
         SendAndWaitForEnd(child);
         CheckReceivedReport(server, child);
@@ -136,7 +129,7 @@ TEST_CASE("a crashed program shows the dialog, sends the report and ends")
     {
         ReportServer server("silent");
         REQUIRE(server.IsRunning());
-        Program child(TestFolder() + L"\\report_child.exe", server.Host());
+        Program child(ProgramFolder() + L"report_child.exe", server.Host());
         REQUIRE(child.process.IsValid());
         SendAndWaitForEnd(child);
         CHECK(server.Requests().size() == 1);
@@ -156,8 +149,7 @@ TEST_CASE("a crash of Tessel.exe reaches the report server of its build")
     }
     ReportServer server("php", port);
     REQUIRE_MESSAGE(server.IsRunning(), "no report server on the build's port");
-    const std::wstring folder = TestFolder();
-    Program tessel(folder.substr(0, folder.rfind(L'\\')) + L"\\Tessel.exe", L"");
+    Program tessel(ProgramFolder() + L"..\\Tessel.exe", L"");
     REQUIRE(tessel.process.IsValid());
     REQUIRE_MESSAGE(FindWindowOf(tessel), "Tessel's main window did not appear");
     // Crashed from outside: a thread started in it at a system function

@@ -5,8 +5,7 @@
 
 #include <stdlib.h>
 
-#include "base/ScopedHandle.h"
-#include "system/Files.h"
+#include "CrashTestSupport.h"
 
 #ifndef TESSEL_REPORT_SERVER_DIR
 #error TESSEL_REPORT_SERVER_DIR must name the folder of serve.py
@@ -111,7 +110,7 @@ bool ReadGreeting(SOCKET lifeline, unsigned short* port, std::string* store)
     return *port != 0;
 }
 
-std::vector<std::string> Lines(const std::string& text)
+std::vector<std::string> SplitLines(const std::string& text)
 {
     std::vector<std::string> lines;
     size_t start = 0;
@@ -181,13 +180,13 @@ std::string ReportServer::Read(const std::string& name) const
 
 std::vector<std::string> ReportServer::Requests() const
 {
-    return Lines(Read("requests.log"));
+    return SplitLines(Read("requests.log"));
 }
 
 std::vector<std::pair<std::string, std::string>> ReportServer::Fields() const
 {
     std::vector<std::pair<std::string, std::string>> fields;
-    for (const std::string& line : Lines(Read("fields.txt"))) {
+    for (const std::string& line : SplitLines(Read("fields.txt"))) {
         const size_t equals = line.find('=');
         if (equals != std::string::npos)
             fields.emplace_back(line.substr(0, equals), FromHex(line.substr(equals + 1)));
@@ -197,7 +196,7 @@ std::vector<std::pair<std::string, std::string>> ReportServer::Fields() const
 
 std::vector<std::string> ReportServer::Files() const
 {
-    return Lines(Read("files.txt"));
+    return SplitLines(Read("files.txt"));
 }
 
 std::string ReportServer::FileContent(const std::string& name) const
@@ -223,19 +222,4 @@ unsigned short UnusedPort()
     if (probe != INVALID_SOCKET)
         closesocket(probe);
     return port;
-}
-
-std::string ReadWholeFile(const std::wstring& path)
-{
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return std::string();
-    std::string content;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        content.append(buffer, read);
-    return content;
 }

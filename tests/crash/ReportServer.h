@@ -46,5 +46,3 @@ private:
 
 // A loopback port on which nothing listens.
 unsigned short UnusedPort();
-// The whole content of a file; empty when it cannot be read.
-std::string ReadWholeFile(const std::wstring& path);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "CrashTestSupport.h"
 #include "ReportDialogDriver.h"
 #include "ReportServer.h"
 #include "base/ScopedHandle.h"
