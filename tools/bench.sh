@@ -9,3 +9,5 @@ for bench in bench_rebuild bench_storm bench_startup; do
     echo "== $bench"
     "$TESSEL_WINE" "$TESSEL_BUILD_DIR/bench/$bench.exe"
 done
+echo "== bench_cpu"
+"$TESSEL_ROOT/bench/bench_cpu.sh"
