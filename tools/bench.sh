@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds Tessel and runs the benchmarks under Wine on a private X display.
-set -euo pipefail
 source "$(dirname "$0")/env.sh"
 "$TESSEL_ROOT/tools/build.sh"
 source "$TESSEL_ROOT/tools/session.sh"
 tessel_start_session
+tessel_step "running the benchmarks"
 for bench in bench_rebuild bench_storm bench_latency bench_startup; do
     echo "== $bench"
     "$TESSEL_WINE" "$TESSEL_BUILD_DIR/bench/$bench.exe"

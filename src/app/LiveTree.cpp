@@ -1,6 +1,6 @@
 #include "app/LiveTree.h"
 
-#include "ui/TreeListCtrl.h"
+#include "ui/RowLayout.h"
 
 #include <wchar.h>
 

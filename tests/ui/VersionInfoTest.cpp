@@ -8,6 +8,7 @@
 
 #include "app/resource.h"
 #include "base/WideString.h"
+#include "ui/DialogTemplate.h"
 #include "ui/VersionInfo.h"
 
 namespace {
