@@ -6,6 +6,7 @@
 #include "base/ScopedHandle.h"
 #include "system/Clipboard.h"
 #include "system/OsVersion.h"
+#include "ui/QuietTreeUpdate.h"
 
 #include <windowsx.h>
 
@@ -256,18 +257,20 @@ bool SensorViewerApp::UpdateValuesInPlace()
 {
     HWND tree = tree_.Window();
     SensorList::Walk walk(sensors_);
+    QuietTreeUpdate quiet(tree);
     HTREEITEM sensorRow = FirstChild(tree, TreeView_GetRoot(tree));
     for (SensorEntry* entry = sensors_.First(); entry; entry = entry->Next()) {
         if (!sensorRow)
             return false;
-        if (entry->TakeNewData() && !UpdateFieldRows(*entry, sensorRow))
+        if (entry->TakeNewData() && !UpdateFieldRows(*entry, sensorRow, quiet))
             return false;
         sensorRow = NextSibling(tree, sensorRow);
     }
     return true;
 }
 
-bool SensorViewerApp::UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow)
+bool SensorViewerApp::UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow,
+                                      QuietTreeUpdate& quiet)
 {
     HWND tree = tree_.Window();
     wchar_t text[kTreeItemTextCapacity];
@@ -287,6 +290,7 @@ bool SensorViewerApp::UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow)
         case FIELD_ROW_NEW_TEXT:
             Format(newText, L"%s\t%s", field->name.Data(), field->valueText.Data());
             tree_.SetItemText(row, newText.Data());
+            quiet.RowChanged(row);
             break;
         case FIELD_ROW_SAME:
             break;

@@ -9,6 +9,8 @@
 #include "ui/TreeListCtrl.h"
 #include "ui/VersionInfo.h"
 
+class QuietTreeUpdate;
+
 // Settings bit: automatic update checking is switched off for this run.
 constexpr DWORD AUTO_UPDATE_OFF = 0x1;
 
@@ -74,7 +76,7 @@ private:
     // False when the tree does not show the sensors' current field names
     // in their order: the caller then rebuilds.
     bool UpdateValuesInPlace();
-    bool UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow);
+    bool UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow, QuietTreeUpdate& quiet);
     bool IsCopyKey(const NMHDR* header) const;
     void ShowTreeMenu(LPARAM screenPoint);
     void AppendRows(HTREEITEM first, int depth, WideString& text) const;
