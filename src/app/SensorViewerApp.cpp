@@ -400,7 +400,8 @@ void SensorViewerApp::ShowTreeMenu(LPARAM screenPoint)
 {
     HWND tree = tree_.Window();
     POINT at = {GET_X_LPARAM(screenPoint), GET_Y_LPARAM(screenPoint)};
-    if (screenPoint == -1) {
+    // The keyboard's point is (-1, -1), whatever the width of LPARAM.
+    if (at.x == -1 && at.y == -1) {
         RECT row = {};
         HTREEITEM selected = tree_.GetSelection();
         if (!selected || !TreeView_GetItemRect(tree, selected, &row, TRUE))

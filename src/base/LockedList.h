@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-
 // A critical section that may be entered before it is initialised (entering
 // and leaving then do nothing), so objects built during static construction
 // can lock safely in any order.

@@ -1,5 +1,7 @@
 #include "ui/QuietTreeUpdate.h"
 
+#include <initializer_list>
+
 QuietTreeUpdate::QuietTreeUpdate(HWND tree)
     : tree_(tree), quiet_(tree && (GetWindowLongPtrW(tree, GWL_STYLE) & WS_VISIBLE) != 0)
 {
