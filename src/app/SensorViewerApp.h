@@ -8,6 +8,7 @@
 #include "ui/LinkCtrl.h"
 #include "ui/TreeListCtrl.h"
 #include "ui/VersionInfo.h"
+#include "update/AutoUpdater.h"
 
 class QuietTreeUpdate;
 
@@ -80,6 +81,8 @@ private:
     bool IsCopyKey(const NMHDR* header) const;
     void ShowTreeMenu(LPARAM screenPoint);
     void AppendRows(HTREEITEM first, int depth, WideString& text) const;
+    // The weekly check, or with forced set an immediate one.
+    void StartUpdateCheck(bool forced);
 
     VersionInfo versionInfo_;
     SensorList sensors_;
@@ -88,6 +91,9 @@ private:
     SizeGrip grip_;
     Anchor anchors_[4];
     DWORD settings_ = 0;
+    // Last member: destroyed first, so its worker ends before anything it
+    // could reach goes away.
+    AutoUpdater updater_;
     // Set while a change message is posted and not yet handled: a sensor
     // that reports faster than the tree rebuilds must not flood the queue.
     volatile LONG changePending_ = 0;

@@ -25,6 +25,7 @@
 #include "base/Com.h"
 #include "base/ScopedHandle.h"
 #include "system/Registry.h"
+#include "update/UpdateRules.h"
 
 namespace main_window_test {
 
@@ -198,6 +199,11 @@ public:
     // Starts the window and waits until it is initialised and shown.
     int Start()
     {
+        // The window's weekly update check stays off the network: the week
+        // starts now.
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        WriteDwordValue(HKEY_CURRENT_USER, kTesselKey, L"LastCheck", UnixTimeOf(now));
         thread_.Reset(CreateThread(nullptr, 0, WindowThread, this, 0, nullptr));
         if (!thread_)
             return 0;
