@@ -260,10 +260,12 @@ void SensorViewerApp::RefreshNow()
     // Cleared before the sensors are read: an event that arrives from here
     // on posts a new message, so the tree always ends up showing it.
     InterlockedExchange(&changePending_, 0);
-    if (InterlockedExchange(&rebuildPending_, 0) || !UpdateValuesInPlace())
-        Rebuild();
+    // Paced from start to start, so that a refresh's own time does not
+    // delay the next one.
     lastRefresh_ = GetTickCount();
     refreshedBefore_ = true;
+    if (InterlockedExchange(&rebuildPending_, 0) || !UpdateValuesInPlace())
+        Rebuild();
 }
 
 // The sensor rows stand under the root in the order of the entries, as the

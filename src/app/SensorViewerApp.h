@@ -21,8 +21,10 @@ constexpr DWORD AUTO_UPDATE_OFF = 0x1;
 constexpr UINT WM_SENSORS_CHANGED = WM_APP;
 constexpr WPARAM kSensorDataChange = 0x5E4D;
 
-// Refreshes of the tree come at most once per this many milliseconds.
-constexpr DWORD kRefreshGapMs = 100;
+// Refreshes of the tree start at most once per this many milliseconds
+// (12.5 a second), so that a new value, waiting at most this long plus one
+// refresh, is on screen within 100 ms.
+constexpr DWORD kRefreshGapMs = 80;
 
 // Commands of the tree's context menu.
 constexpr UINT IDM_COPY_ROW = 40001;
