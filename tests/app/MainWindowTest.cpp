@@ -367,3 +367,62 @@ TEST_CASE("an event storm leaves the window answering with one change message at
     CHECK(std::any_of(rows.begin(), rows.end(),
                       [](const TreeRow& row) { return row.text == L"CITY\tAfter the storm"; }));
 }
+
+namespace {
+
+// A main window that closes itself once initialised, then reports what a
+// late sensor event does and what is still attached to the gone window.
+class SelfClosingViewerApp : public SensorViewerApp
+{
+public:
+    int OnInitDialog() override
+    {
+        const int result = SensorViewerApp::OnInitDialog();
+        PostMessageW(Window(), WM_COMMAND, IDC_EXIT, 0);
+        return result;
+    }
+};
+
+struct AfterClose
+{
+    INT_PTR result = -1;
+    bool messageQueued = true;
+    bool treeAttached = true;
+    bool linkAttached = true;
+};
+
+DWORD WINAPI RunAndCloseThenNotify(void* context)
+{
+    auto* after = static_cast<AfterClose*>(context);
+    SelfClosingViewerApp app;
+    after->result = app.Run(GetModuleHandleW(nullptr), IDD_MAIN, 0, nullptr);
+    // As if the Sensor API reported new data now, on this thread.
+    SensorViewerApp::SensorChanged(SENSOR_CHANGE_DATA, nullptr, &app);
+    MSG message;
+    after->messageQueued =
+        PeekMessageW(&message, nullptr, WM_SENSORS_CHANGED, WM_SENSORS_CHANGED, PM_REMOVE) != 0;
+    after->treeAttached = app.Tree().Window() != nullptr;
+    after->linkAttached = app.Link().Control() != nullptr;
+    return 0;
+}
+
+} // namespace
+
+TEST_CASE("once the window is gone, events post nothing and no control stays subclassed")
+{
+    MainWindowFixture f;
+    f.AddGps(1, L"Integrated GPS");
+    AfterClose after;
+    ScopedHandle thread(CreateThread(nullptr, 0, RunAndCloseThenNotify, &after, 0, nullptr));
+    REQUIRE(thread);
+    // The thread writes into this frame: it must not outlive a failed wait.
+    if (WaitForSingleObject(thread.Get(), kPatienceMs) != WAIT_OBJECT_0) {
+        std::fputs("the self-closing main window did not end\n", stderr);
+        std::fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 3);
+    }
+    CHECK(after.result == 0);
+    CHECK_FALSE(after.messageQueued);
+    CHECK_FALSE(after.treeAttached);
+    CHECK_FALSE(after.linkAttached);
+}
