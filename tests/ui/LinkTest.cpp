@@ -354,6 +354,90 @@ TEST_CASE("a link in a real window")
     }
 }
 
+namespace {
+
+const wchar_t kScriptsKey[] = L"Software\\Microsoft\\Internet Explorer\\International\\Scripts";
+const wchar_t kStylesKey[] = L"Software\\Microsoft\\Internet Explorer\\Styles";
+
+// The browser's face settings of the test prefix: the default script set to
+// one of the test's own, all removed again afterwards.
+struct BrowserFaces
+{
+    BrowserFaces()
+    {
+        Clear();
+        const DWORD script = 77;
+        RegSetKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script", REG_DWORD, &script,
+                        sizeof(script));
+    }
+    ~BrowserFaces() { Clear(); }
+    static void Clear()
+    {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script");
+        RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(kScriptsKey) + L"\\77").c_str());
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kStylesKey, L"IEPropFontName");
+    }
+    static void SetScriptFace(const wchar_t* face)
+    {
+        BrowserSettings::Set((std::wstring(kScriptsKey) + L"\\77").c_str(), L"IEPropFontName",
+                             face);
+    }
+    static void SetStylesFace(const wchar_t* face)
+    {
+        BrowserSettings::Set(kStylesKey, L"IEPropFontName", face);
+    }
+};
+
+std::wstring PlainFace(const LinkCtrl& link)
+{
+    LOGFONTW plain = {};
+    GetObjectW(link.PlainFont(), sizeof(plain), &plain);
+    return plain.lfFaceName;
+}
+
+} // namespace
+
+TEST_CASE("the browser's face name")
+{
+    BrowserFaces faces;
+    LinkWindow window(200, 24);
+    LinkCtrl link;
+
+    SUBCASE("an empty face counts as none: the next setting is asked")
+    {
+        faces.SetScriptFace(L"");
+        faces.SetStylesFace(L"Tessel Styles Face");
+        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, LINK_BROWSER_FONT));
+        CHECK(PlainFace(link) == L"Tessel Styles Face");
+    }
+    SUBCASE("a face of the longest length a font takes is read whole, a longer one cut there")
+    {
+        const std::wstring longest(LF_FACESIZE - 1, L'F');
+        faces.SetScriptFace(longest.c_str());
+        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, LINK_BROWSER_FONT));
+        CHECK(PlainFace(link) == longest);
+        faces.SetScriptFace((longest + L"GGGG").c_str());
+        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, LINK_BROWSER_FONT));
+        CHECK(PlainFace(link) == longest);
+    }
+}
+
+TEST_CASE("a control that cannot be subclassed is left as it was")
+{
+    LinkWindow window(200, 24);
+    Subclasser squatter;
+    REQUIRE(squatter.Attach(
+        window.control, [](HWND, UINT, WPARAM, LPARAM, LRESULT*, void*) { return 0; }, nullptr,
+        LINK_SUBCLASS_TAG));
+    const LONG_PTR style = GetWindowLongPtrW(window.control, GWL_STYLE);
+    LinkCtrl link;
+    CHECK(link.Attach(window.control, L"linking", L"http://example.com/", kHandCursor, 0) == 0);
+    CHECK(GetWindowLongPtrW(window.control, GWL_STYLE) == style);
+    wchar_t text[32] = {};
+    GetWindowTextW(window.control, text, 32);
+    CHECK(std::wstring(text) == L"Static");
+}
+
 TEST_CASE("a click opens the address through the shell once, on release over the text")
 {
     BrowserSettings settings;
