@@ -468,3 +468,40 @@ TEST_CASE("a click opens the address through the shell once, on release over the
     PumpMessagesFor(1000);
     CHECK(recorder.Lines().size() == 2);
 }
+
+namespace {
+
+void Key(WORD key)
+{
+    INPUT input[2] = {};
+    input[0].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = key;
+    input[1] = input[0];
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, input, sizeof(INPUT));
+    PumpMessagesFor(150);
+}
+
+} // namespace
+
+TEST_CASE("a focused link opens with Enter and with Space, on release of the key")
+{
+    BrowserSettings settings;
+    LinkWindow window(200, 24);
+    LinkCtrl link;
+    ActionLog log;
+    REQUIRE(link.Attach(window.control, L"linking", L"http://keys.example/", kHandCursor, 0));
+    link.SetExtendedHandler(&RecordAction, reinterpret_cast<LONG_PTR>(&log));
+    SetFocus(window.control);
+    PumpMessagesFor(50);
+    REQUIRE(GetFocus() == window.control);
+    CHECK((link.Flags() & LINK_FOCUSED) != 0);
+
+    Key(VK_RETURN);
+    CHECK(log.actions == std::vector<int>{LINK_ACTION_ENTER});
+    CHECK(log.url == L"http://keys.example/");
+    Key(VK_SPACE);
+    CHECK(log.actions == std::vector<int>{LINK_ACTION_ENTER, LINK_ACTION_SPACE});
+    Key('A');
+    CHECK(log.actions.size() == 2);
+}
