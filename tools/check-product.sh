@@ -3,11 +3,12 @@
 # that imports nothing but Windows system DLLs.
 #   check-product.sh EXE           checks an existing i686 build
 #   check-product.sh --build DIR   builds the i686 program in DIR first
-set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/tools/steps.sh"
 
 if [ "${1:-}" = --build ]; then
     dir=$2
+    tessel_step "building the i686 Tessel.exe in $dir"
     cmake -S "$root" -B "$dir" -DBUILD_TESTING=OFF \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
     cmake --build "$dir" --target Tessel -j"$(nproc)" >/dev/null
@@ -16,6 +17,7 @@ else
     exe=$1
 fi
 
+tessel_step "checking $exe"
 description=$(file -b "$exe")
 case "$description" in
     "PE32 executable (GUI) Intel 80386"*) ;;

@@ -1,5 +1,8 @@
-# Sourced by the project's scripts: chooses the target, the build folder,
-# the Wine loader and the private Wine prefix.
+# Sourced by the project's scripts: installs what is missing, then chooses
+# the target, the build folder, the Wine loader and the private Wine prefix.
+# The choice looks at the installed Wine, so it is made only after setup.sh
+# has run; scripts started by a script that has already chosen inherit the
+# choice.
 #
 # Tessel is a 32-bit program (i686). Some hosts (kernels without IA-32
 # emulation) cannot execute 32-bit code at all, so Wine cannot run i686
@@ -7,26 +10,44 @@
 # TESSEL_ARCH=i686|x86_64 overrides the choice.
 
 TESSEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$TESSEL_ROOT/tools/steps.sh"
 
 tessel_can_run_i386() {
     [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 
-if [ -z "${TESSEL_ARCH:-}" ]; then
-    if tessel_can_run_i386; then TESSEL_ARCH=i686; else TESSEL_ARCH=x86_64; fi
+tessel_choose_wine() {
+    tessel_step "choosing the target and the Wine loader"
+    if [ -z "${TESSEL_ARCH:-}" ]; then
+        if tessel_can_run_i386; then TESSEL_ARCH=i686; else TESSEL_ARCH=x86_64; fi
+    fi
+    case "$TESSEL_ARCH" in
+        i686) TESSEL_WINE=/usr/lib/wine/wine ;;
+        x86_64) TESSEL_WINE=/usr/lib/wine/wine64 ;;
+        *) tessel_die "TESSEL_ARCH is '$TESSEL_ARCH', not i686 or x86_64" ;;
+    esac
+    [ -x "$TESSEL_WINE" ] || tessel_die "the Wine loader $TESSEL_WINE for $TESSEL_ARCH is not installed"
+    # A 64-bit prefix needs the 64-bit server; it also serves 32-bit
+    # programs through WOW64. Only a Wine without wine64 uses the 32-bit one.
+    TESSEL_WINESERVER=/usr/lib/wine/wineserver64
+    if [ ! -x "$TESSEL_WINESERVER" ]; then
+        [ "$TESSEL_ARCH" = i686 ] || tessel_die "wine64 is installed without /usr/lib/wine/wineserver64"
+        TESSEL_WINESERVER=/usr/lib/wine/wineserver32
+    fi
+    [ -x "$TESSEL_WINESERVER" ] || tessel_die "no wineserver is installed"
+    export TESSEL_ARCH TESSEL_WINE TESSEL_WINESERVER
+    export TESSEL_BUILD_DIR=${TESSEL_BUILD_DIR:-$TESSEL_ROOT/build/$TESSEL_ARCH}
+    export WINEPREFIX=${TESSEL_WINEPREFIX:-$TESSEL_BUILD_DIR/wineprefix}
+    export WINELOADER=$TESSEL_WINE
+    export WINESERVER=$TESSEL_WINESERVER
+    export TESSEL_ENV_READY=1
+}
+
+if [ -z "${TESSEL_ENV_READY:-}" ]; then
+    tessel_step "installing the packages"
+    "$TESSEL_ROOT/tools/setup.sh"
+    tessel_choose_wine
 fi
-export TESSEL_ARCH
-export TESSEL_BUILD_DIR=${TESSEL_BUILD_DIR:-$TESSEL_ROOT/build/$TESSEL_ARCH}
-export WINEPREFIX=${TESSEL_WINEPREFIX:-$TESSEL_BUILD_DIR/wineprefix}
-if [ "$TESSEL_ARCH" = i686 ]; then
-    export TESSEL_WINE=/usr/lib/wine/wine
-else
-    export TESSEL_WINE=/usr/lib/wine/wine64
-fi
-export WINELOADER=$TESSEL_WINE
-export TESSEL_WINESERVER=/usr/lib/wine/wineserver64
-[ -x "$TESSEL_WINESERVER" ] || TESSEL_WINESERVER=/usr/lib/wine/wineserver32
-export WINESERVER=$TESSEL_WINESERVER
 export WINEDEBUG=-all
 # WinINet applies these, and loopback requests then fail.
 unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY

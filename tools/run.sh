@@ -3,7 +3,6 @@
 # With $DISPLAY set, Tessel opens there and the script waits for it to end.
 # Without one, it runs headless in a Wine virtual desktop under Xvfb, saves
 # a screenshot, closes Tessel and prints the screenshot's path.
-set -euo pipefail
 source "$(dirname "$0")/env.sh"
 targets="Tessel TesselDriver"
 [ -f "$TESSEL_ROOT/simulator/CMakeLists.txt" ] && targets="$targets SensorSim"
@@ -15,6 +14,7 @@ export TESSEL_HEADLESS=$headless
 source "$TESSEL_ROOT/tools/session.sh"
 tessel_start_session
 
+tessel_step "running Tessel"
 exe=$TESSEL_BUILD_DIR/Tessel.exe
 driver=$TESSEL_BUILD_DIR/TesselDriver.exe
 if [ "$headless" = 0 ]; then

@@ -16,6 +16,7 @@ tessel_end_session() {
 
 # Starts a private X server on a free display number.
 tessel_start_xvfb() {
+    tessel_step "starting Xvfb (log: $TESSEL_LOG_DIR/xvfb.log)"
     local fdfile=$TESSEL_LOG_DIR/xvfb.display
     rm -f "$fdfile"
     Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$fdfile" \
@@ -25,7 +26,7 @@ tessel_start_xvfb() {
         [ -s "$fdfile" ] && break
         sleep 0.1
     done
-    [ -s "$fdfile" ] || { echo "session: Xvfb did not start" >&2; return 1; }
+    [ -s "$fdfile" ] || tessel_die "Xvfb did not start within 10 s"
     export DISPLAY=:$(head -n1 "$fdfile")
 }
 
@@ -37,9 +38,13 @@ tessel_make_prefix() {
     local stamp=$WINEPREFIX/.tessel-ready
     [ -f "$stamp" ] && return 0
     echo "session: creating the Wine prefix $WINEPREFIX"
+    tessel_step "creating the Wine prefix $WINEPREFIX"
     rm -rf "$WINEPREFIX"
+    # wineboot may answer non-zero on a first start that still worked; the
+    # prefix's registry tells whether it did.
     WINEDLLOVERRIDES="mscoree,mshtml=" tessel_wine wineboot -i || true
     "$TESSEL_WINESERVER" -w
+    [ -f "$WINEPREFIX/system.reg" ] || tessel_die "wineboot made no prefix"
     tessel_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
     tessel_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
     "$TESSEL_WINESERVER" -w
@@ -57,6 +62,7 @@ tessel_install_fonts() {
 
 # Registers the sensor simulator as the Sensor API of the prefix.
 tessel_register_simulator() {
+    tessel_step "registering the sensor simulator"
     local dll=$TESSEL_BUILD_DIR/simulator/SensorSim.dll
     [ -f "$dll" ] || return 0
     tessel_wine regsvr32 /s "$(winepath_w "$dll")"
@@ -66,12 +72,14 @@ winepath_w() { printf 'Z:%s' "$(echo "$1" | tr / '\\')"; }
 
 tessel_start_session() {
     trap tessel_end_session EXIT
+    TESSEL_FAILURE_HINT="Wine's output is in $TESSEL_LOG_DIR/wine.log"
     if [ -z "${DISPLAY:-}" ] || [ "${TESSEL_HEADLESS:-1}" = 1 ]; then
         tessel_start_xvfb
     fi
     tessel_make_prefix
     tessel_install_fonts
     # Answers 2 when a server for the prefix is still running: use that one.
+    tessel_step "starting the wineserver and Wine's services"
     "$TESSEL_WINESERVER" -p >/dev/null 2>&1 </dev/null || true
     # The first program of a wineserver session starts Wine's own services
     # (explorer, rpcss), which inherit its output. Start them here with the

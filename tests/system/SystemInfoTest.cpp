@@ -27,16 +27,47 @@ TEST_CASE("processors are described by index")
     CHECK(megahertz == 7);
 }
 
+namespace {
+
+// The record of information class 0 (SystemBasicInformation). Its size
+// depends on the pointer size: 44 bytes in a 32-bit process, 64 in a 64-bit
+// one, and the class accepts only that exact size.
+struct BasicInformation
+{
+    ULONG reserved;
+    ULONG timerResolution;
+    ULONG pageSize;
+    ULONG physicalPages;
+    ULONG lowestPhysicalPage;
+    ULONG highestPhysicalPage;
+    ULONG allocationGranularity;
+    ULONG_PTR minimumUserAddress;
+    ULONG_PTR maximumUserAddress;
+    ULONG_PTR activeProcessors;
+    CCHAR processorCount;
+};
+static_assert(sizeof(BasicInformation) == (sizeof(void*) == 4 ? 44 : 64),
+              "the record as the system lays it out");
+
+} // namespace
+
 TEST_CASE("system information query")
 {
     SystemInfoQuery query;
-    // Class 0, the basic information, exists everywhere; a short buffer fails.
-    BYTE basic[64] = {};
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+
+    BasicInformation basic = {};
     ULONG returned = 0;
-    CHECK(query.Query(0, basic, sizeof(basic), &returned) == 0);
-    CHECK(returned > 0);
-    CHECK(returned <= sizeof(basic));
-    CHECK(query.Query(0, basic, 4, &returned) != 0);
+    REQUIRE(query.Query(0, &basic, sizeof(basic), &returned) == 0);
+    CHECK(returned == sizeof(basic));
+    CHECK(basic.pageSize == system.dwPageSize);
+    CHECK(basic.allocationGranularity == system.dwAllocationGranularity);
+    CHECK(static_cast<DWORD>(basic.processorCount) == system.dwNumberOfProcessors);
+
+    BYTE larger[sizeof(BasicInformation) + 16] = {};
+    CHECK(query.Query(0, larger, sizeof(larger), &returned) != 0);
+    CHECK(query.Query(0, &basic, 4, &returned) != 0);
 }
 
 TEST_CASE("clocks")
@@ -50,8 +81,12 @@ TEST_CASE("clocks")
 
 TEST_CASE("installed font families")
 {
-    CHECK(FontFamilyExists(L"Tahoma", DEFAULT_CHARSET, nullptr) == 1);
-    CHECK(FontFamilyExists(L"Segoe UI", DEFAULT_CHARSET, nullptr) == 0);
+    // The system's own message font is installed wherever the test runs.
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = 500;
+    REQUIRE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, 500, &metrics, 0));
+    CHECK(FontFamilyExists(metrics.lfMessageFont.lfFaceName, DEFAULT_CHARSET, nullptr) == 1);
+    CHECK(FontFamilyExists(L"Tessel No Such Face", DEFAULT_CHARSET, nullptr) == 0);
     // A name longer than a face name is cut, never overrun.
     CHECK(FontFamilyExists(L"TahomaTahomaTahomaTahomaTahomaTahomaTahoma", DEFAULT_CHARSET,
                            nullptr) == 0);
