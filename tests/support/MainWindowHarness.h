@@ -295,7 +295,12 @@ public:
             return;
         if (WaitForSingleObject(thread_.Get(), 0) != WAIT_OBJECT_0)
             PostMessageW(window_, WM_COMMAND, IDC_EXIT, 0);
-        WaitForSingleObject(thread_.Get(), kPatienceMs);
+        if (WaitForSingleObject(thread_.Get(), kPatienceMs) != WAIT_OBJECT_0) {
+            // The window's thread still refers to this object.
+            std::fputs("the main window did not close\n", stderr);
+            std::fflush(stderr);
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
         thread_.Reset();
     }
 
