@@ -8,6 +8,9 @@ const wchar_t kTesselKey[] = L"Software\\Brindle\\Tessel";
 
 namespace {
 
+// The maker's update server with the program's request path and query.
+const wchar_t kUpdateAddress[] = TESSEL_UPDATE_SERVER L"/data/update.php?p=tessel";
+
 constexpr int kRootImage = 0;
 constexpr int kSensorImage = 1;
 constexpr int kFieldImage = 2;
@@ -67,7 +70,18 @@ int SensorViewerApp::OnInitDialog()
     SetChangeTarget(Window());
     sensors_.SetChangeCallback(SensorChanged, this);
     Rebuild();
+    if (!(settings_ & AUTO_UPDATE_OFF))
+        StartUpdateCheck(false);
     return 1;
+}
+
+void SensorViewerApp::StartUpdateCheck(bool forced)
+{
+    if (forced)
+        updater_.Start(Window(), kUpdateAddress, nullptr, nullptr, nullptr, 0, L"1", nullptr);
+    else
+        updater_.Start(Window(), kUpdateAddress, HKEY_CURRENT_USER, kTesselKey, L"LastCheck", 0,
+                       L"1", nullptr);
 }
 
 void SensorViewerApp::SetUpTree()
@@ -111,9 +125,10 @@ INT_PTR SensorViewerApp::OnCommand(int id, WPARAM wParam, LPARAM lParam)
         return 1;
     }
     if (id == IDC_AUTO_UPDATE) {
-        if (IsChecked(IDC_AUTO_UPDATE))
+        if (IsChecked(IDC_AUTO_UPDATE)) {
             settings_ &= ~AUTO_UPDATE_OFF;
-        else
+            StartUpdateCheck(true);
+        } else
             settings_ |= AUTO_UPDATE_OFF;
         return 1;
     }

@@ -8,6 +8,7 @@
 #include "ui/LinkCtrl.h"
 #include "ui/TreeListCtrl.h"
 #include "ui/VersionInfo.h"
+#include "update/AutoUpdater.h"
 
 // Settings bit: automatic update checking is switched off for this run.
 constexpr DWORD AUTO_UPDATE_OFF = 0x1;
@@ -50,6 +51,8 @@ private:
     void InsertNoSensorsRow(HTREEITEM root);
     // The window change messages go to; null while there is none.
     void SetChangeTarget(HWND window);
+    // The weekly check, or with forced set an immediate one.
+    void StartUpdateCheck(bool forced);
 
     VersionInfo versionInfo_;
     SensorList sensors_;
@@ -58,6 +61,9 @@ private:
     SizeGrip grip_;
     Anchor anchors_[4];
     DWORD settings_ = 0;
+    // Last member: destroyed first, so its worker ends before anything it
+    // could reach goes away.
+    AutoUpdater updater_;
     // Set while a change message is posted and not yet handled: a sensor
     // that reports faster than the tree rebuilds must not flood the queue.
     volatile LONG changePending_ = 0;
