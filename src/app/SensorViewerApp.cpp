@@ -69,6 +69,7 @@ int SensorViewerApp::OnInitDialog()
     SetUpAnchors();
     SetMinimumSize(270, 150, 1);
     RestorePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", 0);
+    SetChangeTarget(Window());
     sensors_.SetChangeCallback(SensorChanged, this);
     Rebuild();
     if (!(settings_ & AUTO_UPDATE_OFF))
@@ -162,6 +163,13 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         Rebuild();
         return 1;
+    case WM_DESTROY:
+        // Sensor events stop reaching the window, and the subclassed
+        // controls let go of their windows while those still exist.
+        SetChangeTarget(nullptr);
+        tree_.Detach();
+        link_.Detach();
+        break;
     }
     return DialogApp::OnMessage(message, wParam, lParam);
 }
@@ -173,10 +181,22 @@ void SensorViewerApp::SensorChanged(int code, SensorEntry*, void* context)
     if (code < SENSOR_CHANGE_DATA || code > 2)
         return;
     auto* app = static_cast<SensorViewerApp*>(context);
+    HWND target =
+        static_cast<HWND>(InterlockedCompareExchangePointer(&app->changeTarget_, nullptr, nullptr));
+    if (!target)
+        return;
     if (InterlockedExchange(&app->changePending_, 1) != 0)
         return;
-    if (!PostMessageW(app->Window(), WM_SENSORS_CHANGED, 0, 0))
+    if (!PostMessageW(target, WM_SENSORS_CHANGED, 0, 0))
         InterlockedExchange(&app->changePending_, 0);
+}
+
+void SensorViewerApp::SetChangeTarget(HWND window)
+{
+    // A message posted to the old window is never handled: a new window
+    // starts without one pending.
+    InterlockedExchangePointer(&changeTarget_, window);
+    InterlockedExchange(&changePending_, 0);
 }
 
 void SensorViewerApp::Rebuild()

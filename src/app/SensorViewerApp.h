@@ -38,6 +38,7 @@ public:
     void Rebuild();
 
     TreeListCtrl& Tree() { return tree_; }
+    LinkCtrl& Link() { return link_; }
     SensorList& Sensors() { return sensors_; }
     DWORD Settings() const { return settings_; }
 
@@ -48,6 +49,8 @@ private:
     // Answers whether the last sensor's row could be inserted.
     bool InsertSensors(HTREEITEM root, const WideString& remembered);
     void InsertNoSensorsRow(HTREEITEM root);
+    // The window change messages go to; null while there is none.
+    void SetChangeTarget(HWND window);
     // The weekly check, or with forced set an immediate one.
     void StartUpdateCheck(bool forced);
 
@@ -64,4 +67,7 @@ private:
     // Set while a change message is posted and not yet handled: a sensor
     // that reports faster than the tree rebuilds must not flood the queue.
     volatile LONG changePending_ = 0;
+    // Read on the Sensor API's threads, which must never post to a window
+    // that is gone (or, with a null window, to their own queue).
+    void* volatile changeTarget_ = nullptr;
 };
