@@ -4,6 +4,7 @@
 #include "app/LiveTree.h"
 #include "app/resource.h"
 #include "base/ScopedHandle.h"
+#include "crash/CrashReporter.h"
 #include "system/Clipboard.h"
 #include "system/OsVersion.h"
 #include "ui/QuietTreeUpdate.h"
@@ -93,6 +94,7 @@ int SensorViewerApp::OnInitDialog()
 {
     SetIcon(IDI_APP);
     SetText(versionInfo_.VersionTitle(L"Tessel"));
+    ConfigureCrashReporter(IDI_APP, TESSEL_REPORT_HOST, L"/kestrel/report.php", nullptr, nullptr);
     SetUpTree();
     if (!(settings_ & AUTO_UPDATE_OFF))
         SetCheck(IDC_AUTO_UPDATE, BST_CHECKED);
@@ -101,6 +103,7 @@ int SensorViewerApp::OnInitDialog()
     SetUpAnchors();
     SetMinimumSize(270, 150, 1);
     RestorePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", 0);
+    SetChangeTarget(Window());
     sensors_.SetChangeCallback(SensorChanged, this);
     Rebuild();
     if (!(settings_ & AUTO_UPDATE_OFF))
@@ -208,6 +211,13 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return 1;
         }
         break;
+    case WM_DESTROY:
+        // Sensor events stop reaching the window, and the subclassed
+        // controls let go of their windows while those still exist.
+        SetChangeTarget(nullptr);
+        tree_.Detach();
+        link_.Detach();
+        break;
     }
     return DialogApp::OnMessage(message, wParam, lParam);
 }
@@ -222,10 +232,24 @@ void SensorViewerApp::SensorChanged(int code, SensorEntry* entry, void* context)
     // A data update has marked its entry; anything else changes the rows.
     if (code != SENSOR_CHANGE_DATA || !entry || entry->HasLeft())
         InterlockedExchange(&app->rebuildPending_, 1);
+    HWND target =
+        static_cast<HWND>(InterlockedCompareExchangePointer(&app->changeTarget_, nullptr, nullptr));
+    if (!target)
+        return;
     if (InterlockedExchange(&app->changePending_, 1) != 0)
         return;
-    if (!PostMessageW(app->Window(), WM_SENSORS_CHANGED, kSensorDataChange, 0))
+    if (!PostMessageW(target, WM_SENSORS_CHANGED, kSensorDataChange, 0))
         InterlockedExchange(&app->changePending_, 0);
+}
+
+void SensorViewerApp::SetChangeTarget(HWND window)
+{
+    // A message posted to the old window is never handled: a new window
+    // starts without one pending.
+    InterlockedExchangePointer(&changeTarget_, window);
+    InterlockedExchange(&changePending_, 0);
+    // The old window's pace timer ended with it.
+    paceTimerSet_ = false;
 }
 
 // Refreshes run at once when the last one is at least a gap ago, otherwise

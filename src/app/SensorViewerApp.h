@@ -64,6 +64,7 @@ public:
     int CopyAllRows();
 
     TreeListCtrl& Tree() { return tree_; }
+    LinkCtrl& Link() { return link_; }
     SensorList& Sensors() { return sensors_; }
     DWORD Settings() const { return settings_; }
 
@@ -83,6 +84,8 @@ private:
     bool IsCopyKey(const NMHDR* header) const;
     void ShowTreeMenu(LPARAM screenPoint);
     void AppendRows(HTREEITEM first, int depth, WideString& text) const;
+    // The window change messages go to; null while there is none.
+    void SetChangeTarget(HWND window);
     // The weekly check, or with forced set an immediate one.
     void StartUpdateCheck(bool forced);
 
@@ -105,4 +108,7 @@ private:
     DWORD lastRefresh_ = 0;
     bool refreshedBefore_ = false;
     bool paceTimerSet_ = false;
+    // Read on the Sensor API's threads, which must never post to a window
+    // that is gone (or, with a null window, to their own queue).
+    void* volatile changeTarget_ = nullptr;
 };

@@ -243,6 +243,21 @@ int FormatByteArray(SAFEARRAY* array, WideString& text)
     return ok;
 }
 
+// Vectors of variants may hold vectors of variants: a value nested deeper
+// than any sensor reports is refused rather than followed down the stack.
+constexpr int kMaxValueNesting = 16;
+thread_local int tValueNesting = 0;
+
+class NestingGuard
+{
+public:
+    NestingGuard() { ++tValueNesting; }
+    ~NestingGuard() { --tValueNesting; }
+    NestingGuard(const NestingGuard&) = delete;
+    NestingGuard& operator=(const NestingGuard&) = delete;
+    bool TooDeep() const { return tValueNesting > kMaxValueNesting; }
+};
+
 using PropVariantToVariantFunction = HRESULT(WINAPI*)(const PROPVARIANT*, VARIANT*);
 
 // The platform's conversion, looked up for each value so that a system
@@ -265,7 +280,8 @@ int ConvertWithPropsys(const PROPVARIANT& source, VARIANT& target)
 
 int ConvertPropVariant(const PROPVARIANT& source, VARIANT& target)
 {
-    if (source.vt & (VT_ARRAY | VT_BYREF)) {
+    NestingGuard nesting;
+    if (nesting.TooDeep() || (source.vt & (VT_ARRAY | VT_BYREF))) {
         return 0;
     }
     VARIANT converted;
