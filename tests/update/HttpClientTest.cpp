@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "DialogAnswerer.h"
 #include "HttpTestServer.h"
 #include "TestWindow.h"
-#include "system/WorkerThread.h"
+#include "UpdateTestFiles.h"
 #include "update/HttpClient.h"
 
 namespace {
@@ -32,22 +33,11 @@ public:
     TempFile& operator=(const TempFile&) = delete;
 
     const wchar_t* Path() const { return path_.c_str(); }
-    bool Exists() const { return GetFileAttributesW(Path()) != INVALID_FILE_ATTRIBUTES; }
-    std::string Bytes() const
-    {
-        FileObject file;
-        std::string bytes(file.Open(Path(), FILE_MODE_READ) ? file.GetSize() : 0, '\0');
-        DWORD read = 0;
-        if (!bytes.empty()) {
-            ReadFile(file.Handle(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-        }
-        return bytes.substr(0, read);
-    }
+    bool Exists() const { return update_test::Exists(path_); }
+    std::string Bytes() const { return update_test::ReadWholeFile(path_); }
     void Write(const std::string& bytes) const
     {
-        FileObject file;
-        REQUIRE(file.Open(Path(), FILE_MODE_CREATE));
-        REQUIRE(file.Write(static_cast<DWORD>(bytes.size()), bytes.data()));
+        REQUIRE(update_test::WriteWholeFile(path_, bytes));
     }
 
 private:
@@ -621,68 +611,6 @@ TEST_CASE("GetText: an answer far longer than the limit is read up to the limit"
     CHECK(text.Length() == 4096);
 }
 
-namespace {
-
-// Answers the proxy-credentials dialogs of this process from another
-// thread: types "tessel" and "secret" and presses OK, or presses Cancel.
-struct DialogAnswerer
-{
-    bool confirm = false;
-    volatile LONG seen = 0;
-    Event stop;
-
-    static BOOL CALLBACK FindDialog(HWND window, LPARAM found)
-    {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        wchar_t className[16] = {};
-        GetClassNameW(window, className, 16);
-        const bool mine = process == GetCurrentProcessId() && IsWindowVisible(window) &&
-                          wcscmp(className, L"#32770") == 0;
-        if (mine) {
-            *reinterpret_cast<HWND*>(found) = window;
-        }
-        return !mine;
-    }
-
-    static BOOL CALLBACK FillEdit(HWND child, LPARAM count)
-    {
-        wchar_t className[16] = {};
-        GetClassNameW(child, className, 16);
-        int& edits = *reinterpret_cast<int*>(count);
-        if (_wcsicmp(className, L"Edit") == 0 && edits < 2) {
-            const wchar_t* text = edits++ == 0 ? L"tessel" : L"secret";
-            SendMessageTimeoutW(child, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
-                                2000, nullptr);
-        }
-        return TRUE;
-    }
-
-    static DWORD Run(void* argument, DWORD)
-    {
-        DialogAnswerer& self = *static_cast<DialogAnswerer*>(argument);
-        while (WaitForSingleObject(self.stop.Handle(), 20) == WAIT_TIMEOUT) {
-            HWND dialog = nullptr;
-            EnumWindows(&FindDialog, reinterpret_cast<LPARAM>(&dialog));
-            if (!dialog) {
-                continue;
-            }
-            InterlockedIncrement(&self.seen);
-            int edits = 0;
-            if (self.confirm) {
-                EnumChildWindows(dialog, &FillEdit, reinterpret_cast<LPARAM>(&edits));
-            }
-            PostMessageW(dialog, WM_COMMAND, self.confirm ? IDOK : IDCANCEL, 0);
-            for (int i = 0; i < 250 && IsWindow(dialog); ++i) {
-                Sleep(20);
-            }
-        }
-        return 0;
-    }
-};
-
-} // namespace
-
 // Wine's credentials dialog needs a proxy name (it crashes without one) and
 // an owner window (it shows nothing without one), so the test server plays
 // the proxy and a test window is in front.
@@ -695,39 +623,31 @@ TEST_CASE("A 407 asks for proxy credentials and retries once when confirmed")
     REQUIRE(server.Answer(challenge));
     HttpClient client;
     WideString text;
-    DialogAnswerer answerer;
-    REQUIRE(answerer.stop.Create(1, 0));
-    WorkerThread watcher;
     TestWindow owner(L"TesselProxyOwner", &DefWindowProcW, {0, 0, 100, 100});
     SetForegroundWindow(owner.Handle());
     const std::wstring proxy = L"127.0.0.1:" + std::to_wstring(server.Port());
     const wchar_t url[] = L"http://update.example.invalid/check";
+    const std::vector<std::wstring> credentials = {L"tessel", L"secret"};
 
     SUBCASE("cancelled: one dialog, one request")
     {
-        REQUIRE(watcher.Start(&DialogAnswerer::Run, &answerer, 0));
+        DialogAnswerer answerer({IDCANCEL, IDCANCEL});
         CHECK(client.GetText(url, nullptr, text, 0, proxy.c_str(), nullptr, nullptr) == 0);
-        CHECK(answerer.seen == 1);
-        const auto requests = server.Requests();
-        REQUIRE(requests.size() == 1);
-        CHECK(requests[0].path == "/check");
+        CHECK(server.Requests().size() == 1);
+        CHECK(answerer.Dialogs().size() == 1);
     }
     SUBCASE("confirmed: tried once more with the credentials")
     {
-        answerer.confirm = true;
-        REQUIRE(watcher.Start(&DialogAnswerer::Run, &answerer, 0));
+        DialogAnswerer answerer({IDOK, IDOK}, credentials);
         CHECK(client.GetText(url, nullptr, text, 0, proxy.c_str(), nullptr, nullptr) == 0);
         // WinINet itself may resend with the credentials as well.
         const auto requests = server.Requests();
         REQUIRE(requests.size() >= 2);
         CHECK(requests.back().Header("Proxy-Authorization") == "Basic dGVzc2VsOnNlY3JldA==");
-        CHECK(answerer.seen >= 1);
-        CHECK(answerer.seen <= 2);
     }
     SUBCASE("Request sends once more when confirmed")
     {
-        answerer.confirm = true;
-        REQUIRE(watcher.Start(&DialogAnswerer::Run, &answerer, 0));
+        DialogAnswerer answerer({IDOK, IDOK}, credentials);
         HttpRequest request;
         request.host = L"update.example.invalid";
         request.object = L"/kestrel/report.php";
@@ -738,11 +658,8 @@ TEST_CASE("A 407 asks for proxy credentials and retries once when confirmed")
         request.statusOut = &status;
         CHECK(client.Request(request) == 1);
         CHECK(status == 407);
-        CHECK(answerer.seen == 1);
         CHECK(server.Requests().back().Header("Proxy-Authorization") ==
               "Basic dGVzc2VsOnNlY3JldA==");
+        CHECK(answerer.Dialogs().size() == 1);
     }
-    answerer.stop.Set();
-    watcher.Wait(5000);
-    CHECK_FALSE(watcher.IsRunning());
 }
