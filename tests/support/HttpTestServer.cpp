@@ -35,31 +35,14 @@ bool IsHeaderName(const std::string& line, const char* name)
            _strnicmp(line.c_str(), name, length) == 0;
 }
 
-class WinsockUser
+// Winsock stays started for the rest of the test program.
+void StartWinsock()
 {
-public:
-    WinsockUser()
-    {
+    static const bool started = [] {
         WSADATA data;
-        started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-    ~WinsockUser()
-    {
-        if (started_) {
-            WSACleanup();
-        }
-    }
-    WinsockUser(const WinsockUser&) = delete;
-    WinsockUser& operator=(const WinsockUser&) = delete;
-
-private:
-    bool started_ = false;
-};
-
-WinsockUser& Winsock()
-{
-    static WinsockUser user;
-    return user;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
 }
 
 class ScopedSocket
@@ -102,8 +85,6 @@ SOCKET AcceptWithin(SOCKET listener, DWORD milliseconds)
     return accept(listener, nullptr, nullptr);
 }
 
-} // namespace
-
 std::string PackFields(const std::vector<std::string>& fields)
 {
     std::string packed;
@@ -135,6 +116,8 @@ bool UnpackFields(const std::string& bytes, std::vector<std::string>& fields)
     return true;
 }
 
+} // namespace
+
 std::string RecordedRequest::Header(const char* name) const
 {
     size_t position = 0;
@@ -155,7 +138,7 @@ std::string RecordedRequest::Header(const char* name) const
 
 TestServerProcess::TestServerProcess(const char* mode)
 {
-    Winsock();
+    StartWinsock();
     ScopedSocket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in address = Loopback(0);
     int size = sizeof(address);
