@@ -268,15 +268,6 @@ TEST_CASE("restoring the placement")
             CHECK(self.repositions == 1);
         });
     }
-    SUBCASE("minimised and hidden come back normal")
-    {
-        for (const wchar_t* text : {L"2,50,60,650,460", L"0,50,60,650,460"}) {
-            RunRestored(text, 0, &saved, [](ScriptedDialog& self, bool) {
-                CHECK(Placement(self.Window()).showCmd == SW_SHOWNORMAL);
-                CHECK_FALSE(IsIconic(self.Window()));
-            });
-        }
-    }
     SUBCASE("maximised without a reposition")
     {
         RunRestored(L"3,50,60,650,460", 0, &saved, [](ScriptedDialog& self, bool zoomed) {
@@ -297,14 +288,6 @@ TEST_CASE("restoring the placement")
                     [](ScriptedDialog& self, bool) { CHECK(self.repositions == 0); });
         RunRestored(text, PLACE_NO_REPOSITION, &nearest);
         RunRestored(text, PLACE_NO_MONITOR_CHECK | PLACE_NO_REPOSITION, &asSaved);
-    }
-    SUBCASE("keeping the current size")
-    {
-        RunRestored(L"1,40,30,41,31", PLACE_KEEP_SIZE, nullptr, [](ScriptedDialog& self, bool) {
-            RECT rect = Placement(self.Window()).rcNormalPosition;
-            CHECK((rect.left == 40 && rect.top == 30));
-            CHECK(rect.right - rect.left > self.MinimumWidth());
-        });
     }
     SUBCASE("no value leaves the window alone")
     {
