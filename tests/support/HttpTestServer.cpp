@@ -258,36 +258,24 @@ std::wstring HttpTestServer::Url(const wchar_t* pathAndQuery) const
 
 bool HttpTestServer::Answer(const ScriptedAnswer& answer)
 {
-    std::vector<std::string> command = {
-        "answer",    "status", std::to_string(answer.status), "body",
-        answer.body, "times",  std::to_string(answer.times)};
+    std::vector<std::string> command = {"answer"};
     const auto add = [&command](const char* key, const std::string& value) {
         command.push_back(key);
         command.push_back(value);
     };
-    if (!answer.path.empty()) {
-        add("path", answer.path);
-    }
-    if (!answer.reason.empty()) {
-        add("reason", answer.reason);
-    }
-    for (const std::string& header : answer.headers) {
+    add("path", answer.path);
+    add("status", std::to_string(answer.status));
+    add("reason", answer.reason);
+    add("body", answer.body);
+    add("length", answer.length == ScriptedAnswer::kNoLength ? "none"
+                  : answer.length < 0                        ? "auto"
+                                                             : std::to_string(answer.length));
+    add("chunk", std::to_string(answer.chunkSize));
+    add("delay", std::to_string(answer.chunkDelayMs));
+    add("reset", std::to_string(answer.resetAfter));
+    add("times", std::to_string(answer.times));
+    for (const std::string& header : answer.headers)
         add("header", header);
-    }
-    if (answer.length == ScriptedAnswer::kNoLength) {
-        add("length", "none");
-    } else if (answer.length >= 0) {
-        add("length", std::to_string(answer.length));
-    }
-    if (answer.chunkSize) {
-        add("chunk", std::to_string(answer.chunkSize));
-    }
-    if (answer.chunkDelayMs) {
-        add("delay", std::to_string(answer.chunkDelayMs));
-    }
-    if (answer.resetAfter >= 0) {
-        add("reset", std::to_string(answer.resetAfter));
-    }
     return process_.Call(command);
 }
 

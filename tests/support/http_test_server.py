@@ -84,7 +84,7 @@ class Script:
     def take(self, path):
         with self.lock:
             for answer in self.answers:
-                if answer.get("path", path) != path:
+                if answer.get("path") and answer["path"] != path:
                     continue
                 times = int(answer.get("times", "1"))
                 if times == 1:
@@ -146,7 +146,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = answer.get("body", b"")
         if isinstance(body, str):
             body = body.encode("latin-1")
-        self.send_response_only(status, answer.get("reason"))
+        self.send_response_only(status, answer.get("reason") or None)
         for header in answer.get("headers", []):
             name, _, value = header.partition(":")
             self.send_header(name.strip(), value.strip())
