@@ -283,37 +283,33 @@ TEST_CASE("DownloadToFile keeps only complete files")
     const std::string body = EveryByte(50000);
     ScriptedAnswer answer = Answer(200, body);
 
-    SUBCASE("the whole body, in slow chunks")
+    SUBCASE("the whole body, in slow chunks or with no announced length")
     {
-        answer.chunkSize = 7000;
-        answer.chunkDelayMs = 20;
-        REQUIRE(server.Answer(answer));
-        CHECK(Download(client, server, target.Path()) == 1);
-        CHECK(target.Bytes() == body);
+        ScriptedAnswer slow = answer;
+        slow.chunkSize = 7000;
+        slow.chunkDelayMs = 20;
+        ScriptedAnswer unannounced = answer;
+        unannounced.length = ScriptedAnswer::kNoLength;
+        for (const ScriptedAnswer& whole : {slow, unannounced}) {
+            REQUIRE(server.Answer(whole));
+            CHECK(Download(client, server, target.Path()) == 1);
+            CHECK(target.Bytes() == body);
+        }
     }
-    SUBCASE("no announced length and a clean end")
-    {
-        answer.length = ScriptedAnswer::kNoLength;
-        REQUIRE(server.Answer(answer));
-        CHECK(Download(client, server, target.Path()) == 1);
-        CHECK(target.Bytes() == body);
-    }
-    SUBCASE("a reset in the middle leaves no file")
+    SUBCASE("a reset in the middle, or an end before the announced length, leaves no file")
     {
         // The pause lets the client take the headers and the first bytes
         // before the reset, which discards whatever it has not read.
-        answer.resetAfter = answer.chunkSize = 20000;
-        answer.chunkDelayMs = 300;
-        REQUIRE(server.Answer(answer));
-        CHECK(Download(client, server, target.Path()) == 0);
-        CHECK_FALSE(target.Exists());
-    }
-    SUBCASE("an answer that ends before its announced length leaves no file")
-    {
-        answer.length = 90000;
-        REQUIRE(server.Answer(answer));
-        CHECK(Download(client, server, target.Path()) == 0);
-        CHECK_FALSE(target.Exists());
+        ScriptedAnswer reset = answer;
+        reset.resetAfter = reset.chunkSize = 20000;
+        reset.chunkDelayMs = 300;
+        ScriptedAnswer endsEarly = answer;
+        endsEarly.length = 90000;
+        for (const ScriptedAnswer& cut : {reset, endsEarly}) {
+            REQUIRE(server.Answer(cut));
+            CHECK(Download(client, server, target.Path()) == 0);
+            CHECK_FALSE(target.Exists());
+        }
     }
     SUBCASE("an answer longer than the byte limit is not taken for the whole")
     {
