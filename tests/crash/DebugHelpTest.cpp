@@ -12,24 +12,32 @@ void NamedFunction()
     calls = calls + 1;
 }
 
+DWORD64 AddressOfNamedFunction()
+{
+    static volatile ULONG_PTR address = reinterpret_cast<ULONG_PTR>(&NamedFunction);
+    return address;
+}
+
 } // namespace
 
 TEST_CASE("debug help names addresses only while bound")
 {
     DebugHelp debugHelp;
-    const DWORD64 function = reinterpret_cast<ULONG_PTR>(&NamedFunction);
+    // Not kept in a named constant: its debug information would describe a
+    // symbol at the very same address.
+    const DWORD64 namedAddress = AddressOfNamedFunction();
     char text[600] = "untouched";
-    CHECK(debugHelp.DescribeAddress(function, text, sizeof(text)) == 0);
+    CHECK(debugHelp.DescribeAddress(namedAddress, text, sizeof(text)) == 0);
     CHECK(std::string(text) == "untouched");
 
     REQUIRE(debugHelp.Load() == 1);
     const bool entriesBound = debugHelp.MiniDumpWriter() && debugHelp.QueryThread();
     CHECK(entriesBound);
-    REQUIRE(debugHelp.DescribeAddress(function, text, sizeof(text)) == 1);
+    REQUIRE(debugHelp.DescribeAddress(namedAddress, text, sizeof(text)) == 1);
     CHECK(Contains(text, "NamedFunction"));
     CHECK_FALSE(Contains(text, "Offset"));
     DWORD64 displacement = 0;
-    REQUIRE(debugHelp.DescribeAddress(function + 3, text, sizeof(text), &displacement) == 1);
+    REQUIRE(debugHelp.DescribeAddress(namedAddress + 3, text, sizeof(text), &displacement) == 1);
     CHECK(displacement == 3);
     CHECK(EndsWith(text, "NamedFunction - Offset: 0x3"));
 
@@ -47,7 +55,7 @@ TEST_CASE("debug help names addresses only while bound")
     debugHelp.Unload();
     const bool entriesGone = !debugHelp.MiniDumpWriter() && !debugHelp.QueryThread();
     CHECK(entriesGone);
-    CHECK(debugHelp.DescribeAddress(function, text, sizeof(text)) == 0);
+    CHECK(debugHelp.DescribeAddress(namedAddress, text, sizeof(text)) == 0);
 }
 
 TEST_CASE("a report without an exception has no exception, register or stack pieces")

@@ -73,6 +73,15 @@ inline int AddTestSensor(SensorSimControl& sim, unsigned number, const wchar_t* 
     return ok;
 }
 
+// Keeps a main window's weekly update check off the network: the week
+// starts now.
+inline void HoldOffWeeklyUpdateCheck()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    WriteDwordValue(HKEY_CURRENT_USER, kTesselKey, L"LastCheck", UnixTimeOf(now));
+}
+
 // Keeps the program's "Main" value out of the way: removed while a test
 // runs, put back as it was afterwards.
 class PlacementValueGuard
@@ -199,11 +208,7 @@ public:
     // Starts the window and waits until it is initialised and shown.
     int Start()
     {
-        // The window's weekly update check stays off the network: the week
-        // starts now.
-        FILETIME now;
-        GetSystemTimeAsFileTime(&now);
-        WriteDwordValue(HKEY_CURRENT_USER, kTesselKey, L"LastCheck", UnixTimeOf(now));
+        HoldOffWeeklyUpdateCheck();
         thread_.Reset(CreateThread(nullptr, 0, WindowThread, this, 0, nullptr));
         if (!thread_)
             return 0;
@@ -258,17 +263,27 @@ public:
         return 0;
     }
 
-    // Waits until the window handled everything posted so far.
+    // Waits until the window handled everything posted so far and shows
+    // every change it was told of (a paced refresh may still be due).
     int Settle()
     {
-        return AfterPosted([] {});
+        for (DWORD waited = 0; waited < kPatienceMs; waited += 5) {
+            bool pending = true;
+            if (!AfterPosted([&] { pending = app_->HasPendingChanges(); }))
+                return 0;
+            if (!pending)
+                return 1;
+            Sleep(5);
+        }
+        return 0;
     }
 
-    // The tree as it stands once every posted message was handled.
+    // The tree as it stands once every change was shown.
     std::vector<TreeRow> SettledTree()
     {
         std::vector<TreeRow> rows;
-        AfterPosted([&] { rows = ReadTree(Tree()); });
+        if (Settle())
+            AfterPosted([&] { rows = ReadTree(Tree()); });
         return rows;
     }
 
@@ -277,6 +292,7 @@ public:
     int Select(const wchar_t* prefix, int nth = 0)
     {
         int selected = 0;
+        Settle();
         AfterPosted([&] {
             HTREEITEM item = prefix ? FindRow(Tree(), prefix, nth) : nullptr;
             if (!prefix || item)
@@ -301,7 +317,12 @@ public:
             return;
         if (WaitForSingleObject(thread_.Get(), 0) != WAIT_OBJECT_0)
             PostMessageW(window_, WM_COMMAND, IDC_EXIT, 0);
-        WaitForSingleObject(thread_.Get(), kPatienceMs);
+        if (WaitForSingleObject(thread_.Get(), kPatienceMs) != WAIT_OBJECT_0) {
+            // The window's thread still refers to this object.
+            std::fputs("the main window did not close\n", stderr);
+            std::fflush(stderr);
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
         thread_.Reset();
     }
 

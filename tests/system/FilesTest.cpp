@@ -1,11 +1,17 @@
 #include <doctest.h>
 
 #include <windows.h>
+#include <shlobj.h>
+#include <userenv.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "UrlProtocolRecorder.h"
+#include "base/DynamicLibrary.h"
+#include "base/ScopedHandle.h"
 #include "base/WideString.h"
 #include "system/Files.h"
 #include "system/GuardedCall.h"
@@ -47,6 +53,27 @@ private:
     DWORD size_ = 0;
     BYTE data_[2048] = {};
 };
+
+// A path as a narrow text that a failed check can print.
+std::string Printable(const wchar_t* path)
+{
+    std::string text;
+    for (; *path; ++path)
+        text += *path < 0x80 ? static_cast<char>(*path) : '?';
+    return text;
+}
+
+// One folder: the same path but for case and a trailing backslash.
+bool SameFolder(const wchar_t* a, const wchar_t* b)
+{
+    std::wstring first(a);
+    std::wstring second(b);
+    for (std::wstring* path : {&first, &second}) {
+        if (path->size() > 3 && path->back() == L'\\')
+            path->pop_back();
+    }
+    return lstrcmpiW(first.c_str(), second.c_str()) == 0;
+}
 
 std::wstring TempFile(const wchar_t* name)
 {
@@ -155,10 +182,72 @@ TEST_CASE("GetFolderPath")
         CHECK(std::wstring(path) == expected);
     }
 
-    SUBCASE("shell folders exist; an unknown id answers 0 and leaves the buffer alone")
+    SUBCASE("every shell folder id as the platform's SHGetFolderPathW gives it")
     {
-        REQUIRE(GetFolderPath(0x1A, path)); // the roaming application data
-        CHECK(GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES);
+        // Folders of the shell's namespace only, which have no path (Wine
+        // answers some of them with one).
+        const int virtualFolders[] = {0x1, 0x3, 0x4, 0xA, 0x11, 0x12, 0x31, 0x3D};
+        int known = 0;
+        for (int id = 0; id < 0x40; ++id) {
+            if (std::find(std::begin(virtualFolders), std::end(virtualFolders), id) !=
+                std::end(virtualFolders))
+                continue;
+            CAPTURE(id);
+            wchar_t expected[MAX_PATH] = {};
+            if (SHGetFolderPathW(nullptr, id, nullptr, 0, expected) != S_OK)
+                continue;
+            ++known;
+            wcscpy(path, L"untouched");
+            CHECK(GetFolderPath(id, path) == 1);
+            CHECK(SameFolder(path, expected));
+        }
+        CHECK(known >= 10);
+    }
+
+    SUBCASE("the Windows and system folders end with a backslash")
+    {
+        wchar_t expected[MAX_PATH];
+        GetWindowsDirectoryW(expected, MAX_PATH);
+        AddBackslash(expected);
+        REQUIRE(GetFolderPath(FOLDER_WINDOWS, path) == 1);
+        CHECK(Printable(path) == Printable(expected));
+        GetSystemDirectoryW(expected, MAX_PATH);
+        AddBackslash(expected);
+        REQUIRE(GetFolderPath(FOLDER_SYSTEM, path) == 1);
+        CHECK(Printable(path) == Printable(expected));
+    }
+
+    SUBCASE("the profile folders as the platform gives them, or none when it gives none")
+    {
+        using ProfileFunction = BOOL(WINAPI*)(LPWSTR, LPDWORD);
+        DynamicLibrary userenv(L"userenv.dll");
+        REQUIRE(userenv.Handle());
+        wchar_t expected[3][MAX_PATH] = {};
+        DWORD sizes[3] = {MAX_PATH, MAX_PATH, MAX_PATH};
+        bool given[3] = {};
+        for (int i : {0, 2}) {
+            auto function = userenv.Symbol<ProfileFunction>(
+                i == 0 ? "GetProfilesDirectoryW" : "GetDefaultUserProfileDirectoryW");
+            given[i] = function && function(expected[i], &sizes[i]);
+        }
+        auto userProfile =
+            userenv.Symbol<decltype(&GetUserProfileDirectoryW)>("GetUserProfileDirectoryW");
+        HANDLE token = nullptr;
+        if (userProfile && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+            ScopedHandle owned(token);
+            given[1] = userProfile(token, expected[1], &sizes[1]) != FALSE;
+        }
+        const int ids[3] = {FOLDER_ALL_PROFILES, FOLDER_USER_PROFILE, FOLDER_DEFAULT_PROFILE};
+        for (int i = 0; i < 3; ++i) {
+            CAPTURE(ids[i]);
+            wcscpy(path, L"untouched");
+            CHECK(GetFolderPath(ids[i], path) == (given[i] ? 1 : 0));
+            CHECK(Printable(path) == Printable(given[i] ? expected[i] : L"untouched"));
+        }
+    }
+
+    SUBCASE("an unknown id answers 0 and leaves the buffer alone")
+    {
         wcscpy(path, L"untouched");
         CHECK_FALSE(GetFolderPath(0x10008, path));
         CHECK_FALSE(GetFolderPath(-1, path));

@@ -166,6 +166,9 @@ TEST_CASE("colour texts and the browser's settings")
     texts.underline = L"no";
     ApplyLinkSettings(texts, system, style);
     CHECK(style.underline == LINK_UNDERLINE_NEVER);
+    texts.color = L"0,255";
+    ApplyLinkSettings(texts, system, style);
+    CHECK(style.normal == LINK_DEFAULT_COLOR);
     // Before Vista the dialog colours fall back to the default link colour.
     texts.color = L"0,0,255";
     texts.dialogColors = L"yes";
@@ -275,35 +278,24 @@ TEST_CASE("a link in a real window")
         CHECK_FALSE(IsUnderlined(link, link.Style().normal));
     }
 
-    SUBCASE("\"Use Anchor Hover Color\" \"no\" keeps the colour while hovering")
+    SUBCASE("the browser's colours: \"Anchor Color\", no hover colour, dialog colours")
     {
+        settings.Set(kSettingsKey, L"Anchor Color", L"0,0,255");
         settings.Set(kSettingsKey, L"Use Anchor Hover Color", L"no");
         REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, 0));
+        CHECK(link.Style().normal == RGB(0, 0, 255));
         MoveMouse(window.control, 3, 12);
         REQUIRE(Hovering(link));
         CHECK(GetCursor() == HandCursor());
-        CHECK(link.CurrentColor() == LINK_DEFAULT_COLOR);
-        CHECK(IsUnderlined(link, LINK_DEFAULT_COLOR));
-    }
-
-    SUBCASE("\"Anchor Color\" \"0,0,255\" is pure blue; two numbers are ignored")
-    {
-        settings.Set(kSettingsKey, L"Anchor Color", L"0,0,255");
-        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, 0));
-        CHECK(link.Style().normal == RGB(0, 0, 255));
+        CHECK(link.CurrentColor() == RGB(0, 0, 255));
         CHECK(IsUnderlined(link, RGB(0, 0, 255)));
-        settings.Set(kSettingsKey, L"Anchor Color", L"0,255");
-        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, 0));
-        CHECK(link.Style().normal == LINK_DEFAULT_COLOR);
-    }
 
-    SUBCASE("\"Use_DlgBox_Colors\" \"yes\" overrides \"Anchor Color\"")
-    {
-        settings.Set(kSettingsKey, L"Anchor Color", L"0,0,255");
+        // "Use_DlgBox_Colors" overrides "Anchor Color" (the system is Vista or later).
+        settings.Set(kSettingsKey, L"Use Anchor Hover Color", L"yes");
         settings.Set(kSettingsKey, L"Anchor Color Hover", L"255,0,0");
         settings.Set(kMainKey, L"Use_DlgBox_Colors", L"Yes");
         REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, 0));
-        CHECK(link.Style().normal == GetSysColor(COLOR_HOTLIGHT)); // the system is Vista or later
+        CHECK(link.Style().normal == GetSysColor(COLOR_HOTLIGHT));
         CHECK(link.Style().hover == GetSysColor(COLOR_HIGHLIGHT));
     }
 
@@ -354,6 +346,90 @@ TEST_CASE("a link in a real window")
     }
 }
 
+namespace {
+
+const wchar_t kScriptsKey[] = L"Software\\Microsoft\\Internet Explorer\\International\\Scripts";
+const wchar_t kStylesKey[] = L"Software\\Microsoft\\Internet Explorer\\Styles";
+
+// The browser's face settings of the test prefix: the default script set to
+// one of the test's own, all removed again afterwards.
+struct BrowserFaces
+{
+    BrowserFaces()
+    {
+        Clear();
+        const DWORD script = 77;
+        RegSetKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script", REG_DWORD, &script,
+                        sizeof(script));
+    }
+    ~BrowserFaces() { Clear(); }
+    static void Clear()
+    {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script");
+        RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(kScriptsKey) + L"\\77").c_str());
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kStylesKey, L"IEPropFontName");
+    }
+    static void SetScriptFace(const wchar_t* face)
+    {
+        BrowserSettings::Set((std::wstring(kScriptsKey) + L"\\77").c_str(), L"IEPropFontName",
+                             face);
+    }
+    static void SetStylesFace(const wchar_t* face)
+    {
+        BrowserSettings::Set(kStylesKey, L"IEPropFontName", face);
+    }
+};
+
+std::wstring PlainFace(const LinkCtrl& link)
+{
+    LOGFONTW plain = {};
+    GetObjectW(link.PlainFont(), sizeof(plain), &plain);
+    return plain.lfFaceName;
+}
+
+} // namespace
+
+TEST_CASE("the browser's face name")
+{
+    BrowserFaces faces;
+    LinkWindow window(200, 24);
+    LinkCtrl link;
+
+    SUBCASE("an empty face counts as none: the next setting is asked")
+    {
+        faces.SetScriptFace(L"");
+        faces.SetStylesFace(L"Tessel Styles Face");
+        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, LINK_BROWSER_FONT));
+        CHECK(PlainFace(link) == L"Tessel Styles Face");
+    }
+    SUBCASE("a face of the longest length a font takes is read whole, a longer one cut there")
+    {
+        const std::wstring longest(LF_FACESIZE - 1, L'F');
+        faces.SetScriptFace(longest.c_str());
+        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, LINK_BROWSER_FONT));
+        CHECK(PlainFace(link) == longest);
+        faces.SetScriptFace((longest + L"GGGG").c_str());
+        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, LINK_BROWSER_FONT));
+        CHECK(PlainFace(link) == longest);
+    }
+}
+
+TEST_CASE("a control that cannot be subclassed is left as it was")
+{
+    LinkWindow window(200, 24);
+    Subclasser squatter;
+    REQUIRE(squatter.Attach(
+        window.control, [](HWND, UINT, WPARAM, LPARAM, LRESULT*, void*) { return 0; }, nullptr,
+        LINK_SUBCLASS_TAG));
+    const LONG_PTR style = GetWindowLongPtrW(window.control, GWL_STYLE);
+    LinkCtrl link;
+    CHECK(link.Attach(window.control, L"linking", L"http://example.com/", kHandCursor, 0) == 0);
+    CHECK(GetWindowLongPtrW(window.control, GWL_STYLE) == style);
+    wchar_t text[32] = {};
+    GetWindowTextW(window.control, text, 32);
+    CHECK(std::wstring(text) == L"Static");
+}
+
 TEST_CASE("a click opens the address through the shell once, on release over the text")
 {
     BrowserSettings settings;
@@ -383,4 +459,41 @@ TEST_CASE("a click opens the address through the shell once, on release over the
     REQUIRE(recorder.WaitForLines(2, 20000));
     PumpMessagesFor(1000);
     CHECK(recorder.Lines().size() == 2);
+}
+
+namespace {
+
+void Key(WORD key)
+{
+    INPUT input[2] = {};
+    input[0].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = key;
+    input[1] = input[0];
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, input, sizeof(INPUT));
+    PumpMessagesFor(150);
+}
+
+} // namespace
+
+TEST_CASE("a focused link opens with Enter and with Space, on release of the key")
+{
+    BrowserSettings settings;
+    LinkWindow window(200, 24);
+    LinkCtrl link;
+    ActionLog log;
+    REQUIRE(link.Attach(window.control, L"linking", L"http://keys.example/", kHandCursor, 0));
+    link.SetExtendedHandler(&RecordAction, reinterpret_cast<LONG_PTR>(&log));
+    SetFocus(window.control);
+    PumpMessagesFor(50);
+    REQUIRE(GetFocus() == window.control);
+    CHECK((link.Flags() & LINK_FOCUSED) != 0);
+
+    Key(VK_RETURN);
+    CHECK(log.actions == std::vector<int>{LINK_ACTION_ENTER});
+    CHECK(log.url == L"http://keys.example/");
+    Key(VK_SPACE);
+    CHECK(log.actions == std::vector<int>{LINK_ACTION_ENTER, LINK_ACTION_SPACE});
+    Key('A');
+    CHECK(log.actions.size() == 2);
 }
