@@ -5,9 +5,11 @@
 //   TesselDriver select S [F]    selects sensor row S (0 = first) or its field F
 //   TesselDriver hover           moves the mouse over the start of the link
 //   TesselDriver close           asks it to close and waits for the process
+//   TesselDriver describe        prints the title and the number of sensor rows
 #include <windows.h>
 #include <commctrl.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -62,6 +64,31 @@ static int Close(HWND window)
     return result == WAIT_OBJECT_0 ? 0 : 1;
 }
 
+// Item handles are plain values, so no memory of the other process is
+// needed to walk the rows.
+static LPARAM NextRow(HWND tree, UINT relation, LPARAM item)
+{
+    return SendMessageW(tree, TVM_GETNEXTITEM, relation, item);
+}
+
+// One line "title<TAB>sensor rows" in UTF-8, for scripts that check what the
+// window shows.
+static int Describe(HWND window)
+{
+    wchar_t title[256] = {};
+    GetWindowTextW(window, title, 256);
+    char text[1024] = {};
+    WideCharToMultiByte(CP_UTF8, 0, title, -1, text, sizeof(text), nullptr, nullptr);
+    HWND tree = GetDlgItem(window, 1004);
+    int sensors = 0;
+    for (LPARAM row = NextRow(tree, TVGN_CHILD, NextRow(tree, TVGN_ROOT, 0)); row;
+         row = NextRow(tree, TVGN_NEXT, row))
+        ++sensors;
+    printf("%s\t%d\n", text, sensors);
+    fflush(stdout);
+    return 0;
+}
+
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2)
@@ -77,12 +104,8 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
     if (wcscmp(argv[1], L"select") == 0 && argc >= 3) {
-        // Item handles are plain values, so no memory of the other
-        // process is needed to walk and select rows.
         HWND tree = GetDlgItem(window, 1004);
-        auto next = [tree](UINT relation, LPARAM item) {
-            return SendMessageW(tree, TVM_GETNEXTITEM, relation, item);
-        };
+        auto next = [tree](UINT relation, LPARAM item) { return NextRow(tree, relation, item); };
         LPARAM item = next(TVGN_CHILD, next(TVGN_ROOT, 0));
         for (int i = _wtoi(argv[2]); i > 0 && item; --i)
             item = next(TVGN_NEXT, item);
@@ -101,5 +124,7 @@ int wmain(int argc, wchar_t** argv)
         PostMessageW(link, WM_MOUSEMOVE, 0, MAKELPARAM(8, box.bottom / 2));
         return 0;
     }
+    if (wcscmp(argv[1], L"describe") == 0)
+        return Describe(window);
     return wcscmp(argv[1], L"wait") == 0 ? 0 : 2;
 }
