@@ -30,25 +30,16 @@ void CriticalSection::Leave()
     }
 }
 
-ListLock::ListLock()
+ListLock::ListLock() : gate_(CreateEventW(nullptr, TRUE, TRUE, nullptr))
 {
     section_.Init();
-    gate_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-}
-
-ListLock::~ListLock()
-{
-    section_.Delete();
-    if (gate_) {
-        CloseHandle(gate_);
-    }
 }
 
 void ListLock::Lock()
 {
     section_.Enter();
     if (gate_) {
-        WaitForSingleObjectEx(gate_, INFINITE, TRUE);
+        WaitForSingleObjectEx(gate_.Get(), INFINITE, TRUE);
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "base/ScopedHandle.h"
+
 // A critical section that may be entered before it is initialised (entering
 // and leaving then do nothing), so objects built during static construction
 // can lock safely in any order.
@@ -31,7 +33,6 @@ class ListLock
 {
 public:
     ListLock();
-    ~ListLock();
     ListLock(const ListLock&) = delete;
     ListLock& operator=(const ListLock&) = delete;
 
@@ -40,7 +41,7 @@ public:
 
 private:
     CriticalSection section_;
-    HANDLE gate_ = nullptr;
+    ScopedHandle gate_;
 };
 
 // Holds a critical section or a list's lock for one scope.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 #include <utility>
 
 // Move-only owner of one system object. Traits give the object type, the
@@ -93,24 +94,52 @@ struct CreatedDcTraits
 };
 using ScopedCreatedDc = ScopedObject<CreatedDcTraits>;
 
-// The screen's device context (GetDC of no window) for as long as the object
-// lives.
-class ScreenDc
+// A window's device context (GetDC) for as long as the object lives.
+class WindowDc
 {
 public:
-    ScreenDc() : dc_(GetDC(nullptr)) {}
-    ~ScreenDc()
+    explicit WindowDc(HWND window) : window_(window), dc_(GetDC(window)) {}
+    ~WindowDc()
     {
         if (dc_) {
-            ReleaseDC(nullptr, dc_);
+            ReleaseDC(window_, dc_);
         }
     }
-    ScreenDc(const ScreenDc&) = delete;
-    ScreenDc& operator=(const ScreenDc&) = delete;
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
     HDC Get() const { return dc_; }
 
 private:
+    HWND window_;
     HDC dc_;
+};
+
+// The screen's device context (GetDC of no window).
+class ScreenDc : public WindowDc
+{
+public:
+    ScreenDc() : WindowDc(nullptr) {}
+};
+
+// Puts a device context back into the state it had when the object was
+// made (SaveDC / RestoreDC), so selected fonts, colours and modes set while
+// drawing do not outlive the drawing.
+class SavedDcState
+{
+public:
+    explicit SavedDcState(HDC dc) : dc_(dc), saved_(dc ? SaveDC(dc) : 0) {}
+    ~SavedDcState()
+    {
+        if (saved_) {
+            RestoreDC(dc_, saved_);
+        }
+    }
+    SavedDcState(const SavedDcState&) = delete;
+    SavedDcState& operator=(const SavedDcState&) = delete;
+
+private:
+    HDC dc_;
+    int saved_;
 };
 
 // An icon made with CreateIcon*, CopyIcon, ExtractIcon or LoadImage without
@@ -153,3 +182,23 @@ struct ProcessHeapMemoryTraits
     static void Close(Type block) { HeapFree(GetProcessHeap(), 0, block); }
 };
 using ScopedHeapMemory = ScopedObject<ProcessHeapMemoryTraits>;
+
+// A view of a file mapping (MapViewOfFile).
+struct MappedViewTraits
+{
+    using Type = void*;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type view) { return view != nullptr; }
+    static void Close(Type view) { UnmapViewOfFile(view); }
+};
+using ScopedMappedView = ScopedObject<MappedViewTraits>;
+
+// An image list of the program's own making (not the system's shared one).
+struct ImageListTraits
+{
+    using Type = HIMAGELIST;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type list) { return list != nullptr; }
+    static void Close(Type list) { ImageList_Destroy(list); }
+};
+using ScopedImageList = ScopedObject<ImageListTraits>;

@@ -1,6 +1,7 @@
 #include "sensors/SensorValue.h"
 
 #include "base/DynamicLibrary.h"
+#include "system/SystemInfo.h"
 
 #include <string.h>
 
@@ -242,12 +243,6 @@ int ConvertWithPropsys(const PROPVARIANT& source, VARIANT& target)
 }
 
 } // namespace
-
-bool IsWine()
-{
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
 
 int ConvertPropVariant(const PROPVARIANT& source, VARIANT& target)
 {

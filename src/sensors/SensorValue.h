@@ -23,6 +23,3 @@ int ConvertReportedValue(const PROPVARIANT& source, VARIANT& target);
 // becomes VT_DATE, and vectors of those become safe arrays. 1, or 0 with the
 // target left empty for any other type. The target must be empty on entry.
 int ConvertPropVariant(const PROPVARIANT& source, VARIANT& target);
-
-// True when the process runs under Wine.
-bool IsWine();

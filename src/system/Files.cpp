@@ -267,7 +267,7 @@ int FileObject::Open(const wchar_t* path, int mode, DWORD flagsAndAttributes, DW
     if (file == INVALID_HANDLE_VALUE) {
         return 0;
     }
-    file_ = file;
+    file_.Reset(file);
     mode_ = mode;
     return 1;
 }
@@ -278,7 +278,7 @@ int FileObject::Write(DWORD count, const void* data, DWORD* written)
         return 0;
     }
     DWORD done = 0;
-    if (WriteFile(file_, data, count, &done, nullptr)) {
+    if (WriteFile(file_.Get(), data, count, &done, nullptr)) {
         if (written) {
             *written = done;
             return 1;
@@ -291,7 +291,7 @@ int FileObject::Write(DWORD count, const void* data, DWORD* written)
     // Large writes to some devices fail for lack of kernel resources; they
     // go through in smaller pieces.
     return WriteInPieces(static_cast<const BYTE*>(data), count, FILE_WRITE_PIECE, &WriteFilePiece,
-                         file_);
+                         file_.Get());
 }
 
 ULONGLONG FileObject::GetSize() const
@@ -301,7 +301,7 @@ ULONGLONG FileObject::GetSize() const
     }
     DWORD high = 0;
     SetLastError(NO_ERROR);
-    const DWORD low = GetFileSize(file_, &high);
+    const DWORD low = GetFileSize(file_.Get(), &high);
     if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
         return 0;
     }
@@ -316,13 +316,13 @@ int FileObject::Seek(DWORD moveMethod, LONGLONG distance)
     LONG high = static_cast<LONG>(distance >> 32);
     SetLastError(NO_ERROR);
     const DWORD low =
-        SetFilePointer(file_, static_cast<LONG>(distance & 0xFFFFFFFF), &high, moveMethod);
+        SetFilePointer(file_.Get(), static_cast<LONG>(distance & 0xFFFFFFFF), &high, moveMethod);
     return low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR ? 0 : 1;
 }
 
 int FileObject::SetEnd()
 {
-    return file_ && SetEndOfFile(file_) ? 1 : 0;
+    return file_ && SetEndOfFile(file_.Get()) ? 1 : 0;
 }
 
 void* FileObject::Map(ULONGLONG offset, ULONGLONG size, const wchar_t* name, DWORD nameAccess)
@@ -332,52 +332,38 @@ void* FileObject::Map(ULONGLONG offset, ULONGLONG size, const wchar_t* name, DWO
     MappingAccessFor(mode_, &protection, &access);
     if (!mapping_) {
         if (name) {
-            mapping_ = OpenFileMappingW(nameAccess, FALSE, name);
+            mapping_.Reset(OpenFileMappingW(nameAccess, FALSE, name));
             access = nameAccess;
         } else if (file_) {
             // The mapping must reach the end of the requested view; 0 maps
             // the whole file.
             const ULONGLONG extent = size ? offset + size : 0;
-            mapping_ = CreateFileMappingW(file_, nullptr, protection | SEC_COMMIT,
-                                          static_cast<DWORD>(extent >> 32),
-                                          static_cast<DWORD>(extent & 0xFFFFFFFF), nullptr);
+            mapping_.Reset(CreateFileMappingW(file_.Get(), nullptr, protection | SEC_COMMIT,
+                                              static_cast<DWORD>(extent >> 32),
+                                              static_cast<DWORD>(extent & 0xFFFFFFFF), nullptr));
         }
     } else if (name) {
         access = nameAccess;
     }
-    if (view_) {
-        UnmapViewOfFile(view_);
-        view_ = nullptr;
-    }
+    view_.Reset();
     if (mapping_) {
-        view_ = MapViewOfFile(mapping_, access, static_cast<DWORD>(offset >> 32),
-                              static_cast<DWORD>(offset & 0xFFFFFFFF), static_cast<SIZE_T>(size));
+        view_.Reset(MapViewOfFile(mapping_.Get(), access, static_cast<DWORD>(offset >> 32),
+                                  static_cast<DWORD>(offset & 0xFFFFFFFF),
+                                  static_cast<SIZE_T>(size)));
     }
     if (!view_) {
         Close();
         return nullptr;
     }
-    return view_;
+    return view_.Get();
 }
 
 int FileObject::Close()
 {
-    int released = 0;
-    if (view_) {
-        UnmapViewOfFile(view_);
-        view_ = nullptr;
-        released = 1;
-    }
-    if (mapping_) {
-        CloseHandle(mapping_);
-        mapping_ = nullptr;
-        released = 1;
-    }
-    if (file_) {
-        CloseHandle(file_);
-        file_ = nullptr;
-        released = 1;
-    }
+    const int released = view_ || mapping_ || file_ ? 1 : 0;
+    view_.Reset();
+    mapping_.Reset();
+    file_.Reset();
     return released;
 }
 

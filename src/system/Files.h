@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "base/ScopedHandle.h"
+
 class WideString;
 
 // Capacity, in wide characters, of every path buffer these functions fill.
@@ -58,7 +60,6 @@ class FileObject
 {
 public:
     FileObject() = default;
-    ~FileObject() { Close(); }
     FileObject(const FileObject&) = delete;
     FileObject& operator=(const FileObject&) = delete;
 
@@ -81,14 +82,15 @@ public:
     // 1 when anything was released.
     int Close();
 
-    HANDLE Handle() const { return file_; }
-    bool IsOpen() const { return file_ != nullptr; }
-    void* View() const { return view_; }
+    HANDLE Handle() const { return file_.Get(); }
+    bool IsOpen() const { return file_.IsValid(); }
+    void* View() const { return view_.Get(); }
 
 private:
-    HANDLE file_ = nullptr;
-    HANDLE mapping_ = nullptr;
-    void* view_ = nullptr;
+    // Released view first, file last.
+    ScopedHandle file_;
+    ScopedHandle mapping_;
+    ScopedMappedView view_;
     int mode_ = FILE_MODE_READ;
 };
 

@@ -3,6 +3,7 @@
 #include "base/Com.h"
 #include "base/LockedList.h"
 #include "base/ScopedHandle.h"
+#include "system/WorkerThread.h"
 
 // The shell offers no way to tell its callers about a fault inside one of
 // its extensions, and this build has no __try. So the guarded routine runs
@@ -148,6 +149,29 @@ DWORD WINAPI GuardedThread(void* parameter)
     return 0;
 }
 
+// Waits for the guarded thread while this thread's window messages keep
+// flowing: the shell may send messages to our windows from the call. A
+// WM_QUIT does not end the wait, since the guard state lives on this stack;
+// it is held back and posted again once the thread has ended.
+void WaitForGuardedThread(HANDLE thread)
+{
+    int quit = 0;
+    WPARAM quitCode = 0;
+    while (!WaitPumping(thread, nullptr, WAIT_NO_LIMIT)) {
+        MSG message;
+        if (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+            quit = 1;
+            quitCode = message.wParam;
+        } else {
+            WaitForSingleObject(thread, INFINITE);
+            break;
+        }
+    }
+    if (quit) {
+        PostQuitMessage(static_cast<int>(quitCode));
+    }
+}
+
 } // namespace
 
 int RunGuarded(GuardedRoutine routine, void* context, DWORD* exceptionCode)
@@ -162,7 +186,7 @@ int RunGuarded(GuardedRoutine routine, void* context, DWORD* exceptionCode)
     filter.Acquire();
     ScopedHandle thread(CreateThread(nullptr, 0, &GuardedThread, &guard, 0, nullptr));
     if (thread) {
-        WaitForSingleObject(thread.Get(), INFINITE);
+        WaitForGuardedThread(thread.Get());
     }
     filter.Release();
     if (exceptionCode) {

@@ -25,11 +25,6 @@ REGSAM EffectiveViewBits(REGSAM view, int runsUnderWow64)
     return 0;
 }
 
-RegistryKey::~RegistryKey()
-{
-    Close();
-}
-
 int RegistryKey::Open(HKEY root, const wchar_t* subkey, REGSAM view)
 {
     Close();
@@ -38,7 +33,7 @@ int RegistryKey::Open(HKEY root, const wchar_t* subkey, REGSAM view)
     if (RegOpenKeyExW(root, subkey, 0, access, &key) != ERROR_SUCCESS) {
         return 0;
     }
-    key_ = key;
+    key_.Reset(key);
     return 1;
 }
 
@@ -57,7 +52,7 @@ int RegistryKey::Create(HKEY root, const wchar_t* subkey, REGSAM view)
     if (result != ERROR_SUCCESS) {
         return 0;
     }
-    key_ = key;
+    key_.Reset(key);
     return 1;
 }
 
@@ -66,10 +61,10 @@ int RegistryKey::Close()
     if (!key_) {
         return 1;
     }
-    if (RegCloseKey(key_) != ERROR_SUCCESS) {
+    if (RegCloseKey(key_.Get()) != ERROR_SUCCESS) {
         return 0;
     }
-    key_ = nullptr;
+    key_.Detach();
     return 1;
 }
 
@@ -80,8 +75,8 @@ int RegistryKey::ReadDword(const wchar_t* name, DWORD& value)
     }
     DWORD data = 0;
     DWORD size = sizeof(data);
-    if (RegQueryValueExW(key_, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size) !=
-        ERROR_SUCCESS) {
+    if (RegQueryValueExW(key_.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(&data),
+                         &size) != ERROR_SUCCESS) {
         return 0;
     }
     value = data;
@@ -93,8 +88,8 @@ int RegistryKey::ReadBinary(const wchar_t* name, void* buffer, DWORD& size)
     if (!key_) {
         return 0;
     }
-    return RegQueryValueExW(key_, name, nullptr, nullptr, static_cast<BYTE*>(buffer), &size) ==
-           ERROR_SUCCESS;
+    return RegQueryValueExW(key_.Get(), name, nullptr, nullptr, static_cast<BYTE*>(buffer),
+                            &size) == ERROR_SUCCESS;
 }
 
 int RegistryKey::ReadStringFixed(const wchar_t* name, wchar_t* buffer, DWORD capacity,
@@ -105,8 +100,8 @@ int RegistryKey::ReadStringFixed(const wchar_t* name, wchar_t* buffer, DWORD cap
     }
     // One unit stays free for the terminator that a stored value may lack.
     DWORD size = (capacity - 1) * sizeof(wchar_t);
-    LONG result =
-        RegQueryValueExW(key_, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+    LONG result = RegQueryValueExW(key_.Get(), name, nullptr, nullptr,
+                                   reinterpret_cast<BYTE*>(buffer), &size);
     if (result != ERROR_SUCCESS) {
         if (neededBytes) {
             *neededBytes = size;
@@ -138,7 +133,7 @@ int RegistryKey::WriteDword(const wchar_t* name, DWORD value)
     if (!key_) {
         return 0;
     }
-    return RegSetValueExW(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+    return RegSetValueExW(key_.Get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                           sizeof(value)) == ERROR_SUCCESS;
 }
 
@@ -148,8 +143,8 @@ int RegistryKey::WriteString(const wchar_t* name, const wchar_t* text)
         return 0;
     }
     DWORD bytes = static_cast<DWORD>((lstrlenW(text) + 1) * sizeof(wchar_t));
-    return RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes) ==
-           ERROR_SUCCESS;
+    return RegSetValueExW(key_.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          bytes) == ERROR_SUCCESS;
 }
 
 DWORD ReadDwordValue(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD defaultValue)

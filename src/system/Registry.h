@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "base/ScopedHandle.h"
+
 class WideString;
 
 // The registry-view access bits a caller may add to Open and Create.
@@ -17,7 +19,6 @@ class RegistryKey
 {
 public:
     RegistryKey() = default;
-    ~RegistryKey();
     RegistryKey(const RegistryKey&) = delete;
     RegistryKey& operator=(const RegistryKey&) = delete;
 
@@ -27,8 +28,8 @@ public:
     int Create(HKEY root, const wchar_t* subkey, REGSAM view = 0);
     // A failed close keeps the handle so the destructor tries again.
     int Close();
-    HKEY Handle() const { return key_; }
-    bool IsOpen() const { return key_ != nullptr; }
+    HKEY Handle() const { return key_.Get(); }
+    bool IsOpen() const { return key_.IsValid(); }
 
     // The value's type is not checked; value is untouched on failure.
     int ReadDword(const wchar_t* name, DWORD& value);
@@ -47,7 +48,7 @@ public:
     int WriteString(const wchar_t* name, const wchar_t* text);
 
 private:
-    HKEY key_ = nullptr;
+    ScopedRegistryKey key_;
 };
 
 // One-shot operations: open (or create), act and close, always in the

@@ -178,3 +178,9 @@ void SolidBrush::Delete()
         brush_ = nullptr;
     }
 }
+
+bool IsWine()
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}

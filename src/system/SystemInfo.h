@@ -93,3 +93,6 @@ private:
     HBRUSH brush_ = nullptr;
     COLORREF colour_ = 0;
 };
+
+// True when the process runs under Wine.
+bool IsWine();

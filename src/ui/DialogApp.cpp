@@ -1,11 +1,11 @@
 #include "ui/DialogApp.h"
 
 #include <wchar.h>
+#include <utility>
 
-#include "ui/VersionInfo.h"
-
-// ---------------------------------------------------------------------------
-// DialogApp
+#include "system/Registry.h"
+#include "ui/Layout.h"
+#include "ui/DialogTemplate.h"
 
 DialogApp::~DialogApp()
 {
@@ -173,170 +173,135 @@ void ApplyMinimumSize(WINDOWPOS& position, int minimumWidth, int minimumHeight)
     }
 }
 
-// ---------------------------------------------------------------------------
-// Subclasser
+namespace {
+
+// Capacity of the placement text read back, with its terminator.
+constexpr DWORD kPlacementTextCapacity = 260;
+
+} // namespace
+
+int DialogApp::SavePlacement(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
+                             const RECT* rectangle, DWORD flags)
+{
+    RegistryKey key;
+    if (!key.Create(root, subkey)) {
+        return 0;
+    }
+    SavedPlacement placement = {};
+    if (rectangle) {
+        placement.showCommand = SW_SHOW;
+        placement.normal = *rectangle;
+    } else {
+        WINDOWPLACEMENT current = {};
+        current.length = sizeof(current);
+        if (!GetWindowPlacement(window_, &current)) {
+            return 0;
+        }
+        int visible = (GetWindowLongPtrW(window_, GWL_STYLE) & WS_VISIBLE) != 0;
+        placement.showCommand =
+            ShowCommandToSave(static_cast<int>(current.showCmd), visible, flags);
+        placement.normal = current.rcNormalPosition;
+    }
+    WideString text;
+    if (!FormatPlacement(placement, text)) {
+        return 0;
+    }
+    int written = key.WriteString(valueName, text.Data());
+    key.Close();
+    return written;
+}
+
+int DialogApp::RestorePlacement(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
+                                DWORD flags)
+{
+    wchar_t text[kPlacementTextCapacity] = {};
+    {
+        RegistryKey key;
+        if (!key.Open(root, subkey) ||
+            !key.ReadStringFixed(valueName, text, kPlacementTextCapacity)) {
+            return 0;
+        }
+    }
+    SavedPlacement saved = {};
+    if (!ParsePlacement(text, saved)) {
+        return 0;
+    }
+    int show = ShowCommandToRestore(saved.showCommand, flags);
+    RECT rect = saved.normal;
+    if (flags & (PLACE_KEEP_SIZE | PLACE_KEEP_POSITION)) {
+        WINDOWPLACEMENT current = {};
+        current.length = sizeof(current);
+        if (GetWindowPlacement(window_, &current)) {
+            rect = KeepCurrentParts(rect, current.rcNormalPosition, flags);
+        }
+    }
+    if (!(flags & PLACE_NO_MONITOR_CHECK)) {
+        KeepOnMonitor(rect, flags);
+    }
+
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof(placement);
+    placement.showCmd = static_cast<UINT>(show);
+    placement.rcNormalPosition = rect;
+    if (!SetWindowPlacement(window_, &placement)) {
+        return 0;
+    }
+    // A maximised window already fills its monitor.
+    if (!(flags & PLACE_NO_REPOSITION) && show != SW_SHOWMAXIMIZED) {
+        SendMessageW(window_, DM_REPOSITION, 0, 0);
+    }
+    return 1;
+}
+
+void DialogApp::SetMinimumSize(int width, int height, int inDialogUnits)
+{
+    SIZE size = {};
+    if (MinimumWindowSize(window_, width, height, inDialogUnits, size)) {
+        minimumWidth_ = size.cx;
+        minimumHeight_ = size.cy;
+    }
+}
 
 namespace {
 
-// The newest Subclasser record of a window. The per-tag properties mark
-// which tags a window has taken; this one lets the shared window procedure
-// find its records with one lookup per message.
-const wchar_t kSubclassTopProperty[] = L"_C_SubClassing_Top";
-
-Subclasser* TopRecord(HWND window)
+HICON LoadIconSized(HINSTANCE instance, UINT iconId, int width, int height)
 {
-    return static_cast<Subclasser*>(GetPropW(window, kSubclassTopProperty));
-}
-
-// Window properties live in the window manager (under Wine every lookup is
-// a round trip to the server), and a subclassed tree sees thousands of
-// messages per refill. So each thread remembers the last window's newest
-// record until any chain changes or a subclassed window goes away.
-volatile LONG gChainGeneration = 0;
-
-struct TopRecordCache
-{
-    HWND window;
-    Subclasser* top;
-    LONG generation;
-};
-thread_local TopRecordCache tTopRecordCache = {};
-
-void ChainChanged()
-{
-    InterlockedIncrement(&gChainGeneration);
-}
-
-Subclasser* CachedTopRecord(HWND window)
-{
-    // Read before the lookup: a change in between only makes the entry stale.
-    const LONG generation = gChainGeneration;
-    TopRecordCache& cache = tTopRecordCache;
-    if (cache.window != window || cache.generation != generation) {
-        cache = {window, TopRecord(window), generation};
-    }
-    return cache.top;
+    return static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON, width, height, LR_DEFAULTCOLOR));
 }
 
 } // namespace
 
-void Subclasser::PropertyName(DWORD tag, WideString& name)
+void DialogApp::SetIcon(UINT iconId)
 {
-    Format(name, L"_C_SubClassing_Property_%08X", static_cast<unsigned>(tag));
+    // Each old icon is destroyed only after the window has let go of it.
+    ScopedIcon small(LoadIconSized(instance_, iconId, GetSystemMetrics(SM_CXSMICON),
+                                   GetSystemMetrics(SM_CYSMICON)));
+    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.Get()));
+    smallIcon_ = std::move(small);
+
+    ScopedIcon large(LoadIconSized(instance_, iconId, StandardIconSize(GetSystemMetrics(SM_CXICON)),
+                                   StandardIconSize(GetSystemMetrics(SM_CYICON))));
+    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large.Get()));
+    largeIcon_ = std::move(large);
 }
 
-int Subclasser::Attach(HWND window, Callback callback, void* context, DWORD tag)
+int DialogApp::SetText(const wchar_t* text)
 {
-    if (IsAttached() || !window || !callback) {
-        return 0;
-    }
-    WideString name;
-    PropertyName(tag, name);
-    if (GetPropW(window, name.Data())) {
-        return 0;
-    }
-    // Records chain to each other only when nothing foreign sits between
-    // them; otherwise a message could not find its way down.
-    Subclasser* below = TopRecord(window);
-    if (below &&
-        GetWindowLongPtrW(window, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(SubclassProcedure)) {
-        return 0;
-    }
-    // The properties go first, so the procedure finds the record from its
-    // very first message.
-    if (!SetPropW(window, name.Data(), this)) {
-        return 0;
-    }
-    if (!SetPropW(window, kSubclassTopProperty, this)) {
-        RemovePropW(window, name.Data());
-        return 0;
-    }
-    ChainChanged();
-    callback_ = callback;
-    context_ = context;
-    window_ = window;
-    tag_ = tag;
-    below_ = below;
-    previous_ = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SubclassProcedure)));
-    if (!previous_) {
-        Unlink();
-        RemovePropW(window, name.Data());
-        window_ = nullptr;
-        return 0;
-    }
-    return 1;
+    return SetWindowTextW(window_, text) ? 1 : 0;
 }
 
-// Takes this record out of its window's chain and hands its place on to the
-// record below it.
-void Subclasser::Unlink()
+HWND DialogApp::Control(int id) const
 {
-    ChainChanged();
-    Subclasser* top = TopRecord(window_);
-    if (top == this) {
-        if (below_) {
-            SetPropW(window_, kSubclassTopProperty, below_);
-        } else {
-            RemovePropW(window_, kSubclassTopProperty);
-        }
-        return;
-    }
-    for (Subclasser* above = top; above; above = above->below_) {
-        if (above->below_ == this) {
-            above->below_ = below_;
-            above->previous_ = previous_;
-            return;
-        }
-    }
+    return GetDlgItem(window_, id);
 }
 
-int Subclasser::Detach()
+int DialogApp::SetCheck(int id, int state)
 {
-    if (!previous_) {
-        return 0;
-    }
-    if (TopRecord(window_) == this) {
-        SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
-    }
-    Unlink();
-    WideString name;
-    PropertyName(tag_, name);
-    RemovePropW(window_, name.Data());
-    previous_ = nullptr;
-    below_ = nullptr;
-    window_ = nullptr;
-    return 1;
+    return CheckDlgButton(window_, id, state == 1 ? BST_CHECKED : BST_UNCHECKED) ? 1 : 0;
 }
 
-LRESULT CALLBACK Subclasser::SubclassProcedure(HWND window, UINT message, WPARAM wParam,
-                                               LPARAM lParam)
+int DialogApp::IsChecked(int id) const
 {
-    Subclasser* top = CachedTopRecord(window);
-    if (message == WM_NCDESTROY) {
-        // The handle may soon name another window.
-        ChainChanged();
-    }
-    if (!top) {
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    return Dispatch(top, window, message, wParam, lParam);
-}
-
-LRESULT Subclasser::Dispatch(Subclasser* record, HWND window, UINT message, WPARAM wParam,
-                             LPARAM lParam)
-{
-    // The callback may detach or even delete its record: keep what the
-    // message still needs.
-    const WNDPROC previous = record->previous_;
-    Subclasser* const below = record->below_;
-    LRESULT result = 0;
-    if (record->callback_(window, message, wParam, lParam, &result, record->context_)) {
-        return result;
-    }
-    if (previous == SubclassProcedure) {
-        return below ? Dispatch(below, window, message, wParam, lParam)
-                     : DefWindowProcW(window, message, wParam, lParam);
-    }
-    return previous ? CallWindowProcW(previous, window, message, wParam, lParam) : 0;
+    return IsDlgButtonChecked(window_, id) == BST_CHECKED ? 1 : 0;
 }

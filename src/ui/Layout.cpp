@@ -6,14 +6,11 @@
 
 #include "base/DynamicLibrary.h"
 #include "base/WideString.h"
-#include "system/Registry.h"
-#include "ui/DialogApp.h"
 
 namespace {
 
 // Distance of a rescued window from the work area's top-left corner.
 constexpr int kWorkAreaInset = 10;
-constexpr DWORD kPlacementTextCapacity = 260;
 
 int Width(const RECT& rect)
 {
@@ -42,35 +39,6 @@ RECT OffsetTo(const RECT& rect, LONG left, LONG top)
 {
     RECT moved = {left, top, left + Width(rect), top + Height(rect)};
     return moved;
-}
-
-// Moves a rectangle whose corner lies on no monitor into the nearest
-// monitor's work area. Left alone where the system cannot tell monitors.
-void KeepOnMonitor(RECT& rect, unsigned flags)
-{
-    DynamicLibrary user32(L"user32.dll");
-    auto monitorFromPoint = user32.Symbol<decltype(&::MonitorFromPoint)>("MonitorFromPoint");
-    auto getMonitorInfo = user32.Symbol<decltype(&::GetMonitorInfoW)>("GetMonitorInfoW");
-    if (!monitorFromPoint) {
-        return;
-    }
-    POINT probe = {rect.left, rect.top};
-    if (monitorFromPoint(probe, MONITOR_DEFAULTTONULL)) {
-        return;
-    }
-    if (flags & PLACE_ACCEPT_BOTTOM_RIGHT) {
-        probe = {rect.right, rect.bottom};
-        if (monitorFromPoint(probe, MONITOR_DEFAULTTONULL)) {
-            return;
-        }
-    }
-    HMONITOR nearest = monitorFromPoint(probe, MONITOR_DEFAULTTONEAREST);
-    MONITORINFO info = {};
-    info.cbSize = sizeof(info);
-    if (!nearest || !getMonitorInfo || !getMonitorInfo(nearest, &info)) {
-        return;
-    }
-    rect = MoveIntoWorkArea(rect, info.rcWork);
 }
 
 } // namespace
@@ -310,128 +278,29 @@ int StandardIconSize(int size)
     return size;
 }
 
-int DialogApp::SavePlacement(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
-                             const RECT* rectangle, DWORD flags)
+void KeepOnMonitor(RECT& rect, unsigned flags)
 {
-    RegistryKey key;
-    if (!key.Create(root, subkey)) {
-        return 0;
+    DynamicLibrary user32(L"user32.dll");
+    auto monitorFromPoint = user32.Symbol<decltype(&::MonitorFromPoint)>("MonitorFromPoint");
+    auto getMonitorInfo = user32.Symbol<decltype(&::GetMonitorInfoW)>("GetMonitorInfoW");
+    if (!monitorFromPoint) {
+        return;
     }
-    SavedPlacement placement = {};
-    if (rectangle) {
-        placement.showCommand = SW_SHOW;
-        placement.normal = *rectangle;
-    } else {
-        WINDOWPLACEMENT current = {};
-        current.length = sizeof(current);
-        if (!GetWindowPlacement(window_, &current)) {
-            return 0;
-        }
-        int visible = (GetWindowLongPtrW(window_, GWL_STYLE) & WS_VISIBLE) != 0;
-        placement.showCommand =
-            ShowCommandToSave(static_cast<int>(current.showCmd), visible, flags);
-        placement.normal = current.rcNormalPosition;
+    POINT probe = {rect.left, rect.top};
+    if (monitorFromPoint(probe, MONITOR_DEFAULTTONULL)) {
+        return;
     }
-    WideString text;
-    if (!FormatPlacement(placement, text)) {
-        return 0;
-    }
-    int written = key.WriteString(valueName, text.Data());
-    key.Close();
-    return written;
-}
-
-int DialogApp::RestorePlacement(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
-                                DWORD flags)
-{
-    wchar_t text[kPlacementTextCapacity] = {};
-    {
-        RegistryKey key;
-        if (!key.Open(root, subkey) ||
-            !key.ReadStringFixed(valueName, text, kPlacementTextCapacity)) {
-            return 0;
+    if (flags & PLACE_ACCEPT_BOTTOM_RIGHT) {
+        probe = {rect.right, rect.bottom};
+        if (monitorFromPoint(probe, MONITOR_DEFAULTTONULL)) {
+            return;
         }
     }
-    SavedPlacement saved = {};
-    if (!ParsePlacement(text, saved)) {
-        return 0;
+    HMONITOR nearest = monitorFromPoint(probe, MONITOR_DEFAULTTONEAREST);
+    MONITORINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!nearest || !getMonitorInfo || !getMonitorInfo(nearest, &info)) {
+        return;
     }
-    int show = ShowCommandToRestore(saved.showCommand, flags);
-    RECT rect = saved.normal;
-    if (flags & (PLACE_KEEP_SIZE | PLACE_KEEP_POSITION)) {
-        WINDOWPLACEMENT current = {};
-        current.length = sizeof(current);
-        if (GetWindowPlacement(window_, &current)) {
-            rect = KeepCurrentParts(rect, current.rcNormalPosition, flags);
-        }
-    }
-    if (!(flags & PLACE_NO_MONITOR_CHECK)) {
-        KeepOnMonitor(rect, flags);
-    }
-
-    WINDOWPLACEMENT placement = {};
-    placement.length = sizeof(placement);
-    placement.showCmd = static_cast<UINT>(show);
-    placement.rcNormalPosition = rect;
-    if (!SetWindowPlacement(window_, &placement)) {
-        return 0;
-    }
-    // A maximised window already fills its monitor.
-    if (!(flags & PLACE_NO_REPOSITION) && show != SW_SHOWMAXIMIZED) {
-        SendMessageW(window_, DM_REPOSITION, 0, 0);
-    }
-    return 1;
-}
-
-void DialogApp::SetMinimumSize(int width, int height, int inDialogUnits)
-{
-    SIZE size = {};
-    if (MinimumWindowSize(window_, width, height, inDialogUnits, size)) {
-        minimumWidth_ = size.cx;
-        minimumHeight_ = size.cy;
-    }
-}
-
-namespace {
-
-HICON LoadIconSized(HINSTANCE instance, UINT iconId, int width, int height)
-{
-    return static_cast<HICON>(
-        LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON, width, height, LR_DEFAULTCOLOR));
-}
-
-} // namespace
-
-void DialogApp::SetIcon(UINT iconId)
-{
-    // Each old icon is destroyed only after the window has let go of it.
-    ScopedIcon small(LoadIconSized(instance_, iconId, GetSystemMetrics(SM_CXSMICON),
-                                   GetSystemMetrics(SM_CYSMICON)));
-    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.Get()));
-    smallIcon_ = std::move(small);
-
-    ScopedIcon large(LoadIconSized(instance_, iconId, StandardIconSize(GetSystemMetrics(SM_CXICON)),
-                                   StandardIconSize(GetSystemMetrics(SM_CYICON))));
-    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large.Get()));
-    largeIcon_ = std::move(large);
-}
-
-int DialogApp::SetText(const wchar_t* text)
-{
-    return SetWindowTextW(window_, text) ? 1 : 0;
-}
-
-HWND DialogApp::Control(int id) const
-{
-    return GetDlgItem(window_, id);
-}
-
-int DialogApp::SetCheck(int id, int state)
-{
-    return CheckDlgButton(window_, id, state == 1 ? BST_CHECKED : BST_UNCHECKED) ? 1 : 0;
-}
-
-int DialogApp::IsChecked(int id) const
-{
-    return IsDlgButtonChecked(window_, id) == BST_CHECKED ? 1 : 0;
+    rect = MoveIntoWorkArea(rect, info.rcWork);
 }

@@ -133,9 +133,10 @@ RECT KeepCurrentParts(const RECT& saved, const RECT& current, unsigned flags);
 // The rectangle moved, keeping its size, to 10 pixels inside the work area.
 RECT MoveIntoWorkArea(const RECT& rect, const RECT& workArea);
 
+// Moves a rectangle whose corner lies on no monitor into the nearest
+// monitor's work area (with PLACE_ACCEPT_BOTTOM_RIGHT, a bottom-right corner
+// on a monitor is enough). Left alone where the system cannot tell monitors.
+void KeepOnMonitor(RECT& rect, unsigned flags);
+
 // The big icon size for a system metric, raised to the next standard size.
 int StandardIconSize(int size);
-
-// SavePlacement, RestorePlacement, SetMinimumSize, SetIcon and the small
-// control helpers are operations of DialogApp (ui/DialogApp.h); they are
-// defined in Layout.cpp.

@@ -416,29 +416,32 @@ void LinkCtrl::CreateFittingFonts()
                                                                      : L"Arial";
         wcscpy(face, fallback);
     }
-    HDC dc = GetDC(control_);
-    if (!dc) {
-        return;
-    }
-    const int saved = SaveDC(dc);
-    TEXTMETRICW metrics = {};
-    GetTextMetricsW(dc, &metrics);
-    RECT client = {};
-    GetClientRect(control_, &client);
-    const SIZE clientSize = {client.right - client.left, client.bottom - client.top};
-    const int startHeight = (flags_ & LINK_FIT_HEIGHT) ? clientSize.cy : metrics.tmHeight;
-
+    // The fitting's last font outlives the device context it was selected
+    // into.
     FontFitting fitting;
-    fitting.dc = dc;
-    fitting.face = face;
-    // Only the family: the pitch bit of the text metrics means the opposite
-    // of the one CreateFontW takes.
-    fitting.pitchAndFamily = metrics.tmPitchAndFamily & 0xF0;
-    fitting.text = &display_;
-    const int height = FitFontHeight(startHeight, clientSize, &FontFitting::Measure, &fitting);
+    int height = 0;
+    {
+        WindowDc windowDc(control_);
+        HDC dc = windowDc.Get();
+        if (!dc) {
+            return;
+        }
+        SavedDcState savedState(dc);
+        TEXTMETRICW metrics = {};
+        GetTextMetricsW(dc, &metrics);
+        RECT client = {};
+        GetClientRect(control_, &client);
+        const SIZE clientSize = {client.right - client.left, client.bottom - client.top};
+        const int startHeight = (flags_ & LINK_FIT_HEIGHT) ? clientSize.cy : metrics.tmHeight;
 
-    RestoreDC(dc, saved);
-    ReleaseDC(control_, dc);
+        fitting.dc = dc;
+        fitting.face = face;
+        // Only the family: the pitch bit of the text metrics means the
+        // opposite of the one CreateFontW takes.
+        fitting.pitchAndFamily = metrics.tmPitchAndFamily & 0xF0;
+        fitting.text = &display_;
+        height = FitFontHeight(startHeight, clientSize, &FontFitting::Measure, &fitting);
+    }
     linkFont_.Reset(fitting.font.Detach());
     if (!linkFont_) {
         linkFont_.Reset(fitting.Create(height, true));
@@ -459,11 +462,12 @@ void LinkCtrl::MeasureText()
 {
     extent_.cx = 0;
     extent_.cy = 0;
-    HDC dc = GetDC(control_);
+    WindowDc windowDc(control_);
+    HDC dc = windowDc.Get();
     if (!dc) {
         return;
     }
-    const int saved = SaveDC(dc);
+    SavedDcState savedState(dc);
     if (linkFont_) {
         SelectObject(dc, linkFont_.Get());
     }
@@ -471,8 +475,6 @@ void LinkCtrl::MeasureText()
     if (GetTextExtentPoint32W(dc, display_.Data(), static_cast<int>(display_.Length()), &extent)) {
         extent_ = extent;
     }
-    RestoreDC(dc, saved);
-    ReleaseDC(control_, dc);
 }
 
 void LinkCtrl::Repaint()
@@ -536,31 +538,33 @@ void LinkCtrl::Paint()
     if (!dc) {
         return;
     }
-    const int saved = SaveDC(dc);
-    RECT client;
-    GetClientRect(control_, &client);
-    if (HFONT font = CurrentFont()) {
-        SelectObject(dc, font);
-    }
-    SetBkMode(dc, TRANSPARENT);
-    if (!(flags_ & LINK_TRANSPARENT)) {
-        HBRUSH brush = reinterpret_cast<HBRUSH>(SendMessageW(GetParent(control_), WM_CTLCOLORSTATIC,
-                                                             reinterpret_cast<WPARAM>(dc),
-                                                             reinterpret_cast<LPARAM>(control_)));
-        FillRect(dc, &client, brush ? brush : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-        // The parent may have changed the mode while answering.
+    {
+        SavedDcState savedState(dc);
+        RECT client;
+        GetClientRect(control_, &client);
+        if (HFONT font = CurrentFont()) {
+            SelectObject(dc, font);
+        }
         SetBkMode(dc, TRANSPARENT);
+        if (!(flags_ & LINK_TRANSPARENT)) {
+            HBRUSH brush = reinterpret_cast<HBRUSH>(
+                SendMessageW(GetParent(control_), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                             reinterpret_cast<LPARAM>(control_)));
+            FillRect(dc, &client, brush ? brush : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+            // The parent may have changed the mode while answering.
+            SetBkMode(dc, TRANSPARENT);
+        }
+        if ((flags_ & LINK_PARENT_BACKGROUND) &&
+            visualStyle_.IsBackgroundPartiallyTransparent(1, 1)) {
+            visualStyle_.DrawParentBackground(dc, &client);
+        }
+        SetTextColor(dc, CurrentColor());
+        DrawTextW(dc, display_.Data(), -1, &client, format_);
+        if (!(flags_ & (LINK_DISABLED | LINK_NO_FOCUS_RECT)) && (flags_ & LINK_FOCUSED)) {
+            const RECT focus = LinkFocusRect(client, extent_, format_);
+            DrawFocusRect(dc, &focus);
+        }
     }
-    if ((flags_ & LINK_PARENT_BACKGROUND) && visualStyle_.IsBackgroundPartiallyTransparent(1, 1)) {
-        visualStyle_.DrawParentBackground(dc, &client);
-    }
-    SetTextColor(dc, CurrentColor());
-    DrawTextW(dc, display_.Data(), -1, &client, format_);
-    if (!(flags_ & (LINK_DISABLED | LINK_NO_FOCUS_RECT)) && (flags_ & LINK_FOCUSED)) {
-        const RECT focus = LinkFocusRect(client, extent_, format_);
-        DrawFocusRect(dc, &focus);
-    }
-    RestoreDC(dc, saved);
     EndPaint(control_, &paint);
 }
 

@@ -4,7 +4,8 @@
 
 #include "base/ScopedHandle.h"
 #include "base/WideString.h"
-#include "ui/DialogApp.h"
+#include "ui/MouseLeaveTracker.h"
+#include "ui/Subclasser.h"
 #include "ui/VisualStyle.h"
 
 // Option bits given to LinkCtrl::Attach, and state bits the link keeps.

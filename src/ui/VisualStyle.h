@@ -77,33 +77,3 @@ private:
     DrawThemeParentBackgroundFunction drawThemeParentBackground_ = nullptr;
     GetWindowThemeFunction getWindowTheme_ = nullptr;
 };
-
-// Tells a control when the mouse has left it with one WM_MOUSELEAVE per
-// Track call. Uses TrackMouseEvent where it exists and otherwise watches the
-// cursor with a 100 ms timer on the window. Belongs to the window's thread.
-class MouseLeaveTracker
-{
-public:
-    MouseLeaveTracker();
-    ~MouseLeaveTracker();
-    MouseLeaveTracker(const MouseLeaveTracker&) = delete;
-    MouseLeaveTracker& operator=(const MouseLeaveTracker&) = delete;
-
-    int Track(HWND window);
-
-private:
-    friend struct MouseLeaveTrackerTestAccess;
-
-    using TrackMouseEventFunction = decltype(&::TrackMouseEvent);
-
-    static void CALLBACK OnTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
-    int StartEmulation(HWND window);
-    void StopEmulation();
-    void CheckCursor();
-    UINT_PTR TimerId() const { return reinterpret_cast<UINT_PTR>(this); }
-
-    DynamicLibrary library_;
-    TrackMouseEventFunction track_ = nullptr;
-    HWND tracked_ = nullptr;
-    RECT trackedRect_ = {};
-};

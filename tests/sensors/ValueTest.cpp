@@ -1,6 +1,7 @@
 #include <doctest.h>
 
 #include "sensors/SensorValue.h"
+#include "system/SystemInfo.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "UrlProtocolRecorder.h"
+#include "MessagePump.h"
 
 // A shown top-level popup window, destroyed with the object. Given a window
 // procedure it registers its own class first (which fails harmlessly from the

@@ -1,5 +1,7 @@
 #include "UrlProtocolRecorder.h"
 
+#include "MessagePump.h"
+
 #include <stdio.h>
 
 namespace {
@@ -12,19 +14,6 @@ bool WriteString(HKEY key, const wchar_t* name, const std::wstring& value)
 }
 
 } // namespace
-
-void PumpMessagesFor(DWORD milliseconds)
-{
-    const DWORD start = GetTickCount();
-    do {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    } while (GetTickCount() - start < milliseconds);
-}
 
 UrlProtocolRecorder::UrlProtocolRecorder(const wchar_t* scheme) : scheme_(scheme)
 {

@@ -30,6 +30,3 @@ private:
     std::wstring logPath_;
     bool registered_ = false;
 };
-
-// Dispatches this thread's messages for about the given time.
-void PumpMessagesFor(DWORD milliseconds);

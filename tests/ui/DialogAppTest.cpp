@@ -7,6 +7,7 @@
 #include "MainDialogTestHost.h"
 #include "TestWindow.h"
 #include "base/WideString.h"
+#include "ui/Subclasser.h"
 
 using ScriptedDialog = MainDialogTestHost;
 

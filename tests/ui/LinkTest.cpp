@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "MessagePump.h"
 #include "TestWindow.h"
 #include "UrlProtocolRecorder.h"
 #include "base/WideString.h"

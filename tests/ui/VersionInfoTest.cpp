@@ -9,6 +9,7 @@
 #include "BuildConfig.h"
 #include "app/resource.h"
 #include "base/WideString.h"
+#include "ui/DialogTemplate.h"
 #include "ui/VersionInfo.h"
 
 namespace {

@@ -2,7 +2,10 @@
 
 #include <vssym32.h>
 
+#include <initializer_list>
+
 #include "TestWindow.h"
+#include "ui/MouseLeaveTracker.h"
 #include "ui/VisualStyle.h"
 
 // Simulates what a theme change or a user switching visual styles off does

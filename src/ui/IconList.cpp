@@ -1,0 +1,121 @@
+#include "ui/IconList.h"
+
+#include <shellapi.h>
+
+#include "system/OsVersion.h"
+
+namespace {
+
+constexpr DWORD kColor32CommonControls = 0x60000;
+
+} // namespace
+
+UINT ImageListColorDepth(int screenBits, DWORD commonControlsVersion, bool dosBased)
+{
+    if (dosBased) {
+        return ILC_COLOR8;
+    }
+    if (screenBits >= 24) {
+        return commonControlsVersion >= kColor32CommonControls ? ILC_COLOR32 : ILC_COLOR16;
+    }
+    if (screenBits >= 16) {
+        return ILC_COLOR16;
+    }
+    if (screenBits >= 8) {
+        return ILC_COLOR8;
+    }
+    if (screenBits >= 4) {
+        return ILC_COLOR4;
+    }
+    return ILC_COLOR;
+}
+
+namespace {
+
+HIMAGELIST SystemImageList(bool small)
+{
+    wchar_t folder[MAX_PATH];
+    UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
+    if (length < 3 || length >= MAX_PATH) {
+        return nullptr;
+    }
+    folder[3] = L'\0'; // the drive's root, "C:\"
+    SHFILEINFOW info = {};
+    UINT flags = SHGFI_SYSICONINDEX | (small ? SHGFI_SMALLICON : 0);
+    return reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(folder, 0, &info, sizeof info, flags));
+}
+
+UINT ScreenColorDepth()
+{
+    ScreenDc screen;
+    int bits = 0;
+    if (screen.Get()) {
+        bits = GetDeviceCaps(screen.Get(), PLANES) * GetDeviceCaps(screen.Get(), BITSPIXEL);
+    }
+    bool dosBased = (OsKernelWord(GetOsKernel()) & OS_DOS) != 0;
+    return ImageListColorDepth(bits, GetCommonControlsVersion(), dosBased);
+}
+
+} // namespace
+
+int IconList::Create(DWORD flags, int width, int height, int initial, int growth)
+{
+    Destroy();
+    flags_ = flags;
+    if (flags & ICONS_SMALL) {
+        width = GetSystemMetrics(SM_CXSMICON);
+        height = GetSystemMetrics(SM_CYSMICON);
+    } else if (flags & ICONS_LARGE) {
+        width = GetSystemMetrics(SM_CXICON);
+        height = GetSystemMetrics(SM_CYICON);
+    }
+    width_ = width;
+    height_ = height;
+
+    if (flags & ICONS_COLOR32) {
+        owned_.Reset(ImageList_Create(width, height, ILC_COLOR32 | ILC_MASK, initial, growth));
+    } else if (flags & ICONS_SHARED) {
+        bool small = (flags & ICONS_SMALL) ||
+                     (!(flags & ICONS_LARGE) && height == GetSystemMetrics(SM_CYSMICON));
+        shared_ = SystemImageList(small);
+    } else {
+        owned_.Reset(
+            ImageList_Create(width, height, ScreenColorDepth() | ILC_MASK, initial, growth));
+    }
+    return Handle() != nullptr;
+}
+
+void IconList::Destroy()
+{
+    owned_.Reset();
+    shared_ = nullptr;
+}
+
+int IconList::AddIcon(HINSTANCE module, UINT resourceId)
+{
+    if (!Handle()) {
+        return -1;
+    }
+    ScopedIcon icon(static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(resourceId), IMAGE_ICON,
+                                                  width_, height_, LR_DEFAULTCOLOR)));
+    if (!icon) {
+        return -1;
+    }
+    return ImageList_ReplaceIcon(Handle(), -1, icon.Get());
+}
+
+int IconList::RemoveAll()
+{
+    if (!Handle() || (flags_ & ICONS_SHARED)) {
+        return 0;
+    }
+    return ImageList_Remove(Handle(), -1) ? 1 : 0;
+}
+
+int IconList::Draw(int index, HDC dc, int x, int y, UINT style) const
+{
+    if (!Handle()) {
+        return 0;
+    }
+    return ImageList_Draw(Handle(), index, dc, x, y, style) ? 1 : 0;
+}
