@@ -7,6 +7,9 @@
 
 namespace {
 
+// How long a forced stop waits for a new thread to reach its routine.
+constexpr DWORD kStartBound = 5000;
+
 // An open security descriptor (no DACL: everyone has access), built with the
 // advapi32 functions looked up at run time.
 class OpenSecurity
@@ -157,7 +160,7 @@ int WorkerThread::Start(WorkerRoutine routine, void* argument, DWORD value)
     routine_ = routine;
     argument_ = argument;
     value_ = value;
-    if (!end_.Create(1, 0)) {
+    if (!end_.Create(1, 0) || !started_.Create(1, 0)) {
         return 0;
     }
     InterlockedExchange(&running_, 1);
@@ -174,6 +177,7 @@ int WorkerThread::Start(WorkerRoutine routine, void* argument, DWORD value)
 DWORD WINAPI WorkerThread::Entry(void* parameter)
 {
     WorkerThread* worker = static_cast<WorkerThread*>(parameter);
+    worker->started_.Set();
     const DWORD result = worker->routine_(worker->argument_, worker->value_);
     InterlockedExchange(&worker->result_, static_cast<LONG>(result));
     InterlockedExchange(&worker->running_, 0);
@@ -194,6 +198,7 @@ void WorkerThread::Stop()
     ReleaseThread(1);
     InterlockedExchange(&result_, 0);
     end_.Close();
+    started_.Close();
 }
 
 // The thread handle stays with this object, not with the thread, so that
@@ -204,6 +209,10 @@ void WorkerThread::ReleaseThread(int terminate)
         return;
     }
     if (terminate && InterlockedExchange(&running_, 0)) {
+        // A thread killed while it is still starting can take the loader
+        // lock with it, and under Wine it can bring the whole process down:
+        // let it reach its routine first.
+        WaitForSingleObject(started_.Handle(), kStartBound);
         TerminateThread(thread_.Get(), 0);
     }
     WaitForSingleObject(thread_.Get(), INFINITE);

@@ -80,5 +80,6 @@ private:
     volatile LONG running_ = 0;
     DWORD threadId_ = 0;
     ScopedHandle thread_;
+    Event started_;
     Event end_;
 };

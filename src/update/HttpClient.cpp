@@ -1,0 +1,1058 @@
+#include "update/HttpClient.h"
+
+#include <new>
+#include <string.h>
+#include <wchar.h>
+
+#include "base/ScopedHandle.h"
+#include "system/SystemInfo.h"
+
+namespace {
+
+const wchar_t kBoundary[] = L"-----------------------------1234567890123";
+const wchar_t kTextPart[] = L"-------------------------------1234567890123\r\n"
+                            L"Content-Disposition: form-data; name=\"%s\"\r\n\r\n%s\r\n";
+const wchar_t kFileHeaderPart[] =
+    L"-------------------------------1234567890123\r\n"
+    L"Content-Disposition: form-data; name=\"%s\"; filename=\"%s\"\r\n"
+    L"Content-Type: application/octet-stream\r\n\r\n";
+const wchar_t kFileEndPart[] = L"\r\n";
+const wchar_t kClosingPart[] = L"-------------------------------1234567890123--\r\n";
+const wchar_t kAcceptAnything[] = L"Accept: */*\r\n\r\n";
+
+constexpr DWORD kTextBufferSize = 65538;
+constexpr DWORD kDownloadChunk = 1024;
+constexpr DWORD kHeaderBufferBytes = 512;
+constexpr DWORD kCookieBufferBytes = 10000;
+constexpr DWORD kUrlBufferBytes = 1024;
+constexpr DWORD kUploadPiece = 65536;
+constexpr DWORD kSendExFlags = 0x2C;
+constexpr DWORD kEndRequestFlags = 0x8;
+constexpr DWORD kProxyDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS |
+                                    FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+                                    FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
+constexpr DWORD kDefaultTimeout = static_cast<DWORD>(-1);
+
+} // namespace
+
+struct HttpClient::Api
+{
+    decltype(&::HttpSendRequestW) httpSendRequest = nullptr;
+    decltype(&::HttpSendRequestExW) httpSendRequestEx = nullptr;
+    decltype(&::HttpAddRequestHeadersW) httpAddRequestHeaders = nullptr;
+    decltype(&::HttpEndRequestW) httpEndRequest = nullptr;
+    decltype(&::InternetGetCookieW) internetGetCookie = nullptr;
+    decltype(&::InternetSetCookieW) internetSetCookie = nullptr;
+    decltype(&::InternetQueryOptionW) internetQueryOption = nullptr;
+    decltype(&::InternetOpenW) internetOpen = nullptr;
+    decltype(&::HttpOpenRequestW) httpOpenRequest = nullptr;
+    decltype(&::FtpOpenFileW) ftpOpenFile = nullptr;
+    decltype(&::InternetSetOptionW) internetSetOption = nullptr;
+    decltype(&::HttpQueryInfoW) httpQueryInfo = nullptr;
+    decltype(&::InternetConnectW) internetConnect = nullptr;
+    decltype(&::InternetOpenUrlW) internetOpenUrl = nullptr;
+    decltype(&::InternetCrackUrlW) internetCrackUrl = nullptr;
+    decltype(&::InternetReadFile) internetReadFile = nullptr;
+    decltype(&::InternetWriteFile) internetWriteFile = nullptr;
+    decltype(&::InternetErrorDlg) internetErrorDlg = nullptr;
+    decltype(&::InternetCloseHandle) internetCloseHandle = nullptr;
+};
+
+namespace {
+
+using Api = HttpClient::Api;
+
+template <typename Function>
+bool Bind(const DynamicLibrary& library, const char* name, Function& target)
+{
+    target = library.Symbol<Function>(name);
+    return target != nullptr;
+}
+
+bool BindAll(const DynamicLibrary& library, Api& api)
+{
+    return Bind(library, "HttpSendRequestW", api.httpSendRequest) &&
+           Bind(library, "HttpSendRequestExW", api.httpSendRequestEx) &&
+           Bind(library, "HttpAddRequestHeadersW", api.httpAddRequestHeaders) &&
+           Bind(library, "HttpEndRequestW", api.httpEndRequest) &&
+           Bind(library, "InternetGetCookieW", api.internetGetCookie) &&
+           Bind(library, "InternetSetCookieW", api.internetSetCookie) &&
+           Bind(library, "InternetQueryOptionW", api.internetQueryOption) &&
+           Bind(library, "InternetOpenW", api.internetOpen) &&
+           Bind(library, "HttpOpenRequestW", api.httpOpenRequest) &&
+           Bind(library, "FtpOpenFileW", api.ftpOpenFile) &&
+           Bind(library, "InternetSetOptionW", api.internetSetOption) &&
+           Bind(library, "HttpQueryInfoW", api.httpQueryInfo) &&
+           Bind(library, "InternetConnectW", api.internetConnect) &&
+           Bind(library, "InternetOpenUrlW", api.internetOpenUrl) &&
+           Bind(library, "InternetCrackUrlW", api.internetCrackUrl) &&
+           Bind(library, "InternetReadFile", api.internetReadFile) &&
+           Bind(library, "InternetWriteFile", api.internetWriteFile) &&
+           Bind(library, "InternetErrorDlg", api.internetErrorDlg) &&
+           Bind(library, "InternetCloseHandle", api.internetCloseHandle);
+}
+
+// One WinINet handle, closed with the library's own function.
+class InternetHandle
+{
+public:
+    explicit InternetHandle(const Api& api) : close_(api.internetCloseHandle) {}
+    ~InternetHandle() { Reset(); }
+    InternetHandle(const InternetHandle&) = delete;
+    InternetHandle& operator=(const InternetHandle&) = delete;
+
+    void Reset(HINTERNET handle = nullptr)
+    {
+        if (handle_) {
+            close_(handle_);
+        }
+        handle_ = handle;
+    }
+    HINTERNET Get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    decltype(&::InternetCloseHandle) close_;
+    HINTERNET handle_ = nullptr;
+};
+
+// Sleeps after each chunk as far as needed to keep to the rate.
+class RateLimiter
+{
+public:
+    explicit RateLimiter(DWORD rate) : rate_(rate) {}
+
+    void AfterChunk(DWORD bytes)
+    {
+        if (!rate_) {
+            return;
+        }
+        const DWORD pause = RateLimitSleep(bytes, rate_, watch_.Elapsed());
+        if (pause) {
+            Sleep(pause);
+        }
+        watch_.Start();
+    }
+
+private:
+    DWORD rate_;
+    // Not started: the first chunk's elapsed time is the whole clock, so it
+    // is never delayed.
+    Stopwatch watch_;
+};
+
+// Asks the callback; without one the default is the answer.
+int Ask(HttpCallback callback, void* userValue, int code, void* argument, int answerWithout)
+{
+    return callback ? callback(code, argument, userValue) : answerWithout;
+}
+
+int AskNumber(HttpCallback callback, void* userValue, int code, ULONGLONG number)
+{
+    return Ask(callback, userValue, code, &number, 1);
+}
+
+HINTERNET OpenSession(const Api& api, const wchar_t* agent, const wchar_t* proxy)
+{
+    const bool named = proxy && *proxy;
+    return api.internetOpen(agent, named ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_PRECONFIG,
+                            named ? proxy : nullptr, nullptr, 0);
+}
+
+void SetConnectTimeout(const Api& api, HINTERNET session, DWORD timeout)
+{
+    if (timeout != kDefaultTimeout) {
+        api.internetSetOption(session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
+    }
+}
+
+int QueryNumber(const Api& api, HINTERNET request, DWORD info, DWORD* value)
+{
+    DWORD number = 0;
+    DWORD size = sizeof(number);
+    if (!api.httpQueryInfo(request, info | HTTP_QUERY_FLAG_NUMBER, &number, &size, nullptr)) {
+        return 0;
+    }
+    *value = number;
+    return 1;
+}
+
+// Header texts: present, absent, or present but longer than the buffer,
+// which the transfer cannot honour and treats as a failure.
+enum class HeaderQuery
+{
+    Found,
+    Absent,
+    Unreadable
+};
+
+HeaderQuery QueryText(const Api& api, HINTERNET request, DWORD info, wchar_t* buffer,
+                      DWORD bufferBytes, DWORD* index)
+{
+    DWORD size = bufferBytes - sizeof(wchar_t);
+    if (api.httpQueryInfo(request, info, buffer, &size, index)) {
+        buffer[size / sizeof(wchar_t)] = 0;
+        return HeaderQuery::Found;
+    }
+    return GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND ? HeaderQuery::Absent
+                                                         : HeaderQuery::Unreadable;
+}
+
+// The proxy-credentials prompt; 1 when the user asks to try again.
+int ConfirmProxyCredentials(const Api& api, HWND owner, HINTERNET request)
+{
+    return api.internetErrorDlg(owner ? owner : GetForegroundWindow(), request,
+                                ERROR_INTERNET_INCORRECT_PASSWORD, kProxyDialogFlags,
+                                nullptr) == ERROR_INTERNET_FORCE_RETRY;
+}
+
+BYTE* AllocateBuffer(ScopedHeapMemory& memory, DWORD size)
+{
+    memory.Reset(HeapAlloc(GetProcessHeap(), 0, size));
+    return static_cast<BYTE*>(memory.Get());
+}
+
+} // namespace
+
+int IsSecureUrl(const wchar_t* url)
+{
+    return url && _wcsnicmp(url, L"https://", 8) == 0;
+}
+
+DWORD GetTextFlags(const wchar_t* url, int allowCookies)
+{
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES |
+                  INTERNET_FLAG_RESYNCHRONIZE | INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE;
+    if (IsSecureUrl(url)) {
+        flags |= INTERNET_FLAG_SECURE;
+    }
+    if (allowCookies) {
+        flags &= ~static_cast<DWORD>(INTERNET_FLAG_NO_COOKIES);
+    }
+    return flags;
+}
+
+DWORD DownloadFlags(int allowCookies)
+{
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES |
+                  INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS |
+                  INTERNET_FLAG_RESYNCHRONIZE | INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE;
+    if (allowCookies) {
+        flags &= ~static_cast<DWORD>(INTERNET_FLAG_NO_COOKIES);
+    }
+    return flags;
+}
+
+DWORD RequestFlags(int allowCookies, int allowRedirects, INTERNET_PORT port)
+{
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |
+                  INTERNET_FLAG_PRAGMA_NOCACHE;
+    if (!allowCookies) {
+        flags |= INTERNET_FLAG_NO_COOKIES;
+    }
+    if (!allowRedirects) {
+        flags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
+    }
+    if (port == INTERNET_DEFAULT_HTTPS_PORT) {
+        flags |= INTERNET_FLAG_SECURE;
+    }
+    return flags;
+}
+
+DWORD TextChunkSize(ULONGLONG byteLimit, ULONGLONG received)
+{
+    const ULONGLONG remaining = byteLimit > received ? byteLimit - received : 0;
+    return byteLimit && remaining >= 1 && remaining <= 65536 ? static_cast<DWORD>(remaining)
+                                                             : 65537;
+}
+
+DWORD DownloadChunkSize(ULONGLONG byteLimit, ULONGLONG received)
+{
+    const ULONGLONG remaining = byteLimit > received ? byteLimit - received : 0;
+    return byteLimit && remaining < kDownloadChunk ? static_cast<DWORD>(remaining) : kDownloadChunk;
+}
+
+DWORD RateLimitSleep(ULONGLONG bytes, DWORD rate, ULONGLONG elapsedMs)
+{
+    if (!rate) {
+        return 0;
+    }
+    const ULONGLONG expected = bytes / 1024 * 1000 / rate + bytes % 1024 * 1000 / (1024ULL * rate);
+    const ULONGLONG pause = expected > elapsedMs ? expected - elapsedMs : 0;
+    // Never INFINITE.
+    return pause < INFINITE ? static_cast<DWORD>(pause) : INFINITE - 1;
+}
+
+int AppendBytesWidened(WideString& text, const BYTE* bytes, DWORD count)
+{
+    const unsigned length = text.Length();
+    if (count > 0x7FFFFFFFu - length - 2) {
+        return 0;
+    }
+    const unsigned needed = length + count + 2;
+    if (needed > text.Capacity()) {
+        const unsigned doubled = text.Capacity() <= 0x3FFFFFFFu ? text.Capacity() * 2 : 0;
+        if (!text.Reserve(needed > doubled ? needed : doubled)) {
+            return 0;
+        }
+    }
+    wchar_t* data = text.Data();
+    for (DWORD i = 0; i < count; ++i) {
+        data[length + i] = bytes[i];
+    }
+    return text.SetCount(length + count + 1);
+}
+
+const wchar_t* FileNameOfPath(const wchar_t* path)
+{
+    const wchar_t* name = path;
+    for (const wchar_t* p = path; *p; ++p) {
+        if (*p == L'\\' || *p == L'/') {
+            name = p + 1;
+        }
+    }
+    return name;
+}
+
+int DownloadComplete(int readFailed, int moreBeyondLimit, int lengthKnown, ULONGLONG contentLength,
+                     ULONGLONG received)
+{
+    return !readFailed && !moreBeyondLimit && (!lengthKnown || received >= contentLength);
+}
+
+int HttpMemoryBlock::Append(const void* bytes, DWORD count)
+{
+    if (count > static_cast<size_t>(-1) - size_) {
+        return 0;
+    }
+    if (size_ + count > capacity_) {
+        size_t capacity = capacity_ ? capacity_ : 65536;
+        while (capacity < size_ + count) {
+            capacity = capacity <= static_cast<size_t>(-1) / 2 ? capacity * 2 : size_ + count;
+        }
+        void* grown = realloc(data_, capacity);
+        if (!grown) {
+            return 0;
+        }
+        data_ = static_cast<BYTE*>(grown);
+        capacity_ = capacity;
+    }
+    memcpy(data_ + size_, bytes, count);
+    size_ += count;
+    return 1;
+}
+
+HttpClient::~HttpClient()
+{
+    FreeParts();
+    delete api_;
+}
+
+int HttpClient::Acquire()
+{
+    if (loadCount_) {
+        ++loadCount_;
+        return 1;
+    }
+    Api* api = new (std::nothrow) Api();
+    if (!api || !wininet_.Load(L"wininet.dll") || !BindAll(wininet_, *api)) {
+        delete api;
+        wininet_.Free();
+        return 0;
+    }
+    api_ = api;
+    loadCount_ = 1;
+    return 1;
+}
+
+int HttpClient::Release()
+{
+    if (!loadCount_) {
+        return 0;
+    }
+    if (--loadCount_ == 0) {
+        FreeParts();
+        delete api_;
+        api_ = nullptr;
+        wininet_.Free();
+    }
+    return 1;
+}
+
+int HttpClient::GetText(const wchar_t* url, const wchar_t* agent, WideString& text,
+                        ULONGLONG byteLimit, const wchar_t* proxy, HttpCallback callback,
+                        void* userValue)
+{
+    if (!Acquire()) {
+        return 0;
+    }
+    text.Assign(L"");
+    const int result = RunGetText(url, agent, text, byteLimit, proxy, callback, userValue);
+    Release();
+    return result;
+}
+
+namespace {
+
+// Reads the body as text. A body cut short (a failed read, or fewer bytes
+// than announced) gives 0 and no text; the byte limit ends a body early on
+// purpose.
+int ReadText(const Api& api, HINTERNET request, BYTE* buffer, WideString& text, ULONGLONG byteLimit)
+{
+    ULONGLONG received = 0;
+    int readFailed = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!api.internetReadFile(request, buffer, TextChunkSize(byteLimit, received), &got)) {
+            readFailed = 1;
+            break;
+        }
+        if (!got) {
+            break;
+        }
+        if (!AppendBytesWidened(text, buffer, got)) {
+            readFailed = 1;
+            break;
+        }
+        received += got;
+        if (byteLimit && received >= byteLimit) {
+            return 1;
+        }
+    }
+    DWORD contentLength = 0;
+    const int lengthKnown = QueryNumber(api, request, HTTP_QUERY_CONTENT_LENGTH, &contentLength);
+    if (!received || !DownloadComplete(readFailed, 0, lengthKnown, contentLength, received)) {
+        text.Assign(L"");
+        return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
+int HttpClient::RunGetText(const wchar_t* url, const wchar_t* agent, WideString& text,
+                           ULONGLONG byteLimit, const wchar_t* proxy, HttpCallback callback,
+                           void* userValue)
+{
+    const Api& api = *api_;
+    InternetHandle session(api);
+    session.Reset(OpenSession(api, agent, proxy));
+    ScopedHeapMemory memory;
+    BYTE* buffer = AllocateBuffer(memory, kTextBufferSize);
+    if (!session || !buffer || !url) {
+        return 0;
+    }
+    const int allowCookies =
+        Ask(callback, userValue, DOWNLOAD_CB_COOKIES, const_cast<wchar_t*>(url), 0) == 1;
+    const DWORD flags = GetTextFlags(url, allowCookies);
+    int success = 0;
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        InternetHandle request(api);
+        request.Reset(api.internetOpenUrl(session.Get(), url, kAcceptAnything,
+                                          static_cast<DWORD>(-1), flags, 0));
+        DWORD status = 0;
+        if (!request || !QueryNumber(api, request.Get(), HTTP_QUERY_STATUS_CODE, &status)) {
+            break;
+        }
+        if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
+            success = ReadText(api, request.Get(), buffer, text, byteLimit);
+            break;
+        }
+        if (status != HTTP_STATUS_PROXY_AUTH_REQ ||
+            !ConfirmProxyCredentials(api, nullptr, request.Get())) {
+            break;
+        }
+    }
+    return success;
+}
+
+int HttpClient::DownloadToFile(const wchar_t* url, const wchar_t* agent, const wchar_t* targetPath,
+                               ULONGLONG byteLimit, HttpCallback callback, void* userValue,
+                               const wchar_t* headers, DWORD headerLength, DWORD* statusOut,
+                               DWORD connectTimeout, DWORD downloadRate, const wchar_t* proxy)
+{
+    if (statusOut) {
+        *statusOut = HTTP_STATUS_OK;
+    }
+    WideString target(targetPath);
+    if (!url || !targetPath || !Acquire()) {
+        return 0;
+    }
+    const int result = RunDownload(url, agent, target, byteLimit, callback, userValue, headers,
+                                   headerLength, statusOut, connectTimeout, downloadRate, proxy);
+    Release();
+    return result;
+}
+
+namespace {
+
+// The part of a download from opening the target file on: reads the body
+// into it and decides whether the file is complete.
+struct DownloadBody
+{
+    const Api& api;
+    HINTERNET request;
+    HttpCallback callback;
+    void* userValue;
+    ULONGLONG byteLimit;
+    DWORD downloadRate;
+};
+
+int OfferHeader(const DownloadBody& body, DWORD info, const wchar_t* name, int code,
+                WideString& target)
+{
+    wchar_t header[kHeaderBufferBytes / sizeof(wchar_t)] = {};
+    if (name) {
+        wcscpy(header, name);
+    }
+    const HeaderQuery query =
+        QueryText(body.api, body.request, info, header, sizeof(header), nullptr);
+    if (query == HeaderQuery::Unreadable) {
+        return 0;
+    }
+    DownloadHeaderOffer offer{&target, header};
+    return query == HeaderQuery::Absent || Ask(body.callback, body.userValue, code, &offer, 1);
+}
+
+// Positions the file for writing: a new file is first given the announced
+// size, a resumed one is appended to.
+int PrepareFile(FileObject& file, int resume, int lengthKnown, DWORD contentLength)
+{
+    if (!lengthKnown) {
+        return 1;
+    }
+    if (resume) {
+        return file.Seek(FILE_END, 0);
+    }
+    return file.Seek(FILE_BEGIN, contentLength) && file.SetEnd() && file.Seek(FILE_BEGIN, 0);
+}
+
+// 1 when a read beyond the byte limit still finds data.
+int MoreBeyondLimit(const DownloadBody& body)
+{
+    BYTE probe = 0;
+    DWORD got = 0;
+    return body.api.internetReadFile(body.request, &probe, 1, &got) && got;
+}
+
+int ReceiveIntoFile(const DownloadBody& body, FileObject& file, int lengthKnown,
+                    DWORD contentLength)
+{
+    BYTE buffer[kDownloadChunk];
+    RateLimiter limiter(body.downloadRate);
+    ULONGLONG received = 0;
+    int readFailed = 0;
+    int moreBeyondLimit = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!body.api.internetReadFile(body.request, buffer,
+                                       DownloadChunkSize(body.byteLimit, received), &got)) {
+            readFailed = 1;
+            break;
+        }
+        if (!got) {
+            break;
+        }
+        if (!file.Write(got, buffer)) {
+            return 0;
+        }
+        received += got;
+        limiter.AfterChunk(got);
+        if (!AskNumber(body.callback, body.userValue, DOWNLOAD_CB_WRITTEN, received)) {
+            return 0;
+        }
+        if (body.byteLimit && received >= body.byteLimit) {
+            moreBeyondLimit = !lengthKnown && MoreBeyondLimit(body);
+            break;
+        }
+    }
+    return received &&
+           DownloadComplete(readFailed, moreBeyondLimit, lengthKnown, contentLength, received);
+}
+
+// From opening the target file on: writes the body into it, decides whether
+// the file is complete and removes an incomplete one unless the callback
+// keeps it.
+int SaveDownload(const DownloadBody& body, WideString& target, DWORD status, DWORD* statusOut)
+{
+    int resume = 0;
+    Ask(body.callback, body.userValue, DOWNLOAD_CB_RESUME, &resume, 0);
+    FileObject file;
+    if (!file.Open(target.Data(), resume == 1 ? FILE_MODE_WRITE_ALWAYS : FILE_MODE_CREATE,
+                   FILE_FLAG_SEQUENTIAL_SCAN, FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+        if (statusOut) {
+            *statusOut = HTTP_STATUS_FILE_ERROR;
+        }
+        return 0;
+    }
+    DWORD contentLength = 0;
+    const int lengthKnown =
+        QueryNumber(body.api, body.request, HTTP_QUERY_CONTENT_LENGTH, &contentLength);
+    wchar_t finalUrl[kUrlBufferBytes / sizeof(wchar_t)] = {};
+    DWORD urlSize = sizeof(finalUrl) - sizeof(wchar_t);
+    int success =
+        PrepareFile(file, resume == 1, lengthKnown, contentLength) &&
+        AskNumber(body.callback, body.userValue, DOWNLOAD_CB_LENGTH,
+                  lengthKnown ? contentLength : 0) &&
+        (!body.api.internetQueryOption(body.request, INTERNET_OPTION_URL, finalUrl, &urlSize) ||
+         Ask(body.callback, body.userValue, DOWNLOAD_CB_FINAL_URL, finalUrl, 1)) &&
+        ReceiveIntoFile(body, file, lengthKnown, contentLength);
+    // The file was given the announced size: it ends where the writing
+    // stopped, so a partial file that the callback keeps holds only what
+    // arrived.
+    if (!file.SetEnd()) {
+        success = 0;
+    }
+    if (!Ask(body.callback, body.userValue, DOWNLOAD_CB_DONE, nullptr, 1)) {
+        success = 0;
+    }
+    file.Close();
+    if (!success) {
+        DownloadFailure failure{status, 1, 0};
+        Ask(body.callback, body.userValue, DOWNLOAD_CB_FAILED, &failure, 1);
+        if (failure.deleteFile || !body.callback) {
+            DeleteFileForced(target.Data());
+        }
+    }
+    return success;
+}
+
+} // namespace
+
+int HttpClient::RunDownload(const wchar_t* url, const wchar_t* agent, WideString& target,
+                            ULONGLONG byteLimit, HttpCallback callback, void* userValue,
+                            const wchar_t* headers, DWORD headerLength, DWORD* statusOut,
+                            DWORD connectTimeout, DWORD downloadRate, const wchar_t* proxy)
+{
+    const Api& api = *api_;
+    InternetHandle session(api);
+    session.Reset(OpenSession(api, agent, proxy));
+    if (!session) {
+        return 0;
+    }
+    SetConnectTimeout(api, session.Get(), connectTimeout);
+    const int allowCookies =
+        Ask(callback, userValue, DOWNLOAD_CB_COOKIES, const_cast<wchar_t*>(url), 0) == 1;
+    InternetHandle request(api);
+    request.Reset(api.internetOpenUrl(session.Get(), url, headers, headerLength,
+                                      DownloadFlags(allowCookies), 0));
+    if (!request) {
+        return 0;
+    }
+    DWORD status = HTTP_STATUS_OK;
+    if (QueryNumber(api, request.Get(), HTTP_QUERY_STATUS_CODE, &status)) {
+        if (statusOut) {
+            *statusOut = status;
+        }
+        if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {
+            return 0;
+        }
+    }
+    const DownloadBody body{api, request.Get(), callback, userValue, byteLimit, downloadRate};
+    if (!OfferHeader(body, HTTP_QUERY_CUSTOM, L"Content-Disposition", DOWNLOAD_CB_DISPOSITION,
+                     target) ||
+        !OfferHeader(body, HTTP_QUERY_CONTENT_TYPE, nullptr, DOWNLOAD_CB_CONTENT_TYPE, target)) {
+        return 0;
+    }
+    return SaveDownload(body, target, status, statusOut);
+}
+
+int HttpClient::Request(const HttpRequest& request)
+{
+    if (request.statusOut) {
+        *request.statusOut = HTTP_STATUS_OK;
+    }
+    if (!request.host || !request.object ||
+        (request.service != INTERNET_SERVICE_HTTP && request.service != INTERNET_SERVICE_FTP) ||
+        !Acquire()) {
+        return 0;
+    }
+    const int result = RunRequest(request);
+    Release();
+    return result;
+}
+
+namespace {
+
+struct RequestRun
+{
+    const Api& api;
+    const HttpRequest& description;
+    HINTERNET request;
+};
+
+int Tell(const RequestRun& run, int code, void* argument, int answerWithout)
+{
+    return Ask(run.description.callback, run.description.userValue, code, argument, answerWithout);
+}
+
+int TellNumber(const RequestRun& run, int code, ULONGLONG number)
+{
+    return Tell(run, code, &number, 1);
+}
+
+int WriteAll(const RequestRun& run, const BYTE* data, DWORD length)
+{
+    DWORD written = 0;
+    return !length ||
+           (run.api.internetWriteFile(run.request, data, length, &written) && written == length);
+}
+
+// Sends the multipart body: the first part with the request, the others
+// written after it. The send's result is checked before any write: after a
+// failed send some WinINet versions crash inside InternetWriteFile.
+int SendParts(const RequestRun& run)
+{
+    const HttpRequest& description = run.description;
+    INTERNET_BUFFERSW* first = &description.bodyParts->buffers;
+    if (!run.api.httpSendRequestEx(run.request, first, nullptr, kSendExFlags, 0)) {
+        return 0;
+    }
+    ULONGLONG sent = first->dwBufferLength;
+    if (!TellNumber(run, HTTP_CB_SENT, sent)) {
+        return 0;
+    }
+    const bool whole = !description.callback && !description.uploadRate;
+    RateLimiter limiter(description.uploadRate);
+    for (const MultipartPart* part = description.bodyParts->next; part; part = part->next) {
+        const BYTE* data = static_cast<const BYTE*>(part->buffers.lpvBuffer);
+        const DWORD length = part->buffers.dwBufferLength;
+        for (DWORD offset = 0; offset < length;) {
+            const DWORD piece =
+                whole || length - offset < kUploadPiece ? length - offset : kUploadPiece;
+            if (!WriteAll(run, data + offset, piece)) {
+                return 0;
+            }
+            offset += piece;
+            sent += piece;
+            if (!whole) {
+                limiter.AfterChunk(piece);
+                if (!TellNumber(run, HTTP_CB_SENT, sent)) {
+                    return 0;
+                }
+            }
+        }
+    }
+    return run.api.httpEndRequest(run.request, nullptr, kEndRequestFlags, 0);
+}
+
+int SendPlain(const RequestRun& run)
+{
+    const HttpRequest& description = run.description;
+    return run.api.httpSendRequest(run.request, description.headers, description.headerLength,
+                                   const_cast<void*>(description.optionalData),
+                                   description.optionalLength);
+}
+
+// After a 407: the credentials prompt and, when confirmed, one more send
+// (and one without a client certificate when the server asks for one).
+int RetryWithProxyCredentials(const RequestRun& run)
+{
+    if (!ConfirmProxyCredentials(run.api, run.description.ownerWindow, run.request)) {
+        return 1;
+    }
+    if (SendPlain(run)) {
+        return 1;
+    }
+    if (GetLastError() != ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED) {
+        return 0;
+    }
+    run.api.internetSetOption(run.request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, nullptr, 0);
+    return SendPlain(run);
+}
+
+int OfferCookies(const RequestRun& run)
+{
+    if (!run.description.callback) {
+        return 1;
+    }
+    DWORD index = 0;
+    for (;;) {
+        wchar_t cookie[kCookieBufferBytes / sizeof(wchar_t)];
+        const DWORD previous = index;
+        const HeaderQuery query =
+            QueryText(run.api, run.request, HTTP_QUERY_SET_COOKIE, cookie, sizeof(cookie), &index);
+        if (query != HeaderQuery::Found) {
+            return query == HeaderQuery::Absent;
+        }
+        if (!Tell(run, HTTP_CB_SET_COOKIE, cookie, 1)) {
+            return 0;
+        }
+        if (index == previous) {
+            return 1;
+        }
+    }
+}
+
+// Sends an HTTP request and reads the status, content length and cookies.
+int SendHttp(const RequestRun& run)
+{
+    const HttpRequest& description = run.description;
+    if (!(description.bodyParts ? SendParts(run) : SendPlain(run))) {
+        return 0;
+    }
+    DWORD status = 0;
+    if (QueryNumber(run.api, run.request, HTTP_QUERY_STATUS_CODE, &status) &&
+        status == HTTP_STATUS_PROXY_AUTH_REQ) {
+        if (!RetryWithProxyCredentials(run)) {
+            return 0;
+        }
+        QueryNumber(run.api, run.request, HTTP_QUERY_STATUS_CODE, &status);
+    }
+    if (status && description.statusOut) {
+        *description.statusOut = status;
+    }
+    DWORD contentLength = 0;
+    QueryNumber(run.api, run.request, HTTP_QUERY_CONTENT_LENGTH, &contentLength);
+    return TellNumber(run, HTTP_CB_CONTENT_LENGTH, contentLength) && OfferCookies(run);
+}
+
+// Where the body goes: a file, a memory block or the response text.
+struct BodySink
+{
+    FileObject* file;
+    HttpMemoryBlock* block;
+    WideString* text;
+
+    int Take(const BYTE* bytes, DWORD count) const
+    {
+        if (file) {
+            return file->Write(count, bytes);
+        }
+        if (block) {
+            return block->Append(bytes, count);
+        }
+        return !text || AppendBytesWidened(*text, bytes, count);
+    }
+};
+
+int ReceiveBody(const RequestRun& run, const BodySink& sink)
+{
+    ScopedHeapMemory memory;
+    BYTE* buffer = AllocateBuffer(memory, kTextBufferSize);
+    if (!buffer) {
+        return 0;
+    }
+    const HttpRequest& description = run.description;
+    RateLimiter limiter(description.downloadRate);
+    ULONGLONG received = 0;
+    int success = 0;
+    DWORD got = 0;
+    while (run.api.internetReadFile(run.request, buffer,
+                                    TextChunkSize(description.byteLimit, received), &got)) {
+        success = 1;
+        if (!got) {
+            break;
+        }
+        if (!sink.Take(buffer, got)) {
+            return 0;
+        }
+        received += got;
+        limiter.AfterChunk(got);
+        if (!TellNumber(run, HTTP_CB_RECEIVED, received) ||
+            (description.byteLimit && received >= description.byteLimit)) {
+            break;
+        }
+    }
+    return success;
+}
+
+HINTERNET OpenHttpRequest(const Api& api, const HttpRequest& description, HINTERNET connection)
+{
+    const wchar_t* object = description.object;
+    const int allowCookies = Ask(description.callback, description.userValue, HTTP_CB_COOKIES,
+                                 const_cast<wchar_t*>(object), 1) == 1;
+    const int allowRedirects = Ask(description.callback, description.userValue, HTTP_CB_REDIRECT,
+                                   const_cast<wchar_t*>(object), 1) != 0;
+    const wchar_t* anything[] = {L"*/*", nullptr};
+    HINTERNET request =
+        api.httpOpenRequest(connection, description.verb, object, nullptr, nullptr,
+                            description.acceptTypes ? description.acceptTypes : anything,
+                            RequestFlags(allowCookies, allowRedirects, description.port), 0);
+    if (request) {
+        int keepSecurityFlags = 0;
+        Ask(description.callback, description.userValue, HTTP_CB_SECURITY, &keepSecurityFlags, 0);
+        if (!keepSecurityFlags) {
+            DWORD flags = SECURITY_FLAG_IGNORE_REVOCATION;
+            api.internetSetOption(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
+        }
+    }
+    return request;
+}
+
+void SetTextOption(const Api& api, HINTERNET handle, DWORD option, const wchar_t* text)
+{
+    if (text) {
+        api.internetSetOption(handle, option, const_cast<wchar_t*>(text),
+                              static_cast<DWORD>(wcslen(text)));
+    }
+}
+
+} // namespace
+
+int HttpClient::RunRequest(const HttpRequest& description)
+{
+    const Api& api = *api_;
+    HttpCallback callback = description.callback;
+    void* userValue = description.userValue;
+    int toFile = 0;
+    HttpMemoryBlock* block = nullptr;
+    Ask(callback, userValue, HTTP_CB_FILE_SINK, &toFile, 0);
+    Ask(callback, userValue, HTTP_CB_MEMORY_SINK, &block, 0);
+    FileObject sinkFile;
+    if (toFile == 1 &&
+        (!description.responseText ||
+         !sinkFile.Open(description.responseText->Data(), FILE_MODE_CREATE,
+                        FILE_FLAG_SEQUENTIAL_SCAN, FILE_SHARE_READ | FILE_SHARE_WRITE))) {
+        return 0;
+    }
+    InternetHandle session(api);
+    session.Reset(OpenSession(api, description.agent, description.proxy));
+    if (!session) {
+        return 0;
+    }
+    SetConnectTimeout(api, session.Get(), description.connectTimeout);
+    InternetHandle connection(api);
+    connection.Reset(api.internetConnect(session.Get(), description.host, description.port,
+                                         description.user, description.password,
+                                         description.service, 0, 0));
+    if (!connection) {
+        return 0;
+    }
+    int endSession = 0;
+    if (Ask(callback, userValue, HTTP_CB_END_SESSION, &endSession, 0) == 1 && endSession == 1) {
+        api.internetSetOption(nullptr, INTERNET_OPTION_END_BROWSER_SESSION, nullptr, 0);
+    }
+    SetTextOption(api, connection.Get(), INTERNET_OPTION_PROXY_USERNAME, description.proxyUser);
+    SetTextOption(api, connection.Get(), INTERNET_OPTION_PROXY_PASSWORD, description.proxyPassword);
+    ULONGLONG total = description.bodyParts ? description.bodyParts->buffers.dwBufferTotal : 0;
+    if (!Ask(callback, userValue, HTTP_CB_TOTAL_SIZE, &total, 1)) {
+        return 0;
+    }
+    const bool http = description.service == INTERNET_SERVICE_HTTP;
+    InternetHandle request(api);
+    request.Reset(http ? OpenHttpRequest(api, description, connection.Get())
+                       : api.ftpOpenFile(connection.Get(), description.object, GENERIC_READ,
+                                         FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, 0));
+    if (!request) {
+        return 0;
+    }
+    const RequestRun run{api, description, request.Get()};
+    if (http) {
+        HttpHeaderAccess access{api.httpAddRequestHeaders, request.Get()};
+        if (!Tell(run, HTTP_CB_ADD_HEADERS, &access, 1) || !SendHttp(run)) {
+            return 0;
+        }
+    }
+    const BodySink sink{sinkFile.IsOpen() ? &sinkFile : nullptr, block, description.responseText};
+    const int result = ReceiveBody(run, sink);
+    Tell(run, HTTP_CB_END, nullptr, 1);
+    return result;
+}
+
+MultipartPart* HttpClient::AppendPart()
+{
+    MultipartPart* part = new (std::nothrow) MultipartPart();
+    if (!part) {
+        return nullptr;
+    }
+    MultipartPart** link = &parts_;
+    MultipartPart* last = nullptr;
+    while (*link) {
+        last = *link;
+        link = &last->next;
+    }
+    *link = part;
+    if (last) {
+        last->buffers.Next = &part->buffers;
+    }
+    return part;
+}
+
+// Appends a part whose data is the text in the ANSI code page.
+int HttpClient::AppendTextPart(const WideString& text)
+{
+    MultipartPart* part = AppendPart();
+    if (!part) {
+        return 0;
+    }
+    const char* narrow = part->text.Assign(text) ? part->text.ToNarrow() : nullptr;
+    part->buffers.lpvBuffer = const_cast<char*>(narrow);
+    part->buffers.dwBufferLength = narrow ? static_cast<DWORD>(strlen(narrow)) : 0;
+    return narrow ? 1 : 0;
+}
+
+int HttpClient::AddTextField(const wchar_t* name, const wchar_t* value)
+{
+    WideString text;
+    return name && value && Format(text, kTextPart, name, value) && AppendTextPart(text);
+}
+
+int HttpClient::AddFileField(const wchar_t* name, const wchar_t* path)
+{
+    WideString header;
+    if (!name || !path || !Format(header, kFileHeaderPart, name, FileNameOfPath(path)) ||
+        !AppendTextPart(header)) {
+        return 0;
+    }
+    // A file that cannot be read leaves an empty file part, so the body
+    // stays well formed.
+    int opened = 0;
+    MultipartPart* filePart = AppendPart();
+    if (filePart && filePart->file.Open(path, FILE_MODE_READ, FILE_ATTRIBUTE_NORMAL,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+        const ULONGLONG size = filePart->file.GetSize();
+        void* view = size && size <= 0x7FFFFFFF ? filePart->file.Map(0, 0) : nullptr;
+        if (view) {
+            filePart->buffers.lpvBuffer = view;
+            filePart->buffers.dwBufferLength = static_cast<DWORD>(size);
+        }
+        opened = !size || view;
+    }
+    WideString end(kFileEndPart);
+    return AppendTextPart(end) && opened;
+}
+
+int HttpClient::PostMultipart(const HttpRequest& request)
+{
+    WideString closing(kClosingPart);
+    WideString contentType;
+    if (!AppendTextPart(closing) ||
+        !Format(contentType, L"Content-Type: multipart/form-data; boundary=%s", kBoundary)) {
+        FreeParts();
+        return 0;
+    }
+    ULONGLONG total = 0;
+    for (const MultipartPart* part = parts_; part; part = part->next) {
+        total += part->buffers.dwBufferLength;
+    }
+    if (total > 0xFFFFFFFFu) {
+        FreeParts();
+        return 0;
+    }
+    for (MultipartPart* part = parts_; part; part = part->next) {
+        part->buffers.dwBufferTotal = static_cast<DWORD>(total);
+    }
+    parts_->buffers.lpcszHeader = contentType.Data();
+    parts_->buffers.dwHeadersLength = contentType.Length();
+    parts_->buffers.dwHeadersTotal = contentType.Length();
+    HttpRequest post = request;
+    post.verb = L"POST";
+    post.headers = nullptr;
+    post.headerLength = static_cast<DWORD>(-1);
+    post.optionalData = nullptr;
+    post.optionalLength = 0;
+    post.bodyParts = parts_;
+    const int result = Request(post);
+    FreeParts();
+    return result;
+}
+
+void HttpClient::FreeParts()
+{
+    while (parts_) {
+        MultipartPart* next = parts_->next;
+        delete parts_;
+        parts_ = next;
+    }
+}

@@ -1,0 +1,353 @@
+#include <winsock2.h>
+#include <windows.h>
+
+#include "HttpTestServer.h"
+
+#include <algorithm>
+
+#include <string.h>
+
+#include "base/ScopedHandle.h"
+
+#ifndef TESSEL_TEST_SUPPORT_DIR
+#error TESSEL_TEST_SUPPORT_DIR must name the folder of http_test_server.py
+#endif
+
+namespace {
+
+constexpr DWORD kReplyTimeoutMs = 10000;
+const wchar_t kPython[] = L"Z:\\usr\\bin\\python3";
+
+std::string Netstring(const std::string& data)
+{
+    return std::to_string(data.size()) + ":" + data + ",";
+}
+
+std::wstring Widen(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+bool IsHeaderName(const std::string& line, const char* name)
+{
+    const size_t length = strlen(name);
+    return line.size() > length && line[length] == ':' &&
+           _strnicmp(line.c_str(), name, length) == 0;
+}
+
+class WinsockUser
+{
+public:
+    WinsockUser()
+    {
+        WSADATA data;
+        started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
+    ~WinsockUser()
+    {
+        if (started_) {
+            WSACleanup();
+        }
+    }
+    WinsockUser(const WinsockUser&) = delete;
+    WinsockUser& operator=(const WinsockUser&) = delete;
+
+private:
+    bool started_ = false;
+};
+
+WinsockUser& Winsock()
+{
+    static WinsockUser user;
+    return user;
+}
+
+class ScopedSocket
+{
+public:
+    explicit ScopedSocket(SOCKET socket) : socket_(socket) {}
+    ~ScopedSocket()
+    {
+        if (socket_ != INVALID_SOCKET) {
+            closesocket(socket_);
+        }
+    }
+    ScopedSocket(const ScopedSocket&) = delete;
+    ScopedSocket& operator=(const ScopedSocket&) = delete;
+    SOCKET Get() const { return socket_; }
+
+private:
+    SOCKET socket_;
+};
+
+sockaddr_in Loopback(unsigned short port)
+{
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return address;
+}
+
+SOCKET AcceptWithin(SOCKET listener, DWORD milliseconds)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(listener, &readable);
+    timeval limit = {static_cast<long>(milliseconds / 1000),
+                     static_cast<long>(milliseconds % 1000 * 1000)};
+    if (select(0, &readable, nullptr, nullptr, &limit) != 1) {
+        return INVALID_SOCKET;
+    }
+    return accept(listener, nullptr, nullptr);
+}
+
+} // namespace
+
+std::string PackFields(const std::vector<std::string>& fields)
+{
+    std::string packed;
+    for (const std::string& field : fields) {
+        packed += Netstring(field);
+    }
+    return packed;
+}
+
+bool UnpackFields(const std::string& bytes, std::vector<std::string>& fields)
+{
+    std::vector<std::string> result;
+    size_t position = 0;
+    while (position < bytes.size()) {
+        const size_t colon = bytes.find(':', position);
+        if (colon == std::string::npos || colon == position || colon - position > 12) {
+            return false;
+        }
+        const size_t length = std::stoull(bytes.substr(position, colon - position));
+        const size_t start = colon + 1;
+        if (length > bytes.size() - start || start + length >= bytes.size() ||
+            bytes[start + length] != ',') {
+            return false;
+        }
+        result.push_back(bytes.substr(start, length));
+        position = start + length + 1;
+    }
+    fields.swap(result);
+    return true;
+}
+
+std::string RecordedRequest::Header(const char* name) const
+{
+    size_t position = 0;
+    while (position < headers.size()) {
+        size_t end = headers.find("\r\n", position);
+        if (end == std::string::npos) {
+            end = headers.size();
+        }
+        const std::string line = headers.substr(position, end - position);
+        if (IsHeaderName(line, name)) {
+            const size_t value = line.find_first_not_of(' ', strlen(name) + 1);
+            return value == std::string::npos ? std::string() : line.substr(value);
+        }
+        position = end + 2;
+    }
+    return std::string();
+}
+
+TestServerProcess::TestServerProcess(const char* mode)
+{
+    Winsock();
+    ScopedSocket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in address = Loopback(0);
+    int size = sizeof(address);
+    if (listener.Get() == INVALID_SOCKET ||
+        bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        listen(listener.Get(), 1) != 0 ||
+        getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+        !Launch(mode, ntohs(address.sin_port))) {
+        return;
+    }
+    const SOCKET lifeline = AcceptWithin(listener.Get(), kReplyTimeoutMs);
+    if (lifeline == INVALID_SOCKET) {
+        return;
+    }
+    lifeline_ = lifeline;
+    const DWORD timeout = kReplyTimeoutMs;
+    setsockopt(lifeline, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+               sizeof(timeout));
+    std::vector<std::string> hello;
+    if (ReadMessage(hello) && hello.size() == 2 && hello[0] == "port") {
+        port_ = static_cast<unsigned short>(atoi(hello[1].c_str()));
+    }
+}
+
+TestServerProcess::~TestServerProcess()
+{
+    // The server exits when its lifeline closes.
+    if (lifeline_ != kNoSocket) {
+        closesocket(static_cast<SOCKET>(lifeline_));
+    }
+}
+
+// Wine starts a Linux program as such when asked to run it. It does not
+// answer a process handle for it, so the lifeline is the only tie.
+bool TestServerProcess::Launch(const char* mode, unsigned short lifelinePort)
+{
+    std::wstring commandLine = std::wstring(L"\"") + kPython + L"\" \"" +
+                               Widen(TESSEL_TEST_SUPPORT_DIR) + L"/http_test_server.py\" " +
+                               std::to_wstring(lifelinePort) + L" " + Widen(mode);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return false;
+    }
+    if (process.hProcess) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    return true;
+}
+
+bool TestServerProcess::Send(const std::string& bytes)
+{
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        const int chunk = static_cast<int>(std::min<size_t>(bytes.size() - sent, 1 << 20));
+        const int result = send(static_cast<SOCKET>(lifeline_), bytes.data() + sent, chunk, 0);
+        if (result <= 0) {
+            return false;
+        }
+        sent += static_cast<size_t>(result);
+    }
+    return true;
+}
+
+bool TestServerProcess::ReadMessage(std::vector<std::string>& fields)
+{
+    std::string digits;
+    char c = 0;
+    while (recv(static_cast<SOCKET>(lifeline_), &c, 1, 0) == 1 && c != ':') {
+        if (c < '0' || c > '9' || digits.size() > 12) {
+            return false;
+        }
+        digits += c;
+    }
+    if (c != ':' || digits.empty()) {
+        return false;
+    }
+    std::string payload(std::stoull(digits) + 1, '\0');
+    size_t received = 0;
+    while (received < payload.size()) {
+        const int result =
+            recv(static_cast<SOCKET>(lifeline_), &payload[received],
+                 static_cast<int>(std::min<size_t>(payload.size() - received, 1 << 20)), 0);
+        if (result <= 0) {
+            return false;
+        }
+        received += static_cast<size_t>(result);
+    }
+    if (payload.back() != ',') {
+        return false;
+    }
+    payload.pop_back();
+    return UnpackFields(payload, fields);
+}
+
+bool TestServerProcess::Call(const std::vector<std::string>& command,
+                             std::vector<std::string>* reply)
+{
+    std::vector<std::string> fields;
+    if (!IsRunning() || !Send(Netstring(PackFields(command))) || !ReadMessage(fields) ||
+        fields.empty() || fields[0] != "ok") {
+        return false;
+    }
+    if (reply) {
+        reply->assign(fields.begin() + 1, fields.end());
+    }
+    return true;
+}
+
+std::wstring HttpTestServer::Url(const wchar_t* pathAndQuery) const
+{
+    return L"http://127.0.0.1:" + std::to_wstring(Port()) + pathAndQuery;
+}
+
+bool HttpTestServer::Answer(const ScriptedAnswer& answer)
+{
+    std::vector<std::string> command = {
+        "answer",    "status", std::to_string(answer.status), "body",
+        answer.body, "times",  std::to_string(answer.times)};
+    const auto add = [&command](const char* key, const std::string& value) {
+        command.push_back(key);
+        command.push_back(value);
+    };
+    if (!answer.path.empty()) {
+        add("path", answer.path);
+    }
+    if (!answer.reason.empty()) {
+        add("reason", answer.reason);
+    }
+    for (const std::string& header : answer.headers) {
+        add("header", header);
+    }
+    if (answer.length == ScriptedAnswer::kNoLength) {
+        add("length", "none");
+    } else if (answer.length >= 0) {
+        add("length", std::to_string(answer.length));
+    }
+    if (answer.chunkSize) {
+        add("chunk", std::to_string(answer.chunkSize));
+    }
+    if (answer.chunkDelayMs) {
+        add("delay", std::to_string(answer.chunkDelayMs));
+    }
+    if (answer.resetAfter >= 0) {
+        add("reset", std::to_string(answer.resetAfter));
+    }
+    return process_.Call(command);
+}
+
+std::vector<RecordedRequest> HttpTestServer::Requests()
+{
+    std::vector<std::string> reply;
+    std::vector<RecordedRequest> requests;
+    if (!process_.Call({"requests"}, &reply)) {
+        return requests;
+    }
+    for (const std::string& packed : reply) {
+        std::vector<std::string> fields;
+        if (UnpackFields(packed, fields) && fields.size() == 6) {
+            requests.push_back({fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]});
+        }
+    }
+    return requests;
+}
+
+bool HttpTestServer::MultipartFields(size_t index, std::vector<MultipartField>& fields)
+{
+    std::vector<std::string> reply;
+    if (!process_.Call({"multipart", std::to_string(index)}, &reply)) {
+        return false;
+    }
+    std::vector<MultipartField> parsed;
+    for (const std::string& packed : reply) {
+        std::vector<std::string> part;
+        if (!UnpackFields(packed, part) || part.size() != 3) {
+            return false;
+        }
+        parsed.push_back({part[0], part[1], part[2]});
+    }
+    fields.swap(parsed);
+    return true;
+}
+
+bool HttpTestServer::Clear()
+{
+    return process_.Call({"clear"});
+}
+
+bool FtpTestServer::PutFile(const std::string& name, const std::string& content)
+{
+    return process_.Call({"file", name, content});
+}

@@ -1,0 +1,144 @@
+#pragma once
+
+// Real servers on 127.0.0.1 for tests of network code.
+//
+// HttpTestServer starts tests/support/http_test_server.py (Linux python3,
+// started through Wine) on a free port and stops it when the object goes
+// away; the server also ends by itself when the test process dies, since it
+// watches the connection ("lifeline") through which this class talks to it.
+//
+//     HttpTestServer server;
+//     REQUIRE(server.IsRunning());
+//     ScriptedAnswer answer;
+//     answer.path = "/update";               // empty: any path
+//     answer.status = 200;
+//     answer.body = "<update/>";
+//     answer.headers = {"Content-Type: text/xml", "Set-Cookie: a=b"};
+//     answer.length = ScriptedAnswer::kNoLength;  // or kAutoLength, or a
+//                                                 // number to announce
+//     answer.chunkSize = 1024; answer.chunkDelayMs = 20;  // slow chunks
+//     answer.resetAfter = 4096;              // reset the connection there
+//     answer.times = 0;                      // serve every time (default 1)
+//     server.Answer(answer);
+//     ... the code under test requests server.Url(L"/update?x=1") ...
+//     std::vector<RecordedRequest> seen = server.Requests();
+//     seen[0].method, .target, .path, .query, .headers, .Header("Host"), .body
+//     server.MultipartFields(0, fields);     // parsed by Python's email
+//
+// Answers are kept in order; a request takes the first one whose path fits.
+// A request that no answer fits gets 404. A 407 challenge is an answer with
+// status 407 and a "Proxy-Authenticate: Basic realm=..." header.
+//
+// FtpTestServer serves a fresh folder over FTP (pyftpdlib) to anonymous
+// users and to user "tessel" with password "secret", read only; PutFile
+// puts a file there.
+//
+// Every call waits at most a few seconds for the server; a server that does
+// not answer makes the call fail, never hang.
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+struct ScriptedAnswer
+{
+    static constexpr long long kAutoLength = -1; // announce the body's own length
+    static constexpr long long kNoLength = -2;   // no Content-Length; the end closes
+
+    std::string path;
+    int status = 200;
+    std::string reason; // empty: the usual phrase
+    std::vector<std::string> headers;
+    std::string body;
+    long long length = kAutoLength;
+    unsigned chunkSize = 0; // 0: the whole body in one write
+    unsigned chunkDelayMs = 0;
+    long long resetAfter = -1; // body bytes sent before a reset; -1: none
+    unsigned times = 1;        // 0: always
+};
+
+struct RecordedRequest
+{
+    std::string method;
+    std::string target; // as sent: path and query, or an absolute address
+    std::string path;
+    std::string query;
+    std::string headers; // "Name: value\r\n" each
+    std::string body;
+
+    // Value of the first header of that name (case ignored); empty if none.
+    std::string Header(const char* name) const;
+};
+
+struct MultipartField
+{
+    std::string name;
+    std::string filename; // empty for a text field
+    std::string content;
+};
+
+// The connection to one server process; shared by both server kinds.
+class TestServerProcess
+{
+public:
+    explicit TestServerProcess(const char* mode);
+    ~TestServerProcess();
+    TestServerProcess(const TestServerProcess&) = delete;
+    TestServerProcess& operator=(const TestServerProcess&) = delete;
+
+    bool IsRunning() const { return lifeline_ != kNoSocket && port_ != 0; }
+    unsigned short Port() const { return port_; }
+    // Sends a command; true when the reply's first field is "ok". The
+    // reply's other fields go to reply.
+    bool Call(const std::vector<std::string>& command, std::vector<std::string>* reply = nullptr);
+
+private:
+    bool Launch(const char* mode, unsigned short lifelinePort);
+    bool Send(const std::string& bytes);
+    bool ReadMessage(std::vector<std::string>& fields);
+
+    // A Winsock SOCKET; kept as an integer so users need no Winsock headers.
+    static constexpr uintptr_t kNoSocket = ~static_cast<uintptr_t>(0);
+    uintptr_t lifeline_ = kNoSocket;
+    unsigned short port_ = 0;
+};
+
+class HttpTestServer
+{
+public:
+    HttpTestServer() : process_("http") {}
+
+    bool IsRunning() const { return process_.IsRunning(); }
+    unsigned short Port() const { return process_.Port(); }
+    // "http://127.0.0.1:<port>" followed by pathAndQuery.
+    std::wstring Url(const wchar_t* pathAndQuery) const;
+
+    bool Answer(const ScriptedAnswer& answer);
+    std::vector<RecordedRequest> Requests();
+    // The multipart/form-data body of request index as the server's own
+    // parser reads it; false when it is not a well-formed one.
+    bool MultipartFields(size_t index, std::vector<MultipartField>& fields);
+    // Forgets answers and recorded requests.
+    bool Clear();
+
+private:
+    TestServerProcess process_;
+};
+
+class FtpTestServer
+{
+public:
+    FtpTestServer() : process_("ftp") {}
+
+    bool IsRunning() const { return process_.IsRunning(); }
+    unsigned short Port() const { return process_.Port(); }
+    bool PutFile(const std::string& name, const std::string& content);
+
+private:
+    TestServerProcess process_;
+};
+
+// Netstring framing of the server's protocol, exposed for its own test.
+std::string PackFields(const std::vector<std::string>& fields);
+bool UnpackFields(const std::string& bytes, std::vector<std::string>& fields);

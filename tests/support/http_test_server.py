@@ -1,0 +1,341 @@
+#!/usr/bin/env python3
+"""Scriptable HTTP and FTP servers for Tessel's tests (standard library, plus
+pyftpdlib for the FTP form).
+
+Started by the test-side class in HttpTestServer.h as
+
+    python3 http_test_server.py LIFELINE_PORT http
+    python3 http_test_server.py LIFELINE_PORT ftp
+
+It connects to 127.0.0.1:LIFELINE_PORT, where the test listens, serves on a
+free port of 127.0.0.1 and says which one. The lifeline carries the test's
+commands and this server's replies; when it closes (the test ended, failed or
+died) the server exits. A hard time limit ends it in any case.
+
+Framing: every message is a netstring ("<length>:<bytes>,") whose bytes are
+a sequence of netstrings, the fields. The first field of a command is its
+name; the first field of a reply is "ok" or "error".
+
+Commands (HTTP):
+  answer key value ...   queue one scripted answer. Keys: path (answer only
+                         requests for this path; default any), status, reason,
+                         header ("Name: value", repeatable), body, length
+                         ("auto", "none" or a number to announce), chunk (body
+                         bytes per write), delay (milliseconds between chunks),
+                         reset (reset the connection after this many body
+                         bytes), times (how often the answer serves; 0 =
+                         always; default 1). Requests no answer fits get 404.
+  requests               one field per recorded request, each itself a list
+                         of fields: method, target, path, query, headers
+                         ("Name: value\r\n" each), body.
+  multipart INDEX        the multipart/form-data body of request INDEX read
+                         with the email package: one field per part, each a
+                         list: name, filename, content.
+  clear                  forget answers and recorded requests.
+Commands (FTP):
+  file NAME CONTENT      put a file into the served folder (anonymous read;
+                         user "tessel", password "secret" may also log in).
+"""
+
+import email.parser
+import email.policy
+import http.server
+import os
+import shutil
+import socket
+import socketserver
+import struct
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+
+HARD_LIMIT_SECONDS = 900
+
+
+def netstring(data):
+    return str(len(data)).encode() + b":" + data + b","
+
+
+def pack(fields):
+    return b"".join(netstring(f) for f in fields)
+
+
+def encode(fields):
+    return netstring(pack(fields))
+
+
+def decode(payload):
+    fields = []
+    position = 0
+    while position < len(payload):
+        colon = payload.index(b":", position)
+        length = int(payload[position:colon])
+        start = colon + 1
+        fields.append(payload[start:start + length])
+        if payload[start + length:start + length + 1] != b",":
+            raise ValueError("bad netstring")
+        position = start + length + 1
+    return fields
+
+
+def read_message(stream):
+    digits = b""
+    while True:
+        c = stream.read(1)
+        if not c:
+            return None
+        if c == b":":
+            break
+        digits += c
+    payload = stream.read(int(digits))
+    if len(payload) != int(digits) or stream.read(1) != b",":
+        return None
+    return decode(payload)
+
+
+class Script:
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.answers = []
+        self.requests = []
+
+    def take(self, path):
+        with self.lock:
+            for answer in self.answers:
+                if answer.get("path", path) != path:
+                    continue
+                times = int(answer.get("times", "1"))
+                if times == 1:
+                    self.answers.remove(answer)
+                elif times > 1:
+                    answer["times"] = str(times - 1)
+                return answer
+        return None
+
+
+SCRIPT = Script()
+
+
+class ResetConnection(Exception):
+    pass
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def handle(self):
+        try:
+            super().handle()
+        except (ResetConnection, OSError):
+            pass
+
+    def read_body(self):
+        if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
+            body = b""
+            while True:
+                size = int(self.rfile.readline().split(b";")[0].strip() or b"0", 16)
+                if size == 0:
+                    self.rfile.readline()
+                    return body
+                body += self.rfile.read(size)
+                self.rfile.readline()
+        length = int(self.headers.get("Content-Length", "0") or "0")
+        return self.rfile.read(length) if length > 0 else b""
+
+    def serve(self):
+        target = self.path
+        split = urllib.parse.urlsplit(target)
+        headers = "".join("%s: %s\r\n" % (k, v) for k, v in self.headers.items())
+        body = self.read_body()
+        with SCRIPT.lock:
+            SCRIPT.requests.append([self.command.encode(), target.encode("latin-1"),
+                                    split.path.encode("latin-1"), split.query.encode("latin-1"),
+                                    headers.encode("latin-1"), body])
+        answer = SCRIPT.take(split.path)
+        if answer is None:
+            answer = {"status": "404", "body": "no answer"}
+        self.send_answer(answer)
+
+    def send_answer(self, answer):
+        status = int(answer.get("status", "200"))
+        body = answer.get("body", b"")
+        if isinstance(body, str):
+            body = body.encode("latin-1")
+        self.send_response_only(status, answer.get("reason"))
+        for header in answer.get("headers", []):
+            name, _, value = header.partition(":")
+            self.send_header(name.strip(), value.strip())
+        length = answer.get("length", "auto")
+        if length == "auto":
+            self.send_header("Content-Length", str(len(body)))
+        elif length != "none":
+            self.send_header("Content-Length", length)
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.flush()
+        self.close_connection = True
+        if self.command == "HEAD":
+            return
+        chunk = int(answer.get("chunk", "0")) or max(len(body), 1)
+        delay = int(answer.get("delay", "0")) / 1000.0
+        reset = int(answer.get("reset", "-1"))
+        sent = 0
+        while sent < len(body) or reset == sent:
+            if reset == sent:
+                self.reset()
+            end = min(sent + chunk, len(body))
+            if 0 <= reset < end:
+                end = reset
+            self.wfile.write(body[sent:end])
+            self.wfile.flush()
+            sent = end
+            if delay and sent < len(body):
+                time.sleep(delay)
+
+    def reset(self):
+        # Closing the descriptor itself with a zero linger time sends a reset;
+        # socket.close() would wait for the handler's file objects, which end
+        # the connection cleanly.
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        os.close(self.connection.detach())
+        raise ResetConnection()
+
+    do_GET = do_POST = do_PUT = do_HEAD = do_DELETE = do_OPTIONS = serve
+
+
+class ThreadingServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+
+
+def parse_answer(fields):
+    answer = {"headers": []}
+    for i in range(0, len(fields) - 1, 2):
+        key = fields[i].decode()
+        value = fields[i + 1]
+        if key == "header":
+            answer["headers"].append(value.decode("latin-1"))
+        elif key == "body":
+            answer["body"] = value
+        else:
+            answer[key] = value.decode("latin-1")
+    return answer
+
+
+def multipart_fields(index):
+    with SCRIPT.lock:
+        request = SCRIPT.requests[index]
+    head = b""
+    for line in request[4].split(b"\r\n"):
+        if line.lower().startswith(b"content-type:"):
+            head = line + b"\r\n"
+    message = email.parser.BytesParser(policy=email.policy.HTTP).parsebytes(
+        head + b"MIME-Version: 1.0\r\n\r\n" + request[5])
+    if not message.is_multipart() or message.defects:
+        return None
+    parts = []
+    for part in message.iter_parts():
+        if part.defects:
+            return None
+        parts.append(pack([(part.get_param("name", header="content-disposition") or "")
+                             .encode("latin-1"),
+                             (part.get_filename() or "").encode("latin-1"),
+                             part.get_payload(decode=True) or b""]))
+    return parts
+
+
+def http_command(fields):
+    name = fields[0].decode()
+    if name == "answer":
+        answer = parse_answer(fields[1:])
+        with SCRIPT.lock:
+            SCRIPT.answers.append(answer)
+        return [b"ok"]
+    if name == "requests":
+        with SCRIPT.lock:
+            return [b"ok"] + [pack(r) for r in SCRIPT.requests]
+    if name == "multipart":
+        parts = multipart_fields(int(fields[1]))
+        return [b"error"] if parts is None else [b"ok"] + parts
+    if name == "clear":
+        with SCRIPT.lock:
+            SCRIPT.answers.clear()
+            SCRIPT.requests.clear()
+        return [b"ok"]
+    return [b"error"]
+
+
+def start_http():
+    server = ThreadingServer(("127.0.0.1", 0), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server.server_address[1], http_command, lambda: None
+
+
+def start_ftp():
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.servers import ThreadedFTPServer
+    import logging
+    logging.disable(logging.CRITICAL)
+    root = tempfile.mkdtemp(prefix="tessel-ftp-")
+    authorizer = DummyAuthorizer()
+    authorizer.add_anonymous(root, perm="elr")
+    authorizer.add_user("tessel", "secret", root, perm="elr")
+
+    class QuietHandler(FTPHandler):
+        pass
+
+    QuietHandler.authorizer = authorizer
+    QuietHandler.masquerade_address = None
+    server = ThreadedFTPServer(("127.0.0.1", 0), QuietHandler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+
+    def command(fields):
+        if fields[0] == b"file" and len(fields) == 3:
+            name = os.path.basename(fields[1].decode())
+            with open(os.path.join(root, name), "wb") as f:
+                f.write(fields[2])
+            return [b"ok"]
+        return [b"error"]
+
+    return server.address[1], command, lambda: shutil.rmtree(root, ignore_errors=True)
+
+
+def main():
+    lifeline_port = int(sys.argv[1])
+    mode = sys.argv[2] if len(sys.argv) > 2 else "http"
+    # Detach from whatever output the test process had: nobody may wait for
+    # this process to close it.
+    null = os.open(os.devnull, os.O_RDWR)
+    for fd in (0, 1, 2):
+        os.dup2(null, fd)
+    threading.Timer(HARD_LIMIT_SECONDS, lambda: os._exit(3)).start()
+    lifeline = socket.create_connection(("127.0.0.1", lifeline_port), timeout=30)
+    lifeline.settimeout(None)
+    stream = lifeline.makefile("rwb")
+    port, command, cleanup = start_http() if mode == "http" else start_ftp()
+    stream.write(encode([b"port", str(port).encode()]))
+    stream.flush()
+    try:
+        while True:
+            fields = read_message(stream)
+            if not fields:
+                break
+            try:
+                reply = command(fields)
+            except Exception:
+                reply = [b"error"]
+            stream.write(encode(reply))
+            stream.flush()
+    except OSError:
+        pass
+    cleanup()
+    os._exit(0)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,748 @@
+#include <doctest.h>
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "HttpTestServer.h"
+#include "TestWindow.h"
+#include "system/WorkerThread.h"
+#include "update/HttpClient.h"
+
+namespace {
+
+const DWORD kNoTimeout = static_cast<DWORD>(-1);
+const wchar_t kMissingFolder[] = L"C:\\no such folder\\file.bin";
+
+// A file in the temporary folder, removed again also when a check fails.
+class TempFile
+{
+public:
+    explicit TempFile(const wchar_t* name)
+    {
+        wchar_t folder[MAX_PATH];
+        GetTempPathW(MAX_PATH, folder);
+        path_ = std::wstring(folder) + name;
+        DeleteFileW(path_.c_str());
+    }
+    ~TempFile() { DeleteFileW(path_.c_str()); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    const wchar_t* Path() const { return path_.c_str(); }
+    bool Exists() const { return GetFileAttributesW(Path()) != INVALID_FILE_ATTRIBUTES; }
+    std::string Bytes() const
+    {
+        FileObject file;
+        std::string bytes(file.Open(Path(), FILE_MODE_READ) ? file.GetSize() : 0, '\0');
+        DWORD read = 0;
+        if (!bytes.empty()) {
+            ReadFile(file.Handle(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+        }
+        return bytes.substr(0, read);
+    }
+    void Write(const std::string& bytes) const
+    {
+        FileObject file;
+        REQUIRE(file.Open(Path(), FILE_MODE_CREATE));
+        REQUIRE(file.Write(static_cast<DWORD>(bytes.size()), bytes.data()));
+    }
+
+private:
+    std::wstring path_;
+};
+
+std::string EveryByte(size_t size)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>(i * 7 % 256);
+    }
+    return bytes;
+}
+
+std::string Narrow(const WideString& text)
+{
+    std::string bytes;
+    for (unsigned i = 0; i < text.Length(); ++i) {
+        bytes += static_cast<char>(text.Data()[i] & 0xFF);
+    }
+    return bytes;
+}
+
+std::string Bytes(const HttpMemoryBlock& block)
+{
+    return std::string(reinterpret_cast<const char*>(block.Data()),
+                       static_cast<size_t>(block.Size()));
+}
+
+ScriptedAnswer Answer(int status, const std::string& body, unsigned times = 1)
+{
+    ScriptedAnswer answer;
+    answer.status = status;
+    answer.body = body;
+    answer.times = times;
+    return answer;
+}
+
+int GetText(HttpClient& client, const std::wstring& url, WideString& text, ULONGLONG limit = 0)
+{
+    return client.GetText(url.c_str(), L"AutoUpdate", text, limit, nullptr, nullptr, nullptr);
+}
+
+int Download(HttpClient& client, HttpTestServer& server, const wchar_t* target,
+             DWORD* status = nullptr, HttpCallback callback = nullptr, void* user = nullptr,
+             ULONGLONG limit = 0)
+{
+    return client.DownloadToFile(server.Url(L"/file").c_str(), L"AutoUpdate", target, limit,
+                                 callback, user, L"Accept: */*\r\n\r\n", kNoTimeout, status,
+                                 kNoTimeout, 0, nullptr);
+}
+
+HttpRequest RequestTo(HttpTestServer& server, const wchar_t* object)
+{
+    HttpRequest request;
+    request.host = L"127.0.0.1";
+    request.object = object;
+    request.port = server.Port();
+    request.verb = L"GET";
+    return request;
+}
+
+// Records what a transfer offers its callback and answers as told.
+struct CallbackLog
+{
+    bool download = false; // which code table applies
+    std::vector<int> codes;
+    std::map<int, ULONGLONG> numbers;
+    std::map<int, std::wstring> texts;
+    std::vector<std::wstring> cookies;
+    int refuse = -1;
+    std::wstring renameTo;
+    int keepPartialFile = 0;
+    int resume = 0;
+    int fileSink = 0;
+    HttpMemoryBlock* block = nullptr;
+    const wchar_t* extraHeader = nullptr;
+
+    static int Callback(int code, void* argument, void* user)
+    {
+        CallbackLog& log = *static_cast<CallbackLog*>(user);
+        log.codes.push_back(code);
+        log.download ? log.OfferDownload(code, argument) : log.OfferRequest(code, argument);
+        return code == log.refuse ? 0 : 1;
+    }
+
+    void OfferDownload(int code, void* argument)
+    {
+        if (code == DOWNLOAD_CB_DISPOSITION || code == DOWNLOAD_CB_CONTENT_TYPE) {
+            auto* offer = static_cast<DownloadHeaderOffer*>(argument);
+            texts[code] = offer->header;
+            if (!renameTo.empty()) {
+                offer->targetPath->Assign(renameTo.c_str());
+            }
+        } else if (code == DOWNLOAD_CB_RESUME) {
+            *static_cast<int*>(argument) = resume;
+        } else if (code == DOWNLOAD_CB_FAILED) {
+            static_cast<DownloadFailure*>(argument)->deleteFile = !keepPartialFile;
+        } else if (code == DOWNLOAD_CB_LENGTH || code == DOWNLOAD_CB_WRITTEN) {
+            numbers[code] = *static_cast<ULONGLONG*>(argument);
+        } else if (code == DOWNLOAD_CB_FINAL_URL) {
+            texts[code] = static_cast<const wchar_t*>(argument);
+        }
+    }
+
+    void OfferRequest(int code, void* argument)
+    {
+        if (code == HTTP_CB_TOTAL_SIZE || code == HTTP_CB_SENT || code == HTTP_CB_CONTENT_LENGTH ||
+            code == HTTP_CB_RECEIVED) {
+            numbers[code] = *static_cast<ULONGLONG*>(argument);
+        } else if (code == HTTP_CB_SET_COOKIE) {
+            cookies.push_back(static_cast<const wchar_t*>(argument));
+        } else if (code == HTTP_CB_FILE_SINK) {
+            *static_cast<int*>(argument) = fileSink;
+        } else if (code == HTTP_CB_MEMORY_SINK) {
+            *static_cast<HttpMemoryBlock**>(argument) = block;
+        } else if (code == HTTP_CB_ADD_HEADERS && extraHeader) {
+            auto* access = static_cast<HttpHeaderAccess*>(argument);
+            access->addHeaders(access->request, extraHeader, kNoTimeout, HTTP_ADDREQ_FLAG_ADD);
+        }
+    }
+};
+
+} // namespace
+
+TEST_CASE("Transfer decisions: flags, read sizes, rate limit, file names")
+{
+    CHECK(GetTextFlags(L"HTTPS://example.com/", 0) == 0x84880B00);
+    CHECK(GetTextFlags(L"http://example.com/", 0) == 0x84080B00);
+    CHECK(GetTextFlags(L"https:/", 1) == 0x84000B00);
+    CHECK(DownloadFlags(0) == 0x8408CB00);
+    CHECK(DownloadFlags(1) == 0x8400CB00);
+    CHECK(RequestFlags(1, 1, 80) == 0x84000300);
+    CHECK(RequestFlags(0, 0, 443) == 0x84A80300);
+
+    CHECK(TextChunkSize(0, 123) == 65537);
+    CHECK(TextChunkSize(65536, 0) == 65536);
+    CHECK(TextChunkSize(65537, 0) == 65537);
+    CHECK(DownloadChunkSize(5000, 4500) == 500);
+    CHECK(DownloadChunkSize(0, 5000) == 1024);
+
+    CHECK(RateLimitSleep(2048, 0, 0) == 0);
+    CHECK(RateLimitSleep(65536, 1, 0) == 64000);
+    CHECK(RateLimitSleep(2048, 1, 1500) == 500);
+    CHECK(RateLimitSleep(1ULL << 40, 1, 0) == INFINITE - 1);
+
+    CHECK(wcscmp(FileNameOfPath(L"C:\\a/b\\report.txt"), L"report.txt") == 0);
+    CHECK(wcscmp(FileNameOfPath(L"folder\\"), L"") == 0);
+}
+
+TEST_CASE("Acquire and Release nest")
+{
+    HttpClient client;
+    CHECK(client.Release() == 0);
+    REQUIRE(client.Acquire());
+    REQUIRE(client.Acquire());
+    CHECK(client.Release() == 1);
+    CHECK(GetModuleHandleW(L"wininet.dll") != nullptr);
+    CHECK(client.Release() == 1);
+    CHECK(client.Release() == 0);
+}
+
+TEST_CASE("Empty, missing and unreachable answers")
+{
+    HttpTestServer server;
+    REQUIRE(server.IsRunning());
+    HttpClient client;
+    TempFile target(L"tessel-empty.bin");
+    WideString text(L"stale");
+
+    SUBCASE("a 200 with an empty body")
+    {
+        REQUIRE(server.Answer(Answer(200, "", 0)));
+        CHECK(GetText(client, server.Url(L"/"), text) == 0);
+        CHECK(text.IsEmpty());
+        CHECK(Download(client, server, target.Path()) == 0);
+        CHECK_FALSE(target.Exists());
+        HttpRequest request = RequestTo(server, L"/empty");
+        request.responseText = &text;
+        CHECK(client.Request(request) == 1);
+    }
+    SUBCASE("a 404 creates no file and leaves an existing one alone")
+    {
+        REQUIRE(server.Answer(Answer(404, "not here", 0)));
+        CHECK(GetText(client, server.Url(L"/"), text) == 0);
+        CHECK(text.IsEmpty());
+        DWORD status = 0;
+        CHECK(Download(client, server, target.Path(), &status) == 0);
+        CHECK(status == 404);
+        CHECK_FALSE(target.Exists());
+        target.Write("previous version");
+        CHECK(Download(client, server, target.Path(), &status) == 0);
+        CHECK(target.Bytes() == "previous version");
+    }
+    SUBCASE("nobody listening")
+    {
+        CHECK(client.DownloadToFile(L"http://127.0.0.1:1/file", nullptr, target.Path(), 0, nullptr,
+                                    nullptr, nullptr, 0, nullptr, 2000, 0, nullptr) == 0);
+        CHECK_FALSE(target.Exists());
+        CHECK(GetText(client, L"http://127.0.0.1:1/", text) == 0);
+    }
+}
+
+TEST_CASE("GetText: a large body arrives whole, byte for byte")
+{
+    HttpTestServer server;
+    REQUIRE(server.IsRunning());
+    const std::string body = EveryByte(200 * 1024);
+    REQUIRE(server.Answer(Answer(200, body, 0)));
+    HttpClient client;
+    WideString text;
+
+    REQUIRE(GetText(client, server.Url(L"/check?v=1"), text) == 1);
+    REQUIRE(text.Length() == body.size());
+    size_t widenedAsIs = 0;
+    for (size_t i = 0; i < body.size(); ++i) {
+        widenedAsIs += text.Data()[i] == static_cast<unsigned char>(body[i]);
+    }
+    CHECK(widenedAsIs == body.size());
+
+    SUBCASE("a byte limit of 10 gives the first 10 bytes")
+    {
+        REQUIRE(GetText(client, server.Url(L"/"), text, 10) == 1);
+        CHECK(Narrow(text) == body.substr(0, 10));
+    }
+    SUBCASE("the request is a plain GET with the agent")
+    {
+        const auto requests = server.Requests();
+        REQUIRE(requests.size() == 1);
+        CHECK(requests[0].method == "GET");
+        CHECK(requests[0].target == "/check?v=1");
+        CHECK(requests[0].Header("User-Agent") == "AutoUpdate");
+    }
+}
+
+TEST_CASE("DownloadToFile keeps only complete files")
+{
+    HttpTestServer server;
+    REQUIRE(server.IsRunning());
+    HttpClient client;
+    TempFile target(L"tessel-download.bin");
+    const std::string body = EveryByte(50000);
+    ScriptedAnswer answer = Answer(200, body);
+
+    SUBCASE("the whole body, in slow chunks")
+    {
+        answer.chunkSize = 7000;
+        answer.chunkDelayMs = 20;
+        REQUIRE(server.Answer(answer));
+        CHECK(Download(client, server, target.Path()) == 1);
+        CHECK(target.Bytes() == body);
+    }
+    SUBCASE("no announced length and a clean end")
+    {
+        answer.length = ScriptedAnswer::kNoLength;
+        REQUIRE(server.Answer(answer));
+        CHECK(Download(client, server, target.Path()) == 1);
+        CHECK(target.Bytes() == body);
+    }
+    SUBCASE("a reset in the middle leaves no file")
+    {
+        // The pause lets the client take the headers and the first bytes
+        // before the reset, which discards whatever it has not read.
+        answer.resetAfter = answer.chunkSize = 20000;
+        answer.chunkDelayMs = 300;
+        REQUIRE(server.Answer(answer));
+        CHECK(Download(client, server, target.Path()) == 0);
+        CHECK_FALSE(target.Exists());
+    }
+    SUBCASE("an answer that ends before its announced length leaves no file")
+    {
+        answer.length = 90000;
+        REQUIRE(server.Answer(answer));
+        CHECK(Download(client, server, target.Path()) == 0);
+        CHECK_FALSE(target.Exists());
+    }
+    SUBCASE("an answer longer than the byte limit is not taken for the whole")
+    {
+        answer.times = 2;
+        REQUIRE(server.Answer(answer));
+        CHECK(Download(client, server, target.Path(), nullptr, nullptr, nullptr, 1000) == 0);
+        CHECK(Download(client, server, target.Path(), nullptr, nullptr, nullptr, 50000) == 1);
+        CHECK(target.Bytes() == body);
+        answer.length = ScriptedAnswer::kNoLength;
+        REQUIRE(server.Answer(answer));
+        CHECK(Download(client, server, target.Path(), nullptr, nullptr, nullptr, 1000) == 0);
+        CHECK_FALSE(target.Exists());
+    }
+    SUBCASE("the callback sees the headers, renames the target, may keep a partial file")
+    {
+        TempFile renamed(L"tessel-renamed.bin");
+        answer.headers = {"Content-Disposition: attachment; filename=\"Tessel.exe\"",
+                          "Content-Type: application/x-msdownload"};
+        REQUIRE(server.Answer(answer));
+        CallbackLog log;
+        log.download = true;
+        log.renameTo = renamed.Path();
+        CHECK(Download(client, server, target.Path(), nullptr, &CallbackLog::Callback, &log) == 1);
+        CHECK(log.texts[DOWNLOAD_CB_DISPOSITION] == L"attachment; filename=\"Tessel.exe\"");
+        CHECK(log.texts[DOWNLOAD_CB_CONTENT_TYPE] == L"application/x-msdownload");
+        CHECK(log.texts[DOWNLOAD_CB_FINAL_URL] == server.Url(L"/file"));
+        CHECK(log.numbers[DOWNLOAD_CB_LENGTH] == body.size());
+        CHECK(log.numbers[DOWNLOAD_CB_WRITTEN] == body.size());
+        CHECK(log.codes.back() == DOWNLOAD_CB_DONE);
+        CHECK_FALSE(target.Exists());
+        CHECK(renamed.Bytes() == body);
+
+        answer.headers.clear();
+        answer.length = 90000;
+        REQUIRE(server.Answer(answer));
+        log.renameTo.clear();
+        log.keepPartialFile = 1;
+        CHECK(Download(client, server, target.Path(), nullptr, &CallbackLog::Callback, &log) == 0);
+        CHECK(log.codes.back() == DOWNLOAD_CB_FAILED);
+        CHECK(target.Bytes() == body);
+    }
+    SUBCASE("a callback that stops the transfer fails it and the file goes")
+    {
+        REQUIRE(server.Answer(answer));
+        CallbackLog log;
+        log.download = true;
+        log.refuse = DOWNLOAD_CB_WRITTEN;
+        CHECK(Download(client, server, target.Path(), nullptr, &CallbackLog::Callback, &log) == 0);
+        CHECK_FALSE(target.Exists());
+    }
+    SUBCASE("a header value longer than any buffer fails the transfer")
+    {
+        answer.headers = {"Content-Disposition: attachment; filename=\"" + std::string(3000, 'n') +
+                          "\""};
+        REQUIRE(server.Answer(answer));
+        CHECK(Download(client, server, target.Path()) == 0);
+        CHECK_FALSE(target.Exists());
+    }
+    SUBCASE("resuming appends to the file")
+    {
+        target.Write("head:");
+        answer.status = 206;
+        REQUIRE(server.Answer(answer));
+        CallbackLog log;
+        log.download = true;
+        log.resume = 1;
+        CHECK(Download(client, server, target.Path(), nullptr, &CallbackLog::Callback, &log) == 1);
+        CHECK(target.Bytes() == "head:" + body);
+    }
+    SUBCASE("a target that cannot be created")
+    {
+        REQUIRE(server.Answer(answer));
+        DWORD status = 0;
+        CHECK(Download(client, server, kMissingFolder, &status) == 0);
+        CHECK(status == HTTP_STATUS_FILE_ERROR);
+    }
+}
+
+TEST_CASE("Request: sinks, cookies, headers, status and the callback's veto")
+{
+    HttpTestServer server;
+    REQUIRE(server.IsRunning());
+    HttpClient client;
+    const std::string body = EveryByte(70000);
+    ScriptedAnswer answer = Answer(201, body);
+    answer.headers = {"Set-Cookie: first=1; path=/", "Set-Cookie: second=2"};
+    REQUIRE(server.Answer(answer));
+    CallbackLog log;
+    HttpRequest request = RequestTo(server, L"/api?x=1");
+    request.callback = &CallbackLog::Callback;
+    request.userValue = &log;
+    DWORD status = 0;
+    request.statusOut = &status;
+    WideString text;
+    request.responseText = &text;
+
+    SUBCASE("the response text")
+    {
+        log.extraHeader = L"X-Tessel: yes\r\n";
+        CHECK(client.Request(request) == 1);
+        CHECK(status == 201);
+        CHECK(Narrow(text) == body);
+        CHECK(log.cookies == std::vector<std::wstring>{L"first=1; path=/", L"second=2"});
+        CHECK(log.numbers[HTTP_CB_CONTENT_LENGTH] == body.size());
+        CHECK(log.numbers[HTTP_CB_RECEIVED] == body.size());
+        CHECK(log.codes.back() == HTTP_CB_END);
+        const auto requests = server.Requests();
+        REQUIRE(requests.size() == 1);
+        CHECK(requests[0].target == "/api?x=1");
+        CHECK(requests[0].Header("X-Tessel") == "yes");
+    }
+    SUBCASE("the memory block")
+    {
+        HttpMemoryBlock block;
+        log.block = &block;
+        CHECK(client.Request(request) == 1);
+        CHECK(Bytes(block) == body);
+        CHECK(text.IsEmpty());
+    }
+    SUBCASE("the file, with a byte limit")
+    {
+        TempFile sink(L"tessel-sink.bin");
+        text.Assign(sink.Path());
+        log.fileSink = 1;
+        request.byteLimit = 10;
+        CHECK(client.Request(request) == 1);
+        CHECK(sink.Bytes() == body.substr(0, 10));
+    }
+    SUBCASE("redirects are followed unless the callback forbids them")
+    {
+        REQUIRE(server.Clear());
+        ScriptedAnswer moved = Answer(302, "", 2);
+        moved.path = "/api";
+        moved.headers = {"Location: /moved"};
+        REQUIRE(server.Answer(moved));
+        ScriptedAnswer target = Answer(200, "here");
+        target.path = "/moved";
+        REQUIRE(server.Answer(target));
+        CHECK(client.Request(request) == 1);
+        CHECK(status == 200);
+        CHECK(Narrow(text) == "here");
+        log.refuse = HTTP_CB_REDIRECT;
+        CHECK(client.Request(request) == 1);
+        CHECK(status == 302);
+    }
+    SUBCASE("nothing is sent when the file sink fails, the callback refuses or the service is "
+            "unknown")
+    {
+        text.Assign(kMissingFolder);
+        log.fileSink = 1;
+        CHECK(client.Request(request) == 0);
+        log.fileSink = 0;
+        log.refuse = HTTP_CB_TOTAL_SIZE;
+        CHECK(client.Request(request) == 0);
+        request.service = 2;
+        CHECK(client.Request(request) == 0);
+        CHECK(server.Requests().empty());
+    }
+}
+
+TEST_CASE("Request over FTP reads the file")
+{
+    FtpTestServer server;
+    REQUIRE(server.IsRunning());
+    const std::string content = EveryByte(100000);
+    REQUIRE(server.PutFile("update.bin", content));
+    HttpClient client;
+    HttpMemoryBlock block;
+    CallbackLog log;
+    log.block = &block;
+    HttpRequest request;
+    request.host = L"127.0.0.1";
+    request.port = server.Port();
+    request.service = INTERNET_SERVICE_FTP;
+    request.object = L"update.bin";
+    request.user = L"tessel";
+    request.password = L"secret";
+    request.callback = &CallbackLog::Callback;
+    request.userValue = &log;
+    CHECK(client.Request(request) == 1);
+    CHECK(Bytes(block) == content);
+    request.object = L"missing.bin";
+    CHECK(client.Request(request) == 0);
+}
+
+TEST_CASE("A multipart post is byte-exact and the server reads it back")
+{
+    HttpTestServer server;
+    REQUIRE(server.IsRunning());
+    REQUIRE(server.Answer(Answer(200, "thanks", 2)));
+    TempFile dump(L"tessel-report.dmp");
+    const std::string fileBytes = EveryByte(150000);
+    dump.Write(fileBytes);
+
+    HttpClient client;
+    REQUIRE(client.AddTextField(L"a", L"r"));
+    REQUIRE(client.AddFileField(L"d", dump.Path()));
+    CallbackLog log;
+    HttpRequest request = RequestTo(server, L"/kestrel/report.php");
+    request.headers = L"X-Ignored: 1\r\n";
+    request.callback = &CallbackLog::Callback;
+    request.userValue = &log;
+    WideString answerText;
+    request.responseText = &answerText;
+    REQUIRE(client.PostMultipart(request) == 1);
+    CHECK(Narrow(answerText) == "thanks");
+
+    const std::string line = "-------------------------------1234567890123";
+    const std::string expected =
+        line + "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\nr\r\n" + line +
+        "\r\nContent-Disposition: form-data; name=\"d\"; filename=\"tessel-report.dmp\"\r\n"
+        "Content-Type: application/octet-stream\r\n\r\n" +
+        fileBytes + "\r\n" + line + "--\r\n";
+    auto requests = server.Requests();
+    REQUIRE(requests.size() == 1);
+    CHECK(requests[0].method == "POST");
+    CHECK(requests[0].Header("Content-Type") ==
+          "multipart/form-data; boundary=-----------------------------1234567890123");
+    CHECK(requests[0].Header("X-Ignored").empty());
+    CHECK(requests[0].Header("Content-Length") == std::to_string(expected.size()));
+    CHECK(requests[0].body == expected);
+    CHECK(log.numbers[HTTP_CB_TOTAL_SIZE] == expected.size());
+    CHECK(log.numbers[HTTP_CB_SENT] == expected.size());
+
+    std::vector<MultipartField> fields;
+    REQUIRE(server.MultipartFields(0, fields));
+    REQUIRE(fields.size() == 2);
+    CHECK(fields[0].name == "a");
+    CHECK(fields[0].content == "r");
+    CHECK(fields[1].name == "d");
+    CHECK(fields[1].filename == "tessel-report.dmp");
+    CHECK(fields[1].content == fileBytes);
+
+    // The parts went with the post.
+    REQUIRE(client.PostMultipart(request) == 1);
+    requests = server.Requests();
+    REQUIRE(requests.size() == 2);
+    CHECK(requests[1].body == line + "--\r\n");
+}
+
+TEST_CASE("A multipart post with a missing file and non-ASCII text stays well formed")
+{
+    HttpTestServer server;
+    REQUIRE(server.IsRunning());
+    REQUIRE(server.Answer(Answer(200, "")));
+    HttpClient client;
+    const wchar_t description[] = L"caf\x00E9 \x20AC";
+    REQUIRE(client.AddTextField(L"x", description));
+    CHECK(client.AddFileField(L"d", L"C:\\no such folder\\missing.dmp") == 0);
+    REQUIRE(client.AddTextField(L"e", L""));
+    REQUIRE(client.PostMultipart(RequestTo(server, L"/kestrel/report.php")) == 1);
+
+    char ansi[32] = {};
+    WideCharToMultiByte(CP_ACP, 0, description, -1, ansi, sizeof(ansi), nullptr, nullptr);
+    std::vector<MultipartField> fields;
+    REQUIRE(server.MultipartFields(0, fields));
+    REQUIRE(fields.size() == 3);
+    CHECK(fields[0].content == ansi);
+    CHECK(fields[1].filename == "missing.dmp");
+    CHECK(fields[1].content.empty());
+    CHECK(fields[2].name == "e");
+    CHECK(fields[2].content.empty());
+}
+
+TEST_CASE("GetText: hostile answers give a failure and nothing else")
+{
+    HttpTestServer server;
+    REQUIRE(server.IsRunning());
+    HttpClient client;
+    WideString text;
+    ScriptedAnswer answer = Answer(200, EveryByte(30000));
+
+    SUBCASE("an answer that ends before its announced length")
+    {
+        answer.length = 60000;
+    }
+    SUBCASE("a reset in the middle")
+    {
+        answer.resetAfter = answer.chunkSize = 10000;
+        answer.chunkDelayMs = 300;
+    }
+    REQUIRE(server.Answer(answer));
+    CHECK(GetText(client, server.Url(L"/"), text) == 0);
+    CHECK(text.IsEmpty());
+}
+
+TEST_CASE("GetText: an answer far longer than the limit is read up to the limit")
+{
+    HttpTestServer server;
+    REQUIRE(server.IsRunning());
+    REQUIRE(server.Answer(Answer(200, std::string(10 * 1024 * 1024, 'x'))));
+    HttpClient client;
+    WideString text;
+    CHECK(GetText(client, server.Url(L"/"), text, 4096) == 1);
+    CHECK(text.Length() == 4096);
+}
+
+namespace {
+
+// Answers the proxy-credentials dialogs of this process from another
+// thread: types "tessel" and "secret" and presses OK, or presses Cancel.
+struct DialogAnswerer
+{
+    bool confirm = false;
+    volatile LONG seen = 0;
+    Event stop;
+
+    static BOOL CALLBACK FindDialog(HWND window, LPARAM found)
+    {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        wchar_t className[16] = {};
+        GetClassNameW(window, className, 16);
+        const bool mine = process == GetCurrentProcessId() && IsWindowVisible(window) &&
+                          wcscmp(className, L"#32770") == 0;
+        if (mine) {
+            *reinterpret_cast<HWND*>(found) = window;
+        }
+        return !mine;
+    }
+
+    static BOOL CALLBACK FillEdit(HWND child, LPARAM count)
+    {
+        wchar_t className[16] = {};
+        GetClassNameW(child, className, 16);
+        int& edits = *reinterpret_cast<int*>(count);
+        if (_wcsicmp(className, L"Edit") == 0 && edits < 2) {
+            const wchar_t* text = edits++ == 0 ? L"tessel" : L"secret";
+            SendMessageTimeoutW(child, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
+                                2000, nullptr);
+        }
+        return TRUE;
+    }
+
+    static DWORD Run(void* argument, DWORD)
+    {
+        DialogAnswerer& self = *static_cast<DialogAnswerer*>(argument);
+        while (WaitForSingleObject(self.stop.Handle(), 20) == WAIT_TIMEOUT) {
+            HWND dialog = nullptr;
+            EnumWindows(&FindDialog, reinterpret_cast<LPARAM>(&dialog));
+            if (!dialog) {
+                continue;
+            }
+            InterlockedIncrement(&self.seen);
+            int edits = 0;
+            if (self.confirm) {
+                EnumChildWindows(dialog, &FillEdit, reinterpret_cast<LPARAM>(&edits));
+            }
+            PostMessageW(dialog, WM_COMMAND, self.confirm ? IDOK : IDCANCEL, 0);
+            for (int i = 0; i < 250 && IsWindow(dialog); ++i) {
+                Sleep(20);
+            }
+        }
+        return 0;
+    }
+};
+
+} // namespace
+
+// Wine's credentials dialog needs a proxy name (it crashes without one) and
+// an owner window (it shows nothing without one), so the test server plays
+// the proxy and a test window is in front.
+TEST_CASE("A 407 asks for proxy credentials and retries once when confirmed")
+{
+    HttpTestServer server;
+    REQUIRE(server.IsRunning());
+    ScriptedAnswer challenge = Answer(407, "who are you?", 0);
+    challenge.headers = {"Proxy-Authenticate: Basic realm=\"tessel\""};
+    REQUIRE(server.Answer(challenge));
+    HttpClient client;
+    WideString text;
+    DialogAnswerer answerer;
+    REQUIRE(answerer.stop.Create(1, 0));
+    WorkerThread watcher;
+    TestWindow owner(L"TesselProxyOwner", &DefWindowProcW, {0, 0, 100, 100});
+    SetForegroundWindow(owner.Handle());
+    const std::wstring proxy = L"127.0.0.1:" + std::to_wstring(server.Port());
+    const wchar_t url[] = L"http://update.example.invalid/check";
+
+    SUBCASE("cancelled: one dialog, one request")
+    {
+        REQUIRE(watcher.Start(&DialogAnswerer::Run, &answerer, 0));
+        CHECK(client.GetText(url, nullptr, text, 0, proxy.c_str(), nullptr, nullptr) == 0);
+        CHECK(answerer.seen == 1);
+        const auto requests = server.Requests();
+        REQUIRE(requests.size() == 1);
+        CHECK(requests[0].path == "/check");
+    }
+    SUBCASE("confirmed: tried once more with the credentials")
+    {
+        answerer.confirm = true;
+        REQUIRE(watcher.Start(&DialogAnswerer::Run, &answerer, 0));
+        CHECK(client.GetText(url, nullptr, text, 0, proxy.c_str(), nullptr, nullptr) == 0);
+        // WinINet itself may resend with the credentials as well.
+        const auto requests = server.Requests();
+        REQUIRE(requests.size() >= 2);
+        CHECK(requests.back().Header("Proxy-Authorization") == "Basic dGVzc2VsOnNlY3JldA==");
+        CHECK(answerer.seen >= 1);
+        CHECK(answerer.seen <= 2);
+    }
+    SUBCASE("Request sends once more when confirmed")
+    {
+        answerer.confirm = true;
+        REQUIRE(watcher.Start(&DialogAnswerer::Run, &answerer, 0));
+        HttpRequest request;
+        request.host = L"update.example.invalid";
+        request.object = L"/kestrel/report.php";
+        request.proxy = proxy.c_str();
+        request.ownerWindow = owner.Handle();
+        request.responseText = &text;
+        DWORD status = 0;
+        request.statusOut = &status;
+        CHECK(client.Request(request) == 1);
+        CHECK(status == 407);
+        CHECK(answerer.seen == 1);
+        CHECK(server.Requests().back().Header("Proxy-Authorization") ==
+              "Basic dGVzc2VsOnNlY3JldA==");
+    }
+    answerer.stop.Set();
+    watcher.Wait(5000);
+    CHECK_FALSE(watcher.IsRunning());
+}

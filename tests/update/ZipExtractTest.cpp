@@ -1,0 +1,535 @@
+#include <doctest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "base/WideString.h"
+#include "update/Explode.h"
+#include "update/ZipExtract.h"
+#include "update/ZipFormat.h"
+#include "update/ZipNames.h"
+
+namespace {
+
+std::wstring ExeFolder()
+{
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+std::wstring Fixture(const std::wstring& name)
+{
+    return ExeFolder() + L"zipdata\\" + name;
+}
+
+std::string ReadAll(const std::wstring& path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return bytes;
+    }
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read) {
+        bytes.append(buffer, read);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+void WriteAll(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    REQUIRE(file != INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    REQUIRE(written == bytes.size());
+}
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveTree(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring path = folder + L"\\" + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                DeleteFileW(path.c_str());
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+// Relative paths of every file and folder under a folder, sorted; folders
+// end with a backslash.
+void ListInto(const std::wstring& folder, const std::wstring& prefix,
+              std::vector<std::wstring>& names)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            names.push_back(prefix + name + L"\\");
+            ListInto(folder + L"\\" + name, prefix + name + L"\\", names);
+        } else {
+            names.push_back(prefix + name);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+std::vector<std::wstring> List(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    ListInto(folder, L"", names);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::wstring> FilesOnly(const std::vector<std::wstring>& names)
+{
+    std::vector<std::wstring> files;
+    for (const std::wstring& name : names) {
+        if (name.back() != L'\\') {
+            files.push_back(name);
+        }
+    }
+    return files;
+}
+
+// A private folder with an empty "target" folder in it, removed afterwards.
+struct Sandbox
+{
+    std::wstring root;
+    std::wstring target;
+
+    Sandbox()
+    {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        root = std::wstring(temp) + L"tessel-zip-" + std::to_wstring(GetCurrentProcessId());
+        RemoveTree(root);
+        REQUIRE(CreateDirectoryW(root.c_str(), nullptr));
+        target = root + L"\\target\\";
+        REQUIRE(CreateDirectoryW(target.c_str(), nullptr));
+    }
+    ~Sandbox() { RemoveTree(root); }
+
+    int Extract(const std::wstring& archive) const
+    {
+        return ExtractZipArchive(archive.c_str(), target.c_str());
+    }
+    std::string Read(const std::wstring& name) const { return ReadAll(target + name); }
+    // Only the target (and what the test put there itself) may exist.
+    std::vector<std::wstring> Outside() const
+    {
+        std::vector<std::wstring> names;
+        for (const std::wstring& name : List(root)) {
+            if (name.compare(0, 7, L"target\\") != 0 && name != L"case.zip") {
+                names.push_back(name);
+            }
+        }
+        return names;
+    }
+};
+
+// Every file listed for the archive under expected\ must be in the target,
+// byte for byte, and no other file.
+void CheckMatchesExpected(const Sandbox& sandbox, const std::wstring& archive)
+{
+    const std::wstring expected = Fixture(L"expected\\" + archive);
+    const std::vector<std::wstring> files = FilesOnly(List(expected));
+    REQUIRE(!files.empty());
+    CHECK(FilesOnly(List(sandbox.target)) == files);
+    for (const std::wstring& name : files) {
+        INFO("file: ", std::string(name.begin(), name.end()));
+        CHECK(sandbox.Read(name) == ReadAll(expected + L"\\" + name));
+    }
+}
+
+ULONGLONG Ticks(const FILETIME& time)
+{
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+} // namespace
+
+TEST_CASE("Info-ZIP archive: stored, deflated, folders, read-only file and time stamps")
+{
+    Sandbox sandbox;
+    const std::wstring archive = Fixture(L"infozip.zip");
+    REQUIRE(sandbox.Extract(archive) == ZIP_OK);
+    // The extended time stamp holds the modification and access times
+    // (checked before any read moves the access time).
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    REQUIRE(GetFileAttributesExW((sandbox.target + L"notes.txt").c_str(), GetFileExInfoStandard,
+                                 &data));
+    CHECK(Ticks(data.ftLastWriteTime) == Ticks(UnixTimeToFileTime(1000000000)));
+    CHECK(Ticks(data.ftLastAccessTime) == Ticks(UnixTimeToFileTime(1000000100)));
+
+    CheckMatchesExpected(sandbox, L"infozip.zip");
+    CHECK((GetFileAttributesW((sandbox.target + L"empty").c_str()) & FILE_ATTRIBUTE_DIRECTORY));
+    CHECK(
+        (GetFileAttributesW((sandbox.target + L"readonly.txt").c_str()) & FILE_ATTRIBUTE_READONLY));
+    CHECK(!(GetFileAttributesW((sandbox.target + L"notes.txt").c_str()) & FILE_ATTRIBUTE_READONLY));
+
+    // Again over the extracted files: a changed file and the read-only one
+    // are replaced without a question, through the narrow entry point.
+    WriteAll(sandbox.target + L"notes.txt", "changed");
+    char narrowArchive[MAX_PATH];
+    char narrowTarget[MAX_PATH];
+    WideCharToMultiByte(CP_ACP, 0, archive.c_str(), -1, narrowArchive, MAX_PATH, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, sandbox.target.c_str(), -1, narrowTarget, MAX_PATH, nullptr,
+                        nullptr);
+    CHECK(ExtractZip(narrowArchive, narrowTarget) == 1);
+    CheckMatchesExpected(sandbox, L"infozip.zip");
+}
+
+TEST_CASE("Python archive: colon, question mark, UTF-8 names, nested folders, DOS times")
+{
+    Sandbox sandbox;
+    REQUIRE(sandbox.Extract(Fixture(L"python.zip")) == ZIP_OK);
+    CheckMatchesExpected(sandbox, L"python.zip");
+
+    // Without an extended time stamp the DOS time is local time.
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    REQUIRE(GetFileAttributesExW((sandbox.target + L"stored.txt").c_str(), GetFileExInfoStandard,
+                                 &data));
+    SYSTEMTIME utc;
+    SYSTEMTIME local;
+    REQUIRE(FileTimeToSystemTime(&data.ftLastWriteTime, &utc));
+    REQUIRE(SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local));
+    CHECK(local.wYear == 2010);
+    CHECK(local.wMonth == 6);
+    CHECK(local.wDay == 15);
+    CHECK(local.wHour == 12);
+    CHECK(local.wMinute == 30);
+    CHECK(local.wSecond == 44);
+}
+
+TEST_CASE("imploded entries: every dictionary and tree combination, and PKZIP's own archives")
+{
+    for (const wchar_t* name : {L"implode-4k-2trees.zip", L"implode-4k-3trees.zip",
+                                L"implode-8k-2trees.zip", L"implode-8k-3trees.zip"}) {
+        INFO("archive: ", std::string(name, name + wcslen(name)));
+        Sandbox sandbox;
+        CHECK(sandbox.Extract(Fixture(name)) == ZIP_OK);
+        CheckMatchesExpected(sandbox, name);
+    }
+
+    // Real PKZIP output: the CRC-32 checks vouch for the contents.
+    Sandbox sandbox;
+    CHECK(sandbox.Extract(Fixture(L"implode_public_libarchive_ibin.zip")) == ZIP_OK);
+    CHECK(sandbox.Read(L"I.BIN").size() == 2048);
+    CHECK(sandbox.Extract(Fixture(L"implode_public_libarchive_validate.zip")) == ZIP_OK);
+    CHECK(sandbox.Read(L"VALIDATE.TXT").size() == 2904);
+    CHECK(sandbox.Read(L"VALIDATE.C").size() == 7513);
+    CHECK(sandbox.Read(L"MAKEFILE").size() == 603);
+}
+
+TEST_CASE("encrypted, shrunk and reduced entries are skipped and the rest extracted")
+{
+    SUBCASE("an encrypted entry beside a plain one")
+    {
+        Sandbox sandbox;
+        CHECK(sandbox.Extract(Fixture(L"encrypted.zip")) == ZIP_WARNING);
+        CheckMatchesExpected(sandbox, L"encrypted.zip");
+    }
+    SUBCASE("only encrypted entries")
+    {
+        Sandbox sandbox;
+        CHECK(sandbox.Extract(Fixture(L"all-encrypted.zip")) == ZIP_ALL_BAD_PASSWORD);
+        CHECK(List(sandbox.target).empty());
+    }
+    SUBCASE("shrunk and reduced entries around a deflated one")
+    {
+        Sandbox sandbox;
+        CHECK(sandbox.Extract(Fixture(L"old-methods.zip")) == ZIP_WARNING);
+        CheckMatchesExpected(sandbox, L"old-methods.zip");
+    }
+    SUBCASE("only a shrunk entry")
+    {
+        Sandbox sandbox;
+        CHECK(sandbox.Extract(Fixture(L"all-shrunk.zip")) == ZIP_ALL_UNSUPPORTED);
+    }
+}
+
+TEST_CASE("damaged and missing archives fail, and no damaged file is left")
+{
+    Sandbox sandbox;
+    SUBCASE("a wrong CRC-32")
+    {
+        CHECK(sandbox.Extract(Fixture(L"bad-crc.zip")) == ZIP_ARCHIVE_ERROR);
+        CheckMatchesExpected(sandbox, L"bad-crc.zip");
+    }
+    SUBCASE("output beyond the declared size")
+    {
+        CHECK(sandbox.Extract(Fixture(L"too-long.zip")) == ZIP_ARCHIVE_ERROR);
+        CHECK(List(sandbox.target).empty());
+    }
+    SUBCASE("an archive cut in the middle")
+    {
+        CHECK(sandbox.Extract(Fixture(L"truncated.zip")) == ZIP_NOT_FOUND);
+        CHECK(List(sandbox.target).empty());
+    }
+    SUBCASE("no archive, or not a ZIP file")
+    {
+        CHECK(sandbox.Extract(Fixture(L"missing.zip")) == ZIP_NOT_FOUND);
+        CHECK(sandbox.Extract(Fixture(L"expected\\prefixed.zip\\good.txt")) == ZIP_NOT_FOUND);
+        CHECK(ExtractZip(nullptr, "C:\\") == 0);
+    }
+    SUBCASE("declared sizes larger than the free space")
+    {
+        CHECK(sandbox.Extract(Fixture(L"huge.zip")) == ZIP_DISK_FULL);
+        CHECK(List(sandbox.target).empty());
+    }
+    SUBCASE("a folder where the output file should go")
+    {
+        REQUIRE(CreateDirectoryW((sandbox.target + L"good.txt").c_str(), nullptr));
+        CHECK(sandbox.Extract(Fixture(L"prefixed.zip")) == ZIP_DISK_FULL);
+    }
+    SUBCASE("data in front of the archive, found without its .zip")
+    {
+        CHECK(sandbox.Extract(Fixture(L"prefixed")) == ZIP_OK);
+        CheckMatchesExpected(sandbox, L"prefixed.zip");
+    }
+}
+
+TEST_CASE("hostile names are refused and nothing is written outside the target")
+{
+    Sandbox sandbox;
+    const bool rootXExisted = Exists(L"C:\\x");
+    CHECK(sandbox.Extract(Fixture(L"hostile.zip")) == ZIP_ARCHIVE_ERROR);
+    CHECK(List(sandbox.target) == std::vector<std::wstring>{L"inside.txt"});
+    CHECK(sandbox.Outside().empty());
+    CHECK(Exists(L"C:\\x") == rootXExisted);
+}
+
+TEST_CASE("mutated archives never crash, hang or write outside the target")
+{
+    std::vector<std::string> sources;
+    for (const wchar_t* name :
+         {L"python.zip", L"infozip.zip", L"implode_public_libarchive_validate.zip",
+          L"old-methods.zip", L"encrypted.zip"}) {
+        sources.push_back(ReadAll(Fixture(name)));
+        REQUIRE(!sources.back().empty());
+    }
+    // The size and offset fields of the three record kinds.
+    const struct
+    {
+        const char* signature;
+        std::vector<int> fields;
+    } records[] = {{"PK\x03\x04", {14, 18, 22, 26, 28}},
+                   {"PK\x01\x02", {16, 20, 24, 28, 30, 42}},
+                   {"PK\x05\x06", {8, 10, 12, 16, 20}}};
+
+    Sandbox sandbox;
+    const std::wstring archive = sandbox.root + L"\\case.zip";
+    unsigned state = 0x2545F491u;
+    auto next = [&state]() {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    int results[256] = {};
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes = sources[round % sources.size()];
+        switch (next() % 3) {
+        case 0: // flipped bytes
+            for (unsigned flips = 1 + next() % 8; flips > 0; --flips) {
+                bytes[next() % bytes.size()] ^= static_cast<char>(1 + next() % 255);
+            }
+            break;
+        case 1: // cut short
+            bytes.resize(next() % bytes.size());
+            break;
+        default: { // a lying size, count or offset
+            const auto& record = records[next() % 3];
+            std::vector<size_t> starts;
+            for (size_t at = bytes.find(record.signature, 0, 4); at != std::string::npos;
+                 at = bytes.find(record.signature, at + 4, 4)) {
+                starts.push_back(at);
+            }
+            if (starts.empty()) {
+                break;
+            }
+            const size_t field =
+                starts[next() % starts.size()] + record.fields[next() % record.fields.size()];
+            const unsigned values[] = {0u, 1u, 0xFFFFu, 0xFFFFFFFFu, next() % 100000u, next()};
+            const unsigned value = values[next() % 6];
+            for (size_t i = 0; i < 4 && field + i < bytes.size(); ++i) {
+                bytes[field + i] = static_cast<char>(value >> (8 * i));
+            }
+        }
+        }
+        WriteAll(archive, bytes);
+        const int code = sandbox.Extract(archive);
+        ++results[code & 0xFF];
+        INFO("round ", round);
+        REQUIRE(sandbox.Outside().empty());
+        RemoveTree(sandbox.target.substr(0, sandbox.target.size() - 1));
+        REQUIRE(CreateDirectoryW(sandbox.target.c_str(), nullptr));
+    }
+    // The mutations reach past the end record into the entries.
+    CHECK(results[ZIP_ARCHIVE_ERROR] + results[ZIP_END_OF_ARCHIVE] > 0);
+}
+
+TEST_CASE("entry names map under the target or are refused")
+{
+    auto map = [](const wchar_t* name, bool shortNames = false) {
+        WideString relative(L"untouched");
+        const ZipNameKind kind = MapZipEntryName(name, shortNames, relative);
+        return std::to_wstring(kind) + L":" + relative.Data();
+    };
+    CHECK(map(L"docs/readme.txt") == L"1:docs\\readme.txt");
+    CHECK(map(L"docs\\sub\\") == L"2:docs\\sub");
+    CHECK(map(L"./a//b/./c.txt") == L"1:a\\b\\c.txt");
+    CHECK(map(L"dir/.") == L"2:dir");
+    CHECK(map(L"a\"b*c:d<e>f?g|h.txt") == L"1:a_b_c_d_e_f_g_h.txt");
+    CHECK(map(L"ab:c/two words.txt") == L"1:ab_c\\two words.txt");
+    CHECK(map(L"two words/a b.txt", true) == L"1:two_words\\a_b.txt");
+    CHECK(map(L"1:x") == L"1:1_x");
+    CHECK(map(L"com10.txt") == L"1:com10.txt");
+    for (const wchar_t* hostile :
+         {L"",    L"../x",    L"..\\x",         L"a/../../x",  L"a/..",
+          L"/x",  L"\\x",     L"\\\\server\\x", L"//server/x", L"C:\\x",
+          L"c:x", L"C:",      L"x:y/z",         L"docs/.. /x", L"...",
+          L"NUL", L"con.txt", L"dir/Aux .log",  L"LPT1",       L"com9.dat"}) {
+        CHECK(map(hostile) == L"0:untouched");
+    }
+
+    CHECK(IsPathInsideFolder(L"C:\\app\\x.txt", L"C:\\app\\") == 1);
+    CHECK(IsPathInsideFolder(L"c:\\APP\\sub\\x", L"C:\\app") == 1);
+    CHECK(IsPathInsideFolder(L"C:\\application\\x", L"C:\\app\\") == 0);
+    CHECK(IsPathInsideFolder(L"C:\\x", L"C:\\app\\") == 0);
+}
+
+TEST_CASE("record readers stay within their buffers")
+{
+    // An end record with a comment, preceded by a false signature whose
+    // comment would run past the end.
+    BYTE tail[64] = {};
+    const BYTE signature[] = {0x50, 0x4B, 0x05, 0x06};
+    memcpy(tail + 10, signature, 4);
+    tail[10 + 20] = 200;
+    memcpy(tail + 30, signature, 4);
+    tail[30 + 20] = 12;
+    unsigned offset = 0;
+    REQUIRE(FindZipEndRecord(tail, sizeof(tail), offset) == 1);
+    CHECK(offset == 30);
+    tail[30 + 20] = 13;
+    CHECK(FindZipEndRecord(tail, sizeof(tail), offset) == 0);
+    CHECK(FindZipEndRecord(tail, 21, offset) == 0);
+
+    // Extended time stamps: modification time required, fields bounded.
+    const BYTE extra[] = {0x0A, 0x00, 0x02, 0x00, 0xFF, 0xFF,             // other field
+                          0x55, 0x54, 0x09, 0x00, 0x03, 0x00, 0xCA, 0x9A, // flags, mtime
+                          0x3B, 0x64, 0xCA, 0x9A, 0x3B};                  // atime
+    ZipUnixTimes times;
+    REQUIRE(FindZipUnixTimes(extra, sizeof(extra), times) == 1);
+    CHECK(times.modified == 1000000000);
+    CHECK(times.hasAccessed);
+    CHECK(times.accessed == 1000000100);
+    CHECK_FALSE(times.hasCreated);
+    CHECK(FindZipUnixTimes(extra, sizeof(extra) - 4, times) == 0);
+
+    SYSTEMTIME time;
+    CHECK(DosDateTimeToSystemTime(0x3A6F, 0x63D6, time) == 1);
+    CHECK(time.wYear == 2009);
+    CHECK(time.wSecond == 44);
+    CHECK(DosDateTimeToSystemTime(0x3A60, 0x63D6, time) == 0);
+
+    const FILETIME even = UnixTimeToFileTime(1000000002);
+    CHECK(Ticks(RoundUpToFatTime(UnixTimeToFileTime(1000000001))) == Ticks(even));
+    CHECK(Ticks(RoundUpToFatTime(even)) == Ticks(even));
+
+    CHECK(ZipVolumeTraitsFor(12, L"fat").shortNamesOnly);
+    CHECK(ZipVolumeTraitsFor(255, L"vfat").fatTimes);
+    CHECK_FALSE(ZipVolumeTraitsFor(255, L"NTFS").fatTimes);
+    CHECK(ZipNameCodePage(ZIP_FLAG_UTF8, 0) == CP_UTF8);
+    CHECK(ZipNameCodePage(0, 0) == CP_OEMCP);
+    CHECK(ZipNameCodePage(0, 3) == CP_ACP);
+}
+
+namespace {
+
+struct MemoryStream
+{
+    const BYTE* data;
+    unsigned size;
+    std::string output;
+
+    static unsigned Read(void* context, BYTE* buffer, unsigned capacity)
+    {
+        MemoryStream& stream = *static_cast<MemoryStream*>(context);
+        const unsigned count = std::min(capacity, stream.size);
+        memcpy(buffer, stream.data, count);
+        stream.data += count;
+        stream.size -= count;
+        return count;
+    }
+    static int Write(void* context, const BYTE* data, unsigned count)
+    {
+        static_cast<MemoryStream*>(context)->output.append(reinterpret_cast<const char*>(data),
+                                                           count);
+        return 1;
+    }
+};
+
+ExplodeResult ExplodeBytes(const std::vector<BYTE>& bytes, ULONGLONG size)
+{
+    MemoryStream stream{bytes.data(), static_cast<unsigned>(bytes.size()), {}};
+    return Explode(0, size, MemoryStream::Read, &stream, MemoryStream::Write, &stream);
+}
+
+} // namespace
+
+TEST_CASE("explode rejects malformed trees and data that ends early")
+{
+    // Tree of 64 lengths: one run byte of 16 symbols falls short of 64.
+    CHECK(ExplodeBytes({0x00, 0xF5}, 1) == EXPLODE_BAD_DATA);
+    // 64 codes of length 1 cannot all exist.
+    CHECK(ExplodeBytes({0x03, 0xF0, 0xF0, 0xF0, 0xF0}, 1) == EXPLODE_BAD_DATA);
+    // Valid trees (64 codes of 6 bits each), then nothing.
+    const std::vector<BYTE> trees = {0x03, 0xF5, 0xF5, 0xF5, 0xF5, 0x03, 0xF5, 0xF5, 0xF5, 0xF5};
+    CHECK(ExplodeBytes(trees, 1) == EXPLODE_TRUNCATED);
+    CHECK(ExplodeBytes(trees, 0) == EXPLODE_OK);
+    // A literal 'A' (flag bit, 8 bits), then a match of 2 needing 3 bytes.
+    std::vector<BYTE> literal = trees;
+    literal.push_back(static_cast<BYTE>(1 | ('A' << 1)));
+    literal.push_back(static_cast<BYTE>('A' >> 7));
+    CHECK(ExplodeBytes(literal, 1) == EXPLODE_OK);
+    std::vector<BYTE> overlong = literal;
+    overlong.insert(overlong.end(), {0xFF, 0xFF, 0xFF});
+    CHECK(ExplodeBytes(overlong, 2) == EXPLODE_BAD_DATA);
+}
