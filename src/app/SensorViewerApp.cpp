@@ -8,6 +8,9 @@ const wchar_t kTesselKey[] = L"Software\\Brindle\\Tessel";
 
 namespace {
 
+// The maker's update server with the program's request path and query.
+const wchar_t kUpdateAddress[] = TESSEL_UPDATE_SERVER L"/data/update.php?p=tessel";
+
 constexpr int kRootImage = 0;
 constexpr int kSensorImage = 1;
 constexpr int kFieldImage = 2;
@@ -64,9 +67,21 @@ int SensorViewerApp::OnInitDialog()
     SetUpAnchors();
     SetMinimumSize(270, 150, 1);
     RestorePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", 0);
+    SetChangeTarget(Window());
     sensors_.SetChangeCallback(SensorChanged, this);
     Rebuild();
+    if (!(settings_ & AUTO_UPDATE_OFF))
+        StartUpdateCheck(false);
     return 1;
+}
+
+void SensorViewerApp::StartUpdateCheck(bool forced)
+{
+    if (forced)
+        updater_.Start(Window(), kUpdateAddress, nullptr, nullptr, nullptr, 0, L"1", nullptr);
+    else
+        updater_.Start(Window(), kUpdateAddress, HKEY_CURRENT_USER, kTesselKey, L"LastCheck", 0,
+                       L"1", nullptr);
 }
 
 void SensorViewerApp::SetUpTree()
@@ -110,9 +125,10 @@ INT_PTR SensorViewerApp::OnCommand(int id, WPARAM wParam, LPARAM lParam)
         return 1;
     }
     if (id == IDC_AUTO_UPDATE) {
-        if (IsChecked(IDC_AUTO_UPDATE))
+        if (IsChecked(IDC_AUTO_UPDATE)) {
             settings_ &= ~AUTO_UPDATE_OFF;
-        else
+            StartUpdateCheck(true);
+        } else
             settings_ |= AUTO_UPDATE_OFF;
         return 1;
     }
@@ -145,6 +161,13 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         Rebuild();
         return 1;
+    case WM_DESTROY:
+        // Sensor events stop reaching the window, and the subclassed
+        // controls let go of their windows while those still exist.
+        SetChangeTarget(nullptr);
+        tree_.Detach();
+        link_.Detach();
+        break;
     }
     return DialogApp::OnMessage(message, wParam, lParam);
 }
@@ -156,10 +179,22 @@ void SensorViewerApp::SensorChanged(int code, SensorEntry*, void* context)
     if (code < SENSOR_CHANGE_DATA || code > 2)
         return;
     auto* app = static_cast<SensorViewerApp*>(context);
+    HWND target =
+        static_cast<HWND>(InterlockedCompareExchangePointer(&app->changeTarget_, nullptr, nullptr));
+    if (!target)
+        return;
     if (InterlockedExchange(&app->changePending_, 1) != 0)
         return;
-    if (!PostMessageW(app->Window(), WM_SENSORS_CHANGED, 0, 0))
+    if (!PostMessageW(target, WM_SENSORS_CHANGED, 0, 0))
         InterlockedExchange(&app->changePending_, 0);
+}
+
+void SensorViewerApp::SetChangeTarget(HWND window)
+{
+    // A message posted to the old window is never handled: a new window
+    // starts without one pending.
+    InterlockedExchangePointer(&changeTarget_, window);
+    InterlockedExchange(&changePending_, 0);
 }
 
 void SensorViewerApp::Rebuild()

@@ -8,6 +8,7 @@
 #include "ui/LinkCtrl.h"
 #include "ui/TreeListCtrl.h"
 #include "ui/VersionInfo.h"
+#include "update/AutoUpdater.h"
 
 // Settings bit: automatic update checking is switched off for this run.
 constexpr DWORD AUTO_UPDATE_OFF = 0x1;
@@ -37,6 +38,7 @@ public:
     void Rebuild();
 
     TreeListCtrl& Tree() { return tree_; }
+    LinkCtrl& Link() { return link_; }
     SensorList& Sensors() { return sensors_; }
     DWORD Settings() const { return settings_; }
 
@@ -47,6 +49,10 @@ private:
     // Answers whether the last sensor's row could be inserted.
     bool InsertSensors(HTREEITEM root, const WideString& remembered);
     void InsertNoSensorsRow(HTREEITEM root);
+    // The window change messages go to; null while there is none.
+    void SetChangeTarget(HWND window);
+    // The weekly check, or with forced set an immediate one.
+    void StartUpdateCheck(bool forced);
 
     VersionInfo versionInfo_;
     SensorList sensors_;
@@ -55,7 +61,13 @@ private:
     SizeGrip grip_;
     Anchor anchors_[4];
     DWORD settings_ = 0;
+    // Last member: destroyed first, so its worker ends before anything it
+    // could reach goes away.
+    AutoUpdater updater_;
     // Set while a change message is posted and not yet handled: a sensor
     // that reports faster than the tree rebuilds must not flood the queue.
     volatile LONG changePending_ = 0;
+    // Read on the Sensor API's threads, which must never post to a window
+    // that is gone (or, with a null window, to their own queue).
+    void* volatile changeTarget_ = nullptr;
 };

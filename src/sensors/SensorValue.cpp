@@ -224,6 +224,21 @@ int AssignBstr(BSTR text, WideString& target)
     return text ? target.Assign(text, SysStringLen(text)) : target.Assign(L"");
 }
 
+// Vectors of variants may hold vectors of variants: a value nested deeper
+// than any sensor reports is refused rather than followed down the stack.
+constexpr int kMaxValueNesting = 16;
+thread_local int tValueNesting = 0;
+
+class NestingGuard
+{
+public:
+    NestingGuard() { ++tValueNesting; }
+    ~NestingGuard() { --tValueNesting; }
+    NestingGuard(const NestingGuard&) = delete;
+    NestingGuard& operator=(const NestingGuard&) = delete;
+    bool TooDeep() const { return tValueNesting > kMaxValueNesting; }
+};
+
 using PropVariantToVariantFunction = HRESULT(WINAPI*)(const PROPVARIANT*, VARIANT*);
 
 // The platform's conversion, looked up for each value so that a system
@@ -246,7 +261,8 @@ int ConvertWithPropsys(const PROPVARIANT& source, VARIANT& target)
 
 int ConvertPropVariant(const PROPVARIANT& source, VARIANT& target)
 {
-    if (source.vt & (VT_ARRAY | VT_BYREF)) {
+    NestingGuard nesting;
+    if (nesting.TooDeep() || (source.vt & (VT_ARRAY | VT_BYREF))) {
         return 0;
     }
     VARIANT converted;

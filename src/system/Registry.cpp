@@ -27,7 +27,10 @@ REGSAM EffectiveViewBits(REGSAM view, int runsUnderWow64)
 
 int RegistryKey::Open(HKEY root, const wchar_t* subkey, REGSAM view)
 {
-    Close();
+    // A handle that would not close stays with this object.
+    if (!Close()) {
+        return 0;
+    }
     HKEY key = nullptr;
     REGSAM access = KEY_READ | ViewBitsForThisProcess(view);
     if (RegOpenKeyExW(root, subkey, 0, access, &key) != ERROR_SUCCESS) {
@@ -39,7 +42,9 @@ int RegistryKey::Open(HKEY root, const wchar_t* subkey, REGSAM view)
 
 int RegistryKey::Create(HKEY root, const wchar_t* subkey, REGSAM view)
 {
-    Close();
+    if (!Close()) {
+        return 0;
+    }
     HKEY key = nullptr;
     REGSAM viewBits = ViewBitsForThisProcess(view);
     LONG result;
@@ -98,8 +103,7 @@ int RegistryKey::ReadStringFixed(const wchar_t* name, wchar_t* buffer, DWORD cap
     if (!key_ || !buffer || capacity == 0) {
         return 0;
     }
-    // One unit stays free for the terminator that a stored value may lack.
-    DWORD size = (capacity - 1) * sizeof(wchar_t);
+    DWORD size = capacity * sizeof(wchar_t);
     LONG result = RegQueryValueExW(key_.Get(), name, nullptr, nullptr,
                                    reinterpret_cast<BYTE*>(buffer), &size);
     if (result != ERROR_SUCCESS) {
@@ -108,7 +112,19 @@ int RegistryKey::ReadStringFixed(const wchar_t* name, wchar_t* buffer, DWORD cap
         }
         return 0;
     }
-    buffer[size / sizeof(wchar_t)] = L'\0';
+    // A value may be stored without its terminator; it fits only when
+    // there is room to add one.
+    const DWORD units = size / sizeof(wchar_t);
+    if (units > 0 && buffer[units - 1] == L'\0') {
+        return 1;
+    }
+    if (units >= capacity) {
+        if (neededBytes) {
+            *neededBytes = size + sizeof(wchar_t);
+        }
+        return 0;
+    }
+    buffer[units] = L'\0';
     return 1;
 }
 

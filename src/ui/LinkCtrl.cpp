@@ -33,6 +33,29 @@ const wchar_t* ReadSetting(RegistryKey& key, const wchar_t* name, wchar_t* buffe
     return buffer;
 }
 
+// The window's text; empty when it has none or cannot be read.
+void ReadWindowText(HWND window, WideString& text)
+{
+    const int length = GetWindowTextLengthW(window);
+    if (length <= 0 || !text.Reserve(static_cast<unsigned>(length) + 1)) {
+        text.Assign(L"");
+        return;
+    }
+    GetWindowTextW(window, text.Data(), length + 1);
+    text.RefreshCount();
+}
+
+// Reads "IEPropFontName" of the key into face (kSettingCapacity
+// characters); leaves face empty when the key or value is missing.
+void ReadFaceName(const wchar_t* keyName, wchar_t* face)
+{
+    RegistryKey key;
+    if (!key.Open(HKEY_CURRENT_USER, keyName) ||
+        !key.ReadStringFixed(kFontNameValue, face, kSettingCapacity)) {
+        face[0] = L'\0';
+    }
+}
+
 } // namespace
 
 int ParseColorText(const wchar_t* text, COLORREF* color)
@@ -246,6 +269,9 @@ int LinkCtrl::Attach(HWND control, const wchar_t* text, const wchar_t* url, WORD
     wcscpy(url_, url ? url : L"");
     cursorId_ = cursorId;
 
+    // Kept to give the control back as it was when it cannot be subclassed.
+    WideString originalText;
+    ReadWindowText(control, originalText);
     SetWindowLongPtrW(control, GWL_STYLE, style | SS_NOTIFY);
     SetWindowTextW(control, L"");
     if (!(flags_ & LINK_IGNORE_EX_TRANSPARENT) &&
@@ -266,6 +292,8 @@ int LinkCtrl::Attach(HWND control, const wchar_t* text, const wchar_t* url, WORD
     RebuildDisplayText();
     if (!subclass_.Attach(control, &OnSubclassMessage, this, LINK_SUBCLASS_TAG)) {
         Detach();
+        SetWindowLongPtrW(control, GWL_STYLE, style);
+        SetWindowTextW(control, originalText.Data());
         return 0;
     }
     MeasureText();
@@ -368,39 +396,33 @@ void LinkCtrl::CreateControlFonts()
 }
 
 // The face the browser shows pages in: from the default code page's
-// settings, else the default script's, else the general styles. Leaves face
-// empty when none has one.
+// settings, else the default script's, else the general styles; an empty
+// face name counts as none. Leaves face empty when none has one.
 void LinkCtrl::BrowserFaceName(wchar_t* face)
 {
+    wchar_t found[kSettingCapacity] = {};
     WideString keyName;
     DWORD number = 0;
     RegistryKey key;
     if (key.Open(HKEY_CURRENT_USER, kInternationalKey) &&
         key.ReadDword(L"Default_CodePage", number)) {
-        key.Close();
         Format(keyName, L"%s\\%u", kInternationalKey, static_cast<unsigned>(number));
-        if (key.Open(HKEY_CURRENT_USER, keyName.Data()) &&
-            key.ReadStringFixed(kFontNameValue, face, LF_FACESIZE)) {
-            return;
+        ReadFaceName(keyName.Data(), found);
+    }
+    if (found[0] == L'\0') {
+        number = 3;
+        if (key.Open(HKEY_CURRENT_USER, kScriptsKey)) {
+            key.ReadDword(L"Default_Script", number);
         }
+        Format(keyName, L"%s\\%u", kScriptsKey, static_cast<unsigned>(number));
+        ReadFaceName(keyName.Data(), found);
     }
-    key.Close();
-    number = 3;
-    if (key.Open(HKEY_CURRENT_USER, kScriptsKey)) {
-        key.ReadDword(L"Default_Script", number);
-        key.Close();
+    if (found[0] == L'\0') {
+        ReadFaceName(kStylesKey, found);
     }
-    Format(keyName, L"%s\\%u", kScriptsKey, static_cast<unsigned>(number));
-    if (key.Open(HKEY_CURRENT_USER, keyName.Data()) &&
-        key.ReadStringFixed(kFontNameValue, face, LF_FACESIZE)) {
-        return;
-    }
-    key.Close();
-    if (key.Open(HKEY_CURRENT_USER, kStylesKey) &&
-        key.ReadStringFixed(kFontNameValue, face, LF_FACESIZE)) {
-        return;
-    }
-    face[0] = L'\0';
+    // A font's face name holds at most LF_FACESIZE - 1 characters.
+    wcsncpy(face, found, LF_FACESIZE - 1);
+    face[LF_FACESIZE - 1] = L'\0';
 }
 
 void LinkCtrl::CreateFittingFonts()

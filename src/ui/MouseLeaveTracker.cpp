@@ -1,5 +1,13 @@
 #include "ui/MouseLeaveTracker.h"
 
+namespace {
+
+volatile LONG gLastTimerId = 0;
+// The trackers whose emulation timers run on this thread.
+thread_local MouseLeaveTracker* tRunningTrackers = nullptr;
+
+} // namespace
+
 MouseLeaveTracker::MouseLeaveTracker()
 {
     if (library_.Load(L"user32.dll")) {
@@ -29,12 +37,16 @@ int MouseLeaveTracker::Track(HWND window)
 int MouseLeaveTracker::StartEmulation(HWND window)
 {
     StopEmulation();
-    // The timer id is this tracker's address: unique among trackers, and it
-    // leads the timer procedure back to the tracker.
-    if (!SetTimer(window, TimerId(), 100, OnTimer)) {
+    // Ids are never handed out twice, so a tick of a tracker that has gone
+    // cannot be taken for one of a tracker that came later.
+    const UINT_PTR id = static_cast<UINT_PTR>(InterlockedIncrement(&gLastTimerId));
+    if (!SetTimer(window, id, 100, OnTimer)) {
         return 0;
     }
     tracked_ = window;
+    timerId_ = id;
+    nextRunning_ = tRunningTrackers;
+    tRunningTrackers = this;
     if (!GetWindowRect(window, &trackedRect_)) {
         StopEmulation();
         return 0;
@@ -44,15 +56,37 @@ int MouseLeaveTracker::StartEmulation(HWND window)
 
 void MouseLeaveTracker::StopEmulation()
 {
-    if (tracked_) {
-        KillTimer(tracked_, TimerId());
-        tracked_ = nullptr;
+    if (!tracked_) {
+        return;
     }
+    KillTimer(tracked_, timerId_);
+    for (MouseLeaveTracker** link = &tRunningTrackers; *link; link = &(*link)->nextRunning_) {
+        if (*link == this) {
+            *link = nextRunning_;
+            break;
+        }
+    }
+    nextRunning_ = nullptr;
+    tracked_ = nullptr;
 }
 
-void CALLBACK MouseLeaveTracker::OnTimer(HWND, UINT, UINT_PTR id, DWORD)
+MouseLeaveTracker* MouseLeaveTracker::RunningTracker(HWND window, UINT_PTR id)
 {
-    reinterpret_cast<MouseLeaveTracker*>(id)->CheckCursor();
+    for (MouseLeaveTracker* tracker = tRunningTrackers; tracker; tracker = tracker->nextRunning_) {
+        if (tracker->timerId_ == id && tracker->tracked_ == window) {
+            return tracker;
+        }
+    }
+    return nullptr;
+}
+
+void CALLBACK MouseLeaveTracker::OnTimer(HWND window, UINT, UINT_PTR id, DWORD)
+{
+    if (MouseLeaveTracker* tracker = RunningTracker(window, id)) {
+        tracker->CheckCursor();
+    } else {
+        KillTimer(window, id);
+    }
 }
 
 void MouseLeaveTracker::CheckCursor()

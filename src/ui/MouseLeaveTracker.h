@@ -23,13 +23,18 @@ private:
     using TrackMouseEventFunction = decltype(&::TrackMouseEvent);
 
     static void CALLBACK OnTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
+    // The tracker whose emulation timer this is, among those running on
+    // this thread; null when it has gone (a tick may still be on its way).
+    static MouseLeaveTracker* RunningTracker(HWND window, UINT_PTR id);
     int StartEmulation(HWND window);
     void StopEmulation();
     void CheckCursor();
-    UINT_PTR TimerId() const { return reinterpret_cast<UINT_PTR>(this); }
 
     DynamicLibrary library_;
     TrackMouseEventFunction track_ = nullptr;
     HWND tracked_ = nullptr;
     RECT trackedRect_ = {};
+    UINT_PTR timerId_ = 0;
+    // The next tracker running an emulation on this thread.
+    MouseLeaveTracker* nextRunning_ = nullptr;
 };

@@ -63,6 +63,11 @@ template <typename Function> Function VisualStyle::Lookup(Function& slot, const 
 
 int VisualStyle::DrawBackground(HDC dc, int part, int state, const RECT* rect)
 {
+    // Without a theme there is nothing to draw with, and nothing went stale:
+    // reopening would only reload the library on every paint.
+    if (!theme_) {
+        return 0;
+    }
     auto draw = Lookup(drawThemeBackground_, "DrawThemeBackground");
     if (!draw) {
         return 0;

@@ -1,5 +1,6 @@
 #include "update/HttpClient.h"
 
+#include <memory>
 #include <new>
 #include <string.h>
 #include <wchar.h>
@@ -21,7 +22,9 @@ const wchar_t kClosingPart[] = L"-------------------------------1234567890123--\
 const wchar_t kAcceptAnything[] = L"Accept: */*\r\n\r\n";
 
 constexpr DWORD kTextBufferSize = 65538;
-constexpr DWORD kDownloadChunk = 1024;
+// Downloads read 64 KiB at a time: with 1 KiB reads the per-call cost of
+// WinINet dominates and a large download runs at a tenth of the line's speed.
+constexpr DWORD kDownloadChunk = 65536;
 constexpr DWORD kHeaderBufferBytes = 512;
 constexpr DWORD kCookieBufferBytes = 10000;
 constexpr DWORD kUrlBufferBytes = 1024;
@@ -538,14 +541,17 @@ int MoreBeyondLimit(const DownloadBody& body)
 int ReceiveIntoFile(const DownloadBody& body, FileObject& file, int lengthKnown,
                     DWORD contentLength)
 {
-    BYTE buffer[kDownloadChunk];
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[kDownloadChunk]);
+    if (!buffer) {
+        return 0;
+    }
     RateLimiter limiter(body.downloadRate);
     ULONGLONG received = 0;
     int readFailed = 0;
     int moreBeyondLimit = 0;
     for (;;) {
         DWORD got = 0;
-        if (!body.api.internetReadFile(body.request, buffer,
+        if (!body.api.internetReadFile(body.request, buffer.get(),
                                        DownloadChunkSize(body.byteLimit, received), &got)) {
             readFailed = 1;
             break;
@@ -553,7 +559,7 @@ int ReceiveIntoFile(const DownloadBody& body, FileObject& file, int lengthKnown,
         if (!got) {
             break;
         }
-        if (!file.Write(got, buffer)) {
+        if (!file.Write(got, buffer.get())) {
             return 0;
         }
         received += got;

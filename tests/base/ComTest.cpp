@@ -4,7 +4,7 @@
 #include "base/DynamicLibrary.h"
 #include "base/ScopedHandle.h"
 
-#include <thread>
+#include "BoundedThread.h"
 
 namespace {
 
@@ -16,7 +16,8 @@ bool Found(FARPROC entry)
 // Runs the body on a fresh thread so that its COM state starts clean.
 template <typename Body> void OnNewThread(Body body)
 {
-    std::thread(body).join();
+    BoundedThread thread(body);
+    REQUIRE(thread.Started());
 }
 
 // S_OK when the thread had no COM, S_FALSE when it still had.

@@ -1,8 +1,9 @@
 #include <doctest.h>
 
+#include "BoundedThread.h"
 #include "base/LockedList.h"
 
-#include <thread>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -89,15 +90,16 @@ TEST_CASE("appends from several threads all arrive")
     const int perThread = 500;
     int deleted = 0;
     LockedList list;
-    std::vector<std::thread> workers;
+    std::vector<std::unique_ptr<BoundedThread>> workers;
     for (int t = 0; t < threads; ++t) {
-        workers.emplace_back([&list, &deleted, t] {
+        workers.push_back(std::make_unique<BoundedThread>([&list, &deleted, t] {
             for (int i = 0; i < perThread; ++i)
                 list.Append(new Entry(t * perThread + i, &deleted));
-        });
+        }));
+        REQUIRE(workers.back()->Started());
     }
     for (auto& worker : workers)
-        worker.join();
+        worker->Join();
     const std::vector<int> ids = Ids(list);
     REQUIRE(ids.size() == threads * perThread);
     // Each thread's own records stay in the order it appended them.

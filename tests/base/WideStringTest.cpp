@@ -1,11 +1,11 @@
 #include <doctest.h>
 
+#include "BoundedThread.h"
 #include "base/DynamicLibrary.h"
 #include "base/WideString.h"
 
 #include <atomic>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -135,10 +135,11 @@ TEST_CASE("each thread keeps its own tokenising position")
             s.Append(L',');
         }
         wchar_t* token = s.Token(1, L",");
-        // Both threads have started tokenising before either goes on.
+        // Both threads have started tokenising before either goes on (or
+        // the other never came).
         ++started;
-        while (started < 2)
-            Sleep(0);
+        for (int wait = 0; started < 2 && wait < 10000; ++wait)
+            Sleep(1);
         for (int i = 0; i < 200; ++i, token = s.Token(0, L",")) {
             WideString expected;
             Format(expected, L"%c%d", letter, i);
@@ -148,10 +149,11 @@ TEST_CASE("each thread keeps its own tokenising position")
         if (s.Token(0, L","))
             ++mismatches;
     };
-    std::thread a(tokenise, L'a');
-    std::thread b(tokenise, L'b');
-    a.join();
-    b.join();
+    BoundedThread a([&] { tokenise(L'a'); });
+    BoundedThread b([&] { tokenise(L'b'); });
+    REQUIRE((a.Started() && b.Started()));
+    a.Join();
+    b.Join();
     CHECK(mismatches == 0);
 }
 

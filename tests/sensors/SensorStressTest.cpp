@@ -1,6 +1,7 @@
 #include <doctest.h>
 
 #include "../../simulator/SensorSimControl.h"
+#include "BoundedThread.h"
 #include "sensors/SensorList.h"
 
 #include <sensors.h>
@@ -31,18 +32,22 @@ SensorSimControl BindSimulator()
     return control;
 }
 
+// The sensor appears at once, its fields one by one: until all are set its
+// reports fail, so that every report a reader gets is whole, as a real
+// sensor's is.
 int AddStressSensor(SensorSimControl& sim, unsigned number)
 {
     const GUID id = StressId(number);
     if (!sim.AddSensor(&id, &SENSOR_CATEGORY_LOCATION, &SENSOR_TYPE_LOCATION_GPS, L"Stress",
-                       SENSOR_STATE_READY)) {
+                       SENSOR_STATE_READY) ||
+        !sim.SetDataFailure(&id, E_FAIL)) {
         return 0;
     }
     for (const auto& field : kFieldTexts) {
         if (!sim.SetFieldText(&id, field[0], field[1]))
             return 0;
     }
-    return 1;
+    return sim.SetDataFailure(&id, S_OK);
 }
 
 // Makes one sensor arrive and leave over and over until told to stop.
@@ -76,8 +81,9 @@ void CountChange(int, SensorEntry*, void* context)
     InterlockedIncrement(static_cast<LONG*>(context));
 }
 
-// Every field seen in a walk must be whole, and so must the list: all of the
-// sensor's fields, or none when its report could not be read (it left).
+// Every field seen in a walk must be whole, and so must the list: one whole
+// report's fields, or none when the report could not be read (the sensor
+// left, or was still being set up).
 void CheckWalk(SensorEntry& entry, int& fieldLists)
 {
     SensorEntry::FieldWalk walk(entry);
@@ -110,8 +116,20 @@ TEST_CASE("data storms, arrivals and departures while the list is refreshed and 
     REQUIRE(sim.SetStorm(1000) == 1);
 
     ComingAndGoing churn = {&sim, 0, 0};
-    HANDLE thread = CreateThread(nullptr, 0, ComingAndGoing::Run, &churn, 0, nullptr);
-    REQUIRE(thread != nullptr);
+    BoundedThread thread([&churn] { ComingAndGoing::Run(&churn); });
+    REQUIRE(thread.Started());
+    // Also when a check fails below: the storm ends and the churn stops
+    // before the thread is awaited.
+    struct StopAll
+    {
+        SensorSimControl& sim;
+        ComingAndGoing& churn;
+        ~StopAll()
+        {
+            sim.SetStorm(0);
+            InterlockedExchange(&churn.stop, 1);
+        }
+    } stopAll{sim, churn};
 
     int walks = 0;
     int fieldLists = 0;
@@ -131,8 +149,7 @@ TEST_CASE("data storms, arrivals and departures while the list is refreshed and 
 
     sim.SetStorm(0);
     InterlockedExchange(&churn.stop, 1);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    thread.Join();
 
     CHECK(walks > 0);
     CHECK(fieldLists > 0);

@@ -4,6 +4,7 @@
 #include "system/SystemInfo.h"
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -128,6 +129,47 @@ TEST_CASE("vectors become safe arrays; unknown types stay empty")
     CHECK(ConvertPropVariant(blob.value, target.value) == 0);
     blob.value.vt = VT_EMPTY;
     CHECK(target.value.vt == VT_EMPTY);
+}
+
+namespace {
+
+// depth vectors of one variant each, around the number 7; the chain is
+// owned by the vector, not by the values.
+std::vector<PROPVARIANT> NestedVectors(size_t depth)
+{
+    std::vector<PROPVARIANT> chain(depth + 1);
+    for (size_t level = 0; level < depth; ++level) {
+        PropVariantInit(&chain[level]);
+        chain[level].vt = VT_VECTOR | VT_VARIANT;
+        chain[level].capropvar.cElems = 1;
+        chain[level].capropvar.pElems = &chain[level + 1];
+    }
+    PropVariantInit(&chain[depth]);
+    chain[depth].vt = VT_I4;
+    chain[depth].lVal = 7;
+    return chain;
+}
+
+} // namespace
+
+TEST_CASE("nested vectors of variants convert a few levels deep, never without limit")
+{
+    std::vector<PROPVARIANT> shallow = NestedVectors(3);
+    Variant converted;
+    REQUIRE(ConvertPropVariant(shallow[0], converted.value) == 1);
+    const VARIANT* level = &converted.value;
+    for (int depth = 0; depth < 3; ++depth) {
+        REQUIRE(level->vt == (VT_ARRAY | VT_VARIANT));
+        level = static_cast<const VARIANT*>(level->parray->pvData);
+    }
+    CHECK(level->vt == VT_I4);
+    CHECK(level->lVal == 7);
+
+    // A driver's value this deep would otherwise run the stack out.
+    std::vector<PROPVARIANT> endless = NestedVectors(200000);
+    Variant refused;
+    CHECK(ConvertPropVariant(endless[0], refused.value) == 0);
+    CHECK(refused.value.vt == VT_EMPTY);
 }
 
 TEST_CASE("a reported value converts whether propsys or the program's own conversion serves")

@@ -25,6 +25,7 @@
 #include "base/Com.h"
 #include "base/ScopedHandle.h"
 #include "system/Registry.h"
+#include "update/UpdateRules.h"
 
 namespace main_window_test {
 
@@ -70,6 +71,15 @@ inline int AddTestSensor(SensorSimControl& sim, unsigned number, const wchar_t* 
     for (const auto& field : fields)
         ok &= sim.SetFieldText(&id, field.first, field.second);
     return ok;
+}
+
+// Keeps a main window's weekly update check off the network: the week
+// starts now.
+inline void HoldOffWeeklyUpdateCheck()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    WriteDwordValue(HKEY_CURRENT_USER, kTesselKey, L"LastCheck", UnixTimeOf(now));
 }
 
 // Keeps the program's "Main" value out of the way: removed while a test
@@ -198,6 +208,7 @@ public:
     // Starts the window and waits until it is initialised and shown.
     int Start()
     {
+        HoldOffWeeklyUpdateCheck();
         thread_.Reset(CreateThread(nullptr, 0, WindowThread, this, 0, nullptr));
         if (!thread_)
             return 0;
@@ -295,7 +306,12 @@ public:
             return;
         if (WaitForSingleObject(thread_.Get(), 0) != WAIT_OBJECT_0)
             PostMessageW(window_, WM_COMMAND, IDC_EXIT, 0);
-        WaitForSingleObject(thread_.Get(), kPatienceMs);
+        if (WaitForSingleObject(thread_.Get(), kPatienceMs) != WAIT_OBJECT_0) {
+            // The window's thread still refers to this object.
+            std::fputs("the main window did not close\n", stderr);
+            std::fflush(stderr);
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
         thread_.Reset();
     }
 

@@ -1,7 +1,10 @@
 #include <doctest.h>
 
 #include <windows.h>
+#include <shlobj.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -47,6 +50,27 @@ private:
     DWORD size_ = 0;
     BYTE data_[2048] = {};
 };
+
+// A path as a narrow text that a failed check can print.
+std::string Printable(const wchar_t* path)
+{
+    std::string text;
+    for (; *path; ++path)
+        text += *path < 0x80 ? static_cast<char>(*path) : '?';
+    return text;
+}
+
+// One folder: the same path but for case and a trailing backslash.
+bool SameFolder(const wchar_t* a, const wchar_t* b)
+{
+    std::wstring first(a);
+    std::wstring second(b);
+    for (std::wstring* path : {&first, &second}) {
+        if (path->size() > 3 && path->back() == L'\\')
+            path->pop_back();
+    }
+    return lstrcmpiW(first.c_str(), second.c_str()) == 0;
+}
 
 std::wstring TempFile(const wchar_t* name)
 {
@@ -155,10 +179,79 @@ TEST_CASE("GetFolderPath")
         CHECK(std::wstring(path) == expected);
     }
 
-    SUBCASE("shell folders exist; an unknown id answers 0 and leaves the buffer alone")
+    SUBCASE("every shell folder id as the platform's SHGetFolderPathW gives it")
     {
-        REQUIRE(GetFolderPath(0x1A, path)); // the roaming application data
-        CHECK(GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES);
+        // Folders of the shell's namespace only, which have no path (Wine
+        // answers some of them with one).
+        const int virtualFolders[] = {0x1, 0x3, 0x4, 0xA, 0x11, 0x12, 0x31, 0x3D};
+        int known = 0;
+        for (int id = 0; id < 0x40; ++id) {
+            if (std::find(std::begin(virtualFolders), std::end(virtualFolders), id) !=
+                std::end(virtualFolders))
+                continue;
+            CAPTURE(id);
+            wchar_t expected[MAX_PATH] = {};
+            if (SHGetFolderPathW(nullptr, id, nullptr, 0, expected) != S_OK)
+                continue;
+            ++known;
+            wcscpy(path, L"untouched");
+            CHECK(GetFolderPath(id, path) == 1);
+            CHECK(SameFolder(path, expected));
+        }
+        CHECK(known >= 10);
+    }
+
+    SUBCASE("the Windows and system folders end with a backslash")
+    {
+        wchar_t expected[MAX_PATH];
+        GetWindowsDirectoryW(expected, MAX_PATH);
+        AddBackslash(expected);
+        REQUIRE(GetFolderPath(FOLDER_WINDOWS, path) == 1);
+        CHECK(Printable(path) == Printable(expected));
+        GetSystemDirectoryW(expected, MAX_PATH);
+        AddBackslash(expected);
+        REQUIRE(GetFolderPath(FOLDER_SYSTEM, path) == 1);
+        CHECK(Printable(path) == Printable(expected));
+    }
+
+    SUBCASE("the profile folders as the platform gives them, or none when it gives none")
+    {
+        HMODULE userenv = LoadLibraryW(L"userenv.dll");
+        REQUIRE(userenv);
+        using ProfileFunction = BOOL(WINAPI*)(LPWSTR, LPDWORD);
+        using UserProfileFunction = BOOL(WINAPI*)(HANDLE, LPWSTR, LPDWORD);
+        auto profile = [userenv](const char* name, wchar_t* folder) {
+            auto function = reinterpret_cast<ProfileFunction>(GetProcAddress(userenv, name));
+            DWORD size = MAX_PATH;
+            return function && function(folder, &size);
+        };
+        auto userProfile = [userenv](wchar_t* folder) {
+            auto function = reinterpret_cast<UserProfileFunction>(
+                GetProcAddress(userenv, "GetUserProfileDirectoryW"));
+            HANDLE token = nullptr;
+            if (!function || !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+                return false;
+            DWORD size = MAX_PATH;
+            const bool found = function(token, folder, &size) != FALSE;
+            CloseHandle(token);
+            return found;
+        };
+        wchar_t expected[3][MAX_PATH] = {};
+        const bool given[3] = {profile("GetProfilesDirectoryW", expected[0]),
+                               userProfile(expected[1]),
+                               profile("GetDefaultUserProfileDirectoryW", expected[2])};
+        FreeLibrary(userenv);
+        const int ids[3] = {FOLDER_ALL_PROFILES, FOLDER_USER_PROFILE, FOLDER_DEFAULT_PROFILE};
+        for (int i = 0; i < 3; ++i) {
+            CAPTURE(ids[i]);
+            wcscpy(path, L"untouched");
+            CHECK(GetFolderPath(ids[i], path) == (given[i] ? 1 : 0));
+            CHECK(Printable(path) == Printable(given[i] ? expected[i] : L"untouched"));
+        }
+    }
+
+    SUBCASE("an unknown id answers 0 and leaves the buffer alone")
+    {
         wcscpy(path, L"untouched");
         CHECK_FALSE(GetFolderPath(0x10008, path));
         CHECK_FALSE(GetFolderPath(-1, path));

@@ -122,32 +122,87 @@ TEST_CASE("descriptions of kernel and detail words")
     CHECK(buffer[OS_DESCRIPTION_CAPACITY] == L'#');
 }
 
-TEST_CASE("detail bits from edition facts")
+TEST_CASE("detail bits from edition facts: every suite bit, product type and fact")
 {
     OSVERSIONINFOEXW extended = {};
     OsEditionFacts facts;
     facts.extended = &extended;
-    extended.wProductType = 2;
-    CHECK(OsDetailBitsFor(facts) == OS_DETAIL_DOMAIN_CONTROLLER);
+
+    // Each of the sixteen suite bits alone, on a workstation.
+    const DWORD bySuiteBit[16] = {
+        OS_DETAIL_SERVER,                        // 0x1 small business
+        OS_DETAIL_SERVER | OS_DETAIL_ENTERPRISE, // 0x2 enterprise
+        0,                                       // 0x4 back office
+        0,                                       // 0x8 communications
+        OS_DETAIL_TERMINAL_SERVICES,             // 0x10 terminal
+        0,                                       // 0x20 restricted small business
+        OS_DETAIL_EMBEDDED,                      // 0x40 embedded NT
+        OS_DETAIL_DATACENTER,                    // 0x80 datacenter
+        0,                                       // 0x100 single-user terminal services
+        OS_DETAIL_HOME_EDITION,                  // 0x200 personal
+        0,                                       // 0x400 blade
+        0,                                       // 0x800 embedded restricted
+        0,                                       // 0x1000 security appliance
+        OS_DETAIL_STORAGE_SERVER,                // 0x2000 storage server
+        0,                                       // 0x4000 compute server
+        OS_DETAIL_HOME_SERVER,                   // 0x8000 home server
+    };
     extended.wProductType = 1;
-    extended.wSuiteMask = 0x1;
-    CHECK(OsDetailBitsFor(facts) == OS_DETAIL_SERVER);
+    for (int bit = 0; bit < 16; ++bit) {
+        CAPTURE(bit);
+        extended.wSuiteMask = static_cast<WORD>(1u << bit);
+        CHECK(OsDetailBitsFor(facts) == bySuiteBit[bit]);
+    }
     // Terminal services count only without the single-user flag.
-    extended.wSuiteMask = 0x10;
-    CHECK(OsDetailBitsFor(facts) == OS_DETAIL_TERMINAL_SERVICES);
     extended.wSuiteMask = 0x10 | 0x100;
     CHECK(OsDetailBitsFor(facts) == 0);
+    extended.wSuiteMask = 0xFFFF;
+    CHECK(OsDetailBitsFor(facts) ==
+          (OS_DETAIL_SERVER | OS_DETAIL_ENTERPRISE | OS_DETAIL_EMBEDDED | OS_DETAIL_DATACENTER |
+           OS_DETAIL_HOME_EDITION | OS_DETAIL_STORAGE_SERVER | OS_DETAIL_HOME_SERVER));
 
-    const std::pair<const wchar_t*, DWORD> productTypes[] = {
-        {L"servernt", OS_DETAIL_SERVER}, {L"LANMANNT", OS_DETAIL_ADVANCED_SERVER}, {L"winnt", 0}};
+    extended.wSuiteMask = 0;
+    const std::pair<BYTE, DWORD> productTypes[] = {
+        {1, 0}, {2, OS_DETAIL_DOMAIN_CONTROLLER}, {3, 0}};
     for (const auto& type : productTypes) {
+        extended.wProductType = type.first;
+        CHECK(OsDetailBitsFor(facts) == type.second);
+    }
+    extended.wProductType = 1;
+
+    const std::pair<const wchar_t*, DWORD> productTypeTexts[] = {
+        {L"servernt", OS_DETAIL_SERVER}, {L"LANMANNT", OS_DETAIL_ADVANCED_SERVER}, {L"winnt", 0}};
+    for (const auto& type : productTypeTexts) {
         facts.productType = type.first;
         CHECK(OsDetailBitsFor(facts) == type.second);
     }
     facts.productType = nullptr;
-    const std::pair<const wchar_t*, DWORD> idents[] = {
-        {L"2.7", 0x100}, {L"3.0", 0x200}, {L"4.1", 0x400}, {L"5.0", 0x800},
-        {L"6.0", 0},     {L"x", 0},       {L"", 0}};
+
+    // Without the extended record only the other facts count.
+    facts.extended = nullptr;
+    const std::pair<bool OsEditionFacts::*, DWORD> flags[] = {
+        {&OsEditionFacts::miniNtKey, OS_DETAIL_MININT},
+        {&OsEditionFacts::peBuilderKey, OS_DETAIL_PE_BUILDER},
+        {&OsEditionFacts::fundamentalsInstalled, OS_DETAIL_FUNDAMENTALS},
+        {&OsEditionFacts::starter, OS_DETAIL_STARTER},
+        {&OsEditionFacts::serverR2, OS_DETAIL_SERVER_R2},
+        {&OsEditionFacts::tabletPc, OS_DETAIL_TABLET_PC},
+        {&OsEditionFacts::mediaCenter, OS_DETAIL_MEDIA_CENTER},
+        {&OsEditionFacts::remoteSession, OS_DETAIL_REMOTE_SESSION},
+    };
+    for (const auto& flag : flags) {
+        OsEditionFacts single;
+        single.*flag.first = true;
+        CHECK(OsDetailBitsFor(single) == flag.second);
+    }
+
+    const std::pair<const wchar_t*, DWORD> idents[] = {{L"2.7", OS_DETAIL_MEDIA_CENTER_2004},
+                                                       {L"3.0", OS_DETAIL_MEDIA_CENTER_2005},
+                                                       {L"4.1", OS_DETAIL_MEDIA_CENTER_2005_EX},
+                                                       {L"5.0", OS_DETAIL_MEDIA_CENTER_VISTA},
+                                                       {L"6.0", 0},
+                                                       {L"x", 0},
+                                                       {L"", 0}};
     for (const auto& ident : idents) {
         facts.mediaCenterIdent = ident.first;
         CHECK(OsDetailBitsFor(facts) == ident.second);

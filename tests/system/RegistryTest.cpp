@@ -37,13 +37,15 @@ TEST_CASE("view bits reach the system only for a 32-bit process under WOW64")
     CHECK(EffectiveViewBits(both, 0) == 0);
 }
 
-TEST_CASE("one-shot values fall back to their defaults")
+TEST_CASE("one-shot values fall back to their defaults; reading creates no key")
 {
     TestKey scope;
     WideString text(L"previous");
     CHECK(ReadDwordValue(HKEY_CURRENT_USER, kTestKey, L"Missing", 77) == 77);
     CHECK(ReadStringValue(HKEY_CURRENT_USER, kTestKey, L"Missing", text, L"fallback") == 0);
     CHECK(text.Compare(L"fallback") == 0);
+    HKEY probe = nullptr;
+    CHECK(RegOpenKeyExW(HKEY_CURRENT_USER, kTestKey, 0, KEY_READ, &probe) == ERROR_FILE_NOT_FOUND);
 
     REQUIRE(WriteDwordValue(HKEY_CURRENT_USER, kTestKey, L"Count", 5) == 1);
     CHECK(ReadDwordValue(HKEY_CURRENT_USER, kTestKey, L"Count", 77) == 5);
@@ -89,10 +91,27 @@ TEST_CASE("string values: terminator, emptiness and size")
         wchar_t buffer[5] = {L'#', L'#', L'#', L'#', L'#'};
         DWORD needed = 0;
         CHECK(key.ReadStringFixed(L"Full", buffer, 4, &needed) == 0);
-        CHECK(needed == sizeof(data));
+        CHECK(needed == sizeof(data) + sizeof(wchar_t));
         CHECK(buffer[4] == L'#');
         CHECK(key.ReadStringFixed(L"Full", buffer, 5) == 1);
         CHECK(lstrcmpW(buffer, L"abcd") == 0);
+    }
+    SUBCASE("a value that fills the buffer with its terminator fits")
+    {
+        const std::wstring fitting(259, L'f');
+        REQUIRE(WriteStringValue(HKEY_CURRENT_USER, kTestKey, L"Fits", fitting.c_str()));
+        const std::wstring tooLong(260, L't');
+        REQUIRE(WriteStringValue(HKEY_CURRENT_USER, kTestKey, L"TooLong", tooLong.c_str()));
+        REQUIRE(key.Open(HKEY_CURRENT_USER, kTestKey));
+        wchar_t buffer[260];
+        CHECK(key.ReadStringFixed(L"Fits", buffer, 260) == 1);
+        CHECK(buffer == fitting);
+        DWORD needed = 0;
+        CHECK(key.ReadStringFixed(L"TooLong", buffer, 260, &needed) == 0);
+        CHECK(needed == 261 * sizeof(wchar_t));
+        WideString text;
+        CHECK(key.ReadString(L"TooLong", text) == 1);
+        CHECK(text.Data() == tooLong);
     }
     SUBCASE("an empty value reads as an empty string")
     {
@@ -157,4 +176,21 @@ TEST_CASE("key object: access, views and closing")
     // A longer value does not fit a DWORD and leaves it alone.
     CHECK(key.ReadDword(L"Text", value) == 0);
     CHECK(value == 0x12345678);
+}
+
+TEST_CASE("a handle that would not close is kept, and no other key replaces it")
+{
+    TestKey scope;
+    WideString other;
+    Format(other, L"%s\\Other", kTestKey);
+    REQUIRE(WriteDwordValue(HKEY_CURRENT_USER, other.Data(), L"Count", 1) == 1);
+    RegistryKey key;
+    REQUIRE(key.Open(HKEY_CURRENT_USER, kTestKey));
+    const HKEY kept = key.Handle();
+    // Closed behind the object's back, the handle can no longer be closed.
+    REQUIRE(RegCloseKey(kept) == ERROR_SUCCESS);
+    CHECK(key.Close() == 0);
+    CHECK(key.Open(HKEY_CURRENT_USER, other.Data()) == 0);
+    CHECK(key.Create(HKEY_CURRENT_USER, other.Data()) == 0);
+    CHECK(key.Handle() == kept);
 }

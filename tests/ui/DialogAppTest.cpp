@@ -4,12 +4,10 @@
 
 #include <string>
 
-#include "MainDialogTestHost.h"
+#include "ScriptedDialog.h"
 #include "TestWindow.h"
 #include "base/WideString.h"
 #include "ui/Subclasser.h"
-
-using ScriptedDialog = MainDialogTestHost;
 
 TEST_CASE("Escape, the close box and IDCLOSE end the dialog with 0 after CanClose")
 {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "MainDialogTestHost.h"
+#include "ScriptedDialog.h"
 #include "base/WideString.h"
 
 namespace {
@@ -19,9 +19,9 @@ bool SameRect(const RECT& a, const RECT& b)
 }
 
 // Runs dialog 102 with the scenario once it is on screen, then ends it.
-void RunScenario(MainDialogTestHost& dialog, const MainDialogTestHost::Step& scenario)
+void RunScenario(ScriptedDialog& dialog, const ScriptedDialog::Step& scenario)
 {
-    dialog.steps = {scenario, [](MainDialogTestHost& self) { self.EndWindow(0); }};
+    dialog.steps = {scenario, [](ScriptedDialog& self) { self.EndWindow(0); }};
     dialog.RunMain();
 }
 
@@ -89,20 +89,20 @@ struct PlacementKey
 // SW_SHOWNORMAL once its queue first runs empty, which undoes a maximised
 // state, so that is read right after the restore.
 void RunRestored(const wchar_t* text, unsigned flags, const RECT* normal,
-                 const std::function<void(MainDialogTestHost&, bool zoomed)>& check = nullptr)
+                 const std::function<void(ScriptedDialog&, bool zoomed)>& check = nullptr)
 {
     CAPTURE(text);
     PlacementKey key;
     if (text)
         key.Write(text);
-    MainDialogTestHost dialog;
+    ScriptedDialog dialog;
     int restored = -1;
     bool zoomed = false;
-    dialog.onInit = [&](MainDialogTestHost& self) {
+    dialog.onInit = [&](ScriptedDialog& self) {
         restored = self.RestorePlacement(HKEY_CURRENT_USER, kLayoutTestKey, kPlacementValue, flags);
         zoomed = IsZoomed(self.Window()) != 0;
     };
-    RunScenario(dialog, [&](MainDialogTestHost& self) {
+    RunScenario(dialog, [&](ScriptedDialog& self) {
         if (normal)
             CHECK(SameRect(Placement(self.Window()).rcNormalPosition, *normal));
         if (check)
@@ -201,29 +201,12 @@ TEST_CASE("show commands, restored rectangles, icon sizes and the grip's hit cod
     }
 }
 
-TEST_CASE("anchored controls, minimum size and size grip of the main window")
+TEST_CASE("the size grip: drawn in the corner, sizing from it, gone when maximised")
 {
-    MainDialogTestHost dialog;
-    RunScenario(dialog, [](MainDialogTestHost& self) {
+    ScriptedDialog dialog;
+    RunScenario(dialog, [](ScriptedDialog& self) {
         HWND window = self.Window();
-        CHECK(ShrinkShifts(window) == kShrinkShifts);
-        RECT shrunk[4];
-        for (int i = 0; i < 4; ++i)
-            shrunk[i] = ChildRect(window, kMainControls[i]);
-        ShowWindow(window, SW_MINIMIZE);
-        CHECK(IsIconic(window));
-        ShowWindow(window, SW_RESTORE);
-        for (int i = 0; i < 4; ++i)
-            CHECK(SameRect(ChildRect(window, kMainControls[i]), shrunk[i]));
-
-        // The client area cannot become smaller than 270 x 150 dialog units.
-        Resize(window, 50, 40);
-        RECT minimum = {0, 0, 270, 150};
-        MapDialogRect(window, &minimum);
         RECT client = {};
-        GetClientRect(window, &client);
-        CHECK(SameRect(client, minimum));
-
         Resize(window, 700, 500);
         UpdateWindow(window);
         GetClientRect(window, &client);
@@ -254,8 +237,8 @@ TEST_CASE("saving the placement; an invisible window is saved hidden")
 {
     for (bool hide : {false, true}) {
         PlacementKey key;
-        MainDialogTestHost dialog;
-        RunScenario(dialog, [hide](MainDialogTestHost& self) {
+        ScriptedDialog dialog;
+        RunScenario(dialog, [hide](ScriptedDialog& self) {
             SetWindowPos(self.Window(), nullptr, 120, 90, 640, 420, SWP_NOZORDER);
             if (hide)
                 ShowWindow(self.Window(), SW_HIDE);
@@ -276,7 +259,7 @@ TEST_CASE("restoring the placement")
         // Wine pulls a rectangle that ends left of or above the work area
         // onto it, so only the size shows where the text went: right and
         // bottom 0 ask for less than the minimum, which then holds.
-        RunRestored(L"1,10,20", 0, nullptr, [](MainDialogTestHost& self, bool) {
+        RunRestored(L"1,10,20", 0, nullptr, [](ScriptedDialog& self, bool) {
             CHECK(Placement(self.Window()).showCmd == SW_SHOWNORMAL);
             RECT rect = {};
             GetWindowRect(self.Window(), &rect);
@@ -288,7 +271,7 @@ TEST_CASE("restoring the placement")
     SUBCASE("minimised and hidden come back normal")
     {
         for (const wchar_t* text : {L"2,50,60,650,460", L"0,50,60,650,460"}) {
-            RunRestored(text, 0, &saved, [](MainDialogTestHost& self, bool) {
+            RunRestored(text, 0, &saved, [](ScriptedDialog& self, bool) {
                 CHECK(Placement(self.Window()).showCmd == SW_SHOWNORMAL);
                 CHECK_FALSE(IsIconic(self.Window()));
             });
@@ -296,7 +279,7 @@ TEST_CASE("restoring the placement")
     }
     SUBCASE("maximised without a reposition")
     {
-        RunRestored(L"3,50,60,650,460", 0, &saved, [](MainDialogTestHost& self, bool zoomed) {
+        RunRestored(L"3,50,60,650,460", 0, &saved, [](ScriptedDialog& self, bool zoomed) {
             CHECK(zoomed);
             CHECK(self.repositions == 0);
         });
@@ -311,13 +294,13 @@ TEST_CASE("restoring the placement")
         const wchar_t* text = L"1,-100,-50,500,350";
         const RECT asSaved = {-100, -50, 500, 350};
         RunRestored(text, PLACE_ACCEPT_BOTTOM_RIGHT | PLACE_NO_REPOSITION, &asSaved,
-                    [](MainDialogTestHost& self, bool) { CHECK(self.repositions == 0); });
+                    [](ScriptedDialog& self, bool) { CHECK(self.repositions == 0); });
         RunRestored(text, PLACE_NO_REPOSITION, &nearest);
         RunRestored(text, PLACE_NO_MONITOR_CHECK | PLACE_NO_REPOSITION, &asSaved);
     }
     SUBCASE("keeping the current size")
     {
-        RunRestored(L"1,40,30,41,31", PLACE_KEEP_SIZE, nullptr, [](MainDialogTestHost& self, bool) {
+        RunRestored(L"1,40,30,41,31", PLACE_KEEP_SIZE, nullptr, [](ScriptedDialog& self, bool) {
             RECT rect = Placement(self.Window()).rcNormalPosition;
             CHECK((rect.left == 40 && rect.top == 30));
             CHECK(rect.right - rect.left > self.MinimumWidth());
@@ -326,6 +309,6 @@ TEST_CASE("restoring the placement")
     SUBCASE("no value leaves the window alone")
     {
         RunRestored(nullptr, 0, nullptr,
-                    [](MainDialogTestHost& self, bool) { CHECK(self.repositions == 0); });
+                    [](ScriptedDialog& self, bool) { CHECK(self.repositions == 0); });
     }
 }

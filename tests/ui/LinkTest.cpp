@@ -354,6 +354,90 @@ TEST_CASE("a link in a real window")
     }
 }
 
+namespace {
+
+const wchar_t kScriptsKey[] = L"Software\\Microsoft\\Internet Explorer\\International\\Scripts";
+const wchar_t kStylesKey[] = L"Software\\Microsoft\\Internet Explorer\\Styles";
+
+// The browser's face settings of the test prefix: the default script set to
+// one of the test's own, all removed again afterwards.
+struct BrowserFaces
+{
+    BrowserFaces()
+    {
+        Clear();
+        const DWORD script = 77;
+        RegSetKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script", REG_DWORD, &script,
+                        sizeof(script));
+    }
+    ~BrowserFaces() { Clear(); }
+    static void Clear()
+    {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script");
+        RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(kScriptsKey) + L"\\77").c_str());
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kStylesKey, L"IEPropFontName");
+    }
+    static void SetScriptFace(const wchar_t* face)
+    {
+        BrowserSettings::Set((std::wstring(kScriptsKey) + L"\\77").c_str(), L"IEPropFontName",
+                             face);
+    }
+    static void SetStylesFace(const wchar_t* face)
+    {
+        BrowserSettings::Set(kStylesKey, L"IEPropFontName", face);
+    }
+};
+
+std::wstring PlainFace(const LinkCtrl& link)
+{
+    LOGFONTW plain = {};
+    GetObjectW(link.PlainFont(), sizeof(plain), &plain);
+    return plain.lfFaceName;
+}
+
+} // namespace
+
+TEST_CASE("the browser's face name")
+{
+    BrowserFaces faces;
+    LinkWindow window(200, 24);
+    LinkCtrl link;
+
+    SUBCASE("an empty face counts as none: the next setting is asked")
+    {
+        faces.SetScriptFace(L"");
+        faces.SetStylesFace(L"Tessel Styles Face");
+        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, LINK_BROWSER_FONT));
+        CHECK(PlainFace(link) == L"Tessel Styles Face");
+    }
+    SUBCASE("a face of the longest length a font takes is read whole, a longer one cut there")
+    {
+        const std::wstring longest(LF_FACESIZE - 1, L'F');
+        faces.SetScriptFace(longest.c_str());
+        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, LINK_BROWSER_FONT));
+        CHECK(PlainFace(link) == longest);
+        faces.SetScriptFace((longest + L"GGGG").c_str());
+        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, LINK_BROWSER_FONT));
+        CHECK(PlainFace(link) == longest);
+    }
+}
+
+TEST_CASE("a control that cannot be subclassed is left as it was")
+{
+    LinkWindow window(200, 24);
+    Subclasser squatter;
+    REQUIRE(squatter.Attach(
+        window.control, [](HWND, UINT, WPARAM, LPARAM, LRESULT*, void*) { return 0; }, nullptr,
+        LINK_SUBCLASS_TAG));
+    const LONG_PTR style = GetWindowLongPtrW(window.control, GWL_STYLE);
+    LinkCtrl link;
+    CHECK(link.Attach(window.control, L"linking", L"http://example.com/", kHandCursor, 0) == 0);
+    CHECK(GetWindowLongPtrW(window.control, GWL_STYLE) == style);
+    wchar_t text[32] = {};
+    GetWindowTextW(window.control, text, 32);
+    CHECK(std::wstring(text) == L"Static");
+}
+
 TEST_CASE("a click opens the address through the shell once, on release over the text")
 {
     BrowserSettings settings;
@@ -383,4 +467,41 @@ TEST_CASE("a click opens the address through the shell once, on release over the
     REQUIRE(recorder.WaitForLines(2, 20000));
     PumpMessagesFor(1000);
     CHECK(recorder.Lines().size() == 2);
+}
+
+namespace {
+
+void Key(WORD key)
+{
+    INPUT input[2] = {};
+    input[0].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = key;
+    input[1] = input[0];
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, input, sizeof(INPUT));
+    PumpMessagesFor(150);
+}
+
+} // namespace
+
+TEST_CASE("a focused link opens with Enter and with Space, on release of the key")
+{
+    BrowserSettings settings;
+    LinkWindow window(200, 24);
+    LinkCtrl link;
+    ActionLog log;
+    REQUIRE(link.Attach(window.control, L"linking", L"http://keys.example/", kHandCursor, 0));
+    link.SetExtendedHandler(&RecordAction, reinterpret_cast<LONG_PTR>(&log));
+    SetFocus(window.control);
+    PumpMessagesFor(50);
+    REQUIRE(GetFocus() == window.control);
+    CHECK((link.Flags() & LINK_FOCUSED) != 0);
+
+    Key(VK_RETURN);
+    CHECK(log.actions == std::vector<int>{LINK_ACTION_ENTER});
+    CHECK(log.url == L"http://keys.example/");
+    Key(VK_SPACE);
+    CHECK(log.actions == std::vector<int>{LINK_ACTION_ENTER, LINK_ACTION_SPACE});
+    Key('A');
+    CHECK(log.actions.size() == 2);
 }

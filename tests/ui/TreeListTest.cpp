@@ -351,3 +351,72 @@ TEST_CASE("rows are custom drawn in the header's columns")
     CHECK(InkIn(host.tree, ellipsis, 230, 245) > 0);
     CHECK(InkIn(host.tree, ellipsis, 245, 400) == 0);
 }
+
+namespace {
+
+// Counts the paints a window gets.
+struct PaintCounter
+{
+    int paints = 0;
+    Subclasser hook;
+
+    static int Count(HWND, UINT message, WPARAM, LPARAM, LRESULT*, void* context)
+    {
+        if (message == WM_PAINT)
+            ++static_cast<PaintCounter*>(context)->paints;
+        return 0;
+    }
+};
+
+void MouseInput(DWORD flags)
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flags;
+    SendInput(1, &input, sizeof(input));
+    for (int round = 0; round < 10; ++round) {
+        PumpMessages();
+        Sleep(10);
+    }
+}
+
+int FirstColumnWidth(HWND header)
+{
+    HDITEMW item = {};
+    item.mask = HDI_WIDTH;
+    SendMessageW(header, HDM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    return item.cxy;
+}
+
+} // namespace
+
+TEST_CASE("dragging a header divider repaints the rows while the button is still down")
+{
+    TreeListTestHost host;
+    REQUIRE(host.AttachWithColumns(TREE_PLAIN_HEADER, 100, 150));
+    host.list.InsertItem(nullptr, TVI_LAST, L"Item\tValue", 0, 0, 0, 0);
+    SetForegroundWindow(host.dialog);
+    PumpMessages();
+    UpdateWindow(host.tree);
+
+    PaintCounter counter;
+    REQUIRE(counter.hook.Attach(host.tree, &PaintCounter::Count, &counter, 0x70616E74));
+    HWND header = host.list.Header();
+    RECT headerRect = {};
+    GetClientRect(header, &headerRect);
+    POINT divider = {100, headerRect.bottom / 2};
+    ClientToScreen(header, &divider);
+    SetCursorPos(divider.x, divider.y);
+    MouseInput(MOUSEEVENTF_MOVE);
+    MouseInput(MOUSEEVENTF_LEFTDOWN);
+    counter.paints = 0;
+    SetCursorPos(divider.x + 40, divider.y);
+    MouseInput(MOUSEEVENTF_MOVE);
+    const int widthWhileDragging = FirstColumnWidth(header);
+    const int paintsWhileDragging = counter.paints;
+    MouseInput(MOUSEEVENTF_LEFTUP);
+    counter.hook.Detach();
+
+    REQUIRE(widthWhileDragging == 140);
+    CHECK(paintsWhileDragging > 0);
+}

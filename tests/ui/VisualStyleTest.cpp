@@ -2,7 +2,10 @@
 
 #include <vssym32.h>
 
+#include <string.h>
+
 #include <initializer_list>
+#include <new>
 
 #include "TestWindow.h"
 #include "ui/MouseLeaveTracker.h"
@@ -12,14 +15,41 @@
 // to an open style, which a test cannot do to the whole session.
 struct VisualStyleTestAccess
 {
+    // The theme is closed under the object, which keeps a handle that the
+    // drawing function now refuses with E_HANDLE, as after a theme change.
     static void MakeThemeStale(VisualStyle& style)
     {
         style.closeThemeData_(style.theme_);
-        style.theme_ = nullptr;
+        style.theme_ = StaleTheme();
+        style.drawThemeBackground_ = &DrawWithStaleTheme;
+        style.closeThemeData_ = &CloseStaleTheme;
     }
+    static HTHEME StaleTheme() { return reinterpret_cast<HTHEME>(static_cast<INT_PTR>(0x57A1E)); }
+    static HRESULT WINAPI DrawWithStaleTheme(HTHEME theme, HDC, int, int, const RECT*, const RECT*)
+    {
+        return theme == StaleTheme() ? E_HANDLE : E_FAIL;
+    }
+    static HRESULT WINAPI CloseStaleTheme(HTHEME) { return S_OK; }
     static void SwitchStylesOff(VisualStyle& style) { style.isThemeActive_ = &StylesOff; }
     static BOOL WINAPI StylesOff() { return FALSE; }
+    // Styles active, and every question about them counted.
+    static void CountStyleQuestions(VisualStyle& style)
+    {
+        styleQuestions = 0;
+        style.isThemeActive_ = &CountedStylesOn;
+    }
+    static BOOL WINAPI CountedStylesOn()
+    {
+        ++styleQuestions;
+        return TRUE;
+    }
+    static bool KeepsEntryPoints(const VisualStyle& style)
+    {
+        return style.isThemeActive_ == &CountedStylesOn;
+    }
+    static int styleQuestions;
 };
+int VisualStyleTestAccess::styleQuestions = 0;
 
 // Forces the timer emulation used where TrackMouseEvent is missing.
 struct MouseLeaveTrackerTestAccess
@@ -101,7 +131,6 @@ TEST_CASE("themed drawing, and a stale theme reopened while styles are active")
         VisualStyleTestAccess::MakeThemeStale(style);
         VisualStyleTestAccess::SwitchStylesOff(style);
         CHECK(style.DrawBackground(window.Dc(), TVP_GLYPH, GLPS_OPENED, &kGlyphRect) == 0);
-        CHECK(style.Theme() == nullptr);
     }
     SUBCASE("closed, nothing draws")
     {
@@ -130,6 +159,14 @@ TEST_CASE("classic paths without a theme")
                              &textRect) == 0);
         CHECK(style.IsBackgroundPartiallyTransparent(TVP_GLYPH, GLPS_CLOSED) == 0);
         CHECK(style.SetWindowTheme(window.Handle(), L"", L"") == 1);
+
+        // Painting without a theme neither asks about styles nor reloads
+        // the library each time.
+        VisualStyleTestAccess::CountStyleQuestions(style);
+        for (int paint = 0; paint < 3; ++paint)
+            CHECK(style.DrawBackground(window.Dc(), TVP_GLYPH, GLPS_CLOSED, &kGlyphRect) == 0);
+        CHECK(VisualStyleTestAccess::styleQuestions == 0);
+        CHECK(VisualStyleTestAccess::KeepsEntryPoints(style));
     }
 }
 
@@ -176,6 +213,32 @@ TEST_CASE("mouse leave emulated by a timer: exactly one message per Track")
             REQUIRE(shortLived.Track(window.Handle()) == 1);
         }
         PumpMessagesFor(300);
+        CHECK(window.Leaves() == 0);
+    }
+    SUBCASE("a tick taken from the queue before its tracker went reaches nothing")
+    {
+        LeaveCountingWindow decoy(700, 10, 50, 50);
+        alignas(MouseLeaveTracker) unsigned char storage[sizeof(MouseLeaveTracker)];
+        auto* doomed = new (storage) MouseLeaveTracker;
+        MouseLeaveTrackerTestAccess::RemoveTrackMouseEvent(*doomed);
+        REQUIRE(SetCursorPos(150, 150));
+        REQUIRE(doomed->Track(window.Handle()) == 1);
+        MSG tick = {};
+        bool taken = false;
+        for (int wait = 0; wait < 100 && !taken; ++wait) {
+            taken = PeekMessageW(&tick, window.Handle(), WM_TIMER, WM_TIMER, PM_REMOVE) != FALSE;
+            if (!taken)
+                Sleep(10);
+        }
+        REQUIRE(taken);
+        doomed->~MouseLeaveTracker();
+        // The freed memory now reads as a tracker of another window.
+        const HWND decoyHandle = decoy.Handle();
+        for (size_t at = 0; at + sizeof(HWND) <= sizeof(storage); at += sizeof(HWND))
+            memcpy(storage + at, &decoyHandle, sizeof(HWND));
+        DispatchMessageW(&tick);
+        PumpMessagesFor(200);
+        CHECK(decoy.Leaves() == 0);
         CHECK(window.Leaves() == 0);
     }
 }

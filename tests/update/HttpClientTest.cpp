@@ -188,7 +188,7 @@ TEST_CASE("Transfer decisions: flags, read sizes, rate limit, file names")
     CHECK(TextChunkSize(65536, 0) == 65536);
     CHECK(TextChunkSize(65537, 0) == 65537);
     CHECK(DownloadChunkSize(5000, 4500) == 500);
-    CHECK(DownloadChunkSize(0, 5000) == 1024);
+    CHECK(DownloadChunkSize(0, 5000) == 65536);
 
     CHECK(RateLimitSleep(2048, 0, 0) == 0);
     CHECK(RateLimitSleep(65536, 1, 0) == 64000);

@@ -1,61 +1,24 @@
 #pragma once
 
-// Dialog 102 run through DialogApp with the main window's anchors, minimum
-// size and size grip. Once the dialog is on screen the steps run, each on
-// its own posted message, so that what one step posts is handled before the
-// next. A watchdog ends a dialog that would never close.
+// Dialog 102 run through the DialogApp base with a minimum size and a size
+// grip, for the framework's own tests (the main window itself is tested
+// through SensorViewerApp in tests/app). Once the dialog is on screen the
+// steps run, each on its own posted message, so that what one step posts is
+// handled before the next. A watchdog ends a dialog that would never close.
 
 #include <windows.h>
 
 #include <functional>
-#include <string>
 #include <vector>
 
 #include "app/resource.h"
 #include "ui/DialogApp.h"
 #include "ui/Layout.h"
 
-// The main window's controls in tab order.
-constexpr int kMainControls[] = {IDC_SENSOR_TREE, IDC_WEB_LINK, IDC_EXIT, IDC_AUTO_UPDATE};
-
-// What the main window's anchors do to its controls' edges (left, top,
-// right, bottom) when the window shrinks by 100 x 50.
-constexpr char kShrinkShifts[] = "0,0,-100,-50 0,-50,0,-50 -100,-50,-100,-50 0,-50,0,-50 ";
-
-inline RECT ChildRect(HWND window, int id)
-{
-    RECT rect = {};
-    GetWindowRect(GetDlgItem(window, id), &rect);
-    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
-// Shrinks the window by 100 x 50 and describes how each control's edges
-// moved, as kShrinkShifts does; call on the window's thread.
-inline std::string ShrinkShifts(HWND window)
-{
-    RECT before[4];
-    for (int i = 0; i < 4; ++i)
-        before[i] = ChildRect(window, kMainControls[i]);
-    RECT outer = {};
-    GetWindowRect(window, &outer);
-    SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left - 100,
-                 outer.bottom - outer.top - 50, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    std::string shifts;
-    for (int i = 0; i < 4; ++i) {
-        const RECT after = ChildRect(window, kMainControls[i]);
-        for (LONG shift : {after.left - before[i].left, after.top - before[i].top,
-                           after.right - before[i].right, after.bottom - before[i].bottom})
-            shifts += std::to_string(shift) + ",";
-        shifts.back() = ' ';
-    }
-    return shifts;
-}
-
-class MainDialogTestHost : public DialogApp
+class ScriptedDialog : public DialogApp
 {
 public:
-    using Step = std::function<void(MainDialogTestHost&)>;
+    using Step = std::function<void(ScriptedDialog&)>;
     static constexpr INT_PTR kWatchdogResult = -77;
 
     std::vector<Step> steps;
@@ -83,10 +46,6 @@ public:
         SetTimer(window_, kWatchdogTimer, 10000, nullptr);
         SetTimer(window_, kShownTimer, 10, nullptr);
         grip.Attach(window_);
-        const unsigned flags[] = {ANCHOR_SIZE_X | ANCHOR_SIZE_Y, ANCHOR_MOVE_Y,
-                                  ANCHOR_MOVE_X | ANCHOR_MOVE_Y, ANCHOR_MOVE_Y};
-        for (int i = 0; i < 4; ++i)
-            anchors_[i].Setup(Control(kMainControls[i]), flags[i]);
         SetMinimumSize(270, 150, 1);
         if (onInit)
             onInit(*this);
@@ -103,8 +62,6 @@ public:
         switch (message) {
         case WM_SIZE:
             grip.InvalidateGrip();
-            for (Anchor& anchor : anchors_)
-                anchor.Apply(wParam, lParam);
             break;
         case WM_PAINT:
             if (grip.Paint())
@@ -138,7 +95,6 @@ private:
     static constexpr UINT_PTR kWatchdogTimer = 0x7E57;
     static constexpr UINT_PTR kShownTimer = 1;
 
-    Anchor anchors_[4];
     int ticks_ = 0;
     size_t nextStep_ = 0;
 };

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <windows.h>
+
+#include "base/WideString.h"
+
+// Decisions of the update check and installation, as functions of plain
+// values.
+
+// Seconds between two scheduled checks (one week).
+constexpr DWORD UPDATE_CHECK_INTERVAL = 604800;
+// A LastCheck of this value skips the next scheduled check once.
+constexpr DWORD UPDATE_SKIP_NEXT_CHECK = 0xFFFFFFFF;
+
+enum class CheckSchedule
+{
+    SkipOnce, // write 0 to LastCheck, no check
+    NotDue,   // no check, nothing written
+    Due,      // write the current time to LastCheck, then check
+};
+
+// lastCheck is the stored value (0 when absent); now in seconds since 1970.
+CheckSchedule ScheduleCheck(DWORD lastCheck, DWORD now);
+
+// Seconds since 1970-01-01 00:00 UTC of a FILETIME.
+DWORD UnixTimeOf(const FILETIME& time);
+
+// 1 when the offered version is newer than the application's.
+int IsNewerVersion(unsigned offeredMajor, unsigned offeredMinor, unsigned major, unsigned minor);
+// "%u.%u": 1 only when both numbers are present.
+int ParseOfferedVersion(const wchar_t* text, unsigned& major, unsigned& minor);
+
+// "&" when the base address already carries a query, else "?".
+wchar_t RequestSeparator(const wchar_t* baseUrl);
+// base?v=<version>&id=<machine id>
+int BuildPlainRequest(const wchar_t* baseUrl, const wchar_t* version, const wchar_t* machineId,
+                      WideString& request);
+// base?a=updates&d=0&f=16&l=<language>&g=<machine id>&i=<Elmstead>...
+int BuildInventoryRequest(const wchar_t* baseUrl, const wchar_t* language, const wchar_t* machineId,
+                          const wchar_t* itemType, const wchar_t* itemName, const wchar_t* version,
+                          WideString& request);
+
+// A localised answer text whose characters each carry one byte of UTF-8.
+int RepairUtf8(const WideString& found, WideString& repaired);
+
+// The name with "_new" or "_old" before its extension, or, for extensions
+// longer than three characters, at the end with the extension repeated
+// (page.html gives page.html_new.html). Only the last path component's
+// extension counts.
+int DecorateFileName(const wchar_t* name, const wchar_t* suffix, WideString& decorated);
+
+// The file part of a download address: after the last slash or backslash,
+// taken from the part after the first "=" when there is one. 0 when that
+// leaves no usable file name.
+int ProgramFileName(const wchar_t* address, WideString& fileName);
+
+// 1 when a name from the answer stays inside the folder it is joined to:
+// not empty, no leading slash or backslash (absolute or UNC), no colon
+// (drive or stream), and no ".." component.
+int IsContainedRelativeName(const wchar_t* name);
+
+// SHA-256 of a block, and of a file read in pieces.
+constexpr unsigned SHA256_SIZE = 32;
+class Sha256
+{
+public:
+    Sha256();
+    void Add(const void* data, size_t size);
+    void Finish(BYTE (&digest)[SHA256_SIZE]);
+
+private:
+    void Block(const BYTE* block);
+
+    DWORD state_[8];
+    BYTE pending_[64];
+    size_t pendingSize_ = 0;
+    unsigned long long totalSize_ = 0;
+};
+void Sha256Of(const void* data, size_t size, BYTE (&digest)[SHA256_SIZE]);
+int Sha256OfFile(const wchar_t* path, BYTE (&digest)[SHA256_SIZE]);
+// Compares a digest with its hexadecimal text (either case); 0 for text
+// that is not 64 hexadecimal digits.
+int DigestMatchesText(const BYTE (&digest)[SHA256_SIZE], const wchar_t* text);

@@ -1,0 +1,1095 @@
+#include "update/XmlDocument.h"
+
+#include <msxml2.h>
+#include <objidl.h>
+#include <ocidl.h>
+#include <new>
+#include <string.h>
+#include <type_traits>
+#include <wchar.h>
+
+#include "system/Files.h"
+
+namespace {
+
+// Interface and class identifiers of the system XML components, spelled
+// out so that no import library has to provide them.
+const IID kDomDocumentId = {
+    0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const IID kDomDocument2Id = {
+    0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const IID kDomNodeId = {
+    0x2933BF80, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const CLSID kLegacyDocumentClassId = {
+    0xCFC399AF, 0xD876, 0x11D0, {0x9C, 0x10, 0x00, 0xC0, 0x4F, 0xC9, 0x9C, 0x8E}};
+const IID kLegacyDocumentId = {
+    0xF52E2B61, 0x18A1, 0x11D1, {0xB1, 0x05, 0x00, 0x80, 0x5F, 0x49, 0x91, 0x6B}};
+const IID kLegacyElementId = {
+    0x3F7F31AC, 0xE15F, 0x11D0, {0x9C, 0x25, 0x00, 0xC0, 0x4F, 0xC9, 0x9C, 0x8E}};
+const IID kLegacyElement2Id = {
+    0x2B8DE2FF, 0x8D2D, 0x11D1, {0xB2, 0xFC, 0x00, 0xC0, 0x4F, 0xD9, 0x15, 0xA9}};
+const IID kLegacyAttributeId = {
+    0xD4D4A0FC, 0x3B73, 0x11D1, {0xB2, 0xB4, 0x00, 0xC0, 0x4F, 0xB9, 0x25, 0x96}};
+const IID kPersistStreamId = {
+    0x00000109, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kPersistStreamInitId = {
+    0x7FD52380, 0x4E07, 0x101B, {0xAE, 0x2D, 0x08, 0x00, 0x2B, 0x2E, 0xC7, 0x13}};
+const IID kSequentialStreamId = {
+    0x0C733A30, 0x2A1C, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}};
+const IID kStreamId = {
+    0x0000000C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+const wchar_t* const kDomProgIds[] = {L"Msxml2.DOMDocument.6.0", L"Msxml2.DOMDocument.4.0",
+                                      L"Msxml.DOMDocument"};
+
+constexpr long kLegacyElementType = 0; // XMLELEMTYPE_ELEMENT
+constexpr wchar_t kByteOrderMark = 0xFEFF;
+
+// One automation string received from a COM call.
+class ReceivedText
+{
+public:
+    ReceivedText() = default;
+    ~ReceivedText() { SysFreeString(text_); }
+    ReceivedText(const ReceivedText&) = delete;
+    ReceivedText& operator=(const ReceivedText&) = delete;
+
+    BSTR* Put()
+    {
+        SysFreeString(text_);
+        text_ = nullptr;
+        return &text_;
+    }
+    int CopyTo(WideString& target) const
+    {
+        return target.Assign(text_ ? text_ : L"", text_ ? SysStringLen(text_) : 0);
+    }
+
+private:
+    BSTR text_ = nullptr;
+};
+
+// A VARIANT cleared when it goes.
+class ScopedVariant
+{
+public:
+    ScopedVariant() { VariantInit(&value_); }
+    ~ScopedVariant() { VariantClear(&value_); }
+    ScopedVariant(const ScopedVariant&) = delete;
+    ScopedVariant& operator=(const ScopedVariant&) = delete;
+
+    VARIANT& Get() { return value_; }
+    int SetText(const wchar_t* text)
+    {
+        VariantClear(&value_);
+        value_.bstrVal = SysAllocString(text ? text : L"");
+        value_.vt = value_.bstrVal ? VT_BSTR : VT_EMPTY;
+        return value_.bstrVal != nullptr;
+    }
+    void SetInteger(long number)
+    {
+        VariantClear(&value_);
+        value_.vt = VT_I4;
+        value_.lVal = number;
+    }
+    // Takes over the object's reference.
+    void SetObject(IUnknown* object)
+    {
+        VariantClear(&value_);
+        value_.vt = VT_UNKNOWN;
+        value_.punkVal = object;
+    }
+    // Takes over the array.
+    void SetByteArray(SAFEARRAY* array)
+    {
+        VariantClear(&value_);
+        value_.vt = VT_ARRAY | VT_UI1;
+        value_.parray = array;
+    }
+
+private:
+    VARIANT value_;
+};
+
+class AutomationText
+{
+public:
+    explicit AutomationText(const wchar_t* text) : text_(SysAllocString(text ? text : L"")) {}
+    ~AutomationText() { SysFreeString(text_); }
+    AutomationText(const AutomationText&) = delete;
+    AutomationText& operator=(const AutomationText&) = delete;
+    BSTR Get() const { return text_; }
+    explicit operator bool() const { return text_ != nullptr; }
+
+private:
+    BSTR text_;
+};
+
+template <typename Interface> ComPtr<Interface> Query(IUnknown* object, REFIID id)
+{
+    ComPtr<Interface> result;
+    if (object) {
+        object->QueryInterface(id, result.PutVoid());
+    }
+    return result;
+}
+
+XmlNode AsNode(IUnknown* object)
+{
+    return XmlNode(object);
+}
+
+bool IsXmlWhitespace(wchar_t unit)
+{
+    return unit == L' ' || unit == L'\t' || unit == L'\r' || unit == L'\n';
+}
+
+// Drops the line breaks and indentation around a text.
+void TrimWhitespace(WideString& text)
+{
+    unsigned end = text.Length();
+    unsigned start = 0;
+    while (end > 0 && IsXmlWhitespace(text.CharAt(static_cast<int>(end - 1)))) {
+        --end;
+    }
+    while (start < end && IsXmlWhitespace(text.CharAt(static_cast<int>(start)))) {
+        ++start;
+    }
+    text.TruncateAt(static_cast<int>(end));
+    text.Erase(0, start);
+}
+
+bool NamesMatch(const WideString& name, const wchar_t* wanted)
+{
+    return wanted && name.CompareNoCase(wanted) == 0;
+}
+
+// The read/write stream the legacy engine loads from and saves into.
+class TextStream : public ComObject<IStream>
+{
+public:
+    static TextStream* Make() { return new (std::nothrow) TextStream(); }
+
+    int SetText(const wchar_t* text)
+    {
+        size_t length = wcslen(text);
+        const BYTE* first = reinterpret_cast<const BYTE*>(&kByteOrderMark);
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(text);
+        bytes_.assign(first, first + sizeof(kByteOrderMark));
+        bytes_.insert(bytes_.end(), bytes, bytes + length * sizeof(wchar_t));
+        position_ = 0;
+        return 1;
+    }
+    // What was written, read as UTF-16 after a byte-order mark, else UTF-8.
+    int CollectText(WideString& text) const
+    {
+        if (bytes_.size() >= 2 && bytes_[0] == 0xFF && bytes_[1] == 0xFE) {
+            const wchar_t* units = reinterpret_cast<const wchar_t*>(bytes_.data() + 2);
+            return text.Assign(units, static_cast<unsigned>((bytes_.size() - 2) / 2));
+        }
+        WideString raw;
+        if (!raw.AssignNarrow(reinterpret_cast<const char*>(bytes_.data()),
+                              static_cast<unsigned>(bytes_.size()), WideString::kRaw)) {
+            return 0;
+        }
+        return raw.DecodeUtf8Into(text) || bytes_.empty();
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override
+    {
+        if (!object) {
+            return E_POINTER;
+        }
+        if (IsEqualIID(id, IID_IUnknown) || IsEqualIID(id, kSequentialStreamId) ||
+            IsEqualIID(id, kStreamId)) {
+            *object = static_cast<IStream*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE Read(void* data, ULONG wanted, ULONG* given) override
+    {
+        size_t left = bytes_.size() - position_;
+        ULONG count = wanted < left ? wanted : static_cast<ULONG>(left);
+        if (count) {
+            memcpy(data, bytes_.data() + position_, count);
+        }
+        position_ += count;
+        if (given) {
+            *given = count;
+        }
+        return count < wanted ? S_FALSE : S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Write(const void* data, ULONG count, ULONG* taken) override
+    {
+        const BYTE* bytes = static_cast<const BYTE*>(data);
+        bytes_.insert(bytes_.end(), bytes, bytes + count);
+        if (taken) {
+            *taken = count;
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
+                                     ULARGE_INTEGER*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
+
+private:
+    TextStream() = default;
+
+    std::vector<BYTE> bytes_;
+    size_t position_ = 0;
+};
+
+// The legacy document's stream persistence: IPersistStream, or the
+// layout-compatible IPersistStreamInit where only that one is offered.
+ComPtr<IPersistStream> StreamPersistence(IUnknown* document)
+{
+    ComPtr<IPersistStream> persist = Query<IPersistStream>(document, kPersistStreamId);
+    if (!persist) {
+        persist = Query<IPersistStream>(document, kPersistStreamInitId);
+    }
+    return persist;
+}
+
+int WriteAnsiFile(const wchar_t* path, const WideString& text)
+{
+    int size = WideCharToMultiByte(CP_ACP, 0, text.Data(), static_cast<int>(text.Length()), nullptr,
+                                   0, nullptr, nullptr);
+    std::vector<char> bytes(size > 0 ? size : 0);
+    if (size > 0) {
+        WideCharToMultiByte(CP_ACP, 0, text.Data(), static_cast<int>(text.Length()), bytes.data(),
+                            size, nullptr, nullptr);
+    }
+    FileObject file;
+    if (!file.Open(path, FILE_MODE_CREATE)) {
+        return 0;
+    }
+    return bytes.empty() ? 1 : file.Write(static_cast<DWORD>(bytes.size()), bytes.data());
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Path rules shared by both engines.
+
+const wchar_t* NextPathComponent(const wchar_t* path, WideString& component)
+{
+    const wchar_t* end = wcschr(path, L'\\');
+    unsigned length = end ? static_cast<unsigned>(end - path) : static_cast<unsigned>(wcslen(path));
+    component.Assign(path, length);
+    return end ? end + 1 : path + length;
+}
+
+int RemoveDeclaredEncoding(const wchar_t* text, WideString& shortened)
+{
+    if (!text) {
+        return 0;
+    }
+    const wchar_t* close = wcschr(text, L'>');
+    const wchar_t* start = wcsstr(text, L"encoding");
+    if (!start || (close && start > close)) {
+        return 0;
+    }
+    const wchar_t* open = wcschr(start, L'"');
+    const wchar_t* end = open ? wcschr(open + 1, L'"') : nullptr;
+    if (!end || (close && open > close)) {
+        return 0;
+    }
+    WideString result;
+    if (!result.Assign(text, static_cast<unsigned>(start - text)) || !result.Append(end + 1)) {
+        return 0;
+    }
+    return shortened.Assign(result);
+}
+
+int XmlEngine::FindAmong(XmlNodeList& candidates, int kind, const wchar_t* name,
+                         XmlCallback callback, void* context, WideString& text, XmlNode& node)
+{
+    WideString candidateName;
+    WideString candidateText;
+    for (XmlNode& candidate : candidates) {
+        NodeName(candidate.Get(), candidateName);
+        if (NamesMatch(candidateName, name)) {
+            NodeText(candidate.Get(), text);
+            node = std::move(candidate);
+            return 1;
+        }
+        if (!callback) {
+            continue;
+        }
+        NodeText(candidate.Get(), candidateText);
+        if (callback(kind, candidate.Get(), candidateName.Data(), candidateText.Data(), context,
+                     owner_)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int XmlEngine::FindChild(const wchar_t* name, XmlCallback callback, void* context, WideString& text,
+                         XmlNode& node)
+{
+    text.Assign(L"");
+    if (IsEmpty()) {
+        return 0;
+    }
+    if (!node) {
+        XmlNode root;
+        WideString rootName;
+        if (!DocumentElement(root) || !NodeName(root.Get(), rootName)) {
+            return 0;
+        }
+        WideString rootText;
+        NodeText(root.Get(), rootText);
+        int found = callback ? callback(XML_KIND_ELEMENT, root.Get(), rootName.Data(),
+                                        rootText.Data(), context, owner_)
+                             : NamesMatch(rootName, name);
+        if (found) {
+            text.Assign(rootText);
+            node = std::move(root);
+        }
+        return found ? 1 : 0;
+    }
+    if (name && wcscmp(name, L"#text") == 0) {
+        return NodeText(node.Get(), text);
+    }
+    XmlNodeList attributes;
+    Attributes(node.Get(), attributes);
+    if (FindAmong(attributes, XML_KIND_ATTRIBUTE, name, callback, context, text, node)) {
+        return 1;
+    }
+    XmlNodeList children;
+    ChildElements(node.Get(), children);
+    if (FindAmong(children, XML_KIND_ELEMENT, name, callback, context, text, node)) {
+        return 1;
+    }
+    text.Assign(L"");
+    return 0;
+}
+
+int XmlEngine::Walk(const wchar_t* path, IUnknown* start, WideString& text, XmlNode& node)
+{
+    node = XmlNode::Share(start);
+    WideString component;
+    const wchar_t* rest = path ? path : L"";
+    while (*rest) {
+        rest = NextPathComponent(rest, component);
+        if (component.IsEmpty()) {
+            continue;
+        }
+        if (!FindChild(component.Data(), nullptr, nullptr, text, node)) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int XmlEngine::GetValue(const wchar_t* path, WideString& text, IUnknown* start)
+{
+    XmlNode node;
+    WideString found;
+    if (!path || !*path || !Walk(path, start, found, node)) {
+        text.Assign(L"");
+        return 0;
+    }
+    return text.Assign(found);
+}
+
+int XmlEngine::Enumerate(const wchar_t* path, XmlCallback callback, void* context, IUnknown* start)
+{
+    XmlNode node;
+    WideString text;
+    if (!callback || !Walk(path, start, text, node)) {
+        return 0;
+    }
+    return FindChild(nullptr, callback, context, text, node);
+}
+
+// ---------------------------------------------------------------------------
+// DOM engine.
+
+int DomXmlEngine::Create(DWORD flags)
+{
+    Close();
+    ComPtr<IXMLDOMDocument> document;
+    for (const wchar_t* progId : kDomProgIds) {
+        document.Reset(static_cast<IXMLDOMDocument*>(CreateByProgId(progId, kDomDocumentId)));
+        if (document) {
+            break;
+        }
+    }
+    if (!document) {
+        return 0;
+    }
+    document->put_async(VARIANT_FALSE);
+    if (flags & XML_NO_EXTERNALS) {
+        document->put_resolveExternals(VARIANT_FALSE);
+    }
+    if (flags & XML_NO_VALIDATION) {
+        document->put_validateOnParse(VARIANT_FALSE);
+    }
+    if (flags & XML_ALLOW_DTD) {
+        ComPtr<IXMLDOMDocument2> second = Query<IXMLDOMDocument2>(document.Get(), kDomDocument2Id);
+        AutomationText property(L"ProhibitDTD");
+        ScopedVariant value;
+        value.Get().vt = VT_BOOL;
+        value.Get().boolVal = VARIANT_FALSE;
+        if (second && property) {
+            second->setProperty(property.Get(), value.Get());
+        }
+    }
+    document_.Reset(document.Detach());
+    return 1;
+}
+
+int DomXmlEngine::Close()
+{
+    int had = document_ ? 1 : 0;
+    document_.Reset();
+    return had;
+}
+
+int DomXmlEngine::LoadVariant(const VARIANT& source)
+{
+    auto* document = static_cast<IXMLDOMDocument*>(document_.Get());
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    HRESULT result = document->load(source, &loaded);
+    return SUCCEEDED(result) && loaded == VARIANT_TRUE;
+}
+
+int DomXmlEngine::LoadFromStream(const wchar_t* text)
+{
+    // The byte-order mark lets every engine see UTF-16: without one or an
+    // XML declaration, Wine's reads the bytes as UTF-8 and fails.
+    SIZE_T size = (wcslen(text) + 1) * sizeof(wchar_t);
+    HGLOBAL block = GlobalAlloc(GMEM_FIXED, size);
+    if (!block) {
+        return 0;
+    }
+    auto* units = static_cast<wchar_t*>(block);
+    units[0] = kByteOrderMark;
+    memcpy(units + 1, text, size - sizeof(wchar_t));
+    IStream* stream = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(block, TRUE, &stream))) {
+        GlobalFree(block);
+        return 0;
+    }
+    ULARGE_INTEGER length;
+    length.QuadPart = size;
+    stream->SetSize(length);
+    ScopedVariant source;
+    source.SetObject(stream);
+    return LoadVariant(source.Get());
+}
+
+int DomXmlEngine::LoadFromAnsiBytes(const wchar_t* text)
+{
+    int length = static_cast<int>(wcslen(text));
+    int size =
+        length ? WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr) : 0;
+    if (size <= 0) {
+        return 0;
+    }
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size));
+    if (!array) {
+        return 0;
+    }
+    ScopedVariant source;
+    source.SetByteArray(array);
+    void* bytes = nullptr;
+    if (FAILED(SafeArrayAccessData(array, &bytes))) {
+        return 0;
+    }
+    WideCharToMultiByte(CP_ACP, 0, text, length, static_cast<char*>(bytes), size, nullptr, nullptr);
+    SafeArrayUnaccessData(array);
+    return LoadVariant(source.Get());
+}
+
+int DomXmlEngine::LoadFromText(const wchar_t* text)
+{
+    if (!document_ || !text) {
+        return 0;
+    }
+    if (LoadFromStream(text) || LoadFromAnsiBytes(text)) {
+        return 1;
+    }
+    WideString shortened;
+    if (!RemoveDeclaredEncoding(text, shortened)) {
+        return 0;
+    }
+    return LoadFromStream(shortened.Data()) || LoadFromAnsiBytes(shortened.Data());
+}
+
+int DomXmlEngine::LoadFromFile(const wchar_t* path)
+{
+    ScopedVariant source;
+    if (!document_ || !source.SetText(path)) {
+        return 0;
+    }
+    return LoadVariant(source.Get());
+}
+
+int DomXmlEngine::GetNodeXml(IUnknown* node, WideString& text)
+{
+    text.Assign(L"");
+    ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
+    ReceivedText xml;
+    if (!domNode || FAILED(domNode->get_xml(xml.Put()))) {
+        return 0;
+    }
+    return xml.CopyTo(text);
+}
+
+int DomXmlEngine::GetXml(WideString& text)
+{
+    return GetNodeXml(document_.Get(), text);
+}
+
+int DomXmlEngine::SaveToFile(const wchar_t* path)
+{
+    ScopedVariant target;
+    if (!document_ || !target.SetText(path)) {
+        return 0;
+    }
+    return SUCCEEDED(static_cast<IXMLDOMDocument*>(document_.Get())->save(target.Get()));
+}
+
+int DomXmlEngine::AddElement(IUnknown* parent, const wchar_t* name, const wchar_t* text,
+                             XmlNode& added)
+{
+    auto* document = static_cast<IXMLDOMDocument*>(document_.Get());
+    AutomationText tag(name);
+    ComPtr<IXMLDOMElement> element;
+    if (!document || !tag || FAILED(document->createElement(tag.Get(), element.Put()))) {
+        return 0;
+    }
+    XmlNode root;
+    if ((text && !SetText(element.Get(), text)) || (!parent && DocumentElement(root))) {
+        // A document has one root element.
+        return 0;
+    }
+    ComPtr<IXMLDOMNode> container = Query<IXMLDOMNode>(parent ? parent : document, kDomNodeId);
+    ComPtr<IXMLDOMNode> appended;
+    if (!container || FAILED(container->appendChild(element.Get(), appended.Put())) || !appended) {
+        return 0;
+    }
+    added = AsNode(appended.Detach());
+    return 1;
+}
+
+int DomXmlEngine::SetText(IUnknown* node, const wchar_t* text)
+{
+    ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
+    AutomationText value(text);
+    return domNode && value && SUCCEEDED(domNode->put_text(value.Get()));
+}
+
+int DomXmlEngine::SetAttribute(IUnknown* node, const wchar_t* name, const wchar_t* value)
+{
+    auto* document = static_cast<IXMLDOMDocument*>(document_.Get());
+    ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
+    AutomationText attributeName(name);
+    ComPtr<IXMLDOMAttribute> attribute;
+    if (!document || !domNode || !attributeName ||
+        FAILED(document->createAttribute(attributeName.Get(), attribute.Put())) ||
+        !SetText(attribute.Get(), value)) {
+        return 0;
+    }
+    ComPtr<IXMLDOMNamedNodeMap> attributes;
+    ComPtr<IXMLDOMNode> replaced;
+    return SUCCEEDED(domNode->get_attributes(attributes.Put())) && attributes &&
+           SUCCEEDED(attributes->setNamedItem(attribute.Get(), replaced.Put()));
+}
+
+int DomXmlEngine::AddProcessingInstruction(const wchar_t* target, const wchar_t* data)
+{
+    auto* document = static_cast<IXMLDOMDocument*>(document_.Get());
+    AutomationText targetText(target);
+    AutomationText dataText(data);
+    ComPtr<IXMLDOMProcessingInstruction> instruction;
+    ComPtr<IXMLDOMNode> appended;
+    return document && targetText && dataText &&
+           SUCCEEDED(document->createProcessingInstruction(targetText.Get(), dataText.Get(),
+                                                           instruction.Put())) &&
+           SUCCEEDED(document->appendChild(instruction.Get(), appended.Put()));
+}
+
+int DomXmlEngine::RemoveChild(IUnknown* parent, IUnknown* child)
+{
+    ComPtr<IXMLDOMNode> container =
+        Query<IXMLDOMNode>(parent ? parent : document_.Get(), kDomNodeId);
+    ComPtr<IXMLDOMNode> removable = Query<IXMLDOMNode>(child, kDomNodeId);
+    ComPtr<IXMLDOMNode> removed;
+    return container && removable &&
+           SUCCEEDED(container->removeChild(removable.Get(), removed.Put())) && removed;
+}
+
+int DomXmlEngine::DocumentElement(XmlNode& element)
+{
+    auto* document = static_cast<IXMLDOMDocument*>(document_.Get());
+    ComPtr<IXMLDOMElement> root;
+    if (!document || FAILED(document->get_documentElement(root.Put())) || !root) {
+        return 0;
+    }
+    element = AsNode(root.Detach());
+    return 1;
+}
+
+int DomXmlEngine::NodeName(IUnknown* node, WideString& name)
+{
+    ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
+    ReceivedText text;
+    if (!domNode || FAILED(domNode->get_nodeName(text.Put()))) {
+        name.Assign(L"");
+        return 0;
+    }
+    return text.CopyTo(name);
+}
+
+int DomXmlEngine::NodeText(IUnknown* node, WideString& text)
+{
+    ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
+    ReceivedText value;
+    if (!domNode || FAILED(domNode->get_text(value.Put()))) {
+        text.Assign(L"");
+        return 0;
+    }
+    return value.CopyTo(text);
+}
+
+int DomXmlEngine::Attributes(IUnknown* node, XmlNodeList& attributes)
+{
+    ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
+    ComPtr<IXMLDOMNamedNodeMap> map;
+    long count = 0;
+    if (!domNode || domNode->get_attributes(map.Put()) != S_OK || !map ||
+        FAILED(map->get_length(&count))) {
+        return 0;
+    }
+    for (long i = 0; i < count; ++i) {
+        ComPtr<IXMLDOMNode> attribute;
+        if (SUCCEEDED(map->get_item(i, attribute.Put())) && attribute) {
+            attributes.push_back(AsNode(attribute.Detach()));
+        }
+    }
+    return 1;
+}
+
+int DomXmlEngine::ChildElements(IUnknown* node, XmlNodeList& children)
+{
+    ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
+    ComPtr<IXMLDOMNodeList> list;
+    long count = 0;
+    if (!domNode || FAILED(domNode->get_childNodes(list.Put())) || !list ||
+        FAILED(list->get_length(&count))) {
+        return 0;
+    }
+    for (long i = 0; i < count; ++i) {
+        ComPtr<IXMLDOMNode> child;
+        DOMNodeType type = NODE_INVALID;
+        if (SUCCEEDED(list->get_item(i, child.Put())) && child &&
+            SUCCEEDED(child->get_nodeType(&type)) && type == NODE_ELEMENT) {
+            children.push_back(AsNode(child.Detach()));
+        }
+    }
+    return 1;
+}
+
+int DomXmlEngine::OwnText(IUnknown* node, WideString& text)
+{
+    text.Assign(L"");
+    ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
+    ComPtr<IXMLDOMNodeList> list;
+    long count = 0;
+    if (!domNode || FAILED(domNode->get_childNodes(list.Put())) || !list ||
+        FAILED(list->get_length(&count))) {
+        return 0;
+    }
+    WideString part;
+    for (long i = 0; i < count; ++i) {
+        ComPtr<IXMLDOMNode> child;
+        DOMNodeType type = NODE_INVALID;
+        if (SUCCEEDED(list->get_item(i, child.Put())) && child &&
+            SUCCEEDED(child->get_nodeType(&type)) &&
+            (type == NODE_TEXT || type == NODE_CDATA_SECTION) && NodeText(child.Get(), part)) {
+            text.Append(part);
+        }
+    }
+    TrimWhitespace(text);
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Legacy engine.
+
+int LegacyXmlEngine::Create(DWORD)
+{
+    Close();
+    document_.Reset(
+        static_cast<IUnknown*>(CreateByClassId(kLegacyDocumentClassId, kLegacyDocumentId)));
+    return document_ ? 1 : 0;
+}
+
+int LegacyXmlEngine::Close()
+{
+    int had = document_ ? 1 : 0;
+    document_.Reset();
+    prefix_.Assign(L"");
+    return had;
+}
+
+int LegacyXmlEngine::LoadFromText(const wchar_t* text)
+{
+    ComPtr<IPersistStream> persist = StreamPersistence(document_.Get());
+    ComPtr<TextStream> stream(TextStream::Make());
+    if (!text || !persist || !stream || !stream->SetText(text)) {
+        return 0;
+    }
+    return SUCCEEDED(persist->Load(stream.Get()));
+}
+
+int LegacyXmlEngine::LoadFromFile(const wchar_t* path)
+{
+    AutomationText url(path);
+    auto* document = static_cast<IXMLDocument*>(document_.Get());
+    return document && url && SUCCEEDED(document->put_URL(url.Get()));
+}
+
+int LegacyXmlEngine::GetNodeXml(IUnknown*, WideString& text)
+{
+    text.Assign(L"");
+    return 0;
+}
+
+int LegacyXmlEngine::GetXml(WideString& text)
+{
+    text.Assign(L"");
+    ComPtr<IPersistStream> persist = StreamPersistence(document_.Get());
+    ComPtr<TextStream> stream(TextStream::Make());
+    if (!persist || !stream || FAILED(persist->Save(stream.Get(), TRUE))) {
+        return 0;
+    }
+    return stream->CollectText(text);
+}
+
+int LegacyXmlEngine::SaveToFile(const wchar_t* path)
+{
+    WideString text;
+    return GetXml(text) && WriteAnsiFile(path, text);
+}
+
+int LegacyXmlEngine::AddElement(IUnknown* parent, const wchar_t* name, const wchar_t* text,
+                                XmlNode& added)
+{
+    auto* document = static_cast<IXMLDocument*>(document_.Get());
+    XmlNode root;
+    if (!document || !name) {
+        return 0;
+    }
+    if (!DocumentElement(root)) {
+        // A document without elements is built from text.
+        WideString source;
+        if (!Format(source, L"%s<%s></%s>", prefix_.Data(), name, name) ||
+            !LoadFromText(source.Data()) || !DocumentElement(added)) {
+            return 0;
+        }
+        return text ? SetText(added.Get(), text) : 1;
+    }
+    ComPtr<IXMLElement> container = Query<IXMLElement>(parent, kLegacyElementId);
+    ScopedVariant type;
+    ScopedVariant tag;
+    type.SetInteger(kLegacyElementType);
+    ComPtr<IXMLElement> element;
+    if (!container || !tag.SetText(name) ||
+        FAILED(document->createElement(type.Get(), tag.Get(), element.Put())) || !element) {
+        return 0;
+    }
+    if ((text && !SetText(element.Get(), text)) ||
+        FAILED(container->addChild(element.Get(), -1, -1))) {
+        return 0;
+    }
+    added = AsNode(element.Detach());
+    return 1;
+}
+
+int LegacyXmlEngine::SetText(IUnknown* node, const wchar_t* text)
+{
+    ComPtr<IXMLElement> element = Query<IXMLElement>(node, kLegacyElementId);
+    AutomationText value(text);
+    return element && value && SUCCEEDED(element->put_text(value.Get()));
+}
+
+int LegacyXmlEngine::SetAttribute(IUnknown* node, const wchar_t* name, const wchar_t* value)
+{
+    ComPtr<IXMLElement> element = Query<IXMLElement>(node, kLegacyElementId);
+    AutomationText attributeName(name);
+    ScopedVariant attributeValue;
+    return element && attributeName && attributeValue.SetText(value) &&
+           SUCCEEDED(element->setAttribute(attributeName.Get(), attributeValue.Get()));
+}
+
+int LegacyXmlEngine::AddProcessingInstruction(const wchar_t* target, const wchar_t* data)
+{
+    if (!document_ || !target) {
+        return 0;
+    }
+    return data ? Format(prefix_, L"<?%s %s?>", target, data) : Format(prefix_, L"<?%s?>", target);
+}
+
+int LegacyXmlEngine::RemoveChild(IUnknown* parent, IUnknown* child)
+{
+    ComPtr<IXMLElement> container = Query<IXMLElement>(parent, kLegacyElementId);
+    ComPtr<IXMLElement> removable = Query<IXMLElement>(child, kLegacyElementId);
+    return container && removable && SUCCEEDED(container->removeChild(removable.Get()));
+}
+
+int LegacyXmlEngine::DocumentElement(XmlNode& element)
+{
+    auto* document = static_cast<IXMLDocument*>(document_.Get());
+    ComPtr<IXMLElement> root;
+    if (!document || FAILED(document->get_root(root.Put())) || !root) {
+        return 0;
+    }
+    element = AsNode(root.Detach());
+    return 1;
+}
+
+int LegacyXmlEngine::NodeName(IUnknown* node, WideString& name)
+{
+    ReceivedText text;
+    ComPtr<IXMLElement> element = Query<IXMLElement>(node, kLegacyElementId);
+    if (element && SUCCEEDED(element->get_tagName(text.Put()))) {
+        return text.CopyTo(name);
+    }
+    ComPtr<IXMLAttribute> attribute = Query<IXMLAttribute>(node, kLegacyAttributeId);
+    if (attribute && SUCCEEDED(attribute->get_name(text.Put()))) {
+        return text.CopyTo(name);
+    }
+    name.Assign(L"");
+    return 0;
+}
+
+int LegacyXmlEngine::NodeText(IUnknown* node, WideString& text)
+{
+    ReceivedText value;
+    ComPtr<IXMLElement> element = Query<IXMLElement>(node, kLegacyElementId);
+    if (element && SUCCEEDED(element->get_text(value.Put()))) {
+        return value.CopyTo(text);
+    }
+    ComPtr<IXMLAttribute> attribute = Query<IXMLAttribute>(node, kLegacyAttributeId);
+    if (attribute && SUCCEEDED(attribute->get_value(value.Put()))) {
+        return value.CopyTo(text);
+    }
+    text.Assign(L"");
+    return 0;
+}
+
+namespace {
+
+// The items of a legacy collection that answer the wanted interface.
+template <typename Interface>
+void CollectItems(IXMLElementCollection* collection, REFIID id, XmlNodeList& items)
+{
+    long count = 0;
+    if (!collection || FAILED(collection->get_length(&count))) {
+        return;
+    }
+    for (long i = 0; i < count; ++i) {
+        ScopedVariant index;
+        ScopedVariant unused;
+        index.SetInteger(i);
+        ComPtr<IDispatch> item;
+        if (FAILED(collection->item(index.Get(), unused.Get(), item.Put())) || !item) {
+            continue;
+        }
+        ComPtr<Interface> typed = Query<Interface>(item.Get(), id);
+        if (!typed) {
+            continue;
+        }
+        if constexpr (std::is_same_v<Interface, IXMLElement>) {
+            long type = -1;
+            if (FAILED(typed->get_type(&type)) || type != kLegacyElementType) {
+                continue;
+            }
+        }
+        items.push_back(XmlNode(typed.Detach()));
+    }
+}
+
+} // namespace
+
+int LegacyXmlEngine::OwnText(IUnknown* node, WideString& text)
+{
+    // The legacy model keeps an element's text apart from its children.
+    return NodeText(node, text);
+}
+
+int LegacyXmlEngine::Attributes(IUnknown* node, XmlNodeList& attributes)
+{
+    ComPtr<IXMLElement2> element = Query<IXMLElement2>(node, kLegacyElement2Id);
+    ComPtr<IXMLElementCollection> collection;
+    if (!element || FAILED(element->get_attributes(collection.Put()))) {
+        return 0;
+    }
+    CollectItems<IXMLAttribute>(collection.Get(), kLegacyAttributeId, attributes);
+    return 1;
+}
+
+int LegacyXmlEngine::ChildElements(IUnknown* node, XmlNodeList& children)
+{
+    ComPtr<IXMLElement> element = Query<IXMLElement>(node, kLegacyElementId);
+    ComPtr<IXMLElementCollection> collection;
+    if (!element || FAILED(element->get_children(collection.Put()))) {
+        return 0;
+    }
+    CollectItems<IXMLElement>(collection.Get(), kLegacyElementId, children);
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// The document.
+
+int XmlDocument::Create(DWORD flags)
+{
+    Close();
+    apartment_.Init(0);
+    if (dom_.Create(flags)) {
+        active_ = &dom_;
+    } else if (legacy_.Create(flags)) {
+        active_ = &legacy_;
+    }
+    return active_ ? 1 : 0;
+}
+
+int XmlDocument::Close()
+{
+    int had = active_ ? 1 : 0;
+    dom_.Close();
+    legacy_.Close();
+    active_ = nullptr;
+    apartment_.Uninit();
+    return had;
+}
+
+int XmlDocument::LoadFromText(const wchar_t* text)
+{
+    return active_ ? active_->LoadFromText(text) : 0;
+}
+
+int XmlDocument::LoadFromFile(const wchar_t* path)
+{
+    return active_ ? active_->LoadFromFile(path) : 0;
+}
+
+int XmlDocument::GetNodeXml(IUnknown* node, WideString& text)
+{
+    text.Assign(L"");
+    return active_ ? active_->GetNodeXml(node, text) : 0;
+}
+
+int XmlDocument::GetXml(WideString& text)
+{
+    text.Assign(L"");
+    return active_ ? active_->GetXml(text) : 0;
+}
+
+int XmlDocument::SaveToFile(const wchar_t* path)
+{
+    return active_ ? active_->SaveToFile(path) : 0;
+}
+
+int XmlDocument::GetValue(const wchar_t* path, WideString& text, IUnknown* start)
+{
+    text.Assign(L"");
+    return active_ ? active_->GetValue(path, text, start) : 0;
+}
+
+int XmlDocument::FindChild(const wchar_t* name, XmlCallback callback, void* context,
+                           WideString& text, XmlNode& node)
+{
+    text.Assign(L"");
+    return active_ ? active_->FindChild(name, callback, context, text, node) : 0;
+}
+
+int XmlDocument::Enumerate(const wchar_t* path, XmlCallback callback, void* context,
+                           IUnknown* start)
+{
+    return active_ ? active_->Enumerate(path, callback, context, start) : 0;
+}
+
+XmlNode XmlDocument::SelectOrCreate(const wchar_t* path, IUnknown* start)
+{
+    XmlNode node = XmlNode::Share(start);
+    if (!active_ || !path) {
+        return XmlNode();
+    }
+    WideString component;
+    WideString text;
+    const wchar_t* rest = path;
+    while (*rest) {
+        rest = NextPathComponent(rest, component);
+        if (component.IsEmpty() ||
+            active_->FindChild(component.Data(), nullptr, nullptr, text, node)) {
+            continue;
+        }
+        XmlNode added;
+        if (!active_->AddElement(node.Get(), component.Data(), nullptr, added)) {
+            return XmlNode();
+        }
+        node = std::move(added);
+    }
+    return node;
+}
+
+int XmlDocument::AddElement(IUnknown* parent, const wchar_t* name, const wchar_t* text,
+                            XmlNode& added)
+{
+    return active_ ? active_->AddElement(parent, name, text, added) : 0;
+}
+
+int XmlDocument::SetText(IUnknown* node, const wchar_t* text)
+{
+    return active_ ? active_->SetText(node, text) : 0;
+}
+
+int XmlDocument::SetAttribute(IUnknown* node, const wchar_t* name, const wchar_t* value)
+{
+    return active_ ? active_->SetAttribute(node, name, value) : 0;
+}
+
+int XmlDocument::AddProcessingInstruction(const wchar_t* target, const wchar_t* data)
+{
+    return active_ ? active_->AddProcessingInstruction(target, data) : 0;
+}
+
+int XmlDocument::RemoveChild(IUnknown* parent, IUnknown* child)
+{
+    return active_ ? active_->RemoveChild(parent, child) : 0;
+}
+
+int XmlDocument::OwnText(IUnknown* node, WideString& text)
+{
+    text.Assign(L"");
+    return active_ ? active_->OwnText(node, text) : 0;
+}

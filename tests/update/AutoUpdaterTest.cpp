@@ -1,0 +1,487 @@
+#include <doctest.h>
+
+#include <string>
+#include <vector>
+
+#include "HttpTestServer.h"
+#include "TestWindow.h"
+#include "UpdateTestFiles.h"
+#include "system/Files.h"
+#include "system/MachineId.h"
+#include "system/Registry.h"
+#include "ui/Subclasser.h"
+#include "update/AutoUpdater.h"
+#include "update/UpdateRules.h"
+
+using namespace update_test;
+
+namespace {
+
+const wchar_t kKey[] = L"Software\\Brindle\\TesselUpdateTest";
+constexpr DWORD kPatienceMs = 20000;
+constexpr DWORD kDay = 86400;
+
+volatile LONG gCloseRequests = 0;
+
+LRESULT CALLBACK MainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CLOSE) {
+        InterlockedIncrement(&gCloseRequests);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+DWORD Now()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return UnixTimeOf(now);
+}
+
+struct SeenQuestion
+{
+    std::wstring title;
+    std::wstring text;
+    bool hasHelp;
+};
+
+// Answers the update questions from outside the updater: a thread that
+// finds each message box of the window's thread, notes what it shows,
+// optionally asks it for help (F1), and then presses the next planned button.
+class QuestionAnswerer
+{
+public:
+    // uiThread: the thread of the window the questions belong to (0: this one).
+    QuestionAnswerer(std::vector<int> buttons, bool pressHelp = false, DWORD uiThread = 0)
+        : uiThread_(uiThread ? uiThread : GetCurrentThreadId()), buttons_(std::move(buttons)),
+          pressHelp_(pressHelp)
+    {
+        stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    }
+    ~QuestionAnswerer()
+    {
+        SetEvent(stop_);
+        WaitForSingleObject(thread_, kPatienceMs);
+        CloseHandle(thread_);
+        CloseHandle(stop_);
+    }
+    QuestionAnswerer(const QuestionAnswerer&) = delete;
+    QuestionAnswerer& operator=(const QuestionAnswerer&) = delete;
+
+    // Only after the updater's check ended.
+    const std::vector<SeenQuestion>& Seen() const { return seen_; }
+
+private:
+    static BOOL CALLBACK FindBox(HWND window, LPARAM found)
+    {
+        wchar_t className[16] = {};
+        GetClassNameW(window, className, 16);
+        if (wcscmp(className, L"#32770") == 0 && IsWindowVisible(window)) {
+            *reinterpret_cast<HWND*>(found) = window;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    static std::wstring TextOf(HWND window)
+    {
+        wchar_t text[1024] = {};
+        GetWindowTextW(window, text, 1024);
+        return text;
+    }
+    static DWORD WINAPI Run(void* self)
+    {
+        static_cast<QuestionAnswerer*>(self)->Answer();
+        return 0;
+    }
+    void Answer()
+    {
+        size_t next = 0;
+        while (next < buttons_.size() && WaitForSingleObject(stop_, 20) == WAIT_TIMEOUT) {
+            HWND box = nullptr;
+            EnumThreadWindows(uiThread_, FindBox, reinterpret_cast<LPARAM>(&box));
+            if (!box)
+                continue;
+            HWND help = GetDlgItem(box, IDHELP);
+            seen_.push_back({TextOf(box), TextOf(GetDlgItem(box, 0xFFFF)), help != nullptr});
+            if (help && pressHelp_) {
+                // F1 in the box; it hands the request on to its owner.
+                HELPINFO info = {sizeof(info), HELPINFO_WINDOW, IDHELP, help, 0, {0, 0}};
+                SendMessageW(box, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+            }
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(buttons_[next], BN_CLICKED), 0);
+            ++next;
+            while (IsWindow(box) && WaitForSingleObject(stop_, 20) == WAIT_TIMEOUT) {
+            }
+        }
+    }
+
+    DWORD uiThread_;
+    std::vector<int> buttons_;
+    bool pressHelp_;
+    std::vector<SeenQuestion> seen_;
+    HANDLE stop_;
+    HANDLE thread_;
+};
+
+std::string PercentDecoded(const std::string& text)
+{
+    std::string decoded;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            decoded += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
+    }
+    return decoded;
+}
+
+std::string Utf8(const wchar_t* text)
+{
+    char bytes[1024];
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof(bytes), nullptr, nullptr);
+    return std::string(bytes, size > 0 ? size - 1 : 0);
+}
+
+std::string Answer(const std::string& version, const std::string& extra)
+{
+    return "<update><application>Tessel Update</application><version>" + version +
+           "</version><info><en>" + Utf8(L"Version f\u00FCr Sie?") + "</en></info>" + extra +
+           "</update>";
+}
+
+// A program to run that leaves a marker file next to itself.
+const char kMarkerProgram[] = "@echo started> \"%~dp0tessel-update-marker.txt\"\r\n";
+
+// The updater of a test main window, with its server and registry key.
+struct UpdaterSetup
+{
+    TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
+    HttpTestServer server;
+    AutoUpdater updater;
+    std::wstring base;
+
+    UpdaterSetup()
+    {
+        REQUIRE(server.IsRunning());
+        RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
+        gCloseRequests = 0;
+        base = server.Url(L"/data/update.php?p=tessel");
+    }
+    ~UpdaterSetup() { RegDeleteKeyW(HKEY_CURRENT_USER, kKey); }
+
+    // Replaces every answer: the update answer, and the program to run.
+    void Serve(const std::string& body, int status = 200)
+    {
+        server.Clear();
+        ServeFile("/get", kMarkerProgram);
+        ScriptedAnswer answer;
+        answer.path = "/data/update.php";
+        answer.status = status;
+        answer.body = body;
+        answer.times = 0;
+        REQUIRE(server.Answer(answer));
+    }
+    void ServeFile(const char* path, const std::string& body)
+    {
+        ScriptedAnswer answer;
+        answer.path = path;
+        answer.body = body;
+        answer.times = 0;
+        REQUIRE(server.Answer(answer));
+    }
+    // A scheduled check; 1 when a check was started, which is then awaited.
+    int Scheduled()
+    {
+        int started = updater.Start(window.Handle(), base.c_str(), HKEY_CURRENT_USER, kKey,
+                                    L"LastCheck", 0, L"1", nullptr);
+        REQUIRE(updater.Wait(kPatienceMs));
+        return started;
+    }
+    void Forced()
+    {
+        REQUIRE(updater.Start(window.Handle(), base.c_str(), nullptr, nullptr, nullptr, 0, L"1",
+                              nullptr));
+        REQUIRE(updater.Wait(kPatienceMs));
+    }
+    size_t UpdateRequests()
+    {
+        size_t count = 0;
+        for (const RecordedRequest& request : server.Requests())
+            count += request.path == "/data/update.php";
+        return count;
+    }
+};
+
+DWORD LastCheck()
+{
+    return ReadDwordValue(HKEY_CURRENT_USER, kKey, L"LastCheck", 12345);
+}
+
+std::wstring Declined()
+{
+    WideString text;
+    ReadStringValue(HKEY_CURRENT_USER, kKey, L"LastCheckVersion", text, L"<none>");
+    return text.Data();
+}
+
+bool WaitForFile(const std::wstring& path)
+{
+    for (DWORD waited = 0; waited < kPatienceMs; waited += 50) {
+        if (Exists(path))
+            return true;
+        PumpMessagesFor(50);
+    }
+    return false;
+}
+
+// The desktop, where downloaded programs to run are saved.
+std::wstring Desktop()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetFolderPath(0, path);
+    return path;
+}
+
+struct DesktopFiles
+{
+    std::wstring program = Desktop() + L"\\tessel-update-test.cmd";
+    std::wstring marker = Desktop() + L"\\tessel-update-marker.txt";
+    DesktopFiles() { Clean(); }
+    ~DesktopFiles() { Clean(); }
+    void Clean()
+    {
+        DeleteFileW(program.c_str());
+        DeleteFileW(marker.c_str());
+    }
+};
+
+} // namespace
+
+TEST_CASE("The weekly schedule decides whether Start asks the server")
+{
+    UpdaterSetup setup;
+    setup.Serve(Answer("1.00", ""));
+
+    CHECK(setup.Scheduled());
+    CHECK(setup.UpdateRequests() == 1);
+    CHECK(LastCheck() + 60 >= Now());
+
+    WriteDwordValue(HKEY_CURRENT_USER, kKey, L"LastCheck", Now() - 6 * kDay);
+    CHECK_FALSE(setup.Scheduled());
+    CHECK(setup.UpdateRequests() == 1);
+
+    WriteDwordValue(HKEY_CURRENT_USER, kKey, L"LastCheck", Now() - 8 * kDay);
+    CHECK(setup.Scheduled());
+    CHECK(setup.UpdateRequests() == 2);
+
+    WriteDwordValue(HKEY_CURRENT_USER, kKey, L"LastCheck", UPDATE_SKIP_NEXT_CHECK);
+    CHECK_FALSE(setup.Scheduled());
+    CHECK(LastCheck() == 0);
+    CHECK(setup.UpdateRequests() == 2);
+    CHECK(setup.Scheduled());
+    CHECK(setup.UpdateRequests() == 3);
+}
+
+TEST_CASE("The request as the server saw it, in the plain and the inventory form")
+{
+    UpdaterSetup setup;
+    setup.Serve(Answer("1.00", ""));
+    WideString id;
+    WideString language;
+    MachineId(MACHINE_ID_UPDATE, id);
+    UserLanguageCode(language);
+    std::string idText = id.ToNarrow();
+
+    setup.Forced();
+    setup.base = setup.server.Url(L"/data/update.php");
+    setup.Forced();
+    std::vector<RecordedRequest> requests = setup.server.Requests();
+    REQUIRE(requests.size() == 2);
+    CHECK(requests[0].method == "GET");
+    CHECK(requests[0].query == "p=tessel&v=1.00&id=" + idText);
+    CHECK(requests[0].Header("User-Agent") == "AutoUpdate");
+    CHECK(requests[1].query == "v=1.00&id=" + idText);
+    CHECK(idText.substr(17) == "04");
+
+    // The inventory form finds its answer below Elmstead\Updates\xml.
+    setup.Serve("<Elmstead><Updates><xml>" + Answer("1.05", "") + "</xml></Updates></Elmstead>");
+    QuestionAnswerer answerer({IDNO});
+    REQUIRE(setup.updater.Start(setup.window.Handle(), setup.base.c_str(), nullptr, nullptr,
+                                nullptr, UPDATE_INVENTORY_REQUEST, L"1", L"Tessel"));
+    REQUIRE(setup.updater.Wait(kPatienceMs));
+    CHECK(answerer.Seen().size() == 1);
+    requests = setup.server.Requests();
+    REQUIRE(requests.size() == 1);
+    CHECK(PercentDecoded(requests[0].query) ==
+          "a=updates&d=0&f=16&l=" + std::string(language.ToNarrow()) + "&g=" + idText +
+              "&i=<Elmstead><Inventory><Item Type=\"1\" Name=\"Tessel\" Version=\"1.00\" "
+              "/></Inventory></Elmstead>");
+}
+
+TEST_CASE("Answers that offer nothing end the check without a question")
+{
+    UpdaterSetup setup;
+    QuestionAnswerer answerer({IDNO});
+    const std::pair<std::string, int> answers[] = {
+        {Answer("1.05", ""), 404},
+        {Answer("1.00", ""), 200},
+        {Answer("1", ""), 200},
+        {"<update><version>1.05</version></update>", 200},
+        {"<answer><version>1.05</version><info><en>x</en></info></answer>", 200},
+        {"<update><version>1.05", 200},
+    };
+    for (const auto& [body, status] : answers) {
+        setup.Serve(body, status);
+        setup.Forced();
+        CHECK(setup.UpdateRequests() == 1);
+        CHECK(setup.updater.Result() == 0);
+    }
+    CHECK(answerer.Seen().empty());
+}
+
+TEST_CASE("A declined version is not offered again by the schedule, but by a forced check")
+{
+    UpdaterSetup setup;
+    setup.Serve(Answer("1.05", "<files/>"));
+    {
+        QuestionAnswerer answerer({IDNO});
+        CHECK(setup.Scheduled());
+        REQUIRE(answerer.Seen().size() == 1);
+        CHECK(answerer.Seen()[0].title == L"Tessel Update");
+        CHECK(answerer.Seen()[0].text == L"Version f\u00FCr Sie?");
+        CHECK_FALSE(answerer.Seen()[0].hasHelp);
+    }
+    CHECK(Declined() == L"1.05");
+    {
+        QuestionAnswerer answerer({IDNO});
+        WriteDwordValue(HKEY_CURRENT_USER, kKey, L"LastCheck", Now() - 8 * kDay);
+        CHECK(setup.Scheduled());
+        CHECK(setup.UpdateRequests() == 2);
+        CHECK(answerer.Seen().empty());
+    }
+    {
+        QuestionAnswerer answerer({IDNO});
+        setup.Forced();
+        CHECK(answerer.Seen().size() == 1);
+    }
+}
+
+TEST_CASE("The help link adds a Help button whose WM_HELP opens the link")
+{
+    UpdaterSetup setup;
+    TempFolder folder{L"tessel-help"};
+    std::wstring marker = folder / L"tessel-update-marker.txt";
+    REQUIRE(WriteWholeFile(folder / L"help.cmd", kMarkerProgram));
+    std::wstring help = folder / L"help.cmd";
+    setup.Serve(
+        Answer("1.05", "<help>" + std::string(WideString(help.c_str()).ToNarrow()) + "</help>"));
+    QuestionAnswerer answerer({IDNO}, true);
+    setup.Forced();
+    REQUIRE(answerer.Seen().size() == 1);
+    CHECK(answerer.Seen()[0].hasHelp);
+    CHECK(WaitForFile(marker));
+}
+
+TEST_CASE("After the files, an empty restart text restarts without asking")
+{
+    UpdaterSetup setup;
+    DesktopFiles desktop;
+    std::wstring program = setup.server.Url(L"/get?f=tessel-update-test.cmd");
+    std::string files =
+        "<files><url>" + std::string(WideString(program.c_str()).ToNarrow()) + "</url></files>";
+
+    SUBCASE("empty restart text")
+    {
+        setup.Serve(Answer("1.05", files + "<restart><en></en></restart>"));
+        QuestionAnswerer answerer({IDYES, IDNO});
+        setup.Forced();
+        CHECK(answerer.Seen().size() == 1);
+        CHECK(setup.updater.Result() == 1);
+        CHECK(WaitForFile(desktop.marker));
+        PumpMessagesFor(50);
+        CHECK(gCloseRequests == 1);
+    }
+    SUBCASE("no restart element")
+    {
+        setup.Serve(Answer("1.05", files));
+        QuestionAnswerer answerer({IDYES});
+        setup.Forced();
+        CHECK(Exists(desktop.program));
+        CHECK(setup.updater.Result() == 0);
+        PumpMessagesFor(50);
+        CHECK(gCloseRequests == 0);
+    }
+    SUBCASE("the restart question answered No")
+    {
+        setup.Serve(Answer("1.05", files + "<restart><en>Restart?</en></restart>"));
+        QuestionAnswerer answerer({IDYES, IDNO});
+        setup.Forced();
+        REQUIRE(answerer.Seen().size() == 2);
+        CHECK(answerer.Seen()[1].text == L"Restart?");
+        CHECK_FALSE(answerer.Seen()[1].hasHelp);
+        CHECK(setup.updater.Result() == 0);
+        PumpMessagesFor(50);
+        CHECK(gCloseRequests == 0);
+    }
+}
+
+TEST_CASE("The window carries the updater's subclass from Start until Stop")
+{
+    UpdaterSetup setup;
+    WideString property;
+    Subclasser::PropertyName(UPDATE_SUBCLASS_TAG, property);
+    CHECK(setup.updater.Start(setup.window.Handle(), setup.base.c_str(), nullptr, nullptr, nullptr,
+                              UPDATE_NO_WORKER, L"1", nullptr));
+    CHECK(GetPropW(setup.window.Handle(), property.Data()) != nullptr);
+    CHECK(SendMessageW(setup.window.Handle(), WM_HELP, 0, 0) == 0);
+    setup.updater.Stop();
+    CHECK(GetPropW(setup.window.Handle(), property.Data()) == nullptr);
+    CHECK(setup.UpdateRequests() == 0);
+}
+
+namespace {
+
+struct StopRun
+{
+    std::wstring base;
+    volatile LONG windowThread = 0;
+};
+
+// A window's thread that starts a check and at once destroys its updater,
+// whose Stop has to show the check's question while it waits.
+DWORD WINAPI StartAndDestroy(void* parameter)
+{
+    auto* run = static_cast<StopRun*>(parameter);
+    TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
+    {
+        AutoUpdater updater;
+        updater.Start(window.Handle(), run->base.c_str(), nullptr, nullptr, nullptr, 0, L"1",
+                      nullptr);
+        InterlockedExchange(&run->windowThread, static_cast<LONG>(GetCurrentThreadId()));
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST_CASE("Stopping waits with the window's messages flowing, so a pending question is answered")
+{
+    UpdaterSetup setup;
+    setup.Serve(Answer("1.05", "<files/>"));
+    StopRun run{setup.base};
+    HANDLE thread = CreateThread(nullptr, 0, StartAndDestroy, &run, 0, nullptr);
+    REQUIRE(thread);
+    for (DWORD waited = 0; !run.windowThread && waited < kPatienceMs; waited += 10)
+        Sleep(10);
+    {
+        QuestionAnswerer answerer({IDNO}, false, static_cast<DWORD>(run.windowThread));
+        DWORD ended = WaitForSingleObject(thread, kPatienceMs);
+        CHECK_MESSAGE(ended == WAIT_OBJECT_0, "the updater's destruction did not return");
+        CHECK(answerer.Seen().size() == 1);
+    }
+    CloseHandle(thread);
+}

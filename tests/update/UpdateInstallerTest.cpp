@@ -1,0 +1,199 @@
+#include <doctest.h>
+
+#include <string>
+
+#include "HttpTestServer.h"
+#include "UpdateTestFiles.h"
+#include "update/HttpClient.h"
+#include "update/UpdateInstaller.h"
+#include "update/UpdateRules.h"
+
+using namespace update_test;
+
+namespace {
+
+// The answer's file list, read through the XML document as the updater does.
+void ReadList(const std::wstring& files, UpdateFileList& list)
+{
+    XmlDocument document;
+    std::wstring answer = L"<update><version>1.05</version><files>" + files + L"</files></update>";
+    REQUIRE(document.Create(XML_UPDATE_ANSWER_FLAGS));
+    REQUIRE(document.LoadFromText(answer.c_str()));
+    ReadUpdateFileList(document, nullptr, list);
+}
+
+void Serve(HttpTestServer& server, const char* path, const std::string& body, int status = 200)
+{
+    ScriptedAnswer answer;
+    answer.path = path;
+    answer.status = status;
+    answer.body = body;
+    answer.times = 0;
+    REQUIRE(server.Answer(answer));
+}
+
+std::wstring Entry(const std::wstring& attributes, const std::wstring& address)
+{
+    return L"<url " + attributes + L">" + address + L"</url>";
+}
+
+std::string HexDigest(const std::string& bytes)
+{
+    BYTE digest[SHA256_SIZE];
+    Sha256Of(bytes.data(), bytes.size(), digest);
+    std::string text;
+    for (BYTE b : digest) {
+        char pair[3];
+        snprintf(pair, sizeof(pair), "%02X", b);
+        text += pair;
+    }
+    return text;
+}
+
+struct Installation
+{
+    TempFolder app{L"tessel-app"};
+    TempFolder desktop{L"tessel-desktop"};
+    HttpTestServer server;
+    HttpClient client;
+    WideString program;
+
+    Installation()
+    {
+        REQUIRE(server.IsRunning());
+        REQUIRE(WriteWholeFile(app / L"Tessel.exe", "old program"));
+    }
+    int Run(const std::wstring& files)
+    {
+        UpdateFileList list;
+        ReadList(files, list);
+        return RunFileWalks(list, app.Path().c_str(), desktop.Path().c_str(), client, program);
+    }
+};
+
+} // namespace
+
+TEST_CASE("The list keeps url entries with their name, zip and sha256 items")
+{
+    UpdateFileList list;
+    ReadList(
+        L"<url name='a.exe' sha256='AB'>http://h/a</url><other>x</other>"
+        L"<URL>\n  <name>b.txt</name><zip>b.zip</zip>\n  http://h/b\n</URL><url>http://h/c</url>",
+        list);
+    REQUIRE(list.size() == 3);
+    CHECK(std::wstring(list[0].name.Data()) == L"a.exe");
+    CHECK(list[0].hasDigest);
+    CHECK_FALSE(list[0].hasZip);
+    CHECK(list[1].hasZip);
+    CHECK(std::wstring(list[1].address.Data()) == L"http://h/b");
+    CHECK(std::wstring(list[1].zip.Data()) == L"b.zip");
+    CHECK_FALSE(list[2].hasName);
+    CHECK(std::wstring(list[2].address.Data()) == L"http://h/c");
+}
+
+TEST_CASE("Tessel.exe is downloaded as Tessel_new.exe, backed up as Tessel_old.exe and replaced")
+{
+    Installation setup;
+    REQUIRE(WriteWholeFile(setup.app / L"Tessel_old.exe", "older program"));
+    Serve(setup.server, "/Tessel.exe", "new program");
+    CHECK(setup.Run(Entry(L"name='Tessel.exe'", setup.server.Url(L"/Tessel.exe"))));
+    CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "new program");
+    CHECK(ReadWholeFile(setup.app / L"Tessel_old.exe") == "old program");
+    CHECK_FALSE(Exists(setup.app / L"Tessel_new.exe"));
+    CHECK(setup.program.IsEmpty());
+}
+
+TEST_CASE("A ZIP entry backs up its file, unpacks the archive and deletes it")
+{
+    Installation setup;
+    Serve(setup.server, "/pack.zip", ReadWholeFile(ZipFixture(L"python.zip")));
+    CHECK(setup.Run(Entry(L"name='Tessel.exe' zip='Tessel.zip'", setup.server.Url(L"/pack.zip"))));
+    CHECK(ReadWholeFile(setup.app / L"deep\\er\\still\\leaf.dat") ==
+          ReadWholeFile(ZipFixture(L"expected\\python.zip\\deep\\er\\still\\leaf.dat")));
+    CHECK(ReadWholeFile(setup.app / L"Tessel_old.exe") == "old program");
+    CHECK_FALSE(Exists(setup.app / L"Tessel.exe"));
+    CHECK_FALSE(Exists(setup.app / L"Tessel_new.zip"));
+}
+
+TEST_CASE("An address ending in f=setup.exe is saved on the desktop as the program to run")
+{
+    Installation setup;
+    Serve(setup.server, "/get.php", "setup program");
+    CHECK(setup.Run(Entry(L"", setup.server.Url(L"/get.php?f=setup.exe"))));
+    CHECK(ReadWholeFile(setup.desktop / L"setup.exe") == "setup program");
+    CHECK(std::wstring(setup.program.Data()) == setup.desktop / L"setup.exe");
+    CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
+}
+
+TEST_CASE("Failed steps leave the installed files as they were")
+{
+    Installation setup;
+    Serve(setup.server, "/Tessel.exe", "new program");
+    Serve(setup.server, "/notes.txt", "notes");
+    Serve(setup.server, "/missing.txt", "", 404);
+
+    SUBCASE("a later download fails")
+    {
+        CHECK_FALSE(setup.Run(Entry(L"name='Tessel.exe'", setup.server.Url(L"/Tessel.exe")) +
+                              Entry(L"name='notes.txt'", setup.server.Url(L"/missing.txt"))));
+        CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe", L"Tessel_new.exe"});
+    }
+    SUBCASE("the digest differs")
+    {
+        std::wstring wrong = L"sha256='" + std::wstring(64, L'0') + L"' name='Tessel.exe'";
+        CHECK_FALSE(setup.Run(Entry(wrong, setup.server.Url(L"/Tessel.exe"))));
+        CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
+    }
+    SUBCASE("a listed file is not installed yet")
+    {
+        CHECK_FALSE(setup.Run(Entry(L"name='Tessel.exe'", setup.server.Url(L"/Tessel.exe")) +
+                              Entry(L"name='notes.txt'", setup.server.Url(L"/notes.txt"))));
+        CHECK(ReadWholeFile(setup.app / L"Tessel_old.exe") == "old program");
+        CHECK(ReadWholeFile(setup.app / L"notes_new.txt") == "notes");
+        CHECK_FALSE(Exists(setup.app / L"Tessel.exe"));
+        CHECK_FALSE(Exists(setup.app / L"notes.txt"));
+    }
+    CHECK(ReadWholeFile(setup.app / L"Tessel.exe") != "new program");
+}
+
+TEST_CASE("A matching digest installs, with or without the sha256 attribute")
+{
+    Installation setup;
+    Serve(setup.server, "/Tessel.exe", "new program");
+    std::string digest = HexDigest("new program");
+    std::wstring attributes =
+        L"name='Tessel.exe' sha256='" + std::wstring(digest.begin(), digest.end()) + L"'";
+    CHECK(setup.Run(Entry(attributes, setup.server.Url(L"/Tessel.exe"))));
+    CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "new program");
+}
+
+TEST_CASE("Nothing is fetched or written for names that leave the application folder")
+{
+    Installation setup;
+    Serve(setup.server, "/x", "hostile");
+    TempFolder outside{L"tessel-outside"};
+    std::wstring outsideName = outside / L"x";
+    const std::wstring hostile[] = {
+        L"name='..\\tessel-outside-" + std::to_wstring(GetCurrentProcessId()) + L"\\x'",
+        L"name='" + outsideName + L"'",
+        L"name='\\\\127.0.0.1\\share\\x'",
+        L"name='/x'",
+        L"name='C:x'",
+        L"name='a.txt' zip='..\\..\\x.zip'",
+    };
+    for (const std::wstring& attributes : hostile) {
+        CHECK_FALSE(setup.Run(Entry(attributes, setup.server.Url(L"/x"))));
+        CHECK(setup.server.Requests().empty());
+        CHECK(outside.Files().empty());
+        CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
+    }
+}
+
+TEST_CASE("An empty list ends the update after the download walk")
+{
+    Installation setup;
+    CHECK_FALSE(setup.Run(L""));
+    CHECK(setup.server.Requests().empty());
+    CHECK_FALSE(BackupWalk(UpdateFileList(), setup.app.Path().c_str()));
+    CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
+}
