@@ -4,7 +4,10 @@
 # the portable zip unpacks with Info-ZIP's unzip and runs; the installer,
 # run silently in a fresh Wine prefix, installs, registers and starts Tessel,
 # and its uninstaller removes all of it but the user's settings; a release
-# made with a certificate is signed and one made without is not.
+# made with a certificate is signed and one made without is not; and an
+# installed 1.00 updates itself to the 1.01 made by the same command and
+# served by the project's HTTP test server, while a served file that does
+# not match its digest leaves 1.00 installed and working.
 #
 # Runs inside the test command's session (display, Wine, simulator built).
 # On a host that runs only 64-bit code it tests the x86_64 variant of the
@@ -20,14 +23,25 @@ driver=$TESSEL_BUILD_DIR/TesselDriver.exe
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tessel'
 settings_key='HKCU\Software\Brindle\Tessel'
 if [ "$arch" = i686 ]; then view=/reg:32; else view=/reg:64; fi
+# Until the update test, releases point at a port where nothing listens.
+update_server=http://127.0.0.1:9
 
 end_test() {
     local status=$?
+    # End of input ends the update server.
+    if [ -n "${SERVER_PID:-}" ]; then
+        [ -n "${SERVER[1]:-}" ] && eval "exec ${SERVER[1]}>&-"
+        wait "$SERVER_PID" 2>/dev/null || true
+    fi
     # Whatever is still running in the fresh prefix ends with its server.
     WINEPREFIX=$fresh_prefix "$TESSEL_WINESERVER" -k >/dev/null 2>&1 || true
     WINEPREFIX=$session_prefix "$TESSEL_WINE" "$driver" close >/dev/null 2>&1 </dev/null &
-    rm -rf "$work"
-    if [ $status = 0 ]; then echo "release test: passed"; fi
+    if [ $status = 0 ]; then
+        rm -rf "$work"
+        echo "release test: passed"
+    else
+        echo "release test: the logs and releases are kept in $work" >&2
+    fi
 }
 trap end_test EXIT
 
@@ -49,7 +63,7 @@ release() {
     shift
     TESSEL_RELEASE_ARCH=$arch TESSEL_RELEASE_BUILD_DIR=$work/build-$name \
         TESSEL_DIST_DIR=$work/dist-$name "$TESSEL_ROOT/tools/release.sh" \
-        -DTESSEL_UPDATE_SERVER=http://127.0.0.1:8999 "$@" >"$work/release-$name.log"
+        -DTESSEL_UPDATE_SERVER=$update_server "$@" >"$work/release-$name.log"
 }
 
 # "title<TAB>sensor rows" of the Tessel window in the current prefix.
@@ -88,7 +102,7 @@ tessel_step "checking what the release holds"
     fail "the zip holds $(unzip -Z1 "$a/$zip" | tr '\n' ' ')"
 ! grep -qaF -e "$TESSEL_ROOT" -e "$work" "$a/$served" || fail "Tessel.exe holds a build path"
 digest=$(sha256sum "$a/$served" | cut -d' ' -f1)
-url="http://127.0.0.1:8999/data/tessel/$version/Tessel.exe"
+url="$update_server/data/tessel/$version/Tessel.exe"
 grep -qF "<url name=\"Tessel.exe\" sha256=\"$digest\">$url</url>" "$a/$feed" ||
     fail "the feed does not name $url with its digest"
 grep -qF "<version>$version</version>" "$a/$feed" || fail "the feed offers another version"
@@ -147,3 +161,82 @@ for file in "$served" "Tessel-$version-setup.exe"; do
     osslsigncode verify -CAfile "$work/cert.pem" -in "$a/$file" >"$work/verify.log" 2>&1 ||
         fail "$file is not signed: $(tail -3 "$work/verify.log")"
 done
+
+tessel_step "starting the update server"
+coproc SERVER {
+    trap - ERR
+    exec python3 "$TESSEL_ROOT/tests/release/serve_release.py" 2>>"$work/server.log"
+}
+read -r -t 30 port <&"${SERVER[0]}" || fail "the HTTP test server did not start"
+update_server=http://127.0.0.1:$port
+# The server's pipes exist only in this shell and its command substitutions,
+# not in pipelines.
+server() { # command -> its one-line answer
+    echo "$*" >&"${SERVER[1]}"
+    local reply
+    read -r -t 30 reply <&"${SERVER[0]}" || fail "the HTTP test server did not answer '$*'"
+    echo "$reply"
+}
+server_saw() { # path
+    local requests
+    requests=$(server requests)
+    case " $requests" in *" $1"*) return 0 ;; *) return 1 ;; esac
+}
+
+tessel_step "making $version and the next version for the update server on port $port"
+release a
+major=${version%%.*}
+next=$(printf '%d.%02d' "$major" $((10#${version#*.} + 1)))
+mkdir "$work/next-sources"
+tar -C "$TESSEL_ROOT" --exclude=./build --exclude=./dist --exclude=./.git -cf - . |
+    tar -C "$work/next-sources" -xf -
+sed -i "s/^project(Tessel VERSION [0-9.]*/project(Tessel VERSION $next/" \
+    "$work/next-sources/CMakeLists.txt"
+TESSEL_RELEASE_ARCH=$arch TESSEL_RELEASE_BUILD_DIR=$work/build-next TESSEL_DIST_DIR=$work/dist-next \
+    "$work/next-sources/tools/release.sh" -DTESSEL_UPDATE_SERVER="$update_server" \
+    >"$work/release-next.log"
+[ -f "$work/dist-next/Tessel-$next.zip" ] || fail "no release $next"
+new_program=$work/dist-next/update-server/data/tessel/$next/Tessel.exe
+old_program=$a/$served
+old_version=$version
+
+install_and_start_overdue() {
+    tessel_wine "$a/Tessel-$version-setup.exe" /S || fail "the installer failed"
+    cmp -s "$folder/Tessel.exe" "$old_program" || fail "$version is not installed"
+    # A check is due when the last one lies more than a week back.
+    tessel_wine reg add "$settings_key" /v LastCheck /t REG_DWORD /d 0 /f
+    tessel_wine reg delete "$settings_key" /v LastCheckVersion /f || true
+    "$TESSEL_WINE" "$folder/Tessel.exe" >>"$TESSEL_LOG_DIR/wine.log" 2>&1 </dev/null &
+}
+
+answer_yes() { "$TESSEL_WINE" "$driver" answer yes </dev/null | tr -d '\r'; }
+
+tessel_step "updating $version to $next"
+[ "$(server publish "$work/dist-next/update-server")" = ok ] || fail "publishing $next"
+install_and_start_overdue
+question=$(answer_yes) || fail "Tessel $version asked nothing"
+case "$question" in *"$next"*) ;; *) fail "the first question was '$question'" ;; esac
+question=$(answer_yes) || fail "Tessel asked no restart question"
+case "$question" in *Restart*|*"neu starten"*) ;; *) fail "the second question was '$question'" ;; esac
+version=$next
+wait_until 60 "the restarted Tessel [$next] with sensors" shows_version_with_sensors
+cmp -s "$folder/Tessel.exe" "$new_program" || fail "Tessel.exe is not $next"
+cmp -s "$folder/Tessel_old.exe" "$old_program" || fail "the old program was not kept as _old"
+requests=$(server requests)
+case "$requests" in *"/data/update.php?p=tessel&v=$old_version&id="*"/data/tessel/$next/Tessel.exe"*) ;;
+    *) fail "the server saw '$requests'" ;; esac
+"$TESSEL_WINE" "$driver" close </dev/null || fail "Tessel $next did not close"
+
+tessel_step "offering a file that does not match its digest"
+version=$old_version
+cp -r "$work/dist-next/update-server" "$work/tampered"
+printf 'tampered' >>"$work/tampered/data/tessel/$next/Tessel.exe"
+[ "$(server clear)" = ok ] && [ "$(server publish "$work/tampered")" = ok ] ||
+    fail "publishing the tampered update"
+install_and_start_overdue
+answer_yes >/dev/null || fail "Tessel $version did not offer the tampered update"
+wait_until 30 "the tampered download" server_saw "/data/tessel/$next/Tessel.exe"
+wait_until 30 "the failed download to be removed" test ! -e "$folder/Tessel_new.exe"
+wait_until 10 "Tessel [$version] still working" shows_version_with_sensors
+cmp -s "$folder/Tessel.exe" "$old_program" || fail "a tampered download replaced Tessel.exe"
+"$TESSEL_WINE" "$driver" close </dev/null || fail "Tessel $version did not close after the refusal"

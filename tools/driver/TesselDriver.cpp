@@ -6,6 +6,8 @@
 //   TesselDriver hover           moves the mouse over the start of the link
 //   TesselDriver close           asks it to close and waits for the process
 //   TesselDriver describe        prints the title and the number of sensor rows
+//   TesselDriver answer yes|no   waits up to 20 s for a yes/no message box,
+//                                prints its text and answers it
 #include <windows.h>
 #include <commctrl.h>
 
@@ -13,12 +15,26 @@
 #include <stdlib.h>
 #include <string.h>
 
+// IsWindowVisible answers 0 for windows of another desktop: read the style.
+static bool IsShown(HWND window)
+{
+    return (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+// Prints a window text in UTF-8, for the scripts that read it.
+static void PrintUtf8(const wchar_t* text)
+{
+    char bytes[4096] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof(bytes) - 1, nullptr, nullptr);
+    fputs(bytes, stdout);
+}
+
 static BOOL CALLBACK FindTessel(HWND window, LPARAM result)
 {
     wchar_t title[64] = {};
     GetWindowTextW(window, title, 64);
-    // IsWindowVisible answers 0 for windows of another desktop: read the style.
-    if ((GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) &&
+    // The tree tells the main window from message boxes of the same title.
+    if (IsShown(window) && GetDlgItem(window, 1004) &&
         (wcsncmp(title, L"Tessel", 6) == 0 || wcscmp(title, L"Dialog") == 0)) {
         *reinterpret_cast<HWND*>(result) = window;
         return FALSE;
@@ -71,21 +87,53 @@ static LPARAM NextRow(HWND tree, UINT relation, LPARAM item)
     return SendMessageW(tree, TVM_GETNEXTITEM, relation, item);
 }
 
-// One line "title<TAB>sensor rows" in UTF-8, for scripts that check what the
-// window shows.
+// One line "title<TAB>sensor rows", for scripts that check what the window
+// shows.
 static int Describe(HWND window)
 {
     wchar_t title[256] = {};
     GetWindowTextW(window, title, 256);
-    char text[1024] = {};
-    WideCharToMultiByte(CP_UTF8, 0, title, -1, text, sizeof(text), nullptr, nullptr);
     HWND tree = GetDlgItem(window, 1004);
     int sensors = 0;
     for (LPARAM row = NextRow(tree, TVGN_CHILD, NextRow(tree, TVGN_ROOT, 0)); row;
          row = NextRow(tree, TVGN_NEXT, row))
         ++sensors;
-    printf("%s\t%d\n", text, sensors);
+    PrintUtf8(title);
+    printf("\t%d\n", sensors);
     fflush(stdout);
+    return 0;
+}
+
+static BOOL CALLBACK FindQuestion(HWND window, LPARAM result)
+{
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    if (IsShown(window) && wcscmp(className, L"#32770") == 0 && GetDlgItem(window, IDYES) &&
+        GetDlgItem(window, IDNO)) {
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Message boxes name their text control 0xFFFF.
+static int Answer(DWORD button)
+{
+    HWND box = nullptr;
+    for (int waited = 0; !box && waited < 20000; waited += 100) {
+        EnumWindows(FindQuestion, reinterpret_cast<LPARAM>(&box));
+        if (!box)
+            Sleep(100);
+    }
+    if (!box)
+        return 1;
+    wchar_t text[1024] = {};
+    GetDlgItemTextW(box, 0xFFFF, text, 1024);
+    PrintUtf8(text);
+    printf("\n");
+    fflush(stdout);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
     return 0;
 }
 
@@ -93,6 +141,8 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2)
         return 2;
+    if (wcscmp(argv[1], L"answer") == 0 && argc == 3)
+        return Answer(wcscmp(argv[2], L"yes") == 0 ? IDYES : IDNO);
     HWND window = WaitForMainWindow(20000);
     if (!window)
         return 1;
