@@ -17,6 +17,13 @@ SetCompressor /SOLID lzma
 
 !include "FileFunc.nsh"
 
+; -DSIGNER=script: a command that signs the file it is given in place; it
+; signs the uninstaller before it is packed, and the finished installer.
+!ifdef SIGNER
+!uninstfinalize '"${SIGNER}" "%1"'
+!finalize '"${SIGNER}" "%1"'
+!endif
+
 !define MAKER "Brindle"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tessel"
 

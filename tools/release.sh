@@ -52,20 +52,30 @@ stage=$build/release-stage
 rm -rf "$stage"
 mkdir -p "$stage"
 
-sign() {
-    local file=$1 signed=$1.signed
-    local args=(sign -certs "$cert" -key "$key" -n "Tessel" -i "$web_address" -h sha256
-                -time "$epoch" -in "$file" -out "$signed")
-    [ -n "$pass" ] && args+=(-pass "$pass")
-    osslsigncode "${args[@]}" >/dev/null
-    mv "$signed" "$file"
-}
+# One command signs every file, also the ones makensis writes: the
+# uninstaller inside the installer and the installer itself.
+signer=
+if [ -n "$cert" ]; then
+    signer=$build/sign-file.sh
+    args=(-certs "$cert" -key "$key" -n Tessel -i "$web_address" -h sha256 -time "$epoch")
+    # The key's password stays out of the file, in the environment.
+    export TESSEL_SIGN_PASS=$pass
+    {
+        echo '#!/usr/bin/env bash'
+        echo '# Signs the file $1 in place (written by tools/release.sh).'
+        echo 'set -e'
+        echo "osslsigncode sign $(printf '%q ' "${args[@]}")" \
+            '${TESSEL_SIGN_PASS:+-pass "$TESSEL_SIGN_PASS"} -in "$1" -out "$1.signed" >/dev/null'
+        echo 'mv "$1.signed" "$1"'
+    } >"$signer"
+    chmod +x "$signer"
+fi
 
 tessel_step "staging Tessel.exe and the read-me"
 cp "$build/Tessel.exe" "$stage/Tessel.exe"
-if [ -n "$cert" ]; then
+if [ -n "$signer" ]; then
     tessel_step "signing Tessel.exe"
-    sign "$stage/Tessel.exe"
+    "$signer" "$stage/Tessel.exe"
 fi
 "$TESSEL_ROOT/tools/release_files.py" readme "$TESSEL_ROOT/installer/ReadMe.txt.in" \
     "$stage/ReadMe.txt" "$version" "$web_address"
@@ -79,11 +89,8 @@ tessel_step "making the installer with makensis"
 nsis_args=(-V2 -DVERSION="$version" -DEXE="$stage/Tessel.exe" -DREADME="$stage/ReadMe.txt"
            -DOUTFILE="$dist/Tessel-$version-setup.exe")
 [ "$arch" = x86_64 ] && nsis_args+=(-DX64)
+[ -n "$signer" ] && nsis_args+=(-DSIGNER="$signer")
 makensis "${nsis_args[@]}" "$TESSEL_ROOT/installer/Tessel.nsi" >/dev/null
-if [ -n "$cert" ]; then
-    tessel_step "signing the installer"
-    sign "$dist/Tessel-$version-setup.exe"
-fi
 
 tessel_step "writing the update server's content"
 "$TESSEL_ROOT/tools/release_files.py" feed "$dist/update-server" "$version" \
@@ -95,7 +102,7 @@ tessel_step "writing SHA256SUMS"
 
 echo "release: Tessel $version ($arch) in $dist"
 if [ -n "$cert" ]; then
-    echo "release: Tessel.exe and the installer are signed with $cert"
+    echo "release: Tessel.exe, the installer and its uninstaller are signed with $cert"
 else
     echo "release: not signed (no certificate given: --cert CERT.pem --key KEY.pem)"
 fi

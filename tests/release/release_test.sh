@@ -183,8 +183,8 @@ server_saw() { # path
     case " $requests" in *" $1"*) return 0 ;; *) return 1 ;; esac
 }
 
-tessel_step "making $version and the next version for the update server on port $port"
-release a
+tessel_step "making $version (signed) and the next version for the update server on port $port"
+release a --cert "$work/cert.pem" --key "$work/key.pem"
 major=${version%%.*}
 next=$(printf '%d.%02d' "$major" $((10#${version#*.} + 1)))
 mkdir "$work/next-sources"
@@ -214,6 +214,8 @@ answer_yes() { "$TESSEL_WINE" "$driver" answer yes </dev/null | tr -d '\r'; }
 tessel_step "updating $version to $next"
 [ "$(server publish "$work/dist-next/update-server")" = ok ] || fail "publishing $next"
 install_and_start_overdue
+osslsigncode verify -CAfile "$work/cert.pem" -in "$folder/Uninstall.exe" >"$work/verify.log" 2>&1 ||
+    fail "the signed installer's uninstaller is not signed: $(tail -3 "$work/verify.log")"
 question=$(answer_yes) || fail "Tessel $version asked nothing"
 case "$question" in *"$next"*) ;; *) fail "the first question was '$question'" ;; esac
 question=$(answer_yes) || fail "Tessel asked no restart question"
