@@ -180,9 +180,12 @@ void Compare(HWND tree, HWND plainTree, const Candidate& candidate, const Worklo
     double bareMedian = Median(bare);
     double measuredMedian = Median(measured);
     int rowCount = 1 + workload.sensors * (1 + workload.fields);
-    std::printf("%-12s %4d x %-4d %7d %10.2f %10.2f %8.2f %12.2f\n", candidate.name,
+    // The goal holds for the main window's structural rebuild of 50 x 20.
+    const bool hasGoal = std::string(candidate.name) == "Rebuild" && workload.sensors == 50;
+    std::printf("%-12s %4d x %-4d %7d %10.2f %10.2f %8.2f %12.2f %8s\n", candidate.name,
                 workload.sensors, workload.fields, rowCount, bareMedian, measuredMedian,
-                bareMedian > 0 ? measuredMedian / bareMedian : 0.0, Median(plain));
+                bareMedian > 0 ? measuredMedian / bareMedian : 0.0, Median(plain),
+                hasGoal ? "<= 2.00" : "");
 }
 
 } // namespace
@@ -213,8 +216,8 @@ int main()
         {"Rebuild", [&](const WorkloadRows& rows) { mainWindow.Fill(rows); }},
     };
 
-    std::printf("%-12s %-11s %7s %10s %10s %8s\n", "fill", "sensors", "rows", "bare ms", "fill ms",
-                "ratio");
+    std::printf("%-12s %-11s %7s %10s %10s %8s %12s %8s\n", "fill", "sensors", "rows", "bare ms",
+                "fill ms", "ratio", "plain ms", "goal");
     for (const Candidate& candidate : candidates) {
         for (size_t i = 0; i < sizeof workloads / sizeof workloads[0]; ++i) {
             Compare(host.tree, plain.tree, candidate, workloads[i], repeats[i]);

@@ -6,7 +6,7 @@ packages=(cmake make python3 python3-pyftpdlib file
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           wine wine64 wine32:i386 xvfb xauth fonts-wine doctest-dev libz-mingw-w64-dev
           zip unzip curl
-          imagemagick x11-apps nsis osslsigncode openssl)
+          imagemagick x11-apps procps nsis osslsigncode openssl)
 
 tessel_step "looking for missing packages"
 missing=()

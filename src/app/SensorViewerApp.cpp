@@ -1,8 +1,15 @@
 #include "app/SensorViewerApp.h"
 
 #include "BuildConfig.h"
+#include "app/LiveTree.h"
 #include "app/resource.h"
+#include "base/ScopedHandle.h"
+#include "crash/CrashReporter.h"
+#include "system/Clipboard.h"
 #include "system/OsVersion.h"
+#include "ui/QuietTreeUpdate.h"
+
+#include <windowsx.h>
 
 const wchar_t kTesselKey[] = L"Software\\Brindle\\Tessel";
 
@@ -14,6 +21,34 @@ const wchar_t kUpdateAddress[] = TESSEL_UPDATE_SERVER L"/data/update.php?p=tesse
 constexpr int kRootImage = 0;
 constexpr int kSensorImage = 1;
 constexpr int kFieldImage = 2;
+constexpr UINT_PTR kPaceTimer = 1;
+
+struct MenuTraits
+{
+    using Type = HMENU;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type menu) { return menu != nullptr; }
+    static void Close(Type menu) { DestroyMenu(menu); }
+};
+using ScopedMenu = ScopedObject<MenuTraits>;
+
+// The text of an item, cut to the tree's read-back capacity; empty when it
+// cannot be read.
+void ReadItemText(const TreeCtrl& tree, HTREEITEM item, wchar_t (&text)[kTreeItemTextCapacity])
+{
+    text[0] = L'\0';
+    tree.GetItem(item, text, nullptr, nullptr, nullptr, 0, nullptr);
+}
+
+HTREEITEM FirstChild(HWND tree, HTREEITEM item)
+{
+    return TreeView_GetChild(tree, item);
+}
+
+HTREEITEM NextSibling(HWND tree, HTREEITEM item)
+{
+    return TreeView_GetNextSibling(tree, item);
+}
 
 // Rows are remembered by their first column: a field row by its name.
 void RememberSelection(const TreeListCtrl& tree, WideString& remembered)
@@ -59,6 +94,7 @@ int SensorViewerApp::OnInitDialog()
 {
     SetIcon(IDI_APP);
     SetText(versionInfo_.VersionTitle(L"Tessel"));
+    ConfigureCrashReporter(IDI_APP, TESSEL_REPORT_HOST, L"/kestrel/report.php", nullptr, nullptr);
     SetUpTree();
     if (!(settings_ & AUTO_UPDATE_OFF))
         SetCheck(IDC_AUTO_UPDATE, BST_CHECKED);
@@ -148,6 +184,12 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return 1;
         break;
     case WM_NOTIFY: {
+        if (IsCopyKey(reinterpret_cast<NMHDR*>(lParam))) {
+            CopySelectedRow();
+            // Keeps the key out of the tree's incremental search.
+            SetWindowLongPtrW(Window(), DWLP_MSGRESULT, 1);
+            return 1;
+        }
         LRESULT result = 0;
         if (tree_.HandleNotify(Window(), wParam, reinterpret_cast<NMHDR*>(lParam), result))
             return result;
@@ -158,9 +200,17 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return 1;
         break;
     case WM_SENSORS_CHANGED:
-    case WM_TIMER:
-        Rebuild();
+        OnSensorsChanged(wParam);
         return 1;
+    case WM_TIMER:
+        OnPaceTimer(wParam);
+        return 1;
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) == tree_.Window()) {
+            ShowTreeMenu(lParam);
+            return 1;
+        }
+        break;
     case WM_DESTROY:
         // Sensor events stop reaching the window, and the subclassed
         // controls let go of their windows while those still exist.
@@ -172,20 +222,23 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     return DialogApp::OnMessage(message, wParam, lParam);
 }
 
-void SensorViewerApp::SensorChanged(int code, SensorEntry*, void* context)
+void SensorViewerApp::SensorChanged(int code, SensorEntry* entry, void* context)
 {
     // Codes 0 to 2 change what the tree shows; sensor events (3) and state
     // changes (4) do not.
     if (code < SENSOR_CHANGE_DATA || code > 2)
         return;
     auto* app = static_cast<SensorViewerApp*>(context);
+    // A data update has marked its entry; anything else changes the rows.
+    if (code != SENSOR_CHANGE_DATA || !entry || entry->HasLeft())
+        InterlockedExchange(&app->rebuildPending_, 1);
     HWND target =
         static_cast<HWND>(InterlockedCompareExchangePointer(&app->changeTarget_, nullptr, nullptr));
     if (!target)
         return;
     if (InterlockedExchange(&app->changePending_, 1) != 0)
         return;
-    if (!PostMessageW(target, WM_SENSORS_CHANGED, 0, 0))
+    if (!PostMessageW(target, WM_SENSORS_CHANGED, kSensorDataChange, 0))
         InterlockedExchange(&app->changePending_, 0);
 }
 
@@ -195,13 +248,101 @@ void SensorViewerApp::SetChangeTarget(HWND window)
     // starts without one pending.
     InterlockedExchangePointer(&changeTarget_, window);
     InterlockedExchange(&changePending_, 0);
+    // The old window's pace timer ended with it.
+    paceTimerSet_ = false;
 }
 
-void SensorViewerApp::Rebuild()
+// Refreshes run at once when the last one is at least a gap ago, otherwise
+// when the pace timer ends the gap. Until then the change flag stays set,
+// so the callbacks post nothing more and no messages pile up.
+void SensorViewerApp::OnSensorsChanged(WPARAM wParam)
+{
+    if (wParam != kSensorDataChange)
+        InterlockedExchange(&rebuildPending_, 1);
+    if (paceTimerSet_)
+        return;
+    const DWORD delay =
+        PacedRefreshDelay(GetTickCount(), lastRefresh_, refreshedBefore_, kRefreshGapMs);
+    if (delay && SetTimer(Window(), kPaceTimer, delay, nullptr)) {
+        paceTimerSet_ = true;
+        return;
+    }
+    RefreshNow();
+}
+
+void SensorViewerApp::OnPaceTimer(WPARAM timer)
+{
+    if (timer != kPaceTimer)
+        InterlockedExchange(&rebuildPending_, 1);
+    KillTimer(Window(), kPaceTimer);
+    paceTimerSet_ = false;
+    RefreshNow();
+}
+
+void SensorViewerApp::RefreshNow()
 {
     // Cleared before the sensors are read: an event that arrives from here
     // on posts a new message, so the tree always ends up showing it.
     InterlockedExchange(&changePending_, 0);
+    // Paced from start to start, so that a refresh's own time does not
+    // delay the next one.
+    lastRefresh_ = GetTickCount();
+    refreshedBefore_ = true;
+    if (InterlockedExchange(&rebuildPending_, 0) || !UpdateValuesInPlace())
+        Rebuild();
+}
+
+// The sensor rows stand under the root in the order of the entries, as the
+// last Rebuild inserted them.
+bool SensorViewerApp::UpdateValuesInPlace()
+{
+    HWND tree = tree_.Window();
+    SensorList::Walk walk(sensors_);
+    QuietTreeUpdate quiet(tree);
+    HTREEITEM sensorRow = FirstChild(tree, TreeView_GetRoot(tree));
+    for (SensorEntry* entry = sensors_.First(); entry; entry = entry->Next()) {
+        if (!sensorRow)
+            return false;
+        if (entry->TakeNewData() && !UpdateFieldRows(*entry, sensorRow, quiet))
+            return false;
+        sensorRow = NextSibling(tree, sensorRow);
+    }
+    return true;
+}
+
+bool SensorViewerApp::UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow,
+                                      QuietTreeUpdate& quiet)
+{
+    HWND tree = tree_.Window();
+    wchar_t text[kTreeItemTextCapacity];
+    ReadItemText(tree_, sensorRow, text);
+    if (entry.Name().Compare(text) != 0)
+        return false;
+    SensorEntry::FieldWalk fields(entry);
+    HTREEITEM row = FirstChild(tree, sensorRow);
+    WideString newText;
+    for (SensorField* field = fields.First(); field; field = field->Next()) {
+        if (!row)
+            return false;
+        ReadItemText(tree_, row, text);
+        switch (CompareFieldRow(text, field->name.Data(), field->valueText.Data())) {
+        case FIELD_ROW_OTHER:
+            return false;
+        case FIELD_ROW_NEW_TEXT:
+            Format(newText, L"%s\t%s", field->name.Data(), field->valueText.Data());
+            tree_.SetItemText(row, newText.Data());
+            quiet.RowChanged(row);
+            break;
+        case FIELD_ROW_SAME:
+            break;
+        }
+        row = NextSibling(tree, row);
+    }
+    return row == nullptr;
+}
+
+void SensorViewerApp::Rebuild()
+{
     tree_.SetRedraw(0);
     WideString remembered;
     RememberSelection(tree_, remembered);
@@ -255,4 +396,76 @@ void SensorViewerApp::InsertNoSensorsRow(HTREEITEM root)
     HTREEITEM item = tree_.InsertItem(root, TVI_LAST, text, kRootImage, kRootImage, 0, 0);
     if (item)
         tree_.SelectItem(item);
+}
+
+bool SensorViewerApp::IsCopyKey(const NMHDR* header) const
+{
+    if (!header || header->hwndFrom != tree_.Window() || header->code != TVN_KEYDOWN)
+        return false;
+    const auto* key = reinterpret_cast<const NMTVKEYDOWN*>(header);
+    return key->wVKey == 'C' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0;
+}
+
+int SensorViewerApp::CopySelectedRow()
+{
+    HTREEITEM selected = tree_.GetSelection();
+    if (!selected)
+        return 0;
+    wchar_t text[kTreeItemTextCapacity];
+    ReadItemText(tree_, selected, text);
+    WideString copy;
+    return RowCopyText(text, copy) && CopyTextToClipboard(Window(), copy.Data());
+}
+
+void SensorViewerApp::AppendRows(HTREEITEM first, int depth, WideString& text) const
+{
+    HWND tree = tree_.Window();
+    wchar_t row[kTreeItemTextCapacity];
+    for (HTREEITEM item = first; item; item = NextSibling(tree, item)) {
+        ReadItemText(tree_, item, row);
+        AppendTreeLine(text, depth, row);
+        AppendRows(FirstChild(tree, item), depth + 1, text);
+    }
+}
+
+int SensorViewerApp::CopyAllRows()
+{
+    WideString text;
+    AppendRows(TreeView_GetRoot(tree_.Window()), 0, text);
+    return !text.IsEmpty() && CopyTextToClipboard(Window(), text.Data());
+}
+
+// A right click selects the row under the pointer and opens the menu there;
+// the keyboard (Shift+F10, the menu key) opens it below the selected row.
+void SensorViewerApp::ShowTreeMenu(LPARAM screenPoint)
+{
+    HWND tree = tree_.Window();
+    POINT at = {GET_X_LPARAM(screenPoint), GET_Y_LPARAM(screenPoint)};
+    // The keyboard's point is (-1, -1), whatever the width of LPARAM.
+    if (at.x == -1 && at.y == -1) {
+        RECT row = {};
+        HTREEITEM selected = tree_.GetSelection();
+        if (!selected || !TreeView_GetItemRect(tree, selected, &row, TRUE))
+            row = RECT{};
+        at = {row.left, row.bottom};
+        ClientToScreen(tree, &at);
+    } else {
+        TVHITTESTINFO hit = {};
+        hit.pt = at;
+        ScreenToClient(tree, &hit.pt);
+        if (TreeView_HitTest(tree, &hit) && (hit.flags & (TVHT_ONITEM | TVHT_ONITEMRIGHT)))
+            tree_.SelectItem(hit.hItem);
+    }
+    ScopedMenu menu(CreatePopupMenu());
+    if (!menu)
+        return;
+    const UINT copyState = tree_.GetSelection() ? MF_ENABLED : MF_GRAYED;
+    AppendMenuW(menu.Get(), MF_STRING | copyState, IDM_COPY_ROW, L"Copy");
+    AppendMenuW(menu.Get(), MF_STRING, IDM_COPY_ALL, L"Copy All");
+    const UINT command = TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
+                                        at.x, at.y, 0, Window(), nullptr);
+    if (command == IDM_COPY_ROW)
+        CopySelectedRow();
+    else if (command == IDM_COPY_ALL)
+        CopyAllRows();
 }

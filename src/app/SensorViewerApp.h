@@ -10,17 +10,32 @@
 #include "ui/VersionInfo.h"
 #include "update/AutoUpdater.h"
 
+class QuietTreeUpdate;
+
 // Settings bit: automatic update checking is switched off for this run.
 constexpr DWORD AUTO_UPDATE_OFF = 0x1;
 
-// The posted message that tells the main window the sensors changed.
+// The posted message that tells the main window the sensors changed. The
+// window's own sensor callback posts it with wParam kSensorDataChange;
+// with any other wParam it asks for a full rebuild.
 constexpr UINT WM_SENSORS_CHANGED = WM_APP;
+constexpr WPARAM kSensorDataChange = 0x5E4D;
+
+// Refreshes of the tree start at most once per this many milliseconds
+// (12.5 a second), so that a new value, waiting at most this long plus one
+// refresh, is on screen within 100 ms.
+constexpr DWORD kRefreshGapMs = 80;
+
+// Commands of the tree's context menu.
+constexpr UINT IDM_COPY_ROW = 40001;
+constexpr UINT IDM_COPY_ALL = 40002;
 
 // The registry key under HKEY_CURRENT_USER that keeps the program's state.
 extern const wchar_t kTesselKey[];
 
 // The main window: every sensor with its fields in a two-column tree,
-// rebuilt whenever a sensor arrives, leaves or reports data.
+// rebuilt whenever a sensor arrives or leaves. New data only changes the
+// value cells that show it, in place, at most once per kRefreshGapMs.
 class SensorViewerApp : public DialogApp
 {
 public:
@@ -36,6 +51,17 @@ public:
     static void SensorChanged(int code, SensorEntry* entry, void* context);
     // Refills the tree from the sensors, keeping the selected row.
     void Rebuild();
+    // Shows what changed since the last refresh: new values in place, or
+    // a full Rebuild when the sensors or their fields are not those shown.
+    void RefreshNow();
+    // True while a change waits to be shown (a change message is posted
+    // or the paced refresh is due).
+    bool HasPendingChanges() const { return changePending_ != 0 || paceTimerSet_; }
+
+    // The clipboard commands: the selected row as "Item<TAB>Value", and the
+    // whole tree as indented lines. 1, or 0 when nothing was copied.
+    int CopySelectedRow();
+    int CopyAllRows();
 
     TreeListCtrl& Tree() { return tree_; }
     LinkCtrl& Link() { return link_; }
@@ -49,6 +75,15 @@ private:
     // Answers whether the last sensor's row could be inserted.
     bool InsertSensors(HTREEITEM root, const WideString& remembered);
     void InsertNoSensorsRow(HTREEITEM root);
+    void OnSensorsChanged(WPARAM wParam);
+    void OnPaceTimer(WPARAM timer);
+    // False when the tree does not show the sensors' current field names
+    // in their order: the caller then rebuilds.
+    bool UpdateValuesInPlace();
+    bool UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow, QuietTreeUpdate& quiet);
+    bool IsCopyKey(const NMHDR* header) const;
+    void ShowTreeMenu(LPARAM screenPoint);
+    void AppendRows(HTREEITEM first, int depth, WideString& text) const;
     // The window change messages go to; null while there is none.
     void SetChangeTarget(HWND window);
     // The weekly check, or with forced set an immediate one.
@@ -67,6 +102,12 @@ private:
     // Set while a change message is posted and not yet handled: a sensor
     // that reports faster than the tree rebuilds must not flood the queue.
     volatile LONG changePending_ = 0;
+    // Set on the API's threads when a sensor arrived or left, and by a
+    // change message from elsewhere: the next refresh rebuilds.
+    volatile LONG rebuildPending_ = 0;
+    DWORD lastRefresh_ = 0;
+    bool refreshedBefore_ = false;
+    bool paceTimerSet_ = false;
     // Read on the Sensor API's threads, which must never post to a window
     // that is gone (or, with a null window, to their own queue).
     void* volatile changeTarget_ = nullptr;

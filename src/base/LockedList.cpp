@@ -30,17 +30,9 @@ void CriticalSection::Leave()
     }
 }
 
-ListLock::ListLock() : gate_(CreateEventW(nullptr, TRUE, TRUE, nullptr))
-{
-    section_.Init();
-}
-
 void ListLock::Lock()
 {
     section_.Enter();
-    if (gate_) {
-        WaitForSingleObjectEx(gate_.Get(), INFINITE, TRUE);
-    }
 }
 
 void ListLock::Unlock()

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include "base/ScopedHandle.h"
-
 // A critical section that may be entered before it is initialised (entering
 // and leaving then do nothing), so objects built during static construction
 // can lock safely in any order.
@@ -26,13 +24,13 @@ private:
     bool initialised_ = false;
 };
 
-// The lock shared by every locked list: the critical section plus a gate
-// event that is waited on after entering. The gate is created signalled and
-// never reset, so the wait does not block.
+// The lock shared by every locked list: a critical section. (A gate event
+// that is created signalled and never reset would add nothing but a kernel
+// call on every lock, a wineserver round trip under Wine, so there is none.)
 class ListLock
 {
 public:
-    ListLock();
+    ListLock() { section_.Init(); }
     ListLock(const ListLock&) = delete;
     ListLock& operator=(const ListLock&) = delete;
 
@@ -41,7 +39,6 @@ public:
 
 private:
     CriticalSection section_;
-    ScopedHandle gate_;
 };
 
 // Holds a critical section or a list's lock for one scope.

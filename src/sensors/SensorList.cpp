@@ -242,14 +242,17 @@ HRESULT ManagerEventSink::OnSensorEnter(ISensor*, SensorState)
     return S_OK;
 }
 
-void SensorEventSink::Notify(int code, int readFields, ISensorDataReport* report)
+void SensorEventSink::Notify(int code, Action action, ISensorDataReport* report)
 {
     ScopedLock lock(ownerLock_);
     if (!owner_) {
         return;
     }
-    if (readFields) {
+    if (action == READ_REPORT) {
         owner_->ReadFields(report);
+        InterlockedExchange(&owner_->newData_, 1);
+    } else if (action == MARK_LEFT) {
+        InterlockedExchange(&owner_->left_, 1);
     }
     if (SensorList* list = owner_->Owner()) {
         list->Notify(code, owner_);
@@ -258,24 +261,24 @@ void SensorEventSink::Notify(int code, int readFields, ISensorDataReport* report
 
 HRESULT SensorEventSink::OnStateChanged(ISensor*, SensorState)
 {
-    Notify(SENSOR_CHANGE_STATE, 0, nullptr);
+    Notify(SENSOR_CHANGE_STATE, NOTIFY_ONLY, nullptr);
     return S_OK;
 }
 
 HRESULT SensorEventSink::OnDataUpdated(ISensor*, ISensorDataReport* report)
 {
-    Notify(SENSOR_CHANGE_DATA, 1, report);
+    Notify(SENSOR_CHANGE_DATA, READ_REPORT, report);
     return S_OK;
 }
 
 HRESULT SensorEventSink::OnEvent(ISensor*, REFGUID, IPortableDeviceValues*)
 {
-    Notify(SENSOR_CHANGE_EVENT, 0, nullptr);
+    Notify(SENSOR_CHANGE_EVENT, NOTIFY_ONLY, nullptr);
     return S_OK;
 }
 
 HRESULT SensorEventSink::OnLeave(REFSENSOR_ID)
 {
-    Notify(SENSOR_CHANGE_DATA, 0, nullptr);
+    Notify(SENSOR_CHANGE_DATA, MARK_LEFT, nullptr);
     return S_OK;
 }

@@ -74,7 +74,13 @@ public:
 
 private:
     ~SensorEventSink() override = default;
-    void Notify(int code, int readFields, ISensorDataReport* report);
+    enum Action
+    {
+        NOTIFY_ONLY,
+        READ_REPORT,
+        MARK_LEFT,
+    };
+    void Notify(int code, Action action, ISensorDataReport* report);
 };
 
 // Builds the field records of a data report into an empty list, in report
@@ -102,6 +108,12 @@ public:
     // through a FieldWalk instead.
     SensorField* ReadFields(ISensorDataReport* report);
 
+    // Set on the event thread once a data update was read into the fields;
+    // taken (answered and cleared) by the thread that shows them.
+    bool TakeNewData() { return InterlockedExchange(&newData_, 0) != 0; }
+    // Set on the event thread when the sensor left; stays set.
+    bool HasLeft() const { return left_ != 0; }
+
     // Registers a fresh event sink with the sensor and asks for its events.
     int Subscribe();
     // Detaches the sink (no event reaches this entry afterwards) and
@@ -123,7 +135,11 @@ public:
     };
 
 private:
+    friend class SensorEventSink;
+
     LockedList fields_;
+    volatile LONG newData_ = 0;
+    volatile LONG left_ = 0;
     SensorList* owner_;
     ComPtr<ISensor> sensor_;
     WideString name_;

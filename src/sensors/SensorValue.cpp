@@ -224,6 +224,25 @@ int AssignBstr(BSTR text, WideString& target)
     return text ? target.Assign(text, SysStringLen(text)) : target.Assign(L"");
 }
 
+// A one-dimensional byte array as hexadecimal bytes.
+int FormatByteArray(SAFEARRAY* array, WideString& text)
+{
+    LONG lower = 0;
+    LONG upper = -1;
+    if (!array || SafeArrayGetDim(array) != 1 || FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
+        FAILED(SafeArrayGetUBound(array, 1, &upper))) {
+        return 0;
+    }
+    void* data = nullptr;
+    if (FAILED(SafeArrayAccessData(array, &data))) {
+        return 0;
+    }
+    const size_t count = upper >= lower ? static_cast<size_t>(upper - lower) + 1 : 0;
+    const int ok = FormatHexBytes(static_cast<const BYTE*>(data), count, text);
+    SafeArrayUnaccessData(array);
+    return ok;
+}
+
 // Vectors of variants may hold vectors of variants: a value nested deeper
 // than any sensor reports is refused rather than followed down the stack.
 constexpr int kMaxValueNesting = 16;
@@ -283,9 +302,26 @@ int ConvertReportedValue(const PROPVARIANT& source, VARIANT& target)
     return wine ? ConvertPropVariant(source, target) : ConvertWithPropsys(source, target);
 }
 
+int FormatHexBytes(const BYTE* bytes, size_t count, WideString& text)
+{
+    static const wchar_t digits[] = L"0123456789ABCDEF";
+    WideString hex;
+    for (size_t i = 0; i < count; ++i) {
+        if ((i && !hex.Append(L' ')) || !hex.Append(digits[bytes[i] >> 4]) ||
+            !hex.Append(digits[bytes[i] & 0xF])) {
+            return 0;
+        }
+    }
+    return text.Assign(hex.Data());
+}
+
 int FormatSensorValue(const VARIANT& value, WideString& text)
 {
     switch (value.vt) {
+    case VT_BOOL:
+        return text.Assign(value.boolVal ? L"True" : L"False");
+    case VT_ARRAY | VT_UI1:
+        return FormatByteArray(value.parray, text);
     case VT_EMPTY:
         return text.Assign(L"");
     case VT_R4:

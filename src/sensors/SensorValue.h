@@ -7,10 +7,15 @@
 #include <propidl.h>
 
 // The display text of a value: 4- and 8-byte reals with six decimals, a
-// string as it is, an empty value as the empty text, anything else as the
-// platform's variant-to-text conversion gives it. 1, or 0 when the value has
-// no text (the text is then left untouched).
+// string as it is, an empty value as the empty text, a boolean as "True" or
+// "False", a byte array as hexadecimal bytes ("01 04 07"), anything else as
+// the platform's variant-to-text conversion gives it. 1, or 0 when the value
+// has no text (the text is then left untouched).
 int FormatSensorValue(const VARIANT& value, WideString& text);
+
+// Bytes as two upper-case hexadecimal digits each, separated by single
+// spaces; no bytes give the empty text. 1, or 0 with the text untouched.
+int FormatHexBytes(const BYTE* bytes, size_t count, WideString& text);
 
 // Converts a reported value into an automation value with the platform's
 // PropVariantToVariant, or on Wine (whose propsys only has a stub that ends

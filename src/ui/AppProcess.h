@@ -2,24 +2,32 @@
 
 #include <windows.h>
 
+#include "crash/CrashReporter.h"
+
 // Process option: leave the unhandled-exception filter out.
 constexpr DWORD PROCESS_NO_CRASH_FILTER = 0x8;
 
 // The first process-wide object: constructed before the application object
 // and destroyed after it, so that what it holds covers the whole life of the
-// windows. It is the home of the crash reporter: the reporter becomes a
-// member here and installs its exception filter from the constructor unless
-// CrashFilterWanted() says otherwise.
+// windows. It is the home of the crash reporter, whose exception filter it
+// installs unless the options leave it out.
 class AppProcess
 {
 public:
-    explicit AppProcess(DWORD options) : options_(options) {}
+    explicit AppProcess(DWORD options) : options_(options)
+    {
+        if (CrashFilterWanted()) {
+            crashReporter_.InstallCrashFilter(1);
+        }
+    }
     AppProcess(const AppProcess&) = delete;
     AppProcess& operator=(const AppProcess&) = delete;
 
     DWORD Options() const { return options_; }
     bool CrashFilterWanted() const { return (options_ & PROCESS_NO_CRASH_FILTER) == 0; }
+    CrashReporter& Reporter() { return crashReporter_; }
 
 private:
+    CrashReporter crashReporter_;
     DWORD options_;
 };

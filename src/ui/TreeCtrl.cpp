@@ -130,6 +130,18 @@ HTREEITEM TreeCtrl::InsertItem(HTREEITEM parent, HTREEITEM insertAfter, const wc
         SendMessageW(tree_, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
 }
 
+int TreeCtrl::SetItemText(HTREEITEM item, const wchar_t* text)
+{
+    if (!tree_ || !item) {
+        return 0;
+    }
+    TVITEMW change = {};
+    change.mask = TVIF_HANDLE | TVIF_TEXT;
+    change.hItem = item;
+    change.pszText = const_cast<wchar_t*>(text ? text : L"");
+    return SendMessageW(tree_, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&change)) ? 1 : 0;
+}
+
 int TreeCtrl::SelectItem(HTREEITEM item)
 {
     return SendMessageW(tree_, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item)) ? 1 : 0;

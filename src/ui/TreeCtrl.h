@@ -71,6 +71,8 @@ public:
     int DeleteAll();
     HTREEITEM InsertItem(HTREEITEM parent, HTREEITEM insertAfter, const wchar_t* text, int image,
                          int selectedImage, int children, LPARAM data);
+    // Replaces an item's text; the tree repaints only that row.
+    int SetItemText(HTREEITEM item, const wchar_t* text);
     int SelectItem(HTREEITEM item);
     int Expand(HTREEITEM item, UINT action);
     // 0 suspends drawing, 1 resumes it; suspensions nest.

@@ -129,7 +129,7 @@ TEST_CASE_FIXTURE(SensorFixture, "sensors are listed with their names and fields
     CHECK(std::wstring(field->name.Data()) == L"LATITUDE DEGREES");
     const std::vector<std::wstring> expected = {
         L"LATITUDE DEGREES=47.600000", L"LONGITUDE DEGREES=-122.250000", L"CITY=Seattle",
-        L"SECOND=42", L"{0123ABCD-4567-89EF-0123-456789ABCDEF}.7=-1"};
+        L"SECOND=42", L"{0123ABCD-4567-89EF-0123-456789ABCDEF}.7=True"};
     CHECK(FieldLines(*first) == expected);
 
     REQUIRE(first->Next()->ReadFields(nullptr) != nullptr);

@@ -55,9 +55,6 @@ TEST_CASE("value texts: reals with six decimals, strings unchanged, others as th
     value.value.vt = VT_R8;
     value.value.dblVal = -0.25;
     CHECK(TextOf(value.value) == L"-0.250000");
-    value.value.vt = VT_BOOL;
-    value.value.boolVal = VARIANT_TRUE;
-    CHECK_FALSE(TextOf(value.value).empty());
     value.value.vt = VT_BSTR;
     value.value.bstrVal = SysAllocString(L"$GPGGA,123519,4807.038,N");
     CHECK(TextOf(value.value) == L"$GPGGA,123519,4807.038,N");
@@ -72,6 +69,67 @@ TEST_CASE("value texts: reals with six decimals, strings unchanged, others as th
     WideString text(L"before");
     CHECK(FormatSensorValue(array.value, text) == 0);
     CHECK(std::wstring(text.Data()) == L"before");
+}
+
+TEST_CASE("booleans read True or False")
+{
+    Variant value;
+    value.value.vt = VT_BOOL;
+    value.value.boolVal = VARIANT_TRUE;
+    CHECK(TextOf(value.value) == L"True");
+    value.value.boolVal = VARIANT_FALSE;
+    CHECK(TextOf(value.value) == L"False");
+    // Any bit set is true, as the platform's conversion counts it.
+    value.value.boolVal = 1;
+    CHECK(TextOf(value.value) == L"True");
+}
+
+TEST_CASE("byte vectors read as hexadecimal bytes")
+{
+    WideString text(L"before");
+    const BYTE bytes[] = {0x01, 0x04, 0x07, 0xEA, 0xFF, 0x00};
+    REQUIRE(FormatHexBytes(bytes, 3, text) == 1);
+    CHECK(std::wstring(text.Data()) == L"01 04 07");
+    REQUIRE(FormatHexBytes(bytes + 3, 3, text) == 1);
+    CHECK(std::wstring(text.Data()) == L"EA FF 00");
+    REQUIRE(FormatHexBytes(bytes, 0, text) == 1);
+    CHECK(std::wstring(text.Data()) == L"");
+
+    SUBCASE("a reported vector, as the simulator's chromaticity arrives")
+    {
+        PropVariant reported;
+        reported.value.vt = VT_VECTOR | VT_UI1;
+        reported.value.caub.cElems = 8;
+        reported.value.caub.pElems = static_cast<BYTE*>(CoTaskMemAlloc(8));
+        const BYTE chromaticity[] = {234, 4, 180, 62, 16, 88, 185, 62};
+        memcpy(reported.value.caub.pElems, chromaticity, 8);
+        CHECK(Converted(reported.value, VT_ARRAY | VT_UI1) == L"EA 04 B4 3E 10 58 B9 3E");
+    }
+    SUBCASE("a long vector outgrows the default text capacity")
+    {
+        Variant array;
+        array.value.vt = VT_ARRAY | VT_UI1;
+        array.value.parray = SafeArrayCreateVector(VT_UI1, 0, 200);
+        REQUIRE(array.value.parray);
+        const std::wstring shown = TextOf(array.value);
+        CHECK(shown.size() == 200 * 3 - 1);
+        CHECK(shown.compare(0, 6, L"00 00 ") == 0);
+    }
+    SUBCASE("an empty vector and a two-dimensional array")
+    {
+        Variant empty;
+        empty.value.vt = VT_ARRAY | VT_UI1;
+        empty.value.parray = SafeArrayCreateVector(VT_UI1, 0, 0);
+        CHECK(TextOf(empty.value) == L"");
+
+        SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+        Variant square;
+        square.value.vt = VT_ARRAY | VT_UI1;
+        square.value.parray = SafeArrayCreate(VT_UI1, 2, bounds);
+        WideString kept(L"kept");
+        CHECK(FormatSensorValue(square.value, kept) == 0);
+        CHECK(std::wstring(kept.Data()) == L"kept");
+    }
 }
 
 TEST_CASE("reported scalars become automation values")

@@ -263,17 +263,27 @@ public:
         return 0;
     }
 
-    // Waits until the window handled everything posted so far.
+    // Waits until the window handled everything posted so far and shows
+    // every change it was told of (a paced refresh may still be due).
     int Settle()
     {
-        return AfterPosted([] {});
+        for (DWORD waited = 0; waited < kPatienceMs; waited += 5) {
+            bool pending = true;
+            if (!AfterPosted([&] { pending = app_->HasPendingChanges(); }))
+                return 0;
+            if (!pending)
+                return 1;
+            Sleep(5);
+        }
+        return 0;
     }
 
-    // The tree as it stands once every posted message was handled.
+    // The tree as it stands once every change was shown.
     std::vector<TreeRow> SettledTree()
     {
         std::vector<TreeRow> rows;
-        AfterPosted([&] { rows = ReadTree(Tree()); });
+        if (Settle())
+            AfterPosted([&] { rows = ReadTree(Tree()); });
         return rows;
     }
 
@@ -282,6 +292,7 @@ public:
     int Select(const wchar_t* prefix, int nth = 0)
     {
         int selected = 0;
+        Settle();
         AfterPosted([&] {
             HTREEITEM item = prefix ? FindRow(Tree(), prefix, nth) : nullptr;
             if (!prefix || item)

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# CPU time of the real Tessel.exe and of the prefix's wineserver while Tessel
+# shows live sensors: (a) the default tablet scenario, (b) the same with the
+# accelerometer, compass and inclinometer reporting about 60 times a second.
+# Each scenario runs the program once; the figures are the user and system
+# time the two processes used over the measured seconds (read from /proc),
+# as a percentage of one core, beside the goal.
+#
+# Runs inside a session (tools/bench.sh): needs DISPLAY, WINEPREFIX,
+# TESSEL_WINE, TESSEL_WINESERVER and TESSEL_BUILD_DIR.
+# TESSEL_BENCH_CPU_SECONDS changes the measured time (20 s).
+set -euo pipefail
+
+seconds=${TESSEL_BENCH_CPU_SECONDS:-20}
+root=$(cd "$(dirname "$0")/.." && pwd)
+exe=$TESSEL_BUILD_DIR/Tessel.exe
+driver=$TESSEL_BUILD_DIR/TesselDriver.exe
+scenarios=$TESSEL_BUILD_DIR/bench-cpu
+ticks_per_second=$(getconf CLK_TCK)
+mkdir -p "$scenarios"
+
+# User plus system time of a process in clock ticks (fields 14 and 15 of
+# stat; the command name before them may hold spaces, so count from its ')').
+cpu_ticks() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || { echo 0; return; }
+    stat=${stat##*) }
+    set -- $stat
+    echo $((${12} + ${13}))
+}
+
+# The wineserver of this prefix runs in a server folder named after the
+# prefix's device and inode (under a temporary folder whose name varies);
+# other sessions' servers run elsewhere.
+prefix_wineserver() {
+    local folder pid
+    folder=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
+    for pid in $(pgrep -x 'wineserver(32|64)?' || true); do
+        if [ "$(basename "$(readlink "/proc/$pid/cwd" 2>/dev/null)")" = "$folder" ]; then
+            echo "$pid"
+            return
+        fi
+    done
+}
+
+# The default scenario with the three motion and orientation sensors at a
+# 16 ms interval.
+make_fast_scenario() {
+    awk '
+        /^\[/ { fast = ($0 == "[Accelerometer]" || $0 == "[Compass]" || $0 == "[Inclinometer]") }
+        fast && /^Interval=/ { print "Interval=16"; next }
+        { print }
+    ' "$root/simulator/scenarios/default.ini" >"$scenarios/fast.ini"
+}
+
+percent() { awk -v t="$1" -v hz="$ticks_per_second" -v s="$2" 'BEGIN { printf "%.2f", 100 * t / hz / s }'; }
+
+# Runs Tessel with a scenario for the measured time; prints one table row.
+measure() {
+    local name=$1 scenario=$2 goal=$3 tessel server t0 s0 t1 s1 tessel_pct server_pct total
+    TESSEL_SENSOR_SCENARIO=$(printf 'Z:%s' "$(echo "$scenario" | tr / '\\')") \
+        "$TESSEL_WINE" "$exe" >>"$TESSEL_BUILD_DIR/logs/bench-cpu.log" 2>&1 </dev/null &
+    tessel=$!
+    "$TESSEL_WINE" "$driver" wait >/dev/null 2>&1 || { echo "$name: Tessel did not start"; return 1; }
+    # Let start-up settle before the measured time begins.
+    sleep 2
+    server=$(prefix_wineserver)
+    [ -n "$server" ] || { echo "$name: no wineserver for the prefix"; return 1; }
+    t0=$(cpu_ticks "$tessel")
+    s0=$(cpu_ticks "$server")
+    sleep "$seconds"
+    t1=$(cpu_ticks "$tessel")
+    s1=$(cpu_ticks "$server")
+    "$TESSEL_WINE" "$driver" close >/dev/null 2>&1 || true
+    wait "$tessel" 2>/dev/null || true
+    tessel_pct=$(percent $((t1 - t0)) "$seconds")
+    server_pct=$(percent $((s1 - s0)) "$seconds")
+    total=$(percent $((t1 - t0 + s1 - s0)) "$seconds")
+    printf '%-40s %10s%% %10s%% %10s%% %10s\n' "$name" "$tessel_pct" "$server_pct" "$total" "<= $goal%"
+}
+
+make_fast_scenario
+echo "CPU time over $seconds s of the running program, % of one core"
+printf '%-40s %11s %11s %11s %10s\n' "scenario" "Tessel.exe" "wineserver" "in all" "goal"
+measure "(a) default tablet scenario" "$root/simulator/scenarios/default.ini" 1
+measure "(b) three sensors at Interval=16" "$scenarios/fast.ini" 5

@@ -1,0 +1,77 @@
+#include "system/Clipboard.h"
+
+#include <string.h>
+#include <wchar.h>
+
+namespace {
+
+// Keeps the clipboard open for one scope.
+class OpenedClipboard
+{
+public:
+    explicit OpenedClipboard(HWND owner) : open_(OpenClipboard(owner) != FALSE) {}
+    ~OpenedClipboard()
+    {
+        if (open_) {
+            CloseClipboard();
+        }
+    }
+    OpenedClipboard(const OpenedClipboard&) = delete;
+    OpenedClipboard& operator=(const OpenedClipboard&) = delete;
+
+    bool IsOpen() const { return open_; }
+
+private:
+    bool open_;
+};
+
+// A movable global memory block until the clipboard takes it over.
+class GlobalBlock
+{
+public:
+    explicit GlobalBlock(size_t bytes) : block_(GlobalAlloc(GMEM_MOVEABLE, bytes)) {}
+    ~GlobalBlock()
+    {
+        if (block_) {
+            GlobalFree(block_);
+        }
+    }
+    GlobalBlock(const GlobalBlock&) = delete;
+    GlobalBlock& operator=(const GlobalBlock&) = delete;
+
+    HGLOBAL Get() const { return block_; }
+    void Release() { block_ = nullptr; }
+
+private:
+    HGLOBAL block_;
+};
+
+int FillBlock(HGLOBAL block, const wchar_t* text, size_t bytes)
+{
+    void* target = GlobalLock(block);
+    if (!target) {
+        return 0;
+    }
+    memcpy(target, text, bytes);
+    GlobalUnlock(block);
+    return 1;
+}
+
+} // namespace
+
+int CopyTextToClipboard(HWND owner, const wchar_t* text)
+{
+    const size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
+    GlobalBlock block(bytes);
+    if (!block.Get() || !FillBlock(block.Get(), text, bytes)) {
+        return 0;
+    }
+    OpenedClipboard clipboard(owner);
+    if (!clipboard.IsOpen() || !EmptyClipboard() ||
+        !SetClipboardData(CF_UNICODETEXT, block.Get())) {
+        return 0;
+    }
+    // The system owns the block from here on.
+    block.Release();
+    return 1;
+}

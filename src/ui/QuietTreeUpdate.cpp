@@ -1,0 +1,76 @@
+#include "ui/QuietTreeUpdate.h"
+
+#include <initializer_list>
+
+QuietTreeUpdate::QuietTreeUpdate(HWND tree)
+    : tree_(tree), quiet_(tree && (GetWindowLongPtrW(tree, GWL_STYLE) & WS_VISIBLE) != 0)
+{
+    if (!quiet_) {
+        return;
+    }
+    ReadScrollState(tree_, before_);
+    // Turning drawing off validates the window: keep what was still due.
+    pending_.Reset(CreateRectRgn(0, 0, 0, 0));
+    if (pending_ && GetUpdateRgn(tree_, pending_.Get(), FALSE) <= NULLREGION) {
+        pending_.Reset();
+    }
+    DefWindowProcW(tree_, WM_SETREDRAW, FALSE, 0);
+}
+
+QuietTreeUpdate::~QuietTreeUpdate()
+{
+    if (!quiet_) {
+        return;
+    }
+    DefWindowProcW(tree_, WM_SETREDRAW, TRUE, 0);
+    if (pending_) {
+        InvalidateRgn(tree_, pending_.Get(), TRUE);
+    }
+    ScrollState after;
+    ReadScrollState(tree_, after);
+    if (!SameScrollState(before_, after)) {
+        RedrawWindow(tree_, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ERASE);
+        return;
+    }
+    if (rowCount_ > kMaxRows) {
+        InvalidateRect(tree_, nullptr, FALSE);
+        return;
+    }
+    for (unsigned i = 0; i < rowCount_; ++i) {
+        RECT row = {};
+        if (TreeView_GetItemRect(tree_, rows_[i], &row, FALSE)) {
+            InvalidateRect(tree_, &row, FALSE);
+        }
+    }
+}
+
+void QuietTreeUpdate::RowChanged(HTREEITEM item)
+{
+    if (rowCount_ < kMaxRows) {
+        rows_[rowCount_] = item;
+    }
+    ++rowCount_;
+}
+
+void QuietTreeUpdate::ReadScrollState(HWND tree, ScrollState& state)
+{
+    state.style = GetWindowLongPtrW(tree, GWL_STYLE) & (WS_VSCROLL | WS_HSCROLL);
+    for (SCROLLINFO* info : {&state.vertical, &state.horizontal}) {
+        info->cbSize = sizeof *info;
+        info->fMask = SIF_ALL;
+    }
+    if (!GetScrollInfo(tree, SB_VERT, &state.vertical)) {
+        state.vertical = SCROLLINFO{};
+    }
+    if (!GetScrollInfo(tree, SB_HORZ, &state.horizontal)) {
+        state.horizontal = SCROLLINFO{};
+    }
+}
+
+bool QuietTreeUpdate::SameScrollState(const ScrollState& a, const ScrollState& b)
+{
+    auto same = [](const SCROLLINFO& x, const SCROLLINFO& y) {
+        return x.nMin == y.nMin && x.nMax == y.nMax && x.nPage == y.nPage && x.nPos == y.nPos;
+    };
+    return a.style == b.style && same(a.vertical, b.vertical) && same(a.horizontal, b.horizontal);
+}

@@ -1,0 +1,457 @@
+#include <doctest.h>
+
+#include "MainWindowHarness.h"
+#include "app/LiveTree.h"
+#include "base/ScopedHandle.h"
+
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace main_window_test;
+
+namespace {
+
+std::wstring Text(const WideString& text)
+{
+    return text.Data();
+}
+
+std::vector<HTREEITEM> Handles(const std::vector<TreeRow>& rows)
+{
+    std::vector<HTREEITEM> handles;
+    for (const TreeRow& row : rows)
+        handles.push_back(row.item);
+    return handles;
+}
+
+std::vector<std::wstring> Texts(const std::vector<TreeRow>& rows)
+{
+    std::vector<std::wstring> texts;
+    for (const TreeRow& row : rows)
+        texts.push_back(row.text);
+    return texts;
+}
+
+// The text of the n-th row that starts with prefix, or "<none>".
+std::wstring RowText(const std::vector<TreeRow>& rows, const std::wstring& prefix, int nth = 0)
+{
+    for (const TreeRow& row : rows) {
+        if (row.text.compare(0, prefix.size(), prefix) == 0 && nth-- == 0)
+            return row.text;
+    }
+    return L"<none>";
+}
+
+int FirstVisibleRow(HWND tree)
+{
+    int index = 0;
+    HTREEITEM first = TreeView_GetFirstVisible(tree);
+    for (HTREEITEM item = TreeView_GetRoot(tree); item && item != first;
+         item = TreeView_GetNextVisible(tree, item))
+        ++index;
+    return index;
+}
+
+int PutClipboardText(const wchar_t* text)
+{
+    if (!OpenClipboard(nullptr))
+        return 0;
+    EmptyClipboard();
+    const size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    int ok = 0;
+    if (void* target = block ? GlobalLock(block) : nullptr) {
+        memcpy(target, text, bytes);
+        GlobalUnlock(block);
+        ok = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+    }
+    if (!ok && block)
+        GlobalFree(block);
+    CloseClipboard();
+    return ok;
+}
+
+std::wstring ClipboardText()
+{
+    std::wstring text = L"<no text>";
+    if (!OpenClipboard(nullptr))
+        return L"<not opened>";
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+struct LiveFixture
+{
+    LiveFixture() : sim(*Simulator())
+    {
+        REQUIRE(Simulator() != nullptr);
+        REQUIRE(sim.Reset() == 1);
+        REQUIRE(PutClipboardText(L"before") == 1);
+    }
+    void Open() { REQUIRE(window.Start() == 1); }
+    void AddGps(unsigned number, const wchar_t* name)
+    {
+        REQUIRE(AddTestSensor(
+            sim, number, name,
+            {{L"LATITUDE_DEGREES", L"VT_R8, 47.6, ramp, 0.5"}, {L"CITY", L"VT_LPWSTR, Seattle"}}));
+    }
+    int FireData(unsigned number)
+    {
+        const GUID id = TestSensorId(number);
+        return sim.FireDataUpdated(&id);
+    }
+    int SetField(unsigned number, const wchar_t* key, const wchar_t* value)
+    {
+        const GUID id = TestSensorId(number);
+        return sim.SetFieldText(&id, key, value);
+    }
+
+    PlacementValueGuard placement;
+    SensorSimControl& sim;
+    MainWindowHarness window;
+};
+
+// Opens the tree's context menu as the keyboard does (screen point -1) or
+// as a right click at a screen point does, picks the item at the given
+// position (0 = "Copy") with the arrow keys and Enter, and answers the
+// menu's item texts. Every wait is bounded; a menu that stays open is
+// cancelled.
+std::vector<std::wstring> ChooseFromTreeMenu(MainWindowHarness& window, LPARAM point, int choice)
+{
+    std::vector<std::wstring> items;
+    PostMessageW(window.Window(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window.Tree()), point);
+    HWND menu = nullptr;
+    for (int waited = 0; waited < 5000 && !menu; waited += 10) {
+        Sleep(10);
+        menu = FindWindowW(L"#32768", nullptr);
+        if (menu && !IsWindowVisible(menu))
+            menu = nullptr;
+    }
+    if (!menu)
+        return items;
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(menu, MN_GETHMENU, 0, 0, SMTO_NORMAL, 5000, &answer);
+    HMENU handle = reinterpret_cast<HMENU>(answer);
+    for (int i = 0; handle && i < GetMenuItemCount(handle); ++i) {
+        wchar_t text[64] = {};
+        GetMenuStringW(handle, i, text, 64, MF_BYPOSITION);
+        items.push_back(text);
+    }
+    for (int step = 0; step <= choice; ++step)
+        PostMessageW(window.Window(), WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(window.Window(), WM_KEYDOWN, VK_RETURN, 0);
+    for (int waited = 0; waited < 5000 && IsWindowVisible(menu); waited += 10)
+        Sleep(10);
+    if (IsWindowVisible(menu)) {
+        PostMessageW(window.Window(), WM_CANCELMODE, 0, 0);
+        items.push_back(L"<menu stayed open>");
+    }
+    return items;
+}
+
+// Presses Ctrl+C in the tree: the window thread's key state says Ctrl is
+// down while the key message is handled.
+void PressCtrlC(MainWindowHarness& window, bool withControl)
+{
+    BYTE keys[256] = {};
+    REQUIRE(window.Send([&] {
+        GetKeyboardState(keys);
+        BYTE pressed[256];
+        memcpy(pressed, keys, sizeof pressed);
+        pressed[VK_CONTROL] = withControl ? 0x80 : 0;
+        pressed[VK_LCONTROL] = pressed[VK_CONTROL];
+        SetKeyboardState(pressed);
+    }));
+    PostMessageW(window.Tree(), WM_KEYDOWN, 'C', 0x002E0001);
+    REQUIRE(window.AfterPosted([&] { SetKeyboardState(keys); }));
+}
+
+} // namespace
+
+TEST_CASE("row texts: field comparison, copy text and tree lines")
+{
+    CHECK(CompareFieldRow(L"CITY\tSeattle", L"CITY", L"Seattle") == FIELD_ROW_SAME);
+    CHECK(CompareFieldRow(L"CITY\tSeattle", L"CITY", L"Paris") == FIELD_ROW_NEW_TEXT);
+    CHECK(CompareFieldRow(L"CITY\t", L"CITY", L"") == FIELD_ROW_SAME);
+    CHECK(CompareFieldRow(L"CITY\t", L"CITY", L"Paris") == FIELD_ROW_NEW_TEXT);
+    // A name that only starts the row's name, or a row without a tab, is
+    // another field.
+    CHECK(CompareFieldRow(L"CITY NAME\tSeattle", L"CITY", L"Seattle") == FIELD_ROW_OTHER);
+    CHECK(CompareFieldRow(L"CITY", L"CITY", L"") == FIELD_ROW_OTHER);
+    CHECK(CompareFieldRow(L"COUNTRY\tUS", L"CITY", L"US") == FIELD_ROW_OTHER);
+
+    WideString copy;
+    REQUIRE(RowCopyText(L"LATITUDE DEGREES\t47.600000", copy) == 1);
+    CHECK(Text(copy) == L"LATITUDE DEGREES\t47.600000");
+    REQUIRE(RowCopyText(L"Integrated GPS", copy) == 1);
+    CHECK(Text(copy) == L"Integrated GPS\t");
+    // The columns as the tree shows them: runs of tabs are one separator,
+    // and more texts than columns are not shown.
+    REQUIRE(RowCopyText(L"\tNAME\t\tVALUE\tHIDDEN", copy) == 1);
+    CHECK(Text(copy) == L"NAME\tVALUE");
+
+    WideString all;
+    REQUIRE(AppendTreeLine(all, 0, L"Sensors") == 1);
+    REQUIRE(AppendTreeLine(all, 1, L"Integrated GPS") == 1);
+    REQUIRE(AppendTreeLine(all, 2, L"CITY\tSeattle") == 1);
+    CHECK(Text(all) == L"Sensors\r\n  Integrated GPS\r\n    CITY\tSeattle\r\n");
+}
+
+TEST_CASE("refreshes are paced to one per gap")
+{
+    CHECK(PacedRefreshDelay(5000, 0, false, 100) == 0);
+    CHECK(PacedRefreshDelay(5000, 4990, true, 100) == 90);
+    CHECK(PacedRefreshDelay(5000, 5000, true, 100) == 100);
+    CHECK(PacedRefreshDelay(5100, 5000, true, 100) == 0);
+    CHECK(PacedRefreshDelay(9000, 5000, true, 100) == 0);
+    // Across the tick count's wrap.
+    CHECK(PacedRefreshDelay(20, 0xFFFFFFF0u, true, 100) == 64);
+    CHECK(PacedRefreshDelay(200, 0xFFFFFFF0u, true, 100) == 0);
+}
+
+TEST_CASE("new values change their cells in place")
+{
+    LiveFixture f;
+    for (unsigned number = 1; number <= 8; ++number)
+        f.AddGps(number, number == 3 ? L"Third GPS" : L"More GPS");
+    f.Open();
+    HWND tree = f.window.Tree();
+    REQUIRE(f.window.Select(L"LATITUDE DEGREES\t", 2) == 1);
+    REQUIRE(f.window.Send([tree] {
+        HTREEITEM item = TreeView_GetRoot(tree);
+        for (int row = 0; row < 6 && item; ++row)
+            item = TreeView_GetNextVisible(tree, item);
+        TreeView_Select(tree, item, TVGN_FIRSTVISIBLE);
+    }));
+    const std::vector<TreeRow> before = f.window.SettledTree();
+    int scrolledBefore = -1;
+    REQUIRE(f.window.Send([&] { scrolledBefore = FirstVisibleRow(tree); }));
+    REQUIRE(scrolledBefore == 6);
+
+    SUBCASE("the rows, the selection and the scroll position stay")
+    {
+        REQUIRE(f.FireData(3) == 1);
+        const std::vector<TreeRow> after = f.window.SettledTree();
+        // The same items: nothing was deleted and inserted again.
+        CHECK(Handles(after) == Handles(before));
+        CHECK(RowText(after, L"LATITUDE DEGREES\t", 2) == L"LATITUDE DEGREES\t48.100000");
+        CHECK(RowText(after, L"LATITUDE DEGREES\t", 1) == L"LATITUDE DEGREES\t47.600000");
+        auto selected = [](const std::vector<TreeRow>& rows) {
+            return std::find_if(rows.begin(), rows.end(),
+                                [](const TreeRow& r) { return r.selected; })
+                ->item;
+        };
+        CHECK(selected(after) == selected(before));
+        int scrolledAfter = -1;
+        REQUIRE(f.window.Send([&] { scrolledAfter = FirstVisibleRow(tree); }));
+        CHECK(scrolledAfter == scrolledBefore);
+    }
+    SUBCASE("only the changed row is repainted; what was due before stays due")
+    {
+        // All on the window's thread: the event's data is shown by a direct
+        // refresh before anything could paint. The first visible row was
+        // waiting to be painted already; the sensor row between the two
+        // must not be repainted.
+        bool pendingDue = false, changedDue = false, betweenDue = true;
+        int fired = 0;
+        REQUIRE(f.window.Send([&] {
+            HTREEITEM pending = TreeView_GetFirstVisible(tree);
+            HTREEITEM between = FindRow(tree, L"Third GPS");
+            HTREEITEM changed = FindRow(tree, L"LATITUDE DEGREES\t", 2);
+            UpdateWindow(tree);
+            RECT row = {};
+            TreeView_GetItemRect(tree, pending, &row, FALSE);
+            InvalidateRect(tree, &row, FALSE);
+            fired = f.FireData(3);
+            f.window.App()->RefreshNow();
+            ScopedRegion due(CreateRectRgn(0, 0, 0, 0));
+            GetUpdateRgn(tree, due.Get(), FALSE);
+            auto isDue = [&](HTREEITEM item) {
+                RECT rect = {};
+                TreeView_GetItemRect(tree, item, &rect, FALSE);
+                return item && PtInRegion(due.Get(), 10, (rect.top + rect.bottom) / 2) != FALSE;
+            };
+            pendingDue = isDue(pending);
+            changedDue = isDue(changed);
+            betweenDue = isDue(between);
+        }));
+        REQUIRE(fired == 1);
+        CHECK(pendingDue);
+        CHECK(changedDue);
+        CHECK_FALSE(betweenDue);
+    }
+}
+
+TEST_CASE("a report with other fields rebuilds the tree")
+{
+    LiveFixture f;
+    f.AddGps(1, L"Integrated GPS");
+    f.AddGps(2, L"Second GPS");
+    f.Open();
+    const std::vector<TreeRow> before = f.window.SettledTree();
+    REQUIRE(f.window.Select(L"CITY\t", 1) == 1);
+
+    SUBCASE("a new field")
+    {
+        REQUIRE(f.SetField(2, L"SPEED_KNOTS", L"VT_R8, 3") == 1);
+        REQUIRE(f.FireData(2) == 1);
+        const std::vector<TreeRow> after = f.window.SettledTree();
+        REQUIRE(after.size() == before.size() + 1);
+        CHECK(after.back().text == L"SPEED KNOTS\t3.000000");
+        CHECK(Handles(after) != std::vector<HTREEITEM>(Handles(before)));
+        // The rebuild keeps the selected row as every rebuild does.
+        CHECK(RowText(after, L"CITY\t", 1) == L"CITY\tSeattle");
+        CHECK(std::find_if(after.begin(), after.end(), [](const TreeRow& r) {
+                  return r.selected;
+              })->text == L"CITY\tSeattle");
+    }
+    SUBCASE("the same number of fields in another order")
+    {
+        const GUID id = TestSensorId(2);
+        REQUIRE(f.sim.ClearFields(&id) == 1);
+        REQUIRE(f.SetField(2, L"CITY", L"VT_LPWSTR, Tacoma") == 1);
+        REQUIRE(f.SetField(2, L"LATITUDE_DEGREES", L"VT_R8, 47.25") == 1);
+        REQUIRE(f.FireData(2) == 1);
+        const std::vector<TreeRow> after = f.window.SettledTree();
+        REQUIRE(after.size() == before.size());
+        CHECK(after[5].text == L"CITY\tTacoma");
+        CHECK(after[6].text == L"LATITUDE DEGREES\t47.250000");
+    }
+}
+
+TEST_CASE("a burst of events from several sensors ends with every last value shown")
+{
+    LiveFixture f;
+    constexpr unsigned kSensors = 4;
+    constexpr int kEvents = 40;
+    for (unsigned number = 1; number <= kSensors; ++number)
+        f.AddGps(number, L"Burst GPS");
+    f.Open();
+    REQUIRE(f.window.Settle() == 1);
+
+    std::vector<int> delivered(kSensors, 0);
+    std::vector<std::thread> senders;
+    for (unsigned number = 1; number <= kSensors; ++number) {
+        senders.emplace_back([&, number] {
+            for (int event = 1; event <= kEvents; ++event) {
+                const std::wstring value = L"VT_LPWSTR, sensor " + std::to_wstring(number) +
+                                           L" value " + std::to_wstring(event);
+                f.SetField(number, L"CITY", value.c_str());
+                delivered[number - 1] += f.FireData(number);
+            }
+        });
+    }
+    for (std::thread& sender : senders)
+        sender.join();
+    for (unsigned number = 1; number <= kSensors; ++number) {
+        CAPTURE(number);
+        CHECK(delivered[number - 1] == kEvents);
+    }
+
+    const std::vector<TreeRow> rows = f.window.SettledTree();
+    for (unsigned number = 1; number <= kSensors; ++number) {
+        CAPTURE(number);
+        CHECK(RowText(rows, L"CITY\t", static_cast<int>(number - 1)) ==
+              L"CITY\tsensor " + std::to_wstring(number) + L" value " + std::to_wstring(kEvents));
+    }
+    // Paced: far fewer refreshes than events.
+    CHECK(f.window.ChangeMessages() < static_cast<LONG>(kSensors * kEvents));
+}
+
+TEST_CASE("Ctrl+C copies the selected row")
+{
+    LiveFixture f;
+    f.AddGps(1, L"Integrated GPS");
+    f.Open();
+
+    REQUIRE(f.window.Select(L"LATITUDE DEGREES\t") == 1);
+    PressCtrlC(f.window, true);
+    CHECK(ClipboardText() == L"LATITUDE DEGREES\t47.600000");
+
+    REQUIRE(f.window.Select(L"Integrated GPS") == 1);
+    PressCtrlC(f.window, true);
+    CHECK(ClipboardText() == L"Integrated GPS\t");
+
+    // A plain C is the tree's own (incremental search) and copies nothing.
+    REQUIRE(PutClipboardText(L"kept") == 1);
+    PressCtrlC(f.window, false);
+    CHECK(ClipboardText() == L"kept");
+
+    // With nothing selected there is nothing to copy.
+    REQUIRE(f.window.Select(nullptr) == 1);
+    PressCtrlC(f.window, true);
+    CHECK(ClipboardText() == L"kept");
+}
+
+TEST_CASE("the tree's context menu copies a row or the whole tree")
+{
+    LiveFixture f;
+    f.AddGps(1, L"Integrated GPS");
+    REQUIRE(AddTestSensor(f.sim, 2, L"Bare Sensor", {}));
+    f.Open();
+    const std::vector<std::wstring> menu = {L"Copy", L"Copy All"};
+
+    SUBCASE("from the keyboard: Copy, below the selected row")
+    {
+        REQUIRE(f.window.Select(L"CITY\t") == 1);
+        CHECK(ChooseFromTreeMenu(f.window, -1, 0) == menu);
+        REQUIRE(f.window.Settle() == 1);
+        CHECK(ClipboardText() == L"CITY\tSeattle");
+    }
+    SUBCASE("Copy All: the whole tree, indented, one row a line")
+    {
+        CHECK(ChooseFromTreeMenu(f.window, -1, 1) == menu);
+        REQUIRE(f.window.Settle() == 1);
+        CHECK(ClipboardText() == L"Sensors\r\n"
+                                 L"  Integrated GPS\r\n"
+                                 L"    LATITUDE DEGREES\t47.600000\r\n"
+                                 L"    CITY\tSeattle\r\n"
+                                 L"  Bare Sensor\r\n");
+    }
+    SUBCASE("a right click selects the row under the pointer first")
+    {
+        REQUIRE(f.window.Select(L"Sensors") == 1);
+        POINT at = {};
+        REQUIRE(f.window.Send([&] {
+            RECT row = {};
+            TreeView_GetItemRect(f.window.Tree(), FindRow(f.window.Tree(), L"LATITUDE"), &row,
+                                 TRUE);
+            at = {row.left + 4, (row.top + row.bottom) / 2};
+            ClientToScreen(f.window.Tree(), &at);
+        }));
+        CHECK(ChooseFromTreeMenu(f.window, MAKELPARAM(at.x, at.y), 0) == menu);
+        REQUIRE(f.window.Settle() == 1);
+        CHECK(ClipboardText() == L"LATITUDE DEGREES\t47.600000");
+    }
+}
+
+TEST_CASE("the tablet scenario's sensors update in place")
+{
+    // Every kind of value the default scenario reports (times, booleans, a
+    // byte vector, vendor keys, a nameless sensor, a sensor whose reads
+    // fail) keeps its rows across data updates.
+    LiveFixture f;
+    REQUIRE(f.sim.LoadScenario(nullptr) == 1);
+    f.Open();
+    const std::vector<TreeRow> before = f.window.SettledTree();
+    const LONG messagesBefore = f.window.ChangeMessages();
+    const LONG eventsBefore = f.sim.DeliveredEvents();
+    for (int waited = 0; waited < 10000 && f.sim.DeliveredEvents() - eventsBefore < 30;
+         waited += 50)
+        Sleep(50);
+    REQUIRE(f.sim.DeliveredEvents() - eventsBefore >= 30);
+    REQUIRE(f.sim.StopTimeline() == 1);
+    const std::vector<TreeRow> after = f.window.SettledTree();
+    CHECK(f.window.ChangeMessages() > messagesBefore);
+    CHECK(Handles(after) == Handles(before));
+    CHECK(Texts(after) != Texts(before));
+    CHECK(RowText(after, L"LIGHT CHROMACITY\t") == L"LIGHT CHROMACITY\tEA 04 B4 3E 10 58 B9 3E");
+}

@@ -1,0 +1,160 @@
+// A small program that crashes on request, for the crash reporter's tests.
+// It holds the real process object, so the real filter writes the report
+// next to it. Argument: the kind of crash.
+#include <windows.h>
+#include <string.h>
+
+#include "ui/AppProcess.h"
+
+static AppProcess gProcess(0);
+
+#if defined(_MSC_VER)
+#define NOT_INLINED __declspec(noinline)
+#else
+#define NOT_INLINED __attribute__((noinline))
+#endif
+
+namespace {
+
+// The idle thread's name, found by the report through its information
+// block's arbitrary-user-pointer slot.
+char gThreadName[] = "tessel-named-worker";
+HANDLE gGate = nullptr;
+
+NOT_INLINED void CrashByWritingToZero()
+{
+    // Through a volatile pointer, or the compiler replaces the store by a
+    // trap instruction.
+    volatile int* volatile target = nullptr;
+    *target = 1;
+}
+
+// Results go here, so that the compiler keeps the operations that crash.
+volatile int gSink = 0;
+
+NOT_INLINED void CrashByReading()
+{
+    volatile int* volatile source = reinterpret_cast<int*>(static_cast<ULONG_PTR>(0x10));
+    gSink = *source;
+}
+
+NOT_INLINED void CrashByDividing(volatile int divisor)
+{
+    gSink = 100 / divisor;
+}
+
+NOT_INLINED int CrashByRecursing(int depth)
+{
+    // Below a page, so that the frame needs no stack probe and the fault
+    // happens in this function.
+    volatile char room[512];
+    room[0] = static_cast<char>(depth);
+    return gSink == 0 ? CrashByRecursing(depth + 1) + room[0] : room[0];
+}
+
+NT_TIB* OwnInformationBlock()
+{
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+// The header's segment read looks like an access to an empty array.
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#endif
+    return reinterpret_cast<NT_TIB*>(NtCurrentTeb());
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+}
+
+DWORD WINAPI NamedIdleThread(void*)
+{
+    OwnInformationBlock()->ArbitraryUserPointer = gThreadName;
+    SetEvent(gGate);
+    Sleep(INFINITE);
+    return 0;
+}
+
+DWORD WINAPI CrashingThread(void* gate)
+{
+    if (gate)
+        WaitForSingleObject(static_cast<HANDLE>(gate), 10000);
+    CrashByWritingToZero();
+    return 0;
+}
+
+void StartNamedIdleThread()
+{
+    gGate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(CreateThread(nullptr, 0, NamedIdleThread, nullptr, 0, nullptr));
+    WaitForSingleObject(gGate, 10000);
+}
+
+// Two threads released together, both writing to 0.
+void CrashTwoThreadsAtOnce()
+{
+    HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE threads[2];
+    for (HANDLE& thread : threads)
+        thread = CreateThread(nullptr, 0, CrashingThread, start, 0, nullptr);
+    Sleep(100);
+    SetEvent(start);
+    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+}
+
+// A window whose answer to WM_APP writes to 0 as well: a message waiting
+// for the crashing thread would crash it again while its report is
+// written. A quit message waits behind it.
+LRESULT CALLBACK CrashingWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_APP)
+        CrashByWritingToZero();
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void CrashAgainWhilePumping()
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = CrashingWindowProcedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"CrashChildWindow";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowW(L"CrashChildWindow", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, nullptr);
+    PostMessageW(window, WM_APP, 0, 0);
+    PostQuitMessage(0);
+    CrashByReading();
+}
+
+void CrashInWorker()
+{
+    HANDLE thread = CreateThread(nullptr, 0, CrashingThread, nullptr, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    const struct
+    {
+        const wchar_t* name;
+        void (*crash)();
+    } kinds[] = {
+        {L"write", CrashByWritingToZero},
+        {L"read", CrashByReading},
+        {L"divide", [] { CrashByDividing(0); }},
+        // What a C++ exception that nobody catches raises in MSVC builds.
+        {L"cpp", [] { RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 0, nullptr); }},
+        {L"unknown", [] { RaiseException(0x2BADC0DE, EXCEPTION_NONCONTINUABLE, 0, nullptr); }},
+        {L"overflow", [] { gSink = CrashByRecursing(0); }},
+        {L"again", CrashAgainWhilePumping},
+        {L"two", CrashTwoThreadsAtOnce},
+        {L"worker", CrashInWorker},
+    };
+    ConfigureCrashReporter(101, L"", L"/kestrel/report.php", nullptr, nullptr);
+    StartNamedIdleThread();
+    for (const auto& kind : kinds) {
+        if (argc > 1 && !wcscmp(argv[1], kind.name))
+            kind.crash();
+    }
+    return 3;
+}

@@ -1,0 +1,275 @@
+#include <doctest.h>
+
+#include <windows.h>
+#include <dbghelp.h>
+#include <stdlib.h>
+
+#include "CrashTestSupport.h"
+#include "base/DynamicLibrary.h"
+
+namespace {
+
+const bool kWideBuild = sizeof(void*) == 8;
+
+// One crash of the child program, copied into a folder of its own so that
+// its reports land there.
+struct ChildCrash
+{
+    TestFolder folder;
+    std::wstring program;
+    std::wstring base; // program path without ".exe"
+    DWORD mainThread = 0;
+    std::string report;
+    std::vector<std::string> lines;
+
+    explicit ChildCrash(const wchar_t* kind, const std::wstring& name = L"crash_child",
+                        bool blockPrimary = false)
+        : program(folder.Path() + name + L".exe"), base(folder.Path() + name)
+    {
+        CopyFileW((ProgramFolder() + L"crash_child.exe").c_str(), program.c_str(), FALSE);
+        if (blockPrimary) {
+            // Folders in the way: neither report file can be created here.
+            CreateDirectoryW((base + L"_Debug.txt").c_str(), nullptr);
+            CreateDirectoryW((base + L"_Debug.dmp").c_str(), nullptr);
+        }
+        WatchedChild child;
+        REQUIRE(child.Start(program, kind));
+        mainThread = child.MainThread();
+        REQUIRE_MESSAGE(child.WaitForEnd(60000), "the crashing child did not end");
+        report = ReadWholeFile(base + L"_Debug.txt");
+        lines = Lines(report);
+        REQUIRE_MESSAGE((blockPrimary || lines.size() > 2), "no text report");
+    }
+    std::string OnMainThread() const { return " in Thread " + std::to_string(mainThread) + "."; }
+};
+
+// Wine's per-program setting that keeps one library from loading.
+struct WineDllDisabled
+{
+    std::wstring key;
+    WineDllDisabled(const std::wstring& program, const wchar_t* library)
+        : key(L"Software\\Wine\\AppDefaults\\" + program)
+    {
+        HKEY overrides = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, (key + L"\\DllOverrides").c_str(), 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &overrides, nullptr);
+        // An empty load order: neither the native nor the builtin one.
+        RegSetValueExW(overrides, library, 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), 2);
+        RegCloseKey(overrides);
+    }
+    ~WineDllDisabled()
+    {
+        RegDeleteKeyW(HKEY_CURRENT_USER, (key + L"\\DllOverrides").c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+    }
+};
+
+DWORD64 Hex(const std::string& text, size_t at)
+{
+    return strtoull(text.c_str() + at, nullptr, 16);
+}
+
+// The minidump's exception stream, read with the platform's own reader.
+bool ReadExceptionStream(const std::wstring& path, MINIDUMP_EXCEPTION_STREAM& stream,
+                         DWORD64& programCounter)
+{
+    DynamicLibrary dbghelp(L"dbghelp.dll");
+    auto read = dbghelp.Symbol<decltype(&::MiniDumpReadDumpStream)>("MiniDumpReadDumpStream");
+    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    ScopedHandle mapping(
+        file ? CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr) : nullptr);
+    BYTE* view = static_cast<BYTE*>(mapping ? MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0)
+                                            : nullptr);
+    PMINIDUMP_DIRECTORY entry = nullptr;
+    void* data = nullptr;
+    ULONG size = 0;
+    const bool found =
+        read && view && read(view, ExceptionStream, &entry, &data, &size) && size >= sizeof(stream);
+    if (found) {
+        memcpy(&stream, data, sizeof(stream));
+        CONTEXT context;
+        memcpy(&context, view + stream.ThreadContext.Rva, sizeof(context));
+#if defined(_M_IX86) || defined(__i386__)
+        programCounter = context.Eip;
+#else
+        programCounter = context.Rip;
+#endif
+    }
+    if (view)
+        UnmapViewOfFile(view);
+    return found;
+}
+
+} // namespace
+
+TEST_CASE("a write to address 0: the whole report and a valid minidump")
+{
+    ChildCrash crash(L"write");
+    const std::vector<std::string>& lines = crash.lines;
+    CHECK(StartsWith(lines[0], "Access Violation [0xC0000005] at 0x"));
+    CHECK(EndsWith(lines[0], crash.OnMainThread()));
+    CHECK(lines[1] == "Write to location 0x00000000.");
+    CHECK(StartsWith(lines[3], kWideBuild ? "RAX=0x" : "EAX=0x"));
+    CHECK(Contains(crash.report, kWideBuild ? "\r\nx64 Unicode\r\n" : " Unicode\r\n"));
+
+    // The stack names the crashing function and its caller, with lines.
+    const std::vector<std::string> stack = Section(crash.report, "Stack:", 0);
+    REQUIRE(stack.size() >= 2);
+    CHECK(StartsWith(stack[0], "CrashByWritingToZero(0x"));
+    CHECK(Contains(stack[0], ") - Line "));
+    CHECK(EndsWith(stack[0], "CrashChild.cpp"));
+    CHECK(StartsWith(stack[1], "wmain(0x"));
+
+    // The program's module line carries its image size and link time.
+    CHECK(Contains(crash.report, "\r\nModuleList:\r\n    Size TimeStamp                      "
+                                 "CheckSum   ImageBase  Versions\r\n"));
+    const std::string image = ReadWholeFile(crash.program);
+    IMAGE_NT_HEADERS headers;
+    memcpy(&headers, image.data() + *reinterpret_cast<const LONG*>(image.data() + 0x3C),
+           sizeof(headers));
+    const std::string path(crash.program.begin(), crash.program.end());
+    bool sawProgram = false;
+    for (const std::string& line : Section(crash.report, "ModuleList:")) {
+        if (EndsWith(line, " - " + path)) {
+            sawProgram = true;
+            CHECK(strtoul(line.c_str(), nullptr, 10) == headers.OptionalHeader.SizeOfImage);
+            CHECK(Hex(line, 11) == headers.FileHeader.TimeDateStamp);
+        }
+    }
+    CHECK(sawProgram);
+
+    // Each thread's own information block gives its name, and its start
+    // address names the thread routine.
+    CHECK(Contains(crash.report, "\r\nThreadList:\r\nId         StackBase  StackEnd   "
+                                 "StartAddress\r\n"));
+    bool sawMain = false;
+    bool sawNamed = false;
+    for (const std::string& line : Section(crash.report, "ThreadList:")) {
+        char* field = nullptr;
+        if (strtoul(line.c_str(), &field, 10) == crash.mainThread) {
+            sawMain = true;
+            CHECK(line.substr(8, 5) == "   0x");
+            const DWORD64 stackBase = strtoull(field, &field, 16);
+            CHECK(stackBase != strtoull(field, nullptr, 16));
+        }
+        sawNamed = sawNamed || EndsWith(line, " NamedIdleThread tessel-named-worker");
+    }
+    CHECK(sawMain);
+    CHECK(sawNamed);
+    CHECK(Contains(crash.report, "tessel-named-worker\r\n"));
+
+    // The dump's exception stream: the crashing thread, its code and address.
+    MINIDUMP_EXCEPTION_STREAM stream = {};
+    DWORD64 programCounter = 0;
+    REQUIRE(ReadExceptionStream(crash.base + L"_Debug.dmp", stream, programCounter));
+    const DWORD64 address = Hex(lines[0], lines[0].find(" at 0x") + 4);
+    CHECK(stream.ThreadId == crash.mainThread);
+    CHECK(stream.ExceptionRecord.ExceptionCode == 0xC0000005);
+    CHECK(stream.ExceptionRecord.ExceptionAddress == address);
+    CHECK(programCounter == address);
+}
+
+TEST_CASE("each kind of exception is named on the thread that raised it")
+{
+    const struct
+    {
+        const wchar_t* kind;
+        const char* start;
+        const char* second;
+    } kinds[] = {
+        {L"read", "Access Violation [0xC0000005] at 0x", "Read from location 0x00000010."},
+        {L"divide", "Integer Divide by Zero [0xC0000094] at 0x", ""},
+        {L"cpp", "Microsoft C++ Exception [0xE06D7363] at 0x", ""},
+        {L"unknown", "Exception [0x2BADC0DE] at 0x", ""},
+        // Waiting for this thread: a message that would crash it again (the
+        // report must not be cut short) and a quit message.
+        {L"again", "Access Violation [0xC0000005] at 0x", "Read from location 0x00000010."},
+    };
+    for (const auto& kind : kinds) {
+        CAPTURE(kind.start);
+        ChildCrash crash(kind.kind);
+        CHECK(StartsWith(crash.lines[0], kind.start));
+        CHECK(EndsWith(crash.lines[0], crash.OnMainThread()));
+        CHECK(crash.lines[1] == kind.second);
+        CHECK(!Section(crash.report, "ThreadList:").empty());
+    }
+}
+
+TEST_CASE("a stack overflow still gets its whole report")
+{
+    if (kWideBuild && RunningUnderWine()) {
+        // Wine's 64-bit exception dispatch overflows the last stack page
+        // itself before any handler runs.
+        MESSAGE("a stack overflow reaches no handler in 64-bit Wine");
+        return;
+    }
+    ChildCrash crash(L"overflow");
+    CHECK(StartsWith(crash.lines[0], "Stack Overflow [0xC00000FD] at 0x"));
+    // The walk ends where the recursion repeats the same frame.
+    const std::vector<std::string> stack = Section(crash.report, "Stack:", 0);
+    REQUIRE(stack.size() == 2);
+    CHECK(StartsWith(stack[1], "CrashByRecursing("));
+    CHECK(!Section(crash.report, "ThreadList:").empty());
+    CHECK(FileExists(crash.base + L"_Debug.dmp"));
+}
+
+TEST_CASE("crashes on other threads")
+{
+    SUBCASE("a worker thread's crash names the worker")
+    {
+        ChildCrash crash(L"worker");
+        CHECK(StartsWith(crash.lines[0], "Access Violation [0xC0000005] at 0x"));
+        CHECK_FALSE(EndsWith(crash.lines[0], crash.OnMainThread()));
+        CHECK(StartsWith(Section(crash.report, "Stack:", 0).at(1), "CrashingThread("));
+    }
+    SUBCASE("two threads crashing at once give one complete report")
+    {
+        ChildCrash crash(L"two");
+        CHECK(crash.report.find("Access Violation [") == crash.report.rfind("Access Violation ["));
+        // The report ran to its end: the thread list closes it, with the
+        // second crashing thread still waiting in it.
+        size_t crashing = 0;
+        for (const std::string& line : Section(crash.report, "ThreadList:"))
+            crashing += Contains(line, " CrashingThread ") ? 1 : 0;
+        CHECK(crashing == 2);
+        CHECK(EndsWith(crash.report, " \r\n"));
+    }
+}
+
+TEST_CASE("where the program's folder takes no reports, they go to the temporary folder")
+{
+    const std::wstring name = L"crash_child_" + std::to_wstring(GetCurrentProcessId());
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring fallback = std::wstring(temp) + name;
+    DeleteFileW((fallback + L"_Debug.txt").c_str());
+    DeleteFileW((fallback + L"_Debug.dmp").c_str());
+    {
+        ChildCrash crash(L"write", name, true);
+    }
+    const std::string report = ReadWholeFile(fallback + L"_Debug.txt");
+    const std::string dump = ReadWholeFile(fallback + L"_Debug.dmp");
+    DeleteFileW((fallback + L"_Debug.txt").c_str());
+    DeleteFileW((fallback + L"_Debug.dmp").c_str());
+    CHECK(StartsWith(report, "Access Violation [0xC0000005] at 0x"));
+    CHECK(StartsWith(dump, "MDMP"));
+}
+
+TEST_CASE("without dbghelp: a text report with no stack, no lists and no dump")
+{
+    if (!RunningUnderWine()) {
+        MESSAGE("dbghelp can be made unloadable only under Wine");
+        return;
+    }
+    const std::wstring name = L"crash_child_nodbghelp_" + std::to_wstring(GetCurrentProcessId());
+    WineDllDisabled noDbghelp(name + L".exe", L"dbghelp");
+    ChildCrash crash(L"write", name);
+    CHECK(StartsWith(crash.lines[0], "Access Violation [0xC0000005] at 0x"));
+    CHECK(Contains(crash.report, kWideBuild ? "\r\nRDX=0x" : "\r\nEDX=0x"));
+    CHECK(Contains(crash.report, "] Build "));
+    CHECK_FALSE(Contains(crash.report, "Stack:"));
+    CHECK_FALSE(Contains(crash.report, "ModuleList:"));
+    CHECK_FALSE(Contains(crash.report, "ThreadList:"));
+    CHECK_FALSE(FileExists(crash.base + L"_Debug.dmp"));
+}

@@ -1,0 +1,165 @@
+#pragma once
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+#include "base/ScopedHandle.h"
+
+inline bool StartsWith(const std::string& text, const std::string& start)
+{
+    return text.compare(0, start.size(), start) == 0;
+}
+inline bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+inline bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+inline std::string ReadWholeFile(const std::wstring& path)
+{
+    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string text;
+    char block[4096];
+    DWORD read = 0;
+    while (file && ReadFile(file.Get(), block, sizeof(block), &read, nullptr) && read > 0)
+        text.append(block, read);
+    return text;
+}
+
+inline bool FileExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The folder of the running test program, with its backslash.
+inline std::wstring ProgramFolder()
+{
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder = path;
+    return folder.substr(0, folder.rfind(L'\\') + 1);
+}
+
+// A fresh folder in the temporary folder, removed with its files and empty
+// subfolders at the end of the scope. Path() ends in a backslash.
+class TestFolder
+{
+public:
+    TestFolder()
+    {
+        static LONG counter = 0;
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        path_ = std::wstring(temp) + L"tessel-crash-" + std::to_wstring(GetCurrentProcessId()) +
+                L"-" + std::to_wstring(InterlockedIncrement(&counter)) + L"\\";
+        CreateDirectoryW(path_.c_str(), nullptr);
+    }
+    ~TestFolder()
+    {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((path_ + L"*").c_str(), &found);
+        for (BOOL more = search != INVALID_HANDLE_VALUE; more;
+             more = FindNextFileW(search, &found)) {
+            const std::wstring path = path_ + found.cFileName;
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileW(path.c_str());
+            else if (found.cFileName[0] != L'.')
+                RemoveDirectoryW(path.c_str());
+        }
+        if (search != INVALID_HANDLE_VALUE)
+            FindClose(search);
+        RemoveDirectoryW(path_.c_str());
+    }
+    TestFolder(const TestFolder&) = delete;
+    TestFolder& operator=(const TestFolder&) = delete;
+    const std::wstring& Path() const { return path_; }
+
+private:
+    std::wstring path_;
+};
+
+// A program started and watched until it ends; one still running when the
+// object goes is ended by force. Its output goes nowhere (Wine prints a
+// backtrace of every crash there).
+class WatchedChild
+{
+public:
+    WatchedChild() = default;
+    ~WatchedChild()
+    {
+        if (process_ && !WaitForEnd(0)) {
+            TerminateProcess(process_.Get(), 1);
+            WaitForSingleObject(process_.Get(), 5000);
+        }
+    }
+    WatchedChild(const WatchedChild&) = delete;
+    WatchedChild& operator=(const WatchedChild&) = delete;
+
+    bool Start(const std::wstring& program, const std::wstring& argument)
+    {
+        std::wstring commandLine = L"\"" + program + L"\" " + argument;
+        SECURITY_ATTRIBUTES inherited = {sizeof(inherited), nullptr, TRUE};
+        ScopedHandle nothing(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                                         OPEN_EXISTING, 0, nullptr));
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = startup.hStdOutput = startup.hStdError = nothing.Get();
+        PROCESS_INFORMATION information = {};
+        if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                            nullptr, &startup, &information))
+            return false;
+        process_.Reset(information.hProcess);
+        CloseHandle(information.hThread);
+        mainThread_ = information.dwThreadId;
+        processId_ = information.dwProcessId;
+        return true;
+    }
+    bool WaitForEnd(DWORD milliseconds)
+    {
+        return process_ && WaitForSingleObject(process_.Get(), milliseconds) == WAIT_OBJECT_0;
+    }
+    DWORD MainThread() const { return mainThread_; }
+    DWORD ProcessId() const { return processId_; }
+    HANDLE Process() const { return process_.Get(); }
+
+private:
+    ScopedHandle process_;
+    DWORD mainThread_ = 0;
+    DWORD processId_ = 0;
+};
+
+inline std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+// The lines after a section's title (and its header), up to an empty line.
+inline std::vector<std::string> Section(const std::string& report, const std::string& title,
+                                        size_t headers = 1)
+{
+    const std::vector<std::string> lines = Lines(report);
+    std::vector<std::string> section;
+    size_t i = 0;
+    while (i < lines.size() && lines[i] != title)
+        ++i;
+    for (i += 1 + headers; i < lines.size() && !lines[i].empty(); ++i)
+        section.push_back(lines[i]);
+    return section;
+}
+
+inline bool RunningUnderWine()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}

@@ -1,0 +1,96 @@
+#include <doctest.h>
+
+#include <windows.h>
+#include <dbghelp.h>
+#include <tlhelp32.h>
+#include <string>
+
+#include "CrashTestSupport.h"
+#include "base/DynamicLibrary.h"
+
+namespace {
+
+BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM parameter)
+{
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    return owner != *reinterpret_cast<DWORD*>(parameter) || !IsWindowVisible(window);
+}
+
+// True once the process shows a window, false when it ends first.
+bool WaitForWindow(WatchedChild& child)
+{
+    for (int i = 0; i < 300 && !child.WaitForEnd(100); ++i) {
+        DWORD processId = child.ProcessId();
+        if (!EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&processId)))
+            return true;
+    }
+    return false;
+}
+
+// The address of a function of the program running in another process,
+// found through the program file's own debug information.
+DWORD64 RemoteFunction(HANDLE process, DWORD processId, const std::wstring& program,
+                       const char* name)
+{
+    MODULEENTRY32W module = {};
+    module.dwSize = sizeof(module);
+    ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId));
+    if (!snapshot || !Module32FirstW(snapshot.Get(), &module))
+        return 0;
+    DynamicLibrary dbghelp(L"dbghelp.dll");
+    auto initialize = dbghelp.Symbol<decltype(&::SymInitialize)>("SymInitialize");
+    auto load = dbghelp.Symbol<decltype(&::SymLoadModuleExW)>("SymLoadModuleExW");
+    auto find = dbghelp.Symbol<decltype(&::SymFromName)>("SymFromName");
+    auto cleanup = dbghelp.Symbol<decltype(&::SymCleanup)>("SymCleanup");
+    if (!initialize || !load || !find || !cleanup || !initialize(process, nullptr, FALSE))
+        return 0;
+    union
+    {
+        SYMBOL_INFO info;
+        char room[sizeof(SYMBOL_INFO) + 256];
+    } symbol = {};
+    symbol.info.SizeOfStruct = sizeof(SYMBOL_INFO);
+    symbol.info.MaxNameLen = 256;
+    const DWORD64 base = reinterpret_cast<ULONG_PTR>(module.modBaseAddr);
+    DWORD64 address = 0;
+    if (load(process, nullptr, program.c_str(), nullptr, base, module.modBaseSize, nullptr, 0) &&
+        find(process, name, &symbol.info)) {
+        address = symbol.info.Address;
+    }
+    cleanup(process);
+    return address;
+}
+
+} // namespace
+
+// Tessel is crashed from outside: a thread started in it at one of its own
+// text functions, with an argument that is not a pointer, reads address 0x10.
+TEST_CASE("Tessel's own crash report names the crashing function")
+{
+    TestFolder folder;
+    const std::wstring program = folder.Path() + L"Tessel.exe";
+    REQUIRE(CopyFileW((ProgramFolder() + L"..\\Tessel.exe").c_str(), program.c_str(), FALSE));
+    WatchedChild tessel;
+    REQUIRE(tessel.Start(program, L""));
+    REQUIRE_MESSAGE(WaitForWindow(tessel), "Tessel showed no window");
+
+    const DWORD64 function =
+        RemoteFunction(tessel.Process(), tessel.ProcessId(), program, "FlattenLines");
+    REQUIRE_MESSAGE(function != 0, "FlattenLines not found in Tessel.exe");
+    ScopedHandle thread(CreateRemoteThread(
+        tessel.Process(), nullptr, 0,
+        reinterpret_cast<LPTHREAD_START_ROUTINE>(static_cast<ULONG_PTR>(function)),
+        reinterpret_cast<void*>(static_cast<ULONG_PTR>(0x10)), 0, nullptr));
+    REQUIRE(thread);
+    REQUIRE_MESSAGE(tessel.WaitForEnd(60000), "Tessel did not end after its crash");
+
+    const std::string report = ReadWholeFile(folder.Path() + L"Tessel_Debug.txt");
+    CHECK(StartsWith(report, "Access Violation [0xC0000005] at 0x"));
+    CHECK(Contains(report, "\r\nRead from location 0x00000010.\r\n"));
+    const std::vector<std::string> stack = Section(report, "Stack:", 0);
+    REQUIRE(!stack.empty());
+    CHECK(StartsWith(stack[0], "FlattenLines("));
+    CHECK(Contains(stack[0], " - Line "));
+    CHECK(FileExists(folder.Path() + L"Tessel_Debug.dmp"));
+}
