@@ -60,6 +60,17 @@ private:
     }
     bool Stopped(DWORD waitMs) const { return WaitForSingleObject(stop_, waitMs) != WAIT_TIMEOUT; }
 
+    // The dialog may still be filling its fields when it first shows:
+    // type until the field holds the text.
+    void TypeInto(HWND edit, const std::wstring& text)
+    {
+        for (int attempt = 0; attempt < 50 && TextOf(edit) != text && !Stopped(0); ++attempt) {
+            SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                                SMTO_NORMAL, 2000, nullptr);
+            Stopped(20);
+        }
+    }
+
     void Type(HWND dialog)
     {
         size_t next = 0;
@@ -68,9 +79,7 @@ private:
             wchar_t className[16] = {};
             GetClassNameW(child, className, 16);
             if (_wcsicmp(className, L"Edit") == 0)
-                SendMessageTimeoutW(child, WM_SETTEXT, 0,
-                                    reinterpret_cast<LPARAM>(typed_[next++].c_str()), SMTO_NORMAL,
-                                    2000, nullptr);
+                TypeInto(child, typed_[next++]);
         }
     }
 
