@@ -49,5 +49,11 @@ if [ -z "${TESSEL_ENV_READY:-}" ]; then
     tessel_choose_wine
 fi
 export WINEDEBUG=-all
+# Wine keeps Windows file names in the character set of the Unix locale, and
+# only UTF-8 holds every name; a clean environment (cron, chroot, CI) has the
+# C locale, in which names beyond ASCII cannot be created.
+if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+    export LC_ALL=C.UTF-8
+fi
 # WinINet applies these, and loopback requests then fail.
 unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY

@@ -2,10 +2,11 @@
 # Installs what building, running and testing Tessel need on Debian 12.
 source "$(dirname "$0")/steps.sh"
 
-packages=(cmake make python3 python3-pyftpdlib file g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+packages=(cmake make python3 python3-pyftpdlib file
+          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           wine wine64 wine32:i386 xvfb xauth fonts-wine doctest-dev libz-mingw-w64-dev
           zip unzip curl
-          imagemagick x11-apps procps)
+          imagemagick x11-apps procps php-cli nsis osslsigncode openssl)
 
 tessel_step "looking for missing packages"
 missing=()

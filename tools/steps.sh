@@ -18,6 +18,7 @@ tessel_report_failure() {
 # Stops the script with a message of its own.
 tessel_die() {
     echo "$TESSEL_SCRIPT: failed while $TESSEL_STEP: $1" >&2
+    trap - ERR
     exit 1
 }
 

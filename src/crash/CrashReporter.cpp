@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <exception>
+
 #include "base/DynamicLibrary.h"
 #include "crash/CrashDump.h"
 #include "crash/NarrowText.h"
@@ -18,6 +20,19 @@ volatile LONG gCrashSeen = 0;
 
 constexpr DWORD kTempFolderRoom = 520;
 constexpr size_t kReportNameRoom = kReportBaseRoom + 16;
+
+// The code an uncaught C++ exception raises in MSVC builds.
+constexpr DWORD kCppExceptionCode = 0xE06D7363;
+
+std::terminate_handler gPreviousTerminate = nullptr;
+
+// Runtimes whose uncaught exceptions end in std::terminate (MinGW's) would
+// otherwise abort without a report: turn that into the exception an MSVC
+// build raises, which reaches the crash filter.
+void RaiseUncaughtCppException()
+{
+    RaiseException(kCppExceptionCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+}
 
 LONG WINAPI CrashFilter(EXCEPTION_POINTERS* pointers)
 {
@@ -250,6 +265,14 @@ void CrashReporter::InstallCrashFilter(int enable)
 {
     gInstalled = enable == 1 ? this : nullptr;
     SetUnhandledExceptionFilter(enable == 1 ? CrashFilter : nullptr);
+    if (enable == 1) {
+        std::terminate_handler previous = std::set_terminate(RaiseUncaughtCppException);
+        if (previous != RaiseUncaughtCppException) {
+            gPreviousTerminate = previous;
+        }
+    } else if (std::get_terminate() == RaiseUncaughtCppException) {
+        std::set_terminate(gPreviousTerminate);
+    }
 }
 
 void CrashReporter::Configure(int iconId, const wchar_t* host, const wchar_t* path,

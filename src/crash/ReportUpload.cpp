@@ -1,10 +1,184 @@
 #include "crash/ReportUpload.h"
 
-#include "crash/CrashReporter.h"
+#include <wchar.h>
 
-// The problem report dialog and the upload are not part of this program
-// yet: every report is answered as when no report server is configured.
-int SubmitProblemReport(const CrashSettings&, const wchar_t*, const wchar_t*)
+#include "base/DynamicLibrary.h"
+#include "base/WideString.h"
+#include "crash/CrashReporter.h"
+#include "crash/ProblemReportDialog.h"
+#include "system/MachineId.h"
+#include "ui/VersionInfo.h"
+#include "update/HttpClient.h"
+
+namespace {
+
+// How long the upload waits for the report server to take or answer data.
+// WinINet's own default lets a server that accepts the connection and then
+// stays silent keep the crashed process alive for good.
+constexpr DWORD kReportIdleTimeoutMs = 30000;
+
+// Sets the idle limits on the upload's request once it is opened.
+class UploadLimits
 {
+public:
+    UploadLimits()
+    {
+        if (wininet_.Load(L"wininet.dll")) {
+            setOption_ = wininet_.Symbol<SetOptionFunction>("InternetSetOptionW");
+        }
+    }
+
+    static int Callback(int code, void* argument, void* userValue)
+    {
+        if (code == HTTP_CB_ADD_HEADERS) {
+            static_cast<UploadLimits*>(userValue)->Apply(
+                static_cast<HttpHeaderAccess*>(argument)->request);
+        }
+        // Every other question gets the answer the client assumes without
+        // a callback.
+        return code == HTTP_CB_END_SESSION ? 0 : 1;
+    }
+
+private:
+    using SetOptionFunction = BOOL(WINAPI*)(HINTERNET, DWORD, void*, DWORD);
+
+    void Apply(HINTERNET request)
+    {
+        if (!setOption_) {
+            return;
+        }
+        DWORD timeout = kReportIdleTimeoutMs;
+        for (DWORD option : {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+            setOption_(request, option, &timeout, sizeof(timeout));
+        }
+    }
+
+    DynamicLibrary wininet_;
+    SetOptionFunction setOption_ = nullptr;
+};
+
+// Adds the form's parts to the client: every text field must be added;
+// the file fields go in whether or not their files can be read.
+int AddReportForm(HttpClient& client, const ReportFormField (&fields)[REPORT_FORM_FIELD_COUNT])
+{
+    for (const ReportFormField& field : fields) {
+        if (field.isFile) {
+            client.AddFileField(field.name, field.value);
+        } else if (!client.AddTextField(field.name, field.value)) {
+            return 0;
+        }
+    }
     return 1;
+}
+
+void PostReportForm(const CrashSettings& settings,
+                    const ReportFormField (&fields)[REPORT_FORM_FIELD_COUNT])
+{
+    WideString host;
+    WORD port = REPORT_DEFAULT_PORT;
+    if (!SplitReportHost(settings.host.Data(), host, &port)) {
+        return;
+    }
+    HttpClient client;
+    if (!AddReportForm(client, fields)) {
+        return;
+    }
+    // The server's answer is not examined: the user is not told either way.
+    WideString response;
+    HttpRequest request;
+    request.host = host.Data();
+    request.object = settings.path.Data();
+    request.agent = L"";
+    request.responseText = &response;
+    request.port = port;
+    request.service = INTERNET_SERVICE_HTTP;
+    request.connectTimeout = static_cast<DWORD>(-1); // the system's default
+    UploadLimits limits;
+    request.callback = &UploadLimits::Callback;
+    request.userValue = &limits;
+    client.PostMultipart(request);
+}
+
+} // namespace
+
+int SplitReportHost(const wchar_t* setting, WideString& host, WORD* port)
+{
+    if (!setting || !setting[0] || setting[0] == L':') {
+        return 0;
+    }
+    const wchar_t* colon = wcsrchr(setting, L':');
+    if (!colon) {
+        *port = REPORT_DEFAULT_PORT;
+        return host.Assign(setting);
+    }
+    unsigned long number = 0;
+    const wchar_t* digit = colon + 1;
+    for (; *digit >= L'0' && *digit <= L'9' && number <= 65535; ++digit) {
+        number = number * 10 + static_cast<unsigned long>(*digit - L'0');
+    }
+    if (digit == colon + 1 || *digit || number == 0 || number > 65535) {
+        return 0;
+    }
+    if (!host.Assign(setting, static_cast<unsigned>(colon - setting))) {
+        return 0;
+    }
+    *port = static_cast<WORD>(number);
+    return 1;
+}
+
+void ComposeReportForm(const ReportValues& values,
+                       ReportFormField (&fields)[REPORT_FORM_FIELD_COUNT])
+{
+    const ReportFormField composed[REPORT_FORM_FIELD_COUNT] = {
+        {L"a", L"r", false},
+        {L"p", values.product, false},
+        {L"s", values.extra, false},
+        {L"v", values.version, false},
+        {L"g", values.machineId, false},
+        {L"e", values.email, false},
+        {L"x", values.description, false},
+        {L"d", values.dumpPath, true},
+        {L"t", values.textPath, true},
+    };
+    for (int i = 0; i < REPORT_FORM_FIELD_COUNT; ++i) {
+        fields[i] = composed[i];
+    }
+}
+
+int SubmitProblemReport(const CrashSettings& settings, const wchar_t* dumpPath,
+                        const wchar_t* textPath)
+{
+    if (settings.host.IsEmpty()) {
+        return 1;
+    }
+    WideString description(REPORT_DESCRIPTION_CAPACITY);
+    WideString email(REPORT_EMAIL_CAPACITY);
+    if (!ShowProblemReportDialog(dumpPath, textPath, static_cast<WORD>(settings.iconId),
+                                 description, email)) {
+        return 0;
+    }
+    WideString version;
+    PackedVersion(nullptr, nullptr, &version);
+    WideString machineId;
+    MachineId(MACHINE_ID_REPORT, machineId);
+    WideString product;
+    if (settings.product.IsEmpty()) {
+        ReadVersionString(product, L"InternalName");
+    } else {
+        product.Assign(settings.product);
+    }
+
+    ReportValues values;
+    values.product = product.Data();
+    values.extra = settings.extra.Data();
+    values.version = version.Data();
+    values.machineId = machineId.Data();
+    values.email = email.Data();
+    values.description = description.Data();
+    values.dumpPath = dumpPath ? dumpPath : L"";
+    values.textPath = textPath ? textPath : L"";
+    ReportFormField fields[REPORT_FORM_FIELD_COUNT];
+    ComposeReportForm(values, fields);
+    PostReportForm(settings, fields);
+    return 0;
 }

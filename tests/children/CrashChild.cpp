@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <string.h>
 
+#include <stdexcept>
+
 #include "ui/AppProcess.h"
 
 static AppProcess gProcess(0);
@@ -130,6 +132,11 @@ void CrashInWorker()
     WaitForSingleObject(thread, INFINITE);
 }
 
+void ThrowUncaught()
+{
+    throw std::runtime_error("nobody catches this");
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -142,8 +149,7 @@ int wmain(int argc, wchar_t** argv)
         {L"write", CrashByWritingToZero},
         {L"read", CrashByReading},
         {L"divide", [] { CrashByDividing(0); }},
-        // What a C++ exception that nobody catches raises in MSVC builds.
-        {L"cpp", [] { RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 0, nullptr); }},
+        {L"cpp", ThrowUncaught},
         {L"unknown", [] { RaiseException(0x2BADC0DE, EXCEPTION_NONCONTINUABLE, 0, nullptr); }},
         {L"overflow", [] { gSink = CrashByRecursing(0); }},
         {L"again", CrashAgainWhilePumping},

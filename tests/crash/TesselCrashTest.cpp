@@ -6,6 +6,7 @@
 #include <string>
 
 #include "CrashTestSupport.h"
+#include "ReportDialogDriver.h"
 #include "base/DynamicLibrary.h"
 
 namespace {
@@ -83,6 +84,12 @@ TEST_CASE("Tessel's own crash report names the crashing function")
         reinterpret_cast<LPTHREAD_START_ROUTINE>(static_cast<ULONG_PTR>(function)),
         reinterpret_cast<void*>(static_cast<ULONG_PTR>(0x10)), 0, nullptr));
     REQUIRE(thread);
+    // Tessel has a report server: its problem report dialog is answered.
+    ReportDialogDriver dontSend(L"Tessel", [](HWND dialog) {
+        SendMessageW(GetDlgItem(dialog, IDC_REPORT_DONT_SEND), BM_CLICK, 0, 0);
+    });
+    CHECK(dontSend.Join());
+    CHECK(dontSend.Found());
     REQUIRE_MESSAGE(tessel.WaitForEnd(60000), "Tessel did not end after its crash");
 
     const std::string report = ReadWholeFile(folder.Path() + L"Tessel_Debug.txt");

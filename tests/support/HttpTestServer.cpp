@@ -35,31 +35,14 @@ bool IsHeaderName(const std::string& line, const char* name)
            _strnicmp(line.c_str(), name, length) == 0;
 }
 
-class WinsockUser
+// Winsock stays started for the rest of the test program.
+void StartWinsock()
 {
-public:
-    WinsockUser()
-    {
+    static const bool started = [] {
         WSADATA data;
-        started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-    ~WinsockUser()
-    {
-        if (started_) {
-            WSACleanup();
-        }
-    }
-    WinsockUser(const WinsockUser&) = delete;
-    WinsockUser& operator=(const WinsockUser&) = delete;
-
-private:
-    bool started_ = false;
-};
-
-WinsockUser& Winsock()
-{
-    static WinsockUser user;
-    return user;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
 }
 
 class ScopedSocket
@@ -102,8 +85,6 @@ SOCKET AcceptWithin(SOCKET listener, DWORD milliseconds)
     return accept(listener, nullptr, nullptr);
 }
 
-} // namespace
-
 std::string PackFields(const std::vector<std::string>& fields)
 {
     std::string packed;
@@ -135,6 +116,8 @@ bool UnpackFields(const std::string& bytes, std::vector<std::string>& fields)
     return true;
 }
 
+} // namespace
+
 std::string RecordedRequest::Header(const char* name) const
 {
     size_t position = 0;
@@ -155,7 +138,7 @@ std::string RecordedRequest::Header(const char* name) const
 
 TestServerProcess::TestServerProcess(const char* mode)
 {
-    Winsock();
+    StartWinsock();
     ScopedSocket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in address = Loopback(0);
     int size = sizeof(address);
@@ -275,36 +258,24 @@ std::wstring HttpTestServer::Url(const wchar_t* pathAndQuery) const
 
 bool HttpTestServer::Answer(const ScriptedAnswer& answer)
 {
-    std::vector<std::string> command = {
-        "answer",    "status", std::to_string(answer.status), "body",
-        answer.body, "times",  std::to_string(answer.times)};
+    std::vector<std::string> command = {"answer"};
     const auto add = [&command](const char* key, const std::string& value) {
         command.push_back(key);
         command.push_back(value);
     };
-    if (!answer.path.empty()) {
-        add("path", answer.path);
-    }
-    if (!answer.reason.empty()) {
-        add("reason", answer.reason);
-    }
-    for (const std::string& header : answer.headers) {
+    add("path", answer.path);
+    add("status", std::to_string(answer.status));
+    add("reason", answer.reason);
+    add("body", answer.body);
+    add("length", answer.length == ScriptedAnswer::kNoLength ? "none"
+                  : answer.length < 0                        ? "auto"
+                                                             : std::to_string(answer.length));
+    add("chunk", std::to_string(answer.chunkSize));
+    add("delay", std::to_string(answer.chunkDelayMs));
+    add("reset", std::to_string(answer.resetAfter));
+    add("times", std::to_string(answer.times));
+    for (const std::string& header : answer.headers)
         add("header", header);
-    }
-    if (answer.length == ScriptedAnswer::kNoLength) {
-        add("length", "none");
-    } else if (answer.length >= 0) {
-        add("length", std::to_string(answer.length));
-    }
-    if (answer.chunkSize) {
-        add("chunk", std::to_string(answer.chunkSize));
-    }
-    if (answer.chunkDelayMs) {
-        add("delay", std::to_string(answer.chunkDelayMs));
-    }
-    if (answer.resetAfter >= 0) {
-        add("reset", std::to_string(answer.resetAfter));
-    }
     return process_.Call(command);
 }
 

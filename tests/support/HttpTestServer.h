@@ -1,40 +1,19 @@
 #pragma once
 
-// Real servers on 127.0.0.1 for tests of network code.
+// Real servers on 127.0.0.1 for tests of network code, each a python3
+// process (tests/support/http_test_server.py) started through Wine on a free
+// port. The server ends when the object goes away, and also when the test
+// process dies: it watches the connection ("lifeline") that carries this
+// class's commands. Every call waits a few seconds at most, never hangs.
 //
-// HttpTestServer starts tests/support/http_test_server.py (Linux python3,
-// started through Wine) on a free port and stops it when the object goes
-// away; the server also ends by itself when the test process dies, since it
-// watches the connection ("lifeline") through which this class talks to it.
+// HttpTestServer answers with ScriptedAnswers, kept in order: a request takes
+// the first one whose path fits (an empty path fits any), else 404. Requests()
+// gives what the server saw; MultipartFields() a form body as Python's email
+// package parses it. A 407 challenge is an answer with status 407 and a
+// "Proxy-Authenticate: Basic realm=..." header.
 //
-//     HttpTestServer server;
-//     REQUIRE(server.IsRunning());
-//     ScriptedAnswer answer;
-//     answer.path = "/update";               // empty: any path
-//     answer.status = 200;
-//     answer.body = "<update/>";
-//     answer.headers = {"Content-Type: text/xml", "Set-Cookie: a=b"};
-//     answer.length = ScriptedAnswer::kNoLength;  // or kAutoLength, or a
-//                                                 // number to announce
-//     answer.chunkSize = 1024; answer.chunkDelayMs = 20;  // slow chunks
-//     answer.resetAfter = 4096;              // reset the connection there
-//     answer.times = 0;                      // serve every time (default 1)
-//     server.Answer(answer);
-//     ... the code under test requests server.Url(L"/update?x=1") ...
-//     std::vector<RecordedRequest> seen = server.Requests();
-//     seen[0].method, .target, .path, .query, .headers, .Header("Host"), .body
-//     server.MultipartFields(0, fields);     // parsed by Python's email
-//
-// Answers are kept in order; a request takes the first one whose path fits.
-// A request that no answer fits gets 404. A 407 challenge is an answer with
-// status 407 and a "Proxy-Authenticate: Basic realm=..." header.
-//
-// FtpTestServer serves a fresh folder over FTP (pyftpdlib) to anonymous
-// users and to user "tessel" with password "secret", read only; PutFile
-// puts a file there.
-//
-// Every call waits at most a few seconds for the server; a server that does
-// not answer makes the call fail, never hang.
+// FtpTestServer serves a fresh folder, read only, to anonymous users and to
+// user "tessel" with password "secret"; PutFile puts a file there.
 
 #include <stdint.h>
 
@@ -138,7 +117,3 @@ public:
 private:
     TestServerProcess process_;
 };
-
-// Netstring framing of the server's protocol, exposed for its own test.
-std::string PackFields(const std::vector<std::string>& fields);
-bool UnpackFields(const std::string& bytes, std::vector<std::string>& fields);

@@ -1,40 +1,20 @@
 #!/usr/bin/env python3
-"""Scriptable HTTP and FTP servers for Tessel's tests (standard library, plus
-pyftpdlib for the FTP form).
+"""Scriptable HTTP and FTP servers for Tessel's tests, driven by the class
+in HttpTestServer.h:
 
-Started by the test-side class in HttpTestServer.h as
+    python3 http_test_server.py LIFELINE_PORT http|ftp
 
-    python3 http_test_server.py LIFELINE_PORT http
-    python3 http_test_server.py LIFELINE_PORT ftp
+It connects to the test at 127.0.0.1:LIFELINE_PORT, serves on a free port of
+127.0.0.1 and says which one; it exits when the lifeline closes, and after
+a hard time limit in any case. Messages both ways are netstrings whose bytes
+are netstring fields: a command's name and arguments, or "ok"/"error" and
+the reply's fields.
 
-It connects to 127.0.0.1:LIFELINE_PORT, where the test listens, serves on a
-free port of 127.0.0.1 and says which one. The lifeline carries the test's
-commands and this server's replies; when it closes (the test ended, failed or
-died) the server exits. A hard time limit ends it in any case.
-
-Framing: every message is a netstring ("<length>:<bytes>,") whose bytes are
-a sequence of netstrings, the fields. The first field of a command is its
-name; the first field of a reply is "ok" or "error".
-
-Commands (HTTP):
-  answer key value ...   queue one scripted answer. Keys: path (answer only
-                         requests for this path; default any), status, reason,
-                         header ("Name: value", repeatable), body, length
-                         ("auto", "none" or a number to announce), chunk (body
-                         bytes per write), delay (milliseconds between chunks),
-                         reset (reset the connection after this many body
-                         bytes), times (how often the answer serves; 0 =
-                         always; default 1). Requests no answer fits get 404.
-  requests               one field per recorded request, each itself a list
-                         of fields: method, target, path, query, headers
-                         ("Name: value\r\n" each), body.
-  multipart INDEX        the multipart/form-data body of request INDEX read
-                         with the email package: one field per part, each a
-                         list: name, filename, content.
-  clear                  forget answers and recorded requests.
-Commands (FTP):
-  file NAME CONTENT      put a file into the served folder (anonymous read;
-                         user "tessel", password "secret" may also log in).
+HTTP commands: "answer" KEY VALUE ... (keys: path, status, reason, header,
+body, length auto|none|N, chunk, delay ms, reset after N body bytes, times
+0=always), "requests" (method, target, path, query, headers, body of each),
+"multipart" INDEX (name, filename, content of each part), "clear".
+FTP command: "file" NAME CONTENT.
 """
 
 import email.parser
@@ -104,7 +84,7 @@ class Script:
     def take(self, path):
         with self.lock:
             for answer in self.answers:
-                if answer.get("path", path) != path:
+                if answer.get("path") and answer["path"] != path:
                     continue
                 times = int(answer.get("times", "1"))
                 if times == 1:
@@ -166,7 +146,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = answer.get("body", b"")
         if isinstance(body, str):
             body = body.encode("latin-1")
-        self.send_response_only(status, answer.get("reason"))
+        self.send_response_only(status, answer.get("reason") or None)
         for header in answer.get("headers", []):
             name, _, value = header.partition(":")
             self.send_header(name.strip(), value.strip())

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <userenv.h>
 
 #include <algorithm>
 #include <iterator>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "UrlProtocolRecorder.h"
+#include "base/DynamicLibrary.h"
+#include "base/ScopedHandle.h"
 #include "base/WideString.h"
 #include "system/Files.h"
 #include "system/GuardedCall.h"
@@ -216,31 +219,24 @@ TEST_CASE("GetFolderPath")
 
     SUBCASE("the profile folders as the platform gives them, or none when it gives none")
     {
-        HMODULE userenv = LoadLibraryW(L"userenv.dll");
-        REQUIRE(userenv);
         using ProfileFunction = BOOL(WINAPI*)(LPWSTR, LPDWORD);
-        using UserProfileFunction = BOOL(WINAPI*)(HANDLE, LPWSTR, LPDWORD);
-        auto profile = [userenv](const char* name, wchar_t* folder) {
-            auto function = reinterpret_cast<ProfileFunction>(GetProcAddress(userenv, name));
-            DWORD size = MAX_PATH;
-            return function && function(folder, &size);
-        };
-        auto userProfile = [userenv](wchar_t* folder) {
-            auto function = reinterpret_cast<UserProfileFunction>(
-                GetProcAddress(userenv, "GetUserProfileDirectoryW"));
-            HANDLE token = nullptr;
-            if (!function || !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-                return false;
-            DWORD size = MAX_PATH;
-            const bool found = function(token, folder, &size) != FALSE;
-            CloseHandle(token);
-            return found;
-        };
+        DynamicLibrary userenv(L"userenv.dll");
+        REQUIRE(userenv.Handle());
         wchar_t expected[3][MAX_PATH] = {};
-        const bool given[3] = {profile("GetProfilesDirectoryW", expected[0]),
-                               userProfile(expected[1]),
-                               profile("GetDefaultUserProfileDirectoryW", expected[2])};
-        FreeLibrary(userenv);
+        DWORD sizes[3] = {MAX_PATH, MAX_PATH, MAX_PATH};
+        bool given[3] = {};
+        for (int i : {0, 2}) {
+            auto function = userenv.Symbol<ProfileFunction>(
+                i == 0 ? "GetProfilesDirectoryW" : "GetDefaultUserProfileDirectoryW");
+            given[i] = function && function(expected[i], &sizes[i]);
+        }
+        auto userProfile =
+            userenv.Symbol<decltype(&GetUserProfileDirectoryW)>("GetUserProfileDirectoryW");
+        HANDLE token = nullptr;
+        if (userProfile && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+            ScopedHandle owned(token);
+            given[1] = userProfile(token, expected[1], &sizes[1]) != FALSE;
+        }
         const int ids[3] = {FOLDER_ALL_PROFILES, FOLDER_USER_PROFILE, FOLDER_DEFAULT_PROFILE};
         for (int i = 0; i < 3; ++i) {
             CAPTURE(ids[i]);

@@ -70,10 +70,8 @@ TEST_CASE("system information query")
     CHECK(query.Query(0, &basic, 4, &returned) != 0);
 }
 
-TEST_CASE("clocks")
+TEST_CASE("clock differences")
 {
-    ULONGLONG first = GetTickCount64Ms();
-    CHECK(GetTickCount64Ms() >= first);
     CHECK(ClockDifference(100, 350) == 250);
     // Across the 32-bit wrap the difference stays small.
     CHECK(ClockDifference(0xFFFFFFF0, 0x10) == 0x20);

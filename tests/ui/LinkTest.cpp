@@ -166,6 +166,9 @@ TEST_CASE("colour texts and the browser's settings")
     texts.underline = L"no";
     ApplyLinkSettings(texts, system, style);
     CHECK(style.underline == LINK_UNDERLINE_NEVER);
+    texts.color = L"0,255";
+    ApplyLinkSettings(texts, system, style);
+    CHECK(style.normal == LINK_DEFAULT_COLOR);
     // Before Vista the dialog colours fall back to the default link colour.
     texts.color = L"0,0,255";
     texts.dialogColors = L"yes";
@@ -275,35 +278,24 @@ TEST_CASE("a link in a real window")
         CHECK_FALSE(IsUnderlined(link, link.Style().normal));
     }
 
-    SUBCASE("\"Use Anchor Hover Color\" \"no\" keeps the colour while hovering")
+    SUBCASE("the browser's colours: \"Anchor Color\", no hover colour, dialog colours")
     {
+        settings.Set(kSettingsKey, L"Anchor Color", L"0,0,255");
         settings.Set(kSettingsKey, L"Use Anchor Hover Color", L"no");
         REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, 0));
+        CHECK(link.Style().normal == RGB(0, 0, 255));
         MoveMouse(window.control, 3, 12);
         REQUIRE(Hovering(link));
         CHECK(GetCursor() == HandCursor());
-        CHECK(link.CurrentColor() == LINK_DEFAULT_COLOR);
-        CHECK(IsUnderlined(link, LINK_DEFAULT_COLOR));
-    }
-
-    SUBCASE("\"Anchor Color\" \"0,0,255\" is pure blue; two numbers are ignored")
-    {
-        settings.Set(kSettingsKey, L"Anchor Color", L"0,0,255");
-        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, 0));
-        CHECK(link.Style().normal == RGB(0, 0, 255));
+        CHECK(link.CurrentColor() == RGB(0, 0, 255));
         CHECK(IsUnderlined(link, RGB(0, 0, 255)));
-        settings.Set(kSettingsKey, L"Anchor Color", L"0,255");
-        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, 0));
-        CHECK(link.Style().normal == LINK_DEFAULT_COLOR);
-    }
 
-    SUBCASE("\"Use_DlgBox_Colors\" \"yes\" overrides \"Anchor Color\"")
-    {
-        settings.Set(kSettingsKey, L"Anchor Color", L"0,0,255");
+        // "Use_DlgBox_Colors" overrides "Anchor Color" (the system is Vista or later).
+        settings.Set(kSettingsKey, L"Use Anchor Hover Color", L"yes");
         settings.Set(kSettingsKey, L"Anchor Color Hover", L"255,0,0");
         settings.Set(kMainKey, L"Use_DlgBox_Colors", L"Yes");
         REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, 0));
-        CHECK(link.Style().normal == GetSysColor(COLOR_HOTLIGHT)); // the system is Vista or later
+        CHECK(link.Style().normal == GetSysColor(COLOR_HOTLIGHT));
         CHECK(link.Style().hover == GetSysColor(COLOR_HIGHLIGHT));
     }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "BuildConfig.h"
 #include "app/resource.h"
 #include "base/WideString.h"
 #include "ui/DialogTemplate.h"
@@ -339,13 +340,14 @@ TEST_CASE("The test program's own module and version")
     unsigned minor = 7;
     WideString text;
     REQUIRE(ReadFileVersion(file, major, minor, &text));
-    CHECK((major == 1 && minor == 0));
-    CHECK(text.Compare(L"1.00") == 0);
+    CHECK((major == TESSEL_VERSION_MAJOR && minor == TESSEL_VERSION_MINOR));
+    CHECK(text.Compare(TESSEL_VERSION_WTEXT) == 0);
     WORD packed = 0;
     PackedVersion(nullptr, &packed);
-    CHECK(packed == 0x0100);
+    CHECK(packed == (TESSEL_VERSION_MAJOR << 8 | TESSEL_VERSION_MINOR));
     VersionInfo info;
-    CHECK(wcscmp(info.VersionTitle(L"Tessel"), L"Tessel [1.00]") == 0);
+    const std::wstring title = std::wstring(L"Tessel [") + TESSEL_VERSION_WTEXT + L"]";
+    CHECK(info.VersionTitle(L"Tessel") == title);
 
     // The German table comes first; a missing string leaves the output.
     WideString value;

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "DialogAnswerer.h"
 #include "HttpTestServer.h"
 #include "TestWindow.h"
 #include "UpdateTestFiles.h"
@@ -38,92 +39,6 @@ DWORD Now()
     GetSystemTimeAsFileTime(&now);
     return UnixTimeOf(now);
 }
-
-struct SeenQuestion
-{
-    std::wstring title;
-    std::wstring text;
-    bool hasHelp;
-};
-
-// Answers the update questions from outside the updater: a thread that
-// finds each message box of the window's thread, notes what it shows,
-// optionally asks it for help (F1), and then presses the next planned button.
-class QuestionAnswerer
-{
-public:
-    // uiThread: the thread of the window the questions belong to (0: this one).
-    QuestionAnswerer(std::vector<int> buttons, bool pressHelp = false, DWORD uiThread = 0)
-        : uiThread_(uiThread ? uiThread : GetCurrentThreadId()), buttons_(std::move(buttons)),
-          pressHelp_(pressHelp)
-    {
-        stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
-    }
-    ~QuestionAnswerer()
-    {
-        SetEvent(stop_);
-        WaitForSingleObject(thread_, kPatienceMs);
-        CloseHandle(thread_);
-        CloseHandle(stop_);
-    }
-    QuestionAnswerer(const QuestionAnswerer&) = delete;
-    QuestionAnswerer& operator=(const QuestionAnswerer&) = delete;
-
-    // Only after the updater's check ended.
-    const std::vector<SeenQuestion>& Seen() const { return seen_; }
-
-private:
-    static BOOL CALLBACK FindBox(HWND window, LPARAM found)
-    {
-        wchar_t className[16] = {};
-        GetClassNameW(window, className, 16);
-        if (wcscmp(className, L"#32770") == 0 && IsWindowVisible(window)) {
-            *reinterpret_cast<HWND*>(found) = window;
-            return FALSE;
-        }
-        return TRUE;
-    }
-    static std::wstring TextOf(HWND window)
-    {
-        wchar_t text[1024] = {};
-        GetWindowTextW(window, text, 1024);
-        return text;
-    }
-    static DWORD WINAPI Run(void* self)
-    {
-        static_cast<QuestionAnswerer*>(self)->Answer();
-        return 0;
-    }
-    void Answer()
-    {
-        size_t next = 0;
-        while (next < buttons_.size() && WaitForSingleObject(stop_, 20) == WAIT_TIMEOUT) {
-            HWND box = nullptr;
-            EnumThreadWindows(uiThread_, FindBox, reinterpret_cast<LPARAM>(&box));
-            if (!box)
-                continue;
-            HWND help = GetDlgItem(box, IDHELP);
-            seen_.push_back({TextOf(box), TextOf(GetDlgItem(box, 0xFFFF)), help != nullptr});
-            if (help && pressHelp_) {
-                // F1 in the box; it hands the request on to its owner.
-                HELPINFO info = {sizeof(info), HELPINFO_WINDOW, IDHELP, help, 0, {0, 0}};
-                SendMessageW(box, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
-            }
-            PostMessageW(box, WM_COMMAND, MAKEWPARAM(buttons_[next], BN_CLICKED), 0);
-            ++next;
-            while (IsWindow(box) && WaitForSingleObject(stop_, 20) == WAIT_TIMEOUT) {
-            }
-        }
-    }
-
-    DWORD uiThread_;
-    std::vector<int> buttons_;
-    bool pressHelp_;
-    std::vector<SeenQuestion> seen_;
-    HANDLE stop_;
-    HANDLE thread_;
-};
 
 std::string PercentDecoded(const std::string& text)
 {
@@ -178,17 +93,13 @@ struct UpdaterSetup
     {
         server.Clear();
         ServeFile("/get", kMarkerProgram);
-        ScriptedAnswer answer;
-        answer.path = "/data/update.php";
-        answer.status = status;
-        answer.body = body;
-        answer.times = 0;
-        REQUIRE(server.Answer(answer));
+        ServeFile("/data/update.php", body, status);
     }
-    void ServeFile(const char* path, const std::string& body)
+    void ServeFile(const char* path, const std::string& body, int status = 200)
     {
         ScriptedAnswer answer;
         answer.path = path;
+        answer.status = status;
         answer.body = body;
         answer.times = 0;
         REQUIRE(server.Answer(answer));
@@ -238,24 +149,23 @@ bool WaitForFile(const std::wstring& path)
     return false;
 }
 
-// The desktop, where downloaded programs to run are saved.
-std::wstring Desktop()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetFolderPath(0, path);
-    return path;
-}
-
+// Programs to run are saved on the desktop; these are removed before and after.
 struct DesktopFiles
 {
-    std::wstring program = Desktop() + L"\\tessel-update-test.cmd";
-    std::wstring marker = Desktop() + L"\\tessel-update-marker.txt";
+    std::wstring program = Desktop(L"tessel-update-test.cmd");
+    std::wstring marker = Desktop(L"tessel-update-marker.txt");
     DesktopFiles() { Clean(); }
     ~DesktopFiles() { Clean(); }
     void Clean()
     {
         DeleteFileW(program.c_str());
         DeleteFileW(marker.c_str());
+    }
+    static std::wstring Desktop(const wchar_t* name)
+    {
+        wchar_t path[MAX_PATH] = {};
+        GetFolderPath(0, path);
+        return std::wstring(path) + L"\\" + name;
     }
 };
 
@@ -309,11 +219,11 @@ TEST_CASE("The request as the server saw it, in the plain and the inventory form
 
     // The inventory form finds its answer below Elmstead\Updates\xml.
     setup.Serve("<Elmstead><Updates><xml>" + Answer("1.05", "") + "</xml></Updates></Elmstead>");
-    QuestionAnswerer answerer({IDNO});
+    DialogAnswerer answerer({IDNO});
     REQUIRE(setup.updater.Start(setup.window.Handle(), setup.base.c_str(), nullptr, nullptr,
                                 nullptr, UPDATE_INVENTORY_REQUEST, L"1", L"Tessel"));
     REQUIRE(setup.updater.Wait(kPatienceMs));
-    CHECK(answerer.Seen().size() == 1);
+    CHECK(answerer.Dialogs().size() == 1);
     requests = setup.server.Requests();
     REQUIRE(requests.size() == 1);
     CHECK(PercentDecoded(requests[0].query) ==
@@ -325,7 +235,7 @@ TEST_CASE("The request as the server saw it, in the plain and the inventory form
 TEST_CASE("Answers that offer nothing end the check without a question")
 {
     UpdaterSetup setup;
-    QuestionAnswerer answerer({IDNO});
+    DialogAnswerer answerer({IDNO});
     const std::pair<std::string, int> answers[] = {
         {Answer("1.05", ""), 404},
         {Answer("1.00", ""), 200},
@@ -340,7 +250,7 @@ TEST_CASE("Answers that offer nothing end the check without a question")
         CHECK(setup.UpdateRequests() == 1);
         CHECK(setup.updater.Result() == 0);
     }
-    CHECK(answerer.Seen().empty());
+    CHECK(answerer.Dialogs().empty());
 }
 
 TEST_CASE("A declined version is not offered again by the schedule, but by a forced check")
@@ -348,25 +258,25 @@ TEST_CASE("A declined version is not offered again by the schedule, but by a for
     UpdaterSetup setup;
     setup.Serve(Answer("1.05", "<files/>"));
     {
-        QuestionAnswerer answerer({IDNO});
+        DialogAnswerer answerer({IDNO});
         CHECK(setup.Scheduled());
-        REQUIRE(answerer.Seen().size() == 1);
-        CHECK(answerer.Seen()[0].title == L"Tessel Update");
-        CHECK(answerer.Seen()[0].text == L"Version f\u00FCr Sie?");
-        CHECK_FALSE(answerer.Seen()[0].hasHelp);
+        REQUIRE(answerer.Dialogs().size() == 1);
+        CHECK(answerer.Dialogs()[0].title == L"Tessel Update");
+        CHECK(answerer.Dialogs()[0].text == L"Version f\u00FCr Sie?");
+        CHECK_FALSE(answerer.Dialogs()[0].hasHelp);
     }
     CHECK(Declined() == L"1.05");
     {
-        QuestionAnswerer answerer({IDNO});
+        DialogAnswerer answerer({IDNO});
         WriteDwordValue(HKEY_CURRENT_USER, kKey, L"LastCheck", Now() - 8 * kDay);
         CHECK(setup.Scheduled());
         CHECK(setup.UpdateRequests() == 2);
-        CHECK(answerer.Seen().empty());
+        CHECK(answerer.Dialogs().empty());
     }
     {
-        QuestionAnswerer answerer({IDNO});
+        DialogAnswerer answerer({IDNO});
         setup.Forced();
-        CHECK(answerer.Seen().size() == 1);
+        CHECK(answerer.Dialogs().size() == 1);
     }
 }
 
@@ -379,10 +289,10 @@ TEST_CASE("The help link adds a Help button whose WM_HELP opens the link")
     std::wstring help = folder / L"help.cmd";
     setup.Serve(
         Answer("1.05", "<help>" + std::string(WideString(help.c_str()).ToNarrow()) + "</help>"));
-    QuestionAnswerer answerer({IDNO}, true);
+    DialogAnswerer answerer({IDNO}, {}, true);
     setup.Forced();
-    REQUIRE(answerer.Seen().size() == 1);
-    CHECK(answerer.Seen()[0].hasHelp);
+    REQUIRE(answerer.Dialogs().size() == 1);
+    CHECK(answerer.Dialogs()[0].hasHelp);
     CHECK(WaitForFile(marker));
 }
 
@@ -397,9 +307,9 @@ TEST_CASE("After the files, an empty restart text restarts without asking")
     SUBCASE("empty restart text")
     {
         setup.Serve(Answer("1.05", files + "<restart><en></en></restart>"));
-        QuestionAnswerer answerer({IDYES, IDNO});
+        DialogAnswerer answerer({IDYES, IDNO});
         setup.Forced();
-        CHECK(answerer.Seen().size() == 1);
+        CHECK(answerer.Dialogs().size() == 1);
         CHECK(setup.updater.Result() == 1);
         CHECK(WaitForFile(desktop.marker));
         PumpMessagesFor(50);
@@ -408,7 +318,7 @@ TEST_CASE("After the files, an empty restart text restarts without asking")
     SUBCASE("no restart element")
     {
         setup.Serve(Answer("1.05", files));
-        QuestionAnswerer answerer({IDYES});
+        DialogAnswerer answerer({IDYES});
         setup.Forced();
         CHECK(Exists(desktop.program));
         CHECK(setup.updater.Result() == 0);
@@ -418,11 +328,11 @@ TEST_CASE("After the files, an empty restart text restarts without asking")
     SUBCASE("the restart question answered No")
     {
         setup.Serve(Answer("1.05", files + "<restart><en>Restart?</en></restart>"));
-        QuestionAnswerer answerer({IDYES, IDNO});
+        DialogAnswerer answerer({IDYES, IDNO});
         setup.Forced();
-        REQUIRE(answerer.Seen().size() == 2);
-        CHECK(answerer.Seen()[1].text == L"Restart?");
-        CHECK_FALSE(answerer.Seen()[1].hasHelp);
+        REQUIRE(answerer.Dialogs().size() == 2);
+        CHECK(answerer.Dialogs()[1].text == L"Restart?");
+        CHECK_FALSE(answerer.Dialogs()[1].hasHelp);
         CHECK(setup.updater.Result() == 0);
         PumpMessagesFor(50);
         CHECK(gCloseRequests == 0);
@@ -443,45 +353,23 @@ TEST_CASE("The window carries the updater's subclass from Start until Stop")
     CHECK(setup.UpdateRequests() == 0);
 }
 
-namespace {
-
-struct StopRun
-{
-    std::wstring base;
-    volatile LONG windowThread = 0;
-};
-
-// A window's thread that starts a check and at once destroys its updater,
-// whose Stop has to show the check's question while it waits.
-DWORD WINAPI StartAndDestroy(void* parameter)
-{
-    auto* run = static_cast<StopRun*>(parameter);
-    TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
-    {
-        AutoUpdater updater;
-        updater.Start(window.Handle(), run->base.c_str(), nullptr, nullptr, nullptr, 0, L"1",
-                      nullptr);
-        InterlockedExchange(&run->windowThread, static_cast<LONG>(GetCurrentThreadId()));
-    }
-    return 0;
-}
-
-} // namespace
-
 TEST_CASE("Stopping waits with the window's messages flowing, so a pending question is answered")
 {
     UpdaterSetup setup;
     setup.Serve(Answer("1.05", "<files/>"));
-    StopRun run{setup.base};
-    HANDLE thread = CreateThread(nullptr, 0, StartAndDestroy, &run, 0, nullptr);
-    REQUIRE(thread);
-    for (DWORD waited = 0; !run.windowThread && waited < kPatienceMs; waited += 10)
+    // A window's thread that starts a check and at once destroys its
+    // updater, whose Stop has to show the check's question while it waits.
+    volatile LONG windowThread = 0;
+    BoundedThread thread([&] {
+        TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
+        AutoUpdater updater;
+        updater.Start(window.Handle(), setup.base.c_str(), nullptr, nullptr, nullptr, 0, L"1",
+                      nullptr);
+        InterlockedExchange(&windowThread, static_cast<LONG>(GetCurrentThreadId()));
+    });
+    for (DWORD waited = 0; !windowThread && waited < kPatienceMs; waited += 10)
         Sleep(10);
-    {
-        QuestionAnswerer answerer({IDNO}, false, static_cast<DWORD>(run.windowThread));
-        DWORD ended = WaitForSingleObject(thread, kPatienceMs);
-        CHECK_MESSAGE(ended == WAIT_OBJECT_0, "the updater's destruction did not return");
-        CHECK(answerer.Seen().size() == 1);
-    }
-    CloseHandle(thread);
+    DialogAnswerer answerer({IDNO}, {}, false, static_cast<DWORD>(windowThread));
+    thread.Join();
+    CHECK(answerer.Dialogs().size() == 1);
 }

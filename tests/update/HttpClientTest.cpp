@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "DialogAnswerer.h"
 #include "HttpTestServer.h"
 #include "TestWindow.h"
-#include "system/WorkerThread.h"
+#include "UpdateTestFiles.h"
 #include "update/HttpClient.h"
 
 namespace {
@@ -32,22 +33,11 @@ public:
     TempFile& operator=(const TempFile&) = delete;
 
     const wchar_t* Path() const { return path_.c_str(); }
-    bool Exists() const { return GetFileAttributesW(Path()) != INVALID_FILE_ATTRIBUTES; }
-    std::string Bytes() const
-    {
-        FileObject file;
-        std::string bytes(file.Open(Path(), FILE_MODE_READ) ? file.GetSize() : 0, '\0');
-        DWORD read = 0;
-        if (!bytes.empty()) {
-            ReadFile(file.Handle(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-        }
-        return bytes.substr(0, read);
-    }
+    bool Exists() const { return update_test::Exists(path_); }
+    std::string Bytes() const { return update_test::ReadWholeFile(path_); }
     void Write(const std::string& bytes) const
     {
-        FileObject file;
-        REQUIRE(file.Open(Path(), FILE_MODE_CREATE));
-        REQUIRE(file.Write(static_cast<DWORD>(bytes.size()), bytes.data()));
+        REQUIRE(update_test::WriteWholeFile(path_, bytes));
     }
 
 private:
@@ -293,37 +283,33 @@ TEST_CASE("DownloadToFile keeps only complete files")
     const std::string body = EveryByte(50000);
     ScriptedAnswer answer = Answer(200, body);
 
-    SUBCASE("the whole body, in slow chunks")
+    SUBCASE("the whole body, in slow chunks or with no announced length")
     {
-        answer.chunkSize = 7000;
-        answer.chunkDelayMs = 20;
-        REQUIRE(server.Answer(answer));
-        CHECK(Download(client, server, target.Path()) == 1);
-        CHECK(target.Bytes() == body);
+        ScriptedAnswer slow = answer;
+        slow.chunkSize = 7000;
+        slow.chunkDelayMs = 20;
+        ScriptedAnswer unannounced = answer;
+        unannounced.length = ScriptedAnswer::kNoLength;
+        for (const ScriptedAnswer& whole : {slow, unannounced}) {
+            REQUIRE(server.Answer(whole));
+            CHECK(Download(client, server, target.Path()) == 1);
+            CHECK(target.Bytes() == body);
+        }
     }
-    SUBCASE("no announced length and a clean end")
-    {
-        answer.length = ScriptedAnswer::kNoLength;
-        REQUIRE(server.Answer(answer));
-        CHECK(Download(client, server, target.Path()) == 1);
-        CHECK(target.Bytes() == body);
-    }
-    SUBCASE("a reset in the middle leaves no file")
+    SUBCASE("a reset in the middle, or an end before the announced length, leaves no file")
     {
         // The pause lets the client take the headers and the first bytes
         // before the reset, which discards whatever it has not read.
-        answer.resetAfter = answer.chunkSize = 20000;
-        answer.chunkDelayMs = 300;
-        REQUIRE(server.Answer(answer));
-        CHECK(Download(client, server, target.Path()) == 0);
-        CHECK_FALSE(target.Exists());
-    }
-    SUBCASE("an answer that ends before its announced length leaves no file")
-    {
-        answer.length = 90000;
-        REQUIRE(server.Answer(answer));
-        CHECK(Download(client, server, target.Path()) == 0);
-        CHECK_FALSE(target.Exists());
+        ScriptedAnswer reset = answer;
+        reset.resetAfter = reset.chunkSize = 20000;
+        reset.chunkDelayMs = 300;
+        ScriptedAnswer endsEarly = answer;
+        endsEarly.length = 90000;
+        for (const ScriptedAnswer& cut : {reset, endsEarly}) {
+            REQUIRE(server.Answer(cut));
+            CHECK(Download(client, server, target.Path()) == 0);
+            CHECK_FALSE(target.Exists());
+        }
     }
     SUBCASE("an answer longer than the byte limit is not taken for the whole")
     {
@@ -588,100 +574,27 @@ TEST_CASE("A multipart post with a missing file and non-ASCII text stays well fo
     CHECK(fields[2].content.empty());
 }
 
-TEST_CASE("GetText: hostile answers give a failure and nothing else")
+TEST_CASE("GetText: a cut-short answer fails, one far longer than the limit stops there")
 {
     HttpTestServer server;
     REQUIRE(server.IsRunning());
     HttpClient client;
     WideString text;
-    ScriptedAnswer answer = Answer(200, EveryByte(30000));
-
-    SUBCASE("an answer that ends before its announced length")
-    {
-        answer.length = 60000;
+    ScriptedAnswer endsEarly = Answer(200, EveryByte(30000));
+    endsEarly.length = 60000;
+    ScriptedAnswer reset = Answer(200, EveryByte(30000));
+    reset.resetAfter = reset.chunkSize = 10000;
+    reset.chunkDelayMs = 300;
+    for (const ScriptedAnswer& answer : {endsEarly, reset}) {
+        REQUIRE(server.Answer(answer));
+        CHECK(GetText(client, server.Url(L"/"), text) == 0);
+        CHECK(text.IsEmpty());
     }
-    SUBCASE("a reset in the middle")
-    {
-        answer.resetAfter = answer.chunkSize = 10000;
-        answer.chunkDelayMs = 300;
-    }
-    REQUIRE(server.Answer(answer));
-    CHECK(GetText(client, server.Url(L"/"), text) == 0);
-    CHECK(text.IsEmpty());
-}
 
-TEST_CASE("GetText: an answer far longer than the limit is read up to the limit")
-{
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
     REQUIRE(server.Answer(Answer(200, std::string(10 * 1024 * 1024, 'x'))));
-    HttpClient client;
-    WideString text;
     CHECK(GetText(client, server.Url(L"/"), text, 4096) == 1);
     CHECK(text.Length() == 4096);
 }
-
-namespace {
-
-// Answers the proxy-credentials dialogs of this process from another
-// thread: types "tessel" and "secret" and presses OK, or presses Cancel.
-struct DialogAnswerer
-{
-    bool confirm = false;
-    volatile LONG seen = 0;
-    Event stop;
-
-    static BOOL CALLBACK FindDialog(HWND window, LPARAM found)
-    {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        wchar_t className[16] = {};
-        GetClassNameW(window, className, 16);
-        const bool mine = process == GetCurrentProcessId() && IsWindowVisible(window) &&
-                          wcscmp(className, L"#32770") == 0;
-        if (mine) {
-            *reinterpret_cast<HWND*>(found) = window;
-        }
-        return !mine;
-    }
-
-    static BOOL CALLBACK FillEdit(HWND child, LPARAM count)
-    {
-        wchar_t className[16] = {};
-        GetClassNameW(child, className, 16);
-        int& edits = *reinterpret_cast<int*>(count);
-        if (_wcsicmp(className, L"Edit") == 0 && edits < 2) {
-            const wchar_t* text = edits++ == 0 ? L"tessel" : L"secret";
-            SendMessageTimeoutW(child, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
-                                2000, nullptr);
-        }
-        return TRUE;
-    }
-
-    static DWORD Run(void* argument, DWORD)
-    {
-        DialogAnswerer& self = *static_cast<DialogAnswerer*>(argument);
-        while (WaitForSingleObject(self.stop.Handle(), 20) == WAIT_TIMEOUT) {
-            HWND dialog = nullptr;
-            EnumWindows(&FindDialog, reinterpret_cast<LPARAM>(&dialog));
-            if (!dialog) {
-                continue;
-            }
-            InterlockedIncrement(&self.seen);
-            int edits = 0;
-            if (self.confirm) {
-                EnumChildWindows(dialog, &FillEdit, reinterpret_cast<LPARAM>(&edits));
-            }
-            PostMessageW(dialog, WM_COMMAND, self.confirm ? IDOK : IDCANCEL, 0);
-            for (int i = 0; i < 250 && IsWindow(dialog); ++i) {
-                Sleep(20);
-            }
-        }
-        return 0;
-    }
-};
-
-} // namespace
 
 // Wine's credentials dialog needs a proxy name (it crashes without one) and
 // an owner window (it shows nothing without one), so the test server plays
@@ -695,39 +608,31 @@ TEST_CASE("A 407 asks for proxy credentials and retries once when confirmed")
     REQUIRE(server.Answer(challenge));
     HttpClient client;
     WideString text;
-    DialogAnswerer answerer;
-    REQUIRE(answerer.stop.Create(1, 0));
-    WorkerThread watcher;
     TestWindow owner(L"TesselProxyOwner", &DefWindowProcW, {0, 0, 100, 100});
     SetForegroundWindow(owner.Handle());
     const std::wstring proxy = L"127.0.0.1:" + std::to_wstring(server.Port());
     const wchar_t url[] = L"http://update.example.invalid/check";
+    const std::vector<std::wstring> credentials = {L"tessel", L"secret"};
 
     SUBCASE("cancelled: one dialog, one request")
     {
-        REQUIRE(watcher.Start(&DialogAnswerer::Run, &answerer, 0));
+        DialogAnswerer answerer({IDCANCEL, IDCANCEL});
         CHECK(client.GetText(url, nullptr, text, 0, proxy.c_str(), nullptr, nullptr) == 0);
-        CHECK(answerer.seen == 1);
-        const auto requests = server.Requests();
-        REQUIRE(requests.size() == 1);
-        CHECK(requests[0].path == "/check");
+        CHECK(server.Requests().size() == 1);
+        CHECK(answerer.Dialogs().size() == 1);
     }
     SUBCASE("confirmed: tried once more with the credentials")
     {
-        answerer.confirm = true;
-        REQUIRE(watcher.Start(&DialogAnswerer::Run, &answerer, 0));
+        DialogAnswerer answerer({IDOK, IDOK}, credentials);
         CHECK(client.GetText(url, nullptr, text, 0, proxy.c_str(), nullptr, nullptr) == 0);
         // WinINet itself may resend with the credentials as well.
         const auto requests = server.Requests();
         REQUIRE(requests.size() >= 2);
         CHECK(requests.back().Header("Proxy-Authorization") == "Basic dGVzc2VsOnNlY3JldA==");
-        CHECK(answerer.seen >= 1);
-        CHECK(answerer.seen <= 2);
     }
     SUBCASE("Request sends once more when confirmed")
     {
-        answerer.confirm = true;
-        REQUIRE(watcher.Start(&DialogAnswerer::Run, &answerer, 0));
+        DialogAnswerer answerer({IDOK, IDOK}, credentials);
         HttpRequest request;
         request.host = L"update.example.invalid";
         request.object = L"/kestrel/report.php";
@@ -738,11 +643,8 @@ TEST_CASE("A 407 asks for proxy credentials and retries once when confirmed")
         request.statusOut = &status;
         CHECK(client.Request(request) == 1);
         CHECK(status == 407);
-        CHECK(answerer.seen == 1);
         CHECK(server.Requests().back().Header("Proxy-Authorization") ==
               "Basic dGVzc2VsOnNlY3JldA==");
+        CHECK(answerer.Dialogs().size() == 1);
     }
-    answerer.stop.Set();
-    watcher.Wait(5000);
-    CHECK_FALSE(watcher.IsRunning());
 }

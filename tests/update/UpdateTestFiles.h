@@ -1,7 +1,7 @@
 #pragma once
 
-// Files and folders for the update tests: a private folder removed with its
-// contents, whole-file reads and writes, and the ZIP fixtures.
+// Files and folders for the update tests: whole-file reads and writes, a
+// private folder removed with its contents, and the ZIP fixtures.
 
 #include <windows.h>
 
@@ -32,7 +32,7 @@ inline std::string ReadWholeFile(const std::wstring& path)
     if (file == INVALID_HANDLE_VALUE)
         return "<missing>";
     std::string bytes;
-    char buffer[4096];
+    char buffer[65536];
     DWORD read = 0;
     while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read)
         bytes.append(buffer, read);
@@ -45,6 +45,59 @@ inline bool Exists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Calls visit(name, isFolder) for everything directly inside folder (which
+// ends with a backslash).
+template <typename Visit> void ForEachInFolder(const std::wstring& folder, Visit visit)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            visit(name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+// Removes a folder (with a trailing backslash) and everything in it,
+// read-only files included.
+inline void RemoveTree(const std::wstring& folder)
+{
+    ForEachInFolder(folder, [&folder](const std::wstring& name, bool isFolder) {
+        const std::wstring path = folder + name;
+        if (isFolder) {
+            RemoveTree(path + L"\\");
+        } else {
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(path.c_str());
+        }
+    });
+    RemoveDirectoryW(folder.c_str());
+}
+
+// Relative paths of everything under a folder, sorted; folders end with a
+// backslash and are left out unless asked for.
+inline std::vector<std::wstring> ListTree(const std::wstring& folder, bool withFolders = true,
+                                          const std::wstring& prefix = L"")
+{
+    std::vector<std::wstring> names;
+    ForEachInFolder(folder, [&](const std::wstring& name, bool isFolder) {
+        if (!isFolder) {
+            names.push_back(prefix + name);
+            return;
+        }
+        if (withFolders)
+            names.push_back(prefix + name + L"\\");
+        for (const std::wstring& inner :
+             ListTree(folder + name + L"\\", withFolders, prefix + name + L"\\"))
+            names.push_back(inner);
+    });
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // A fresh folder under the temporary folder; removed with everything in it.
 class TempFolder
 {
@@ -54,57 +107,19 @@ public:
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
         path_ = std::wstring(temp) + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-        Remove(path_);
+        RemoveTree(path_);
         CreateDirectoryW(path_.c_str(), nullptr);
     }
-    ~TempFolder() { Remove(path_); }
+    ~TempFolder() { RemoveTree(path_); }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
     // With a trailing backslash.
     const std::wstring& Path() const { return path_; }
     std::wstring operator/(const wchar_t* name) const { return path_ + name; }
-
-    // Names of the files directly inside, sorted.
-    std::vector<std::wstring> Files() const
-    {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((path_ + L"*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE)
-            return names;
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                names.push_back(found.cFileName);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::wstring> Files() const { return ListTree(path_); }
 
 private:
-    static void Remove(const std::wstring& folder)
-    {
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                std::wstring name = found.cFileName;
-                if (name == L"." || name == L"..")
-                    continue;
-                std::wstring path = folder + name;
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    Remove(path + L"\\");
-                } else {
-                    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    DeleteFileW(path.c_str());
-                }
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryW(folder.c_str());
-    }
-
     std::wstring path_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/WideString.h"
@@ -12,151 +13,37 @@
 #include "update/ZipFormat.h"
 #include "update/ZipNames.h"
 
+#include "UpdateTestFiles.h"
+
+using namespace update_test;
+
 namespace {
-
-std::wstring ExeFolder()
-{
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
-std::wstring Fixture(const std::wstring& name)
-{
-    return ExeFolder() + L"zipdata\\" + name;
-}
-
-std::string ReadAll(const std::wstring& path)
-{
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return bytes;
-    }
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read) {
-        bytes.append(buffer, read);
-    }
-    CloseHandle(file);
-    return bytes;
-}
-
-void WriteAll(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    REQUIRE(file != INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    REQUIRE(written == bytes.size());
-}
-
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void RemoveTree(const std::wstring& folder)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") {
-                continue;
-            }
-            const std::wstring path = folder + L"\\" + name;
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path);
-            } else {
-                DeleteFileW(path.c_str());
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
-// Relative paths of every file and folder under a folder, sorted; folders
-// end with a backslash.
-void ListInto(const std::wstring& folder, const std::wstring& prefix,
-              std::vector<std::wstring>& names)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") {
-            continue;
-        }
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            names.push_back(prefix + name + L"\\");
-            ListInto(folder + L"\\" + name, prefix + name + L"\\", names);
-        } else {
-            names.push_back(prefix + name);
-        }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
-
-std::vector<std::wstring> List(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    ListInto(folder, L"", names);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::vector<std::wstring> FilesOnly(const std::vector<std::wstring>& names)
-{
-    std::vector<std::wstring> files;
-    for (const std::wstring& name : names) {
-        if (name.back() != L'\\') {
-            files.push_back(name);
-        }
-    }
-    return files;
-}
 
 // A private folder with an empty "target" folder in it, removed afterwards.
 struct Sandbox
 {
-    std::wstring root;
-    std::wstring target;
+    TempFolder root{L"tessel-zip"};
+    std::wstring target = root / L"target\\";
 
-    Sandbox()
+    Sandbox() { Empty(); }
+    void Empty() const
     {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        root = std::wstring(temp) + L"tessel-zip-" + std::to_wstring(GetCurrentProcessId());
-        RemoveTree(root);
-        REQUIRE(CreateDirectoryW(root.c_str(), nullptr));
-        target = root + L"\\target\\";
+        RemoveTree(target);
         REQUIRE(CreateDirectoryW(target.c_str(), nullptr));
     }
-    ~Sandbox() { RemoveTree(root); }
-
     int Extract(const std::wstring& archive) const
     {
         return ExtractZipArchive(archive.c_str(), target.c_str());
     }
-    std::string Read(const std::wstring& name) const { return ReadAll(target + name); }
-    // Only the target (and what the test put there itself) may exist.
+    std::string Read(const std::wstring& name) const { return ReadWholeFile(target + name); }
+    std::vector<std::wstring> Extracted() const { return ListTree(target); }
+    // Only the target (and the test's own archive) may exist.
     std::vector<std::wstring> Outside() const
     {
         std::vector<std::wstring> names;
-        for (const std::wstring& name : List(root)) {
-            if (name.compare(0, 7, L"target\\") != 0 && name != L"case.zip") {
+        for (const std::wstring& name : ListTree(root.Path())) {
+            if (name.compare(0, 7, L"target\\") != 0 && name != L"case.zip")
                 names.push_back(name);
-            }
         }
         return names;
     }
@@ -166,13 +53,13 @@ struct Sandbox
 // byte for byte, and no other file.
 void CheckMatchesExpected(const Sandbox& sandbox, const std::wstring& archive)
 {
-    const std::wstring expected = Fixture(L"expected\\" + archive);
-    const std::vector<std::wstring> files = FilesOnly(List(expected));
+    const std::wstring expected = ZipFixture(L"expected\\" + archive + L"\\");
+    const std::vector<std::wstring> files = ListTree(expected, false);
     REQUIRE(!files.empty());
-    CHECK(FilesOnly(List(sandbox.target)) == files);
+    CHECK(ListTree(sandbox.target, false) == files);
     for (const std::wstring& name : files) {
         INFO("file: ", std::string(name.begin(), name.end()));
-        CHECK(sandbox.Read(name) == ReadAll(expected + L"\\" + name));
+        CHECK(sandbox.Read(name) == ReadWholeFile(expected + name));
     }
 }
 
@@ -186,7 +73,7 @@ ULONGLONG Ticks(const FILETIME& time)
 TEST_CASE("Info-ZIP archive: stored, deflated, folders, read-only file and time stamps")
 {
     Sandbox sandbox;
-    const std::wstring archive = Fixture(L"infozip.zip");
+    const std::wstring archive = ZipFixture(L"infozip.zip");
     REQUIRE(sandbox.Extract(archive) == ZIP_OK);
     // The extended time stamp holds the modification and access times
     // (checked before any read moves the access time).
@@ -204,7 +91,7 @@ TEST_CASE("Info-ZIP archive: stored, deflated, folders, read-only file and time 
 
     // Again over the extracted files: a changed file and the read-only one
     // are replaced without a question, through the narrow entry point.
-    WriteAll(sandbox.target + L"notes.txt", "changed");
+    REQUIRE(WriteWholeFile(sandbox.target + L"notes.txt", "changed"));
     char narrowArchive[MAX_PATH];
     char narrowTarget[MAX_PATH];
     WideCharToMultiByte(CP_ACP, 0, archive.c_str(), -1, narrowArchive, MAX_PATH, nullptr, nullptr);
@@ -217,7 +104,7 @@ TEST_CASE("Info-ZIP archive: stored, deflated, folders, read-only file and time 
 TEST_CASE("Python archive: colon, question mark, UTF-8 names, nested folders, DOS times")
 {
     Sandbox sandbox;
-    REQUIRE(sandbox.Extract(Fixture(L"python.zip")) == ZIP_OK);
+    REQUIRE(sandbox.Extract(ZipFixture(L"python.zip")) == ZIP_OK);
     CheckMatchesExpected(sandbox, L"python.zip");
 
     // Without an extended time stamp the DOS time is local time.
@@ -242,15 +129,15 @@ TEST_CASE("imploded entries: every dictionary and tree combination, and PKZIP's 
                                 L"implode-8k-2trees.zip", L"implode-8k-3trees.zip"}) {
         INFO("archive: ", std::string(name, name + wcslen(name)));
         Sandbox sandbox;
-        CHECK(sandbox.Extract(Fixture(name)) == ZIP_OK);
+        CHECK(sandbox.Extract(ZipFixture(name)) == ZIP_OK);
         CheckMatchesExpected(sandbox, name);
     }
 
     // Real PKZIP output: the CRC-32 checks vouch for the contents.
     Sandbox sandbox;
-    CHECK(sandbox.Extract(Fixture(L"implode_public_libarchive_ibin.zip")) == ZIP_OK);
+    CHECK(sandbox.Extract(ZipFixture(L"implode_public_libarchive_ibin.zip")) == ZIP_OK);
     CHECK(sandbox.Read(L"I.BIN").size() == 2048);
-    CHECK(sandbox.Extract(Fixture(L"implode_public_libarchive_validate.zip")) == ZIP_OK);
+    CHECK(sandbox.Extract(ZipFixture(L"implode_public_libarchive_validate.zip")) == ZIP_OK);
     CHECK(sandbox.Read(L"VALIDATE.TXT").size() == 2904);
     CHECK(sandbox.Read(L"VALIDATE.C").size() == 7513);
     CHECK(sandbox.Read(L"MAKEFILE").size() == 603);
@@ -258,78 +145,59 @@ TEST_CASE("imploded entries: every dictionary and tree combination, and PKZIP's 
 
 TEST_CASE("encrypted, shrunk and reduced entries are skipped and the rest extracted")
 {
-    SUBCASE("an encrypted entry beside a plain one")
-    {
-        Sandbox sandbox;
-        CHECK(sandbox.Extract(Fixture(L"encrypted.zip")) == ZIP_WARNING);
-        CheckMatchesExpected(sandbox, L"encrypted.zip");
-    }
-    SUBCASE("only encrypted entries")
-    {
-        Sandbox sandbox;
-        CHECK(sandbox.Extract(Fixture(L"all-encrypted.zip")) == ZIP_ALL_BAD_PASSWORD);
-        CHECK(List(sandbox.target).empty());
-    }
-    SUBCASE("shrunk and reduced entries around a deflated one")
-    {
-        Sandbox sandbox;
-        CHECK(sandbox.Extract(Fixture(L"old-methods.zip")) == ZIP_WARNING);
-        CheckMatchesExpected(sandbox, L"old-methods.zip");
-    }
-    SUBCASE("only a shrunk entry")
-    {
-        Sandbox sandbox;
-        CHECK(sandbox.Extract(Fixture(L"all-shrunk.zip")) == ZIP_ALL_UNSUPPORTED);
-    }
+    Sandbox sandbox;
+    CHECK(sandbox.Extract(ZipFixture(L"encrypted.zip")) == ZIP_WARNING);
+    CheckMatchesExpected(sandbox, L"encrypted.zip");
+    sandbox.Empty();
+    CHECK(sandbox.Extract(ZipFixture(L"old-methods.zip")) == ZIP_WARNING);
+    CheckMatchesExpected(sandbox, L"old-methods.zip");
+
+    // Nothing but skipped entries: the code tells why.
+    sandbox.Empty();
+    CHECK(sandbox.Extract(ZipFixture(L"all-encrypted.zip")) == ZIP_ALL_BAD_PASSWORD);
+    CHECK(sandbox.Extracted().empty());
+    CHECK(sandbox.Extract(ZipFixture(L"all-shrunk.zip")) == ZIP_ALL_UNSUPPORTED);
 }
 
 TEST_CASE("damaged and missing archives fail, and no damaged file is left")
 {
     Sandbox sandbox;
-    SUBCASE("a wrong CRC-32")
-    {
-        CHECK(sandbox.Extract(Fixture(L"bad-crc.zip")) == ZIP_ARCHIVE_ERROR);
-        CheckMatchesExpected(sandbox, L"bad-crc.zip");
+    // Output beyond the declared size, an archive cut in the middle,
+    // declared sizes beyond the free space, no archive, not a ZIP file.
+    const std::pair<const wchar_t*, int> failures[] = {
+        {L"too-long.zip", ZIP_ARCHIVE_ERROR},
+        {L"truncated.zip", ZIP_NOT_FOUND},
+        {L"huge.zip", ZIP_DISK_FULL},
+        {L"missing.zip", ZIP_NOT_FOUND},
+        {L"expected\\prefixed.zip\\good.txt", ZIP_NOT_FOUND},
+    };
+    for (const auto& [archive, code] : failures) {
+        CAPTURE(std::string(archive, archive + wcslen(archive)));
+        CHECK(sandbox.Extract(ZipFixture(archive)) == code);
+        CHECK(sandbox.Extracted().empty());
     }
-    SUBCASE("output beyond the declared size")
-    {
-        CHECK(sandbox.Extract(Fixture(L"too-long.zip")) == ZIP_ARCHIVE_ERROR);
-        CHECK(List(sandbox.target).empty());
-    }
-    SUBCASE("an archive cut in the middle")
-    {
-        CHECK(sandbox.Extract(Fixture(L"truncated.zip")) == ZIP_NOT_FOUND);
-        CHECK(List(sandbox.target).empty());
-    }
-    SUBCASE("no archive, or not a ZIP file")
-    {
-        CHECK(sandbox.Extract(Fixture(L"missing.zip")) == ZIP_NOT_FOUND);
-        CHECK(sandbox.Extract(Fixture(L"expected\\prefixed.zip\\good.txt")) == ZIP_NOT_FOUND);
-        CHECK(ExtractZip(nullptr, "C:\\") == 0);
-    }
-    SUBCASE("declared sizes larger than the free space")
-    {
-        CHECK(sandbox.Extract(Fixture(L"huge.zip")) == ZIP_DISK_FULL);
-        CHECK(List(sandbox.target).empty());
-    }
-    SUBCASE("a folder where the output file should go")
-    {
-        REQUIRE(CreateDirectoryW((sandbox.target + L"good.txt").c_str(), nullptr));
-        CHECK(sandbox.Extract(Fixture(L"prefixed.zip")) == ZIP_DISK_FULL);
-    }
-    SUBCASE("data in front of the archive, found without its .zip")
-    {
-        CHECK(sandbox.Extract(Fixture(L"prefixed")) == ZIP_OK);
-        CheckMatchesExpected(sandbox, L"prefixed.zip");
-    }
+    CHECK(ExtractZip(nullptr, "C:\\") == 0);
+
+    // A wrong CRC-32 removes that file only.
+    CHECK(sandbox.Extract(ZipFixture(L"bad-crc.zip")) == ZIP_ARCHIVE_ERROR);
+    CheckMatchesExpected(sandbox, L"bad-crc.zip");
+
+    // Data in front of the archive, found without its .zip; then a folder
+    // where its output file should go.
+    sandbox.Empty();
+    CHECK(sandbox.Extract(ZipFixture(L"prefixed")) == ZIP_OK);
+    CheckMatchesExpected(sandbox, L"prefixed.zip");
+    sandbox.Empty();
+    REQUIRE(CreateDirectoryW((sandbox.target + L"good.txt").c_str(), nullptr));
+    CHECK(sandbox.Extract(ZipFixture(L"prefixed.zip")) == ZIP_DISK_FULL);
 }
 
 TEST_CASE("hostile names are refused and nothing is written outside the target")
 {
     Sandbox sandbox;
     const bool rootXExisted = Exists(L"C:\\x");
-    CHECK(sandbox.Extract(Fixture(L"hostile.zip")) == ZIP_ARCHIVE_ERROR);
-    CHECK(List(sandbox.target) == std::vector<std::wstring>{L"inside.txt"});
+    CHECK(sandbox.Extract(ZipFixture(L"hostile.zip")) == ZIP_ARCHIVE_ERROR);
+    CHECK(sandbox.Extracted() == std::vector<std::wstring>{L"inside.txt"});
     CHECK(sandbox.Outside().empty());
     CHECK(Exists(L"C:\\x") == rootXExisted);
 }
@@ -340,8 +208,8 @@ TEST_CASE("mutated archives never crash, hang or write outside the target")
     for (const wchar_t* name :
          {L"python.zip", L"infozip.zip", L"implode_public_libarchive_validate.zip",
           L"old-methods.zip", L"encrypted.zip"}) {
-        sources.push_back(ReadAll(Fixture(name)));
-        REQUIRE(!sources.back().empty());
+        REQUIRE(Exists(ZipFixture(name)));
+        sources.push_back(ReadWholeFile(ZipFixture(name)));
     }
     // The size and offset fields of the three record kinds.
     const struct
@@ -353,7 +221,7 @@ TEST_CASE("mutated archives never crash, hang or write outside the target")
                    {"PK\x05\x06", {8, 10, 12, 16, 20}}};
 
     Sandbox sandbox;
-    const std::wstring archive = sandbox.root + L"\\case.zip";
+    const std::wstring archive = sandbox.root / L"case.zip";
     unsigned state = 0x2545F491u;
     auto next = [&state]() {
         state ^= state << 13;
@@ -392,13 +260,12 @@ TEST_CASE("mutated archives never crash, hang or write outside the target")
             }
         }
         }
-        WriteAll(archive, bytes);
+        REQUIRE(WriteWholeFile(archive, bytes));
         const int code = sandbox.Extract(archive);
         ++results[code & 0xFF];
         INFO("round ", round);
         REQUIRE(sandbox.Outside().empty());
-        RemoveTree(sandbox.target.substr(0, sandbox.target.size() - 1));
-        REQUIRE(CreateDirectoryW(sandbox.target.c_str(), nullptr));
+        sandbox.Empty();
     }
     // The mutations reach past the end record into the entries.
     CHECK(results[ZIP_ARCHIVE_ERROR] + results[ZIP_END_OF_ARCHIVE] > 0);

@@ -5,18 +5,45 @@
 //   TesselDriver select S [F]    selects sensor row S (0 = first) or its field F
 //   TesselDriver hover           moves the mouse over the start of the link
 //   TesselDriver close           asks it to close and waits for the process
+//   TesselDriver crash           crashes it from a thread started in it
+//   TesselDriver report          waits up to 20 s for the problem report dialog
+//                                and prints its screen rectangle "W H X Y"
+//   TesselDriver dontsend        answers the problem report dialog "Don't Send"
+//   TesselDriver describe        prints the title and the number of sensor rows
+//   TesselDriver answer yes|no   waits up to 20 s for a yes/no message box,
+//                                prints its text and answers it
 #include <windows.h>
 #include <commctrl.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+// IsWindowVisible answers 0 for windows of another desktop: read the style.
+static bool IsShown(HWND window)
+{
+    return (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+// Prints a window text in UTF-8, for the scripts that read it.
+static void PrintUtf8(const wchar_t* text)
+{
+    char bytes[4096] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof(bytes) - 1, nullptr, nullptr);
+    fputs(bytes, stdout);
+}
+
+static bool gFindReport = false;
 
 static BOOL CALLBACK FindTessel(HWND window, LPARAM result)
 {
     wchar_t title[64] = {};
     GetWindowTextW(window, title, 64);
-    // IsWindowVisible answers 0 for windows of another desktop: read the style.
-    if ((GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) &&
+    // The tree tells the main window, and the "Don't Send" button the problem
+    // report dialog, from message boxes of the same title.
+    const bool wanted = gFindReport ? GetDlgItem(window, 1001) && !GetDlgItem(window, 1004)
+                                    : GetDlgItem(window, 1004) != nullptr;
+    if (IsShown(window) && wanted &&
         (wcsncmp(title, L"Tessel", 6) == 0 || wcscmp(title, L"Dialog") == 0)) {
         *reinterpret_cast<HWND*>(result) = window;
         return FALSE;
@@ -62,27 +89,126 @@ static int Close(HWND window)
     return result == WAIT_OBJECT_0 ? 0 : 1;
 }
 
+// Item handles are plain values, so no memory of the other process is
+// needed to walk the rows.
+static LPARAM NextRow(HWND tree, UINT relation, LPARAM item)
+{
+    return SendMessageW(tree, TVM_GETNEXTITEM, relation, item);
+}
+
+// One line "title<TAB>sensor rows", for scripts that check what the window
+// shows.
+static int Describe(HWND window)
+{
+    wchar_t title[256] = {};
+    GetWindowTextW(window, title, 256);
+    HWND tree = GetDlgItem(window, 1004);
+    int sensors = 0;
+    for (LPARAM row = NextRow(tree, TVGN_CHILD, NextRow(tree, TVGN_ROOT, 0)); row;
+         row = NextRow(tree, TVGN_NEXT, row))
+        ++sensors;
+    PrintUtf8(title);
+    printf("\t%d\n", sensors);
+    fflush(stdout);
+    return 0;
+}
+
+// An unhandled crash on a thread of Tessel's own.
+static int Crash(HWND window)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION |
+                                     PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_VM_READ,
+                                 FALSE, processId);
+    if (!process)
+        return 1;
+    // A system function that writes to its argument, given an address that
+    // is not a pointer: the fault happens inside ordinary code, as a real
+    // crash would.
+    const auto writeThrough = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemInfo")));
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, writeThrough,
+                                       reinterpret_cast<void*>(0x10), 0, nullptr);
+    CloseHandle(process);
+    if (!thread)
+        return 1;
+    CloseHandle(thread);
+    return 0;
+}
+
+static int Report(const wchar_t* command)
+{
+    gFindReport = true;
+    HWND dialog = WaitForMainWindow(20000);
+    if (!dialog)
+        return 1;
+    if (wcscmp(command, L"dontsend") == 0) {
+        SendMessageW(GetDlgItem(dialog, 1001), BM_CLICK, 0, 0);
+        return 0;
+    }
+    RECT box = {};
+    GetWindowRect(dialog, &box);
+    printf("%ld %ld %ld %ld\n", box.right - box.left, box.bottom - box.top, box.left, box.top);
+    return 0;
+}
+
+static BOOL CALLBACK FindQuestion(HWND window, LPARAM result)
+{
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    if (IsShown(window) && wcscmp(className, L"#32770") == 0 && GetDlgItem(window, IDYES) &&
+        GetDlgItem(window, IDNO)) {
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Message boxes name their text control 0xFFFF.
+static int Answer(DWORD button)
+{
+    HWND box = nullptr;
+    for (int waited = 0; !box && waited < 20000; waited += 100) {
+        EnumWindows(FindQuestion, reinterpret_cast<LPARAM>(&box));
+        if (!box)
+            Sleep(100);
+    }
+    if (!box)
+        return 1;
+    wchar_t text[1024] = {};
+    GetDlgItemTextW(box, 0xFFFF, text, 1024);
+    PrintUtf8(text);
+    printf("\n");
+    fflush(stdout);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+    return 0;
+}
+
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2)
         return 2;
+    if (wcscmp(argv[1], L"report") == 0 || wcscmp(argv[1], L"dontsend") == 0)
+        return Report(argv[1]);
+    if (wcscmp(argv[1], L"answer") == 0 && argc == 3)
+        return Answer(wcscmp(argv[2], L"yes") == 0 ? IDYES : IDNO);
     HWND window = WaitForMainWindow(20000);
     if (!window)
         return 1;
     if (wcscmp(argv[1], L"close") == 0)
         return Close(window);
+    if (wcscmp(argv[1], L"crash") == 0)
+        return Crash(window);
     if (wcscmp(argv[1], L"size") == 0 && argc == 4) {
         SetWindowPos(window, nullptr, 0, 0, _wtoi(argv[2]), _wtoi(argv[3]),
                      SWP_NOMOVE | SWP_NOZORDER);
         return 0;
     }
     if (wcscmp(argv[1], L"select") == 0 && argc >= 3) {
-        // Item handles are plain values, so no memory of the other
-        // process is needed to walk and select rows.
         HWND tree = GetDlgItem(window, 1004);
-        auto next = [tree](UINT relation, LPARAM item) {
-            return SendMessageW(tree, TVM_GETNEXTITEM, relation, item);
-        };
+        auto next = [tree](UINT relation, LPARAM item) { return NextRow(tree, relation, item); };
         LPARAM item = next(TVGN_CHILD, next(TVGN_ROOT, 0));
         for (int i = _wtoi(argv[2]); i > 0 && item; --i)
             item = next(TVGN_NEXT, item);
@@ -101,5 +227,7 @@ int wmain(int argc, wchar_t** argv)
         PostMessageW(link, WM_MOUSEMOVE, 0, MAKELPARAM(8, box.bottom / 2));
         return 0;
     }
+    if (wcscmp(argv[1], L"describe") == 0)
+        return Describe(window);
     return wcscmp(argv[1], L"wait") == 0 ? 0 : 2;
 }

@@ -1,0 +1,207 @@
+#include <doctest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "ReportDialogDriver.h"
+#include "crash/ProblemReportDialog.h"
+
+namespace {
+
+std::wstring Text(const WideString& text)
+{
+    return text.Data();
+}
+
+// The control ids of a classic template in order; each entry must start on
+// a 4-byte boundary and the last end at the template's end.
+std::vector<WORD> TemplateIds(const DialogTemplate& built)
+{
+    const BYTE* data = built.Bytes();
+    DialogFontBlock font;
+    REQUIRE(LocateDialogFont(data, built.Size(), font));
+    std::vector<WORD> ids;
+    DWORD at = font.itemsAt;
+    for (WORD i = 0; i < built.Get()->cdit; ++i) {
+        REQUIRE(at % 4 == 0);
+        ids.push_back(*reinterpret_cast<const WORD*>(data + at + 16));
+        const WORD* cursor = reinterpret_cast<const WORD*>(data + at + 22); // after the class
+        while (*cursor++) {
+        }
+        at = (static_cast<DWORD>(reinterpret_cast<const BYTE*>(cursor + 1) - data) + 3) & ~3u;
+    }
+    CHECK(at == built.Size());
+    return ids;
+}
+
+struct DriverRun
+{
+    int result = -1;
+    bool found = false;
+    DialogSnapshot shown;
+};
+
+// Runs the dialog on this thread while the driver works it from another.
+DriverRun RunDriven(ProblemReportParams& params, std::function<void(HWND)> action)
+{
+    DriverRun run;
+    ReportDialogDriver driver(params.productName.Data(), [&](HWND dialog) {
+        run.shown = ReportDialogDriver::Read(dialog);
+        action(dialog);
+    });
+    run.result = RunProblemReportDialog(params);
+    REQUIRE_MESSAGE(driver.Join(), "the driver thread did not end");
+    run.found = driver.Found();
+    return run;
+}
+
+void Press(HWND dialog, int id)
+{
+    SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+void SetText(HWND dialog, int id, const std::wstring& text)
+{
+    SendDlgItemMessageW(dialog, id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+// Types one character at the end of an edit, as the keyboard would.
+void TypeAtEnd(HWND dialog, int id, wchar_t character)
+{
+    SendDlgItemMessageW(dialog, id, EM_SETSEL, 0x7FFF, 0x7FFF);
+    SendDlgItemMessageW(dialog, id, WM_CHAR, character, 1);
+}
+
+void FillParams(ProblemReportParams& params, const wchar_t* site, const wchar_t* dump)
+{
+    params.productName.Assign(L"Tessel Report Test");
+    params.companyName.Assign(L"Brindle");
+    params.webSite.Assign(site);
+    params.textPath = L"C:\\reports\\Tessel_Debug.txt";
+    params.dumpPath = dump;
+    params.iconId = 101;
+}
+
+} // namespace
+
+TEST_CASE("the dialog template")
+{
+    DialogTemplate built;
+    REQUIRE(BuildProblemReportTemplate(built));
+    CHECK(built.Size() == REPORT_TEMPLATE_SIZE);
+    CHECK(built.Get()->style == 0x80C808C0);
+    CHECK(TemplateIds(built) == std::vector<WORD>{0xFFFF, 1000, 1001, 1004, 1005, 1008, 1010, 1003,
+                                                  1006, 1011, 1012, 1013});
+}
+
+TEST_CASE("web site, file names, icon size and the plain request text")
+{
+    WideString site(L"untouched");
+    CHECK_FALSE(FindWebSite(L"Tessel by Brindle", nullptr, site));
+    CHECK(Text(site) == L"untouched");
+    CHECK(FindWebSite(L"Tessel by Brindle [http://example.com/tessel] more", L"", site));
+    CHECK(Text(site) == L"http://example.com/tessel");
+    CHECK(FindWebSite(L"none here", L"see HTTP://Brindle.example/x", site));
+    CHECK(Text(site) == L"HTTP://Brindle.example/x");
+    WideString display;
+    CHECK(WebSiteDisplayForm(L"HTTP://a.example/?next=http://b", display));
+    CHECK(Text(display) == L"a.example/?next=b");
+
+    WideString name;
+    CHECK(ReportFileName(L"C:\\dir\\sub\\", name));
+    CHECK(Text(name) == L"sub");
+    CHECK(ReportFileName(L"/tmp/x/Tessel_Debug.txt", name));
+    CHECK(Text(name) == L"Tessel_Debug.txt");
+
+    CHECK(SnapBigIconSize(16) == 16);
+    CHECK(SnapBigIconSize(17) == 32);
+    CHECK(SnapBigIconSize(48) == 48);
+    CHECK(SnapBigIconSize(49) == 256);
+
+    // Shown in the static control where no link control can be made.
+    WideString text;
+    CHECK(BuildRequestText(L"", L"http://example.com", 0, text));
+    CHECK(Text(text) == L"Please tell us about this problem.\n\nYou can check the website "
+                        L"'example.com' for a newer version.");
+}
+
+TEST_CASE("the dialog's texts with and without a web site and a dump")
+{
+    ProblemReportParams params;
+    FillParams(params, L"http://example.com/tessel", L"C:\\reports\\Tessel_Debug.dmp");
+    DriverRun run = RunDriven(params, [](HWND dialog) { Press(dialog, IDC_REPORT_DONT_SEND); });
+    REQUIRE(run.found);
+    CHECK(run.result == 0);
+    CHECK(run.shown.title == L"Tessel Report Test");
+    CHECK(run.shown.headline == L"Tessel Report Test has stopped working.");
+    CHECK_FALSE(run.shown.requestStaticVisible);
+    CHECK_FALSE(run.shown.fileNoteStaticVisible);
+    REQUIRE(run.shown.linkUrls.size() == 2);
+    CHECK(run.shown.linkUrls[0] == std::vector<std::wstring>{L"http://example.com/tessel"});
+    CHECK(run.shown.linkUrls[1] == std::vector<std::wstring>{L"C:\\reports\\Tessel_Debug.txt",
+                                                             L"C:\\reports\\Tessel_Debug.dmp"});
+
+    FillParams(params, L"", L"");
+    params.companyName.Assign(L"");
+    run = RunDriven(params, [](HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); });
+    REQUIRE(run.found);
+    REQUIRE(run.shown.linkUrls.size() == 2);
+    CHECK(run.shown.linkUrls[0].empty());
+    CHECK(run.shown.linkUrls[1] == std::vector<std::wstring>{L"C:\\reports\\Tessel_Debug.txt"});
+    CHECK(run.shown.linkTexts[0].find(L"Please tell us about this problem.") == 0);
+}
+
+TEST_CASE("answers of the dialog")
+{
+    ProblemReportParams params;
+    FillParams(params, L"", L"C:\\reports\\Tessel_Debug.dmp");
+
+    SUBCASE("Escape and the close box after typing leave both buffers empty")
+    {
+        for (const bool escape : {true, false}) {
+            const DriverRun run = RunDriven(params, [escape](HWND dialog) {
+                SetText(dialog, IDC_REPORT_DESCRIPTION, L"typed");
+                SetText(dialog, IDC_REPORT_EMAIL, L"me@example.com");
+                if (escape)
+                    PostMessageW(GetDlgItem(dialog, IDC_REPORT_DESCRIPTION), WM_KEYDOWN, VK_ESCAPE,
+                                 1);
+                else
+                    PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+            });
+            REQUIRE(run.found);
+            CHECK(run.result == 0);
+            CHECK(params.description.IsEmpty());
+            CHECK(params.email.IsEmpty());
+        }
+    }
+    SUBCASE("the longest texts are accepted and one character more refused")
+    {
+        const DriverRun run = RunDriven(params, [](HWND dialog) {
+            SetText(dialog, IDC_REPORT_DESCRIPTION, std::wstring(2045, L'd'));
+            TypeAtEnd(dialog, IDC_REPORT_DESCRIPTION, L'e');
+            TypeAtEnd(dialog, IDC_REPORT_DESCRIPTION, L'f');
+            SetText(dialog, IDC_REPORT_EMAIL, std::wstring(257, L'm'));
+            TypeAtEnd(dialog, IDC_REPORT_EMAIL, L'n');
+            TypeAtEnd(dialog, IDC_REPORT_EMAIL, L'o');
+            Press(dialog, IDC_REPORT_SEND);
+        });
+        REQUIRE(run.found);
+        CHECK(run.result == 1);
+        CHECK(params.description.Length() == 2046);
+        CHECK(params.description.CharAt(2045) == L'e');
+        CHECK(params.email.Length() == 258);
+        CHECK(params.email.CharAt(257) == L'n');
+    }
+}
+
+TEST_CASE("the dialog's texts come from the executable's version block")
+{
+    ProblemReportParams params;
+    ReadProblemReportTexts(params);
+    CHECK(Text(params.productName) == L"Tessel");
+    CHECK(Text(params.companyName) == L"Brindle");
+    // The comment carries the maker's address in brackets.
+    CHECK(Text(params.webSite).rfind(L"http://", 0) == 0);
+    CHECK(Text(params.webSite).find(L']') == std::wstring::npos);
+}

@@ -1,0 +1,225 @@
+#include <winsock2.h>
+#include <windows.h>
+
+#include "ReportServer.h"
+
+#include <stdlib.h>
+
+#include "CrashTestSupport.h"
+
+#ifndef TESSEL_REPORT_SERVER_DIR
+#error TESSEL_REPORT_SERVER_DIR must name the folder of serve.py
+#endif
+
+namespace {
+
+constexpr DWORD kLaunchTimeoutMs = 15000;
+constexpr uintptr_t kNoSocket = ~static_cast<uintptr_t>(0);
+
+std::wstring Widen(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+// Winsock for the life of the test program.
+void StartWinsock()
+{
+    static bool started = false;
+    if (!started) {
+        WSADATA data;
+        started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
+}
+
+sockaddr_in Loopback(unsigned short port)
+{
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return address;
+}
+
+// A listening socket on a free loopback port.
+SOCKET Listen(unsigned short* port)
+{
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = Loopback(0);
+    int size = sizeof(address);
+    if (listener == INVALID_SOCKET ||
+        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        listen(listener, 1) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        if (listener != INVALID_SOCKET)
+            closesocket(listener);
+        return INVALID_SOCKET;
+    }
+    *port = ntohs(address.sin_port);
+    return listener;
+}
+
+SOCKET AcceptWithin(SOCKET listener, DWORD milliseconds)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(listener, &readable);
+    timeval limit = {static_cast<long>(milliseconds / 1000),
+                     static_cast<long>(milliseconds % 1000 * 1000)};
+    if (select(0, &readable, nullptr, nullptr, &limit) != 1)
+        return INVALID_SOCKET;
+    return accept(listener, nullptr, nullptr);
+}
+
+// Wine runs a Linux program as such when asked to start it; it answers no
+// handle to wait on, so the lifeline is the only tie.
+bool Launch(unsigned short lifelinePort, const char* mode, unsigned short port)
+{
+    std::wstring commandLine = L"\"Z:\\usr\\bin\\python3\" \"" + Widen(TESSEL_REPORT_SERVER_DIR) +
+                               L"/serve.py\" " + std::to_wstring(lifelinePort) + L" " +
+                               Widen(mode) + L" " + std::to_wstring(port);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return false;
+    if (process.hThread)
+        CloseHandle(process.hThread);
+    if (process.hProcess)
+        CloseHandle(process.hProcess);
+    return true;
+}
+
+// "<port> <store>\n" from the launcher.
+bool ReadGreeting(SOCKET lifeline, unsigned short* port, std::string* store)
+{
+    std::string line;
+    char byte = 0;
+    while (line.size() < 1024) {
+        if (recv(lifeline, &byte, 1, 0) != 1)
+            return false;
+        if (byte == '\n')
+            break;
+        line += byte;
+    }
+    const size_t space = line.find(' ');
+    if (space == std::string::npos)
+        return false;
+    *port = static_cast<unsigned short>(atoi(line.substr(0, space).c_str()));
+    *store = line.substr(space + 1);
+    return *port != 0;
+}
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string FromHex(const std::string& hex)
+{
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
+    return bytes;
+}
+
+} // namespace
+
+ReportServer::ReportServer(const char* mode, unsigned short port) : lifeline_(kNoSocket)
+{
+    StartWinsock();
+    unsigned short lifelinePort = 0;
+    SOCKET listener = Listen(&lifelinePort);
+    if (listener == INVALID_SOCKET)
+        return;
+    SOCKET lifeline = INVALID_SOCKET;
+    if (Launch(lifelinePort, mode, port))
+        lifeline = AcceptWithin(listener, kLaunchTimeoutMs);
+    closesocket(listener);
+    if (lifeline == INVALID_SOCKET)
+        return;
+    lifeline_ = lifeline;
+    const DWORD timeout = kLaunchTimeoutMs;
+    setsockopt(lifeline, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+               sizeof(timeout));
+    std::string store;
+    unsigned short serverPort = 0;
+    if (!ReadGreeting(lifeline, &serverPort, &store))
+        return;
+    port_ = serverPort;
+    store_ = L"Z:" + Widen(store);
+    for (wchar_t& c : store_)
+        c = c == L'/' ? L'\\' : c;
+}
+
+ReportServer::~ReportServer()
+{
+    // The launcher stops PHP and removes the store when this closes.
+    if (lifeline_ != kNoSocket)
+        closesocket(static_cast<SOCKET>(lifeline_));
+}
+
+std::wstring ReportServer::Host() const
+{
+    return L"127.0.0.1:" + std::to_wstring(port_);
+}
+
+std::string ReportServer::Read(const std::string& name) const
+{
+    return ReadWholeFile(store_ + L"\\" + Widen(name));
+}
+
+std::vector<std::string> ReportServer::Requests() const
+{
+    return SplitLines(Read("requests.log"));
+}
+
+std::vector<std::pair<std::string, std::string>> ReportServer::Fields() const
+{
+    std::vector<std::pair<std::string, std::string>> fields;
+    for (const std::string& line : SplitLines(Read("fields.txt"))) {
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            fields.emplace_back(line.substr(0, equals), FromHex(line.substr(equals + 1)));
+    }
+    return fields;
+}
+
+std::vector<std::string> ReportServer::Files() const
+{
+    return SplitLines(Read("files.txt"));
+}
+
+std::string ReportServer::FileContent(const std::string& name) const
+{
+    return Read("file_" + name);
+}
+
+bool ReportServer::WaitForRequests(size_t count, unsigned timeoutMs) const
+{
+    for (unsigned waited = 0; waited <= timeoutMs; waited += 50) {
+        if (Requests().size() >= count)
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+unsigned short UnusedPort()
+{
+    StartWinsock();
+    unsigned short port = 0;
+    SOCKET probe = Listen(&port);
+    if (probe != INVALID_SOCKET)
+        closesocket(probe);
+    return port;
+}

@@ -1,0 +1,223 @@
+#include <doctest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "CrashTestSupport.h"
+#include "ReportDialogDriver.h"
+#include "ReportServer.h"
+#include "base/ScopedHandle.h"
+#include "crash/CrashReporter.h"
+#include "crash/ReportUpload.h"
+#include "system/MachineId.h"
+
+namespace {
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+std::string Narrow(const std::wstring& text, UINT codePage = CP_ACP)
+{
+    char bytes[512] = {};
+    WideCharToMultiByte(codePage, 0, text.c_str(), -1, bytes, sizeof(bytes), nullptr, nullptr);
+    return bytes;
+}
+
+std::string MachineIdText(BYTE purpose)
+{
+    WideString text;
+    MachineId(purpose, text);
+    return Narrow(text.Data());
+}
+
+// Report files of the test's own making: a dump with every byte value and
+// a text report.
+struct ReportFiles
+{
+    std::wstring folder;
+    std::wstring dump;
+    std::wstring text;
+    std::string dumpBytes;
+    std::string textBytes = "Access Violation [0xC0000005] at 0x00000000 in Thread 7.\r\n";
+
+    explicit ReportFiles(bool withDump = true)
+    {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        folder = std::wstring(temp) + L"tessel-upload-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(folder.c_str(), nullptr);
+        text = folder + L"\\Tessel_Debug.txt";
+        Write(text, textBytes);
+        if (withDump) {
+            dump = folder + L"\\Tessel_Debug.dmp";
+            for (int i = 0; i < 70000; ++i)
+                dumpBytes += static_cast<char>((i * 7) & 0xFF);
+            Write(dump, dumpBytes);
+        }
+    }
+    ~ReportFiles()
+    {
+        DeleteFileW(text.c_str());
+        DeleteFileW(dump.c_str());
+        RemoveDirectoryW(folder.c_str());
+    }
+    static void Write(const std::wstring& path, const std::string& bytes)
+    {
+        ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+    // How the report server lists the text report it received.
+    std::string TextFileLine() const
+    {
+        return "t=Tessel_Debug.txt=" + std::to_string(textBytes.size()) + "=0";
+    }
+    // Nothing of the report is lost: both files are still there, unchanged.
+    bool Intact() const
+    {
+        return ReadWholeFile(text) == textBytes && ReadWholeFile(dump) == dumpBytes;
+    }
+};
+
+// Submits on this thread while a driver works the dialog from another;
+// answers SubmitProblemReport's result, or -1 when no dialog showed.
+int Submit(const std::wstring& host, const ReportFiles& files, std::function<void(HWND)> action)
+{
+    CrashSettings settings;
+    settings.iconId = 101;
+    settings.host.Assign(host.c_str());
+    settings.path.Assign(L"/kestrel/report.php");
+    ReportDialogDriver driver(L"Tessel", std::move(action)); // the test program's product name
+    const int result = SubmitProblemReport(settings, files.dump.c_str(), files.text.c_str());
+    REQUIRE_MESSAGE(driver.Join(), "the driver thread did not end");
+    return driver.Found() ? result : -1;
+}
+
+void PressSend(HWND dialog)
+{
+    SendMessageW(GetDlgItem(dialog, IDC_REPORT_SEND), BM_CLICK, 0, 0);
+}
+
+void TypeInto(HWND dialog, int id, const wchar_t* text)
+{
+    SendMessageW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+} // namespace
+
+TEST_CASE("the host setting with and without a port")
+{
+    WideString host(L"untouched");
+    WORD port = 1;
+    CHECK(SplitReportHost(L"127.0.0.1:18080", host, &port));
+    CHECK(std::wstring(host.Data()) == L"127.0.0.1");
+    CHECK(port == 18080);
+    CHECK(SplitReportHost(L"report.example.com", host, &port));
+    CHECK(port == 80);
+    host.Assign(L"untouched");
+    for (const wchar_t* bad : {L"", L":80", L"host:", L"host:0", L"host:65536", L"host:8a",
+                               L"host:99999999999", static_cast<const wchar_t*>(nullptr)})
+        CHECK_FALSE(SplitReportHost(bad, host, &port));
+    CHECK(std::wstring(host.Data()) == L"untouched");
+    CHECK(port == 80);
+}
+
+TEST_CASE("no report server, or not sending: no traffic")
+{
+    ReportServer server;
+    REQUIRE(server.IsRunning());
+    ReportFiles files;
+    CrashSettings settings;
+    // No dialog: it would block here until someone closed it. 1 lets the
+    // system's own error handling follow.
+    CHECK(SubmitProblemReport(settings, files.dump.c_str(), files.text.c_str()) == 1);
+
+    // Not sending ends the process quietly: 0.
+    const std::function<void(HWND)> ways[] = {
+        [](HWND dialog) { SendMessageW(GetDlgItem(dialog, IDC_REPORT_DONT_SEND), BM_CLICK, 0, 0); },
+        [](HWND dialog) {
+            TypeInto(dialog, IDC_REPORT_DESCRIPTION, L"typed but not sent");
+            PostMessageW(GetDlgItem(dialog, IDC_REPORT_DESCRIPTION), WM_KEYDOWN, VK_ESCAPE, 1);
+        },
+        [](HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); },
+    };
+    for (const auto& way : ways)
+        CHECK(Submit(server.Host(), files, way) == 0);
+    Sleep(200);
+    CHECK(server.Requests().empty());
+    CHECK(files.Intact());
+}
+
+TEST_CASE("sending with empty fields")
+{
+    ReportServer server;
+    REQUIRE(server.IsRunning());
+    ReportFiles files;
+    CHECK(Submit(server.Host(), files, PressSend) == 0);
+    REQUIRE(server.WaitForRequests(1, 5000));
+    CHECK(server.Requests()[0].find("POST /kestrel/report.php multipart/form-data") == 0);
+    const Fields expected = {{"a", "r"},
+                             {"p", "Tessel"},
+                             {"s", ""},
+                             {"v", "1.00"},
+                             {"g", MachineIdText(MACHINE_ID_REPORT)},
+                             {"e", ""},
+                             {"x", ""}};
+    CHECK(server.Fields() == expected);
+    CHECK(server.Files() ==
+          std::vector<std::string>{"d=Tessel_Debug.dmp=70000=0", files.TextFileLine()});
+    CHECK(server.FileContent("d") == files.dumpBytes);
+    CHECK(server.FileContent("t") == files.textBytes);
+}
+
+TEST_CASE("typed texts, the ANSI code page and the machine id on every report")
+{
+    ReportServer server;
+    REQUIRE(server.IsRunning());
+    ReportFiles files(false);
+    const std::wstring description = L"Gr\x00FC\x00DF"
+                                     L"e \x00E9t\x00E9 \x6F22 \x20AC";
+    for (int round = 0; round < 2; ++round) {
+        CHECK(Submit(server.Host(), files, [&](HWND dialog) {
+                  TypeInto(dialog, IDC_REPORT_DESCRIPTION, description.c_str());
+                  TypeInto(dialog, IDC_REPORT_EMAIL, L"user@example.com");
+                  PressSend(dialog);
+              }) == 0);
+    }
+    REQUIRE(server.WaitForRequests(2, 5000));
+    const Fields fields = server.Fields();
+    REQUIRE(fields.size() == 14);
+    // The description arrives in the machine's ANSI code page (characters
+    // outside it replaced by that conversion), not as UTF-8.
+    CHECK(fields[6].second == Narrow(description));
+    if (GetACP() != CP_UTF8)
+        CHECK(fields[6].second != Narrow(description, CP_UTF8));
+    CHECK(fields[5].second == "user@example.com");
+
+    // The same id on every report; only the last group (purpose and check
+    // byte) sets it apart from the update request's.
+    const std::string id = fields[4].second;
+    const std::string update = MachineIdText(MACHINE_ID_UPDATE);
+    CHECK(fields[11].second == id);
+    REQUIRE(id.size() == 19);
+    CHECK(id.substr(0, 15) == update.substr(0, 15));
+    CHECK(id.substr(17) == "02");
+    CHECK(id.substr(15, 2) != update.substr(15, 2));
+
+    // Without a dump the text report still arrives whole.
+    CHECK(server.Files().back() == files.TextFileLine());
+}
+
+TEST_CASE("a server that answers 500, or none at all: nothing of the report is lost")
+{
+    ReportFiles files;
+    ReportServer failing("php500");
+    REQUIRE(failing.IsRunning());
+    CHECK(Submit(failing.Host(), files, PressSend) == 0);
+    CHECK(failing.Requests().size() == 1);
+    const std::wstring unreachable = L"127.0.0.1:" + std::to_wstring(UnusedPort());
+    CHECK(Submit(unreachable, files, PressSend) == 0);
+    CHECK(files.Intact());
+}

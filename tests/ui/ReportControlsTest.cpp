@@ -1,0 +1,312 @@
+#include <doctest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "TestWindow.h"
+#include "UrlProtocolRecorder.h"
+#include "base/ScopedHandle.h"
+#include "ui/DividerCtrl.h"
+#include "ui/LabelCtrl.h"
+#include "ui/SysLinkCtrl.h"
+
+namespace {
+
+int OnlyTahoma(const wchar_t* face, void*)
+{
+    return wcscmp(face, L"Tahoma") == 0;
+}
+
+// Text 8 pixels wide and 1 pixel high per pixel of font height.
+int MeasureWide(void*, int height, RECT* measured)
+{
+    *measured = {0, 0, height * 8, height};
+    return 1;
+}
+
+std::vector<WPARAM> commands;
+std::vector<int> actions;
+
+LRESULT CALLBACK RecordingParent(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COMMAND)
+        commands.push_back(wParam);
+    if (message == WM_GETFONT) // as a dialog has one
+        return reinterpret_cast<LRESULT>(GetStockObject(DEFAULT_GUI_FONT));
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void RecordAction(int action, int, LONG_PTR, LabelCtrl*)
+{
+    actions.push_back(action);
+}
+
+// A shown window with one static control (id 1006) of the given size.
+struct ControlWindow
+{
+    TestWindow frame{L"TesselReportControlsParent", RecordingParent, {100, 100, 600, 300}};
+    HWND parent = frame.Handle();
+    HWND control = nullptr;
+
+    ControlWindow(const wchar_t* text, int width, int height, DWORD style = 0)
+    {
+        control = CreateWindowExW(0, L"STATIC", text, WS_CHILD | WS_VISIBLE | style, 10, 10, width,
+                                  height, parent, reinterpret_cast<HMENU>(1006),
+                                  GetModuleHandleW(nullptr), nullptr);
+        commands.clear();
+        actions.clear();
+        SetForegroundWindow(parent);
+    }
+};
+
+int FontHeight(const LabelCtrl& label)
+{
+    LOGFONTW logFont = {};
+    GetObjectW(label.Font(), sizeof(logFont), &logFont);
+    return logFont.lfHeight;
+}
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[700] = {};
+    GetWindowTextW(window, text, 700);
+    return text;
+}
+
+bool Has(const LabelCtrl& label, DWORD flag)
+{
+    return (label.Flags() & flag) != 0;
+}
+
+// Real input through the system, so hit testing and capture run as for a
+// user.
+void Mouse(DWORD flags)
+{
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flags;
+    SendInput(1, &input, sizeof(input));
+    PumpMessagesFor(150);
+}
+
+void MoveMouse(HWND window, int x, int y)
+{
+    POINT point = {x, y};
+    ClientToScreen(window, &point);
+    SetCursorPos(point.x, point.y);
+    Mouse(MOUSEEVENTF_MOVE);
+}
+
+DWORD WINAPI ReplaceTexts(void* context)
+{
+    LabelCtrl* label = static_cast<LabelCtrl*>(context);
+    for (int i = 0; i < 300; ++i)
+        label->SetText(i % 2 ? L"a short text" : L"a considerably longer text to fit");
+    label->SetText(L"final");
+    return 0;
+}
+
+} // namespace
+
+TEST_CASE("label face, fitting and colour decisions")
+{
+    WideString face;
+    CHECK(ChooseLabelFace(L"Nowhere,Tahoma;Verdana", OnlyTahoma, nullptr, face));
+    CHECK(std::wstring(face.Data()) == L"Tahoma");
+    // No face of the list installed: Verdana, even when it is missing too.
+    CHECK(ChooseLabelFace(L"Nowhere;Neither", OnlyTahoma, nullptr, face));
+    CHECK(std::wstring(face.Data()) == L"Verdana");
+
+    // Right and bottom must lie strictly inside: 24 gives 192 x 24.
+    CHECK(FitLabelHeight(40, {0, 0, 200, 30}, MeasureWide, nullptr) == 24);
+    CHECK(FitLabelHeight(40, {0, 0, 10, 3}, MeasureWide, nullptr) == 4);
+
+    COLORREF color = 9;
+    CHECK(LabelTextColor(LABEL_DISABLED | LABEL_HOVERING | LABEL_TRACK_MOUSE, 2, 3, 4, &color));
+    CHECK(color == 4);
+    CHECK(LabelTextColor(LABEL_HOVERING, 2, 3, 4, &color)); // hovering counts only when tracked
+    CHECK(color == 2);
+    color = 9;
+    CHECK_FALSE(LabelTextColor(LABEL_KEEP_TEXT_COLOR, 2, 3, 4, &color));
+    CHECK(color == 9);
+}
+
+TEST_CASE("a fitted heading label on a real static control")
+{
+    ControlWindow window(L"X", 400, 60);
+    LabelCtrl label;
+    REQUIRE(label.Attach(window.control, nullptr, 40, 0x753709, 0x753709,
+                         LABEL_FIT | LABEL_REFIT_ON_TEXT, 0, nullptr, 0));
+    // The label owns the text; other programs still read it.
+    CHECK(WindowText(window.control) == L"X");
+    CHECK(Has(label, LABEL_NO_FOCUS));
+    // A control takes one label; a second one fails and leaves the text.
+    LabelCtrl second;
+    CHECK_FALSE(second.Attach(window.control, nullptr, 20, 0, 0, 0, 0, nullptr, 0));
+    CHECK(WindowText(window.control) == L"X");
+    CHECK(FontHeight(label) == 40);
+
+    SetWindowTextW(window.control, L"Far too long a text for forty pixels in this box");
+    const int shrunk = FontHeight(label);
+    CHECK(shrunk < 40);
+    CHECK(label.TextExtent().cx < 400);
+    // A shorter text grows the font again up to the given height.
+    SetWindowTextW(window.control, L"X");
+    CHECK(FontHeight(label) == 40);
+    SetWindowTextW(window.control, std::wstring(600, L'W').c_str());
+    CHECK(FontHeight(label) == 4);
+
+    label.SetFaces(L"No Such Face;Another Missing Face", 0);
+    SetWindowTextW(window.control, L"again");
+    LOGFONTW logFont = {};
+    GetObjectW(label.Font(), sizeof(logFont), &logFont);
+    CHECK(std::wstring(logFont.lfFaceName) == L"Verdana");
+}
+
+TEST_CASE("a focusable label acts like a push button")
+{
+    ControlWindow window(L"Press me", 200, 20, WS_TABSTOP);
+    LabelCtrl label;
+    REQUIRE(
+        label.Attach(window.control, nullptr, 0, 0, 0, LABEL_NOTIFY_PARENT, 0, RecordAction, 0));
+    CHECK_FALSE(Has(label, LABEL_NO_FOCUS));
+    MSG space = {};
+    space.message = WM_KEYDOWN;
+    space.wParam = VK_SPACE;
+    CHECK(SendMessageW(window.control, WM_GETDLGCODE, VK_SPACE, reinterpret_cast<LPARAM>(&space)) ==
+          0x2024);
+    SendMessageW(window.control, WM_KEYDOWN, VK_RETURN, 0);
+    SendMessageW(window.control, WM_KEYDOWN, VK_SPACE, 0);
+    SendMessageW(window.control, WM_KEYDOWN, 'A', 0); // swallowed
+    CHECK(actions == std::vector<int>{LABEL_ACTION_ENTER, LABEL_ACTION_SPACE});
+    REQUIRE(commands.size() == 2);
+    CHECK(LOWORD(commands[0]) == 1006);
+
+    SetFocus(window.control);
+    CHECK(Has(label, LABEL_FOCUSED));
+    EnableWindow(window.control, FALSE);
+    CHECK(Has(label, LABEL_DISABLED));
+}
+
+TEST_CASE("a label that tracks the mouse: hovering, cursor and clicks")
+{
+    constexpr WORD kHandCursor = 104;
+    ControlWindow window(L"Click", 300, 24);
+    LabelCtrl label;
+    REQUIRE(label.Attach(window.control, nullptr, 18, 0x000080, 0x0000FF,
+                         LABEL_TRACK_MOUSE | LABEL_NOTIFY_PARENT, kHandCursor, RecordAction, 0));
+    const HCURSOR hand = LoadCursorW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kHandCursor));
+    MoveMouse(window.control, 3, 12);
+    CHECK(Has(label, LABEL_HOVERING));
+    CHECK(GetCursor() == hand);
+    // Beside the short, left-aligned text the label is not hit.
+    MoveMouse(window.control, 280, 12);
+    CHECK_FALSE(Has(label, LABEL_HOVERING));
+    CHECK(GetCursor() != hand);
+
+    MoveMouse(window.control, 3, 12);
+    Mouse(MOUSEEVENTF_LEFTDOWN);
+    Mouse(MOUSEEVENTF_LEFTUP);
+    CHECK(actions == std::vector<int>{LABEL_ACTION_PRESS, LABEL_ACTION_RELEASE});
+    CHECK(commands.size() == 1);
+
+    // Off the control: the mouse-leave notification ends hovering.
+    MoveMouse(window.parent, 450, 150);
+    for (int i = 0; i < 100 && Has(label, LABEL_HOVERING); ++i)
+        PumpMessagesFor(20);
+    CHECK_FALSE(Has(label, LABEL_HOVERING));
+}
+
+TEST_CASE("label text replaced from another thread while the window paints")
+{
+    ControlWindow window(L"start", 300, 24);
+    LabelCtrl label;
+    REQUIRE(label.Attach(window.control, nullptr, 20, 0, 0, LABEL_REFIT_ON_TEXT, 0, nullptr, 0));
+    ScopedHandle thread(CreateThread(nullptr, 0, ReplaceTexts, &label, 0, nullptr));
+    REQUIRE(thread.IsValid());
+    DWORD waited = WAIT_TIMEOUT;
+    for (int round = 0; round < 1000 && waited == WAIT_TIMEOUT; ++round) {
+        RedrawWindow(window.control, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        waited = WaitForSingleObject(thread.Get(), 10);
+    }
+    REQUIRE_MESSAGE(waited == WAIT_OBJECT_0, "the writer thread did not finish within 10 s");
+    CHECK(WindowText(window.control) == L"final");
+}
+
+TEST_CASE("a divider on a 1-pixel static becomes a drawn 5-pixel band")
+{
+    ControlWindow window(L"", 300, 1, SS_ETCHEDHORZ);
+    RECT before = {};
+    GetWindowRect(window.control, &before);
+    DividerCtrl divider;
+    REQUIRE(divider.Attach(window.control));
+    RECT rect = {};
+    GetWindowRect(window.control, &rect);
+    CHECK(rect.left == before.left - 2);
+    CHECK(rect.top == before.top - 1);
+    CHECK(rect.right - rect.left == before.right - before.left + 3);
+    CHECK(rect.bottom - rect.top == 5);
+    CHECK((GetWindowLongPtrW(window.control, GWL_EXSTYLE) & WS_EX_TRANSPARENT) != 0);
+    RedrawWindow(window.control, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    HDC dc = GetDC(window.control);
+    int drawn = 0;
+    for (int y = 0; y < 5; ++y)
+        drawn += GetPixel(dc, 150, y) != GetSysColor(COLOR_BTNFACE) ? 1 : 0;
+    ReleaseDC(window.control, dc);
+    CHECK(drawn > 0);
+    CHECK_FALSE(PlaceDivider({10, 50, 11, 150}).horizontal);
+}
+
+namespace {
+
+std::vector<std::wstring> linkIds;
+
+void RecordLink(int, const wchar_t* id, LONG_PTR)
+{
+    linkIds.push_back(id);
+}
+
+void SendLinkNotify(HWND parent, HWND from, UINT code, const wchar_t* id, const wchar_t* url)
+{
+    NMLINK link = {};
+    link.hdr.hwndFrom = from;
+    link.hdr.code = code;
+    wcscpy(link.item.szID, id);
+    wcscpy(link.item.szUrl, url);
+    SendMessageW(parent, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&link));
+}
+
+} // namespace
+
+TEST_CASE("link control: links with and without an address")
+{
+    UrlProtocolRecorder recorder(L"tesselreport");
+    REQUIRE(recorder.IsRegistered());
+    ControlWindow window(L"", 10, 10);
+    linkIds.clear();
+    SysLinkCtrl link;
+    REQUIRE(link.Create(window.parent, {10, 20, 300, 30},
+                        L"Open <a href=\"tesselreport:first\">this</a> or <a id=\"local\">that</a>",
+                        SYSLINK_NO_TABSTOP, RecordLink, 0));
+    HWND control = link.Window();
+    CHECK_FALSE((GetWindowLongPtrW(control, GWL_STYLE) & WS_TABSTOP) != 0);
+    CHECK(reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)) ==
+          GetStockObject(DEFAULT_GUI_FONT));
+
+    // The parent's subclass forwards every WM_NOTIFY; only clicks and Enter
+    // on this link count.
+    SendLinkNotify(window.parent, control, NM_CLICK, L"local", L"");
+    SendLinkNotify(window.parent, control, NM_RETURN, L"local", L"");
+    SendLinkNotify(window.parent, control, NM_RCLICK, L"local", L"");
+    SendLinkNotify(window.parent, window.parent, NM_CLICK, L"other", L"");
+    CHECK(linkIds == std::vector<std::wstring>{L"local", L"local"});
+    SendLinkNotify(window.parent, control, NM_CLICK, L"", L"tesselreport:first");
+    CHECK(recorder.WaitForLines(1, 10000));
+
+    link.Destroy();
+    CHECK_FALSE(IsWindow(control));
+    SendLinkNotify(window.parent, control, NM_CLICK, L"local", L"");
+    CHECK(linkIds.size() == 2);
+}

@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Makes a release of Tessel: builds the 32-bit program in release mode and
+# writes into dist/ (TESSEL_DIST_DIR chooses another folder):
+#   Tessel-<version>.zip         the portable program and its read-me
+#   Tessel-<version>-setup.exe   the installer (NSIS)
+#   update-server/               the update server's content: copy it as it
+#                                is to the server's document root
+#   SHA256SUMS                   digests of all of the above
+#
+#   tools/release.sh [--cert CERT.pem --key KEY.pem [--pass PASSWORD]] [-DNAME=VALUE ...]
+#
+# With a certificate and key, Tessel.exe and the installer are signed with
+# osslsigncode; without them nothing is signed and the script says so.
+# -D options go to CMake (for example -DTESSEL_UPDATE_SERVER=http://...).
+# TESSEL_RELEASE_ARCH=x86_64 makes the 64-bit variant (tests only).
+source "$(dirname "$0")/env.sh"
+
+cert= key= pass=
+cmake_args=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --cert) cert=$2; shift 2 ;;
+        --key) key=$2; shift 2 ;;
+        --pass) pass=$2; shift 2 ;;
+        -D*) cmake_args+=("$1"); shift ;;
+        *) tessel_die "unknown argument '$1' (see the top of $0)" ;;
+    esac
+done
+if [ -n "$cert$key" ] && { [ -z "$cert" ] || [ -z "$key" ]; }; then
+    tessel_die "signing needs both --cert and --key"
+fi
+
+arch=${TESSEL_RELEASE_ARCH:-i686}
+build=${TESSEL_RELEASE_BUILD_DIR:-$TESSEL_ROOT/build/release-$arch}
+dist=${TESSEL_DIST_DIR:-$TESSEL_ROOT/dist}
+# Times inside the release come from the sources, never from the clock.
+epoch=${SOURCE_DATE_EPOCH:-$(git -C "$TESSEL_ROOT" log -1 --format=%ct 2>/dev/null || echo 0)}
+
+tessel_step "building the $arch release in $build"
+cmake -S "$TESSEL_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$TESSEL_ROOT/cmake/mingw-$arch.cmake" "${cmake_args[@]}" >/dev/null
+cmake --build "$build" --target Tessel -j"$(nproc)" >/dev/null
+version=$(cat "$build/tessel-version.txt")
+cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+update_server=$(cache_value TESSEL_UPDATE_SERVER)
+web_address=$(cache_value TESSEL_WEB_ADDRESS)
+
+tessel_step "preparing $dist"
+rm -rf "$dist"
+mkdir -p "$dist"
+stage=$build/release-stage
+rm -rf "$stage"
+mkdir -p "$stage"
+
+# One command signs every file, also the ones makensis writes: the
+# uninstaller inside the installer and the installer itself.
+signer=
+if [ -n "$cert" ]; then
+    signer=$build/sign-file.sh
+    args=(-certs "$cert" -key "$key" -n Tessel -i "$web_address" -h sha256 -time "$epoch")
+    # The key's password stays out of the file, in the environment.
+    export TESSEL_SIGN_PASS=$pass
+    {
+        echo '#!/usr/bin/env bash'
+        echo '# Signs the file $1 in place (written by tools/release.sh).'
+        echo 'set -e'
+        echo "osslsigncode sign $(printf '%q ' "${args[@]}")" \
+            '${TESSEL_SIGN_PASS:+-pass "$TESSEL_SIGN_PASS"} -in "$1" -out "$1.signed" >/dev/null'
+        echo 'mv "$1.signed" "$1"'
+    } >"$signer"
+    chmod +x "$signer"
+fi
+
+tessel_step "staging Tessel.exe and the read-me"
+cp "$build/Tessel.exe" "$stage/Tessel.exe"
+if [ -n "$signer" ]; then
+    tessel_step "signing Tessel.exe"
+    "$signer" "$stage/Tessel.exe"
+fi
+"$TESSEL_ROOT/tools/release_files.py" readme "$TESSEL_ROOT/installer/ReadMe.txt.in" \
+    "$stage/ReadMe.txt" "$version" "$web_address"
+touch -d "@$epoch" "$stage/Tessel.exe" "$stage/ReadMe.txt"
+
+tessel_step "writing Tessel-$version.zip"
+"$TESSEL_ROOT/tools/release_files.py" zip "$dist/Tessel-$version.zip" "$epoch" \
+    "$stage/Tessel.exe" "$stage/ReadMe.txt"
+
+tessel_step "making the installer with makensis"
+nsis_args=(-V2 -DVERSION="$version" -DEXE="$stage/Tessel.exe" -DREADME="$stage/ReadMe.txt"
+           -DOUTFILE="$dist/Tessel-$version-setup.exe")
+[ "$arch" = x86_64 ] && nsis_args+=(-DX64)
+[ -n "$signer" ] && nsis_args+=(-DSIGNER="$signer")
+makensis "${nsis_args[@]}" "$TESSEL_ROOT/installer/Tessel.nsi" >/dev/null
+
+tessel_step "writing the update server's content"
+"$TESSEL_ROOT/tools/release_files.py" feed "$dist/update-server" "$version" \
+    "$update_server" "$web_address" "$stage/Tessel.exe"
+
+tessel_step "writing SHA256SUMS"
+(cd "$dist" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
+    xargs sha256sum >SHA256SUMS)
+
+echo "release: Tessel $version ($arch) in $dist"
+if [ -n "$cert" ]; then
+    echo "release: Tessel.exe, the installer and its uninstaller are signed with $cert"
+else
+    echo "release: not signed (no certificate given: --cert CERT.pem --key KEY.pem)"
+fi
