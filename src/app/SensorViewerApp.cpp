@@ -232,6 +232,9 @@ void SensorViewerApp::SensorChanged(int code, SensorEntry* entry, void* context)
     // A data update has marked its entry; anything else changes the rows.
     if (code != SENSOR_CHANGE_DATA || !entry || entry->HasLeft())
         InterlockedExchange(&app->rebuildPending_, 1);
+    // Set before changePending_ is read: the window clears changePending_
+    // before it reads changed_ for the last time.
+    InterlockedExchange(&app->changed_, 1);
     HWND target =
         static_cast<HWND>(InterlockedCompareExchangePointer(&app->changeTarget_, nullptr, nullptr));
     if (!target)
@@ -250,40 +253,80 @@ void SensorViewerApp::SetChangeTarget(HWND window)
     InterlockedExchange(&changePending_, 0);
     // The old window's pace timer ended with it.
     paceTimerSet_ = false;
+    idleTicks_ = 0;
 }
 
-// Refreshes run at once when the last one is at least a gap ago, otherwise
-// when the pace timer ends the gap. Until then the change flag stays set,
-// so the callbacks post nothing more and no messages pile up.
+// The first change after a quiet spell is shown at once when the last
+// refresh is at least a gap ago, and starts the pace timer; while it runs,
+// every tick shows what changed since the last one.
 void SensorViewerApp::OnSensorsChanged(WPARAM wParam)
 {
-    if (wParam != kSensorDataChange)
+    if (wParam != kSensorDataChange) {
         InterlockedExchange(&rebuildPending_, 1);
+        InterlockedExchange(&changed_, 1);
+    }
     if (paceTimerSet_)
         return;
     const DWORD delay =
         PacedRefreshDelay(GetTickCount(), lastRefresh_, refreshedBefore_, kRefreshGapMs);
-    if (delay && SetTimer(Window(), kPaceTimer, delay, nullptr)) {
-        paceTimerSet_ = true;
+    if (!delay)
+        RefreshNow();
+    if (StartPaceTimer(delay ? delay : kRefreshGapMs))
         return;
-    }
-    RefreshNow();
+    // Without a timer every change posts its own message again; one that
+    // came since the refresh above posted nothing.
+    InterlockedExchange(&changePending_, 0);
+    if (delay || InterlockedCompareExchange(&changed_, 0, 0))
+        RefreshNow();
 }
 
 void SensorViewerApp::OnPaceTimer(WPARAM timer)
 {
-    if (timer != kPaceTimer)
+    if (timer != kPaceTimer) {
         InterlockedExchange(&rebuildPending_, 1);
+        RefreshNow();
+        return;
+    }
+    if (InterlockedCompareExchange(&changed_, 0, 0)) {
+        idleTicks_ = 0;
+        if (paceTimerPeriod_ != kRefreshGapMs)
+            StartPaceTimer(kRefreshGapMs);
+        RefreshNow();
+        return;
+    }
+    if (++idleTicks_ < kIdleTicksBeforeStop)
+        return;
+    StopPaceTimer();
+    // A change that came while the timer was stopping posted nothing.
+    if (InterlockedCompareExchange(&changed_, 0, 0))
+        OnSensorsChanged(kSensorDataChange);
+}
+
+bool SensorViewerApp::StartPaceTimer(DWORD period)
+{
+    if (!SetTimer(Window(), kPaceTimer, period, nullptr))
+        return false;
+    paceTimerSet_ = true;
+    paceTimerPeriod_ = period;
+    // The ticks look for changes: the callbacks need not post.
+    InterlockedExchange(&changePending_, 1);
+    idleTicks_ = 0;
+    return true;
+}
+
+void SensorViewerApp::StopPaceTimer()
+{
     KillTimer(Window(), kPaceTimer);
     paceTimerSet_ = false;
-    RefreshNow();
+    InterlockedExchange(&changePending_, 0);
 }
 
 void SensorViewerApp::RefreshNow()
 {
     // Cleared before the sensors are read: an event that arrives from here
-    // on posts a new message, so the tree always ends up showing it.
-    InterlockedExchange(&changePending_, 0);
+    // on is shown by the next tick or posts a new message, so the tree
+    // always ends up showing it.
+    InterlockedExchange(&changed_, 0);
     // Paced from start to start, so that a refresh's own time does not
     // delay the next one.
     lastRefresh_ = GetTickCount();
@@ -330,8 +373,8 @@ bool SensorViewerApp::UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow,
             return false;
         case FIELD_ROW_NEW_TEXT:
             Format(newText, L"%s\t%s", field->name.Data(), field->valueText.Data());
+            quiet.RowChanging(row);
             tree_.SetItemText(row, newText.Data());
-            quiet.RowChanged(row);
             break;
         case FIELD_ROW_SAME:
             break;

@@ -26,6 +26,12 @@ constexpr WPARAM kSensorDataChange = 0x5E4D;
 // refresh, is on screen within 100 ms.
 constexpr DWORD kRefreshGapMs = 80;
 
+// The pace timer keeps running through this many ticks without a change
+// before it stops: sensors that report a few times a second then cost one
+// timer message per tick instead of a posted message, a new timer and its
+// removal for every refresh.
+constexpr unsigned kIdleTicksBeforeStop = 4;
+
 // Commands of the tree's context menu.
 constexpr UINT IDM_COPY_ROW = 40001;
 constexpr UINT IDM_COPY_ALL = 40002;
@@ -54,9 +60,14 @@ public:
     // Shows what changed since the last refresh: new values in place, or
     // a full Rebuild when the sensors or their fields are not those shown.
     void RefreshNow();
-    // True while a change waits to be shown (a change message is posted
-    // or the paced refresh is due).
-    bool HasPendingChanges() const { return changePending_ != 0 || paceTimerSet_; }
+    // True while a change waits to be shown.
+    bool HasPendingChanges() const
+    {
+        return changed_ != 0 || (changePending_ != 0 && !paceTimerSet_);
+    }
+    // True while the pace timer runs: after a change, until it has seen
+    // kIdleTicksBeforeStop ticks without one.
+    bool IsPaceTimerRunning() const { return paceTimerSet_; }
 
     // The clipboard commands: the selected row as "Item<TAB>Value", and the
     // whole tree as indented lines. 1, or 0 when nothing was copied.
@@ -77,6 +88,8 @@ private:
     void InsertNoSensorsRow(HTREEITEM root);
     void OnSensorsChanged(WPARAM wParam);
     void OnPaceTimer(WPARAM timer);
+    bool StartPaceTimer(DWORD period);
+    void StopPaceTimer();
     // False when the tree does not show the sensors' current field names
     // in their order: the caller then rebuilds.
     bool UpdateValuesInPlace();
@@ -99,8 +112,12 @@ private:
     // Last member: destroyed first, so its worker ends before anything it
     // could reach goes away.
     AutoUpdater updater_;
-    // Set while a change message is posted and not yet handled: a sensor
-    // that reports faster than the tree rebuilds must not flood the queue.
+    // Set on the API's threads on every change that the tree must show;
+    // cleared by the refresh that shows it.
+    volatile LONG changed_ = 0;
+    // Set while a change message is posted and not yet handled, and while
+    // the pace timer runs: the window looks at changed_ by itself then, so
+    // no message is posted and none pile up.
     volatile LONG changePending_ = 0;
     // Set on the API's threads when a sensor arrived or left, and by a
     // change message from elsewhere: the next refresh rebuilds.
@@ -108,6 +125,8 @@ private:
     DWORD lastRefresh_ = 0;
     bool refreshedBefore_ = false;
     bool paceTimerSet_ = false;
+    DWORD paceTimerPeriod_ = 0;
+    unsigned idleTicks_ = 0;
     // Read on the Sensor API's threads, which must never post to a window
     // that is gone (or, with a null window, to their own queue).
     void* volatile changeTarget_ = nullptr;

@@ -2,9 +2,13 @@
 
 #include <initializer_list>
 
-QuietTreeUpdate::QuietTreeUpdate(HWND tree)
-    : tree_(tree), quiet_(tree && (GetWindowLongPtrW(tree, GWL_STYLE) & WS_VISIBLE) != 0)
+QuietTreeUpdate::QuietTreeUpdate(HWND tree) : tree_(tree)
 {
+}
+
+void QuietTreeUpdate::BeginQuiet()
+{
+    quiet_ = tree_ && (GetWindowLongPtrW(tree_, GWL_STYLE) & WS_VISIBLE) != 0;
     if (!quiet_) {
         return;
     }
@@ -36,16 +40,32 @@ QuietTreeUpdate::~QuietTreeUpdate()
         InvalidateRect(tree_, nullptr, FALSE);
         return;
     }
+    InvalidateRowsInView();
+}
+
+// Each invalidation is a round trip to the window server under Wine, also
+// for a row scrolled out of view, which would paint nothing.
+void QuietTreeUpdate::InvalidateRowsInView()
+{
+    RECT client = {};
+    if (!GetClientRect(tree_, &client)) {
+        return;
+    }
     for (unsigned i = 0; i < rowCount_; ++i) {
         RECT row = {};
-        if (TreeView_GetItemRect(tree_, rows_[i], &row, FALSE)) {
-            InvalidateRect(tree_, &row, FALSE);
+        RECT shown = {};
+        if (TreeView_GetItemRect(tree_, rows_[i], &row, FALSE) &&
+            IntersectRect(&shown, &row, &client)) {
+            InvalidateRect(tree_, &shown, FALSE);
         }
     }
 }
 
-void QuietTreeUpdate::RowChanged(HTREEITEM item)
+void QuietTreeUpdate::RowChanging(HTREEITEM item)
 {
+    if (rowCount_ == 0) {
+        BeginQuiet();
+    }
     if (rowCount_ < kMaxRows) {
         rows_[rowCount_] = item;
     }

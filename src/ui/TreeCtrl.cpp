@@ -243,9 +243,13 @@ int TreeCtrl::GetItemHeight() const
     return static_cast<int>(SendMessageW(tree_, TVM_GETITEMHEIGHT, 0, 0));
 }
 
+// Custom draw answers the same for every row; under Wine each write of the
+// window's extra bytes is a round trip to the window server, a read is not.
 void TreeCtrl::SetDialogResult(HWND dialog, LRESULT value)
 {
-    SetWindowLongPtrW(dialog, DWLP_MSGRESULT, value);
+    if (GetWindowLongPtrW(dialog, DWLP_MSGRESULT) != value) {
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, value);
+    }
 }
 
 int TreeCtrl::HandleNotify(HWND dialog, WPARAM, NMHDR* header, LRESULT& result)

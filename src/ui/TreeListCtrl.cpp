@@ -154,6 +154,7 @@ int TreeListCtrl::HandleCustomDraw(HWND dialog, WPARAM wParam, NMTVCUSTOMDRAW* d
     LRESULT answer = CDRF_DODEFAULT;
     switch (draw->nmcd.dwDrawStage) {
     case CDDS_PREPAINT:
+        focusedWhilePainting_ = GetFocus() == tree_;
         answer = CDRF_NOTIFYITEMDRAW;
         break;
     case CDDS_ITEMPREPAINT:
@@ -219,7 +220,7 @@ int TreeListCtrl::DrawRow(NMTVCUSTOMDRAW* draw)
     if ((flags_ & TREE_GRID_LINES) && !plan.spanning) {
         DrawGridLines(dc, textRect, plan.totalWidth);
     }
-    int state = TreeItemVisualState(draw->nmcd.uItemState, GetFocus() == tree_);
+    int state = TreeItemVisualState(draw->nmcd.uItemState, focusedWhilePainting_);
     DrawRowBackground(draw, row, textRect, plan.totalWidth, state);
     SetBkMode(dc, TRANSPARENT);
 

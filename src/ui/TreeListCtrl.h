@@ -45,4 +45,7 @@ private:
     HWND header_ = nullptr;
     Subclasser treeSubclass_;
     int themed_ = 0;
+    // Whether the tree had the focus when the current paint began: asking
+    // for every row costs a window server round trip each under Wine.
+    bool focusedWhilePainting_ = false;
 };

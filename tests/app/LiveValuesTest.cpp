@@ -366,6 +366,51 @@ TEST_CASE("a burst of events from several sensors ends with every last value sho
     CHECK(f.window.ChangeMessages() < static_cast<LONG>(kSensors * kEvents));
 }
 
+TEST_CASE("the pace timer stops when nothing changes and starts again with the next change")
+{
+    LiveFixture f;
+    f.AddGps(1, L"Integrated GPS");
+    f.Open();
+    REQUIRE(f.window.Settle() == 1);
+    auto setCity = [&](int round) {
+        const std::wstring value = L"VT_LPWSTR, round " + std::to_wstring(round);
+        REQUIRE(f.SetField(1, L"CITY", value.c_str()) == 1);
+        REQUIRE(f.FireData(1) == 1);
+    };
+
+    SUBCASE("events while it runs post no messages of their own")
+    {
+        REQUIRE(f.window.WaitForIdle() == 1);
+        const LONG messagesBefore = f.window.ChangeMessages();
+        for (int round = 1; round <= 10; ++round) {
+            setCity(round);
+            Sleep(10);
+        }
+        CHECK(RowText(f.window.SettledTree(), L"CITY\t") == L"CITY\tround 10");
+        // One message starts the timer; an unlucky pause of the sender
+        // longer than the idle ticks may stop it and cost one more.
+        CHECK(f.window.ChangeMessages() - messagesBefore <= 3);
+        CHECK(f.window.WaitForIdle() == 1);
+    }
+    SUBCASE("a change around the moment it stops is still shown")
+    {
+        // The sleeps straddle the idle ticks' length, so some changes come
+        // while the timer is about to stop or has just stopped.
+        const DWORD idleMs = kIdleTicksBeforeStop * kRefreshGapMs;
+        for (int round = 1; round <= 12; ++round) {
+            CAPTURE(round);
+            Sleep(idleMs - kRefreshGapMs + static_cast<DWORD>(round) * kRefreshGapMs / 6);
+            setCity(round);
+            CHECK(RowText(f.window.SettledTree(), L"CITY\t") ==
+                  L"CITY\tround " + std::to_wstring(round));
+        }
+        // Stopped, it starts again with the next change.
+        CHECK(f.window.WaitForIdle() == 1);
+        setCity(99);
+        CHECK(RowText(f.window.SettledTree(), L"CITY\t") == L"CITY\tround 99");
+    }
+}
+
 TEST_CASE("Ctrl+C copies the selected row")
 {
     LiveFixture f;

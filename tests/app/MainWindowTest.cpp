@@ -230,6 +230,7 @@ TEST_CASE("a rebuild keeps the selected row")
         std::wstring before = SelectedText(f.window.SettledTree());
         CHECK(Narrow(before) == "LATITUDE DEGREES\\t47.600000");
         for (int update = 0; update < 2; ++update) {
+            REQUIRE(f.window.WaitForIdle() == 1);
             const LONG messages = f.window.ChangeMessages();
             REQUIRE(f.FireData(1) == 1);
             std::wstring after = SelectedText(f.window.SettledTree());
@@ -344,7 +345,7 @@ TEST_CASE("sensor events and state changes do not rebuild; data and arrivals do"
     CHECK(f.window.ChangeMessages() == messages);
 
     REQUIRE(f.FireData(1) == 1);
-    REQUIRE(f.window.Settle() == 1);
+    REQUIRE(f.window.WaitForIdle() == 1);
     CHECK(f.window.ChangeMessages() == messages + 1);
 
     REQUIRE(AddTestSensor(f.sim, 2, L"Late Sensor", {}));

@@ -278,6 +278,21 @@ public:
         return 0;
     }
 
+    // Settles and waits until the pace timer stopped, so that the next
+    // change posts a change message of its own.
+    int WaitForIdle()
+    {
+        for (DWORD waited = 0; waited < kPatienceMs; waited += 10) {
+            bool running = true;
+            if (!Settle() || !AfterPosted([&] { running = app_->IsPaceTimerRunning(); }))
+                return 0;
+            if (!running)
+                return 1;
+            Sleep(10);
+        }
+        return 0;
+    }
+
     // The tree as it stands once every change was shown.
     std::vector<TreeRow> SettledTree()
     {
