@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "BenchClock.h"
+#include "BenchMarkedValue.h"
 #include "MainWindowHarness.h"
 
 using namespace main_window_test;
@@ -21,35 +22,6 @@ namespace {
 constexpr int kSamples = 40;
 constexpr unsigned kMarkedSensor = 90;
 constexpr double kGoalMs = 100;
-
-// Raises one data update with a new CITY text and answers the milliseconds
-// until the tree shows it, or -1.
-double EventToTree(SensorSimControl& sim, MainWindowHarness& window, int sample)
-{
-    const GUID id = TestSensorId(kMarkedSensor);
-    const std::wstring mark = L"mark " + std::to_wstring(sample);
-    const std::wstring value = L"VT_LPWSTR, " + mark;
-    const std::wstring row = L"CITY\t" + mark;
-    if (!sim.SetFieldText(&id, L"CITY", value.c_str()))
-        return -1;
-    const double start = NowMs();
-    // A structural rebuild leaves the sensor without a sink for a moment;
-    // the event is raised again then.
-    while (!sim.FireDataUpdated(&id)) {
-        if (NowMs() - start > kPatienceMs)
-            return -1;
-        Sleep(0);
-    }
-    while (NowMs() - start < kPatienceMs) {
-        bool shown = false;
-        if (!window.Send([&] { shown = FindRow(window.Tree(), row) != nullptr; }))
-            return -1;
-        if (shown)
-            return NowMs() - start;
-        Sleep(1);
-    }
-    return -1;
-}
 
 } // namespace
 
@@ -73,7 +45,8 @@ int main()
     for (int sample = 0; sample < kSamples; ++sample) {
         // Uneven gaps, so events land at every phase of the window's work.
         Sleep(static_cast<DWORD>(20 + (sample * 37) % 130));
-        const double ms = EventToTree(*sim, window, sample);
+        const double ms =
+            MarkedValueToTree(*sim, window, kMarkedSensor, L"mark " + std::to_wstring(sample));
         if (ms < 0)
             ++lost;
         else

@@ -18,6 +18,7 @@
 using namespace main_window_test;
 
 #include "BenchClock.h"
+#include "BenchMarkedValue.h"
 
 namespace {
 
@@ -49,34 +50,6 @@ Memory ReadMemory()
         memory.workingSetMb = static_cast<double>(counters.WorkingSetSize) / (1024.0 * 1024.0);
     }
     return memory;
-}
-
-// Gives the marked sensor's CITY field a new text, raises one data update
-// for it and answers the milliseconds until the tree shows the text (-1 when
-// it never does).
-double MarkedEventToTree(SensorSimControl& sim, MainWindowHarness& window, const wchar_t* mark)
-{
-    const GUID id = TestSensorId(kMarkedSensor);
-    std::wstring value = std::wstring(L"VT_LPWSTR, ") + mark;
-    std::wstring row = std::wstring(L"CITY\t") + mark;
-    if (!sim.SetFieldText(&id, L"CITY", value.c_str()))
-        return -1;
-    // While a rebuild re-enumerates the sensors, the sensor has no sink for
-    // a moment and the event reaches nobody; it is raised again then.
-    const double start = NowMs();
-    while (!sim.FireDataUpdated(&id)) {
-        if (NowMs() - start > kPatienceMs)
-            return -1;
-        Sleep(0);
-    }
-    while (NowMs() - start < kPatienceMs) {
-        bool shown = false;
-        if (!window.Send([&] { shown = FindRow(window.Tree(), row) != nullptr; }))
-            return -1;
-        if (shown)
-            return NowMs() - start;
-    }
-    return -1;
 }
 
 // Counts the sensors whose rows show their current report, field by field;
@@ -181,11 +154,12 @@ int main()
 
     sim->SetStorm(kEventsPerSecond);
     StormFigures storm = Probe(window.Window(), kStormSeconds);
-    const double duringStorm = MarkedEventToTree(*sim, window, L"marked during the storm");
+    const double duringStorm =
+        MarkedValueToTree(*sim, window, kMarkedSensor, L"marked during the storm");
     sim->SetStorm(0);
     const LONG events = sim->DeliveredEvents() - eventsBefore;
     const LONG messages = window.ChangeMessages() - messagesBefore;
-    const double lastEvent = MarkedEventToTree(*sim, window, L"the last event");
+    const double lastEvent = MarkedValueToTree(*sim, window, kMarkedSensor, L"the last event");
     window.Settle();
     const int showingLast = SensorsShowingLastValues(window);
     const Memory after = ReadMemory();

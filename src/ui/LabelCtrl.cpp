@@ -3,6 +3,7 @@
 #include <wchar.h>
 
 #include "system/SystemInfo.h"
+#include "ui/ControlText.h"
 #include "ui/LinkCtrl.h"
 
 const wchar_t kLabelDefaultFaces[] = L"Segoe UI;Verdana;MS Sans Serif";
@@ -340,35 +341,12 @@ void LabelCtrl::CreateFittingFont()
 
 void LabelCtrl::MeasureExtent()
 {
-    extent_ = {};
-    WindowDc dc(control_);
-    if (!dc.Get()) {
-        return;
-    }
-    SavedDcState saved(dc.Get());
-    if (font_) {
-        SelectObject(dc.Get(), font_.Get());
-    }
-    SIZE extent = {};
-    if (GetTextExtentPoint32W(dc.Get(), text_.Data(), static_cast<int>(text_.Length()), &extent)) {
-        extent_ = extent;
-    }
+    extent_ = MeasureControlText(control_, font_.Get(), text_.Data(), text_.Length());
 }
 
 void LabelCtrl::Repaint()
 {
-    if (!control_) {
-        return;
-    }
-    HWND parent = GetParent(control_);
-    if ((flags_ & LABEL_TRANSPARENT) && parent) {
-        RECT rect;
-        GetWindowRect(control_, &rect);
-        MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
-        InvalidateRect(parent, &rect, TRUE);
-    } else {
-        InvalidateRect(control_, nullptr, FALSE);
-    }
+    InvalidateControl(control_, (flags_ & LABEL_TRANSPARENT) != 0, TRUE);
 }
 
 int LabelCtrl::HitTest()

@@ -7,6 +7,7 @@
 #include "system/OsVersion.h"
 #include "system/Registry.h"
 #include "system/SystemInfo.h"
+#include "ui/ControlText.h"
 
 namespace {
 
@@ -482,37 +483,12 @@ void LinkCtrl::RebuildDisplayText()
 
 void LinkCtrl::MeasureText()
 {
-    extent_.cx = 0;
-    extent_.cy = 0;
-    WindowDc windowDc(control_);
-    HDC dc = windowDc.Get();
-    if (!dc) {
-        return;
-    }
-    SavedDcState savedState(dc);
-    if (linkFont_) {
-        SelectObject(dc, linkFont_.Get());
-    }
-    SIZE extent = {};
-    if (GetTextExtentPoint32W(dc, display_.Data(), static_cast<int>(display_.Length()), &extent)) {
-        extent_ = extent;
-    }
+    extent_ = MeasureControlText(control_, linkFont_.Get(), display_.Data(), display_.Length());
 }
 
 void LinkCtrl::Repaint()
 {
-    if (!control_) {
-        return;
-    }
-    HWND parent = GetParent(control_);
-    if ((flags_ & LINK_TRANSPARENT) && parent) {
-        RECT rect;
-        GetWindowRect(control_, &rect);
-        MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
-        InvalidateRect(parent, &rect, FALSE);
-    } else {
-        InvalidateRect(control_, nullptr, FALSE);
-    }
+    InvalidateControl(control_, (flags_ & LINK_TRANSPARENT) != 0, FALSE);
 }
 
 int LinkCtrl::HitTest()

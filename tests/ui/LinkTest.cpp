@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "MessagePump.h"
+#include "MouseInput.h"
 #include "TestWindow.h"
 #include "UrlProtocolRecorder.h"
 #include "base/WideString.h"
@@ -55,24 +56,6 @@ struct LinkWindow
         PumpMessagesFor(50);
     }
 };
-
-// Real input through the system, so hit testing and capture run as for a user.
-void Mouse(DWORD flags)
-{
-    INPUT input = {};
-    input.type = INPUT_MOUSE;
-    input.mi.dwFlags = flags;
-    SendInput(1, &input, sizeof(input));
-    PumpMessagesFor(150);
-}
-
-void MoveMouse(HWND window, int x, int y)
-{
-    POINT point = {x, y};
-    ClientToScreen(window, &point);
-    SetCursorPos(point.x, point.y);
-    Mouse(MOUSEEVENTF_MOVE);
-}
 
 void Click()
 {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "MouseInput.h"
 #include "TestWindow.h"
 #include "UrlProtocolRecorder.h"
 #include "base/ScopedHandle.h"
@@ -78,25 +79,6 @@ std::wstring WindowText(HWND window)
 bool Has(const LabelCtrl& label, DWORD flag)
 {
     return (label.Flags() & flag) != 0;
-}
-
-// Real input through the system, so hit testing and capture run as for a
-// user.
-void Mouse(DWORD flags)
-{
-    INPUT input = {};
-    input.type = INPUT_MOUSE;
-    input.mi.dwFlags = flags;
-    SendInput(1, &input, sizeof(input));
-    PumpMessagesFor(150);
-}
-
-void MoveMouse(HWND window, int x, int y)
-{
-    POINT point = {x, y};
-    ClientToScreen(window, &point);
-    SetCursorPos(point.x, point.y);
-    Mouse(MOUSEEVENTF_MOVE);
 }
 
 DWORD WINAPI ReplaceTexts(void* context)

@@ -190,7 +190,9 @@ TEST_CASE("insertion, selection text and the children flag")
     HTREEITEM field = host.list.InsertItem(root, TVI_LAST, L"LATITUDE DEGREES\t47.6", 2, 2, 0, 77);
     REQUIRE((root && field));
     CHECK(host.list.Expand(root, TVE_EXPAND) == 1);
-    TVITEMW record = {TVIF_CHILDREN | TVIF_HANDLE, root};
+    TVITEMW record = {};
+    record.mask = TVIF_CHILDREN | TVIF_HANDLE;
+    record.hItem = root;
     SendMessageW(host.tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&record));
     CHECK(record.cChildren == 1);
     record.hItem = field;
