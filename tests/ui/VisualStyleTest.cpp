@@ -159,15 +159,6 @@ TEST_CASE("mouse leave emulated by a timer: exactly one message per Track")
     MouseLeaveTracker tracker;
     MouseLeaveTrackerTestAccess::RemoveTrackMouseEvent(tracker);
 
-    SUBCASE("none while the cursor stays, one when it leaves")
-    {
-        REQUIRE(SetCursorPos(150, 150));
-        REQUIRE(tracker.Track(window.Handle()) == 1);
-        PumpMessagesFor(350);
-        CHECK(window.Leaves() == 0);
-        REQUIRE(SetCursorPos(600, 500));
-        CHECK(window.LeavesAfterWaitingFor(1) == 1);
-    }
     SUBCASE("tracking twice before the leave still gives one")
     {
         REQUIRE(SetCursorPos(600, 500));
@@ -181,6 +172,8 @@ TEST_CASE("mouse leave emulated by a timer: exactly one message per Track")
     {
         REQUIRE(SetCursorPos(150, 150));
         REQUIRE(tracker.Track(window.Handle()) == 1);
+        PumpMessagesFor(350);
+        CHECK(window.Leaves() == 0); // none while the cursor stays
         LeaveCountingWindow cover(120, 120, 60, 60);
         CHECK(window.LeavesAfterWaitingFor(1) == 1);
         CHECK(cover.Leaves() == 0);
