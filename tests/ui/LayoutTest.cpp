@@ -154,7 +154,7 @@ TEST_CASE("placement text")
     CHECK(SameRect(placement.normal, {10, 20, 0, 0}));
 }
 
-TEST_CASE("show commands, restored rectangles, icon sizes and the grip's hit code")
+TEST_CASE("show commands, restored rectangles and icon sizes")
 {
     CHECK(ShowCommandToSave(SW_SHOWNORMAL, 0, PLACE_KEEP_SHOW_STATE) == SW_SHOWNORMAL);
     CHECK(ShowCommandToRestore(SW_SHOWMINIMIZED, 0) == SW_SHOWNORMAL);
@@ -169,14 +169,6 @@ TEST_CASE("show commands, restored rectangles, icon sizes and the grip's hit cod
     CHECK(SameRect(MoveIntoWorkArea({-900, -700, -500, -400}, {0, 40, 1024, 768}),
                    {10, 50, 410, 350}));
     CHECK(StandardIconSize(40) == 48);
-
-    // Negative screen coordinates; the grip is the last 17 x 17 pixels.
-    const RECT window = {-800, -600, -200, -100};
-    const POINT corner = HitTestPoint(MAKELPARAM(-205, -105));
-    CHECK(GripHitCode(HTCLIENT, 0, window, corner, 17, 17) == HTBOTTOMRIGHT);
-    CHECK(GripHitCode(HTCLIENT, 1, window, corner, 17, 17) == HTCLIENT);
-    CHECK(GripHitCode(HTCLIENT, 0, window, HitTestPoint(MAKELPARAM(-218, -105)), 17, 17) ==
-          HTCLIENT);
 }
 
 TEST_CASE("the size grip: drawn in the corner, sizing from it, gone when maximised")
