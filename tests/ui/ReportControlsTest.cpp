@@ -132,12 +132,6 @@ TEST_CASE("a fitted heading label on a real static control")
     // A shorter text grows the font again up to the given height.
     SetWindowTextW(window.control, L"X");
     CHECK(FontHeight(label) == 40);
-
-    label.SetFaces(L"No Such Face;Another Missing Face", 0);
-    SetWindowTextW(window.control, L"again");
-    LOGFONTW logFont = {};
-    GetObjectW(label.Font(), sizeof(logFont), &logFont);
-    CHECK(std::wstring(logFont.lfFaceName) == L"Verdana");
 }
 
 TEST_CASE("a focusable label acts like a push button")
