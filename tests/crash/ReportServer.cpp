@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include "CrashTestSupport.h"
+#include "LoopbackSocket.h"
 
 #ifndef TESSEL_REPORT_SERVER_DIR
 #error TESSEL_REPORT_SERVER_DIR must name the folder of serve.py
@@ -19,55 +20,6 @@ constexpr uintptr_t kNoSocket = ~static_cast<uintptr_t>(0);
 std::wstring Widen(const std::string& text)
 {
     return std::wstring(text.begin(), text.end());
-}
-
-// Winsock for the life of the test program.
-void StartWinsock()
-{
-    static bool started = false;
-    if (!started) {
-        WSADATA data;
-        started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-}
-
-sockaddr_in Loopback(unsigned short port)
-{
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
-}
-
-// A listening socket on a free loopback port.
-SOCKET Listen(unsigned short* port)
-{
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = Loopback(0);
-    int size = sizeof(address);
-    if (listener == INVALID_SOCKET ||
-        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        listen(listener, 1) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        if (listener != INVALID_SOCKET)
-            closesocket(listener);
-        return INVALID_SOCKET;
-    }
-    *port = ntohs(address.sin_port);
-    return listener;
-}
-
-SOCKET AcceptWithin(SOCKET listener, DWORD milliseconds)
-{
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(listener, &readable);
-    timeval limit = {static_cast<long>(milliseconds / 1000),
-                     static_cast<long>(milliseconds % 1000 * 1000)};
-    if (select(0, &readable, nullptr, nullptr, &limit) != 1)
-        return INVALID_SOCKET;
-    return accept(listener, nullptr, nullptr);
 }
 
 // Wine runs a Linux program as such when asked to start it; it answers no
@@ -138,7 +90,7 @@ ReportServer::ReportServer(const char* mode, unsigned short port) : lifeline_(kN
 {
     StartWinsock();
     unsigned short lifelinePort = 0;
-    SOCKET listener = Listen(&lifelinePort);
+    SOCKET listener = ListenOnLoopback(&lifelinePort);
     if (listener == INVALID_SOCKET)
         return;
     SOCKET lifeline = INVALID_SOCKET;
@@ -218,7 +170,7 @@ unsigned short UnusedPort()
 {
     StartWinsock();
     unsigned short port = 0;
-    SOCKET probe = Listen(&port);
+    SOCKET probe = ListenOnLoopback(&port);
     if (probe != INVALID_SOCKET)
         closesocket(probe);
     return port;

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "HttpTestServer.h"
+#include "LoopbackSocket.h"
 
 #include <algorithm>
 
@@ -35,16 +36,6 @@ bool IsHeaderName(const std::string& line, const char* name)
            _strnicmp(line.c_str(), name, length) == 0;
 }
 
-// Winsock stays started for the rest of the test program.
-void StartWinsock()
-{
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    (void)started;
-}
-
 class ScopedSocket
 {
 public:
@@ -62,28 +53,6 @@ public:
 private:
     SOCKET socket_;
 };
-
-sockaddr_in Loopback(unsigned short port)
-{
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
-}
-
-SOCKET AcceptWithin(SOCKET listener, DWORD milliseconds)
-{
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(listener, &readable);
-    timeval limit = {static_cast<long>(milliseconds / 1000),
-                     static_cast<long>(milliseconds % 1000 * 1000)};
-    if (select(0, &readable, nullptr, nullptr, &limit) != 1) {
-        return INVALID_SOCKET;
-    }
-    return accept(listener, nullptr, nullptr);
-}
 
 std::string PackFields(const std::vector<std::string>& fields)
 {
@@ -139,14 +108,9 @@ std::string RecordedRequest::Header(const char* name) const
 TestServerProcess::TestServerProcess(const char* mode)
 {
     StartWinsock();
-    ScopedSocket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    sockaddr_in address = Loopback(0);
-    int size = sizeof(address);
-    if (listener.Get() == INVALID_SOCKET ||
-        bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        listen(listener.Get(), 1) != 0 ||
-        getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
-        !Launch(mode, ntohs(address.sin_port))) {
+    unsigned short lifelinePort = 0;
+    ScopedSocket listener(ListenOnLoopback(&lifelinePort));
+    if (listener.Get() == INVALID_SOCKET || !Launch(mode, lifelinePort)) {
         return;
     }
     const SOCKET lifeline = AcceptWithin(listener.Get(), kReplyTimeoutMs);
