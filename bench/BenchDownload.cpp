@@ -12,7 +12,7 @@
 
 #include "BenchClock.h"
 #include "HttpTestServer.h"
-#include "update/HttpClient.h"
+#include "net/HttpClient.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 
 #include "BenchClock.h"
 #include "BuildConfig.h"
+#include "app/AppProcess.h"
 #include "app/SensorViewerApp.h"
 #include "app/resource.h"
-#include "ui/AppProcess.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <windows.h>
 
+#include "app/AppProcess.h"
 #include "app/SensorViewerApp.h"
 #include "app/resource.h"
-#include "ui/AppProcess.h"
 
 // The two process-wide objects. Within this file they are built in this
 // order before the entry point runs and destroyed in reverse order after it

@@ -8,9 +8,10 @@
 #include "crash/CrashDump.h"
 #include "crash/NarrowText.h"
 #include "crash/ReportUpload.h"
+#include "system/ModuleVersion.h"
 #include "system/OsVersion.h"
 #include "system/SystemInfo.h"
-#include "ui/VersionInfo.h"
+#include "system/Wow64.h"
 
 namespace {
 

@@ -4,18 +4,8 @@
 
 #include "base/ScopedHandle.h"
 #include "base/WideString.h"
+#include "crash/CrashSettings.h"
 #include "crash/DebugHelp.h"
-
-// What the main window tells the reporter: where reports go and what is
-// sent with them.
-struct CrashSettings
-{
-    int iconId = 0;
-    WideString host; // empty: no report is offered
-    WideString path;
-    WideString product; // the program's "InternalName" unless configured
-    WideString extra;
-};
 
 // The process's crash reporter: an unhandled-exception filter that writes a
 // minidump and a text report once per process, then offers to send them.

@@ -2,7 +2,7 @@
 
 #include <wchar.h>
 
-#include "ui/VersionInfo.h"
+#include "system/ModuleVersion.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 
 #include "base/DynamicLibrary.h"
 #include "base/WideString.h"
-#include "crash/CrashReporter.h"
+#include "crash/CrashSettings.h"
 #include "crash/ProblemReportDialog.h"
+#include "net/HttpClient.h"
 #include "system/MachineId.h"
-#include "ui/VersionInfo.h"
-#include "update/HttpClient.h"
+#include "system/ModuleVersion.h"
 
 namespace {
 

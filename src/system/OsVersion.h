@@ -74,8 +74,6 @@ constexpr DWORD OS_DETAIL_DOMAIN_CONTROLLER = 0x4000000;
 // Smallest buffer DescribeOs writes into, in wide characters.
 constexpr unsigned OS_DESCRIPTION_CAPACITY = 255;
 
-// 1 when the process (the current one for null) runs under WOW64.
-int IsWow64(HANDLE process);
 // Kernel word and service-pack bits of the running system; 0 when the
 // version cannot be read.
 OsVersionCode GetOsKernel();

@@ -1,7 +1,7 @@
 #include "system/Registry.h"
 
 #include "base/WideString.h"
-#include "system/OsVersion.h"
+#include "system/Wow64.h"
 
 namespace {
 

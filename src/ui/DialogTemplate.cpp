@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "base/ScopedHandle.h"
+#include "system/ModuleVersion.h"
 #include "system/SystemInfo.h"
-#include "ui/VersionInfo.h"
 
 namespace {
 

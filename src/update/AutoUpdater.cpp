@@ -1,12 +1,12 @@
 #include "update/AutoUpdater.h"
 
+#include "net/XmlDocument.h"
 #include "system/Files.h"
 #include "system/MachineId.h"
+#include "system/ModuleVersion.h"
 #include "system/Registry.h"
-#include "ui/VersionInfo.h"
 #include "update/UpdateInstaller.h"
 #include "update/UpdateRules.h"
-#include "update/XmlDocument.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include "base/WideString.h"
+#include "net/HttpClient.h"
 #include "system/WorkerThread.h"
 #include "ui/Subclasser.h"
-#include "update/HttpClient.h"
 
 class XmlDocument;
 

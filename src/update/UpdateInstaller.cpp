@@ -1,7 +1,7 @@
 #include "update/UpdateInstaller.h"
 
+#include "net/HttpClient.h"
 #include "system/Files.h"
-#include "update/HttpClient.h"
 #include "update/UpdateRules.h"
 #include "update/ZipExtract.h"
 

@@ -4,7 +4,7 @@
 #include <deque>
 
 #include "base/WideString.h"
-#include "update/XmlDocument.h"
+#include "net/XmlDocument.h"
 
 class HttpClient;
 

@@ -4,7 +4,7 @@
 #include <wchar.h>
 
 #include "system/Files.h"
-#include "ui/VersionInfo.h"
+#include "system/ModuleVersion.h"
 
 CheckSchedule ScheduleCheck(DWORD lastCheck, DWORD now)
 {

@@ -6,7 +6,7 @@
 
 #include <stdexcept>
 
-#include "ui/AppProcess.h"
+#include "app/AppProcess.h"
 
 static AppProcess gProcess(0);
 

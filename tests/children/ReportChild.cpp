@@ -4,7 +4,7 @@
 // uploads. Argument: the report server's host setting.
 #include <windows.h>
 
-#include "ui/AppProcess.h"
+#include "app/AppProcess.h"
 
 static AppProcess gProcess(0);
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "system/OsVersion.h"
+#include "system/Wow64.h"
 
 namespace {
 

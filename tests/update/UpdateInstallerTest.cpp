@@ -4,7 +4,7 @@
 
 #include "HttpTestServer.h"
 #include "UpdateTestFiles.h"
-#include "update/HttpClient.h"
+#include "net/HttpClient.h"
 #include "update/UpdateInstaller.h"
 #include "update/UpdateRules.h"
 

@@ -1,4 +1,4 @@
-#include "update/XmlDocument.h"
+#include "net/XmlDocument.h"
 
 #include <msxml2.h>
 #include <objidl.h>

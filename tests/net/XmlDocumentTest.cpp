@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "update/XmlDocument.h"
+#include "net/XmlDocument.h"
 
 namespace {
 

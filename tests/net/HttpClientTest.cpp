@@ -12,7 +12,7 @@
 #include "HttpTestServer.h"
 #include "TestWindow.h"
 #include "UpdateTestFiles.h"
-#include "update/HttpClient.h"
+#include "net/HttpClient.h"
 
 namespace {
 

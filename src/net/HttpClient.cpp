@@ -1,4 +1,4 @@
-#include "update/HttpClient.h"
+#include "net/HttpClient.h"
 
 #include <memory>
 #include <new>

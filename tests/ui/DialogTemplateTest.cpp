@@ -6,31 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "BuildConfig.h"
+#include "ByteWriter.h"
 #include "app/resource.h"
 #include "base/WideString.h"
 #include "ui/DialogTemplate.h"
-#include "ui/VersionInfo.h"
 
 namespace {
-
-// Byte-level writer for dialog templates and version resources.
-class ByteWriter
-{
-public:
-    std::vector<BYTE> bytes;
-
-    void Word(WORD value) { Raw(&value, sizeof value); }
-    void Dword(DWORD value) { Raw(&value, sizeof value); }
-    void Text(const wchar_t* text) { Raw(text, (wcslen(text) + 1) * sizeof(wchar_t)); }
-    void Raw(const void* data, size_t size)
-    {
-        const BYTE* from = static_cast<const BYTE*>(data);
-        bytes.insert(bytes.end(), from, from + size);
-    }
-    void AlignToDword() { bytes.resize((bytes.size() + 3) & ~size_t(3)); }
-    void PatchWord(size_t at, WORD value) { memcpy(&bytes[at], &value, sizeof value); }
-};
 
 constexpr int kFirstControlId = 200;
 constexpr int kControls = 3;
@@ -108,70 +89,6 @@ const FontInstalledTest AllInstalled = [](const wchar_t*, void*) { return 1; };
 const FontInstalledTest NoneInstalled = [](const wchar_t*, void*) { return 0; };
 const FontInstalledTest OnlyShellDlg2 = [](const wchar_t* face, void*) {
     return int(wcscmp(face, L"MS Shell Dlg 2") == 0);
-};
-
-// A VS_VERSIONINFO block with one string table.
-std::vector<BYTE>
-BuildVersionResource(const wchar_t* table,
-                     std::vector<std::pair<const wchar_t*, const wchar_t*>> strings)
-{
-    ByteWriter out;
-    auto begin = [&](const wchar_t* key, WORD valueLength, WORD type) {
-        out.AlignToDword();
-        size_t start = out.bytes.size();
-        out.Word(0);
-        out.Word(valueLength);
-        out.Word(type);
-        out.Text(key);
-        out.AlignToDword();
-        return start;
-    };
-    auto end = [&](size_t start) {
-        out.PatchWord(start, static_cast<WORD>(out.bytes.size() - start));
-    };
-    VS_FIXEDFILEINFO fixed = {};
-    fixed.dwSignature = 0xFEEF04BD;
-    fixed.dwStrucVersion = 0x00010000;
-    size_t root = begin(L"VS_VERSION_INFO", sizeof fixed, 0);
-    out.Raw(&fixed, sizeof fixed);
-    size_t fileInfo = begin(L"StringFileInfo", 0, 1);
-    size_t tableStart = begin(table, 0, 1);
-    for (const auto& entry : strings) {
-        size_t item = begin(entry.first, static_cast<WORD>(wcslen(entry.second) + 1), 1);
-        out.Text(entry.second);
-        end(item);
-    }
-    end(tableStart);
-    end(fileInfo);
-    end(root);
-    return out.bytes;
-}
-
-// A temporary copy of the test program with another version resource.
-struct ProgramCopy
-{
-    wchar_t path[MAX_PATH] = {};
-    bool ready = false;
-
-    explicit ProgramCopy(const std::vector<BYTE>& versionResource)
-    {
-        wchar_t self[MAX_PATH];
-        wchar_t folder[MAX_PATH];
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        GetTempPathW(MAX_PATH, folder);
-        GetTempFileNameW(folder, L"ver", 0, path);
-        HANDLE update = CopyFileW(self, path, FALSE) ? BeginUpdateResourceW(path, FALSE) : nullptr;
-        if (update) {
-            BOOL changed = UpdateResourceW(update, RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO),
-                                           MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
-                                           const_cast<BYTE*>(versionResource.data()),
-                                           static_cast<DWORD>(versionResource.size()));
-            ready = EndUpdateResourceW(update, !changed) && changed;
-        }
-    }
-    ~ProgramCopy() { DeleteFileW(path); }
-    ProgramCopy(const ProgramCopy&) = delete;
-    ProgramCopy& operator=(const ProgramCopy&) = delete;
 };
 
 } // namespace
@@ -274,16 +191,7 @@ TEST_CASE("Choice of the replacement font")
 
 TEST_CASE("The main dialog resource through the loader")
 {
-    LANGID order[kResourceLanguageCount];
-    ResourceLanguageOrder(0x0807, order);
-    const LANGID expected[] = {0x0807, 0x0407, 0x0007, 1033, 2057, 9, 1031};
-    CHECK(memcmp(order, expected, sizeof expected) == 0);
-
     HMODULE self = GetModuleHandleW(nullptr);
-    DWORD size = 99;
-    CHECK(FindResourceAnyLanguage(self, RT_DIALOG, MAKEINTRESOURCEW(4321), 0, &size) == nullptr);
-    CHECK(size == 99);
-
     // A template that comes back is the main dialog in a modern face.
     DialogTemplate loaded;
     if (LoadDialogTemplate(self, MAKEINTRESOURCEW(IDD_MAIN), 0, 0, loaded)) {
@@ -296,57 +204,4 @@ TEST_CASE("The main dialog resource through the loader")
         CHECK(GetDlgItem(dialog, IDC_AUTO_UPDATE) != nullptr);
         DestroyWindow(dialog);
     }
-}
-
-TEST_CASE("Version text parsing")
-{
-    unsigned major = 1;
-    unsigned minor = 1;
-    CHECK(ParseVersionText(L"3.12.7 beta", major, minor) == 2);
-    CHECK((major == 3 && minor == 12));
-    CHECK(ParseVersionText(L"v1.2", major, minor) == 0);
-    CHECK((major == 3 && minor == 12));
-}
-
-TEST_CASE("The test program's own module and version")
-{
-    wchar_t file[MAX_PATH];
-    REQUIRE(ModuleFileName(nullptr, file));
-    unsigned major = 7;
-    unsigned minor = 7;
-    WideString text;
-    REQUIRE(ReadFileVersion(file, major, minor, &text));
-    CHECK((major == TESSEL_VERSION_MAJOR && minor == TESSEL_VERSION_MINOR));
-    CHECK(text.Compare(TESSEL_VERSION_WTEXT) == 0);
-
-    // The German table comes first; a missing string leaves the output.
-    WideString value;
-    REQUIRE(ReadVersionString(value, L"FileDescription"));
-    CHECK(value.Compare(L"Tessel Sensor-Anzeige") == 0);
-    CHECK(ReadVersionString(value, L"NoSuchString") == 0);
-    CHECK(value.Compare(L"Tessel Sensor-Anzeige") == 0);
-}
-
-TEST_CASE("Version resources with only the US English table, or without a known one")
-{
-    ProgramCopy english(
-        BuildVersionResource(L"040904B0", {{L"FileVersion", L"2"}, {L"Comments", L"en"}}));
-    REQUIRE(english.ready);
-    WideString value;
-    REQUIRE(ReadVersionString(value, L"Comments", english.path));
-    CHECK(value.Compare(L"en") == 0);
-    unsigned major = 1;
-    unsigned minor = 1;
-    REQUIRE(ReadFileVersion(english.path, major, minor));
-    WideString title;
-    FormatVersionTitle(title, L"Tessel", major, minor);
-    CHECK(title.Compare(L"Tessel [2.01]") == 0);
-
-    ProgramCopy japanese(BuildVersionResource(L"041104B0", {{L"FileVersion", L"3.3"}}));
-    REQUIRE(japanese.ready);
-    WideString text(L"kept");
-    CHECK(ReadFileVersion(japanese.path, major, minor, &text) == 0);
-    CHECK((major == 2 && minor == 1));
-    CHECK(text.Compare(L"kept") == 0);
-    CHECK(ReadFileVersion(L"C:\\no\\such\\file.exe", major, minor) == 0);
 }
