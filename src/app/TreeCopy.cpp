@@ -1,0 +1,75 @@
+#include "app/TreeCopy.h"
+
+#include "app/LiveTree.h"
+#include "system/Clipboard.h"
+
+#include <windowsx.h>
+
+void ReadTreeItemText(const TreeCtrl& tree, HTREEITEM item, wchar_t (&text)[kTreeItemTextCapacity])
+{
+    text[0] = L'\0';
+    tree.GetItem(item, text, nullptr, nullptr, nullptr, 0, nullptr);
+}
+
+namespace {
+
+void AppendRows(const TreeCtrl& tree, HTREEITEM first, int depth, WideString& text)
+{
+    HWND window = tree.Window();
+    wchar_t row[kTreeItemTextCapacity];
+    for (HTREEITEM item = first; item; item = TreeView_GetNextSibling(window, item)) {
+        ReadTreeItemText(tree, item, row);
+        AppendTreeLine(text, depth, row);
+        AppendRows(tree, TreeView_GetChild(window, item), depth + 1, text);
+    }
+}
+
+} // namespace
+
+int CopySelectedTreeRow(const TreeCtrl& tree, HWND owner)
+{
+    HTREEITEM selected = tree.GetSelection();
+    if (!selected)
+        return 0;
+    wchar_t text[kTreeItemTextCapacity];
+    ReadTreeItemText(tree, selected, text);
+    WideString copy;
+    return RowCopyText(text, copy) && CopyTextToClipboard(owner, copy.Data());
+}
+
+int CopyAllTreeRows(const TreeCtrl& tree, HWND owner)
+{
+    WideString text;
+    AppendRows(tree, TreeView_GetRoot(tree.Window()), 0, text);
+    return !text.IsEmpty() && CopyTextToClipboard(owner, text.Data());
+}
+
+bool IsTreeCopyKey(const NMHDR* header, HWND tree)
+{
+    if (!header || header->hwndFrom != tree || header->code != TVN_KEYDOWN)
+        return false;
+    const auto* key = reinterpret_cast<const NMTVKEYDOWN*>(header);
+    return key->wVKey == 'C' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0;
+}
+
+POINT PrepareTreeMenu(TreeCtrl& tree, LPARAM screenPoint)
+{
+    HWND window = tree.Window();
+    POINT at = {GET_X_LPARAM(screenPoint), GET_Y_LPARAM(screenPoint)};
+    // The keyboard's point is (-1, -1), whatever the width of LPARAM.
+    if (at.x == -1 && at.y == -1) {
+        RECT row = {};
+        HTREEITEM selected = tree.GetSelection();
+        if (!selected || !TreeView_GetItemRect(window, selected, &row, TRUE))
+            row = RECT{};
+        at = {row.left, row.bottom};
+        ClientToScreen(window, &at);
+        return at;
+    }
+    TVHITTESTINFO hit = {};
+    hit.pt = at;
+    ScreenToClient(window, &hit.pt);
+    if (TreeView_HitTest(window, &hit) && (hit.flags & (TVHT_ONITEM | TVHT_ONITEMRIGHT)))
+        tree.SelectItem(hit.hItem);
+    return at;
+}
