@@ -204,9 +204,13 @@ HRESULT SimSensor::MakeReport(bool advance, ISensorDataReport** report)
     if (FAILED(dataFailure)) {
         return dataFailure;
     }
-    // As the Sensor API does, a sensor kept from the program gives no data.
+    // As the Sensor API does, a sensor kept from the program gives no
+    // data, and neither does one that is not ready.
     if (state == SENSOR_STATE_ACCESS_DENIED) {
         return E_ACCESSDENIED;
+    }
+    if (state != SENSOR_STATE_READY) {
+        return HRESULT_FROM_WIN32(ERROR_NOT_READY);
     }
     ComPtr<PortableValues> values(new (std::nothrow) PortableValues);
     if (!values) {

@@ -18,9 +18,8 @@ const wchar_t* AccessNote(long state, bool requestHelps)
 {
     if (state != SENSOR_STATE_ACCESS_DENIED)
         return nullptr;
-    return requestHelps
-               ? L"Access denied: \"Request Access\u2026\" in the sensor's menu asks for it."
-               : L"Access denied: Windows grants sensor access under Settings > Privacy.";
+    return requestHelps ? L"Access denied: use \"Request Access\u2026\" in the sensor's menu."
+                        : L"Access denied: Windows grants access in Settings > Privacy.";
 }
 
 bool AccessRequestHelps()

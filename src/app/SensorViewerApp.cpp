@@ -152,6 +152,10 @@ void SensorViewerApp::SetUpAnchors()
 
 int SensorViewerApp::CanClose(INT_PTR)
 {
+    // A close from elsewhere (the updater's restart) ends an open
+    // properties dialog too, so that the program can end.
+    if (properties_)
+        properties_->EndWindow(0);
     SavePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", nullptr, 0);
     return 1;
 }
