@@ -1,11 +1,13 @@
 #include "app/PropertiesDialog.h"
 
 #include "app/SensorViewerApp.h"
-#include "app/TreeCopy.h"
+#include "app/DialogParts.h"
 #include "app/resource.h"
 #include "sensors/SensorField.h"
 #include "sensors/SensorList.h"
 #include "sensors/SensorProperties.h"
+
+#include <iterator>
 
 namespace {
 
@@ -178,32 +180,14 @@ void SensorPropertiesDialog::ShowTreeMenu(LPARAM screenPoint)
 
 INT_PTR SensorPropertiesDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    INT_PTR answer = 0;
+    if (HandleGripMessage(grip_, anchors_, std::size(anchors_), message, wParam, lParam, answer))
+        return answer;
     switch (message) {
-    case WM_SIZE:
-        grip_.InvalidateGrip();
-        for (Anchor& anchor : anchors_)
-            anchor.Apply(wParam, lParam);
+    case WM_NOTIFY:
+        if (HandleTreeNotify(tree_, Window(), wParam, lParam, answer))
+            return answer;
         break;
-    case WM_PAINT:
-        if (grip_.Paint())
-            return 1;
-        break;
-    case WM_NCHITTEST:
-        if (grip_.HitTest(wParam, lParam))
-            return 1;
-        break;
-    case WM_NOTIFY: {
-        auto* header = reinterpret_cast<NMHDR*>(lParam);
-        if (IsTreeCopyKey(header, tree_.Window())) {
-            CopySelectedTreeRow(tree_, Window());
-            SetMessageResult(1);
-            return 1;
-        }
-        LRESULT result = 0;
-        if (tree_.HandleNotify(Window(), wParam, header, result))
-            return result;
-        break;
-    }
     case WM_CONTEXTMENU:
         if (reinterpret_cast<HWND>(wParam) == tree_.Window()) {
             ShowTreeMenu(lParam);

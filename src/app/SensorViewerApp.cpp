@@ -3,14 +3,14 @@
 #include "BuildConfig.h"
 #include "app/LiveTree.h"
 #include "app/PropertiesDialog.h"
-#include "app/TreeCopy.h"
+#include "app/DialogParts.h"
 #include "app/resource.h"
 #include "base/ScopedHandle.h"
 #include "crash/CrashReporter.h"
 #include "system/OsVersion.h"
 #include "ui/QuietTreeUpdate.h"
 
-#include <windowsx.h>
+#include <iterator>
 
 const wchar_t kTesselKey[] = L"Software\\Brindle\\Tessel";
 
@@ -187,31 +187,13 @@ INT_PTR SensorViewerApp::OnCommand(int id, WPARAM wParam, LPARAM lParam)
 
 INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    INT_PTR answer = 0;
+    if (HandleGripMessage(grip_, anchors_, std::size(anchors_), message, wParam, lParam, answer))
+        return answer;
     switch (message) {
-    case WM_SIZE:
-        grip_.InvalidateGrip();
-        for (Anchor& anchor : anchors_)
-            anchor.Apply(wParam, lParam);
-        break;
-    case WM_PAINT:
-        if (grip_.Paint())
-            return 1;
-        break;
-    case WM_NOTIFY: {
-        if (IsTreeCopyKey(reinterpret_cast<NMHDR*>(lParam), tree_.Window())) {
-            CopySelectedRow();
-            // Keeps the key out of the tree's incremental search.
-            SetWindowLongPtrW(Window(), DWLP_MSGRESULT, 1);
-            return 1;
-        }
-        LRESULT result = 0;
-        if (tree_.HandleNotify(Window(), wParam, reinterpret_cast<NMHDR*>(lParam), result))
-            return result;
-        break;
-    }
-    case WM_NCHITTEST:
-        if (grip_.HitTest(wParam, lParam))
-            return 1;
+    case WM_NOTIFY:
+        if (HandleTreeNotify(tree_, Window(), wParam, lParam, answer))
+            return answer;
         break;
     case WM_SENSORS_CHANGED:
         OnSensorsChanged(wParam);

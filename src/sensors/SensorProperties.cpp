@@ -1,5 +1,6 @@
 #include "sensors/SensorProperties.h"
 
+#include "sensors/SensorCatalogue.h"
 #include "sensors/SensorList.h"
 
 #include <sensors.h>
@@ -131,20 +132,13 @@ const wchar_t* const kStateTexts[] = {
 
 const unsigned kGuidTextLength = 64;
 
-void RemoveEvery(WideString& text, const wchar_t* pattern)
-{
-    const unsigned length = static_cast<unsigned>(wcslen(pattern));
-    while (const wchar_t* found = text.Find(pattern))
-        text.Erase(static_cast<unsigned>(found - text.Data()), length);
-}
-
 // The constant without its prefix, with spaces for underscores.
 int DisplayName(const wchar_t* constant, const wchar_t* prefix, WideString& name)
 {
     WideString text;
     if (!text.Assign(constant))
         return 0;
-    RemoveEvery(text, prefix);
+    EraseEvery(text, prefix);
     text.ReplaceChar(L'_', L' ');
     return name.Assign(text);
 }

@@ -73,21 +73,6 @@ int PutClipboardText(const wchar_t* text)
     return ok;
 }
 
-std::wstring ClipboardText()
-{
-    std::wstring text = L"<no text>";
-    if (!OpenClipboard(nullptr))
-        return L"<not opened>";
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = chars;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
-
 struct LiveFixture
 {
     LiveFixture() : sim(*Simulator())

@@ -41,21 +41,6 @@ std::vector<std::wstring> SensorRows(const std::vector<TreeRow>& rows)
     return texts;
 }
 
-std::wstring ClipboardText()
-{
-    std::wstring text = L"<no text>";
-    if (!OpenClipboard(nullptr))
-        return L"<not opened>";
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = chars;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
-
 // SENSOR_CATEGORY_LOCATION, spelt out as the harness does.
 const GUID kLocation = {
     0xBFA794E4, 0xF964, 0x4FDB, {0x90, 0xF6, 0x51, 0x05, 0x6B, 0xFE, 0x4B, 0x44}};

@@ -409,4 +409,20 @@ inline std::vector<std::wstring> ChooseFromTreeMenu(MainWindowHarness& window, L
     return items;
 }
 
+// The clipboard's text, or a marker when it holds none.
+inline std::wstring ClipboardText()
+{
+    std::wstring text = L"<no text>";
+    if (!OpenClipboard(nullptr))
+        return L"<not opened>";
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
 } // namespace main_window_test

@@ -1,4 +1,4 @@
-#include "app/TreeCopy.h"
+#include "app/DialogParts.h"
 
 #include "app/LiveTree.h"
 #include "system/Clipboard.h"
@@ -72,4 +72,38 @@ POINT PrepareTreeMenu(TreeCtrl& tree, LPARAM screenPoint)
     if (TreeView_HitTest(window, &hit) && (hit.flags & (TVHT_ONITEM | TVHT_ONITEMRIGHT)))
         tree.SelectItem(hit.hItem);
     return at;
+}
+
+int HandleGripMessage(SizeGrip& grip, Anchor* anchors, size_t count, UINT message, WPARAM wParam,
+                      LPARAM lParam, INT_PTR& answer)
+{
+    answer = 1;
+    switch (message) {
+    case WM_SIZE:
+        grip.InvalidateGrip();
+        for (size_t i = 0; i < count; ++i)
+            anchors[i].Apply(wParam, lParam);
+        return 0;
+    case WM_PAINT:
+        return grip.Paint();
+    case WM_NCHITTEST:
+        return grip.HitTest(wParam, lParam);
+    }
+    return 0;
+}
+
+int HandleTreeNotify(TreeListCtrl& tree, HWND dialog, WPARAM wParam, LPARAM lParam, INT_PTR& answer)
+{
+    auto* header = reinterpret_cast<NMHDR*>(lParam);
+    if (IsTreeCopyKey(header, tree.Window())) {
+        CopySelectedTreeRow(tree, dialog);
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 1);
+        answer = 1;
+        return 1;
+    }
+    LRESULT result = 0;
+    if (!tree.HandleNotify(dialog, wParam, header, result))
+        return 0;
+    answer = static_cast<INT_PTR>(result);
+    return 1;
 }

@@ -4,10 +4,12 @@
 #include <commctrl.h>
 
 #include "base/ScopedHandle.h"
-#include "ui/TreeCtrl.h"
+#include "ui/Layout.h"
+#include "ui/TreeListCtrl.h"
 
-// The clipboard commands and the context menu's placement, shared by the
-// main window's tree and the properties dialog's tree.
+// What the main window and the properties dialog share: a resizable dialog
+// with a size grip and anchored controls, and a tree-list with Copy, Copy
+// All and a context menu.
 
 struct MenuTraits
 {
@@ -34,3 +36,16 @@ bool IsTreeCopyKey(const NMHDR* header, HWND tree);
 // right click first selects the row under the pointer and opens the menu
 // there; the keyboard (point -1, -1) opens it below the selected row.
 POINT PrepareTreeMenu(TreeCtrl& tree, LPARAM screenPoint);
+
+// The grip's and the anchors' part of a resizable dialog's messages
+// (WM_SIZE, WM_PAINT, WM_NCHITTEST). 1 when the message is handled and
+// answer is the dialog procedure's result; WM_SIZE is never handled, so the
+// dialog's own handling runs too.
+int HandleGripMessage(SizeGrip& grip, Anchor* anchors, size_t count, UINT message, WPARAM wParam,
+                      LPARAM lParam, INT_PTR& answer);
+
+// A tree-list's WM_NOTIFY: Ctrl+C copies the selected row (and is kept from
+// the tree's incremental search); everything else goes to the tree-list.
+// 1 when handled, with answer as the dialog procedure's result.
+int HandleTreeNotify(TreeListCtrl& tree, HWND dialog, WPARAM wParam, LPARAM lParam,
+                     INT_PTR& answer);
