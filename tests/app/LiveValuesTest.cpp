@@ -18,22 +18,6 @@ std::wstring Text(const WideString& text)
     return text.Data();
 }
 
-std::vector<HTREEITEM> Handles(const std::vector<TreeRow>& rows)
-{
-    std::vector<HTREEITEM> handles;
-    for (const TreeRow& row : rows)
-        handles.push_back(row.item);
-    return handles;
-}
-
-std::vector<std::wstring> Texts(const std::vector<TreeRow>& rows)
-{
-    std::vector<std::wstring> texts;
-    for (const TreeRow& row : rows)
-        texts.push_back(row.text);
-    return texts;
-}
-
 // The text of the n-th row that starts with prefix, or "<none>".
 std::wstring RowText(const std::vector<TreeRow>& rows, const std::wstring& prefix, int nth = 0)
 {

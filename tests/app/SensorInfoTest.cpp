@@ -14,22 +14,6 @@ using namespace main_window_test;
 
 namespace {
 
-std::vector<std::wstring> Texts(const std::vector<TreeRow>& rows)
-{
-    std::vector<std::wstring> texts;
-    for (const TreeRow& row : rows)
-        texts.push_back(row.text);
-    return texts;
-}
-
-std::vector<HTREEITEM> Handles(const std::vector<TreeRow>& rows)
-{
-    std::vector<HTREEITEM> handles;
-    for (const TreeRow& row : rows)
-        handles.push_back(row.item);
-    return handles;
-}
-
 // The rows under the root, the sensors' rows.
 std::vector<std::wstring> SensorRows(const std::vector<TreeRow>& rows)
 {

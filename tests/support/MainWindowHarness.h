@@ -192,6 +192,23 @@ inline std::vector<TreeRow> ReadTree(HWND tree)
     return rows;
 }
 
+// The rows' handles and texts, in tree order.
+inline std::vector<HTREEITEM> Handles(const std::vector<TreeRow>& rows)
+{
+    std::vector<HTREEITEM> handles;
+    for (const TreeRow& row : rows)
+        handles.push_back(row.item);
+    return handles;
+}
+
+inline std::vector<std::wstring> Texts(const std::vector<TreeRow>& rows)
+{
+    std::vector<std::wstring> texts;
+    for (const TreeRow& row : rows)
+        texts.push_back(row.text);
+    return texts;
+}
+
 // The n-th row (from 0) whose text starts with prefix, or null; call on the
 // window's thread.
 inline HTREEITEM FindRow(HWND tree, const std::wstring& prefix, int nth = 0)
