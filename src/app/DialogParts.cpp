@@ -24,6 +24,15 @@ void AppendRows(const TreeCtrl& tree, HTREEITEM first, int depth, WideString& te
     }
 }
 
+// True for Ctrl+C (without Alt) pressed in the tree.
+bool IsTreeCopyKey(const NMHDR* header, HWND tree)
+{
+    if (!header || header->hwndFrom != tree || header->code != TVN_KEYDOWN)
+        return false;
+    const auto* key = reinterpret_cast<const NMTVKEYDOWN*>(header);
+    return key->wVKey == 'C' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0;
+}
+
 } // namespace
 
 int CopySelectedTreeRow(const TreeCtrl& tree, HWND owner)
@@ -42,14 +51,6 @@ int CopyAllTreeRows(const TreeCtrl& tree, HWND owner)
     WideString text;
     AppendRows(tree, TreeView_GetRoot(tree.Window()), 0, text);
     return !text.IsEmpty() && CopyTextToClipboard(owner, text.Data());
-}
-
-bool IsTreeCopyKey(const NMHDR* header, HWND tree)
-{
-    if (!header || header->hwndFrom != tree || header->code != TVN_KEYDOWN)
-        return false;
-    const auto* key = reinterpret_cast<const NMTVKEYDOWN*>(header);
-    return key->wVKey == 'C' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0;
 }
 
 POINT PrepareTreeMenu(TreeCtrl& tree, LPARAM screenPoint)

@@ -29,9 +29,6 @@ int CopySelectedTreeRow(const TreeCtrl& tree, HWND owner);
 // The whole tree as indented lines, one row a line; 1 or 0.
 int CopyAllTreeRows(const TreeCtrl& tree, HWND owner);
 
-// True for Ctrl+C (without Alt) pressed in the tree.
-bool IsTreeCopyKey(const NMHDR* header, HWND tree);
-
 // Where the tree's context menu opens for the point of WM_CONTEXTMENU: a
 // right click first selects the row under the pointer and opens the menu
 // there; the keyboard (point -1, -1) opens it below the selected row.

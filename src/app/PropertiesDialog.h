@@ -42,8 +42,6 @@ public:
     void Follow(SensorEntry* entry);
 
     const GUID& SensorId() const { return id_; }
-    bool ShowsSensorGone() const { return gone_; }
-    TreeListCtrl& Tree() { return tree_; }
 
 private:
     void Fill();
