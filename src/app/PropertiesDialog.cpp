@@ -146,7 +146,7 @@ void SensorPropertiesDialog::Follow(SensorEntry* entry)
     }
     if (!gone_ && entry->State() == shownState_)
         return;
-    sensor_.Reset(ComPtr<ISensor>::Share(entry->Sensor()).Detach());
+    sensor_ = ComPtr<ISensor>::Share(entry->Sensor());
     Fill();
 }
 

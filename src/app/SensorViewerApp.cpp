@@ -121,12 +121,11 @@ void SensorViewerApp::SetUpTree()
 }
 
 // Alt+Enter in the tree opens the selected sensor's properties, once the
-// key's message is done; its character would only beep.
+// key's message is done; its character (the same code, 13) would only beep.
 int SensorViewerApp::OnTreeKey(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT* result,
                                void* context)
 {
-    if ((message != WM_SYSKEYDOWN && message != WM_SYSCHAR) ||
-        wParam != (message == WM_SYSKEYDOWN ? VK_RETURN : L'\r'))
+    if ((message != WM_SYSKEYDOWN && message != WM_SYSCHAR) || wParam != VK_RETURN)
         return 0;
     if (message == WM_SYSKEYDOWN)
         PostMessageW(static_cast<SensorViewerApp*>(context)->Window(), WM_COMMAND, IDM_PROPERTIES,
@@ -135,7 +134,6 @@ int SensorViewerApp::OnTreeKey(HWND, UINT message, WPARAM wParam, LPARAM, LRESUL
     return 1;
 }
 
-// The maker's web page, shown without its scheme; a click opens it.
 void SensorViewerApp::SetUpLink()
 {
     link_.Attach(Control(IDC_WEB_LINK), AddressWithoutScheme(TESSEL_WEB_ADDRESS),
