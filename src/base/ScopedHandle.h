@@ -202,3 +202,14 @@ struct ImageListTraits
     static void Close(Type list) { ImageList_Destroy(list); }
 };
 using ScopedImageList = ScopedObject<ImageListTraits>;
+
+// A window of the program's own making (CreateWindowEx), destroyed with its
+// owner; only the thread that made it may destroy it.
+struct WindowTraits
+{
+    using Type = HWND;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type window) { return window != nullptr; }
+    static void Close(Type window) { DestroyWindow(window); }
+};
+using ScopedWindow = ScopedObject<WindowTraits>;

@@ -18,14 +18,14 @@ int SysLinkCtrl::Create(HWND parent, ControlBounds bounds, const wchar_t* markup
     }
     const DWORD style = (options & SYSLINK_NO_TABSTOP) ? (WS_CHILD | WS_VISIBLE)
                                                        : (WS_CHILD | WS_VISIBLE | WS_TABSTOP);
-    link_ = CreateWindowExW(0, L"SysLink", markup ? markup : L"", style, bounds.x, bounds.y,
-                            bounds.width, bounds.height, parent, nullptr, GetModuleHandleW(nullptr),
-                            nullptr);
+    link_.Reset(CreateWindowExW(0, L"SysLink", markup ? markup : L"", style, bounds.x, bounds.y,
+                                bounds.width, bounds.height, parent, nullptr,
+                                GetModuleHandleW(nullptr), nullptr));
     if (!link_) {
         return 0;
     }
-    SendMessageW(link_, WM_SETFONT, static_cast<WPARAM>(SendMessageW(parent, WM_GETFONT, 0, 0)),
-                 TRUE);
+    SendMessageW(link_.Get(), WM_SETFONT,
+                 static_cast<WPARAM>(SendMessageW(parent, WM_GETFONT, 0, 0)), TRUE);
     if (!(options & SYSLINK_NO_SUBCLASS)) {
         subclass_.Attach(parent, &OnParentMessage, this, SYSLINK_SUBCLASS_TAG);
     }
@@ -34,7 +34,7 @@ int SysLinkCtrl::Create(HWND parent, ControlBounds bounds, const wchar_t* markup
 
 int SysLinkCtrl::HandleNotify(HWND, WPARAM, const NMHDR* notification)
 {
-    if (!link_ || !notification || notification->hwndFrom != link_ ||
+    if (!link_ || !notification || notification->hwndFrom != link_.Get() ||
         (notification->code != NM_CLICK && notification->code != NM_RETURN)) {
         return 0;
     }
@@ -50,10 +50,7 @@ int SysLinkCtrl::HandleNotify(HWND, WPARAM, const NMHDR* notification)
 void SysLinkCtrl::Destroy()
 {
     subclass_.Detach();
-    if (link_) {
-        DestroyWindow(link_);
-        link_ = nullptr;
-    }
+    link_.Reset();
 }
 
 int SysLinkCtrl::OnParentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT*,

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "base/ScopedHandle.h"
 #include "ui/Subclasser.h"
 
 // Options of SysLinkCtrl::Create.
@@ -43,7 +44,7 @@ public:
     // Removes the parent's subclass and destroys the control.
     void Destroy();
 
-    HWND Window() const { return link_; }
+    HWND Window() const { return link_.Get(); }
     DWORD Options() const { return options_; }
 
 private:
@@ -54,5 +55,5 @@ private:
     DWORD options_ = 0;
     Handler handler_ = nullptr;
     LONG_PTR userValue_ = 0;
-    HWND link_ = nullptr;
+    ScopedWindow link_;
 };
