@@ -145,8 +145,12 @@ void SetUpEdit(HWND dialog, int id, unsigned limit)
 void SetUpPrompt(HWND dialog, LabelCtrl& label, int id, const wchar_t* text)
 {
     SetDlgItemTextW(dialog, id, text);
-    label.Attach(GetDlgItem(dialog, id), L"", 0, kGreyText, kGreyText, LABEL_CONTROL_FONT, 0,
-                 nullptr, 0);
+    LabelOptions options;
+    options.faces = L"";
+    options.normalColor = kGreyText;
+    options.hoverColor = kGreyText;
+    options.flags = LABEL_CONTROL_FONT;
+    label.Attach(GetDlgItem(dialog, id), options);
 }
 
 void SetUpHeadline(HWND dialog, ProblemReportParams& params)
@@ -154,9 +158,12 @@ void SetUpHeadline(HWND dialog, ProblemReportParams& params)
     WideString headline;
     Format(headline, L"%s has stopped working.", params.productName.Data());
     SetDlgItemTextW(dialog, IDC_REPORT_HEADLINE, headline.Data());
-    params.headline.Attach(GetDlgItem(dialog, IDC_REPORT_HEADLINE), nullptr, kHeadlineFontHeight,
-                           kHeadlineColor, kHeadlineColor, LABEL_FIT | LABEL_REFIT_ON_TEXT, 0,
-                           nullptr, 0);
+    LabelOptions options;
+    options.fontHeight = kHeadlineFontHeight;
+    options.normalColor = kHeadlineColor;
+    options.hoverColor = kHeadlineColor;
+    options.flags = LABEL_FIT | LABEL_REFIT_ON_TEXT;
+    params.headline.Attach(GetDlgItem(dialog, IDC_REPORT_HEADLINE), options);
 }
 
 void SetUpRequest(HWND dialog, ProblemReportParams& params)

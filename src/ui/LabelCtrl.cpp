@@ -3,15 +3,11 @@
 #include <wchar.h>
 
 #include "system/SystemInfo.h"
-#include "ui/ControlText.h"
-#include "ui/LinkCtrl.h"
 
 const wchar_t kLabelDefaultFaces[] = L"Segoe UI;Verdana;MS Sans Serif";
 const wchar_t kLabelFallbackFace[] = L"Verdana";
 
 namespace {
-
-constexpr int kSmallestLabelFont = 4;
 
 int IsFaceInstalled(const wchar_t* face, void*)
 {
@@ -43,34 +39,6 @@ UINT EdgeKind(DWORD flags)
     return 0;
 }
 
-// The selected-in font and the text of one fitting round, measured the way
-// the paint draws them.
-struct LabelFitting
-{
-    HDC dc = nullptr;
-    const LabelCtrl* label = nullptr;
-    HFONT (*create)(const LabelCtrl* label, int height) = nullptr;
-    const WideString* text = nullptr;
-    RECT client = {};
-    UINT format = 0;
-    ScopedFont font;
-
-    static int Measure(void* context, int height, RECT* measured)
-    {
-        LabelFitting& fitting = *static_cast<LabelFitting*>(context);
-        HFONT font = fitting.create(fitting.label, height);
-        if (!font) {
-            return 0;
-        }
-        // The previous round's font goes only once it is no longer selected.
-        SelectObject(fitting.dc, font);
-        fitting.font.Reset(font);
-        *measured = fitting.client;
-        return DrawTextW(fitting.dc, fitting.text->Data(), -1, measured,
-                         fitting.format | DT_CALCRECT) != 0;
-    }
-};
-
 } // namespace
 
 UINT LabelTextFormat(LONG_PTR style, DWORD flags)
@@ -79,13 +47,8 @@ UINT LabelTextFormat(LONG_PTR style, DWORD flags)
     if (flags & LABEL_END_ELLIPSIS) {
         format |= DT_END_ELLIPSIS;
     }
-    const LONG_PTR type = style & SS_TYPEMASK;
-    if (type == SS_CENTER) {
-        format |= DT_CENTER;
-    } else if (type == SS_RIGHT) {
-        format |= DT_RIGHT;
-    }
-    if ((style & SS_CENTERIMAGE) || (flags & LABEL_VCENTER)) {
+    format |= StaticAlignmentFormat(style);
+    if (flags & LABEL_VCENTER) {
         format |= DT_VCENTER;
     }
     if (style & SS_NOPREFIX) {
@@ -106,22 +69,9 @@ int ChooseLabelFace(const wchar_t* faces, FontInstalledTest isInstalled, void* c
     return face.Assign(kLabelFallbackFace);
 }
 
-int FitLabelHeight(int startHeight, const RECT& limit, MeasureLabelAtHeight measure, void* context)
+int LabelTextFits(const RECT& measured, const RECT& limit)
 {
-    int height = startHeight;
-    for (;;) {
-        RECT measured = {};
-        if (!measure(context, height, &measured)) {
-            return height;
-        }
-        if (measured.right < limit.right && measured.bottom < limit.bottom) {
-            return height;
-        }
-        if (height - 1 < kSmallestLabelFont) {
-            return height;
-        }
-        --height;
-    }
+    return measured.right < limit.right && measured.bottom < limit.bottom;
 }
 
 bool LabelTextColor(DWORD flags, COLORREF normal, COLORREF hover, COLORREF disabled,
@@ -144,7 +94,7 @@ RECT LabelFocusRect(const RECT& client, SIZE extent, UINT format, DWORD flags)
     if (flags & LABEL_WHOLE_AREA) {
         return client;
     }
-    RECT rect = LinkFocusRect(client, extent, format);
+    RECT rect = TextFocusRect(client, extent, format);
     rect.top = client.top;
     rect.bottom = client.bottom;
     return rect;
@@ -160,55 +110,55 @@ LRESULT LabelDialogCode(const MSG* message)
     return code;
 }
 
-int LabelCtrl::Attach(HWND control, const wchar_t* faces, int fontHeight, COLORREF normal,
-                      COLORREF hover, DWORD flags, WORD cursorId, Handler handler,
-                      LONG_PTR userValue)
+namespace {
+
+TextCtrlTraits LabelTraits()
+{
+    TextCtrlTraits traits;
+    traits.hovering = LABEL_HOVERING;
+    traits.focused = LABEL_FOCUSED;
+    traits.disabled = LABEL_DISABLED;
+    traits.pressed = LABEL_PRESSED;
+    traits.noFocus = LABEL_NO_FOCUS;
+    traits.transparent = LABEL_TRANSPARENT;
+    traits.ignoreExTransparent = LABEL_IGNORE_EX_TRANSPARENT;
+    traits.wholeArea = LABEL_WHOLE_AREA;
+    traits.eraseParent = TRUE;
+    return traits;
+}
+
+} // namespace
+
+LabelCtrl::LabelCtrl() : TextCtrl(LabelTraits())
+{
+}
+
+int LabelCtrl::Attach(HWND control, const LabelOptions& options)
 {
     if (!control || !IsWindow(control)) {
         return 0;
     }
     Detach();
-    fontHeight_ = fontHeight;
-    normalColor_ = normal;
-    hoverColor_ = hover;
+    fontHeight_ = options.fontHeight;
+    normalColor_ = options.normalColor;
+    hoverColor_ = options.hoverColor;
     disabledColor_ = GetSysColor(COLOR_GRAYTEXT);
-    flags_ = flags & ~LABEL_HOVERING;
-    handler_ = handler;
-    control_ = control;
-    userValue_ = userValue;
-    cursorId_ = cursorId;
+    handler_ = options.handler;
+    userValue_ = options.userValue;
+    cursorId_ = options.cursorId;
     textLock_.Init();
+    AdoptControl(control, options.flags & ~LABEL_HOVERING);
+    SetFaces(options.faces, 0);
 
-    LONG_PTR style = GetWindowLongPtrW(control, GWL_STYLE);
-    if (!(style & WS_TABSTOP)) {
-        flags_ |= LABEL_NO_FOCUS;
-    }
-    if (!IsWindowEnabled(control)) {
-        flags_ |= LABEL_DISABLED;
-    }
-    SetFaces(faces, 0);
-
-    const int length = GetWindowTextLengthW(control);
-    WideString text(static_cast<unsigned>(length) + 1);
-    GetWindowTextW(control, text.Data(), length + 1);
-    text.RefreshCount();
-    text_.Assign(text);
-    SetWindowTextW(control, L"");
-
-    if (!(flags_ & LABEL_IGNORE_EX_TRANSPARENT) &&
-        (GetWindowLongPtrW(control, GWL_EXSTYLE) & WS_EX_TRANSPARENT)) {
-        flags_ |= LABEL_TRANSPARENT;
-    }
+    TakeWindowText(text_);
+    const LONG_PTR style = GetWindowLongPtrW(control, GWL_STYLE);
     if (flags_ & LABEL_TRACK_MOUSE) {
-        style |= SS_NOTIFY;
-        SetWindowLongPtrW(control, GWL_STYLE, style);
+        SetWindowLongPtrW(control, GWL_STYLE, style | SS_NOTIFY);
     }
     format_ = LabelTextFormat(style, flags_);
-
     BuildFont();
-    if (!subclass_.Attach(control, &OnSubclassMessage, this, LABEL_SUBCLASS_TAG)) {
+    if (!SubclassControl(LABEL_SUBCLASS_TAG, style, text_)) {
         // The static keeps showing its text itself.
-        SetWindowTextW(control, text_.Data());
         Detach();
         return 0;
     }
@@ -218,11 +168,9 @@ int LabelCtrl::Attach(HWND control, const wchar_t* faces, int fontHeight, COLORR
 
 void LabelCtrl::Detach()
 {
-    subclass_.Detach();
+    ReleaseControl();
     font_.Reset();
     textLock_.Delete();
-    flags_ &= ~(LABEL_HOVERING | LABEL_FOCUSED | LABEL_PRESSED);
-    control_ = nullptr;
 }
 
 int LabelCtrl::SetText(const wchar_t* text)
@@ -250,27 +198,6 @@ int LabelCtrl::GetText(WideString& text)
     return text.Assign(text_);
 }
 
-// Screen readers and other programs ask the control for its text; the
-// static's own window text is empty once the label owns it.
-LRESULT LabelCtrl::CopyText(wchar_t* buffer, WPARAM capacity)
-{
-    if (!buffer || capacity == 0) {
-        return 0;
-    }
-    ScopedLock lock(textLock_);
-    const size_t length = text_.Length();
-    const size_t count = length < capacity - 1 ? length : capacity - 1;
-    wmemcpy(buffer, text_.Data(), count);
-    buffer[count] = L'\0';
-    return static_cast<LRESULT>(count);
-}
-
-unsigned LabelCtrl::TextLength()
-{
-    ScopedLock lock(textLock_);
-    return text_.Length();
-}
-
 int LabelCtrl::SetFaces(const wchar_t* faces, int repaint)
 {
     const int chosen = ChooseLabelFace(faces, &IsFaceInstalled, nullptr, face_);
@@ -280,13 +207,26 @@ int LabelCtrl::SetFaces(const wchar_t* faces, int repaint)
     return chosen;
 }
 
-HFONT LabelCtrl::NewFont(int height) const
+HFONT LabelCtrl::MakeFittingFont(int height) const
 {
     return ::CreateFontW(height, 0, 0, 0, (flags_ & LABEL_BOLD) ? FW_BOLD : FW_NORMAL,
                          (flags_ & LABEL_ITALIC) ? TRUE : FALSE,
                          (flags_ & LABEL_UNDERLINE) ? TRUE : FALSE, FALSE, DEFAULT_CHARSET,
                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                          DEFAULT_PITCH | FF_DONTCARE, face_.Data());
+}
+
+// Measured the way the paint draws: from the whole client area, against the
+// client area less the edges.
+int LabelCtrl::TextFits(HDC dc) const
+{
+    RECT client = {};
+    GetClientRect(control_, &client);
+    RECT measured = client;
+    if (!DrawTextW(dc, text_.Data(), -1, &measured, format_ | DT_CALCRECT)) {
+        return 1;
+    }
+    return LabelTextFits(measured, InsetForEdges(client, flags_));
 }
 
 void LabelCtrl::BuildFont()
@@ -302,12 +242,8 @@ void LabelCtrl::BuildFont()
 
 void LabelCtrl::CreateControlFont()
 {
-    HFONT font = reinterpret_cast<HFONT>(SendMessageW(control_, WM_GETFONT, 0, 0));
-    if (!font) {
-        font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    }
     LOGFONTW logFont = {};
-    if (GetObjectW(font, sizeof(logFont), &logFont)) {
+    if (ReadControlFont(logFont)) {
         font_.Reset(CreateFontIndirectW(&logFont));
     }
 }
@@ -318,93 +254,43 @@ void LabelCtrl::CreateFittingFont()
     if (!dc.Get()) {
         return;
     }
-    LabelFitting fitting;
     SavedDcState saved(dc.Get());
     RECT client = {};
     GetClientRect(control_, &client);
     const RECT limit = InsetForEdges(client, flags_);
-    const int startHeight = fontHeight_ ? fontHeight_ : limit.bottom - limit.top;
-
-    fitting.dc = dc.Get();
-    fitting.label = this;
-    fitting.create = [](const LabelCtrl* label, int height) { return label->NewFont(height); };
-    fitting.text = &text_;
-    fitting.client = client;
-    fitting.format = format_;
-    int height = startHeight;
-    if (!fontHeight_ || (flags_ & LABEL_FIT)) {
-        height = FitLabelHeight(startHeight, limit, &LabelFitting::Measure, &fitting);
+    int height = fontHeight_ ? fontHeight_ : limit.bottom - limit.top;
+    if (fontHeight_ && !(flags_ & LABEL_FIT)) {
+        font_.Reset(MakeFittingFont(height));
+        return;
     }
-    // The last font the loop made is the one it settled on.
-    font_.Reset(fitting.font ? fitting.font.Detach() : NewFont(height));
+    // The last font the fitting made is the one it settled on.
+    font_.Reset(FitFont(dc.Get(), height, &height));
+    if (!font_) {
+        font_.Reset(MakeFittingFont(height));
+    }
 }
 
 void LabelCtrl::MeasureExtent()
 {
-    extent_ = MeasureControlText(control_, font_.Get(), text_.Data(), text_.Length());
+    extent_ = MeasureText(font_.Get(), text_);
 }
 
-void LabelCtrl::Repaint()
+HCURSOR LabelCtrl::HoverCursor() const
 {
-    InvalidateControl(control_, (flags_ & LABEL_TRANSPARENT) != 0, TRUE);
+    if (!cursorId_) {
+        return nullptr;
+    }
+    HINSTANCE module = (flags_ & LABEL_SYSTEM_CURSOR) ? nullptr : ControlModule();
+    return LoadCursorW(module, MAKEINTRESOURCEW(cursorId_));
 }
 
-int LabelCtrl::HitTest()
-{
-    POINT point;
-    if (!GetCursorPos(&point) || !ScreenToClient(control_, &point)) {
-        return 1;
-    }
-    RECT client;
-    GetClientRect(control_, &client);
-    if (flags_ & LABEL_WHOLE_AREA) {
-        return PtInRect(&client, point) ? 1 : 0;
-    }
-    return IsOverLinkText(point, client, extent_, format_);
-}
-
-void LabelCtrl::ShowCursor(bool hovering)
-{
-    if (!hovering || !cursorId_) {
-        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-        return;
-    }
-    HINSTANCE module =
-        (flags_ & LABEL_SYSTEM_CURSOR)
-            ? nullptr
-            : reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(control_, GWLP_HINSTANCE));
-    HCURSOR cursor = LoadCursorW(module, MAKEINTRESOURCEW(cursorId_));
-    SetCursor(cursor ? cursor : LoadCursorW(nullptr, IDC_ARROW));
-}
-
-void LabelCtrl::OnMouseMove()
-{
-    const bool hovering = (flags_ & LABEL_HOVERING) != 0;
-    const int over = HitTest();
-    if (!hovering && over) {
-        flags_ |= LABEL_HOVERING;
-        tracker_.Track(control_);
-        if (GetKeyState(VK_LBUTTON) < 0) {
-            flags_ |= LABEL_PRESSED;
-        }
-        Repaint();
-        if (cursorId_) {
-            ShowCursor(true);
-        }
-    } else if (hovering && !over) {
-        flags_ &= ~LABEL_HOVERING;
-        Repaint();
-        if (cursorId_) {
-            ShowCursor(false);
-        }
-    }
-}
-
-void LabelCtrl::Activate(int action, bool notifyParent)
+// Every action but the press also goes to the parent with
+// LABEL_NOTIFY_PARENT.
+void LabelCtrl::Activate(int action)
 {
     // The handler may detach the label; keep what the notification needs.
     HWND control = control_;
-    const bool notify = notifyParent && (flags_ & LABEL_NOTIFY_PARENT);
+    const bool notify = action != TEXT_ACTION_PRESS && (flags_ & LABEL_NOTIFY_PARENT);
     if (handler_) {
         handler_(action, 0, userValue_, this);
     }
@@ -414,107 +300,31 @@ void LabelCtrl::Activate(int action, bool notifyParent)
     }
 }
 
-void LabelCtrl::OnKeyDown(WPARAM key)
+void LabelCtrl::Draw(HDC dc, const RECT& client)
 {
-    if (key == VK_RETURN) {
-        Activate(LABEL_ACTION_ENTER, true);
-    } else if (key == VK_SPACE) {
-        Activate(LABEL_ACTION_SPACE, true);
+    ScopedLock lock(textLock_);
+    if (font_) {
+        SelectObject(dc, font_.Get());
     }
+    FillBackground(dc, client, !(flags_ & LABEL_WHITE_BACKGROUND));
+    COLORREF color = 0;
+    if (LabelTextColor(flags_, normalColor_, hoverColor_, disabledColor_, &color)) {
+        SetTextColor(dc, color);
+    }
+    RECT textRect = InsetForEdges(client, flags_);
+    DrawTextW(dc, text_.Data(), -1, &textRect, format_);
+    if (const UINT edge = EdgeKind(flags_)) {
+        RECT edgeRect = client;
+        DrawEdge(dc, &edgeRect, edge, BF_RECT);
+    }
+    DrawFocus(dc, LabelFocusRect(client, extent_, format_, flags_));
 }
 
-void LabelCtrl::FillBackground(HDC dc, const RECT& client)
+// Keys act when pressed, as on a push button; the button reports its press
+// wherever it is and its release over the text.
+int LabelCtrl::HandleControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
 {
-    HBRUSH brush = nullptr;
-    if (!(flags_ & LABEL_WHITE_BACKGROUND)) {
-        brush = reinterpret_cast<HBRUSH>(SendMessageW(GetParent(control_), WM_CTLCOLORSTATIC,
-                                                      reinterpret_cast<WPARAM>(dc),
-                                                      reinterpret_cast<LPARAM>(control_)));
-    }
-    FillRect(dc, &client, brush ? brush : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-}
-
-void LabelCtrl::Paint()
-{
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(control_, &paint);
-    if (!dc) {
-        return;
-    }
-    {
-        SavedDcState saved(dc);
-        RECT client;
-        GetClientRect(control_, &client);
-        ScopedLock lock(textLock_);
-        if (font_) {
-            SelectObject(dc, font_.Get());
-        }
-        if (!(flags_ & LABEL_TRANSPARENT)) {
-            FillBackground(dc, client);
-        }
-        // Set after the parent had its say about the context.
-        SetBkMode(dc, TRANSPARENT);
-        COLORREF color = 0;
-        if (LabelTextColor(flags_, normalColor_, hoverColor_, disabledColor_, &color)) {
-            SetTextColor(dc, color);
-        }
-        RECT textRect = InsetForEdges(client, flags_);
-        DrawTextW(dc, text_.Data(), -1, &textRect, format_);
-        if (const UINT edge = EdgeKind(flags_)) {
-            RECT edgeRect = client;
-            DrawEdge(dc, &edgeRect, edge, BF_RECT);
-        }
-        if ((flags_ & LABEL_FOCUSED) && !(flags_ & LABEL_NO_FOCUS)) {
-            const RECT focus = LabelFocusRect(client, extent_, format_, flags_);
-            DrawFocusRect(dc, &focus);
-        }
-    }
-    EndPaint(control_, &paint);
-}
-
-int LabelCtrl::OnSubclassMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result,
-                                 void* context)
-{
-    return static_cast<LabelCtrl*>(context)->HandleMessage(message, wParam, lParam, result);
-}
-
-int LabelCtrl::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
-{
-    *result = 0;
-    const bool tracking = (flags_ & LABEL_TRACK_MOUSE) != 0;
     switch (message) {
-    case WM_SETFOCUS:
-        flags_ |= LABEL_FOCUSED;
-        Repaint();
-        return 1;
-    case WM_KILLFOCUS:
-        flags_ &= ~LABEL_FOCUSED;
-        Repaint();
-        return 1;
-    case WM_ENABLE:
-        flags_ = wParam ? (flags_ & ~LABEL_DISABLED) : (flags_ | LABEL_DISABLED);
-        Repaint();
-        return 1;
-    case WM_SETTEXT:
-        SetText(reinterpret_cast<const wchar_t*>(lParam));
-        *result = TRUE;
-        return 1;
-    case WM_GETTEXT:
-        *result = CopyText(reinterpret_cast<wchar_t*>(lParam), wParam);
-        return 1;
-    case WM_GETTEXTLENGTH:
-        *result = static_cast<LRESULT>(TextLength());
-        return 1;
-    case WM_PAINT:
-        Paint();
-        return 1;
-    case WM_CANCELMODE:
-        flags_ &= ~LABEL_HOVERING;
-        Repaint();
-        return 1;
-    case WM_SETCURSOR:
-        ShowCursor((flags_ & LABEL_HOVERING) != 0);
-        return 1;
     case WM_NCHITTEST:
         *result = HTCLIENT;
         return 1;
@@ -525,31 +335,18 @@ int LabelCtrl::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
         *result = LabelDialogCode(reinterpret_cast<const MSG*>(lParam));
         return 1;
     case WM_KEYDOWN:
-        OnKeyDown(wParam);
-        return 1;
-    case WM_MOUSEMOVE:
-        if (!tracking) {
-            return 0;
-        }
-        OnMouseMove();
-        return 1;
-    case WM_MOUSELEAVE:
-        if (!tracking) {
-            return 0;
-        }
-        flags_ &= ~(LABEL_HOVERING | LABEL_PRESSED);
-        Repaint();
+        ActivateByKey(wParam);
         return 1;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
         flags_ |= LABEL_PRESSED;
-        Activate(LABEL_ACTION_PRESS, false);
+        Activate(TEXT_ACTION_PRESS);
         Repaint();
         return 1;
     case WM_LBUTTONUP:
         flags_ &= ~LABEL_PRESSED;
-        if (flags_ & LABEL_HOVERING) {
-            Activate(LABEL_ACTION_RELEASE, true);
+        if (IsHovering()) {
+            Activate(TEXT_ACTION_RELEASE);
         }
         Repaint();
         return 1;

@@ -2,12 +2,10 @@
 
 #include <windows.h>
 
-#include "base/LockedList.h"
 #include "base/ScopedHandle.h"
 #include "base/WideString.h"
 #include "ui/DialogTemplate.h"
-#include "ui/MouseLeaveTracker.h"
-#include "ui/Subclasser.h"
+#include "ui/TextCtrl.h"
 
 // Option and state bits of a LabelCtrl.
 constexpr DWORD LABEL_TRACK_MOUSE = 0x1;
@@ -41,12 +39,6 @@ constexpr DWORD LABEL_KEEP_TEXT_COLOR = 0x8000000;
 constexpr DWORD LABEL_EDGE_MASK = 0x7E00;
 constexpr int LABEL_EDGE_INSET = 3;
 
-// Actions handed to the label's handler.
-constexpr int LABEL_ACTION_PRESS = 1;   // left button pressed or double-clicked
-constexpr int LABEL_ACTION_RELEASE = 2; // left button released while hovering
-constexpr int LABEL_ACTION_SPACE = 3;
-constexpr int LABEL_ACTION_ENTER = 4;
-
 constexpr DWORD LABEL_SUBCLASS_TAG = 0x73746178;
 constexpr COLORREF LABEL_DEFAULT_COLOR = 0xFF0000;
 constexpr COLORREF LABEL_DEFAULT_HOVER_COLOR = 0xFF80FF;
@@ -63,13 +55,9 @@ UINT LabelTextFormat(LONG_PTR style, DWORD flags);
 int ChooseLabelFace(const wchar_t* faces, FontInstalledTest isInstalled, void* context,
                     WideString& face);
 
-// Measures the text in a font of the given height: the rectangle DrawTextW
-// computes from the client area. 0 when it cannot measure.
-using MeasureLabelAtHeight = int (*)(void* context, int height, RECT* measured);
-// The font height the fitting settles on: from startHeight one pixel lower
-// per round until the measured right and bottom edges lie strictly inside
-// limit, or measuring fails; never below 4.
-int FitLabelHeight(int startHeight, const RECT& limit, MeasureLabelAtHeight measure, void* context);
+// Whether text measured by DrawTextW from the client area fits the font
+// fitting's limit: its right and bottom edges strictly inside.
+int LabelTextFits(const RECT& measured, const RECT& limit);
 // The text colour of a paint, or false when the label keeps the context's.
 bool LabelTextColor(DWORD flags, COLORREF normal, COLORREF hover, COLORREF disabled,
                     COLORREF* color);
@@ -79,72 +67,69 @@ RECT LabelFocusRect(const RECT& client, SIZE extent, UINT format, DWORD flags);
 // The dialog code of a focusable label for the message being checked.
 LRESULT LabelDialogCode(const MSG* message);
 
+class LabelCtrl;
+// Told of clicks and keys with the TEXT_ACTION_ codes.
+using LabelHandler = void (*)(int action, int reserved, LONG_PTR userValue, LabelCtrl* label);
+
+// How LabelCtrl::Attach sets a label up.
+struct LabelOptions
+{
+    const wchar_t* faces =
+        nullptr;        // candidates separated by "," or ";"; null or empty: the default
+    int fontHeight = 0; // pixels; 0: the client height
+    COLORREF normalColor = LABEL_DEFAULT_COLOR;
+    COLORREF hoverColor = LABEL_DEFAULT_HOVER_COLOR;
+    DWORD flags = 0;
+    WORD cursorId = 0; // the cursor while hovering; 0 for none
+    LabelHandler handler = nullptr;
+    LONG_PTR userValue = 0;
+};
+
 // Takes over a static control's text and draws it itself in a chosen face,
 // colour and (optionally) the largest size that fits; can track the mouse,
-// take the focus like a push button and report clicks and keys.
-class LabelCtrl
+// take the focus like a push button and report clicks and keys (keys when
+// pressed, the button when pressed and when released over the text).
+class LabelCtrl : public TextCtrl
 {
 public:
-    using Handler = void (*)(int action, int reserved, LONG_PTR userValue, LabelCtrl* label);
+    using Handler = LabelHandler;
 
-    LabelCtrl() = default;
-    ~LabelCtrl() { Detach(); }
-    LabelCtrl(const LabelCtrl&) = delete;
-    LabelCtrl& operator=(const LabelCtrl&) = delete;
+    LabelCtrl();
+    ~LabelCtrl() override { Detach(); }
 
-    // faces may be null or empty; fontHeight 0 means the client height.
-    int Attach(HWND control, const wchar_t* faces, int fontHeight, COLORREF normal, COLORREF hover,
-               DWORD flags, WORD cursorId, Handler handler, LONG_PTR userValue);
+    int Attach(HWND control, const LabelOptions& options);
     // Removes the subclass and releases the font and the text lock.
     void Detach();
-    int SetText(const wchar_t* text);
+    int SetText(const wchar_t* text) override;
     int SetFaces(const wchar_t* faces, int repaint);
 
-    HWND Control() const { return control_; }
-    DWORD Flags() const { return flags_; }
     HFONT Font() const { return font_.Get(); }
     const wchar_t* FaceName() const { return face_.Data(); }
-    SIZE TextExtent() const { return extent_; }
-    UINT TextFormat() const { return format_; }
     int FontHeight() const { return fontHeight_; }
     // A copy of the text, taken under the text lock.
     int GetText(WideString& text);
 
 private:
-    static int OnSubclassMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                 LRESULT* result, void* context);
-    int HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
-    LRESULT CopyText(wchar_t* buffer, WPARAM capacity);
-    unsigned TextLength();
+    void Draw(HDC dc, const RECT& client) override;
+    void Activate(int action) override;
+    HCURSOR HoverCursor() const override;
+    bool TracksMouse() const override { return (flags_ & LABEL_TRACK_MOUSE) != 0; }
+    int HandleControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+    HFONT MakeFittingFont(int height) const override;
+    int TextFits(HDC dc) const override;
+
     void BuildFont();
     void CreateControlFont();
     void CreateFittingFont();
-    HFONT NewFont(int height) const;
     void MeasureExtent();
-    void Repaint();
-    int HitTest();
-    void ShowCursor(bool hovering);
-    void OnMouseMove();
-    void OnKeyDown(WPARAM key);
-    void Activate(int action, bool notifyParent);
-    void Paint();
-    void FillBackground(HDC dc, const RECT& client);
 
-    Subclasser subclass_;
-    MouseLeaveTracker tracker_;
-    CriticalSection textLock_;
     ScopedFont font_;
     COLORREF normalColor_ = LABEL_DEFAULT_COLOR;
     COLORREF hoverColor_ = LABEL_DEFAULT_HOVER_COLOR;
     COLORREF disabledColor_ = GetSysColor(COLOR_GRAYTEXT);
-    WideString text_;
     WideString face_;
-    UINT format_ = DT_SINGLELINE;
-    DWORD flags_ = 0;
     Handler handler_ = nullptr;
     LONG_PTR userValue_ = 0;
     WORD cursorId_ = 0;
     int fontHeight_ = 0;
-    SIZE extent_ = {};
-    HWND control_ = nullptr;
 };

@@ -7,7 +7,6 @@
 #include "system/OsVersion.h"
 #include "system/Registry.h"
 #include "system/SystemInfo.h"
-#include "ui/ControlText.h"
 
 namespace {
 
@@ -18,7 +17,6 @@ const wchar_t kScriptsKey[] = L"Software\\Microsoft\\Internet Explorer\\Internat
 const wchar_t kStylesKey[] = L"Software\\Microsoft\\Internet Explorer\\Styles";
 const wchar_t kFontNameValue[] = L"IEPropFontName";
 constexpr DWORD kSettingCapacity = 260;
-constexpr int kSmallestFontHeight = 4;
 
 bool IsText(const wchar_t* text, const wchar_t* expected)
 {
@@ -32,18 +30,6 @@ const wchar_t* ReadSetting(RegistryKey& key, const wchar_t* name, wchar_t* buffe
         return nullptr;
     }
     return buffer;
-}
-
-// The window's text; empty when it has none or cannot be read.
-void ReadWindowText(HWND window, WideString& text)
-{
-    const int length = GetWindowTextLengthW(window);
-    if (length <= 0 || !text.Reserve(static_cast<unsigned>(length) + 1)) {
-        text.Assign(L"");
-        return;
-    }
-    GetWindowTextW(window, text.Data(), length + 1);
-    text.RefreshCount();
 }
 
 // Reads "IEPropFontName" of the key into face (kSettingCapacity
@@ -123,16 +109,7 @@ UINT LinkTextFormat(LONG_PTR style, DWORD flags)
 {
     // DT_NOPREFIX: an ampersand in an address is text, not a mnemonic, and
     // the drawing must match the measured extent.
-    UINT format = DT_SINGLELINE | DT_NOPREFIX;
-    const LONG_PTR type = style & SS_TYPEMASK;
-    if (type == SS_CENTER) {
-        format |= DT_CENTER;
-    } else if (type == SS_RIGHT) {
-        format |= DT_RIGHT;
-    }
-    if (style & SS_CENTERIMAGE) {
-        format |= DT_VCENTER;
-    }
+    UINT format = DT_SINGLELINE | DT_NOPREFIX | StaticAlignmentFormat(style);
     if (flags & LINK_END_ELLIPSIS) {
         format |= DT_END_ELLIPSIS;
     }
@@ -140,44 +117,6 @@ UINT LinkTextFormat(LONG_PTR style, DWORD flags)
         format |= DT_PATH_ELLIPSIS;
     }
     return format;
-}
-
-int IsOverLinkText(POINT point, const RECT& client, SIZE extent, UINT format)
-{
-    if (extent.cy == 0) {
-        return 1;
-    }
-    if (!PtInRect(&client, point)) {
-        return 0;
-    }
-    const LONG width = client.right - client.left;
-    const LONG x = point.x - client.left;
-    if (format & DT_CENTER) {
-        const LONG margin = (width - extent.cx) / 2;
-        return x > margin && x < width - margin;
-    }
-    if (format & DT_RIGHT) {
-        return x > width - extent.cx;
-    }
-    return x < extent.cx;
-}
-
-RECT LinkFocusRect(const RECT& client, SIZE extent, UINT format)
-{
-    const LONG width = client.right - client.left;
-    const LONG height = client.bottom - client.top;
-    RECT rect;
-    rect.top = client.top + ((format & DT_VCENTER) ? (height - extent.cy) / 2 : 0);
-    if (format & DT_CENTER) {
-        rect.left = client.left + (width - extent.cx) / 2;
-    } else if (format & DT_RIGHT) {
-        rect.left = client.right - extent.cx;
-    } else {
-        rect.left = client.left;
-    }
-    rect.right = rect.left + extent.cx;
-    rect.bottom = rect.top + extent.cy;
-    return rect;
 }
 
 const wchar_t* AddressWithoutScheme(const wchar_t* address)
@@ -189,59 +128,30 @@ const wchar_t* AddressWithoutScheme(const wchar_t* address)
     return separator ? separator + 3 : address;
 }
 
-int FitFontHeight(int startHeight, SIZE client, MeasureAtHeight measure, void* context)
+int LinkTextFits(SIZE extent, SIZE client)
 {
-    int height = startHeight;
-    for (;;) {
-        SIZE extent = {};
-        if (!measure(context, height, &extent)) {
-            return height;
-        }
-        if (extent.cx <= client.cx && extent.cy < client.cy) {
-            return height;
-        }
-        if (height - 1 < kSmallestFontHeight) {
-            return height;
-        }
-        --height;
-    }
+    return extent.cx <= client.cx && extent.cy < client.cy;
 }
 
 namespace {
 
-// Creates one font of the fitting loop and measures the display text in it.
-struct FontFitting
+TextCtrlTraits LinkTraits()
 {
-    HDC dc = nullptr;
-    const wchar_t* face = nullptr;
-    BYTE pitchAndFamily = 0;
-    const WideString* text = nullptr;
-    ScopedFont font;
-
-    HFONT Create(int height, bool underline) const
-    {
-        return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, underline ? TRUE : FALSE, FALSE,
-                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                           DEFAULT_QUALITY, pitchAndFamily, face);
-    }
-
-    static int Measure(void* context, int height, SIZE* extent)
-    {
-        FontFitting& fitting = *static_cast<FontFitting*>(context);
-        HFONT font = fitting.Create(height, true);
-        if (!font) {
-            return 0;
-        }
-        SelectObject(fitting.dc, font);
-        fitting.font.Reset(font);
-        return GetTextExtentPoint32W(fitting.dc, fitting.text->Data(),
-                                     static_cast<int>(fitting.text->Length()), extent)
-                   ? 1
-                   : 0;
-    }
-};
+    TextCtrlTraits traits;
+    traits.hovering = LINK_HOVERING;
+    traits.focused = LINK_FOCUSED;
+    traits.disabled = LINK_DISABLED;
+    traits.noFocus = LINK_NO_FOCUS_RECT;
+    traits.transparent = LINK_TRANSPARENT;
+    traits.ignoreExTransparent = LINK_IGNORE_EX_TRANSPARENT;
+    return traits;
+}
 
 } // namespace
+
+LinkCtrl::LinkCtrl() : TextCtrl(LinkTraits())
+{
+}
 
 int LinkCtrl::Attach(HWND control, const wchar_t* text, const wchar_t* url, WORD cursorId,
                      DWORD options)
@@ -253,18 +163,11 @@ int LinkCtrl::Attach(HWND control, const wchar_t* text, const wchar_t* url, WORD
     simpleHandler_ = nullptr;
     extendedHandler_ = nullptr;
     userValue_ = 0;
-    control_ = control;
-    flags_ = (options & ~(LINK_HOVERING | LINK_FOCUSED | LINK_DISABLED | LINK_NO_FOCUS_RECT)) |
-             LINK_HOVER_COLOR;
-    visualStyle_.Open(control, L"TOOLBAR");
-
     const LONG_PTR style = GetWindowLongPtrW(control, GWL_STYLE);
-    if (!(style & WS_TABSTOP)) {
-        flags_ |= LINK_NO_FOCUS_RECT;
-    }
-    if (!IsWindowEnabled(control)) {
-        flags_ |= LINK_DISABLED;
-    }
+    AdoptControl(control,
+                 (options & ~(LINK_HOVERING | LINK_FOCUSED | LINK_DISABLED | LINK_NO_FOCUS_RECT)) |
+                     LINK_HOVER_COLOR);
+    visualStyle_.Open(control, L"TOOLBAR");
     text_.Assign(text ? text : L"");
     RebuildDisplayText();
     wcscpy(url_, url ? url : L"");
@@ -272,44 +175,27 @@ int LinkCtrl::Attach(HWND control, const wchar_t* text, const wchar_t* url, WORD
 
     // Kept to give the control back as it was when it cannot be subclassed.
     WideString originalText;
-    ReadWindowText(control, originalText);
+    TakeWindowText(originalText);
     SetWindowLongPtrW(control, GWL_STYLE, style | SS_NOTIFY);
-    SetWindowTextW(control, L"");
-    if (!(flags_ & LINK_IGNORE_EX_TRANSPARENT) &&
-        (GetWindowLongPtrW(control, GWL_EXSTYLE) & WS_EX_TRANSPARENT)) {
-        flags_ |= LINK_TRANSPARENT;
-    }
-
-    style_ = LinkStyle();
-    disabledColor_ = GetSysColor(COLOR_GRAYTEXT);
-    style_.hover = GetSysColorBrush(COLOR_HOTLIGHT) ? GetSysColor(COLOR_HOTLIGHT) : 0x0000FF;
-    ReadBrowserSettings();
-    if (!style_.hoverColor) {
-        flags_ &= ~LINK_HOVER_COLOR;
-    }
-
+    SetUpColors();
     CreateFonts();
     format_ = LinkTextFormat(style, flags_);
     RebuildDisplayText();
-    if (!subclass_.Attach(control, &OnSubclassMessage, this, LINK_SUBCLASS_TAG)) {
+    if (!SubclassControl(LINK_SUBCLASS_TAG, style, originalText)) {
         Detach();
-        SetWindowLongPtrW(control, GWL_STYLE, style);
-        SetWindowTextW(control, originalText.Data());
         return 0;
     }
-    MeasureText();
+    MeasureExtent();
     Repaint();
     return 1;
 }
 
 void LinkCtrl::Detach()
 {
-    subclass_.Detach();
+    ReleaseControl();
     linkFont_.Reset();
     plainFont_.Reset();
     visualStyle_.Close();
-    flags_ &= ~(LINK_HOVERING | LINK_FOCUSED);
-    control_ = nullptr;
 }
 
 int LinkCtrl::SetText(const wchar_t* text)
@@ -318,7 +204,7 @@ int LinkCtrl::SetText(const wchar_t* text)
         return 0;
     }
     RebuildDisplayText();
-    MeasureText();
+    MeasureExtent();
     Repaint();
     return 1;
 }
@@ -329,7 +215,7 @@ HFONT LinkCtrl::CurrentFont() const
     case LINK_UNDERLINE_NEVER:
         return plainFont_.Get();
     case LINK_UNDERLINE_HOVER:
-        return (flags_ & LINK_HOVERING) ? linkFont_.Get() : plainFont_.Get();
+        return IsHovering() ? linkFont_.Get() : plainFont_.Get();
     default:
         return linkFont_.Get();
     }
@@ -340,10 +226,23 @@ COLORREF LinkCtrl::CurrentColor() const
     if (flags_ & LINK_DISABLED) {
         return disabledColor_;
     }
-    if ((flags_ & LINK_HOVERING) && (flags_ & LINK_HOVER_COLOR)) {
+    if (IsHovering() && (flags_ & LINK_HOVER_COLOR)) {
         return style_.hover;
     }
     return style_.normal;
+}
+
+// The defaults, then the browser's settings, which may also switch the hover
+// colour off.
+void LinkCtrl::SetUpColors()
+{
+    style_ = LinkStyle();
+    disabledColor_ = GetSysColor(COLOR_GRAYTEXT);
+    style_.hover = GetSysColorBrush(COLOR_HOTLIGHT) ? GetSysColor(COLOR_HOTLIGHT) : 0x0000FF;
+    ReadBrowserSettings();
+    if (!style_.hoverColor) {
+        flags_ &= ~LINK_HOVER_COLOR;
+    }
 }
 
 void LinkCtrl::ReadBrowserSettings()
@@ -383,12 +282,8 @@ void LinkCtrl::CreateFonts()
 
 void LinkCtrl::CreateControlFonts()
 {
-    HFONT font = reinterpret_cast<HFONT>(SendMessageW(control_, WM_GETFONT, 0, 0));
-    if (!font) {
-        font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    }
     LOGFONTW logFont = {};
-    if (!GetObjectW(font, sizeof(logFont), &logFont)) {
+    if (!ReadControlFont(logFont)) {
         return;
     }
     plainFont_.Reset(CreateFontIndirectW(&logFont));
@@ -426,22 +321,47 @@ void LinkCtrl::BrowserFaceName(wchar_t* face)
     face[LF_FACESIZE - 1] = L'\0';
 }
 
-void LinkCtrl::CreateFittingFonts()
+void LinkCtrl::ChooseFace()
 {
-    wchar_t face[LF_FACESIZE] = {};
+    face_[0] = L'\0';
     if (flags_ & LINK_BROWSER_FONT) {
-        BrowserFaceName(face);
+        BrowserFaceName(face_);
     }
-    if (face[0] == L'\0') {
+    if (face_[0] == L'\0') {
         const wchar_t* fallback =
             FontFamilyExists(L"Segoe UI", DEFAULT_CHARSET, nullptr)  ? L"Segoe UI"
             : FontFamilyExists(L"Verdana", DEFAULT_CHARSET, nullptr) ? L"Verdana"
                                                                      : L"Arial";
-        wcscpy(face, fallback);
+        wcscpy(face_, fallback);
     }
-    // The fitting's last font outlives the device context it was selected
-    // into.
-    FontFitting fitting;
+}
+
+HFONT LinkCtrl::NewFont(int height, bool underline) const
+{
+    return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, underline ? TRUE : FALSE, FALSE,
+                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       pitchAndFamily_, face_);
+}
+
+HFONT LinkCtrl::MakeFittingFont(int height) const
+{
+    return NewFont(height, true);
+}
+
+int LinkCtrl::TextFits(HDC dc) const
+{
+    SIZE extent = {};
+    if (!GetTextExtentPoint32W(dc, display_.Data(), static_cast<int>(display_.Length()), &extent)) {
+        return 1;
+    }
+    RECT client = {};
+    GetClientRect(control_, &client);
+    return LinkTextFits(extent, {client.right - client.left, client.bottom - client.top});
+}
+
+void LinkCtrl::CreateFittingFonts()
+{
+    ChooseFace();
     int height = 0;
     {
         WindowDc windowDc(control_);
@@ -454,22 +374,18 @@ void LinkCtrl::CreateFittingFonts()
         GetTextMetricsW(dc, &metrics);
         RECT client = {};
         GetClientRect(control_, &client);
-        const SIZE clientSize = {client.right - client.left, client.bottom - client.top};
-        const int startHeight = (flags_ & LINK_FIT_HEIGHT) ? clientSize.cy : metrics.tmHeight;
-
-        fitting.dc = dc;
-        fitting.face = face;
+        const int startHeight =
+            (flags_ & LINK_FIT_HEIGHT) ? client.bottom - client.top : metrics.tmHeight;
         // Only the family: the pitch bit of the text metrics means the
         // opposite of the one CreateFontW takes.
-        fitting.pitchAndFamily = metrics.tmPitchAndFamily & 0xF0;
-        fitting.text = &display_;
-        height = FitFontHeight(startHeight, clientSize, &FontFitting::Measure, &fitting);
+        pitchAndFamily_ = metrics.tmPitchAndFamily & 0xF0;
+        // The fitted font outlives the device context it is selected into.
+        linkFont_.Reset(FitFont(dc, startHeight, &height));
     }
-    linkFont_.Reset(fitting.font.Detach());
     if (!linkFont_) {
-        linkFont_.Reset(fitting.Create(height, true));
+        linkFont_.Reset(NewFont(height, true));
     }
-    plainFont_.Reset(fitting.Create(height, false));
+    plainFont_.Reset(NewFont(height, false));
 }
 
 void LinkCtrl::RebuildDisplayText()
@@ -481,89 +397,40 @@ void LinkCtrl::RebuildDisplayText()
     BuildDisplayText(text_.Data(), (flags_ & LINK_MASKED) != 0, logFont.lfFaceName, display_);
 }
 
-void LinkCtrl::MeasureText()
+void LinkCtrl::MeasureExtent()
 {
-    extent_ = MeasureControlText(control_, linkFont_.Get(), display_.Data(), display_.Length());
+    extent_ = MeasureText(linkFont_.Get(), display_);
 }
 
-void LinkCtrl::Repaint()
+HCURSOR LinkCtrl::HoverCursor() const
 {
-    InvalidateControl(control_, (flags_ & LINK_TRANSPARENT) != 0, FALSE);
-}
-
-int LinkCtrl::HitTest()
-{
-    if (extent_.cy == 0) {
-        return 1;
-    }
-    POINT point;
-    if (!GetCursorPos(&point) || !ScreenToClient(control_, &point)) {
-        return 1;
-    }
-    RECT client;
-    GetClientRect(control_, &client);
-    return IsOverLinkText(point, client, extent_, format_);
-}
-
-void LinkCtrl::ShowLinkCursor()
-{
-    HINSTANCE module = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(control_, GWLP_HINSTANCE));
-    HCURSOR cursor = LoadCursorW(module, MAKEINTRESOURCEW(cursorId_));
+    HCURSOR cursor = LoadCursorW(ControlModule(), MAKEINTRESOURCEW(cursorId_));
     // A missing resource must not leave the pointer invisible.
-    SetCursor(cursor ? cursor : LoadCursorW(nullptr, IDC_HAND));
+    return cursor ? cursor : LoadCursorW(nullptr, IDC_HAND);
 }
 
-void LinkCtrl::OnMouseMove()
+// Enabled under the cursor, the link hovers at once, as if the mouse had
+// moved onto it.
+void LinkCtrl::OnEnabled()
 {
-    const bool hovering = (flags_ & LINK_HOVERING) != 0;
-    const int over = HitTest();
-    if (!hovering && over) {
-        flags_ |= LINK_HOVERING;
-        tracker_.Track(control_);
-        Repaint();
-        ShowLinkCursor();
-    } else if (hovering && !over) {
-        flags_ &= ~LINK_HOVERING;
-        Repaint();
-        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    if (!IsHovering() && HitTest()) {
+        StartHovering();
     }
 }
 
-void LinkCtrl::Paint()
+void LinkCtrl::Draw(HDC dc, const RECT& client)
 {
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(control_, &paint);
-    if (!dc) {
-        return;
+    if (HFONT font = CurrentFont()) {
+        SelectObject(dc, font);
     }
-    {
-        SavedDcState savedState(dc);
-        RECT client;
-        GetClientRect(control_, &client);
-        if (HFONT font = CurrentFont()) {
-            SelectObject(dc, font);
-        }
-        SetBkMode(dc, TRANSPARENT);
-        if (!(flags_ & LINK_TRANSPARENT)) {
-            HBRUSH brush = reinterpret_cast<HBRUSH>(
-                SendMessageW(GetParent(control_), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                             reinterpret_cast<LPARAM>(control_)));
-            FillRect(dc, &client, brush ? brush : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-            // The parent may have changed the mode while answering.
-            SetBkMode(dc, TRANSPARENT);
-        }
-        if ((flags_ & LINK_PARENT_BACKGROUND) &&
-            visualStyle_.IsBackgroundPartiallyTransparent(1, 1)) {
-            visualStyle_.DrawParentBackground(dc, &client);
-        }
-        SetTextColor(dc, CurrentColor());
-        DrawTextW(dc, display_.Data(), -1, &client, format_);
-        if (!(flags_ & (LINK_DISABLED | LINK_NO_FOCUS_RECT)) && (flags_ & LINK_FOCUSED)) {
-            const RECT focus = LinkFocusRect(client, extent_, format_);
-            DrawFocusRect(dc, &focus);
-        }
+    FillBackground(dc, client, true);
+    if ((flags_ & LINK_PARENT_BACKGROUND) && visualStyle_.IsBackgroundPartiallyTransparent(1, 1)) {
+        visualStyle_.DrawParentBackground(dc, &client);
     }
-    EndPaint(control_, &paint);
+    SetTextColor(dc, CurrentColor());
+    RECT textRect = client;
+    DrawTextW(dc, display_.Data(), -1, &textRect, format_);
+    DrawFocus(dc, TextFocusRect(client, extent_, format_));
 }
 
 void LinkCtrl::Activate(int action)
@@ -576,7 +443,7 @@ void LinkCtrl::Activate(int action)
         extendedHandler_(action, text_.Data(), url_, userValue_, this);
         return;
     }
-    if (action == LINK_ACTION_PRESS) {
+    if (action == TEXT_ACTION_PRESS) {
         return;
     }
     if (flags_ & LINK_NOTIFY_PARENT) {
@@ -589,90 +456,19 @@ void LinkCtrl::Activate(int action)
     }
 }
 
-int LinkCtrl::OnSubclassMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result,
-                                void* context)
+// The keys act when released; pressing the button only tells the handlers,
+// releasing it over the text opens the address.
+int LinkCtrl::HandleControlMessage(UINT message, WPARAM wParam, LPARAM, LRESULT*)
 {
-    return static_cast<LinkCtrl*>(context)->HandleMessage(message, wParam, lParam, result);
-}
-
-int LinkCtrl::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
-{
-    *result = 0;
     switch (message) {
-    case WM_SETFOCUS:
-        flags_ |= LINK_FOCUSED;
-        Repaint();
-        return 1;
-    case WM_KILLFOCUS:
-        flags_ &= ~LINK_FOCUSED;
-        Repaint();
-        return 1;
-    case WM_ENABLE:
-        if (wParam) {
-            flags_ &= ~LINK_DISABLED;
-            if (!(flags_ & LINK_HOVERING) && HitTest()) {
-                flags_ |= LINK_HOVERING;
-                ShowLinkCursor();
-            }
-        } else {
-            flags_ |= LINK_DISABLED;
-        }
-        Repaint();
-        return 1;
-    case WM_SETTEXT:
-        SetText(reinterpret_cast<const wchar_t*>(lParam));
-        *result = TRUE;
-        return 1;
-    case WM_GETTEXT: {
-        wchar_t* buffer = reinterpret_cast<wchar_t*>(lParam);
-        if (wParam == 0 || !buffer) {
-            return 1;
-        }
-        const size_t length = text_.Length();
-        const size_t count = length < wParam - 1 ? length : wParam - 1;
-        wmemcpy(buffer, text_.Data(), count);
-        buffer[count] = L'\0';
-        *result = static_cast<LRESULT>(count);
-        return 1;
-    }
-    case WM_GETTEXTLENGTH:
-        // Kept in step with WM_GETTEXT: the control's own text is empty.
-        *result = static_cast<LRESULT>(text_.Length());
-        return 1;
-    case WM_PAINT:
-        Paint();
-        return 1;
-    case WM_CANCELMODE:
-    case WM_MOUSELEAVE:
-        flags_ &= ~LINK_HOVERING;
-        Repaint();
-        return 1;
-    case WM_SETCURSOR:
-        if (flags_ & LINK_HOVERING) {
-            ShowLinkCursor();
-        } else {
-            SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-        }
-        return 1;
     case WM_KEYUP:
-        if (wParam == VK_RETURN) {
-            Activate(LINK_ACTION_ENTER);
-        } else if (wParam == VK_SPACE) {
-            Activate(LINK_ACTION_SPACE);
-        }
-        return 1;
-    case WM_MOUSEMOVE:
-        OnMouseMove();
+        ActivateByKey(wParam);
         return 1;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
-        if (flags_ & LINK_HOVERING) {
-            Activate(LINK_ACTION_PRESS);
-        }
-        return 1;
     case WM_LBUTTONUP:
-        if (flags_ & LINK_HOVERING) {
-            Activate(LINK_ACTION_RELEASE);
+        if (IsHovering()) {
+            Activate(message == WM_LBUTTONUP ? TEXT_ACTION_RELEASE : TEXT_ACTION_PRESS);
         }
         return 1;
     default:

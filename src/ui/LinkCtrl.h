@@ -4,8 +4,7 @@
 
 #include "base/ScopedHandle.h"
 #include "base/WideString.h"
-#include "ui/MouseLeaveTracker.h"
-#include "ui/Subclasser.h"
+#include "ui/TextCtrl.h"
 #include "ui/VisualStyle.h"
 
 // Option bits given to LinkCtrl::Attach, and state bits the link keeps.
@@ -24,12 +23,6 @@ constexpr DWORD LINK_NOTIFY_PARENT = 0x800;     // WM_COMMAND to the parent inst
 constexpr DWORD LINK_END_ELLIPSIS = 0x1000;
 constexpr DWORD LINK_PATH_ELLIPSIS = 0x2000;
 constexpr DWORD LINK_IGNORE_EX_TRANSPARENT = 0x4000; // WS_EX_TRANSPARENT does not matter
-
-// Activation actions handed to the handlers.
-constexpr int LINK_ACTION_PRESS = 1; // left button pressed or double-clicked
-constexpr int LINK_ACTION_ENTER = 2;
-constexpr int LINK_ACTION_SPACE = 3;
-constexpr int LINK_ACTION_RELEASE = 4; // left button released
 
 // Underline modes.
 constexpr int LINK_UNDERLINE_NEVER = 0;
@@ -78,37 +71,28 @@ wchar_t MaskCharacterFor(const wchar_t* faceName);
 int BuildDisplayText(const wchar_t* text, int masked, const wchar_t* faceName, WideString& display);
 // DrawTextW flags for a static control's style and the link options.
 UINT LinkTextFormat(LONG_PTR style, DWORD flags);
-// 1 when a cursor at point (client coordinates) is over text of the given
-// extent drawn with format in the client rectangle.
-int IsOverLinkText(POINT point, const RECT& client, SIZE extent, UINT format);
-// The focus rectangle around text of the given extent.
-RECT LinkFocusRect(const RECT& client, SIZE extent, UINT format);
 
 // The address as shown: without its scheme ("http://example.com/" gives
 // "example.com/"); an address without "://" as it is.
 const wchar_t* AddressWithoutScheme(const wchar_t* address);
 
-// Measures the display text in a font of the given height; 0 on failure.
-using MeasureAtHeight = int (*)(void* context, int height, SIZE* extent);
-// The font height the fitting loop settles on: starting at startHeight and
-// one pixel lower per round until the text is at most as wide as the client
-// area and strictly lower than it, or measuring fails; never below 4.
-int FitFontHeight(int startHeight, SIZE client, MeasureAtHeight measure, void* context);
+// Whether text of the given extent fits the font fitting's client area: at
+// most as wide and strictly lower.
+int LinkTextFits(SIZE extent, SIZE client);
 
 // Turns a static control into a web link drawn in the browser's link
 // colours, with a hand cursor while the mouse is over the text; activation
-// by mouse release over the text, Enter or Space opens the address.
-class LinkCtrl
+// by mouse release over the text, or release of Enter or Space, opens the
+// address. Handlers get the TEXT_ACTION_ codes.
+class LinkCtrl : public TextCtrl
 {
 public:
     using SimpleHandler = void (*)(int action, const wchar_t* text, const wchar_t* url);
     using ExtendedHandler = void (*)(int action, const wchar_t* text, const wchar_t* url,
                                      LONG_PTR userValue, LinkCtrl* link);
 
-    LinkCtrl() = default;
-    ~LinkCtrl() { Detach(); }
-    LinkCtrl(const LinkCtrl&) = delete;
-    LinkCtrl& operator=(const LinkCtrl&) = delete;
+    LinkCtrl();
+    ~LinkCtrl() override { Detach(); }
 
     // Sets up and subclasses the static control. url may be null; a url of
     // LINK_URL_CAPACITY characters or more is refused (0). Handlers set
@@ -117,7 +101,7 @@ public:
     // Removes the subclass and releases fonts, theme and state.
     void Detach();
     // Stores the text, rebuilds and measures the display text, repaints.
-    int SetText(const wchar_t* text);
+    int SetText(const wchar_t* text) override;
 
     void SetHandler(SimpleHandler handler) { simpleHandler_ = handler; }
     void SetExtendedHandler(ExtendedHandler handler, LONG_PTR userValue)
@@ -126,15 +110,11 @@ public:
         userValue_ = userValue;
     }
 
-    HWND Control() const { return control_; }
-    DWORD Flags() const { return flags_; }
     const LinkStyle& Style() const { return style_; }
     COLORREF DisabledColor() const { return disabledColor_; }
     const wchar_t* Text() const { return text_.Data(); }
     const wchar_t* DisplayText() const { return display_.Data(); }
     const wchar_t* Url() const { return url_; }
-    SIZE TextExtent() const { return extent_; }
-    UINT TextFormat() const { return format_; }
     HFONT LinkFont() const { return linkFont_.Get(); }
     HFONT PlainFont() const { return plainFont_.Get(); }
     // The font and colour the next paint uses.
@@ -142,39 +122,37 @@ public:
     COLORREF CurrentColor() const;
 
 private:
-    static int OnSubclassMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                 LRESULT* result, void* context);
-    int HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+    void Draw(HDC dc, const RECT& client) override;
+    void Activate(int action) override;
+    HCURSOR HoverCursor() const override;
+    void OnEnabled() override;
+    int HandleControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+    HFONT MakeFittingFont(int height) const override;
+    int TextFits(HDC dc) const override;
+
+    void SetUpColors();
     void ReadBrowserSettings();
     void CreateFonts();
     void CreateControlFonts();
     void CreateFittingFonts();
+    void ChooseFace();
     void BrowserFaceName(wchar_t* face);
+    HFONT NewFont(int height, bool underline) const;
     void RebuildDisplayText();
-    void MeasureText();
-    void Repaint();
-    int HitTest();
-    void ShowLinkCursor();
-    void OnMouseMove();
-    void Paint();
-    void Activate(int action);
+    void MeasureExtent();
 
-    Subclasser subclass_;
-    MouseLeaveTracker tracker_;
-    WideString text_;
     WideString display_;
     VisualStyle visualStyle_;
     wchar_t url_[LINK_URL_CAPACITY] = {};
     ScopedFont linkFont_;
     ScopedFont plainFont_;
-    UINT format_ = DT_SINGLELINE;
-    DWORD flags_ = 0;
+    // What the fitted fonts are made of.
+    wchar_t face_[LF_FACESIZE] = {};
+    BYTE pitchAndFamily_ = 0;
     LinkStyle style_;
     COLORREF disabledColor_ = 0;
     WORD cursorId_ = 0;
     SimpleHandler simpleHandler_ = nullptr;
     ExtendedHandler extendedHandler_ = nullptr;
     LONG_PTR userValue_ = 0;
-    SIZE extent_ = {};
-    HWND control_ = nullptr;
 };

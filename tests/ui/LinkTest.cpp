@@ -103,20 +103,18 @@ void RecordAction(int action, const wchar_t*, const wchar_t* url, LONG_PTR user,
     reinterpret_cast<ActionLog*>(user)->url = url;
 }
 
-struct MeasureLog
+// Records the heights tried; the text fits from fitsAt down.
+struct FitLog
 {
     std::vector<int> heights;
-    int failBelow = 0;
+    int fitsAt = 0;
 };
 
-int MeasureProportional(void* context, int height, SIZE* extent)
+int SettleAtFit(void* context, int height)
 {
-    MeasureLog& log = *static_cast<MeasureLog*>(context);
+    FitLog& log = *static_cast<FitLog*>(context);
     log.heights.push_back(height);
-    if (height < log.failBelow)
-        return 0;
-    *extent = {height * 5, height};
-    return 1;
+    return height <= log.fitsAt;
 }
 
 const wchar_t kScriptsKey[] = L"Software\\Microsoft\\Internet Explorer\\International\\Scripts";
@@ -206,29 +204,31 @@ TEST_CASE("display text, text format, hit test and focus rectangle")
     };
     for (const Hit& hit : hits) {
         CAPTURE(hit.point.x);
-        CHECK(IsOverLinkText(hit.point, client, extent, hit.format) == (hit.over ? 1 : 0));
+        CHECK(IsOverText(hit.point, client, extent, hit.format) == (hit.over ? 1 : 0));
     }
-    CHECK(IsOverLinkText({500, 500}, client, {0, 0}, DT_LEFT));
+    CHECK(IsOverText({500, 500}, client, {0, 0}, DT_LEFT));
 
     CHECK(std::wstring(AddressWithoutScheme(L"http://www.example.com/tessel/")) ==
           L"www.example.com/tessel/");
 
-    RECT focus = LinkFocusRect(client, extent, DT_CENTER | DT_VCENTER);
+    RECT focus = TextFocusRect(client, extent, DT_CENTER | DT_VCENTER);
     CHECK((focus.left == 30 && focus.top == 4 && focus.right == 70 && focus.bottom == 16));
 }
 
-TEST_CASE("the font shrinks one pixel at a time and never below 4")
+TEST_CASE("the font shrinks one pixel at a time until the text fits, never below 4")
 {
-    MeasureLog log;
-    CHECK(FitFontHeight(16, {60, 30}, &MeasureProportional, &log) == 12);
+    FitLog log;
+    log.fitsAt = 12;
+    CHECK(FitTextHeight(16, &SettleAtFit, &log) == 12);
     CHECK(log.heights == std::vector<int>{16, 15, 14, 13, 12});
-    log = MeasureLog();
-    CHECK(FitFontHeight(20, {1000, 20}, &MeasureProportional, &log) == 19); // strictly lower
-    log = MeasureLog();
-    CHECK(FitFontHeight(8, {1, 30}, &MeasureProportional, &log) == 4);
+    log = FitLog();
+    CHECK(FitTextHeight(8, &SettleAtFit, &log) == 4);
     CHECK(log.heights == std::vector<int>{8, 7, 6, 5, 4});
-    log.failBelow = 14;
-    CHECK(FitFontHeight(16, {1, 30}, &MeasureProportional, &log) == 13);
+
+    // A link's text fits when at most as wide as the client area and strictly lower.
+    CHECK(LinkTextFits({60, 29}, {60, 30}));
+    CHECK_FALSE(LinkTextFits({61, 12}, {60, 30}));
+    CHECK_FALSE(LinkTextFits({100, 20}, {1000, 20}));
 }
 
 TEST_CASE("a link in a real window")
@@ -302,8 +302,13 @@ TEST_CASE("a link in a real window")
         EnableWindow(window.control, TRUE);
         CHECK((link.Flags() & (LINK_DISABLED | LINK_HOVERING)) == LINK_HOVERING);
         Click();
-        CHECK(log.actions == std::vector<int>{LINK_ACTION_PRESS, LINK_ACTION_RELEASE});
+        CHECK(log.actions == std::vector<int>{TEXT_ACTION_PRESS, TEXT_ACTION_RELEASE});
         CHECK(log.url == L"http://a.example/");
+        // Hovering that began with the enabling ends when the mouse leaves.
+        MoveMouse(window.parent, 300, 150);
+        for (int i = 0; i < 100 && Hovering(link); ++i)
+            PumpMessagesFor(50);
+        CHECK_FALSE(Hovering(link));
     }
 
     SUBCASE("WM_GETTEXT gives the text while LINK_MASKED shows mask characters")
@@ -413,7 +418,7 @@ TEST_CASE("a focused link opens with Enter and with Space, on release of the key
 
     Key(VK_RETURN);
     Key(VK_SPACE);
-    CHECK(log.actions == std::vector<int>{LINK_ACTION_ENTER, LINK_ACTION_SPACE});
+    CHECK(log.actions == std::vector<int>{TEXT_ACTION_ENTER, TEXT_ACTION_SPACE});
     Key('A');
     CHECK(log.actions.size() == 2);
 }

@@ -20,13 +20,6 @@ int OnlyTahoma(const wchar_t* face, void*)
     return wcscmp(face, L"Tahoma") == 0;
 }
 
-// Text 8 pixels wide and 1 pixel high per pixel of font height.
-int MeasureWide(void*, int height, RECT* measured)
-{
-    *measured = {0, 0, height * 8, height};
-    return 1;
-}
-
 std::vector<WPARAM> commands;
 std::vector<int> actions;
 
@@ -101,8 +94,10 @@ TEST_CASE("label face, fitting and colour decisions")
     CHECK(ChooseLabelFace(L"Nowhere;Neither", OnlyTahoma, nullptr, face));
     CHECK(std::wstring(face.Data()) == L"Verdana");
 
-    // Right and bottom must lie strictly inside: 24 gives 192 x 24.
-    CHECK(FitLabelHeight(40, {0, 0, 200, 30}, MeasureWide, nullptr) == 24);
+    // Right and bottom must lie strictly inside.
+    CHECK(LabelTextFits({0, 0, 199, 29}, {0, 0, 200, 30}));
+    CHECK_FALSE(LabelTextFits({0, 0, 200, 24}, {0, 0, 200, 30}));
+    CHECK_FALSE(LabelTextFits({0, 0, 100, 30}, {0, 0, 200, 30}));
 
     COLORREF color = 9;
     CHECK(LabelTextColor(LABEL_DISABLED | LABEL_HOVERING | LABEL_TRACK_MOUSE, 2, 3, 4, &color));
@@ -118,11 +113,13 @@ TEST_CASE("a fitted heading label on a real static control")
 {
     ControlWindow window(L"X", 400, 60);
     LabelCtrl label;
-    REQUIRE(label.Attach(window.control, nullptr, 40, 0x753709, 0x753709,
-                         LABEL_FIT | LABEL_REFIT_ON_TEXT, 0, nullptr, 0));
+    LabelOptions options;
+    options.fontHeight = 40;
+    options.flags = LABEL_FIT | LABEL_REFIT_ON_TEXT;
+    REQUIRE(label.Attach(window.control, options));
     // A control takes one label; a second one fails and leaves the text.
     LabelCtrl second;
-    CHECK_FALSE(second.Attach(window.control, nullptr, 20, 0, 0, 0, 0, nullptr, 0));
+    CHECK_FALSE(second.Attach(window.control, LabelOptions()));
     CHECK(WindowText(window.control) == L"X");
     CHECK(FontHeight(label) == 40);
 
@@ -138,8 +135,10 @@ TEST_CASE("a focusable label acts like a push button")
 {
     ControlWindow window(L"Press me", 200, 20, WS_TABSTOP);
     LabelCtrl label;
-    REQUIRE(
-        label.Attach(window.control, nullptr, 0, 0, 0, LABEL_NOTIFY_PARENT, 0, RecordAction, 0));
+    LabelOptions options;
+    options.flags = LABEL_NOTIFY_PARENT;
+    options.handler = RecordAction;
+    REQUIRE(label.Attach(window.control, options));
     MSG space = {};
     space.message = WM_KEYDOWN;
     space.wParam = VK_SPACE;
@@ -148,7 +147,7 @@ TEST_CASE("a focusable label acts like a push button")
     SendMessageW(window.control, WM_KEYDOWN, VK_RETURN, 0);
     SendMessageW(window.control, WM_KEYDOWN, VK_SPACE, 0);
     SendMessageW(window.control, WM_KEYDOWN, 'A', 0); // swallowed
-    CHECK(actions == std::vector<int>{LABEL_ACTION_ENTER, LABEL_ACTION_SPACE});
+    CHECK(actions == std::vector<int>{TEXT_ACTION_ENTER, TEXT_ACTION_SPACE});
     REQUIRE(commands.size() == 2);
     CHECK(LOWORD(commands[0]) == 1006);
 }
@@ -158,8 +157,12 @@ TEST_CASE("a label that tracks the mouse: hovering, cursor and clicks")
     constexpr WORD kHandCursor = 104;
     ControlWindow window(L"Click", 300, 24);
     LabelCtrl label;
-    REQUIRE(label.Attach(window.control, nullptr, 18, 0x000080, 0x0000FF,
-                         LABEL_TRACK_MOUSE | LABEL_NOTIFY_PARENT, kHandCursor, RecordAction, 0));
+    LabelOptions options;
+    options.fontHeight = 18;
+    options.flags = LABEL_TRACK_MOUSE | LABEL_NOTIFY_PARENT;
+    options.cursorId = kHandCursor;
+    options.handler = RecordAction;
+    REQUIRE(label.Attach(window.control, options));
     const HCURSOR hand = LoadCursorW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kHandCursor));
     MoveMouse(window.control, 3, 12);
     CHECK(GetCursor() == hand);
@@ -171,7 +174,7 @@ TEST_CASE("a label that tracks the mouse: hovering, cursor and clicks")
     MoveMouse(window.control, 3, 12);
     Mouse(MOUSEEVENTF_LEFTDOWN);
     Mouse(MOUSEEVENTF_LEFTUP);
-    CHECK(actions == std::vector<int>{LABEL_ACTION_PRESS, LABEL_ACTION_RELEASE});
+    CHECK(actions == std::vector<int>{TEXT_ACTION_PRESS, TEXT_ACTION_RELEASE});
     CHECK(commands.size() == 1);
 
     // Off the control: the mouse-leave notification ends hovering.
@@ -185,7 +188,10 @@ TEST_CASE("label text replaced from another thread while the window paints")
 {
     ControlWindow window(L"start", 300, 24);
     LabelCtrl label;
-    REQUIRE(label.Attach(window.control, nullptr, 20, 0, 0, LABEL_REFIT_ON_TEXT, 0, nullptr, 0));
+    LabelOptions options;
+    options.fontHeight = 20;
+    options.flags = LABEL_REFIT_ON_TEXT;
+    REQUIRE(label.Attach(window.control, options));
     ScopedHandle thread(CreateThread(nullptr, 0, ReplaceTexts, &label, 0, nullptr));
     REQUIRE(thread.IsValid());
     DWORD waited = WAIT_TIMEOUT;
