@@ -320,8 +320,23 @@ void LabelCtrl::Draw(HDC dc, const RECT& client)
     DrawFocus(dc, LabelFocusRect(client, extent_, format_, flags_));
 }
 
-// Keys act when pressed, as on a push button; the button reports its press
-// wherever it is and its release over the text.
+// The button reports its press wherever it is, and its release while the
+// mouse is over the text.
+void LabelCtrl::OnButton(bool down)
+{
+    if (down) {
+        flags_ |= LABEL_PRESSED;
+        Activate(TEXT_ACTION_PRESS);
+    } else {
+        flags_ &= ~LABEL_PRESSED;
+        if (IsHovering()) {
+            Activate(TEXT_ACTION_RELEASE);
+        }
+    }
+    Repaint();
+}
+
+// Keys act when pressed, as on a push button.
 int LabelCtrl::HandleControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
 {
     switch (message) {
@@ -339,16 +354,8 @@ int LabelCtrl::HandleControlMessage(UINT message, WPARAM wParam, LPARAM lParam, 
         return 1;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
-        flags_ |= LABEL_PRESSED;
-        Activate(TEXT_ACTION_PRESS);
-        Repaint();
-        return 1;
     case WM_LBUTTONUP:
-        flags_ &= ~LABEL_PRESSED;
-        if (IsHovering()) {
-            Activate(TEXT_ACTION_RELEASE);
-        }
-        Repaint();
+        OnButton(message != WM_LBUTTONUP);
         return 1;
     default:
         return 0;

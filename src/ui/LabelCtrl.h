@@ -122,6 +122,7 @@ private:
     void CreateControlFont();
     void CreateFittingFont();
     void MeasureExtent();
+    void OnButton(bool down);
 
     ScopedFont font_;
     COLORREF normalColor_ = LABEL_DEFAULT_COLOR;

@@ -312,9 +312,9 @@ int TextCtrl::HandleStateMessage(UINT message, WPARAM wParam)
         ShowCursor(IsHovering());
         return 1;
     case WM_MOUSEMOVE:
-        return TracksMouse() ? (OnMouseMove(), 1) : 0;
+        return OnMouseMove();
     case WM_MOUSELEAVE:
-        return TracksMouse() ? (SetState(traits_.hovering | traits_.pressed, false), 1) : 0;
+        return OnMouseLeave();
     default:
         return 0;
     }
@@ -356,8 +356,11 @@ void TextCtrl::OnEnable(bool enabled)
     Repaint();
 }
 
-void TextCtrl::OnMouseMove()
+int TextCtrl::OnMouseMove()
 {
+    if (!TracksMouse()) {
+        return 0;
+    }
     const bool over = HitTest() != 0;
     if (!IsHovering() && over) {
         StartHovering();
@@ -365,6 +368,16 @@ void TextCtrl::OnMouseMove()
         SetState(traits_.hovering, false);
         ShowCursor(false);
     }
+    return 1;
+}
+
+int TextCtrl::OnMouseLeave()
+{
+    if (!TracksMouse()) {
+        return 0;
+    }
+    SetState(traits_.hovering | traits_.pressed, false);
+    return 1;
 }
 
 void TextCtrl::ShowCursor(bool hovering) const

@@ -122,8 +122,6 @@ protected:
     int HitTest() const;
     void StartHovering();
 
-    Subclasser subclass_;
-    MouseLeaveTracker tracker_;
     // Guards the text while it is replaced from another thread or read; a
     // control that never initialises it does not lock.
     CriticalSection textLock_;
@@ -146,9 +144,12 @@ private:
     unsigned TextLength();
     void SetState(DWORD bits, bool on);
     void OnEnable(bool enabled);
-    void OnMouseMove();
+    int OnMouseMove();
+    int OnMouseLeave();
     void ShowCursor(bool hovering) const;
     void Paint();
 
     const TextCtrlTraits traits_;
+    Subclasser subclass_;
+    MouseLeaveTracker tracker_;
 };
