@@ -113,11 +113,14 @@ int SensorViewerApp::OnInitDialog()
 
 void SensorViewerApp::StartUpdateCheck(bool forced)
 {
-    if (forced)
-        updater_.Start(Window(), kUpdateAddress, nullptr, nullptr, nullptr, 0, L"1", nullptr);
-    else
-        updater_.Start(Window(), kUpdateAddress, HKEY_CURRENT_USER, kTesselKey, L"LastCheck", 0,
-                       L"1", nullptr);
+    UpdateCheckOptions options;
+    options.baseUrl = kUpdateAddress;
+    if (!forced) {
+        options.root = HKEY_CURRENT_USER;
+        options.subkey = kTesselKey;
+        options.valueName = L"LastCheck";
+    }
+    updater_.Start(Window(), options);
 }
 
 void SensorViewerApp::SetUpTree()

@@ -45,20 +45,18 @@ AutoUpdater::~AutoUpdater()
     subclass_.Detach();
 }
 
-int AutoUpdater::Start(HWND mainWindow, const wchar_t* baseUrl, HKEY root, const wchar_t* subkey,
-                       const wchar_t* valueName, DWORD flags, const wchar_t* itemType,
-                       const wchar_t* itemName)
+int AutoUpdater::Start(HWND mainWindow, const UpdateCheckOptions& options)
 {
     Stop();
     showingQuestion_ = 0;
     window_ = mainWindow;
-    baseUrl_.Assign(baseUrl ? baseUrl : L"");
-    root_ = root;
-    subkey_.Assign(subkey ? subkey : L"");
-    valueName_.Assign(valueName ? valueName : L"");
-    flags_ = flags;
-    itemType_.Assign(itemType ? itemType : L"");
-    itemName_.Assign(itemName ? itemName : L"");
+    baseUrl_.Assign(options.baseUrl ? options.baseUrl : L"");
+    root_ = options.root;
+    subkey_.Assign(options.subkey ? options.subkey : L"");
+    valueName_.Assign(options.valueName ? options.valueName : L"");
+    flags_ = options.flags;
+    itemType_.Assign(options.itemType ? options.itemType : L"");
+    itemName_.Assign(options.itemName ? options.itemName : L"");
     programToRun_.Assign(L"");
 
     if (HasSchedule()) {

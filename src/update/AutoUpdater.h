@@ -19,6 +19,20 @@ constexpr DWORD UPDATE_SUBCLASS_TAG = 0x61757570;
 constexpr WPARAM UPDATE_ASK_INSTALL = 0;
 constexpr WPARAM UPDATE_ASK_RESTART = 1;
 
+// What a check asks and where its schedule lives. With a value name the
+// check runs only when LastCheck under root and subkey is a week old;
+// without one it always runs.
+struct UpdateCheckOptions
+{
+    const wchar_t* baseUrl = nullptr;
+    HKEY root = nullptr;
+    const wchar_t* subkey = nullptr;
+    const wchar_t* valueName = nullptr; // null: no schedule, check at once
+    DWORD flags = 0;                    // UPDATE_INVENTORY_REQUEST, UPDATE_NO_WORKER
+    const wchar_t* itemType = L"1";     // inventory form only
+    const wchar_t* itemName = nullptr;  // inventory form only
+};
+
 // The weekly (or forced) update check of one main window. The check runs on
 // a worker thread; its questions are shown on the window's own thread,
 // which the worker reaches by sending the registered message
@@ -33,12 +47,9 @@ public:
     AutoUpdater(const AutoUpdater&) = delete;
     AutoUpdater& operator=(const AutoUpdater&) = delete;
 
-    // With a value name the check runs only when LastCheck under root and
-    // subkey is a week old; without one it always runs. 1 when a check was
-    // started (or, with UPDATE_NO_WORKER, would have been).
-    int Start(HWND mainWindow, const wchar_t* baseUrl, HKEY root, const wchar_t* subkey,
-              const wchar_t* valueName, DWORD flags, const wchar_t* itemType,
-              const wchar_t* itemName);
+    // 1 when a check was started (or, with UPDATE_NO_WORKER, would have
+    // been).
+    int Start(HWND mainWindow, const UpdateCheckOptions& options);
     // Waits, with the window's messages flowing and without a time limit,
     // for a running check; then restores the window's procedure.
     void Stop();

@@ -104,18 +104,27 @@ struct UpdaterSetup
         answer.times = 0;
         REQUIRE(server.Answer(answer));
     }
+    UpdateCheckOptions Options(const wchar_t* subkey = nullptr, const wchar_t* valueName = nullptr,
+                               DWORD flags = 0) const
+    {
+        UpdateCheckOptions options;
+        options.baseUrl = base.c_str();
+        options.root = subkey ? HKEY_CURRENT_USER : nullptr;
+        options.subkey = subkey;
+        options.valueName = valueName;
+        options.flags = flags;
+        return options;
+    }
     // A scheduled check; 1 when a check was started, which is then awaited.
     int Scheduled()
     {
-        int started = updater.Start(window.Handle(), base.c_str(), HKEY_CURRENT_USER, kKey,
-                                    L"LastCheck", 0, L"1", nullptr);
+        int started = updater.Start(window.Handle(), Options(kKey, L"LastCheck"));
         REQUIRE(updater.Wait(kPatienceMs));
         return started;
     }
     void Forced()
     {
-        REQUIRE(updater.Start(window.Handle(), base.c_str(), nullptr, nullptr, nullptr, 0, L"1",
-                              nullptr));
+        REQUIRE(updater.Start(window.Handle(), Options()));
         REQUIRE(updater.Wait(kPatienceMs));
     }
     size_t UpdateRequests()
@@ -220,8 +229,9 @@ TEST_CASE("The request as the server saw it, in the plain and the inventory form
     // The inventory form finds its answer below Elmstead\Updates\xml.
     setup.Serve("<Elmstead><Updates><xml>" + Answer("1.05", "") + "</xml></Updates></Elmstead>");
     DialogAnswerer answerer({IDNO});
-    REQUIRE(setup.updater.Start(setup.window.Handle(), setup.base.c_str(), nullptr, nullptr,
-                                nullptr, UPDATE_INVENTORY_REQUEST, L"1", L"Tessel"));
+    UpdateCheckOptions inventory = setup.Options(nullptr, nullptr, UPDATE_INVENTORY_REQUEST);
+    inventory.itemName = L"Tessel";
+    REQUIRE(setup.updater.Start(setup.window.Handle(), inventory));
     REQUIRE(setup.updater.Wait(kPatienceMs));
     CHECK(answerer.Dialogs().size() == 1);
     requests = setup.server.Requests();
@@ -344,8 +354,8 @@ TEST_CASE("The window carries the updater's subclass from Start until Stop")
     UpdaterSetup setup;
     WideString property;
     Subclasser::PropertyName(UPDATE_SUBCLASS_TAG, property);
-    CHECK(setup.updater.Start(setup.window.Handle(), setup.base.c_str(), nullptr, nullptr, nullptr,
-                              UPDATE_NO_WORKER, L"1", nullptr));
+    CHECK(setup.updater.Start(setup.window.Handle(),
+                              setup.Options(nullptr, nullptr, UPDATE_NO_WORKER)));
     CHECK(GetPropW(setup.window.Handle(), property.Data()) != nullptr);
     CHECK(SendMessageW(setup.window.Handle(), WM_HELP, 0, 0) == 0);
     setup.updater.Stop();
@@ -363,8 +373,7 @@ TEST_CASE("Stopping waits with the window's messages flowing, so a pending quest
     BoundedThread thread([&] {
         TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
         AutoUpdater updater;
-        updater.Start(window.Handle(), setup.base.c_str(), nullptr, nullptr, nullptr, 0, L"1",
-                      nullptr);
+        updater.Start(window.Handle(), setup.Options());
         InterlockedExchange(&windowThread, static_cast<LONG>(GetCurrentThreadId()));
     });
     for (DWORD waited = 0; !windowThread && waited < kPatienceMs; waited += 10)
