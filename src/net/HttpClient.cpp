@@ -469,20 +469,17 @@ int HttpClient::RunGetText(const wchar_t* url, const wchar_t* agent, WideString&
     return success;
 }
 
-int HttpClient::DownloadToFile(const wchar_t* url, const wchar_t* agent, const wchar_t* targetPath,
-                               ULONGLONG byteLimit, HttpCallback callback, void* userValue,
-                               const wchar_t* headers, DWORD headerLength, DWORD* statusOut,
-                               DWORD connectTimeout, DWORD downloadRate, const wchar_t* proxy)
+int HttpClient::DownloadToFile(const wchar_t* url, const wchar_t* targetPath,
+                               const DownloadOptions& options)
 {
-    if (statusOut) {
-        *statusOut = HTTP_STATUS_OK;
+    if (options.statusOut) {
+        *options.statusOut = HTTP_STATUS_OK;
     }
     WideString target(targetPath);
     if (!url || !targetPath || !Acquire()) {
         return 0;
     }
-    const int result = RunDownload(url, agent, target, byteLimit, callback, userValue, headers,
-                                   headerLength, statusOut, connectTimeout, downloadRate, proxy);
+    const int result = RunDownload(url, target, options);
     Release();
     return result;
 }
@@ -625,22 +622,22 @@ int SaveDownload(const DownloadBody& body, WideString& target, DWORD status, DWO
 
 } // namespace
 
-int HttpClient::RunDownload(const wchar_t* url, const wchar_t* agent, WideString& target,
-                            ULONGLONG byteLimit, HttpCallback callback, void* userValue,
-                            const wchar_t* headers, DWORD headerLength, DWORD* statusOut,
-                            DWORD connectTimeout, DWORD downloadRate, const wchar_t* proxy)
+int HttpClient::RunDownload(const wchar_t* url, WideString& target, const DownloadOptions& options)
 {
     const Api& api = *api_;
+    HttpCallback callback = options.callback;
+    void* userValue = options.userValue;
+    DWORD* statusOut = options.statusOut;
     InternetHandle session(api);
-    session.Reset(OpenSession(api, agent, proxy));
+    session.Reset(OpenSession(api, options.agent, options.proxy));
     if (!session) {
         return 0;
     }
-    SetConnectTimeout(api, session.Get(), connectTimeout);
+    SetConnectTimeout(api, session.Get(), options.connectTimeout);
     const int allowCookies =
         Ask(callback, userValue, DOWNLOAD_CB_COOKIES, const_cast<wchar_t*>(url), 0) == 1;
     InternetHandle request(api);
-    request.Reset(api.internetOpenUrl(session.Get(), url, headers, headerLength,
+    request.Reset(api.internetOpenUrl(session.Get(), url, options.headers, options.headerLength,
                                       DownloadFlags(allowCookies), 0));
     if (!request) {
         return 0;
@@ -654,7 +651,8 @@ int HttpClient::RunDownload(const wchar_t* url, const wchar_t* agent, WideString
             return 0;
         }
     }
-    const DownloadBody body{api, request.Get(), callback, userValue, byteLimit, downloadRate};
+    const DownloadBody body{api,       request.Get(),     callback,
+                            userValue, options.byteLimit, options.downloadRate};
     if (!OfferHeader(body, HTTP_QUERY_CUSTOM, L"Content-Disposition", DOWNLOAD_CB_DISPOSITION,
                      target) ||
         !OfferHeader(body, HTTP_QUERY_CONTENT_TYPE, nullptr, DOWNLOAD_CB_CONTENT_TYPE, target)) {

@@ -95,6 +95,21 @@ struct MultipartPart
     MultipartPart* next = nullptr;
 };
 
+// How DownloadToFile fetches: everything but the address and the target.
+struct DownloadOptions
+{
+    const wchar_t* agent = nullptr;
+    ULONGLONG byteLimit = 0; // 0: none
+    HttpCallback callback = nullptr;
+    void* userValue = nullptr;
+    const wchar_t* headers = nullptr;
+    DWORD headerLength = static_cast<DWORD>(-1); // -1: up to the terminator
+    DWORD* statusOut = nullptr;
+    DWORD connectTimeout = static_cast<DWORD>(-1); // milliseconds; -1: the default
+    DWORD downloadRate = 0;                        // KiB per second; 0: unlimited
+    const wchar_t* proxy = nullptr;                // null or empty: the system's settings
+};
+
 // Description of one transfer of the general engine; see HttpClient::Request.
 struct HttpRequest
 {
@@ -152,10 +167,8 @@ public:
     // arrived (all announced bytes, or a clean end without an announced
     // length) and was written; otherwise the file is deleted unless the
     // callback keeps it.
-    int DownloadToFile(const wchar_t* url, const wchar_t* agent, const wchar_t* targetPath,
-                       ULONGLONG byteLimit, HttpCallback callback, void* userValue,
-                       const wchar_t* headers, DWORD headerLength, DWORD* statusOut,
-                       DWORD connectTimeout, DWORD downloadRate, const wchar_t* proxy);
+    int DownloadToFile(const wchar_t* url, const wchar_t* targetPath,
+                       const DownloadOptions& options);
     // The general engine (HTTP or FTP). 1 when the response body was read
     // successfully at least once and no file write failed.
     int Request(const HttpRequest& request);
@@ -174,10 +187,7 @@ private:
     int RunRequest(const HttpRequest& request);
     int RunGetText(const wchar_t* url, const wchar_t* agent, WideString& text, ULONGLONG byteLimit,
                    const wchar_t* proxy, HttpCallback callback, void* userValue);
-    int RunDownload(const wchar_t* url, const wchar_t* agent, WideString& targetPath,
-                    ULONGLONG byteLimit, HttpCallback callback, void* userValue,
-                    const wchar_t* headers, DWORD headerLength, DWORD* statusOut,
-                    DWORD connectTimeout, DWORD downloadRate, const wchar_t* proxy);
+    int RunDownload(const wchar_t* url, WideString& targetPath, const DownloadOptions& options);
     MultipartPart* AppendPart();
     int AppendTextPart(const WideString& text);
     void FreeParts();

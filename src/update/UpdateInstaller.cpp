@@ -101,9 +101,11 @@ int BackupPathOf(const UpdateEntry& entry, const wchar_t* folder, WideString& pa
 
 int DownloadUpdateFile(HttpClient& client, const wchar_t* address, const wchar_t* path)
 {
-    return client.DownloadToFile(address, L"AutoUpdate", path, 0, AllowEverything, nullptr,
-                                 L"Accept: */*\r\n\r\n", static_cast<DWORD>(-1), nullptr,
-                                 static_cast<DWORD>(-1), 0, nullptr);
+    DownloadOptions options;
+    options.agent = L"AutoUpdate";
+    options.callback = AllowEverything;
+    options.headers = L"Accept: */*\r\n\r\n";
+    return client.DownloadToFile(address, path, options);
 }
 
 int DownloadWalk(const UpdateFileList& list, const wchar_t* folder, const wchar_t* desktop,

@@ -88,9 +88,14 @@ int Download(HttpClient& client, HttpTestServer& server, const wchar_t* target,
              DWORD* status = nullptr, HttpCallback callback = nullptr, void* user = nullptr,
              ULONGLONG limit = 0)
 {
-    return client.DownloadToFile(server.Url(L"/file").c_str(), L"AutoUpdate", target, limit,
-                                 callback, user, L"Accept: */*\r\n\r\n", kNoTimeout, status,
-                                 kNoTimeout, 0, nullptr);
+    DownloadOptions options;
+    options.agent = L"AutoUpdate";
+    options.byteLimit = limit;
+    options.callback = callback;
+    options.userValue = user;
+    options.headers = L"Accept: */*\r\n\r\n";
+    options.statusOut = status;
+    return client.DownloadToFile(server.Url(L"/file").c_str(), target, options);
 }
 
 HttpRequest RequestTo(HttpTestServer& server, const wchar_t* object)
@@ -237,8 +242,10 @@ TEST_CASE("Empty, missing and unreachable answers")
     }
     SUBCASE("nobody listening")
     {
-        CHECK(client.DownloadToFile(L"http://127.0.0.1:1/file", nullptr, target.Path(), 0, nullptr,
-                                    nullptr, nullptr, 0, nullptr, 2000, 0, nullptr) == 0);
+        DownloadOptions options;
+        options.headerLength = 0;
+        options.connectTimeout = 2000;
+        CHECK(client.DownloadToFile(L"http://127.0.0.1:1/file", target.Path(), options) == 0);
         CHECK_FALSE(target.Exists());
         CHECK(GetText(client, L"http://127.0.0.1:1/", text) == 0);
     }
