@@ -180,25 +180,18 @@ int QueryNumber(const Api& api, HINTERNET request, DWORD info, DWORD* value)
     return 1;
 }
 
-// Header texts: present, absent, or present but longer than the buffer,
-// which the transfer cannot honour and treats as a failure.
-enum class HeaderQuery
-{
-    Found,
-    Absent,
-    Unreadable
-};
-
-HeaderQuery QueryText(const Api& api, HINTERNET request, DWORD info, wchar_t* buffer,
-                      DWORD bufferBytes, DWORD* index)
+// A header's text; 0 when it is absent or cannot be read whole. A header
+// longer than the buffer counts as absent: the server controls its length,
+// and none of the optional headers read here is worth failing a transfer.
+int QueryText(const Api& api, HINTERNET request, DWORD info, wchar_t* buffer, DWORD bufferBytes,
+              DWORD* index)
 {
     DWORD size = bufferBytes - sizeof(wchar_t);
-    if (api.httpQueryInfo(request, info, buffer, &size, index)) {
-        buffer[size / sizeof(wchar_t)] = 0;
-        return HeaderQuery::Found;
+    if (!api.httpQueryInfo(request, info, buffer, &size, index)) {
+        return 0;
     }
-    return GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND ? HeaderQuery::Absent
-                                                         : HeaderQuery::Unreadable;
+    buffer[size / sizeof(wchar_t)] = 0;
+    return 1;
 }
 
 // The proxy-credentials prompt; 1 when the user asks to try again.
@@ -207,6 +200,11 @@ int ConfirmProxyCredentials(const Api& api, HWND owner, HINTERNET request)
     return api.internetErrorDlg(owner ? owner : GetForegroundWindow(), request,
                                 ERROR_INTERNET_INCORRECT_PASSWORD, kProxyDialogFlags,
                                 nullptr) == ERROR_INTERNET_FORCE_RETRY;
+}
+
+int IsSet(volatile LONG* flag)
+{
+    return InterlockedCompareExchange(flag, 0, 0) != 0;
 }
 
 BYTE* AllocateBuffer(ScopedHeapMemory& memory, DWORD size)
@@ -382,6 +380,63 @@ int HttpClient::Release()
     return 1;
 }
 
+void HttpClient::CancelTransfers()
+{
+    lock_.Enter();
+    InterlockedExchange(&cancelled_, 1);
+    if (session_) {
+        api_->internetCloseHandle(session_);
+        session_ = nullptr;
+    }
+    lock_.Leave();
+}
+
+void HttpClient::AllowTransfers()
+{
+    lock_.Enter();
+    InterlockedExchange(&cancelled_, 0);
+    lock_.Leave();
+}
+
+HINTERNET HttpClient::OpenTrackedSession(const wchar_t* agent, const wchar_t* proxy)
+{
+    lock_.Enter();
+    HINTERNET session = cancelled_ ? nullptr : OpenSession(*api_, agent, proxy);
+    session_ = session;
+    lock_.Leave();
+    return session;
+}
+
+// Closes the session unless CancelTransfers already did.
+void HttpClient::CloseTrackedSession(HINTERNET session)
+{
+    lock_.Enter();
+    if (session && session_ == session) {
+        api_->internetCloseHandle(session);
+        session_ = nullptr;
+    }
+    lock_.Leave();
+}
+
+class HttpClient::Session
+{
+public:
+    Session(HttpClient& client, const wchar_t* agent, const wchar_t* proxy)
+        : client_(client), handle_(client.OpenTrackedSession(agent, proxy))
+    {
+    }
+    ~Session() { client_.CloseTrackedSession(handle_); }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    HINTERNET Get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    HttpClient& client_;
+    HINTERNET handle_;
+};
+
 int HttpClient::GetText(const wchar_t* url, const wchar_t* agent, WideString& text,
                         ULONGLONG byteLimit, const wchar_t* proxy, HttpCallback callback,
                         void* userValue)
@@ -400,7 +455,8 @@ namespace {
 // Reads the body as text. A body cut short (a failed read, or fewer bytes
 // than announced) gives 0 and no text; the byte limit ends a body early on
 // purpose.
-int ReadText(const Api& api, HINTERNET request, BYTE* buffer, WideString& text, ULONGLONG byteLimit)
+int ReadText(const Api& api, HINTERNET request, BYTE* buffer, WideString& text, ULONGLONG byteLimit,
+             volatile LONG* cancelled)
 {
     ULONGLONG received = 0;
     int readFailed = 0;
@@ -418,13 +474,17 @@ int ReadText(const Api& api, HINTERNET request, BYTE* buffer, WideString& text, 
             break;
         }
         received += got;
-        if (byteLimit && received >= byteLimit) {
-            return 1;
+        if (IsSet(cancelled) || (byteLimit && received >= byteLimit)) {
+            break;
         }
     }
     DWORD contentLength = 0;
     const int lengthKnown = QueryNumber(api, request, HTTP_QUERY_CONTENT_LENGTH, &contentLength);
-    if (!received || !DownloadComplete(readFailed, 0, lengthKnown, contentLength, received)) {
+    const int complete = (byteLimit && received >= byteLimit) ||
+                         DownloadComplete(readFailed, 0, lengthKnown, contentLength, received);
+    // A cancelled transfer's handles are closed under it: what it read is
+    // no answer, however it ended.
+    if (IsSet(cancelled) || !received || !complete) {
         text.Assign(L"");
         return 0;
     }
@@ -438,8 +498,7 @@ int HttpClient::RunGetText(const wchar_t* url, const wchar_t* agent, WideString&
                            void* userValue)
 {
     const Api& api = *api_;
-    InternetHandle session(api);
-    session.Reset(OpenSession(api, agent, proxy));
+    Session session(*this, agent, proxy);
     ScopedHeapMemory memory;
     BYTE* buffer = AllocateBuffer(memory, kTextBufferSize);
     if (!session || !buffer || !url) {
@@ -458,7 +517,7 @@ int HttpClient::RunGetText(const wchar_t* url, const wchar_t* agent, WideString&
             break;
         }
         if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
-            success = ReadText(api, request.Get(), buffer, text, byteLimit);
+            success = ReadText(api, request.Get(), buffer, text, byteLimit, &cancelled_);
             break;
         }
         if (status != HTTP_STATUS_PROXY_AUTH_REQ ||
@@ -496,6 +555,7 @@ struct DownloadBody
     void* userValue;
     ULONGLONG byteLimit;
     DWORD downloadRate;
+    volatile LONG* cancelled;
 };
 
 int OfferHeader(const DownloadBody& body, DWORD info, const wchar_t* name, int code,
@@ -505,13 +565,11 @@ int OfferHeader(const DownloadBody& body, DWORD info, const wchar_t* name, int c
     if (name) {
         wcscpy(header, name);
     }
-    const HeaderQuery query =
-        QueryText(body.api, body.request, info, header, sizeof(header), nullptr);
-    if (query == HeaderQuery::Unreadable) {
-        return 0;
+    if (!QueryText(body.api, body.request, info, header, sizeof(header), nullptr)) {
+        return 1;
     }
     DownloadHeaderOffer offer{&target, header};
-    return query == HeaderQuery::Absent || Ask(body.callback, body.userValue, code, &offer, 1);
+    return Ask(body.callback, body.userValue, code, &offer, 1);
 }
 
 // Positions the file for writing: a new file is first given the announced
@@ -561,7 +619,8 @@ int ReceiveIntoFile(const DownloadBody& body, FileObject& file, int lengthKnown,
         }
         received += got;
         limiter.AfterChunk(got);
-        if (!AskNumber(body.callback, body.userValue, DOWNLOAD_CB_WRITTEN, received)) {
+        if (IsSet(body.cancelled) ||
+            !AskNumber(body.callback, body.userValue, DOWNLOAD_CB_WRITTEN, received)) {
             return 0;
         }
         if (body.byteLimit && received >= body.byteLimit) {
@@ -569,7 +628,7 @@ int ReceiveIntoFile(const DownloadBody& body, FileObject& file, int lengthKnown,
             break;
         }
     }
-    return received &&
+    return received && !IsSet(body.cancelled) &&
            DownloadComplete(readFailed, moreBeyondLimit, lengthKnown, contentLength, received);
 }
 
@@ -628,8 +687,7 @@ int HttpClient::RunDownload(const wchar_t* url, WideString& target, const Downlo
     HttpCallback callback = options.callback;
     void* userValue = options.userValue;
     DWORD* statusOut = options.statusOut;
-    InternetHandle session(api);
-    session.Reset(OpenSession(api, options.agent, options.proxy));
+    Session session(*this, options.agent, options.proxy);
     if (!session) {
         return 0;
     }
@@ -651,8 +709,9 @@ int HttpClient::RunDownload(const wchar_t* url, WideString& target, const Downlo
             return 0;
         }
     }
-    const DownloadBody body{api,       request.Get(),     callback,
-                            userValue, options.byteLimit, options.downloadRate};
+    const DownloadBody body{api,        request.Get(),     callback,
+                            userValue,  options.byteLimit, options.downloadRate,
+                            &cancelled_};
     if (!OfferHeader(body, HTTP_QUERY_CUSTOM, L"Content-Disposition", DOWNLOAD_CB_DISPOSITION,
                      target) ||
         !OfferHeader(body, HTTP_QUERY_CONTENT_TYPE, nullptr, DOWNLOAD_CB_CONTENT_TYPE, target)) {
@@ -774,10 +833,9 @@ int OfferCookies(const RequestRun& run)
     for (;;) {
         wchar_t cookie[kCookieBufferBytes / sizeof(wchar_t)];
         const DWORD previous = index;
-        const HeaderQuery query =
-            QueryText(run.api, run.request, HTTP_QUERY_SET_COOKIE, cookie, sizeof(cookie), &index);
-        if (query != HeaderQuery::Found) {
-            return query == HeaderQuery::Absent;
+        if (!QueryText(run.api, run.request, HTTP_QUERY_SET_COOKIE, cookie, sizeof(cookie),
+                       &index)) {
+            return 1;
         }
         if (!Tell(run, HTTP_CB_SET_COOKIE, cookie, 1)) {
             return 0;
@@ -910,8 +968,7 @@ int HttpClient::RunRequest(const HttpRequest& description)
                         FILE_FLAG_SEQUENTIAL_SCAN, FILE_SHARE_READ | FILE_SHARE_WRITE))) {
         return 0;
     }
-    InternetHandle session(api);
-    session.Reset(OpenSession(api, description.agent, description.proxy));
+    Session session(*this, description.agent, description.proxy);
     if (!session) {
         return 0;
     }

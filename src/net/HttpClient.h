@@ -4,6 +4,7 @@
 #include <wininet.h>
 
 #include "base/DynamicLibrary.h"
+#include "base/LockedList.h"
 #include "base/WideString.h"
 #include "system/Files.h"
 
@@ -148,7 +149,7 @@ struct HttpRequest
 class HttpClient
 {
 public:
-    HttpClient() = default;
+    HttpClient() { lock_.Init(); }
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
@@ -180,10 +181,22 @@ public:
     int AddFileField(const wchar_t* name, const wchar_t* path);
     int PostMultipart(const HttpRequest& request);
 
+    // Ends a transfer running on another thread (closing its session
+    // unblocks WinINet) and makes every later one fail at once until
+    // AllowTransfers. Safe from any thread.
+    void CancelTransfers();
+    void AllowTransfers();
+
     // The WinINet entry points; defined where they are bound.
     struct Api;
 
 private:
+    // The open session of the running transfer, which CancelTransfers may
+    // close from another thread; defined with the transfers.
+    class Session;
+    HINTERNET OpenTrackedSession(const wchar_t* agent, const wchar_t* proxy);
+    void CloseTrackedSession(HINTERNET session);
+
     int RunRequest(const HttpRequest& request);
     int RunGetText(const wchar_t* url, const wchar_t* agent, WideString& text, ULONGLONG byteLimit,
                    const wchar_t* proxy, HttpCallback callback, void* userValue);
@@ -196,6 +209,9 @@ private:
     unsigned loadCount_ = 0;
     Api* api_ = nullptr;
     MultipartPart* parts_ = nullptr;
+    CriticalSection lock_; // guards session_ and cancelled_
+    HINTERNET session_ = nullptr;
+    volatile LONG cancelled_ = 0; // also read by the running transfer between reads
 };
 
 // The transfers' decisions, as functions of plain values.
