@@ -17,6 +17,8 @@ namespace {
 
 // The maker's update server with the program's request path and query.
 const wchar_t kUpdateAddress[] = TESSEL_UPDATE_SERVER L"/data/update.php?p=tessel";
+// The maker's keys for the update answer; just the end mark without them.
+const char* const kUpdateKeys[] = {TESSEL_UPDATE_KEY_LIST nullptr};
 
 constexpr int kRootImage = 0;
 constexpr int kSensorImage = 1;
@@ -115,6 +117,7 @@ void SensorViewerApp::StartUpdateCheck(bool forced)
 {
     UpdateCheckOptions options;
     options.baseUrl = kUpdateAddress;
+    options.keys = kUpdateKeys;
     if (!forced) {
         options.root = HKEY_CURRENT_USER;
         options.subkey = kTesselKey;
