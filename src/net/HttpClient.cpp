@@ -952,20 +952,69 @@ void SetTextOption(const Api& api, HINTERNET handle, DWORD option, const wchar_t
 
 } // namespace
 
+namespace {
+
+// Where the callback wants the body: a file (named by the response text,
+// created now), a memory block, or else the response text. 0 when the file
+// cannot be created.
+int ChooseBodySink(const HttpRequest& description, FileObject& file, HttpMemoryBlock*& block)
+{
+    int toFile = 0;
+    Ask(description.callback, description.userValue, HTTP_CB_FILE_SINK, &toFile, 0);
+    Ask(description.callback, description.userValue, HTTP_CB_MEMORY_SINK, &block, 0);
+    return toFile != 1 ||
+           (description.responseText &&
+            file.Open(description.responseText->Data(), FILE_MODE_CREATE, FILE_FLAG_SEQUENTIAL_SCAN,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE));
+}
+
+// The callback's say on the open connection: ending the browser session,
+// the proxy's credentials, and a veto once it knows the body's size.
+int PrepareConnection(const Api& api, const HttpRequest& description, HINTERNET connection)
+{
+    int endSession = 0;
+    if (Ask(description.callback, description.userValue, HTTP_CB_END_SESSION, &endSession, 0) ==
+            1 &&
+        endSession == 1) {
+        api.internetSetOption(nullptr, INTERNET_OPTION_END_BROWSER_SESSION, nullptr, 0);
+    }
+    SetTextOption(api, connection, INTERNET_OPTION_PROXY_USERNAME, description.proxyUser);
+    SetTextOption(api, connection, INTERNET_OPTION_PROXY_PASSWORD, description.proxyPassword);
+    ULONGLONG total = description.bodyParts ? description.bodyParts->buffers.dwBufferTotal : 0;
+    return Ask(description.callback, description.userValue, HTTP_CB_TOTAL_SIZE, &total, 1);
+}
+
+HINTERNET OpenRequest(const Api& api, const HttpRequest& description, HINTERNET connection)
+{
+    if (description.service == INTERNET_SERVICE_HTTP) {
+        return OpenHttpRequest(api, description, connection);
+    }
+    return api.ftpOpenFile(connection, description.object, GENERIC_READ,
+                           FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, 0);
+}
+
+// Sends an HTTP request (FTP has nothing to send) and reads the body.
+int Exchange(const RequestRun& run, const BodySink& sink)
+{
+    if (run.description.service == INTERNET_SERVICE_HTTP) {
+        HttpHeaderAccess access{run.api.httpAddRequestHeaders, run.request};
+        if (!Tell(run, HTTP_CB_ADD_HEADERS, &access, 1) || !SendHttp(run)) {
+            return 0;
+        }
+    }
+    const int result = ReceiveBody(run, sink);
+    Tell(run, HTTP_CB_END, nullptr, 1);
+    return result;
+}
+
+} // namespace
+
 int HttpClient::RunRequest(const HttpRequest& description)
 {
     const Api& api = *api_;
-    HttpCallback callback = description.callback;
-    void* userValue = description.userValue;
-    int toFile = 0;
-    HttpMemoryBlock* block = nullptr;
-    Ask(callback, userValue, HTTP_CB_FILE_SINK, &toFile, 0);
-    Ask(callback, userValue, HTTP_CB_MEMORY_SINK, &block, 0);
     FileObject sinkFile;
-    if (toFile == 1 &&
-        (!description.responseText ||
-         !sinkFile.Open(description.responseText->Data(), FILE_MODE_CREATE,
-                        FILE_FLAG_SEQUENTIAL_SCAN, FILE_SHARE_READ | FILE_SHARE_WRITE))) {
+    HttpMemoryBlock* block = nullptr;
+    if (!ChooseBodySink(description, sinkFile, block)) {
         return 0;
     }
     Session session(*this, description.agent, description.proxy);
@@ -977,38 +1026,16 @@ int HttpClient::RunRequest(const HttpRequest& description)
     connection.Reset(api.internetConnect(session.Get(), description.host, description.port,
                                          description.user, description.password,
                                          description.service, 0, 0));
-    if (!connection) {
+    if (!connection || !PrepareConnection(api, description, connection.Get())) {
         return 0;
     }
-    int endSession = 0;
-    if (Ask(callback, userValue, HTTP_CB_END_SESSION, &endSession, 0) == 1 && endSession == 1) {
-        api.internetSetOption(nullptr, INTERNET_OPTION_END_BROWSER_SESSION, nullptr, 0);
-    }
-    SetTextOption(api, connection.Get(), INTERNET_OPTION_PROXY_USERNAME, description.proxyUser);
-    SetTextOption(api, connection.Get(), INTERNET_OPTION_PROXY_PASSWORD, description.proxyPassword);
-    ULONGLONG total = description.bodyParts ? description.bodyParts->buffers.dwBufferTotal : 0;
-    if (!Ask(callback, userValue, HTTP_CB_TOTAL_SIZE, &total, 1)) {
-        return 0;
-    }
-    const bool http = description.service == INTERNET_SERVICE_HTTP;
     InternetHandle request(api);
-    request.Reset(http ? OpenHttpRequest(api, description, connection.Get())
-                       : api.ftpOpenFile(connection.Get(), description.object, GENERIC_READ,
-                                         FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, 0));
+    request.Reset(OpenRequest(api, description, connection.Get()));
     if (!request) {
         return 0;
     }
-    const RequestRun run{api, description, request.Get()};
-    if (http) {
-        HttpHeaderAccess access{api.httpAddRequestHeaders, request.Get()};
-        if (!Tell(run, HTTP_CB_ADD_HEADERS, &access, 1) || !SendHttp(run)) {
-            return 0;
-        }
-    }
     const BodySink sink{sinkFile.IsOpen() ? &sinkFile : nullptr, block, description.responseText};
-    const int result = ReceiveBody(run, sink);
-    Tell(run, HTTP_CB_END, nullptr, 1);
-    return result;
+    return Exchange(RequestRun{api, description, request.Get()}, sink);
 }
 
 MultipartPart* HttpClient::AppendPart()
