@@ -70,47 +70,25 @@ int IsBase64Unit(char unit)
     return Base64Value(unit) >= 0 || unit == '=';
 }
 
-// Owners of the CNG handles.
-class AlgorithmHandle
+// Owner of one CNG handle, released with the library's own function.
+template <typename Handle, typename Release> class CngHandle
 {
 public:
-    using CloseFunction = decltype(&::BCryptCloseAlgorithmProvider);
-    explicit AlgorithmHandle(CloseFunction close) : close_(close) {}
-    ~AlgorithmHandle()
+    explicit CngHandle(Release release) : release_(release) {}
+    ~CngHandle()
     {
         if (handle_) {
-            close_(handle_, 0);
+            release_(handle_);
         }
     }
-    AlgorithmHandle(const AlgorithmHandle&) = delete;
-    AlgorithmHandle& operator=(const AlgorithmHandle&) = delete;
-    BCRYPT_ALG_HANDLE* Out() { return &handle_; }
-    BCRYPT_ALG_HANDLE Get() const { return handle_; }
+    CngHandle(const CngHandle&) = delete;
+    CngHandle& operator=(const CngHandle&) = delete;
+    Handle* Out() { return &handle_; }
+    Handle Get() const { return handle_; }
 
 private:
-    CloseFunction close_;
-    BCRYPT_ALG_HANDLE handle_ = nullptr;
-};
-
-class KeyHandle
-{
-public:
-    using DestroyFunction = decltype(&::BCryptDestroyKey);
-    explicit KeyHandle(DestroyFunction destroy) : destroy_(destroy) {}
-    ~KeyHandle()
-    {
-        if (handle_) {
-            destroy_(handle_);
-        }
-    }
-    KeyHandle(const KeyHandle&) = delete;
-    KeyHandle& operator=(const KeyHandle&) = delete;
-    BCRYPT_KEY_HANDLE* Out() { return &handle_; }
-    BCRYPT_KEY_HANDLE Get() const { return handle_; }
-
-private:
-    DestroyFunction destroy_;
-    BCRYPT_KEY_HANDLE handle_ = nullptr;
+    Release release_;
+    Handle handle_ = nullptr;
 };
 
 } // namespace
@@ -247,7 +225,8 @@ int VerifyP256WithCng(const BYTE (&point)[P256_POINT_SIZE], const BYTE (&digest)
     if (!open || !close || !import || !destroy || !verify) {
         return 0;
     }
-    AlgorithmHandle algorithm(close);
+    auto closeAlgorithm = [close](BCRYPT_ALG_HANDLE handle) { close(handle, 0); };
+    CngHandle<BCRYPT_ALG_HANDLE, decltype(closeAlgorithm)> algorithm(closeAlgorithm);
     if (open(algorithm.Out(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) != 0) {
         return 0;
     }
@@ -255,7 +234,7 @@ int VerifyP256WithCng(const BYTE (&point)[P256_POINT_SIZE], const BYTE (&digest)
     BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, P256_POINT_SIZE / 2};
     memcpy(blob, &header, sizeof(header));
     memcpy(blob + sizeof(header), point, P256_POINT_SIZE);
-    KeyHandle key(destroy);
+    CngHandle<BCRYPT_KEY_HANDLE, decltype(destroy)> key(destroy);
     if (import(algorithm.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.Out(), blob, sizeof(blob), 0) !=
         0) {
         return 0;

@@ -102,3 +102,15 @@ private:
     BCRYPT_KEY_HANDLE key_ = nullptr;
     std::string publicKey_;
 };
+
+// The maker's current and next key, the list a build holds for them, and a
+// stranger's key.
+struct UpdateKeyRing
+{
+    UpdateSigner current;
+    UpdateSigner next;
+    UpdateSigner stranger;
+    const char* keys[3] = {current.PublicKey(), next.PublicKey(), nullptr};
+
+    bool IsReady() const { return current.IsReady() && next.IsReady() && stranger.IsReady(); }
+};

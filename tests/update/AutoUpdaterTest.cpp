@@ -459,17 +459,13 @@ TEST_CASE("A Start from inside the wait of another Start is refused")
 TEST_CASE("With keys built in, only a signed answer is read, and every file needs its digest")
 {
     UpdaterSetup setup;
-    UpdateSigner maker;
-    UpdateSigner next;
-    UpdateSigner stranger;
-    REQUIRE(maker.IsReady());
-    REQUIRE(next.IsReady());
-    REQUIRE(stranger.IsReady());
-    const char* keys[] = {maker.PublicKey(), next.PublicKey(), nullptr};
+    UpdateKeyRing ring;
+    REQUIRE(ring.IsReady());
+    UpdateSigner& maker = ring.current;
     auto check = [&](const std::string& body) {
         setup.Serve(body);
         UpdateCheckOptions options = setup.Options();
-        options.keys = keys;
+        options.keys = ring.keys;
         REQUIRE(setup.updater.Start(setup.window.Handle(), options));
         REQUIRE(setup.updater.Wait(kPatienceMs));
     };
@@ -480,15 +476,15 @@ TEST_CASE("With keys built in, only a signed answer is read, and every file need
         changed[changed.find("1.05") + 3] = '6';
         // Unsigned, changed after signing, another key, and a replayed
         // answer that offers the running version.
-        for (const std::string& body :
-             {offer, changed, stranger.Signed(offer), maker.Signed(Answer("1.00", "<files/>"))})
+        for (const std::string& body : {offer, changed, ring.stranger.Signed(offer),
+                                        maker.Signed(Answer("1.00", "<files/>"))})
             check(body);
         CHECK(answerer.Dialogs().empty());
     }
     {
         DialogAnswerer answerer({IDNO, IDNO});
         check(maker.Signed(offer));
-        check(next.Signed(offer));
+        check(ring.next.Signed(offer));
         CHECK(answerer.Dialogs().size() == 2);
     }
     {

@@ -161,24 +161,20 @@ TEST_CASE("CNG verifies openssl's signature and a throwaway key's, and nothing c
                            document));
     CHECK(document == kOpensslMessage);
 
-    UpdateSigner current;
-    UpdateSigner next;
-    UpdateSigner stranger;
-    REQUIRE(current.IsReady());
-    REQUIRE(next.IsReady());
-    REQUIRE(stranger.IsReady());
+    UpdateKeyRing ring;
+    REQUIRE(ring.IsReady());
     const std::string answer = "<update><version>1.05</version></update>\n";
-    const char* keys[] = {current.PublicKey(), next.PublicKey(), nullptr};
+    const char* const* keys = ring.keys;
     document = "untouched";
-    CHECK(OpenUpdateAnswer(keys, current.Signed(answer), document));
+    CHECK(OpenUpdateAnswer(keys, ring.current.Signed(answer), document));
     CHECK(document == answer);
-    CHECK(OpenUpdateAnswer(keys, next.Signed(answer), document));
+    CHECK(OpenUpdateAnswer(keys, ring.next.Signed(answer), document));
 
-    std::string changed = current.Signed(answer);
+    std::string changed = ring.current.Signed(answer);
     changed[10] ^= 1;
     document = "untouched";
     CHECK_FALSE(OpenUpdateAnswer(keys, changed, document));
-    CHECK_FALSE(OpenUpdateAnswer(keys, stranger.Signed(answer), document));
+    CHECK_FALSE(OpenUpdateAnswer(keys, ring.stranger.Signed(answer), document));
     CHECK_FALSE(OpenUpdateAnswer(keys, answer, document));
     CHECK(document == "untouched");
 
