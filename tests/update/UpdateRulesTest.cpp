@@ -96,41 +96,17 @@ TEST_CASE("Names from the answer must stay inside the application folder")
     for (const wchar_t* good : {L"Tessel.exe", L"docs\\readme.txt", L"a/b/c", L"..x", L"COM10",
                                 L"console.txt", L"nullable", L"LPT"})
         CHECK(IsContainedRelativeName(good));
-    for (const wchar_t* bad : {L"",
-                               L"..\\x",
-                               L"../x",
-                               L"a\\..\\..\\x",
-                               L"a/..",
-                               L"C:\\x",
-                               L"C:x",
-                               L"\\\\server\\x",
-                               L"\\x",
-                               L"/x",
-                               L"file.txt:stream",
-                               L".",
-                               L". ",
-                               L"...",
-                               L"a\\ .\\b",
-                               L"x..\\y",
-                               L"Tessel.exe.",
-                               L"Tessel.exe ",
-                               L"a\\\\b",
-                               L"a/",
-                               L"NUL",
-                               L"nul.txt",
-                               L"docs\\COM1",
-                               L"lpt9.log",
-                               L"CON",
-                               L"aux",
-                               L"PRN.exe",
-                               L"CONIN$",
-                               L"a?b",
-                               L"a*b",
-                               L"a<b",
-                               L"a|b",
-                               L"a\"b",
-                               L"tab\there"})
-        CHECK_FALSE(IsContainedRelativeName(bad));
+    const std::initializer_list<const wchar_t*> refused[] = {
+        {L"", L"..\\x", L"../x", L"a\\..\\..\\x", L"a/.."},
+        {L"C:\\x", L"C:x", L"\\\\server\\x", L"\\x", L"/x", L"file.txt:stream"},
+        {L".", L". ", L"...", L"a\\ .\\b", L"x..\\y", L"Tessel.exe.", L"Tessel.exe ", L"a\\\\b",
+         L"a/"},
+        {L"NUL", L"nul.txt", L"docs\\COM1", L"lpt9.log", L"CON", L"aux", L"PRN.exe", L"CONIN$"},
+        {L"a?b", L"a*b", L"a<b", L"a|b", L"a\"b", L"tab\there"},
+    };
+    for (const auto& group : refused)
+        for (const wchar_t* bad : group)
+            CHECK_FALSE(IsContainedRelativeName(bad));
 }
 
 TEST_CASE("Help links, answer bytes and the program's own identity")
