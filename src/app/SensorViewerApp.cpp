@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "app/LiveTree.h"
+#include "app/RecordingCommands.h"
 #include "app/resource.h"
 #include "base/ScopedHandle.h"
 #include "crash/CrashReporter.h"
@@ -93,7 +94,7 @@ void ScrollToRow(HWND tree, int index)
 int SensorViewerApp::OnInitDialog()
 {
     SetIcon(IDI_APP);
-    SetText(versionInfo_.VersionTitle(L"Tessel"));
+    ShowTitle();
     ConfigureCrashReporter(IDI_APP, TESSEL_REPORT_HOST, L"/kestrel/report.php", nullptr, nullptr);
     SetUpTree();
     if (!(settings_ & AUTO_UPDATE_OFF))
@@ -105,6 +106,7 @@ int SensorViewerApp::OnInitDialog()
     RestorePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", 0);
     SetChangeTarget(Window());
     sensors_.SetChangeCallback(SensorChanged, this);
+    sensors_.SetReportObserver(SensorRecorder::Observe, &recorder_);
     Rebuild();
     if (!(settings_ & AUTO_UPDATE_OFF))
         StartUpdateCheck(false);
@@ -150,6 +152,7 @@ void SensorViewerApp::SetUpAnchors()
 
 int SensorViewerApp::CanClose(INT_PTR)
 {
+    StopRecording();
     SavePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", nullptr, 0);
     return 1;
 }
@@ -184,8 +187,13 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return 1;
         break;
     case WM_NOTIFY: {
-        if (IsCopyKey(reinterpret_cast<NMHDR*>(lParam))) {
-            CopySelectedRow();
+        const auto* header = reinterpret_cast<NMHDR*>(lParam);
+        const bool copyKey = IsTreeShortcut(header, 'C');
+        if (copyKey || IsTreeShortcut(header, 'R')) {
+            if (copyKey)
+                CopySelectedRow();
+            else
+                ToggleRecording();
             // Keeps the key out of the tree's incremental search.
             SetWindowLongPtrW(Window(), DWLP_MSGRESULT, 1);
             return 1;
@@ -205,6 +213,9 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_TIMER:
         OnPaceTimer(wParam);
         return 1;
+    case WM_RECORDING_FAILED:
+        OnRecordingFailed(lParam);
+        return 1;
     case WM_CONTEXTMENU:
         if (reinterpret_cast<HWND>(wParam) == tree_.Window()) {
             ShowTreeMenu(lParam);
@@ -215,6 +226,9 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // Sensor events stop reaching the window, and the subclassed
         // controls let go of their windows while those still exist.
         SetChangeTarget(nullptr);
+        // Closing ends a recording (CanClose has already, unless the
+        // window was destroyed without asking).
+        recorder_.Stop();
         tree_.Detach();
         link_.Detach();
         break;
@@ -441,12 +455,12 @@ void SensorViewerApp::InsertNoSensorsRow(HTREEITEM root)
         tree_.SelectItem(item);
 }
 
-bool SensorViewerApp::IsCopyKey(const NMHDR* header) const
+bool SensorViewerApp::IsTreeShortcut(const NMHDR* header, WORD key) const
 {
     if (!header || header->hwndFrom != tree_.Window() || header->code != TVN_KEYDOWN)
         return false;
-    const auto* key = reinterpret_cast<const NMTVKEYDOWN*>(header);
-    return key->wVKey == 'C' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0;
+    const auto* pressed = reinterpret_cast<const NMTVKEYDOWN*>(header);
+    return pressed->wVKey == key && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0;
 }
 
 int SensorViewerApp::CopySelectedRow()
@@ -505,10 +519,13 @@ void SensorViewerApp::ShowTreeMenu(LPARAM screenPoint)
     const UINT copyState = tree_.GetSelection() ? MF_ENABLED : MF_GRAYED;
     AppendMenuW(menu.Get(), MF_STRING | copyState, IDM_COPY_ROW, L"Copy");
     AppendMenuW(menu.Get(), MF_STRING, IDM_COPY_ALL, L"Copy All");
+    AppendRecordingItems(menu.Get(), IDM_RECORD_VALUES, IsRecording());
     const UINT command = TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
                                         at.x, at.y, 0, Window(), nullptr);
     if (command == IDM_COPY_ROW)
         CopySelectedRow();
     else if (command == IDM_COPY_ALL)
         CopyAllRows();
+    else if (command == IDM_RECORD_VALUES)
+        ToggleRecording();
 }

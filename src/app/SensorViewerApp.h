@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "sensors/SensorList.h"
+#include "sensors/SensorRecorder.h"
 #include "ui/DialogApp.h"
 #include "ui/Layout.h"
 #include "ui/LinkCtrl.h"
@@ -35,6 +36,11 @@ constexpr unsigned kIdleTicksBeforeStop = 4;
 // Commands of the tree's context menu.
 constexpr UINT IDM_COPY_ROW = 40001;
 constexpr UINT IDM_COPY_ALL = 40002;
+constexpr UINT IDM_RECORD_VALUES = 40010;
+
+// Posted by the recorder when a recording ended because its file could not
+// be written: wParam the system's error code, lParam the recording's number.
+constexpr UINT WM_RECORDING_FAILED = WM_APP + 0x20;
 
 // The registry key under HKEY_CURRENT_USER that keeps the program's state.
 extern const wchar_t kTesselKey[];
@@ -74,6 +80,16 @@ public:
     int CopySelectedRow();
     int CopyAllRows();
 
+    // Recording of every data report to a CSV file. ToggleRecording asks
+    // for the file (the common Save dialog) or stops the recording.
+    // StartRecording answers 1, or 0 after telling the user why not;
+    // StopRecording tells the user when the recording had failed.
+    void ToggleRecording();
+    int StartRecording(const wchar_t* path);
+    void StopRecording();
+    bool IsRecording() const { return recorder_.IsRecording(); }
+    const SensorRecorder& Recorder() const { return recorder_; }
+
     TreeListCtrl& Tree() { return tree_; }
     LinkCtrl& Link() { return link_; }
     SensorList& Sensors() { return sensors_; }
@@ -94,15 +110,24 @@ private:
     // in their order: the caller then rebuilds.
     bool UpdateValuesInPlace();
     bool UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow, QuietTreeUpdate& quiet);
-    bool IsCopyKey(const NMHDR* header) const;
+    // A key pressed with Ctrl (and without Alt) in the tree.
+    bool IsTreeShortcut(const NMHDR* header, WORD key) const;
     void ShowTreeMenu(LPARAM screenPoint);
     void AppendRows(HTREEITEM first, int depth, WideString& text) const;
     // The window change messages go to; null while there is none.
     void SetChangeTarget(HWND window);
     // The weekly check, or with forced set an immediate one.
     void StartUpdateCheck(bool forced);
+    // The version title, with the recording's file while one runs.
+    void ShowTitle();
+    void OnRecordingFailed(LPARAM recording);
+    void ShowRecordingFailure(DWORD error, bool starting);
 
     VersionInfo versionInfo_;
+    // Before the sensors: destroyed after them, so no report reaches it
+    // once it is gone.
+    SensorRecorder recorder_;
+    WideString recordingPath_;
     SensorList sensors_;
     TreeListCtrl tree_;
     LinkCtrl link_;
