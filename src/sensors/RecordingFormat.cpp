@@ -1,5 +1,7 @@
 #include "sensors/RecordingFormat.h"
 
+#include <cstdio>
+#include <cwchar>
 #include <new>
 
 const char kRecordingStart[] = "\xEF\xBB\xBF"
@@ -68,58 +70,116 @@ bool IsPlainNumber(const wchar_t* text)
     return *text == L'\0';
 }
 
-int AppendCsvField(WideString& row, const wchar_t* text)
+int AppendCsvField(std::string& row, const wchar_t* text)
 {
     if (!text)
         text = L"";
     const bool formula = LooksLikeFormula(text);
     if (!formula && !NeedsQuotes(text))
-        return row.Append(text);
-    int ok = row.Append(L'"');
-    if (formula)
-        ok &= row.Append(L'\'');
-    for (; *text && ok; ++text) {
-        if (*text == L'"')
-            ok &= row.Append(L'"');
-        ok &= row.Append(*text);
+        return AppendUtf8(text, static_cast<unsigned>(wcslen(text)), row);
+    try {
+        row += formula ? "\"'" : "\"";
+        // Each quote closes a piece and is written twice.
+        for (const wchar_t* quote; (quote = wcschr(text, L'"')) != nullptr; text = quote + 1) {
+            if (!AppendUtf8(text, static_cast<unsigned>(quote - text), row))
+                return 0;
+            row += "\"\"";
+        }
+        if (!AppendUtf8(text, static_cast<unsigned>(wcslen(text)), row))
+            return 0;
+        row += '"';
+    } catch (const std::bad_alloc&) {
+        return 0;
     }
-    return ok & row.Append(L'"');
+    return 1;
 }
 
-int FormatRecordTime(const SYSTEMTIME& time, WideString& text)
+int AppendRecordTime(std::string& text, const SYSTEMTIME& time)
 {
-    return Format(text, L"%04u-%02u-%02u %02u:%02u:%02u.%03u", time.wYear, time.wMonth, time.wDay,
-                  time.wHour, time.wMinute, time.wSecond, time.wMilliseconds);
+    char formatted[40];
+    const int length = snprintf(formatted, sizeof formatted, "%04u-%02u-%02u %02u:%02u:%02u.%03u",
+                                time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
+                                time.wSecond, time.wMilliseconds);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof formatted)
+        return 0;
+    try {
+        text.append(formatted, static_cast<size_t>(length));
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return 1;
 }
 
 int FormatReportColumns(const SYSTEMTIME& time, const wchar_t* sensorName, const wchar_t* sensorId,
-                        WideString& columns)
+                        std::string& columns)
 {
-    WideString built;
-    if (!FormatRecordTime(time, built) || !built.Append(L',') ||
-        !AppendCsvField(built, sensorName) || !built.Append(L',') ||
-        !AppendCsvField(built, sensorId) || !built.Append(L',')) {
+    std::string built;
+    try {
+        if (!AppendRecordTime(built, time))
+            return 0;
+        built += ',';
+        if (!AppendCsvField(built, sensorName))
+            return 0;
+        built += ',';
+        if (!AppendCsvField(built, sensorId))
+            return 0;
+        built += ',';
+    } catch (const std::bad_alloc&) {
         return 0;
     }
-    return columns.Assign(built);
+    columns.swap(built);
+    return 1;
 }
 
-int AppendRecordRow(WideString& rows, const WideString& reportColumns, const wchar_t* fieldName,
+int AppendRecordRow(std::string& rows, const std::string& reportColumns, const wchar_t* fieldName,
                     const wchar_t* valueText)
 {
-    return rows.Append(reportColumns) && AppendCsvField(rows, fieldName) && rows.Append(L',') &&
-           AppendCsvField(rows, valueText) && rows.Append(L"\r\n");
+    try {
+        rows += reportColumns;
+        if (!AppendCsvField(rows, fieldName))
+            return 0;
+        rows += ',';
+        if (!AppendCsvField(rows, valueText))
+            return 0;
+        rows += "\r\n";
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return 1;
 }
+
+namespace {
+
+// ASCII, by far the most of what sensors report, is copied as it is; the
+// system's conversion costs two calls per piece.
+bool IsAscii(const wchar_t* text, unsigned length)
+{
+    for (unsigned i = 0; i < length; ++i) {
+        if (text[i] >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 int AppendUtf8(const wchar_t* text, unsigned length, std::string& bytes)
 {
     if (!length)
         return 1;
+    const size_t start = bytes.size();
+    if (IsAscii(text, length)) {
+        try {
+            bytes.append(text, text + length);
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+        return 1;
+    }
     const int needed = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
                                            nullptr, nullptr);
     if (needed <= 0)
         return 0;
-    const size_t start = bytes.size();
     try {
         bytes.resize(start + static_cast<size_t>(needed));
     } catch (const std::bad_alloc&) {

@@ -50,6 +50,14 @@ std::string Utf8(const std::wstring& text)
     return bytes;
 }
 
+size_t CountLines(const std::string& text)
+{
+    size_t lines = 0;
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
+        ++lines;
+    return lines;
+}
+
 // Waits until the simulator delivered no event for a while.
 LONG DeliveredWhenQuiet(SensorSimControl& sim)
 {
@@ -203,7 +211,7 @@ TEST_CASE("a recording of an event storm has a row for every field of every deli
     }
 }
 
-TEST_CASE("Ctrl+R asks for the file and records until Ctrl+R again")
+TEST_CASE("Ctrl+R asks for the file and records until Ctrl+R again or the window closes")
 {
     RecordingFixture f;
     REQUIRE(AddTestSensor(f.sim, 1, L"Integrated GPS",
@@ -225,11 +233,15 @@ TEST_CASE("Ctrl+R asks for the file and records until Ctrl+R again")
     CHECK(Title(f.window.Window()) == plainTitle);
     f.FireData(1, 2);
 
-    const std::string text = ReadWholeFile(path);
-    size_t rows = 0;
-    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
-        ++rows;
-    CHECK(rows == 1 + 3 * 2);
+    CHECK(CountLines(ReadWholeFile(path)) == 1 + 3 * 2);
+
+    // Closing the window ends a recording: the file is whole and let go.
+    const std::wstring closed = f.folder / L"closed.csv";
+    REQUIRE(f.StartRecording(closed) == 1);
+    f.FireData(1, 4);
+    f.window.Close();
+    CHECK(CountLines(ReadWholeFile(closed)) == 1 + 4 * 2);
+    CHECK(DeleteFileW(closed.c_str()) != 0);
 }
 
 TEST_CASE("a recording whose file fails tells the user once and the title shows it ended")

@@ -9,6 +9,7 @@
 
 #include <sensors.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -17,11 +18,11 @@ using update_test::TempFolder;
 
 namespace {
 
-std::wstring CsvField(const wchar_t* text)
+std::string CsvField(const wchar_t* text)
 {
-    WideString row;
+    std::string row;
     REQUIRE(AppendCsvField(row, text) == 1);
-    return row.Data();
+    return row;
 }
 
 std::string Utf8(const wchar_t* text, unsigned length)
@@ -117,45 +118,43 @@ TEST_CASE("CSV fields, rows, times and UTF-8 of a recording")
 {
     SUBCASE("fields are quoted only where RFC 4180 needs it")
     {
-        CHECK(CsvField(L"Seattle") == L"Seattle");
-        CHECK(CsvField(L"") == L"");
-        CHECK(CsvField(L"a,b") == L"\"a,b\"");
-        CHECK(CsvField(L"say \"hi\"") == L"\"say \"\"hi\"\"\"");
-        CHECK(CsvField(L"two\r\nlines") == L"\"two\r\nlines\"");
-        CHECK(CsvField(L"line\nfeed") == L"\"line\nfeed\"");
-        CHECK(CsvField(L" padded ") == L" padded ");
+        CHECK(CsvField(L"Seattle") == "Seattle");
+        CHECK(CsvField(L"") == "");
+        CHECK(CsvField(L"a,b") == "\"a,b\"");
+        CHECK(CsvField(L"say \"hi\"") == "\"say \"\"hi\"\"\"");
+        CHECK(CsvField(L"\"") == "\"\"\"\"");
+        CHECK(CsvField(L"two\r\nlines") == "\"two\r\nlines\"");
+        CHECK(CsvField(L"line\nfeed") == "\"line\nfeed\"");
+        CHECK(CsvField(L" padded ") == " padded ");
+        CHECK(CsvField(L"\u00e9, \"\u20ac\"") == "\"\xC3\xA9, \"\"\xE2\x82\xAC\"\"\"");
     }
     SUBCASE("numbers stay numbers; what a spreadsheet would run gets an apostrophe")
     {
         for (const wchar_t* number : {L"-122.3", L"+5", L".5", L"5.", L"1E-05", L"-2.5e+10"}) {
             CAPTURE(std::wstring(number));
             CHECK(IsPlainNumber(number));
-            CHECK(CsvField(number) == number);
+            CHECK(CsvField(number) == std::string(number, number + wcslen(number)));
         }
         for (const wchar_t* text : {L"-", L"1e", L"--1", L"-1.#IND", L"1.2.3", L"", L"."})
             CHECK_FALSE(IsPlainNumber(text));
-        CHECK(CsvField(L"=HYPERLINK(\"x\")") == L"\"'=HYPERLINK(\"\"x\"\")\"");
-        CHECK(CsvField(L"@SUM(A1)") == L"\"'@SUM(A1)\"");
-        CHECK(CsvField(L"+cmd|' /C calc'!A0") == L"\"'+cmd|' /C calc'!A0\"");
-        CHECK(CsvField(L"-1.#IND") == L"\"'-1.#IND\"");
-        CHECK(CsvField(L"\tTab") == L"\"'\tTab\"");
-        CHECK(CsvField(L"a=b") == L"a=b");
+        CHECK(CsvField(L"=HYPERLINK(\"x\")") == "\"'=HYPERLINK(\"\"x\"\")\"");
+        CHECK(CsvField(L"@SUM(A1)") == "\"'@SUM(A1)\"");
+        CHECK(CsvField(L"+cmd|' /C calc'!A0") == "\"'+cmd|' /C calc'!A0\"");
+        CHECK(CsvField(L"-1.#IND") == "\"'-1.#IND\"");
+        CHECK(CsvField(L"\tTab") == "\"'\tTab\"");
+        CHECK(CsvField(L"a=b") == "a=b");
     }
     SUBCASE("one row per field, the report's columns shared")
     {
         SYSTEMTIME time = {2026, 3, 0, 7, 9, 5, 4, 7};
-        WideString text;
-        REQUIRE(FormatRecordTime(time, text) == 1);
-        CHECK(std::wstring(text.Data()) == L"2026-03-07 09:05:04.007");
-
-        WideString columns;
+        std::string columns;
         REQUIRE(FormatReportColumns(time, L"GPS, rear", L"{1-2}", columns) == 1);
-        WideString rows;
+        CHECK(columns == "2026-03-07 09:05:04.007,\"GPS, rear\",{1-2},");
+        std::string rows;
         REQUIRE(AppendRecordRow(rows, columns, L"CITY", L"Seattle, WA") == 1);
         REQUIRE(AppendRecordRow(rows, columns, L"SPEED KNOTS", L"") == 1);
-        CHECK(std::wstring(rows.Data()) ==
-              L"2026-03-07 09:05:04.007,\"GPS, rear\",{1-2},CITY,\"Seattle, WA\"\r\n"
-              L"2026-03-07 09:05:04.007,\"GPS, rear\",{1-2},SPEED KNOTS,\r\n");
+        CHECK(rows == "2026-03-07 09:05:04.007,\"GPS, rear\",{1-2},CITY,\"Seattle, WA\"\r\n"
+                      "2026-03-07 09:05:04.007,\"GPS, rear\",{1-2},SPEED KNOTS,\r\n");
 
         WideString name;
         REQUIRE(DefaultRecordingName(time, name) == 1);
