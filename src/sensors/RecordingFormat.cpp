@@ -1,6 +1,7 @@
 #include "sensors/RecordingFormat.h"
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <new>
 
@@ -70,6 +71,21 @@ bool IsPlainNumber(const wchar_t* text)
     return *text == L'\0';
 }
 
+int AppendBytes(std::string& text, const char* bytes, size_t count)
+{
+    try {
+        text.append(bytes, count);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return 1;
+}
+
+int AppendBytes(std::string& text, const char* bytes)
+{
+    return AppendBytes(text, bytes, strlen(bytes));
+}
+
 int AppendCsvField(std::string& row, const wchar_t* text)
 {
     if (!text)
@@ -77,19 +93,23 @@ int AppendCsvField(std::string& row, const wchar_t* text)
     const bool formula = LooksLikeFormula(text);
     if (!formula && !NeedsQuotes(text))
         return AppendUtf8(text, static_cast<unsigned>(wcslen(text)), row);
-    try {
-        row += formula ? "\"'" : "\"";
-        // Each quote closes a piece and is written twice.
-        for (const wchar_t* quote; (quote = wcschr(text, L'"')) != nullptr; text = quote + 1) {
-            if (!AppendUtf8(text, static_cast<unsigned>(quote - text), row))
-                return 0;
-            row += "\"\"";
-        }
-        if (!AppendUtf8(text, static_cast<unsigned>(wcslen(text)), row))
-            return 0;
-        row += '"';
-    } catch (const std::bad_alloc&) {
+    if (!AppendBytes(row, formula ? "\"'" : "\""))
         return 0;
+    // Each quote ends a piece and is written twice.
+    for (const wchar_t* quote; (quote = wcschr(text, L'"')) != nullptr; text = quote + 1) {
+        if (!AppendUtf8(text, static_cast<unsigned>(quote - text), row) ||
+            !AppendBytes(row, "\"\""))
+            return 0;
+    }
+    return AppendUtf8(text, static_cast<unsigned>(wcslen(text)), row) && AppendBytes(row, "\"");
+}
+
+int AppendCsvFields(std::string& row, std::initializer_list<const wchar_t*> fields, const char* end)
+{
+    size_t left = fields.size();
+    for (const wchar_t* field : fields) {
+        if (!AppendCsvField(row, field) || !AppendBytes(row, --left ? "," : end))
+            return 0;
     }
     return 1;
 }
@@ -100,31 +120,16 @@ int AppendRecordTime(std::string& text, const SYSTEMTIME& time)
     const int length = snprintf(formatted, sizeof formatted, "%04u-%02u-%02u %02u:%02u:%02u.%03u",
                                 time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
                                 time.wSecond, time.wMilliseconds);
-    if (length <= 0 || static_cast<size_t>(length) >= sizeof formatted)
-        return 0;
-    try {
-        text.append(formatted, static_cast<size_t>(length));
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
-    return 1;
+    return length > 0 && static_cast<size_t>(length) < sizeof formatted &&
+           AppendBytes(text, formatted, static_cast<size_t>(length));
 }
 
 int FormatReportColumns(const SYSTEMTIME& time, const wchar_t* sensorName, const wchar_t* sensorId,
                         std::string& columns)
 {
     std::string built;
-    try {
-        if (!AppendRecordTime(built, time))
-            return 0;
-        built += ',';
-        if (!AppendCsvField(built, sensorName))
-            return 0;
-        built += ',';
-        if (!AppendCsvField(built, sensorId))
-            return 0;
-        built += ',';
-    } catch (const std::bad_alloc&) {
+    if (!AppendRecordTime(built, time) || !AppendBytes(built, ",") ||
+        !AppendCsvFields(built, {sensorName, sensorId}, ",")) {
         return 0;
     }
     columns.swap(built);
@@ -134,18 +139,8 @@ int FormatReportColumns(const SYSTEMTIME& time, const wchar_t* sensorName, const
 int AppendRecordRow(std::string& rows, const std::string& reportColumns, const wchar_t* fieldName,
                     const wchar_t* valueText)
 {
-    try {
-        rows += reportColumns;
-        if (!AppendCsvField(rows, fieldName))
-            return 0;
-        rows += ',';
-        if (!AppendCsvField(rows, valueText))
-            return 0;
-        rows += "\r\n";
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
-    return 1;
+    return AppendBytes(rows, reportColumns.data(), reportColumns.size()) &&
+           AppendCsvFields(rows, {fieldName, valueText}, "\r\n");
 }
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 
 // The text of a recording of sensor data: CSV after RFC 4180 (fields
@@ -20,12 +21,20 @@
 // recording.
 extern const char kRecordingStart[];
 
+// Appends bytes (a zero-terminated text in the second form).
+int AppendBytes(std::string& text, const char* bytes, size_t count);
+int AppendBytes(std::string& text, const char* bytes);
+
 // Appends text as one CSV field: in quotes, with its quotes doubled, when it
 // holds a comma, a quote, CR or LF. A text that a spreadsheet would take for
 // a formula (it starts with =, +, -, @, a tab or CR and is no plain number)
 // gets an apostrophe in front, so that opening a recording never runs what a
 // sensor driver reported. 1, or 0 when the row could not grow.
 int AppendCsvField(std::string& row, const wchar_t* text);
+
+// Appends the fields as CSV fields, separated by commas, then end.
+int AppendCsvFields(std::string& row, std::initializer_list<const wchar_t*> fields,
+                    const char* end);
 
 // A decimal number such as "-122.3", "1E-05" or ".5", nothing else.
 bool IsPlainNumber(const wchar_t* text);

@@ -4,8 +4,6 @@
 #include "sensors/SensorList.h"
 #include "system/Files.h"
 
-#include <new>
-
 namespace {
 
 // The report's own time (the Sensor API gives it in UTC) in local time; the
@@ -84,9 +82,8 @@ int SensorRecorder::Start(const wchar_t* path, HWND failureWindow, UINT failureM
     }
     {
         ScopedLock lock(lock_);
-        try {
-            pending_.assign(kRecordingStart);
-        } catch (const std::bad_alloc&) {
+        pending_.clear();
+        if (!AppendBytes(pending_, kRecordingStart)) {
             *error = ERROR_NOT_ENOUGH_MEMORY;
             return 0;
         }
@@ -166,23 +163,14 @@ void SensorRecorder::Capture(const SensorEntry& entry, ISensorDataReport* report
     ScopedLock lock(lock_);
     if (!taking_)
         return;
-    if (!formatted || pending_.size() > kRecordingQueueLimit || !AppendBytes(rows)) {
+    if (!formatted || pending_.size() > kRecordingQueueLimit ||
+        !AppendBytes(pending_, rows.data(), rows.size())) {
         // The writer ends the recording with this once the queue is out.
         taking_ = false;
         failure_ = ERROR_NOT_ENOUGH_MEMORY;
         return;
     }
     rows_ += count;
-}
-
-int SensorRecorder::AppendBytes(const std::string& bytes)
-{
-    try {
-        pending_ += bytes;
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
-    return 1;
 }
 
 DWORD WINAPI SensorRecorder::WriterEntry(void* self)

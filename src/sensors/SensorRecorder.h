@@ -58,8 +58,6 @@ private:
     int WritePending();
     int WriteAll(const std::string& bytes);
     bool IsTaking() const;
-    // Appends to the queue (under lock_); 0 when memory ran out.
-    int AppendBytes(const std::string& bytes);
     void EndAfterFailure(DWORD error);
 
     mutable CriticalSection lock_;
