@@ -229,6 +229,8 @@ TEST_CASE("Ctrl+R asks for the file and records until Ctrl+R again or the window
     CHECK(EndsWith(Title(f.window.Window()), L" - Recording to asked.csv"));
     f.FireData(1, 3);
     REQUIRE(f.window.PressInTree('R', true) == 1);
+    // The key posts the command; it is handled after what was posted before.
+    REQUIRE(f.window.AfterPosted([] {}) == 1);
     CHECK_FALSE(f.IsRecording());
     CHECK(Title(f.window.Window()) == plainTitle);
     f.FireData(1, 2);
