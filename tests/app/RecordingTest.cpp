@@ -228,6 +228,10 @@ TEST_CASE("Ctrl+R asks for the file and records until Ctrl+R again or the window
         Sleep(20);
     REQUIRE(f.IsRecording());
     CHECK(EndsWith(Title(f.window.Window()), L" - Recording to asked.csv"));
+    // While it records, the menu offers to stop.
+    const std::vector<std::wstring> items = ChooseFromTreeMenu(f.window, -1, 0);
+    REQUIRE_FALSE(items.empty());
+    CHECK(items.back() == L"Stop Recording");
     f.FireData(1, 3);
     REQUIRE(f.window.PressInTree('R', true) == 1);
     // The key posts the command; it is handled after what was posted before.
