@@ -165,10 +165,12 @@ int AppendUtf8(const wchar_t* text, unsigned length, std::string& bytes)
     const size_t start = bytes.size();
     if (IsAscii(text, length)) {
         try {
-            bytes.append(text, text + length);
+            bytes.resize(start + length);
         } catch (const std::bad_alloc&) {
             return 0;
         }
+        for (unsigned i = 0; i < length; ++i)
+            bytes[start + i] = static_cast<char>(text[i]);
         return 1;
     }
     const int needed = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
