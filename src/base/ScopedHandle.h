@@ -173,6 +173,16 @@ struct LocalMemoryTraits
 };
 using ScopedLocalMemory = ScopedObject<LocalMemoryTraits>;
 
+// Blocks from GlobalAlloc, until a stream made on one takes it over.
+struct GlobalMemoryTraits
+{
+    using Type = HGLOBAL;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type block) { return block != nullptr; }
+    static void Close(Type block) { GlobalFree(block); }
+};
+using ScopedGlobalMemory = ScopedObject<GlobalMemoryTraits>;
+
 // Blocks from HeapAlloc on the process heap.
 struct ProcessHeapMemoryTraits
 {
