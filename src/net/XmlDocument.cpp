@@ -8,6 +8,8 @@
 #include <type_traits>
 #include <wchar.h>
 
+#include "base/ComValue.h"
+#include "base/ScopedHandle.h"
 #include "system/Files.h"
 
 namespace {
@@ -44,86 +46,6 @@ const wchar_t* const kDomProgIds[] = {L"Msxml2.DOMDocument.6.0", L"Msxml2.DOMDoc
 
 constexpr long kLegacyElementType = 0; // XMLELEMTYPE_ELEMENT
 constexpr wchar_t kByteOrderMark = 0xFEFF;
-
-// One automation string received from a COM call.
-class ReceivedText
-{
-public:
-    ReceivedText() = default;
-    ~ReceivedText() { SysFreeString(text_); }
-    ReceivedText(const ReceivedText&) = delete;
-    ReceivedText& operator=(const ReceivedText&) = delete;
-
-    BSTR* Put()
-    {
-        SysFreeString(text_);
-        text_ = nullptr;
-        return &text_;
-    }
-    int CopyTo(WideString& target) const
-    {
-        return target.Assign(text_ ? text_ : L"", text_ ? SysStringLen(text_) : 0);
-    }
-
-private:
-    BSTR text_ = nullptr;
-};
-
-// A VARIANT cleared when it goes.
-class ScopedVariant
-{
-public:
-    ScopedVariant() { VariantInit(&value_); }
-    ~ScopedVariant() { VariantClear(&value_); }
-    ScopedVariant(const ScopedVariant&) = delete;
-    ScopedVariant& operator=(const ScopedVariant&) = delete;
-
-    VARIANT& Get() { return value_; }
-    int SetText(const wchar_t* text)
-    {
-        VariantClear(&value_);
-        value_.bstrVal = SysAllocString(text ? text : L"");
-        value_.vt = value_.bstrVal ? VT_BSTR : VT_EMPTY;
-        return value_.bstrVal != nullptr;
-    }
-    void SetInteger(long number)
-    {
-        VariantClear(&value_);
-        value_.vt = VT_I4;
-        value_.lVal = number;
-    }
-    // Takes over the object's reference.
-    void SetObject(IUnknown* object)
-    {
-        VariantClear(&value_);
-        value_.vt = VT_UNKNOWN;
-        value_.punkVal = object;
-    }
-    // Takes over the array.
-    void SetByteArray(SAFEARRAY* array)
-    {
-        VariantClear(&value_);
-        value_.vt = VT_ARRAY | VT_UI1;
-        value_.parray = array;
-    }
-
-private:
-    VARIANT value_;
-};
-
-class AutomationText
-{
-public:
-    explicit AutomationText(const wchar_t* text) : text_(SysAllocString(text ? text : L"")) {}
-    ~AutomationText() { SysFreeString(text_); }
-    AutomationText(const AutomationText&) = delete;
-    AutomationText& operator=(const AutomationText&) = delete;
-    BSTR Get() const { return text_; }
-    explicit operator bool() const { return text_ != nullptr; }
-
-private:
-    BSTR text_;
-};
 
 template <typename Interface> ComPtr<Interface> Query(IUnknown* object, REFIID id)
 {
@@ -427,14 +349,75 @@ int XmlEngine::Enumerate(const wchar_t* path, XmlCallback callback, void* contex
 }
 
 // ---------------------------------------------------------------------------
+// The engines: one class over each object model. The models differ only in
+// their document interface and in the operations specialised below.
+
+namespace {
+
+struct DomModel
+{
+    using Document = IXMLDOMDocument;
+};
+
+struct LegacyModel
+{
+    using Document = IXMLDocument;
+};
+
+template <typename Model> class ModelEngine : public XmlEngine
+{
+public:
+    using XmlEngine::XmlEngine;
+
+    int Create(DWORD flags) override;
+    int Close() override;
+    int LoadFromText(const wchar_t* text) override;
+    int LoadFromFile(const wchar_t* path) override;
+    int GetNodeXml(IUnknown* node, WideString& text) override;
+    int GetXml(WideString& text) override;
+    int SaveToFile(const wchar_t* path) override;
+    int AddElement(IUnknown* parent, const wchar_t* name, const wchar_t* text,
+                   XmlNode& added) override;
+    int SetText(IUnknown* node, const wchar_t* text) override;
+    int SetAttribute(IUnknown* node, const wchar_t* name, const wchar_t* value) override;
+    int AddProcessingInstruction(const wchar_t* target, const wchar_t* data) override;
+    int RemoveChild(IUnknown* parent, IUnknown* child) override;
+    bool IsEmpty() const override { return !document_; }
+    int OwnText(IUnknown* node, WideString& text) override;
+
+protected:
+    int DocumentElement(XmlNode& element) override;
+    int NodeName(IUnknown* node, WideString& name) override;
+    int NodeText(IUnknown* node, WideString& text) override;
+    int Attributes(IUnknown* node, XmlNodeList& attributes) override;
+    int ChildElements(IUnknown* node, XmlNodeList& children) override;
+
+private:
+    ComPtr<typename Model::Document> document_;
+    // Processing instructions the legacy model keeps until the first
+    // element is added (it has no nodes of their kind).
+    WideString prefix_;
+};
+
+using DomXmlEngine = ModelEngine<DomModel>;
+using LegacyXmlEngine = ModelEngine<LegacyModel>;
+
+// ---------------------------------------------------------------------------
 // DOM engine.
 
-int DomXmlEngine::Create(DWORD flags)
+template <> int DomXmlEngine::Close()
+{
+    int had = document_ ? 1 : 0;
+    document_.Reset();
+    return had;
+}
+
+template <> int DomXmlEngine::Create(DWORD flags)
 {
     Close();
     ComPtr<IXMLDOMDocument> document;
     for (const wchar_t* progId : kDomProgIds) {
-        document.Reset(static_cast<IXMLDOMDocument*>(CreateByProgId(progId, kDomDocumentId)));
+        document = CreateByProgId<IXMLDOMDocument>(progId, kDomDocumentId);
         if (document) {
             break;
         }
@@ -451,59 +434,50 @@ int DomXmlEngine::Create(DWORD flags)
     }
     if (flags & XML_ALLOW_DTD) {
         ComPtr<IXMLDOMDocument2> second = Query<IXMLDOMDocument2>(document.Get(), kDomDocument2Id);
-        AutomationText property(L"ProhibitDTD");
+        ScopedBstr property = MakeBstr(L"ProhibitDTD");
         ScopedVariant value;
-        value.Get().vt = VT_BOOL;
-        value.Get().boolVal = VARIANT_FALSE;
+        value.SetBool(false);
         if (second && property) {
             second->setProperty(property.Get(), value.Get());
         }
     }
-    document_.Reset(document.Detach());
+    document_ = std::move(document);
     return 1;
 }
 
-int DomXmlEngine::Close()
+int LoadVariant(IXMLDOMDocument* document, const VARIANT& source)
 {
-    int had = document_ ? 1 : 0;
-    document_.Reset();
-    return had;
-}
-
-int DomXmlEngine::LoadVariant(const VARIANT& source)
-{
-    auto* document = static_cast<IXMLDOMDocument*>(document_.Get());
     VARIANT_BOOL loaded = VARIANT_FALSE;
     HRESULT result = document->load(source, &loaded);
     return SUCCEEDED(result) && loaded == VARIANT_TRUE;
 }
 
-int DomXmlEngine::LoadFromStream(const wchar_t* text)
+int LoadFromStream(IXMLDOMDocument* document, const wchar_t* text)
 {
     // The byte-order mark lets every engine see UTF-16: without one or an
     // XML declaration, Wine's reads the bytes as UTF-8 and fails.
     SIZE_T size = (wcslen(text) + 1) * sizeof(wchar_t);
-    HGLOBAL block = GlobalAlloc(GMEM_FIXED, size);
+    ScopedGlobalMemory block(GlobalAlloc(GMEM_FIXED, size));
     if (!block) {
         return 0;
     }
-    auto* units = static_cast<wchar_t*>(block);
+    auto* units = static_cast<wchar_t*>(block.Get());
     units[0] = kByteOrderMark;
     memcpy(units + 1, text, size - sizeof(wchar_t));
-    IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(block, TRUE, &stream))) {
-        GlobalFree(block);
+    ComPtr<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(block.Get(), TRUE, stream.Put()))) {
         return 0;
     }
+    block.Detach(); // the stream frees it from now on
     ULARGE_INTEGER length;
     length.QuadPart = size;
     stream->SetSize(length);
     ScopedVariant source;
-    source.SetObject(stream);
-    return LoadVariant(source.Get());
+    source.SetObject(stream.Detach());
+    return LoadVariant(document, source.Get());
 }
 
-int DomXmlEngine::LoadFromAnsiBytes(const wchar_t* text)
+int LoadFromAnsiBytes(IXMLDOMDocument* document, const wchar_t* text)
 {
     int length = static_cast<int>(wcslen(text));
     int size =
@@ -523,63 +497,83 @@ int DomXmlEngine::LoadFromAnsiBytes(const wchar_t* text)
     }
     WideCharToMultiByte(CP_ACP, 0, text, length, static_cast<char*>(bytes), size, nullptr, nullptr);
     SafeArrayUnaccessData(array);
-    return LoadVariant(source.Get());
+    return LoadVariant(document, source.Get());
 }
 
-int DomXmlEngine::LoadFromText(const wchar_t* text)
+template <> int DomXmlEngine::LoadFromText(const wchar_t* text)
 {
     if (!document_ || !text) {
         return 0;
     }
-    if (LoadFromStream(text) || LoadFromAnsiBytes(text)) {
+    if (LoadFromStream(document_.Get(), text) || LoadFromAnsiBytes(document_.Get(), text)) {
         return 1;
     }
     WideString shortened;
     if (!RemoveDeclaredEncoding(text, shortened)) {
         return 0;
     }
-    return LoadFromStream(shortened.Data()) || LoadFromAnsiBytes(shortened.Data());
+    return LoadFromStream(document_.Get(), shortened.Data()) ||
+           LoadFromAnsiBytes(document_.Get(), shortened.Data());
 }
 
-int DomXmlEngine::LoadFromFile(const wchar_t* path)
+template <> int DomXmlEngine::LoadFromFile(const wchar_t* path)
 {
     ScopedVariant source;
     if (!document_ || !source.SetText(path)) {
         return 0;
     }
-    return LoadVariant(source.Get());
+    return LoadVariant(document_.Get(), source.Get());
 }
 
-int DomXmlEngine::GetNodeXml(IUnknown* node, WideString& text)
+template <> int DomXmlEngine::GetNodeXml(IUnknown* node, WideString& text)
 {
     text.Assign(L"");
     ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
-    ReceivedText xml;
-    if (!domNode || FAILED(domNode->get_xml(xml.Put()))) {
+    ScopedBstr xml;
+    if (!domNode || FAILED(domNode->get_xml(xml.Receive()))) {
         return 0;
     }
-    return xml.CopyTo(text);
+    return CopyBstr(xml.Get(), text);
 }
 
-int DomXmlEngine::GetXml(WideString& text)
+template <> int DomXmlEngine::GetXml(WideString& text)
 {
     return GetNodeXml(document_.Get(), text);
 }
 
-int DomXmlEngine::SaveToFile(const wchar_t* path)
+template <> int DomXmlEngine::SaveToFile(const wchar_t* path)
 {
     ScopedVariant target;
     if (!document_ || !target.SetText(path)) {
         return 0;
     }
-    return SUCCEEDED(static_cast<IXMLDOMDocument*>(document_.Get())->save(target.Get()));
+    return SUCCEEDED(document_->save(target.Get()));
 }
 
+template <> int DomXmlEngine::SetText(IUnknown* node, const wchar_t* text)
+{
+    ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
+    ScopedBstr value = MakeBstr(text);
+    return domNode && value && SUCCEEDED(domNode->put_text(value.Get()));
+}
+
+template <> int DomXmlEngine::DocumentElement(XmlNode& element)
+{
+    IXMLDOMDocument* document = document_.Get();
+    ComPtr<IXMLDOMElement> root;
+    if (!document || FAILED(document->get_documentElement(root.Put())) || !root) {
+        return 0;
+    }
+    element = AsNode(root.Detach());
+    return 1;
+}
+
+template <>
 int DomXmlEngine::AddElement(IUnknown* parent, const wchar_t* name, const wchar_t* text,
                              XmlNode& added)
 {
-    auto* document = static_cast<IXMLDOMDocument*>(document_.Get());
-    AutomationText tag(name);
+    IXMLDOMDocument* document = document_.Get();
+    ScopedBstr tag = MakeBstr(name);
     ComPtr<IXMLDOMElement> element;
     if (!document || !tag || FAILED(document->createElement(tag.Get(), element.Put()))) {
         return 0;
@@ -598,18 +592,12 @@ int DomXmlEngine::AddElement(IUnknown* parent, const wchar_t* name, const wchar_
     return 1;
 }
 
-int DomXmlEngine::SetText(IUnknown* node, const wchar_t* text)
-{
-    ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
-    AutomationText value(text);
-    return domNode && value && SUCCEEDED(domNode->put_text(value.Get()));
-}
-
+template <>
 int DomXmlEngine::SetAttribute(IUnknown* node, const wchar_t* name, const wchar_t* value)
 {
-    auto* document = static_cast<IXMLDOMDocument*>(document_.Get());
+    IXMLDOMDocument* document = document_.Get();
     ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
-    AutomationText attributeName(name);
+    ScopedBstr attributeName = MakeBstr(name);
     ComPtr<IXMLDOMAttribute> attribute;
     if (!document || !domNode || !attributeName ||
         FAILED(document->createAttribute(attributeName.Get(), attribute.Put())) ||
@@ -622,11 +610,11 @@ int DomXmlEngine::SetAttribute(IUnknown* node, const wchar_t* name, const wchar_
            SUCCEEDED(attributes->setNamedItem(attribute.Get(), replaced.Put()));
 }
 
-int DomXmlEngine::AddProcessingInstruction(const wchar_t* target, const wchar_t* data)
+template <> int DomXmlEngine::AddProcessingInstruction(const wchar_t* target, const wchar_t* data)
 {
-    auto* document = static_cast<IXMLDOMDocument*>(document_.Get());
-    AutomationText targetText(target);
-    AutomationText dataText(data);
+    IXMLDOMDocument* document = document_.Get();
+    ScopedBstr targetText = MakeBstr(target);
+    ScopedBstr dataText = MakeBstr(data);
     ComPtr<IXMLDOMProcessingInstruction> instruction;
     ComPtr<IXMLDOMNode> appended;
     return document && targetText && dataText &&
@@ -635,7 +623,7 @@ int DomXmlEngine::AddProcessingInstruction(const wchar_t* target, const wchar_t*
            SUCCEEDED(document->appendChild(instruction.Get(), appended.Put()));
 }
 
-int DomXmlEngine::RemoveChild(IUnknown* parent, IUnknown* child)
+template <> int DomXmlEngine::RemoveChild(IUnknown* parent, IUnknown* child)
 {
     ComPtr<IXMLDOMNode> container =
         Query<IXMLDOMNode>(parent ? parent : document_.Get(), kDomNodeId);
@@ -645,40 +633,29 @@ int DomXmlEngine::RemoveChild(IUnknown* parent, IUnknown* child)
            SUCCEEDED(container->removeChild(removable.Get(), removed.Put())) && removed;
 }
 
-int DomXmlEngine::DocumentElement(XmlNode& element)
-{
-    auto* document = static_cast<IXMLDOMDocument*>(document_.Get());
-    ComPtr<IXMLDOMElement> root;
-    if (!document || FAILED(document->get_documentElement(root.Put())) || !root) {
-        return 0;
-    }
-    element = AsNode(root.Detach());
-    return 1;
-}
-
-int DomXmlEngine::NodeName(IUnknown* node, WideString& name)
+template <> int DomXmlEngine::NodeName(IUnknown* node, WideString& name)
 {
     ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
-    ReceivedText text;
-    if (!domNode || FAILED(domNode->get_nodeName(text.Put()))) {
+    ScopedBstr text;
+    if (!domNode || FAILED(domNode->get_nodeName(text.Receive()))) {
         name.Assign(L"");
         return 0;
     }
-    return text.CopyTo(name);
+    return CopyBstr(text.Get(), name);
 }
 
-int DomXmlEngine::NodeText(IUnknown* node, WideString& text)
+template <> int DomXmlEngine::NodeText(IUnknown* node, WideString& text)
 {
     ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
-    ReceivedText value;
-    if (!domNode || FAILED(domNode->get_text(value.Put()))) {
+    ScopedBstr value;
+    if (!domNode || FAILED(domNode->get_text(value.Receive()))) {
         text.Assign(L"");
         return 0;
     }
-    return value.CopyTo(text);
+    return CopyBstr(value.Get(), text);
 }
 
-int DomXmlEngine::Attributes(IUnknown* node, XmlNodeList& attributes)
+template <> int DomXmlEngine::Attributes(IUnknown* node, XmlNodeList& attributes)
 {
     ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
     ComPtr<IXMLDOMNamedNodeMap> map;
@@ -696,7 +673,7 @@ int DomXmlEngine::Attributes(IUnknown* node, XmlNodeList& attributes)
     return 1;
 }
 
-int DomXmlEngine::ChildElements(IUnknown* node, XmlNodeList& children)
+template <> int DomXmlEngine::ChildElements(IUnknown* node, XmlNodeList& children)
 {
     ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
     ComPtr<IXMLDOMNodeList> list;
@@ -716,7 +693,7 @@ int DomXmlEngine::ChildElements(IUnknown* node, XmlNodeList& children)
     return 1;
 }
 
-int DomXmlEngine::OwnText(IUnknown* node, WideString& text)
+template <> int DomXmlEngine::OwnText(IUnknown* node, WideString& text)
 {
     text.Assign(L"");
     ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
@@ -743,15 +720,7 @@ int DomXmlEngine::OwnText(IUnknown* node, WideString& text)
 // ---------------------------------------------------------------------------
 // Legacy engine.
 
-int LegacyXmlEngine::Create(DWORD)
-{
-    Close();
-    document_.Reset(
-        static_cast<IUnknown*>(CreateByClassId(kLegacyDocumentClassId, kLegacyDocumentId)));
-    return document_ ? 1 : 0;
-}
-
-int LegacyXmlEngine::Close()
+template <> int LegacyXmlEngine::Close()
 {
     int had = document_ ? 1 : 0;
     document_.Reset();
@@ -759,7 +728,14 @@ int LegacyXmlEngine::Close()
     return had;
 }
 
-int LegacyXmlEngine::LoadFromText(const wchar_t* text)
+template <> int LegacyXmlEngine::Create(DWORD)
+{
+    Close();
+    document_ = CreateByClassId<IXMLDocument>(kLegacyDocumentClassId, kLegacyDocumentId);
+    return document_ ? 1 : 0;
+}
+
+template <> int LegacyXmlEngine::LoadFromText(const wchar_t* text)
 {
     ComPtr<IPersistStream> persist = StreamPersistence(document_.Get());
     ComPtr<TextStream> stream(TextStream::Make());
@@ -769,20 +745,20 @@ int LegacyXmlEngine::LoadFromText(const wchar_t* text)
     return SUCCEEDED(persist->Load(stream.Get()));
 }
 
-int LegacyXmlEngine::LoadFromFile(const wchar_t* path)
+template <> int LegacyXmlEngine::LoadFromFile(const wchar_t* path)
 {
-    AutomationText url(path);
-    auto* document = static_cast<IXMLDocument*>(document_.Get());
+    ScopedBstr url = MakeBstr(path);
+    IXMLDocument* document = document_.Get();
     return document && url && SUCCEEDED(document->put_URL(url.Get()));
 }
 
-int LegacyXmlEngine::GetNodeXml(IUnknown*, WideString& text)
+template <> int LegacyXmlEngine::GetNodeXml(IUnknown*, WideString& text)
 {
     text.Assign(L"");
     return 0;
 }
 
-int LegacyXmlEngine::GetXml(WideString& text)
+template <> int LegacyXmlEngine::GetXml(WideString& text)
 {
     text.Assign(L"");
     ComPtr<IPersistStream> persist = StreamPersistence(document_.Get());
@@ -793,16 +769,35 @@ int LegacyXmlEngine::GetXml(WideString& text)
     return stream->CollectText(text);
 }
 
-int LegacyXmlEngine::SaveToFile(const wchar_t* path)
+template <> int LegacyXmlEngine::SaveToFile(const wchar_t* path)
 {
     WideString text;
     return GetXml(text) && WriteAnsiFile(path, text);
 }
 
+template <> int LegacyXmlEngine::SetText(IUnknown* node, const wchar_t* text)
+{
+    ComPtr<IXMLElement> element = Query<IXMLElement>(node, kLegacyElementId);
+    ScopedBstr value = MakeBstr(text);
+    return element && value && SUCCEEDED(element->put_text(value.Get()));
+}
+
+template <> int LegacyXmlEngine::DocumentElement(XmlNode& element)
+{
+    IXMLDocument* document = document_.Get();
+    ComPtr<IXMLElement> root;
+    if (!document || FAILED(document->get_root(root.Put())) || !root) {
+        return 0;
+    }
+    element = AsNode(root.Detach());
+    return 1;
+}
+
+template <>
 int LegacyXmlEngine::AddElement(IUnknown* parent, const wchar_t* name, const wchar_t* text,
                                 XmlNode& added)
 {
-    auto* document = static_cast<IXMLDocument*>(document_.Get());
+    IXMLDocument* document = document_.Get();
     XmlNode root;
     if (!document || !name) {
         return 0;
@@ -833,22 +828,17 @@ int LegacyXmlEngine::AddElement(IUnknown* parent, const wchar_t* name, const wch
     return 1;
 }
 
-int LegacyXmlEngine::SetText(IUnknown* node, const wchar_t* text)
-{
-    ComPtr<IXMLElement> element = Query<IXMLElement>(node, kLegacyElementId);
-    AutomationText value(text);
-    return element && value && SUCCEEDED(element->put_text(value.Get()));
-}
-
+template <>
 int LegacyXmlEngine::SetAttribute(IUnknown* node, const wchar_t* name, const wchar_t* value)
 {
     ComPtr<IXMLElement> element = Query<IXMLElement>(node, kLegacyElementId);
-    AutomationText attributeName(name);
+    ScopedBstr attributeName = MakeBstr(name);
     ScopedVariant attributeValue;
     return element && attributeName && attributeValue.SetText(value) &&
            SUCCEEDED(element->setAttribute(attributeName.Get(), attributeValue.Get()));
 }
 
+template <>
 int LegacyXmlEngine::AddProcessingInstruction(const wchar_t* target, const wchar_t* data)
 {
     if (!document_ || !target) {
@@ -857,55 +847,42 @@ int LegacyXmlEngine::AddProcessingInstruction(const wchar_t* target, const wchar
     return data ? Format(prefix_, L"<?%s %s?>", target, data) : Format(prefix_, L"<?%s?>", target);
 }
 
-int LegacyXmlEngine::RemoveChild(IUnknown* parent, IUnknown* child)
+template <> int LegacyXmlEngine::RemoveChild(IUnknown* parent, IUnknown* child)
 {
     ComPtr<IXMLElement> container = Query<IXMLElement>(parent, kLegacyElementId);
     ComPtr<IXMLElement> removable = Query<IXMLElement>(child, kLegacyElementId);
     return container && removable && SUCCEEDED(container->removeChild(removable.Get()));
 }
 
-int LegacyXmlEngine::DocumentElement(XmlNode& element)
+template <> int LegacyXmlEngine::NodeName(IUnknown* node, WideString& name)
 {
-    auto* document = static_cast<IXMLDocument*>(document_.Get());
-    ComPtr<IXMLElement> root;
-    if (!document || FAILED(document->get_root(root.Put())) || !root) {
-        return 0;
-    }
-    element = AsNode(root.Detach());
-    return 1;
-}
-
-int LegacyXmlEngine::NodeName(IUnknown* node, WideString& name)
-{
-    ReceivedText text;
+    ScopedBstr text;
     ComPtr<IXMLElement> element = Query<IXMLElement>(node, kLegacyElementId);
-    if (element && SUCCEEDED(element->get_tagName(text.Put()))) {
-        return text.CopyTo(name);
+    if (element && SUCCEEDED(element->get_tagName(text.Receive()))) {
+        return CopyBstr(text.Get(), name);
     }
     ComPtr<IXMLAttribute> attribute = Query<IXMLAttribute>(node, kLegacyAttributeId);
-    if (attribute && SUCCEEDED(attribute->get_name(text.Put()))) {
-        return text.CopyTo(name);
+    if (attribute && SUCCEEDED(attribute->get_name(text.Receive()))) {
+        return CopyBstr(text.Get(), name);
     }
     name.Assign(L"");
     return 0;
 }
 
-int LegacyXmlEngine::NodeText(IUnknown* node, WideString& text)
+template <> int LegacyXmlEngine::NodeText(IUnknown* node, WideString& text)
 {
-    ReceivedText value;
+    ScopedBstr value;
     ComPtr<IXMLElement> element = Query<IXMLElement>(node, kLegacyElementId);
-    if (element && SUCCEEDED(element->get_text(value.Put()))) {
-        return value.CopyTo(text);
+    if (element && SUCCEEDED(element->get_text(value.Receive()))) {
+        return CopyBstr(value.Get(), text);
     }
     ComPtr<IXMLAttribute> attribute = Query<IXMLAttribute>(node, kLegacyAttributeId);
-    if (attribute && SUCCEEDED(attribute->get_value(value.Put()))) {
-        return value.CopyTo(text);
+    if (attribute && SUCCEEDED(attribute->get_value(value.Receive()))) {
+        return CopyBstr(value.Get(), text);
     }
     text.Assign(L"");
     return 0;
 }
-
-namespace {
 
 // The items of a legacy collection that answer the wanted interface.
 template <typename Interface>
@@ -937,15 +914,13 @@ void CollectItems(IXMLElementCollection* collection, REFIID id, XmlNodeList& ite
     }
 }
 
-} // namespace
-
-int LegacyXmlEngine::OwnText(IUnknown* node, WideString& text)
+template <> int LegacyXmlEngine::OwnText(IUnknown* node, WideString& text)
 {
     // The legacy model keeps an element's text apart from its children.
     return NodeText(node, text);
 }
 
-int LegacyXmlEngine::Attributes(IUnknown* node, XmlNodeList& attributes)
+template <> int LegacyXmlEngine::Attributes(IUnknown* node, XmlNodeList& attributes)
 {
     ComPtr<IXMLElement2> element = Query<IXMLElement2>(node, kLegacyElement2Id);
     ComPtr<IXMLElementCollection> collection;
@@ -956,7 +931,7 @@ int LegacyXmlEngine::Attributes(IUnknown* node, XmlNodeList& attributes)
     return 1;
 }
 
-int LegacyXmlEngine::ChildElements(IUnknown* node, XmlNodeList& children)
+template <> int LegacyXmlEngine::ChildElements(IUnknown* node, XmlNodeList& children)
 {
     ComPtr<IXMLElement> element = Query<IXMLElement>(node, kLegacyElementId);
     ComPtr<IXMLElementCollection> collection;
@@ -967,27 +942,45 @@ int LegacyXmlEngine::ChildElements(IUnknown* node, XmlNodeList& children)
     return 1;
 }
 
+} // namespace
+
+std::unique_ptr<XmlEngine> MakeXmlEngine(int kind, XmlDocument* owner)
+{
+    switch (kind) {
+    case XML_ENGINE_DOM:
+        return std::unique_ptr<XmlEngine>(new (std::nothrow) DomXmlEngine(owner));
+    case XML_ENGINE_LEGACY:
+        return std::unique_ptr<XmlEngine>(new (std::nothrow) LegacyXmlEngine(owner));
+    default:
+        return nullptr;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The document.
+
+int XmlDocument::CreateEngine(int kind, DWORD flags)
+{
+    std::unique_ptr<XmlEngine> engine = MakeXmlEngine(kind, this);
+    if (!engine || !engine->Create(flags)) {
+        return 0;
+    }
+    active_ = std::move(engine);
+    activeKind_ = kind;
+    return 1;
+}
 
 int XmlDocument::Create(DWORD flags)
 {
     Close();
     apartment_.Init(0);
-    if (dom_.Create(flags)) {
-        active_ = &dom_;
-    } else if (legacy_.Create(flags)) {
-        active_ = &legacy_;
-    }
-    return active_ ? 1 : 0;
+    return CreateEngine(XML_ENGINE_DOM, flags) || CreateEngine(XML_ENGINE_LEGACY, flags);
 }
 
 int XmlDocument::Close()
 {
     int had = active_ ? 1 : 0;
-    dom_.Close();
-    legacy_.Close();
-    active_ = nullptr;
+    active_.reset();
     apartment_.Uninit();
     return had;
 }
