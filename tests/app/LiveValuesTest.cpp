@@ -325,6 +325,19 @@ TEST_CASE("a report with other fields rebuilds the tree")
         CHECK(after[5].text == L"CITY\tTacoma");
         CHECK(after[6].text == L"LATITUDE DEGREES\t47.250000");
     }
+    SUBCASE("the same fields without the last one")
+    {
+        // Every field of the report still matches its row, so only the
+        // count tells that the last row must go.
+        const GUID id = TestSensorId(2);
+        REQUIRE(f.sim.ClearFields(&id) == 1);
+        REQUIRE(f.SetField(2, L"LATITUDE_DEGREES", L"VT_R8, 47.25") == 1);
+        REQUIRE(f.FireData(2) == 1);
+        const std::vector<TreeRow> after = f.window.SettledTree();
+        REQUIRE(after.size() == before.size() - 1);
+        CHECK(after.back().text == L"LATITUDE DEGREES\t47.250000");
+        CHECK(RowText(after, L"CITY\t", 1) == L"<none>");
+    }
 }
 
 TEST_CASE("a burst of events from several sensors ends with every last value shown")
