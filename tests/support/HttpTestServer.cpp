@@ -3,6 +3,7 @@
 
 #include "HttpTestServer.h"
 #include "LoopbackSocket.h"
+#include "TestText.h"
 
 #include <algorithm>
 
@@ -22,11 +23,6 @@ const wchar_t kPython[] = L"Z:\\usr\\bin\\python3";
 std::string Netstring(const std::string& data)
 {
     return std::to_string(data.size()) + ":" + data + ",";
-}
-
-std::wstring Widen(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
 }
 
 bool IsHeaderName(const std::string& line, const char* name)
