@@ -7,23 +7,6 @@
 #include "base/ScopedHandle.h"
 #include "base/WideString.h"
 
-// An automation string (BSTR) of the program's own or received from a COM
-// call: Receive() for out-parameters, freed with SysFreeString.
-struct BstrTraits
-{
-    using Type = BSTR;
-    static Type Empty() { return nullptr; }
-    static bool IsValid(Type text) { return text != nullptr; }
-    static void Close(Type text) { SysFreeString(text); }
-};
-using ScopedBstr = ScopedObject<BstrTraits>;
-
-// A copy of the text (null counts as empty); invalid when out of memory.
-inline ScopedBstr MakeBstr(const wchar_t* text)
-{
-    return ScopedBstr(SysAllocString(text ? text : L""));
-}
-
 // Copies an automation string, embedded zeros cut as WideString does; a
 // null one is the empty text.
 inline int CopyBstr(BSTR text, WideString& target)

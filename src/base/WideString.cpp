@@ -1,6 +1,6 @@
 #include "base/WideString.h"
 
-#include "base/ComValue.h"
+#include "base/ScopedHandle.h"
 
 #include <new>
 #include <stdlib.h>
