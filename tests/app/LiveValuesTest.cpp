@@ -3,6 +3,7 @@
 #include "MainWindowHarness.h"
 #include "app/LiveTree.h"
 #include "base/ScopedHandle.h"
+#include "system/Clipboard.h"
 
 #include <algorithm>
 #include <string>
@@ -54,25 +55,6 @@ int FirstVisibleRow(HWND tree)
     return index;
 }
 
-int PutClipboardText(const wchar_t* text)
-{
-    if (!OpenClipboard(nullptr))
-        return 0;
-    EmptyClipboard();
-    const size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    int ok = 0;
-    if (void* target = block ? GlobalLock(block) : nullptr) {
-        memcpy(target, text, bytes);
-        GlobalUnlock(block);
-        ok = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
-    }
-    if (!ok && block)
-        GlobalFree(block);
-    CloseClipboard();
-    return ok;
-}
-
 std::wstring ClipboardText()
 {
     std::wstring text = L"<no text>";
@@ -94,7 +76,7 @@ struct LiveFixture
     {
         REQUIRE(Simulator() != nullptr);
         REQUIRE(sim.Reset() == 1);
-        REQUIRE(PutClipboardText(L"before") == 1);
+        REQUIRE(CopyTextToClipboard(nullptr, L"before") == 1);
     }
     void Open() { REQUIRE(window.Start() == 1); }
     void AddGps(unsigned number, const wchar_t* name)
@@ -439,7 +421,7 @@ TEST_CASE("Ctrl+C copies the selected row")
     CHECK(ClipboardText() == L"Integrated GPS\t");
 
     // A plain C is the tree's own (incremental search) and copies nothing.
-    REQUIRE(PutClipboardText(L"kept") == 1);
+    REQUIRE(CopyTextToClipboard(nullptr, L"kept") == 1);
     PressCtrlC(f.window, false);
     CHECK(ClipboardText() == L"kept");
 

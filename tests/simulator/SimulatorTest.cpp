@@ -2,6 +2,7 @@
 
 #include "../../simulator/SensorSimControl.h"
 #include "base/Com.h"
+#include "base/ScopedHandle.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -108,12 +109,11 @@ TEST_CASE_FIXTURE(SimulatorFixture, "the default scenario is enumerated through 
     for (ULONG i = 0; i < count; ++i) {
         ComPtr<ISensor> sensor;
         REQUIRE(sensors->GetAt(i, sensor.Put()) == S_OK);
-        BSTR name = nullptr;
-        if (FAILED(sensor->GetFriendlyName(&name))) {
-            CHECK(name == nullptr);
+        ScopedBstr name;
+        if (FAILED(sensor->GetFriendlyName(name.Receive()))) {
+            CHECK_FALSE(name);
             ++nameless;
         }
-        SysFreeString(name);
     }
     CHECK(nameless == 1);
 
