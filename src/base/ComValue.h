@@ -96,6 +96,7 @@ public:
     ScopedPropVariant(const ScopedPropVariant&) = delete;
     ScopedPropVariant& operator=(const ScopedPropVariant&) = delete;
 
+    PROPVARIANT& Get() { return value_; }
     const PROPVARIANT& Get() const { return value_; }
     // For out-parameters: clears the current value first.
     PROPVARIANT* Receive()

@@ -13,9 +13,9 @@ namespace {
 
 // Names the field and makes its value text; a value without text keeps
 // the empty text.
-void DescribeField(SensorField& field, const PROPVARIANT& value)
+void DescribeField(SensorField& field, const PROPVARIANT& value, KeyNamer name)
 {
-    NameDataType(field.key, field.name);
+    name(field.key, field.name);
     if (ConvertReportedValue(value, field.value)) {
         FormatSensorValue(field.value, field.valueText);
     }
@@ -35,9 +35,16 @@ void MoveFields(LockedList& from, LockedList& to)
 int BuildFields(ISensorDataReport* report, LockedList& fields)
 {
     ComPtr<IPortableDeviceValues> values;
+    if (!report || FAILED(report->GetSensorValues(nullptr, values.Put())) || !values) {
+        return 0;
+    }
+    return AppendNamedValues(values.Get(), NameDataType, fields);
+}
+
+int AppendNamedValues(IPortableDeviceValues* values, KeyNamer name, LockedList& fields)
+{
     DWORD count = 0;
-    if (!report || FAILED(report->GetSensorValues(nullptr, values.Put())) || !values ||
-        FAILED(values->GetCount(&count))) {
+    if (!values || FAILED(values->GetCount(&count))) {
         return 0;
     }
     for (DWORD i = 0; i < count; ++i) {
@@ -50,7 +57,7 @@ int BuildFields(ISensorDataReport* report, LockedList& fields)
             delete field;
             continue;
         }
-        DescribeField(*field, value.Get());
+        DescribeField(*field, value.Get(), name);
         fields.Append(field);
     }
     return 1;
@@ -81,6 +88,16 @@ SensorField* SensorEntry::ReadFields(ISensorDataReport* report)
     fields_.Clear();
     MoveFields(fresh, fields_);
     return static_cast<SensorField*>(fields_.First());
+}
+
+void SensorEntry::ReadIdentity()
+{
+    SensorState state = SENSOR_STATE_READY;
+    const bool known = sensor_ && SUCCEEDED(sensor_->GetState(&state));
+    InterlockedExchange(&state_, known ? static_cast<LONG>(state) : kSensorStateUnknown);
+    if (sensor_) {
+        sensor_->GetID(&id_);
+    }
 }
 
 int SensorEntry::Subscribe()
@@ -202,6 +219,7 @@ void SensorList::AddSensor(ISensor* sensor)
     if (SUCCEEDED(sensor->GetFriendlyName(name.Receive())) && name) {
         entry->SetName(name.Get());
     }
+    entry->ReadIdentity();
     entry->Subscribe();
     entries_.Append(entry);
 }
@@ -228,6 +246,19 @@ SensorEntry* SensorList::Refresh()
     return First();
 }
 
+// The request takes a collection: one of the manager's own making, emptied
+// and given the one sensor.
+int SensorList::RequestAccess(const SensorEntry& entry, HWND parent)
+{
+    ComPtr<ISensorCollection> sensors;
+    if (!manager_ || !entry.Sensor() ||
+        FAILED(manager_->GetSensorsByCategory(SENSOR_CATEGORY_ALL, sensors.Put())) || !sensors ||
+        FAILED(sensors->Clear()) || FAILED(sensors->Add(entry.Sensor()))) {
+        return 0;
+    }
+    return SUCCEEDED(manager_->RequestPermissions(parent, sensors.Get(), TRUE));
+}
+
 // ---------------------------------------------------------------- sinks
 
 HRESULT ManagerEventSink::OnSensorEnter(ISensor*, SensorState)
@@ -239,7 +270,7 @@ HRESULT ManagerEventSink::OnSensorEnter(ISensor*, SensorState)
     return S_OK;
 }
 
-void SensorEventSink::Notify(int code, Action action, ISensorDataReport* report)
+void SensorEventSink::Notify(int code, Action action, ISensorDataReport* report, long state)
 {
     ScopedLock lock(ownerLock_);
     if (!owner_) {
@@ -247,6 +278,12 @@ void SensorEventSink::Notify(int code, Action action, ISensorDataReport* report)
     }
     if (action == READ_REPORT) {
         owner_->ReadFields(report);
+        InterlockedExchange(&owner_->newData_, 1);
+    } else if (action == NEW_STATE) {
+        // A sensor that becomes ready may have data now, and one that loses
+        // access has none: its fields are read again with the state.
+        InterlockedExchange(&owner_->state_, state);
+        owner_->ReadFields(nullptr);
         InterlockedExchange(&owner_->newData_, 1);
     } else if (action == MARK_LEFT) {
         InterlockedExchange(&owner_->left_, 1);
@@ -256,9 +293,9 @@ void SensorEventSink::Notify(int code, Action action, ISensorDataReport* report)
     }
 }
 
-HRESULT SensorEventSink::OnStateChanged(ISensor*, SensorState)
+HRESULT SensorEventSink::OnStateChanged(ISensor*, SensorState state)
 {
-    Notify(SENSOR_CHANGE_STATE, NOTIFY_ONLY, nullptr);
+    Notify(SENSOR_CHANGE_STATE, NEW_STATE, nullptr, static_cast<long>(state));
     return S_OK;
 }
 

@@ -78,14 +78,24 @@ private:
     {
         NOTIFY_ONLY,
         READ_REPORT,
+        NEW_STATE,
         MARK_LEFT,
     };
-    void Notify(int code, Action action, ISensorDataReport* report);
+    void Notify(int code, Action action, ISensorDataReport* report, long state = 0);
 };
 
 // Builds the field records of a data report into an empty list, in report
 // order. 1, or 0 when the report's values cannot be had.
 int BuildFields(ISensorDataReport* report, LockedList& fields);
+
+// Appends a SensorField for every value of the set, in its order, named by
+// the given function and with the value's display text. 1, or 0 when the
+// set's count cannot be had.
+typedef int (*KeyNamer)(const PROPERTYKEY& key, WideString& name);
+int AppendNamedValues(IPortableDeviceValues* values, KeyNamer name, LockedList& fields);
+
+// The state of a sensor whose state could not be read.
+constexpr long kSensorStateUnknown = -1;
 
 // One sensor: its friendly name, its data fields and its event subscription.
 class SensorEntry : public ListNode
@@ -99,6 +109,12 @@ public:
     ISensor* Sensor() const { return sensor_.Get(); }
     const WideString& Name() const { return name_; }
     int SetName(const wchar_t* name) { return name_.Assign(name); }
+    const GUID& Id() const { return id_; }
+    // The SensorState value last read or reported, or kSensorStateUnknown.
+    // Written on the event thread, so read at any time.
+    long State() const { return InterlockedCompareExchange(&state_, 0, 0); }
+    // Reads the sensor's id and state from the sensor.
+    void ReadIdentity();
 
     // Replaces the fields with those of the report, or of the sensor's
     // current report when none is given; answers the first field or null.
@@ -138,6 +154,8 @@ private:
     friend class SensorEventSink;
 
     LockedList fields_;
+    mutable volatile LONG state_ = kSensorStateUnknown;
+    GUID id_ = {};
     volatile LONG newData_ = 0;
     volatile LONG left_ = 0;
     SensorList* owner_;
@@ -172,6 +190,12 @@ public:
     // first entry or null.
     SensorEntry* Refresh();
     SensorEntry* First() const { return static_cast<SensorEntry*>(entries_.First()); }
+
+    // Asks the user, in a window owned by parent, to let the program use
+    // the entry's sensor (ISensorManager::RequestPermissions, modal). The
+    // answer arrives as a state change. 1 when the request was made and
+    // not refused.
+    int RequestAccess(const SensorEntry& entry, HWND parent);
 
     // Passes an event to the change callback, if one is installed.
     void Notify(int code, SensorEntry* entry);
