@@ -29,16 +29,6 @@ std::wstring RowText(const std::vector<TreeRow>& rows, const std::wstring& prefi
     return L"<none>";
 }
 
-int FirstVisibleRow(HWND tree)
-{
-    int index = 0;
-    HTREEITEM first = TreeView_GetFirstVisible(tree);
-    for (HTREEITEM item = TreeView_GetRoot(tree); item && item != first;
-         item = TreeView_GetNextVisible(tree, item))
-        ++index;
-    return index;
-}
-
 struct LiveFixture
 {
     LiveFixture() : sim(*Simulator())

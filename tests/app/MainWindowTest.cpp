@@ -269,14 +269,6 @@ TEST_CASE("a rebuild keeps the selected row")
             f.AddGps(number, L"More GPS");
         f.Open();
         HWND tree = f.window.Tree();
-        auto firstVisibleRow = [tree]() {
-            int index = 0;
-            HTREEITEM first = TreeView_GetFirstVisible(tree);
-            for (HTREEITEM item = TreeView_GetRoot(tree); item && item != first;
-                 item = TreeView_GetNextVisible(tree, item))
-                ++index;
-            return index;
-        };
         REQUIRE(f.window.Send([tree]() {
             HTREEITEM item = TreeView_GetRoot(tree);
             for (int row = 0; row < 12 && item; ++row)
@@ -284,12 +276,12 @@ TEST_CASE("a rebuild keeps the selected row")
             TreeView_Select(tree, item, TVGN_FIRSTVISIBLE);
         }));
         int before = 0;
-        REQUIRE(f.window.Send([&]() { before = firstVisibleRow(); }));
+        REQUIRE(f.window.Send([&]() { before = FirstVisibleRow(tree); }));
         REQUIRE(before > 0);
         REQUIRE(f.FireData(1) == 1);
         REQUIRE(f.window.Settle());
         int after = -1;
-        REQUIRE(f.window.Send([&]() { after = firstVisibleRow(); }));
+        REQUIRE(f.window.Send([&]() { after = FirstVisibleRow(tree); }));
         CHECK(after == before);
     }
 }

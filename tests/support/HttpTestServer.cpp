@@ -216,6 +216,16 @@ std::wstring HttpTestServer::Url(const wchar_t* pathAndQuery) const
     return L"http://127.0.0.1:" + std::to_wstring(Port()) + pathAndQuery;
 }
 
+bool HttpTestServer::AnswerAlways(const char* path, const std::string& body, int status)
+{
+    ScriptedAnswer answer;
+    answer.path = path;
+    answer.status = status;
+    answer.body = body;
+    answer.times = 0;
+    return Answer(answer);
+}
+
 bool HttpTestServer::Answer(const ScriptedAnswer& answer)
 {
     std::vector<std::string> command = {"answer"};

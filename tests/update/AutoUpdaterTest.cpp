@@ -92,17 +92,8 @@ struct UpdaterSetup
     void Serve(const std::string& body, int status = 200)
     {
         server.Clear();
-        ServeFile("/get", kMarkerProgram);
-        ServeFile("/data/update.php", body, status);
-    }
-    void ServeFile(const char* path, const std::string& body, int status = 200)
-    {
-        ScriptedAnswer answer;
-        answer.path = path;
-        answer.status = status;
-        answer.body = body;
-        answer.times = 0;
-        REQUIRE(server.Answer(answer));
+        REQUIRE(server.AnswerAlways("/get", kMarkerProgram));
+        REQUIRE(server.AnswerAlways("/data/update.php", body, status));
     }
     // A scheduled check; 1 when a check was started, which is then awaited.
     int Scheduled()

@@ -22,16 +22,6 @@ void ReadList(const std::wstring& files, UpdateFileList& list)
     ReadUpdateFileList(document, nullptr, list);
 }
 
-void Serve(HttpTestServer& server, const char* path, const std::string& body, int status = 200)
-{
-    ScriptedAnswer answer;
-    answer.path = path;
-    answer.status = status;
-    answer.body = body;
-    answer.times = 0;
-    REQUIRE(server.Answer(answer));
-}
-
 std::wstring Entry(const std::wstring& attributes, const std::wstring& address)
 {
     return L"<url " + attributes + L">" + address + L"</url>";
@@ -95,7 +85,7 @@ TEST_CASE("Tessel.exe is downloaded as Tessel_new.exe, backed up as Tessel_old.e
 {
     Installation setup;
     REQUIRE(WriteWholeFile(setup.app / L"Tessel_old.exe", "older program"));
-    Serve(setup.server, "/Tessel.exe", "new program");
+    REQUIRE(setup.server.AnswerAlways("/Tessel.exe", "new program"));
     // With a matching digest; the other walks have none.
     const std::string digest = HexDigest("new program");
     const std::wstring attributes =
@@ -110,7 +100,7 @@ TEST_CASE("Tessel.exe is downloaded as Tessel_new.exe, backed up as Tessel_old.e
 TEST_CASE("A ZIP entry backs up its file, unpacks the archive and deletes it")
 {
     Installation setup;
-    Serve(setup.server, "/pack.zip", ReadWholeFile(ZipFixture(L"python.zip")));
+    REQUIRE(setup.server.AnswerAlways("/pack.zip", ReadWholeFile(ZipFixture(L"python.zip"))));
     CHECK(setup.Run(Entry(L"name='Tessel.exe' zip='Tessel.zip'", setup.server.Url(L"/pack.zip"))));
     CHECK(ReadWholeFile(setup.app / L"deep\\er\\still\\leaf.dat") ==
           ReadWholeFile(ZipFixture(L"expected\\python.zip\\deep\\er\\still\\leaf.dat")));
@@ -122,7 +112,7 @@ TEST_CASE("A ZIP entry backs up its file, unpacks the archive and deletes it")
 TEST_CASE("An address ending in f=setup.exe is saved on the desktop as the program to run")
 {
     Installation setup;
-    Serve(setup.server, "/get.php", "setup program");
+    REQUIRE(setup.server.AnswerAlways("/get.php", "setup program"));
     CHECK(setup.Run(Entry(L"", setup.server.Url(L"/get.php?f=setup.exe"))));
     CHECK(ReadWholeFile(setup.desktop / L"setup.exe") == "setup program");
     CHECK(std::wstring(setup.program.Data()) == setup.desktop / L"setup.exe");
@@ -132,9 +122,9 @@ TEST_CASE("An address ending in f=setup.exe is saved on the desktop as the progr
 TEST_CASE("Failed steps leave the installed files as they were")
 {
     Installation setup;
-    Serve(setup.server, "/Tessel.exe", "new program");
-    Serve(setup.server, "/notes.txt", "notes");
-    Serve(setup.server, "/missing.txt", "", 404);
+    REQUIRE(setup.server.AnswerAlways("/Tessel.exe", "new program"));
+    REQUIRE(setup.server.AnswerAlways("/notes.txt", "notes"));
+    REQUIRE(setup.server.AnswerAlways("/missing.txt", "", 404));
 
     SUBCASE("a later download fails")
     {
@@ -163,7 +153,7 @@ TEST_CASE("Failed steps leave the installed files as they were")
 TEST_CASE("Nothing is fetched or written for names that leave the application folder")
 {
     Installation setup;
-    Serve(setup.server, "/x", "hostile");
+    REQUIRE(setup.server.AnswerAlways("/x", "hostile"));
     TempFolder outside{L"tessel-outside"};
     std::wstring outsideName = outside / L"x";
     const std::wstring hostile[] = {
