@@ -1,6 +1,7 @@
 #include <doctest.h>
 
 #include "MainWindowHarness.h"
+#include "OffscreenCanvas.h"
 #include "TestText.h"
 #include "system/OsVersion.h"
 
@@ -96,21 +97,14 @@ std::string ShrinkShifts(HWND window)
 // The pixels of a 16 x 16 drawing on white.
 std::vector<COLORREF> Rendered(int size, const std::function<void(HDC)>& draw)
 {
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
-    HGDIOBJ old = SelectObject(memory, bitmap);
+    OffscreenCanvas canvas(size, size);
     RECT all = {0, 0, size, size};
-    FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    draw(memory);
+    FillRect(canvas.Dc(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    draw(canvas.Dc());
     std::vector<COLORREF> pixels;
     for (int y = 0; y < size; ++y)
         for (int x = 0; x < size; ++x)
-            pixels.push_back(GetPixel(memory, x, y));
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+            pixels.push_back(canvas.Pixel(x, y));
     return pixels;
 }
 
