@@ -4,6 +4,7 @@
 #include "app/LiveTree.h"
 #include "app/PropertiesDialog.h"
 #include "app/DialogParts.h"
+#include "app/RecordingCommands.h"
 #include "app/resource.h"
 #include "base/ScopedHandle.h"
 #include "crash/CrashReporter.h"
@@ -79,7 +80,7 @@ void ScrollToRow(HWND tree, int index)
 int SensorViewerApp::OnInitDialog()
 {
     SetIcon(IDI_APP);
-    SetText(versionInfo_.VersionTitle(L"Tessel"));
+    ShowTitle();
     ConfigureCrashReporter(IDI_APP, TESSEL_REPORT_HOST, L"/kestrel/report.php", nullptr, nullptr);
     SetUpTree();
     if (!(settings_ & AUTO_UPDATE_OFF))
@@ -91,6 +92,7 @@ int SensorViewerApp::OnInitDialog()
     RestorePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", 0);
     SetChangeTarget(Window());
     sensors_.SetChangeCallback(SensorChanged, this);
+    sensors_.SetReportObserver(SensorRecorder::Observe, &recorder_);
     Rebuild();
     if (!(settings_ & AUTO_UPDATE_OFF))
         StartUpdateCheck(false);
@@ -150,6 +152,7 @@ void SensorViewerApp::SetUpAnchors()
 
 int SensorViewerApp::CanClose(INT_PTR)
 {
+    StopRecording();
     // A close from elsewhere (the updater's restart) ends an open
     // properties dialog too, so that the program can end.
     if (properties_)
@@ -172,6 +175,10 @@ INT_PTR SensorViewerApp::OnCommand(int id, WPARAM wParam, LPARAM lParam)
         RequestAccess();
         return 1;
     }
+    if (id == IDM_RECORD_VALUES) {
+        ToggleRecording();
+        return 1;
+    }
     if (id == IDC_AUTO_UPDATE) {
         if (IsChecked(IDC_AUTO_UPDATE)) {
             settings_ &= ~AUTO_UPDATE_OFF;
@@ -190,6 +197,13 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return answer;
     switch (message) {
     case WM_NOTIFY:
+        if (IsTreeShortcut(reinterpret_cast<NMHDR*>(lParam), tree_.Window(), 'R')) {
+            // The Save dialog opens once the key's message is done.
+            PostMessageW(Window(), WM_COMMAND, IDM_RECORD_VALUES, 0);
+            // Keeps the key out of the tree's incremental search.
+            SetWindowLongPtrW(Window(), DWLP_MSGRESULT, 1);
+            return 1;
+        }
         if (HandleTreeNotify(tree_, Window(), wParam, lParam, answer))
             return answer;
         break;
@@ -198,6 +212,9 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 1;
     case WM_TIMER:
         OnPaceTimer(wParam);
+        return 1;
+    case WM_RECORDING_FAILED:
+        OnRecordingFailed(lParam);
         return 1;
     case WM_CONTEXTMENU:
         if (reinterpret_cast<HWND>(wParam) == tree_.Window()) {
@@ -209,6 +226,9 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // Sensor events stop reaching the window, and the subclassed
         // controls let go of their windows while those still exist.
         SetChangeTarget(nullptr);
+        // Closing ends a recording (CanClose has already, unless the
+        // window was destroyed without asking).
+        recorder_.Stop();
         treeKeys_.Detach();
         tree_.Detach();
         link_.Detach();
@@ -471,6 +491,7 @@ void SensorViewerApp::ShowTreeMenu(LPARAM screenPoint)
     AppendMenuW(menu.Get(), MF_STRING | copyState, IDM_COPY_ROW, L"Copy");
     AppendMenuW(menu.Get(), MF_STRING, IDM_COPY_ALL, L"Copy All");
     AppendSensorItems(menu.Get());
+    AppendRecordingItems(menu.Get(), IDM_RECORD_VALUES, IsRecording());
     const UINT command = TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
                                         at.x, at.y, 0, Window(), nullptr);
     if (command == IDM_COPY_ROW)

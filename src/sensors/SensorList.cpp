@@ -84,6 +84,11 @@ SensorField* SensorEntry::ReadFields(ISensorDataReport* report)
     }
     LockedList fresh;
     BuildFields(report, fresh);
+    return ReplaceFields(fresh);
+}
+
+SensorField* SensorEntry::ReplaceFields(LockedList& fresh)
+{
     ScopedLock lock(fields_);
     fields_.Clear();
     MoveFields(fresh, fields_);
@@ -136,6 +141,7 @@ void SensorEntry::Unsubscribe()
 SensorList::SensorList()
 {
     callbackLock_.Init();
+    observerLock_.Init();
     apartment_.Init(1);
 }
 
@@ -171,6 +177,22 @@ void SensorList::Notify(int code, SensorEntry* entry)
     }
     if (callback) {
         callback(code, entry, context);
+    }
+}
+
+void SensorList::SetReportObserver(SensorReportObserver observer, void* context)
+{
+    ScopedLock lock(observerLock_);
+    observer_ = observer;
+    observerContext_ = context;
+}
+
+void SensorList::ObserveReport(const SensorEntry& entry, ISensorDataReport* report,
+                               const LockedList& fields)
+{
+    ScopedLock lock(observerLock_);
+    if (observer_) {
+        observer_(entry, report, fields, observerContext_);
     }
 }
 
@@ -277,7 +299,14 @@ void SensorEventSink::Notify(int code, Action action, ISensorDataReport* report,
         return;
     }
     if (action == READ_REPORT) {
-        owner_->ReadFields(report);
+        // The observer sees this report's own fields: a refill on the
+        // window's thread may replace the entry's fields at any time.
+        LockedList fresh;
+        BuildFields(report, fresh);
+        if (SensorList* list = owner_->Owner()) {
+            list->ObserveReport(*owner_, report, fresh);
+        }
+        owner_->ReplaceFields(fresh);
         InterlockedExchange(&owner_->newData_, 1);
     } else if (action == NEW_STATE) {
         // A sensor that becomes ready may have data now, and one that loses

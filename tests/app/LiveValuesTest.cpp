@@ -60,21 +60,9 @@ struct LiveFixture
     MainWindowHarness window;
 };
 
-// Presses Ctrl+C in the tree: the window thread's key state says Ctrl is
-// down while the key message is handled.
 void PressCtrlC(MainWindowHarness& window, bool withControl)
 {
-    BYTE keys[256] = {};
-    REQUIRE(window.Send([&] {
-        GetKeyboardState(keys);
-        BYTE pressed[256];
-        memcpy(pressed, keys, sizeof pressed);
-        pressed[VK_CONTROL] = withControl ? 0x80 : 0;
-        pressed[VK_LCONTROL] = pressed[VK_CONTROL];
-        SetKeyboardState(pressed);
-    }));
-    PostMessageW(window.Tree(), WM_KEYDOWN, 'C', 0x002E0001);
-    REQUIRE(window.AfterPosted([&] { SetKeyboardState(keys); }));
+    REQUIRE(window.PressInTree('C', withControl) == 1);
 }
 
 } // namespace
@@ -358,7 +346,8 @@ TEST_CASE("the tree's context menu copies a row or the whole tree")
     f.AddGps(1, L"Integrated GPS");
     REQUIRE(AddTestSensor(f.sim, 2, L"Bare Sensor", {}));
     f.Open();
-    const std::vector<std::wstring> menu = {L"Copy", L"Copy All", L"", L"Properties\tAlt+Enter"};
+    const std::vector<std::wstring> menu = {
+        L"Copy", L"Copy All", L"", L"Properties\tAlt+Enter", L"", L"Record Values\u2026\tCtrl+R"};
 
     SUBCASE("from the keyboard: Copy, below the selected row")
     {

@@ -15,6 +15,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -348,6 +349,27 @@ public:
                 selected = TreeView_SelectItem(Tree(), item) != FALSE;
         });
         return selected;
+    }
+
+    // Presses key in the tree, with Ctrl held or not: the window thread's
+    // key state says so while the key message is handled. Answers once the
+    // key was handled, or a dialog it opened runs.
+    int PressInTree(WORD key, bool withControl)
+    {
+        BYTE keys[256] = {};
+        if (!Send([&] {
+                GetKeyboardState(keys);
+                BYTE pressed[256];
+                memcpy(pressed, keys, sizeof pressed);
+                pressed[VK_CONTROL] = withControl ? 0x80 : 0;
+                pressed[VK_LCONTROL] = pressed[VK_CONTROL];
+                SetKeyboardState(pressed);
+            })) {
+            return 0;
+        }
+        const LPARAM scanCode = static_cast<LPARAM>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
+        PostMessageW(Tree(), WM_KEYDOWN, key, scanCode | 1);
+        return AfterPosted([&] { SetKeyboardState(keys); });
     }
 
     // Waits until the dialog ended; answers 1 and its result in result.
