@@ -49,6 +49,12 @@ public:
     int SetCount(unsigned count);
     wchar_t* Data() { return buffer_; }
     const wchar_t* Data() const { return buffer_ ? buffer_ : L""; }
+    // Copies the text into the caller's array, cut to fit; returns the array.
+    template <size_t N> wchar_t* Data(wchar_t (&destination)[N]) const
+    {
+        lstrcpynW(destination, Data(), static_cast<int>(N));
+        return destination;
+    }
     wchar_t CharAt(int index) const;
     bool IsEmpty() const { return Length() == 0; }
 

@@ -98,6 +98,10 @@ TEST_CASE("search, comparison and replacement")
     CHECK(WideString(L"z").CompareNoCaseN(L"Z", 1) == 0);
     CHECK(WideString(L"Zone").FindNoCaseIndex(L"ZONE") == 0);
     CHECK(WideString(L"@[").CompareNoCase(L"`{") != 0);
+    // A copy into a caller's array stops at its end.
+    wchar_t small[4];
+    CHECK(WideString(L"Tessel").Data(small) == small);
+    CHECK(wcscmp(small, L"Tes") == 0);
     CHECK(s.FindNoCaseIndex(L"data") == 7);
     CHECK(s.FindNoCaseIndex(L"type_") == -1);
     CHECK(s.FindNoCase(nullptr) == nullptr);
