@@ -207,7 +207,9 @@ int WriteAnsiFile(const wchar_t* path, const WideString& text)
 
 // ---------------------------------------------------------------------------
 // The engines: one class over each object model. The models differ only in
-// their document interface and in the operations specialised below.
+// their document interface and in the operations specialised below; an
+// operation that another one calls is specialised above its caller, since a
+// specialisation must come before its first use.
 
 struct DomModel
 {
