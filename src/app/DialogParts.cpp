@@ -24,16 +24,15 @@ void AppendRows(const TreeCtrl& tree, HTREEITEM first, int depth, WideString& te
     }
 }
 
-// True for Ctrl+C (without Alt) pressed in the tree.
-bool IsTreeCopyKey(const NMHDR* header, HWND tree)
+} // namespace
+
+bool IsTreeShortcut(const NMHDR* header, HWND tree, WORD key)
 {
     if (!header || header->hwndFrom != tree || header->code != TVN_KEYDOWN)
         return false;
-    const auto* key = reinterpret_cast<const NMTVKEYDOWN*>(header);
-    return key->wVKey == 'C' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0;
+    const auto* pressed = reinterpret_cast<const NMTVKEYDOWN*>(header);
+    return pressed->wVKey == key && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0;
 }
-
-} // namespace
 
 int CopySelectedTreeRow(const TreeCtrl& tree, HWND owner)
 {
@@ -96,7 +95,7 @@ int HandleGripMessage(SizeGrip& grip, Anchor* anchors, size_t count, UINT messag
 int HandleTreeNotify(TreeListCtrl& tree, HWND dialog, WPARAM wParam, LPARAM lParam, INT_PTR& answer)
 {
     auto* header = reinterpret_cast<NMHDR*>(lParam);
-    if (IsTreeCopyKey(header, tree.Window())) {
+    if (IsTreeShortcut(header, tree.Window(), 'C')) {
         CopySelectedTreeRow(tree, dialog);
         SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 1);
         answer = 1;

@@ -24,6 +24,9 @@ using ScopedMenu = ScopedObject<MenuTraits>;
 // cannot be read.
 void ReadTreeItemText(const TreeCtrl& tree, HTREEITEM item, wchar_t (&text)[kTreeItemTextCapacity]);
 
+// True for key pressed with Ctrl (and without Alt) in the tree.
+bool IsTreeShortcut(const NMHDR* header, HWND tree, WORD key);
+
 // The selected row as "Item<TAB>Value"; 1, or 0 when nothing was copied.
 int CopySelectedTreeRow(const TreeCtrl& tree, HWND owner);
 // The whole tree as indented lines, one row a line; 1 or 0.

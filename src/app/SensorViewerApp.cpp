@@ -4,6 +4,7 @@
 #include "app/LiveTree.h"
 #include "app/PropertiesDialog.h"
 #include "app/DialogParts.h"
+#include "app/RecordingCommands.h"
 #include "app/resource.h"
 #include "base/ScopedHandle.h"
 #include "crash/CrashReporter.h"
@@ -18,6 +19,8 @@ namespace {
 
 // The maker's update server with the program's request path and query.
 const wchar_t kUpdateAddress[] = TESSEL_UPDATE_SERVER L"/data/update.php?p=tessel";
+// The maker's keys for the update answer; just the end mark without them.
+const char* const kUpdateKeys[] = {TESSEL_UPDATE_KEY_LIST nullptr};
 
 constexpr int kRootImage = 0;
 constexpr int kSensorImage = 1;
@@ -79,7 +82,7 @@ void ScrollToRow(HWND tree, int index)
 int SensorViewerApp::OnInitDialog()
 {
     SetIcon(IDI_APP);
-    SetText(versionInfo_.VersionTitle(L"Tessel"));
+    ShowTitle();
     ConfigureCrashReporter(IDI_APP, TESSEL_REPORT_HOST, L"/kestrel/report.php", nullptr, nullptr);
     SetUpTree();
     if (!(settings_ & AUTO_UPDATE_OFF))
@@ -91,6 +94,7 @@ int SensorViewerApp::OnInitDialog()
     RestorePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", 0);
     SetChangeTarget(Window());
     sensors_.SetChangeCallback(SensorChanged, this);
+    sensors_.SetReportObserver(SensorRecorder::Observe, &recorder_);
     Rebuild();
     if (!(settings_ & AUTO_UPDATE_OFF))
         StartUpdateCheck(false);
@@ -99,11 +103,15 @@ int SensorViewerApp::OnInitDialog()
 
 void SensorViewerApp::StartUpdateCheck(bool forced)
 {
-    if (forced)
-        updater_.Start(Window(), kUpdateAddress, nullptr, nullptr, nullptr, 0, L"1", nullptr);
-    else
-        updater_.Start(Window(), kUpdateAddress, HKEY_CURRENT_USER, kTesselKey, L"LastCheck", 0,
-                       L"1", nullptr);
+    UpdateCheckOptions options;
+    options.baseUrl = kUpdateAddress;
+    options.keys = kUpdateKeys;
+    if (!forced) {
+        options.root = HKEY_CURRENT_USER;
+        options.subkey = kTesselKey;
+        options.valueName = L"LastCheck";
+    }
+    updater_.Start(Window(), options);
 }
 
 void SensorViewerApp::SetUpTree()
@@ -150,6 +158,7 @@ void SensorViewerApp::SetUpAnchors()
 
 int SensorViewerApp::CanClose(INT_PTR)
 {
+    StopRecording();
     // A close from elsewhere (the updater's restart) ends an open
     // properties dialog too, so that the program can end.
     if (properties_)
@@ -172,6 +181,10 @@ INT_PTR SensorViewerApp::OnCommand(int id, WPARAM wParam, LPARAM lParam)
         RequestAccess();
         return 1;
     }
+    if (id == IDM_RECORD_VALUES) {
+        ToggleRecording();
+        return 1;
+    }
     if (id == IDC_AUTO_UPDATE) {
         if (IsChecked(IDC_AUTO_UPDATE)) {
             settings_ &= ~AUTO_UPDATE_OFF;
@@ -190,6 +203,13 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return answer;
     switch (message) {
     case WM_NOTIFY:
+        if (IsTreeShortcut(reinterpret_cast<NMHDR*>(lParam), tree_.Window(), 'R')) {
+            // The Save dialog opens once the key's message is done.
+            PostMessageW(Window(), WM_COMMAND, IDM_RECORD_VALUES, 0);
+            // Keeps the key out of the tree's incremental search.
+            SetWindowLongPtrW(Window(), DWLP_MSGRESULT, 1);
+            return 1;
+        }
         if (HandleTreeNotify(tree_, Window(), wParam, lParam, answer))
             return answer;
         break;
@@ -198,6 +218,9 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 1;
     case WM_TIMER:
         OnPaceTimer(wParam);
+        return 1;
+    case WM_RECORDING_FAILED:
+        OnRecordingFailed(lParam);
         return 1;
     case WM_CONTEXTMENU:
         if (reinterpret_cast<HWND>(wParam) == tree_.Window()) {
@@ -209,6 +232,9 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // Sensor events stop reaching the window, and the subclassed
         // controls let go of their windows while those still exist.
         SetChangeTarget(nullptr);
+        // Closing ends a recording (CanClose has already, unless the
+        // window was destroyed without asking).
+        recorder_.Stop();
         treeKeys_.Detach();
         tree_.Detach();
         link_.Detach();
@@ -471,6 +497,7 @@ void SensorViewerApp::ShowTreeMenu(LPARAM screenPoint)
     AppendMenuW(menu.Get(), MF_STRING | copyState, IDM_COPY_ROW, L"Copy");
     AppendMenuW(menu.Get(), MF_STRING, IDM_COPY_ALL, L"Copy All");
     AppendSensorItems(menu.Get());
+    AppendRecordingItems(menu.Get(), IDM_RECORD_VALUES, IsRecording());
     const UINT command = TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
                                         at.x, at.y, 0, Window(), nullptr);
     if (command == IDM_COPY_ROW)

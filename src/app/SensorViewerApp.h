@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "sensors/SensorList.h"
+#include "sensors/SensorRecorder.h"
 #include "ui/DialogApp.h"
 #include "ui/Layout.h"
 #include "ui/LinkCtrl.h"
@@ -39,6 +40,11 @@ constexpr UINT IDM_COPY_ROW = 40001;
 constexpr UINT IDM_COPY_ALL = 40002;
 constexpr UINT IDM_PROPERTIES = 40010;
 constexpr UINT IDM_REQUEST_ACCESS = 40011;
+constexpr UINT IDM_RECORD_VALUES = 40020;
+
+// Posted by the recorder when a recording ended because its file could not
+// be written: wParam the system's error code, lParam the recording's number.
+constexpr UINT WM_RECORDING_FAILED = WM_APP + 0x20;
 
 // The registry key under HKEY_CURRENT_USER that keeps the program's state.
 extern const wchar_t kTesselKey[];
@@ -85,6 +91,15 @@ public:
     int RequestAccess();
     // The properties dialog while it is open, else null.
     SensorPropertiesDialog* OpenProperties() const { return properties_; }
+    // Recording of every data report to a CSV file. ToggleRecording asks
+    // for the file (the common Save dialog) or stops the recording.
+    // StartRecording answers 1, or 0 after telling the user why not;
+    // StopRecording tells the user when the recording had failed.
+    void ToggleRecording();
+    int StartRecording(const wchar_t* path);
+    void StopRecording();
+    bool IsRecording() const { return recorder_.IsRecording(); }
+    const SensorRecorder& Recorder() const { return recorder_; }
 
     TreeListCtrl& Tree() { return tree_; }
     LinkCtrl& Link() { return link_; }
@@ -118,8 +133,16 @@ private:
     void SetChangeTarget(HWND window);
     // The weekly check, or with forced set an immediate one.
     void StartUpdateCheck(bool forced);
+    // The version title, with the recording's file while one runs.
+    void ShowTitle();
+    void OnRecordingFailed(LPARAM recording);
+    void ShowRecordingFailure(DWORD error, bool starting);
 
     VersionInfo versionInfo_;
+    // Before the sensors: destroyed after them, so no report reaches it
+    // once it is gone.
+    SensorRecorder recorder_;
+    WideString recordingPath_;
     SensorList sensors_;
     TreeListCtrl tree_;
     Subclasser treeKeys_;

@@ -1,5 +1,6 @@
 #include "sensors/SensorList.h"
 
+#include "base/ComValue.h"
 #include "sensors/SensorCatalogue.h"
 #include "sensors/SensorValue.h"
 
@@ -51,14 +52,12 @@ int AppendNamedValues(IPortableDeviceValues* values, KeyNamer name, LockedList& 
         if (!field) {
             continue;
         }
-        PROPVARIANT value;
-        PropVariantInit(&value);
-        if (FAILED(values->GetAt(i, &field->key, &value))) {
+        ScopedPropVariant value;
+        if (FAILED(values->GetAt(i, &field->key, value.Receive()))) {
             delete field;
             continue;
         }
-        DescribeField(*field, value, name);
-        PropVariantClear(&value);
+        DescribeField(*field, value.Get(), name);
         fields.Append(field);
     }
     return 1;
@@ -85,6 +84,11 @@ SensorField* SensorEntry::ReadFields(ISensorDataReport* report)
     }
     LockedList fresh;
     BuildFields(report, fresh);
+    return ReplaceFields(fresh);
+}
+
+SensorField* SensorEntry::ReplaceFields(LockedList& fresh)
+{
     ScopedLock lock(fields_);
     fields_.Clear();
     MoveFields(fresh, fields_);
@@ -137,6 +141,7 @@ void SensorEntry::Unsubscribe()
 SensorList::SensorList()
 {
     callbackLock_.Init();
+    observerLock_.Init();
     apartment_.Init(1);
 }
 
@@ -175,6 +180,22 @@ void SensorList::Notify(int code, SensorEntry* entry)
     }
 }
 
+void SensorList::SetReportObserver(SensorReportObserver observer, void* context)
+{
+    ScopedLock lock(observerLock_);
+    observer_ = observer;
+    observerContext_ = context;
+}
+
+void SensorList::ObserveReport(const SensorEntry& entry, ISensorDataReport* report,
+                               const LockedList& fields)
+{
+    ScopedLock lock(observerLock_);
+    if (observer_) {
+        observer_(entry, report, fields, observerContext_);
+    }
+}
+
 void SensorList::DeleteEntries()
 {
     ScopedLock lock(entries_);
@@ -189,8 +210,8 @@ int SensorList::CreateManager()
     if (!manager_) {
         // __uuidof: IID_ISensorManager lives in the Sensor API's import
         // library, which the program does not link.
-        manager_.Reset(static_cast<ISensorManager*>(
-            CreateByProgId(L"SensorsApi.SensorManager.1", __uuidof(ISensorManager))));
+        manager_ =
+            CreateByProgId<ISensorManager>(L"SensorsApi.SensorManager.1", __uuidof(ISensorManager));
     }
     return manager_ ? 1 : 0;
 }
@@ -216,11 +237,9 @@ void SensorList::AddSensor(ISensor* sensor)
     if (!entry) {
         return;
     }
-    BSTR name = nullptr;
-    sensor->GetFriendlyName(&name);
-    if (name) {
-        entry->SetName(name);
-        SysFreeString(name);
+    ScopedBstr name;
+    if (SUCCEEDED(sensor->GetFriendlyName(name.Receive())) && name) {
+        entry->SetName(name.Get());
     }
     entry->ReadIdentity();
     entry->Subscribe();
@@ -280,7 +299,14 @@ void SensorEventSink::Notify(int code, Action action, ISensorDataReport* report,
         return;
     }
     if (action == READ_REPORT) {
-        owner_->ReadFields(report);
+        // The observer sees this report's own fields: a refill on the
+        // window's thread may replace the entry's fields at any time.
+        LockedList fresh;
+        BuildFields(report, fresh);
+        if (SensorList* list = owner_->Owner()) {
+            list->ObserveReport(*owner_, report, fresh);
+        }
+        owner_->ReplaceFields(fresh);
         InterlockedExchange(&owner_->newData_, 1);
     } else if (action == NEW_STATE) {
         // A sensor that becomes ready may have data now, and one that loses

@@ -25,6 +25,12 @@ enum SensorChangeCode
 // Refresh waits for a running event to finish before it deletes its entry.
 typedef void (*SensorChangeCallback)(int code, SensorEntry* entry, void* context);
 
+// Called on the Sensor API's threads with every data report a sensor sends
+// and the fields read from it, before they become the entry's fields; the
+// same rules as for the change callback apply.
+typedef void (*SensorReportObserver)(const SensorEntry& entry, ISensorDataReport* report,
+                                     const LockedList& fields, void* context);
+
 // An event sink that reports to an owner until it is detached.
 //
 // The owner pointer is read and used only under the sink's own lock, and
@@ -123,6 +129,9 @@ public:
     // The answer may be replaced by another thread at once: walk the fields
     // through a FieldWalk instead.
     SensorField* ReadFields(ISensorDataReport* report);
+    // Makes fresh (built by BuildFields, emptied) the entry's fields; answers
+    // the first field or null.
+    SensorField* ReplaceFields(LockedList& fresh);
 
     // Set on the event thread once a data update was read into the fields;
     // taken (answered and cleared) by the thread that shows them.
@@ -200,6 +209,13 @@ public:
     // Passes an event to the change callback, if one is installed.
     void Notify(int code, SensorEntry* entry);
 
+    // A null function stops the observation; once this returns, no call of
+    // the previous observer is running.
+    void SetReportObserver(SensorReportObserver observer, void* context);
+    // Shows a data report to the observer, if one is installed.
+    void ObserveReport(const SensorEntry& entry, ISensorDataReport* report,
+                       const LockedList& fields);
+
     // Holds the entry list's lock for one scope (for example one tree
     // rebuild: Refresh, then walk the entries and, each through a
     // FieldWalk, their fields).
@@ -223,6 +239,10 @@ private:
     CriticalSection callbackLock_;
     SensorChangeCallback callback_ = nullptr;
     void* context_ = nullptr;
+    // Held while the observer runs, so that removing it waits for a call.
+    CriticalSection observerLock_;
+    SensorReportObserver observer_ = nullptr;
+    void* observerContext_ = nullptr;
     ComPtr<ISensorManager> manager_;
     ComPtr<ManagerEventSink> managerSink_;
 };

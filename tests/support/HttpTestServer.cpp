@@ -3,6 +3,7 @@
 
 #include "HttpTestServer.h"
 #include "LoopbackSocket.h"
+#include "TestText.h"
 
 #include <algorithm>
 
@@ -22,11 +23,6 @@ const wchar_t kPython[] = L"Z:\\usr\\bin\\python3";
 std::string Netstring(const std::string& data)
 {
     return std::to_string(data.size()) + ":" + data + ",";
-}
-
-std::wstring Widen(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
 }
 
 bool IsHeaderName(const std::string& line, const char* name)
@@ -220,6 +216,16 @@ std::wstring HttpTestServer::Url(const wchar_t* pathAndQuery) const
     return L"http://127.0.0.1:" + std::to_wstring(Port()) + pathAndQuery;
 }
 
+bool HttpTestServer::AnswerAlways(const char* path, const std::string& body, int status)
+{
+    ScriptedAnswer answer;
+    answer.path = path;
+    answer.status = status;
+    answer.body = body;
+    answer.times = 0;
+    return Answer(answer);
+}
+
 bool HttpTestServer::Answer(const ScriptedAnswer& answer)
 {
     std::vector<std::string> command = {"answer"};
@@ -280,6 +286,23 @@ bool HttpTestServer::MultipartFields(size_t index, std::vector<MultipartField>& 
 bool HttpTestServer::Clear()
 {
     return process_.Call({"clear"});
+}
+
+bool HttpTestServer::CsvRows(const std::string& content,
+                             std::vector<std::vector<std::string>>& rows)
+{
+    std::vector<std::string> reply;
+    if (!process_.Call({"csv", content}, &reply)) {
+        return false;
+    }
+    std::vector<std::vector<std::string>> parsed(reply.size());
+    for (size_t i = 0; i < reply.size(); ++i) {
+        if (!UnpackFields(reply[i], parsed[i])) {
+            return false;
+        }
+    }
+    rows.swap(parsed);
+    return true;
 }
 
 bool FtpTestServer::PutFile(const std::string& name, const std::string& content)

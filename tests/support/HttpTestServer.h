@@ -94,12 +94,17 @@ public:
     std::wstring Url(const wchar_t* pathAndQuery) const;
 
     bool Answer(const ScriptedAnswer& answer);
+    // Serves body at path to every request from now on.
+    bool AnswerAlways(const char* path, const std::string& body, int status = 200);
     std::vector<RecordedRequest> Requests();
     // The multipart/form-data body of request index as the server's own
     // parser reads it; false when it is not a well-formed one.
     bool MultipartFields(size_t index, std::vector<MultipartField>& fields);
     // Forgets answers and recorded requests.
     bool Clear();
+    // The rows of a recording (UTF-8 CSV after a byte-order mark) as
+    // Python's csv module reads them in strict mode; false when it cannot.
+    bool CsvRows(const std::string& content, std::vector<std::vector<std::string>>& rows);
 
 private:
     TestServerProcess process_;

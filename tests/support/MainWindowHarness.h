@@ -15,6 +15,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -220,6 +221,17 @@ inline HTREEITEM FindRow(HWND tree, const std::wstring& prefix, int nth = 0)
     return nullptr;
 }
 
+// The index of the first row in view, counted in visible order from the root.
+inline int FirstVisibleRow(HWND tree)
+{
+    int index = 0;
+    HTREEITEM first = TreeView_GetFirstVisible(tree);
+    for (HTREEITEM item = TreeView_GetRoot(tree); item && item != first;
+         item = TreeView_GetNextVisible(tree, item))
+        ++index;
+    return index;
+}
+
 class MainWindowHarness
 {
 public:
@@ -337,6 +349,27 @@ public:
                 selected = TreeView_SelectItem(Tree(), item) != FALSE;
         });
         return selected;
+    }
+
+    // Presses key in the tree, with Ctrl held or not: the window thread's
+    // key state says so while the key message is handled. Answers once the
+    // key was handled, or a dialog it opened runs.
+    int PressInTree(WORD key, bool withControl)
+    {
+        BYTE keys[256] = {};
+        if (!Send([&] {
+                GetKeyboardState(keys);
+                BYTE pressed[256];
+                memcpy(pressed, keys, sizeof pressed);
+                pressed[VK_CONTROL] = withControl ? 0x80 : 0;
+                pressed[VK_LCONTROL] = pressed[VK_CONTROL];
+                SetKeyboardState(pressed);
+            })) {
+            return 0;
+        }
+        const LPARAM scanCode = static_cast<LPARAM>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
+        PostMessageW(Tree(), WM_KEYDOWN, key, scanCode | 1);
+        return AfterPosted([&] { SetKeyboardState(keys); });
     }
 
     // Waits until the dialog ended; answers 1 and its result in result.

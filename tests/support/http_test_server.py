@@ -10,14 +10,18 @@ a hard time limit in any case. Messages both ways are netstrings whose bytes
 are netstring fields: a command's name and arguments, or "ok"/"error" and
 the reply's fields.
 
-HTTP commands: "answer" KEY VALUE ... (keys: path, status, reason, header,
+HTTP commands: "csv" CONTENT (the rows of a recording as Python's csv
+module reads them, strictly, after a UTF-8 byte-order mark), "answer" KEY VALUE ... (keys: path, status, reason, header,
 body, length auto|none|N, chunk, delay ms, reset after N body bytes, times
 0=always), "requests" (method, target, path, query, headers, body of each),
 "multipart" INDEX (name, filename, content of each part), "clear".
 FTP command: "file" NAME CONTENT.
 """
 
+import codecs
+import csv
 import email.parser
+import io
 import email.policy
 import http.server
 import os
@@ -31,48 +35,9 @@ import threading
 import time
 import urllib.parse
 
+from netstrings import encode, pack, read_message
+
 HARD_LIMIT_SECONDS = 900
-
-
-def netstring(data):
-    return str(len(data)).encode() + b":" + data + b","
-
-
-def pack(fields):
-    return b"".join(netstring(f) for f in fields)
-
-
-def encode(fields):
-    return netstring(pack(fields))
-
-
-def decode(payload):
-    fields = []
-    position = 0
-    while position < len(payload):
-        colon = payload.index(b":", position)
-        length = int(payload[position:colon])
-        start = colon + 1
-        fields.append(payload[start:start + length])
-        if payload[start + length:start + length + 1] != b",":
-            raise ValueError("bad netstring")
-        position = start + length + 1
-    return fields
-
-
-def read_message(stream):
-    digits = b""
-    while True:
-        c = stream.read(1)
-        if not c:
-            return None
-        if c == b":":
-            break
-        digits += c
-    payload = stream.read(int(digits))
-    if len(payload) != int(digits) or stream.read(1) != b",":
-        return None
-    return decode(payload)
 
 
 class Script:
@@ -228,8 +193,21 @@ def multipart_fields(index):
     return parts
 
 
+def csv_rows(content):
+    if not content.startswith(codecs.BOM_UTF8):
+        return None
+    text = content[len(codecs.BOM_UTF8):].decode("utf-8")
+    if text and not text.endswith("\r\n"):
+        return None
+    reader = csv.reader(io.StringIO(text, newline=""), strict=True)
+    return [pack([field.encode("utf-8") for field in row]) for row in reader]
+
+
 def http_command(fields):
     name = fields[0].decode()
+    if name == "csv":
+        rows = csv_rows(fields[1])
+        return [b"error"] if rows is None else [b"ok"] + rows
     if name == "answer":
         answer = parse_answer(fields[1:])
         with SCRIPT.lock:
