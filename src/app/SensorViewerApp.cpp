@@ -28,6 +28,7 @@ constexpr UINT_PTR kPaceTimer = 1;
 // Column widths at 96 dpi.
 constexpr int kItemColumnWidth = 200;
 constexpr int kValueColumnWidth = 500;
+constexpr int kValueRoom = 8;
 
 struct MenuTraits
 {
@@ -442,11 +443,12 @@ void SensorViewerApp::Rebuild()
         InsertNoSensorsRow(root);
     tree_.Expand(root, TVE_EXPAND);
     ScrollToRow(tree_.Window(), firstVisibleRow);
+    tree_.SetRedraw(1);
     // Rows that arrived or left above the selection may have moved it out
-    // of the old scroll position.
+    // of the old scroll position. (Asked with drawing on: a tree that is
+    // not drawn does not scroll to an item.)
     if (HTREEITEM selected = tree_.GetSelection())
         TreeView_EnsureVisible(tree_.Window(), selected);
-    tree_.SetRedraw(1);
     // Measured with drawing on: the tree places its rows only then.
     if (sensorsShown)
         FitItemColumnOnce();
@@ -480,7 +482,9 @@ void SensorViewerApp::WidenToShowColumns()
         return;
     const int defaultItem = ScaleForDpi(kItemColumnWidth, tree_.Dpi());
     const int item = std::max(defaultItem, tree_.ColumnFitWidth(0));
-    const int needed = item + tree_.ColumnFitWidth(1);
+    // A little room beyond the widest value: the tree draws a text a few
+    // pixels wider than it measures under some renderers.
+    const int needed = item + tree_.ColumnFitWidth(1) + ScaleForDpi(kValueRoom, tree_.Dpi());
     RECT client = {};
     RECT window = {};
     MONITORINFO monitor = {};

@@ -2,6 +2,8 @@
 
 #include <vsstyle.h>
 
+#include <vector>
+
 #include "base/ScopedHandle.h"
 #include "system/OsVersion.h"
 #include "ui/Dpi.h"
@@ -43,6 +45,8 @@ int TreeListCtrl::Attach(HWND tree, HINSTANCE module, DWORD flags)
         return 0;
     }
     RefreshTheme();
+    attachIndent_ = static_cast<int>(SendMessageW(tree_, TVM_GETINDENT, 0, 0));
+    attachDpi_ = dpi_;
 
     DWORD headerStyle = WS_CHILD | HDS_FULLDRAG | ((flags & TREE_PLAIN_HEADER) ? 0 : HDS_BUTTONS);
     header_ = CreateWindowExW(0, WC_HEADERW, nullptr, headerStyle, 0, 0, 0, 0, GetParent(tree_),
@@ -93,6 +97,11 @@ void TreeListCtrl::SetDpi(int dpi)
     if (icons_.Rescale(dpi)) {
         SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL,
                      reinterpret_cast<LPARAM>(icons_.Handle()));
+    }
+    // The indentation follows the scale too; from the one the tree had at
+    // Attach, so that changes back and forth never drift.
+    if (attachIndent_ > 0) {
+        SendMessageW(tree_, TVM_SETINDENT, RescaleForDpi(attachIndent_, attachDpi_, dpi), 0);
     }
     // -1 lets the tree take the height its new font and icons ask for.
     SetItemHeight(-1);
@@ -204,7 +213,7 @@ int TreeListCtrl::SetColumnWidth(int index, int width)
     return 1;
 }
 
-int TreeListCtrl::ColumnFitWidth(int index) const
+int TreeListCtrl::ColumnFitWidth(int index)
 {
     if (!tree_ || index < 0) {
         return 0;
@@ -215,34 +224,67 @@ int TreeListCtrl::ColumnFitWidth(int index) const
     }
     SavedDcState saved(dc.Get());
     SelectObject(dc.Get(), reinterpret_cast<HFONT>(SendMessageW(tree_, WM_GETFONT, 0, 0)));
-    // Text rectangles are in client coordinates of a tree that may be
-    // scrolled sideways; the columns start at the tree's left edge.
+    // Only rows on screen have a text rectangle; the others' texts start
+    // one indentation per level further right than their parent's. The
+    // columns start at the tree's left edge, also when it is scrolled.
+    const int indent = static_cast<int>(SendMessageW(tree_, TVM_GETINDENT, 0, 0));
     const int scrolled = GetScrollPos(tree_, SB_HORZ);
+    bool haveStart = false;
+    int depthZeroStart = 0;
     int widest = 0;
+    struct Measured
+    {
+        int depth;
+        int width;
+    };
+    std::vector<Measured> measured;
     WideString text;
     TextPiece pieces[kMaxRowColumns];
     for (HTREEITEM item = TreeView_GetRoot(tree_); item;
          item = TreeView_GetNextVisible(tree_, item)) {
+        int depth = 0;
+        for (HTREEITEM parent = TreeView_GetParent(tree_, item); parent;
+             parent = TreeView_GetParent(tree_, parent)) {
+            ++depth;
+        }
         RECT textRect;
-        if (!GetItemText(item, text) || !TreeView_GetItemRect(tree_, item, &textRect, TRUE)) {
+        if (!haveStart && TreeView_GetItemRect(tree_, item, &textRect, TRUE)) {
+            depthZeroStart = textRect.left + scrolled - depth * indent;
+            haveStart = true;
+        }
+        if (!GetItemText(item, text)) {
             continue;
         }
         unsigned length = text.Length();
         StripSpanningMark(text.Data(), length);
         const unsigned count = SplitAtTabs(text.Data(), length, pieces, kMaxRowColumns);
-        if (static_cast<unsigned>(index) >= count) {
-            continue;
-        }
         SIZE extent = {};
-        const TextPiece& piece = pieces[index];
-        if (!GetTextExtentPoint32W(dc.Get(), text.Data() + piece.start,
-                                   static_cast<int>(piece.length), &extent)) {
-            continue;
+        if (static_cast<unsigned>(index) < count &&
+            MeasureRowText(dc.Get(), text.Data() + pieces[index].start,
+                           static_cast<int>(pieces[index].length), extent)) {
+            measured.push_back({depth, extent.cx});
         }
-        const int needed = ColumnWidthForText(index, textRect.left + scrolled, extent.cx, dpi_);
+    }
+    if (index == 0 && !haveStart) {
+        return 0;
+    }
+    for (const Measured& row : measured) {
+        const int needed =
+            ColumnWidthForText(index, depthZeroStart + row.depth * indent, row.width, dpi_);
         widest = needed > widest ? needed : widest;
     }
     return widest;
+}
+
+// As the rows are drawn: in the theme's font where the rows are themed.
+bool TreeListCtrl::MeasureRowText(HDC dc, const wchar_t* text, int length, SIZE& extent)
+{
+    // Measured whole: an ellipsis flag would shorten what is measured.
+    if (themed_ && style_.TextExtent(dc, TVP_TREEITEM, TREIS_NORMAL, text, length,
+                                     DT_NOPREFIX | DT_SINGLELINE, &extent)) {
+        return true;
+    }
+    return GetTextExtentPoint32W(dc, text, length, &extent) != 0;
 }
 
 int TreeListCtrl::FitColumn(int index)

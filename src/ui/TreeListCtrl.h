@@ -28,7 +28,7 @@ public:
     int SetColumnWidth(int index, int width);
     // The width that shows the column's widest text among the rows in view
     // of the expanded tree whole; 0 when there is none.
-    int ColumnFitWidth(int index) const;
+    int ColumnFitWidth(int index);
     // Fits the column to its widest text (a double click on its divider).
     int FitColumn(int index);
     // Whether the user has sized a column (dragged or double-clicked a
@@ -55,6 +55,7 @@ private:
                               LRESULT* result, void* context);
     int PlaceHeader();
     void ApplyMinimumItemHeight();
+    bool MeasureRowText(HDC dc, const wchar_t* text, int length, SIZE& extent);
     void RefreshTheme();
     void DrawRowFocus(HDC dc, const RECT& textRect, int totalWidth, UINT itemState) const;
     void FollowTreeWidth();
@@ -79,4 +80,6 @@ private:
     bool highContrast_ = false;
     bool themeStale_ = false;
     bool userSizedColumns_ = false;
+    int attachIndent_ = 0;
+    int attachDpi_ = 96;
 };
