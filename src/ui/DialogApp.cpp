@@ -342,7 +342,14 @@ int DialogApp::RestorePlacement(HKEY root, const wchar_t* subkey, const wchar_t*
     placement.length = sizeof(placement);
     placement.showCmd = static_cast<UINT>(show);
     placement.rcNormalPosition = rect;
+    const int dpiBefore = dpi_;
     if (!SetWindowPlacement(window_, &placement)) {
+        return 0;
+    }
+    // On a monitor of another DPI the window took the size WM_DPICHANGED
+    // suggested (the saved one rescaled); the saved size was measured on
+    // that monitor already, so it is set once more.
+    if (dpi_ != dpiBefore && !SetWindowPlacement(window_, &placement)) {
         return 0;
     }
     // A maximised window already fills its monitor.
