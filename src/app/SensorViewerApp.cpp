@@ -22,6 +22,8 @@ namespace {
 
 // The maker's update server with the program's request path and query.
 const wchar_t kUpdateAddress[] = TESSEL_UPDATE_SERVER L"/data/update.php?p=tessel";
+// The maker's keys for the update answer; just the end mark without them.
+const char* const kUpdateKeys[] = {TESSEL_UPDATE_KEY_LIST nullptr};
 
 constexpr int kRootImage = 0;
 constexpr int kSensorImage = 1;
@@ -110,11 +112,15 @@ int SensorViewerApp::OnInitDialog()
 
 void SensorViewerApp::StartUpdateCheck(bool forced)
 {
-    if (forced)
-        updater_.Start(Window(), kUpdateAddress, nullptr, nullptr, nullptr, 0, L"1", nullptr);
-    else
-        updater_.Start(Window(), kUpdateAddress, HKEY_CURRENT_USER, kTesselKey, L"LastCheck", 0,
-                       L"1", nullptr);
+    UpdateCheckOptions options;
+    options.baseUrl = kUpdateAddress;
+    options.keys = kUpdateKeys;
+    if (!forced) {
+        options.root = HKEY_CURRENT_USER;
+        options.subkey = kTesselKey;
+        options.valueName = L"LastCheck";
+    }
+    updater_.Start(Window(), options);
 }
 
 void SensorViewerApp::SetUpTree()
