@@ -3,6 +3,7 @@
 #include "MainWindowHarness.h"
 #include "app/LiveTree.h"
 #include "base/ScopedHandle.h"
+#include "system/Clipboard.h"
 
 #include <algorithm>
 #include <string>
@@ -28,42 +29,13 @@ std::wstring RowText(const std::vector<TreeRow>& rows, const std::wstring& prefi
     return L"<none>";
 }
 
-int FirstVisibleRow(HWND tree)
-{
-    int index = 0;
-    HTREEITEM first = TreeView_GetFirstVisible(tree);
-    for (HTREEITEM item = TreeView_GetRoot(tree); item && item != first;
-         item = TreeView_GetNextVisible(tree, item))
-        ++index;
-    return index;
-}
-
-int PutClipboardText(const wchar_t* text)
-{
-    if (!OpenClipboard(nullptr))
-        return 0;
-    EmptyClipboard();
-    const size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    int ok = 0;
-    if (void* target = block ? GlobalLock(block) : nullptr) {
-        memcpy(target, text, bytes);
-        GlobalUnlock(block);
-        ok = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
-    }
-    if (!ok && block)
-        GlobalFree(block);
-    CloseClipboard();
-    return ok;
-}
-
 struct LiveFixture
 {
     LiveFixture() : sim(*Simulator())
     {
         REQUIRE(Simulator() != nullptr);
         REQUIRE(sim.Reset() == 1);
-        REQUIRE(PutClipboardText(L"before") == 1);
+        REQUIRE(CopyTextToClipboard(nullptr, L"before") == 1);
     }
     void Open() { REQUIRE(window.Start() == 1); }
     void AddGps(unsigned number, const wchar_t* name)
@@ -244,6 +216,19 @@ TEST_CASE("a report with other fields rebuilds the tree")
         CHECK(after[5].text == L"CITY\tTacoma");
         CHECK(after[6].text == L"LATITUDE DEGREES\t47.250000");
     }
+    SUBCASE("the same fields without the last one")
+    {
+        // Every field of the report still matches its row, so only the
+        // count tells that the last row must go.
+        const GUID id = TestSensorId(2);
+        REQUIRE(f.sim.ClearFields(&id) == 1);
+        REQUIRE(f.SetField(2, L"LATITUDE_DEGREES", L"VT_R8, 47.25") == 1);
+        REQUIRE(f.FireData(2) == 1);
+        const std::vector<TreeRow> after = f.window.SettledTree();
+        REQUIRE(after.size() == before.size() - 1);
+        CHECK(after.back().text == L"LATITUDE DEGREES\t47.250000");
+        CHECK(RowText(after, L"CITY\t", 1) == L"<none>");
+    }
 }
 
 TEST_CASE("a burst of events from several sensors ends with every last value shown")
@@ -345,7 +330,7 @@ TEST_CASE("Ctrl+C copies the selected row")
     CHECK(ClipboardText() == L"Integrated GPS\tReady");
 
     // A plain C is the tree's own (incremental search) and copies nothing.
-    REQUIRE(PutClipboardText(L"kept") == 1);
+    REQUIRE(CopyTextToClipboard(nullptr, L"kept") == 1);
     PressCtrlC(f.window, false);
     CHECK(ClipboardText() == L"kept");
 
