@@ -7,6 +7,7 @@
 #include "system/OsVersion.h"
 #include "system/Registry.h"
 #include "system/SystemInfo.h"
+#include "ui/Dpi.h"
 
 namespace {
 
@@ -178,6 +179,7 @@ int LinkCtrl::Attach(HWND control, const wchar_t* text, const wchar_t* url, WORD
     TakeWindowText(originalText);
     SetWindowLongPtrW(control, GWL_STYLE, style | SS_NOTIFY);
     SetUpColors();
+    dpi_ = WindowDpi(control);
     CreateFonts();
     format_ = LinkTextFormat(style, flags_);
     RebuildDisplayText();
@@ -321,6 +323,18 @@ void LinkCtrl::BrowserFaceName(wchar_t* face)
     face[LF_FACESIZE - 1] = L'\0';
 }
 
+void LinkCtrl::SetDpi(int dpi)
+{
+    if (!control_ || dpi <= 0) {
+        return;
+    }
+    dpi_ = dpi;
+    CreateFonts();
+    RebuildDisplayText();
+    MeasureExtent();
+    Repaint();
+}
+
 void LinkCtrl::ChooseFace()
 {
     face_[0] = L'\0';
@@ -374,8 +388,12 @@ void LinkCtrl::CreateFittingFonts()
         GetTextMetricsW(dc, &metrics);
         RECT client = {};
         GetClientRect(control_, &client);
-        const int startHeight =
-            (flags_ & LINK_FIT_HEIGHT) ? client.bottom - client.top : metrics.tmHeight;
+        // The device context's font is the system's, made for the system's
+        // DPI; on a monitor of another DPI the fitting starts from its size
+        // there.
+        const int startHeight = (flags_ & LINK_FIT_HEIGHT)
+                                    ? client.bottom - client.top
+                                    : RescaleForDpi(metrics.tmHeight, SystemDpi(), dpi_);
         // Only the family: the pitch bit of the text metrics means the
         // opposite of the one CreateFontW takes.
         pitchAndFamily_ = metrics.tmPitchAndFamily & 0xF0;

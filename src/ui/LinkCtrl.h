@@ -102,6 +102,9 @@ public:
     void Detach();
     // Stores the text, rebuilds and measures the display text, repaints.
     int SetText(const wchar_t* text) override;
+    // Fits the fonts again for a window now at dpi, once the control has
+    // its size there.
+    void SetDpi(int dpi);
 
     void SetHandler(SimpleHandler handler) { simpleHandler_ = handler; }
     void SetExtendedHandler(ExtendedHandler handler, LONG_PTR userValue)
@@ -155,4 +158,5 @@ private:
     SimpleHandler simpleHandler_ = nullptr;
     ExtendedHandler extendedHandler_ = nullptr;
     LONG_PTR userValue_ = 0;
+    int dpi_ = 96;
 };

@@ -405,3 +405,49 @@ TEST_CASE("the tablet scenario's sensors update in place")
     CHECK(Texts(after) != Texts(before));
     CHECK(RowText(after, L"LIGHT CHROMACITY\t") == L"LIGHT CHROMACITY\tEA 04 B4 3E 10 58 B9 3E");
 }
+
+TEST_CASE("rows longer than the usual read-back buffer update in place like any other")
+{
+    // A 300-unit sensor name and value: compared whole, neither forces a
+    // rebuild nor a rewrite of an unchanged row on every event.
+    LiveFixture f;
+    const std::wstring name(300, L'N');
+    const std::wstring longValue(300, L'v');
+    REQUIRE(AddTestSensor(
+        f.sim, 1, name.c_str(),
+        {{L"LATITUDE_DEGREES", L"VT_R8, 47.6"}, {L"CITY", (L"VT_LPWSTR, " + longValue).c_str()}}));
+    f.Open();
+    const std::vector<TreeRow> before = f.window.SettledTree();
+    REQUIRE(RowText(before, L"CITY\t") == L"CITY\t" + longValue);
+    HWND tree = f.window.Tree();
+
+    SUBCASE("an unchanged long row is not repainted")
+    {
+        bool longRowDue = true;
+        int fired = 0;
+        REQUIRE(f.window.Send([&] {
+            UpdateWindow(tree);
+            fired = f.FireData(1);
+            f.window.App()->RefreshNow();
+            RECT rect = {};
+            TreeView_GetItemRect(tree, FindRow(tree, L"CITY\t"), &rect, FALSE);
+            longRowDue = GetUpdateRect(tree, nullptr, FALSE) && [&] {
+                ScopedRegion due(CreateRectRgn(0, 0, 0, 0));
+                GetUpdateRgn(tree, due.Get(), FALSE);
+                return PtInRegion(due.Get(), 10, (rect.top + rect.bottom) / 2) != 0;
+            }();
+        }));
+        REQUIRE(fired == 1);
+        CHECK_FALSE(longRowDue);
+        CHECK(Handles(f.window.SettledTree()) == Handles(before));
+    }
+    SUBCASE("a changed long value is set in place, whole")
+    {
+        const std::wstring newValue(300, L'w');
+        REQUIRE(f.SetField(1, L"CITY", (L"VT_LPWSTR, " + newValue).c_str()) == 1);
+        REQUIRE(f.FireData(1) == 1);
+        const std::vector<TreeRow> after = f.window.SettledTree();
+        CHECK(Handles(after) == Handles(before));
+        CHECK(RowText(after, L"CITY\t") == L"CITY\t" + newValue);
+    }
+}

@@ -594,3 +594,45 @@ TEST_CASE("once the window is gone, events post nothing and no control stays sub
     CHECK_FALSE(after.treeAttached);
     CHECK_FALSE(after.linkAttached);
 }
+
+TEST_CASE("after a rebuild the selected row is still in view")
+{
+    // Rows that appear above the selected one push it down; the rebuild
+    // keeps the old scroll position only as long as the selection shows.
+    MainWindowFixture f;
+    for (unsigned number = 1; number <= 8; ++number)
+        f.AddGps(number, number == 8 ? L"Last GPS" : L"More GPS");
+    f.Open();
+    HWND tree = f.window.Tree();
+    REQUIRE(f.window.Select(L"CITY\t", 7) == 1);
+    // Scroll so that the selected row is the last one wholly in view.
+    REQUIRE(f.window.Send([tree] {
+        const HTREEITEM selected = TreeView_GetSelection(tree);
+        const int visible = static_cast<int>(TreeView_GetVisibleCount(tree));
+        HTREEITEM first = selected;
+        for (int row = 1; row < visible && first; ++row)
+            first = TreeView_GetPrevVisible(tree, first);
+        TreeView_Select(tree, first, TVGN_FIRSTVISIBLE);
+    }));
+    // Two more fields under the first sensor: a full rebuild.
+    const GUID id = TestSensorId(1);
+    REQUIRE(f.sim.SetFieldText(&id, L"COUNTRY_REGION", L"VT_LPWSTR, US") == 1);
+    REQUIRE(f.sim.SetFieldText(&id, L"ADDRESS1", L"VT_LPWSTR, Main Street") == 1);
+    REQUIRE(f.FireData(1) == 1);
+    REQUIRE(f.window.Settle() == 1);
+    bool inView = false;
+    std::wstring selectedText;
+    REQUIRE(f.window.Send([&] {
+        const HTREEITEM selected = TreeView_GetSelection(tree);
+        RECT row = {};
+        RECT client = {};
+        GetClientRect(tree, &client);
+        inView = selected && TreeView_GetItemRect(tree, selected, &row, FALSE) && row.top >= 0 &&
+                 row.bottom <= client.bottom;
+        for (const TreeRow& r : ReadTree(tree))
+            if (r.selected)
+                selectedText = r.text;
+    }));
+    CHECK(selectedText == L"CITY\tSeattle");
+    CHECK(inView);
+}
