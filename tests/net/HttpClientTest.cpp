@@ -11,7 +11,9 @@
 #include "DialogAnswerer.h"
 #include "HttpTestServer.h"
 #include "TestWindow.h"
+#include "TrustedTestRoot.h"
 #include "UpdateTestFiles.h"
+#include "base/DynamicLibrary.h"
 #include "net/HttpClient.h"
 
 namespace {
@@ -173,8 +175,9 @@ TEST_CASE("Transfer decisions: flags, read sizes, rate limit, file names")
     CHECK(GetTextFlags(L"https:/", 1) == 0x84000B00);
     CHECK(DownloadFlags(0) == 0x8408CB00);
     CHECK(DownloadFlags(1) == 0x8400CB00);
-    CHECK(RequestFlags(1, 1, 80) == 0x84000300);
-    CHECK(RequestFlags(0, 0, 443) == 0x84A80300);
+    CHECK(RequestFlags(1, 1, 80, 0) == 0x84000300);
+    CHECK(RequestFlags(0, 0, 443, 0) == 0x84A80300);
+    CHECK(RequestFlags(0, 0, 8443, 1) == 0x84A80300);
 
     CHECK(TextChunkSize(0, 123) == 65537);
     CHECK(TextChunkSize(65536, 0) == 65536);
@@ -653,4 +656,113 @@ TEST_CASE("A 407 asks for proxy credentials and retries once when confirmed")
               "Basic dGVzc2VsOnNlY3JldA==");
         CHECK(answerer.Dialogs().size() == 1);
     }
+}
+
+namespace {
+
+// Every transfer of the client against the server's /secret, answered
+// always; how many of them succeeded.
+int SecureTransfers(HttpTestServer& server, const TempFile& target)
+{
+    HttpClient client;
+    WideString text;
+    int succeeded = GetText(client, server.Url(L"/secret"), text);
+    succeeded +=
+        client.DownloadToFile(server.Url(L"/secret").c_str(), L"AutoUpdate", target.Path(), 0,
+                              nullptr, nullptr, nullptr, 0, nullptr, kNoTimeout, 0, nullptr);
+    WideString response;
+    HttpRequest request = RequestTo(server, L"/secret");
+    request.secure = true;
+    request.responseText = &response;
+    succeeded += client.Request(request);
+    return succeeded;
+}
+
+} // namespace
+
+TEST_CASE("HTTPS: only a trusted certificate for this host and time carries a transfer")
+{
+    HttpTestServer* server = SharedHttpsServer();
+    REQUIRE_MESSAGE(server, "no https test server, or its CA could not be trusted");
+    REQUIRE(server->Clear());
+    TempFile target(L"tessel-secure.bin");
+    REQUIRE(server->Answer(Answer(200, "over tls", 0)));
+
+    CHECK(SecureTransfers(*server, target) == 3);
+    CHECK(target.Bytes() == "over tls");
+    CHECK(server->Requests().size() == 3);
+
+    // The request reaches the server only after the certificate was
+    // accepted, so nothing at all arrives here for the others.
+    for (const char* certificate : {TestCertificate::kSelfSigned, TestCertificate::kUnknownCa,
+                                    TestCertificate::kWrongName, TestCertificate::kExpired}) {
+        CAPTURE(certificate);
+        REQUIRE(server->Clear());
+        REQUIRE(server->Present(certificate));
+        REQUIRE(server->Answer(Answer(200, "over tls", 0)));
+        target.Write("previous version");
+        CHECK(SecureTransfers(*server, target) == 0);
+        CHECK(target.Bytes() == "previous version");
+        CHECK(server->Requests().empty());
+    }
+    REQUIRE(server->Clear());
+}
+
+TEST_CASE("HTTPS: what a redirect brings over plain HTTP is not taken")
+{
+    HttpTestServer* server = SharedHttpsServer();
+    REQUIRE(server);
+    HttpTestServer plain;
+    REQUIRE(plain.IsRunning());
+    REQUIRE(server->Clear());
+    REQUIRE(plain.Answer(Answer(200, "in the clear", 0)));
+    ScriptedAnswer redirect = Answer(302, "", 0);
+    redirect.headers.push_back("Location: " + Narrow(WideString(plain.Url(L"/secret").c_str())));
+    REQUIRE(server->Answer(redirect));
+    TempFile target(L"tessel-redirect.bin");
+
+    HttpClient client;
+    WideString text;
+    CHECK(GetText(client, server->Url(L"/secret"), text) == 0);
+    CHECK(client.DownloadToFile(server->Url(L"/secret").c_str(), L"AutoUpdate", target.Path(), 0,
+                                nullptr, nullptr, nullptr, 0, nullptr, kNoTimeout, 0,
+                                nullptr) == 0);
+    CHECK_FALSE(target.Exists());
+    CHECK(text.IsEmpty());
+    REQUIRE(server->Clear());
+}
+
+TEST_CASE("Request leaves revocation checking on")
+{
+    HttpTestServer server;
+    REQUIRE(server.IsRunning());
+    REQUIRE(server.Answer(Answer(200, "ok", 0)));
+    struct Probe
+    {
+        using QueryOption = BOOL(WINAPI*)(HINTERNET, DWORD, void*, DWORD*);
+        DynamicLibrary wininet;
+        DWORD flags = 0;
+        bool read = false;
+        static int Callback(int code, void* argument, void* user)
+        {
+            if (code == HTTP_CB_ADD_HEADERS) {
+                Probe& probe = *static_cast<Probe*>(user);
+                DWORD size = sizeof(probe.flags);
+                const auto query = probe.wininet.Symbol<QueryOption>("InternetQueryOptionW");
+                probe.read = query && query(static_cast<HttpHeaderAccess*>(argument)->request,
+                                            INTERNET_OPTION_SECURITY_FLAGS, &probe.flags, &size);
+            }
+            return 1;
+        }
+    } probe;
+    REQUIRE(probe.wininet.Load(L"wininet.dll"));
+    HttpClient client;
+    WideString response;
+    HttpRequest request = RequestTo(server, L"/");
+    request.responseText = &response;
+    request.callback = &Probe::Callback;
+    request.userValue = &probe;
+    CHECK(client.Request(request) == 1);
+    REQUIRE(probe.read);
+    CHECK((probe.flags & SECURITY_FLAG_IGNORE_REVOCATION) == 0);
 }

@@ -217,7 +217,13 @@ bool TestServerProcess::Call(const std::vector<std::string>& command,
 
 std::wstring HttpTestServer::Url(const wchar_t* pathAndQuery) const
 {
-    return L"http://127.0.0.1:" + std::to_wstring(Port()) + pathAndQuery;
+    return (secure_ ? L"https://127.0.0.1:" : L"http://127.0.0.1:") + std::to_wstring(Port()) +
+           pathAndQuery;
+}
+
+bool HttpTestServer::IsHttps(const char* mode)
+{
+    return strcmp(mode, "https") == 0;
 }
 
 bool HttpTestServer::Answer(const ScriptedAnswer& answer)
@@ -280,6 +286,17 @@ bool HttpTestServer::MultipartFields(size_t index, std::vector<MultipartField>& 
 bool HttpTestServer::Clear()
 {
     return process_.Call({"clear"});
+}
+
+bool HttpTestServer::Present(const char* certificate)
+{
+    return process_.Call({"present", certificate});
+}
+
+std::string HttpTestServer::CaCertificate()
+{
+    std::vector<std::string> reply;
+    return process_.Call({"ca"}, &reply) && reply.size() == 1 ? reply[0] : std::string();
 }
 
 bool FtpTestServer::PutFile(const std::string& name, const std::string& content)
