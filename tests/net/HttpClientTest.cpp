@@ -13,7 +13,6 @@
 #include "TestWindow.h"
 #include "TrustedTestRoot.h"
 #include "UpdateTestFiles.h"
-#include "base/DynamicLibrary.h"
 #include "net/HttpClient.h"
 
 namespace {
@@ -730,39 +729,4 @@ TEST_CASE("HTTPS: what a redirect brings over plain HTTP is not taken")
     CHECK_FALSE(target.Exists());
     CHECK(text.IsEmpty());
     REQUIRE(server->Clear());
-}
-
-TEST_CASE("Request leaves revocation checking on")
-{
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
-    REQUIRE(server.Answer(Answer(200, "ok", 0)));
-    struct Probe
-    {
-        using QueryOption = BOOL(WINAPI*)(HINTERNET, DWORD, void*, DWORD*);
-        DynamicLibrary wininet;
-        DWORD flags = 0;
-        bool read = false;
-        static int Callback(int code, void* argument, void* user)
-        {
-            if (code == HTTP_CB_ADD_HEADERS) {
-                Probe& probe = *static_cast<Probe*>(user);
-                DWORD size = sizeof(probe.flags);
-                const auto query = probe.wininet.Symbol<QueryOption>("InternetQueryOptionW");
-                probe.read = query && query(static_cast<HttpHeaderAccess*>(argument)->request,
-                                            INTERNET_OPTION_SECURITY_FLAGS, &probe.flags, &size);
-            }
-            return 1;
-        }
-    } probe;
-    REQUIRE(probe.wininet.Load(L"wininet.dll"));
-    HttpClient client;
-    WideString response;
-    HttpRequest request = RequestTo(server, L"/");
-    request.responseText = &response;
-    request.callback = &Probe::Callback;
-    request.userValue = &probe;
-    CHECK(client.Request(request) == 1);
-    REQUIRE(probe.read);
-    CHECK((probe.flags & SECURITY_FLAG_IGNORE_REVOCATION) == 0);
 }
