@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "HttpTestServer.h"
+#include "LinuxProgram.h"
 #include "LoopbackSocket.h"
 
 #include <algorithm>
@@ -135,25 +136,11 @@ TestServerProcess::~TestServerProcess()
     }
 }
 
-// Wine starts a Linux program as such when asked to run it. It does not
-// answer a process handle for it, so the lifeline is the only tie.
 bool TestServerProcess::Launch(const char* mode, unsigned short lifelinePort)
 {
-    std::wstring commandLine = std::wstring(L"\"") + kPython + L"\" \"" +
-                               Widen(TESSEL_TEST_SUPPORT_DIR) + L"/http_test_server.py\" " +
-                               std::to_wstring(lifelinePort) + L" " + Widen(mode);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        return false;
-    }
-    if (process.hProcess) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    return true;
+    return StartLinuxProgram(std::wstring(L"\"") + kPython + L"\" \"" +
+                             Widen(TESSEL_TEST_SUPPORT_DIR) + L"/http_test_server.py\" " +
+                             std::to_wstring(lifelinePort) + L" " + Widen(mode));
 }
 
 bool TestServerProcess::Send(const std::string& bytes)

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "HttpTestServer.h"
+#include "LinuxProgram.h"
 #include "UpdateTestFiles.h"
 #include "net/HttpClient.h"
 #include "update/UpdateInstaller.h"
@@ -74,9 +75,8 @@ struct Installation
 // Makes a folder unwritable while the object lives. The tests run as root
 // under Wine, where neither the read-only attribute (ignored for folders,
 // as on Windows) nor Unix permissions stop a write, but a file system's
-// immutable flag does. chattr is a Linux program: Wine starts it but gives
-// no handle to wait on, so its effect on a probe folder, named after the
-// folder of interest in the same call, is awaited instead.
+// immutable flag does. chattr's effect is awaited on a probe folder named
+// after the folder of interest in the same call.
 class UnwritableFolder
 {
 public:
@@ -117,20 +117,8 @@ private:
         if (folder.empty() || probe.empty()) {
             return false;
         }
-        std::wstring commandLine = std::wstring(L"\"Z:\\usr\\bin\\chattr\" ") + flag + L" \"" +
-                                   folder + L"\" \"" + probe + L"\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process = {};
-        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &process)) {
-            return false;
-        }
-        if (process.hProcess) {
-            CloseHandle(process.hThread);
-            CloseHandle(process.hProcess);
-        }
-        return true;
+        return StartLinuxProgram(std::wstring(L"\"Z:\\usr\\bin\\chattr\" ") + flag + L" \"" +
+                                 folder + L"\" \"" + probe + L"\"");
     }
 
     bool AwaitProbeWritable(bool writable)
