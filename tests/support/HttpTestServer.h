@@ -115,6 +115,9 @@ public:
     bool MultipartFields(size_t index, std::vector<MultipartField>& fields);
     // Forgets answers and recorded requests.
     bool Clear();
+    // The rows of a recording (UTF-8 CSV after a byte-order mark) as
+    // Python's csv module reads them in strict mode; false when it cannot.
+    bool CsvRows(const std::string& content, std::vector<std::vector<std::string>>& rows);
 
     // https only: the certificate of later connections, and the test CA's
     // certificate (DER); empty when there is none.
