@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "system/OsVersion.h"
+#include "ui/Dpi.h"
 
 namespace {
 
@@ -58,16 +59,21 @@ UINT ScreenColorDepth()
 
 } // namespace
 
-int IconList::Create(DWORD flags, int width, int height, int initial, int growth)
+int IconList::Create(DWORD flags, int width, int height, int initial, int growth, int dpi)
 {
     Destroy();
     flags_ = flags;
+    initial_ = initial;
+    growth_ = growth;
+    if (dpi <= 0) {
+        dpi = SystemDpi();
+    }
     if (flags & ICONS_SMALL) {
-        width = GetSystemMetrics(SM_CXSMICON);
-        height = GetSystemMetrics(SM_CYSMICON);
+        width = MetricForDpi(SM_CXSMICON, dpi);
+        height = MetricForDpi(SM_CYSMICON, dpi);
     } else if (flags & ICONS_LARGE) {
-        width = GetSystemMetrics(SM_CXICON);
-        height = GetSystemMetrics(SM_CYICON);
+        width = MetricForDpi(SM_CXICON, dpi);
+        height = MetricForDpi(SM_CYICON, dpi);
     }
     width_ = width;
     height_ = height;
@@ -89,6 +95,23 @@ void IconList::Destroy()
 {
     owned_.Reset();
     shared_ = nullptr;
+    added_.clear();
+}
+
+int IconList::Rescale(int dpi)
+{
+    if (!Handle() || (flags_ & ICONS_SHARED)) {
+        return 0;
+    }
+    std::vector<std::pair<HINSTANCE, UINT>> icons;
+    icons.swap(added_);
+    if (!Create(flags_, width_, height_, initial_, growth_, dpi)) {
+        return 0;
+    }
+    for (const auto& icon : icons) {
+        AddIcon(icon.first, icon.second);
+    }
+    return 1;
 }
 
 int IconList::AddIcon(HINSTANCE module, UINT resourceId)
@@ -101,7 +124,11 @@ int IconList::AddIcon(HINSTANCE module, UINT resourceId)
     if (!icon) {
         return -1;
     }
-    return ImageList_ReplaceIcon(Handle(), -1, icon.Get());
+    const int index = ImageList_ReplaceIcon(Handle(), -1, icon.Get());
+    if (index >= 0 && !(flags_ & ICONS_SHARED)) {
+        added_.emplace_back(module, resourceId);
+    }
+    return index;
 }
 
 int IconList::RemoveAll()
@@ -109,6 +136,7 @@ int IconList::RemoveAll()
     if (!Handle() || (flags_ & ICONS_SHARED)) {
         return 0;
     }
+    added_.clear();
     return ImageList_Remove(Handle(), -1) ? 1 : 0;
 }
 

@@ -8,6 +8,7 @@
 #include "CrashTestSupport.h"
 #include "LinuxProgram.h"
 #include "LoopbackSocket.h"
+#include "TestText.h"
 
 #ifndef TESSEL_REPORT_SERVER_DIR
 #error TESSEL_REPORT_SERVER_DIR must name the folder of serve.py
@@ -17,11 +18,6 @@ namespace {
 
 constexpr DWORD kLaunchTimeoutMs = 15000;
 constexpr uintptr_t kNoSocket = ~static_cast<uintptr_t>(0);
-
-std::wstring Widen(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
-}
 
 bool Launch(unsigned short lifelinePort, const char* mode, unsigned short port)
 {

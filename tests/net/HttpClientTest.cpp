@@ -11,6 +11,7 @@
 #include "BoundedThread.h"
 #include "DialogAnswerer.h"
 #include "HttpTestServer.h"
+#include "TestText.h"
 #include "TestWindow.h"
 #include "TrustedTestRoot.h"
 #include "UpdateTestFiles.h"
@@ -53,15 +54,6 @@ std::string EveryByte(size_t size)
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i) {
         bytes[i] = static_cast<char>(i * 7 % 256);
-    }
-    return bytes;
-}
-
-std::string Narrow(const WideString& text)
-{
-    std::string bytes;
-    for (unsigned i = 0; i < text.Length(); ++i) {
-        bytes += static_cast<char>(text.Data()[i] & 0xFF);
     }
     return bytes;
 }
@@ -274,7 +266,7 @@ TEST_CASE("GetText: a large body arrives whole, byte for byte")
     SUBCASE("a byte limit of 10 gives the first 10 bytes")
     {
         REQUIRE(GetText(client, server.Url(L"/"), text, 10) == 1);
-        CHECK(Narrow(text) == body.substr(0, 10));
+        CHECK(LowBytes(text.Data(), text.Length()) == body.substr(0, 10));
     }
     SUBCASE("the request is a plain GET with the agent")
     {
@@ -428,7 +420,7 @@ TEST_CASE("Request: sinks, cookies, headers, status and the callback's veto")
         log.extraHeader = L"X-Tessel: yes\r\n";
         CHECK(client.Request(request) == 1);
         CHECK(status == 201);
-        CHECK(Narrow(text) == body);
+        CHECK(LowBytes(text.Data(), text.Length()) == body);
         CHECK(log.cookies == std::vector<std::wstring>{L"first=1; path=/", L"second=2"});
         CHECK(log.numbers[HTTP_CB_CONTENT_LENGTH] == body.size());
         CHECK(log.numbers[HTTP_CB_RECEIVED] == body.size());
@@ -467,7 +459,7 @@ TEST_CASE("Request: sinks, cookies, headers, status and the callback's veto")
         REQUIRE(server.Answer(target));
         CHECK(client.Request(request) == 1);
         CHECK(status == 200);
-        CHECK(Narrow(text) == "here");
+        CHECK(LowBytes(text.Data(), text.Length()) == "here");
         log.refuse = HTTP_CB_REDIRECT;
         CHECK(client.Request(request) == 1);
         CHECK(status == 302);
@@ -532,7 +524,7 @@ TEST_CASE("A multipart post is byte-exact and the server reads it back")
     WideString answerText;
     request.responseText = &answerText;
     REQUIRE(client.PostMultipart(request) == 1);
-    CHECK(Narrow(answerText) == "thanks");
+    CHECK(LowBytes(answerText.Data(), answerText.Length()) == "thanks");
 
     const std::string line = "-------------------------------1234567890123";
     const std::string expected =
@@ -705,7 +697,7 @@ TEST_CASE("Cancelling from another thread fails the running transfer and refuses
     REQUIRE(server.Clear());
     REQUIRE(server.Answer(Answer(200, "quick")));
     CHECK(GetText(client, url, text) == 1);
-    CHECK(Narrow(text) == "quick");
+    CHECK(text.Compare(L"quick") == 0);
 }
 
 namespace {

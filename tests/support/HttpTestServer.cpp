@@ -4,6 +4,7 @@
 #include "HttpTestServer.h"
 #include "LinuxProgram.h"
 #include "LoopbackSocket.h"
+#include "TestText.h"
 
 #include <algorithm>
 
@@ -23,11 +24,6 @@ const wchar_t kPython[] = L"Z:\\usr\\bin\\python3";
 std::string Netstring(const std::string& data)
 {
     return std::to_string(data.size()) + ":" + data + ",";
-}
-
-std::wstring Widen(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
 }
 
 bool IsHeaderName(const std::string& line, const char* name)
@@ -211,6 +207,16 @@ std::wstring HttpTestServer::Url(const wchar_t* pathAndQuery) const
 bool HttpTestServer::IsHttps(const char* mode)
 {
     return strcmp(mode, "https") == 0;
+}
+
+bool HttpTestServer::AnswerAlways(const char* path, const std::string& body, int status)
+{
+    ScriptedAnswer answer;
+    answer.path = path;
+    answer.status = status;
+    answer.body = body;
+    answer.times = 0;
+    return Answer(answer);
 }
 
 bool HttpTestServer::Answer(const ScriptedAnswer& answer)

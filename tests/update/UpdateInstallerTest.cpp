@@ -23,16 +23,6 @@ void ReadList(const std::wstring& files, UpdateFileList& list)
     ReadUpdateFileList(document, nullptr, list);
 }
 
-void Serve(HttpTestServer& server, const char* path, const std::string& body, int status = 200)
-{
-    ScriptedAnswer answer;
-    answer.path = path;
-    answer.status = status;
-    answer.body = body;
-    answer.times = 0;
-    REQUIRE(server.Answer(answer));
-}
-
 std::wstring Entry(const std::wstring& attributes, const std::wstring& address)
 {
     return L"<url " + attributes + L">" + address + L"</url>";
@@ -162,7 +152,7 @@ TEST_CASE("Tessel.exe is downloaded as Tessel_new.exe, backed up as Tessel_old.e
 {
     Installation setup;
     REQUIRE(WriteWholeFile(setup.app / L"Tessel_old.exe", "older program"));
-    Serve(setup.server, "/Tessel.exe", "new program");
+    REQUIRE(setup.server.AnswerAlways("/Tessel.exe", "new program"));
     // With a matching digest; the other walks have none.
     const std::string digest = HexDigest("new program");
     const std::wstring attributes =
@@ -179,7 +169,7 @@ TEST_CASE("A ZIP entry backs up its file, unpacks the archive and deletes it")
     // A folder name outside the ANSI code page: the archive is unpacked
     // through wide paths.
     Installation setup(L"tessel-app-\u0141ukasz-\u4E2D");
-    Serve(setup.server, "/pack.zip", ReadWholeFile(ZipFixture(L"python.zip")));
+    REQUIRE(setup.server.AnswerAlways("/pack.zip", ReadWholeFile(ZipFixture(L"python.zip"))));
     CHECK(setup.Run(Entry(L"name='Tessel.exe' zip='Tessel.zip'", setup.server.Url(L"/pack.zip"))));
     CHECK(ReadWholeFile(setup.app / L"deep\\er\\still\\leaf.dat") ==
           ReadWholeFile(ZipFixture(L"expected\\python.zip\\deep\\er\\still\\leaf.dat")));
@@ -191,7 +181,7 @@ TEST_CASE("A ZIP entry backs up its file, unpacks the archive and deletes it")
 TEST_CASE("An address ending in f=setup.exe is saved on the desktop as the program to run")
 {
     Installation setup;
-    Serve(setup.server, "/get.php", "setup program");
+    REQUIRE(setup.server.AnswerAlways("/get.php", "setup program"));
     CHECK(setup.Run(Entry(L"", setup.server.Url(L"/get.php?f=setup.exe"))));
     CHECK(ReadWholeFile(setup.desktop / L"setup.exe") == "setup program");
     CHECK(std::wstring(setup.program.Data()) == setup.desktop / L"setup.exe");
@@ -201,9 +191,9 @@ TEST_CASE("An address ending in f=setup.exe is saved on the desktop as the progr
 TEST_CASE("Failed steps leave the installed files as they were")
 {
     Installation setup;
-    Serve(setup.server, "/Tessel.exe", "new program");
-    Serve(setup.server, "/notes.txt", "notes");
-    Serve(setup.server, "/missing.txt", "", 404);
+    REQUIRE(setup.server.AnswerAlways("/Tessel.exe", "new program"));
+    REQUIRE(setup.server.AnswerAlways("/notes.txt", "notes"));
+    REQUIRE(setup.server.AnswerAlways("/missing.txt", "", 404));
 
     SUBCASE("a later download fails")
     {
@@ -227,7 +217,7 @@ TEST_CASE("Failed steps leave the installed files as they were")
     }
     SUBCASE("an archive that cannot be unpacked: the program moved aside comes back")
     {
-        Serve(setup.server, "/Tessel.zip", "not a zip archive");
+        REQUIRE(setup.server.AnswerAlways("/Tessel.zip", "not a zip archive"));
         CHECK_FALSE(setup.Run(
             Entry(L"name='Tessel.exe' zip='Tessel.zip'", setup.server.Url(L"/Tessel.zip"))));
         CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
@@ -256,7 +246,7 @@ TEST_CASE("An update into a folder the program cannot write leaves every file as
 TEST_CASE("Nothing is fetched or written for names that leave the application folder")
 {
     Installation setup;
-    Serve(setup.server, "/x", "hostile");
+    REQUIRE(setup.server.AnswerAlways("/x", "hostile"));
     TempFolder outside{L"tessel-outside"};
     std::wstring outsideName = outside / L"x";
     const std::wstring hostile[] = {
@@ -284,7 +274,7 @@ TEST_CASE("Nothing is fetched or written for names that leave the application fo
 TEST_CASE("A name given twice, in any spelling, refuses the whole list before any download")
 {
     Installation setup;
-    Serve(setup.server, "/x", "x");
+    REQUIRE(setup.server.AnswerAlways("/x", "x"));
     const std::wstring url = setup.server.Url(L"/x");
     CHECK_FALSE(setup.Run(Entry(L"name='Tessel.exe'", url) + Entry(L"name='TESSEL.EXE'", url)));
     CHECK_FALSE(setup.Run(Entry(L"name='sub/x'", url) + Entry(L"name='sub\\x'", url)));
