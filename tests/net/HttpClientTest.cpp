@@ -757,7 +757,7 @@ TEST_CASE("HTTPS: what a redirect brings over plain HTTP is not taken")
     REQUIRE(server->Clear());
     REQUIRE(plain.Answer(Answer(200, "in the clear", 0)));
     ScriptedAnswer redirect = Answer(302, "", 0);
-    redirect.headers.push_back("Location: " + Narrow(WideString(plain.Url(L"/secret").c_str())));
+    redirect.headers.push_back("Location: " + Narrow(plain.Url(L"/secret")));
     REQUIRE(server->Answer(redirect));
     TempFile target(L"tessel-redirect.bin");
 

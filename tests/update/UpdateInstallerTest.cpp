@@ -229,8 +229,8 @@ TEST_CASE("An update into a folder the program cannot write leaves every file as
 {
     Installation setup;
     REQUIRE(WriteWholeFile(setup.app / L"notes.txt", "old notes"));
-    Serve(setup.server, "/Tessel.exe", "new program");
-    Serve(setup.server, "/notes.txt", "new notes");
+    REQUIRE(setup.server.AnswerAlways("/Tessel.exe", "new program"));
+    REQUIRE(setup.server.AnswerAlways("/notes.txt", "new notes"));
     const std::vector<std::wstring> before = setup.app.Files();
     {
         UnwritableFolder readOnly(setup.app.Path());
