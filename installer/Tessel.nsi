@@ -3,10 +3,14 @@
 ; -DX64 makes an installer of the x86_64 build (64-bit Program Files and
 ; registry view); the release itself ships the 32-bit one.
 ;
-; Installs for all users into Program Files under the maker's name, adds a
-; Start-menu shortcut and an entry under Add/Remove Programs. /S installs and
-; uninstalls silently. Uninstalling removes the program's files, the
-; shortcut and the entry; the user's settings under
+; Installs for the current user, without elevation, into the user's own
+; programs folder (%LOCALAPPDATA%\Programs) under the maker's name, so that
+; Tessel can update itself there; adds a Start-menu shortcut and an entry
+; under Add/Remove Programs (HKCU). /AllUsers, for an administrator running
+; it elevated, installs into Program Files for every user instead (Start
+; menu and entry under HKLM). /S installs and uninstalls silently; /D=folder
+; chooses the folder. Uninstalling removes the program's files, the shortcut
+; and the entry; the user's settings under
 ; HKEY_CURRENT_USER\Software\Brindle\Tessel stay.
 
 Unicode true
@@ -16,6 +20,7 @@ Target amd64-unicode
 SetCompressor /SOLID lzma
 
 !include "FileFunc.nsh"
+!include "LogicLib.nsh"
 
 ; -DSIGNER=script: a command that signs the file it is given in place; it
 ; signs the uninstaller before it is packed, and the finished installer.
@@ -29,12 +34,7 @@ SetCompressor /SOLID lzma
 
 Name "Tessel ${VERSION}"
 OutFile "${OUTFILE}"
-RequestExecutionLevel admin
-!ifdef X64
-InstallDir "$PROGRAMFILES64\${MAKER}\Tessel"
-!else
-InstallDir "$PROGRAMFILES\${MAKER}\Tessel"
-!endif
+RequestExecutionLevel user
 
 VIProductVersion "${VERSION}.0.0"
 VIAddVersionKey /LANG=1033 "ProductName" "Tessel"
@@ -47,19 +47,57 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
-!macro ChooseViews
+!macro ChooseRegView
 !ifdef X64
     SetRegView 64
 !endif
-    SetShellVarContext all
 !macroend
 
+Var AllUsers
+
+; All users only when asked for and allowed: the machine's folders and
+; entry need an administrator.
 Function .onInit
-    !insertmacro ChooseViews
+    !insertmacro ChooseRegView
+    StrCpy $AllUsers 0
+    SetShellVarContext current
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/AllUsers" $1
+    ${IfNot} ${Errors}
+        UserInfo::GetAccountType
+        Pop $1
+        ${If} $1 != "Admin"
+            MessageBox MB_ICONSTOP "Installing for all users needs an administrator." /SD IDOK
+            Abort
+        ${EndIf}
+        StrCpy $AllUsers 1
+        SetShellVarContext all
+    ${EndIf}
+    ; /D= sets the folder before this runs.
+    ${If} $INSTDIR == ""
+    ${AndIf} $AllUsers == 1
+!ifdef X64
+        StrCpy $INSTDIR "$PROGRAMFILES64\${MAKER}\Tessel"
+!else
+        StrCpy $INSTDIR "$PROGRAMFILES\${MAKER}\Tessel"
+!endif
+    ${ElseIf} $INSTDIR == ""
+        StrCpy $INSTDIR "$LOCALAPPDATA\Programs\${MAKER}\Tessel"
+    ${EndIf}
 FunctionEnd
 
+; The uninstaller removes an all-users installation when the machine's entry
+; names its folder, and the current user's otherwise.
 Function un.onInit
-    !insertmacro ChooseViews
+    !insertmacro ChooseRegView
+    StrCpy $AllUsers 0
+    SetShellVarContext current
+    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $0 == $INSTDIR
+        StrCpy $AllUsers 1
+        SetShellVarContext all
+    ${EndIf}
 FunctionEnd
 
 Section "Tessel"
@@ -69,17 +107,17 @@ Section "Tessel"
     WriteUninstaller "$INSTDIR\Uninstall.exe"
     CreateShortCut "$SMPROGRAMS\Tessel.lnk" "$INSTDIR\Tessel.exe"
 
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Tessel"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${MAKER}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Tessel.exe"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
-    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
-    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "Tessel"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "${MAKER}"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Tessel.exe"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
     ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
-    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
 
 Section "Uninstall"
@@ -92,6 +130,10 @@ Section "Uninstall"
     RMDir "$INSTDIR"
     ; The maker's folder goes only when nothing else of the maker's is in it.
     RMDir "$INSTDIR\.."
+    ${If} $AllUsers == 0
+        ; The user's programs folder goes only when it is empty.
+        RMDir "$LOCALAPPDATA\Programs"
+    ${EndIf}
     Delete "$SMPROGRAMS\Tessel.lnk"
-    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    DeleteRegKey SHCTX "${UNINSTALL_KEY}"
 SectionEnd

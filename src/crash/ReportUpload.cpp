@@ -34,9 +34,10 @@ public:
             static_cast<UploadLimits*>(userValue)->Apply(
                 static_cast<HttpHeaderAccess*>(argument)->request);
         }
-        // Every other question gets the answer the client assumes without
-        // a callback.
-        return code == HTTP_CB_END_SESSION ? 0 : 1;
+        // A report goes to the configured server only: a redirect could take
+        // it elsewhere, or off TLS. Every other question gets the answer the
+        // client assumes without a callback.
+        return code == HTTP_CB_END_SESSION || code == HTTP_CB_REDIRECT ? 0 : 1;
     }
 
 private:
@@ -76,7 +77,8 @@ void PostReportForm(const CrashSettings& settings,
 {
     WideString host;
     WORD port = REPORT_DEFAULT_PORT;
-    if (!SplitReportHost(settings.host.Data(), host, &port)) {
+    bool secure = false;
+    if (!SplitReportHost(settings.host.Data(), host, &port, &secure)) {
         return;
     }
     HttpClient client;
@@ -91,6 +93,7 @@ void PostReportForm(const CrashSettings& settings,
     request.agent = L"";
     request.responseText = &response;
     request.port = port;
+    request.secure = secure;
     request.service = INTERNET_SERVICE_HTTP;
     request.connectTimeout = static_cast<DWORD>(-1); // the system's default
     UploadLimits limits;
@@ -101,28 +104,41 @@ void PostReportForm(const CrashSettings& settings,
 
 } // namespace
 
-int SplitReportHost(const wchar_t* setting, WideString& host, WORD* port)
+int SplitReportHost(const wchar_t* setting, WideString& host, WORD* port, bool* secure)
 {
-    if (!setting || !setting[0] || setting[0] == L':') {
+    if (!setting) {
+        return 0;
+    }
+    bool tls = false;
+    if (_wcsnicmp(setting, L"https://", 8) == 0) {
+        tls = true;
+        setting += 8;
+    } else if (_wcsnicmp(setting, L"http://", 7) == 0) {
+        setting += 7;
+    }
+    if (!setting[0] || setting[0] == L':' || wcspbrk(setting, L"/\\?#@")) {
         return 0;
     }
     const wchar_t* colon = wcsrchr(setting, L':');
-    if (!colon) {
-        *port = REPORT_DEFAULT_PORT;
-        return host.Assign(setting);
+    unsigned long number = tls ? REPORT_DEFAULT_SECURE_PORT : REPORT_DEFAULT_PORT;
+    if (colon) {
+        const wchar_t* digit = colon + 1;
+        for (number = 0; *digit >= L'0' && *digit <= L'9' && number <= 65535; ++digit) {
+            number = number * 10 + static_cast<unsigned long>(*digit - L'0');
+        }
+        if (digit == colon + 1 || *digit || number == 0 || number > 65535) {
+            return 0;
+        }
     }
-    unsigned long number = 0;
-    const wchar_t* digit = colon + 1;
-    for (; *digit >= L'0' && *digit <= L'9' && number <= 65535; ++digit) {
-        number = number * 10 + static_cast<unsigned long>(*digit - L'0');
-    }
-    if (digit == colon + 1 || *digit || number == 0 || number > 65535) {
-        return 0;
-    }
-    if (!host.Assign(setting, static_cast<unsigned>(colon - setting))) {
+    const unsigned length =
+        static_cast<unsigned>(colon ? colon - setting : static_cast<ptrdiff_t>(wcslen(setting)));
+    if (!host.Assign(setting, length)) {
         return 0;
     }
     *port = static_cast<WORD>(number);
+    if (secure) {
+        *secure = tls;
+    }
     return 1;
 }
 

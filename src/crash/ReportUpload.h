@@ -7,11 +7,14 @@ struct CrashSettings;
 
 // The report server's port when the host setting names none.
 constexpr WORD REPORT_DEFAULT_PORT = 80;
+constexpr WORD REPORT_DEFAULT_SECURE_PORT = 443;
 
-// Splits the host setting "name" or "name:port" into the host name and the
-// port (80 when none is given). 0, outputs untouched, for an empty name or
-// a port that is not a number from 1 to 65535.
-int SplitReportHost(const wchar_t* setting, WideString& host, WORD* port);
+// Splits the host setting "name" or "name:port", optionally after "http://"
+// or "https://" (either case), into the host name, the port (80, or 443
+// for https, when none is given) and whether the report goes over TLS. 0,
+// outputs untouched, for an empty name, a port that is not a number from 1
+// to 65535, or anything after the host and port (a path).
+int SplitReportHost(const wchar_t* setting, WideString& host, WORD* port, bool* secure = nullptr);
 
 // One field of the report form.
 struct ReportFormField

@@ -202,6 +202,20 @@ int ConfirmProxyCredentials(const Api& api, HWND owner, HINTERNET request)
                                 nullptr) == ERROR_INTERNET_FORCE_RETRY;
 }
 
+// A secure transfer stays secure: one that a redirect took to a plain
+// address fails, so nothing that came in the clear is used. (Wine's WinINet
+// follows such a redirect whatever the flags say.)
+int StayedSecure(const Api& api, HINTERNET request, const wchar_t* url)
+{
+    if (!IsSecureUrl(url)) {
+        return 1;
+    }
+    wchar_t finalUrl[INTERNET_MAX_URL_LENGTH + 1] = {};
+    DWORD size = sizeof(finalUrl) - sizeof(wchar_t);
+    return api.internetQueryOption(request, INTERNET_OPTION_URL, finalUrl, &size) &&
+           IsSecureUrl(finalUrl);
+}
+
 int IsSet(volatile LONG* flag)
 {
     return InterlockedCompareExchange(flag, 0, 0) != 0;
@@ -244,7 +258,7 @@ DWORD DownloadFlags(int allowCookies)
     return flags;
 }
 
-DWORD RequestFlags(int allowCookies, int allowRedirects, INTERNET_PORT port)
+DWORD RequestFlags(int allowCookies, int allowRedirects, INTERNET_PORT port, int secure)
 {
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |
                   INTERNET_FLAG_PRAGMA_NOCACHE;
@@ -254,7 +268,7 @@ DWORD RequestFlags(int allowCookies, int allowRedirects, INTERNET_PORT port)
     if (!allowRedirects) {
         flags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
     }
-    if (port == INTERNET_DEFAULT_HTTPS_PORT) {
+    if (secure || port == INTERNET_DEFAULT_HTTPS_PORT) {
         flags |= INTERNET_FLAG_SECURE;
     }
     return flags;
@@ -513,7 +527,8 @@ int HttpClient::RunGetText(const wchar_t* url, const wchar_t* agent, WideString&
         request.Reset(api.internetOpenUrl(session.Get(), url, kAcceptAnything,
                                           static_cast<DWORD>(-1), flags, 0));
         DWORD status = 0;
-        if (!request || !QueryNumber(api, request.Get(), HTTP_QUERY_STATUS_CODE, &status)) {
+        if (!request || !StayedSecure(api, request.Get(), url) ||
+            !QueryNumber(api, request.Get(), HTTP_QUERY_STATUS_CODE, &status)) {
             break;
         }
         if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
@@ -697,7 +712,7 @@ int HttpClient::RunDownload(const wchar_t* url, WideString& target, const Downlo
     InternetHandle request(api);
     request.Reset(api.internetOpenUrl(session.Get(), url, options.headers, options.headerLength,
                                       DownloadFlags(allowCookies), 0));
-    if (!request) {
+    if (!request || !StayedSecure(api, request.Get(), url)) {
         return 0;
     }
     DWORD status = HTTP_STATUS_OK;
@@ -927,19 +942,12 @@ HINTERNET OpenHttpRequest(const Api& api, const HttpRequest& description, HINTER
     const int allowRedirects = Ask(description.callback, description.userValue, HTTP_CB_REDIRECT,
                                    const_cast<wchar_t*>(object), 1) != 0;
     const wchar_t* anything[] = {L"*/*", nullptr};
-    HINTERNET request =
-        api.httpOpenRequest(connection, description.verb, object, nullptr, nullptr,
-                            description.acceptTypes ? description.acceptTypes : anything,
-                            RequestFlags(allowCookies, allowRedirects, description.port), 0);
-    if (request) {
-        int keepSecurityFlags = 0;
-        Ask(description.callback, description.userValue, HTTP_CB_SECURITY, &keepSecurityFlags, 0);
-        if (!keepSecurityFlags) {
-            DWORD flags = SECURITY_FLAG_IGNORE_REVOCATION;
-            api.internetSetOption(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
-        }
-    }
-    return request;
+    // The certificate checks stay as WinINet sets them, revocation included:
+    // a transfer that cannot be trusted fails rather than goes on weaker.
+    return api.httpOpenRequest(
+        connection, description.verb, object, nullptr, nullptr,
+        description.acceptTypes ? description.acceptTypes : anything,
+        RequestFlags(allowCookies, allowRedirects, description.port, description.secure), 0);
 }
 
 void SetTextOption(const Api& api, HINTERNET handle, DWORD option, const wchar_t* text)

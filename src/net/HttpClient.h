@@ -25,7 +25,6 @@ constexpr int HTTP_CB_END_SESSION = 7;    // int out; answer 1 and set 1 to end 
 constexpr int HTTP_CB_COOKIES = 8;        // const wchar_t* object or URL; 1 allows cookies
 constexpr int HTTP_CB_REDIRECT = 9;       // const wchar_t* object; 0 forbids redirects
 constexpr int HTTP_CB_FILE_SINK = 10;     // int out; set 1 to write the body to a file
-constexpr int HTTP_CB_SECURITY = 11;      // int out; left 0: ignore revocation
 constexpr int HTTP_CB_MEMORY_SINK = 12;   // HttpMemoryBlock* out; receives raw bytes
 
 // Codes of DownloadToFile.
@@ -126,7 +125,8 @@ struct HttpRequest
     const wchar_t* proxyUser = nullptr;
     const wchar_t* proxyPassword = nullptr;
     INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT; // 443 makes it secure
-    DWORD service = INTERNET_SERVICE_HTTP;           // or INTERNET_SERVICE_FTP
+    bool secure = false; // TLS on any port, with WinINet's full certificate checks
+    DWORD service = INTERNET_SERVICE_HTTP; // or INTERNET_SERVICE_FTP
     const wchar_t* verb = nullptr;
     const wchar_t* headers = nullptr;
     DWORD headerLength = static_cast<DWORD>(-1); // -1: up to the terminator
@@ -220,7 +220,7 @@ private:
 int IsSecureUrl(const wchar_t* url);
 DWORD GetTextFlags(const wchar_t* url, int allowCookies);
 DWORD DownloadFlags(int allowCookies);
-DWORD RequestFlags(int allowCookies, int allowRedirects, INTERNET_PORT port);
+DWORD RequestFlags(int allowCookies, int allowRedirects, INTERNET_PORT port, int secure);
 // Bytes to ask for in the next read of GetText and Request.
 DWORD TextChunkSize(ULONGLONG byteLimit, ULONGLONG received);
 // Bytes to ask for in the next read of DownloadToFile.

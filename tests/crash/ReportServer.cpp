@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include "CrashTestSupport.h"
+#include "LinuxProgram.h"
 #include "LoopbackSocket.h"
 #include "TestText.h"
 
@@ -18,24 +19,11 @@ namespace {
 constexpr DWORD kLaunchTimeoutMs = 15000;
 constexpr uintptr_t kNoSocket = ~static_cast<uintptr_t>(0);
 
-// Wine runs a Linux program as such when asked to start it; it answers no
-// handle to wait on, so the lifeline is the only tie.
 bool Launch(unsigned short lifelinePort, const char* mode, unsigned short port)
 {
-    std::wstring commandLine = L"\"Z:\\usr\\bin\\python3\" \"" + Widen(TESSEL_REPORT_SERVER_DIR) +
-                               L"/serve.py\" " + std::to_wstring(lifelinePort) + L" " +
-                               Widen(mode) + L" " + std::to_wstring(port);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return false;
-    if (process.hThread)
-        CloseHandle(process.hThread);
-    if (process.hProcess)
-        CloseHandle(process.hProcess);
-    return true;
+    return StartLinuxProgram(L"\"Z:\\usr\\bin\\python3\" \"" + Widen(TESSEL_REPORT_SERVER_DIR) +
+                             L"/serve.py\" " + std::to_wstring(lifelinePort) + L" " + Widen(mode) +
+                             L" " + std::to_wstring(port));
 }
 
 // "<port> <store>\n" from the launcher.

@@ -9,6 +9,7 @@
 #include "ReportDialogDriver.h"
 #include "ReportServer.h"
 #include "TestText.h"
+#include "TrustedTestRoot.h"
 #include "base/ScopedHandle.h"
 #include "crash/CrashReporter.h"
 #include "crash/ReportUpload.h"
@@ -101,21 +102,40 @@ void TypeInto(HWND dialog, int id, const wchar_t* text)
 
 } // namespace
 
-TEST_CASE("the host setting with and without a port")
+TEST_CASE("the host setting: scheme, name and port")
 {
+    struct Good
+    {
+        const wchar_t* setting;
+        const wchar_t* host;
+        WORD port;
+        bool secure;
+    };
+    for (const Good& good : {Good{L"127.0.0.1:18080", L"127.0.0.1", 18080, false},
+                             Good{L"report.example.com", L"report.example.com", 80, false},
+                             Good{L"HTTP://report.example.com", L"report.example.com", 80, false},
+                             Good{L"https://report.example.com", L"report.example.com", 443, true},
+                             Good{L"Https://127.0.0.1:8443", L"127.0.0.1", 8443, true}}) {
+        CAPTURE(std::wstring(good.setting));
+        WideString host;
+        WORD port = 1;
+        bool secure = !good.secure;
+        CHECK(SplitReportHost(good.setting, host, &port, &secure));
+        CHECK(std::wstring(host.Data()) == good.host);
+        CHECK(port == good.port);
+        CHECK(secure == good.secure);
+    }
     WideString host(L"untouched");
     WORD port = 1;
-    CHECK(SplitReportHost(L"127.0.0.1:18080", host, &port));
-    CHECK(std::wstring(host.Data()) == L"127.0.0.1");
-    CHECK(port == 18080);
-    CHECK(SplitReportHost(L"report.example.com", host, &port));
-    CHECK(port == 80);
-    host.Assign(L"untouched");
-    for (const wchar_t* bad : {L"", L":80", L"host:", L"host:0", L"host:65536", L"host:8a",
-                               L"host:99999999999", static_cast<const wchar_t*>(nullptr)})
-        CHECK_FALSE(SplitReportHost(bad, host, &port));
+    bool secure = true;
+    for (const wchar_t* bad :
+         {L"", L":80", L"host:", L"host:0", L"host:65536", L"host:8a", L"host:99999999999",
+          L"https://", L"https://:443", L"https://host/kestrel", L"ftp://host", L"host?x=1",
+          L"user@host", static_cast<const wchar_t*>(nullptr)})
+        CHECK_FALSE(SplitReportHost(bad, host, &port, &secure));
     CHECK(std::wstring(host.Data()) == L"untouched");
-    CHECK(port == 80);
+    CHECK(port == 1);
+    CHECK(secure);
 }
 
 TEST_CASE("no report server, or not sending: no traffic")
@@ -214,4 +234,75 @@ TEST_CASE("a server that answers 500, or none at all: nothing of the report is l
     const std::wstring unreachable = L"127.0.0.1:" + std::to_wstring(UnusedPort());
     CHECK(Submit(unreachable, files, PressSend) == 0);
     CHECK(files.Intact());
+}
+
+namespace {
+
+std::wstring SecureHost(const HttpTestServer& server)
+{
+    return L"https://127.0.0.1:" + std::to_wstring(server.Port());
+}
+
+} // namespace
+
+TEST_CASE("a report to an https host goes over TLS, and only to a trusted server")
+{
+    HttpTestServer* server = SharedHttpsServer();
+    REQUIRE_MESSAGE(server, "no https test server, or its CA could not be trusted");
+    REQUIRE(server->Clear());
+    ScriptedAnswer thanks;
+    thanks.body = "thanks";
+    thanks.times = 0;
+    REQUIRE(server->Answer(thanks));
+    ReportFiles files;
+    CHECK(Submit(SecureHost(*server), files, [](HWND dialog) {
+              TypeInto(dialog, IDC_REPORT_EMAIL, L"user@example.com");
+              PressSend(dialog);
+          }) == 0);
+    std::vector<RecordedRequest> requests = server->Requests();
+    REQUIRE(requests.size() == 1);
+    CHECK(requests[0].method == "POST");
+    CHECK(requests[0].path == "/kestrel/report.php");
+    std::vector<MultipartField> fields;
+    REQUIRE(server->MultipartFields(0, fields));
+    REQUIRE(fields.size() == 9);
+    CHECK(fields[5].name == "e");
+    CHECK(fields[5].content == "user@example.com");
+    CHECK(fields[7].filename == "Tessel_Debug.dmp");
+    CHECK(fields[7].content == files.dumpBytes);
+    CHECK(fields[8].content == files.textBytes);
+
+    // A certificate that cannot be trusted: the report is not sent, over
+    // TLS or otherwise, and stays where it is.
+    for (const char* certificate : {TestCertificate::kSelfSigned, TestCertificate::kWrongName}) {
+        CAPTURE(certificate);
+        REQUIRE(server->Clear());
+        REQUIRE(server->Present(certificate));
+        REQUIRE(server->Answer(thanks));
+        CHECK(Submit(SecureHost(*server), files, PressSend) == 0);
+        CHECK(server->Requests().empty());
+        CHECK(files.Intact());
+    }
+    REQUIRE(server->Clear());
+}
+
+TEST_CASE("a report does not follow a redirect")
+{
+    HttpTestServer* server = SharedHttpsServer();
+    REQUIRE(server);
+    ReportServer plain;
+    REQUIRE(plain.IsRunning());
+    REQUIRE(server->Clear());
+    ScriptedAnswer elsewhere;
+    elsewhere.status = 307;
+    elsewhere.headers.push_back("Location: http://127.0.0.1:" + std::to_string(plain.Port()) +
+                                "/kestrel/report.php");
+    elsewhere.times = 0;
+    REQUIRE(server->Answer(elsewhere));
+    ReportFiles files;
+    CHECK(Submit(SecureHost(*server), files, PressSend) == 0);
+    CHECK(server->Requests().size() == 1);
+    Sleep(200);
+    CHECK(plain.Requests().empty());
+    REQUIRE(server->Clear());
 }

@@ -13,6 +13,7 @@
 #include "HttpTestServer.h"
 #include "TestText.h"
 #include "TestWindow.h"
+#include "TrustedTestRoot.h"
 #include "UpdateTestFiles.h"
 #include "net/HttpClient.h"
 
@@ -171,8 +172,9 @@ TEST_CASE("Transfer decisions: flags, read sizes, rate limit, file names")
     CHECK(GetTextFlags(L"https:/", 1) == 0x84000B00);
     CHECK(DownloadFlags(0) == 0x8408CB00);
     CHECK(DownloadFlags(1) == 0x8400CB00);
-    CHECK(RequestFlags(1, 1, 80) == 0x84000300);
-    CHECK(RequestFlags(0, 0, 443) == 0x84A80300);
+    CHECK(RequestFlags(1, 1, 80, 0) == 0x84000300);
+    CHECK(RequestFlags(0, 0, 443, 0) == 0x84A80300);
+    CHECK(RequestFlags(0, 0, 8443, 1) == 0x84A80300);
 
     CHECK(TextChunkSize(0, 123) == 65537);
     CHECK(TextChunkSize(65536, 0) == 65536);
@@ -696,4 +698,74 @@ TEST_CASE("Cancelling from another thread fails the running transfer and refuses
     REQUIRE(server.Answer(Answer(200, "quick")));
     CHECK(GetText(client, url, text) == 1);
     CHECK(text.Compare(L"quick") == 0);
+}
+
+namespace {
+
+// Every transfer of the client against the server, answered always; how
+// many of them succeeded.
+int SecureTransfers(HttpTestServer& server, const TempFile& target)
+{
+    HttpClient client;
+    WideString text;
+    int succeeded = GetText(client, server.Url(L"/secret"), text);
+    succeeded += Download(client, server, target.Path());
+    WideString response;
+    HttpRequest request = RequestTo(server, L"/secret");
+    request.secure = true;
+    request.responseText = &response;
+    succeeded += client.Request(request);
+    return succeeded;
+}
+
+} // namespace
+
+TEST_CASE("HTTPS: only a trusted certificate for this host and time carries a transfer")
+{
+    HttpTestServer* server = SharedHttpsServer();
+    REQUIRE_MESSAGE(server, "no https test server, or its CA could not be trusted");
+    REQUIRE(server->Clear());
+    TempFile target(L"tessel-secure.bin");
+    REQUIRE(server->Answer(Answer(200, "over tls", 0)));
+
+    CHECK(SecureTransfers(*server, target) == 3);
+    CHECK(target.Bytes() == "over tls");
+    CHECK(server->Requests().size() == 3);
+
+    // The request reaches the server only after the certificate was
+    // accepted, so nothing at all arrives here for the others.
+    for (const char* certificate : {TestCertificate::kSelfSigned, TestCertificate::kUnknownCa,
+                                    TestCertificate::kWrongName, TestCertificate::kExpired}) {
+        CAPTURE(certificate);
+        REQUIRE(server->Clear());
+        REQUIRE(server->Present(certificate));
+        REQUIRE(server->Answer(Answer(200, "over tls", 0)));
+        target.Write("previous version");
+        CHECK(SecureTransfers(*server, target) == 0);
+        CHECK(target.Bytes() == "previous version");
+        CHECK(server->Requests().empty());
+    }
+    REQUIRE(server->Clear());
+}
+
+TEST_CASE("HTTPS: what a redirect brings over plain HTTP is not taken")
+{
+    HttpTestServer* server = SharedHttpsServer();
+    REQUIRE(server);
+    HttpTestServer plain;
+    REQUIRE(plain.IsRunning());
+    REQUIRE(server->Clear());
+    REQUIRE(plain.Answer(Answer(200, "in the clear", 0)));
+    ScriptedAnswer redirect = Answer(302, "", 0);
+    redirect.headers.push_back("Location: " + Narrow(plain.Url(L"/secret")));
+    REQUIRE(server->Answer(redirect));
+    TempFile target(L"tessel-redirect.bin");
+
+    HttpClient client;
+    WideString text;
+    CHECK(GetText(client, server->Url(L"/secret"), text) == 0);
+    CHECK(Download(client, *server, target.Path()) == 0);
+    CHECK_FALSE(target.Exists());
+    CHECK(text.IsEmpty());
+    REQUIRE(server->Clear());
 }

@@ -2,15 +2,17 @@
 # The release as a user gets it: the release command run twice gives the
 # same zip and update feed; the feed names its file with the right digest;
 # the portable zip unpacks with Info-ZIP's unzip and runs; the installer,
-# run silently in a fresh Wine prefix, installs, registers and starts Tessel,
+# run silently in a fresh Wine prefix, installs for the current user (the
+# user's programs folder, the entry under HKCU), registers and starts Tessel,
 # and its uninstaller removes all of it but the user's settings; a release
 # made with a certificate is signed and one made without is not; and an
 # installed 1.00 updates itself to the 1.01 made by the same command and
-# served by the project's HTTP test server, while a served file that does
-# not match its digest leaves 1.00 installed and working. The update answer
-# is signed with a key pair made for the run: no release is made without
-# it, and an answer changed by one byte, one signed with another key and a
-# replayed answer of 1.00 ask nothing and change no file.
+# served over HTTPS by the project's test server (its certificate from a CA
+# made for this run and trusted in the fresh prefix only), while a served
+# file that does not match its digest leaves 1.00 installed and working. The
+# update answer is signed with a key pair made for the run: no release is
+# made without it, and an answer changed by one byte, one signed with
+# another key and a replayed answer of 1.00 ask nothing and change no file.
 #
 # Runs inside the test command's session (display, Wine, simulator built).
 # On a host that runs only 64-bit code it tests the x86_64 variant of the
@@ -23,7 +25,7 @@ work=$(mktemp -d "$TESSEL_BUILD_DIR/release-test.XXXXXX")
 session_prefix=$WINEPREFIX
 fresh_prefix=$work/prefix
 driver=$TESSEL_BUILD_DIR/TesselDriver.exe
-uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tessel'
+uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tessel'
 settings_key='HKCU\Software\Brindle\Tessel'
 if [ "$arch" = i686 ]; then view=/reg:32; else view=/reg:64; fi
 # Until the update test, releases point at a port where nothing listens.
@@ -147,7 +149,7 @@ tessel_register_simulator
 tessel_wine "$a/Tessel-$version-setup.exe" /S || fail "the installer failed"
 location=$(reg_value "$uninstall_key" InstallLocation $view)
 [ -n "$location" ] || fail "no uninstall entry with an install location"
-case "$location" in *'\Brindle\Tessel') ;; *) fail "installed into $location" ;; esac
+case "$location" in *'\AppData\Local\Programs\Brindle\Tessel') ;; *) fail "installed into $location" ;; esac
 folder=$("$TESSEL_WINE" winepath -u "$location" </dev/null 2>/dev/null | tr -d '\r')
 folder=${folder%/}
 cmp -s "$folder/Tessel.exe" "$a/$served" || fail "Tessel.exe is not in $folder"
@@ -193,7 +195,7 @@ coproc SERVER {
     exec python3 "$TESSEL_ROOT/tests/release/serve_release.py" 2>>"$work/server.log"
 }
 read -r -t 30 port <&"${SERVER[0]}" || fail "the HTTP test server did not start"
-update_server=http://127.0.0.1:$port
+update_server=https://127.0.0.1:$port
 # The server's pipes exist only in this shell and its command substitutions,
 # not in pipelines.
 server() { # command -> its one-line answer
@@ -202,11 +204,26 @@ server() { # command -> its one-line answer
     read -r -t 30 reply <&"${SERVER[0]}" || fail "the HTTP test server did not answer '$*'"
     echo "$reply"
 }
+# Wine's crypt32 takes the current user's trusted roots from the prefix's
+# registry, each certificate a serialized "Blob" (property 32, encoding 1,
+# length, the certificate): so the server's CA is trusted in this prefix
+# and nowhere else.
+trust_server_ca() {
+    local der=$work/server-ca.der thumbprint length blob
+    [ "$(server ca "$der")" = ok ] || fail "the HTTPS test server gave no CA"
+    thumbprint=$(openssl x509 -inform DER -in "$der" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+    length=$(printf '%08x' "$(stat -c %s "$der")" | sed -E 's/(..)(..)(..)(..)/\4\3\2\1/')
+    blob=2000000001000000$length$(od -An -v -tx1 "$der" | tr -d ' \n')
+    tessel_wine reg add "HKCU\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumbprint" \
+        /v Blob /t REG_BINARY /d "$blob" /f || fail "trusting the test CA"
+}
 server_saw() { # path
     local requests
     requests=$(server requests)
     case " $requests" in *" $1"*) return 0 ;; *) return 1 ;; esac
 }
+
+trust_server_ca
 
 tessel_step "making $version (signed) and the next version for the update server on port $port"
 release a --cert "$work/cert.pem" --key "$work/key.pem"

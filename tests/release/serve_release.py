@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Plays the update server for the release test with the project's HTTP test
-server (tests/support/http_test_server.py).
+server (tests/support/http_test_server.py) in its HTTPS form.
 
 Prints the server's port on its first line, then takes commands, one a line,
 on stdin and answers each with one line:
@@ -8,6 +8,7 @@ on stdin and answers each with one line:
                    any number of requests ("ok")
   clear            forget the files and the requests ("ok")
   requests         the requests so far: "path?query" separated by spaces
+  ca FILE          write the server's CA certificate (DER) to FILE ("ok")
 End of input ends the server.
 """
 import os
@@ -72,7 +73,8 @@ def publish(stream, folder):
 def main():
     listener = socket.create_server(("127.0.0.1", 0))
     listener.settimeout(30)
-    server = subprocess.Popen([sys.executable, SERVER, str(listener.getsockname()[1]), "http"])
+    server = subprocess.Popen([sys.executable, SERVER, str(listener.getsockname()[1]),
+                               "https"])
     connection, _ = listener.accept()
     stream = connection.makefile("rwb")
     port = read_message(stream)[1].decode()
@@ -87,6 +89,10 @@ def main():
                 print("ok", flush=True)
             elif words[0] == "clear":
                 command(stream, [b"clear"])
+                print("ok", flush=True)
+            elif words[0] == "ca":
+                with open(words[1].strip(), "wb") as out:
+                    out.write(command(stream, [b"ca"])[0])
                 print("ok", flush=True)
             elif words[0] == "requests":
                 seen = []

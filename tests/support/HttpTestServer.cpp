@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "HttpTestServer.h"
+#include "LinuxProgram.h"
 #include "LoopbackSocket.h"
 #include "TestText.h"
 
@@ -131,25 +132,11 @@ TestServerProcess::~TestServerProcess()
     }
 }
 
-// Wine starts a Linux program as such when asked to run it. It does not
-// answer a process handle for it, so the lifeline is the only tie.
 bool TestServerProcess::Launch(const char* mode, unsigned short lifelinePort)
 {
-    std::wstring commandLine = std::wstring(L"\"") + kPython + L"\" \"" +
-                               Widen(TESSEL_TEST_SUPPORT_DIR) + L"/http_test_server.py\" " +
-                               std::to_wstring(lifelinePort) + L" " + Widen(mode);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        return false;
-    }
-    if (process.hProcess) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    return true;
+    return StartLinuxProgram(std::wstring(L"\"") + kPython + L"\" \"" +
+                             Widen(TESSEL_TEST_SUPPORT_DIR) + L"/http_test_server.py\" " +
+                             std::to_wstring(lifelinePort) + L" " + Widen(mode));
 }
 
 bool TestServerProcess::Send(const std::string& bytes)
@@ -213,7 +200,13 @@ bool TestServerProcess::Call(const std::vector<std::string>& command,
 
 std::wstring HttpTestServer::Url(const wchar_t* pathAndQuery) const
 {
-    return L"http://127.0.0.1:" + std::to_wstring(Port()) + pathAndQuery;
+    return (secure_ ? L"https://127.0.0.1:" : L"http://127.0.0.1:") + std::to_wstring(Port()) +
+           pathAndQuery;
+}
+
+bool HttpTestServer::IsHttps(const char* mode)
+{
+    return strcmp(mode, "https") == 0;
 }
 
 bool HttpTestServer::AnswerAlways(const char* path, const std::string& body, int status)
@@ -286,6 +279,17 @@ bool HttpTestServer::MultipartFields(size_t index, std::vector<MultipartField>& 
 bool HttpTestServer::Clear()
 {
     return process_.Call({"clear"});
+}
+
+bool HttpTestServer::Present(const char* certificate)
+{
+    return process_.Call({"present", certificate});
+}
+
+std::string HttpTestServer::CaCertificate()
+{
+    std::vector<std::string> reply;
+    return process_.Call({"ca"}, &reply) && reply.size() == 1 ? reply[0] : std::string();
 }
 
 bool HttpTestServer::CsvRows(const std::string& content,

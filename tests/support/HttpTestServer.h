@@ -12,6 +12,12 @@
 // package parses it. A 407 challenge is an answer with status 407 and a
 // "Proxy-Authenticate: Basic realm=..." header.
 //
+// In mode "https" the server speaks TLS with certificates from a test CA of
+// its own making (test_pki.py): Present chooses which one later connections
+// get (TestCertificate, "trusted" after every Clear), CaCertificate gives the
+// CA for TrustedTestRoot (TrustedTestRoot.h, with the test program's shared
+// https server).
+//
 // FtpTestServer serves a fresh folder, read only, to anonymous users and to
 // user "tessel" with password "secret"; PutFile puts a file there.
 
@@ -83,14 +89,23 @@ private:
     unsigned short port_ = 0;
 };
 
+// The certificates an https server can present.
+namespace TestCertificate {
+constexpr const char* kTrusted = "trusted";        // from the test CA, for 127.0.0.1
+constexpr const char* kWrongName = "wrong-name";   // from the test CA, another host
+constexpr const char* kExpired = "expired";        // from the test CA, days ago
+constexpr const char* kUnknownCa = "unknown-ca";   // from a CA nobody trusts
+constexpr const char* kSelfSigned = "self-signed"; // its own issuer
+} // namespace TestCertificate
+
 class HttpTestServer
 {
 public:
-    HttpTestServer() : process_("http") {}
+    explicit HttpTestServer(const char* mode = "http") : process_(mode), secure_(IsHttps(mode)) {}
 
     bool IsRunning() const { return process_.IsRunning(); }
     unsigned short Port() const { return process_.Port(); }
-    // "http://127.0.0.1:<port>" followed by pathAndQuery.
+    // "http://127.0.0.1:<port>" (or https) followed by pathAndQuery.
     std::wstring Url(const wchar_t* pathAndQuery) const;
 
     bool Answer(const ScriptedAnswer& answer);
@@ -106,8 +121,16 @@ public:
     // Python's csv module reads them in strict mode; false when it cannot.
     bool CsvRows(const std::string& content, std::vector<std::vector<std::string>>& rows);
 
+    // https only: the certificate of later connections, and the test CA's
+    // certificate (DER); empty when there is none.
+    bool Present(const char* certificate);
+    std::string CaCertificate();
+
 private:
+    static bool IsHttps(const char* mode);
+
     TestServerProcess process_;
+    bool secure_;
 };
 
 class FtpTestServer

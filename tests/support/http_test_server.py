@@ -2,7 +2,7 @@
 """Scriptable HTTP and FTP servers for Tessel's tests, driven by the class
 in HttpTestServer.h:
 
-    python3 http_test_server.py LIFELINE_PORT http|ftp
+    python3 http_test_server.py LIFELINE_PORT http|https|ftp
 
 It connects to the test at 127.0.0.1:LIFELINE_PORT, serves on a free port of
 127.0.0.1 and says which one; it exits when the lifeline closes, and after
@@ -15,6 +15,9 @@ module reads them, strictly, after a UTF-8 byte-order mark), "answer" KEY VALUE 
 body, length auto|none|N, chunk, delay ms, reset after N body bytes, times
 0=always), "requests" (method, target, path, query, headers, body of each),
 "multipart" INDEX (name, filename, content of each part), "clear".
+HTTPS: the same commands over TLS, with a test CA of its own making
+(test_pki.py); "ca" answers the CA's certificate (DER), "present" KIND
+chooses the certificate that later connections get (trusted by default).
 FTP command: "file" NAME CONTENT.
 """
 
@@ -28,6 +31,7 @@ import os
 import shutil
 import socket
 import socketserver
+import ssl
 import struct
 import sys
 import tempfile
@@ -35,6 +39,7 @@ import threading
 import time
 import urllib.parse
 
+import test_pki
 from netstrings import encode, pack, read_message
 
 HARD_LIMIT_SECONDS = 900
@@ -75,6 +80,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def handle(self):
         try:
+            if isinstance(self.request, ssl.SSLSocket):
+                # A client that refuses the certificate ends here.
+                self.request.do_handshake()
             super().handle()
         except (ResetConnection, OSError):
             pass
@@ -233,6 +241,45 @@ def start_http():
     return server.server_address[1], http_command, lambda: None
 
 
+class TlsServer(ThreadingServer):
+    """Wraps each accepted connection in the TLS context chosen last."""
+
+    context = None
+
+    def get_request(self):
+        connection, address = self.socket.accept()
+        return (self.context.wrap_socket(connection, server_side=True,
+                                         do_handshake_on_connect=False), address)
+
+
+def start_https():
+    folder = tempfile.mkdtemp(prefix="tessel-pki-")
+    test_pki.make_test_pki(folder)
+
+    def context(kind):
+        made = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        made.load_cert_chain(os.path.join(folder, kind + ".pem"),
+                             os.path.join(folder, kind + ".key"))
+        return made
+
+    server = TlsServer(("127.0.0.1", 0), Handler)
+    server.context = context("trusted")
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+
+    def command(fields):
+        if fields[0] == b"ca":
+            with open(os.path.join(folder, "ca.der"), "rb") as der:
+                return [b"ok", der.read()]
+        if fields[0] == b"present" and len(fields) == 2:
+            server.context = context(os.path.basename(fields[1].decode()))
+            return [b"ok"]
+        if fields[0] == b"clear":
+            server.context = context("trusted")
+        return http_command(fields)
+
+    return server.server_address[1], command, lambda: shutil.rmtree(folder, ignore_errors=True)
+
+
 def start_ftp():
     from pyftpdlib.authorizers import DummyAuthorizer
     from pyftpdlib.handlers import FTPHandler
@@ -275,7 +322,8 @@ def main():
     lifeline = socket.create_connection(("127.0.0.1", lifeline_port), timeout=30)
     lifeline.settimeout(None)
     stream = lifeline.makefile("rwb")
-    port, command, cleanup = start_http() if mode == "http" else start_ftp()
+    starts = {"http": start_http, "https": start_https, "ftp": start_ftp}
+    port, command, cleanup = starts[mode]()
     stream.write(encode([b"port", str(port).encode()]))
     stream.flush()
     try:

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "HttpTestServer.h"
+#include "LinuxProgram.h"
 #include "UpdateTestFiles.h"
 #include "net/HttpClient.h"
 #include "update/UpdateInstaller.h"
@@ -59,6 +60,72 @@ struct Installation
         ReadList(files, list);
         return RunFileWalks(list, app.Path().c_str(), desktop.Path().c_str(), client, program);
     }
+};
+
+// Makes a folder unwritable while the object lives. The tests run as root
+// under Wine, where neither the read-only attribute (ignored for folders,
+// as on Windows) nor Unix permissions stop a write, but a file system's
+// immutable flag does. chattr's effect is awaited on a probe folder named
+// after the folder of interest in the same call.
+class UnwritableFolder
+{
+public:
+    explicit UnwritableFolder(const std::wstring& folder) : folder_(folder)
+    {
+        made_ = Chattr(L"+i") && AwaitProbeWritable(false);
+    }
+    ~UnwritableFolder()
+    {
+        if (made_) {
+            Chattr(L"-i");
+            AwaitProbeWritable(true);
+        }
+    }
+    UnwritableFolder(const UnwritableFolder&) = delete;
+    UnwritableFolder& operator=(const UnwritableFolder&) = delete;
+
+    bool IsUnwritable() const { return made_; }
+
+private:
+    static std::wstring UnixPath(const std::wstring& path)
+    {
+        using ToUnix = char*(CDECL*)(const wchar_t*);
+        const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+        char* unixPath = toUnix ? toUnix(path.c_str()) : nullptr;
+        const std::string text = unixPath ? unixPath : "";
+        if (unixPath) {
+            HeapFree(GetProcessHeap(), 0, unixPath);
+        }
+        return std::wstring(text.begin(), text.end());
+    }
+
+    bool Chattr(const wchar_t* flag)
+    {
+        const std::wstring folder = UnixPath(folder_);
+        const std::wstring probe = UnixPath(probe_.Path());
+        if (folder.empty() || probe.empty()) {
+            return false;
+        }
+        return StartLinuxProgram(std::wstring(L"\"Z:\\usr\\bin\\chattr\" ") + flag + L" \"" +
+                                 folder + L"\" \"" + probe + L"\"");
+    }
+
+    bool AwaitProbeWritable(bool writable)
+    {
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            const std::wstring file = probe_ / (L"probe" + std::to_wstring(attempt)).c_str();
+            if (WriteWholeFile(file, "probe") == writable) {
+                return true;
+            }
+            Sleep(50);
+        }
+        return false;
+    }
+
+    std::wstring folder_;
+    TempFolder probe_{L"tessel-probe"};
+    bool made_ = false;
 };
 
 } // namespace
@@ -156,6 +223,24 @@ TEST_CASE("Failed steps leave the installed files as they were")
         CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
     }
     CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
+}
+
+TEST_CASE("An update into a folder the program cannot write leaves every file as it was")
+{
+    Installation setup;
+    REQUIRE(WriteWholeFile(setup.app / L"notes.txt", "old notes"));
+    REQUIRE(setup.server.AnswerAlways("/Tessel.exe", "new program"));
+    REQUIRE(setup.server.AnswerAlways("/notes.txt", "new notes"));
+    const std::vector<std::wstring> before = setup.app.Files();
+    {
+        UnwritableFolder readOnly(setup.app.Path());
+        REQUIRE_MESSAGE(readOnly.IsUnwritable(), "chattr could not make the folder unwritable");
+        CHECK_FALSE(setup.Run(Entry(L"name='Tessel.exe'", setup.server.Url(L"/Tessel.exe")) +
+                              Entry(L"name='notes.txt'", setup.server.Url(L"/notes.txt"))));
+    }
+    CHECK(setup.app.Files() == before);
+    CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
+    CHECK(ReadWholeFile(setup.app / L"notes.txt") == "old notes");
 }
 
 TEST_CASE("Nothing is fetched or written for names that leave the application folder")
