@@ -71,16 +71,21 @@ int IconList::Create(DWORD flags, int width, int height, int initial, int growth
     }
     width_ = width;
     height_ = height;
-
+    if (!commonControls_.Handle() && !commonControls_.Load(L"comctl32.dll")) {
+        return 0;
+    }
+    const auto create = commonControls_.Symbol<decltype(&ImageList_Create)>("ImageList_Create");
+    if (!create) {
+        return 0;
+    }
     if (flags & ICONS_COLOR32) {
-        owned_.Reset(ImageList_Create(width, height, ILC_COLOR32 | ILC_MASK, initial, growth));
+        owned_.Reset(create(width, height, ILC_COLOR32 | ILC_MASK, initial, growth));
     } else if (flags & ICONS_SHARED) {
         bool small = (flags & ICONS_SMALL) ||
                      (!(flags & ICONS_LARGE) && height == GetSystemMetrics(SM_CYSMICON));
         shared_ = SystemImageList(small);
     } else {
-        owned_.Reset(
-            ImageList_Create(width, height, ScreenColorDepth() | ILC_MASK, initial, growth));
+        owned_.Reset(create(width, height, ScreenColorDepth() | ILC_MASK, initial, growth));
     }
     return Handle() != nullptr;
 }
@@ -101,7 +106,8 @@ int IconList::AddIcon(HINSTANCE module, UINT resourceId)
     if (!icon) {
         return -1;
     }
-    return ImageList_ReplaceIcon(Handle(), -1, icon.Get());
+    const auto replace = commonControls_.Symbol<decltype(&ImageList_ReplaceIcon)>("ImageList_ReplaceIcon");
+    return replace ? replace(Handle(), -1, icon.Get()) : -1;
 }
 
 int IconList::RemoveAll()
@@ -109,7 +115,8 @@ int IconList::RemoveAll()
     if (!Handle() || (flags_ & ICONS_SHARED)) {
         return 0;
     }
-    return ImageList_Remove(Handle(), -1) ? 1 : 0;
+    const auto remove = commonControls_.Symbol<decltype(&ImageList_Remove)>("ImageList_Remove");
+    return remove && remove(Handle(), -1) ? 1 : 0;
 }
 
 int IconList::Draw(int index, HDC dc, int x, int y, UINT style) const
@@ -117,5 +124,6 @@ int IconList::Draw(int index, HDC dc, int x, int y, UINT style) const
     if (!Handle()) {
         return 0;
     }
-    return ImageList_Draw(Handle(), index, dc, x, y, style) ? 1 : 0;
+    const auto draw = commonControls_.Symbol<decltype(&ImageList_Draw)>("ImageList_Draw");
+    return draw && draw(Handle(), index, dc, x, y, style) ? 1 : 0;
 }
