@@ -106,7 +106,8 @@ int IconList::AddIcon(HINSTANCE module, UINT resourceId)
     if (!icon) {
         return -1;
     }
-    const auto replace = commonControls_.Symbol<decltype(&ImageList_ReplaceIcon)>("ImageList_ReplaceIcon");
+    const auto replace =
+        commonControls_.Symbol<decltype(&ImageList_ReplaceIcon)>("ImageList_ReplaceIcon");
     return replace ? replace(Handle(), -1, icon.Get()) : -1;
 }
 

@@ -68,8 +68,8 @@ void TreeCtrl::Detach()
         SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL, 0);
         if (flags_ & TREE_CHECKBOXES) {
             // The tree made its check-box list; it goes here.
-            ScopedImageList states(
-                reinterpret_cast<HIMAGELIST>(SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_STATE, 0)));
+            ScopedImageList states(reinterpret_cast<HIMAGELIST>(
+                SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_STATE, 0)));
         }
     } else {
         ++redrawLocks_;

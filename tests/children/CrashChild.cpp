@@ -132,6 +132,31 @@ void CrashInWorker()
     WaitForSingleObject(thread, INFINITE);
 }
 
+// A reporter that faults again on the crashing thread once the crash is
+// taken, before its report thread has it.
+class FaultingReporter : public CrashReporter
+{
+protected:
+    void BeforeReportStarts() override
+    {
+        if (!faulted_) {
+            faulted_ = true;
+            CrashByWritingToZero();
+        }
+    }
+
+private:
+    bool faulted_ = false;
+};
+
+void CrashTwiceBeforeTheReport()
+{
+    static FaultingReporter reporter;
+    reporter.Configure(101, L"", L"/kestrel/report.php", nullptr, nullptr);
+    reporter.InstallCrashFilter(1);
+    CrashByReading();
+}
+
 void ThrowUncaught()
 {
     throw std::runtime_error("nobody catches this");
@@ -155,6 +180,7 @@ int wmain(int argc, wchar_t** argv)
         {L"again", CrashAgainWhilePumping},
         {L"two", CrashTwoThreadsAtOnce},
         {L"worker", CrashInWorker},
+        {L"twice", CrashTwiceBeforeTheReport},
     };
     ConfigureCrashReporter(101, L"", L"/kestrel/report.php", nullptr, nullptr);
     StartNamedIdleThread();

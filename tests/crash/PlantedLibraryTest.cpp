@@ -39,8 +39,8 @@ public:
                         KEY_SET_VALUE, nullptr, &overrides, nullptr);
         const wchar_t order[] = L"native,builtin";
         for (const std::wstring& name : names)
-            RegSetValueExW(overrides, name.c_str(), 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(order), sizeof(order));
+            RegSetValueExW(overrides, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(order),
+                           sizeof(order));
         RegCloseKey(overrides);
     }
     ~PreferPlantedLibraries()
@@ -166,10 +166,10 @@ TEST_CASE("libraries planted beside Tessel.exe are never loaded")
     CHECK_MESSAGE(SawUpdateCheck(server), "Tessel did not check for updates");
 
     // A thread started at an address that holds no code crashes at once.
-    ScopedHandle thread(CreateRemoteThread(
-        tessel.Process(), nullptr, 0,
-        reinterpret_cast<LPTHREAD_START_ROUTINE>(static_cast<ULONG_PTR>(0x10)), nullptr, 0,
-        nullptr));
+    ScopedHandle thread(
+        CreateRemoteThread(tessel.Process(), nullptr, 0,
+                           reinterpret_cast<LPTHREAD_START_ROUTINE>(static_cast<ULONG_PTR>(0x10)),
+                           nullptr, 0, nullptr));
     REQUIRE(thread);
     ReportDialogDriver dontSend(L"Tessel", [](HWND dialog) {
         SendMessageW(GetDlgItem(dialog, IDC_REPORT_DONT_SEND), BM_CLICK, 0, 0);
