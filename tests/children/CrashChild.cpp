@@ -132,17 +132,25 @@ void CrashInWorker()
     WaitForSingleObject(thread, INFINITE);
 }
 
-// A reporter that faults again on the crashing thread once the crash is
-// taken, before its report thread has it.
+// A reporter whose crashing thread meets a second fault once the crash is
+// taken, before its report thread has it. The fault reaches the filter the
+// way the system delivers one that nothing handles: through
+// UnhandledExceptionFilter. (Windows also delivers a fault raised inside
+// the filter this way; Wine ends the process without calling it again.)
 class FaultingReporter : public CrashReporter
 {
 protected:
     void BeforeReportStarts() override
     {
-        if (!faulted_) {
-            faulted_ = true;
-            CrashByWritingToZero();
-        }
+        if (faulted_)
+            return;
+        faulted_ = true;
+        EXCEPTION_RECORD record = {};
+        record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+        CONTEXT context = {};
+        RtlCaptureContext(&context);
+        EXCEPTION_POINTERS pointers = {&record, &context};
+        UnhandledExceptionFilter(&pointers);
     }
 
 private:
