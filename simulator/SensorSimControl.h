@@ -88,6 +88,18 @@ typedef int(WINAPI* SensorSimHasSinkFn)(const GUID* id);
 // objects, collections, reports, value sets): shows leaked references.
 typedef LONG(WINAPI* SensorSimLiveObjectsFn)(void);
 
+// Adds or replaces one property that ISensor::GetProperties reports, over
+// the defaults of the sensor's type; key "SENSOR_PROPERTY_MODEL", "MODEL" or
+// "{GUID},pid", value as for SensorSimSetFieldText (constant only).
+typedef int(WINAPI* SensorSimSetPropertyTextFn)(const GUID* id, const wchar_t* key,
+                                                const wchar_t* value);
+// What ISensorManager::RequestPermissions does for the sensor while it is
+// denied access: 1 makes it ready (raising OnStateChanged), 0 leaves it denied.
+typedef int(WINAPI* SensorSimSetAccessAnswerFn)(const GUID* id, int grant);
+// RequestPermissions calls since load or reset; lastParent (may be null)
+// receives the parent window of the last one.
+typedef LONG(WINAPI* SensorSimPermissionRequestsFn)(HWND* lastParent);
+
 #ifdef __cplusplus
 }
 #endif
@@ -113,6 +125,9 @@ struct SensorSimControl
     SensorSimDeliveredEventsFn DeliveredEvents;
     SensorSimHasSinkFn HasSink;
     SensorSimLiveObjectsFn LiveObjects;
+    SensorSimSetPropertyTextFn SetPropertyText;
+    SensorSimSetAccessAnswerFn SetAccessAnswer;
+    SensorSimPermissionRequestsFn PermissionRequests;
 };
 
 // Fills control from the loaded simulator module; 1 only if every export was found.
@@ -148,6 +163,9 @@ inline int SensorSimBind(HMODULE module, SensorSimControl* control)
     bind(c.DeliveredEvents, "SensorSimDeliveredEvents");
     bind(c.HasSink, "SensorSimHasSink");
     bind(c.LiveObjects, "SensorSimLiveObjects");
+    bind(c.SetPropertyText, "SensorSimSetPropertyText");
+    bind(c.SetAccessAnswer, "SensorSimSetAccessAnswer");
+    bind(c.PermissionRequests, "SensorSimPermissionRequests");
     if (found) {
         *control = c;
     }

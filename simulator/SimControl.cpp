@@ -273,6 +273,36 @@ LONG WINAPI SensorSimLiveObjects(void)
     return InterlockedCompareExchange(&g_liveObjects, 0, 0);
 }
 
+int WINAPI SensorSimSetPropertyText(const GUID* id, const wchar_t* key, const wchar_t* value)
+{
+    if (!key || !value) {
+        return 0;
+    }
+    try {
+        FieldDefinition property;
+        if (!ParsePropertyKey(key, &property.key) || !ParseFieldValue(value, &property) ||
+            property.generator != Generator::Constant) {
+            return 0;
+        }
+        return ChangeSensor(id, [&](SimSensor* sensor) { return sensor->PutProperty(property); });
+    } catch (...) {
+        return 0;
+    }
+}
+
+int WINAPI SensorSimSetAccessAnswer(const GUID* id, int grant)
+{
+    return ChangeSensor(id, [grant](SimSensor* sensor) {
+        sensor->grantAccess = grant != 0;
+        return 1;
+    });
+}
+
+LONG WINAPI SensorSimPermissionRequests(HWND* lastParent)
+{
+    return SimPermissionRequests(lastParent);
+}
+
 } // extern "C"
 
 // The exports must match the types that tests cast them to.
@@ -314,3 +344,10 @@ static_assert(std::is_same<decltype(&SensorSimHasSink), SensorSimHasSinkFn>::val
               "SensorSimHasSink");
 static_assert(std::is_same<decltype(&SensorSimLiveObjects), SensorSimLiveObjectsFn>::value,
               "SensorSimLiveObjects");
+static_assert(std::is_same<decltype(&SensorSimSetPropertyText), SensorSimSetPropertyTextFn>::value,
+              "SensorSimSetPropertyText");
+static_assert(std::is_same<decltype(&SensorSimSetAccessAnswer), SensorSimSetAccessAnswerFn>::value,
+              "SensorSimSetAccessAnswer");
+static_assert(
+    std::is_same<decltype(&SensorSimPermissionRequests), SensorSimPermissionRequestsFn>::value,
+    "SensorSimPermissionRequests");

@@ -1,5 +1,6 @@
 #include "Simulator.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -56,6 +57,87 @@ HRESULT AnswerCollection(const GUID* category, const GUID* type, ISensorCollecti
     return S_OK;
 }
 
+// What the simulator says about a sensor of a type when its scenario does
+// not: the model, the description and the shortest report interval.
+struct TypeDefaults
+{
+    const GUID* type;
+    const wchar_t* model;
+    const wchar_t* description;
+    ULONG minIntervalMs;
+};
+
+const TypeDefaults typeDefaults[] = {
+    {&SENSOR_TYPE_LOCATION_GPS, L"Simulated GNSS Receiver", L"Satellite positioning receiver",
+     1000},
+    {&SENSOR_TYPE_LOCATION_TRIANGULATION, L"Simulated Wi-Fi Locator",
+     L"Position from nearby wireless networks", 1000},
+    {&SENSOR_TYPE_LOCATION_STATIC, L"Simulated Default Location", L"A location set by the user", 0},
+    {&SENSOR_TYPE_LOCATION_LOOKUP, L"Simulated Address Lookup", L"Position from a network lookup",
+     5000},
+    {&SENSOR_TYPE_ACCELEROMETER_3D, L"Simulated Accelerometer", L"Three-axis accelerometer", 16},
+    {&SENSOR_TYPE_GYROMETER_3D, L"Simulated Gyrometer", L"Three-axis gyrometer", 16},
+    {&SENSOR_TYPE_COMPASS_3D, L"Simulated Compass", L"Three-axis magnetometer", 16},
+    {&SENSOR_TYPE_INCLINOMETER_3D, L"Simulated Inclinometer", L"Three-axis inclinometer", 16},
+    {&SENSOR_TYPE_AGGREGATED_DEVICE_ORIENTATION, L"Simulated Orientation Sensor",
+     L"Device orientation from fused sensors", 16},
+    {&SENSOR_TYPE_AMBIENT_LIGHT, L"Simulated Light Sensor", L"Ambient light sensor", 100},
+    {&SENSOR_TYPE_ENVIRONMENTAL_TEMPERATURE, L"Simulated Weather Station",
+     L"Temperature, humidity, pressure and wind", 1000},
+    {&SENSOR_TYPE_ENVIRONMENTAL_HUMIDITY, L"Simulated Hygrometer", L"Relative humidity sensor",
+     1000},
+    {&SENSOR_TYPE_ENVIRONMENTAL_ATMOSPHERIC_PRESSURE, L"Simulated Barometer",
+     L"Atmospheric pressure sensor", 1000},
+    {&SENSOR_TYPE_HUMAN_PRESENCE, L"Simulated Presence Sensor", L"Detects a person at the screen",
+     200},
+    {&SENSOR_TYPE_HUMAN_PROXIMITY, L"Simulated Proximity Sensor",
+     L"Distance to a person at the screen", 200},
+    {&SENSOR_TYPE_VOLTAGE, L"Simulated Battery Monitor", L"Battery voltage, current and power",
+     500},
+    {&SENSOR_TYPE_BOOLEAN_SWITCH, L"Simulated Switch", L"A switch that is open or closed", 0},
+    {&SENSOR_TYPE_CUSTOM, L"Simulated Custom Sensor", L"A sensor with the vendor's own data", 100},
+};
+
+const TypeDefaults* DefaultsFor(const GUID& type)
+{
+    for (const TypeDefaults& defaults : typeDefaults) {
+        if (IsEqualGUID(*defaults.type, type)) {
+            return &defaults;
+        }
+    }
+    return nullptr;
+}
+
+// "SIM-" and the first group of the sensor id: stable and unique enough.
+std::wstring DefaultSerialNumber(const GUID& id)
+{
+    wchar_t text[16];
+    swprintf(text, 16, L"SIM-%08lX", static_cast<unsigned long>(id.Data1));
+    return text;
+}
+
+std::wstring DefaultDevicePath(const GUID& id)
+{
+    wchar_t guid[64] = L"";
+    StringFromGUID2(id, guid, 64);
+    return std::wstring(L"\\\\?\\SENSORSIM#SENSOR#") + guid;
+}
+
+// Puts every value of the definitions, replacing values of the same key.
+bool PutDefinitions(PortableValues* values, const std::vector<FieldDefinition>& definitions)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    for (const FieldDefinition& definition : definitions) {
+        PROPVARIANT value;
+        if (!FieldValue(StartField(definition), now, &value) ||
+            !values->Adopt(definition.key, &value)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 SimSensor::SimSensor(const SensorDefinition& definition) : definition_(definition)
@@ -67,6 +149,8 @@ int SimSensor::Create(const SensorDefinition& definition, ComPtr<SimSensor>* sen
     try {
         ComPtr<SimSensor> created(new SimSensor(definition));
         created->state = definition.state;
+        created->grantAccess = definition.grantAccess;
+        created->properties = definition.properties;
         created->dataFailure = definition.dataFailure;
         for (const FieldDefinition& field : definition.fields) {
             created->fields.push_back(StartField(field));
@@ -95,6 +179,22 @@ int SimSensor::PutField(const FieldDefinition& definition)
     }
 }
 
+int SimSensor::PutProperty(const FieldDefinition& definition)
+{
+    try {
+        for (FieldDefinition& property : properties) {
+            if (SameKey(property.key, definition.key)) {
+                property = definition;
+                return 1;
+            }
+        }
+        properties.push_back(definition);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
 HRESULT SimSensor::MakeReport(bool advance, ISensorDataReport** report)
 {
     *report = nullptr;
@@ -103,6 +203,14 @@ HRESULT SimSensor::MakeReport(bool advance, ISensorDataReport** report)
     }
     if (FAILED(dataFailure)) {
         return dataFailure;
+    }
+    // As the Sensor API does, a sensor kept from the program gives no
+    // data, and neither does one that is not ready.
+    if (state == SENSOR_STATE_ACCESS_DENIED) {
+        return E_ACCESSDENIED;
+    }
+    if (state != SENSOR_STATE_READY) {
+        return HRESULT_FROM_WIN32(ERROR_NOT_READY);
     }
     ComPtr<PortableValues> values(new (std::nothrow) PortableValues);
     if (!values) {
@@ -129,43 +237,56 @@ HRESULT SimSensor::MakeReport(bool advance, ISensorDataReport** report)
     return S_OK;
 }
 
+// The identity and the scenario's texts first, then the defaults of the
+// sensor's type for what the scenario leaves out, then the scenario's own
+// property lines over all of them.
 HRESULT SimSensor::MakeProperties(ComPtr<PortableValues>* properties) const
 {
     ComPtr<PortableValues> values(new (std::nothrow) PortableValues);
     if (!values) {
         return E_OUTOFMEMORY;
     }
+    const TypeDefaults* defaults = DefaultsFor(definition_.type);
+    const ULONG minInterval = defaults ? defaults->minIntervalMs : 100;
+    const ULONG interval = definition_.intervalMs ? definition_.intervalMs : minInterval;
     bool stored =
         SUCCEEDED(values->SetGuidValue(SENSOR_PROPERTY_PERSISTENT_UNIQUE_ID, definition_.id)) &&
         SUCCEEDED(values->SetGuidValue(SENSOR_PROPERTY_TYPE, definition_.type)) &&
         SUCCEEDED(
             values->SetUnsignedIntegerValue(SENSOR_PROPERTY_STATE, static_cast<ULONG>(state))) &&
-        SUCCEEDED(values->SetUnsignedIntegerValue(SENSOR_PROPERTY_CONNECTION_TYPE, 0));
+        SUCCEEDED(values->SetUnsignedIntegerValue(SENSOR_PROPERTY_CONNECTION_TYPE, 0)) &&
+        SUCCEEDED(values->SetUnsignedIntegerValue(SENSOR_PROPERTY_MIN_REPORT_INTERVAL,
+                                                  std::min(minInterval, interval))) &&
+        SUCCEEDED(
+            values->SetUnsignedIntegerValue(SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, interval));
     if (stored && definition_.hasName) {
         stored = PutText(values.Get(), SENSOR_PROPERTY_FRIENDLY_NAME, definition_.name);
-    }
-    if (stored && definition_.intervalMs) {
-        stored = SUCCEEDED(values->SetUnsignedIntegerValue(SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL,
-                                                           definition_.intervalMs)) &&
-                 SUCCEEDED(values->SetUnsignedIntegerValue(SENSOR_PROPERTY_MIN_REPORT_INTERVAL,
-                                                           definition_.intervalMs));
     }
     const struct
     {
         const PROPERTYKEY& key;
         const std::wstring& text;
+        std::wstring fallback;
     } texts[] = {
-        {SENSOR_PROPERTY_MANUFACTURER, definition_.manufacturer},
-        {SENSOR_PROPERTY_MODEL, definition_.model},
-        {SENSOR_PROPERTY_SERIAL_NUMBER, definition_.serialNumber},
-        {SENSOR_PROPERTY_DESCRIPTION, definition_.description},
+        {SENSOR_PROPERTY_MANUFACTURER, definition_.manufacturer, L"Tessel Sensor Simulator"},
+        {SENSOR_PROPERTY_MODEL, definition_.model,
+         defaults ? defaults->model : L"Simulated Sensor"},
+        {SENSOR_PROPERTY_SERIAL_NUMBER, definition_.serialNumber,
+         DefaultSerialNumber(definition_.id)},
+        {SENSOR_PROPERTY_DESCRIPTION, definition_.description,
+         defaults ? defaults->description : L"Simulated sensor"},
+        {SENSOR_PROPERTY_DEVICE_PATH, std::wstring(), DefaultDevicePath(definition_.id)},
     };
     for (const auto& text : texts) {
-        if (stored && !text.text.empty()) {
-            stored = PutText(values.Get(), text.key, text.text);
+        if (stored) {
+            stored = PutText(values.Get(), text.key, text.text.empty() ? text.fallback : text.text);
         }
     }
-    if (!stored) {
+    if (stored && IsEqualGUID(definition_.category, SENSOR_CATEGORY_LOCATION)) {
+        stored = SUCCEEDED(values->SetUnsignedIntegerValue(
+            SENSOR_PROPERTY_LOCATION_DESIRED_ACCURACY, LOCATION_DESIRED_ACCURACY_DEFAULT));
+    }
+    if (!stored || !PutDefinitions(values.Get(), this->properties)) {
         return E_OUTOFMEMORY;
     }
     *properties = std::move(values);
@@ -480,7 +601,44 @@ HRESULT SimManager::SetEventSink(ISensorManagerEvents* newSink)
     return ReplaceSink(&sink, newSink);
 }
 
-HRESULT SimManager::RequestPermissions(HWND, ISensorCollection*, WINBOOL)
+HRESULT SimManager::RequestPermissions(HWND parent, ISensorCollection* sensors, WINBOOL)
 {
-    return E_NOTIMPL;
+    ULONG count = 0;
+    if (!sensors || FAILED(sensors->GetCount(&count))) {
+        return E_POINTER;
+    }
+    if (!count) {
+        return E_INVALIDARG;
+    }
+    SimNotePermissionRequest(parent);
+    bool allGranted = true;
+    for (ULONG i = 0; i < count; ++i) {
+        ComPtr<ISensor> listed;
+        SENSOR_ID id = {};
+        if (FAILED(sensors->GetAt(i, listed.Put())) || !listed || FAILED(listed->GetID(&id))) {
+            return E_INVALIDARG;
+        }
+        ComPtr<SimSensor> sensor = SimFindSensor(id);
+        if (!sensor) {
+            return E_INVALIDARG;
+        }
+        bool grant = false;
+        {
+            SimLock lock;
+            if (sensor->state != SENSOR_STATE_ACCESS_DENIED) {
+                continue;
+            }
+            grant = sensor->grantAccess;
+        }
+        if (!grant) {
+            allGranted = false;
+            continue;
+        }
+        // As the Sensor API does, the answer arrives as a state change on
+        // one of the simulator's threads.
+        SimSensor* target = sensor.Get();
+        SimRunOnEventThread(
+            [target]() { return SimDeliverStateChanged(target, SENSOR_STATE_READY); });
+    }
+    return allGranted ? S_OK : HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
 }

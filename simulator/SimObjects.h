@@ -30,8 +30,9 @@ public:
     HRESULT MakeProperties(ComPtr<PortableValues>* properties) const;
     // The same, taking the lock for the call.
     HRESULT MakeLockedProperties(ComPtr<PortableValues>* properties) const;
-    // Adds or replaces a field. Call under SimLock.
+    // Adds or replaces a field, or a property. Call under SimLock.
     int PutField(const FieldDefinition& definition);
+    int PutProperty(const FieldDefinition& definition);
 
     HRESULT STDMETHODCALLTYPE GetID(SENSOR_ID* id) override;
     HRESULT STDMETHODCALLTYPE GetCategory(SENSOR_CATEGORY_ID* category) override;
@@ -54,6 +55,9 @@ public:
 
     // Guarded by SimLock.
     int state = 0;
+    bool grantAccess = true;
+    // The scenario's properties and those set through the control interface.
+    std::vector<FieldDefinition> properties;
     bool present = false;
     HRESULT dataFailure = S_OK;
     std::vector<FieldState> fields;
@@ -114,6 +118,9 @@ public:
                                                ISensorCollection** found) override;
     HRESULT STDMETHODCALLTYPE GetSensorByID(REFSENSOR_ID id, ISensor** sensor) override;
     HRESULT STDMETHODCALLTYPE SetEventSink(ISensorManagerEvents* sink) override;
+    // Grants access to the listed sensors that are denied it and whose
+    // scenario grants it, raising their state changes; answers
+    // ERROR_ACCESS_DENIED when any listed sensor stays denied.
     HRESULT STDMETHODCALLTYPE RequestPermissions(HWND parent, ISensorCollection* sensors,
                                                  WINBOOL modal) override;
 

@@ -288,10 +288,14 @@ int ParseUnsignedText(const std::wstring& text, unsigned long long* number)
     return 1;
 }
 
-int ParseFieldKey(const std::wstring& text, PROPERTYKEY* key)
+namespace {
+
+// A key by its name (looked up with lookup) or as "{GUID},pid".
+int ParseKey(const std::wstring& text, int (*lookup)(const std::wstring&, PROPERTYKEY*),
+             PROPERTYKEY* key)
 {
     std::wstring trimmed = Trim(text);
-    if (LookupDataKey(trimmed, key)) {
+    if (lookup(trimmed, key)) {
         return 1;
     }
     std::vector<std::wstring> parts = SplitList(trimmed, L',');
@@ -303,6 +307,28 @@ int ParseFieldKey(const std::wstring& text, PROPERTYKEY* key)
     }
     key->fmtid = format;
     key->pid = static_cast<DWORD>(pid);
+    return 1;
+}
+
+} // namespace
+
+int ParseFieldKey(const std::wstring& text, PROPERTYKEY* key)
+{
+    return ParseKey(text, LookupDataKey, key);
+}
+
+int ParsePropertyKey(const std::wstring& text, PROPERTYKEY* key)
+{
+    return ParseKey(text, LookupPropertyKey, key);
+}
+
+int ParseAccessAnswer(const std::wstring& text, bool* grant)
+{
+    const std::wstring answer = Trim(text);
+    if (answer != L"grant" && answer != L"deny") {
+        return 0;
+    }
+    *grant = answer == L"grant";
     return 1;
 }
 

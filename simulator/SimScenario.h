@@ -68,6 +68,11 @@ struct SensorDefinition
     std::wstring model;
     std::wstring serialNumber;
     std::wstring description;
+    // What RequestPermissions does while the sensor is in the access-denied
+    // state: grant makes it ready, deny leaves it denied.
+    bool grantAccess = true;
+    // Properties beyond and over the defaults (ISensor::GetProperties).
+    std::vector<FieldDefinition> properties;
     unsigned intervalMs = 0;    // periodic data updates; 0 for none
     unsigned arriveAfterMs = 0; // absent until then; 0 present from the start
     HRESULT dataFailure = S_OK; // GetData fails with this from the start
@@ -92,6 +97,10 @@ int ParseUnsignedText(const std::wstring& text, unsigned long long* number);
 // leaves it untouched.
 // "SENSOR_DATA_TYPE_LATITUDE_DEGREES", "LATITUDE_DEGREES" or "{GUID},pid".
 int ParseFieldKey(const std::wstring& text, PROPERTYKEY* key);
+// "SENSOR_PROPERTY_MODEL", "MODEL" or "{GUID},pid".
+int ParsePropertyKey(const std::wstring& text, PROPERTYKEY* key);
+// "grant" or "deny".
+int ParseAccessAnswer(const std::wstring& text, bool* grant);
 // "VT_R8, 47.6", "VT_R8, 0, sine, 1.5, 10000", "VT_LPWSTR, any text", ...
 int ParseFieldValue(const std::wstring& text, FieldDefinition* field);
 // "READY", "SENSOR_STATE_NO_DATA" or a number.

@@ -100,6 +100,10 @@ int ReadIdentity(const IniFile& file, const std::wstring& section, SensorDefinit
     ReadOptionalText(file, section, L"Model", &sensor->model);
     ReadOptionalText(file, section, L"SerialNumber", &sensor->serialNumber);
     ReadOptionalText(file, section, L"Description", &sensor->description);
+    if (file.Has(section, L"AccessRequest") &&
+        !ParseAccessAnswer(file.Value(section, L"AccessRequest"), &sensor->grantAccess)) {
+        return 0;
+    }
     return !file.Has(section, L"State") ||
            ParseSensorState(file.Value(section, L"State"), &sensor->state);
 }
@@ -146,6 +150,16 @@ int ReadFields(const IniFile& file, const std::wstring& section, SensorDefinitio
             return 0;
         }
         sensor->fields.push_back(field);
+    }
+    const std::wstring propertySection = section + L".Properties";
+    for (const std::wstring& key : file.Keys(propertySection)) {
+        FieldDefinition property;
+        if (!ParsePropertyKey(key, &property.key) ||
+            !ParseFieldValue(file.Value(propertySection, key.c_str()), &property) ||
+            property.generator != Generator::Constant) {
+            return 0;
+        }
+        sensor->properties.push_back(property);
     }
     return 1;
 }

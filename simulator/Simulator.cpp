@@ -62,6 +62,8 @@ World& TheWorld()
 }
 
 volatile LONG deliveredEvents = 0;
+volatile LONG permissionRequests = 0;
+HWND volatile lastPermissionParent = nullptr;
 
 void CountDelivery()
 {
@@ -431,6 +433,8 @@ void SimReset()
     ReplaceSensors(&none, false);
     SimSetStorm(0);
     InterlockedExchange(&deliveredEvents, 0);
+    InterlockedExchange(&permissionRequests, 0);
+    lastPermissionParent = nullptr;
 }
 
 void SimSetTimeline(bool run)
@@ -454,6 +458,20 @@ void SimSetStorm(unsigned eventsPerSecond)
         world.stormRounds = 0;
     }
     WakeClock();
+}
+
+void SimNotePermissionRequest(HWND parent)
+{
+    lastPermissionParent = parent;
+    InterlockedIncrement(&permissionRequests);
+}
+
+LONG SimPermissionRequests(HWND* lastParent)
+{
+    if (lastParent) {
+        *lastParent = lastPermissionParent;
+    }
+    return InterlockedCompareExchange(&permissionRequests, 0, 0);
 }
 
 LONG SimDeliveredEvents()

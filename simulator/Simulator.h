@@ -45,6 +45,10 @@ int SimDeliverStateChanged(SimSensor* sensor, int state);
 int SimDeliverLeave(SimSensor* sensor, bool vanish);
 int SimDeliverEnter(SimSensor* sensor);
 
+// Counts a RequestPermissions call and keeps its parent window.
+void SimNotePermissionRequest(HWND parent);
+LONG SimPermissionRequests(HWND* lastParent);
+
 // Runs work on the simulator's event thread and waits for it (pumping sent
 // messages meanwhile); runs it at once when called on a simulator thread.
 // Answers work's result, or 0 if it did not finish in time.

@@ -1,5 +1,7 @@
 #include "app/LiveTree.h"
 
+#include "sensors/SensorList.h"
+#include "sensors/SensorProperties.h"
 #include "ui/RowLayout.h"
 
 #include <wchar.h>
@@ -11,6 +13,33 @@ FieldRowChange CompareFieldRow(const wchar_t* rowText, const wchar_t* name, cons
         return FIELD_ROW_OTHER;
     }
     return wcscmp(rowText + nameLength + 1, value) == 0 ? FIELD_ROW_SAME : FIELD_ROW_NEW_TEXT;
+}
+
+int SensorRowText(const wchar_t* name, long state, WideString& text)
+{
+    WideString row;
+    if (!row.Assign(name)) {
+        return 0;
+    }
+    if (state != kSensorStateUnknown) {
+        WideString stateText;
+        if ((row.IsEmpty() && !row.Append(L' ')) || !SensorStateText(state, stateText) ||
+            !row.Append(L'\t') || !row.Append(stateText)) {
+            return 0;
+        }
+    }
+    return text.Assign(row);
+}
+
+FieldRowChange CompareSensorRow(const wchar_t* rowText, const wchar_t* expected)
+{
+    if (wcscmp(rowText, expected) == 0) {
+        return FIELD_ROW_SAME;
+    }
+    const size_t rowName = wcscspn(rowText, L"\t");
+    const size_t expectedName = wcscspn(expected, L"\t");
+    return rowName == expectedName && wcsncmp(rowText, expected, rowName) == 0 ? FIELD_ROW_NEW_TEXT
+                                                                               : FIELD_ROW_OTHER;
 }
 
 void SplitRowColumns(const wchar_t* rowText, WideString& item, WideString& value)

@@ -19,6 +19,15 @@ enum FieldRowChange
 // Compares a row text ("NAME<TAB>VALUE") with a field's name and value text.
 FieldRowChange CompareFieldRow(const wchar_t* rowText, const wchar_t* name, const wchar_t* value);
 
+// The text of a sensor's row: its name, and its state in the value column
+// unless the state is kSensorStateUnknown. A sensor without a name keeps a
+// blank first column, so that its state does not move into the name's place.
+int SensorRowText(const wchar_t* name, long state, WideString& text);
+
+// Compares a sensor row's text with the text it should show: the same, the
+// same sensor in another state, or another sensor.
+FieldRowChange CompareSensorRow(const wchar_t* rowText, const wchar_t* expected);
+
 // The two columns of a row text as the tree-list splits them: the item
 // (first column) and the value (second column; empty when there is none).
 void SplitRowColumns(const wchar_t* rowText, WideString& item, WideString& value);

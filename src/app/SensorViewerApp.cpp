@@ -2,14 +2,16 @@
 
 #include "BuildConfig.h"
 #include "app/LiveTree.h"
+#include "app/PropertiesDialog.h"
+#include "app/DialogParts.h"
+#include "app/RecordingCommands.h"
 #include "app/resource.h"
 #include "base/ScopedHandle.h"
 #include "crash/CrashReporter.h"
-#include "system/Clipboard.h"
 #include "system/OsVersion.h"
 #include "ui/QuietTreeUpdate.h"
 
-#include <windowsx.h>
+#include <iterator>
 
 const wchar_t kTesselKey[] = L"Software\\Brindle\\Tessel";
 
@@ -22,23 +24,8 @@ constexpr int kRootImage = 0;
 constexpr int kSensorImage = 1;
 constexpr int kFieldImage = 2;
 constexpr UINT_PTR kPaceTimer = 1;
-
-struct MenuTraits
-{
-    using Type = HMENU;
-    static Type Empty() { return nullptr; }
-    static bool IsValid(Type menu) { return menu != nullptr; }
-    static void Close(Type menu) { DestroyMenu(menu); }
-};
-using ScopedMenu = ScopedObject<MenuTraits>;
-
-// The text of an item, cut to the tree's read-back capacity; empty when it
-// cannot be read.
-void ReadItemText(const TreeCtrl& tree, HTREEITEM item, wchar_t (&text)[kTreeItemTextCapacity])
-{
-    text[0] = L'\0';
-    tree.GetItem(item, text, nullptr, nullptr, nullptr, 0, nullptr);
-}
+// The tree's keyboard hook ("trky").
+constexpr DWORD kTreeKeysTag = 0x74726B79;
 
 HTREEITEM FirstChild(HWND tree, HTREEITEM item)
 {
@@ -93,7 +80,7 @@ void ScrollToRow(HWND tree, int index)
 int SensorViewerApp::OnInitDialog()
 {
     SetIcon(IDI_APP);
-    SetText(versionInfo_.VersionTitle(L"Tessel"));
+    ShowTitle();
     ConfigureCrashReporter(IDI_APP, TESSEL_REPORT_HOST, L"/kestrel/report.php", nullptr, nullptr);
     SetUpTree();
     if (!(settings_ & AUTO_UPDATE_OFF))
@@ -105,6 +92,7 @@ int SensorViewerApp::OnInitDialog()
     RestorePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", 0);
     SetChangeTarget(Window());
     sensors_.SetChangeCallback(SensorChanged, this);
+    sensors_.SetReportObserver(SensorRecorder::Observe, &recorder_);
     Rebuild();
     if (!(settings_ & AUTO_UPDATE_OFF))
         StartUpdateCheck(false);
@@ -131,9 +119,23 @@ void SensorViewerApp::SetUpTree()
     tree_.AddIcon(IDI_FIELD);
     tree_.InsertColumn(L"Item", 0, 200, 0);
     tree_.InsertColumn(L"Value", 1, 500, 0);
+    treeKeys_.Attach(tree_.Window(), OnTreeKey, this, kTreeKeysTag);
 }
 
-// The maker's web page, shown without its scheme; a click opens it.
+// Alt+Enter in the tree opens the selected sensor's properties, once the
+// key's message is done; its character (the same code, 13) would only beep.
+int SensorViewerApp::OnTreeKey(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT* result,
+                               void* context)
+{
+    if ((message != WM_SYSKEYDOWN && message != WM_SYSCHAR) || wParam != VK_RETURN)
+        return 0;
+    if (message == WM_SYSKEYDOWN)
+        PostMessageW(static_cast<SensorViewerApp*>(context)->Window(), WM_COMMAND, IDM_PROPERTIES,
+                     0);
+    *result = 0;
+    return 1;
+}
+
 void SensorViewerApp::SetUpLink()
 {
     link_.Attach(Control(IDC_WEB_LINK), AddressWithoutScheme(TESSEL_WEB_ADDRESS),
@@ -150,6 +152,11 @@ void SensorViewerApp::SetUpAnchors()
 
 int SensorViewerApp::CanClose(INT_PTR)
 {
+    StopRecording();
+    // A close from elsewhere (the updater's restart) ends an open
+    // properties dialog too, so that the program can end.
+    if (properties_)
+        properties_->EndWindow(0);
     SavePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", nullptr, 0);
     return 1;
 }
@@ -158,6 +165,18 @@ INT_PTR SensorViewerApp::OnCommand(int id, WPARAM wParam, LPARAM lParam)
 {
     if (id == IDC_EXIT) {
         EndWindow(0);
+        return 1;
+    }
+    if (id == IDM_PROPERTIES) {
+        ShowProperties();
+        return 1;
+    }
+    if (id == IDM_REQUEST_ACCESS) {
+        RequestAccess();
+        return 1;
+    }
+    if (id == IDM_RECORD_VALUES) {
+        ToggleRecording();
         return 1;
     }
     if (id == IDC_AUTO_UPDATE) {
@@ -173,37 +192,29 @@ INT_PTR SensorViewerApp::OnCommand(int id, WPARAM wParam, LPARAM lParam)
 
 INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    INT_PTR answer = 0;
+    if (HandleGripMessage(grip_, anchors_, std::size(anchors_), message, wParam, lParam, answer))
+        return answer;
     switch (message) {
-    case WM_SIZE:
-        grip_.InvalidateGrip();
-        for (Anchor& anchor : anchors_)
-            anchor.Apply(wParam, lParam);
-        break;
-    case WM_PAINT:
-        if (grip_.Paint())
-            return 1;
-        break;
-    case WM_NOTIFY: {
-        if (IsCopyKey(reinterpret_cast<NMHDR*>(lParam))) {
-            CopySelectedRow();
+    case WM_NOTIFY:
+        if (IsTreeShortcut(reinterpret_cast<NMHDR*>(lParam), tree_.Window(), 'R')) {
+            // The Save dialog opens once the key's message is done.
+            PostMessageW(Window(), WM_COMMAND, IDM_RECORD_VALUES, 0);
             // Keeps the key out of the tree's incremental search.
             SetWindowLongPtrW(Window(), DWLP_MSGRESULT, 1);
             return 1;
         }
-        LRESULT result = 0;
-        if (tree_.HandleNotify(Window(), wParam, reinterpret_cast<NMHDR*>(lParam), result))
-            return result;
-        break;
-    }
-    case WM_NCHITTEST:
-        if (grip_.HitTest(wParam, lParam))
-            return 1;
+        if (HandleTreeNotify(tree_, Window(), wParam, lParam, answer))
+            return answer;
         break;
     case WM_SENSORS_CHANGED:
         OnSensorsChanged(wParam);
         return 1;
     case WM_TIMER:
         OnPaceTimer(wParam);
+        return 1;
+    case WM_RECORDING_FAILED:
+        OnRecordingFailed(lParam);
         return 1;
     case WM_CONTEXTMENU:
         if (reinterpret_cast<HWND>(wParam) == tree_.Window()) {
@@ -215,6 +226,10 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // Sensor events stop reaching the window, and the subclassed
         // controls let go of their windows while those still exist.
         SetChangeTarget(nullptr);
+        // Closing ends a recording (CanClose has already, unless the
+        // window was destroyed without asking).
+        recorder_.Stop();
+        treeKeys_.Detach();
         tree_.Detach();
         link_.Detach();
         break;
@@ -224,13 +239,15 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 
 void SensorViewerApp::SensorChanged(int code, SensorEntry* entry, void* context)
 {
-    // Codes 0 to 2 change what the tree shows; sensor events (3) and state
-    // changes (4) do not.
-    if (code < SENSOR_CHANGE_DATA || code > 2)
+    // Codes 0 to 2 change what the tree shows, and so does a state change
+    // (4), which the sensor's row shows; sensor events (3) do not.
+    if (code < SENSOR_CHANGE_DATA || (code > 2 && code != SENSOR_CHANGE_STATE))
         return;
     auto* app = static_cast<SensorViewerApp*>(context);
-    // A data update has marked its entry; anything else changes the rows.
-    if (code != SENSOR_CHANGE_DATA || !entry || entry->HasLeft())
+    // Data updates and state changes have marked their entry; anything
+    // else changes the rows.
+    const bool marked = code == SENSOR_CHANGE_DATA || code == SENSOR_CHANGE_STATE;
+    if (!marked || !entry || entry->HasLeft())
         InterlockedExchange(&app->rebuildPending_, 1);
     // Set before changePending_ is read: the window clears changePending_
     // before it reads changed_ for the last time.
@@ -333,6 +350,7 @@ void SensorViewerApp::RefreshNow()
     refreshedBefore_ = true;
     if (InterlockedExchange(&rebuildPending_, 0) || !UpdateValuesInPlace())
         Rebuild();
+    FollowProperties();
 }
 
 // The sensor rows stand under the root in the order of the entries, as the
@@ -358,16 +376,25 @@ bool SensorViewerApp::UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow,
 {
     HWND tree = tree_.Window();
     wchar_t text[kTreeItemTextCapacity];
-    ReadItemText(tree_, sensorRow, text);
-    if (entry.Name().Compare(text) != 0)
+    ReadTreeItemText(tree_, sensorRow, text);
+    WideString newText;
+    SensorRowText(entry.Name().Data(), entry.State(), newText);
+    switch (CompareSensorRow(text, newText.Data())) {
+    case FIELD_ROW_OTHER:
         return false;
+    case FIELD_ROW_NEW_TEXT:
+        quiet.RowChanging(sensorRow);
+        tree_.SetItemText(sensorRow, newText.Data());
+        break;
+    case FIELD_ROW_SAME:
+        break;
+    }
     SensorEntry::FieldWalk fields(entry);
     HTREEITEM row = FirstChild(tree, sensorRow);
-    WideString newText;
     for (SensorField* field = fields.First(); field; field = field->Next()) {
         if (!row)
             return false;
-        ReadItemText(tree_, row, text);
+        ReadTreeItemText(tree_, row, text);
         switch (CompareFieldRow(text, field->name.Data(), field->valueText.Data())) {
         case FIELD_ROW_OTHER:
             return false;
@@ -412,7 +439,8 @@ bool SensorViewerApp::InsertSensors(HTREEITEM root, const WideString& remembered
         entry->ReadFields(nullptr);
         SensorEntry::FieldWalk fields(*entry);
         const wchar_t* name = entry->Name().Data();
-        HTREEITEM sensor = tree_.InsertItem(root, TVI_LAST, name, kSensorImage, kSensorImage,
+        SensorRowText(name, entry->State(), row);
+        HTREEITEM sensor = tree_.InsertItem(root, TVI_LAST, row.Data(), kSensorImage, kSensorImage,
                                             fields.First() != nullptr, 0);
         lastSensorShown = sensor != nullptr;
         if (!sensor)
@@ -441,74 +469,97 @@ void SensorViewerApp::InsertNoSensorsRow(HTREEITEM root)
         tree_.SelectItem(item);
 }
 
-bool SensorViewerApp::IsCopyKey(const NMHDR* header) const
-{
-    if (!header || header->hwndFrom != tree_.Window() || header->code != TVN_KEYDOWN)
-        return false;
-    const auto* key = reinterpret_cast<const NMTVKEYDOWN*>(header);
-    return key->wVKey == 'C' && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0;
-}
-
 int SensorViewerApp::CopySelectedRow()
 {
-    HTREEITEM selected = tree_.GetSelection();
-    if (!selected)
-        return 0;
-    wchar_t text[kTreeItemTextCapacity];
-    ReadItemText(tree_, selected, text);
-    WideString copy;
-    return RowCopyText(text, copy) && CopyTextToClipboard(Window(), copy.Data());
-}
-
-void SensorViewerApp::AppendRows(HTREEITEM first, int depth, WideString& text) const
-{
-    HWND tree = tree_.Window();
-    wchar_t row[kTreeItemTextCapacity];
-    for (HTREEITEM item = first; item; item = NextSibling(tree, item)) {
-        ReadItemText(tree_, item, row);
-        AppendTreeLine(text, depth, row);
-        AppendRows(FirstChild(tree, item), depth + 1, text);
-    }
+    return CopySelectedTreeRow(tree_, Window());
 }
 
 int SensorViewerApp::CopyAllRows()
 {
-    WideString text;
-    AppendRows(TreeView_GetRoot(tree_.Window()), 0, text);
-    return !text.IsEmpty() && CopyTextToClipboard(Window(), text.Data());
+    return CopyAllTreeRows(tree_, Window());
 }
 
 // A right click selects the row under the pointer and opens the menu there;
 // the keyboard (Shift+F10, the menu key) opens it below the selected row.
 void SensorViewerApp::ShowTreeMenu(LPARAM screenPoint)
 {
-    HWND tree = tree_.Window();
-    POINT at = {GET_X_LPARAM(screenPoint), GET_Y_LPARAM(screenPoint)};
-    // The keyboard's point is (-1, -1), whatever the width of LPARAM.
-    if (at.x == -1 && at.y == -1) {
-        RECT row = {};
-        HTREEITEM selected = tree_.GetSelection();
-        if (!selected || !TreeView_GetItemRect(tree, selected, &row, TRUE))
-            row = RECT{};
-        at = {row.left, row.bottom};
-        ClientToScreen(tree, &at);
-    } else {
-        TVHITTESTINFO hit = {};
-        hit.pt = at;
-        ScreenToClient(tree, &hit.pt);
-        if (TreeView_HitTest(tree, &hit) && (hit.flags & (TVHT_ONITEM | TVHT_ONITEMRIGHT)))
-            tree_.SelectItem(hit.hItem);
-    }
+    const POINT at = PrepareTreeMenu(tree_, screenPoint);
     ScopedMenu menu(CreatePopupMenu());
     if (!menu)
         return;
     const UINT copyState = tree_.GetSelection() ? MF_ENABLED : MF_GRAYED;
     AppendMenuW(menu.Get(), MF_STRING | copyState, IDM_COPY_ROW, L"Copy");
     AppendMenuW(menu.Get(), MF_STRING, IDM_COPY_ALL, L"Copy All");
+    AppendSensorItems(menu.Get());
+    AppendRecordingItems(menu.Get(), IDM_RECORD_VALUES, IsRecording());
     const UINT command = TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
                                         at.x, at.y, 0, Window(), nullptr);
     if (command == IDM_COPY_ROW)
         CopySelectedRow();
     else if (command == IDM_COPY_ALL)
         CopyAllRows();
+    else if (command)
+        OnCommand(static_cast<int>(command), command, 0);
+}
+
+// "Properties" for a sensor, and "Request Access…" for one that Windows
+// keeps from the program.
+void SensorViewerApp::AppendSensorItems(HMENU menu)
+{
+    SensorEntry* sensor = SelectedSensor();
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING | (sensor ? MF_ENABLED : MF_GRAYED), IDM_PROPERTIES,
+                L"Properties\tAlt+Enter");
+    if (sensor && sensor->State() == SENSOR_STATE_ACCESS_DENIED)
+        AppendMenuW(menu, MF_STRING, IDM_REQUEST_ACCESS, L"Request Access\u2026");
+}
+
+// The sensor rows stand under the root in the order of the entries.
+SensorEntry* SensorViewerApp::SelectedSensor()
+{
+    HWND tree = tree_.Window();
+    HTREEITEM selected = tree_.GetSelection();
+    HTREEITEM root = TreeView_GetRoot(tree);
+    if (!selected || selected == root)
+        return nullptr;
+    HTREEITEM parent = TreeView_GetParent(tree, selected);
+    HTREEITEM sensorRow = parent == root ? selected : parent;
+    SensorEntry* entry = sensors_.First();
+    for (HTREEITEM row = FirstChild(tree, root); row && entry; row = NextSibling(tree, row)) {
+        if (row == sensorRow)
+            return entry;
+        entry = entry->Next();
+    }
+    return nullptr;
+}
+
+int SensorViewerApp::ShowProperties()
+{
+    SensorEntry* entry = SelectedSensor();
+    if (!entry || properties_)
+        return 0;
+    SensorPropertiesDialog dialog(entry->Sensor(), entry->Name().Data());
+    properties_ = &dialog;
+    dialog.Run(Instance(), IDD_PROPERTIES, 0, Window());
+    properties_ = nullptr;
+    return 1;
+}
+
+// Asked once, when the user chooses it; the answer arrives as a state change.
+int SensorViewerApp::RequestAccess()
+{
+    SensorEntry* entry = SelectedSensor();
+    return entry && sensors_.RequestAccess(*entry, Window());
+}
+
+void SensorViewerApp::FollowProperties()
+{
+    if (!properties_)
+        return;
+    SensorEntry* found = nullptr;
+    for (SensorEntry* entry = sensors_.First(); entry && !found; entry = entry->Next()) {
+        if (IsEqualGUID(entry->Id(), properties_->SensorId()))
+            found = entry;
+    }
+    properties_->Follow(found);
 }

@@ -3,14 +3,17 @@
 #include <windows.h>
 
 #include "sensors/SensorList.h"
+#include "sensors/SensorRecorder.h"
 #include "ui/DialogApp.h"
 #include "ui/Layout.h"
 #include "ui/LinkCtrl.h"
+#include "ui/Subclasser.h"
 #include "ui/TreeListCtrl.h"
 #include "ui/VersionInfo.h"
 #include "update/AutoUpdater.h"
 
 class QuietTreeUpdate;
+class SensorPropertiesDialog;
 
 // Settings bit: automatic update checking is switched off for this run.
 constexpr DWORD AUTO_UPDATE_OFF = 0x1;
@@ -35,6 +38,13 @@ constexpr unsigned kIdleTicksBeforeStop = 4;
 // Commands of the tree's context menu.
 constexpr UINT IDM_COPY_ROW = 40001;
 constexpr UINT IDM_COPY_ALL = 40002;
+constexpr UINT IDM_PROPERTIES = 40010;
+constexpr UINT IDM_REQUEST_ACCESS = 40011;
+constexpr UINT IDM_RECORD_VALUES = 40020;
+
+// Posted by the recorder when a recording ended because its file could not
+// be written: wParam the system's error code, lParam the recording's number.
+constexpr UINT WM_RECORDING_FAILED = WM_APP + 0x20;
 
 // The registry key under HKEY_CURRENT_USER that keeps the program's state.
 extern const wchar_t kTesselKey[];
@@ -74,6 +84,23 @@ public:
     int CopySelectedRow();
     int CopyAllRows();
 
+    // The sensor commands for the selected sensor row (or a row of its
+    // fields): its properties dialog, shown modally until closed, and the
+    // request for access to it. 1, or 0 when no sensor is selected.
+    int ShowProperties();
+    int RequestAccess();
+    // The properties dialog while it is open, else null.
+    SensorPropertiesDialog* OpenProperties() const { return properties_; }
+    // Recording of every data report to a CSV file. ToggleRecording asks
+    // for the file (the common Save dialog) or stops the recording.
+    // StartRecording answers 1, or 0 after telling the user why not;
+    // StopRecording tells the user when the recording had failed.
+    void ToggleRecording();
+    int StartRecording(const wchar_t* path);
+    void StopRecording();
+    bool IsRecording() const { return recorder_.IsRecording(); }
+    const SensorRecorder& Recorder() const { return recorder_; }
+
     TreeListCtrl& Tree() { return tree_; }
     LinkCtrl& Link() { return link_; }
     SensorList& Sensors() { return sensors_; }
@@ -94,17 +121,31 @@ private:
     // in their order: the caller then rebuilds.
     bool UpdateValuesInPlace();
     bool UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow, QuietTreeUpdate& quiet);
-    bool IsCopyKey(const NMHDR* header) const;
     void ShowTreeMenu(LPARAM screenPoint);
-    void AppendRows(HTREEITEM first, int depth, WideString& text) const;
+    // The entry of the selected sensor row, or of the sensor a selected
+    // field row belongs to; null for the root or nothing selected.
+    SensorEntry* SelectedSensor();
+    void AppendSensorItems(HMENU menu);
+    static int OnTreeKey(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result,
+                         void* context);
+    void FollowProperties();
     // The window change messages go to; null while there is none.
     void SetChangeTarget(HWND window);
     // The weekly check, or with forced set an immediate one.
     void StartUpdateCheck(bool forced);
+    // The version title, with the recording's file while one runs.
+    void ShowTitle();
+    void OnRecordingFailed(LPARAM recording);
+    void ShowRecordingFailure(DWORD error, bool starting);
 
     VersionInfo versionInfo_;
+    // Before the sensors: destroyed after them, so no report reaches it
+    // once it is gone.
+    SensorRecorder recorder_;
+    WideString recordingPath_;
     SensorList sensors_;
     TreeListCtrl tree_;
+    Subclasser treeKeys_;
     LinkCtrl link_;
     SizeGrip grip_;
     Anchor anchors_[4];
@@ -127,6 +168,7 @@ private:
     bool paceTimerSet_ = false;
     DWORD paceTimerPeriod_ = 0;
     unsigned idleTicks_ = 0;
+    SensorPropertiesDialog* properties_ = nullptr;
     // Read on the Sensor API's threads, which must never post to a window
     // that is gone (or, with a null window, to their own queue).
     void* volatile changeTarget_ = nullptr;

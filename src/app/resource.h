@@ -7,8 +7,13 @@
 #define IDI_FIELD 105
 #define IDI_SENSOR 106
 #define IDI_ROOT 107
+#define IDD_PROPERTIES 110
 
 #define IDC_EXIT 1000
 #define IDC_SENSOR_TREE 1004
 #define IDC_WEB_LINK 1005
 #define IDC_AUTO_UPDATE 1006
+
+// The sensor properties dialog.
+#define IDC_PROPERTY_TREE 1100
+#define IDC_PROPERTY_NOTE 1101

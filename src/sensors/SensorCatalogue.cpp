@@ -113,14 +113,6 @@ bool SameKey(const PROPERTYKEY& a, const PROPERTYKEY& b)
     return a.pid == b.pid && IsEqualGUID(a.fmtid, b.fmtid);
 }
 
-void RemoveEvery(WideString& text, const wchar_t* pattern)
-{
-    const unsigned length = static_cast<unsigned>(wcslen(pattern));
-    while (const wchar_t* found = text.Find(pattern)) {
-        text.Erase(static_cast<unsigned>(found - text.Data()), length);
-    }
-}
-
 } // namespace
 
 const DataTypeName* DataTypeCatalogue(unsigned* count)
@@ -139,10 +131,18 @@ const wchar_t* FindDataTypeName(const PROPERTYKEY& key)
     return nullptr;
 }
 
+void EraseEvery(WideString& text, const wchar_t* pattern)
+{
+    const unsigned length = static_cast<unsigned>(wcslen(pattern));
+    while (const wchar_t* found = text.Find(pattern)) {
+        text.Erase(static_cast<unsigned>(found - text.Data()), length);
+    }
+}
+
 void MakeDisplayName(WideString& name)
 {
-    RemoveEvery(name, L"SAMPLE_SENSOR_DATA_TYPE_");
-    RemoveEvery(name, L"SENSOR_DATA_TYPE_");
+    EraseEvery(name, L"SAMPLE_SENSOR_DATA_TYPE_");
+    EraseEvery(name, L"SENSOR_DATA_TYPE_");
     name.ReplaceChar(L'_', L' ');
 }
 

@@ -23,6 +23,9 @@ const DataTypeName* DataTypeCatalogue(unsigned* count);
 // The catalogue's constant name of the key, or null.
 const wchar_t* FindDataTypeName(const PROPERTYKEY& key);
 
+// Removes every occurrence of pattern from the text.
+void EraseEvery(WideString& text, const wchar_t* pattern);
+
 // Turns a constant name into display form: the data-type prefixes are
 // removed (the sample prefix first, as it contains the other) and every
 // underscore becomes a space.

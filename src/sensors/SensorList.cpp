@@ -12,9 +12,9 @@ namespace {
 
 // Names the field and makes its value text; a value without text keeps
 // the empty text.
-void DescribeField(SensorField& field, const PROPVARIANT& value)
+void DescribeField(SensorField& field, const PROPVARIANT& value, KeyNamer name)
 {
-    NameDataType(field.key, field.name);
+    name(field.key, field.name);
     if (ConvertReportedValue(value, field.value)) {
         FormatSensorValue(field.value, field.valueText);
     }
@@ -34,9 +34,16 @@ void MoveFields(LockedList& from, LockedList& to)
 int BuildFields(ISensorDataReport* report, LockedList& fields)
 {
     ComPtr<IPortableDeviceValues> values;
+    if (!report || FAILED(report->GetSensorValues(nullptr, values.Put())) || !values) {
+        return 0;
+    }
+    return AppendNamedValues(values.Get(), NameDataType, fields);
+}
+
+int AppendNamedValues(IPortableDeviceValues* values, KeyNamer name, LockedList& fields)
+{
     DWORD count = 0;
-    if (!report || FAILED(report->GetSensorValues(nullptr, values.Put())) || !values ||
-        FAILED(values->GetCount(&count))) {
+    if (!values || FAILED(values->GetCount(&count))) {
         return 0;
     }
     for (DWORD i = 0; i < count; ++i) {
@@ -50,7 +57,7 @@ int BuildFields(ISensorDataReport* report, LockedList& fields)
             delete field;
             continue;
         }
-        DescribeField(*field, value);
+        DescribeField(*field, value, name);
         PropVariantClear(&value);
         fields.Append(field);
     }
@@ -78,10 +85,25 @@ SensorField* SensorEntry::ReadFields(ISensorDataReport* report)
     }
     LockedList fresh;
     BuildFields(report, fresh);
+    return ReplaceFields(fresh);
+}
+
+SensorField* SensorEntry::ReplaceFields(LockedList& fresh)
+{
     ScopedLock lock(fields_);
     fields_.Clear();
     MoveFields(fresh, fields_);
     return static_cast<SensorField*>(fields_.First());
+}
+
+void SensorEntry::ReadIdentity()
+{
+    SensorState state = SENSOR_STATE_READY;
+    const bool known = sensor_ && SUCCEEDED(sensor_->GetState(&state));
+    InterlockedExchange(&state_, known ? static_cast<LONG>(state) : kSensorStateUnknown);
+    if (sensor_) {
+        sensor_->GetID(&id_);
+    }
 }
 
 int SensorEntry::Subscribe()
@@ -120,6 +142,7 @@ void SensorEntry::Unsubscribe()
 SensorList::SensorList()
 {
     callbackLock_.Init();
+    observerLock_.Init();
     apartment_.Init(1);
 }
 
@@ -155,6 +178,22 @@ void SensorList::Notify(int code, SensorEntry* entry)
     }
     if (callback) {
         callback(code, entry, context);
+    }
+}
+
+void SensorList::SetReportObserver(SensorReportObserver observer, void* context)
+{
+    ScopedLock lock(observerLock_);
+    observer_ = observer;
+    observerContext_ = context;
+}
+
+void SensorList::ObserveReport(const SensorEntry& entry, ISensorDataReport* report,
+                               const LockedList& fields)
+{
+    ScopedLock lock(observerLock_);
+    if (observer_) {
+        observer_(entry, report, fields, observerContext_);
     }
 }
 
@@ -205,6 +244,7 @@ void SensorList::AddSensor(ISensor* sensor)
         entry->SetName(name);
         SysFreeString(name);
     }
+    entry->ReadIdentity();
     entry->Subscribe();
     entries_.Append(entry);
 }
@@ -231,6 +271,19 @@ SensorEntry* SensorList::Refresh()
     return First();
 }
 
+// The request takes a collection: one of the manager's own making, emptied
+// and given the one sensor.
+int SensorList::RequestAccess(const SensorEntry& entry, HWND parent)
+{
+    ComPtr<ISensorCollection> sensors;
+    if (!manager_ || !entry.Sensor() ||
+        FAILED(manager_->GetSensorsByCategory(SENSOR_CATEGORY_ALL, sensors.Put())) || !sensors ||
+        FAILED(sensors->Clear()) || FAILED(sensors->Add(entry.Sensor()))) {
+        return 0;
+    }
+    return SUCCEEDED(manager_->RequestPermissions(parent, sensors.Get(), TRUE));
+}
+
 // ---------------------------------------------------------------- sinks
 
 HRESULT ManagerEventSink::OnSensorEnter(ISensor*, SensorState)
@@ -242,14 +295,27 @@ HRESULT ManagerEventSink::OnSensorEnter(ISensor*, SensorState)
     return S_OK;
 }
 
-void SensorEventSink::Notify(int code, Action action, ISensorDataReport* report)
+void SensorEventSink::Notify(int code, Action action, ISensorDataReport* report, long state)
 {
     ScopedLock lock(ownerLock_);
     if (!owner_) {
         return;
     }
     if (action == READ_REPORT) {
-        owner_->ReadFields(report);
+        // The observer sees this report's own fields: a refill on the
+        // window's thread may replace the entry's fields at any time.
+        LockedList fresh;
+        BuildFields(report, fresh);
+        if (SensorList* list = owner_->Owner()) {
+            list->ObserveReport(*owner_, report, fresh);
+        }
+        owner_->ReplaceFields(fresh);
+        InterlockedExchange(&owner_->newData_, 1);
+    } else if (action == NEW_STATE) {
+        // A sensor that becomes ready may have data now, and one that loses
+        // access has none: its fields are read again with the state.
+        InterlockedExchange(&owner_->state_, state);
+        owner_->ReadFields(nullptr);
         InterlockedExchange(&owner_->newData_, 1);
     } else if (action == MARK_LEFT) {
         InterlockedExchange(&owner_->left_, 1);
@@ -259,9 +325,9 @@ void SensorEventSink::Notify(int code, Action action, ISensorDataReport* report)
     }
 }
 
-HRESULT SensorEventSink::OnStateChanged(ISensor*, SensorState)
+HRESULT SensorEventSink::OnStateChanged(ISensor*, SensorState state)
 {
-    Notify(SENSOR_CHANGE_STATE, NOTIFY_ONLY, nullptr);
+    Notify(SENSOR_CHANGE_STATE, NEW_STATE, nullptr, static_cast<long>(state));
     return S_OK;
 }
 

@@ -25,6 +25,12 @@ enum SensorChangeCode
 // Refresh waits for a running event to finish before it deletes its entry.
 typedef void (*SensorChangeCallback)(int code, SensorEntry* entry, void* context);
 
+// Called on the Sensor API's threads with every data report a sensor sends
+// and the fields read from it, before they become the entry's fields; the
+// same rules as for the change callback apply.
+typedef void (*SensorReportObserver)(const SensorEntry& entry, ISensorDataReport* report,
+                                     const LockedList& fields, void* context);
+
 // An event sink that reports to an owner until it is detached.
 //
 // The owner pointer is read and used only under the sink's own lock, and
@@ -78,14 +84,24 @@ private:
     {
         NOTIFY_ONLY,
         READ_REPORT,
+        NEW_STATE,
         MARK_LEFT,
     };
-    void Notify(int code, Action action, ISensorDataReport* report);
+    void Notify(int code, Action action, ISensorDataReport* report, long state = 0);
 };
 
 // Builds the field records of a data report into an empty list, in report
 // order. 1, or 0 when the report's values cannot be had.
 int BuildFields(ISensorDataReport* report, LockedList& fields);
+
+// Appends a SensorField for every value of the set, in its order, named by
+// the given function and with the value's display text. 1, or 0 when the
+// set's count cannot be had.
+typedef int (*KeyNamer)(const PROPERTYKEY& key, WideString& name);
+int AppendNamedValues(IPortableDeviceValues* values, KeyNamer name, LockedList& fields);
+
+// The state of a sensor whose state could not be read.
+constexpr long kSensorStateUnknown = -1;
 
 // One sensor: its friendly name, its data fields and its event subscription.
 class SensorEntry : public ListNode
@@ -99,6 +115,12 @@ public:
     ISensor* Sensor() const { return sensor_.Get(); }
     const WideString& Name() const { return name_; }
     int SetName(const wchar_t* name) { return name_.Assign(name); }
+    const GUID& Id() const { return id_; }
+    // The SensorState value last read or reported, or kSensorStateUnknown.
+    // Written on the event thread, so read at any time.
+    long State() const { return InterlockedCompareExchange(&state_, 0, 0); }
+    // Reads the sensor's id and state from the sensor.
+    void ReadIdentity();
 
     // Replaces the fields with those of the report, or of the sensor's
     // current report when none is given; answers the first field or null.
@@ -107,6 +129,9 @@ public:
     // The answer may be replaced by another thread at once: walk the fields
     // through a FieldWalk instead.
     SensorField* ReadFields(ISensorDataReport* report);
+    // Makes fresh (built by BuildFields, emptied) the entry's fields; answers
+    // the first field or null.
+    SensorField* ReplaceFields(LockedList& fresh);
 
     // Set on the event thread once a data update was read into the fields;
     // taken (answered and cleared) by the thread that shows them.
@@ -138,6 +163,8 @@ private:
     friend class SensorEventSink;
 
     LockedList fields_;
+    mutable volatile LONG state_ = kSensorStateUnknown;
+    GUID id_ = {};
     volatile LONG newData_ = 0;
     volatile LONG left_ = 0;
     SensorList* owner_;
@@ -173,8 +200,21 @@ public:
     SensorEntry* Refresh();
     SensorEntry* First() const { return static_cast<SensorEntry*>(entries_.First()); }
 
+    // Asks the user, in a window owned by parent, to let the program use
+    // the entry's sensor (ISensorManager::RequestPermissions, modal). The
+    // answer arrives as a state change. 1 when the request was made and
+    // not refused.
+    int RequestAccess(const SensorEntry& entry, HWND parent);
+
     // Passes an event to the change callback, if one is installed.
     void Notify(int code, SensorEntry* entry);
+
+    // A null function stops the observation; once this returns, no call of
+    // the previous observer is running.
+    void SetReportObserver(SensorReportObserver observer, void* context);
+    // Shows a data report to the observer, if one is installed.
+    void ObserveReport(const SensorEntry& entry, ISensorDataReport* report,
+                       const LockedList& fields);
 
     // Holds the entry list's lock for one scope (for example one tree
     // rebuild: Refresh, then walk the entries and, each through a
@@ -199,6 +239,10 @@ private:
     CriticalSection callbackLock_;
     SensorChangeCallback callback_ = nullptr;
     void* context_ = nullptr;
+    // Held while the observer runs, so that removing it waits for a call.
+    CriticalSection observerLock_;
+    SensorReportObserver observer_ = nullptr;
+    void* observerContext_ = nullptr;
     ComPtr<ISensorManager> manager_;
     ComPtr<ManagerEventSink> managerSink_;
 };

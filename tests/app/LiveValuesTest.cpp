@@ -18,22 +18,6 @@ std::wstring Text(const WideString& text)
     return text.Data();
 }
 
-std::vector<HTREEITEM> Handles(const std::vector<TreeRow>& rows)
-{
-    std::vector<HTREEITEM> handles;
-    for (const TreeRow& row : rows)
-        handles.push_back(row.item);
-    return handles;
-}
-
-std::vector<std::wstring> Texts(const std::vector<TreeRow>& rows)
-{
-    std::vector<std::wstring> texts;
-    for (const TreeRow& row : rows)
-        texts.push_back(row.text);
-    return texts;
-}
-
 // The text of the n-th row that starts with prefix, or "<none>".
 std::wstring RowText(const std::vector<TreeRow>& rows, const std::wstring& prefix, int nth = 0)
 {
@@ -73,21 +57,6 @@ int PutClipboardText(const wchar_t* text)
     return ok;
 }
 
-std::wstring ClipboardText()
-{
-    std::wstring text = L"<no text>";
-    if (!OpenClipboard(nullptr))
-        return L"<not opened>";
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = chars;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
-
 struct LiveFixture
 {
     LiveFixture() : sim(*Simulator())
@@ -119,59 +88,9 @@ struct LiveFixture
     MainWindowHarness window;
 };
 
-// Opens the tree's context menu as the keyboard does (screen point -1) or
-// as a right click at a screen point does, picks the item at the given
-// position (0 = "Copy") with the arrow keys and Enter, and answers the
-// menu's item texts. Every wait is bounded; a menu that stays open is
-// cancelled.
-std::vector<std::wstring> ChooseFromTreeMenu(MainWindowHarness& window, LPARAM point, int choice)
-{
-    std::vector<std::wstring> items;
-    PostMessageW(window.Window(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window.Tree()), point);
-    HWND menu = nullptr;
-    for (int waited = 0; waited < 5000 && !menu; waited += 10) {
-        Sleep(10);
-        menu = FindWindowW(L"#32768", nullptr);
-        if (menu && !IsWindowVisible(menu))
-            menu = nullptr;
-    }
-    if (!menu)
-        return items;
-    DWORD_PTR answer = 0;
-    SendMessageTimeoutW(menu, MN_GETHMENU, 0, 0, SMTO_NORMAL, 5000, &answer);
-    HMENU handle = reinterpret_cast<HMENU>(answer);
-    for (int i = 0; handle && i < GetMenuItemCount(handle); ++i) {
-        wchar_t text[64] = {};
-        GetMenuStringW(handle, i, text, 64, MF_BYPOSITION);
-        items.push_back(text);
-    }
-    for (int step = 0; step <= choice; ++step)
-        PostMessageW(window.Window(), WM_KEYDOWN, VK_DOWN, 0);
-    PostMessageW(window.Window(), WM_KEYDOWN, VK_RETURN, 0);
-    for (int waited = 0; waited < 5000 && IsWindowVisible(menu); waited += 10)
-        Sleep(10);
-    if (IsWindowVisible(menu)) {
-        PostMessageW(window.Window(), WM_CANCELMODE, 0, 0);
-        items.push_back(L"<menu stayed open>");
-    }
-    return items;
-}
-
-// Presses Ctrl+C in the tree: the window thread's key state says Ctrl is
-// down while the key message is handled.
 void PressCtrlC(MainWindowHarness& window, bool withControl)
 {
-    BYTE keys[256] = {};
-    REQUIRE(window.Send([&] {
-        GetKeyboardState(keys);
-        BYTE pressed[256];
-        memcpy(pressed, keys, sizeof pressed);
-        pressed[VK_CONTROL] = withControl ? 0x80 : 0;
-        pressed[VK_LCONTROL] = pressed[VK_CONTROL];
-        SetKeyboardState(pressed);
-    }));
-    PostMessageW(window.Tree(), WM_KEYDOWN, 'C', 0x002E0001);
-    REQUIRE(window.AfterPosted([&] { SetKeyboardState(keys); }));
+    REQUIRE(window.PressInTree('C', withControl) == 1);
 }
 
 } // namespace
@@ -423,7 +342,7 @@ TEST_CASE("Ctrl+C copies the selected row")
 
     REQUIRE(f.window.Select(L"Integrated GPS") == 1);
     PressCtrlC(f.window, true);
-    CHECK(ClipboardText() == L"Integrated GPS\t");
+    CHECK(ClipboardText() == L"Integrated GPS\tReady");
 
     // A plain C is the tree's own (incremental search) and copies nothing.
     REQUIRE(PutClipboardText(L"kept") == 1);
@@ -442,7 +361,8 @@ TEST_CASE("the tree's context menu copies a row or the whole tree")
     f.AddGps(1, L"Integrated GPS");
     REQUIRE(AddTestSensor(f.sim, 2, L"Bare Sensor", {}));
     f.Open();
-    const std::vector<std::wstring> menu = {L"Copy", L"Copy All"};
+    const std::vector<std::wstring> menu = {
+        L"Copy", L"Copy All", L"", L"Properties\tAlt+Enter", L"", L"Record Values\u2026\tCtrl+R"};
 
     SUBCASE("from the keyboard: Copy, below the selected row")
     {
@@ -456,10 +376,10 @@ TEST_CASE("the tree's context menu copies a row or the whole tree")
         CHECK(ChooseFromTreeMenu(f.window, -1, 1) == menu);
         REQUIRE(f.window.Settle() == 1);
         CHECK(ClipboardText() == L"Sensors\r\n"
-                                 L"  Integrated GPS\r\n"
+                                 L"  Integrated GPS\tReady\r\n"
                                  L"    LATITUDE DEGREES\t47.600000\r\n"
                                  L"    CITY\tSeattle\r\n"
-                                 L"  Bare Sensor\r\n");
+                                 L"  Bare Sensor\tReady\r\n");
     }
     SUBCASE("a right click selects the row under the pointer first")
     {

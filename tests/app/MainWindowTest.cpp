@@ -203,12 +203,13 @@ TEST_CASE("the tree shows every sensor with its fields")
     std::vector<TreeRow> rows = f.window.SettledTree();
     const std::vector<std::string> expected = {
         "0 Sensors 0/0 children 1",
-        "1 Integrated GPS 1/1 children 1",
+        "1 Integrated GPS\\tReady 1/1 children 1",
         "2 LATITUDE DEGREES\\t47.600000 2/2 children 0",
         "2 CITY\\tSeattle 2/2 children 0",
-        "1 Bare Sensor 1/1 children 0",
-        "1 Broken Sensor 1/1 children 0",
-        "1  1/1 children 1",
+        "1 Bare Sensor\\tReady 1/1 children 0",
+        "1 Broken Sensor\\tReady 1/1 children 0",
+        // Without a name the state stays in the value column.
+        "1  \\tReady 1/1 children 1",
         "2 LONGITUDE DEGREES\\t-122.250000 2/2 children 0",
     };
     CHECK(Describe(rows) == expected);
@@ -246,7 +247,7 @@ TEST_CASE("a rebuild keeps the selected row")
         for (const wchar_t* text : {L"Sensors", L"Integrated GPS"}) {
             REQUIRE(f.window.Select(text) == 1);
             REQUIRE(f.FireData(1) == 1);
-            CHECK(Narrow(SelectedText(f.window.SettledTree())) == Narrow(text));
+            CHECK(StartsWith(SelectedText(f.window.SettledTree()), text));
         }
     }
     SUBCASE("nothing selected stays so, even beside a sensor without a name")
@@ -263,11 +264,11 @@ TEST_CASE("a rebuild keeps the selected row")
         f.Open();
         REQUIRE(f.window.Select(L"LATITUDE DEGREES\t", 0) == 1);
         std::vector<TreeRow> rows = f.window.SettledTree();
-        REQUIRE(Narrow(SensorOf(rows, SelectedIndex(rows))) == "Integrated GPS");
+        REQUIRE(Narrow(SensorOf(rows, SelectedIndex(rows))) == "Integrated GPS\\tReady");
         PostMessageW(f.window.Window(), WM_APP, 0, 0);
         rows = f.window.SettledTree();
         CHECK(StartsWith(SelectedText(rows), L"LATITUDE DEGREES\t"));
-        CHECK(Narrow(SensorOf(rows, SelectedIndex(rows))) == "Second GPS");
+        CHECK(Narrow(SensorOf(rows, SelectedIndex(rows))) == "Second GPS\\tReady");
     }
     SUBCASE("and the scroll position of a long list")
     {
@@ -331,16 +332,15 @@ TEST_CASE("\"No Sensors found\" is shown alone and always selected")
     }
 }
 
-TEST_CASE("sensor events and state changes do not rebuild; data and arrivals do")
+TEST_CASE("sensor events change nothing; data and arrivals do")
 {
     MainWindowFixture f;
     f.AddGps(1, L"Integrated GPS");
     f.Open();
-    REQUIRE(f.window.Settle() == 1);
+    REQUIRE(f.window.WaitForIdle() == 1);
     const LONG messages = f.window.ChangeMessages();
     const GUID id = TestSensorId(1);
     REQUIRE(f.sim.FireEvent(&id, nullptr) == 1);
-    REQUIRE(f.sim.FireStateChanged(&id, 1 /* SENSOR_STATE_READY */) == 1);
     REQUIRE(f.window.Settle() == 1);
     CHECK(f.window.ChangeMessages() == messages);
 
@@ -354,7 +354,7 @@ TEST_CASE("sensor events and state changes do not rebuild; data and arrivals do"
     std::vector<TreeRow> rows = f.window.SettledTree();
     CHECK(f.window.ChangeMessages() == messages + 2);
     REQUIRE(!rows.empty());
-    CHECK(Narrow(rows.back().text) == "Late Sensor");
+    CHECK(Narrow(rows.back().text) == "Late Sensor\\tReady");
 }
 
 TEST_CASE("Exit, Escape and the close box save the placement")

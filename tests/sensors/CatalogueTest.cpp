@@ -1,7 +1,9 @@
 #include <doctest.h>
 
 #include "sensors/SensorCatalogue.h"
+#include "sensors/SensorProperties.h"
 
+#include <sensorsapi.h>
 #include <sensors.h>
 #include <string>
 
@@ -59,4 +61,47 @@ TEST_CASE("display names lose every data-type prefix, case-sensitively")
 {
     CHECK(DisplayForm(L"SENSOR_DATA_TYPE_A_SENSOR_DATA_TYPE_B") == L"A B");
     CHECK(DisplayForm(L"sensor_data_type_x") == L"sensor data type x");
+}
+
+TEST_CASE("states, property keys, types and categories are named; unknown ones by number or GUID")
+{
+    auto text = [](auto describe) {
+        WideString name;
+        REQUIRE(describe(name) == 1);
+        return std::wstring(name.Data());
+    };
+    const wchar_t* states[] = {L"Ready",        L"Not available", L"No data",
+                               L"Initializing", L"Access denied", L"Error"};
+    for (long state = SENSOR_STATE_READY; state <= SENSOR_STATE_ERROR; ++state)
+        CHECK(text([&](WideString& t) { return SensorStateText(state, t); }) == states[state]);
+    CHECK(text([](WideString& t) { return SensorStateText(6, t); }) == L"6");
+    CHECK(text([](WideString& t) { return SensorStateText(-7, t); }) == L"-7");
+
+    CHECK(text([](WideString& t) { return NamePropertyKey(SENSOR_PROPERTY_SERIAL_NUMBER, t); }) ==
+          L"SERIAL NUMBER");
+    CHECK(text([](WideString& t) {
+              return NamePropertyKey(SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, t);
+          }) == L"CURRENT REPORT INTERVAL");
+    PROPERTYKEY unknown = SENSOR_PROPERTY_MODEL;
+    unknown.pid = 99;
+    CHECK(text([&](WideString& t) { return NamePropertyKey(unknown, t); }) ==
+          L"{7F8383EC-D3EC-495C-A8CF-B8BBE85C2920}.99");
+    // A data-type key is not a property: it keeps its GUID form here.
+    CHECK(text([](WideString& t) {
+              return NamePropertyKey(SENSOR_DATA_TYPE_LATITUDE_DEGREES, t);
+          }) == L"{055C74D8-CA6F-47D6-95C6-1ED3637A0FF4}.2");
+
+    CHECK(text([](WideString& t) { return NameSensorType(SENSOR_TYPE_LOCATION_GPS, t); }) ==
+          L"LOCATION GPS");
+    CHECK(text([](WideString& t) { return NameSensorType(SENSOR_TYPE_ACCELEROMETER_3D, t); }) ==
+          L"ACCELEROMETER 3D");
+    CHECK(text([](WideString& t) { return NameSensorCategory(SENSOR_CATEGORY_LOCATION, t); }) ==
+          L"LOCATION");
+    // A category is not a type, and an identifier nobody published is its GUID.
+    CHECK(text([](WideString& t) { return NameSensorType(SENSOR_CATEGORY_LOCATION, t); }) ==
+          L"{BFA794E4-F964-4FDB-90F6-51056BFE4B44}");
+    const GUID vendor = {
+        0x0123ABCD, 0x4567, 0x89EF, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}};
+    CHECK(text([&](WideString& t) { return NameSensorCategory(vendor, t); }) ==
+          L"{0123ABCD-4567-89EF-0123-456789ABCDEF}");
 }

@@ -177,19 +177,28 @@ TEST_CASE_FIXTURE(SensorFixture, "sensor events reach the callback with their co
     const GUID id = SensorId(1);
     SensorEntry* entry = list.Refresh();
     REQUIRE(entry != nullptr);
+    CHECK(IsEqualGUID(entry->Id(), id));
+    CHECK(entry->State() == SENSOR_STATE_READY);
 
     REQUIRE(sim.SetFieldText(&id, L"LATITUDE_DEGREES", L"VT_R8, 48.25") == 1);
     REQUIRE(sim.FireDataUpdated(&id) == 1);
     REQUIRE(sim.FireEvent(&id, nullptr) == 1);
-    REQUIRE(sim.FireStateChanged(&id, SENSOR_STATE_INITIALIZING) == 1);
+    // A state change keeps the new state and reads the fields again: a
+    // sensor that lost access reports nothing, one that is ready again does.
+    REQUIRE(sim.FireStateChanged(&id, SENSOR_STATE_ACCESS_DENIED) == 1);
+    CHECK(entry->State() == SENSOR_STATE_ACCESS_DENIED);
+    CHECK(FieldLines(*entry).empty());
+    REQUIRE(sim.FireStateChanged(&id, SENSOR_STATE_READY) == 1);
+    CHECK(entry->State() == SENSOR_STATE_READY);
     REQUIRE(sim.FireLeave(&id) == 1);
 
     std::vector<ChangeRecord> changes = recorder.Take();
-    REQUIRE(changes.size() == 4);
+    REQUIRE(changes.size() == 5);
     CHECK(changes[0].code == SENSOR_CHANGE_DATA);
     CHECK(changes[1].code == SENSOR_CHANGE_EVENT);
     CHECK(changes[2].code == SENSOR_CHANGE_STATE);
-    CHECK(changes[3].code == SENSOR_CHANGE_DATA);
+    CHECK(changes[3].code == SENSOR_CHANGE_STATE);
+    CHECK(changes[4].code == SENSOR_CHANGE_DATA);
     for (const ChangeRecord& change : changes)
         CHECK(change.entry == entry);
     // The data update re-read the fields before it was passed on.

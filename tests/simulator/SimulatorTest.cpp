@@ -9,6 +9,7 @@
 #include <initguid.h>
 #include <sensorsapi.h>
 #include <sensors.h>
+#include <string>
 
 namespace {
 
@@ -193,4 +194,106 @@ TEST_CASE_FIXTURE(SimulatorFixture, "released objects are all freed")
         CHECK(sim.LiveObjects() > before);
     }
     CHECK(sim.LiveObjects() == before);
+}
+
+namespace {
+
+// A scenario of the simulator's own folder, where the build puts them.
+std::wstring ScenarioPath(const wchar_t* name)
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(GetModuleHandleW(SENSORSIM_MODULE_NAME), path, MAX_PATH);
+    std::wstring folder(path);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1) + L"scenarios\\" + name;
+}
+
+std::wstring StringProperty(ISensor* sensor, const PROPERTYKEY& key)
+{
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    std::wstring text = L"<none>";
+    if (SUCCEEDED(sensor->GetProperty(key, &value)) && value.vt == VT_LPWSTR)
+        text = value.pwszVal;
+    PropVariantClear(&value);
+    return text;
+}
+
+ULONG NumberProperty(ISensor* sensor, const PROPERTYKEY& key)
+{
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    ULONG number = 0xFFFFFFFF;
+    if (SUCCEEDED(sensor->GetProperty(key, &value)) && value.vt == VT_UI4)
+        number = value.ulVal;
+    PropVariantClear(&value);
+    return number;
+}
+
+ComPtr<ISensor> SensorById(ISensorManager* manager, const wchar_t* id)
+{
+    GUID guid = {};
+    CLSIDFromString(id, &guid);
+    ComPtr<ISensor> sensor;
+    manager->GetSensorByID(guid, sensor.Put());
+    return sensor;
+}
+
+} // namespace
+
+TEST_CASE_FIXTURE(SimulatorFixture, "the states scenario: properties, states and access requests")
+{
+    REQUIRE(sim.LoadScenario(ScenarioPath(L"states.ini").c_str()) == 1);
+    REQUIRE(sim.StopTimeline() == 1);
+    ComPtr<ISensor> gps = SensorById(manager.Get(), L"{3C0A5E21-7B94-4D18-9E6A-2F4B8C1D7E05}");
+    ComPtr<ISensor> wifi = SensorById(manager.Get(), L"{8E17C4B2-5A63-4F90-B1D8-3C72E9A06F14}");
+    REQUIRE(gps.Get() != nullptr);
+    REQUIRE(wifi.Get() != nullptr);
+    SensorState state = SENSOR_STATE_READY;
+    REQUIRE(gps->GetState(&state) == S_OK);
+    CHECK(state == SENSOR_STATE_INITIALIZING);
+
+    // What the scenario gives, then the type's defaults, then its own lines.
+    CHECK(StringProperty(gps.Get(), SENSOR_PROPERTY_MODEL) == L"GNSS 2100");
+    CHECK(StringProperty(wifi.Get(), SENSOR_PROPERTY_MODEL) == L"Simulated Wi-Fi Locator");
+    CHECK(StringProperty(wifi.Get(), SENSOR_PROPERTY_SERIAL_NUMBER) == L"SIM-8E17C4B2");
+    CHECK(NumberProperty(wifi.Get(), SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL) == 2000);
+    CHECK(NumberProperty(wifi.Get(), SENSOR_PROPERTY_MIN_REPORT_INTERVAL) == 1000);
+    CHECK(NumberProperty(wifi.Get(), SENSOR_PROPERTY_RADIO_STATE) == 1);
+    const PROPERTYKEY vendorKey = {
+        {0xD6E1A8F3, 0x27B4, 0x4C59, {0x9A, 0x0E, 0x5B, 0x3F, 0x7C, 0x2D, 0x8E, 0x61}}, 2};
+    CHECK(StringProperty(wifi.Get(), vendorKey) == L"Vendor build 7.31.2");
+    const GUID wifiId = {
+        0x8E17C4B2, 0x5A63, 0x4F90, {0xB1, 0xD8, 0x3C, 0x72, 0xE9, 0xA0, 0x6F, 0x14}};
+    REQUIRE(sim.SetPropertyText(&wifiId, L"SENSOR_PROPERTY_MODEL", L"VT_LPWSTR, Replaced") == 1);
+    CHECK(StringProperty(wifi.Get(), SENSOR_PROPERTY_MODEL) == L"Replaced");
+    CHECK(sim.SetPropertyText(&wifiId, L"NO_SUCH_PROPERTY", L"VT_I4, 1") == 0);
+    CHECK(sim.SetPropertyText(&wifiId, L"MODEL", L"VT_R8, 1, sine, 1, 1000") == 0);
+
+    // A denied sensor gives no data until a request grants access, which
+    // arrives as a state change on a simulator thread.
+    ComPtr<ISensorDataReport> report;
+    CHECK(wifi->GetData(report.Put()) == E_ACCESSDENIED);
+    RecordingSink sink;
+    REQUIRE(wifi->SetEventSink(&sink) == S_OK);
+    ComPtr<ISensorCollection> request;
+    REQUIRE(manager->GetSensorsByCategory(SENSOR_CATEGORY_LOCATION, request.Put()) == S_OK);
+    REQUIRE(request->Clear() == S_OK);
+    CHECK(manager->RequestPermissions(nullptr, request.Get(), TRUE) == E_INVALIDARG);
+    REQUIRE(request->Add(wifi.Get()) == S_OK);
+    REQUIRE(sim.SetAccessAnswer(&wifiId, 0) == 1);
+    HWND parent = reinterpret_cast<HWND>(0x1234);
+    CHECK(manager->RequestPermissions(parent, request.Get(), TRUE) ==
+          HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    CHECK(sink.states == 0);
+    REQUIRE(sim.SetAccessAnswer(&wifiId, 1) == 1);
+    CHECK(manager->RequestPermissions(parent, request.Get(), TRUE) == S_OK);
+    CHECK(sink.states == 1);
+    CHECK(sink.thread != GetCurrentThreadId());
+    REQUIRE(wifi->GetState(&state) == S_OK);
+    CHECK(state == SENSOR_STATE_READY);
+    CHECK(wifi->GetData(report.Put()) == S_OK);
+    HWND lastParent = nullptr;
+    CHECK(sim.PermissionRequests(&lastParent) == 2);
+    CHECK(lastParent == parent);
+    wifi->SetEventSink(nullptr);
 }

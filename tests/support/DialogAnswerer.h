@@ -22,12 +22,14 @@ public:
         bool hasHelp;
     };
 
-    // uiThread: the thread the dialogs belong to (0: this one).
+    // uiThread: the thread the dialogs belong to (0: this one); ignored: a
+    // dialog of that thread that is no question (a dialog-based main window).
     explicit DialogAnswerer(std::vector<int> buttons, std::vector<std::wstring> typed = {},
-                            bool pressHelp = false, DWORD uiThread = 0)
-        : uiThread_(uiThread ? uiThread : GetCurrentThreadId()), buttons_(std::move(buttons)),
-          typed_(std::move(typed)), pressHelp_(pressHelp),
-          stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), thread_([this] { Answer(); })
+                            bool pressHelp = false, DWORD uiThread = 0, HWND ignored = nullptr)
+        : uiThread_(uiThread ? uiThread : GetCurrentThreadId()), ignored_(ignored),
+          buttons_(std::move(buttons)), typed_(std::move(typed)), pressHelp_(pressHelp),
+          stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          answered_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), thread_([this] { Answer(); })
     {
     }
     ~DialogAnswerer()
@@ -35,21 +37,30 @@ public:
         SetEvent(stop_);
         thread_.Join();
         CloseHandle(stop_);
+        CloseHandle(answered_);
     }
     DialogAnswerer(const DialogAnswerer&) = delete;
     DialogAnswerer& operator=(const DialogAnswerer&) = delete;
 
-    // Read only once the dialogs are over.
+    // Read only once the dialogs are over (destroyed, or AllAnswered).
     const std::vector<Seen>& Dialogs() const { return seen_; }
+    // Waits up to waitMs until every planned button was pressed and its
+    // dialog closed.
+    bool AllAnswered(DWORD waitMs) const
+    {
+        return WaitForSingleObject(answered_, waitMs) == WAIT_OBJECT_0;
+    }
 
 private:
-    static BOOL CALLBACK FindDialog(HWND window, LPARAM found)
+    static BOOL CALLBACK FindDialog(HWND window, LPARAM context)
     {
+        auto* self = reinterpret_cast<DialogAnswerer*>(context);
         wchar_t className[16] = {};
         GetClassNameW(window, className, 16);
-        if (wcscmp(className, L"#32770") != 0 || !IsWindowVisible(window))
+        if (wcscmp(className, L"#32770") != 0 || !IsWindowVisible(window) ||
+            window == self->ignored_)
             return TRUE;
-        *reinterpret_cast<HWND*>(found) = window;
+        self->found_ = window;
         return FALSE;
     }
     static std::wstring TextOf(HWND window)
@@ -86,8 +97,9 @@ private:
     void Answer()
     {
         for (size_t next = 0; next < buttons_.size() && !Stopped(20);) {
-            HWND box = nullptr;
-            EnumThreadWindows(uiThread_, FindDialog, reinterpret_cast<LPARAM>(&box));
+            found_ = nullptr;
+            EnumThreadWindows(uiThread_, FindDialog, reinterpret_cast<LPARAM>(this));
+            HWND box = found_;
             if (!box)
                 continue;
             HWND help = GetDlgItem(box, IDHELP);
@@ -101,14 +113,19 @@ private:
             PostMessageW(box, WM_COMMAND, MAKEWPARAM(buttons_[next++], BN_CLICKED), 0);
             while (IsWindow(box) && !Stopped(20)) {
             }
+            if (next == buttons_.size() && !IsWindow(box))
+                SetEvent(answered_);
         }
     }
 
     DWORD uiThread_;
+    HWND ignored_;
+    HWND found_ = nullptr;
     std::vector<int> buttons_;
     std::vector<std::wstring> typed_;
     bool pressHelp_;
     std::vector<Seen> seen_;
     HANDLE stop_;
+    HANDLE answered_;
     BoundedThread thread_;
 };

@@ -282,6 +282,23 @@ bool HttpTestServer::Clear()
     return process_.Call({"clear"});
 }
 
+bool HttpTestServer::CsvRows(const std::string& content,
+                             std::vector<std::vector<std::string>>& rows)
+{
+    std::vector<std::string> reply;
+    if (!process_.Call({"csv", content}, &reply)) {
+        return false;
+    }
+    std::vector<std::vector<std::string>> parsed(reply.size());
+    for (size_t i = 0; i < reply.size(); ++i) {
+        if (!UnpackFields(reply[i], parsed[i])) {
+            return false;
+        }
+    }
+    rows.swap(parsed);
+    return true;
+}
+
 bool FtpTestServer::PutFile(const std::string& name, const std::string& content)
 {
     return process_.Call({"file", name, content});

@@ -100,6 +100,9 @@ public:
     bool MultipartFields(size_t index, std::vector<MultipartField>& fields);
     // Forgets answers and recorded requests.
     bool Clear();
+    // The rows of a recording (UTF-8 CSV after a byte-order mark) as
+    // Python's csv module reads them in strict mode; false when it cannot.
+    bool CsvRows(const std::string& content, std::vector<std::vector<std::string>>& rows);
 
 private:
     TestServerProcess process_;

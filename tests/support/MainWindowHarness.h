@@ -15,6 +15,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -56,9 +57,15 @@ inline GUID TestSensorId(unsigned number)
     return {0x7E550000u + number, 0x2345, 0x5432, {0x90, 0, 0, 0, 0, 0, 0, 0x02}};
 }
 
-// Adds a present location sensor with the given fields ("KEY", "VT_R8, 1").
+// SensorState values, spelt out so that callers need no Sensor API header.
+constexpr int kStateReady = 0;
+constexpr int kStateAccessDenied = 4;
+
+// Adds a present location sensor with the given fields ("KEY", "VT_R8, 1")
+// in the given SensorState.
 inline int AddTestSensor(SensorSimControl& sim, unsigned number, const wchar_t* name,
-                         const std::vector<std::pair<const wchar_t*, const wchar_t*>>& fields)
+                         const std::vector<std::pair<const wchar_t*, const wchar_t*>>& fields,
+                         int state = kStateReady)
 {
     // SENSOR_CATEGORY_LOCATION and SENSOR_TYPE_LOCATION_GPS, spelt out so
     // that callers need no GUID library.
@@ -67,7 +74,7 @@ inline int AddTestSensor(SensorSimControl& sim, unsigned number, const wchar_t* 
     static const GUID type = {
         0xED4CA589, 0x327A, 0x4FF9, {0xA5, 0x60, 0x91, 0xDA, 0x4B, 0x48, 0x27, 0x5E}};
     const GUID id = TestSensorId(number);
-    int ok = sim.AddSensor(&id, &category, &type, name, 1 /* SENSOR_STATE_READY */);
+    int ok = sim.AddSensor(&id, &category, &type, name, state);
     for (const auto& field : fields)
         ok &= sim.SetFieldText(&id, field.first, field.second);
     return ok;
@@ -184,6 +191,23 @@ inline std::vector<TreeRow> ReadTree(HWND tree)
     };
     walk(TreeView_GetRoot(tree), 0);
     return rows;
+}
+
+// The rows' handles and texts, in tree order.
+inline std::vector<HTREEITEM> Handles(const std::vector<TreeRow>& rows)
+{
+    std::vector<HTREEITEM> handles;
+    for (const TreeRow& row : rows)
+        handles.push_back(row.item);
+    return handles;
+}
+
+inline std::vector<std::wstring> Texts(const std::vector<TreeRow>& rows)
+{
+    std::vector<std::wstring> texts;
+    for (const TreeRow& row : rows)
+        texts.push_back(row.text);
+    return texts;
 }
 
 // The n-th row (from 0) whose text starts with prefix, or null; call on the
@@ -316,6 +340,27 @@ public:
         return selected;
     }
 
+    // Presses key in the tree, with Ctrl held or not: the window thread's
+    // key state says so while the key message is handled. Answers once the
+    // key was handled, or a dialog it opened runs.
+    int PressInTree(WORD key, bool withControl)
+    {
+        BYTE keys[256] = {};
+        if (!Send([&] {
+                GetKeyboardState(keys);
+                BYTE pressed[256];
+                memcpy(pressed, keys, sizeof pressed);
+                pressed[VK_CONTROL] = withControl ? 0x80 : 0;
+                pressed[VK_LCONTROL] = pressed[VK_CONTROL];
+                SetKeyboardState(pressed);
+            })) {
+            return 0;
+        }
+        const LPARAM scanCode = static_cast<LPARAM>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
+        PostMessageW(Tree(), WM_KEYDOWN, key, scanCode | 1);
+        return AfterPosted([&] { SetKeyboardState(keys); });
+    }
+
     // Waits until the dialog ended; answers 1 and its result in result.
     int WaitForEnd(INT_PTR& result)
     {
@@ -363,5 +408,60 @@ private:
     LONG volatile changeMessages_ = 0;
     INT_PTR result_ = -1;
 };
+
+// Opens the tree's context menu as the keyboard does (screen point -1) or
+// as a right click at a screen point does, picks the item at the given
+// position (0 = "Copy") with the arrow keys and Enter, and answers the
+// menu's item texts. Every wait is bounded; a menu that stays open is
+// cancelled.
+inline std::vector<std::wstring> ChooseFromTreeMenu(MainWindowHarness& window, LPARAM point,
+                                                    int choice)
+{
+    std::vector<std::wstring> items;
+    PostMessageW(window.Window(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window.Tree()), point);
+    HWND menu = nullptr;
+    for (int waited = 0; waited < 5000 && !menu; waited += 10) {
+        Sleep(10);
+        menu = FindWindowW(L"#32768", nullptr);
+        if (menu && !IsWindowVisible(menu))
+            menu = nullptr;
+    }
+    if (!menu)
+        return items;
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(menu, MN_GETHMENU, 0, 0, SMTO_NORMAL, 5000, &answer);
+    HMENU handle = reinterpret_cast<HMENU>(answer);
+    for (int i = 0; handle && i < GetMenuItemCount(handle); ++i) {
+        wchar_t text[64] = {};
+        GetMenuStringW(handle, i, text, 64, MF_BYPOSITION);
+        items.push_back(text);
+    }
+    for (int step = 0; step <= choice; ++step)
+        PostMessageW(window.Window(), WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(window.Window(), WM_KEYDOWN, VK_RETURN, 0);
+    for (int waited = 0; waited < 5000 && IsWindowVisible(menu); waited += 10)
+        Sleep(10);
+    if (IsWindowVisible(menu)) {
+        PostMessageW(window.Window(), WM_CANCELMODE, 0, 0);
+        items.push_back(L"<menu stayed open>");
+    }
+    return items;
+}
+
+// The clipboard's text, or a marker when it holds none.
+inline std::wstring ClipboardText()
+{
+    std::wstring text = L"<no text>";
+    if (!OpenClipboard(nullptr))
+        return L"<not opened>";
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
 
 } // namespace main_window_test

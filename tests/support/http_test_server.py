@@ -10,14 +10,18 @@ a hard time limit in any case. Messages both ways are netstrings whose bytes
 are netstring fields: a command's name and arguments, or "ok"/"error" and
 the reply's fields.
 
-HTTP commands: "answer" KEY VALUE ... (keys: path, status, reason, header,
+HTTP commands: "csv" CONTENT (the rows of a recording as Python's csv
+module reads them, strictly, after a UTF-8 byte-order mark), "answer" KEY VALUE ... (keys: path, status, reason, header,
 body, length auto|none|N, chunk, delay ms, reset after N body bytes, times
 0=always), "requests" (method, target, path, query, headers, body of each),
 "multipart" INDEX (name, filename, content of each part), "clear".
 FTP command: "file" NAME CONTENT.
 """
 
+import codecs
+import csv
 import email.parser
+import io
 import email.policy
 import http.server
 import os
@@ -228,8 +232,21 @@ def multipart_fields(index):
     return parts
 
 
+def csv_rows(content):
+    if not content.startswith(codecs.BOM_UTF8):
+        return None
+    text = content[len(codecs.BOM_UTF8):].decode("utf-8")
+    if text and not text.endswith("\r\n"):
+        return None
+    reader = csv.reader(io.StringIO(text, newline=""), strict=True)
+    return [pack([field.encode("utf-8") for field in row]) for row in reader]
+
+
 def http_command(fields):
     name = fields[0].decode()
+    if name == "csv":
+        rows = csv_rows(fields[1])
+        return [b"error"] if rows is None else [b"ok"] + rows
     if name == "answer":
         answer = parse_answer(fields[1:])
         with SCRIPT.lock:

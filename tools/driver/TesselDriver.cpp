@@ -9,6 +9,9 @@
 //   TesselDriver report          waits up to 20 s for the problem report dialog
 //                                and prints its screen rectangle "W H X Y"
 //   TesselDriver dontsend        answers the problem report dialog "Don't Send"
+//   TesselDriver properties      opens the selected sensor's properties, waits
+//                                up to 20 s for the dialog and prints its
+//                                screen rectangle "W H X Y"
 //   TesselDriver describe        prints the title and the number of sensor rows
 //   TesselDriver answer yes|no   waits up to 20 s for a yes/no message box,
 //                                prints its text and answers it
@@ -51,19 +54,50 @@ static BOOL CALLBACK FindTessel(HWND window, LPARAM result)
     return TRUE;
 }
 
+// The sensor properties dialog holds the property tree, control 1100.
+static BOOL CALLBACK FindProperties(HWND window, LPARAM result)
+{
+    if (IsShown(window) && GetDlgItem(window, 1100)) {
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The run script shows Tessel in a virtual desktop named "Tessel"; its
 // windows are found only through that desktop.
-static HWND MainWindow()
+static HWND FindWindowBy(WNDENUMPROC find)
 {
     HWND found = nullptr;
     if (HDESK desktop =
             OpenDesktopW(L"Tessel", 0, FALSE, DESKTOP_ENUMERATE | DESKTOP_READOBJECTS)) {
-        EnumDesktopWindows(desktop, FindTessel, reinterpret_cast<LPARAM>(&found));
+        EnumDesktopWindows(desktop, find, reinterpret_cast<LPARAM>(&found));
         CloseDesktop(desktop);
     }
     if (!found)
-        EnumWindows(FindTessel, reinterpret_cast<LPARAM>(&found));
+        EnumWindows(find, reinterpret_cast<LPARAM>(&found));
     return found;
+}
+
+static HWND MainWindow()
+{
+    return FindWindowBy(FindTessel);
+}
+
+static int Properties(HWND window)
+{
+    PostMessageW(window, WM_COMMAND, 40010, 0);
+    for (int waited = 0; waited < 20000; waited += 100) {
+        if (HWND dialog = FindWindowBy(FindProperties)) {
+            RECT box = {};
+            GetWindowRect(dialog, &box);
+            printf("%ld %ld %ld %ld\n", box.right - box.left, box.bottom - box.top, box.left,
+                   box.top);
+            return 0;
+        }
+        Sleep(100);
+    }
+    return 1;
 }
 
 static HWND WaitForMainWindow(DWORD milliseconds)
@@ -229,5 +263,7 @@ int wmain(int argc, wchar_t** argv)
     }
     if (wcscmp(argv[1], L"describe") == 0)
         return Describe(window);
+    if (wcscmp(argv[1], L"properties") == 0)
+        return Properties(window);
     return wcscmp(argv[1], L"wait") == 0 ? 0 : 2;
 }

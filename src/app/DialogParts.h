@@ -1,0 +1,51 @@
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "base/ScopedHandle.h"
+#include "ui/Layout.h"
+#include "ui/TreeListCtrl.h"
+
+// What the main window and the properties dialog share: a resizable dialog
+// with a size grip and anchored controls, and a tree-list with Copy, Copy
+// All and a context menu.
+
+struct MenuTraits
+{
+    using Type = HMENU;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type menu) { return menu != nullptr; }
+    static void Close(Type menu) { DestroyMenu(menu); }
+};
+using ScopedMenu = ScopedObject<MenuTraits>;
+
+// The text of an item, cut to the tree's read-back capacity; empty when it
+// cannot be read.
+void ReadTreeItemText(const TreeCtrl& tree, HTREEITEM item, wchar_t (&text)[kTreeItemTextCapacity]);
+
+// True for key pressed with Ctrl (and without Alt) in the tree.
+bool IsTreeShortcut(const NMHDR* header, HWND tree, WORD key);
+
+// The selected row as "Item<TAB>Value"; 1, or 0 when nothing was copied.
+int CopySelectedTreeRow(const TreeCtrl& tree, HWND owner);
+// The whole tree as indented lines, one row a line; 1 or 0.
+int CopyAllTreeRows(const TreeCtrl& tree, HWND owner);
+
+// Where the tree's context menu opens for the point of WM_CONTEXTMENU: a
+// right click first selects the row under the pointer and opens the menu
+// there; the keyboard (point -1, -1) opens it below the selected row.
+POINT PrepareTreeMenu(TreeCtrl& tree, LPARAM screenPoint);
+
+// The grip's and the anchors' part of a resizable dialog's messages
+// (WM_SIZE, WM_PAINT, WM_NCHITTEST). 1 when the message is handled and
+// answer is the dialog procedure's result; WM_SIZE is never handled, so the
+// dialog's own handling runs too.
+int HandleGripMessage(SizeGrip& grip, Anchor* anchors, size_t count, UINT message, WPARAM wParam,
+                      LPARAM lParam, INT_PTR& answer);
+
+// A tree-list's WM_NOTIFY: Ctrl+C copies the selected row (and is kept from
+// the tree's incremental search); everything else goes to the tree-list.
+// 1 when handled, with answer as the dialog procedure's result.
+int HandleTreeNotify(TreeListCtrl& tree, HWND dialog, WPARAM wParam, LPARAM lParam,
+                     INT_PTR& answer);

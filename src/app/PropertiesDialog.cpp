@@ -1,0 +1,202 @@
+#include "app/PropertiesDialog.h"
+
+#include "app/SensorViewerApp.h"
+#include "app/DialogParts.h"
+#include "app/resource.h"
+#include "sensors/SensorField.h"
+#include "sensors/SensorList.h"
+#include "sensors/SensorProperties.h"
+
+#include <iterator>
+
+namespace {
+
+constexpr int kGroupImage = 0;
+constexpr int kPropertyImage = 1;
+
+} // namespace
+
+const wchar_t* AccessNote(long state, bool requestHelps)
+{
+    if (state != SENSOR_STATE_ACCESS_DENIED)
+        return nullptr;
+    return requestHelps ? L"Access denied: use \"Request Access\u2026\" in the sensor's menu."
+                        : L"Access denied: Windows grants access in Settings > Privacy.";
+}
+
+bool AccessRequestHelps()
+{
+    OSVERSIONINFOEXW wanted = {};
+    wanted.dwOSVersionInfoSize = sizeof wanted;
+    wanted.dwMajorVersion = 10;
+    const DWORDLONG condition = VerSetConditionMask(0, VER_MAJORVERSION, VER_GREATER_EQUAL);
+    return !VerifyVersionInfoW(&wanted, VER_MAJORVERSION, condition);
+}
+
+SensorPropertiesDialog::SensorPropertiesDialog(ISensor* sensor, const wchar_t* name)
+    : sensor_(ComPtr<ISensor>::Share(sensor))
+{
+    name_.Assign(name ? name : L"");
+    if (sensor_)
+        sensor_->GetID(&id_);
+}
+
+int SensorPropertiesDialog::OnInitDialog()
+{
+    SetIcon(IDI_APP);
+    WideString title;
+    if (name_.IsEmpty())
+        title.Assign(L"Sensor Properties");
+    else
+        Format(title, L"%s Properties", name_.Data());
+    SetText(title.Data());
+    tree_.Attach(Control(IDC_PROPERTY_TREE), Instance(),
+                 TREE_KEEP_CHILDREN | TREE_KEEP_IMAGES | TREE_PLAIN_HEADER);
+    tree_.AddIcon(IDI_SENSOR);
+    tree_.AddIcon(IDI_FIELD);
+    tree_.InsertColumn(L"Property", 0, 190, 0);
+    tree_.InsertColumn(L"Value", 1, 400, 0);
+    grip_.Attach(Window());
+    anchors_[0].Setup(Control(IDC_PROPERTY_TREE), ANCHOR_SIZE_X | ANCHOR_SIZE_Y);
+    anchors_[1].Setup(Control(IDC_PROPERTY_NOTE), ANCHOR_MOVE_Y | ANCHOR_SIZE_X);
+    anchors_[2].Setup(Control(IDCANCEL), ANCHOR_MOVE_X | ANCHOR_MOVE_Y);
+    SetMinimumSize(200, 120, 1);
+    Fill();
+    return 1;
+}
+
+void SensorPropertiesDialog::InsertRow(HTREEITEM parent, const wchar_t* name, const wchar_t* value)
+{
+    WideString row;
+    if (value && *value)
+        Format(row, L"%s\t%s", name, value);
+    else
+        row.Assign(name);
+    tree_.InsertItem(parent, TVI_LAST, row.Data(), kPropertyImage, kPropertyImage, 0, 0);
+}
+
+void SensorPropertiesDialog::Fill()
+{
+    gone_ = false;
+    SensorState state = SENSOR_STATE_READY;
+    const bool stateKnown = sensor_ && SUCCEEDED(sensor_->GetState(&state));
+    shownState_ = stateKnown ? static_cast<long>(state) : kSensorStateUnknown;
+
+    tree_.SetRedraw(0);
+    tree_.DeleteAll();
+    WideString text;
+    GuidText(id_, text);
+    InsertRow(nullptr, L"Sensor ID", text.Data());
+    GUID type = {};
+    text.Assign(L"");
+    if (sensor_ && SUCCEEDED(sensor_->GetType(&type)))
+        NameSensorType(type, text);
+    InsertRow(nullptr, L"Type", text.Data());
+    GUID category = {};
+    text.Assign(L"");
+    if (sensor_ && SUCCEEDED(sensor_->GetCategory(&category)))
+        NameSensorCategory(category, text);
+    InsertRow(nullptr, L"Category", text.Data());
+    text.Assign(L"");
+    if (stateKnown)
+        SensorStateText(shownState_, text);
+    InsertRow(nullptr, L"State", text.Data());
+    InsertProperties();
+    tree_.SetRedraw(1);
+
+    const wchar_t* note = AccessNote(shownState_, AccessRequestHelps());
+    SetDlgItemTextW(Window(), IDC_PROPERTY_NOTE, note ? note : L"");
+}
+
+void SensorPropertiesDialog::InsertProperties()
+{
+    LockedList properties;
+    const bool read = ReadSensorProperties(sensor_.Get(), properties) != 0;
+    HTREEITEM group =
+        tree_.InsertItem(nullptr, TVI_LAST, read ? L"Properties" : L"Properties\tNot available",
+                         kGroupImage, kGroupImage, properties.First() != nullptr, 0);
+    if (!group)
+        return;
+    for (auto* property = static_cast<SensorField*>(properties.First()); property;
+         property = property->Next())
+        InsertRow(group, property->name.Data(), property->valueText.Data());
+    tree_.Expand(group, TVE_EXPAND);
+}
+
+void SensorPropertiesDialog::ShowGone()
+{
+    gone_ = true;
+    tree_.SetRedraw(0);
+    tree_.DeleteAll();
+    HTREEITEM row = tree_.InsertItem(nullptr, TVI_LAST, L"This sensor is no longer connected.",
+                                     kGroupImage, kGroupImage, 0, 0);
+    tree_.SelectItem(row);
+    tree_.SetRedraw(1);
+    SetDlgItemTextW(Window(), IDC_PROPERTY_NOTE, L"");
+}
+
+void SensorPropertiesDialog::Follow(SensorEntry* entry)
+{
+    if (!Window())
+        return;
+    if (!entry || entry->HasLeft()) {
+        if (!gone_)
+            ShowGone();
+        return;
+    }
+    if (!gone_ && entry->State() == shownState_)
+        return;
+    sensor_ = ComPtr<ISensor>::Share(entry->Sensor());
+    Fill();
+}
+
+INT_PTR SensorPropertiesDialog::OnCommand(int id, WPARAM wParam, LPARAM lParam)
+{
+    if (id == IDM_COPY_ROW) {
+        CopySelectedTreeRow(tree_, Window());
+        return 1;
+    }
+    if (id == IDM_COPY_ALL) {
+        CopyAllTreeRows(tree_, Window());
+        return 1;
+    }
+    return DialogApp::OnCommand(id, wParam, lParam);
+}
+
+void SensorPropertiesDialog::ShowTreeMenu(LPARAM screenPoint)
+{
+    const POINT at = PrepareTreeMenu(tree_, screenPoint);
+    ScopedMenu menu(CreatePopupMenu());
+    if (!menu)
+        return;
+    const UINT copyState = tree_.GetSelection() ? MF_ENABLED : MF_GRAYED;
+    AppendMenuW(menu.Get(), MF_STRING | copyState, IDM_COPY_ROW, L"Copy");
+    AppendMenuW(menu.Get(), MF_STRING, IDM_COPY_ALL, L"Copy All");
+    const UINT command = TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
+                                        at.x, at.y, 0, Window(), nullptr);
+    if (command)
+        OnCommand(static_cast<int>(command), command, 0);
+}
+
+INT_PTR SensorPropertiesDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    INT_PTR answer = 0;
+    if (HandleGripMessage(grip_, anchors_, std::size(anchors_), message, wParam, lParam, answer))
+        return answer;
+    switch (message) {
+    case WM_NOTIFY:
+        if (HandleTreeNotify(tree_, Window(), wParam, lParam, answer))
+            return answer;
+        break;
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) == tree_.Window()) {
+            ShowTreeMenu(lParam);
+            return 1;
+        }
+        break;
+    case WM_DESTROY:
+        tree_.Detach();
+        break;
+    }
+    return DialogApp::OnMessage(message, wParam, lParam);
+}

@@ -1,0 +1,53 @@
+#include "app/RecordingCommands.h"
+
+#include "sensors/RecordingFormat.h"
+
+#include <commdlg.h>
+
+int RecordingTitle(const wchar_t* title, const wchar_t* path, WideString& text)
+{
+    return Format(text, L"%s - Recording to %s", title, FileNamePart(path));
+}
+
+int RecordingFailureText(const wchar_t* path, DWORD error, bool starting, WideString& text)
+{
+    wchar_t reason[260];
+    const wchar_t* systemText = SystemErrorText(error, reason);
+    if (starting)
+        return Format(text, L"The recording could not be started in\r\n%s\r\n\r\n%s", path,
+                      systemText ? systemText : L"");
+    return Format(text,
+                  L"Recording stopped: the file\r\n%s\r\ncould not be written any more.\r\n\r\n"
+                  L"%s\r\nThe values recorded until then are in the file.",
+                  path, systemText ? systemText : L"");
+}
+
+void AppendRecordingItems(HMENU menu, UINT command, bool recording)
+{
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, command,
+                recording ? L"Stop Recording" : L"Record Values\u2026\tCtrl+R");
+}
+
+int AskRecordingPath(HWND owner, WideString& path)
+{
+    wchar_t file[1024] = L"";
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    WideString proposed;
+    if (DefaultRecordingName(now, proposed) && proposed.Length() < 1024)
+        proposed.Data(file);
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0";
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = 1024;
+    dialog.lpstrTitle = L"Record Values";
+    dialog.lpstrDefExt = L"csv";
+    dialog.Flags =
+        OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (!GetSaveFileNameW(&dialog))
+        return 0;
+    return path.Assign(file);
+}

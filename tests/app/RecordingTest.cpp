@@ -1,0 +1,312 @@
+#include <doctest.h>
+
+#include "BreakingPipe.h"
+#include "DialogAnswerer.h"
+#include "HttpTestServer.h"
+#include "MainWindowHarness.h"
+#include "UpdateTestFiles.h"
+#include "sensors/RecordingFormat.h"
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+using namespace main_window_test;
+using update_test::ReadWholeFile;
+using update_test::TempFolder;
+
+namespace {
+
+constexpr unsigned kStormSensors = 10;
+constexpr unsigned kFieldsPerSensor = 2;
+
+std::wstring Title(HWND window)
+{
+    wchar_t text[256] = {};
+    GetWindowTextW(window, text, 256);
+    return text;
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& end)
+{
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// A sensor name that needs quoting and one beyond ASCII, the others plain.
+std::wstring StormSensorName(unsigned number)
+{
+    if (number == 1)
+        return L"Storm \"sensor\", 1";
+    if (number == 2)
+        return L"Sensor \u00e9\u20ac 2";
+    return L"Storm sensor " + std::to_wstring(number);
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    std::string bytes;
+    REQUIRE(AppendUtf8(text.c_str(), static_cast<unsigned>(text.size()), bytes) == 1);
+    return bytes;
+}
+
+size_t CountLines(const std::string& text)
+{
+    size_t lines = 0;
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
+        ++lines;
+    return lines;
+}
+
+// Waits until the simulator delivered no event for a while.
+LONG DeliveredWhenQuiet(SensorSimControl& sim)
+{
+    LONG last = sim.DeliveredEvents();
+    for (int waited = 0; waited < 20000; waited += 200) {
+        Sleep(200);
+        const LONG now = sim.DeliveredEvents();
+        if (now == last)
+            break;
+        last = now;
+    }
+    return last;
+}
+
+struct RecordingFixture
+{
+    RecordingFixture() : sim(*Simulator())
+    {
+        REQUIRE(Simulator() != nullptr);
+        REQUIRE(sim.Reset() == 1);
+    }
+    void Open()
+    {
+        REQUIRE(window.Start() == 1);
+        REQUIRE(window.Settle() == 1);
+    }
+    DWORD WindowThread() const { return GetWindowThreadProcessId(window.Window(), nullptr); }
+    bool IsRecording()
+    {
+        bool recording = false;
+        REQUIRE(window.Send([&] { recording = window.App()->IsRecording(); }) == 1);
+        return recording;
+    }
+    int StartRecording(const std::wstring& path)
+    {
+        int started = 0;
+        REQUIRE(window.Send([&] { started = window.App()->StartRecording(path.c_str()); }) == 1);
+        return started;
+    }
+    void FireData(unsigned number, int times)
+    {
+        const GUID id = TestSensorId(number);
+        for (int i = 0; i < times; ++i)
+            REQUIRE(sim.FireDataUpdated(&id) == 1);
+    }
+
+    TempFolder folder{L"tessel-app-recording"};
+    PlacementValueGuard placement;
+    SensorSimControl& sim;
+    MainWindowHarness window;
+};
+
+// Answers the common Save dialog on the window's thread with a file name:
+// types it into the name field (an edit inside a combo box) and saves.
+struct SaveDialogAnswerer
+{
+    SaveDialogAnswerer(DWORD thread, HWND mainWindow, std::wstring path)
+        : thread_(thread), mainWindow_(mainWindow), path_(std::move(path)),
+          answerer_([this] { Answer(); })
+    {
+    }
+    void Join() { answerer_.Join(); }
+
+private:
+    static BOOL CALLBACK Find(HWND window, LPARAM context)
+    {
+        auto* self = reinterpret_cast<SaveDialogAnswerer*>(context);
+        if (window == self->mainWindow_ || !IsWindowVisible(window) ||
+            !GetDlgItem(window, kNameField))
+            return TRUE;
+        self->dialog_ = window;
+        return FALSE;
+    }
+    void Answer()
+    {
+        for (int waited = 0; waited < 20000 && !dialog_; waited += 20) {
+            Sleep(20);
+            EnumThreadWindows(thread_, Find, reinterpret_cast<LPARAM>(this));
+        }
+        HWND combo =
+            dialog_ ? FindWindowExW(GetDlgItem(dialog_, kNameField), nullptr, L"ComboBox", nullptr)
+                    : nullptr;
+        HWND edit = combo ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : nullptr;
+        if (!edit)
+            return;
+        SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path_.c_str()),
+                            SMTO_NORMAL, 5000, nullptr);
+        PostMessageW(dialog_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+
+    // The file name field of the Explorer-style dialog (cmb13).
+    static constexpr int kNameField = 0x47C;
+    DWORD thread_;
+    HWND mainWindow_;
+    std::wstring path_;
+    HWND dialog_ = nullptr;
+    BoundedThread answerer_;
+};
+
+} // namespace
+
+TEST_CASE("a recording of an event storm has a row for every field of every delivered report")
+{
+    HttpTestServer python;
+    REQUIRE(python.IsRunning());
+    RecordingFixture f;
+    for (unsigned number = 1; number <= kStormSensors; ++number) {
+        REQUIRE(AddTestSensor(f.sim, number, StormSensorName(number).c_str(),
+                              {{L"LATITUDE_DEGREES", L"VT_R8, 47.6, ramp, 0.0001"},
+                               {L"CITY", L"VT_LPWSTR, Seattle"}}) == 1);
+    }
+    f.Open();
+    const std::wstring path = f.folder / L"storm.csv";
+    const std::wstring plainTitle = Title(f.window.Window());
+
+    const LONG before = f.sim.DeliveredEvents();
+    REQUIRE(f.StartRecording(path) == 1);
+    CHECK(Title(f.window.Window()) == plainTitle + L" - Recording to storm.csv");
+    REQUIRE(f.sim.SetStorm(1000) == 1);
+    Sleep(3000);
+    REQUIRE(f.sim.SetStorm(0) == 1);
+    const LONG delivered = DeliveredWhenQuiet(f.sim) - before;
+    REQUIRE(f.window.Send([&] { f.window.App()->StopRecording(); }) == 1);
+    CHECK(Title(f.window.Window()) == plainTitle);
+    CHECK_FALSE(f.IsRecording());
+    MESSAGE("events delivered while recording: " << delivered);
+    CHECK(delivered > 1000);
+
+    std::vector<std::vector<std::string>> rows;
+    REQUIRE(python.CsvRows(ReadWholeFile(path), rows));
+    REQUIRE(rows.size() == 1 + static_cast<size_t>(delivered) * kFieldsPerSensor);
+    CHECK(rows[0] == std::vector<std::string>{"Time", "Sensor", "Sensor ID", "Field", "Value"});
+    std::map<std::string, size_t> rowsPerSensor;
+    size_t malformed = 0;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        const std::vector<std::string>& row = rows[i];
+        const bool whole =
+            row.size() == 5 && row[0].size() == 23 && row[2].size() == 38 &&
+            (row[3] == "LATITUDE DEGREES" || (row[3] == "CITY" && row[4] == "Seattle"));
+        malformed += whole ? 0 : 1;
+        if (whole)
+            ++rowsPerSensor[row[1]];
+    }
+    CHECK(malformed == 0);
+    REQUIRE(rowsPerSensor.size() == kStormSensors);
+    CHECK(rowsPerSensor.count(Utf8(StormSensorName(1))) == 1);
+    CHECK(rowsPerSensor.count(Utf8(StormSensorName(2))) == 1);
+    for (const auto& sensor : rowsPerSensor) {
+        CAPTURE(sensor.first);
+        CHECK(sensor.second % kFieldsPerSensor == 0);
+    }
+}
+
+TEST_CASE("Ctrl+R asks for the file and records until Ctrl+R again or the window closes")
+{
+    RecordingFixture f;
+    REQUIRE(AddTestSensor(f.sim, 1, L"Integrated GPS",
+                          {{L"LATITUDE_DEGREES", L"VT_R8, 47.6, ramp, 0.5"},
+                           {L"CITY", L"VT_LPWSTR, Seattle"}}) == 1);
+    f.Open();
+    const std::wstring path = f.folder / L"asked.csv";
+    const std::wstring plainTitle = Title(f.window.Window());
+    SaveDialogAnswerer answerer(f.WindowThread(), f.window.Window(), path);
+    REQUIRE(f.window.PressInTree('R', true) == 1);
+    answerer.Join();
+    for (int waited = 0; waited < 20000 && !f.IsRecording(); waited += 20)
+        Sleep(20);
+    REQUIRE(f.IsRecording());
+    CHECK(EndsWith(Title(f.window.Window()), L" - Recording to asked.csv"));
+    // While it records, the menu offers to stop.
+    const std::vector<std::wstring> items = ChooseFromTreeMenu(f.window, -1, 0);
+    REQUIRE_FALSE(items.empty());
+    CHECK(items.back() == L"Stop Recording");
+    f.FireData(1, 3);
+    REQUIRE(f.window.PressInTree('R', true) == 1);
+    // The key posts the command; it is handled after what was posted before.
+    REQUIRE(f.window.AfterPosted([] {}) == 1);
+    CHECK_FALSE(f.IsRecording());
+    CHECK(Title(f.window.Window()) == plainTitle);
+    f.FireData(1, 2);
+
+    CHECK(CountLines(ReadWholeFile(path)) == 1 + 3 * 2);
+
+    // Closing the window ends a recording: the file is whole and let go.
+    const std::wstring closed = f.folder / L"closed.csv";
+    REQUIRE(f.StartRecording(closed) == 1);
+    f.FireData(1, 4);
+    f.window.Close();
+    CHECK(CountLines(ReadWholeFile(closed)) == 1 + 4 * 2);
+    CHECK(DeleteFileW(closed.c_str()) != 0);
+}
+
+TEST_CASE("a recording whose file fails tells the user once and the title shows it ended")
+{
+    // Before the window: the window's recorder lets go of the pipe before
+    // the pipe's reader is awaited.
+    BreakingPipe pipe(3000);
+    RecordingFixture f;
+    REQUIRE(AddTestSensor(f.sim, 1, L"Integrated GPS",
+                          {{L"LATITUDE_DEGREES", L"VT_R8, 47.6, ramp, 0.5"},
+                           {L"CITY", L"VT_LPWSTR, Seattle"}}) == 1);
+    f.Open();
+    const std::wstring plainTitle = Title(f.window.Window());
+
+    SUBCASE("the target goes away in the middle")
+    {
+        DialogAnswerer answerer({IDOK}, {}, false, f.WindowThread(), f.window.Window());
+        REQUIRE(f.StartRecording(pipe.Path()) == 1);
+        for (int round = 0; round < 400 && f.IsRecording(); ++round) {
+            f.FireData(1, 10);
+            Sleep(20);
+        }
+        CHECK_FALSE(f.IsRecording());
+        REQUIRE(answerer.AllAnswered(20000));
+        const std::vector<DialogAnswerer::Seen>& seen = answerer.Dialogs();
+        REQUIRE(seen.size() == 1);
+        CHECK(seen[0].title == L"Record Values");
+        CHECK(seen[0].text.find(L"Recording stopped") == 0);
+        CHECK(seen[0].text.find(pipe.Path()) != std::wstring::npos);
+        CHECK(Title(f.window.Window()) == plainTitle);
+        // What arrived before the break is whole rows of five columns.
+        const std::string& received = pipe.Received();
+        CHECK(received.size() >= 3000);
+        size_t rows = 0;
+        size_t broken = 0;
+        for (size_t start = 0, end; (end = received.find("\r\n", start)) != std::string::npos;
+             start = end + 2, ++rows)
+            broken += std::count(received.begin() + start, received.begin() + end, ',') != 4;
+        CHECK(rows > 10);
+        CHECK(broken == 0);
+
+        // Later reports record nothing and tell nothing more.
+        DialogAnswerer watcher({IDOK}, {}, false, f.WindowThread(), f.window.Window());
+        f.FireData(1, 10);
+        Sleep(3 * kRecordingFlushMs);
+        REQUIRE(f.window.Settle() == 1);
+        CHECK_FALSE(f.IsRecording());
+        CHECK_FALSE(watcher.AllAnswered(0));
+    }
+    SUBCASE("a file that cannot be made")
+    {
+        const std::wstring missing = f.folder / L"no such folder\\values.csv";
+        DialogAnswerer answerer({IDOK}, {}, false, f.WindowThread(), f.window.Window());
+        CHECK(f.StartRecording(missing) == 0);
+        REQUIRE(answerer.AllAnswered(20000));
+        REQUIRE(answerer.Dialogs().size() == 1);
+        CHECK(answerer.Dialogs()[0].text.find(L"could not be started") != std::wstring::npos);
+        CHECK_FALSE(f.IsRecording());
+        CHECK(Title(f.window.Window()) == plainTitle);
+    }
+}
