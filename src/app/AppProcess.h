@@ -33,6 +33,7 @@ private:
     // library planted in the program's folder (a download folder, say) or in
     // the current folder must never be found.
     int librarySearchRestricted_ = RestrictLibrarySearch();
+    PreloadedSystemLibraries preloaded_;
     CrashReporter crashReporter_;
     DWORD options_;
 };

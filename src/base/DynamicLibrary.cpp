@@ -85,6 +85,13 @@ int RestrictLibrarySearch()
     return setDefault && setDefault(kSearchSystemFolder) ? 1 : 0;
 }
 
+// The theme library, which comctl32 loads on first use, and the imaging
+// library that the theme library loads in turn.
+PreloadedSystemLibraries::PreloadedSystemLibraries()
+    : theme_(L"uxtheme.dll"), imaging_(L"msimg32.dll")
+{
+}
+
 int DynamicLibrary::Load(const wchar_t* name)
 {
     Free();

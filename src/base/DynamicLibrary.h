@@ -50,3 +50,20 @@ int SystemLibraryPath(const wchar_t* systemFolder, const wchar_t* name, wchar_t*
 // the search is the system folder only; 0 where the system offers only the
 // current folder's removal.
 int RestrictLibrarySearch();
+
+// Libraries that system libraries load for themselves, by name, through
+// paths that may not follow the restricted search: the delayed imports of
+// Wine's libraries, and of Windows' own where it lacks the restriction.
+// Loaded from the system folder first, they are found already loaded.
+// Held for the owner's life.
+class PreloadedSystemLibraries
+{
+public:
+    PreloadedSystemLibraries();
+    PreloadedSystemLibraries(const PreloadedSystemLibraries&) = delete;
+    PreloadedSystemLibraries& operator=(const PreloadedSystemLibraries&) = delete;
+
+private:
+    DynamicLibrary theme_;
+    DynamicLibrary imaging_;
+};
