@@ -144,9 +144,12 @@ int main()
     for (int round = 0; round < 3; ++round) {
         const double start = NowMs();
         DWORD status = 0;
-        const int done = client.DownloadToFile(
-            url.c_str(), L"AutoUpdate", target, 0, AcceptAll, nullptr, L"Accept: */*\r\n\r\n",
-            static_cast<DWORD>(-1), &status, static_cast<DWORD>(-1), 0, nullptr);
+        DownloadOptions options;
+        options.agent = L"AutoUpdate";
+        options.callback = AcceptAll;
+        options.headers = L"Accept: */*\r\n\r\n";
+        options.statusOut = &status;
+        const int done = client.DownloadToFile(url.c_str(), target, options);
         const double elapsed = NowMs() - start;
         if (!done || FileSize(target) != kBodySize) {
             fprintf(stderr, "bench_download: DownloadToFile failed (status %lu)\n", status);

@@ -10,19 +10,13 @@ import shutil
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "support"))
+from sample_text import word_text  # noqa: E402
+
 WORDS = ("sensor field value update tessel window tree row light motion orientation "
          "lux degrees accelerometer gyrometer compass ambient humidity pressure "
          "temperature 0.125 -3.75 42 1024 \r\n").split(" ")
-
-
-def text_pool(rng, size):
-    out = []
-    total = 0
-    while total < size:
-        word = rng.choice(WORDS) + " "
-        out.append(word)
-        total += len(word)
-    return "".join(out).encode("ascii")
 
 
 def text_file(rng, pool, size):
@@ -43,7 +37,7 @@ def main():
     rng = random.Random(20261207)
     work = archive + ".files"
     shutil.rmtree(work, ignore_errors=True)
-    pool = text_pool(rng, 2 << 20)
+    pool = word_text(rng, WORDS, 2 << 20)
     plan = ([("small", 4000, 1 << 10, 32 << 10, "txt")] +
             [("medium", 500, 64 << 10, 640 << 10, "log")] +
             [("binary", 95, 256 << 10, 3 << 20, "bin")])

@@ -2,13 +2,22 @@
 """Draws Tessel's icons and its hand cursor and writes them as .ico/.cur.
 
 The pictures are small enough to be described in code: each is drawn into
-an RGBA grid at 16 and 32 pixels and stored as 32-bit DIB images.
+an RGBA grid at every size Windows asks for between 100 % and 250 % display
+scale and stored as 32-bit DIB images (the application's 256-pixel image as
+PNG, as Windows keeps its large icons), so that no size is ever stretched.
 Run: python3 tools/make_icons.py src/app/res
 """
 import math
 import struct
 import sys
+import zlib
 from pathlib import Path
+
+# Small icons at 100, 125, 150, 175, 200, 225 and 250 %.
+SMALL_SIZES = [16, 20, 24, 28, 32, 36, 40]
+# The application icon also serves as the big window icon (32 at 100 %, 48
+# and 64 at 150 % and 200 %, 256 above).
+APP_SIZES = SMALL_SIZES + [48, 64, 256]
 
 
 def blank(size):
@@ -154,13 +163,27 @@ def dib(img):
     return header + pixels + bytes(mask)
 
 
+def png(img):
+    """The image as a PNG file: RGBA, 8 bits a channel, no filter."""
+    n = len(img)
+
+    def chunk(tag, data):
+        return struct.pack('>I', len(data)) + tag + data + struct.pack('>I', zlib.crc32(tag + data))
+    raw = b''.join(b'\0' + bytes(c for px in row for c in px) for row in img)
+    header = struct.pack('>IIBBBBB', n, n, 8, 6, 0, 0, 0)
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) +
+            chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
+
+
 def write_group(path, images, kind=1, hotspot=(0, 0)):
-    blobs = [dib(img) for img in images]
+    blobs = [png(img) if len(img) >= 256 else dib(img) for img in images]
     out = struct.pack('<HHH', 0, kind, len(blobs))
     offset = 6 + 16 * len(blobs)
     for img, blob in zip(images, blobs):
         n = len(img)
-        planes, bits = (1, 32) if kind == 1 else hotspot
+        # A cursor's hot spot scales with its image.
+        base = len(images[0])
+        planes, bits = (1, 32) if kind == 1 else (hotspot[0] * n // base, hotspot[1] * n // base)
         out += struct.pack('<BBBBHHII', n % 256, n % 256, 0, 0, planes, bits, len(blob), offset)
         offset += len(blob)
     path.write_bytes(out + b''.join(blobs))
@@ -170,9 +193,12 @@ def main():
     folder = Path(sys.argv[1] if len(sys.argv) > 1 else 'src/app/res')
     folder.mkdir(parents=True, exist_ok=True)
     for name, draw in (('app', app_icon), ('root', root_icon), ('sensor', sensor_icon), ('field', field_icon)):
-        write_group(folder / f'{name}.ico', [draw(16), draw(32)])
+        sizes = APP_SIZES if name == 'app' else SMALL_SIZES
+        write_group(folder / f'{name}.ico', [draw(n) for n in sizes])
     cursor, hotspot = hand_cursor()
-    write_group(folder / 'hand.cur', [cursor], kind=2, hotspot=hotspot)
+    # The pixel-art hand doubled for 200 %: every pixel stays sharp.
+    doubled = [[row[x // 2] for x in range(64)] for row in cursor for _ in range(2)]
+    write_group(folder / 'hand.cur', [cursor, doubled], kind=2, hotspot=hotspot)
 
 
 if __name__ == '__main__':

@@ -7,7 +7,14 @@
 #                                is to the server's document root
 #   SHA256SUMS                   digests of all of the above
 #
+#   TESSEL_UPDATE_SIGNING_KEY=update-key.pem \
 #   tools/release.sh [--cert CERT.pem --key KEY.pem [--pass PASSWORD]] [-DNAME=VALUE ...]
+#
+# TESSEL_UPDATE_SIGNING_KEY names the maker's private P-256 key (PEM, kept
+# outside the repository): its public key is built into the program and the
+# update answer is signed with it; without it no release is made.
+# TESSEL_UPDATE_NEXT_KEY may name the public key (PEM) of the next key, which
+# the program then accepts as well, so that the maker can change keys.
 #
 # With a certificate and key, Tessel.exe and the installer are signed with
 # osslsigncode; without them nothing is signed and the script says so.
@@ -29,6 +36,10 @@ done
 if [ -n "$cert$key" ] && { [ -z "$cert" ] || [ -z "$key" ]; }; then
     tessel_die "signing needs both --cert and --key"
 fi
+signing_key=${TESSEL_UPDATE_SIGNING_KEY:-}
+if [ -z "$signing_key" ] || [ ! -r "$signing_key" ]; then
+    tessel_die "no key for the update answer: TESSEL_UPDATE_SIGNING_KEY must name the maker's private P-256 key (PEM; see Releases in README.md)"
+fi
 
 arch=${TESSEL_RELEASE_ARCH:-i686}
 build=${TESSEL_RELEASE_BUILD_DIR:-$TESSEL_ROOT/build/release-$arch}
@@ -36,9 +47,17 @@ dist=${TESSEL_DIST_DIR:-$TESSEL_ROOT/dist}
 # Times inside the release come from the sources, never from the clock.
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$TESSEL_ROOT" log -1 --format=%ct 2>/dev/null || echo 0)}
 
+tessel_step "deriving the update answer's public key from $signing_key"
+mkdir -p "$build"
+openssl pkey -in "$signing_key" -pubout -out "$build/update-key.pem" ||
+    tessel_die "$signing_key is not a readable private key"
+update_keys=$build/update-key.pem
+[ -n "${TESSEL_UPDATE_NEXT_KEY:-}" ] && update_keys="$update_keys;$TESSEL_UPDATE_NEXT_KEY"
+
 tessel_step "building the $arch release in $build"
 cmake -S "$TESSEL_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DCMAKE_TOOLCHAIN_FILE="$TESSEL_ROOT/cmake/mingw-$arch.cmake" "${cmake_args[@]}" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$TESSEL_ROOT/cmake/mingw-$arch.cmake" \
+    -DTESSEL_UPDATE_KEYS="$update_keys" -DTESSEL_REQUIRE_UPDATE_KEY=ON "${cmake_args[@]}" >/dev/null
 cmake --build "$build" --target Tessel -j"$(nproc)" >/dev/null
 version=$(cat "$build/tessel-version.txt")
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
@@ -95,6 +114,14 @@ makensis "${nsis_args[@]}" "$TESSEL_ROOT/installer/Tessel.nsi" >/dev/null
 tessel_step "writing the update server's content"
 "$TESSEL_ROOT/tools/release_files.py" feed "$dist/update-server" "$version" \
     "$update_server" "$web_address" "$stage/Tessel.exe"
+
+# The signature covers every byte of the answer before its own last line
+# (base64 of openssl's DER signature); the program reads nothing else.
+tessel_step "signing the update answer"
+feed_file=$dist/update-server/data/update.php
+signature=$(openssl dgst -sha256 -sign "$signing_key" "$feed_file" | base64 -w0)
+[ -n "$signature" ] || tessel_die "openssl could not sign $feed_file"
+printf '<!--tessel-signature:%s-->\n' "$signature" >>"$feed_file"
 
 tessel_step "writing SHA256SUMS"
 (cd "$dist" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |

@@ -19,7 +19,7 @@ tessel_start_xvfb() {
     tessel_step "starting Xvfb (log: $TESSEL_LOG_DIR/xvfb.log)"
     local fdfile=$TESSEL_LOG_DIR/xvfb.display
     rm -f "$fdfile"
-    Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$fdfile" \
+    Xvfb -displayfd 9 -screen 0 "${TESSEL_XVFB_SCREEN:-1024x768x24}" -nolisten tcp 9>"$fdfile" \
         >"$TESSEL_LOG_DIR/xvfb.log" 2>&1 </dev/null &
     TESSEL_XVFB_PID=$!
     for _ in $(seq 100); do

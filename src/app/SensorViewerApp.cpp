@@ -9,9 +9,12 @@
 #include "base/ScopedHandle.h"
 #include "crash/CrashReporter.h"
 #include "system/OsVersion.h"
+#include "ui/Dpi.h"
 #include "ui/QuietTreeUpdate.h"
 
 #include <iterator>
+
+#include <algorithm>
 
 const wchar_t kTesselKey[] = L"Software\\Brindle\\Tessel";
 
@@ -19,11 +22,17 @@ namespace {
 
 // The maker's update server with the program's request path and query.
 const wchar_t kUpdateAddress[] = TESSEL_UPDATE_SERVER L"/data/update.php?p=tessel";
+// The maker's keys for the update answer; just the end mark without them.
+const char* const kUpdateKeys[] = {TESSEL_UPDATE_KEY_LIST nullptr};
 
 constexpr int kRootImage = 0;
 constexpr int kSensorImage = 1;
 constexpr int kFieldImage = 2;
 constexpr UINT_PTR kPaceTimer = 1;
+// Column widths at 96 dpi.
+constexpr int kItemColumnWidth = 200;
+constexpr int kValueColumnWidth = 500;
+constexpr int kValueRoom = 8;
 // The tree's keyboard hook ("trky").
 constexpr DWORD kTreeKeysTag = 0x74726B79;
 
@@ -89,11 +98,13 @@ int SensorViewerApp::OnInitDialog()
     SetUpLink();
     SetUpAnchors();
     SetMinimumSize(270, 150, 1);
-    RestorePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", 0);
+    const int placementRestored = RestorePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", 0);
     SetChangeTarget(Window());
     sensors_.SetChangeCallback(SensorChanged, this);
     sensors_.SetReportObserver(SensorRecorder::Observe, &recorder_);
     Rebuild();
+    if (!placementRestored)
+        WidenToShowColumns();
     if (!(settings_ & AUTO_UPDATE_OFF))
         StartUpdateCheck(false);
     return 1;
@@ -101,11 +112,15 @@ int SensorViewerApp::OnInitDialog()
 
 void SensorViewerApp::StartUpdateCheck(bool forced)
 {
-    if (forced)
-        updater_.Start(Window(), kUpdateAddress, nullptr, nullptr, nullptr, 0, L"1", nullptr);
-    else
-        updater_.Start(Window(), kUpdateAddress, HKEY_CURRENT_USER, kTesselKey, L"LastCheck", 0,
-                       L"1", nullptr);
+    UpdateCheckOptions options;
+    options.baseUrl = kUpdateAddress;
+    options.keys = kUpdateKeys;
+    if (!forced) {
+        options.root = HKEY_CURRENT_USER;
+        options.subkey = kTesselKey;
+        options.valueName = L"LastCheck";
+    }
+    updater_.Start(Window(), options);
 }
 
 void SensorViewerApp::SetUpTree()
@@ -117,8 +132,8 @@ void SensorViewerApp::SetUpTree()
     tree_.AddIcon(IDI_ROOT);
     tree_.AddIcon(IDI_SENSOR);
     tree_.AddIcon(IDI_FIELD);
-    tree_.InsertColumn(L"Item", 0, 200, 0);
-    tree_.InsertColumn(L"Value", 1, 500, 0);
+    tree_.InsertColumn(L"Item", 0, ScaleForDpi(kItemColumnWidth, tree_.Dpi()), 0);
+    tree_.InsertColumn(L"Value", 1, ScaleForDpi(kValueColumnWidth, tree_.Dpi()), 0);
     treeKeys_.Attach(tree_.Window(), OnTreeKey, this, kTreeKeysTag);
 }
 
@@ -207,6 +222,14 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (HandleTreeNotify(tree_, Window(), wParam, lParam, answer))
             return answer;
         break;
+    case WM_THEMECHANGED:
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+        // A switch to or from a classic or high-contrast scheme.
+        grip_.ThemeChanged();
+        tree_.ThemeChanged();
+        InvalidateRect(tree_.Window(), nullptr, FALSE);
+        break;
     case WM_SENSORS_CHANGED:
         OnSensorsChanged(wParam);
         return 1;
@@ -235,6 +258,28 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         break;
     }
     return DialogApp::OnMessage(message, wParam, lParam);
+}
+
+void SensorViewerApp::OnDpiChanging(int, int newDpi)
+{
+    for (Anchor& anchor : anchors_)
+        anchor.SetDpi(newDpi);
+    grip_.SetDpi(newDpi);
+    tree_.SetDpi(newDpi);
+}
+
+void SensorViewerApp::OnDpiChanged(int, int newDpi)
+{
+    tree_.FitHeaderToTree();
+    // A fitted column is fitted again to the names in the new font, as a
+    // fresh start at this DPI would; a width the user chose was rescaled.
+    if (itemColumnFitted_ && !tree_.UserSizedColumns()) {
+        const int needed = tree_.ColumnFitWidth(0);
+        if (needed > 0)
+            tree_.SetColumnWidth(0, FittedItemColumnWidth(needed));
+    }
+    link_.SetDpi(newDpi);
+    grip_.InvalidateGrip();
 }
 
 void SensorViewerApp::SensorChanged(int code, SensorEntry* entry, void* context)
@@ -361,25 +406,29 @@ bool SensorViewerApp::UpdateValuesInPlace()
     SensorList::Walk walk(sensors_);
     QuietTreeUpdate quiet(tree);
     HTREEITEM sensorRow = FirstChild(tree, TreeView_GetRoot(tree));
+    WideString text;
     for (SensorEntry* entry = sensors_.First(); entry; entry = entry->Next()) {
         if (!sensorRow)
             return false;
-        if (entry->TakeNewData() && !UpdateFieldRows(*entry, sensorRow, quiet))
+        if (entry->TakeNewData() && !UpdateFieldRows(*entry, sensorRow, quiet, text))
             return false;
         sensorRow = NextSibling(tree, sensorRow);
     }
     return true;
 }
 
+// Rows are compared with their whole texts, however long: a text cut to a
+// read-back buffer would never match and cost a rewrite or a rebuild on
+// every event.
 bool SensorViewerApp::UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow,
-                                      QuietTreeUpdate& quiet)
+                                      QuietTreeUpdate& quiet, WideString& text)
 {
     HWND tree = tree_.Window();
-    wchar_t text[kTreeItemTextCapacity];
-    ReadTreeItemText(tree_, sensorRow, text);
+    if (!tree_.GetItemText(sensorRow, text))
+        return false;
     WideString newText;
     SensorRowText(entry.Name().Data(), entry.State(), newText);
-    switch (CompareSensorRow(text, newText.Data())) {
+    switch (CompareSensorRow(text.Data(), newText.Data())) {
     case FIELD_ROW_OTHER:
         return false;
     case FIELD_ROW_NEW_TEXT:
@@ -394,8 +443,9 @@ bool SensorViewerApp::UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow,
     for (SensorField* field = fields.First(); field; field = field->Next()) {
         if (!row)
             return false;
-        ReadTreeItemText(tree_, row, text);
-        switch (CompareFieldRow(text, field->name.Data(), field->valueText.Data())) {
+        if (!tree_.GetItemText(row, text))
+            return false;
+        switch (CompareFieldRow(text.Data(), field->name.Data(), field->valueText.Data())) {
         case FIELD_ROW_OTHER:
             return false;
         case FIELD_ROW_NEW_TEXT:
@@ -423,11 +473,66 @@ void SensorViewerApp::Rebuild()
     HTREEITEM root = tree_.InsertItem(nullptr, TVI_LAST, L"Sensors", kRootImage, kRootImage, 1, 0);
     if (root && IsRemembered(remembered, L"Sensors"))
         tree_.SelectItem(root);
-    if (!InsertSensors(root, remembered))
+    const bool sensorsShown = InsertSensors(root, remembered);
+    if (!sensorsShown)
         InsertNoSensorsRow(root);
     tree_.Expand(root, TVE_EXPAND);
     ScrollToRow(tree_.Window(), firstVisibleRow);
     tree_.SetRedraw(1);
+    // Rows that arrived or left above the selection may have moved it out
+    // of the old scroll position. (Asked with drawing on: a tree that is
+    // not drawn does not scroll to an item.)
+    if (HTREEITEM selected = tree_.GetSelection())
+        TreeView_EnsureVisible(tree_.Window(), selected);
+    // Measured with drawing on: the tree places its rows only then.
+    if (sensorsShown)
+        FitItemColumnOnce();
+}
+
+// Beyond a fixed width: the first fill that shows sensors widens the column
+// to the longest name, up to half the tree. Once the user has sized a
+// column, the widths are theirs.
+void SensorViewerApp::FitItemColumnOnce()
+{
+    if (itemColumnFitted_ || tree_.UserSizedColumns())
+        return;
+    const int needed = tree_.ColumnFitWidth(0);
+    if (needed <= 0)
+        return;
+    tree_.SetColumnWidth(0, FittedItemColumnWidth(needed));
+    itemColumnFitted_ = true;
+}
+
+int SensorViewerApp::FittedItemColumnWidth(int needed) const
+{
+    RECT client = {};
+    GetClientRect(tree_.Window(), &client);
+    return FirstFillColumnWidth(ScaleForDpi(kItemColumnWidth, tree_.Dpi()), needed,
+                                client.right / 2);
+}
+
+void SensorViewerApp::WidenToShowColumns()
+{
+    if (!itemColumnFitted_ || tree_.UserSizedColumns())
+        return;
+    const int defaultItem = ScaleForDpi(kItemColumnWidth, tree_.Dpi());
+    const int item = std::max(defaultItem, tree_.ColumnFitWidth(0));
+    // A little room beyond the widest value: the tree draws a text a few
+    // pixels wider than it measures under some renderers.
+    const int needed = item + tree_.ColumnFitWidth(1) + ScaleForDpi(kValueRoom, tree_.Dpi());
+    RECT client = {};
+    RECT window = {};
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    if (!GetClientRect(tree_.Window(), &client) || !GetWindowRect(Window(), &window) ||
+        !GetMonitorInfoW(MonitorFromWindow(Window(), MONITOR_DEFAULTTONEAREST), &monitor))
+        return;
+    const RECT widened = WidenedWindow(window, client.right, needed, monitor.rcWork);
+    if (EqualRect(&widened, &window))
+        return;
+    SetWindowPos(Window(), nullptr, widened.left, widened.top, widened.right - widened.left,
+                 widened.bottom - widened.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    tree_.SetColumnWidth(0, FittedItemColumnWidth(item));
 }
 
 bool SensorViewerApp::InsertSensors(HTREEITEM root, const WideString& remembered)

@@ -62,6 +62,8 @@ public:
     int CanClose(INT_PTR result) override;
     INT_PTR OnCommand(int id, WPARAM wParam, LPARAM lParam) override;
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void OnDpiChanging(int oldDpi, int newDpi) override;
+    void OnDpiChanged(int oldDpi, int newDpi) override;
 
     // The change callback; runs on the Sensor API's threads.
     static void SensorChanged(int code, SensorEntry* entry, void* context);
@@ -103,6 +105,7 @@ public:
 
     TreeListCtrl& Tree() { return tree_; }
     LinkCtrl& Link() { return link_; }
+    SizeGrip& Grip() { return grip_; }
     SensorList& Sensors() { return sensors_; }
     DWORD Settings() const { return settings_; }
 
@@ -113,6 +116,13 @@ private:
     // Answers whether the last sensor's row could be inserted.
     bool InsertSensors(HTREEITEM root, const WideString& remembered);
     void InsertNoSensorsRow(HTREEITEM root);
+    // Widens the "Item" column once to show the longest name.
+    void FitItemColumnOnce();
+    // The fitted "Item" width for the tree's current size and DPI.
+    int FittedItemColumnWidth(int needed) const;
+    // On a start without a saved placement: widens the window, as far as
+    // its monitor allows, so that the longest name and value show whole.
+    void WidenToShowColumns();
     void OnSensorsChanged(WPARAM wParam);
     void OnPaceTimer(WPARAM timer);
     bool StartPaceTimer(DWORD period);
@@ -120,7 +130,8 @@ private:
     // False when the tree does not show the sensors' current field names
     // in their order: the caller then rebuilds.
     bool UpdateValuesInPlace();
-    bool UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow, QuietTreeUpdate& quiet);
+    bool UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow, QuietTreeUpdate& quiet,
+                         WideString& text);
     void ShowTreeMenu(LPARAM screenPoint);
     // The entry of the selected sensor row, or of the sensor a selected
     // field row belongs to; null for the root or nothing selected.
@@ -150,6 +161,8 @@ private:
     SizeGrip grip_;
     Anchor anchors_[4];
     DWORD settings_ = 0;
+    // Set once the "Item" column has been fitted to the names shown.
+    bool itemColumnFitted_ = false;
     // Last member: destroyed first, so its worker ends before anything it
     // could reach goes away.
     AutoUpdater updater_;

@@ -55,48 +55,46 @@ void ComApartment::Uninit()
     }
 }
 
-void* CreateByClassId(REFCLSID classId, REFIID interfaceId, HRESULT* result, int run)
+void CreateObject(REFCLSID classId, REFIID interfaceId, void** object, HRESULT* result, int run)
 {
-    void* object = nullptr;
+    *object = nullptr;
     if (!run) {
-        SetResult(result, CoCreateInstance(classId, nullptr, CLSCTX_ALL, interfaceId, &object));
-        return object;
+        SetResult(result, CoCreateInstance(classId, nullptr, CLSCTX_ALL, interfaceId, object));
+        return;
     }
     ComPtr<IUnknown> unknown;
     HRESULT created =
         CoCreateInstance(classId, nullptr, CLSCTX_ALL, IID_IUnknown, unknown.PutVoid());
     if (FAILED(created)) {
         SetResult(result, created);
-        return nullptr;
+        return;
     }
     HRESULT ran = OleRun(unknown.Get());
     if (FAILED(ran)) {
         SetResult(result, ran);
-        return nullptr;
+        return;
     }
     // A refused interface must not read as success, so its code wins.
-    HRESULT queried = unknown->QueryInterface(interfaceId, &object);
-    SetResult(result, FAILED(queried) ? queried : ran);
-    return SUCCEEDED(queried) ? object : nullptr;
-}
-
-void* CreateByProgId(const wchar_t* progId, REFIID interfaceId, HRESULT* result, int run)
-{
-    CLSID classId;
-    HRESULT found = CLSIDFromProgID(progId, &classId);
-    if (FAILED(found)) {
-        SetResult(result, found);
-        return nullptr;
+    HRESULT queried = unknown->QueryInterface(interfaceId, object);
+    if (FAILED(queried)) {
+        *object = nullptr;
     }
-    return CreateByClassId(classId, interfaceId, result, run);
+    SetResult(result, FAILED(queried) ? queried : ran);
 }
 
-void* CreateByProgId(const char* progId, REFIID interfaceId, HRESULT* result, int run)
+int FindClassId(const wchar_t* progId, CLSID& classId, HRESULT* result)
+{
+    HRESULT found = CLSIDFromProgID(progId, &classId);
+    SetResult(result, found);
+    return SUCCEEDED(found) ? 1 : 0;
+}
+
+int FindClassId(const char* progId, CLSID& classId, HRESULT* result)
 {
     WideString wide;
     if (!progId || !wide.AssignNarrow(progId)) {
         SetResult(result, E_INVALIDARG);
-        return nullptr;
+        return 0;
     }
-    return CreateByProgId(wide.Data(), interfaceId, result, run);
+    return FindClassId(wide.Data(), classId, result);
 }

@@ -24,16 +24,6 @@ private:
     bool initialised_ = false;
 };
 
-// Creates a COM object and answers the requested interface, or null. The
-// result code of the failing (or last) step goes to *result when given. With
-// run set, the object is created for IUnknown, run with OleRun and then
-// asked for the interface.
-void* CreateByClassId(REFCLSID classId, REFIID interfaceId, HRESULT* result = nullptr, int run = 0);
-void* CreateByProgId(const wchar_t* progId, REFIID interfaceId, HRESULT* result = nullptr,
-                     int run = 0);
-void* CreateByProgId(const char* progId, REFIID interfaceId, HRESULT* result = nullptr,
-                     int run = 0);
-
 // Owns one reference to a COM interface; releases it on destruction.
 template <typename Interface> class ComPtr
 {
@@ -72,7 +62,6 @@ public:
         Reset();
         return &pointer_;
     }
-    Interface** Address() { return Put(); }
     void** PutVoid() { return reinterpret_cast<void**>(Put()); }
 
     // Releases the current reference and takes over the given one.
@@ -95,6 +84,37 @@ public:
 private:
     Interface* pointer_ = nullptr;
 };
+
+// The untyped steps under the factories below. CreateObject leaves *object
+// null on failure; FindClassId widens an 8-bit identifier first.
+void CreateObject(REFCLSID classId, REFIID interfaceId, void** object, HRESULT* result, int run);
+int FindClassId(const wchar_t* progId, CLSID& classId, HRESULT* result);
+int FindClassId(const char* progId, CLSID& classId, HRESULT* result);
+
+// Creates a COM object and answers the requested interface, or an empty
+// pointer. The result code of the failing (or last) step goes to *result
+// when given. With run set, the object is created for IUnknown, run with
+// OleRun and then asked for the interface.
+template <typename Interface>
+ComPtr<Interface> CreateByClassId(REFCLSID classId, REFIID interfaceId, HRESULT* result = nullptr,
+                                  int run = 0)
+{
+    ComPtr<Interface> object;
+    CreateObject(classId, interfaceId, object.PutVoid(), result, run);
+    return object;
+}
+
+// The same from a programmatic identifier (wide or 8-bit text).
+template <typename Interface, typename Unit>
+ComPtr<Interface> CreateByProgId(const Unit* progId, REFIID interfaceId, HRESULT* result = nullptr,
+                                 int run = 0)
+{
+    CLSID classId;
+    if (!FindClassId(progId, classId, result)) {
+        return ComPtr<Interface>();
+    }
+    return CreateByClassId<Interface>(classId, interfaceId, result, run);
+}
 
 // Reference counting and QueryInterface for an object that implements one
 // interface. It starts with one reference, owned by its creator, and deletes

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <oleauto.h>
 #include <utility>
 
 // Move-only owner of one system object. Traits give the object type, the
@@ -173,6 +174,16 @@ struct LocalMemoryTraits
 };
 using ScopedLocalMemory = ScopedObject<LocalMemoryTraits>;
 
+// Blocks from GlobalAlloc, until a stream or the clipboard takes one over.
+struct GlobalMemoryTraits
+{
+    using Type = HGLOBAL;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type block) { return block != nullptr; }
+    static void Close(Type block) { GlobalFree(block); }
+};
+using ScopedGlobalMemory = ScopedObject<GlobalMemoryTraits>;
+
 // Blocks from HeapAlloc on the process heap.
 struct ProcessHeapMemoryTraits
 {
@@ -213,3 +224,20 @@ struct ImageListTraits
     }
 };
 using ScopedImageList = ScopedObject<ImageListTraits>;
+
+// An automation string (BSTR) of the program's own or received from a COM
+// call: Receive() for out-parameters, freed with SysFreeString.
+struct BstrTraits
+{
+    using Type = BSTR;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type text) { return text != nullptr; }
+    static void Close(Type text) { SysFreeString(text); }
+};
+using ScopedBstr = ScopedObject<BstrTraits>;
+
+// A copy of the text (null counts as empty); invalid when out of memory.
+inline ScopedBstr MakeBstr(const wchar_t* text)
+{
+    return ScopedBstr(SysAllocString(text ? text : L""));
+}

@@ -1,5 +1,7 @@
 #include "base/WideString.h"
 
+#include "base/ScopedHandle.h"
+
 #include <new>
 #include <stdlib.h>
 #include <string.h>
@@ -97,7 +99,7 @@ thread_local TokenState tokenState;
 
 struct AutomationString::Holder
 {
-    BSTR text = nullptr;
+    ScopedBstr text;
     LONG references = 1;
 };
 
@@ -107,10 +109,10 @@ AutomationString::AutomationString(const wchar_t* text)
     if (!holder_) {
         return;
     }
-    holder_->text = SysAllocString(text);
+    holder_->text.Reset(SysAllocString(text));
     if (!holder_->text) {
         // A null BSTR stands for the empty text if even this fails.
-        holder_->text = SysAllocString(L"");
+        holder_->text = MakeBstr(L"");
     }
 }
 
@@ -138,13 +140,12 @@ AutomationString::~AutomationString()
 
 BSTR AutomationString::Get() const
 {
-    return holder_ ? holder_->text : nullptr;
+    return holder_ ? holder_->text.Get() : nullptr;
 }
 
 void AutomationString::Release()
 {
     if (holder_ && InterlockedDecrement(&holder_->references) == 0) {
-        SysFreeString(holder_->text);
         delete holder_;
     }
     holder_ = nullptr;
@@ -255,14 +256,6 @@ int WideString::SetCount(unsigned count)
     count_ = count;
     buffer_[count - 1] = 0;
     return 1;
-}
-
-wchar_t* WideString::Data(wchar_t* destination) const
-{
-    if (destination) {
-        memcpy(destination, Data(), (Length() + 1) * sizeof(wchar_t));
-    }
-    return destination;
 }
 
 wchar_t WideString::CharAt(int index) const
@@ -485,11 +478,6 @@ int WideString::CompareNoCase(const wchar_t* text) const
 int WideString::CompareNoCaseN(const wchar_t* text, unsigned count) const
 {
     return CompareNullable(Data(), text, text ? CompareFolded(Data(), text, count) : 0);
-}
-
-const wchar_t* WideString::FindCharPointer(wchar_t unit) const
-{
-    return unit ? wcschr(Data(), unit) : nullptr;
 }
 
 int WideString::FindChar(wchar_t unit, int start) const

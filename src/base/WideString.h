@@ -49,8 +49,12 @@ public:
     int SetCount(unsigned count);
     wchar_t* Data() { return buffer_; }
     const wchar_t* Data() const { return buffer_ ? buffer_ : L""; }
-    // Copies the text into a buffer the caller sized; returns the buffer.
-    wchar_t* Data(wchar_t* destination) const;
+    // Copies the text into the caller's array, cut to fit; returns the array.
+    template <size_t N> wchar_t* Data(wchar_t (&destination)[N]) const
+    {
+        lstrcpynW(destination, Data(), static_cast<int>(N));
+        return destination;
+    }
     wchar_t CharAt(int index) const;
     bool IsEmpty() const { return Length() == 0; }
 
@@ -75,7 +79,6 @@ public:
     int Compare(const wchar_t* text) const;
     int CompareNoCase(const wchar_t* text) const;
     int CompareNoCaseN(const wchar_t* text, unsigned count) const;
-    const wchar_t* FindCharPointer(wchar_t unit) const;
     int FindChar(wchar_t unit, int start = 0) const;
     int FindLastChar(wchar_t unit) const;
     const wchar_t* Find(const wchar_t* text) const;

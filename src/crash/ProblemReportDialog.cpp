@@ -3,6 +3,7 @@
 #include <wchar.h>
 
 #include "system/ModuleVersion.h"
+#include "ui/Dpi.h"
 
 namespace {
 
@@ -114,14 +115,21 @@ void SetIcons(HWND dialog, ProblemReportParams& params)
 {
     const HINSTANCE module = GetModuleHandleW(nullptr);
     const wchar_t* id = MAKEINTRESOURCEW(params.iconId);
-    params.smallIcon.Reset(static_cast<HICON>(LoadImageW(
-        module, id, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
+    const int dpi = WindowDpi(dialog);
+    params.smallIcon.Reset(
+        static_cast<HICON>(LoadImageW(module, id, IMAGE_ICON, MetricForDpi(SM_CXSMICON, dpi),
+                                      MetricForDpi(SM_CYSMICON, dpi), 0)));
     SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(params.smallIcon.Get()));
-    const int big = SnapBigIconSize(GetSystemMetrics(SM_CXICON));
+    const int big = SnapBigIconSize(MetricForDpi(SM_CXICON, dpi));
     params.bigIcon.Reset(static_cast<HICON>(LoadImageW(module, id, IMAGE_ICON, big, big, 0)));
     SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(params.bigIcon.Get()));
+    // The picture beside the headline, at the icon size of the dialog's DPI
+    // rather than LoadIcon's system size.
+    const int picture = MetricForDpi(SM_CXICON, dpi);
+    params.pictureIcon.Reset(
+        static_cast<HICON>(LoadImageW(module, id, IMAGE_ICON, picture, picture, 0)));
     SendDlgItemMessageW(dialog, IDC_REPORT_ICON, STM_SETIMAGE, IMAGE_ICON,
-                        reinterpret_cast<LPARAM>(LoadIconW(module, id)));
+                        reinterpret_cast<LPARAM>(params.pictureIcon.Get()));
 }
 
 // Shows the marked-up text in a link control, or the plain text in the
@@ -154,9 +162,9 @@ void SetUpHeadline(HWND dialog, ProblemReportParams& params)
     WideString headline;
     Format(headline, L"%s has stopped working.", params.productName.Data());
     SetDlgItemTextW(dialog, IDC_REPORT_HEADLINE, headline.Data());
-    params.headline.Attach(GetDlgItem(dialog, IDC_REPORT_HEADLINE), nullptr, kHeadlineFontHeight,
-                           kHeadlineColor, kHeadlineColor, LABEL_FIT | LABEL_REFIT_ON_TEXT, 0,
-                           nullptr, 0);
+    params.headline.Attach(GetDlgItem(dialog, IDC_REPORT_HEADLINE), nullptr,
+                           ScaleForDpi(kHeadlineFontHeight, WindowDpi(dialog)), kHeadlineColor,
+                           kHeadlineColor, LABEL_FIT | LABEL_REFIT_ON_TEXT, 0, nullptr, 0);
 }
 
 void SetUpRequest(HWND dialog, ProblemReportParams& params)

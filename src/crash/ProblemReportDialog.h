@@ -72,6 +72,7 @@ struct ProblemReportParams
     SolidBrush whiteBrush;
     ScopedIcon smallIcon;
     ScopedIcon bigIcon;
+    ScopedIcon pictureIcon;
 };
 
 // Reads product name, company name and web site from the executable's

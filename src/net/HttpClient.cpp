@@ -180,25 +180,18 @@ int QueryNumber(const Api& api, HINTERNET request, DWORD info, DWORD* value)
     return 1;
 }
 
-// Header texts: present, absent, or present but longer than the buffer,
-// which the transfer cannot honour and treats as a failure.
-enum class HeaderQuery
-{
-    Found,
-    Absent,
-    Unreadable
-};
-
-HeaderQuery QueryText(const Api& api, HINTERNET request, DWORD info, wchar_t* buffer,
-                      DWORD bufferBytes, DWORD* index)
+// A header's text; 0 when it is absent or cannot be read whole. A header
+// longer than the buffer counts as absent: the server controls its length,
+// and none of the optional headers read here is worth failing a transfer.
+int QueryText(const Api& api, HINTERNET request, DWORD info, wchar_t* buffer, DWORD bufferBytes,
+              DWORD* index)
 {
     DWORD size = bufferBytes - sizeof(wchar_t);
-    if (api.httpQueryInfo(request, info, buffer, &size, index)) {
-        buffer[size / sizeof(wchar_t)] = 0;
-        return HeaderQuery::Found;
+    if (!api.httpQueryInfo(request, info, buffer, &size, index)) {
+        return 0;
     }
-    return GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND ? HeaderQuery::Absent
-                                                         : HeaderQuery::Unreadable;
+    buffer[size / sizeof(wchar_t)] = 0;
+    return 1;
 }
 
 // The proxy-credentials prompt; 1 when the user asks to try again.
@@ -207,6 +200,11 @@ int ConfirmProxyCredentials(const Api& api, HWND owner, HINTERNET request)
     return api.internetErrorDlg(owner ? owner : GetForegroundWindow(), request,
                                 ERROR_INTERNET_INCORRECT_PASSWORD, kProxyDialogFlags,
                                 nullptr) == ERROR_INTERNET_FORCE_RETRY;
+}
+
+int IsSet(volatile LONG* flag)
+{
+    return InterlockedCompareExchange(flag, 0, 0) != 0;
 }
 
 BYTE* AllocateBuffer(ScopedHeapMemory& memory, DWORD size)
@@ -382,6 +380,63 @@ int HttpClient::Release()
     return 1;
 }
 
+void HttpClient::CancelTransfers()
+{
+    lock_.Enter();
+    InterlockedExchange(&cancelled_, 1);
+    if (session_) {
+        api_->internetCloseHandle(session_);
+        session_ = nullptr;
+    }
+    lock_.Leave();
+}
+
+void HttpClient::AllowTransfers()
+{
+    lock_.Enter();
+    InterlockedExchange(&cancelled_, 0);
+    lock_.Leave();
+}
+
+HINTERNET HttpClient::OpenTrackedSession(const wchar_t* agent, const wchar_t* proxy)
+{
+    lock_.Enter();
+    HINTERNET session = cancelled_ ? nullptr : OpenSession(*api_, agent, proxy);
+    session_ = session;
+    lock_.Leave();
+    return session;
+}
+
+// Closes the session unless CancelTransfers already did.
+void HttpClient::CloseTrackedSession(HINTERNET session)
+{
+    lock_.Enter();
+    if (session && session_ == session) {
+        api_->internetCloseHandle(session);
+        session_ = nullptr;
+    }
+    lock_.Leave();
+}
+
+class HttpClient::Session
+{
+public:
+    Session(HttpClient& client, const wchar_t* agent, const wchar_t* proxy)
+        : client_(client), handle_(client.OpenTrackedSession(agent, proxy))
+    {
+    }
+    ~Session() { client_.CloseTrackedSession(handle_); }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    HINTERNET Get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    HttpClient& client_;
+    HINTERNET handle_;
+};
+
 int HttpClient::GetText(const wchar_t* url, const wchar_t* agent, WideString& text,
                         ULONGLONG byteLimit, const wchar_t* proxy, HttpCallback callback,
                         void* userValue)
@@ -400,7 +455,8 @@ namespace {
 // Reads the body as text. A body cut short (a failed read, or fewer bytes
 // than announced) gives 0 and no text; the byte limit ends a body early on
 // purpose.
-int ReadText(const Api& api, HINTERNET request, BYTE* buffer, WideString& text, ULONGLONG byteLimit)
+int ReadText(const Api& api, HINTERNET request, BYTE* buffer, WideString& text, ULONGLONG byteLimit,
+             volatile LONG* cancelled)
 {
     ULONGLONG received = 0;
     int readFailed = 0;
@@ -418,13 +474,17 @@ int ReadText(const Api& api, HINTERNET request, BYTE* buffer, WideString& text, 
             break;
         }
         received += got;
-        if (byteLimit && received >= byteLimit) {
-            return 1;
+        if (IsSet(cancelled) || (byteLimit && received >= byteLimit)) {
+            break;
         }
     }
     DWORD contentLength = 0;
     const int lengthKnown = QueryNumber(api, request, HTTP_QUERY_CONTENT_LENGTH, &contentLength);
-    if (!received || !DownloadComplete(readFailed, 0, lengthKnown, contentLength, received)) {
+    const int complete = (byteLimit && received >= byteLimit) ||
+                         DownloadComplete(readFailed, 0, lengthKnown, contentLength, received);
+    // A cancelled transfer's handles are closed under it: what it read is
+    // no answer, however it ended.
+    if (IsSet(cancelled) || !received || !complete) {
         text.Assign(L"");
         return 0;
     }
@@ -438,8 +498,7 @@ int HttpClient::RunGetText(const wchar_t* url, const wchar_t* agent, WideString&
                            void* userValue)
 {
     const Api& api = *api_;
-    InternetHandle session(api);
-    session.Reset(OpenSession(api, agent, proxy));
+    Session session(*this, agent, proxy);
     ScopedHeapMemory memory;
     BYTE* buffer = AllocateBuffer(memory, kTextBufferSize);
     if (!session || !buffer || !url) {
@@ -458,7 +517,7 @@ int HttpClient::RunGetText(const wchar_t* url, const wchar_t* agent, WideString&
             break;
         }
         if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
-            success = ReadText(api, request.Get(), buffer, text, byteLimit);
+            success = ReadText(api, request.Get(), buffer, text, byteLimit, &cancelled_);
             break;
         }
         if (status != HTTP_STATUS_PROXY_AUTH_REQ ||
@@ -469,20 +528,17 @@ int HttpClient::RunGetText(const wchar_t* url, const wchar_t* agent, WideString&
     return success;
 }
 
-int HttpClient::DownloadToFile(const wchar_t* url, const wchar_t* agent, const wchar_t* targetPath,
-                               ULONGLONG byteLimit, HttpCallback callback, void* userValue,
-                               const wchar_t* headers, DWORD headerLength, DWORD* statusOut,
-                               DWORD connectTimeout, DWORD downloadRate, const wchar_t* proxy)
+int HttpClient::DownloadToFile(const wchar_t* url, const wchar_t* targetPath,
+                               const DownloadOptions& options)
 {
-    if (statusOut) {
-        *statusOut = HTTP_STATUS_OK;
+    if (options.statusOut) {
+        *options.statusOut = HTTP_STATUS_OK;
     }
     WideString target(targetPath);
     if (!url || !targetPath || !Acquire()) {
         return 0;
     }
-    const int result = RunDownload(url, agent, target, byteLimit, callback, userValue, headers,
-                                   headerLength, statusOut, connectTimeout, downloadRate, proxy);
+    const int result = RunDownload(url, target, options);
     Release();
     return result;
 }
@@ -499,6 +555,7 @@ struct DownloadBody
     void* userValue;
     ULONGLONG byteLimit;
     DWORD downloadRate;
+    volatile LONG* cancelled;
 };
 
 int OfferHeader(const DownloadBody& body, DWORD info, const wchar_t* name, int code,
@@ -508,13 +565,11 @@ int OfferHeader(const DownloadBody& body, DWORD info, const wchar_t* name, int c
     if (name) {
         wcscpy(header, name);
     }
-    const HeaderQuery query =
-        QueryText(body.api, body.request, info, header, sizeof(header), nullptr);
-    if (query == HeaderQuery::Unreadable) {
-        return 0;
+    if (!QueryText(body.api, body.request, info, header, sizeof(header), nullptr)) {
+        return 1;
     }
     DownloadHeaderOffer offer{&target, header};
-    return query == HeaderQuery::Absent || Ask(body.callback, body.userValue, code, &offer, 1);
+    return Ask(body.callback, body.userValue, code, &offer, 1);
 }
 
 // Positions the file for writing: a new file is first given the announced
@@ -564,7 +619,8 @@ int ReceiveIntoFile(const DownloadBody& body, FileObject& file, int lengthKnown,
         }
         received += got;
         limiter.AfterChunk(got);
-        if (!AskNumber(body.callback, body.userValue, DOWNLOAD_CB_WRITTEN, received)) {
+        if (IsSet(body.cancelled) ||
+            !AskNumber(body.callback, body.userValue, DOWNLOAD_CB_WRITTEN, received)) {
             return 0;
         }
         if (body.byteLimit && received >= body.byteLimit) {
@@ -572,7 +628,7 @@ int ReceiveIntoFile(const DownloadBody& body, FileObject& file, int lengthKnown,
             break;
         }
     }
-    return received &&
+    return received && !IsSet(body.cancelled) &&
            DownloadComplete(readFailed, moreBeyondLimit, lengthKnown, contentLength, received);
 }
 
@@ -625,22 +681,21 @@ int SaveDownload(const DownloadBody& body, WideString& target, DWORD status, DWO
 
 } // namespace
 
-int HttpClient::RunDownload(const wchar_t* url, const wchar_t* agent, WideString& target,
-                            ULONGLONG byteLimit, HttpCallback callback, void* userValue,
-                            const wchar_t* headers, DWORD headerLength, DWORD* statusOut,
-                            DWORD connectTimeout, DWORD downloadRate, const wchar_t* proxy)
+int HttpClient::RunDownload(const wchar_t* url, WideString& target, const DownloadOptions& options)
 {
     const Api& api = *api_;
-    InternetHandle session(api);
-    session.Reset(OpenSession(api, agent, proxy));
+    HttpCallback callback = options.callback;
+    void* userValue = options.userValue;
+    DWORD* statusOut = options.statusOut;
+    Session session(*this, options.agent, options.proxy);
     if (!session) {
         return 0;
     }
-    SetConnectTimeout(api, session.Get(), connectTimeout);
+    SetConnectTimeout(api, session.Get(), options.connectTimeout);
     const int allowCookies =
         Ask(callback, userValue, DOWNLOAD_CB_COOKIES, const_cast<wchar_t*>(url), 0) == 1;
     InternetHandle request(api);
-    request.Reset(api.internetOpenUrl(session.Get(), url, headers, headerLength,
+    request.Reset(api.internetOpenUrl(session.Get(), url, options.headers, options.headerLength,
                                       DownloadFlags(allowCookies), 0));
     if (!request) {
         return 0;
@@ -654,7 +709,9 @@ int HttpClient::RunDownload(const wchar_t* url, const wchar_t* agent, WideString
             return 0;
         }
     }
-    const DownloadBody body{api, request.Get(), callback, userValue, byteLimit, downloadRate};
+    const DownloadBody body{api,        request.Get(),     callback,
+                            userValue,  options.byteLimit, options.downloadRate,
+                            &cancelled_};
     if (!OfferHeader(body, HTTP_QUERY_CUSTOM, L"Content-Disposition", DOWNLOAD_CB_DISPOSITION,
                      target) ||
         !OfferHeader(body, HTTP_QUERY_CONTENT_TYPE, nullptr, DOWNLOAD_CB_CONTENT_TYPE, target)) {
@@ -776,10 +833,9 @@ int OfferCookies(const RequestRun& run)
     for (;;) {
         wchar_t cookie[kCookieBufferBytes / sizeof(wchar_t)];
         const DWORD previous = index;
-        const HeaderQuery query =
-            QueryText(run.api, run.request, HTTP_QUERY_SET_COOKIE, cookie, sizeof(cookie), &index);
-        if (query != HeaderQuery::Found) {
-            return query == HeaderQuery::Absent;
+        if (!QueryText(run.api, run.request, HTTP_QUERY_SET_COOKIE, cookie, sizeof(cookie),
+                       &index)) {
+            return 1;
         }
         if (!Tell(run, HTTP_CB_SET_COOKIE, cookie, 1)) {
             return 0;
@@ -896,24 +952,72 @@ void SetTextOption(const Api& api, HINTERNET handle, DWORD option, const wchar_t
 
 } // namespace
 
+namespace {
+
+// Where the callback wants the body: a file (named by the response text,
+// created now), a memory block, or else the response text. 0 when the file
+// cannot be created.
+int ChooseBodySink(const HttpRequest& description, FileObject& file, HttpMemoryBlock*& block)
+{
+    int toFile = 0;
+    Ask(description.callback, description.userValue, HTTP_CB_FILE_SINK, &toFile, 0);
+    Ask(description.callback, description.userValue, HTTP_CB_MEMORY_SINK, &block, 0);
+    return toFile != 1 ||
+           (description.responseText &&
+            file.Open(description.responseText->Data(), FILE_MODE_CREATE, FILE_FLAG_SEQUENTIAL_SCAN,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE));
+}
+
+// The callback's say on the open connection: ending the browser session,
+// the proxy's credentials, and a veto once it knows the body's size.
+int PrepareConnection(const Api& api, const HttpRequest& description, HINTERNET connection)
+{
+    int endSession = 0;
+    if (Ask(description.callback, description.userValue, HTTP_CB_END_SESSION, &endSession, 0) ==
+            1 &&
+        endSession == 1) {
+        api.internetSetOption(nullptr, INTERNET_OPTION_END_BROWSER_SESSION, nullptr, 0);
+    }
+    SetTextOption(api, connection, INTERNET_OPTION_PROXY_USERNAME, description.proxyUser);
+    SetTextOption(api, connection, INTERNET_OPTION_PROXY_PASSWORD, description.proxyPassword);
+    ULONGLONG total = description.bodyParts ? description.bodyParts->buffers.dwBufferTotal : 0;
+    return Ask(description.callback, description.userValue, HTTP_CB_TOTAL_SIZE, &total, 1);
+}
+
+HINTERNET OpenRequest(const Api& api, const HttpRequest& description, HINTERNET connection)
+{
+    if (description.service == INTERNET_SERVICE_HTTP) {
+        return OpenHttpRequest(api, description, connection);
+    }
+    return api.ftpOpenFile(connection, description.object, GENERIC_READ,
+                           FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, 0);
+}
+
+// Sends an HTTP request (FTP has nothing to send) and reads the body.
+int Exchange(const RequestRun& run, const BodySink& sink)
+{
+    if (run.description.service == INTERNET_SERVICE_HTTP) {
+        HttpHeaderAccess access{run.api.httpAddRequestHeaders, run.request};
+        if (!Tell(run, HTTP_CB_ADD_HEADERS, &access, 1) || !SendHttp(run)) {
+            return 0;
+        }
+    }
+    const int result = ReceiveBody(run, sink);
+    Tell(run, HTTP_CB_END, nullptr, 1);
+    return result;
+}
+
+} // namespace
+
 int HttpClient::RunRequest(const HttpRequest& description)
 {
     const Api& api = *api_;
-    HttpCallback callback = description.callback;
-    void* userValue = description.userValue;
-    int toFile = 0;
-    HttpMemoryBlock* block = nullptr;
-    Ask(callback, userValue, HTTP_CB_FILE_SINK, &toFile, 0);
-    Ask(callback, userValue, HTTP_CB_MEMORY_SINK, &block, 0);
     FileObject sinkFile;
-    if (toFile == 1 &&
-        (!description.responseText ||
-         !sinkFile.Open(description.responseText->Data(), FILE_MODE_CREATE,
-                        FILE_FLAG_SEQUENTIAL_SCAN, FILE_SHARE_READ | FILE_SHARE_WRITE))) {
+    HttpMemoryBlock* block = nullptr;
+    if (!ChooseBodySink(description, sinkFile, block)) {
         return 0;
     }
-    InternetHandle session(api);
-    session.Reset(OpenSession(api, description.agent, description.proxy));
+    Session session(*this, description.agent, description.proxy);
     if (!session) {
         return 0;
     }
@@ -922,38 +1026,16 @@ int HttpClient::RunRequest(const HttpRequest& description)
     connection.Reset(api.internetConnect(session.Get(), description.host, description.port,
                                          description.user, description.password,
                                          description.service, 0, 0));
-    if (!connection) {
+    if (!connection || !PrepareConnection(api, description, connection.Get())) {
         return 0;
     }
-    int endSession = 0;
-    if (Ask(callback, userValue, HTTP_CB_END_SESSION, &endSession, 0) == 1 && endSession == 1) {
-        api.internetSetOption(nullptr, INTERNET_OPTION_END_BROWSER_SESSION, nullptr, 0);
-    }
-    SetTextOption(api, connection.Get(), INTERNET_OPTION_PROXY_USERNAME, description.proxyUser);
-    SetTextOption(api, connection.Get(), INTERNET_OPTION_PROXY_PASSWORD, description.proxyPassword);
-    ULONGLONG total = description.bodyParts ? description.bodyParts->buffers.dwBufferTotal : 0;
-    if (!Ask(callback, userValue, HTTP_CB_TOTAL_SIZE, &total, 1)) {
-        return 0;
-    }
-    const bool http = description.service == INTERNET_SERVICE_HTTP;
     InternetHandle request(api);
-    request.Reset(http ? OpenHttpRequest(api, description, connection.Get())
-                       : api.ftpOpenFile(connection.Get(), description.object, GENERIC_READ,
-                                         FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, 0));
+    request.Reset(OpenRequest(api, description, connection.Get()));
     if (!request) {
         return 0;
     }
-    const RequestRun run{api, description, request.Get()};
-    if (http) {
-        HttpHeaderAccess access{api.httpAddRequestHeaders, request.Get()};
-        if (!Tell(run, HTTP_CB_ADD_HEADERS, &access, 1) || !SendHttp(run)) {
-            return 0;
-        }
-    }
     const BodySink sink{sinkFile.IsOpen() ? &sinkFile : nullptr, block, description.responseText};
-    const int result = ReceiveBody(run, sink);
-    Tell(run, HTTP_CB_END, nullptr, 1);
-    return result;
+    return Exchange(RequestRun{api, description, request.Get()}, sink);
 }
 
 MultipartPart* HttpClient::AppendPart()

@@ -4,6 +4,7 @@
 #include <wininet.h>
 
 #include "base/DynamicLibrary.h"
+#include "base/LockedList.h"
 #include "base/WideString.h"
 #include "system/Files.h"
 
@@ -95,6 +96,21 @@ struct MultipartPart
     MultipartPart* next = nullptr;
 };
 
+// How DownloadToFile fetches: everything but the address and the target.
+struct DownloadOptions
+{
+    const wchar_t* agent = nullptr;
+    ULONGLONG byteLimit = 0; // 0: none
+    HttpCallback callback = nullptr;
+    void* userValue = nullptr;
+    const wchar_t* headers = nullptr;
+    DWORD headerLength = static_cast<DWORD>(-1); // -1: up to the terminator
+    DWORD* statusOut = nullptr;
+    DWORD connectTimeout = static_cast<DWORD>(-1); // milliseconds; -1: the default
+    DWORD downloadRate = 0;                        // KiB per second; 0: unlimited
+    const wchar_t* proxy = nullptr;                // null or empty: the system's settings
+};
+
 // Description of one transfer of the general engine; see HttpClient::Request.
 struct HttpRequest
 {
@@ -133,7 +149,7 @@ struct HttpRequest
 class HttpClient
 {
 public:
-    HttpClient() = default;
+    HttpClient() { lock_.Init(); }
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
@@ -152,10 +168,8 @@ public:
     // arrived (all announced bytes, or a clean end without an announced
     // length) and was written; otherwise the file is deleted unless the
     // callback keeps it.
-    int DownloadToFile(const wchar_t* url, const wchar_t* agent, const wchar_t* targetPath,
-                       ULONGLONG byteLimit, HttpCallback callback, void* userValue,
-                       const wchar_t* headers, DWORD headerLength, DWORD* statusOut,
-                       DWORD connectTimeout, DWORD downloadRate, const wchar_t* proxy);
+    int DownloadToFile(const wchar_t* url, const wchar_t* targetPath,
+                       const DownloadOptions& options);
     // The general engine (HTTP or FTP). 1 when the response body was read
     // successfully at least once and no file write failed.
     int Request(const HttpRequest& request);
@@ -167,17 +181,26 @@ public:
     int AddFileField(const wchar_t* name, const wchar_t* path);
     int PostMultipart(const HttpRequest& request);
 
+    // Ends a transfer running on another thread (closing its session
+    // unblocks WinINet) and makes every later one fail at once until
+    // AllowTransfers. Safe from any thread.
+    void CancelTransfers();
+    void AllowTransfers();
+
     // The WinINet entry points; defined where they are bound.
     struct Api;
 
 private:
+    // The open session of the running transfer, which CancelTransfers may
+    // close from another thread; defined with the transfers.
+    class Session;
+    HINTERNET OpenTrackedSession(const wchar_t* agent, const wchar_t* proxy);
+    void CloseTrackedSession(HINTERNET session);
+
     int RunRequest(const HttpRequest& request);
     int RunGetText(const wchar_t* url, const wchar_t* agent, WideString& text, ULONGLONG byteLimit,
                    const wchar_t* proxy, HttpCallback callback, void* userValue);
-    int RunDownload(const wchar_t* url, const wchar_t* agent, WideString& targetPath,
-                    ULONGLONG byteLimit, HttpCallback callback, void* userValue,
-                    const wchar_t* headers, DWORD headerLength, DWORD* statusOut,
-                    DWORD connectTimeout, DWORD downloadRate, const wchar_t* proxy);
+    int RunDownload(const wchar_t* url, WideString& targetPath, const DownloadOptions& options);
     MultipartPart* AppendPart();
     int AppendTextPart(const WideString& text);
     void FreeParts();
@@ -186,6 +209,9 @@ private:
     unsigned loadCount_ = 0;
     Api* api_ = nullptr;
     MultipartPart* parts_ = nullptr;
+    CriticalSection lock_; // guards session_ and cancelled_
+    HINTERNET session_ = nullptr;
+    volatile LONG cancelled_ = 0; // also read by the running transfer between reads
 };
 
 // The transfers' decisions, as functions of plain values.

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <memory>
 #include <vector>
 
 #include "base/Com.h"
@@ -82,89 +83,22 @@ private:
     int Walk(const wchar_t* path, IUnknown* start, WideString& text, XmlNode& node);
 };
 
-// The DOM engine: the newest of the system's DOM documents.
-class DomXmlEngine : public XmlEngine
-{
-public:
-    using XmlEngine::XmlEngine;
-    ~DomXmlEngine() override { Close(); }
+// The engines behind the document, in the order Create tries them: the
+// newest of the system's DOM documents, and the legacy XML object model
+// (loaded and saved through a stream of the program's own).
+constexpr int XML_ENGINE_DOM = 0;
+constexpr int XML_ENGINE_LEGACY = 1;
 
-    int Create(DWORD flags) override;
-    int Close() override;
-    // Three tries: a UTF-16 stream, ANSI bytes, and both again without the
-    // declared encoding.
-    int LoadFromText(const wchar_t* text) override;
-    int LoadFromFile(const wchar_t* path) override;
-    int GetNodeXml(IUnknown* node, WideString& text) override;
-    int GetXml(WideString& text) override;
-    int SaveToFile(const wchar_t* path) override;
-    int AddElement(IUnknown* parent, const wchar_t* name, const wchar_t* text,
-                   XmlNode& added) override;
-    int SetText(IUnknown* node, const wchar_t* text) override;
-    int SetAttribute(IUnknown* node, const wchar_t* name, const wchar_t* value) override;
-    int AddProcessingInstruction(const wchar_t* target, const wchar_t* data) override;
-    int RemoveChild(IUnknown* parent, IUnknown* child) override;
-    bool IsEmpty() const override { return !document_; }
-    int OwnText(IUnknown* node, WideString& text) override;
-
-protected:
-    int DocumentElement(XmlNode& element) override;
-    int NodeName(IUnknown* node, WideString& name) override;
-    int NodeText(IUnknown* node, WideString& text) override;
-    int Attributes(IUnknown* node, XmlNodeList& attributes) override;
-    int ChildElements(IUnknown* node, XmlNodeList& children) override;
-
-private:
-    int LoadFromStream(const wchar_t* text);
-    int LoadFromAnsiBytes(const wchar_t* text);
-    int LoadVariant(const VARIANT& source);
-
-    ComPtr<IUnknown> document_;
-};
-
-// The legacy XML object model, loaded and saved through a stream of the
-// program's own.
-class LegacyXmlEngine : public XmlEngine
-{
-public:
-    using XmlEngine::XmlEngine;
-    ~LegacyXmlEngine() override { Close(); }
-
-    int Create(DWORD flags) override;
-    int Close() override;
-    int LoadFromText(const wchar_t* text) override;
-    int LoadFromFile(const wchar_t* path) override;
-    int GetNodeXml(IUnknown* node, WideString& text) override;
-    int GetXml(WideString& text) override;
-    int SaveToFile(const wchar_t* path) override;
-    int AddElement(IUnknown* parent, const wchar_t* name, const wchar_t* text,
-                   XmlNode& added) override;
-    int SetText(IUnknown* node, const wchar_t* text) override;
-    int SetAttribute(IUnknown* node, const wchar_t* name, const wchar_t* value) override;
-    int AddProcessingInstruction(const wchar_t* target, const wchar_t* data) override;
-    int RemoveChild(IUnknown* parent, IUnknown* child) override;
-    bool IsEmpty() const override { return !document_; }
-    int OwnText(IUnknown* node, WideString& text) override;
-
-protected:
-    int DocumentElement(XmlNode& element) override;
-    int NodeName(IUnknown* node, WideString& name) override;
-    int NodeText(IUnknown* node, WideString& text) override;
-    int Attributes(IUnknown* node, XmlNodeList& attributes) override;
-    int ChildElements(IUnknown* node, XmlNodeList& children) override;
-
-private:
-    ComPtr<IUnknown> document_;
-    // Processing instructions kept until the first element is added.
-    WideString prefix_;
-};
+// A new, empty engine of that kind; null for an unknown kind or when out of
+// memory.
+std::unique_ptr<XmlEngine> MakeXmlEngine(int kind, XmlDocument* owner);
 
 // The document the update check reads its answer with: the first engine
 // that can be created, and COM for the calling thread while it is open.
 class XmlDocument
 {
 public:
-    XmlDocument() : dom_(this), legacy_(this) {}
+    XmlDocument() = default;
     ~XmlDocument() { Close(); }
     XmlDocument(const XmlDocument&) = delete;
     XmlDocument& operator=(const XmlDocument&) = delete;
@@ -192,14 +126,16 @@ public:
     int OwnText(IUnknown* node, WideString& text);
 
     // The engine in use, null before Create or after Close.
-    XmlEngine* ActiveEngine() const { return active_; }
-    bool UsesDomEngine() const { return active_ == &dom_; }
+    XmlEngine* ActiveEngine() const { return active_.get(); }
+    bool UsesDomEngine() const { return active_ && activeKind_ == XML_ENGINE_DOM; }
 
 private:
+    // Makes an engine of that kind and creates its document.
+    int CreateEngine(int kind, DWORD flags);
+
     ComApartment apartment_;
-    DomXmlEngine dom_;
-    LegacyXmlEngine legacy_;
-    XmlEngine* active_ = nullptr;
+    std::unique_ptr<XmlEngine> active_;
+    int activeKind_ = XML_ENGINE_DOM;
 };
 
 // The text without its declared encoding: the span from "encoding" through

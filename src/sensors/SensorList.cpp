@@ -1,5 +1,6 @@
 #include "sensors/SensorList.h"
 
+#include "base/ComValue.h"
 #include "sensors/SensorCatalogue.h"
 #include "sensors/SensorValue.h"
 
@@ -51,14 +52,12 @@ int AppendNamedValues(IPortableDeviceValues* values, KeyNamer name, LockedList& 
         if (!field) {
             continue;
         }
-        PROPVARIANT value;
-        PropVariantInit(&value);
-        if (FAILED(values->GetAt(i, &field->key, &value))) {
+        ScopedPropVariant value;
+        if (FAILED(values->GetAt(i, &field->key, value.Receive()))) {
             delete field;
             continue;
         }
-        DescribeField(*field, value, name);
-        PropVariantClear(&value);
+        DescribeField(*field, value.Get(), name);
         fields.Append(field);
     }
     return 1;
@@ -211,8 +210,8 @@ int SensorList::CreateManager()
     if (!manager_) {
         // __uuidof: IID_ISensorManager lives in the Sensor API's import
         // library, which the program does not link.
-        manager_.Reset(static_cast<ISensorManager*>(
-            CreateByProgId(L"SensorsApi.SensorManager.1", __uuidof(ISensorManager))));
+        manager_ =
+            CreateByProgId<ISensorManager>(L"SensorsApi.SensorManager.1", __uuidof(ISensorManager));
     }
     return manager_ ? 1 : 0;
 }
@@ -238,11 +237,9 @@ void SensorList::AddSensor(ISensor* sensor)
     if (!entry) {
         return;
     }
-    BSTR name = nullptr;
-    sensor->GetFriendlyName(&name);
-    if (name) {
-        entry->SetName(name);
-        SysFreeString(name);
+    ScopedBstr name;
+    if (SUCCEEDED(sensor->GetFriendlyName(name.Receive())) && name) {
+        entry->SetName(name.Get());
     }
     entry->ReadIdentity();
     entry->Subscribe();

@@ -1,5 +1,6 @@
 #include "sensors/SensorValue.h"
 
+#include "base/ComValue.h"
 #include "base/DynamicLibrary.h"
 #include "system/SystemInfo.h"
 
@@ -151,16 +152,12 @@ int ConvertVector(const PROPVARIANT& source, VARIANT& target)
     if (!plain && !ShapeOfVector(element, shape)) {
         return 0;
     }
-    SAFEARRAY* array = SafeArrayCreateVector(plain ? element : shape.arrayType, 0, count);
-    if (!array) {
-        return 0;
-    }
+    ScopedSafeArray array(SafeArrayCreateVector(plain ? element : shape.arrayType, 0, count));
     void* data = nullptr;
-    if (FAILED(SafeArrayAccessData(array, &data))) {
-        SafeArrayDestroy(array);
+    if (!array || FAILED(SafeArrayAccessData(array.Get(), &data))) {
         return 0;
     }
-    const UINT targetSize = SafeArrayGetElemsize(array);
+    const UINT targetSize = SafeArrayGetElemsize(array.Get());
     int converted = 1;
     if (plain) {
         if (count) {
@@ -172,13 +169,12 @@ int ConvertVector(const PROPVARIANT& source, VARIANT& target)
                                        static_cast<BYTE*>(data) + i * targetSize);
         }
     }
-    SafeArrayUnaccessData(array);
+    SafeArrayUnaccessData(array.Get());
     if (!converted) {
-        SafeArrayDestroy(array);
         return 0;
     }
     target.vt = static_cast<VARTYPE>(VT_ARRAY | (plain ? element : shape.arrayType));
-    target.parray = array;
+    target.parray = array.Detach();
     return 1;
 }
 
@@ -217,11 +213,6 @@ int ConvertScalar(const PROPVARIANT& source, VARIANT& target)
     default:
         return 0;
     }
-}
-
-int AssignBstr(BSTR text, WideString& target)
-{
-    return text ? target.Assign(text, SysStringLen(text)) : target.Assign(L"");
 }
 
 // A one-dimensional byte array as hexadecimal bytes.
@@ -284,15 +275,13 @@ int ConvertPropVariant(const PROPVARIANT& source, VARIANT& target)
     if (nesting.TooDeep() || (source.vt & (VT_ARRAY | VT_BYREF))) {
         return 0;
     }
-    VARIANT converted;
-    VariantInit(&converted);
-    const int ok = (source.vt & VT_VECTOR) ? ConvertVector(source, converted)
-                                           : ConvertScalar(source, converted);
+    ScopedVariant converted;
+    const int ok = (source.vt & VT_VECTOR) ? ConvertVector(source, converted.Get())
+                                           : ConvertScalar(source, converted.Get());
     if (!ok) {
-        VariantClear(&converted);
         return 0;
     }
-    target = converted;
+    target = converted.Detach();
     return 1;
 }
 
@@ -331,16 +320,13 @@ int FormatSensorValue(const VARIANT& value, WideString& text)
         // safe whether the formatter takes long double as 8 or 10 bytes.
         return Format(text, L"%f", value.dblVal);
     case VT_BSTR:
-        return AssignBstr(value.bstrVal, text);
+        return CopyBstr(value.bstrVal, text);
     default:
         break;
     }
-    VARIANT converted;
-    VariantInit(&converted);
-    if (FAILED(VariantChangeType(&converted, const_cast<VARIANT*>(&value), 0, VT_BSTR))) {
+    ScopedVariant converted;
+    if (FAILED(VariantChangeType(converted.Receive(), const_cast<VARIANT*>(&value), 0, VT_BSTR))) {
         return 0;
     }
-    const int ok = AssignBstr(converted.bstrVal, text);
-    VariantClear(&converted);
-    return ok;
+    return CopyBstr(converted.Get().bstrVal, text);
 }

@@ -1,5 +1,7 @@
 #include "system/Clipboard.h"
 
+#include "base/ScopedHandle.h"
+
 #include <string.h>
 #include <wchar.h>
 
@@ -25,27 +27,6 @@ private:
     bool open_;
 };
 
-// A movable global memory block until the clipboard takes it over.
-class GlobalBlock
-{
-public:
-    explicit GlobalBlock(size_t bytes) : block_(GlobalAlloc(GMEM_MOVEABLE, bytes)) {}
-    ~GlobalBlock()
-    {
-        if (block_) {
-            GlobalFree(block_);
-        }
-    }
-    GlobalBlock(const GlobalBlock&) = delete;
-    GlobalBlock& operator=(const GlobalBlock&) = delete;
-
-    HGLOBAL Get() const { return block_; }
-    void Release() { block_ = nullptr; }
-
-private:
-    HGLOBAL block_;
-};
-
 int FillBlock(HGLOBAL block, const wchar_t* text, size_t bytes)
 {
     void* target = GlobalLock(block);
@@ -62,7 +43,8 @@ int FillBlock(HGLOBAL block, const wchar_t* text, size_t bytes)
 int CopyTextToClipboard(HWND owner, const wchar_t* text)
 {
     const size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
-    GlobalBlock block(bytes);
+    // Movable, as the clipboard wants it.
+    ScopedGlobalMemory block(GlobalAlloc(GMEM_MOVEABLE, bytes));
     if (!block.Get() || !FillBlock(block.Get(), text, bytes)) {
         return 0;
     }
@@ -72,6 +54,6 @@ int CopyTextToClipboard(HWND owner, const wchar_t* text)
         return 0;
     }
     // The system owns the block from here on.
-    block.Release();
+    block.Detach();
     return 1;
 }

@@ -134,33 +134,28 @@ int FontFamilyExists(const wchar_t* face, BYTE charSet, HDC dc)
     if (!face) {
         return 0;
     }
+    if (!dc) {
+        ScreenDc screen;
+        return screen.Get() ? FontFamilyExists(face, charSet, screen.Get()) : 0;
+    }
     LOGFONTW font;
     ZeroMemory(&font, sizeof(font));
     lstrcpynW(font.lfFaceName, face, LF_FACESIZE);
     font.lfCharSet = charSet;
     font.lfPitchAndFamily = 0;
 
-    HDC screen = dc ? nullptr : GetDC(nullptr);
-    HDC target = dc ? dc : screen;
-    if (!target) {
-        return 0;
-    }
     int found = 0;
-    EnumFontFamiliesExW(target, &font, StopAtFirstFamily, reinterpret_cast<LPARAM>(&found), 0);
-    if (screen) {
-        ReleaseDC(nullptr, screen);
-    }
+    EnumFontFamiliesExW(dc, &font, StopAtFirstFamily, reinterpret_cast<LPARAM>(&found), 0);
     return found;
 }
 
 int SolidBrush::Create(COLORREF colour)
 {
-    HBRUSH brush = CreateSolidBrush(colour);
+    ScopedBrush brush(CreateSolidBrush(colour));
     if (!brush) {
         return 0;
     }
-    Delete();
-    brush_ = brush;
+    brush_ = std::move(brush);
     colour_ = colour;
     return 1;
 }
@@ -168,15 +163,12 @@ int SolidBrush::Create(COLORREF colour)
 HBRUSH SolidBrush::ForControl(HDC dc)
 {
     SetBkColor(dc, colour_);
-    return brush_;
+    return brush_.Get();
 }
 
 void SolidBrush::Delete()
 {
-    if (brush_) {
-        DeleteObject(brush_);
-        brush_ = nullptr;
-    }
+    brush_.Reset();
 }
 
 bool IsWine()

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/DynamicLibrary.h"
+#include "base/ScopedHandle.h"
 
 class WideString;
 
@@ -77,7 +78,6 @@ class SolidBrush
 {
 public:
     SolidBrush() = default;
-    ~SolidBrush() { Delete(); }
     SolidBrush(const SolidBrush&) = delete;
     SolidBrush& operator=(const SolidBrush&) = delete;
 
@@ -86,11 +86,11 @@ public:
     // WM_CTLCOLORSTATIC wants it.
     HBRUSH ForControl(HDC dc);
     void Delete();
-    HBRUSH Handle() const { return brush_; }
+    HBRUSH Handle() const { return brush_.Get(); }
     COLORREF Colour() const { return colour_; }
 
 private:
-    HBRUSH brush_ = nullptr;
+    ScopedBrush brush_;
     COLORREF colour_ = 0;
 };
 

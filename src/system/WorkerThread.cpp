@@ -73,7 +73,12 @@ int UseGlobalEventName(DWORD kernelWord, const wchar_t* name, int global)
     return name && global == 1 && (kernelWord & OS_NT) && !(kernelWord & OS_NT4);
 }
 
-int WaitPumping(HANDLE first, const HANDLE* second, DWORD milliseconds)
+namespace {
+
+// The pumping wait; both handles are read anew on each pass, after the
+// messages were dispatched, since a message handler may change them.
+template <typename ReadFirst>
+int PumpUntilSignalled(ReadFirst readFirst, const HANDLE* second, DWORD milliseconds)
 {
     const bool unlimited = milliseconds == WAIT_NO_LIMIT;
     const ULONGLONG deadline = GetTickCount64Ms() + milliseconds;
@@ -89,9 +94,8 @@ int WaitPumping(HANDLE first, const HANDLE* second, DWORD milliseconds)
         if (!DispatchWaitingMessages()) {
             return 0;
         }
-        // Read after dispatching: a message handler may have set it.
         HANDLE handles[2];
-        const DWORD count = CollectHandles(first, second ? *second : nullptr, handles);
+        const DWORD count = CollectHandles(readFirst(), second ? *second : nullptr, handles);
         const DWORD outcome =
             MsgWaitForMultipleObjects(count, handles, FALSE, passTime, QS_ALLINPUT);
         if (outcome == WAIT_OBJECT_0 + count) {
@@ -99,6 +103,13 @@ int WaitPumping(HANDLE first, const HANDLE* second, DWORD milliseconds)
         }
         return outcome < WAIT_OBJECT_0 + count ? 1 : 0;
     }
+}
+
+} // namespace
+
+int WaitPumping(HANDLE first, const HANDLE* second, DWORD milliseconds)
+{
+    return PumpUntilSignalled([first] { return first; }, second, milliseconds);
 }
 
 int Event::Create(int manualReset, int initialState, const wchar_t* name, int global)
@@ -148,7 +159,9 @@ int Event::Wait(DWORD milliseconds, int* timedOut, HANDLE second)
 
 int Event::WaitPumping(DWORD milliseconds, const HANDLE* second)
 {
-    return ::WaitPumping(handle_.Get(), second, milliseconds);
+    // The event may be created anew while the wait pumps (a worker started
+    // again from a message handler): wait on the handle it has now.
+    return PumpUntilSignalled([this] { return handle_.Get(); }, second, milliseconds);
 }
 
 int WorkerThread::Start(WorkerRoutine routine, void* argument, DWORD value)

@@ -4,8 +4,36 @@
 #include <utility>
 
 #include "system/Registry.h"
-#include "ui/Layout.h"
 #include "ui/DialogTemplate.h"
+#include "ui/Dpi.h"
+#include "ui/Layout.h"
+
+namespace {
+
+// DPI awareness contexts and the dialog manager's DPI behaviour (Windows 10).
+const HANDLE kPerMonitorAwareV2 = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4));
+const HANDLE kPerMonitorAware = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-3));
+constexpr int kDialogDpiChangeDisableAll = 0x1;
+
+template <typename Function> Function User32Entry(const DynamicLibrary& user32, const char* name)
+{
+    return user32.Symbol<Function>(name);
+}
+
+// The dialog manager of Windows 10 rescales a per-monitor dialog's font and
+// controls by itself; the dialog does it here, anchors included, so the
+// automatic way is switched off.
+void TakeOverDpiChanges(HWND dialog)
+{
+    DynamicLibrary user32(L"user32.dll");
+    auto setBehavior =
+        User32Entry<BOOL(WINAPI*)(HWND, int, int)>(user32, "SetDialogDpiChangeBehavior");
+    if (setBehavior) {
+        setBehavior(dialog, kDialogDpiChangeDisableAll, kDialogDpiChangeDisableAll);
+    }
+}
+
+} // namespace
 
 DialogApp::~DialogApp()
 {
@@ -51,6 +79,10 @@ INT_PTR DialogApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return 1;
         }
         return 0;
+    case kWmDpiChanged:
+        HandleDpiChange(DpiFromMessage(wParam), reinterpret_cast<const RECT*>(lParam));
+        SetMessageResult(0);
+        return 1;
     default:
         return 0;
     }
@@ -59,6 +91,59 @@ INT_PTR DialogApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 INT_PTR DialogApp::OnDestroy()
 {
     return OnMessage(WM_DESTROY, 0, 0);
+}
+
+void DialogApp::OnDpiChanging(int, int)
+{
+}
+
+void DialogApp::OnDpiChanged(int, int)
+{
+}
+
+void DialogApp::HandleDpiChange(int newDpi, const RECT* suggested)
+{
+    const int oldDpi = dpi_;
+    if (newDpi > 0 && newDpi != oldDpi) {
+        dpi_ = newDpi;
+        UpdateMinimumSize();
+        RescaleDialogFont(oldDpi, newDpi);
+        if (iconId_) {
+            SetIcon(iconId_);
+        }
+        OnDpiChanging(oldDpi, newDpi);
+    }
+    if (suggested) {
+        SetWindowPos(window_, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (newDpi > 0 && newDpi != oldDpi) {
+        OnDpiChanged(oldDpi, newDpi);
+    }
+}
+
+void DialogApp::RescaleDialogFont(int oldDpi, int newDpi)
+{
+    const auto current = reinterpret_cast<HFONT>(SendMessageW(window_, WM_GETFONT, 0, 0));
+    HFONT used = dpiFont_ ? dpiFont_.Get() : current;
+    LOGFONTW logFont = {};
+    if (!used || !GetObjectW(used, sizeof(logFont), &logFont)) {
+        return;
+    }
+    logFont.lfHeight = RescaleFontHeight(logFont.lfHeight, oldDpi, newDpi);
+    ScopedFont font(CreateFontIndirectW(&logFont));
+    if (!font) {
+        return;
+    }
+    // Controls with a font of their own keep it; their owners remake it.
+    for (HWND child = GetWindow(window_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)) == used) {
+            SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
+        }
+    }
+    // The old font is deleted only now that no control uses it.
+    dpiFont_ = std::move(font);
 }
 
 void DialogApp::EndWindow(INT_PTR result)
@@ -80,7 +165,19 @@ void DialogApp::SetMessageResult(LRESULT result)
 int DialogApp::MakeDpiAware()
 {
     DynamicLibrary user32(L"user32.dll");
-    auto setProcessDpiAware = user32.Symbol<BOOL(WINAPI*)()>("SetProcessDPIAware");
+    auto setContext = User32Entry<BOOL(WINAPI*)(HANDLE)>(user32, "SetProcessDpiAwarenessContext");
+    if (setContext) {
+        for (HANDLE context : {kPerMonitorAwareV2, kPerMonitorAware}) {
+            if (setContext(context)) {
+                return 1;
+            }
+            // The manifest has set the awareness already.
+            if (GetLastError() == ERROR_ACCESS_DENIED) {
+                return 1;
+            }
+        }
+    }
+    auto setProcessDpiAware = User32Entry<BOOL(WINAPI*)()>(user32, "SetProcessDPIAware");
     return setProcessDpiAware && setProcessDpiAware() ? 1 : 0;
 }
 
@@ -127,6 +224,8 @@ INT_PTR CALLBACK DialogApp::DialogProcedure(HWND window, UINT message, WPARAM wP
             return 0;
         }
         app->window_ = window;
+        app->dpi_ = WindowDpi(window);
+        TakeOverDpiChanges(window);
         int result = app->OnInitDialog();
         if (result == 0) {
             app->EndWindow(-1);
@@ -247,7 +346,14 @@ int DialogApp::RestorePlacement(HKEY root, const wchar_t* subkey, const wchar_t*
     placement.length = sizeof(placement);
     placement.showCmd = static_cast<UINT>(show);
     placement.rcNormalPosition = rect;
+    const int dpiBefore = dpi_;
     if (!SetWindowPlacement(window_, &placement)) {
+        return 0;
+    }
+    // On a monitor of another DPI the window took the size WM_DPICHANGED
+    // suggested (the saved one rescaled); the saved size was measured on
+    // that monitor already, so it is set once more.
+    if (dpi_ != dpiBefore && !SetWindowPlacement(window_, &placement)) {
         return 0;
     }
     // A maximised window already fills its monitor.
@@ -259,10 +365,33 @@ int DialogApp::RestorePlacement(HKEY root, const wchar_t* subkey, const wchar_t*
 
 void DialogApp::SetMinimumSize(int width, int height, int inDialogUnits)
 {
-    SIZE size = {};
-    if (MinimumWindowSize(window_, width, height, inDialogUnits, size)) {
-        minimumWidth_ = size.cx;
-        minimumHeight_ = size.cy;
+    RECT client = {0, 0, width, height};
+    if (inDialogUnits == 1 && !MapDialogRect(window_, &client)) {
+        return;
+    }
+    minimumClient_ = {client.right, client.bottom};
+    minimumIsOuter_ = inDialogUnits != 1;
+    minimumDpi_ = dpi_;
+    UpdateMinimumSize();
+}
+
+void DialogApp::UpdateMinimumSize()
+{
+    if (!minimumDpi_) {
+        return;
+    }
+    RECT rect = {0, 0, RescaleForDpi(minimumClient_.cx, minimumDpi_, dpi_),
+                 RescaleForDpi(minimumClient_.cy, minimumDpi_, dpi_)};
+    if (minimumIsOuter_) {
+        minimumWidth_ = rect.right;
+        minimumHeight_ = rect.bottom;
+        return;
+    }
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_EXSTYLE));
+    if (AdjustWindowRectForDpi(rect, style, exStyle, dpi_)) {
+        minimumWidth_ = rect.right - rect.left;
+        minimumHeight_ = rect.bottom - rect.top;
     }
 }
 
@@ -279,13 +408,15 @@ HICON LoadIconSized(HINSTANCE instance, UINT iconId, int width, int height)
 void DialogApp::SetIcon(UINT iconId)
 {
     // Each old icon is destroyed only after the window has let go of it.
-    ScopedIcon small(LoadIconSized(instance_, iconId, GetSystemMetrics(SM_CXSMICON),
-                                   GetSystemMetrics(SM_CYSMICON)));
+    iconId_ = iconId;
+    ScopedIcon small(LoadIconSized(instance_, iconId, MetricForDpi(SM_CXSMICON, dpi_),
+                                   MetricForDpi(SM_CYSMICON, dpi_)));
     SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.Get()));
     smallIcon_ = std::move(small);
 
-    ScopedIcon large(LoadIconSized(instance_, iconId, StandardIconSize(GetSystemMetrics(SM_CXICON)),
-                                   StandardIconSize(GetSystemMetrics(SM_CYICON))));
+    ScopedIcon large(LoadIconSized(instance_, iconId,
+                                   StandardIconSize(MetricForDpi(SM_CXICON, dpi_)),
+                                   StandardIconSize(MetricForDpi(SM_CYICON, dpi_))));
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large.Get()));
     largeIcon_ = std::move(large);
 }

@@ -37,6 +37,14 @@ public:
     virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     // Forwards WM_DESTROY to OnMessage.
     virtual INT_PTR OnDestroy();
+    // The window moved to a monitor of another DPI (WM_DPICHANGED). The
+    // first is called once the dialog's font, icons and minimum size are
+    // made for newDpi and before the window takes its new rectangle, the
+    // second once it has it: a derived dialog rescales its own pixel sizes
+    // in the first and whatever depends on its controls' new sizes in the
+    // second.
+    virtual void OnDpiChanging(int oldDpi, int newDpi);
+    virtual void OnDpiChanged(int oldDpi, int newDpi);
 
     // Shows dialog resource dialogId modally; answers the dialog's result.
     INT_PTR Run(HINSTANCE instance, int dialogId, DWORD options, HWND parent);
@@ -45,6 +53,8 @@ public:
 
     HWND Window() const { return window_; }
     HINSTANCE Instance() const { return instance_; }
+    // The DPI the window's pixel sizes are made for: its monitor's.
+    int Dpi() const { return dpi_; }
     DWORD Options() const { return options_; }
     int MinimumWidth() const { return minimumWidth_; }
     int MinimumHeight() const { return minimumHeight_; }
@@ -61,7 +71,9 @@ public:
     int SavePlacement(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
                       const RECT* rectangle, DWORD flags);
     int RestorePlacement(HKEY root, const wchar_t* subkey, const wchar_t* valueName, DWORD flags);
-    // Declares the process DPI-aware where the system knows the call; 1/0.
+    // Declares the process per-monitor DPI-aware (version 2, else version
+    // 1) where the system knows it, else system DPI-aware; 1 when the
+    // process is aware (also when its manifest made it so already), else 0.
     static int MakeDpiAware();
 
 protected:
@@ -73,6 +85,16 @@ protected:
     DWORD options_ = 0;
     ScopedIcon smallIcon_;
     ScopedIcon largeIcon_;
+    UINT iconId_ = 0;
+    int dpi_ = 96;
+    // The minimum client size asked for, in pixels at minimumDpi_; the
+    // outer minimum follows the window's DPI.
+    SIZE minimumClient_ = {};
+    bool minimumIsOuter_ = false; // given in pixels: the outer size itself
+    int minimumDpi_ = 0;
+    // The dialog font made for a DPI other than the one the dialog was
+    // created at; null until the first change.
+    ScopedFont dpiFont_;
     DynamicLibrary commonControls_;
     BOOL(WINAPI* initCommonControlsEx_)(const INITCOMMONCONTROLSEX*) = nullptr;
 
@@ -80,6 +102,9 @@ private:
     static INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam,
                                             LPARAM lParam);
     INT_PTR Route(UINT message, WPARAM wParam, LPARAM lParam);
+    void HandleDpiChange(int newDpi, const RECT* suggested);
+    void RescaleDialogFont(int oldDpi, int newDpi);
+    void UpdateMinimumSize();
     void InitCommonControlsOnce();
 };
 

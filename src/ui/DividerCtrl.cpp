@@ -1,6 +1,7 @@
 #include "ui/DividerCtrl.h"
 
 #include "base/ScopedHandle.h"
+#include "ui/Dpi.h"
 
 namespace {
 
@@ -11,31 +12,35 @@ constexpr int kSeparatorState = 1;
 
 } // namespace
 
-DividerPlacement PlaceDivider(const RECT& rectInParent)
+DividerPlacement PlaceDivider(const RECT& rectInParent, int dpi)
 {
+    const int one = ScaleForDpi(1, dpi);
+    const int two = ScaleForDpi(2, dpi);
+    const int three = ScaleForDpi(3, dpi);
+    const int band = ScaleForDpi(5, dpi);
     const int width = rectInParent.right - rectInParent.left;
     const int height = rectInParent.bottom - rectInParent.top;
     DividerPlacement placement;
     placement.horizontal = height < width;
     if (placement.horizontal) {
-        placement.x = rectInParent.left - 2;
-        placement.y = rectInParent.top - 1;
-        placement.width = width + 3;
-        placement.height = 5;
+        placement.x = rectInParent.left - two;
+        placement.y = rectInParent.top - one;
+        placement.width = width + three;
+        placement.height = band;
     } else {
-        placement.x = rectInParent.left - 1;
-        placement.y = rectInParent.top - 2;
-        placement.width = 5;
-        placement.height = height + 3;
+        placement.x = rectInParent.left - one;
+        placement.y = rectInParent.top - two;
+        placement.width = band;
+        placement.height = height + three;
     }
     return placement;
 }
 
-RECT ClassicDividerRect(RECT client)
+RECT ClassicDividerRect(RECT client, int dpi)
 {
-    client.top += 2;
-    client.left += 1;
-    client.bottom -= 1;
+    client.top += ScaleForDpi(2, dpi);
+    client.left += ScaleForDpi(1, dpi);
+    client.bottom -= ScaleForDpi(1, dpi);
     return client;
 }
 
@@ -58,7 +63,8 @@ int DividerCtrl::Attach(HWND control)
     RECT rect = {};
     GetWindowRect(control, &rect);
     MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
-    const DividerPlacement placement = PlaceDivider(rect);
+    dpi_ = WindowDpi(control);
+    const DividerPlacement placement = PlaceDivider(rect, dpi_);
     horizontal_ = placement.horizontal;
     SetWindowPos(control, nullptr, placement.x, placement.y, placement.width, placement.height,
                  SWP_NOZORDER | SWP_NOOWNERZORDER);
@@ -96,7 +102,7 @@ void DividerCtrl::Paint()
         GetClientRect(control_, &client);
         const int part = horizontal_ ? kHorizontalSeparatorPart : kVerticalSeparatorPart;
         if (!visualStyle_.DrawBackground(dc, part, kSeparatorState, &client)) {
-            RECT line = ClassicDividerRect(client);
+            RECT line = ClassicDividerRect(client, dpi_);
             DrawEdge(dc, &line, EDGE_ETCHED, horizontal_ ? BF_TOP : BF_LEFT);
         }
     }

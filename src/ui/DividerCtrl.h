@@ -8,7 +8,8 @@
 constexpr DWORD DIVIDER_SUBCLASS_TAG = 0x64697669;
 
 // Where a divider goes: a static control's rectangle in its parent's client
-// coordinates becomes a 5-pixel band around the line it stands for.
+// coordinates becomes a band around the line it stands for, 5 pixels at 96
+// dpi and as many more as dpi asks for.
 struct DividerPlacement
 {
     bool horizontal = true;
@@ -17,11 +18,11 @@ struct DividerPlacement
     int width = 0;
     int height = 0;
 };
-DividerPlacement PlaceDivider(const RECT& rectInParent);
+DividerPlacement PlaceDivider(const RECT& rectInParent, int dpi = 96);
 
 // The rectangle the classic etched line is drawn in when no visual style
 // draws the separator.
-RECT ClassicDividerRect(RECT client);
+RECT ClassicDividerRect(RECT client, int dpi = 96);
 
 // Turns a static control into a thin separator line, drawn with the
 // "Toolbar" visual style, or as an etched edge without visual styles.
@@ -49,4 +50,5 @@ private:
     Subclasser subclass_;
     HWND control_ = nullptr;
     bool horizontal_ = true;
+    int dpi_ = 96;
 };

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "system/OsVersion.h"
+#include "ui/Dpi.h"
 
 namespace {
 
@@ -58,16 +59,21 @@ UINT ScreenColorDepth()
 
 } // namespace
 
-int IconList::Create(DWORD flags, int width, int height, int initial, int growth)
+int IconList::Create(DWORD flags, int width, int height, int initial, int growth, int dpi)
 {
     Destroy();
     flags_ = flags;
+    initial_ = initial;
+    growth_ = growth;
+    if (dpi <= 0) {
+        dpi = SystemDpi();
+    }
     if (flags & ICONS_SMALL) {
-        width = GetSystemMetrics(SM_CXSMICON);
-        height = GetSystemMetrics(SM_CYSMICON);
+        width = MetricForDpi(SM_CXSMICON, dpi);
+        height = MetricForDpi(SM_CYSMICON, dpi);
     } else if (flags & ICONS_LARGE) {
-        width = GetSystemMetrics(SM_CXICON);
-        height = GetSystemMetrics(SM_CYICON);
+        width = MetricForDpi(SM_CXICON, dpi);
+        height = MetricForDpi(SM_CYICON, dpi);
     }
     width_ = width;
     height_ = height;
@@ -94,6 +100,23 @@ void IconList::Destroy()
 {
     owned_.Reset();
     shared_ = nullptr;
+    added_.clear();
+}
+
+int IconList::Rescale(int dpi)
+{
+    if (!Handle() || (flags_ & ICONS_SHARED)) {
+        return 0;
+    }
+    std::vector<std::pair<HINSTANCE, UINT>> icons;
+    icons.swap(added_);
+    if (!Create(flags_, width_, height_, initial_, growth_, dpi)) {
+        return 0;
+    }
+    for (const auto& icon : icons) {
+        AddIcon(icon.first, icon.second);
+    }
+    return 1;
 }
 
 int IconList::AddIcon(HINSTANCE module, UINT resourceId)
@@ -108,7 +131,11 @@ int IconList::AddIcon(HINSTANCE module, UINT resourceId)
     }
     const auto replace =
         commonControls_.Symbol<decltype(&ImageList_ReplaceIcon)>("ImageList_ReplaceIcon");
-    return replace ? replace(Handle(), -1, icon.Get()) : -1;
+    const int index = replace ? replace(Handle(), -1, icon.Get()) : -1;
+    if (index >= 0 && !(flags_ & ICONS_SHARED)) {
+        added_.emplace_back(module, resourceId);
+    }
+    return index;
 }
 
 int IconList::RemoveAll()
@@ -116,6 +143,7 @@ int IconList::RemoveAll()
     if (!Handle() || (flags_ & ICONS_SHARED)) {
         return 0;
     }
+    added_.clear();
     const auto remove = commonControls_.Symbol<decltype(&ImageList_Remove)>("ImageList_Remove");
     return remove && remove(Handle(), -1) ? 1 : 0;
 }

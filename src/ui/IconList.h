@@ -6,6 +6,9 @@
 #include "base/DynamicLibrary.h"
 #include "base/ScopedHandle.h"
 
+#include <utility>
+#include <vector>
+
 // An image list of icons: a private one, or the system's shared one.
 
 constexpr DWORD ICONS_COLOR32 = 0x1;
@@ -26,7 +29,13 @@ public:
     IconList(const IconList&) = delete;
     IconList& operator=(const IconList&) = delete;
 
-    int Create(DWORD flags, int width, int height, int initial, int growth);
+    // ICONS_SMALL and ICONS_LARGE take the system's icon size at dpi (0: the
+    // system's DPI); other lists the given size.
+    int Create(DWORD flags, int width, int height, int initial, int growth, int dpi = 0);
+    // Makes the list anew for another DPI and loads the icons added so far
+    // again at its size, in the same order, so image indices stay valid.
+    // Answers 0 for a shared list, which the system sizes.
+    int Rescale(int dpi);
     void Destroy();
     // The new image's index, or -1.
     int AddIcon(HINSTANCE module, UINT resourceId);
@@ -50,4 +59,8 @@ private:
     HIMAGELIST shared_ = nullptr;
     int width_ = 0;
     int height_ = 0;
+    int initial_ = 0;
+    int growth_ = 0;
+    // The icons added, so that a rescaled list can load them again.
+    std::vector<std::pair<HINSTANCE, UINT>> added_;
 };

@@ -6,6 +6,7 @@
 
 #include "base/DynamicLibrary.h"
 #include "base/WideString.h"
+#include "ui/Dpi.h"
 
 namespace {
 
@@ -78,6 +79,15 @@ void Anchor::Setup(HWND control, unsigned flags, int designWidth, int designHeig
         }
     }
     referenceRect_ = reference;
+    recordedControl_ = controlRect_;
+    recordedReference_ = referenceRect_;
+    recordedDpi_ = WindowDpi(parent_);
+}
+
+void Anchor::SetDpi(int dpi)
+{
+    controlRect_ = RescaleRectForDpi(recordedControl_, recordedDpi_, dpi);
+    referenceRect_ = RescaleRectForDpi(recordedReference_, recordedDpi_, dpi);
 }
 
 void Anchor::Apply(WPARAM, LPARAM lParam)
@@ -89,27 +99,6 @@ void Anchor::Apply(WPARAM, LPARAM lParam)
         AnchoredBox(flags_, controlRect_, referenceRect_, LOWORD(lParam), HIWORD(lParam));
     MoveWindow(control_, box.x, box.y, box.width, box.height, TRUE);
     InvalidateRect(control_, nullptr, TRUE);
-}
-
-int MinimumWindowSize(HWND dialog, int width, int height, int inDialogUnits, SIZE& size)
-{
-    if (inDialogUnits != 1) {
-        size.cx = width;
-        size.cy = height;
-        return 1;
-    }
-    RECT rect = {0, 0, width, height};
-    if (!MapDialogRect(dialog, &rect)) {
-        return 0;
-    }
-    DWORD style = static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_STYLE));
-    DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE));
-    if (!AdjustWindowRectEx(&rect, style, FALSE, exStyle)) {
-        return 0;
-    }
-    size.cx = Width(rect);
-    size.cy = Height(rect);
-    return 1;
 }
 
 RECT GripRectangle(const RECT& outer, int width, int height)
@@ -137,15 +126,32 @@ LRESULT GripHitCode(LRESULT defaultCode, int maximised, const RECT& windowRect, 
 int SizeGrip::Attach(HWND dialog)
 {
     window_ = dialog;
+    dpi_ = WindowDpi(dialog);
     SetRectEmpty(&gripRect_);
     return style_.Open(dialog, L"status");
+}
+
+void SizeGrip::ThemeChanged()
+{
+    if (window_) {
+        style_.Close();
+        style_.Open(window_, L"status");
+        InvalidateGrip();
+    }
+}
+
+SIZE SizeGrip::GripSize() const
+{
+    SIZE size = {MetricForDpi(SM_CXHSCROLL, dpi_), MetricForDpi(SM_CYVSCROLL, dpi_)};
+    return size;
 }
 
 RECT SizeGrip::CurrentGripRect() const
 {
     RECT client = {};
     GetClientRect(window_, &client);
-    return GripRectangle(client, GetSystemMetrics(SM_CXHSCROLL), GetSystemMetrics(SM_CYVSCROLL));
+    const SIZE size = GripSize();
+    return GripRectangle(client, size.cx, size.cy);
 }
 
 int SizeGrip::InvalidateGrip()
@@ -187,8 +193,9 @@ int SizeGrip::HitTest(WPARAM wParam, LPARAM lParam)
     LRESULT code = DefWindowProcW(window_, WM_NCHITTEST, wParam, lParam);
     RECT windowRect = {};
     if (GetWindowRect(window_, &windowRect)) {
-        code = GripHitCode(code, IsZoomed(window_), windowRect, HitTestPoint(lParam),
-                           GetSystemMetrics(SM_CXHSCROLL), GetSystemMetrics(SM_CYVSCROLL));
+        const SIZE size = GripSize();
+        code = GripHitCode(code, IsZoomed(window_), windowRect, HitTestPoint(lParam), size.cx,
+                           size.cy);
     }
     SetWindowLongPtrW(window_, DWLP_MSGRESULT, code);
     return 1;
@@ -262,6 +269,26 @@ RECT KeepCurrentParts(const RECT& saved, const RECT& current, unsigned flags)
 RECT MoveIntoWorkArea(const RECT& rect, const RECT& workArea)
 {
     return OffsetTo(rect, workArea.left + kWorkAreaInset, workArea.top + kWorkAreaInset);
+}
+
+RECT WidenedWindow(const RECT& window, int clientWidth, int neededWidth, const RECT& workArea)
+{
+    if (neededWidth <= clientWidth) {
+        return window;
+    }
+    int width = Width(window) + (neededWidth - clientWidth);
+    if (width > Width(workArea)) {
+        width = Width(workArea) > Width(window) ? Width(workArea) : Width(window);
+    }
+    int left = window.left - (width - Width(window)) / 2;
+    if (left + width > workArea.right) {
+        left = workArea.right - width;
+    }
+    if (left < workArea.left) {
+        left = workArea.left;
+    }
+    RECT widened = {left, window.top, left + width, window.bottom};
+    return widened;
 }
 
 int StandardIconSize(int size)

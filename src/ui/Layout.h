@@ -57,6 +57,10 @@ public:
     void Setup(HWND control, unsigned flags, int designWidth = 0, int designHeight = 0);
     // wParam and lParam of WM_SIZE.
     void Apply(WPARAM wParam, LPARAM lParam);
+    // Measures against the recorded rectangles rescaled from the DPI they
+    // were recorded at to dpi; always from the recorded ones, so changes
+    // back and forth never drift.
+    void SetDpi(int dpi);
 
     unsigned Flags() const { return flags_; }
     HWND Control() const { return control_; }
@@ -67,12 +71,10 @@ private:
     RECT referenceRect_ = {};
     HWND control_ = nullptr;
     HWND parent_ = nullptr;
+    RECT recordedControl_ = {};
+    RECT recordedReference_ = {};
+    int recordedDpi_ = 96;
 };
-
-// The outer window size that keeps a client area of width x height (in
-// dialog units when inDialogUnits is 1, else pixels) for the dialog's current
-// style. Answers 0 and leaves size untouched when the conversion fails.
-int MinimumWindowSize(HWND dialog, int width, int height, int inDialogUnits, SIZE& size);
 
 // The sizing corner: where the grip is painted and where the mouse sizes.
 RECT GripRectangle(const RECT& outer, int width, int height);
@@ -99,12 +101,20 @@ public:
     int Paint();
     // Writes the hit code as the dialog's message result; answers 1.
     int HitTest(WPARAM wParam, LPARAM lParam);
+    // The grip's size follows the window's DPI.
+    void SetDpi(int dpi) { dpi_ = dpi; }
+    // Opens the visual style again after the theme changed.
+    void ThemeChanged();
 
     const RECT& LastGripRect() const { return gripRect_; }
+    bool IsThemed() const { return style_.Theme() != nullptr; }
+    // The grip's width and height at the window's DPI.
+    SIZE GripSize() const;
 
 private:
     RECT CurrentGripRect() const;
 
+    int dpi_ = 96;
     HWND window_ = nullptr;
     RECT gripRect_ = {};
     VisualStyle style_;
@@ -137,6 +147,12 @@ RECT MoveIntoWorkArea(const RECT& rect, const RECT& workArea);
 // monitor's work area (with PLACE_ACCEPT_BOTTOM_RIGHT, a bottom-right corner
 // on a monitor is enough). Left alone where the system cannot tell monitors.
 void KeepOnMonitor(RECT& rect, unsigned flags);
+
+// The window rectangle, widened so that its client area grows by what a
+// control of clientWidth needs to reach neededWidth, but never wider than
+// the work area, and centred where it was, inside the work area. Left as
+// it is when nothing more is needed.
+RECT WidenedWindow(const RECT& window, int clientWidth, int neededWidth, const RECT& workArea);
 
 // The big icon size for a system metric, raised to the next standard size.
 int StandardIconSize(int size);

@@ -8,6 +8,7 @@
 #include "system/Registry.h"
 #include "system/SystemInfo.h"
 #include "ui/ControlText.h"
+#include "ui/Dpi.h"
 
 namespace {
 
@@ -288,6 +289,7 @@ int LinkCtrl::Attach(HWND control, const wchar_t* text, const wchar_t* url, WORD
         flags_ &= ~LINK_HOVER_COLOR;
     }
 
+    dpi_ = WindowDpi(control);
     CreateFonts();
     format_ = LinkTextFormat(style, flags_);
     RebuildDisplayText();
@@ -426,6 +428,18 @@ void LinkCtrl::BrowserFaceName(wchar_t* face)
     face[LF_FACESIZE - 1] = L'\0';
 }
 
+void LinkCtrl::SetDpi(int dpi)
+{
+    if (!control_ || dpi <= 0) {
+        return;
+    }
+    dpi_ = dpi;
+    CreateFonts();
+    RebuildDisplayText();
+    MeasureText();
+    Repaint();
+}
+
 void LinkCtrl::CreateFittingFonts()
 {
     wchar_t face[LF_FACESIZE] = {};
@@ -455,7 +469,12 @@ void LinkCtrl::CreateFittingFonts()
         RECT client = {};
         GetClientRect(control_, &client);
         const SIZE clientSize = {client.right - client.left, client.bottom - client.top};
-        const int startHeight = (flags_ & LINK_FIT_HEIGHT) ? clientSize.cy : metrics.tmHeight;
+        // The device context's font is the system's, made for the system's
+        // DPI; on a monitor of another DPI the fitting starts from its size
+        // there.
+        const int startHeight = (flags_ & LINK_FIT_HEIGHT)
+                                    ? clientSize.cy
+                                    : RescaleForDpi(metrics.tmHeight, SystemDpi(), dpi_);
 
         fitting.dc = dc;
         fitting.face = face;

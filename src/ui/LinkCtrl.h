@@ -118,6 +118,9 @@ public:
     void Detach();
     // Stores the text, rebuilds and measures the display text, repaints.
     int SetText(const wchar_t* text);
+    // Fits the fonts again for a window now at dpi, once the control has
+    // its size there.
+    void SetDpi(int dpi);
 
     void SetHandler(SimpleHandler handler) { simpleHandler_ = handler; }
     void SetExtendedHandler(ExtendedHandler handler, LONG_PTR userValue)
@@ -177,4 +180,5 @@ private:
     LONG_PTR userValue_ = 0;
     SIZE extent_ = {};
     HWND control_ = nullptr;
+    int dpi_ = 96;
 };

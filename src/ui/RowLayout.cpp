@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <vsstyle.h>
 
+#include "ui/Dpi.h"
+
 unsigned SplitAtTabs(const wchar_t* text, unsigned length, TextPiece* pieces, unsigned maxPieces)
 {
     unsigned count = 0;
@@ -34,6 +36,53 @@ bool StripSpanningMark(const wchar_t* text, unsigned& length)
     return true;
 }
 
+namespace {
+
+// The gaps of a row at 96 dpi: the first column's text starts one pixel
+// right of the text rectangle, other columns' texts 4 pixels right of their
+// divider, and every text ends 5 pixels left of the next divider.
+constexpr int kFirstTextGap = 1;
+constexpr int kColumnTextGap = 4;
+constexpr int kTextEndGap = 5;
+constexpr int kIconGap = 1;
+constexpr int kTotalWidthTrim = 3;
+constexpr int kSpanEndGap = 2;
+constexpr int kTextBoxInset = 1;
+
+} // namespace
+
+int ColumnWidthForText(unsigned column, int textLeft, int textWidth, int dpi)
+{
+    const int end = ScaleForDpi(kTextEndGap, dpi);
+    if (column == 0) {
+        return textLeft + ScaleForDpi(kFirstTextGap, dpi) + textWidth + end;
+    }
+    return ScaleForDpi(kColumnTextGap, dpi) + textWidth + end;
+}
+
+int FirstFillColumnWidth(int current, int needed, int limit)
+{
+    const int wanted = needed < limit ? needed : limit;
+    return wanted > current ? wanted : current;
+}
+
+bool UseThemedRows(bool vistaOrLater, bool treeHasTheme, bool highContrast)
+{
+    return vistaOrLater && treeHasTheme && !highContrast;
+}
+
+bool DrawsRowFocus(UINT itemState, bool treeHasFocus, bool themed, bool hideFocusCues,
+                   bool highContrast)
+{
+    if (!(itemState & CDIS_FOCUS) || !treeHasFocus) {
+        return false;
+    }
+    if (highContrast) {
+        return true;
+    }
+    return !themed && !hideFocusCues;
+}
+
 void PlanRow(const wchar_t* text, unsigned length, const RowFrame& frame, RowPlan& plan)
 {
     plan = RowPlan();
@@ -44,7 +93,8 @@ void PlanRow(const wchar_t* text, unsigned length, const RowFrame& frame, RowPla
     for (unsigned i = 0; i < columns; ++i) {
         total += frame.columnWidths[i];
     }
-    plan.totalWidth = total - 3;
+    const int dpi = frame.dpi;
+    plan.totalWidth = total - ScaleForDpi(kTotalWidthTrim, dpi);
 
     TextPiece pieces[kMaxRowColumns];
     plan.count = SplitAtTabs(text, length, pieces, columns);
@@ -56,17 +106,19 @@ void PlanRow(const wchar_t* text, unsigned length, const RowFrame& frame, RowPla
         ColumnPlacement& placement = plan.columns[j];
         placement.column = j;
         placement.text = pieces[j];
-        placement.box.left = j == 0 ? textRect.left + 1 : columnLeft + 4;
-        placement.box.right = plan.spanning ? plan.totalWidth - 2 : columnLeft + width - 5;
-        placement.box.top = textRect.top + 1;
-        placement.box.bottom = textRect.bottom - 1;
+        placement.box.left = j == 0 ? textRect.left + ScaleForDpi(kFirstTextGap, dpi)
+                                    : columnLeft + ScaleForDpi(kColumnTextGap, dpi);
+        placement.box.right = plan.spanning ? plan.totalWidth - ScaleForDpi(kSpanEndGap, dpi)
+                                            : columnLeft + width - ScaleForDpi(kTextEndGap, dpi);
+        placement.box.top = textRect.top + ScaleForDpi(kTextBoxInset, dpi);
+        placement.box.bottom = textRect.bottom - ScaleForDpi(kTextBoxInset, dpi);
         columnLeft += width;
     }
 
     // The icon sits left of the text, inside the first column only.
     if (plan.count > 0 && textRect.left < frame.columnWidths[0]) {
         plan.drawIcon = true;
-        plan.iconAt.x = textRect.left - frame.iconWidth - 1;
+        plan.iconAt.x = textRect.left - frame.iconWidth - ScaleForDpi(kIconGap, dpi);
         plan.iconAt.y = textRect.top + (textRect.bottom - textRect.top - frame.iconHeight) / 2;
     }
 }

@@ -31,6 +31,7 @@ struct RowFrame
     unsigned columnCount = 0;
     int iconWidth = 0;
     int iconHeight = 0;
+    int dpi = 96; // the gaps between icon, texts and dividers follow it
 };
 
 struct ColumnPlacement
@@ -53,6 +54,28 @@ struct RowPlan
 // Lays out one row: the spanning mark, the column each text lands in, the
 // text boxes and the icon position.
 void PlanRow(const wchar_t* text, unsigned length, const RowFrame& frame, RowPlan& plan);
+
+// The width a column needs to show a text of textWidth pixels whole, with
+// the gaps PlanRow leaves at dpi. For the first column textLeft is where the
+// row's text rectangle starts (indentation and icon), counted from the
+// column's left edge; other columns ignore it.
+int ColumnWidthForText(unsigned column, int textLeft, int textWidth, int dpi);
+
+// The first column's width on the first fill: widened to show the widest
+// name (needed), but never beyond limit (half the tree) and never narrower
+// than it is.
+int FirstFillColumnWidth(int current, int needed, int limit);
+
+// Whether rows are drawn with the visual style: only where one applies to
+// the tree, and never under a high-contrast scheme, whose colours come from
+// the system.
+bool UseThemedRows(bool vistaOrLater, bool treeHasTheme, bool highContrast);
+
+// Whether a row gets a focus rectangle: the focused row of a focused tree
+// drawn the classic way (a themed selection shows the focus itself), unless
+// the window hides focus cues; a high-contrast scheme always shows it.
+bool DrawsRowFocus(UINT itemState, bool treeHasFocus, bool themed, bool hideFocusCues,
+                   bool highContrast);
 
 // The tree-item visual state (TREIS_*) for a custom-draw item state.
 int TreeItemVisualState(UINT itemState, bool treeHasFocus);

@@ -1,6 +1,7 @@
 #include "ui/TreeCtrl.h"
 
 #include "system/OsVersion.h"
+#include "ui/Dpi.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ int TreeCtrl::Attach(HWND tree, HINSTANCE module, DWORD flags)
     tree_ = tree;
     instance_ = module;
     flags_ = flags;
+    dpi_ = WindowDpi(tree);
 
     // An earlier Detach leaves drawing suspended; a new attachment starts
     // with drawing on.
@@ -44,7 +46,7 @@ int TreeCtrl::Attach(HWND tree, HINSTANCE module, DWORD flags)
     if (flags & TREE_SYSTEM_IMAGES) {
         icons_.Create(ICONS_SMALL | ICONS_SHARED, 0, 0, 0, 0);
     } else {
-        icons_.Create(ICONS_SMALL, 0, 0, 10, 20);
+        icons_.Create(ICONS_SMALL, 0, 0, 10, 20, dpi_);
     }
     SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(icons_.Handle()));
     if (flags & TREE_CHECKBOXES) {
@@ -227,6 +229,51 @@ int TreeCtrl::GetItem(HTREEITEM item, wchar_t* text, LPARAM* data, int* image, i
     }
     if (state) {
         *state = record.state;
+    }
+    return 1;
+}
+
+int TreeCtrl::GetItemText(HTREEITEM item, WideString& text) const
+{
+    if (!tree_ || !item) {
+        return 0;
+    }
+    // Most texts fit the usual buffer; one that fills it may go on, so it
+    // is read again with more room until it ends inside the buffer.
+    wchar_t usual[kTreeItemTextCapacity];
+    if (!ReadItemText(item, usual, kTreeItemTextCapacity)) {
+        return 0;
+    }
+    if (lstrlenW(usual) + 1 < static_cast<int>(kTreeItemTextCapacity)) {
+        return text.Assign(usual);
+    }
+    for (unsigned capacity = 4 * kTreeItemTextCapacity; capacity < 4 * kLongestItemText;
+         capacity *= 4) {
+        WideString buffer(capacity);
+        if (buffer.Capacity() < capacity || !ReadItemText(item, buffer.Data(), capacity)) {
+            return 0;
+        }
+        if (static_cast<unsigned>(lstrlenW(buffer.Data())) + 1 < capacity) {
+            return text.Assign(buffer.Data());
+        }
+    }
+    return 0;
+}
+
+int TreeCtrl::ReadItemText(HTREEITEM item, wchar_t* buffer, unsigned capacity) const
+{
+    buffer[0] = L'\0';
+    TVITEMW record = {};
+    record.hItem = item;
+    record.mask = TVIF_HANDLE | TVIF_TEXT;
+    record.pszText = buffer;
+    record.cchTextMax = static_cast<int>(capacity);
+    if (!SendMessageW(tree_, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&record))) {
+        return 0;
+    }
+    // The control may point pszText at its own copy instead of filling ours.
+    if (record.pszText && record.pszText != buffer) {
+        lstrcpynW(buffer, record.pszText, static_cast<int>(capacity));
     }
     return 1;
 }

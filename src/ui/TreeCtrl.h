@@ -21,6 +21,8 @@ constexpr DWORD kLabelEditorSubclassTag = 0x74726565;
 
 // Capacity, in characters with the terminator, of every item text read back.
 constexpr unsigned kTreeItemTextCapacity = 260;
+// The longest item text GetItemText reads back whole, in characters.
+constexpr unsigned kLongestItemText = 0x10000;
 
 // A wrapper of an existing tree-view control.
 
@@ -85,10 +87,15 @@ public:
     // written only on success.
     int GetItem(HTREEITEM item, wchar_t* text, LPARAM* data, int* image, int* selectedImage,
                 UINT stateMask, UINT* state) const;
+    // The whole text of an item, however long; 0 and text untouched when
+    // it cannot be read.
+    int GetItemText(HTREEITEM item, WideString& text) const;
     int SetItemHeight(int height);
     int GetItemHeight() const;
 
     HWND Window() const { return tree_; }
+    // The DPI the tree's pixel sizes are made for.
+    int Dpi() const { return dpi_; }
     DWORD Flags() const { return flags_; }
     const IconList& Icons() const { return icons_; }
 
@@ -100,8 +107,10 @@ protected:
     DWORD flags_ = 0;
     VisualStyle style_;
     HWND tree_ = nullptr;
+    int dpi_ = 96;
 
 private:
+    int ReadItemText(HTREEITEM item, wchar_t* buffer, unsigned capacity) const;
     static int LabelEditorProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                LRESULT* result, void* context);
     int HandleExpanding(HWND dialog, NMTREEVIEWW* info, LRESULT& result);

@@ -2,13 +2,24 @@
 
 #include <vsstyle.h>
 
+#include <vector>
+
 #include "base/ScopedHandle.h"
 #include "system/OsVersion.h"
+#include "ui/Dpi.h"
 
 namespace {
 
 constexpr int kMinimumItemHeight = 18;
 constexpr UINT kRowTextFlags = DT_END_ELLIPSIS | DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER;
+
+bool IsHighContrastOn()
+{
+    HIGHCONTRASTW contrast = {};
+    contrast.cbSize = sizeof(contrast);
+    return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
 
 void FillSolid(HDC dc, const RECT& rect, COLORREF color)
 {
@@ -33,8 +44,9 @@ int TreeListCtrl::Attach(HWND tree, HINSTANCE module, DWORD flags)
     if (!tree_) {
         return 0;
     }
-    style_.Open(tree_, L"TREEVIEW");
-    themed_ = IsOsAtLeast(OS_VISTA) && style_.HasWindowTheme() ? 1 : 0;
+    RefreshTheme();
+    attachIndent_ = static_cast<int>(SendMessageW(tree_, TVM_GETINDENT, 0, 0));
+    attachDpi_ = dpi_;
 
     DWORD headerStyle = WS_CHILD | HDS_FULLDRAG | ((flags & TREE_PLAIN_HEADER) ? 0 : HDS_BUTTONS);
     header_ = CreateWindowExW(0, WC_HEADERW, nullptr, headerStyle, 0, 0, 0, 0, GetParent(tree_),
@@ -43,9 +55,7 @@ int TreeListCtrl::Attach(HWND tree, HINSTANCE module, DWORD flags)
         return 0;
     }
     SendMessageW(header_, WM_SETFONT, SendMessageW(tree_, WM_GETFONT, 0, 0), FALSE);
-    if (GetItemHeight() < kMinimumItemHeight) {
-        SetItemHeight(kMinimumItemHeight);
-    }
+    ApplyMinimumItemHeight();
     if (!PlaceHeader()) {
         // The tree stays a plain tree of its former size.
         DestroyWindow(header_);
@@ -53,6 +63,77 @@ int TreeListCtrl::Attach(HWND tree, HINSTANCE module, DWORD flags)
         return 0;
     }
     return treeSubclass_.Attach(tree_, TreeWindowProc, this, kTreeWindowSubclassTag);
+}
+
+void TreeListCtrl::ApplyMinimumItemHeight()
+{
+    int minimum = ScaleForDpi(kMinimumItemHeight, dpi_);
+    // The tree rounds odd heights down (without TVS_NONEVENHEIGHT).
+    if (minimum % 2 && !(GetWindowLongPtrW(tree_, GWL_STYLE) & TVS_NONEVENHEIGHT)) {
+        ++minimum;
+    }
+    if (GetItemHeight() < minimum) {
+        SetItemHeight(minimum);
+    }
+}
+
+void TreeListCtrl::RefreshTheme()
+{
+    style_.Close();
+    style_.Open(tree_, L"TREEVIEW");
+    highContrast_ = IsHighContrastOn();
+    themed_ =
+        UseThemedRows(IsOsAtLeast(OS_VISTA), style_.HasWindowTheme() != 0, highContrast_) ? 1 : 0;
+    themeStale_ = false;
+}
+
+void TreeListCtrl::SetDpi(int dpi)
+{
+    if (!tree_ || dpi <= 0 || dpi == dpi_) {
+        return;
+    }
+    const int oldDpi = dpi_;
+    dpi_ = dpi;
+    if (icons_.Rescale(dpi)) {
+        SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL,
+                     reinterpret_cast<LPARAM>(icons_.Handle()));
+    }
+    // The indentation follows the scale too; from the one the tree had at
+    // Attach, so that changes back and forth never drift.
+    if (attachIndent_ > 0) {
+        SendMessageW(tree_, TVM_SETINDENT, RescaleForDpi(attachIndent_, attachDpi_, dpi), 0);
+    }
+    // -1 lets the tree take the height its new font and icons ask for.
+    SetItemHeight(-1);
+    ApplyMinimumItemHeight();
+    if (!header_) {
+        return;
+    }
+    SendMessageW(header_, WM_SETFONT, SendMessageW(tree_, WM_GETFONT, 0, 0), FALSE);
+    const int count = static_cast<int>(SendMessageW(header_, HDM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        SetColumnWidth(i, RescaleForDpi(ColumnWidth(i), oldDpi, dpi));
+    }
+}
+
+int TreeListCtrl::FitHeaderToTree()
+{
+    RECT tree;
+    if (!header_ || !GetWindowRect(tree_, &tree)) {
+        return 0;
+    }
+    MapWindowPoints(nullptr, GetParent(tree_), reinterpret_cast<POINT*>(&tree), 2);
+    // The header's height for its font: what HDM_LAYOUT takes off an area.
+    RECT area = tree;
+    WINDOWPOS position = {};
+    HDLAYOUT layout = {&area, &position};
+    if (!SendMessageW(header_, HDM_LAYOUT, 0, reinterpret_cast<LPARAM>(&layout))) {
+        return 0;
+    }
+    return SetWindowPos(header_, nullptr, tree.left, tree.top - position.cy, tree.right - tree.left,
+                        position.cy, SWP_NOZORDER | SWP_NOACTIVATE)
+               ? 1
+               : 0;
 }
 
 int TreeListCtrl::PlaceHeader()
@@ -110,10 +191,115 @@ int TreeListCtrl::InsertColumn(const wchar_t* caption, int index, int width, int
         SendMessageW(header_, HDM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item)));
 }
 
+int TreeListCtrl::ColumnWidth(int index) const
+{
+    HDITEMW item = {};
+    item.mask = HDI_WIDTH;
+    if (!header_ || !SendMessageW(header_, HDM_GETITEMW, index, reinterpret_cast<LPARAM>(&item))) {
+        return 0;
+    }
+    return item.cxy;
+}
+
+int TreeListCtrl::SetColumnWidth(int index, int width)
+{
+    HDITEMW item = {};
+    item.mask = HDI_WIDTH;
+    item.cxy = width < 0 ? 0 : width;
+    if (!header_ || !SendMessageW(header_, HDM_SETITEMW, index, reinterpret_cast<LPARAM>(&item))) {
+        return 0;
+    }
+    InvalidateRect(tree_, nullptr, FALSE);
+    return 1;
+}
+
+int TreeListCtrl::ColumnFitWidth(int index)
+{
+    if (!tree_ || index < 0) {
+        return 0;
+    }
+    WindowDc dc(tree_);
+    if (!dc.Get()) {
+        return 0;
+    }
+    SavedDcState saved(dc.Get());
+    SelectObject(dc.Get(), reinterpret_cast<HFONT>(SendMessageW(tree_, WM_GETFONT, 0, 0)));
+    // Only rows on screen have a text rectangle; the others' texts start
+    // one indentation per level further right than their parent's. The
+    // columns start at the tree's left edge, also when it is scrolled.
+    const int indent = static_cast<int>(SendMessageW(tree_, TVM_GETINDENT, 0, 0));
+    const int scrolled = GetScrollPos(tree_, SB_HORZ);
+    bool haveStart = false;
+    int depthZeroStart = 0;
+    int widest = 0;
+    struct Measured
+    {
+        int depth;
+        int width;
+    };
+    std::vector<Measured> measured;
+    WideString text;
+    TextPiece pieces[kMaxRowColumns];
+    for (HTREEITEM item = TreeView_GetRoot(tree_); item;
+         item = TreeView_GetNextVisible(tree_, item)) {
+        int depth = 0;
+        for (HTREEITEM parent = TreeView_GetParent(tree_, item); parent;
+             parent = TreeView_GetParent(tree_, parent)) {
+            ++depth;
+        }
+        RECT textRect;
+        if (!haveStart && TreeView_GetItemRect(tree_, item, &textRect, TRUE)) {
+            depthZeroStart = textRect.left + scrolled - depth * indent;
+            haveStart = true;
+        }
+        if (!GetItemText(item, text)) {
+            continue;
+        }
+        unsigned length = text.Length();
+        StripSpanningMark(text.Data(), length);
+        const unsigned count = SplitAtTabs(text.Data(), length, pieces, kMaxRowColumns);
+        SIZE extent = {};
+        if (static_cast<unsigned>(index) < count &&
+            MeasureRowText(dc.Get(), text.Data() + pieces[index].start,
+                           static_cast<int>(pieces[index].length), extent)) {
+            measured.push_back({depth, extent.cx});
+        }
+    }
+    if (index == 0 && !haveStart) {
+        return 0;
+    }
+    for (const Measured& row : measured) {
+        const int needed =
+            ColumnWidthForText(index, depthZeroStart + row.depth * indent, row.width, dpi_);
+        widest = needed > widest ? needed : widest;
+    }
+    return widest;
+}
+
+// As the rows are drawn: in the theme's font where the rows are themed.
+bool TreeListCtrl::MeasureRowText(HDC dc, const wchar_t* text, int length, SIZE& extent)
+{
+    // Measured whole: an ellipsis flag would shorten what is measured.
+    if (themed_ && style_.TextExtent(dc, TVP_TREEITEM, TREIS_NORMAL, text, length,
+                                     DT_NOPREFIX | DT_SINGLELINE, &extent)) {
+        return true;
+    }
+    return GetTextExtentPoint32W(dc, text, length, &extent) != 0;
+}
+
+int TreeListCtrl::FitColumn(int index)
+{
+    const int width = ColumnFitWidth(index);
+    return width > 0 && SetColumnWidth(index, width);
+}
+
 int TreeListCtrl::TreeWindowProc(HWND, UINT message, WPARAM, LPARAM, LRESULT*, void* context)
 {
+    auto* self = static_cast<TreeListCtrl*>(context);
     if (message == WM_SIZE) {
-        static_cast<TreeListCtrl*>(context)->FollowTreeWidth();
+        self->FollowTreeWidth();
+    } else if (message == WM_THEMECHANGED || message == WM_SYSCOLORCHANGE) {
+        self->ThemeChanged();
     }
     return 0; // the tree's own procedure always runs too
 }
@@ -135,9 +321,22 @@ int TreeListCtrl::HandleNotify(HWND dialog, WPARAM wParam, NMHDR* header, LRESUL
         return 0;
     }
     if (header_ && header->hwndFrom == header_) {
-        if (header->code == HDN_ITEMCHANGINGW) {
+        switch (header->code) {
+        case HDN_ITEMCHANGINGW:
             // With HDS_FULLDRAG the rows follow a dragged divider at once.
             InvalidateRect(tree_, nullptr, FALSE);
+            break;
+        case HDN_BEGINTRACKW:
+        case HDN_BEGINTRACKA:
+            userSizedColumns_ = true;
+            break;
+        case HDN_DIVIDERDBLCLICKW:
+        case HDN_DIVIDERDBLCLICKA:
+            userSizedColumns_ = true;
+            FitColumn(reinterpret_cast<NMHEADERW*>(header)->iItem);
+            break;
+        default:
+            break;
         }
         return 0;
     }
@@ -154,7 +353,12 @@ int TreeListCtrl::HandleCustomDraw(HWND dialog, WPARAM wParam, NMTVCUSTOMDRAW* d
     LRESULT answer = CDRF_DODEFAULT;
     switch (draw->nmcd.dwDrawStage) {
     case CDDS_PREPAINT:
+        if (themeStale_) {
+            RefreshTheme();
+        }
         focusedWhilePainting_ = GetFocus() == tree_;
+        hideFocusWhilePainting_ =
+            (SendMessageW(tree_, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS) != 0;
         answer = CDRF_NOTIFYITEMDRAW;
         break;
     case CDDS_ITEMPREPAINT:
@@ -214,6 +418,7 @@ int TreeListCtrl::DrawRow(NMTVCUSTOMDRAW* draw)
     frame.columnCount = ReadColumnWidths(widths, kMaxRowColumns);
     frame.iconWidth = icons_.IconWidth();
     frame.iconHeight = icons_.IconHeight();
+    frame.dpi = dpi_;
     RowPlan plan;
     PlanRow(text, static_cast<unsigned>(lstrlenW(text)), frame, plan);
 
@@ -232,7 +437,22 @@ int TreeListCtrl::DrawRow(NMTVCUSTOMDRAW* draw)
     for (unsigned i = 0; i < plan.count; ++i) {
         DrawColumnText(draw, text, plan.columns[i], state);
     }
+    DrawRowFocus(dc, textRect, plan.totalWidth, draw->nmcd.uItemState);
     return 1;
+}
+
+void TreeListCtrl::DrawRowFocus(HDC dc, const RECT& textRect, int totalWidth, UINT itemState) const
+{
+    if (!DrawsRowFocus(itemState, focusedWhilePainting_, themed_ != 0, hideFocusWhilePainting_,
+                       highContrast_)) {
+        return;
+    }
+    RECT focus = {textRect.left, textRect.top, totalWidth, textRect.bottom};
+    if (focus.left < focus.right) {
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+        DrawFocusRect(dc, &focus);
+    }
 }
 
 void TreeListCtrl::DrawGridLines(HDC dc, const RECT& textRect, int totalWidth) const

@@ -24,6 +24,28 @@ public:
 
     // The new column's index, or -1.
     int InsertColumn(const wchar_t* caption, int index, int width, int format);
+    int ColumnWidth(int index) const;
+    int SetColumnWidth(int index, int width);
+    // The width that shows the column's widest text among the rows in view
+    // of the expanded tree whole; 0 when there is none.
+    int ColumnFitWidth(int index);
+    // Fits the column to its widest text (a double click on its divider).
+    int FitColumn(int index);
+    // Whether the user has sized a column (dragged or double-clicked a
+    // divider) since Attach.
+    bool UserSizedColumns() const { return userSizedColumns_; }
+
+    // Remakes every pixel size for a window now at dpi: icons, the minimum
+    // item height, the header's font and height, the column widths. The
+    // owner calls it when the window's DPI changes, after the tree has its
+    // new font, and FitHeaderToTree once the tree has its new place.
+    void SetDpi(int dpi);
+    // Puts the header right above the tree, as wide as the tree.
+    int FitHeaderToTree();
+    // Looks at the theme and the high-contrast setting again before the
+    // next paint (after WM_THEMECHANGED, WM_SYSCOLORCHANGE or a change of
+    // the high-contrast setting).
+    void ThemeChanged() { themeStale_ = true; }
 
     HWND Header() const { return header_; }
     bool IsThemed() const { return themed_ != 0; }
@@ -32,6 +54,10 @@ private:
     static int TreeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                               LRESULT* result, void* context);
     int PlaceHeader();
+    void ApplyMinimumItemHeight();
+    bool MeasureRowText(HDC dc, const wchar_t* text, int length, SIZE& extent);
+    void RefreshTheme();
+    void DrawRowFocus(HDC dc, const RECT& textRect, int totalWidth, UINT itemState) const;
     void FollowTreeWidth();
     int HandleCustomDraw(HWND dialog, WPARAM wParam, NMTVCUSTOMDRAW* draw, LRESULT& result);
     int DrawRow(NMTVCUSTOMDRAW* draw);
@@ -48,4 +74,12 @@ private:
     // Whether the tree had the focus when the current paint began: asking
     // for every row costs a window server round trip each under Wine.
     bool focusedWhilePainting_ = false;
+    // The window hides focus rectangles until the keyboard is used, as
+    // told when the current paint began.
+    bool hideFocusWhilePainting_ = false;
+    bool highContrast_ = false;
+    bool themeStale_ = false;
+    bool userSizedColumns_ = false;
+    int attachIndent_ = 0;
+    int attachDpi_ = 96;
 };

@@ -45,6 +45,7 @@ void VisualStyle::ForgetEntryPoints()
     isThemeActive_ = nullptr;
     drawThemeBackground_ = nullptr;
     drawThemeText_ = nullptr;
+    getThemeTextExtent_ = nullptr;
     setWindowTheme_ = nullptr;
     isThemeBackgroundPartiallyTransparent_ = nullptr;
     drawThemeParentBackground_ = nullptr;
@@ -97,6 +98,20 @@ int VisualStyle::DrawText(HDC dc, int part, int state, const wchar_t* text, int 
         return 0;
     }
     return draw(theme_, dc, part, state, text, length, textFlags, textFlags2, rect) == S_OK;
+}
+
+int VisualStyle::TextExtent(HDC dc, int part, int state, const wchar_t* text, int length,
+                            DWORD textFlags, SIZE* extent)
+{
+    auto measure = Lookup(getThemeTextExtent_, "GetThemeTextExtent");
+    RECT bounds = {};
+    if (!measure || !theme_ ||
+        measure(theme_, dc, part, state, text, length, textFlags, nullptr, &bounds) != S_OK) {
+        return 0;
+    }
+    extent->cx = bounds.right - bounds.left;
+    extent->cy = bounds.bottom - bounds.top;
+    return 1;
 }
 
 int VisualStyle::SetWindowTheme(HWND window, const wchar_t* applicationName, const wchar_t* idList)

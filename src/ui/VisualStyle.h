@@ -32,6 +32,10 @@ public:
     // (windows.h maps this name to DrawTextW; callers see the same mapping.)
     int DrawText(HDC dc, int part, int state, const wchar_t* text, int length, DWORD textFlags,
                  DWORD textFlags2, const RECT* rect);
+    // The size of text as DrawText draws it (in the theme's font, where the
+    // theme names one).
+    int TextExtent(HDC dc, int part, int state, const wchar_t* text, int length, DWORD textFlags,
+                   SIZE* extent);
     // Answers 1 whenever the function exists, whatever it returns.
     int SetWindowTheme(HWND window, const wchar_t* applicationName, const wchar_t* idList);
     int IsBackgroundPartiallyTransparent(int part, int state);
@@ -50,6 +54,7 @@ private:
     using IsThemeActiveFunction = decltype(&::IsThemeActive);
     using DrawThemeBackgroundFunction = decltype(&::DrawThemeBackground);
     using DrawThemeTextFunction = decltype(&::DrawThemeText);
+    using GetThemeTextExtentFunction = decltype(&::GetThemeTextExtent);
     using SetWindowThemeFunction = decltype(&::SetWindowTheme);
     using IsThemeBackgroundPartiallyTransparentFunction =
         decltype(&::IsThemeBackgroundPartiallyTransparent);
@@ -72,6 +77,7 @@ private:
     IsThemeActiveFunction isThemeActive_ = nullptr;
     DrawThemeBackgroundFunction drawThemeBackground_ = nullptr;
     DrawThemeTextFunction drawThemeText_ = nullptr;
+    GetThemeTextExtentFunction getThemeTextExtent_ = nullptr;
     SetWindowThemeFunction setWindowTheme_ = nullptr;
     IsThemeBackgroundPartiallyTransparentFunction isThemeBackgroundPartiallyTransparent_ = nullptr;
     DrawThemeParentBackgroundFunction drawThemeParentBackground_ = nullptr;

@@ -1,6 +1,9 @@
 #include "update/AutoUpdater.h"
 
+#include <string>
+
 #include "net/XmlDocument.h"
+
 #include "system/Files.h"
 #include "system/MachineId.h"
 #include "system/ModuleVersion.h"
@@ -38,6 +41,21 @@ void UserLanguageCode(WideString& code)
     }
 }
 
+// What one check has learnt so far. The node is released before its
+// document.
+struct AutoUpdater::Progress
+{
+    wchar_t modulePath[MAX_PATH] = {};
+    wchar_t folder[MAX_PATH] = {};
+    WideString version;
+    unsigned major = 0;
+    unsigned minor = 0;
+    WideString language;
+    XmlDocument document;
+    XmlNode base;
+    WideString offered;
+};
+
 AutoUpdater::~AutoUpdater()
 {
     Stop();
@@ -45,20 +63,34 @@ AutoUpdater::~AutoUpdater()
     subclass_.Detach();
 }
 
-int AutoUpdater::Start(HWND mainWindow, const wchar_t* baseUrl, HKEY root, const wchar_t* subkey,
-                       const wchar_t* valueName, DWORD flags, const wchar_t* itemType,
-                       const wchar_t* itemName)
+int AutoUpdater::Start(HWND mainWindow, const UpdateCheckOptions& options)
+{
+    // Stop pumps messages while it waits: a second tick of the checkbox
+    // arrives in here again and must not start a check over this one.
+    if (inStartOrStop_) {
+        return 0;
+    }
+    inStartOrStop_ = 1;
+    const int started = StartCheck(mainWindow, options);
+    inStartOrStop_ = 0;
+    return started;
+}
+
+int AutoUpdater::StartCheck(HWND mainWindow, const UpdateCheckOptions& options)
 {
     Stop();
+    InterlockedExchange(&stopping_, 0);
+    http_.AllowTransfers();
     showingQuestion_ = 0;
     window_ = mainWindow;
-    baseUrl_.Assign(baseUrl ? baseUrl : L"");
-    root_ = root;
-    subkey_.Assign(subkey ? subkey : L"");
-    valueName_.Assign(valueName ? valueName : L"");
-    flags_ = flags;
-    itemType_.Assign(itemType ? itemType : L"");
-    itemName_.Assign(itemName ? itemName : L"");
+    baseUrl_.Assign(options.baseUrl ? options.baseUrl : L"");
+    root_ = options.root;
+    subkey_.Assign(options.subkey ? options.subkey : L"");
+    valueName_.Assign(options.valueName ? options.valueName : L"");
+    flags_ = options.flags;
+    itemType_.Assign(options.itemType ? options.itemType : L"");
+    itemName_.Assign(options.itemName ? options.itemName : L"");
+    keys_ = options.keys;
     programToRun_.Assign(L"");
 
     if (HasSchedule()) {
@@ -76,8 +108,10 @@ int AutoUpdater::Start(HWND mainWindow, const wchar_t* baseUrl, HKEY root, const
         }
     }
     updateMessage_ = RegisterWindowMessageW(L"_C_AutoUpdate");
-    if (!subclass_.IsAttached()) {
-        subclass_.Attach(window_, HandleMessage, this, UPDATE_SUBCLASS_TAG);
+    // Without the subclass no question could be asked.
+    if (!updateMessage_ || (!subclass_.IsAttached() &&
+                            !subclass_.Attach(window_, HandleMessage, this, UPDATE_SUBCLASS_TAG))) {
+        return 0;
     }
     if (flags_ & UPDATE_NO_WORKER) {
         return 1;
@@ -85,12 +119,22 @@ int AutoUpdater::Start(HWND mainWindow, const wchar_t* baseUrl, HKEY root, const
     return worker_.Start(Run, this, 0);
 }
 
+void AutoUpdater::Cancel()
+{
+    InterlockedExchange(&stopping_, 1);
+    http_.CancelTransfers();
+}
+
 void AutoUpdater::Stop()
 {
+    const int outer = inStartOrStop_;
+    inStartOrStop_ = 1;
     if (worker_.IsRunning()) {
+        Cancel();
         worker_.Wait(0);
     }
     subclass_.Detach();
+    inStartOrStop_ = outer;
 }
 
 int AutoUpdater::Wait(DWORD milliseconds)
@@ -152,88 +196,129 @@ void AutoUpdater::Decline(const WideString& offered) const
 
 DWORD AutoUpdater::Check()
 {
-    wchar_t modulePath[MAX_PATH] = {};
-    wchar_t folder[MAX_PATH] = {};
-    WideString version;
-    unsigned major = 0;
-    unsigned minor = 0;
-    ModuleFileName(nullptr, modulePath);
-    ModuleDirectory(nullptr, folder);
-    ReadFileVersion(modulePath, major, minor, &version);
-
-    WideString machineId;
-    WideString language;
-    WideString request;
-    MachineId(MACHINE_ID_UPDATE, machineId);
-    UserLanguageCode(language);
-    if (flags_ & UPDATE_INVENTORY_REQUEST) {
-        BuildInventoryRequest(baseUrl_.Data(), language.Data(), machineId.Data(), itemType_.Data(),
-                              itemName_.Data(), version.Data(), request);
-    } else {
-        BuildPlainRequest(baseUrl_.Data(), version.Data(), machineId.Data(), request);
-    }
-    WideString answer;
-    if (!http_.GetText(request.Data(), kAgent, answer, 0, nullptr, AllowEverything, nullptr)) {
+    Progress progress;
+    if (!FetchAnswer(progress) || !AskToInstall(progress) || !Install(progress) ||
+        !AskToRestart(progress)) {
         return 0;
     }
-
-    XmlDocument document;
-    if (!document.Create(XML_UPDATE_ANSWER_FLAGS) || !document.LoadFromText(answer.Data())) {
-        return 0;
-    }
-    XmlNode base;
-    if (flags_ & UPDATE_INVENTORY_REQUEST) {
-        base = document.SelectOrCreate(kInventoryBase);
-        if (!base) {
-            return 0;
-        }
-    }
-    WideString offered;
-    unsigned offeredMajor = 0;
-    unsigned offeredMinor = 0;
-    if (!ReadAnswer(document, base.Get(), language.Data()) ||
-        !document.GetValue(L"update\\version", offered, base.Get()) ||
-        !ParseOfferedVersion(offered.Data(), offeredMajor, offeredMinor) ||
-        !IsNewerVersion(offeredMajor, offeredMinor, major, minor) || IsDeclined(offered)) {
-        return 0;
-    }
-
-    if (!SendMessageW(window_, updateMessage_, UPDATE_ASK_INSTALL, 0)) {
-        Decline(offered);
-        return 0;
-    }
-    UpdateFileList files;
-    wchar_t desktop[MAX_PATH] = {};
-    ReadUpdateFileList(document, base.Get(), files);
-    GetFolderPath(0, desktop);
-    if (!RunFileWalks(files, folder, desktop, http_, programToRun_)) {
-        return 0;
-    }
-    if (!ReadLocalised(document, base.Get(), L"update\\restart", language.Data(), restartText_)) {
-        return 0;
-    }
-    if (!restartText_.IsEmpty() && !SendMessageW(window_, updateMessage_, UPDATE_ASK_RESTART, 0)) {
-        return 0;
-    }
-    Restart();
+    Restart(progress);
     return 1;
 }
 
-void AutoUpdater::Restart()
+// Who is asking, the request, and the answer as far as it can be trusted.
+int AutoUpdater::FetchAnswer(Progress& progress)
+{
+    // Without its folder every path would be relative to the current
+    // directory, and version 0.0 would take any offer for newer.
+    const int versionRead =
+        ModuleFileName(nullptr, progress.modulePath) && ModuleDirectory(nullptr, progress.folder) &&
+        ReadFileVersion(progress.modulePath, progress.major, progress.minor, &progress.version);
+    if (!IsUsableProgram(progress.modulePath, progress.folder, versionRead, progress.major,
+                         progress.minor)) {
+        return 0;
+    }
+    WideString machineId;
+    WideString request;
+    MachineId(MACHINE_ID_UPDATE, machineId);
+    UserLanguageCode(progress.language);
+    if (flags_ & UPDATE_INVENTORY_REQUEST) {
+        BuildInventoryRequest(baseUrl_.Data(), progress.language.Data(), machineId.Data(),
+                              itemType_.Data(), itemName_.Data(), progress.version.Data(), request);
+    } else {
+        BuildPlainRequest(baseUrl_.Data(), progress.version.Data(), machineId.Data(), request);
+    }
+    // One byte more than the limit tells an answer that is too long.
+    WideString answer;
+    if (IsStopping() ||
+        !http_.GetText(request.Data(), kAgent, answer, UPDATE_ANSWER_LIMIT + 1, nullptr,
+                       AllowEverything, nullptr) ||
+        answer.Length() > UPDATE_ANSWER_LIMIT) {
+        return 0;
+    }
+    return LoadAnswer(progress, answer);
+}
+
+// Reads nothing from an answer before its signature is checked; the XML
+// engine sees only the signed bytes.
+int AutoUpdater::LoadAnswer(Progress& progress, const WideString& answer)
+{
+    std::string bytes;
+    std::string document;
+    WideString text;
+    if (!BytesOfWidenedText(answer, bytes) || !OpenUpdateAnswer(keys_, bytes, document) ||
+        !AppendBytesWidened(text, reinterpret_cast<const BYTE*>(document.data()),
+                            static_cast<DWORD>(document.size())) ||
+        !progress.document.Create(XML_UPDATE_ANSWER_FLAGS) ||
+        !progress.document.LoadFromText(text.Data())) {
+        return 0;
+    }
+    if (flags_ & UPDATE_INVENTORY_REQUEST) {
+        progress.base = progress.document.SelectOrCreate(kInventoryBase);
+        return progress.base ? 1 : 0;
+    }
+    return 1;
+}
+
+int AutoUpdater::AskToInstall(Progress& progress)
+{
+    IUnknown* base = progress.base.Get();
+    unsigned offeredMajor = 0;
+    unsigned offeredMinor = 0;
+    if (!ReadAnswer(progress.document, base, progress.language.Data()) ||
+        !progress.document.GetValue(L"update\\version", progress.offered, base) ||
+        !ParseOfferedVersion(progress.offered.Data(), offeredMajor, offeredMinor) ||
+        !IsNewerVersion(offeredMajor, offeredMinor, progress.major, progress.minor) ||
+        IsDeclined(progress.offered)) {
+        return 0;
+    }
+    const LRESULT answer = AskFromWorker(UPDATE_ASK_INSTALL);
+    if (answer == UPDATE_ANSWER_NO) {
+        Decline(progress.offered);
+    }
+    return answer == UPDATE_ANSWER_YES;
+}
+
+int AutoUpdater::Install(Progress& progress)
+{
+    UpdateFileList files;
+    wchar_t desktop[MAX_PATH] = {};
+    ReadUpdateFileList(progress.document, progress.base.Get(), files);
+    GetFolderPath(0, desktop);
+    // A signed answer binds every download to itself by its digest.
+    return !IsStopping() && IsSafeFileList(files, progress.folder, HasUpdateKeys(keys_)) &&
+           RunFileWalks(files, progress.folder, desktop, http_, programToRun_);
+}
+
+int AutoUpdater::AskToRestart(Progress& progress)
+{
+    if (!ReadLocalised(progress.document, progress.base.Get(), L"update\\restart",
+                       progress.language.Data(), restartText_)) {
+        return 0;
+    }
+    if (restartText_.IsEmpty()) {
+        return !IsStopping();
+    }
+    return AskFromWorker(UPDATE_ASK_RESTART) == UPDATE_ANSWER_YES;
+}
+
+void AutoUpdater::Restart(const Progress& progress)
 {
     if (!programToRun_.IsEmpty()) {
         ShellRun(programToRun_.Data(), nullptr, nullptr, SW_SHOWDEFAULT, 0, L"open");
     } else {
-        wchar_t modulePath[MAX_PATH] = {};
-        wchar_t folder[MAX_PATH] = {};
-        ModuleFileName(nullptr, modulePath);
-        ModuleDirectory(nullptr, folder);
-        ShellRun(modulePath, nullptr, folder, SW_SHOWDEFAULT, 0, L"open");
+        ShellRun(progress.modulePath, nullptr, progress.folder, SW_SHOWDEFAULT, 0, L"open");
     }
     PostMessageW(window_, WM_CLOSE, 0, 0);
 }
 
-int AutoUpdater::Ask(WPARAM question)
+// Questions reach the window's thread through the subclass; a closing
+// window asks nothing more.
+LRESULT AutoUpdater::AskFromWorker(WPARAM question)
+{
+    return IsStopping() ? 0 : SendMessageW(window_, updateMessage_, question, 0);
+}
+
+LRESULT AutoUpdater::Ask(WPARAM question)
 {
     UINT style = MB_YESNO | MB_ICONQUESTION;
     const WideString* text = &restartText_;
@@ -244,9 +329,12 @@ int AutoUpdater::Ask(WPARAM question)
         }
     }
     showingQuestion_ = 1;
-    int answer = MessageBoxW(window_, text->Data(), title_.Data(), style);
+    const int answer = MessageBoxW(window_, text->Data(), title_.Data(), style);
     showingQuestion_ = 0;
-    return answer == IDYES;
+    if (answer == IDYES) {
+        return UPDATE_ANSWER_YES;
+    }
+    return answer == IDNO ? UPDATE_ANSWER_NO : 0;
 }
 
 int AutoUpdater::HandleMessage(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT* result,
@@ -254,14 +342,22 @@ int AutoUpdater::HandleMessage(HWND, UINT message, WPARAM wParam, LPARAM, LRESUL
 {
     auto* updater = static_cast<AutoUpdater*>(context);
     if (message == updater->updateMessage_ && updater->updateMessage_) {
-        *result = updater->Ask(wParam);
+        *result = updater->IsStopping() ? 0 : updater->Ask(wParam);
         return 1;
     }
     if (message == WM_HELP && updater->showingQuestion_) {
-        if (!updater->helpLink_.IsEmpty())
-            ShellRun(updater->helpLink_.Data(), nullptr, nullptr, SW_SHOWDEFAULT, 0, L"open");
+        // The link comes from the server: only a web address is opened,
+        // and only in the browser, never run as a program.
+        if (IsWebAddress(updater->helpLink_.Data())) {
+            OpenUrl(updater->helpLink_.Data());
+        }
         *result = 1;
         return 1;
+    }
+    if (message == WM_DESTROY) {
+        // The window goes: the pending check ends without asking,
+        // downloading or restarting anything.
+        updater->Cancel();
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "net/HttpClient.h"
 #include "system/WorkerThread.h"
 #include "ui/Subclasser.h"
+#include "update/UpdateSignature.h"
 
 class XmlDocument;
 
@@ -18,6 +19,29 @@ constexpr DWORD UPDATE_SUBCLASS_TAG = 0x61757570;
 // wParam of the update message: which question to show.
 constexpr WPARAM UPDATE_ASK_INSTALL = 0;
 constexpr WPARAM UPDATE_ASK_RESTART = 1;
+// The handler's answers to the update message. Anything else (0, which
+// SendMessageW also gives when the window is gone) means the question was
+// not asked, which is no decline.
+constexpr LRESULT UPDATE_ANSWER_YES = 1;
+constexpr LRESULT UPDATE_ANSWER_NO = 2;
+
+// What a check asks and where its schedule lives. With a value name the
+// check runs only when LastCheck under root and subkey is a week old;
+// without one it always runs.
+struct UpdateCheckOptions
+{
+    const wchar_t* baseUrl = nullptr;
+    HKEY root = nullptr;
+    const wchar_t* subkey = nullptr;
+    const wchar_t* valueName = nullptr; // null: no schedule, check at once
+    DWORD flags = 0;                    // UPDATE_INVENTORY_REQUEST, UPDATE_NO_WORKER
+    const wchar_t* itemType = L"1";     // inventory form only
+    const wchar_t* itemName = nullptr;  // inventory form only
+    // The maker's public keys (they must outlive the updater). With keys an
+    // answer counts only when one of them signed it, and every file it
+    // names must carry its sha256; without keys answers are read unsigned.
+    UpdateKeyList keys = nullptr;
+};
 
 // The weekly (or forced) update check of one main window. The check runs on
 // a worker thread; its questions are shown on the window's own thread,
@@ -33,14 +57,14 @@ public:
     AutoUpdater(const AutoUpdater&) = delete;
     AutoUpdater& operator=(const AutoUpdater&) = delete;
 
-    // With a value name the check runs only when LastCheck under root and
-    // subkey is a week old; without one it always runs. 1 when a check was
-    // started (or, with UPDATE_NO_WORKER, would have been).
-    int Start(HWND mainWindow, const wchar_t* baseUrl, HKEY root, const wchar_t* subkey,
-              const wchar_t* valueName, DWORD flags, const wchar_t* itemType,
-              const wchar_t* itemName);
-    // Waits, with the window's messages flowing and without a time limit,
-    // for a running check; then restores the window's procedure.
+    // 1 when a check was started (or, with UPDATE_NO_WORKER, would have
+    // been). A Start from inside the wait of another Start or Stop (the
+    // checkbox ticked twice quickly) is refused.
+    int Start(HWND mainWindow, const UpdateCheckOptions& options);
+    // Cancels a running check (its transfer is closed, no more questions
+    // are asked, nothing more is downloaded; installing files already under
+    // way finishes), waits for it with the window's messages flowing, and
+    // restores the window's procedure.
     void Stop();
     // Waits at most the given time for a running check; 1 when it ended.
     int Wait(DWORD milliseconds);
@@ -49,15 +73,27 @@ public:
     UINT UpdateMessage() const { return updateMessage_; }
 
 private:
+    // What one check has learnt so far.
+    struct Progress;
+
     static DWORD Run(void* updater, DWORD value);
     static int HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                              LRESULT* result, void* context);
+    int StartCheck(HWND mainWindow, const UpdateCheckOptions& options);
     DWORD Check();
+    int FetchAnswer(Progress& progress);
+    int LoadAnswer(Progress& progress, const WideString& answer);
+    int AskToInstall(Progress& progress);
+    int Install(Progress& progress);
+    int AskToRestart(Progress& progress);
     int ReadAnswer(XmlDocument& document, IUnknown* base, const wchar_t* language);
     int IsDeclined(const WideString& offered) const;
     void Decline(const WideString& offered) const;
-    int Ask(WPARAM question);
-    void Restart();
+    LRESULT Ask(WPARAM question);
+    LRESULT AskFromWorker(WPARAM question);
+    void Restart(const Progress& progress);
+    void Cancel();
+    int IsStopping() const { return InterlockedCompareExchange(&stopping_, 0, 0) != 0; }
     bool HasSchedule() const { return root_ && !valueName_.IsEmpty(); }
     int ReadLocalised(XmlDocument& document, IUnknown* base, const wchar_t* path,
                       const wchar_t* language, WideString& text);
@@ -70,6 +106,7 @@ private:
     DWORD flags_ = 0;
     WideString itemType_;
     WideString itemName_;
+    UpdateKeyList keys_ = nullptr;
     UINT updateMessage_ = 0;
     Subclasser subclass_;
     WideString title_;
@@ -78,6 +115,8 @@ private:
     WideString helpLink_;
     WideString programToRun_;
     int showingQuestion_ = 0;
+    int inStartOrStop_ = 0;              // main thread only
+    mutable volatile LONG stopping_ = 0; // set on the main thread, read by the worker
     HttpClient http_;
     WorkerThread worker_;
 };

@@ -1,8 +1,11 @@
 #include "update/UpdateInstaller.h"
 
+#include <string>
+
 #include "net/HttpClient.h"
 #include "system/Files.h"
 #include "update/UpdateRules.h"
+#include "update/ZipNames.h"
 #include "update/ZipExtract.h"
 
 namespace {
@@ -45,20 +48,56 @@ int Join(const wchar_t* folder, const WideString& name, const wchar_t* suffix, W
     return Format(path, L"%s%s", folder, decorated.Data());
 }
 
-// Refuses, before anything is fetched, a list whose names would lead out
-// of the application folder.
-int NamesStayInside(const UpdateFileList& list)
+// The full form of a path as Windows resolves it; 0 when it cannot.
+int ResolvedPath(const WideString& path, WideString& resolved)
 {
-    for (const UpdateEntry& entry : list) {
-        if (entry.hasName && !IsContainedRelativeName(entry.name.Data())) {
+    wchar_t buffer[MAX_PATH];
+    DWORD length = GetFullPathNameW(path.Data(), MAX_PATH, buffer, nullptr);
+    return length && length < MAX_PATH && resolved.Assign(buffer);
+}
+
+// Joins a checked name to its folder and makes sure Windows resolves the
+// result to a file below that folder, unlike any path seen before.
+int AddResolvedPath(const wchar_t* folder, const WideString& name, std::deque<std::wstring>& seen)
+{
+    WideString joined;
+    WideString resolved;
+    if (!IsContainedRelativeName(name.Data()) || !Join(folder, name, nullptr, joined) ||
+        !ResolvedPath(joined, resolved) || !IsPathInsideFolder(resolved.Data(), folder)) {
+        return 0;
+    }
+    for (const std::wstring& other : seen) {
+        if (_wcsicmp(other.c_str(), resolved.Data()) == 0) {
             return 0;
         }
-        if (entry.hasName && entry.hasZip && !IsContainedRelativeName(entry.zip.Data())) {
+    }
+    seen.push_back(resolved.Data());
+    return 1;
+}
+
+} // namespace
+
+int IsSafeFileList(const UpdateFileList& list, const wchar_t* folder, int requireDigests)
+{
+    // Installed names and archive names each once: a second backup of the
+    // same file would delete the first, the original program.
+    std::deque<std::wstring> names;
+    std::deque<std::wstring> archives;
+    for (const UpdateEntry& entry : list) {
+        if (requireDigests && !entry.hasDigest) {
+            return 0;
+        }
+        if (entry.hasName && !AddResolvedPath(folder, entry.name, names)) {
+            return 0;
+        }
+        if (entry.hasName && entry.hasZip && !AddResolvedPath(folder, entry.zip, archives)) {
             return 0;
         }
     }
     return 1;
 }
+
+namespace {
 
 int DigestAgrees(const UpdateEntry& entry, const wchar_t* path)
 {
@@ -72,6 +111,15 @@ int DigestAgrees(const UpdateEntry& entry, const wchar_t* path)
 int AllowEverything(int, void*, void*)
 {
     return 1;
+}
+
+// The program to run must resolve to a file right in the desktop folder.
+int IsInsideResolved(const WideString& path, const WideString& resolvedFolder)
+{
+    WideString resolved;
+    WideString folder;
+    return folder.Assign(resolvedFolder) && folder.EnsureTrailing(L'\\') &&
+           ResolvedPath(path, resolved) && IsPathInsideFolder(resolved.Data(), folder.Data());
 }
 
 } // namespace
@@ -101,15 +149,17 @@ int BackupPathOf(const UpdateEntry& entry, const wchar_t* folder, WideString& pa
 
 int DownloadUpdateFile(HttpClient& client, const wchar_t* address, const wchar_t* path)
 {
-    return client.DownloadToFile(address, L"AutoUpdate", path, 0, AllowEverything, nullptr,
-                                 L"Accept: */*\r\n\r\n", static_cast<DWORD>(-1), nullptr,
-                                 static_cast<DWORD>(-1), 0, nullptr);
+    DownloadOptions options;
+    options.agent = L"AutoUpdate";
+    options.callback = AllowEverything;
+    options.headers = L"Accept: */*\r\n\r\n";
+    return client.DownloadToFile(address, path, options);
 }
 
 int DownloadWalk(const UpdateFileList& list, const wchar_t* folder, const wchar_t* desktop,
                  HttpClient& client, WideString& programToRun)
 {
-    if (!NamesStayInside(list)) {
+    if (!IsSafeFileList(list, folder, 0)) {
         return 0;
     }
     int stepResult = 0;
@@ -122,8 +172,11 @@ int DownloadWalk(const UpdateFileList& list, const wchar_t* folder, const wchar_
             }
         } else {
             WideString file;
+            WideString resolved;
             if (!*desktop || !ProgramFileName(entry.address.Data(), file) ||
-                !target.Assign(desktop) || !target.EnsureTrailing(L'\\') || !target.Append(file)) {
+                !target.Assign(desktop) || !target.EnsureTrailing(L'\\') ||
+                !ResolvedPath(target, resolved) || !target.Append(file) ||
+                !IsInsideResolved(target, resolved)) {
                 return 0;
             }
         }
@@ -142,8 +195,13 @@ int DownloadWalk(const UpdateFileList& list, const wchar_t* folder, const wchar_
     return stepResult;
 }
 
-int BackupWalk(const UpdateFileList& list, const wchar_t* folder)
+namespace {
+
+// Moves each installed file to its backup name; counts the named entries
+// whose files were moved.
+int BackUpEntries(const UpdateFileList& list, const wchar_t* folder, size_t& movedEntries)
 {
+    movedEntries = 0;
     int stepResult = 0;
     for (const UpdateEntry& entry : list) {
         stepResult = 0;
@@ -158,10 +216,41 @@ int BackupWalk(const UpdateFileList& list, const wchar_t* folder)
             if (!MoveFileW(installed.Data(), backup.Data())) {
                 return 0;
             }
+            ++movedEntries;
         }
         stepResult = 1;
     }
     return stepResult;
+}
+
+// Puts the backups of the first named entries back in place, so a failed
+// update never leaves the folder without its program.
+void RestoreBackups(const UpdateFileList& list, const wchar_t* folder, size_t namedEntries)
+{
+    for (const UpdateEntry& entry : list) {
+        if (!namedEntries) {
+            return;
+        }
+        if (!entry.hasName) {
+            continue;
+        }
+        --namedEntries;
+        WideString installed;
+        WideString backup;
+        if (InstalledPathOf(entry, folder, installed) && BackupPathOf(entry, folder, backup) &&
+            GetFileAttributesW(backup.Data()) != INVALID_FILE_ATTRIBUTES) {
+            DeleteFileForced(installed.Data());
+            MoveFileW(backup.Data(), installed.Data());
+        }
+    }
+}
+
+} // namespace
+
+int BackupWalk(const UpdateFileList& list, const wchar_t* folder)
+{
+    size_t moved = 0;
+    return BackUpEntries(list, folder, moved);
 }
 
 int InstallWalk(const UpdateFileList& list, const wchar_t* folder)
@@ -175,11 +264,9 @@ int InstallWalk(const UpdateFileList& list, const wchar_t* folder)
                 return 0;
             }
             if (entry.hasZip) {
-                WideString archive;
-                WideString target;
-                archive.Assign(downloaded);
-                target.Assign(folder);
-                int unpacked = ExtractZip(archive.ToNarrow(), target.ToNarrow());
+                // Wide paths: the folder may hold characters that the ANSI
+                // code page lacks.
+                int unpacked = ExtractZipArchive(downloaded.Data(), folder) == ZIP_OK;
                 DeleteFileForced(downloaded.Data());
                 if (!unpacked) {
                     return 0;
@@ -200,6 +287,13 @@ int InstallWalk(const UpdateFileList& list, const wchar_t* folder)
 int RunFileWalks(const UpdateFileList& list, const wchar_t* folder, const wchar_t* desktop,
                  HttpClient& client, WideString& programToRun)
 {
-    return DownloadWalk(list, folder, desktop, client, programToRun) && BackupWalk(list, folder) &&
-           InstallWalk(list, folder);
+    if (!DownloadWalk(list, folder, desktop, client, programToRun)) {
+        return 0;
+    }
+    size_t moved = 0;
+    if (!BackUpEntries(list, folder, moved) || !InstallWalk(list, folder)) {
+        RestoreBackups(list, folder, moved);
+        return 0;
+    }
+    return 1;
 }

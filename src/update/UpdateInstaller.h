@@ -31,6 +31,11 @@ int DownloadPathOf(const UpdateEntry& entry, const wchar_t* folder, WideString& 
 int InstalledPathOf(const UpdateEntry& entry, const wchar_t* folder, WideString& path);
 int BackupPathOf(const UpdateEntry& entry, const wchar_t* folder, WideString& path);
 
+// 1 when every name of the list (and every archive name) resolves to its
+// own file inside the folder, and, when digests are required, every entry
+// carries one. Checked before anything is fetched.
+int IsSafeFileList(const UpdateFileList& list, const wchar_t* folder, int requireDigests);
+
 // The three walks over the list. Each answers the step result: 1 when the
 // list has entries and every one of them succeeded; a failing entry stops
 // its walk.
@@ -38,7 +43,7 @@ int BackupPathOf(const UpdateEntry& entry, const wchar_t* folder, WideString& pa
 // Download: every named entry to its "_new" file, every unnamed one to the
 // desktop folder as a program to run (the last one is remembered). Names
 // that would leave the application folder fail the walk before anything is
-// fetched; a download whose digest differs from its `sha256` is deleted and
+// fetched (IsSafeFileList); a download whose digest differs from its `sha256` is deleted and
 // fails the walk.
 int DownloadWalk(const UpdateFileList& list, const wchar_t* folder, const wchar_t* desktop,
                  HttpClient& client, WideString& programToRun);
@@ -47,7 +52,8 @@ int BackupWalk(const UpdateFileList& list, const wchar_t* folder);
 // Install: each "_new" file to its installed name; archives are unpacked
 // into the folder and then deleted.
 int InstallWalk(const UpdateFileList& list, const wchar_t* folder);
-// The three in order, each only after the previous one succeeded.
+// The three in order, each only after the previous one succeeded. When the
+// backup or the install walk fails, the files moved aside are put back.
 int RunFileWalks(const UpdateFileList& list, const wchar_t* folder, const wchar_t* desktop,
                  HttpClient& client, WideString& programToRun);
 

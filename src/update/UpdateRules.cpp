@@ -14,7 +14,7 @@ CheckSchedule ScheduleCheck(DWORD lastCheck, DWORD now)
     // In 64 bits: a stored time near the end of the 32-bit range must not
     // wrap round to an early one.
     unsigned long long due = static_cast<unsigned long long>(lastCheck) + UPDATE_CHECK_INTERVAL;
-    return due >= now ? CheckSchedule::NotDue : CheckSchedule::Due;
+    return lastCheck <= now && due >= now ? CheckSchedule::NotDue : CheckSchedule::Due;
 }
 
 DWORD UnixTimeOf(const FILETIME& time)
@@ -136,15 +136,58 @@ int ProgramFileName(const wchar_t* address, WideString& fileName)
     return fileName.Assign(file);
 }
 
+namespace {
+
+const wchar_t kRefusedInNames[] = L"<>\"|?*:";
+
+int IsDeviceName(const wchar_t* component, size_t length)
+{
+    // The device is the part before the first dot: "NUL.txt" is NUL too.
+    const wchar_t* dot = wcschr(component, L'.');
+    size_t stem = dot && static_cast<size_t>(dot - component) < length
+                      ? static_cast<size_t>(dot - component)
+                      : length;
+    static const wchar_t* const kDevices[] = {L"CON",    L"PRN",     L"AUX",   L"NUL",
+                                              L"CONIN$", L"CONOUT$", L"CLOCK$"};
+    for (const wchar_t* device : kDevices) {
+        if (stem == wcslen(device) && _wcsnicmp(component, device, stem) == 0) {
+            return 1;
+        }
+    }
+    const bool numbered = stem == 4 && component[3] >= L'0' && component[3] <= L'9';
+    return numbered &&
+           (_wcsnicmp(component, L"COM", 3) == 0 || _wcsnicmp(component, L"LPT", 3) == 0);
+}
+
+int IsPlainComponent(const wchar_t* component, size_t length)
+{
+    if (length == 0 || component[length - 1] == L'.' || component[length - 1] == L' ') {
+        return 0;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        if (component[i] < 0x20 || wcschr(kRefusedInNames, component[i])) {
+            return 0;
+        }
+    }
+    return !IsDeviceName(component, length);
+}
+
+int BeginsWithNoCase(const wchar_t* text, const wchar_t* prefix)
+{
+    return _wcsnicmp(text, prefix, wcslen(prefix)) == 0;
+}
+
+} // namespace
+
 int IsContainedRelativeName(const wchar_t* name)
 {
-    if (!name || !*name || name[0] == L'\\' || name[0] == L'/' || wcschr(name, L':')) {
+    if (!name || !*name) {
         return 0;
     }
     const wchar_t* component = name;
     while (true) {
         size_t length = wcscspn(component, L"\\/");
-        if (length == 2 && component[0] == L'.' && component[1] == L'.') {
+        if (!IsPlainComponent(component, length)) {
             return 0;
         }
         if (!component[length]) {
@@ -152,6 +195,43 @@ int IsContainedRelativeName(const wchar_t* name)
         }
         component += length + 1;
     }
+}
+
+int IsWebAddress(const wchar_t* address)
+{
+    if (!address ||
+        !(BeginsWithNoCase(address, L"http://") || BeginsWithNoCase(address, L"https://"))) {
+        return 0;
+    }
+    for (const wchar_t* unit = address; *unit; ++unit) {
+        if (*unit <= L' ' || *unit == L'"' || *unit == 0x7F) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int BytesOfWidenedText(const WideString& text, std::string& bytes)
+{
+    std::string result;
+    result.reserve(text.Length());
+    const wchar_t* data = text.Data();
+    for (unsigned i = 0; i < text.Length(); ++i) {
+        if (data[i] > 0xFF) {
+            return 0;
+        }
+        result += static_cast<char>(data[i]);
+    }
+    bytes.swap(result);
+    return 1;
+}
+
+int IsUsableProgram(const wchar_t* path, const wchar_t* folder, int versionRead, unsigned major,
+                    unsigned minor)
+{
+    size_t folderLength = folder ? wcslen(folder) : 0;
+    return path && *path && folderLength && folder[folderLength - 1] == L'\\' && versionRead &&
+           (major || minor);
 }
 
 // ---------------------------------------------------------------------------

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "base/WideString.h"
 
 // Decisions of the update check and installation, as functions of plain
@@ -20,6 +22,8 @@ enum class CheckSchedule
 };
 
 // lastCheck is the stored value (0 when absent); now in seconds since 1970.
+// A time after now (a clock set back, a bad value) counts as due, so it
+// cannot silence the checks for years.
 CheckSchedule ScheduleCheck(DWORD lastCheck, DWORD now);
 
 // Seconds since 1970-01-01 00:00 UTC of a FILETIME.
@@ -54,10 +58,29 @@ int DecorateFileName(const wchar_t* name, const wchar_t* suffix, WideString& dec
 // leaves no usable file name.
 int ProgramFileName(const wchar_t* address, WideString& fileName);
 
-// 1 when a name from the answer stays inside the folder it is joined to:
-// not empty, no leading slash or backslash (absolute or UNC), no colon
-// (drive or stream), and no ".." component.
+// 1 when a name from the answer stays inside the folder it is joined to and
+// names one plain file there: not empty, no leading slash or backslash
+// (absolute or UNC), no colon (drive or stream), none of the characters
+// Windows refuses in names, and no component that is empty, made only of
+// dots and spaces ("..", ". "), ends in a dot or space (Windows drops them,
+// so two names could mean one file) or is a device name (CON, NUL, COM1,
+// LPT1..., also with an extension).
 int IsContainedRelativeName(const wchar_t* name);
+
+// 1 for an http:// or https:// address without spaces, quotes or control
+// characters: the only help links the updater opens.
+int IsWebAddress(const wchar_t* address);
+
+// The largest update answer taken (1 MiB); a longer one is no answer.
+constexpr unsigned UPDATE_ANSWER_LIMIT = 1024 * 1024;
+// The bytes of a text whose characters each carry one byte (as HttpClient
+// delivers a body); 0 for a character above 0xFF.
+int BytesOfWidenedText(const WideString& text, std::string& bytes);
+
+// Whether the running program can take part in a check: its path and folder
+// are known and its version was read and is not 0.0.
+int IsUsableProgram(const wchar_t* path, const wchar_t* folder, int versionRead, unsigned major,
+                    unsigned minor);
 
 // SHA-256 of a block, and of a file read in pieces.
 constexpr unsigned SHA256_SIZE = 32;

@@ -3,6 +3,7 @@
 #include "MainWindowHarness.h"
 #include "app/LiveTree.h"
 #include "base/ScopedHandle.h"
+#include "system/Clipboard.h"
 
 #include <algorithm>
 #include <string>
@@ -28,42 +29,13 @@ std::wstring RowText(const std::vector<TreeRow>& rows, const std::wstring& prefi
     return L"<none>";
 }
 
-int FirstVisibleRow(HWND tree)
-{
-    int index = 0;
-    HTREEITEM first = TreeView_GetFirstVisible(tree);
-    for (HTREEITEM item = TreeView_GetRoot(tree); item && item != first;
-         item = TreeView_GetNextVisible(tree, item))
-        ++index;
-    return index;
-}
-
-int PutClipboardText(const wchar_t* text)
-{
-    if (!OpenClipboard(nullptr))
-        return 0;
-    EmptyClipboard();
-    const size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    int ok = 0;
-    if (void* target = block ? GlobalLock(block) : nullptr) {
-        memcpy(target, text, bytes);
-        GlobalUnlock(block);
-        ok = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
-    }
-    if (!ok && block)
-        GlobalFree(block);
-    CloseClipboard();
-    return ok;
-}
-
 struct LiveFixture
 {
     LiveFixture() : sim(*Simulator())
     {
         REQUIRE(Simulator() != nullptr);
         REQUIRE(sim.Reset() == 1);
-        REQUIRE(PutClipboardText(L"before") == 1);
+        REQUIRE(CopyTextToClipboard(nullptr, L"before") == 1);
     }
     void Open() { REQUIRE(window.Start() == 1); }
     void AddGps(unsigned number, const wchar_t* name)
@@ -244,6 +216,19 @@ TEST_CASE("a report with other fields rebuilds the tree")
         CHECK(after[5].text == L"CITY\tTacoma");
         CHECK(after[6].text == L"LATITUDE DEGREES\t47.250000");
     }
+    SUBCASE("the same fields without the last one")
+    {
+        // Every field of the report still matches its row, so only the
+        // count tells that the last row must go.
+        const GUID id = TestSensorId(2);
+        REQUIRE(f.sim.ClearFields(&id) == 1);
+        REQUIRE(f.SetField(2, L"LATITUDE_DEGREES", L"VT_R8, 47.25") == 1);
+        REQUIRE(f.FireData(2) == 1);
+        const std::vector<TreeRow> after = f.window.SettledTree();
+        REQUIRE(after.size() == before.size() - 1);
+        CHECK(after.back().text == L"LATITUDE DEGREES\t47.250000");
+        CHECK(RowText(after, L"CITY\t", 1) == L"<none>");
+    }
 }
 
 TEST_CASE("a burst of events from several sensors ends with every last value shown")
@@ -345,7 +330,7 @@ TEST_CASE("Ctrl+C copies the selected row")
     CHECK(ClipboardText() == L"Integrated GPS\tReady");
 
     // A plain C is the tree's own (incremental search) and copies nothing.
-    REQUIRE(PutClipboardText(L"kept") == 1);
+    REQUIRE(CopyTextToClipboard(nullptr, L"kept") == 1);
     PressCtrlC(f.window, false);
     CHECK(ClipboardText() == L"kept");
 
@@ -419,4 +404,50 @@ TEST_CASE("the tablet scenario's sensors update in place")
     CHECK(Handles(after) == Handles(before));
     CHECK(Texts(after) != Texts(before));
     CHECK(RowText(after, L"LIGHT CHROMACITY\t") == L"LIGHT CHROMACITY\tEA 04 B4 3E 10 58 B9 3E");
+}
+
+TEST_CASE("rows longer than the usual read-back buffer update in place like any other")
+{
+    // A 300-unit sensor name and value: compared whole, neither forces a
+    // rebuild nor a rewrite of an unchanged row on every event.
+    LiveFixture f;
+    const std::wstring name(300, L'N');
+    const std::wstring longValue(300, L'v');
+    REQUIRE(AddTestSensor(
+        f.sim, 1, name.c_str(),
+        {{L"LATITUDE_DEGREES", L"VT_R8, 47.6"}, {L"CITY", (L"VT_LPWSTR, " + longValue).c_str()}}));
+    f.Open();
+    const std::vector<TreeRow> before = f.window.SettledTree();
+    REQUIRE(RowText(before, L"CITY\t") == L"CITY\t" + longValue);
+    HWND tree = f.window.Tree();
+
+    SUBCASE("an unchanged long row is not repainted")
+    {
+        bool longRowDue = true;
+        int fired = 0;
+        REQUIRE(f.window.Send([&] {
+            UpdateWindow(tree);
+            fired = f.FireData(1);
+            f.window.App()->RefreshNow();
+            RECT rect = {};
+            TreeView_GetItemRect(tree, FindRow(tree, L"CITY\t"), &rect, FALSE);
+            longRowDue = GetUpdateRect(tree, nullptr, FALSE) && [&] {
+                ScopedRegion due(CreateRectRgn(0, 0, 0, 0));
+                GetUpdateRgn(tree, due.Get(), FALSE);
+                return PtInRegion(due.Get(), 10, (rect.top + rect.bottom) / 2) != 0;
+            }();
+        }));
+        REQUIRE(fired == 1);
+        CHECK_FALSE(longRowDue);
+        CHECK(Handles(f.window.SettledTree()) == Handles(before));
+    }
+    SUBCASE("a changed long value is set in place, whole")
+    {
+        const std::wstring newValue(300, L'w');
+        REQUIRE(f.SetField(1, L"CITY", (L"VT_LPWSTR, " + newValue).c_str()) == 1);
+        REQUIRE(f.FireData(1) == 1);
+        const std::vector<TreeRow> after = f.window.SettledTree();
+        CHECK(Handles(after) == Handles(before));
+        CHECK(RowText(after, L"CITY\t") == L"CITY\t" + newValue);
+    }
 }

@@ -1,6 +1,8 @@
 #include <doctest.h>
 
 #include "MainWindowHarness.h"
+#include "OffscreenCanvas.h"
+#include "TestText.h"
 #include "system/OsVersion.h"
 
 #include <algorithm>
@@ -11,14 +13,6 @@
 using namespace main_window_test;
 
 namespace {
-
-std::string Narrow(const std::wstring& text)
-{
-    std::string narrow;
-    for (wchar_t c : text)
-        narrow += c == L'\t' ? std::string("\\t") : std::string(1, static_cast<char>(c));
-    return narrow;
-}
 
 std::string Describe(const TreeRow& row)
 {
@@ -103,21 +97,14 @@ std::string ShrinkShifts(HWND window)
 // The pixels of a 16 x 16 drawing on white.
 std::vector<COLORREF> Rendered(int size, const std::function<void(HDC)>& draw)
 {
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
-    HGDIOBJ old = SelectObject(memory, bitmap);
+    OffscreenCanvas canvas(size, size);
     RECT all = {0, 0, size, size};
-    FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    draw(memory);
+    FillRect(canvas.Dc(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    draw(canvas.Dc());
     std::vector<COLORREF> pixels;
     for (int y = 0; y < size; ++y)
         for (int x = 0; x < size; ++x)
-            pixels.push_back(GetPixel(memory, x, y));
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+            pixels.push_back(canvas.Pixel(x, y));
     return pixels;
 }
 
@@ -203,14 +190,14 @@ TEST_CASE("the tree shows every sensor with its fields")
     std::vector<TreeRow> rows = f.window.SettledTree();
     const std::vector<std::string> expected = {
         "0 Sensors 0/0 children 1",
-        "1 Integrated GPS\\tReady 1/1 children 1",
-        "2 LATITUDE DEGREES\\t47.600000 2/2 children 0",
-        "2 CITY\\tSeattle 2/2 children 0",
-        "1 Bare Sensor\\tReady 1/1 children 0",
-        "1 Broken Sensor\\tReady 1/1 children 0",
+        "1 Integrated GPS\tReady 1/1 children 1",
+        "2 LATITUDE DEGREES\t47.600000 2/2 children 0",
+        "2 CITY\tSeattle 2/2 children 0",
+        "1 Bare Sensor\tReady 1/1 children 0",
+        "1 Broken Sensor\tReady 1/1 children 0",
         // Without a name the state stays in the value column.
-        "1  \\tReady 1/1 children 1",
-        "2 LONGITUDE DEGREES\\t-122.250000 2/2 children 0",
+        "1  \tReady 1/1 children 1",
+        "2 LONGITUDE DEGREES\t-122.250000 2/2 children 0",
     };
     CHECK(Describe(rows) == expected);
     REQUIRE(rows.size() == expected.size());
@@ -229,7 +216,7 @@ TEST_CASE("a rebuild keeps the selected row")
         f.Open();
         REQUIRE(f.window.Select(L"LATITUDE DEGREES\t") == 1);
         std::wstring before = SelectedText(f.window.SettledTree());
-        CHECK(Narrow(before) == "LATITUDE DEGREES\\t47.600000");
+        CHECK(Narrow(before) == "LATITUDE DEGREES\t47.600000");
         for (int update = 0; update < 2; ++update) {
             REQUIRE(f.window.WaitForIdle() == 1);
             const LONG messages = f.window.ChangeMessages();
@@ -264,11 +251,11 @@ TEST_CASE("a rebuild keeps the selected row")
         f.Open();
         REQUIRE(f.window.Select(L"LATITUDE DEGREES\t", 0) == 1);
         std::vector<TreeRow> rows = f.window.SettledTree();
-        REQUIRE(Narrow(SensorOf(rows, SelectedIndex(rows))) == "Integrated GPS\\tReady");
+        REQUIRE(Narrow(SensorOf(rows, SelectedIndex(rows))) == "Integrated GPS\tReady");
         PostMessageW(f.window.Window(), WM_APP, 0, 0);
         rows = f.window.SettledTree();
         CHECK(StartsWith(SelectedText(rows), L"LATITUDE DEGREES\t"));
-        CHECK(Narrow(SensorOf(rows, SelectedIndex(rows))) == "Second GPS\\tReady");
+        CHECK(Narrow(SensorOf(rows, SelectedIndex(rows))) == "Second GPS\tReady");
     }
     SUBCASE("and the scroll position of a long list")
     {
@@ -276,14 +263,6 @@ TEST_CASE("a rebuild keeps the selected row")
             f.AddGps(number, L"More GPS");
         f.Open();
         HWND tree = f.window.Tree();
-        auto firstVisibleRow = [tree]() {
-            int index = 0;
-            HTREEITEM first = TreeView_GetFirstVisible(tree);
-            for (HTREEITEM item = TreeView_GetRoot(tree); item && item != first;
-                 item = TreeView_GetNextVisible(tree, item))
-                ++index;
-            return index;
-        };
         REQUIRE(f.window.Send([tree]() {
             HTREEITEM item = TreeView_GetRoot(tree);
             for (int row = 0; row < 12 && item; ++row)
@@ -291,12 +270,12 @@ TEST_CASE("a rebuild keeps the selected row")
             TreeView_Select(tree, item, TVGN_FIRSTVISIBLE);
         }));
         int before = 0;
-        REQUIRE(f.window.Send([&]() { before = firstVisibleRow(); }));
+        REQUIRE(f.window.Send([&]() { before = FirstVisibleRow(tree); }));
         REQUIRE(before > 0);
         REQUIRE(f.FireData(1) == 1);
         REQUIRE(f.window.Settle());
         int after = -1;
-        REQUIRE(f.window.Send([&]() { after = firstVisibleRow(); }));
+        REQUIRE(f.window.Send([&]() { after = FirstVisibleRow(tree); }));
         CHECK(after == before);
     }
 }
@@ -354,7 +333,7 @@ TEST_CASE("sensor events change nothing; data and arrivals do")
     std::vector<TreeRow> rows = f.window.SettledTree();
     CHECK(f.window.ChangeMessages() == messages + 2);
     REQUIRE(!rows.empty());
-    CHECK(Narrow(rows.back().text) == "Late Sensor\\tReady");
+    CHECK(Narrow(rows.back().text) == "Late Sensor\tReady");
 }
 
 TEST_CASE("Exit, Escape and the close box save the placement")
@@ -416,6 +395,9 @@ TEST_CASE("an event storm leaves the window answering with one change message at
     for (unsigned number = 1; number <= 4; ++number)
         f.AddGps(number, L"Storm GPS", L"VT_R8, 47.6, ramp, 0.001");
     f.Open();
+    // With the pace timer stopped the storm's first change must post a
+    // message; while the timer runs, changes post none.
+    REQUIRE(f.window.WaitForIdle() == 1);
     REQUIRE(f.sim.SetStorm(1000) == 1);
     struct StormOff
     {
@@ -611,4 +593,46 @@ TEST_CASE("once the window is gone, events post nothing and no control stays sub
     CHECK_FALSE(after.messageQueued);
     CHECK_FALSE(after.treeAttached);
     CHECK_FALSE(after.linkAttached);
+}
+
+TEST_CASE("after a rebuild the selected row is still in view")
+{
+    // Rows that appear above the selected one push it down; the rebuild
+    // keeps the old scroll position only as long as the selection shows.
+    MainWindowFixture f;
+    for (unsigned number = 1; number <= 8; ++number)
+        f.AddGps(number, number == 8 ? L"Last GPS" : L"More GPS");
+    f.Open();
+    HWND tree = f.window.Tree();
+    REQUIRE(f.window.Select(L"CITY\t", 7) == 1);
+    // Scroll so that the selected row is the last one wholly in view.
+    REQUIRE(f.window.Send([tree] {
+        const HTREEITEM selected = TreeView_GetSelection(tree);
+        const int visible = static_cast<int>(TreeView_GetVisibleCount(tree));
+        HTREEITEM first = selected;
+        for (int row = 1; row < visible && first; ++row)
+            first = TreeView_GetPrevVisible(tree, first);
+        TreeView_Select(tree, first, TVGN_FIRSTVISIBLE);
+    }));
+    // Two more fields under the first sensor: a full rebuild.
+    const GUID id = TestSensorId(1);
+    REQUIRE(f.sim.SetFieldText(&id, L"COUNTRY_REGION", L"VT_LPWSTR, US") == 1);
+    REQUIRE(f.sim.SetFieldText(&id, L"ADDRESS1", L"VT_LPWSTR, Main Street") == 1);
+    REQUIRE(f.FireData(1) == 1);
+    REQUIRE(f.window.Settle() == 1);
+    bool inView = false;
+    std::wstring selectedText;
+    REQUIRE(f.window.Send([&] {
+        const HTREEITEM selected = TreeView_GetSelection(tree);
+        RECT row = {};
+        RECT client = {};
+        GetClientRect(tree, &client);
+        inView = selected && TreeView_GetItemRect(tree, selected, &row, FALSE) && row.top >= 0 &&
+                 row.bottom <= client.bottom;
+        for (const TreeRow& r : ReadTree(tree))
+            if (r.selected)
+                selectedText = r.text;
+    }));
+    CHECK(selectedText == L"CITY\tSeattle");
+    CHECK(inView);
 }

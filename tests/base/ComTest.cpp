@@ -61,15 +61,15 @@ TEST_CASE("creating COM objects by identifier")
         ComApartment apartment;
         REQUIRE(apartment.Init(1));
         HRESULT result = S_OK;
-        CHECK(CreateByProgId(L"Tessel.NoSuchClass.1", IID_IUnknown, &result) == nullptr);
+        CHECK_FALSE(CreateByProgId<IUnknown>(L"Tessel.NoSuchClass.1", IID_IUnknown, &result));
         CHECK(result == CO_E_CLASSSTRING);
         result = S_OK;
-        CHECK(CreateByProgId("Tessel.NoSuchClass.1", IID_IUnknown, &result, 1) == nullptr);
+        CHECK_FALSE(CreateByProgId<IUnknown>("Tessel.NoSuchClass.1", IID_IUnknown, &result, 1));
         CHECK(result == CO_E_CLASSSTRING);
 
         for (int run = 0; run <= 1; ++run) {
-            ComPtr<IDispatch> document(static_cast<IDispatch*>(
-                CreateByProgId("Msxml2.DOMDocument.6.0", IID_IDispatch, &result, run)));
+            ComPtr<IDispatch> document =
+                CreateByProgId<IDispatch>("Msxml2.DOMDocument.6.0", IID_IDispatch, &result, run);
             CHECK(document);
             CHECK(SUCCEEDED(result));
         }

@@ -92,6 +92,16 @@ TEST_CASE("search, comparison and replacement")
     WideString s(L"Sensor_Data_Type");
     CHECK(s.CompareNoCase(L"SENSOR_DATA_TYPE") == 0);
     CHECK(s.CompareNoCaseN(L"sensorX", 6) == 0);
+    // Folding covers A and Z themselves, and nothing beside them ('@' and
+    // '[' would fold to '`' and '{').
+    CHECK(WideString(L"AZ").CompareNoCase(L"az") == 0);
+    CHECK(WideString(L"z").CompareNoCaseN(L"Z", 1) == 0);
+    CHECK(WideString(L"Zone").FindNoCaseIndex(L"ZONE") == 0);
+    CHECK(WideString(L"@[").CompareNoCase(L"`{") != 0);
+    // A copy into a caller's array stops at its end.
+    wchar_t small[4];
+    CHECK(WideString(L"Tessel").Data(small) == small);
+    CHECK(wcscmp(small, L"Tes") == 0);
     CHECK(s.FindNoCaseIndex(L"data") == 7);
     CHECK(s.FindNoCaseIndex(L"type_") == -1);
     CHECK(s.FindNoCase(nullptr) == nullptr);

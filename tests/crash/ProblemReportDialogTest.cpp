@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "ReportDialogDriver.h"
 #include "crash/ProblemReportDialog.h"
+#include "ui/Dpi.h"
 
 namespace {
 
@@ -204,4 +206,54 @@ TEST_CASE("the dialog's texts come from the executable's version block")
     // The comment carries the maker's address in brackets.
     CHECK(Text(params.webSite).rfind(L"http://", 0) == 0);
     CHECK(Text(params.webSite).find(L']') == std::wstring::npos);
+}
+
+namespace {
+
+int IconWidth(HICON icon)
+{
+    ICONINFO info = {};
+    if (!icon || !GetIconInfo(icon, &info))
+        return 0;
+    BITMAP bitmap = {};
+    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bitmap), &bitmap);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
+
+} // namespace
+
+// The test command runs this program at 144 and 192 dpi as well.
+TEST_CASE("the dialog's pixel sizes follow the DPI: icons, headline, separator")
+{
+    ProblemReportParams params;
+    FillParams(params, L"http://example.com/", L"C:\\reports\\Tessel_Debug.dmp");
+    const int dpi = SystemDpi();
+    int smallIcon = 0;
+    int picture = 0;
+    int separatorHeight = 0;
+    RECT headline = {};
+    LOGFONTW font = {};
+    const DriverRun run = RunDriven(params, [&](HWND dialog) {
+        smallIcon =
+            IconWidth(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0)));
+        picture = IconWidth(reinterpret_cast<HICON>(
+            SendDlgItemMessageW(dialog, IDC_REPORT_ICON, STM_GETIMAGE, IMAGE_ICON, 0)));
+        RECT separator = {};
+        GetWindowRect(GetDlgItem(dialog, IDC_REPORT_SEPARATOR), &separator);
+        separatorHeight = separator.bottom - separator.top;
+        GetClientRect(GetDlgItem(dialog, IDC_REPORT_HEADLINE), &headline);
+        // The label's font, read while the dialog waits in its message loop.
+        GetObjectW(params.headline.Font(), sizeof(font), &font);
+        Press(dialog, IDC_REPORT_DONT_SEND);
+    });
+    REQUIRE(run.found);
+    CHECK(smallIcon == MulDiv(16, dpi, 96));
+    CHECK(picture == MulDiv(32, dpi, 96));
+    CHECK(separatorHeight == MulDiv(5, dpi, 96));
+    // The headline's font starts at 40 pixels at 96 dpi and shrinks until
+    // it fits its control, which grows with the dialog's font.
+    CHECK(std::abs(font.lfHeight) <= MulDiv(40, dpi, 96));
+    CHECK(std::abs(font.lfHeight) >= headline.bottom / 2);
 }

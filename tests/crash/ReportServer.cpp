@@ -7,6 +7,7 @@
 
 #include "CrashTestSupport.h"
 #include "LoopbackSocket.h"
+#include "TestText.h"
 
 #ifndef TESSEL_REPORT_SERVER_DIR
 #error TESSEL_REPORT_SERVER_DIR must name the folder of serve.py
@@ -16,11 +17,6 @@ namespace {
 
 constexpr DWORD kLaunchTimeoutMs = 15000;
 constexpr uintptr_t kNoSocket = ~static_cast<uintptr_t>(0);
-
-std::wstring Widen(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
-}
 
 // Wine runs a Linux program as such when asked to start it; it answers no
 // handle to wait on, so the lifeline is the only tie.

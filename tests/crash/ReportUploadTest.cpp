@@ -8,6 +8,7 @@
 #include "CrashTestSupport.h"
 #include "ReportDialogDriver.h"
 #include "ReportServer.h"
+#include "TestText.h"
 #include "base/ScopedHandle.h"
 #include "crash/CrashReporter.h"
 #include "crash/ReportUpload.h"
@@ -16,13 +17,6 @@
 namespace {
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
-
-std::string Narrow(const std::wstring& text, UINT codePage = CP_ACP)
-{
-    char bytes[512] = {};
-    WideCharToMultiByte(codePage, 0, text.c_str(), -1, bytes, sizeof(bytes), nullptr, nullptr);
-    return bytes;
-}
 
 std::string MachineIdText(BYTE purpose)
 {

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "BoundedThread.h"
 #include "DialogAnswerer.h"
 #include "HttpTestServer.h"
+#include "TestText.h"
 #include "TestWindow.h"
 #include "UpdateTestFiles.h"
 #include "net/HttpClient.h"
@@ -55,15 +57,6 @@ std::string EveryByte(size_t size)
     return bytes;
 }
 
-std::string Narrow(const WideString& text)
-{
-    std::string bytes;
-    for (unsigned i = 0; i < text.Length(); ++i) {
-        bytes += static_cast<char>(text.Data()[i] & 0xFF);
-    }
-    return bytes;
-}
-
 std::string Bytes(const HttpMemoryBlock& block)
 {
     return std::string(reinterpret_cast<const char*>(block.Data()),
@@ -88,9 +81,14 @@ int Download(HttpClient& client, HttpTestServer& server, const wchar_t* target,
              DWORD* status = nullptr, HttpCallback callback = nullptr, void* user = nullptr,
              ULONGLONG limit = 0)
 {
-    return client.DownloadToFile(server.Url(L"/file").c_str(), L"AutoUpdate", target, limit,
-                                 callback, user, L"Accept: */*\r\n\r\n", kNoTimeout, status,
-                                 kNoTimeout, 0, nullptr);
+    DownloadOptions options;
+    options.agent = L"AutoUpdate";
+    options.byteLimit = limit;
+    options.callback = callback;
+    options.userValue = user;
+    options.headers = L"Accept: */*\r\n\r\n";
+    options.statusOut = status;
+    return client.DownloadToFile(server.Url(L"/file").c_str(), target, options);
 }
 
 HttpRequest RequestTo(HttpTestServer& server, const wchar_t* object)
@@ -237,8 +235,10 @@ TEST_CASE("Empty, missing and unreachable answers")
     }
     SUBCASE("nobody listening")
     {
-        CHECK(client.DownloadToFile(L"http://127.0.0.1:1/file", nullptr, target.Path(), 0, nullptr,
-                                    nullptr, nullptr, 0, nullptr, 2000, 0, nullptr) == 0);
+        DownloadOptions options;
+        options.headerLength = 0;
+        options.connectTimeout = 2000;
+        CHECK(client.DownloadToFile(L"http://127.0.0.1:1/file", target.Path(), options) == 0);
         CHECK_FALSE(target.Exists());
         CHECK(GetText(client, L"http://127.0.0.1:1/", text) == 0);
     }
@@ -264,7 +264,7 @@ TEST_CASE("GetText: a large body arrives whole, byte for byte")
     SUBCASE("a byte limit of 10 gives the first 10 bytes")
     {
         REQUIRE(GetText(client, server.Url(L"/"), text, 10) == 1);
-        CHECK(Narrow(text) == body.substr(0, 10));
+        CHECK(LowBytes(text.Data(), text.Length()) == body.substr(0, 10));
     }
     SUBCASE("the request is a plain GET with the agent")
     {
@@ -362,13 +362,18 @@ TEST_CASE("DownloadToFile keeps only complete files")
         CHECK(Download(client, server, target.Path(), nullptr, &CallbackLog::Callback, &log) == 0);
         CHECK_FALSE(target.Exists());
     }
-    SUBCASE("a header value longer than any buffer fails the transfer")
+    SUBCASE("a header value longer than its buffer counts as absent")
     {
         answer.headers = {"Content-Disposition: attachment; filename=\"" + std::string(3000, 'n') +
-                          "\""};
+                              "\"",
+                          "Content-Type: application/" + std::string(3000, 't')};
         REQUIRE(server.Answer(answer));
-        CHECK(Download(client, server, target.Path()) == 0);
-        CHECK_FALSE(target.Exists());
+        CallbackLog log;
+        log.download = true;
+        CHECK(Download(client, server, target.Path(), nullptr, &CallbackLog::Callback, &log) == 1);
+        CHECK(log.texts.count(DOWNLOAD_CB_DISPOSITION) == 0);
+        CHECK(log.texts.count(DOWNLOAD_CB_CONTENT_TYPE) == 0);
+        CHECK(target.Bytes() == body);
     }
     SUBCASE("resuming appends to the file")
     {
@@ -413,7 +418,7 @@ TEST_CASE("Request: sinks, cookies, headers, status and the callback's veto")
         log.extraHeader = L"X-Tessel: yes\r\n";
         CHECK(client.Request(request) == 1);
         CHECK(status == 201);
-        CHECK(Narrow(text) == body);
+        CHECK(LowBytes(text.Data(), text.Length()) == body);
         CHECK(log.cookies == std::vector<std::wstring>{L"first=1; path=/", L"second=2"});
         CHECK(log.numbers[HTTP_CB_CONTENT_LENGTH] == body.size());
         CHECK(log.numbers[HTTP_CB_RECEIVED] == body.size());
@@ -452,7 +457,7 @@ TEST_CASE("Request: sinks, cookies, headers, status and the callback's veto")
         REQUIRE(server.Answer(target));
         CHECK(client.Request(request) == 1);
         CHECK(status == 200);
-        CHECK(Narrow(text) == "here");
+        CHECK(LowBytes(text.Data(), text.Length()) == "here");
         log.refuse = HTTP_CB_REDIRECT;
         CHECK(client.Request(request) == 1);
         CHECK(status == 302);
@@ -517,7 +522,7 @@ TEST_CASE("A multipart post is byte-exact and the server reads it back")
     WideString answerText;
     request.responseText = &answerText;
     REQUIRE(client.PostMultipart(request) == 1);
-    CHECK(Narrow(answerText) == "thanks");
+    CHECK(LowBytes(answerText.Data(), answerText.Length()) == "thanks");
 
     const std::string line = "-------------------------------1234567890123";
     const std::string expected =
@@ -653,4 +658,42 @@ TEST_CASE("A 407 asks for proxy credentials and retries once when confirmed")
               "Basic dGVzc2VsOnNlY3JldA==");
         CHECK(answerer.Dialogs().size() == 1);
     }
+}
+
+TEST_CASE("Cancelling from another thread fails the running transfer and refuses new ones")
+{
+    HttpTestServer server;
+    REQUIRE(server.IsRunning());
+    // Wine's WinINet finishes a read that is under way even when its
+    // handles are closed, so the body only dribbles, for a few seconds.
+    ScriptedAnswer answer = Answer(200, std::string(40, 's'), 0);
+    answer.chunkSize = 1;
+    answer.chunkDelayMs = 100;
+    REQUIRE(server.Answer(answer));
+    HttpClient client;
+    const std::wstring url = server.Url(L"/slow");
+    volatile LONG result = -1;
+    {
+        BoundedThread transfer([&] {
+            WideString text;
+            InterlockedExchange(&result, GetText(client, url, text));
+        });
+        for (int waited = 0; server.Requests().empty() && waited < 200; ++waited)
+            Sleep(50);
+        REQUIRE(server.Requests().size() == 1);
+        client.CancelTransfers();
+    }
+    CHECK(result == 0);
+
+    WideString text;
+    CHECK(GetText(client, url, text) == 0);
+    TempFile target(L"tessel-cancelled.bin");
+    CHECK(Download(client, server, target.Path()) == 0);
+    CHECK_FALSE(target.Exists());
+    CHECK(server.Requests().size() == 1);
+    client.AllowTransfers();
+    REQUIRE(server.Clear());
+    REQUIRE(server.Answer(Answer(200, "quick")));
+    CHECK(GetText(client, url, text) == 1);
+    CHECK(text.Compare(L"quick") == 0);
 }

@@ -190,18 +190,19 @@ TEST_CASE("The legacy engine follows the same element rules")
 {
     XmlDocument owner;
     REQUIRE(owner.Create(0));
-    LegacyXmlEngine engine(&owner);
-    REQUIRE(engine.Create(XML_UPDATE_ANSWER_FLAGS));
-    REQUIRE(engine.LoadFromText(L"<UPDATE><Version>1.0</Version>"
-                                L"<files><url>u1</url><url>u2</url></files></UPDATE>"));
+    std::unique_ptr<XmlEngine> engine = MakeXmlEngine(XML_ENGINE_LEGACY, &owner);
+    REQUIRE(engine);
+    REQUIRE(engine->Create(XML_UPDATE_ANSWER_FLAGS));
+    REQUIRE(engine->LoadFromText(L"<UPDATE><Version>1.0</Version>"
+                                 L"<files><url>u1</url><url>u2</url></files></UPDATE>"));
     WideString text;
-    CHECK(engine.GetValue(L"update\\version", text, nullptr));
+    CHECK(engine->GetValue(L"update\\version", text, nullptr));
     CHECK(std::wstring(text.Data()) == L"1.0");
-    CHECK_FALSE(engine.GetValue(L"answer\\version", text, nullptr));
+    CHECK_FALSE(engine->GetValue(L"answer\\version", text, nullptr));
     std::vector<Offer> offers;
-    engine.Enumerate(L"update\\files", Record, &offers, nullptr);
+    engine->Enumerate(L"update\\files", Record, &offers, nullptr);
     REQUIRE(offers.size() == 2);
     CHECK(offers[1].kind == XML_KIND_ELEMENT);
     CHECK(offers[1].text == L"u2");
-    CHECK_FALSE(engine.LoadFromText(L"<update><version>"));
+    CHECK_FALSE(engine->LoadFromText(L"<update><version>"));
 }

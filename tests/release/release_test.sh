@@ -7,7 +7,10 @@
 # made with a certificate is signed and one made without is not; and an
 # installed 1.00 updates itself to the 1.01 made by the same command and
 # served by the project's HTTP test server, while a served file that does
-# not match its digest leaves 1.00 installed and working.
+# not match its digest leaves 1.00 installed and working. The update answer
+# is signed with a key pair made for the run: no release is made without
+# it, and an answer changed by one byte, one signed with another key and a
+# replayed answer of 1.00 ask nothing and change no file.
 #
 # Runs inside the test command's session (display, Wine, simulator built).
 # On a host that runs only 64-bit code it tests the x86_64 variant of the
@@ -25,6 +28,11 @@ settings_key='HKCU\Software\Brindle\Tessel'
 if [ "$arch" = i686 ]; then view=/reg:32; else view=/reg:64; fi
 # Until the update test, releases point at a port where nothing listens.
 update_server=http://127.0.0.1:9
+# A throwaway key pair for the update answer's signature, made for this run.
+openssl ecparam -name prime256v1 -genkey -noout -out "$work/update-key.pem"
+openssl ecparam -name prime256v1 -genkey -noout -out "$work/other-key.pem"
+openssl pkey -in "$work/update-key.pem" -pubout -out "$work/update-key.pub.pem" 2>/dev/null
+export TESSEL_UPDATE_SIGNING_KEY=$work/update-key.pem
 
 end_test() {
     local status=$?
@@ -89,14 +97,31 @@ b=$work/dist-b
 zip=Tessel-$version.zip
 feed=update-server/data/update.php
 served=update-server/data/tessel/$version/Tessel.exe
-for file in "$zip" "$feed" "$served" SHA256SUMS; do
+for file in "$zip" "$served"; do
     cmp -s "$a/$file" "$b/$file" || fail "$file differs between two releases of the same sources"
 done
+# ECDSA signatures differ each time: the answers agree up to their
+# signature lines, and each signature is good.
+unsigned_feed() { head -n -1 "$1"; }
+signature_of() { tail -n 1 "$1" | sed -n 's/^<!--tessel-signature:\(.*\)-->$/\1/p' | base64 -d; }
+verifies() { # feed public-key
+    openssl dgst -sha256 -verify "$2" -signature <(signature_of "$1") <(unsigned_feed "$1") >/dev/null
+}
+cmp -s <(unsigned_feed "$a/$feed") <(unsigned_feed "$b/$feed") ||
+    fail "the update answers of two releases of the same sources differ"
+verifies "$a/$feed" "$work/update-key.pub.pem" && verifies "$b/$feed" "$work/update-key.pub.pem" ||
+    fail "the update answer is not signed with the update key"
+if TESSEL_UPDATE_SIGNING_KEY= release unkeyed 2>/dev/null; then
+    fail "a release was made without a key for the update answer"
+fi
 grep -q "not signed" "$work/release-a.log" || fail "an unsigned release does not say so"
 osslsigncode verify -in "$a/$served" >/dev/null 2>&1 && fail "a release without a certificate is signed"
 
 tessel_step "checking what the release holds"
 (cd "$a" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the release"
+for file in "$zip" "$served"; do
+    grep -q " $file\$" "$a/SHA256SUMS" || fail "SHA256SUMS does not list $file"
+done
 [ -f "$a/Tessel-$version-setup.exe" ] || fail "no installer"
 [ "$(unzip -Z1 "$a/$zip" | LC_ALL=C sort | tr '\n' ' ')" = "ReadMe.txt Tessel.exe " ] ||
     fail "the zip holds $(unzip -Z1 "$a/$zip" | tr '\n' ' ')"
@@ -242,3 +267,32 @@ wait_until 30 "the failed download to be removed" test ! -e "$folder/Tessel_new.
 wait_until 10 "Tessel [$version] still working" shows_version_with_sensors
 cmp -s "$folder/Tessel.exe" "$old_program" || fail "a tampered download replaced Tessel.exe"
 "$TESSEL_WINE" "$driver" close </dev/null || fail "Tessel $version did not close after the refusal"
+
+# Answers that are not the maker's: Tessel reads nothing from them, asks
+# nothing, downloads nothing, and 1.00 keeps running with every file as it was.
+files_now() { (cd "$folder" && find . -type f -exec sha256sum {} + | LC_ALL=C sort); }
+refused_answer() { # update-server-folder what
+    [ "$(server clear)" = ok ] && [ "$(server publish "$1")" = ok ] || fail "publishing $2"
+    install_and_start_overdue
+    local before
+    before=$(files_now)
+    wait_until 30 "the update check with $2" server_saw "/data/update.php"
+    if answer_yes >/dev/null 2>&1; then fail "Tessel asked about $2"; fi
+    shows_version_with_sensors || fail "Tessel [$version] is not running after $2"
+    [ "$(files_now)" = "$before" ] || fail "files changed after $2"
+    if server_saw "/data/tessel/"; then fail "Tessel downloaded a file named by $2"; fi
+    "$TESSEL_WINE" "$driver" close </dev/null || fail "Tessel $version did not close after $2"
+}
+
+tessel_step "offering answers that are not signed with the update key"
+cp -r "$work/dist-next/update-server" "$work/changed"
+sed -i '0,/is available/s//is availablE/' "$work/changed/data/update.php"
+cmp -s "$work/changed/data/update.php" "$work/dist-next/$feed" && fail "no byte was changed"
+refused_answer "$work/changed" "an answer changed by one byte"
+cp -r "$work/dist-next/update-server" "$work/other"
+unsigned_feed "$work/dist-next/$feed" >"$work/other/data/update.php"
+other_signature=$(openssl dgst -sha256 -sign "$work/other-key.pem" "$work/other/data/update.php" |
+    base64 -w0)
+printf '<!--tessel-signature:%s-->\n' "$other_signature" >>"$work/other/data/update.php"
+refused_answer "$work/other" "an answer signed with another key"
+refused_answer "$a/update-server" "a replayed answer of $version"

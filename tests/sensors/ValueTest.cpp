@@ -1,5 +1,6 @@
 #include <doctest.h>
 
+#include "base/ComValue.h"
 #include "sensors/SensorValue.h"
 #include "system/SystemInfo.h"
 
@@ -7,21 +8,6 @@
 #include <vector>
 
 namespace {
-
-// Values cleared at the end of the test.
-struct Variant
-{
-    Variant() { VariantInit(&value); }
-    ~Variant() { VariantClear(&value); }
-    VARIANT value;
-};
-
-struct PropVariant
-{
-    PropVariant() { PropVariantInit(&value); }
-    ~PropVariant() { PropVariantClear(&value); }
-    PROPVARIANT value;
-};
 
 LPWSTR TaskString(const wchar_t* text)
 {
@@ -38,50 +24,50 @@ std::wstring TextOf(const VARIANT& value)
 
 std::wstring Converted(const PROPVARIANT& source, VARTYPE expectedType)
 {
-    Variant target;
-    REQUIRE(ConvertPropVariant(source, target.value) == 1);
-    REQUIRE(target.value.vt == expectedType);
-    return TextOf(target.value);
+    ScopedVariant target;
+    REQUIRE(ConvertPropVariant(source, target.Get()) == 1);
+    REQUIRE(target.Get().vt == expectedType);
+    return TextOf(target.Get());
 }
 
 } // namespace
 
 TEST_CASE("value texts: reals with six decimals, strings unchanged, others as the platform says")
 {
-    Variant value;
-    value.value.vt = VT_R4;
-    value.value.fltVal = 1.5f;
-    CHECK(TextOf(value.value) == L"1.500000");
-    value.value.vt = VT_R8;
-    value.value.dblVal = -0.25;
-    CHECK(TextOf(value.value) == L"-0.250000");
-    value.value.vt = VT_BSTR;
-    value.value.bstrVal = SysAllocString(L"$GPGGA,123519,4807.038,N");
-    CHECK(TextOf(value.value) == L"$GPGGA,123519,4807.038,N");
+    ScopedVariant value;
+    value.Get().vt = VT_R4;
+    value.Get().fltVal = 1.5f;
+    CHECK(TextOf(value.Get()) == L"1.500000");
+    value.Get().vt = VT_R8;
+    value.Get().dblVal = -0.25;
+    CHECK(TextOf(value.Get()) == L"-0.250000");
+    value.Get().vt = VT_BSTR;
+    value.Get().bstrVal = SysAllocString(L"$GPGGA,123519,4807.038,N");
+    CHECK(TextOf(value.Get()) == L"$GPGGA,123519,4807.038,N");
 
-    Variant empty;
-    CHECK(TextOf(empty.value) == L"");
+    ScopedVariant empty;
+    CHECK(TextOf(empty.Get()) == L"");
 
     // An array has no text: the conversion fails and the text is kept.
-    Variant array;
-    array.value.vt = VT_ARRAY | VT_R8;
-    array.value.parray = SafeArrayCreateVector(VT_R8, 0, 3);
+    ScopedVariant array;
+    array.Get().vt = VT_ARRAY | VT_R8;
+    array.Get().parray = SafeArrayCreateVector(VT_R8, 0, 3);
     WideString text(L"before");
-    CHECK(FormatSensorValue(array.value, text) == 0);
+    CHECK(FormatSensorValue(array.Get(), text) == 0);
     CHECK(std::wstring(text.Data()) == L"before");
 }
 
 TEST_CASE("booleans read True or False")
 {
-    Variant value;
-    value.value.vt = VT_BOOL;
-    value.value.boolVal = VARIANT_TRUE;
-    CHECK(TextOf(value.value) == L"True");
-    value.value.boolVal = VARIANT_FALSE;
-    CHECK(TextOf(value.value) == L"False");
+    ScopedVariant value;
+    value.Get().vt = VT_BOOL;
+    value.Get().boolVal = VARIANT_TRUE;
+    CHECK(TextOf(value.Get()) == L"True");
+    value.Get().boolVal = VARIANT_FALSE;
+    CHECK(TextOf(value.Get()) == L"False");
     // Any bit set is true, as the platform's conversion counts it.
-    value.value.boolVal = 1;
-    CHECK(TextOf(value.value) == L"True");
+    value.Get().boolVal = 1;
+    CHECK(TextOf(value.Get()) == L"True");
 }
 
 TEST_CASE("byte vectors read as hexadecimal bytes")
@@ -97,96 +83,96 @@ TEST_CASE("byte vectors read as hexadecimal bytes")
 
     SUBCASE("a reported vector, as the simulator's chromaticity arrives")
     {
-        PropVariant reported;
-        reported.value.vt = VT_VECTOR | VT_UI1;
-        reported.value.caub.cElems = 8;
-        reported.value.caub.pElems = static_cast<BYTE*>(CoTaskMemAlloc(8));
+        ScopedPropVariant reported;
+        reported.Get().vt = VT_VECTOR | VT_UI1;
+        reported.Get().caub.cElems = 8;
+        reported.Get().caub.pElems = static_cast<BYTE*>(CoTaskMemAlloc(8));
         const BYTE chromaticity[] = {234, 4, 180, 62, 16, 88, 185, 62};
-        memcpy(reported.value.caub.pElems, chromaticity, 8);
-        CHECK(Converted(reported.value, VT_ARRAY | VT_UI1) == L"EA 04 B4 3E 10 58 B9 3E");
+        memcpy(reported.Get().caub.pElems, chromaticity, 8);
+        CHECK(Converted(reported.Get(), VT_ARRAY | VT_UI1) == L"EA 04 B4 3E 10 58 B9 3E");
     }
     SUBCASE("a long vector outgrows the default text capacity")
     {
-        Variant array;
-        array.value.vt = VT_ARRAY | VT_UI1;
-        array.value.parray = SafeArrayCreateVector(VT_UI1, 0, 200);
-        REQUIRE(array.value.parray);
-        const std::wstring shown = TextOf(array.value);
+        ScopedVariant array;
+        array.Get().vt = VT_ARRAY | VT_UI1;
+        array.Get().parray = SafeArrayCreateVector(VT_UI1, 0, 200);
+        REQUIRE(array.Get().parray);
+        const std::wstring shown = TextOf(array.Get());
         CHECK(shown.size() == 200 * 3 - 1);
         CHECK(shown.compare(0, 6, L"00 00 ") == 0);
     }
     SUBCASE("an empty vector and a two-dimensional array")
     {
-        Variant empty;
-        empty.value.vt = VT_ARRAY | VT_UI1;
-        empty.value.parray = SafeArrayCreateVector(VT_UI1, 0, 0);
-        CHECK(TextOf(empty.value) == L"");
+        ScopedVariant empty;
+        empty.Get().vt = VT_ARRAY | VT_UI1;
+        empty.Get().parray = SafeArrayCreateVector(VT_UI1, 0, 0);
+        CHECK(TextOf(empty.Get()) == L"");
 
         SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
-        Variant square;
-        square.value.vt = VT_ARRAY | VT_UI1;
-        square.value.parray = SafeArrayCreate(VT_UI1, 2, bounds);
+        ScopedVariant square;
+        square.Get().vt = VT_ARRAY | VT_UI1;
+        square.Get().parray = SafeArrayCreate(VT_UI1, 2, bounds);
         WideString kept(L"kept");
-        CHECK(FormatSensorValue(square.value, kept) == 0);
+        CHECK(FormatSensorValue(square.Get(), kept) == 0);
         CHECK(std::wstring(kept.Data()) == L"kept");
     }
 }
 
 TEST_CASE("reported scalars become automation values")
 {
-    PropVariant wide;
-    wide.value.vt = VT_LPWSTR;
-    wide.value.pwszVal = TaskString(L"Paris");
-    CHECK(Converted(wide.value, VT_BSTR) == L"Paris");
+    ScopedPropVariant wide;
+    wide.Get().vt = VT_LPWSTR;
+    wide.Get().pwszVal = TaskString(L"Paris");
+    CHECK(Converted(wide.Get(), VT_BSTR) == L"Paris");
 
-    PropVariant narrow;
-    narrow.value.vt = VT_LPSTR;
-    narrow.value.pszVal = static_cast<LPSTR>(memcpy(CoTaskMemAlloc(4), "WGS", 4));
-    CHECK(Converted(narrow.value, VT_BSTR) == L"WGS");
+    ScopedPropVariant narrow;
+    narrow.Get().vt = VT_LPSTR;
+    narrow.Get().pszVal = static_cast<LPSTR>(memcpy(CoTaskMemAlloc(4), "WGS", 4));
+    CHECK(Converted(narrow.Get(), VT_BSTR) == L"WGS");
 
     const CLSID guid = {
         0x055C74D8, 0xCA6F, 0x47D6, {0x95, 0xC6, 0x1E, 0xD3, 0x63, 0x7A, 0x0F, 0xF4}};
-    PropVariant id;
-    id.value.vt = VT_CLSID;
-    id.value.puuid = static_cast<CLSID*>(memcpy(CoTaskMemAlloc(sizeof(guid)), &guid, sizeof(guid)));
-    CHECK(Converted(id.value, VT_BSTR) == L"{055C74D8-CA6F-47D6-95C6-1ED3637A0FF4}");
+    ScopedPropVariant id;
+    id.Get().vt = VT_CLSID;
+    id.Get().puuid = static_cast<CLSID*>(memcpy(CoTaskMemAlloc(sizeof(guid)), &guid, sizeof(guid)));
+    CHECK(Converted(id.Get(), VT_BSTR) == L"{055C74D8-CA6F-47D6-95C6-1ED3637A0FF4}");
 
     SYSTEMTIME moment = {2024, 3, 5, 15, 13, 45, 30, 0};
-    PropVariant time;
-    time.value.vt = VT_FILETIME;
-    REQUIRE(SystemTimeToFileTime(&moment, &time.value.filetime));
-    Variant date;
-    REQUIRE(ConvertPropVariant(time.value, date.value) == 1);
+    ScopedPropVariant time;
+    time.Get().vt = VT_FILETIME;
+    REQUIRE(SystemTimeToFileTime(&moment, &time.Get().filetime));
+    ScopedVariant date;
+    REQUIRE(ConvertPropVariant(time.Get(), date.Get()) == 1);
     DATE expected = 0;
     SystemTimeToVariantTime(&moment, &expected);
-    CHECK(date.value.vt == VT_DATE);
-    CHECK(date.value.date == doctest::Approx(expected));
+    CHECK(date.Get().vt == VT_DATE);
+    CHECK(date.Get().date == doctest::Approx(expected));
 }
 
 TEST_CASE("vectors become safe arrays; unknown types stay empty")
 {
-    PropVariant numbers;
-    numbers.value.vt = VT_VECTOR | VT_R8;
-    numbers.value.cadbl.cElems = 2;
-    numbers.value.cadbl.pElems = static_cast<double*>(CoTaskMemAlloc(2 * sizeof(double)));
-    numbers.value.cadbl.pElems[0] = 1.0;
-    numbers.value.cadbl.pElems[1] = -2.5;
-    Variant array;
-    REQUIRE(ConvertPropVariant(numbers.value, array.value) == 1);
-    REQUIRE(array.value.vt == (VT_ARRAY | VT_R8));
+    ScopedPropVariant numbers;
+    numbers.Get().vt = VT_VECTOR | VT_R8;
+    numbers.Get().cadbl.cElems = 2;
+    numbers.Get().cadbl.pElems = static_cast<double*>(CoTaskMemAlloc(2 * sizeof(double)));
+    numbers.Get().cadbl.pElems[0] = 1.0;
+    numbers.Get().cadbl.pElems[1] = -2.5;
+    ScopedVariant array;
+    REQUIRE(ConvertPropVariant(numbers.Get(), array.Get()) == 1);
+    REQUIRE(array.Get().vt == (VT_ARRAY | VT_R8));
     LONG index = 1;
     double element = 0;
-    REQUIRE(SUCCEEDED(SafeArrayGetElement(array.value.parray, &index, &element)));
+    REQUIRE(SUCCEEDED(SafeArrayGetElement(array.Get().parray, &index, &element)));
     CHECK(element == -2.5);
 
-    PropVariant blob;
-    blob.value.vt = VT_BLOB;
-    Variant target;
-    CHECK(ConvertPropVariant(blob.value, target.value) == 0);
-    blob.value.vt = VT_VECTOR | VT_BLOB;
-    CHECK(ConvertPropVariant(blob.value, target.value) == 0);
-    blob.value.vt = VT_EMPTY;
-    CHECK(target.value.vt == VT_EMPTY);
+    ScopedPropVariant blob;
+    blob.Get().vt = VT_BLOB;
+    ScopedVariant target;
+    CHECK(ConvertPropVariant(blob.Get(), target.Get()) == 0);
+    blob.Get().vt = VT_VECTOR | VT_BLOB;
+    CHECK(ConvertPropVariant(blob.Get(), target.Get()) == 0);
+    blob.Get().vt = VT_EMPTY;
+    CHECK(target.Get().vt == VT_EMPTY);
 }
 
 namespace {
@@ -213,9 +199,9 @@ std::vector<PROPVARIANT> NestedVectors(size_t depth)
 TEST_CASE("nested vectors of variants convert a few levels deep, never without limit")
 {
     std::vector<PROPVARIANT> shallow = NestedVectors(3);
-    Variant converted;
-    REQUIRE(ConvertPropVariant(shallow[0], converted.value) == 1);
-    const VARIANT* level = &converted.value;
+    ScopedVariant converted;
+    REQUIRE(ConvertPropVariant(shallow[0], converted.Get()) == 1);
+    const VARIANT* level = &converted.Get();
     for (int depth = 0; depth < 3; ++depth) {
         REQUIRE(level->vt == (VT_ARRAY | VT_VARIANT));
         level = static_cast<const VARIANT*>(level->parray->pvData);
@@ -225,17 +211,17 @@ TEST_CASE("nested vectors of variants convert a few levels deep, never without l
 
     // A driver's value this deep would otherwise run the stack out.
     std::vector<PROPVARIANT> endless = NestedVectors(200000);
-    Variant refused;
-    CHECK(ConvertPropVariant(endless[0], refused.value) == 0);
-    CHECK(refused.value.vt == VT_EMPTY);
+    ScopedVariant refused;
+    CHECK(ConvertPropVariant(endless[0], refused.Get()) == 0);
+    CHECK(refused.Get().vt == VT_EMPTY);
 }
 
 TEST_CASE("a reported value converts whether propsys or the program's own conversion serves")
 {
-    PropVariant source;
-    source.value.vt = VT_UI4;
-    source.value.ulVal = 4000000000u;
-    Variant target;
-    REQUIRE(ConvertReportedValue(source.value, target.value) == 1);
-    CHECK(TextOf(target.value) == L"4000000000");
+    ScopedPropVariant source;
+    source.Get().vt = VT_UI4;
+    source.Get().ulVal = 4000000000u;
+    ScopedVariant target;
+    REQUIRE(ConvertReportedValue(source.Get(), target.Get()) == 1);
+    CHECK(TextOf(target.Get()) == L"4000000000");
 }

@@ -2,6 +2,8 @@
 
 #include "../../simulator/SensorSimControl.h"
 #include "base/Com.h"
+#include "base/ComValue.h"
+#include "base/ScopedHandle.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -109,12 +111,11 @@ TEST_CASE_FIXTURE(SimulatorFixture, "the default scenario is enumerated through 
     for (ULONG i = 0; i < count; ++i) {
         ComPtr<ISensor> sensor;
         REQUIRE(sensors->GetAt(i, sensor.Put()) == S_OK);
-        BSTR name = nullptr;
-        if (FAILED(sensor->GetFriendlyName(&name))) {
-            CHECK(name == nullptr);
+        ScopedBstr name;
+        if (FAILED(sensor->GetFriendlyName(name.Receive()))) {
+            CHECK_FALSE(name);
             ++nameless;
         }
-        SysFreeString(name);
     }
     CHECK(nameless == 1);
 
@@ -209,23 +210,19 @@ std::wstring ScenarioPath(const wchar_t* name)
 
 std::wstring StringProperty(ISensor* sensor, const PROPERTYKEY& key)
 {
-    PROPVARIANT value;
-    PropVariantInit(&value);
+    ScopedPropVariant value;
     std::wstring text = L"<none>";
-    if (SUCCEEDED(sensor->GetProperty(key, &value)) && value.vt == VT_LPWSTR)
-        text = value.pwszVal;
-    PropVariantClear(&value);
+    if (SUCCEEDED(sensor->GetProperty(key, value.Receive())) && value.Get().vt == VT_LPWSTR)
+        text = value.Get().pwszVal;
     return text;
 }
 
 ULONG NumberProperty(ISensor* sensor, const PROPERTYKEY& key)
 {
-    PROPVARIANT value;
-    PropVariantInit(&value);
+    ScopedPropVariant value;
     ULONG number = 0xFFFFFFFF;
-    if (SUCCEEDED(sensor->GetProperty(key, &value)) && value.vt == VT_UI4)
-        number = value.ulVal;
-    PropVariantClear(&value);
+    if (SUCCEEDED(sensor->GetProperty(key, value.Receive())) && value.Get().vt == VT_UI4)
+        number = value.Get().ulVal;
     return number;
 }
 

@@ -3,6 +3,7 @@
 
 #include "HttpTestServer.h"
 #include "LoopbackSocket.h"
+#include "TestText.h"
 
 #include <algorithm>
 
@@ -22,11 +23,6 @@ const wchar_t kPython[] = L"Z:\\usr\\bin\\python3";
 std::string Netstring(const std::string& data)
 {
     return std::to_string(data.size()) + ":" + data + ",";
-}
-
-std::wstring Widen(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
 }
 
 bool IsHeaderName(const std::string& line, const char* name)
@@ -218,6 +214,16 @@ bool TestServerProcess::Call(const std::vector<std::string>& command,
 std::wstring HttpTestServer::Url(const wchar_t* pathAndQuery) const
 {
     return L"http://127.0.0.1:" + std::to_wstring(Port()) + pathAndQuery;
+}
+
+bool HttpTestServer::AnswerAlways(const char* path, const std::string& body, int status)
+{
+    ScriptedAnswer answer;
+    answer.path = path;
+    answer.status = status;
+    answer.body = body;
+    answer.times = 0;
+    return Answer(answer);
 }
 
 bool HttpTestServer::Answer(const ScriptedAnswer& answer)

@@ -94,6 +94,8 @@ public:
     std::wstring Url(const wchar_t* pathAndQuery) const;
 
     bool Answer(const ScriptedAnswer& answer);
+    // Serves body at path to every request from now on.
+    bool AnswerAlways(const char* path, const std::string& body, int status = 200);
     std::vector<RecordedRequest> Requests();
     // The multipart/form-data body of request index as the server's own
     // parser reads it; false when it is not a well-formed one.

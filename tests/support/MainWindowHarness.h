@@ -221,6 +221,17 @@ inline HTREEITEM FindRow(HWND tree, const std::wstring& prefix, int nth = 0)
     return nullptr;
 }
 
+// The index of the first row in view, counted in visible order from the root.
+inline int FirstVisibleRow(HWND tree)
+{
+    int index = 0;
+    HTREEITEM first = TreeView_GetFirstVisible(tree);
+    for (HTREEITEM item = TreeView_GetRoot(tree); item && item != first;
+         item = TreeView_GetNextVisible(tree, item))
+        ++index;
+    return index;
+}
+
 class MainWindowHarness
 {
 public:

@@ -35,48 +35,9 @@ import threading
 import time
 import urllib.parse
 
+from netstrings import encode, pack, read_message
+
 HARD_LIMIT_SECONDS = 900
-
-
-def netstring(data):
-    return str(len(data)).encode() + b":" + data + b","
-
-
-def pack(fields):
-    return b"".join(netstring(f) for f in fields)
-
-
-def encode(fields):
-    return netstring(pack(fields))
-
-
-def decode(payload):
-    fields = []
-    position = 0
-    while position < len(payload):
-        colon = payload.index(b":", position)
-        length = int(payload[position:colon])
-        start = colon + 1
-        fields.append(payload[start:start + length])
-        if payload[start + length:start + length + 1] != b",":
-            raise ValueError("bad netstring")
-        position = start + length + 1
-    return fields
-
-
-def read_message(stream):
-    digits = b""
-    while True:
-        c = stream.read(1)
-        if not c:
-            return None
-        if c == b":":
-            break
-        digits += c
-    payload = stream.read(int(digits))
-    if len(payload) != int(digits) or stream.read(1) != b",":
-        return None
-    return decode(payload)
 
 
 class Script:

@@ -89,6 +89,8 @@ void CALLBACK SetEventFromApc(ULONG_PTR event)
 
 HANDLE g_lateHandle = nullptr;
 HANDLE g_signalled = nullptr;
+Event* g_renewed = nullptr;
+Event* g_squatter = nullptr;
 
 LRESULT CALLBACK HandOverProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -178,6 +180,32 @@ TEST_CASE("The pumping wait reads the second handle anew on each pass")
     g_lateHandle = nullptr;
     PostMessageW(window.Handle(), kAsk, 0, 0);
     CHECK(never.WaitPumping(kBound, &g_lateHandle) == 1);
+}
+
+LRESULT CALLBACK RenewProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == kAsk && g_renewed) {
+        // An unsignalled event takes the old handle's value, so a wait on
+        // that value would not end.
+        g_renewed->Close();
+        g_squatter->Create(1, 0);
+        g_renewed->Create(1, 1);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_CASE("An event's pumping wait follows the event when a handler creates it anew")
+{
+    TestWindow window(L"TesselRenewWindow", &RenewProcedure, {0, 0, 50, 50});
+    Event event;
+    Event squatter;
+    REQUIRE(event.Create(1, 0));
+    g_renewed = &event;
+    g_squatter = &squatter;
+    PostMessageW(window.Handle(), kAsk, 0, 0);
+    CHECK(event.WaitPumping(kBound) == 1);
+    g_renewed = nullptr;
 }
 
 TEST_CASE("Worker lifecycle: one routine at a time, result, forced stop")

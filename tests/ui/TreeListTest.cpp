@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "MouseInput.h"
+#include "OffscreenCanvas.h"
 #include "TreeListTestHost.h"
 #include "app/resource.h"
 #include "ui/TreeListCtrl.h"
@@ -60,20 +61,13 @@ int InkIn(HWND tree, HTREEITEM item, int left, int right)
     RECT client = {};
     TreeView_GetItemRect(tree, item, &row, FALSE);
     GetClientRect(tree, &client);
-    HDC screen = GetDC(tree);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    SendMessageW(tree, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory),
+    OffscreenCanvas canvas(client.right, client.bottom);
+    SendMessageW(tree, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.Dc()),
                  PRF_CLIENT | PRF_ERASEBKGND);
     int ink = 0;
     for (int y = row.top; y < row.bottom && y < client.bottom; ++y)
         for (int x = left; x < right && x < client.right; ++x)
-            ink += GetPixel(memory, x, y) != GetSysColor(COLOR_WINDOW) ? 1 : 0;
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(tree, screen);
+            ink += canvas.Pixel(x, y) != GetSysColor(COLOR_WINDOW) ? 1 : 0;
     return ink;
 }
 

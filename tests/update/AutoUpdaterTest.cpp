@@ -3,9 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "BoundedThread.h"
 #include "DialogAnswerer.h"
 #include "HttpTestServer.h"
 #include "TestWindow.h"
+#include "UpdateSigner.h"
 #include "UpdateTestFiles.h"
 #include "system/Files.h"
 #include "system/MachineId.h"
@@ -24,10 +26,21 @@ constexpr DWORD kDay = 86400;
 
 volatile LONG gCloseRequests = 0;
 
+// A message that starts a check from inside the window procedure, as a tick
+// of the checkbox does; the outcome is kept.
+constexpr UINT kStartFromWindow = WM_APP + 1;
+AutoUpdater* gNestedUpdater = nullptr;
+UpdateCheckOptions gNestedOptions;
+int gNestedStart = -1;
+
 LRESULT CALLBACK MainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_CLOSE) {
         InterlockedIncrement(&gCloseRequests);
+        return 0;
+    }
+    if (message == kStartFromWindow && gNestedUpdater) {
+        gNestedStart = gNestedUpdater->Start(window, gNestedOptions);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -68,6 +81,17 @@ std::string Answer(const std::string& version, const std::string& extra)
            "</update>";
 }
 
+// An answer served a byte at a time, for a few seconds.
+ScriptedAnswer SlowAnswer(const std::string& body)
+{
+    ScriptedAnswer answer;
+    answer.path = "/data/update.php";
+    answer.body = body;
+    answer.chunkSize = 1;
+    answer.chunkDelayMs = 3000 / static_cast<unsigned>(body.size());
+    return answer;
+}
+
 // A program to run that leaves a marker file next to itself.
 const char kMarkerProgram[] = "@echo started> \"%~dp0tessel-update-marker.txt\"\r\n";
 
@@ -92,31 +116,41 @@ struct UpdaterSetup
     void Serve(const std::string& body, int status = 200)
     {
         server.Clear();
-        ServeFile("/get", kMarkerProgram);
-        ServeFile("/data/update.php", body, status);
+        REQUIRE(server.AnswerAlways("/get", kMarkerProgram));
+        REQUIRE(server.AnswerAlways("/data/update.php", body, status));
     }
-    void ServeFile(const char* path, const std::string& body, int status = 200)
+    UpdateCheckOptions Options(const wchar_t* subkey = nullptr, const wchar_t* valueName = nullptr,
+                               DWORD flags = 0) const
     {
-        ScriptedAnswer answer;
-        answer.path = path;
-        answer.status = status;
-        answer.body = body;
-        answer.times = 0;
-        REQUIRE(server.Answer(answer));
+        UpdateCheckOptions options;
+        options.baseUrl = base.c_str();
+        options.root = subkey ? HKEY_CURRENT_USER : nullptr;
+        options.subkey = subkey;
+        options.valueName = valueName;
+        options.flags = flags;
+        return options;
     }
     // A scheduled check; 1 when a check was started, which is then awaited.
     int Scheduled()
     {
-        int started = updater.Start(window.Handle(), base.c_str(), HKEY_CURRENT_USER, kKey,
-                                    L"LastCheck", 0, L"1", nullptr);
+        int started = updater.Start(window.Handle(), Options(kKey, L"LastCheck"));
         REQUIRE(updater.Wait(kPatienceMs));
         return started;
     }
     void Forced()
     {
-        REQUIRE(updater.Start(window.Handle(), base.c_str(), nullptr, nullptr, nullptr, 0, L"1",
-                              nullptr));
+        REQUIRE(updater.Start(window.Handle(), Options()));
         REQUIRE(updater.Wait(kPatienceMs));
+    }
+    // Waits until the server has seen the update request.
+    bool WaitForRequest()
+    {
+        for (DWORD waited = 0; waited < kPatienceMs; waited += 20) {
+            if (UpdateRequests())
+                return true;
+            PumpMessagesFor(20);
+        }
+        return false;
     }
     size_t UpdateRequests()
     {
@@ -173,6 +207,10 @@ struct DesktopFiles
 
 TEST_CASE("The weekly schedule decides whether Start asks the server")
 {
+    // The server offers the running version, so no question may appear. One
+    // that does is answered, so each check still ends and the count below
+    // fails instead of the test waiting for an answer forever.
+    DialogAnswerer answerer({IDNO, IDNO, IDNO});
     UpdaterSetup setup;
     setup.Serve(Answer("1.00", ""));
 
@@ -194,6 +232,7 @@ TEST_CASE("The weekly schedule decides whether Start asks the server")
     CHECK(setup.UpdateRequests() == 2);
     CHECK(setup.Scheduled());
     CHECK(setup.UpdateRequests() == 3);
+    CHECK(answerer.Dialogs().empty());
 }
 
 TEST_CASE("The request as the server saw it, in the plain and the inventory form")
@@ -220,8 +259,9 @@ TEST_CASE("The request as the server saw it, in the plain and the inventory form
     // The inventory form finds its answer below Elmstead\Updates\xml.
     setup.Serve("<Elmstead><Updates><xml>" + Answer("1.05", "") + "</xml></Updates></Elmstead>");
     DialogAnswerer answerer({IDNO});
-    REQUIRE(setup.updater.Start(setup.window.Handle(), setup.base.c_str(), nullptr, nullptr,
-                                nullptr, UPDATE_INVENTORY_REQUEST, L"1", L"Tessel"));
+    UpdateCheckOptions inventory = setup.Options(nullptr, nullptr, UPDATE_INVENTORY_REQUEST);
+    inventory.itemName = L"Tessel";
+    REQUIRE(setup.updater.Start(setup.window.Handle(), inventory));
     REQUIRE(setup.updater.Wait(kPatienceMs));
     CHECK(answerer.Dialogs().size() == 1);
     requests = setup.server.Requests();
@@ -243,6 +283,8 @@ TEST_CASE("Answers that offer nothing end the check without a question")
         {"<update><version>1.05</version></update>", 200},
         {"<answer><version>1.05</version><info><en>x</en></info></answer>", 200},
         {"<update><version>1.05", 200},
+        // More than 1 MiB is no answer, however well formed.
+        {Answer("1.05", "<pad>" + std::string(UPDATE_ANSWER_LIMIT, ' ') + "</pad>"), 200},
     };
     for (const auto& [body, status] : answers) {
         setup.Serve(body, status);
@@ -280,7 +322,7 @@ TEST_CASE("A declined version is not offered again by the schedule, but by a for
     }
 }
 
-TEST_CASE("The help link adds a Help button whose WM_HELP opens the link")
+TEST_CASE("The help link adds a Help button, but WM_HELP never runs a program the answer names")
 {
     UpdaterSetup setup;
     TempFolder folder{L"tessel-help"};
@@ -289,11 +331,14 @@ TEST_CASE("The help link adds a Help button whose WM_HELP opens the link")
     std::wstring help = folder / L"help.cmd";
     setup.Serve(
         Answer("1.05", "<help>" + std::string(WideString(help.c_str()).ToNarrow()) + "</help>"));
-    DialogAnswerer answerer({IDNO}, {}, true);
-    setup.Forced();
-    REQUIRE(answerer.Dialogs().size() == 1);
-    CHECK(answerer.Dialogs()[0].hasHelp);
-    CHECK(WaitForFile(marker));
+    {
+        DialogAnswerer answerer({IDNO}, {}, true);
+        setup.Forced();
+        REQUIRE(answerer.Dialogs().size() == 1);
+        CHECK(answerer.Dialogs()[0].hasHelp);
+    }
+    PumpMessagesFor(1000);
+    CHECK_FALSE(Exists(marker));
 }
 
 TEST_CASE("After the files, an empty restart text restarts without asking")
@@ -344,8 +389,8 @@ TEST_CASE("The window carries the updater's subclass from Start until Stop")
     UpdaterSetup setup;
     WideString property;
     Subclasser::PropertyName(UPDATE_SUBCLASS_TAG, property);
-    CHECK(setup.updater.Start(setup.window.Handle(), setup.base.c_str(), nullptr, nullptr, nullptr,
-                              UPDATE_NO_WORKER, L"1", nullptr));
+    CHECK(setup.updater.Start(setup.window.Handle(),
+                              setup.Options(nullptr, nullptr, UPDATE_NO_WORKER)));
     CHECK(GetPropW(setup.window.Handle(), property.Data()) != nullptr);
     CHECK(SendMessageW(setup.window.Handle(), WM_HELP, 0, 0) == 0);
     setup.updater.Stop();
@@ -353,23 +398,100 @@ TEST_CASE("The window carries the updater's subclass from Start until Stop")
     CHECK(setup.UpdateRequests() == 0);
 }
 
-TEST_CASE("Stopping waits with the window's messages flowing, so a pending question is answered")
+TEST_CASE("Stopping ends a pending check: no question, nothing declined")
 {
     UpdaterSetup setup;
     setup.Serve(Answer("1.05", "<files/>"));
     // A window's thread that starts a check and at once destroys its
-    // updater, whose Stop has to show the check's question while it waits.
-    volatile LONG windowThread = 0;
+    // updater. A question shown now would wait for an answer that never
+    // comes, and the thread would not end.
     BoundedThread thread([&] {
         TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
         AutoUpdater updater;
-        updater.Start(window.Handle(), setup.base.c_str(), nullptr, nullptr, nullptr, 0, L"1",
-                      nullptr);
-        InterlockedExchange(&windowThread, static_cast<LONG>(GetCurrentThreadId()));
+        updater.Start(window.Handle(), setup.Options(kKey, L"LastCheck"));
     });
-    for (DWORD waited = 0; !windowThread && waited < kPatienceMs; waited += 10)
-        Sleep(10);
-    DialogAnswerer answerer({IDNO}, {}, false, static_cast<DWORD>(windowThread));
     thread.Join();
-    CHECK(answerer.Dialogs().size() == 1);
+    CHECK(Declined() == L"<none>");
+}
+
+TEST_CASE("A window that goes while the answer arrives ends the check without a decline")
+{
+    UpdaterSetup setup;
+    setup.server.Clear();
+    REQUIRE(setup.server.Answer(SlowAnswer(Answer("1.05", "<files/>"))));
+    DialogAnswerer answerer({IDYES});
+    {
+        TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
+        REQUIRE(setup.updater.Start(window.Handle(), setup.Options(kKey, L"LastCheck")));
+        REQUIRE(setup.WaitForRequest());
+    }
+    REQUIRE(setup.updater.Wait(kPatienceMs));
+    CHECK(setup.updater.Result() == 0);
+    CHECK(Declined() == L"<none>");
+    CHECK(answerer.Dialogs().empty());
+}
+
+TEST_CASE("A Start from inside the wait of another Start is refused")
+{
+    UpdaterSetup setup;
+    setup.server.Clear();
+    ScriptedAnswer slow = SlowAnswer(Answer("1.00", ""));
+    slow.times = 0;
+    REQUIRE(setup.server.Answer(slow));
+    REQUIRE(setup.updater.Start(setup.window.Handle(), setup.Options()));
+    REQUIRE(setup.WaitForRequest());
+    // The second Start waits for the first check with messages flowing; the
+    // posted message ticks the box once more in the middle of that wait.
+    gNestedUpdater = &setup.updater;
+    gNestedOptions = setup.Options();
+    gNestedStart = -1;
+    PostMessageW(setup.window.Handle(), kStartFromWindow, 0, 0);
+    CHECK(setup.updater.Start(setup.window.Handle(), setup.Options()) == 1);
+    gNestedUpdater = nullptr;
+    CHECK(gNestedStart == 0);
+    REQUIRE(setup.updater.Wait(kPatienceMs));
+}
+
+TEST_CASE("With keys built in, only a signed answer is read, and every file needs its digest")
+{
+    UpdaterSetup setup;
+    UpdateKeyRing ring;
+    REQUIRE(ring.IsReady());
+    UpdateSigner& maker = ring.current;
+    auto check = [&](const std::string& body) {
+        setup.Serve(body);
+        UpdateCheckOptions options = setup.Options();
+        options.keys = ring.keys;
+        REQUIRE(setup.updater.Start(setup.window.Handle(), options));
+        REQUIRE(setup.updater.Wait(kPatienceMs));
+    };
+    const std::string offer = Answer("1.05", "<files/>");
+    {
+        DialogAnswerer answerer({IDNO});
+        std::string changed = maker.Signed(offer);
+        changed[changed.find("1.05") + 3] = '6';
+        // Unsigned, changed after signing, another key, and a replayed
+        // answer that offers the running version.
+        for (const std::string& body : {offer, changed, ring.stranger.Signed(offer),
+                                        maker.Signed(Answer("1.00", "<files/>"))})
+            check(body);
+        CHECK(answerer.Dialogs().empty());
+    }
+    {
+        DialogAnswerer answerer({IDNO, IDNO});
+        check(maker.Signed(offer));
+        check(ring.next.Signed(offer));
+        CHECK(answerer.Dialogs().size() == 2);
+    }
+    {
+        // A file without its digest refuses the whole update.
+        DialogAnswerer answerer({IDYES});
+        std::wstring file = setup.server.Url(L"/data/Tessel.exe");
+        check(maker.Signed(Answer("1.05", "<files><url name=\"Tessel.exe\">" +
+                                              std::string(WideString(file.c_str()).ToNarrow()) +
+                                              "</url></files>")));
+        CHECK(answerer.Dialogs().size() == 1);
+        CHECK(setup.server.Requests().size() == 1);
+        CHECK(setup.updater.Result() == 0);
+    }
 }

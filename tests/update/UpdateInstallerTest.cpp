@@ -22,16 +22,6 @@ void ReadList(const std::wstring& files, UpdateFileList& list)
     ReadUpdateFileList(document, nullptr, list);
 }
 
-void Serve(HttpTestServer& server, const char* path, const std::string& body, int status = 200)
-{
-    ScriptedAnswer answer;
-    answer.path = path;
-    answer.status = status;
-    answer.body = body;
-    answer.times = 0;
-    REQUIRE(server.Answer(answer));
-}
-
 std::wstring Entry(const std::wstring& attributes, const std::wstring& address)
 {
     return L"<url " + attributes + L">" + address + L"</url>";
@@ -52,13 +42,13 @@ std::string HexDigest(const std::string& bytes)
 
 struct Installation
 {
-    TempFolder app{L"tessel-app"};
+    TempFolder app;
     TempFolder desktop{L"tessel-desktop"};
     HttpTestServer server;
     HttpClient client;
     WideString program;
 
-    Installation()
+    explicit Installation(const wchar_t* appFolder = L"tessel-app") : app(appFolder)
     {
         REQUIRE(server.IsRunning());
         REQUIRE(WriteWholeFile(app / L"Tessel.exe", "old program"));
@@ -95,7 +85,7 @@ TEST_CASE("Tessel.exe is downloaded as Tessel_new.exe, backed up as Tessel_old.e
 {
     Installation setup;
     REQUIRE(WriteWholeFile(setup.app / L"Tessel_old.exe", "older program"));
-    Serve(setup.server, "/Tessel.exe", "new program");
+    REQUIRE(setup.server.AnswerAlways("/Tessel.exe", "new program"));
     // With a matching digest; the other walks have none.
     const std::string digest = HexDigest("new program");
     const std::wstring attributes =
@@ -109,8 +99,10 @@ TEST_CASE("Tessel.exe is downloaded as Tessel_new.exe, backed up as Tessel_old.e
 
 TEST_CASE("A ZIP entry backs up its file, unpacks the archive and deletes it")
 {
-    Installation setup;
-    Serve(setup.server, "/pack.zip", ReadWholeFile(ZipFixture(L"python.zip")));
+    // A folder name outside the ANSI code page: the archive is unpacked
+    // through wide paths.
+    Installation setup(L"tessel-app-\u0141ukasz-\u4E2D");
+    REQUIRE(setup.server.AnswerAlways("/pack.zip", ReadWholeFile(ZipFixture(L"python.zip"))));
     CHECK(setup.Run(Entry(L"name='Tessel.exe' zip='Tessel.zip'", setup.server.Url(L"/pack.zip"))));
     CHECK(ReadWholeFile(setup.app / L"deep\\er\\still\\leaf.dat") ==
           ReadWholeFile(ZipFixture(L"expected\\python.zip\\deep\\er\\still\\leaf.dat")));
@@ -122,7 +114,7 @@ TEST_CASE("A ZIP entry backs up its file, unpacks the archive and deletes it")
 TEST_CASE("An address ending in f=setup.exe is saved on the desktop as the program to run")
 {
     Installation setup;
-    Serve(setup.server, "/get.php", "setup program");
+    REQUIRE(setup.server.AnswerAlways("/get.php", "setup program"));
     CHECK(setup.Run(Entry(L"", setup.server.Url(L"/get.php?f=setup.exe"))));
     CHECK(ReadWholeFile(setup.desktop / L"setup.exe") == "setup program");
     CHECK(std::wstring(setup.program.Data()) == setup.desktop / L"setup.exe");
@@ -132,9 +124,9 @@ TEST_CASE("An address ending in f=setup.exe is saved on the desktop as the progr
 TEST_CASE("Failed steps leave the installed files as they were")
 {
     Installation setup;
-    Serve(setup.server, "/Tessel.exe", "new program");
-    Serve(setup.server, "/notes.txt", "notes");
-    Serve(setup.server, "/missing.txt", "", 404);
+    REQUIRE(setup.server.AnswerAlways("/Tessel.exe", "new program"));
+    REQUIRE(setup.server.AnswerAlways("/notes.txt", "notes"));
+    REQUIRE(setup.server.AnswerAlways("/missing.txt", "", 404));
 
     SUBCASE("a later download fails")
     {
@@ -148,22 +140,28 @@ TEST_CASE("Failed steps leave the installed files as they were")
         CHECK_FALSE(setup.Run(Entry(wrong, setup.server.Url(L"/Tessel.exe"))));
         CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
     }
-    SUBCASE("a listed file is not installed yet")
+    SUBCASE("a listed file is not installed yet: the program moved aside comes back")
     {
         CHECK_FALSE(setup.Run(Entry(L"name='Tessel.exe'", setup.server.Url(L"/Tessel.exe")) +
                               Entry(L"name='notes.txt'", setup.server.Url(L"/notes.txt"))));
-        CHECK(ReadWholeFile(setup.app / L"Tessel_old.exe") == "old program");
         CHECK(ReadWholeFile(setup.app / L"notes_new.txt") == "notes");
-        CHECK_FALSE(Exists(setup.app / L"Tessel.exe"));
+        CHECK_FALSE(Exists(setup.app / L"Tessel_old.exe"));
         CHECK_FALSE(Exists(setup.app / L"notes.txt"));
     }
-    CHECK(ReadWholeFile(setup.app / L"Tessel.exe") != "new program");
+    SUBCASE("an archive that cannot be unpacked: the program moved aside comes back")
+    {
+        REQUIRE(setup.server.AnswerAlways("/Tessel.zip", "not a zip archive"));
+        CHECK_FALSE(setup.Run(
+            Entry(L"name='Tessel.exe' zip='Tessel.zip'", setup.server.Url(L"/Tessel.zip"))));
+        CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
+    }
+    CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
 }
 
 TEST_CASE("Nothing is fetched or written for names that leave the application folder")
 {
     Installation setup;
-    Serve(setup.server, "/x", "hostile");
+    REQUIRE(setup.server.AnswerAlways("/x", "hostile"));
     TempFolder outside{L"tessel-outside"};
     std::wstring outsideName = outside / L"x";
     const std::wstring hostile[] = {
@@ -173,6 +171,12 @@ TEST_CASE("Nothing is fetched or written for names that leave the application fo
         L"name='/x'",
         L"name='C:x'",
         L"name='a.txt' zip='..\\..\\x.zip'",
+        L"name='NUL'",
+        L"name='com1.exe'",
+        L"name='. '",
+        L"name='...'",
+        L"name='sub\\.\\x'",
+        L"name='Tessel.exe.'",
     };
     for (const std::wstring& attributes : hostile) {
         CHECK_FALSE(setup.Run(Entry(attributes, setup.server.Url(L"/x"))));
@@ -180,6 +184,29 @@ TEST_CASE("Nothing is fetched or written for names that leave the application fo
         CHECK(outside.Files().empty());
         CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
     }
+}
+
+TEST_CASE("A name given twice, in any spelling, refuses the whole list before any download")
+{
+    Installation setup;
+    REQUIRE(setup.server.AnswerAlways("/x", "x"));
+    const std::wstring url = setup.server.Url(L"/x");
+    CHECK_FALSE(setup.Run(Entry(L"name='Tessel.exe'", url) + Entry(L"name='TESSEL.EXE'", url)));
+    CHECK_FALSE(setup.Run(Entry(L"name='sub/x'", url) + Entry(L"name='sub\\x'", url)));
+    CHECK_FALSE(setup.Run(Entry(L"name='a.txt' zip='p.zip'", url) +
+                          Entry(L"name='b.txt' zip='P.ZIP'", url)));
+    CHECK(setup.server.Requests().empty());
+    CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
+
+    UpdateFileList list;
+    ReadList(Entry(L"name='Tessel.exe'", url) +
+                 Entry(L"sha256='" + std::wstring(64, L'a') + L"' name='notes.txt'", url),
+             list);
+    CHECK(IsSafeFileList(list, setup.app.Path().c_str(), 0));
+    // With a signed answer every download must be bound to it by a digest.
+    CHECK_FALSE(IsSafeFileList(list, setup.app.Path().c_str(), 1));
+    list.pop_front();
+    CHECK(IsSafeFileList(list, setup.app.Path().c_str(), 1));
 }
 
 TEST_CASE("An empty list ends the update after the download walk")

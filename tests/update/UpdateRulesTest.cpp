@@ -36,8 +36,11 @@ TEST_CASE("The weekly schedule")
     CHECK(ScheduleCheck(kNow - 8 * kDay, kNow) == CheckSchedule::Due);
     CHECK(ScheduleCheck(kNow - UPDATE_CHECK_INTERVAL, kNow) == CheckSchedule::NotDue);
     CHECK(ScheduleCheck(UPDATE_SKIP_NEXT_CHECK, kNow) == CheckSchedule::SkipOnce);
-    // A stored time close to the end of the range does not wrap round.
-    CHECK(ScheduleCheck(0xFFFFFF00, kNow) == CheckSchedule::NotDue);
+    // A time after now (a clock set back, a bad value) is due, also one
+    // close to the end of the range.
+    CHECK(ScheduleCheck(kNow + kDay, kNow) == CheckSchedule::Due);
+    CHECK(ScheduleCheck(0xFFFFFF00, kNow) == CheckSchedule::Due);
+    CHECK(ScheduleCheck(kNow, kNow) == CheckSchedule::NotDue);
 
     FILETIME epoch = {0xD53E8000, 0x019DB1DE};
     CHECK(UnixTimeOf(epoch) == 0);
@@ -90,11 +93,45 @@ TEST_CASE("Programs to run are named after the address's file part")
 
 TEST_CASE("Names from the answer must stay inside the application folder")
 {
-    for (const wchar_t* good : {L"Tessel.exe", L"docs\\readme.txt", L"a/b/c", L"..x", L"x..\\y"})
+    for (const wchar_t* good : {L"Tessel.exe", L"docs\\readme.txt", L"a/b/c", L"..x", L"COM10",
+                                L"console.txt", L"nullable", L"LPT"})
         CHECK(IsContainedRelativeName(good));
-    for (const wchar_t* bad : {L"", L"..\\x", L"../x", L"a\\..\\..\\x", L"a/..", L"C:\\x", L"C:x",
-                               L"\\\\server\\x", L"\\x", L"/x", L"file.txt:stream"})
-        CHECK_FALSE(IsContainedRelativeName(bad));
+    const std::initializer_list<const wchar_t*> refused[] = {
+        {L"", L"..\\x", L"../x", L"a\\..\\..\\x", L"a/.."},
+        {L"C:\\x", L"C:x", L"\\\\server\\x", L"\\x", L"/x", L"file.txt:stream"},
+        {L".", L". ", L"...", L"a\\ .\\b", L"x..\\y", L"Tessel.exe.", L"Tessel.exe ", L"a\\\\b",
+         L"a/"},
+        {L"NUL", L"nul.txt", L"docs\\COM1", L"lpt9.log", L"CON", L"aux", L"PRN.exe", L"CONIN$"},
+        {L"a?b", L"a*b", L"a<b", L"a|b", L"a\"b", L"tab\there"},
+    };
+    for (const auto& group : refused)
+        for (const wchar_t* bad : group)
+            CHECK_FALSE(IsContainedRelativeName(bad));
+}
+
+TEST_CASE("Help links, answer bytes and the program's own identity")
+{
+    CHECK(IsWebAddress(L"http://example.com/tessel"));
+    CHECK(IsWebAddress(L"HTTPS://example.com/?a=1&b=2"));
+    for (const wchar_t* bad : {L"", L"C:\\Windows\\notepad.exe", L"file:///C:/x", L"httpx://a",
+                               L"\\\\server\\x.exe", L"http://a b", L"http://a\"b", L"ftp://a"})
+        CHECK_FALSE(IsWebAddress(bad));
+
+    std::string bytes = "untouched";
+    WideString text;
+    text.Assign(L"a\u00FF\u0100");
+    CHECK_FALSE(BytesOfWidenedText(text, bytes));
+    CHECK(bytes == "untouched");
+    text.Assign(L"a\u00FF");
+    REQUIRE(BytesOfWidenedText(text, bytes));
+    CHECK(bytes == "a\xFF");
+
+    CHECK(IsUsableProgram(L"C:\\App\\Tessel.exe", L"C:\\App\\", 1, 1, 0));
+    CHECK(IsUsableProgram(L"C:\\App\\Tessel.exe", L"C:\\App\\", 1, 0, 1));
+    CHECK_FALSE(IsUsableProgram(L"C:\\App\\Tessel.exe", L"", 1, 1, 0));
+    CHECK_FALSE(IsUsableProgram(L"", L"C:\\App\\", 1, 1, 0));
+    CHECK_FALSE(IsUsableProgram(L"C:\\App\\Tessel.exe", L"C:\\App\\", 0, 1, 0));
+    CHECK_FALSE(IsUsableProgram(L"C:\\App\\Tessel.exe", L"C:\\App\\", 1, 0, 0));
 }
 
 TEST_CASE("SHA-256 test vectors and digest texts")

@@ -16,23 +16,20 @@ import sys
 import zlib
 import zipfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.join(HERE, "..", "support")]
 from implode import implode  # noqa: E402
+from sample_text import word_text  # noqa: E402
 
 FIXED_MTIME = 1000000000  # 2001-09-09 01:46:40 UTC
 
 
+WORDS = ["sensor", "field", "value", "update", "tessel", "window", "tree", "row",
+         "light", "motion", "orientation", "\r\n", "0.125", "lux", "degrees"]
+
+
 def text_block(seed, size):
-    rng = random.Random(seed)
-    words = ["sensor", "field", "value", "update", "tessel", "window", "tree", "row",
-             "light", "motion", "orientation", "\r\n", "0.125", "lux", "degrees"]
-    out = []
-    total = 0
-    while total < size:
-        word = rng.choice(words) + " "
-        out.append(word)
-        total += len(word)
-    return "".join(out).encode("ascii")[:size]
+    return word_text(random.Random(seed), WORDS, size)[:size]
 
 
 def random_block(seed, size):
@@ -229,7 +226,7 @@ def main():
     root = sys.argv[1]
     shutil.rmtree(root, ignore_errors=True)
     os.makedirs(root)
-    here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures")
+    here = os.path.join(HERE, "fixtures")
     for name in os.listdir(here):
         if name.endswith(".zip"):
             shutil.copy(os.path.join(here, name), root)
