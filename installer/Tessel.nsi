@@ -13,6 +13,17 @@
 ; and the entry; the user's settings under
 ; HKEY_CURRENT_USER\Software\Brindle\Tessel stay.
 
+; Users start the installer from their download folder, beside whatever
+; else was downloaded there. NSIS 3 installers and uninstallers restrict
+; their own library search to the system folder before they load anything
+; (SetDefaultDllDirectories, or system libraries preloaded by full path
+; where Windows lacks it); older versions search the installer's folder
+; first. This script uses no plug-ins, whose libraries would need the same
+; care.
+!if ${NSIS_PACKEDVERSION} < 0x03000000
+!error "NSIS 3.0 or later is needed: older installers load libraries from their own folder"
+!endif
+
 Unicode true
 !ifdef X64
 Target amd64-unicode

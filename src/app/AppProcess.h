@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/DynamicLibrary.h"
 #include "crash/CrashReporter.h"
 
 // Process option: leave the unhandled-exception filter out.
@@ -28,6 +29,11 @@ public:
     CrashReporter& Reporter() { return crashReporter_; }
 
 private:
+    // First of all, before any member or later object loads a library: a
+    // library planted in the program's folder (a download folder, say) or in
+    // the current folder must never be found.
+    int librarySearchRestricted_ = RestrictLibrarySearch();
+    PreloadedSystemLibraries preloaded_;
     CrashReporter crashReporter_;
     DWORD options_;
 };

@@ -4,6 +4,8 @@
 
 #include <commdlg.h>
 
+#include "base/DynamicLibrary.h"
+
 int RecordingTitle(const wchar_t* title, const wchar_t* path, WideString& text)
 {
     return Format(text, L"%s - Recording to %s", title, FileNamePart(path));
@@ -47,7 +49,11 @@ int AskRecordingPath(HWND owner, WideString& path)
     dialog.lpstrDefExt = L"csv";
     dialog.Flags =
         OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (!GetSaveFileNameW(&dialog))
+    // comdlg32 is loaded only now, from the system folder: linked, under Wine
+    // it brings the theme library in at start, looked for beside the program.
+    DynamicLibrary dialogs(L"comdlg32.dll");
+    const auto getSaveFileName = dialogs.Symbol<decltype(&::GetSaveFileNameW)>("GetSaveFileNameW");
+    if (!getSaveFileName || !getSaveFileName(&dialog))
         return 0;
     return path.Assign(file);
 }

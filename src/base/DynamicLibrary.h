@@ -1,10 +1,13 @@
 #pragma once
 
+#include <stddef.h>
 #include <windows.h>
 
-// Owns one module loaded at run time. Optional or version-dependent system
-// functions are reached through it, so the program still starts where they
-// are missing.
+// Owns one system library loaded at run time. Optional or version-dependent
+// system functions are reached through it, so the program still starts
+// where they are missing. Libraries come from the system folder only: a
+// file of the same name next to the program or in the current folder, where
+// anyone may have put one, is never loaded.
 class DynamicLibrary
 {
 public:
@@ -14,7 +17,8 @@ public:
     DynamicLibrary(const DynamicLibrary&) = delete;
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;
 
-    // Loads the library with the system's error boxes suppressed; 1 or 0.
+    // Loads the system library of that file name (no folder) with the
+    // system's error boxes suppressed; 1 or 0.
     int Load(const wchar_t* name);
     // The entry point's address, or null.
     FARPROC Symbol(const char* name) const;
@@ -28,4 +32,38 @@ public:
 
 private:
     HMODULE module_ = nullptr;
+};
+
+// 1 when the name is a bare file name: not empty, no folder, drive or
+// stream part, and not a name that climbs ("." or "..").
+int IsBareLibraryName(const wchar_t* name);
+
+// "<systemFolder>\<name>" into path (capacity characters); 0 when it does
+// not fit or either part is empty. path is untouched on failure.
+int SystemLibraryPath(const wchar_t* systemFolder, const wchar_t* name, wchar_t* path,
+                      size_t capacity);
+
+// Takes the program's folder and the current folder out of the library
+// search of the whole process, so that libraries that are loaded later by
+// name, also those that system libraries load for themselves, come from the
+// system folder. Call it first, before anything else loads a library. 1 when
+// the search is the system folder only; 0 where the system offers only the
+// current folder's removal.
+int RestrictLibrarySearch();
+
+// Libraries that system libraries load for themselves, by name, through
+// paths that may not follow the restricted search: the delayed imports of
+// Wine's libraries, and of Windows' own where it lacks the restriction.
+// Loaded from the system folder first, they are found already loaded.
+// Held for the owner's life.
+class PreloadedSystemLibraries
+{
+public:
+    PreloadedSystemLibraries();
+    PreloadedSystemLibraries(const PreloadedSystemLibraries&) = delete;
+    PreloadedSystemLibraries& operator=(const PreloadedSystemLibraries&) = delete;
+
+private:
+    DynamicLibrary theme_;
+    DynamicLibrary imaging_;
 };

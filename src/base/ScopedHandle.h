@@ -210,7 +210,18 @@ struct ImageListTraits
     using Type = HIMAGELIST;
     static Type Empty() { return nullptr; }
     static bool IsValid(Type list) { return list != nullptr; }
-    static void Close(Type list) { ImageList_Destroy(list); }
+    // comctl32 is not linked but loaded at run time; a list can exist only
+    // while it is loaded, so looking it up loads nothing.
+    static void Close(Type list)
+    {
+        using DestroyFunction = BOOL(WINAPI*)(HIMAGELIST);
+        HMODULE controls = GetModuleHandleW(L"comctl32.dll");
+        const auto destroy = reinterpret_cast<DestroyFunction>(reinterpret_cast<void*>(
+            controls ? GetProcAddress(controls, "ImageList_Destroy") : nullptr));
+        if (destroy) {
+            destroy(list);
+        }
+    }
 };
 using ScopedImageList = ScopedObject<ImageListTraits>;
 

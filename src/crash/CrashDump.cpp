@@ -25,7 +25,7 @@ struct ThreadBasicInformation
     LONG basePriority;
 };
 
-volatile LONG gReportThreads[4] = {};
+volatile LONG gReportThreads[8] = {};
 
 struct DumpJob
 {
@@ -38,7 +38,7 @@ struct DumpJob
 
 DWORD DumpRoutine(void* argument, DWORD)
 {
-    RememberReportThread();
+    ReportThreadMark mark;
     DumpJob* job = static_cast<DumpJob*>(argument);
     job->written = job->writer(GetCurrentProcess(), GetCurrentProcessId(), job->file,
                                MiniDumpNormal, job->exception, nullptr, job->callback);
@@ -182,19 +182,25 @@ int WriteMinidump(const DebugHelp& debugHelp, HANDLE file, EXCEPTION_POINTERS* p
     callback.CallbackParam = &lists;
     DumpJob job = {debugHelp.MiniDumpWriter(), file, pointers ? &exception : nullptr, &callback,
                    FALSE};
-    if (!job.writer || !RunOnWorker(DumpRoutine, &job, WorkerWait::Pumping)) {
+    if (!job.writer || !RunOnWorker(DumpRoutine, &job)) {
         return 0;
     }
     return job.written ? 1 : 0;
 }
 
-void RememberReportThread()
+void RememberReportThread(DWORD id)
 {
-    const LONG id = static_cast<LONG>(GetCurrentThreadId());
     for (volatile LONG& slot : gReportThreads) {
-        if (InterlockedCompareExchange(&slot, id, 0) == 0) {
+        if (InterlockedCompareExchange(&slot, static_cast<LONG>(id), 0) == 0) {
             return;
         }
+    }
+}
+
+void ForgetReportThread(DWORD id)
+{
+    for (volatile LONG& slot : gReportThreads) {
+        InterlockedCompareExchange(&slot, 0, static_cast<LONG>(id));
     }
 }
 
@@ -211,31 +217,29 @@ bool IsReportThread(DWORD id)
     return false;
 }
 
-int RunOnWorker(WorkerRoutine routine, void* argument, WorkerWait wait)
+int RunOnWorker(WorkerRoutine routine, void* argument)
 {
     WorkerThread worker;
     if (!worker.Start(routine, argument, 0)) {
         return 0;
     }
-    if (wait == WorkerWait::Pumping) {
-        // A WM_QUIT in the queue ends the pumping wait early; the work must
-        // still be finished before the worker object goes.
-        while (!worker.Wait(0) && worker.IsRunning()) {
-            Sleep(1);
-        }
-        return 1;
+    // A WM_QUIT in the queue ends the pumping wait early; the work must
+    // still be finished before the worker object goes.
+    while (!worker.Wait(0) && worker.IsRunning()) {
+        Sleep(1);
     }
-    while (worker.IsRunning()) {
-        if (wait == WorkerWait::Plain) {
-            // The least stack a wait can take.
-            Sleep(10);
-            continue;
-        }
-        // Messages that other threads send are answered, so that they do
-        // not block; nothing else of the thread's runs again.
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+    return 1;
+}
+
+void WaitForReport(HANDLE done, bool stackExhausted)
+{
+    if (stackExhausted) {
+        WaitForSingleObject(done, INFINITE);
+        return;
+    }
+    while (MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_SENDMESSAGE) ==
+           WAIT_OBJECT_0 + 1) {
         MSG message;
         PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
-    return 1;
 }

@@ -28,21 +28,32 @@ int WriteMinidump(const DebugHelp& debugHelp, HANDLE file, EXCEPTION_POINTERS* p
 void DescribeThread(DWORD id, HANDLE thread, DWORD64 stackBase, DWORD64 stackEnd,
                     DebugHelp::QueryThreadFunction queryThread, ThreadRecord& record);
 
-// How the calling thread waits for a worker: dispatching all its messages
-// (the pumping wait), answering only messages sent by other threads, or
-// with nothing but the wait.
-enum class WorkerWait
-{
-    Pumping,
-    SentMessages,
-    Plain
-};
+// Runs routine(argument) on a new thread and waits until it ends,
+// dispatching the calling thread's messages meanwhile. 0 when no thread
+// could be started.
+int RunOnWorker(WorkerRoutine routine, void* argument);
 
-// Runs routine(argument) on a new thread and waits until it ends. 0 when
-// no thread could be started.
-int RunOnWorker(WorkerRoutine routine, void* argument, WorkerWait wait);
+// Waits until done is signalled. With stackExhausted nothing but the wait
+// runs; otherwise messages that other threads send are answered, so that
+// they do not block, and nothing else of the thread's runs again.
+void WaitForReport(HANDLE done, bool stackExhausted);
 
 // Threads of the crash reporter's own: a crash on one of them is not
-// reported again and never waits for the report.
-void RememberReportThread();
+// reported again and never waits for the report. Ids are taken back when
+// the thread's part ends, since the system gives them to new threads.
+void RememberReportThread(DWORD id);
+void ForgetReportThread(DWORD id);
 bool IsReportThread(DWORD id);
+
+// Marks the calling thread as a report thread for the mark's life.
+class ReportThreadMark
+{
+public:
+    ReportThreadMark() : id_(GetCurrentThreadId()) { RememberReportThread(id_); }
+    ~ReportThreadMark() { ForgetReportThread(id_); }
+    ReportThreadMark(const ReportThreadMark&) = delete;
+    ReportThreadMark& operator=(const ReportThreadMark&) = delete;
+
+private:
+    DWORD id_;
+};

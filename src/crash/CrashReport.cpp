@@ -173,13 +173,28 @@ void FormatModuleLine(const ModuleRecord& m, char* text, size_t size)
     char date[32];
     char time[32];
     FormatModuleTime(m.timeStamp, date, sizeof(date), time, sizeof(time));
-    FormatNarrow(text, size,
-                 "%8u 0x%08X %10.10s %8.8s 0x%08X 0x%08I64X %4d.%04d.%05d.%06d "
-                 "%4d.%04d.%05d.%06d - %S\r\n",
-                 m.imageSize, m.timeStamp, date, time, m.checkSum, m.imageBase,
-                 High(m.fileVersion[0]), Low(m.fileVersion[0]), High(m.fileVersion[1]),
-                 Low(m.fileVersion[1]), High(m.productVersion[0]), Low(m.productVersion[0]),
-                 High(m.productVersion[1]), Low(m.productVersion[1]), m.path ? m.path : L"");
+    // Room for the line end and the terminator.
+    constexpr size_t kLineEndRoom = 3;
+    if (size < kLineEndRoom) {
+        CopyNarrow(text, size, "");
+        return;
+    }
+    size_t length =
+        FormatNarrow(text, size,
+                     "%8u 0x%08X %10.10s %8.8s 0x%08X 0x%08I64X %4d.%04d.%05d.%06d "
+                     "%4d.%04d.%05d.%06d - ",
+                     m.imageSize, m.timeStamp, date, time, m.checkSum, m.imageBase,
+                     High(m.fileVersion[0]), Low(m.fileVersion[0]), High(m.fileVersion[1]),
+                     Low(m.fileVersion[1]), High(m.productVersion[0]), Low(m.productVersion[0]),
+                     High(m.productVersion[1]), Low(m.productVersion[1]));
+    // The path in the report's code page (the runtime's own conversion uses
+    // the "C" locale and drops the whole path at the first character beyond
+    // Latin-1); a path too long for the line is cut, and the line always
+    // ends.
+    length = AppendAnsi(text, length, size - kLineEndRoom, m.path);
+    text[length++] = '\r';
+    text[length++] = '\n';
+    text[length] = 0;
 }
 
 void FormatThreadLine(const ThreadRecord& t, const char* symbol, bool ntFamily, char* text,

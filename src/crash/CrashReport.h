@@ -59,6 +59,8 @@ void FormatBuildLine(bool wow64, char* text, size_t size);
 // are empty when the conversion fails.
 void FormatModuleTime(DWORD timeStamp, char* date, size_t dateSize, char* time, size_t timeSize);
 
+// The path is written in the ANSI code page and cut where the line would
+// not fit; the line always ends in CR LF.
 void FormatModuleLine(const ModuleRecord& module, char* text, size_t size);
 
 // symbol: the start address's symbol text, empty when unknown.

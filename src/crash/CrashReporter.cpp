@@ -224,22 +224,9 @@ void WriteReportText(HANDLE file, EXCEPTION_POINTERS* pointers, DWORD crashingTh
     WriteThreads(file, lists.threads, debugHelp, facts.nt);
 }
 
-struct ReportJob
+DWORD WINAPI ReportThreadRoutine(void* argument)
 {
-    CrashReporter* reporter;
-    EXCEPTION_POINTERS* pointers;
-    DWORD crashingThread;
-    HANDLE done;
-    int result;
-};
-
-DWORD ReportRoutine(void* argument, DWORD)
-{
-    RememberReportThread();
-    ReportJob* job = static_cast<ReportJob*>(argument);
-    job->result = job->reporter->WriteReportFor(job->pointers, job->crashingThread);
-    SetEvent(job->done);
-    return 0;
+    return static_cast<CrashReporter*>(argument)->ServeReport();
 }
 
 bool IsStackOverflow(const EXCEPTION_POINTERS* pointers)
@@ -250,30 +237,76 @@ bool IsStackOverflow(const EXCEPTION_POINTERS* pointers)
 
 } // namespace
 
-CrashReporter::CrashReporter() : reportDone_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+CrashReporter::CrashReporter()
+    : reportStart_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      reportDone_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      reportEnd_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
 }
 
 CrashReporter::~CrashReporter()
 {
-    if (gInstalled == this) {
-        SetUnhandledExceptionFilter(nullptr);
-        gInstalled = nullptr;
-    }
+    InstallCrashFilter(0);
 }
 
 void CrashReporter::InstallCrashFilter(int enable)
 {
-    gInstalled = enable == 1 ? this : nullptr;
-    SetUnhandledExceptionFilter(enable == 1 ? CrashFilter : nullptr);
     if (enable == 1) {
-        std::terminate_handler previous = std::set_terminate(RaiseUncaughtCppException);
-        if (previous != RaiseUncaughtCppException) {
-            gPreviousTerminate = previous;
+        StartReportThread();
+        LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(CrashFilter);
+        if (gInstalled != this) {
+            previousFilter_ = previous == CrashFilter ? nullptr : previous;
         }
-    } else if (std::get_terminate() == RaiseUncaughtCppException) {
-        std::set_terminate(gPreviousTerminate);
+        gInstalled = this;
+        std::terminate_handler previousTerminate = std::set_terminate(RaiseUncaughtCppException);
+        if (previousTerminate != RaiseUncaughtCppException) {
+            gPreviousTerminate = previousTerminate;
+        }
+        return;
     }
+    if (gInstalled == this) {
+        SetUnhandledExceptionFilter(previousFilter_);
+        gInstalled = nullptr;
+        if (std::get_terminate() == RaiseUncaughtCppException) {
+            std::set_terminate(gPreviousTerminate);
+        }
+    }
+    EndReportThread();
+}
+
+void CrashReporter::StartReportThread()
+{
+    if (reportThread_ || !reportStart_ || !reportDone_ || !reportEnd_) {
+        return;
+    }
+    ResetEvent(reportEnd_.Get());
+    reportThread_.Reset(CreateThread(nullptr, 0, ReportThreadRoutine, this, 0, nullptr));
+}
+
+void CrashReporter::EndReportThread()
+{
+    if (!reportThread_) {
+        return;
+    }
+    SetEvent(reportEnd_.Get());
+    // A report under way runs to its end. The handle is signalled also when
+    // the process's end has taken the thread already.
+    WaitForSingleObject(reportThread_.Get(), INFINITE);
+    reportThread_.Reset();
+}
+
+DWORD CrashReporter::ServeReport()
+{
+    HANDLE events[] = {reportStart_.Get(), reportEnd_.Get()};
+    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        return 0;
+    }
+    ReportThreadMark mark;
+    // From here on a fault of the crashing thread waits for this report.
+    ForgetReportThread(job_.crashingThread);
+    job_.result = WriteReportFor(job_.pointers, job_.crashingThread);
+    SetEvent(reportDone_.Get());
+    return 1;
 }
 
 void CrashReporter::Configure(int iconId, const wchar_t* host, const wchar_t* path,
@@ -296,22 +329,30 @@ LONG CrashReporter::HandleCrash(EXCEPTION_POINTERS* pointers)
     if (InterlockedCompareExchange(&gCrashSeen, 1, 0) != 0) {
         return HandleRepeatedCrash();
     }
-    // The report runs on a thread of its own: the crashing thread may have
-    // almost no stack left. Only if none can be started does it run here.
-    // Meanwhile the crashing thread runs none of its own window code again:
-    // what failed once would likely fail again, and a crash nested in this
-    // filter ends the process at once, before the report is written.
-    ReportJob job = {this, pointers, GetCurrentThreadId(), reportDone_.Get(), 1};
-    const WorkerWait wait =
-        IsStackOverflow(pointers) ? WorkerWait::Plain : WorkerWait::SentMessages;
-    if (!RunOnWorker(ReportRoutine, &job, wait)) {
-        RememberReportThread();
-        job.result = WriteReportFor(pointers, job.crashingThread);
+    // Until the report thread has the crash, a second fault here must go
+    // to the system: waiting for the report would wait for this thread.
+    const DWORD crashingThread = GetCurrentThreadId();
+    RememberReportThread(crashingThread);
+    BeforeReportStarts();
+    // The report runs on the thread made for it at installation: the
+    // crashing thread may have almost no stack left, so it only signals and
+    // waits. Only without that thread does the report run here. Meanwhile
+    // the crashing thread runs none of its own window code again: what
+    // failed once would likely fail again, and a crash nested in this filter
+    // ends the process at once, before the report is written.
+    job_.pointers = pointers;
+    job_.crashingThread = crashingThread;
+    job_.result = 1;
+    const bool stackExhausted = IsStackOverflow(pointers);
+    if (reportThread_ && SetEvent(reportStart_.Get())) {
+        WaitForReport(reportDone_.Get(), stackExhausted);
+    } else {
+        job_.result = WriteReportFor(pointers, crashingThread);
         SetEvent(reportDone_.Get());
     }
     // On an exhausted stack the system's own handling cannot run (it
     // overflows again and the process hangs): the process ends here.
-    if (job.result == 1 && !IsStackOverflow(pointers)) {
+    if (job_.result == 1 && !stackExhausted) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
     return EXCEPTION_EXECUTE_HANDLER;

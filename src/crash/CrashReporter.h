@@ -14,11 +14,12 @@ class CrashReporter
 public:
     CrashReporter();
     // Takes the filter out again when it is this reporter's.
-    ~CrashReporter();
+    virtual ~CrashReporter();
     CrashReporter(const CrashReporter&) = delete;
     CrashReporter& operator=(const CrashReporter&) = delete;
 
-    // Installs the filter (enable 1) or removes every filter (enable 0).
+    // Installs the filter (enable 1) and readies the report thread, or
+    // (enable 0) puts back the filter that was there before and ends it.
     void InstallCrashFilter(int enable);
     // Null product or extra: the program's "InternalName", and empty.
     void Configure(int iconId, const wchar_t* host, const wchar_t* path, const wchar_t* product,
@@ -34,13 +35,40 @@ public:
 
     // Used by the report thread.
     int WriteReportFor(EXCEPTION_POINTERS* pointers, DWORD crashingThread);
+    // The report thread's routine: waits for a crash and reports it, or
+    // for its end. 1 when it reported one.
+    DWORD ServeReport();
+
+protected:
+    // Runs on the crashing thread after the crash was taken and before the
+    // report thread has it. The crash tests fault here to see that a
+    // second fault cannot hang the process.
+    virtual void BeforeReportStarts() {}
 
 private:
+    // The crash handed to the report thread.
+    struct ReportJob
+    {
+        EXCEPTION_POINTERS* pointers = nullptr;
+        DWORD crashingThread = 0;
+        int result = 1;
+    };
+
     LONG HandleRepeatedCrash();
+    void StartReportThread();
+    void EndReportThread();
 
     CrashSettings settings_;
     DebugHelp debugHelp_;
-    ScopedHandle reportDone_; // signalled once the first report has ended
+    LPTOP_LEVEL_EXCEPTION_FILTER previousFilter_ = nullptr;
+    // Everything the crashing thread needs is made here, before any crash:
+    // after a stack overflow it has room for little more than signalling
+    // and waiting.
+    ScopedHandle reportStart_; // signalled by the crashing thread
+    ScopedHandle reportDone_;  // signalled once the first report has ended
+    ScopedHandle reportEnd_;   // ends the idle report thread
+    ReportJob job_;
+    ScopedHandle reportThread_;
 };
 
 // Configures the installed reporter (the process object's); 0 when none is

@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr DWORD kModuleInfoSize = 1672;
+
 // Room for names in the two symbol records.
 constexpr DWORD kSymbolNameRoom = 412;
 constexpr DWORD kLegacySymbolNameRoom = 476;
@@ -285,7 +287,10 @@ int DebugHelp::DescribeModule(DWORD64 address, char* name, size_t size, DWORD64*
     }
     IMAGEHLP_MODULE64 module;
     memset(&module, 0, sizeof(module));
-    module.SizeOfStruct = sizeof(module);
+    // The size of the record's first published form: newer headers add
+    // fields (1680 bytes here), and older dbghelp versions refuse a record
+    // larger than they know.
+    module.SizeOfStruct = kModuleInfoSize;
     if (symGetModuleInfo64_(GetCurrentProcess(), address, &module)) {
         CopyNarrow(name, size, module.ModuleName);
         *base = module.BaseOfImage;

@@ -1,5 +1,6 @@
 #include "crash/NarrowText.h"
 
+#include <windows.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -31,6 +32,32 @@ size_t CopyNarrow(char* text, size_t size, const char* source)
     while (source && source[length] && length + 1 < size) {
         text[length] = source[length];
         ++length;
+    }
+    text[length] = 0;
+    return length;
+}
+
+size_t AppendAnsi(char* text, size_t length, size_t limit, const wchar_t* source)
+{
+    if (length > limit) {
+        length = limit;
+    }
+    for (size_t i = 0; source && source[i];) {
+        // A surrogate pair is one character.
+        const int units = IS_HIGH_SURROGATE(source[i]) && IS_LOW_SURROGATE(source[i + 1]) ? 2 : 1;
+        char bytes[8];
+        int count = WideCharToMultiByte(CP_ACP, 0, source + i, units, bytes, sizeof(bytes), nullptr,
+                                        nullptr);
+        if (count <= 0) {
+            bytes[0] = '?';
+            count = 1;
+        }
+        if (length + static_cast<size_t>(count) > limit) {
+            break;
+        }
+        memcpy(text + length, bytes, static_cast<size_t>(count));
+        length += static_cast<size_t>(count);
+        i += static_cast<size_t>(units);
     }
     text[length] = 0;
     return length;

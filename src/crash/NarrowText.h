@@ -10,3 +10,9 @@ size_t FormatNarrow(char* text, size_t size, const char* pattern, ...);
 
 // Copies at most size - 1 characters and terminates; answers the length.
 size_t CopyNarrow(char* text, size_t size, const char* source);
+
+// Appends wide text converted to the ANSI code page at text[length], whole
+// characters only, as long as the text stays within limit bytes (the
+// terminator not counted); a character the code page lacks becomes its
+// default character. Terminates and answers the new length.
+size_t AppendAnsi(char* text, size_t length, size_t limit, const wchar_t* source);

@@ -3,6 +3,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "base/DynamicLibrary.h"
 #include "base/ScopedHandle.h"
 
 namespace {
@@ -16,13 +17,16 @@ class VersionBlock
 public:
     int Read(const wchar_t* path)
     {
+        if (!Bind()) {
+            return 0;
+        }
         DWORD ignored = 0;
-        DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+        DWORD size = size_(path, &ignored);
         if (size == 0) {
             return 0;
         }
         block_.Reset(LocalAlloc(LPTR, size));
-        return block_.IsValid() && GetFileVersionInfoW(path, 0, size, block_.Get());
+        return block_.IsValid() && read_(path, 0, size, block_.Get());
     }
 
     // A string of the German table, else of the US English one; null when
@@ -34,7 +38,7 @@ public:
             Format(query, L"\\StringFileInfo\\%s\\%s", table, name);
             void* value = nullptr;
             UINT length = 0;
-            if (VerQueryValueW(block_.Get(), query.Data(), &value, &length) && value) {
+            if (query_ && query_(block_.Get(), query.Data(), &value, &length) && value) {
                 const wchar_t* text = static_cast<const wchar_t*>(value);
                 count = static_cast<unsigned>(wcsnlen(text, length));
                 return text;
@@ -44,6 +48,27 @@ public:
     }
 
 private:
+    using SizeFunction = DWORD(WINAPI*)(const wchar_t*, DWORD*);
+    using ReadFunction = BOOL(WINAPI*)(const wchar_t*, DWORD, DWORD, void*);
+    using QueryFunction = BOOL(WINAPI*)(const void*, const wchar_t*, void**, UINT*);
+
+    int Bind()
+    {
+        if (!version_.Load(L"version.dll")) {
+            return 0;
+        }
+        size_ = version_.Symbol<SizeFunction>("GetFileVersionInfoSizeW");
+        read_ = version_.Symbol<ReadFunction>("GetFileVersionInfoW");
+        query_ = version_.Symbol<QueryFunction>("VerQueryValueW");
+        return size_ && read_ && query_;
+    }
+
+    // Not linked: a version.dll beside the program would otherwise be
+    // loaded with it.
+    DynamicLibrary version_;
+    SizeFunction size_ = nullptr;
+    ReadFunction read_ = nullptr;
+    QueryFunction query_ = nullptr;
     ScopedLocalMemory block_;
 };
 

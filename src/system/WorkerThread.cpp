@@ -112,23 +112,24 @@ int WaitPumping(HANDLE first, const HANDLE* second, DWORD milliseconds)
     return PumpUntilSignalled([first] { return first; }, second, milliseconds);
 }
 
-Event::Event() : kernelWord_(OsKernelWord(GetOsKernel()))
-{
-}
-
 int Event::Create(int manualReset, int initialState, const wchar_t* name, int global)
 {
     Close();
-    WideString globalName;
-    SECURITY_ATTRIBUTES* attributes = nullptr;
-    OpenSecurity security;
-    if (UseGlobalEventName(kernelWord_, name, global) && security.IsValid() &&
-        Format(globalName, L"Global\\%s", name)) {
-        attributes = security.Attributes();
-        name = globalName.Data();
+    const BOOL manual = manualReset ? TRUE : FALSE;
+    const BOOL initial = initialState ? TRUE : FALSE;
+    // Only a named global event asks the system's version and builds a
+    // security descriptor: a plain event must cost nothing more than the
+    // event, also on a thread with little stack left.
+    if (name && global == 1) {
+        WideString globalName;
+        OpenSecurity security;
+        if (UseGlobalEventName(OsKernelWord(GetOsKernel()), name, global) && security.IsValid() &&
+            Format(globalName, L"Global\\%s", name)) {
+            handle_.Reset(CreateEventW(security.Attributes(), manual, initial, globalName.Data()));
+            return handle_ ? 1 : 0;
+        }
     }
-    handle_.Reset(
-        CreateEventW(attributes, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, name));
+    handle_.Reset(CreateEventW(nullptr, manual, initial, name));
     return handle_ ? 1 : 0;
 }
 

@@ -22,7 +22,7 @@ int WaitPumping(HANDLE first, const HANDLE* second, DWORD milliseconds);
 class Event
 {
 public:
-    Event();
+    Event() = default;
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
@@ -41,7 +41,6 @@ public:
 
 private:
     ScopedHandle handle_;
-    DWORD kernelWord_;
 };
 
 // The routine a worker runs; its answer becomes the worker's result.

@@ -189,7 +189,11 @@ void DialogApp::InitCommonControlsOnce()
     }
     INITCOMMONCONTROLSEX classes = {sizeof(classes), 0x7FFF};
     if (!initCommonControlsEx_ || !initCommonControlsEx_(&classes)) {
-        InitCommonControls();
+        const auto initCommonControls =
+            commonControls_.Symbol<decltype(&::InitCommonControls)>("InitCommonControls");
+        if (initCommonControls) {
+            initCommonControls();
+        }
     }
 }
 

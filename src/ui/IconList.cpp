@@ -77,16 +77,21 @@ int IconList::Create(DWORD flags, int width, int height, int initial, int growth
     }
     width_ = width;
     height_ = height;
-
+    if (!commonControls_.Handle() && !commonControls_.Load(L"comctl32.dll")) {
+        return 0;
+    }
+    const auto create = commonControls_.Symbol<decltype(&ImageList_Create)>("ImageList_Create");
+    if (!create) {
+        return 0;
+    }
     if (flags & ICONS_COLOR32) {
-        owned_.Reset(ImageList_Create(width, height, ILC_COLOR32 | ILC_MASK, initial, growth));
+        owned_.Reset(create(width, height, ILC_COLOR32 | ILC_MASK, initial, growth));
     } else if (flags & ICONS_SHARED) {
         bool small = (flags & ICONS_SMALL) ||
                      (!(flags & ICONS_LARGE) && height == GetSystemMetrics(SM_CYSMICON));
         shared_ = SystemImageList(small);
     } else {
-        owned_.Reset(
-            ImageList_Create(width, height, ScreenColorDepth() | ILC_MASK, initial, growth));
+        owned_.Reset(create(width, height, ScreenColorDepth() | ILC_MASK, initial, growth));
     }
     return Handle() != nullptr;
 }
@@ -124,7 +129,9 @@ int IconList::AddIcon(HINSTANCE module, UINT resourceId)
     if (!icon) {
         return -1;
     }
-    const int index = ImageList_ReplaceIcon(Handle(), -1, icon.Get());
+    const auto replace =
+        commonControls_.Symbol<decltype(&ImageList_ReplaceIcon)>("ImageList_ReplaceIcon");
+    const int index = replace ? replace(Handle(), -1, icon.Get()) : -1;
     if (index >= 0 && !(flags_ & ICONS_SHARED)) {
         added_.emplace_back(module, resourceId);
     }
@@ -137,7 +144,8 @@ int IconList::RemoveAll()
         return 0;
     }
     added_.clear();
-    return ImageList_Remove(Handle(), -1) ? 1 : 0;
+    const auto remove = commonControls_.Symbol<decltype(&ImageList_Remove)>("ImageList_Remove");
+    return remove && remove(Handle(), -1) ? 1 : 0;
 }
 
 int IconList::Draw(int index, HDC dc, int x, int y, UINT style) const
@@ -145,5 +153,6 @@ int IconList::Draw(int index, HDC dc, int x, int y, UINT style) const
     if (!Handle()) {
         return 0;
     }
-    return ImageList_Draw(Handle(), index, dc, x, y, style) ? 1 : 0;
+    const auto draw = commonControls_.Symbol<decltype(&ImageList_Draw)>("ImageList_Draw");
+    return draw && draw(Handle(), index, dc, x, y, style) ? 1 : 0;
 }

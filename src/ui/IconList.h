@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "base/DynamicLibrary.h"
 #include "base/ScopedHandle.h"
 
 #include <utility>
@@ -48,6 +49,10 @@ public:
 
 private:
     DWORD flags_ = 0;
+    // Not linked: loading comctl32 with the program would resolve its own
+    // imports in the program's folder, before the search is restricted.
+    // Declared first, so that it is released after the list.
+    DynamicLibrary commonControls_;
     // A list of our own making, or else the system's, which is never
     // destroyed.
     ScopedImageList owned_;

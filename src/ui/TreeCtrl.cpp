@@ -69,11 +69,9 @@ void TreeCtrl::Detach()
         // The tree must not keep lists that are destroyed here.
         SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL, 0);
         if (flags_ & TREE_CHECKBOXES) {
-            HIMAGELIST states =
-                reinterpret_cast<HIMAGELIST>(SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_STATE, 0));
-            if (states) {
-                ImageList_Destroy(states);
-            }
+            // The tree made its check-box list; it goes here.
+            ScopedImageList states(reinterpret_cast<HIMAGELIST>(
+                SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_STATE, 0)));
         }
     } else {
         ++redrawLocks_;

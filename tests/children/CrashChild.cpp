@@ -132,6 +132,39 @@ void CrashInWorker()
     WaitForSingleObject(thread, INFINITE);
 }
 
+// A reporter whose crashing thread meets a second fault once the crash is
+// taken, before its report thread has it. The fault reaches the filter the
+// way the system delivers one that nothing handles: through
+// UnhandledExceptionFilter. (Windows also delivers a fault raised inside
+// the filter this way; Wine ends the process without calling it again.)
+class FaultingReporter : public CrashReporter
+{
+protected:
+    void BeforeReportStarts() override
+    {
+        if (faulted_)
+            return;
+        faulted_ = true;
+        EXCEPTION_RECORD record = {};
+        record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+        CONTEXT context = {};
+        RtlCaptureContext(&context);
+        EXCEPTION_POINTERS pointers = {&record, &context};
+        UnhandledExceptionFilter(&pointers);
+    }
+
+private:
+    bool faulted_ = false;
+};
+
+void CrashTwiceBeforeTheReport()
+{
+    static FaultingReporter reporter;
+    reporter.Configure(101, L"", L"/kestrel/report.php", nullptr, nullptr);
+    reporter.InstallCrashFilter(1);
+    CrashByReading();
+}
+
 void ThrowUncaught()
 {
     throw std::runtime_error("nobody catches this");
@@ -155,6 +188,7 @@ int wmain(int argc, wchar_t** argv)
         {L"again", CrashAgainWhilePumping},
         {L"two", CrashTwoThreadsAtOnce},
         {L"worker", CrashInWorker},
+        {L"twice", CrashTwiceBeforeTheReport},
     };
     ConfigureCrashReporter(101, L"", L"/kestrel/report.php", nullptr, nullptr);
     StartNamedIdleThread();

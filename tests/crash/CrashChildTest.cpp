@@ -23,8 +23,8 @@ struct ChildCrash
     std::vector<std::string> lines;
 
     explicit ChildCrash(const wchar_t* kind, const std::wstring& name = L"crash_child",
-                        bool blockPrimary = false)
-        : program(folder.Path() + name + L".exe"), base(folder.Path() + name)
+                        bool blockPrimary = false, const wchar_t* folderName = nullptr)
+        : folder(folderName), program(folder.Path() + name + L".exe"), base(folder.Path() + name)
     {
         CopyFileW((ProgramFolder() + L"crash_child.exe").c_str(), program.c_str(), FALSE);
         if (blockPrimary) {
@@ -63,6 +63,16 @@ struct WineDllDisabled
         RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
     }
 };
+
+// The text as the ANSI code page writes it, the report's own.
+std::string Ansi(const std::wstring& text)
+{
+    std::string bytes(text.size() * 4 + 1, '\0');
+    const int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &bytes[0],
+                                           static_cast<int>(bytes.size()), nullptr, nullptr);
+    bytes.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
+    return bytes;
+}
 
 DWORD64 Hex(const std::string& text, size_t at)
 {
@@ -212,6 +222,33 @@ TEST_CASE("a stack overflow still gets its whole report")
     CHECK(StartsWith(stack[1], "CrashByRecursing("));
     CHECK(!Section(crash.report, "ThreadList:").empty());
     CHECK(FileExists(crash.base + L"_Debug.dmp"));
+}
+
+TEST_CASE("a program folder beyond Latin-1 reads right in the module list")
+{
+    ChildCrash crash(L"write", L"crash_child", false, L"\u0416\u0443\u043a \u20ac");
+    const std::string program = " - " + Ansi(crash.program);
+    bool sawProgram = false;
+    for (const std::string& line : Section(crash.report, "ModuleList:"))
+        sawProgram = sawProgram || EndsWith(line, program);
+    CHECK(sawProgram);
+    // Every module has its line, and each ends where the next begins.
+    const std::vector<std::string> modules = Section(crash.report, "ModuleList:");
+    CHECK(modules.size() > 5);
+    for (const std::string& line : modules)
+        CHECK(Contains(line, " - "));
+}
+
+TEST_CASE("a second fault before the report thread has the crash ends the process")
+{
+    // Before, the second fault waited for a report that only the faulting
+    // thread could start: the child hung.
+    TestFolder folder;
+    const std::wstring program = folder.Path() + L"crash_child.exe";
+    REQUIRE(CopyFileW((ProgramFolder() + L"crash_child.exe").c_str(), program.c_str(), FALSE));
+    WatchedChild child;
+    REQUIRE(child.Start(program, L"twice"));
+    CHECK_MESSAGE(child.WaitForEnd(20000), "the child hung after its second fault");
 }
 
 TEST_CASE("crashes on other threads")

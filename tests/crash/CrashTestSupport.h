@@ -51,22 +51,36 @@ inline std::wstring ProgramFolder()
 class TestFolder
 {
 public:
-    TestFolder()
+    // leaf: the name of a folder inside the fresh one that Path() names.
+    explicit TestFolder(const wchar_t* leaf = nullptr)
     {
         static LONG counter = 0;
         wchar_t temp[MAX_PATH];
         GetTempPathW(MAX_PATH, temp);
-        path_ = std::wstring(temp) + L"tessel-crash-" + std::to_wstring(GetCurrentProcessId()) +
+        root_ = std::wstring(temp) + L"tessel-crash-" + std::to_wstring(GetCurrentProcessId()) +
                 L"-" + std::to_wstring(InterlockedIncrement(&counter)) + L"\\";
+        CreateDirectoryW(root_.c_str(), nullptr);
+        path_ = leaf ? root_ + leaf + L"\\" : root_;
         CreateDirectoryW(path_.c_str(), nullptr);
     }
     ~TestFolder()
     {
+        Empty(path_);
+        RemoveDirectoryW(path_.c_str());
+        RemoveDirectoryW(root_.c_str());
+    }
+    TestFolder(const TestFolder&) = delete;
+    TestFolder& operator=(const TestFolder&) = delete;
+    const std::wstring& Path() const { return path_; }
+
+private:
+    static void Empty(const std::wstring& folder)
+    {
         WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((path_ + L"*").c_str(), &found);
+        HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
         for (BOOL more = search != INVALID_HANDLE_VALUE; more;
              more = FindNextFileW(search, &found)) {
-            const std::wstring path = path_ + found.cFileName;
+            const std::wstring path = folder + found.cFileName;
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
                 DeleteFileW(path.c_str());
             else if (found.cFileName[0] != L'.')
@@ -74,13 +88,9 @@ public:
         }
         if (search != INVALID_HANDLE_VALUE)
             FindClose(search);
-        RemoveDirectoryW(path_.c_str());
     }
-    TestFolder(const TestFolder&) = delete;
-    TestFolder& operator=(const TestFolder&) = delete;
-    const std::wstring& Path() const { return path_; }
 
-private:
+    std::wstring root_;
     std::wstring path_;
 };
 

@@ -20,6 +20,21 @@ std::string AccessLine(ULONG_PTR write, DWORD parameters, DWORD code = 0xC000000
     return text;
 }
 
+// The text as the ANSI code page writes it.
+std::string Ansi(const wchar_t* text)
+{
+    char bytes[2048];
+    const int length =
+        WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, sizeof(bytes), nullptr, nullptr);
+    return length > 0 ? std::string(bytes, static_cast<size_t>(length - 1)) : std::string();
+}
+
+bool EndsWithText(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 } // namespace
 
 TEST_CASE("exception and access lines")
@@ -92,6 +107,29 @@ TEST_CASE("module and thread lines")
           "276        0x01CBFED8 0x01CC0000 0x00401610 NamedIdleThread worker\r\n");
     FormatThreadLine(thread, "", false, text, sizeof(text));
     CHECK(std::string(text) == "0x00000114 0x01CBFED8 0x01CC0000 0x00401610  worker\r\n");
+}
+
+TEST_CASE("a module path beyond Latin-1 is written in the code page, and a long one is cut")
+{
+    ModuleRecord module;
+    const std::wstring path = L"C:\\\u0416\u0443\u043a \u20ac\\Tessel.exe";
+    module.path = new wchar_t[path.size() + 1];
+    wcscpy(module.path, path.c_str());
+    char text[512];
+    FormatModuleLine(module, text, sizeof(text));
+    CHECK(EndsWithText(text, " - " + Ansi(path.c_str()) + "\r\n"));
+
+    // Cut within the path: as much of it as fits, and still the line end.
+    FormatModuleLine(module, text, 120);
+    const std::string cut = text;
+    CHECK(cut.size() <= 119);
+    CHECK(EndsWithText(cut, "\r\n"));
+    const std::string start = cut.substr(cut.find(" - ") + 3, cut.size() - cut.find(" - ") - 5);
+    CHECK(Ansi(path.c_str()).compare(0, start.size(), start) == 0);
+    CHECK_FALSE(start.empty());
+    // Room for nothing but the line end.
+    FormatModuleLine(module, text, 3);
+    CHECK(std::string(text) == "\r\n");
 }
 
 TEST_CASE("report file names, primary and fallback")

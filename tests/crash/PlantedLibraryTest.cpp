@@ -1,0 +1,186 @@
+#include <doctest.h>
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+#include "CrashTestSupport.h"
+#include "HttpTestServer.h"
+#include "ReportDialogDriver.h"
+
+namespace {
+
+std::vector<std::wstring> PlantedNames()
+{
+    std::vector<std::wstring> names;
+    const std::string list = TESSEL_PLANTED_LIBRARIES;
+    size_t start = 0;
+    for (size_t end; start <= list.size(); start = end + 1) {
+        end = list.find(',', start);
+        if (end == std::string::npos)
+            end = list.size();
+        names.emplace_back(list.begin() + static_cast<std::ptrdiff_t>(start),
+                           list.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+    return names;
+}
+
+// Wine looks in the program's folder first, as Windows does, only for
+// libraries it is told to prefer in their native form: the same choice that
+// Windows makes for every library that is not a known one.
+class PreferPlantedLibraries
+{
+public:
+    PreferPlantedLibraries(const std::wstring& program, const std::vector<std::wstring>& names)
+        : key_(L"Software\\Wine\\AppDefaults\\" + program)
+    {
+        HKEY overrides = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, (key_ + L"\\DllOverrides").c_str(), 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &overrides, nullptr);
+        const wchar_t order[] = L"native,builtin";
+        for (const std::wstring& name : names)
+            RegSetValueExW(overrides, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(order),
+                           sizeof(order));
+        RegCloseKey(overrides);
+    }
+    ~PreferPlantedLibraries()
+    {
+        RegDeleteKeyW(HKEY_CURRENT_USER, (key_ + L"\\DllOverrides").c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
+    }
+    PreferPlantedLibraries(const PreferPlantedLibraries&) = delete;
+    PreferPlantedLibraries& operator=(const PreferPlantedLibraries&) = delete;
+
+private:
+    std::wstring key_;
+};
+
+// The child's WinINet sends its requests through this proxy; the variable is
+// the parent's again at the end of the scope.
+class ChildProxy
+{
+public:
+    explicit ChildProxy(unsigned short port)
+    {
+        wchar_t previous[512];
+        const DWORD length = GetEnvironmentVariableW(L"http_proxy", previous, 512);
+        had_ = length > 0 && length < 512;
+        if (had_)
+            previous_ = previous;
+        SetEnvironmentVariableW(L"http_proxy",
+                                (L"http://127.0.0.1:" + std::to_wstring(port)).c_str());
+    }
+    ~ChildProxy() { SetEnvironmentVariableW(L"http_proxy", had_ ? previous_.c_str() : nullptr); }
+    ChildProxy(const ChildProxy&) = delete;
+    ChildProxy& operator=(const ChildProxy&) = delete;
+
+private:
+    bool had_ = false;
+    std::wstring previous_;
+};
+
+// The weekly update check runs at the next start; the old value is put
+// back at the end of the scope.
+class DueUpdateCheck
+{
+public:
+    DueUpdateCheck()
+    {
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Brindle\\Tessel", 0, nullptr, 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr);
+        DWORD size = sizeof(previous_);
+        had_ = RegQueryValueExW(key_, L"LastCheck", nullptr, &type_, previous_, &size) ==
+               ERROR_SUCCESS;
+        size_ = size;
+        RegDeleteValueW(key_, L"LastCheck");
+    }
+    ~DueUpdateCheck()
+    {
+        if (had_)
+            RegSetValueExW(key_, L"LastCheck", 0, type_, previous_, size_);
+        RegCloseKey(key_);
+    }
+    DueUpdateCheck(const DueUpdateCheck&) = delete;
+    DueUpdateCheck& operator=(const DueUpdateCheck&) = delete;
+
+private:
+    HKEY key_ = nullptr;
+    BYTE previous_[256] = {};
+    DWORD type_ = 0;
+    DWORD size_ = 0;
+    bool had_ = false;
+};
+
+bool SawUpdateCheck(HttpTestServer& server)
+{
+    for (int i = 0; i < 300; ++i) {
+        for (const RecordedRequest& request : server.Requests()) {
+            if (Contains(request.target, "/data/update.php?p=tessel"))
+                return true;
+        }
+        Sleep(100);
+    }
+    return false;
+}
+
+std::vector<std::wstring> LoadedMarkers(const std::wstring& folder)
+{
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW((folder + L"*.loaded").c_str(), &data);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &data))
+        found.push_back(data.cFileName);
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    return found;
+}
+
+} // namespace
+
+// An attacker's libraries beside Tessel.exe, named like every library that
+// Tessel, or a system library on its behalf, loads while it starts, checks
+// for updates and reports a crash. Tessel must run none of them.
+TEST_CASE("libraries planted beside Tessel.exe are never loaded")
+{
+    if (!RunningUnderWine()) {
+        MESSAGE("the planted libraries are preferred through Wine's load order");
+        return;
+    }
+    TestFolder folder;
+    const std::wstring name = L"TesselPlanted" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring program = folder.Path() + name + L".exe";
+    REQUIRE(CopyFileW((ProgramFolder() + L"..\\Tessel.exe").c_str(), program.c_str(), FALSE));
+    const std::vector<std::wstring> names = PlantedNames();
+    for (const std::wstring& library : names) {
+        REQUIRE(CopyFileW((ProgramFolder() + L"planted\\" + library + L".dll").c_str(),
+                          (folder.Path() + library + L".dll").c_str(), FALSE));
+    }
+    PreferPlantedLibraries preferPlanted(name + L".exe", names);
+    DueUpdateCheck due;
+    HttpTestServer server;
+    REQUIRE(server.IsRunning());
+    ChildProxy proxy(server.Port());
+
+    WatchedChild tessel;
+    REQUIRE(tessel.Start(program, L""));
+    CHECK_MESSAGE(SawUpdateCheck(server), "Tessel did not check for updates");
+
+    // A thread started at an address that holds no code crashes at once.
+    ScopedHandle thread(
+        CreateRemoteThread(tessel.Process(), nullptr, 0,
+                           reinterpret_cast<LPTHREAD_START_ROUTINE>(static_cast<ULONG_PTR>(0x10)),
+                           nullptr, 0, nullptr));
+    REQUIRE(thread);
+    ReportDialogDriver dontSend(L"Tessel", [](HWND dialog) {
+        SendMessageW(GetDlgItem(dialog, IDC_REPORT_DONT_SEND), BM_CLICK, 0, 0);
+    });
+    CHECK(dontSend.Join());
+    CHECK_MESSAGE(tessel.WaitForEnd(60000), "Tessel did not end after its crash");
+    CHECK(StartsWith(ReadWholeFile(folder.Path() + name + L"_Debug.txt"), "Access Violation"));
+
+    for (const std::wstring& marker : LoadedMarkers(folder.Path())) {
+        const std::string text(marker.begin(), marker.end());
+        FAIL_CHECK("Tessel ran the planted " << text);
+        DeleteFileW((folder.Path() + marker).c_str());
+    }
+}
