@@ -252,3 +252,13 @@ struct WindowTraits
     static void Close(Type window) { DestroyWindow(window); }
 };
 using ScopedWindow = ScopedObject<WindowTraits>;
+
+// A menu made with CreateMenu or CreatePopupMenu and not given to a window.
+struct MenuTraits
+{
+    using Type = HMENU;
+    static Type Empty() { return nullptr; }
+    static bool IsValid(Type menu) { return menu != nullptr; }
+    static void Close(Type menu) { DestroyMenu(menu); }
+};
+using ScopedMenu = ScopedObject<MenuTraits>;

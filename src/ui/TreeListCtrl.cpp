@@ -49,17 +49,16 @@ int TreeListCtrl::Attach(HWND tree, HINSTANCE module, DWORD flags)
     attachDpi_ = dpi_;
 
     DWORD headerStyle = WS_CHILD | HDS_FULLDRAG | ((flags & TREE_PLAIN_HEADER) ? 0 : HDS_BUTTONS);
-    header_ = CreateWindowExW(0, WC_HEADERW, nullptr, headerStyle, 0, 0, 0, 0, GetParent(tree_),
-                              nullptr, module, nullptr);
-    if (!header_) {
+    header_.Reset(CreateWindowExW(0, WC_HEADERW, nullptr, headerStyle, 0, 0, 0, 0, GetParent(tree_),
+                                  nullptr, module, nullptr));
+    if (!header_.Get()) {
         return 0;
     }
-    SendMessageW(header_, WM_SETFONT, SendMessageW(tree_, WM_GETFONT, 0, 0), FALSE);
+    SendMessageW(header_.Get(), WM_SETFONT, SendMessageW(tree_, WM_GETFONT, 0, 0), FALSE);
     ApplyMinimumItemHeight();
     if (!PlaceHeader()) {
         // The tree stays a plain tree of its former size.
-        DestroyWindow(header_);
-        header_ = nullptr;
+        header_.Reset();
         return 0;
     }
     return treeSubclass_.Attach(tree_, TreeWindowProc, this, kTreeWindowSubclassTag);
@@ -106,11 +105,11 @@ void TreeListCtrl::SetDpi(int dpi)
     // -1 lets the tree take the height its new font and icons ask for.
     SetItemHeight(-1);
     ApplyMinimumItemHeight();
-    if (!header_) {
+    if (!header_.Get()) {
         return;
     }
-    SendMessageW(header_, WM_SETFONT, SendMessageW(tree_, WM_GETFONT, 0, 0), FALSE);
-    const int count = static_cast<int>(SendMessageW(header_, HDM_GETITEMCOUNT, 0, 0));
+    SendMessageW(header_.Get(), WM_SETFONT, SendMessageW(tree_, WM_GETFONT, 0, 0), FALSE);
+    const int count = static_cast<int>(SendMessageW(header_.Get(), HDM_GETITEMCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
         SetColumnWidth(i, RescaleForDpi(ColumnWidth(i), oldDpi, dpi));
     }
@@ -119,7 +118,7 @@ void TreeListCtrl::SetDpi(int dpi)
 int TreeListCtrl::FitHeaderToTree()
 {
     RECT tree;
-    if (!header_ || !GetWindowRect(tree_, &tree)) {
+    if (!header_.Get() || !GetWindowRect(tree_, &tree)) {
         return 0;
     }
     MapWindowPoints(nullptr, GetParent(tree_), reinterpret_cast<POINT*>(&tree), 2);
@@ -127,11 +126,11 @@ int TreeListCtrl::FitHeaderToTree()
     RECT area = tree;
     WINDOWPOS position = {};
     HDLAYOUT layout = {&area, &position};
-    if (!SendMessageW(header_, HDM_LAYOUT, 0, reinterpret_cast<LPARAM>(&layout))) {
+    if (!SendMessageW(header_.Get(), HDM_LAYOUT, 0, reinterpret_cast<LPARAM>(&layout))) {
         return 0;
     }
-    return SetWindowPos(header_, nullptr, tree.left, tree.top - position.cy, tree.right - tree.left,
-                        position.cy, SWP_NOZORDER | SWP_NOACTIVATE)
+    return SetWindowPos(header_.Get(), nullptr, tree.left, tree.top - position.cy,
+                        tree.right - tree.left, position.cy, SWP_NOZORDER | SWP_NOACTIVATE)
                ? 1
                : 0;
 }
@@ -150,10 +149,10 @@ int TreeListCtrl::PlaceHeader()
     RECT treeArea = area;
     WINDOWPOS position = {};
     HDLAYOUT layout = {&treeArea, &position};
-    if (!SendMessageW(header_, HDM_LAYOUT, 0, reinterpret_cast<LPARAM>(&layout))) {
+    if (!SendMessageW(header_.Get(), HDM_LAYOUT, 0, reinterpret_cast<LPARAM>(&layout))) {
         return 0;
     }
-    if (!SetWindowPos(header_, position.hwndInsertAfter, position.x, position.y, position.cx,
+    if (!SetWindowPos(header_.Get(), position.hwndInsertAfter, position.x, position.y, position.cx,
                       position.cy, position.flags | SWP_SHOWWINDOW)) {
         return 0;
     }
@@ -167,18 +166,17 @@ void TreeListCtrl::Detach()
 {
     treeSubclass_.Detach();
     TreeCtrl::Detach();
-    if (header_) {
-        if (IsWindow(header_)) {
-            DestroyWindow(header_);
-        }
-        header_ = nullptr;
+    // The dialog may have destroyed the header with its other children.
+    if (!IsWindow(header_.Get())) {
+        header_.Detach();
     }
+    header_.Reset();
     themed_ = 0;
 }
 
 int TreeListCtrl::InsertColumn(const wchar_t* caption, int index, int width, int format)
 {
-    if (!header_) {
+    if (!header_.Get()) {
         return -1;
     }
     HDITEMW item = {};
@@ -188,14 +186,15 @@ int TreeListCtrl::InsertColumn(const wchar_t* caption, int index, int width, int
     item.cchTextMax = lstrlenW(item.pszText);
     item.fmt = format | HDF_STRING;
     return static_cast<int>(
-        SendMessageW(header_, HDM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item)));
+        SendMessageW(header_.Get(), HDM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item)));
 }
 
 int TreeListCtrl::ColumnWidth(int index) const
 {
     HDITEMW item = {};
     item.mask = HDI_WIDTH;
-    if (!header_ || !SendMessageW(header_, HDM_GETITEMW, index, reinterpret_cast<LPARAM>(&item))) {
+    if (!header_.Get() ||
+        !SendMessageW(header_.Get(), HDM_GETITEMW, index, reinterpret_cast<LPARAM>(&item))) {
         return 0;
     }
     return item.cxy;
@@ -206,7 +205,8 @@ int TreeListCtrl::SetColumnWidth(int index, int width)
     HDITEMW item = {};
     item.mask = HDI_WIDTH;
     item.cxy = width < 0 ? 0 : width;
-    if (!header_ || !SendMessageW(header_, HDM_SETITEMW, index, reinterpret_cast<LPARAM>(&item))) {
+    if (!header_.Get() ||
+        !SendMessageW(header_.Get(), HDM_SETITEMW, index, reinterpret_cast<LPARAM>(&item))) {
         return 0;
     }
     InvalidateRect(tree_, nullptr, FALSE);
@@ -308,10 +308,10 @@ void TreeListCtrl::FollowTreeWidth()
 {
     RECT tree;
     RECT header;
-    if (!header_ || !GetWindowRect(tree_, &tree) || !GetWindowRect(header_, &header)) {
+    if (!header_.Get() || !GetWindowRect(tree_, &tree) || !GetWindowRect(header_.Get(), &header)) {
         return;
     }
-    SetWindowPos(header_, nullptr, 0, 0, tree.right - tree.left, header.bottom - header.top,
+    SetWindowPos(header_.Get(), nullptr, 0, 0, tree.right - tree.left, header.bottom - header.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
 }
 
@@ -320,7 +320,7 @@ int TreeListCtrl::HandleNotify(HWND dialog, WPARAM wParam, NMHDR* header, LRESUL
     if (!header || !tree_) {
         return 0;
     }
-    if (header_ && header->hwndFrom == header_) {
+    if (header_.Get() && header->hwndFrom == header_.Get()) {
         switch (header->code) {
         case HDN_ITEMCHANGINGW:
             // With HDS_FULLDRAG the rows follow a dragged divider at once.
@@ -341,7 +341,7 @@ int TreeListCtrl::HandleNotify(HWND dialog, WPARAM wParam, NMHDR* header, LRESUL
         return 0;
     }
     // Without a header (failed attach) the tree draws its rows itself.
-    if (header->hwndFrom == tree_ && header->code == NM_CUSTOMDRAW && header_) {
+    if (header->hwndFrom == tree_ && header->code == NM_CUSTOMDRAW && header_.Get()) {
         return HandleCustomDraw(dialog, wParam, reinterpret_cast<NMTVCUSTOMDRAW*>(header), result);
     }
     return TreeCtrl::HandleNotify(dialog, wParam, header, result);
@@ -377,11 +377,11 @@ int TreeListCtrl::HandleCustomDraw(HWND dialog, WPARAM wParam, NMTVCUSTOMDRAW* d
 
 unsigned TreeListCtrl::ReadColumnWidths(int* widths, unsigned capacity) const
 {
-    int count = static_cast<int>(SendMessageW(header_, HDM_GETITEMCOUNT, 0, 0));
+    int count = static_cast<int>(SendMessageW(header_.Get(), HDM_GETITEMCOUNT, 0, 0));
     unsigned read = 0;
     for (int i = 0; i < count && read < capacity; ++i) {
         RECT rect;
-        if (!SendMessageW(header_, HDM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&rect))) {
+        if (!SendMessageW(header_.Get(), HDM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&rect))) {
             break;
         }
         widths[read++] = rect.right - rect.left;

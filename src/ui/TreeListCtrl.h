@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "base/ScopedHandle.h"
 #include "ui/RowLayout.h"
 #include "ui/Subclasser.h"
 #include "ui/TreeCtrl.h"
@@ -47,7 +48,7 @@ public:
     // the high-contrast setting).
     void ThemeChanged() { themeStale_ = true; }
 
-    HWND Header() const { return header_; }
+    HWND Header() const { return header_.Get(); }
     bool IsThemed() const { return themed_ != 0; }
 
 private:
@@ -68,7 +69,7 @@ private:
     void DrawColumnText(NMTVCUSTOMDRAW* draw, const wchar_t* text, const ColumnPlacement& column,
                         int state);
 
-    HWND header_ = nullptr;
+    ScopedWindow header_;
     Subclasser treeSubclass_;
     int themed_ = 0;
     // Whether the tree had the focus when the current paint began: asking
