@@ -214,11 +214,15 @@ int WriteAnsiFile(const wchar_t* path, const WideString& text)
 struct DomModel
 {
     using Document = IXMLDOMDocument;
+    using Node = IXMLDOMNode;
+    static const IID& NodeId() { return kDomNodeId; }
 };
 
 struct LegacyModel
 {
     using Document = IXMLDocument;
+    using Node = IXMLElement;
+    static const IID& NodeId() { return kLegacyElementId; }
 };
 
 template <typename Model> class ModelEngine : public XmlEngine
@@ -258,6 +262,15 @@ private:
 
 using DomXmlEngine = ModelEngine<DomModel>;
 using LegacyXmlEngine = ModelEngine<LegacyModel>;
+
+// Both models' nodes take their text the same way.
+template <typename Model> int ModelEngine<Model>::SetText(IUnknown* node, const wchar_t* text)
+{
+    using Node = typename Model::Node;
+    ComPtr<Node> modelNode = Query<Node>(node, Model::NodeId());
+    ScopedBstr value = MakeBstr(text);
+    return modelNode && value && SUCCEEDED(modelNode->put_text(value.Get()));
+}
 
 // ---------------------------------------------------------------------------
 // DOM engine.
@@ -405,13 +418,6 @@ template <> int DomXmlEngine::SaveToFile(const wchar_t* path)
         return 0;
     }
     return SUCCEEDED(document_->save(target.Get()));
-}
-
-template <> int DomXmlEngine::SetText(IUnknown* node, const wchar_t* text)
-{
-    ComPtr<IXMLDOMNode> domNode = Query<IXMLDOMNode>(node, kDomNodeId);
-    ScopedBstr value = MakeBstr(text);
-    return domNode && value && SUCCEEDED(domNode->put_text(value.Get()));
 }
 
 template <> int DomXmlEngine::DocumentElement(XmlNode& element)
@@ -630,13 +636,6 @@ template <> int LegacyXmlEngine::SaveToFile(const wchar_t* path)
 {
     WideString text;
     return GetXml(text) && WriteAnsiFile(path, text);
-}
-
-template <> int LegacyXmlEngine::SetText(IUnknown* node, const wchar_t* text)
-{
-    ComPtr<IXMLElement> element = Query<IXMLElement>(node, kLegacyElementId);
-    ScopedBstr value = MakeBstr(text);
-    return element && value && SUCCEEDED(element->put_text(value.Get()));
 }
 
 template <> int LegacyXmlEngine::DocumentElement(XmlNode& element)
