@@ -64,16 +64,6 @@ struct WineDllDisabled
     }
 };
 
-// The text as the ANSI code page writes it, the report's own.
-std::string Ansi(const std::wstring& text)
-{
-    std::string bytes(text.size() * 4 + 1, '\0');
-    const int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &bytes[0],
-                                           static_cast<int>(bytes.size()), nullptr, nullptr);
-    bytes.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
-    return bytes;
-}
-
 DWORD64 Hex(const std::string& text, size_t at)
 {
     return strtoull(text.c_str() + at, nullptr, 16);

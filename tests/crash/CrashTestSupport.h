@@ -20,6 +20,16 @@ inline bool Contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
+// The text as the ANSI code page writes it, the report's own.
+inline std::string Ansi(const std::wstring& text)
+{
+    std::string bytes(text.size() * 4 + 1, '\0');
+    const int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &bytes[0],
+                                           static_cast<int>(bytes.size()), nullptr, nullptr);
+    bytes.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
+    return bytes;
+}
+
 inline std::string ReadWholeFile(const std::wstring& path)
 {
     ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "BuildConfig.h"
 #include "CrashTestSupport.h"
 #include "HttpTestServer.h"
 #include "ReportDialogDriver.h"
@@ -111,11 +112,30 @@ private:
     bool had_ = false;
 };
 
+// The update server's host name, from the build's "scheme://host".
+std::string UpdateHostName()
+{
+    const std::wstring server = TESSEL_UPDATE_SERVER;
+    const size_t start = server.find(L"://");
+    const std::wstring host = start == std::wstring::npos ? server : server.substr(start + 3);
+    return std::string(host.begin(), host.end());
+}
+
+// Through the proxy an http check shows as its request, an https one as
+// the request for its tunnel to the update server.
+bool IsUpdateCheck(const RecordedRequest& request)
+{
+    if (request.method == "CONNECT")
+        return request.target == UpdateHostName() ||
+               StartsWith(request.target, UpdateHostName() + ":");
+    return Contains(request.target, "/data/update.php?p=tessel");
+}
+
 bool SawUpdateCheck(HttpTestServer& server)
 {
     for (int i = 0; i < 300; ++i) {
         for (const RecordedRequest& request : server.Requests()) {
-            if (Contains(request.target, "/data/update.php?p=tessel"))
+            if (IsUpdateCheck(request))
                 return true;
         }
         Sleep(100);

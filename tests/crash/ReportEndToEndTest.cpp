@@ -8,6 +8,7 @@
 #include "CrashTestSupport.h"
 #include "ReportDialogDriver.h"
 #include "ReportServer.h"
+#include "TrustedTestRoot.h"
 #include "base/ScopedHandle.h"
 #include "crash/ReportUpload.h"
 
@@ -161,4 +162,39 @@ TEST_CASE("a crash of Tessel.exe reaches the report server of its build")
     REQUIRE(thread.IsValid());
     SendAndWaitForEnd(tessel);
     CheckReceivedReport(server, tessel);
+}
+
+TEST_CASE("a crash in a folder beyond Latin-1 reaches an https report server byte for byte")
+{
+    HttpTestServer* server = SharedHttpsServer();
+    REQUIRE_MESSAGE(server, "no https test server, or its CA could not be trusted");
+    REQUIRE(server->Clear());
+    ScriptedAnswer thanks;
+    thanks.body = "thanks";
+    thanks.times = 0;
+    REQUIRE(server->Answer(thanks));
+    TestFolder folder(L"\u0416\u0443\u043a \u20ac");
+    const std::wstring path = folder.Path() + L"report_child.exe";
+    REQUIRE(CopyFileW((ProgramFolder() + L"report_child.exe").c_str(), path.c_str(), FALSE));
+
+    Program child(path, L"https://127.0.0.1:" + std::to_wstring(server->Port()));
+    REQUIRE(child.process.IsValid());
+    SendAndWaitForEnd(child);
+    const std::string text = ReadWholeFile(child.Report(L"_Debug.txt"));
+    CHECK(Contains(text, " - " + Ansi(path) + "\r\n"));
+    const std::vector<RecordedRequest> requests = server->Requests();
+    REQUIRE(requests.size() == 1);
+    std::vector<MultipartField> fields;
+    REQUIRE(server->MultipartFields(0, fields));
+    std::string sentText, sentDump;
+    for (const MultipartField& field : fields) {
+        if (field.name == "t")
+            sentText = field.content;
+        if (field.name == "d")
+            sentDump = field.content;
+    }
+    CHECK(sentText == text);
+    CHECK(sentDump == ReadWholeFile(child.Report(L"_Debug.dmp")));
+    CHECK(sentDump.substr(0, 4) == "MDMP");
+    REQUIRE(server->Clear());
 }

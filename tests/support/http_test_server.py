@@ -158,7 +158,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         os.close(self.connection.detach())
         raise ResetConnection()
 
-    do_GET = do_POST = do_PUT = do_HEAD = do_DELETE = do_OPTIONS = serve
+    # CONNECT too: as a proxy the server sees an https request only as the
+    # tunnel's request, which it records and refuses like any other.
+    do_GET = do_POST = do_PUT = do_HEAD = do_DELETE = do_OPTIONS = do_CONNECT = serve
 
 
 class ThreadingServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
