@@ -1,6 +1,6 @@
 #include "app/DialogParts.h"
 
-#include "app/LiveTree.h"
+#include "app/SensorTreeRules.h"
 #include "system/Clipboard.h"
 
 #include <windowsx.h>
@@ -28,8 +28,9 @@ void AppendRows(const TreeCtrl& tree, HTREEITEM first, int depth, WideString& te
 
 bool IsTreeShortcut(const NMHDR* header, HWND tree, WORD key)
 {
-    if (!header || header->hwndFrom != tree || header->code != TVN_KEYDOWN)
+    if (!header || header->hwndFrom != tree || header->code != TVN_KEYDOWN) {
         return false;
+    }
     const auto* pressed = reinterpret_cast<const NMTVKEYDOWN*>(header);
     return pressed->wVKey == key && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0;
 }
@@ -37,8 +38,9 @@ bool IsTreeShortcut(const NMHDR* header, HWND tree, WORD key)
 int CopySelectedTreeRow(const TreeCtrl& tree, HWND owner)
 {
     HTREEITEM selected = tree.GetSelection();
-    if (!selected)
+    if (!selected) {
         return 0;
+    }
     wchar_t text[kTreeItemTextCapacity];
     ReadTreeItemText(tree, selected, text);
     WideString copy;
@@ -60,8 +62,9 @@ POINT PrepareTreeMenu(TreeCtrl& tree, LPARAM screenPoint)
     if (at.x == -1 && at.y == -1) {
         RECT row = {};
         HTREEITEM selected = tree.GetSelection();
-        if (!selected || !TreeView_GetItemRect(window, selected, &row, TRUE))
+        if (!selected || !TreeView_GetItemRect(window, selected, &row, TRUE)) {
             row = RECT{};
+        }
         at = {row.left, row.bottom};
         ClientToScreen(window, &at);
         return at;
@@ -69,8 +72,9 @@ POINT PrepareTreeMenu(TreeCtrl& tree, LPARAM screenPoint)
     TVHITTESTINFO hit = {};
     hit.pt = at;
     ScreenToClient(window, &hit.pt);
-    if (TreeView_HitTest(window, &hit) && (hit.flags & (TVHT_ONITEM | TVHT_ONITEMRIGHT)))
+    if (TreeView_HitTest(window, &hit) && (hit.flags & (TVHT_ONITEM | TVHT_ONITEMRIGHT))) {
         tree.SelectItem(hit.hItem);
+    }
     return at;
 }
 
@@ -81,8 +85,9 @@ int HandleGripMessage(SizeGrip& grip, Anchor* anchors, size_t count, UINT messag
     switch (message) {
     case WM_SIZE:
         grip.InvalidateGrip();
-        for (size_t i = 0; i < count; ++i)
+        for (size_t i = 0; i < count; ++i) {
             anchors[i].Apply(wParam, lParam);
+        }
         return 0;
     case WM_PAINT:
         return grip.Paint();
@@ -102,8 +107,26 @@ int HandleTreeNotify(TreeListCtrl& tree, HWND dialog, WPARAM wParam, LPARAM lPar
         return 1;
     }
     LRESULT result = 0;
-    if (!tree.HandleNotify(dialog, wParam, header, result))
+    if (!tree.HandleNotify(dialog, wParam, header, result)) {
         return 0;
+    }
     answer = static_cast<INT_PTR>(result);
     return 1;
+}
+
+ScopedMenu MakeTreeMenu(const TreeCtrl& tree)
+{
+    ScopedMenu menu(CreatePopupMenu());
+    if (menu) {
+        const UINT copyState = tree.GetSelection() ? MF_ENABLED : MF_GRAYED;
+        AppendMenuW(menu.Get(), MF_STRING | copyState, IDM_COPY_ROW, L"Copy");
+        AppendMenuW(menu.Get(), MF_STRING, IDM_COPY_ALL, L"Copy All");
+    }
+    return menu;
+}
+
+UINT TrackTreeMenu(HMENU menu, POINT at, HWND owner)
+{
+    return TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0,
+                          owner, nullptr);
 }

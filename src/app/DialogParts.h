@@ -11,14 +11,9 @@
 // with a size grip and anchored controls, and a tree-list with Copy, Copy
 // All and a context menu.
 
-struct MenuTraits
-{
-    using Type = HMENU;
-    static Type Empty() { return nullptr; }
-    static bool IsValid(Type menu) { return menu != nullptr; }
-    static void Close(Type menu) { DestroyMenu(menu); }
-};
-using ScopedMenu = ScopedObject<MenuTraits>;
+// The tree menu's commands.
+constexpr UINT IDM_COPY_ROW = 40001;
+constexpr UINT IDM_COPY_ALL = 40002;
 
 // The text of an item, cut to the tree's read-back capacity; empty when it
 // cannot be read.
@@ -36,6 +31,15 @@ int CopyAllTreeRows(const TreeCtrl& tree, HWND owner);
 // right click first selects the row under the pointer and opens the menu
 // there; the keyboard (point -1, -1) opens it below the selected row.
 POINT PrepareTreeMenu(TreeCtrl& tree, LPARAM screenPoint);
+
+// The tree's context menu with "Copy" (grey without a selection) and "Copy
+// All", for the window to add its own items to; empty when it cannot be
+// made.
+ScopedMenu MakeTreeMenu(const TreeCtrl& tree);
+
+// Shows the menu at the point for the owner and answers the command
+// chosen, or 0.
+UINT TrackTreeMenu(HMENU menu, POINT at, HWND owner);
 
 // The grip's and the anchors' part of a resizable dialog's messages
 // (WM_SIZE, WM_PAINT, WM_NCHITTEST). 1 when the message is handled and

@@ -1,6 +1,5 @@
 #include "app/PropertiesDialog.h"
 
-#include "app/SensorViewerApp.h"
 #include "app/DialogParts.h"
 #include "app/resource.h"
 #include "sensors/SensorField.h"
@@ -18,8 +17,9 @@ constexpr int kPropertyImage = 1;
 
 const wchar_t* AccessNote(long state, bool requestHelps)
 {
-    if (state != SENSOR_STATE_ACCESS_DENIED)
+    if (state != SENSOR_STATE_ACCESS_DENIED) {
         return nullptr;
+    }
     return requestHelps ? L"Access denied: use \"Request Access\u2026\" in the sensor's menu."
                         : L"Access denied: Windows grants access in Settings > Privacy.";
 }
@@ -37,18 +37,20 @@ SensorPropertiesDialog::SensorPropertiesDialog(ISensor* sensor, const wchar_t* n
     : sensor_(ComPtr<ISensor>::Share(sensor))
 {
     name_.Assign(name ? name : L"");
-    if (sensor_)
+    if (sensor_) {
         sensor_->GetID(&id_);
+    }
 }
 
 int SensorPropertiesDialog::OnInitDialog()
 {
     SetIcon(IDI_APP);
     WideString title;
-    if (name_.IsEmpty())
+    if (name_.IsEmpty()) {
         title.Assign(L"Sensor Properties");
-    else
+    } else {
         Format(title, L"%s Properties", name_.Data());
+    }
     SetText(title.Data());
     tree_.Attach(Control(IDC_PROPERTY_TREE), Instance(),
                  TREE_KEEP_CHILDREN | TREE_KEEP_IMAGES | TREE_PLAIN_HEADER);
@@ -68,10 +70,11 @@ int SensorPropertiesDialog::OnInitDialog()
 void SensorPropertiesDialog::InsertRow(HTREEITEM parent, const wchar_t* name, const wchar_t* value)
 {
     WideString row;
-    if (value && *value)
+    if (value && *value) {
         Format(row, L"%s\t%s", name, value);
-    else
+    } else {
         row.Assign(name);
+    }
     tree_.InsertItem(parent, TVI_LAST, row.Data(), kPropertyImage, kPropertyImage, 0, 0);
 }
 
@@ -89,17 +92,20 @@ void SensorPropertiesDialog::Fill()
     InsertRow(nullptr, L"Sensor ID", text.Data());
     GUID type = {};
     text.Assign(L"");
-    if (sensor_ && SUCCEEDED(sensor_->GetType(&type)))
+    if (sensor_ && SUCCEEDED(sensor_->GetType(&type))) {
         NameSensorType(type, text);
+    }
     InsertRow(nullptr, L"Type", text.Data());
     GUID category = {};
     text.Assign(L"");
-    if (sensor_ && SUCCEEDED(sensor_->GetCategory(&category)))
+    if (sensor_ && SUCCEEDED(sensor_->GetCategory(&category))) {
         NameSensorCategory(category, text);
+    }
     InsertRow(nullptr, L"Category", text.Data());
     text.Assign(L"");
-    if (stateKnown)
+    if (stateKnown) {
         SensorStateText(shownState_, text);
+    }
     InsertRow(nullptr, L"State", text.Data());
     InsertProperties();
     tree_.SetRedraw(1);
@@ -115,8 +121,9 @@ void SensorPropertiesDialog::InsertProperties()
     HTREEITEM group =
         tree_.InsertItem(nullptr, TVI_LAST, read ? L"Properties" : L"Properties\tNot available",
                          kGroupImage, kGroupImage, properties.First() != nullptr, 0);
-    if (!group)
+    if (!group) {
         return;
+    }
     for (auto* property = static_cast<SensorField*>(properties.First()); property;
          property = property->Next())
         InsertRow(group, property->name.Data(), property->valueText.Data());
@@ -137,15 +144,18 @@ void SensorPropertiesDialog::ShowGone()
 
 void SensorPropertiesDialog::Follow(SensorEntry* entry)
 {
-    if (!Window())
-        return;
-    if (!entry || entry->HasLeft()) {
-        if (!gone_)
-            ShowGone();
+    if (!Window()) {
         return;
     }
-    if (!gone_ && entry->State() == shownState_)
+    if (!entry || entry->HasLeft()) {
+        if (!gone_) {
+            ShowGone();
+        }
         return;
+    }
+    if (!gone_ && entry->State() == shownState_) {
+        return;
+    }
     sensor_ = ComPtr<ISensor>::Share(entry->Sensor());
     Fill();
 }
@@ -166,27 +176,27 @@ INT_PTR SensorPropertiesDialog::OnCommand(int id, WPARAM wParam, LPARAM lParam)
 void SensorPropertiesDialog::ShowTreeMenu(LPARAM screenPoint)
 {
     const POINT at = PrepareTreeMenu(tree_, screenPoint);
-    ScopedMenu menu(CreatePopupMenu());
-    if (!menu)
+    ScopedMenu menu = MakeTreeMenu(tree_);
+    if (!menu) {
         return;
-    const UINT copyState = tree_.GetSelection() ? MF_ENABLED : MF_GRAYED;
-    AppendMenuW(menu.Get(), MF_STRING | copyState, IDM_COPY_ROW, L"Copy");
-    AppendMenuW(menu.Get(), MF_STRING, IDM_COPY_ALL, L"Copy All");
-    const UINT command = TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
-                                        at.x, at.y, 0, Window(), nullptr);
-    if (command)
+    }
+    const UINT command = TrackTreeMenu(menu.Get(), at, Window());
+    if (command) {
         OnCommand(static_cast<int>(command), command, 0);
+    }
 }
 
 INT_PTR SensorPropertiesDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     INT_PTR answer = 0;
-    if (HandleGripMessage(grip_, anchors_, std::size(anchors_), message, wParam, lParam, answer))
+    if (HandleGripMessage(grip_, anchors_, std::size(anchors_), message, wParam, lParam, answer)) {
         return answer;
+    }
     switch (message) {
     case WM_NOTIFY:
-        if (HandleTreeNotify(tree_, Window(), wParam, lParam, answer))
+        if (HandleTreeNotify(tree_, Window(), wParam, lParam, answer)) {
             return answer;
+        }
         break;
     case WM_CONTEXTMENU:
         if (reinterpret_cast<HWND>(wParam) == tree_.Window()) {

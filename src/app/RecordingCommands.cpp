@@ -15,9 +15,10 @@ int RecordingFailureText(const wchar_t* path, DWORD error, bool starting, WideSt
 {
     wchar_t reason[260];
     const wchar_t* systemText = SystemErrorText(error, reason);
-    if (starting)
+    if (starting) {
         return Format(text, L"The recording could not be started in\r\n%s\r\n\r\n%s", path,
                       systemText ? systemText : L"");
+    }
     return Format(text,
                   L"Recording stopped: the file\r\n%s\r\ncould not be written any more.\r\n\r\n"
                   L"%s\r\nThe values recorded until then are in the file.",
@@ -37,8 +38,9 @@ int AskRecordingPath(HWND owner, WideString& path)
     SYSTEMTIME now;
     GetLocalTime(&now);
     WideString proposed;
-    if (DefaultRecordingName(now, proposed) && proposed.Length() < 1024)
+    if (DefaultRecordingName(now, proposed) && proposed.Length() < 1024) {
         proposed.Data(file);
+    }
     OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
@@ -53,7 +55,8 @@ int AskRecordingPath(HWND owner, WideString& path)
     // it brings the theme library in at start, looked for beside the program.
     DynamicLibrary dialogs(L"comdlg32.dll");
     const auto getSaveFileName = dialogs.Symbol<decltype(&::GetSaveFileNameW)>("GetSaveFileNameW");
-    if (!getSaveFileName || !getSaveFileName(&dialog))
+    if (!getSaveFileName || !getSaveFileName(&dialog)) {
         return 0;
+    }
     return path.Assign(file);
 }

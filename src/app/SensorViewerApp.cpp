@@ -1,7 +1,7 @@
 #include "app/SensorViewerApp.h"
 
 #include "BuildConfig.h"
-#include "app/LiveTree.h"
+#include "app/SensorTreeRules.h"
 #include "app/PropertiesDialog.h"
 #include "app/DialogParts.h"
 #include "app/RecordingCommands.h"
@@ -78,10 +78,20 @@ int FirstVisibleRow(HWND tree)
 void ScrollToRow(HWND tree, int index)
 {
     HTREEITEM item = TreeView_GetRoot(tree);
-    for (; index > 0 && item; --index)
+    for (; index > 0 && item; --index) {
         item = TreeView_GetNextVisible(tree, item);
-    if (item)
+    }
+    if (item) {
         TreeView_Select(tree, item, TVGN_FIRSTVISIBLE);
+    }
+}
+
+// New data or a sensor that left changes its rows, an arrival adds rows,
+// and a state change shows in the sensor's row; a sensor's own events show
+// nowhere.
+bool ChangesTree(int code)
+{
+    return code == SENSOR_CHANGE_DATA || code == SENSOR_CHANGE_ENTER || code == SENSOR_CHANGE_STATE;
 }
 
 } // namespace
@@ -92,8 +102,9 @@ int SensorViewerApp::OnInitDialog()
     ShowTitle();
     ConfigureCrashReporter(IDI_APP, TESSEL_REPORT_HOST, L"/kestrel/report.php", nullptr, nullptr);
     SetUpTree();
-    if (!(settings_ & AUTO_UPDATE_OFF))
+    if (!(settings_ & AUTO_UPDATE_OFF)) {
         SetCheck(IDC_AUTO_UPDATE, BST_CHECKED);
+    }
     grip_.Attach(Window());
     SetUpLink();
     SetUpAnchors();
@@ -103,10 +114,12 @@ int SensorViewerApp::OnInitDialog()
     sensors_.SetChangeCallback(SensorChanged, this);
     sensors_.SetReportObserver(SensorRecorder::Observe, &recorder_);
     Rebuild();
-    if (!placementRestored)
+    if (!placementRestored) {
         WidenToShowColumns();
-    if (!(settings_ & AUTO_UPDATE_OFF))
+    }
+    if (!(settings_ & AUTO_UPDATE_OFF)) {
         StartUpdateCheck(false);
+    }
     return 1;
 }
 
@@ -142,11 +155,13 @@ void SensorViewerApp::SetUpTree()
 int SensorViewerApp::OnTreeKey(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT* result,
                                void* context)
 {
-    if ((message != WM_SYSKEYDOWN && message != WM_SYSCHAR) || wParam != VK_RETURN)
+    if ((message != WM_SYSKEYDOWN && message != WM_SYSCHAR) || wParam != VK_RETURN) {
         return 0;
-    if (message == WM_SYSKEYDOWN)
+    }
+    if (message == WM_SYSKEYDOWN) {
         PostMessageW(static_cast<SensorViewerApp*>(context)->Window(), WM_COMMAND, IDM_PROPERTIES,
                      0);
+    }
     *result = 0;
     return 1;
 }
@@ -170,8 +185,9 @@ int SensorViewerApp::CanClose(INT_PTR)
     StopRecording();
     // A close from elsewhere (the updater's restart) ends an open
     // properties dialog too, so that the program can end.
-    if (properties_)
+    if (properties_) {
         properties_->EndWindow(0);
+    }
     SavePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", nullptr, 0);
     return 1;
 }
@@ -198,8 +214,9 @@ INT_PTR SensorViewerApp::OnCommand(int id, WPARAM wParam, LPARAM lParam)
         if (IsChecked(IDC_AUTO_UPDATE)) {
             settings_ &= ~AUTO_UPDATE_OFF;
             StartUpdateCheck(true);
-        } else
+        } else {
             settings_ |= AUTO_UPDATE_OFF;
+        }
         return 1;
     }
     return DialogApp::OnCommand(id, wParam, lParam);
@@ -208,8 +225,9 @@ INT_PTR SensorViewerApp::OnCommand(int id, WPARAM wParam, LPARAM lParam)
 INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     INT_PTR answer = 0;
-    if (HandleGripMessage(grip_, anchors_, std::size(anchors_), message, wParam, lParam, answer))
+    if (HandleGripMessage(grip_, anchors_, std::size(anchors_), message, wParam, lParam, answer)) {
         return answer;
+    }
     switch (message) {
     case WM_NOTIFY:
         if (IsTreeShortcut(reinterpret_cast<NMHDR*>(lParam), tree_.Window(), 'R')) {
@@ -219,8 +237,9 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             SetWindowLongPtrW(Window(), DWLP_MSGRESULT, 1);
             return 1;
         }
-        if (HandleTreeNotify(tree_, Window(), wParam, lParam, answer))
+        if (HandleTreeNotify(tree_, Window(), wParam, lParam, answer)) {
             return answer;
+        }
         break;
     case WM_THEMECHANGED:
     case WM_SYSCOLORCHANGE:
@@ -262,8 +281,9 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 
 void SensorViewerApp::OnDpiChanging(int, int newDpi)
 {
-    for (Anchor& anchor : anchors_)
+    for (Anchor& anchor : anchors_) {
         anchor.SetDpi(newDpi);
+    }
     grip_.SetDpi(newDpi);
     tree_.SetDpi(newDpi);
 }
@@ -275,8 +295,9 @@ void SensorViewerApp::OnDpiChanged(int, int newDpi)
     // fresh start at this DPI would; a width the user chose was rescaled.
     if (itemColumnFitted_ && !tree_.UserSizedColumns()) {
         const int needed = tree_.ColumnFitWidth(0);
-        if (needed > 0)
+        if (needed > 0) {
             tree_.SetColumnWidth(0, FittedItemColumnWidth(needed));
+        }
     }
     link_.SetDpi(newDpi);
     grip_.InvalidateGrip();
@@ -284,27 +305,30 @@ void SensorViewerApp::OnDpiChanged(int, int newDpi)
 
 void SensorViewerApp::SensorChanged(int code, SensorEntry* entry, void* context)
 {
-    // Codes 0 to 2 change what the tree shows, and so does a state change
-    // (4), which the sensor's row shows; sensor events (3) do not.
-    if (code < SENSOR_CHANGE_DATA || (code > 2 && code != SENSOR_CHANGE_STATE))
+    if (!ChangesTree(code)) {
         return;
+    }
     auto* app = static_cast<SensorViewerApp*>(context);
     // Data updates and state changes have marked their entry; anything
     // else changes the rows.
     const bool marked = code == SENSOR_CHANGE_DATA || code == SENSOR_CHANGE_STATE;
-    if (!marked || !entry || entry->HasLeft())
+    if (!marked || !entry || entry->HasLeft()) {
         InterlockedExchange(&app->rebuildPending_, 1);
+    }
     // Set before changePending_ is read: the window clears changePending_
     // before it reads changed_ for the last time.
     InterlockedExchange(&app->changed_, 1);
     HWND target =
         static_cast<HWND>(InterlockedCompareExchangePointer(&app->changeTarget_, nullptr, nullptr));
-    if (!target)
+    if (!target) {
         return;
-    if (InterlockedExchange(&app->changePending_, 1) != 0)
+    }
+    if (InterlockedExchange(&app->changePending_, 1) != 0) {
         return;
-    if (!PostMessageW(target, WM_SENSORS_CHANGED, kSensorDataChange, 0))
+    }
+    if (!PostMessageW(target, WM_SENSORS_CHANGED, kSensorDataChange, 0)) {
         InterlockedExchange(&app->changePending_, 0);
+    }
 }
 
 void SensorViewerApp::SetChangeTarget(HWND window)
@@ -327,19 +351,22 @@ void SensorViewerApp::OnSensorsChanged(WPARAM wParam)
         InterlockedExchange(&rebuildPending_, 1);
         InterlockedExchange(&changed_, 1);
     }
-    if (paceTimerSet_)
+    if (paceTimerSet_) {
         return;
-    const DWORD delay =
-        PacedRefreshDelay(GetTickCount(), lastRefresh_, refreshedBefore_, kRefreshGapMs);
-    if (!delay)
+    }
+    const DWORD delay = PacedRefreshDelay(pace_.now(), lastRefresh_, refreshedBefore_, pace_.gapMs);
+    if (!delay) {
         RefreshNow();
-    if (StartPaceTimer(delay ? delay : kRefreshGapMs))
+    }
+    if (StartPaceTimer(delay ? delay : pace_.gapMs)) {
         return;
+    }
     // Without a timer every change posts its own message again; one that
     // came since the refresh above posted nothing.
     InterlockedExchange(&changePending_, 0);
-    if (delay || InterlockedCompareExchange(&changed_, 0, 0))
+    if (delay || InterlockedCompareExchange(&changed_, 0, 0)) {
         RefreshNow();
+    }
 }
 
 void SensorViewerApp::OnPaceTimer(WPARAM timer)
@@ -351,23 +378,27 @@ void SensorViewerApp::OnPaceTimer(WPARAM timer)
     }
     if (InterlockedCompareExchange(&changed_, 0, 0)) {
         idleTicks_ = 0;
-        if (paceTimerPeriod_ != kRefreshGapMs)
-            StartPaceTimer(kRefreshGapMs);
+        if (paceTimerPeriod_ != pace_.gapMs) {
+            StartPaceTimer(pace_.gapMs);
+        }
         RefreshNow();
         return;
     }
-    if (++idleTicks_ < kIdleTicksBeforeStop)
+    if (++idleTicks_ < pace_.idleTicksBeforeStop) {
         return;
+    }
     StopPaceTimer();
     // A change that came while the timer was stopping posted nothing.
-    if (InterlockedCompareExchange(&changed_, 0, 0))
+    if (InterlockedCompareExchange(&changed_, 0, 0)) {
         OnSensorsChanged(kSensorDataChange);
+    }
 }
 
 bool SensorViewerApp::StartPaceTimer(DWORD period)
 {
-    if (!SetTimer(Window(), kPaceTimer, period, nullptr))
+    if (!SetTimer(Window(), kPaceTimer, period, nullptr)) {
         return false;
+    }
     paceTimerSet_ = true;
     paceTimerPeriod_ = period;
     // The ticks look for changes: the callbacks need not post.
@@ -391,10 +422,11 @@ void SensorViewerApp::RefreshNow()
     InterlockedExchange(&changed_, 0);
     // Paced from start to start, so that a refresh's own time does not
     // delay the next one.
-    lastRefresh_ = GetTickCount();
+    lastRefresh_ = pace_.now();
     refreshedBefore_ = true;
-    if (InterlockedExchange(&rebuildPending_, 0) || !UpdateValuesInPlace())
+    if (InterlockedExchange(&rebuildPending_, 0) || !UpdateValuesInPlace()) {
         Rebuild();
+    }
     FollowProperties();
 }
 
@@ -408,10 +440,12 @@ bool SensorViewerApp::UpdateValuesInPlace()
     HTREEITEM sensorRow = FirstChild(tree, TreeView_GetRoot(tree));
     WideString text;
     for (SensorEntry* entry = sensors_.First(); entry; entry = entry->Next()) {
-        if (!sensorRow)
+        if (!sensorRow) {
             return false;
-        if (entry->TakeNewData() && !UpdateFieldRows(*entry, sensorRow, quiet, text))
+        }
+        if (entry->TakeNewData() && !UpdateFieldRows(*entry, sensorRow, quiet, text)) {
             return false;
+        }
         sensorRow = NextSibling(tree, sensorRow);
     }
     return true;
@@ -424,8 +458,9 @@ bool SensorViewerApp::UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow,
                                       QuietTreeUpdate& quiet, WideString& text)
 {
     HWND tree = tree_.Window();
-    if (!tree_.GetItemText(sensorRow, text))
+    if (!tree_.GetItemText(sensorRow, text)) {
         return false;
+    }
     WideString newText;
     SensorRowText(entry.Name().Data(), entry.State(), newText);
     switch (CompareSensorRow(text.Data(), newText.Data())) {
@@ -441,10 +476,12 @@ bool SensorViewerApp::UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow,
     SensorEntry::FieldWalk fields(entry);
     HTREEITEM row = FirstChild(tree, sensorRow);
     for (SensorField* field = fields.First(); field; field = field->Next()) {
-        if (!row)
+        if (!row) {
             return false;
-        if (!tree_.GetItemText(row, text))
+        }
+        if (!tree_.GetItemText(row, text)) {
             return false;
+        }
         switch (CompareFieldRow(text.Data(), field->name.Data(), field->valueText.Data())) {
         case FIELD_ROW_OTHER:
             return false;
@@ -471,22 +508,26 @@ void SensorViewerApp::Rebuild()
     tree_.DeleteAll();
 
     HTREEITEM root = tree_.InsertItem(nullptr, TVI_LAST, L"Sensors", kRootImage, kRootImage, 1, 0);
-    if (root && IsRemembered(remembered, L"Sensors"))
+    if (root && IsRemembered(remembered, L"Sensors")) {
         tree_.SelectItem(root);
+    }
     const bool sensorsShown = InsertSensors(root, remembered);
-    if (!sensorsShown)
+    if (!sensorsShown) {
         InsertNoSensorsRow(root);
+    }
     tree_.Expand(root, TVE_EXPAND);
     ScrollToRow(tree_.Window(), firstVisibleRow);
     tree_.SetRedraw(1);
     // Rows that arrived or left above the selection may have moved it out
     // of the old scroll position. (Asked with drawing on: a tree that is
     // not drawn does not scroll to an item.)
-    if (HTREEITEM selected = tree_.GetSelection())
+    if (HTREEITEM selected = tree_.GetSelection()) {
         TreeView_EnsureVisible(tree_.Window(), selected);
+    }
     // Measured with drawing on: the tree places its rows only then.
-    if (sensorsShown)
+    if (sensorsShown) {
         FitItemColumnOnce();
+    }
 }
 
 // Beyond a fixed width: the first fill that shows sensors widens the column
@@ -494,11 +535,13 @@ void SensorViewerApp::Rebuild()
 // column, the widths are theirs.
 void SensorViewerApp::FitItemColumnOnce()
 {
-    if (itemColumnFitted_ || tree_.UserSizedColumns())
+    if (itemColumnFitted_ || tree_.UserSizedColumns()) {
         return;
+    }
     const int needed = tree_.ColumnFitWidth(0);
-    if (needed <= 0)
+    if (needed <= 0) {
         return;
+    }
     tree_.SetColumnWidth(0, FittedItemColumnWidth(needed));
     itemColumnFitted_ = true;
 }
@@ -513,8 +556,9 @@ int SensorViewerApp::FittedItemColumnWidth(int needed) const
 
 void SensorViewerApp::WidenToShowColumns()
 {
-    if (!itemColumnFitted_ || tree_.UserSizedColumns())
+    if (!itemColumnFitted_ || tree_.UserSizedColumns()) {
         return;
+    }
     const int defaultItem = ScaleForDpi(kItemColumnWidth, tree_.Dpi());
     const int item = std::max(defaultItem, tree_.ColumnFitWidth(0));
     // A little room beyond the widest value: the tree draws a text a few
@@ -525,11 +569,13 @@ void SensorViewerApp::WidenToShowColumns()
     MONITORINFO monitor = {};
     monitor.cbSize = sizeof(monitor);
     if (!GetClientRect(tree_.Window(), &client) || !GetWindowRect(Window(), &window) ||
-        !GetMonitorInfoW(MonitorFromWindow(Window(), MONITOR_DEFAULTTONEAREST), &monitor))
+        !GetMonitorInfoW(MonitorFromWindow(Window(), MONITOR_DEFAULTTONEAREST), &monitor)) {
         return;
+    }
     const RECT widened = WidenedWindow(window, client.right, needed, monitor.rcWork);
-    if (EqualRect(&widened, &window))
+    if (EqualRect(&widened, &window)) {
         return;
+    }
     SetWindowPos(Window(), nullptr, widened.left, widened.top, widened.right - widened.left,
                  widened.bottom - widened.top, SWP_NOZORDER | SWP_NOACTIVATE);
     tree_.SetColumnWidth(0, FittedItemColumnWidth(item));
@@ -548,16 +594,19 @@ bool SensorViewerApp::InsertSensors(HTREEITEM root, const WideString& remembered
         HTREEITEM sensor = tree_.InsertItem(root, TVI_LAST, row.Data(), kSensorImage, kSensorImage,
                                             fields.First() != nullptr, 0);
         lastSensorShown = sensor != nullptr;
-        if (!sensor)
+        if (!sensor) {
             continue;
-        if (IsRemembered(remembered, name))
+        }
+        if (IsRemembered(remembered, name)) {
             tree_.SelectItem(sensor);
+        }
         for (SensorField* field = fields.First(); field; field = field->Next()) {
             Format(row, L"%s\t%s", field->name.Data(), field->valueText.Data());
             HTREEITEM item =
                 tree_.InsertItem(sensor, TVI_LAST, row.Data(), kFieldImage, kFieldImage, 0, 0);
-            if (item && IsRemembered(remembered, field->name.Data()))
+            if (item && IsRemembered(remembered, field->name.Data())) {
                 tree_.SelectItem(item);
+            }
         }
         tree_.Expand(sensor, TVE_EXPAND);
     }
@@ -570,8 +619,9 @@ void SensorViewerApp::InsertNoSensorsRow(HTREEITEM root)
                               ? L"No Sensors found"
                               : L"No Sensors found\tOnly Windows 7 and above is supported";
     HTREEITEM item = tree_.InsertItem(root, TVI_LAST, text, kRootImage, kRootImage, 0, 0);
-    if (item)
+    if (item) {
         tree_.SelectItem(item);
+    }
 }
 
 int SensorViewerApp::CopySelectedRow()
@@ -589,22 +639,20 @@ int SensorViewerApp::CopyAllRows()
 void SensorViewerApp::ShowTreeMenu(LPARAM screenPoint)
 {
     const POINT at = PrepareTreeMenu(tree_, screenPoint);
-    ScopedMenu menu(CreatePopupMenu());
-    if (!menu)
+    ScopedMenu menu = MakeTreeMenu(tree_);
+    if (!menu) {
         return;
-    const UINT copyState = tree_.GetSelection() ? MF_ENABLED : MF_GRAYED;
-    AppendMenuW(menu.Get(), MF_STRING | copyState, IDM_COPY_ROW, L"Copy");
-    AppendMenuW(menu.Get(), MF_STRING, IDM_COPY_ALL, L"Copy All");
+    }
     AppendSensorItems(menu.Get());
     AppendRecordingItems(menu.Get(), IDM_RECORD_VALUES, IsRecording());
-    const UINT command = TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
-                                        at.x, at.y, 0, Window(), nullptr);
-    if (command == IDM_COPY_ROW)
+    const UINT command = TrackTreeMenu(menu.Get(), at, Window());
+    if (command == IDM_COPY_ROW) {
         CopySelectedRow();
-    else if (command == IDM_COPY_ALL)
+    } else if (command == IDM_COPY_ALL) {
         CopyAllRows();
-    else if (command)
+    } else if (command) {
         OnCommand(static_cast<int>(command), command, 0);
+    }
 }
 
 // "Properties" for a sensor, and "Request Access…" for one that Windows
@@ -615,8 +663,9 @@ void SensorViewerApp::AppendSensorItems(HMENU menu)
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING | (sensor ? MF_ENABLED : MF_GRAYED), IDM_PROPERTIES,
                 L"Properties\tAlt+Enter");
-    if (sensor && sensor->State() == SENSOR_STATE_ACCESS_DENIED)
+    if (sensor && sensor->State() == SENSOR_STATE_ACCESS_DENIED) {
         AppendMenuW(menu, MF_STRING, IDM_REQUEST_ACCESS, L"Request Access\u2026");
+    }
 }
 
 // The sensor rows stand under the root in the order of the entries.
@@ -625,14 +674,16 @@ SensorEntry* SensorViewerApp::SelectedSensor()
     HWND tree = tree_.Window();
     HTREEITEM selected = tree_.GetSelection();
     HTREEITEM root = TreeView_GetRoot(tree);
-    if (!selected || selected == root)
+    if (!selected || selected == root) {
         return nullptr;
+    }
     HTREEITEM parent = TreeView_GetParent(tree, selected);
     HTREEITEM sensorRow = parent == root ? selected : parent;
     SensorEntry* entry = sensors_.First();
     for (HTREEITEM row = FirstChild(tree, root); row && entry; row = NextSibling(tree, row)) {
-        if (row == sensorRow)
+        if (row == sensorRow) {
             return entry;
+        }
         entry = entry->Next();
     }
     return nullptr;
@@ -641,8 +692,9 @@ SensorEntry* SensorViewerApp::SelectedSensor()
 int SensorViewerApp::ShowProperties()
 {
     SensorEntry* entry = SelectedSensor();
-    if (!entry || properties_)
+    if (!entry || properties_) {
         return 0;
+    }
     SensorPropertiesDialog dialog(entry->Sensor(), entry->Name().Data());
     properties_ = &dialog;
     dialog.Run(Instance(), IDD_PROPERTIES, 0, Window());
@@ -659,12 +711,14 @@ int SensorViewerApp::RequestAccess()
 
 void SensorViewerApp::FollowProperties()
 {
-    if (!properties_)
+    if (!properties_) {
         return;
+    }
     SensorEntry* found = nullptr;
     for (SensorEntry* entry = sensors_.First(); entry && !found; entry = entry->Next()) {
-        if (IsEqualGUID(entry->Id(), properties_->SensorId()))
+        if (IsEqualGUID(entry->Id(), properties_->SensorId())) {
             found = entry;
+        }
     }
     properties_->Follow(found);
 }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "app/DialogParts.h"
 #include "sensors/SensorList.h"
 #include "sensors/SensorRecorder.h"
 #include "ui/DialogApp.h"
@@ -35,9 +36,17 @@ constexpr DWORD kRefreshGapMs = 80;
 // removal for every refresh.
 constexpr unsigned kIdleTicksBeforeStop = 4;
 
-// Commands of the tree's context menu.
-constexpr UINT IDM_COPY_ROW = 40001;
-constexpr UINT IDM_COPY_ALL = 40002;
+// The pace of the tree's refreshes and the clock that measures it. The
+// program keeps the defaults; tests hand a faster pace or a clock of their
+// own so that they need not wait out real time.
+struct RefreshPace
+{
+    DWORD gapMs = kRefreshGapMs;
+    unsigned idleTicksBeforeStop = kIdleTicksBeforeStop;
+    DWORD(WINAPI* now)() = GetTickCount;
+};
+
+// Commands of the tree's context menu beside Copy and Copy All.
 constexpr UINT IDM_PROPERTIES = 40010;
 constexpr UINT IDM_REQUEST_ACCESS = 40011;
 constexpr UINT IDM_RECORD_VALUES = 40020;
@@ -51,12 +60,15 @@ extern const wchar_t kTesselKey[];
 
 // The main window: every sensor with its fields in a two-column tree,
 // rebuilt whenever a sensor arrives or leaves. New data only changes the
-// value cells that show it, in place, at most once per kRefreshGapMs.
+// value cells that show it, in place, at most once per refresh gap.
 class SensorViewerApp : public DialogApp
 {
 public:
     SensorViewerApp() = default;
     ~SensorViewerApp() override = default;
+
+    // Before the window opens only.
+    void SetRefreshPace(const RefreshPace& pace) { pace_ = pace; }
 
     int OnInitDialog() override;
     int CanClose(INT_PTR result) override;
@@ -78,7 +90,7 @@ public:
         return changed_ != 0 || (changePending_ != 0 && !paceTimerSet_);
     }
     // True while the pace timer runs: after a change, until it has seen
-    // kIdleTicksBeforeStop ticks without one.
+    // the pace's idle ticks without one.
     bool IsPaceTimerRunning() const { return paceTimerSet_; }
 
     // The clipboard commands: the selected row as "Item<TAB>Value", and the
@@ -176,6 +188,7 @@ private:
     // Set on the API's threads when a sensor arrived or left, and by a
     // change message from elsewhere: the next refresh rebuilds.
     volatile LONG rebuildPending_ = 0;
+    RefreshPace pace_;
     DWORD lastRefresh_ = 0;
     bool refreshedBefore_ = false;
     bool paceTimerSet_ = false;

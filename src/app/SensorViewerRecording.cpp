@@ -11,8 +11,9 @@ void SensorViewerApp::ToggleRecording()
         return;
     }
     WideString path;
-    if (AskRecordingPath(Window(), path))
+    if (AskRecordingPath(Window(), path)) {
         StartRecording(path.Data());
+    }
 }
 
 int SensorViewerApp::StartRecording(const wchar_t* path)
@@ -31,33 +32,38 @@ int SensorViewerApp::StartRecording(const wchar_t* path)
 
 void SensorViewerApp::StopRecording()
 {
-    if (!IsRecording())
+    if (!IsRecording()) {
         return;
+    }
     const DWORD error = recorder_.Stop();
     ShowTitle();
-    if (error)
+    if (error) {
         ShowRecordingFailure(error, false);
+    }
 }
 
 // A failure of an earlier recording was already told when it was stopped.
 void SensorViewerApp::OnRecordingFailed(LPARAM recording)
 {
-    if (recording == recorder_.RecordingNumber())
+    if (recording == recorder_.RecordingNumber()) {
         StopRecording();
+    }
 }
 
 void SensorViewerApp::ShowRecordingFailure(DWORD error, bool starting)
 {
     WideString text;
-    if (RecordingFailureText(recordingPath_.Data(), error, starting, text))
+    if (RecordingFailureText(recordingPath_.Data(), error, starting, text)) {
         MessageBoxW(Window(), text.Data(), L"Record Values", MB_OK | MB_ICONWARNING);
+    }
 }
 
 void SensorViewerApp::ShowTitle()
 {
     const wchar_t* title = versionInfo_.VersionTitle(L"Tessel");
     WideString recording;
-    if (IsRecording() && RecordingTitle(title, recordingPath_.Data(), recording))
+    if (IsRecording() && RecordingTitle(title, recordingPath_.Data(), recording)) {
         title = recording.Data();
+    }
     SetText(title);
 }

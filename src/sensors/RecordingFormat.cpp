@@ -13,8 +13,9 @@ namespace {
 bool NeedsQuotes(const wchar_t* text)
 {
     for (; *text; ++text) {
-        if (*text == L',' || *text == L'"' || *text == L'\r' || *text == L'\n')
+        if (*text == L',' || *text == L'"' || *text == L'\r' || *text == L'\n') {
             return true;
+        }
     }
     return false;
 }
@@ -28,8 +29,9 @@ bool IsDigit(wchar_t c)
 unsigned SkipDigits(const wchar_t*& text)
 {
     unsigned count = 0;
-    for (; IsDigit(*text); ++text)
+    for (; IsDigit(*text); ++text) {
         ++count;
+    }
     return count;
 }
 
@@ -52,21 +54,25 @@ bool LooksLikeFormula(const wchar_t* text)
 
 bool IsPlainNumber(const wchar_t* text)
 {
-    if (*text == L'+' || *text == L'-')
+    if (*text == L'+' || *text == L'-') {
         ++text;
+    }
     unsigned digits = SkipDigits(text);
     if (*text == L'.') {
         ++text;
         digits += SkipDigits(text);
     }
-    if (!digits)
+    if (!digits) {
         return false;
+    }
     if (*text == L'e' || *text == L'E') {
         ++text;
-        if (*text == L'+' || *text == L'-')
+        if (*text == L'+' || *text == L'-') {
             ++text;
-        if (!SkipDigits(text))
+        }
+        if (!SkipDigits(text)) {
             return false;
+        }
     }
     return *text == L'\0';
 }
@@ -88,18 +94,22 @@ int AppendBytes(std::string& text, const char* bytes)
 
 int AppendCsvField(std::string& row, const wchar_t* text)
 {
-    if (!text)
+    if (!text) {
         text = L"";
+    }
     const bool formula = LooksLikeFormula(text);
-    if (!formula && !NeedsQuotes(text))
+    if (!formula && !NeedsQuotes(text)) {
         return AppendUtf8(text, static_cast<unsigned>(wcslen(text)), row);
-    if (!AppendBytes(row, formula ? "\"'" : "\""))
+    }
+    if (!AppendBytes(row, formula ? "\"'" : "\"")) {
         return 0;
+    }
     // Each quote ends a piece and is written twice.
     for (const wchar_t* quote; (quote = wcschr(text, L'"')) != nullptr; text = quote + 1) {
         if (!AppendUtf8(text, static_cast<unsigned>(quote - text), row) ||
-            !AppendBytes(row, "\"\""))
+            !AppendBytes(row, "\"\"")) {
             return 0;
+        }
     }
     return AppendUtf8(text, static_cast<unsigned>(wcslen(text)), row) && AppendBytes(row, "\"");
 }
@@ -108,8 +118,9 @@ int AppendCsvFields(std::string& row, std::initializer_list<const wchar_t*> fiel
 {
     size_t left = fields.size();
     for (const wchar_t* field : fields) {
-        if (!AppendCsvField(row, field) || !AppendBytes(row, --left ? "," : end))
+        if (!AppendCsvField(row, field) || !AppendBytes(row, --left ? "," : end)) {
             return 0;
+        }
     }
     return 1;
 }
@@ -150,8 +161,9 @@ namespace {
 bool IsAscii(const wchar_t* text, unsigned length)
 {
     for (unsigned i = 0; i < length; ++i) {
-        if (text[i] >= 0x80)
+        if (text[i] >= 0x80) {
             return false;
+        }
     }
     return true;
 }
@@ -160,8 +172,9 @@ bool IsAscii(const wchar_t* text, unsigned length)
 
 int AppendUtf8(const wchar_t* text, unsigned length, std::string& bytes)
 {
-    if (!length)
+    if (!length) {
         return 1;
+    }
     const size_t start = bytes.size();
     if (IsAscii(text, length)) {
         try {
@@ -169,14 +182,16 @@ int AppendUtf8(const wchar_t* text, unsigned length, std::string& bytes)
         } catch (const std::bad_alloc&) {
             return 0;
         }
-        for (unsigned i = 0; i < length; ++i)
+        for (unsigned i = 0; i < length; ++i) {
             bytes[start + i] = static_cast<char>(text[i]);
+        }
         return 1;
     }
     const int needed = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
                                            nullptr, nullptr);
-    if (needed <= 0)
+    if (needed <= 0) {
         return 0;
+    }
     try {
         bytes.resize(start + static_cast<size_t>(needed));
     } catch (const std::bad_alloc&) {

@@ -136,8 +136,9 @@ const unsigned kGuidTextLength = 64;
 int DisplayName(const wchar_t* constant, const wchar_t* prefix, WideString& name)
 {
     WideString text;
-    if (!text.Assign(constant))
+    if (!text.Assign(constant)) {
         return 0;
+    }
     EraseEvery(text, prefix);
     text.ReplaceChar(L'_', L' ');
     return name.Assign(text);
@@ -147,8 +148,9 @@ int NameGuid(const GUID& id, const NamedGuid* table, size_t count, const wchar_t
              WideString& name)
 {
     for (size_t i = 0; i < count; ++i) {
-        if (IsEqualGUID(*table[i].id, id))
+        if (IsEqualGUID(*table[i].id, id)) {
             return DisplayName(table[i].name, prefix, name);
+        }
     }
     return GuidText(id, name);
 }
@@ -157,8 +159,9 @@ int NameGuid(const GUID& id, const NamedGuid* table, size_t count, const wchar_t
 
 int SensorStateText(long state, WideString& text)
 {
-    if (state >= 0 && state < static_cast<long>(sizeof(kStateTexts) / sizeof(kStateTexts[0])))
+    if (state >= 0 && state < static_cast<long>(sizeof(kStateTexts) / sizeof(kStateTexts[0]))) {
         return text.Assign(kStateTexts[state]);
+    }
     return Format(text, L"%ld", state);
 }
 
@@ -171,8 +174,9 @@ int GuidText(const GUID& id, WideString& text)
 int NamePropertyKey(const PROPERTYKEY& key, WideString& name)
 {
     for (const NamedKey& row : kPropertyKeys) {
-        if (row.key->pid == key.pid && IsEqualGUID(row.key->fmtid, key.fmtid))
+        if (row.key->pid == key.pid && IsEqualGUID(row.key->fmtid, key.fmtid)) {
             return DisplayName(row.name, L"SENSOR_PROPERTY_", name);
+        }
     }
     WideString guid;
     WideString text;
@@ -194,7 +198,8 @@ int NameSensorCategory(const GUID& category, WideString& name)
 int ReadSensorProperties(ISensor* sensor, LockedList& properties)
 {
     ComPtr<IPortableDeviceValues> values;
-    if (!sensor || FAILED(sensor->GetProperties(nullptr, values.Put())) || !values)
+    if (!sensor || FAILED(sensor->GetProperties(nullptr, values.Put())) || !values) {
         return 0;
+    }
     return AppendNamedValues(values.Get(), NamePropertyKey, properties);
 }

@@ -32,8 +32,9 @@ void SensorIdText(ISensor* sensor, wchar_t (&text)[40])
 {
     text[0] = L'\0';
     SENSOR_ID id;
-    if (!sensor || FAILED(sensor->GetID(&id)) || !StringFromGUID2(id, text, 40))
+    if (!sensor || FAILED(sensor->GetID(&id)) || !StringFromGUID2(id, text, 40)) {
         text[0] = L'\0';
+    }
 }
 
 // The rows of one report; 0 when memory ran out.
@@ -43,12 +44,14 @@ int FormatReportRows(const SensorEntry& entry, ISensorDataReport* report, const 
     wchar_t id[40];
     SensorIdText(entry.Sensor(), id);
     std::string columns;
-    if (!FormatReportColumns(ReportLocalTime(report), entry.Name().Data(), id, columns))
+    if (!FormatReportColumns(ReportLocalTime(report), entry.Name().Data(), id, columns)) {
         return 0;
+    }
     for (const ListNode* node = fields.First(); node; node = node->next) {
         const auto* field = static_cast<const SensorField*>(node);
-        if (!AppendRecordRow(rows, columns, field->name.Data(), field->valueText.Data()))
+        if (!AppendRecordRow(rows, columns, field->name.Data(), field->valueText.Data())) {
             return 0;
+        }
         ++count;
     }
     return 1;
@@ -110,8 +113,9 @@ int SensorRecorder::Start(const wchar_t* path, HWND failureWindow, UINT failureM
 
 DWORD SensorRecorder::Stop()
 {
-    if (!writer_)
+    if (!writer_) {
         return 0;
+    }
     {
         ScopedLock lock(lock_);
         taking_ = false;
@@ -155,14 +159,16 @@ void SensorRecorder::Observe(const SensorEntry& entry, ISensorDataReport* report
 void SensorRecorder::Capture(const SensorEntry& entry, ISensorDataReport* report,
                              const LockedList& fields)
 {
-    if (!IsTaking())
+    if (!IsTaking()) {
         return;
+    }
     std::string rows;
     unsigned count = 0;
     const int formatted = FormatReportRows(entry, report, fields, rows, count);
     ScopedLock lock(lock_);
-    if (!taking_)
+    if (!taking_) {
         return;
+    }
     if (!formatted || pending_.size() > kRecordingQueueLimit ||
         !AppendBytes(pending_, rows.data(), rows.size())) {
         // The writer ends the recording with this once the queue is out.
@@ -183,8 +189,9 @@ void SensorRecorder::WriteUntilStopped()
 {
     for (;;) {
         const DWORD waited = WaitForSingleObject(stop_.Handle(), kRecordingFlushMs);
-        if (!WritePending())
+        if (!WritePending()) {
             return;
+        }
         if (waited != WAIT_TIMEOUT) {
             // A drive that is about to be removed has the whole file.
             FlushFileBuffers(file_.Get());
@@ -203,8 +210,9 @@ int SensorRecorder::WritePending()
     }
     const int written = writing_.empty() || WriteAll(writing_);
     writing_.clear();
-    if (!written)
+    if (!written) {
         return 0;
+    }
     if (failure) {
         EndAfterFailure(failure);
         return 0;
@@ -243,7 +251,8 @@ void SensorRecorder::EndAfterFailure(DWORD error)
     }
     LARGE_INTEGER end;
     end.QuadPart = static_cast<LONGLONG>(written_);
-    if (SetFilePointerEx(file_.Get(), end, nullptr, FILE_BEGIN))
+    if (SetFilePointerEx(file_.Get(), end, nullptr, FILE_BEGIN)) {
         SetEndOfFile(file_.Get());
+    }
     PostMessageW(failureWindow_, failureMessage_, error, recording_);
 }

@@ -1,7 +1,7 @@
 #include <doctest.h>
 
 #include "MainWindowHarness.h"
-#include "app/LiveTree.h"
+#include "app/SensorTreeRules.h"
 #include "base/ScopedHandle.h"
 #include "system/Clipboard.h"
 
@@ -274,8 +274,11 @@ TEST_CASE("the pace timer stops when nothing changes and starts again with the n
 {
     LiveFixture f;
     f.AddGps(1, L"Integrated GPS");
-    f.Open();
-    REQUIRE(f.window.Settle() == 1);
+    auto open = [&](const RefreshPace& pace) {
+        f.window.SetRefreshPace(pace);
+        f.Open();
+        REQUIRE(f.window.Settle() == 1);
+    };
     auto setCity = [&](int round) {
         const std::wstring value = L"VT_LPWSTR, round " + std::to_wstring(round);
         REQUIRE(f.SetField(1, L"CITY", value.c_str()) == 1);
@@ -284,6 +287,7 @@ TEST_CASE("the pace timer stops when nothing changes and starts again with the n
 
     SUBCASE("events while it runs post no messages of their own")
     {
+        open(RefreshPace());
         REQUIRE(f.window.WaitForIdle() == 1);
         const LONG messagesBefore = f.window.ChangeMessages();
         for (int round = 1; round <= 10; ++round) {
@@ -298,12 +302,17 @@ TEST_CASE("the pace timer stops when nothing changes and starts again with the n
     }
     SUBCASE("a change around the moment it stops is still shown")
     {
+        // A quicker pace than the program's, so that the idle ticks pass in
+        // a fraction of the time: the order of ticks and changes counts.
+        RefreshPace pace;
+        pace.gapMs = 20;
+        open(pace);
         // The sleeps straddle the idle ticks' length, so some changes come
         // while the timer is about to stop or has just stopped.
-        const DWORD idleMs = kIdleTicksBeforeStop * kRefreshGapMs;
+        const DWORD idleMs = pace.idleTicksBeforeStop * pace.gapMs;
         for (int round = 1; round <= 12; ++round) {
             CAPTURE(round);
-            Sleep(idleMs - kRefreshGapMs + static_cast<DWORD>(round) * kRefreshGapMs / 6);
+            Sleep(idleMs - pace.gapMs + static_cast<DWORD>(round) * pace.gapMs / 6);
             setCity(round);
             CHECK(RowText(f.window.SettledTree(), L"CITY\t") ==
                   L"CITY\tround " + std::to_wstring(round));

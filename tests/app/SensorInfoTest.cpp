@@ -1,7 +1,7 @@
 #include <doctest.h>
 
 #include "MainWindowHarness.h"
-#include "app/LiveTree.h"
+#include "app/SensorTreeRules.h"
 #include "app/PropertiesDialog.h"
 
 #include <algorithm>

@@ -257,6 +257,9 @@ public:
         return 0;
     }
 
+    // The window's refresh pace; before Start only.
+    void SetRefreshPace(const RefreshPace& pace) { pace_ = pace; }
+
     HWND Window() const { return window_; }
     HWND Tree() const { return GetDlgItem(window_, IDC_SENSOR_TREE); }
     // Only while the window runs, and only on the window's thread.
@@ -406,6 +409,7 @@ private:
         HarnessViewerApp app;
         app.publishedWindow = &self->window_;
         app.changeMessages = &self->changeMessages_;
+        app.SetRefreshPace(self->pace_);
         self->app_ = &app;
         self->result_ = app.Run(GetModuleHandleW(nullptr), IDD_MAIN, 0, nullptr);
         self->app_ = nullptr;
@@ -414,6 +418,7 @@ private:
     }
 
     ScopedHandle thread_;
+    RefreshPace pace_;
     HWND volatile window_ = nullptr;
     SensorViewerApp* volatile app_ = nullptr;
     LONG volatile changeMessages_ = 0;
