@@ -1,10 +1,10 @@
 #pragma once
 
+#include "base/ComValue.h"
 #include "base/LockedList.h"
 #include "base/WideString.h"
 
 #include <windows.h>
-#include <oleauto.h>
 #include <propkeydef.h>
 #include <wtypes.h>
 
@@ -13,13 +13,10 @@
 class SensorField : public ListNode
 {
 public:
-    SensorField() { VariantInit(&value); }
-    ~SensorField() override { VariantClear(&value); }
-
     SensorField* Next() const { return static_cast<SensorField*>(next); }
 
     PROPERTYKEY key = {};
     WideString name;
-    VARIANT value;
+    ScopedVariant value;
     WideString valueText;
 };

@@ -16,8 +16,8 @@ namespace {
 void DescribeField(SensorField& field, const PROPVARIANT& value, KeyNamer name)
 {
     name(field.key, field.name);
-    if (ConvertReportedValue(value, field.value)) {
-        FormatSensorValue(field.value, field.valueText);
+    if (ConvertReportedValue(value, field.value.Get())) {
+        FormatSensorValue(field.value.Get(), field.valueText);
     }
 }
 
