@@ -22,9 +22,6 @@ const wchar_t kClosingPart[] = L"-------------------------------1234567890123--\
 const wchar_t kAcceptAnything[] = L"Accept: */*\r\n\r\n";
 
 constexpr DWORD kTextBufferSize = 65538;
-// Downloads read 64 KiB at a time: with 1 KiB reads the per-call cost of
-// WinINet dominates and a large download runs at a tenth of the line's speed.
-constexpr DWORD kDownloadChunk = 65536;
 constexpr DWORD kHeaderBufferBytes = 512;
 constexpr DWORD kCookieBufferBytes = 10000;
 constexpr DWORD kUrlBufferBytes = 1024;
@@ -228,112 +225,6 @@ BYTE* AllocateBuffer(ScopedHeapMemory& memory, DWORD size)
 }
 
 } // namespace
-
-int IsSecureUrl(const wchar_t* url)
-{
-    return url && _wcsnicmp(url, L"https://", 8) == 0;
-}
-
-DWORD GetTextFlags(const wchar_t* url, int allowCookies)
-{
-    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES |
-                  INTERNET_FLAG_RESYNCHRONIZE | INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE;
-    if (IsSecureUrl(url)) {
-        flags |= INTERNET_FLAG_SECURE;
-    }
-    if (allowCookies) {
-        flags &= ~static_cast<DWORD>(INTERNET_FLAG_NO_COOKIES);
-    }
-    return flags;
-}
-
-DWORD DownloadFlags(int allowCookies)
-{
-    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES |
-                  INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS |
-                  INTERNET_FLAG_RESYNCHRONIZE | INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE;
-    if (allowCookies) {
-        flags &= ~static_cast<DWORD>(INTERNET_FLAG_NO_COOKIES);
-    }
-    return flags;
-}
-
-DWORD RequestFlags(int allowCookies, int allowRedirects, INTERNET_PORT port, int secure)
-{
-    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |
-                  INTERNET_FLAG_PRAGMA_NOCACHE;
-    if (!allowCookies) {
-        flags |= INTERNET_FLAG_NO_COOKIES;
-    }
-    if (!allowRedirects) {
-        flags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
-    }
-    if (secure || port == INTERNET_DEFAULT_HTTPS_PORT) {
-        flags |= INTERNET_FLAG_SECURE;
-    }
-    return flags;
-}
-
-DWORD TextChunkSize(ULONGLONG byteLimit, ULONGLONG received)
-{
-    const ULONGLONG remaining = byteLimit > received ? byteLimit - received : 0;
-    return byteLimit && remaining >= 1 && remaining <= 65536 ? static_cast<DWORD>(remaining)
-                                                             : 65537;
-}
-
-DWORD DownloadChunkSize(ULONGLONG byteLimit, ULONGLONG received)
-{
-    const ULONGLONG remaining = byteLimit > received ? byteLimit - received : 0;
-    return byteLimit && remaining < kDownloadChunk ? static_cast<DWORD>(remaining) : kDownloadChunk;
-}
-
-DWORD RateLimitSleep(ULONGLONG bytes, DWORD rate, ULONGLONG elapsedMs)
-{
-    if (!rate) {
-        return 0;
-    }
-    const ULONGLONG expected = bytes / 1024 * 1000 / rate + bytes % 1024 * 1000 / (1024ULL * rate);
-    const ULONGLONG pause = expected > elapsedMs ? expected - elapsedMs : 0;
-    // Never INFINITE.
-    return pause < INFINITE ? static_cast<DWORD>(pause) : INFINITE - 1;
-}
-
-int AppendBytesWidened(WideString& text, const BYTE* bytes, DWORD count)
-{
-    const unsigned length = text.Length();
-    if (count > 0x7FFFFFFFu - length - 2) {
-        return 0;
-    }
-    const unsigned needed = length + count + 2;
-    if (needed > text.Capacity()) {
-        const unsigned doubled = text.Capacity() <= 0x3FFFFFFFu ? text.Capacity() * 2 : 0;
-        if (!text.Reserve(needed > doubled ? needed : doubled)) {
-            return 0;
-        }
-    }
-    wchar_t* data = text.Data();
-    for (DWORD i = 0; i < count; ++i) {
-        data[length + i] = bytes[i];
-    }
-    return text.SetCount(length + count + 1);
-}
-
-const wchar_t* FileNameOfPath(const wchar_t* path)
-{
-    const wchar_t* name = path;
-    for (const wchar_t* p = path; *p; ++p) {
-        if (*p == L'\\' || *p == L'/') {
-            name = p + 1;
-        }
-    }
-    return name;
-}
-
-int DownloadComplete(int readFailed, int moreBeyondLimit, int lengthKnown, ULONGLONG contentLength,
-                     ULONGLONG received)
-{
-    return !readFailed && !moreBeyondLimit && (!lengthKnown || received >= contentLength);
-}
 
 int HttpMemoryBlock::Append(const void* bytes, DWORD count)
 {

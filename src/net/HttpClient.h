@@ -6,6 +6,7 @@
 #include "base/DynamicLibrary.h"
 #include "base/LockedList.h"
 #include "base/WideString.h"
+#include "net/HttpRules.h"
 #include "system/Files.h"
 
 // Progress and decision callback of the transfers: (code, argument, user
@@ -213,26 +214,3 @@ private:
     HINTERNET session_ = nullptr;
     volatile LONG cancelled_ = 0; // also read by the running transfer between reads
 };
-
-// The transfers' decisions, as functions of plain values.
-
-// 1 when the URL begins with "https://" in any case.
-int IsSecureUrl(const wchar_t* url);
-DWORD GetTextFlags(const wchar_t* url, int allowCookies);
-DWORD DownloadFlags(int allowCookies);
-DWORD RequestFlags(int allowCookies, int allowRedirects, INTERNET_PORT port, int secure);
-// Bytes to ask for in the next read of GetText and Request.
-DWORD TextChunkSize(ULONGLONG byteLimit, ULONGLONG received);
-// Bytes to ask for in the next read of DownloadToFile.
-DWORD DownloadChunkSize(ULONGLONG byteLimit, ULONGLONG received);
-// Milliseconds to sleep after a chunk of bytes that took elapsedMs, to keep
-// to rate KiB per second (0: unlimited).
-DWORD RateLimitSleep(ULONGLONG bytes, DWORD rate, ULONGLONG elapsedMs);
-// Appends each byte as the character of the same value.
-int AppendBytesWidened(WideString& text, const BYTE* bytes, DWORD count);
-// The file name of a path: the text after its last backslash or slash.
-const wchar_t* FileNameOfPath(const wchar_t* path);
-// Whether a download that read received bytes is complete: a clean end
-// after the announced length (when one was announced).
-int DownloadComplete(int readFailed, int moreBeyondLimit, int lengthKnown, ULONGLONG contentLength,
-                     ULONGLONG received);

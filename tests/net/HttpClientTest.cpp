@@ -165,32 +165,6 @@ struct CallbackLog
 
 } // namespace
 
-TEST_CASE("Transfer decisions: flags, read sizes, rate limit, file names")
-{
-    CHECK(GetTextFlags(L"HTTPS://example.com/", 0) == 0x84880B00);
-    CHECK(GetTextFlags(L"http://example.com/", 0) == 0x84080B00);
-    CHECK(GetTextFlags(L"https:/", 1) == 0x84000B00);
-    CHECK(DownloadFlags(0) == 0x8408CB00);
-    CHECK(DownloadFlags(1) == 0x8400CB00);
-    CHECK(RequestFlags(1, 1, 80, 0) == 0x84000300);
-    CHECK(RequestFlags(0, 0, 443, 0) == 0x84A80300);
-    CHECK(RequestFlags(0, 0, 8443, 1) == 0x84A80300);
-
-    CHECK(TextChunkSize(0, 123) == 65537);
-    CHECK(TextChunkSize(65536, 0) == 65536);
-    CHECK(TextChunkSize(65537, 0) == 65537);
-    CHECK(DownloadChunkSize(5000, 4500) == 500);
-    CHECK(DownloadChunkSize(0, 5000) == 65536);
-
-    CHECK(RateLimitSleep(2048, 0, 0) == 0);
-    CHECK(RateLimitSleep(65536, 1, 0) == 64000);
-    CHECK(RateLimitSleep(2048, 1, 1500) == 500);
-    CHECK(RateLimitSleep(1ULL << 40, 1, 0) == INFINITE - 1);
-
-    CHECK(wcscmp(FileNameOfPath(L"C:\\a/b\\report.txt"), L"report.txt") == 0);
-    CHECK(wcscmp(FileNameOfPath(L"folder\\"), L"") == 0);
-}
-
 TEST_CASE("Acquire and Release nest")
 {
     HttpClient client;

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include "base/WideString.h"
+
+// Downloads read 64 KiB at a time: with 1 KiB reads the per-call cost of
+// WinINet dominates and a large download runs at a tenth of the line's speed.
+constexpr DWORD kDownloadChunk = 65536;
+
+// The transfers' decisions, as functions of plain values.
+
+// 1 when the URL begins with "https://" in any case.
+int IsSecureUrl(const wchar_t* url);
+DWORD GetTextFlags(const wchar_t* url, int allowCookies);
+DWORD DownloadFlags(int allowCookies);
+DWORD RequestFlags(int allowCookies, int allowRedirects, INTERNET_PORT port, int secure);
+// Bytes to ask for in the next read of GetText and Request.
+DWORD TextChunkSize(ULONGLONG byteLimit, ULONGLONG received);
+// Bytes to ask for in the next read of DownloadToFile.
+DWORD DownloadChunkSize(ULONGLONG byteLimit, ULONGLONG received);
+// Milliseconds to sleep after a chunk of bytes that took elapsedMs, to keep
+// to rate KiB per second (0: unlimited).
+DWORD RateLimitSleep(ULONGLONG bytes, DWORD rate, ULONGLONG elapsedMs);
+// Appends each byte as the character of the same value.
+int AppendBytesWidened(WideString& text, const BYTE* bytes, DWORD count);
+// The file name of a path: the text after its last backslash or slash.
+const wchar_t* FileNameOfPath(const wchar_t* path);
+// Whether a download that read received bytes is complete: a clean end
+// after the announced length (when one was announced).
+int DownloadComplete(int readFailed, int moreBeyondLimit, int lengthKnown, ULONGLONG contentLength,
+                     ULONGLONG received);

@@ -1,0 +1,44 @@
+#include <doctest.h>
+
+#include <wchar.h>
+
+#include "net/HttpRules.h"
+
+TEST_CASE("Transfer decisions: flags, read sizes, rate limit, file names")
+{
+    CHECK(GetTextFlags(L"HTTPS://example.com/", 0) == 0x84880B00);
+    CHECK(GetTextFlags(L"http://example.com/", 0) == 0x84080B00);
+    CHECK(GetTextFlags(L"https:/", 1) == 0x84000B00);
+    CHECK(DownloadFlags(0) == 0x8408CB00);
+    CHECK(DownloadFlags(1) == 0x8400CB00);
+    CHECK(RequestFlags(1, 1, 80, 0) == 0x84000300);
+    CHECK(RequestFlags(0, 0, 443, 0) == 0x84A80300);
+    CHECK(RequestFlags(0, 0, 8443, 1) == 0x84A80300);
+
+    CHECK(TextChunkSize(0, 123) == 65537);
+    CHECK(TextChunkSize(65536, 0) == 65536);
+    CHECK(TextChunkSize(65537, 0) == 65537);
+    CHECK(DownloadChunkSize(5000, 4500) == 500);
+    CHECK(DownloadChunkSize(0, 5000) == 65536);
+
+    CHECK(RateLimitSleep(2048, 0, 0) == 0);
+    CHECK(RateLimitSleep(65536, 1, 0) == 64000);
+    CHECK(RateLimitSleep(2048, 1, 1500) == 500);
+    CHECK(RateLimitSleep(1ULL << 40, 1, 0) == INFINITE - 1);
+
+    CHECK(wcscmp(FileNameOfPath(L"C:\\a/b\\report.txt"), L"report.txt") == 0);
+    CHECK(wcscmp(FileNameOfPath(L"folder\\"), L"") == 0);
+}
+
+TEST_CASE("Received bytes are widened one by one, a zero byte and the top of Latin-1 too")
+{
+    WideString text;
+    REQUIRE(text.Assign(L"ab"));
+    const BYTE bytes[] = {0x41, 0x00, 0xE9, 0xFF};
+    REQUIRE(AppendBytesWidened(text, bytes, 4));
+    REQUIRE(text.Length() == 6);
+    CHECK(text.Data()[2] == L'A');
+    CHECK(text.Data()[3] == L'\0');
+    CHECK(text.Data()[4] == 0xE9);
+    CHECK(text.Data()[5] == 0xFF);
+}
