@@ -59,3 +59,15 @@ HttpTestServer* SharedHttpsServer()
     static TrustedTestRoot root(server.IsRunning() ? server.CaCertificate() : std::string());
     return root.IsTrusted() ? &server : nullptr;
 }
+
+HttpTestServer* ThankingHttpsServer()
+{
+    HttpTestServer* server = SharedHttpsServer();
+    if (!server || !server->Clear()) {
+        return nullptr;
+    }
+    ScriptedAnswer thanks;
+    thanks.body = "thanks";
+    thanks.times = 0;
+    return server->Answer(thanks) ? server : nullptr;
+}

@@ -26,3 +26,7 @@ private:
 // trusted roots as its process first read them, so a CA added after the
 // first secure connection would not count.
 HttpTestServer* SharedHttpsServer();
+
+// The shared https server, emptied and answering every request with
+// "thanks", as a report server that takes every report; null as above.
+HttpTestServer* ThankingHttpsServer();
