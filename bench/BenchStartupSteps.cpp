@@ -23,10 +23,12 @@
 namespace {
 
 constexpr UINT kPaintedMessage = WM_APP + 0x77;
-constexpr int kSteps = 12;
+constexpr int kSteps = 14;
 const char* const kStepNames[kSteps] = {
     "process start to entry point",
-    "entry point to OnInitDialog",
+    "process object: library search, crash filter",
+    "application object: COM, sensor list",
+    "dialog created, to OnInitDialog",
     "icon and title (version resource)",
     "tree-list: attach, style, icons, columns",
     "check box and size grip",
@@ -62,7 +64,7 @@ public:
     int OnInitDialog() override
     {
         double mark = NowMs();
-        steps[1] = mark - entryMs;
+        steps[3] = mark - entryMs;
         auto lap = [&](int step) {
             const double now = NowMs();
             steps[step] = now - mark;
@@ -70,7 +72,7 @@ public:
         };
         SetIcon(IDI_APP);
         SetText(version_.VersionTitle(L"Tessel"));
-        lap(2);
+        lap(4);
         Tree().Attach(Control(IDC_SENSOR_TREE), Instance(),
                       TREE_KEEP_CHILDREN | TREE_KEEP_IMAGES | TREE_PLAIN_HEADER);
         Tree().SetExtendedStyle(0x54, 0x54);
@@ -79,26 +81,26 @@ public:
         Tree().AddIcon(IDI_FIELD);
         Tree().InsertColumn(L"Item", 0, 200, 0);
         Tree().InsertColumn(L"Value", 1, 500, 0);
-        lap(3);
+        lap(5);
         SetCheck(IDC_AUTO_UPDATE, BST_CHECKED);
         grip_.Attach(Window());
-        lap(4);
+        lap(6);
         link_.Attach(Control(IDC_WEB_LINK), AddressWithoutScheme(TESSEL_WEB_ADDRESS),
                      TESSEL_WEB_ADDRESS, IDC_HAND_LINK, 0);
-        lap(5);
+        lap(7);
         anchors_[0].Setup(Control(IDC_SENSOR_TREE), ANCHOR_SIZE_X | ANCHOR_SIZE_Y);
         anchors_[1].Setup(Control(IDC_WEB_LINK), ANCHOR_MOVE_Y);
         anchors_[2].Setup(Control(IDC_EXIT), ANCHOR_MOVE_X | ANCHOR_MOVE_Y);
         anchors_[3].Setup(Control(IDC_AUTO_UPDATE), ANCHOR_MOVE_Y);
         SetMinimumSize(270, 150, 1);
-        lap(6);
+        lap(8);
         RestorePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", 0);
-        lap(7);
+        lap(9);
         Sensors().SetChangeCallback(SensorChanged, this);
         Sensors().Refresh();
-        lap(8);
+        lap(10);
         Rebuild();
-        lap(9);
+        lap(11);
         initEndMs_ = NowMs();
         PostMessageW(Window(), kPaintedMessage, 0, 0);
         return 1;
@@ -114,8 +116,8 @@ public:
             }
             UpdateWindow(Window());
             UpdateWindow(Tree().Window());
-            steps[10] = NowMs() - initEndMs_;
-            steps[11] = ProcessAgeMs();
+            steps[12] = NowMs() - initEndMs_;
+            steps[13] = ProcessAgeMs();
             EndDialog(Window(), 0);
             return 1;
         }
@@ -136,9 +138,12 @@ int MeasureOnce()
     const double entry = NowMs();
     const double sinceStart = ProcessAgeMs();
     AppProcess process(0);
+    const double processMade = NowMs();
     TimedViewerApp app;
-    app.entryMs = entry;
+    app.entryMs = NowMs();
     app.steps[0] = sinceStart;
+    app.steps[1] = processMade - entry;
+    app.steps[2] = app.entryMs - processMade;
     app.Run(GetModuleHandleW(nullptr), IDD_MAIN, 0, nullptr);
     for (double step : app.steps)
         std::printf("%.2f ", step);
