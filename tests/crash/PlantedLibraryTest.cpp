@@ -8,6 +8,7 @@
 #include "CrashTestSupport.h"
 #include "HttpTestServer.h"
 #include "ReportDialogDriver.h"
+#include "TrustedTestRoot.h"
 
 namespace {
 
@@ -179,6 +180,16 @@ TEST_CASE("libraries planted beside Tessel.exe are never loaded")
     DueUpdateCheck due;
     HttpTestServer server;
     REQUIRE(server.IsRunning());
+    // An https check reaches the test's https server through the proxy's
+    // tunnel, so that the TLS handshake and the certificate check run too
+    // (the certificate is not for the update host, so the check then ends).
+    HttpTestServer* secure = SharedHttpsServer();
+    REQUIRE_MESSAGE(secure, "no https test server, or its CA could not be trusted");
+    REQUIRE(secure->Clear());
+    ScriptedAnswer tunnel;
+    tunnel.tunnelPort = secure->Port();
+    tunnel.times = 0;
+    REQUIRE(server.Answer(tunnel));
     ChildProxy proxy(server.Port());
 
     WatchedChild tessel;

@@ -237,6 +237,7 @@ bool HttpTestServer::Answer(const ScriptedAnswer& answer)
     add("delay", std::to_string(answer.chunkDelayMs));
     add("reset", std::to_string(answer.resetAfter));
     add("times", std::to_string(answer.times));
+    add("tunnel", std::to_string(answer.tunnelPort));
     for (const std::string& header : answer.headers)
         add("header", header);
     return process_.Call(command);

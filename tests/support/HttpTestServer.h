@@ -41,6 +41,9 @@ struct ScriptedAnswer
     unsigned chunkDelayMs = 0;
     long long resetAfter = -1; // body bytes sent before a reset; -1: none
     unsigned times = 1;        // 0: always
+    // A CONNECT taking this answer is relayed to this loopback port, as a
+    // proxy's tunnel; 0: answered like any other request.
+    unsigned short tunnelPort = 0;
 };
 
 struct RecordedRequest

@@ -13,7 +13,7 @@ the reply's fields.
 HTTP commands: "csv" CONTENT (the rows of a recording as Python's csv
 module reads them, strictly, after a UTF-8 byte-order mark), "answer" KEY VALUE ... (keys: path, status, reason, header,
 body, length auto|none|N, chunk, delay ms, reset after N body bytes, times
-0=always), "requests" (method, target, path, query, headers, body of each),
+0=always, tunnel PORT: a CONNECT relayed to 127.0.0.1:PORT), "requests" (method, target, path, query, headers, body of each),
 "multipart" INDEX (name, filename, content of each part), "clear".
 HTTPS: the same commands over TLS, with a test CA of its own making
 (test_pki.py); "ca" answers the CA's certificate (DER), "present" KIND
@@ -28,6 +28,7 @@ import io
 import email.policy
 import http.server
 import os
+import select
 import shutil
 import socket
 import socketserver
@@ -112,7 +113,35 @@ class Handler(http.server.BaseHTTPRequestHandler):
         answer = SCRIPT.take(split.path)
         if answer is None:
             answer = {"status": "404", "body": "no answer"}
+        if self.command == "CONNECT" and int(answer.get("tunnel", "0")):
+            self.tunnel(int(answer["tunnel"]))
+            return
         self.send_answer(answer)
+
+    def tunnel(self, port):
+        """Answers a CONNECT as a proxy does and relays the bytes both ways
+        between the client and 127.0.0.1:port, whatever host it asked for."""
+        try:
+            upstream = socket.create_connection(("127.0.0.1", port), timeout=30)
+        except OSError:
+            self.send_answer({"status": "502", "body": "no tunnel"})
+            return
+        self.send_response_only(200, "Connection established")
+        self.end_headers()
+        self.wfile.flush()
+        self.close_connection = True
+        client = self.connection
+        with upstream:
+            sockets = [client, upstream]
+            while True:
+                readable, _, _ = select.select(sockets, [], [], 30)
+                if not readable:
+                    return
+                for source in readable:
+                    data = source.recv(65536)
+                    if not data:
+                        return
+                    (upstream if source is client else client).sendall(data)
 
     def send_answer(self, answer):
         status = int(answer.get("status", "200"))
@@ -159,7 +188,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         raise ResetConnection()
 
     # CONNECT too: as a proxy the server sees an https request only as the
-    # tunnel's request, which it records and refuses like any other.
+    # tunnel's request, which it records, and refuses unless the answer
+    # names a loopback port to tunnel to.
     do_GET = do_POST = do_PUT = do_HEAD = do_DELETE = do_OPTIONS = do_CONNECT = serve
 
 
