@@ -1,5 +1,6 @@
 #include "net/HttpClient.h"
 
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string.h>
@@ -261,14 +262,26 @@ int HttpClient::Acquire()
         return 1;
     }
     Api* api = new (std::nothrow) Api();
+    const wchar_t* const tlsNames[] = {L"secur32.dll", L"crypt32.dll"};
+    for (size_t i = 0; i < std::size(tlsLibraries_); ++i) {
+        tlsLibraries_[i].Load(tlsNames[i]);
+    }
     if (!api || !wininet_.Load(L"wininet.dll") || !BindAll(wininet_, *api)) {
         delete api;
         wininet_.Free();
+        FreeTlsLibraries();
         return 0;
     }
     api_ = api;
     loadCount_ = 1;
     return 1;
+}
+
+void HttpClient::FreeTlsLibraries()
+{
+    for (DynamicLibrary& library : tlsLibraries_) {
+        library.Free();
+    }
 }
 
 int HttpClient::Release()
@@ -281,6 +294,7 @@ int HttpClient::Release()
         delete api_;
         api_ = nullptr;
         wininet_.Free();
+        FreeTlsLibraries();
     }
     return 1;
 }

@@ -205,7 +205,14 @@ private:
     MultipartPart* AppendPart();
     int AppendTextPart(const WideString& text);
     void FreeParts();
+    void FreeTlsLibraries();
 
+    // WinINet's TLS layer loads these by name at the first secure
+    // connection (the security support provider, the certificate check),
+    // and Wine resolves those loads through the default search, program
+    // folder included. Held from the system folder first, they are found
+    // already loaded.
+    DynamicLibrary tlsLibraries_[2];
     DynamicLibrary wininet_;
     unsigned loadCount_ = 0;
     Api* api_ = nullptr;
