@@ -77,23 +77,39 @@ int IconList::Create(DWORD flags, int width, int height, int initial, int growth
     }
     width_ = width;
     height_ = height;
-    if (!commonControls_.Handle() && !commonControls_.Load(L"comctl32.dll")) {
-        return 0;
-    }
-    const auto create = commonControls_.Symbol<decltype(&ImageList_Create)>("ImageList_Create");
-    if (!create) {
+    if (!BindCommonControls()) {
         return 0;
     }
     if (flags & ICONS_COLOR32) {
-        owned_.Reset(create(width, height, ILC_COLOR32 | ILC_MASK, initial, growth));
+        owned_.Reset(create_(width, height, ILC_COLOR32 | ILC_MASK, initial, growth));
     } else if (flags & ICONS_SHARED) {
         bool small = (flags & ICONS_SMALL) ||
                      (!(flags & ICONS_LARGE) && height == GetSystemMetrics(SM_CYSMICON));
         shared_ = SystemImageList(small);
     } else {
-        owned_.Reset(create(width, height, ScreenColorDepth() | ILC_MASK, initial, growth));
+        owned_.Reset(create_(width, height, ScreenColorDepth() | ILC_MASK, initial, growth));
     }
     return Handle() != nullptr;
+}
+
+int IconList::BindCommonControls()
+{
+    if (create_) {
+        return 1;
+    }
+    if (!commonControls_.Load(L"comctl32.dll")) {
+        return 0;
+    }
+    create_ = commonControls_.Symbol<decltype(&ImageList_Create)>("ImageList_Create");
+    replaceIcon_ =
+        commonControls_.Symbol<decltype(&ImageList_ReplaceIcon)>("ImageList_ReplaceIcon");
+    remove_ = commonControls_.Symbol<decltype(&ImageList_Remove)>("ImageList_Remove");
+    draw_ = commonControls_.Symbol<decltype(&ImageList_Draw)>("ImageList_Draw");
+    if (!create_ || !replaceIcon_ || !remove_ || !draw_) {
+        create_ = nullptr;
+        return 0;
+    }
+    return 1;
 }
 
 void IconList::Destroy()
@@ -129,9 +145,7 @@ int IconList::AddIcon(HINSTANCE module, UINT resourceId)
     if (!icon) {
         return -1;
     }
-    const auto replace =
-        commonControls_.Symbol<decltype(&ImageList_ReplaceIcon)>("ImageList_ReplaceIcon");
-    const int index = replace ? replace(Handle(), -1, icon.Get()) : -1;
+    const int index = replaceIcon_(Handle(), -1, icon.Get());
     if (index >= 0 && !(flags_ & ICONS_SHARED)) {
         added_.emplace_back(module, resourceId);
     }
@@ -144,8 +158,7 @@ int IconList::RemoveAll()
         return 0;
     }
     added_.clear();
-    const auto remove = commonControls_.Symbol<decltype(&ImageList_Remove)>("ImageList_Remove");
-    return remove && remove(Handle(), -1) ? 1 : 0;
+    return remove_(Handle(), -1) ? 1 : 0;
 }
 
 int IconList::Draw(int index, HDC dc, int x, int y, UINT style) const
@@ -153,6 +166,5 @@ int IconList::Draw(int index, HDC dc, int x, int y, UINT style) const
     if (!Handle()) {
         return 0;
     }
-    const auto draw = commonControls_.Symbol<decltype(&ImageList_Draw)>("ImageList_Draw");
-    return draw && draw(Handle(), index, dc, x, y, style) ? 1 : 0;
+    return draw_(Handle(), index, dc, x, y, style) ? 1 : 0;
 }

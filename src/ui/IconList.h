@@ -48,11 +48,19 @@ public:
     int IconHeight() const { return height_; }
 
 private:
+    // Loads comctl32 and looks its image-list functions up once; 1 or 0.
+    int BindCommonControls();
+
     DWORD flags_ = 0;
     // Not linked: loading comctl32 with the program would resolve its own
     // imports in the program's folder, before the search is restricted.
     // Declared first, so that it is released after the list.
     DynamicLibrary commonControls_;
+    decltype(&ImageList_Create) create_ = nullptr;
+    decltype(&ImageList_ReplaceIcon) replaceIcon_ = nullptr;
+    decltype(&ImageList_Remove) remove_ = nullptr;
+    // Called for every row the tree paints.
+    decltype(&ImageList_Draw) draw_ = nullptr;
     // A list of our own making, or else the system's, which is never
     // destroyed.
     ScopedImageList owned_;
