@@ -354,7 +354,8 @@ void SensorViewerApp::OnSensorsChanged(WPARAM wParam)
     if (paceTimerSet_) {
         return;
     }
-    const DWORD delay = PacedRefreshDelay(pace_.now(), lastRefresh_, refreshedBefore_, pace_.gapMs);
+    const DWORD delay =
+        PacedRefreshDelay(GetTickCount(), lastRefresh_, refreshedBefore_, pace_.gapMs);
     if (!delay) {
         RefreshNow();
     }
@@ -422,7 +423,7 @@ void SensorViewerApp::RefreshNow()
     InterlockedExchange(&changed_, 0);
     // Paced from start to start, so that a refresh's own time does not
     // delay the next one.
-    lastRefresh_ = pace_.now();
+    lastRefresh_ = GetTickCount();
     refreshedBefore_ = true;
     if (InterlockedExchange(&rebuildPending_, 0) || !UpdateValuesInPlace()) {
         Rebuild();

@@ -36,14 +36,12 @@ constexpr DWORD kRefreshGapMs = 80;
 // removal for every refresh.
 constexpr unsigned kIdleTicksBeforeStop = 4;
 
-// The pace of the tree's refreshes and the clock that measures it. The
-// program keeps the defaults; tests hand a faster pace or a clock of their
-// own so that they need not wait out real time.
+// The pace of the tree's refreshes. The program keeps the defaults; tests
+// hand a faster one so that they need not wait out real time.
 struct RefreshPace
 {
     DWORD gapMs = kRefreshGapMs;
     unsigned idleTicksBeforeStop = kIdleTicksBeforeStop;
-    DWORD(WINAPI* now)() = GetTickCount;
 };
 
 // Commands of the tree's context menu beside Copy and Copy All.
