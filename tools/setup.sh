@@ -5,7 +5,7 @@ source "$(dirname "$0")/steps.sh"
 packages=(cmake make python3 python3-pyftpdlib file
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           wine wine64 wine32:i386 xvfb xauth fonts-wine doctest-dev libz-mingw-w64-dev
-          zip unzip curl
+          zip unzip curl ccache
           imagemagick x11-apps procps php-cli nsis osslsigncode openssl)
 
 tessel_step "looking for missing packages"
