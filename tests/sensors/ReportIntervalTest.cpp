@@ -196,3 +196,21 @@ TEST_CASE_FIXTURE(IntervalFixture, "a simulated driver takes, raises or refuses 
     CHECK(RequestReportInterval(nullptr, 50, outcome) == 0);
     CHECK(FAILED(outcome.call));
 }
+
+TEST_CASE("a scenario whose driver neither accepts nor refuses is not loaded")
+{
+    ComApartment apartment;
+    apartment.Init(1);
+    SensorSimControl sim = {};
+    REQUIRE(SensorSimOpen(&sim) == 1);
+    const std::string sensor = "[Simulator]\r\nSensors=Odd\r\n"
+                               "[Odd]\r\nId={5E750104-1234-4321-8000-000000000001}\r\n"
+                               "Category=MOTION\r\nType=ACCELEROMETER_3D\r\nInterval=100\r\n";
+    ScenarioFile odd(sensor + "IntervalChange=maybe\r\n");
+    ScenarioFile refusing(sensor + "IntervalChange= refuse \r\n");
+    REQUIRE(odd.Path() != nullptr);
+    REQUIRE(refusing.Path() != nullptr);
+    CHECK(sim.LoadScenario(odd.Path()) == 0);
+    CHECK(sim.LoadScenario(refusing.Path()) == 1);
+    sim.Reset();
+}
