@@ -113,11 +113,11 @@ public:
     {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE SetBoolValue(REFPROPERTYKEY, const WINBOOL) override
+    HRESULT STDMETHODCALLTYPE SetBoolValue(REFPROPERTYKEY, const BOOL) override
     {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE GetBoolValue(REFPROPERTYKEY, WINBOOL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetBoolValue(REFPROPERTYKEY, BOOL*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetIUnknownValue(REFPROPERTYKEY, IUnknown*) override
     {
         return E_NOTIMPL;

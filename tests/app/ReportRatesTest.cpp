@@ -287,6 +287,22 @@ TEST_CASE("the report interval: taken, raised to the minimum, refused, and the r
         CHECK(std::find(rows.begin(), rows.end(), L"CURRENT REPORT INTERVAL\t16") != rows.end());
         PostMessageW(properties, WM_COMMAND, IDCANCEL, 0);
     }
+    SUBCASE("a sensor that left meanwhile: one line, and the dialog behind says it left")
+    {
+        HWND properties = f.OpenProperties(L"Willing");
+        REQUIRE(properties != nullptr);
+        HWND dialog = f.OpenInterval(properties);
+        REQUIRE(dialog != nullptr);
+        const GUID id = TestSensorId(1);
+        REQUIRE(f.sim.RemoveSensor(&id) == 1);
+        CHECK(f.Apply(dialog, L"50") == L"The sensor refused the interval (error 0x8007048F).");
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        CHECK(f.WaitUntil(kPatienceMs, [&] { return !IsWindow(dialog); }));
+        CHECK(f.PropertyRows(properties) ==
+              std::vector<std::wstring>{L"This sensor is no longer connected."});
+        CHECK_FALSE(IsWindowVisible(GetDlgItem(properties, IDC_REPORT_INTERVAL)));
+        PostMessageW(properties, WM_COMMAND, IDCANCEL, 0);
+    }
     SUBCASE("a sensor that refuses: one line, and the rate stays")
     {
         HWND properties = f.OpenProperties(L"Stubborn");
@@ -300,5 +316,43 @@ TEST_CASE("the report interval: taken, raised to the minimum, refused, and the r
         PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
         CHECK(f.WaitUntil(kPatienceMs, [&] { return !IsWindow(dialog); }));
         PostMessageW(properties, WM_COMMAND, IDCANCEL, 0);
+    }
+}
+
+TEST_CASE("\"Report Interval...\" only for a sensor that states its interval and may be used")
+{
+    RatesFixture f(
+        Scenario("Plain, Denied, Garbled",
+                 SensorSection("Plain", 1, 100) +
+                     SensorSection("Denied", 2, 100, "State=ACCESS_DENIED\r\n") +
+                     SensorSection("Garbled", 3, 100) +
+                     "[Garbled.Properties]\r\nCURRENT_REPORT_INTERVAL=VT_LPWSTR, fast\r\n"));
+    const struct
+    {
+        const wchar_t* name;
+        bool offered;
+    } sensors[] = {{L"Plain", true}, {L"Denied", false}, {L"Garbled", false}};
+    for (const auto& sensor : sensors) {
+        CAPTURE(std::wstring(sensor.name));
+        HWND properties = f.OpenProperties(sensor.name);
+        REQUIRE(properties != nullptr);
+        CHECK(IsWindowVisible(GetDlgItem(properties, IDC_REPORT_INTERVAL)) == sensor.offered);
+        // The command does nothing where the button is not offered.
+        PostMessageW(properties, WM_COMMAND, IDC_REPORT_INTERVAL, 0);
+        if (!sensor.offered) {
+            bool opened = true;
+            f.window.AfterPosted([&] {
+                if (SensorPropertiesDialog* open = f.window.App()->OpenProperties())
+                    opened = open->OpenInterval() != nullptr;
+            });
+            CHECK_FALSE(opened);
+        } else {
+            HWND dialog = f.OpenInterval(properties);
+            CHECK(dialog != nullptr);
+            PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            CHECK(f.WaitUntil(kPatienceMs, [&] { return !IsWindow(dialog); }));
+        }
+        PostMessageW(properties, WM_COMMAND, IDCANCEL, 0);
+        CHECK(f.WaitUntil(kPatienceMs, [&] { return !IsWindow(properties); }));
     }
 }
