@@ -14,6 +14,13 @@ namespace {
 const CLSID kPortableDeviceValuesClass = {
     0x0c15d503, 0xd017, 0x47ce, {0x90, 0x16, 0x7b, 0x3f, 0x97, 0x87, 0x21, 0xcc}};
 
+// An operation of IPortableDeviceValues that the set below does not serve.
+#define NOT_SERVED(signature)                                                                      \
+    HRESULT STDMETHODCALLTYPE signature override                                                   \
+    {                                                                                              \
+        return E_NOTIMPL;                                                                          \
+    }
+
 // A value set that holds one unsigned integer: what SetProperties is handed
 // where the platform's value set class is not registered. Only reading and
 // that one value are served.
@@ -61,131 +68,46 @@ public:
     }
 
     // The set is only read.
-    HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, const PROPVARIANT*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetStringValue(REFPROPERTYKEY, LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetStringValue(REFPROPERTYKEY, LPWSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetUnsignedIntegerValue(REFPROPERTYKEY, const ULONG) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetSignedIntegerValue(REFPROPERTYKEY, const LONG) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetSignedIntegerValue(REFPROPERTYKEY, LONG*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetUnsignedLargeIntegerValue(REFPROPERTYKEY, const ULONGLONG) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetUnsignedLargeIntegerValue(REFPROPERTYKEY, ULONGLONG*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetSignedLargeIntegerValue(REFPROPERTYKEY, const LONGLONG) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetSignedLargeIntegerValue(REFPROPERTYKEY, LONGLONG*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetFloatValue(REFPROPERTYKEY, const FLOAT) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetFloatValue(REFPROPERTYKEY, FLOAT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetErrorValue(REFPROPERTYKEY, const HRESULT) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetErrorValue(REFPROPERTYKEY, HRESULT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetKeyValue(REFPROPERTYKEY, REFPROPERTYKEY) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetKeyValue(REFPROPERTYKEY, PROPERTYKEY*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetBoolValue(REFPROPERTYKEY, const BOOL) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetBoolValue(REFPROPERTYKEY, BOOL*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetIUnknownValue(REFPROPERTYKEY, IUnknown*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetIUnknownValue(REFPROPERTYKEY, IUnknown**) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetGuidValue(REFPROPERTYKEY, REFGUID) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetGuidValue(REFPROPERTYKEY, GUID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetBufferValue(REFPROPERTYKEY, BYTE*, DWORD) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetBufferValue(REFPROPERTYKEY, BYTE**, DWORD*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetIPortableDeviceValuesValue(REFPROPERTYKEY,
-                                                            IPortableDeviceValues*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetIPortableDeviceValuesValue(REFPROPERTYKEY,
-                                                            IPortableDeviceValues**) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetIPortableDevicePropVariantCollectionValue(
-        REFPROPERTYKEY, IPortableDevicePropVariantCollection*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetIPortableDevicePropVariantCollectionValue(
-        REFPROPERTYKEY, IPortableDevicePropVariantCollection**) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE
-    SetIPortableDeviceKeyCollectionValue(REFPROPERTYKEY, IPortableDeviceKeyCollection*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE
-    GetIPortableDeviceKeyCollectionValue(REFPROPERTYKEY, IPortableDeviceKeyCollection**) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SetIPortableDeviceValuesCollectionValue(
-        REFPROPERTYKEY, IPortableDeviceValuesCollection*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetIPortableDeviceValuesCollectionValue(
-        REFPROPERTYKEY, IPortableDeviceValuesCollection**) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE RemoveValue(REFPROPERTYKEY) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CopyValuesFromPropertyStore(IPropertyStore*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE CopyValuesToPropertyStore(IPropertyStore*) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Clear() override { return E_NOTIMPL; }
+    NOT_SERVED(SetValue(REFPROPERTYKEY, const PROPVARIANT*))
+    NOT_SERVED(SetStringValue(REFPROPERTYKEY, LPCWSTR))
+    NOT_SERVED(GetStringValue(REFPROPERTYKEY, LPWSTR*))
+    NOT_SERVED(SetUnsignedIntegerValue(REFPROPERTYKEY, const ULONG))
+    NOT_SERVED(SetSignedIntegerValue(REFPROPERTYKEY, const LONG))
+    NOT_SERVED(GetSignedIntegerValue(REFPROPERTYKEY, LONG*))
+    NOT_SERVED(SetUnsignedLargeIntegerValue(REFPROPERTYKEY, const ULONGLONG))
+    NOT_SERVED(GetUnsignedLargeIntegerValue(REFPROPERTYKEY, ULONGLONG*))
+    NOT_SERVED(SetSignedLargeIntegerValue(REFPROPERTYKEY, const LONGLONG))
+    NOT_SERVED(GetSignedLargeIntegerValue(REFPROPERTYKEY, LONGLONG*))
+    NOT_SERVED(SetFloatValue(REFPROPERTYKEY, const FLOAT))
+    NOT_SERVED(GetFloatValue(REFPROPERTYKEY, FLOAT*))
+    NOT_SERVED(SetErrorValue(REFPROPERTYKEY, const HRESULT))
+    NOT_SERVED(GetErrorValue(REFPROPERTYKEY, HRESULT*))
+    NOT_SERVED(SetKeyValue(REFPROPERTYKEY, REFPROPERTYKEY))
+    NOT_SERVED(GetKeyValue(REFPROPERTYKEY, PROPERTYKEY*))
+    NOT_SERVED(SetBoolValue(REFPROPERTYKEY, const BOOL))
+    NOT_SERVED(GetBoolValue(REFPROPERTYKEY, BOOL*))
+    NOT_SERVED(SetIUnknownValue(REFPROPERTYKEY, IUnknown*))
+    NOT_SERVED(GetIUnknownValue(REFPROPERTYKEY, IUnknown**))
+    NOT_SERVED(SetGuidValue(REFPROPERTYKEY, REFGUID))
+    NOT_SERVED(GetGuidValue(REFPROPERTYKEY, GUID*))
+    NOT_SERVED(SetBufferValue(REFPROPERTYKEY, BYTE*, DWORD))
+    NOT_SERVED(GetBufferValue(REFPROPERTYKEY, BYTE**, DWORD*))
+    NOT_SERVED(SetIPortableDeviceValuesValue(REFPROPERTYKEY, IPortableDeviceValues*))
+    NOT_SERVED(GetIPortableDeviceValuesValue(REFPROPERTYKEY, IPortableDeviceValues**))
+    NOT_SERVED(SetIPortableDevicePropVariantCollectionValue(REFPROPERTYKEY,
+                                                            IPortableDevicePropVariantCollection*))
+    NOT_SERVED(GetIPortableDevicePropVariantCollectionValue(REFPROPERTYKEY,
+                                                            IPortableDevicePropVariantCollection**))
+    NOT_SERVED(SetIPortableDeviceKeyCollectionValue(REFPROPERTYKEY, IPortableDeviceKeyCollection*))
+    NOT_SERVED(GetIPortableDeviceKeyCollectionValue(REFPROPERTYKEY, IPortableDeviceKeyCollection**))
+    NOT_SERVED(SetIPortableDeviceValuesCollectionValue(REFPROPERTYKEY,
+                                                       IPortableDeviceValuesCollection*))
+    NOT_SERVED(GetIPortableDeviceValuesCollectionValue(REFPROPERTYKEY,
+                                                       IPortableDeviceValuesCollection**))
+    NOT_SERVED(RemoveValue(REFPROPERTYKEY))
+    NOT_SERVED(CopyValuesFromPropertyStore(IPropertyStore*))
+    NOT_SERVED(CopyValuesToPropertyStore(IPropertyStore*))
+    NOT_SERVED(Clear())
 
 private:
     ~OneValueSet() override = default;
@@ -205,6 +127,8 @@ private:
     PROPERTYKEY key_;
     ULONG value_;
 };
+
+#undef NOT_SERVED
 
 // The platform's value set when it is there, else the program's own.
 ComPtr<IPortableDeviceValues> MakeIntervalRequest(ULONG ms)

@@ -141,6 +141,19 @@ struct RatesFixture
         });
         return dialog;
     }
+    // The sensor's properties and its report interval dialog over them.
+    void OpenBoth(const wchar_t* name, HWND& properties, HWND& dialog)
+    {
+        properties = OpenProperties(name);
+        REQUIRE(properties != nullptr);
+        dialog = OpenInterval(properties);
+        REQUIRE(dialog != nullptr);
+    }
+    void Close(HWND dialog)
+    {
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        CHECK(WaitUntil(kPatienceMs, [&] { return !IsWindow(dialog); }));
+    }
     // Types the text, presses OK and answers the line the dialog shows.
     std::wstring Apply(HWND dialog, const wchar_t* typed)
     {
@@ -248,7 +261,7 @@ TEST_CASE("the properties dialog shows the rate live, and rests while minimised"
         CHECK(previousAgo > 1.0);
         CHECK(f.RowNumber(dialog, L"Report rate") < rateBefore);
     }
-    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    f.Close(dialog);
 }
 
 TEST_CASE("the report interval: taken, raised to the minimum, refused, and the rate follows")
@@ -259,11 +272,9 @@ TEST_CASE("the report interval: taken, raised to the minimum, refused, and the r
 
     SUBCASE("a willing sensor")
     {
-        HWND properties = f.OpenProperties(L"Willing");
-        REQUIRE(properties != nullptr);
-        CHECK(IsWindowVisible(GetDlgItem(properties, IDC_REPORT_INTERVAL)));
-        HWND dialog = f.OpenInterval(properties);
-        REQUIRE(dialog != nullptr);
+        HWND properties = nullptr;
+        HWND dialog = nullptr;
+        f.OpenBoth(L"Willing", properties, dialog);
         CHECK(f.Text(dialog, IDC_INTERVAL_CURRENT) == L"100 ms");
         CHECK(f.Text(dialog, IDC_INTERVAL_MINIMUM) == L"16 ms");
         CHECK(f.Text(dialog, IDC_INTERVAL_EDIT) == L"100");
@@ -281,41 +292,36 @@ TEST_CASE("the report interval: taken, raised to the minimum, refused, and the r
         CHECK(f.Text(dialog, IDC_INTERVAL_CURRENT) == L"16 ms");
 
         // Closed, the dialog behind shows the interval the sensor uses now.
-        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-        CHECK(f.WaitUntil(kPatienceMs, [&] { return !IsWindow(dialog); }));
+        f.Close(dialog);
         const std::vector<std::wstring> rows = f.PropertyRows(properties);
         CHECK(std::find(rows.begin(), rows.end(), L"CURRENT REPORT INTERVAL\t16") != rows.end());
-        PostMessageW(properties, WM_COMMAND, IDCANCEL, 0);
+        f.Close(properties);
     }
     SUBCASE("a sensor that left meanwhile: one line, and the dialog behind says it left")
     {
-        HWND properties = f.OpenProperties(L"Willing");
-        REQUIRE(properties != nullptr);
-        HWND dialog = f.OpenInterval(properties);
-        REQUIRE(dialog != nullptr);
+        HWND properties = nullptr;
+        HWND dialog = nullptr;
+        f.OpenBoth(L"Willing", properties, dialog);
         const GUID id = TestSensorId(1);
         REQUIRE(f.sim.RemoveSensor(&id) == 1);
         CHECK(f.Apply(dialog, L"50") == L"The sensor refused the interval (error 0x8007048F).");
-        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-        CHECK(f.WaitUntil(kPatienceMs, [&] { return !IsWindow(dialog); }));
+        f.Close(dialog);
         CHECK(f.PropertyRows(properties) ==
               std::vector<std::wstring>{L"This sensor is no longer connected."});
         CHECK_FALSE(IsWindowVisible(GetDlgItem(properties, IDC_REPORT_INTERVAL)));
-        PostMessageW(properties, WM_COMMAND, IDCANCEL, 0);
+        f.Close(properties);
     }
     SUBCASE("a sensor that refuses: one line, and the rate stays")
     {
-        HWND properties = f.OpenProperties(L"Stubborn");
-        REQUIRE(properties != nullptr);
-        HWND dialog = f.OpenInterval(properties);
-        REQUIRE(dialog != nullptr);
+        HWND properties = nullptr;
+        HWND dialog = nullptr;
+        f.OpenBoth(L"Stubborn", properties, dialog);
         CHECK(f.Apply(dialog, L"20") == L"The sensor refused the interval (error 0x80070005).");
         CHECK(f.Text(dialog, IDC_INTERVAL_CURRENT) == L"100 ms");
         Sleep(1000);
         CHECK(f.Reading(2).perSecond == doctest::Approx(10.0).epsilon(0.05).scale(0));
-        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-        CHECK(f.WaitUntil(kPatienceMs, [&] { return !IsWindow(dialog); }));
-        PostMessageW(properties, WM_COMMAND, IDCANCEL, 0);
+        f.Close(dialog);
+        f.Close(properties);
     }
 }
 
@@ -348,11 +354,9 @@ TEST_CASE("\"Report Interval...\" only for a sensor that states its interval and
             CHECK_FALSE(opened);
         } else {
             HWND dialog = f.OpenInterval(properties);
-            CHECK(dialog != nullptr);
-            PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-            CHECK(f.WaitUntil(kPatienceMs, [&] { return !IsWindow(dialog); }));
+            REQUIRE(dialog != nullptr);
+            f.Close(dialog);
         }
-        PostMessageW(properties, WM_COMMAND, IDCANCEL, 0);
-        CHECK(f.WaitUntil(kPatienceMs, [&] { return !IsWindow(properties); }));
+        f.Close(properties);
     }
 }
