@@ -182,6 +182,32 @@ struct RatesFixture
 
 } // namespace
 
+TEST_CASE("the rate rows' texts")
+{
+    const struct
+    {
+        double perSecond;
+        double ago;
+        const wchar_t* rate;
+        const wchar_t* last;
+    } cases[] = {
+        {59.84, 0.021, L"59.8 reports/s", L"0.02 s ago"},
+        {0.0, -1.0, L"0.0 reports/s", L"None yet"},
+        {0.0, 7.5, L"0.0 reports/s", L"7.50 s ago"},
+        {1000.04, 0.0004, L"1000.0 reports/s", L"0.00 s ago"},
+    };
+    for (const auto& entry : cases) {
+        ReportRateReading reading;
+        reading.perSecond = entry.perSecond;
+        reading.secondsSinceLast = entry.ago;
+        WideString rate;
+        WideString last;
+        RateRowTexts(reading, rate, last);
+        CHECK(std::wstring(rate.Data()) == entry.rate);
+        CHECK(std::wstring(last.Data()) == entry.last);
+    }
+}
+
 TEST_CASE("sensors at 1, 10 and 60 Hz are measured within 5 %, and one that stops falls to 0")
 {
     RatesFixture f(Scenario("Slow, Medium, Fast", SensorSection("Slow", 1, 1000) +
