@@ -65,16 +65,11 @@ public:
 
     int OnInitDialog() override
     {
-        double mark = NowMs();
-        steps[3] = mark - entryMs;
-        auto lap = [&](int step) {
-            const double now = NowMs();
-            steps[step] = now - mark;
-            mark = now;
-        };
+        mark_ = NowMs();
+        steps[3] = mark_ - entryMs;
         SetIcon(IDI_APP);
         SetText(version_.VersionTitle(L"Tessel"));
-        lap(4);
+        Lap(4);
         Tree().Attach(Control(IDC_SENSOR_TREE), Instance(),
                       TREE_KEEP_CHILDREN | TREE_KEEP_IMAGES | TREE_PLAIN_HEADER);
         Tree().SetExtendedStyle(0x54, 0x54);
@@ -83,25 +78,25 @@ public:
         Tree().AddIcon(IDI_FIELD);
         Tree().InsertColumn(L"Item", 0, 200, 0);
         Tree().InsertColumn(L"Value", 1, 500, 0);
-        lap(5);
+        Lap(5);
         SetCheck(IDC_AUTO_UPDATE, BST_CHECKED);
         grip_.Attach(Window());
-        lap(6);
+        Lap(6);
         link_.Attach(Control(IDC_WEB_LINK), AddressWithoutScheme(TESSEL_WEB_ADDRESS),
                      TESSEL_WEB_ADDRESS, IDC_HAND_LINK, 0);
-        lap(7);
+        Lap(7);
         anchors_[0].Setup(Control(IDC_SENSOR_TREE), ANCHOR_SIZE_X | ANCHOR_SIZE_Y);
         anchors_[1].Setup(Control(IDC_WEB_LINK), ANCHOR_MOVE_Y);
         anchors_[2].Setup(Control(IDC_EXIT), ANCHOR_MOVE_X | ANCHOR_MOVE_Y);
         anchors_[3].Setup(Control(IDC_AUTO_UPDATE), ANCHOR_MOVE_Y);
         SetMinimumSize(270, 150, 1);
-        lap(8);
+        Lap(8);
         RestorePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", 0);
-        lap(9);
+        Lap(9);
         Sensors().SetChangeCallback(SensorChanged, this);
         Tree().DeleteAll();
         Tree().InsertItem(nullptr, TVI_LAST, L"Sensors", 0, 0, 0, 0);
-        lap(10);
+        Lap(10);
         initEndMs_ = NowMs();
         PostMessageW(Window(), kPaintedMessage, 0, 0);
         return 1;
@@ -118,20 +113,15 @@ public:
             }
             UpdateWindow(Window());
             UpdateWindow(Tree().Window());
-            double mark = NowMs();
-            steps[11] = mark - initEndMs_;
-            auto lap = [&](int step) {
-                const double now = NowMs();
-                steps[step] = now - mark;
-                mark = now;
-            };
+            mark_ = NowMs();
+            steps[11] = mark_ - initEndMs_;
             Sensors().Refresh();
-            lap(12);
+            Lap(12);
             Rebuild();
-            lap(13);
+            Lap(13);
             UpdateWindow(Window());
             UpdateWindow(Tree().Window());
-            lap(14);
+            Lap(14);
             steps[15] = ProcessAgeMs();
             EndDialog(Window(), 0);
             return 1;
@@ -140,11 +130,20 @@ public:
     }
 
 private:
+    // The time since the last step as that step's time.
+    void Lap(int step)
+    {
+        const double now = NowMs();
+        steps[step] = now - mark_;
+        mark_ = now;
+    }
+
     VersionInfo version_;
     LinkCtrl link_;
     SizeGrip grip_;
     Anchor anchors_[4];
     double initEndMs_ = 0;
+    double mark_ = 0;
 };
 
 // One measured start in this process: prints the step times on one line.
