@@ -2,7 +2,10 @@
 # Sourced by bench.sh inside its Wine session: ExtractZip against Info-ZIP's
 # unzip -o on the same 200 MB archive, three alternating rounds each, into
 # fresh folders on the same file system. Prints the medians and their ratio
-# (unzip's time over ExtractZip's: above 1.0 means ExtractZip is faster).
+# (unzip's time over ExtractZip's: above 1.0 means ExtractZip is faster),
+# then bench_zip_steps' step times for the same archive: reading, inflating,
+# CRC, and the file system's floor (the same files written with no
+# decoding), measured in the same run.
 
 tessel_bench_zip() {
     local data=$TESSEL_BUILD_DIR/bench-data
@@ -21,6 +24,10 @@ tessel_bench_zip() {
             "$(winepath_w "$archive")" "$(winepath_w "$data/extract")\\" | tr -d '\r'))
     done
     rm -rf "$data/unzip" "$data/extract"
+    mkdir -p "$data/steps"
+    "$TESSEL_WINE" "$TESSEL_BUILD_DIR/bench/bench_zip_steps.exe" \
+        "$(winepath_w "$archive")" "$(winepath_w "$data/steps")\\" | tr -d '\r'
+    rm -rf "$data/steps"
     python3 - "${ours[*]}" "${theirs[*]}" <<'PY'
 import statistics, sys
 ours = [float(x) for x in sys.argv[1].split()]

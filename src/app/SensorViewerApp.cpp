@@ -29,6 +29,10 @@ constexpr int kRootImage = 0;
 constexpr int kSensorImage = 1;
 constexpr int kFieldImage = 2;
 constexpr UINT_PTR kPaceTimer = 1;
+// Fills the tree for the first time. Timer messages come only when no
+// other message waits, after the paint: the window shows its root row
+// while the Sensor API starts, which takes the longest part of a start.
+constexpr UINT_PTR kFirstFillTimer = 2;
 // Column widths at 96 dpi.
 constexpr int kItemColumnWidth = 200;
 constexpr int kValueColumnWidth = 500;
@@ -113,9 +117,10 @@ int SensorViewerApp::OnInitDialog()
     SetChangeTarget(Window());
     sensors_.SetChangeCallback(SensorChanged, this);
     sensors_.SetReportObserver(ObserveReport, this);
-    Rebuild();
-    if (!placementRestored) {
-        WidenToShowColumns();
+    ShowRootAlone();
+    widenAfterFirstFill_ = !placementRestored;
+    if (!SetTimer(Window(), kFirstFillTimer, 0, nullptr)) {
+        FirstFill();
     }
     if (!(settings_ & AUTO_UPDATE_OFF)) {
         StartUpdateCheck(false);
@@ -261,7 +266,11 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         OnSensorsChanged(wParam);
         return 1;
     case WM_TIMER:
-        OnPaceTimer(wParam);
+        if (wParam == kFirstFillTimer) {
+            OnFirstFillTimer();
+        } else {
+            OnPaceTimer(wParam);
+        }
         return 1;
     case WM_RECORDING_FAILED:
         OnRecordingFailed(lParam);
@@ -375,6 +384,29 @@ void SensorViewerApp::OnSensorsChanged(WPARAM wParam)
     InterlockedExchange(&changePending_, 0);
     if (delay || InterlockedCompareExchange(&changed_, 0, 0)) {
         RefreshNow();
+    }
+}
+
+// The dialog shows its window once its queue first runs empty; until then
+// the timer keeps ticking.
+void SensorViewerApp::OnFirstFillTimer()
+{
+    if (!IsWindowVisible(Window())) {
+        return;
+    }
+    KillTimer(Window(), kFirstFillTimer);
+    UpdateWindow(Window());
+    FirstFill();
+}
+
+void SensorViewerApp::FirstFill()
+{
+    if (!filled_) {
+        Rebuild();
+    }
+    if (widenAfterFirstFill_) {
+        widenAfterFirstFill_ = false;
+        WidenToShowColumns();
     }
 }
 
@@ -507,8 +539,17 @@ bool SensorViewerApp::UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow,
     return row == nullptr;
 }
 
+// Before the sensors are known the root stands alone: "No Sensors found"
+// would be a claim not yet made.
+void SensorViewerApp::ShowRootAlone()
+{
+    tree_.DeleteAll();
+    tree_.InsertItem(nullptr, TVI_LAST, L"Sensors", kRootImage, kRootImage, 0, 0);
+}
+
 void SensorViewerApp::Rebuild()
 {
+    filled_ = true;
     tree_.SetRedraw(0);
     WideString remembered;
     RememberSelection(tree_, remembered);

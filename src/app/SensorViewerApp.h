@@ -87,11 +87,13 @@ public:
     // Shows what changed since the last refresh: new values in place, or
     // a full Rebuild when the sensors or their fields are not those shown.
     void RefreshNow();
-    // True while a change waits to be shown.
+    // True while a change waits to be shown, or the first fill is due.
     bool HasPendingChanges() const
     {
-        return changed_ != 0 || (changePending_ != 0 && !paceTimerSet_);
+        return !filled_ || changed_ != 0 || (changePending_ != 0 && !paceTimerSet_);
     }
+    // True once the tree was filled from the sensors.
+    bool IsFilled() const { return filled_; }
     // True while the pace timer runs: after a change, until it has seen
     // the pace's idle ticks without one.
     bool IsPaceTimerRunning() const { return paceTimerSet_; }
@@ -141,6 +143,10 @@ private:
     // its monitor allows, so that the longest name and value show whole.
     void WidenToShowColumns();
     void OnSensorsChanged(WPARAM wParam);
+    // The first fill runs once the window is shown and painted.
+    void ShowRootAlone();
+    void OnFirstFillTimer();
+    void FirstFill();
     void OnPaceTimer(WPARAM timer);
     bool StartPaceTimer(DWORD period);
     void StopPaceTimer();
@@ -181,6 +187,10 @@ private:
     DWORD settings_ = 0;
     // Set once the "Item" column has been fitted to the names shown.
     bool itemColumnFitted_ = false;
+    // Set by the first Rebuild; before it the tree shows the root alone.
+    bool filled_ = false;
+    // Without a saved placement the first fill widens the window.
+    bool widenAfterFirstFill_ = false;
     // Last member: destroyed first, so its worker ends before anything it
     // could reach goes away.
     AutoUpdater updater_;

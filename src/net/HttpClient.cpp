@@ -526,8 +526,9 @@ int ReceiveIntoFile(const DownloadBody& body, FileObject& file, int lengthKnown,
     int moreBeyondLimit = 0;
     for (;;) {
         DWORD got = 0;
-        if (!body.api.internetReadFile(body.request, buffer.get(),
-                                       DownloadChunkSize(body.byteLimit, received), &got)) {
+        if (!body.api.internetReadFile(
+                body.request, buffer.get(),
+                DownloadChunkSize(body.byteLimit, received, body.downloadRate), &got)) {
             readFailed = 1;
             break;
         }

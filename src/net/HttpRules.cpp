@@ -54,10 +54,11 @@ DWORD TextChunkSize(ULONGLONG byteLimit, ULONGLONG received)
                                                              : 65537;
 }
 
-DWORD DownloadChunkSize(ULONGLONG byteLimit, ULONGLONG received)
+DWORD DownloadChunkSize(ULONGLONG byteLimit, ULONGLONG received, DWORD rate)
 {
+    const DWORD chunk = rate ? kRateLimitedChunk : kDownloadChunk;
     const ULONGLONG remaining = byteLimit > received ? byteLimit - received : 0;
-    return byteLimit && remaining < kDownloadChunk ? static_cast<DWORD>(remaining) : kDownloadChunk;
+    return byteLimit && remaining < chunk ? static_cast<DWORD>(remaining) : chunk;
 }
 
 DWORD RateLimitSleep(ULONGLONG bytes, DWORD rate, ULONGLONG elapsedMs)

@@ -5,9 +5,12 @@
 
 #include "base/WideString.h"
 
-// Downloads read 64 KiB at a time: with 1 KiB reads the per-call cost of
-// WinINet dominates and a large download runs at a tenth of the line's speed.
-constexpr DWORD kDownloadChunk = 65536;
+// Downloads read 1 MiB at a time: every WinINet read has a cost of its own
+// (under Wine 100 MB over loopback took 0.9 s in 64 KiB reads, 0.4 s in
+// 1 MiB reads, and 8.5 s in 1 KiB reads). A download held to a rate reads
+// 64 KiB at a time, so that its pauses stay short.
+constexpr DWORD kDownloadChunk = 1048576;
+constexpr DWORD kRateLimitedChunk = 65536;
 
 // The transfers' decisions, as functions of plain values.
 
@@ -18,8 +21,9 @@ DWORD DownloadFlags(int allowCookies);
 DWORD RequestFlags(int allowCookies, int allowRedirects, INTERNET_PORT port, int secure);
 // Bytes to ask for in the next read of GetText and Request.
 DWORD TextChunkSize(ULONGLONG byteLimit, ULONGLONG received);
-// Bytes to ask for in the next read of DownloadToFile.
-DWORD DownloadChunkSize(ULONGLONG byteLimit, ULONGLONG received);
+// Bytes to ask for in the next read of DownloadToFile (rate: KiB per
+// second, 0 for unlimited).
+DWORD DownloadChunkSize(ULONGLONG byteLimit, ULONGLONG received, DWORD rate = 0);
 // Milliseconds to sleep after a chunk of bytes that took elapsedMs, to keep
 // to rate KiB per second (0: unlimited).
 DWORD RateLimitSleep(ULONGLONG bytes, DWORD rate, ULONGLONG elapsedMs);

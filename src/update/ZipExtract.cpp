@@ -217,13 +217,34 @@ bool IsSupportedMethod(WORD method)
            method == ZIP_METHOD_IMPLODED;
 }
 
+// Where path's first folder not yet known to exist begins: just past the
+// last backslash at which path and the known folder (made or found by the
+// extraction) still name the same folder; 0 when they share none.
+unsigned KnownFolderEnd(const WideString& path, const WideString& known)
+{
+    const wchar_t* text = path.Data();
+    const wchar_t* folder = known.Data();
+    unsigned end = 0;
+    for (unsigned i = 0; folder[i] && text[i] == folder[i]; ++i) {
+        const wchar_t next = folder[i + 1];
+        if (text[i + 1] == L'\\' && (next == L'\\' || next == L'\0')) {
+            end = i + 2;
+        }
+    }
+    return end;
+}
+
 // Creates every missing folder on the way to the path's last component;
-// with includeLast the last component too.
-int CreateFolders(WideString& path, unsigned firstComponent, bool includeLast)
+// with includeLast the last component too. Folders within the known one
+// are not asked for again: the entries of one folder usually follow each
+// other, and each question costs the file system a lookup.
+int CreateFolders(WideString& path, unsigned firstComponent, bool includeLast, WideString& known)
 {
     wchar_t* text = path.Data();
     const unsigned length = path.Length();
-    for (unsigned i = firstComponent; i <= length; ++i) {
+    const unsigned knownEnd = KnownFolderEnd(path, known);
+    unsigned deepest = 0;
+    for (unsigned i = knownEnd > firstComponent ? knownEnd : firstComponent; i <= length; ++i) {
         const bool end = i == length;
         if ((end && !includeLast) || (!end && text[i] != L'\\')) {
             continue;
@@ -236,6 +257,13 @@ int CreateFolders(WideString& path, unsigned firstComponent, bool includeLast)
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             return 0;
         }
+        deepest = i;
+    }
+    if (deepest) {
+        const wchar_t saved = text[deepest];
+        text[deepest] = L'\0';
+        known.Assign(text);
+        text[deepest] = saved;
     }
     return 1;
 }
@@ -250,23 +278,30 @@ void ApplyAttributes(const wchar_t* path, DWORD external)
     SetFileAttributesW(path, settable ? settable : FILE_ATTRIBUTE_NORMAL);
 }
 
-// A read-only file is made writable and deleted before the new one is
-// created in its place.
+HANDLE CreateNewFile(const wchar_t* path)
+{
+    return CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// A new file is created at once; an existing one (made writable first when
+// read-only) is deleted and the new one created in its place.
 HANDLE CreateOutput(const wchar_t* path)
 {
-    const DWORD existing = GetFileAttributesW(path);
-    if (existing != INVALID_FILE_ATTRIBUTES) {
-        if (existing & FILE_ATTRIBUTE_DIRECTORY) {
-            return INVALID_HANDLE_VALUE;
-        }
-        if (existing & FILE_ATTRIBUTE_READONLY) {
-            SetFileAttributesW(path, existing & ~FILE_ATTRIBUTE_READONLY);
-        }
-        if (!DeleteFileW(path)) {
-            return INVALID_HANDLE_VALUE;
-        }
+    HANDLE created = CreateNewFile(path);
+    if (created != INVALID_HANDLE_VALUE) {
+        return created;
     }
-    return CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD existing = GetFileAttributesW(path);
+    if (existing == INVALID_FILE_ATTRIBUTES || (existing & FILE_ATTRIBUTE_DIRECTORY)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    if (existing & FILE_ATTRIBUTE_READONLY) {
+        SetFileAttributesW(path, existing & ~FILE_ATTRIBUTE_READONLY);
+    }
+    if (!DeleteFileW(path)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateNewFile(path);
 }
 
 // Everything the walk over the entries shares.
@@ -274,8 +309,9 @@ struct Extraction
 {
     Archive archive;
     Buffers buffers;
-    WideString folder;   // full path with a trailing backslash
-    ULONGLONG shift = 0; // bytes in front of the archive proper
+    WideString folder;     // full path with a trailing backslash
+    WideString madeFolder; // the deepest folder last made or found
+    ULONGLONG shift = 0;   // bytes in front of the archive proper
     ZipVolumeTraits volume;
     int result = ZIP_OK;
     unsigned files = 0;
@@ -424,7 +460,7 @@ int ExtractEntry(Extraction& work, const ZipCentralEntry& entry)
         if (path.Length() == firstComponent) {
             return ZIP_OK;
         }
-        if (!CreateFolders(path, firstComponent, true)) {
+        if (!CreateFolders(path, firstComponent, true, work.madeFolder)) {
             return ZIP_DISK_FULL;
         }
         ApplyAttributes(path.Data(), entry.externalAttributes);
@@ -438,7 +474,7 @@ int ExtractEntry(Extraction& work, const ZipCentralEntry& entry)
     if (!IsSupportedMethod(entry.method)) {
         return ZIP_WARNING;
     }
-    if (!CreateFolders(path, firstComponent, false)) {
+    if (!CreateFolders(path, firstComponent, false, work.madeFolder)) {
         return ZIP_DISK_FULL;
     }
     const int code = ExtractFile(work, entry, path.Data());

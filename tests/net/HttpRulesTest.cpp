@@ -19,7 +19,11 @@ TEST_CASE("Transfer decisions: flags, read sizes, rate limit, file names")
     CHECK(TextChunkSize(65536, 0) == 65536);
     CHECK(TextChunkSize(65537, 0) == 65537);
     CHECK(DownloadChunkSize(5000, 4500) == 500);
-    CHECK(DownloadChunkSize(0, 5000) == 65536);
+    CHECK(DownloadChunkSize(0, 5000) == 1048576);
+    CHECK(DownloadChunkSize(2000000, 1000000) == 1000000);
+    // Held to a rate, reads stay small so that the pauses between them do.
+    CHECK(DownloadChunkSize(0, 5000, 100) == 65536);
+    CHECK(DownloadChunkSize(70000, 10000, 100) == 60000);
 
     CHECK(RateLimitSleep(2048, 0, 0) == 0);
     CHECK(RateLimitSleep(65536, 1, 0) == 64000);

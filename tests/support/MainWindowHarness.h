@@ -240,7 +240,8 @@ public:
     MainWindowHarness(const MainWindowHarness&) = delete;
     MainWindowHarness& operator=(const MainWindowHarness&) = delete;
 
-    // Starts the window and waits until it is initialised and shown.
+    // Starts the window and waits until it is initialised, shown and
+    // filled from the sensors.
     int Start()
     {
         HoldOffWeeklyUpdateCheck();
@@ -252,13 +253,16 @@ public:
                 return 0;
             HWND window = window_;
             if (window && IsWindowVisible(window))
-                return 1;
+                return Settle();
         }
         return 0;
     }
 
     // The window's refresh pace; before Start only.
     void SetRefreshPace(const RefreshPace& pace) { pace_ = pace; }
+    // Runs on the window's thread just before the dialog is created; before
+    // Start only.
+    void SetBeforeRun(const std::function<void()>& function) { beforeRun_ = function; }
 
     HWND Window() const { return window_; }
     HWND Tree() const { return GetDlgItem(window_, IDC_SENSOR_TREE); }
@@ -411,6 +415,8 @@ private:
         app.changeMessages = &self->changeMessages_;
         app.SetRefreshPace(self->pace_);
         self->app_ = &app;
+        if (self->beforeRun_)
+            self->beforeRun_();
         self->result_ = app.Run(GetModuleHandleW(nullptr), IDD_MAIN, 0, nullptr);
         self->app_ = nullptr;
         self->window_ = nullptr;
@@ -419,6 +425,7 @@ private:
 
     ScopedHandle thread_;
     RefreshPace pace_;
+    std::function<void()> beforeRun_;
     HWND volatile window_ = nullptr;
     SensorViewerApp* volatile app_ = nullptr;
     LONG volatile changeMessages_ = 0;
