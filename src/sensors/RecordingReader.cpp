@@ -281,6 +281,7 @@ private:
     int FindField(RecordedSensor& sensor);
     void AddValue(RecordedSensor& sensor, uint32_t field, int64_t localMs, int16_t offset,
                   uint64_t line);
+    static bool LeaveOutTexts(RecordedSensor& sensor, std::vector<bool>& kept);
 
     Recording& recording_;
     std::unordered_map<std::string, uint32_t> sensorIndex_;
@@ -403,6 +404,7 @@ void RecordingBuilder::AddValue(RecordedSensor& sensor, uint32_t fieldIndex, int
     if (!continues) {
         RecordedReport report = {localMs, static_cast<uint32_t>(sensor.values.size()), 0, offset};
         sensor.reports.push_back(report);
+        recording_.reportOrder.push_back(static_cast<uint16_t>(sensorIndex));
     }
     RecordedValue value = {fieldIndex, kEmptyText, std::numeric_limits<double>::quiet_NaN()};
     const std::string_view text = value_.view;
@@ -423,7 +425,10 @@ void RecordingBuilder::AddValue(RecordedSensor& sensor, uint32_t fieldIndex, int
 
 void RecordingBuilder::Finish()
 {
-    for (RecordedSensor& sensor : recording_.sensors) {
+    std::vector<std::vector<bool>> keptReports(recording_.sensors.size());
+    bool dropped = false;
+    for (size_t index = 0; index < recording_.sensors.size(); ++index) {
+        RecordedSensor& sensor = recording_.sensors[index];
         bool damage = false;
         for (RecordedField& field : sensor.fields) {
             field.numeric = field.numbers > field.texts;
@@ -436,30 +441,53 @@ void RecordingBuilder::Finish()
                     first ? std::min(first, field.firstTextLine) : field.firstTextLine;
             }
         }
-        if (!damage) {
-            continue;
+        if (damage) {
+            dropped |= LeaveOutTexts(sensor, keptReports[index]);
         }
-        // Texts in numeric fields are left out; a report left empty goes.
-        size_t kept = 0;
-        size_t keptReports = 0;
-        for (RecordedReport report : sensor.reports) {
-            const size_t first = kept;
-            for (uint32_t i = report.firstValue; i < report.firstValue + report.valueCount; ++i) {
-                const RecordedValue& value = sensor.values[i];
-                const bool text = std::isnan(value.number) && value.text != kEmptyText;
-                if (!(text && sensor.fields[value.field].numeric)) {
-                    sensor.values[kept++] = value;
-                }
-            }
-            if (kept > first) {
-                report.firstValue = static_cast<uint32_t>(first);
-                report.valueCount = static_cast<uint16_t>(kept - first);
-                sensor.reports[keptReports++] = report;
-            }
-        }
-        sensor.values.resize(kept);
-        sensor.reports.resize(keptReports);
     }
+    if (dropped) {
+        // The order loses the reports that went.
+        std::vector<size_t> seen(recording_.sensors.size());
+        size_t kept = 0;
+        for (const uint16_t sensor : recording_.reportOrder) {
+            const std::vector<bool>& flags = keptReports[sensor];
+            if (flags.empty() || flags[seen[sensor]]) {
+                recording_.reportOrder[kept++] = sensor;
+            }
+            ++seen[sensor];
+        }
+        recording_.reportOrder.resize(kept);
+    }
+}
+
+// Leaves out the texts in the sensor's numeric fields, and the reports that
+// are then empty; kept tells which reports stayed. True when any went.
+bool RecordingBuilder::LeaveOutTexts(RecordedSensor& sensor, std::vector<bool>& kept)
+{
+    kept.assign(sensor.reports.size(), false);
+    size_t keptValues = 0;
+    size_t keptReports = 0;
+    for (size_t index = 0; index < sensor.reports.size(); ++index) {
+        RecordedReport report = sensor.reports[index];
+        const size_t first = keptValues;
+        for (uint32_t i = report.firstValue; i < report.firstValue + report.valueCount; ++i) {
+            const RecordedValue& value = sensor.values[i];
+            const bool text = std::isnan(value.number) && value.text != kEmptyText;
+            if (!(text && sensor.fields[value.field].numeric)) {
+                sensor.values[keptValues++] = value;
+            }
+        }
+        if (keptValues > first) {
+            report.firstValue = static_cast<uint32_t>(first);
+            report.valueCount = static_cast<uint16_t>(keptValues - first);
+            sensor.reports[keptReports++] = report;
+            kept[index] = true;
+        }
+    }
+    const bool dropped = keptReports < sensor.reports.size();
+    sensor.values.resize(keptValues);
+    sensor.reports.resize(keptReports);
+    return dropped;
 }
 
 bool StartsWith(const char* p, const char* end, const char* prefix, size_t length)

@@ -71,6 +71,9 @@ struct Recording
 {
     std::vector<RecordedSensor> sensors;
     std::string texts;
+    // The sensor of each report in the order of the file (a sensor's own
+    // reports are in that order in its list).
+    std::vector<uint16_t> reportOrder;
     uint64_t rows = 0;
     uint64_t damagedRows = 0;
     // The line (counted from 1, the header is line 1) of the first damaged

@@ -150,6 +150,7 @@ TEST_CASE("rows become the reports of their sensors")
         CHECK(Reports(recording, 0) ==
               std::vector<std::vector<std::wstring>>{{L"X=1", L"Y=2"}, {L"X=3"}, {L"Y=5"}});
         CHECK(Reports(recording, 1) == std::vector<std::vector<std::wstring>>{{L"X=4"}});
+        CHECK(recording.reportOrder == std::vector<uint16_t>{0, 0, 1, 0});
     }
     SUBCASE("sensors are told apart by id and name together")
     {
@@ -248,8 +249,9 @@ TEST_CASE("damaged rows are skipped, counted and the first one named")
                                           3);
         CHECK(recording.damagedRows == 1);
         CHECK(recording.firstDamagedLine == 3);
-        // Its report, left empty, is gone.
+        // Its report, left empty, is gone, also from the file's order.
         CHECK(recording.sensors[0].reports.size() == 3);
+        CHECK(recording.reportOrder.size() == 3);
         CHECK(recording.sensors[0].fields[0].numeric);
     }
     SUBCASE("a stray quote costs its own line only")
@@ -634,6 +636,15 @@ TEST_CASE("no damaged recording makes the reader fail, hang or grow beyond its f
             values += sensor.values.size();
         }
         REQUIRE(values == recording.rows);
+        // The file's order of reports names each sensor's reports once.
+        std::vector<size_t> reportsInOrder(recording.sensors.size());
+        for (const uint16_t sensor : recording.reportOrder) {
+            REQUIRE(sensor < recording.sensors.size());
+            ++reportsInOrder[sensor];
+        }
+        for (size_t i = 0; i < recording.sensors.size(); ++i) {
+            REQUIRE(reportsInOrder[i] == recording.sensors[i].reports.size());
+        }
         REQUIRE(recording.texts.size() <= text.size());
         REQUIRE((recording.damagedRows == 0) == (recording.firstDamagedLine == 0));
         const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
