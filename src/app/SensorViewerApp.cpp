@@ -3,6 +3,7 @@
 #include "BuildConfig.h"
 #include "app/SensorTreeRules.h"
 #include "app/PropertiesDialog.h"
+#include "app/RecordingWindow.h"
 #include "app/DialogParts.h"
 #include "app/RecordingCommands.h"
 #include "app/resource.h"
@@ -188,6 +189,9 @@ int SensorViewerApp::CanClose(INT_PTR)
     if (properties_) {
         properties_->EndWindow(0);
     }
+    if (recordingWindow_) {
+        recordingWindow_->EndWindow(0);
+    }
     SavePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", nullptr, 0);
     return 1;
 }
@@ -210,6 +214,10 @@ INT_PTR SensorViewerApp::OnCommand(int id, WPARAM wParam, LPARAM lParam)
         ToggleRecording();
         return 1;
     }
+    if (id == IDM_OPEN_RECORDING) {
+        OpenRecording();
+        return 1;
+    }
     if (id == IDC_AUTO_UPDATE) {
         if (IsChecked(IDC_AUTO_UPDATE)) {
             settings_ &= ~AUTO_UPDATE_OFF;
@@ -230,6 +238,11 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     }
     switch (message) {
     case WM_NOTIFY:
+        if (IsTreeShortcut(reinterpret_cast<NMHDR*>(lParam), tree_.Window(), 'O')) {
+            PostMessageW(Window(), WM_COMMAND, IDM_OPEN_RECORDING, 0);
+            SetWindowLongPtrW(Window(), DWLP_MSGRESULT, 1);
+            return 1;
+        }
         if (IsTreeShortcut(reinterpret_cast<NMHDR*>(lParam), tree_.Window(), 'R')) {
             // The Save dialog opens once the key's message is done.
             PostMessageW(Window(), WM_COMMAND, IDM_RECORD_VALUES, 0);
@@ -646,6 +659,7 @@ void SensorViewerApp::ShowTreeMenu(LPARAM screenPoint)
     }
     AppendSensorItems(menu.Get());
     AppendRecordingItems(menu.Get(), IDM_RECORD_VALUES, IsRecording());
+    AppendMenuW(menu.Get(), MF_STRING, IDM_OPEN_RECORDING, L"Open Recording\u2026\tCtrl+O");
     const UINT command = TrackTreeMenu(menu.Get(), at, Window());
     if (command == IDM_COPY_ROW) {
         CopySelectedRow();

@@ -15,6 +15,7 @@
 
 class QuietTreeUpdate;
 class SensorPropertiesDialog;
+class RecordingWindow;
 
 // Settings bit: automatic update checking is switched off for this run.
 constexpr DWORD AUTO_UPDATE_OFF = 0x1;
@@ -48,6 +49,7 @@ struct RefreshPace
 constexpr UINT IDM_PROPERTIES = 40010;
 constexpr UINT IDM_REQUEST_ACCESS = 40011;
 constexpr UINT IDM_RECORD_VALUES = 40020;
+constexpr UINT IDM_OPEN_RECORDING = 40021;
 
 // Posted by the recorder when a recording ended because its file could not
 // be written: wParam the system's error code, lParam the recording's number.
@@ -108,6 +110,9 @@ public:
     // StartRecording answers 1, or 0 after telling the user why not;
     // StopRecording tells the user when the recording had failed.
     void ToggleRecording();
+    // "Open Recording…": asks for a recording and shows it in its window.
+    void OpenRecording();
+    RecordingWindow* OpenRecordingWindow() const { return recordingWindow_; }
     int StartRecording(const wchar_t* path);
     void StopRecording();
     bool IsRecording() const { return recorder_.IsRecording(); }
@@ -193,6 +198,7 @@ private:
     DWORD paceTimerPeriod_ = 0;
     unsigned idleTicks_ = 0;
     SensorPropertiesDialog* properties_ = nullptr;
+    RecordingWindow* recordingWindow_ = nullptr;
     // Read on the Sensor API's threads, which must never post to a window
     // that is gone (or, with a null window, to their own queue).
     void* volatile changeTarget_ = nullptr;
