@@ -15,6 +15,9 @@
 //   TesselDriver describe        prints the title and the number of sensor rows
 //   TesselDriver answer yes|no   waits up to 20 s for a yes/no message box,
 //                                prints its text and answers it
+//   TesselDriver open PATH       opens the recording PATH through "Open
+//                                Recording...", waits up to 20 s for its
+//                                window and prints its rectangle "W H X Y"
 #include <windows.h>
 #include <commctrl.h>
 
@@ -98,6 +101,56 @@ static int Properties(HWND window)
         Sleep(100);
     }
     return 1;
+}
+
+// The Open dialog holds the file name box cmb13; the recording window its
+// sensor list, control 1202.
+static BOOL CALLBACK FindOpenDialog(HWND window, LPARAM result)
+{
+    if (IsShown(window) && GetDlgItem(window, 0x47C)) {
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static BOOL CALLBACK FindRecordingWindow(HWND window, LPARAM result)
+{
+    if (IsShown(window) && GetDlgItem(window, 1202)) {
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static HWND WaitFor(WNDENUMPROC find)
+{
+    for (int waited = 0; waited < 20000; waited += 100) {
+        if (HWND found = FindWindowBy(find))
+            return found;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+static int OpenRecording(HWND window, const wchar_t* path)
+{
+    PostMessageW(window, WM_COMMAND, 40021, 0);
+    HWND dialog = WaitFor(FindOpenDialog);
+    HWND combo = dialog ? FindWindowExW(GetDlgItem(dialog, 0x47C), nullptr, L"ComboBox", nullptr)
+                        : nullptr;
+    HWND edit = combo ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : nullptr;
+    if (!edit)
+        return 1;
+    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    HWND recording = WaitFor(FindRecordingWindow);
+    if (!recording)
+        return 1;
+    RECT box = {};
+    GetWindowRect(recording, &box);
+    printf("%ld %ld %ld %ld\n", box.right - box.left, box.bottom - box.top, box.left, box.top);
+    return 0;
 }
 
 static HWND WaitForMainWindow(DWORD milliseconds)
@@ -265,5 +318,7 @@ int wmain(int argc, wchar_t** argv)
         return Describe(window);
     if (wcscmp(argv[1], L"properties") == 0)
         return Properties(window);
+    if (wcscmp(argv[1], L"open") == 0 && argc == 3)
+        return OpenRecording(window, argv[2]);
     return wcscmp(argv[1], L"wait") == 0 ? 0 : 2;
 }
