@@ -128,6 +128,7 @@ void SensorViewerApp::ObserveReport(const SensorEntry& entry, ISensorDataReport*
 {
     auto* app = static_cast<SensorViewerApp*>(context);
     app->rates_.Note(entry.Id(), ReportClockUs());
+    app->history_.AppendFields(entry.Id(), ReportFileTime(report), fields);
     app->recorder_.Capture(entry, report, fields);
 }
 

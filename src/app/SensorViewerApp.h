@@ -4,6 +4,7 @@
 
 #include "app/DialogParts.h"
 #include "sensors/ReportRate.h"
+#include "sensors/SensorHistory.h"
 #include "sensors/SensorList.h"
 #include "sensors/SensorRecorder.h"
 #include "ui/DialogApp.h"
@@ -79,7 +80,7 @@ public:
     // The change callback; runs on the Sensor API's threads.
     static void SensorChanged(int code, SensorEntry* entry, void* context);
     // Every data report, on the Sensor API's threads: noted for the report
-    // rates and taken by the recorder.
+    // rates, kept in the history and taken by the recorder.
     static void ObserveReport(const SensorEntry& entry, ISensorDataReport* report,
                               const LockedList& fields, void* context);
     // Refills the tree from the sensors, keeping the selected row.
@@ -119,6 +120,8 @@ public:
     const SensorRecorder& Recorder() const { return recorder_; }
     // How fast each sensor's reports really arrive.
     const ReportRates& Rates() const { return rates_; }
+    // Every sensor's recent reports as numbers, for its chart.
+    const SensorHistory& History() const { return history_; }
 
     TreeListCtrl& Tree() { return tree_; }
     LinkCtrl& Link() { return link_; }
@@ -171,6 +174,7 @@ private:
     // once it is gone.
     SensorRecorder recorder_;
     ReportRates rates_;
+    SensorHistory history_;
     WideString recordingPath_;
     SensorList sensors_;
     TreeListCtrl tree_;
