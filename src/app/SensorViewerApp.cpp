@@ -113,7 +113,7 @@ int SensorViewerApp::OnInitDialog()
     const int placementRestored = RestorePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", 0);
     SetChangeTarget(Window());
     sensors_.SetChangeCallback(SensorChanged, this);
-    sensors_.SetReportObserver(SensorRecorder::Observe, &recorder_);
+    sensors_.SetReportObserver(ObserveReport, this);
     Rebuild();
     if (!placementRestored) {
         WidenToShowColumns();
@@ -122,6 +122,15 @@ int SensorViewerApp::OnInitDialog()
         StartUpdateCheck(false);
     }
     return 1;
+}
+
+void SensorViewerApp::ObserveReport(const SensorEntry& entry, ISensorDataReport* report,
+                                    const LockedList& fields, void* context)
+{
+    auto* app = static_cast<SensorViewerApp*>(context);
+    app->rates_.Note(entry.Id(), ReportClockUs());
+    app->history_.AppendFields(entry.Id(), ReportFileTime(report), fields);
+    app->recorder_.Capture(entry, report, fields);
 }
 
 void SensorViewerApp::StartUpdateCheck(bool forced)

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "app/DialogParts.h"
+#include "sensors/ReportRate.h"
+#include "sensors/SensorHistory.h"
 #include "sensors/SensorList.h"
 #include "sensors/SensorRecorder.h"
 #include "ui/DialogApp.h"
@@ -79,6 +81,10 @@ public:
 
     // The change callback; runs on the Sensor API's threads.
     static void SensorChanged(int code, SensorEntry* entry, void* context);
+    // Every data report, on the Sensor API's threads: noted for the report
+    // rates, kept in the history and taken by the recorder.
+    static void ObserveReport(const SensorEntry& entry, ISensorDataReport* report,
+                              const LockedList& fields, void* context);
     // Refills the tree from the sensors, keeping the selected row.
     void Rebuild();
     // Shows what changed since the last refresh: new values in place, or
@@ -117,6 +123,10 @@ public:
     void StopRecording();
     bool IsRecording() const { return recorder_.IsRecording(); }
     const SensorRecorder& Recorder() const { return recorder_; }
+    // How fast each sensor's reports really arrive.
+    const ReportRates& Rates() const { return rates_; }
+    // Every sensor's recent reports as numbers, for its chart.
+    const SensorHistory& History() const { return history_; }
 
     TreeListCtrl& Tree() { return tree_; }
     LinkCtrl& Link() { return link_; }
@@ -168,6 +178,8 @@ private:
     // Before the sensors: destroyed after them, so no report reaches it
     // once it is gone.
     SensorRecorder recorder_;
+    ReportRates rates_;
+    SensorHistory history_;
     WideString recordingPath_;
     SensorList sensors_;
     TreeListCtrl tree_;
