@@ -35,18 +35,20 @@ void AppendRecordingItems(HMENU menu, UINT command, bool recording)
 namespace {
 
 // The common Save dialog (with OFN_OVERWRITEPROMPT among the flags) or Open
-// dialog for a CSV file; file holds the proposed name. 1 with the path.
+// dialog for a CSV file (or a PNG image); file holds the proposed name. 1
+// with the path.
 int AskFileName(HWND owner, const wchar_t* title, DWORD flags, wchar_t (&file)[1024],
-                WideString& path)
+                WideString& path, bool image = false)
 {
     OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
-    dialog.lpstrFilter = L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0";
+    dialog.lpstrFilter = image ? L"PNG images (*.png)\0*.png\0All files (*.*)\0*.*\0"
+                               : L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0";
     dialog.lpstrFile = file;
     dialog.nMaxFile = 1024;
     dialog.lpstrTitle = title;
-    dialog.lpstrDefExt = L"csv";
+    dialog.lpstrDefExt = image ? L"png" : L"csv";
     dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | flags;
     const bool saving = (flags & OFN_OVERWRITEPROMPT) != 0;
     // comdlg32 is loaded only now, from the system folder: linked, under Wine
@@ -78,4 +80,10 @@ int AskOpenRecordingPath(HWND owner, WideString& path)
 {
     wchar_t file[1024] = L"";
     return AskFileName(owner, L"Open Recording", OFN_FILEMUSTEXIST, file, path);
+}
+
+int AskImagePath(HWND owner, WideString& path)
+{
+    wchar_t file[1024] = L"";
+    return AskFileName(owner, L"Save Image", OFN_OVERWRITEPROMPT, file, path, true);
 }

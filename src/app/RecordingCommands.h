@@ -28,3 +28,6 @@ int AskRecordingPath(HWND owner, WideString& path);
 // Asks for a recording to open with the common Open dialog. 1 with the
 // chosen path; 0 when the user cancelled (path unchanged).
 int AskOpenRecordingPath(HWND owner, WideString& path);
+
+// Asks where to save a chart's picture (PNG) with the common Save dialog.
+int AskImagePath(HWND owner, WideString& path);

@@ -161,7 +161,7 @@ std::wstring ReportRateText(const RecordedSensor& sensor)
 {
     const size_t count = sensor.reports.size();
     std::wstring text = std::to_wstring(count) + (count == 1 ? L" report" : L" reports");
-    const ReportRate rate = MeasureReportRate(sensor);
+    const RecordedRate rate = MeasureRecordedRate(sensor);
     if (count < 2) {
         return text;
     }
@@ -192,4 +192,43 @@ std::wstring RefusalText(const wchar_t* fileName, RecordingRead result)
     default:
         return std::wstring();
     }
+}
+
+ChartData RecordedChart(const Recording& recording, size_t sensorIndex, int64_t originMs)
+{
+    ChartData chart;
+    chart.timeOrigin = 0;
+    if (sensorIndex >= recording.sensors.size()) {
+        return chart;
+    }
+    const RecordedSensor& sensor = recording.sensors[sensorIndex];
+    chart.series.resize(sensor.fields.size());
+    for (size_t field = 0; field < sensor.fields.size(); ++field) {
+        ChartSeries& series = chart.series[field];
+        series.name = WideFromUtf8(sensor.fields[field].name);
+        series.color = ChartSeriesColor(field);
+        series.plotted = sensor.fields[field].numeric;
+    }
+    bool ascending = true;
+    for (const RecordedReport& report : sensor.reports) {
+        const double seconds = static_cast<double>(ReportTime(report) - originMs) / 1000;
+        for (uint32_t i = report.firstValue; i < report.firstValue + report.valueCount; ++i) {
+            const RecordedValue& value = sensor.values[i];
+            ChartSeries& series = chart.series[value.field];
+            series.valueText = WideFromUtf8(ValueText(recording, value));
+            if (series.plotted) {
+                ascending &= series.points.empty() || series.points.back().time <= seconds;
+                series.points.push_back({seconds, value.number});
+            }
+        }
+    }
+    if (!ascending) {
+        // A clock set back: the chart draws its lines in the order of time.
+        for (ChartSeries& series : chart.series) {
+            std::stable_sort(
+                series.points.begin(), series.points.end(),
+                [](const ChartPoint& a, const ChartPoint& b) { return a.time < b.time; });
+        }
+    }
+    return chart;
 }

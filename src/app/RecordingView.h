@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sensors/RecordingReader.h"
+#include "ui/ChartCtrl.h"
 
 #include <string>
 #include <utility>
@@ -84,3 +85,8 @@ std::wstring DurationText(double milliseconds);
 
 // The one line a file that is not read says, by why.
 std::wstring RefusalText(const wchar_t* fileName, RecordingRead result);
+
+// The chosen sensor's chart over the whole recording: a line for each
+// numeric field (seconds from originMs, ascending), and each other field in
+// the legend as not plotted, with its last value.
+ChartData RecordedChart(const Recording& recording, size_t sensor, int64_t originMs);

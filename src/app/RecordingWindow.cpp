@@ -3,7 +3,10 @@
 #include "app/DialogParts.h"
 #include "app/resource.h"
 
+#include "app/RecordingCommands.h"
+
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include <iterator>
 
@@ -26,6 +29,10 @@ namespace {
 // window.
 constexpr double kWheelZoom = 0.8;
 constexpr double kArrowPan = 0.1;
+// The chart's hook and its menu's commands.
+constexpr DWORD kChartHookTag = 0x52454331; // "REC1"
+constexpr UINT IDM_COPY_IMAGE = 40101;
+constexpr UINT IDM_SAVE_IMAGE = 40102;
 
 } // namespace
 
@@ -51,7 +58,8 @@ int RecordingWindow::OnInitDialog()
     anchors_[2].Setup(Control(IDCANCEL), ANCHOR_MOVE_X);
     anchors_[3].Setup(Control(IDC_RECORDING_SENSORS), ANCHOR_SIZE_Y);
     anchors_[4].Setup(Control(IDC_RECORDING_VALUES), ANCHOR_MOVE_Y);
-    anchors_[5].Setup(Control(IDC_RECORDING_CHART), ANCHOR_SIZE_X | ANCHOR_SIZE_Y);
+    MakeChart();
+    anchors_[5].Setup(chart_.Window(), ANCHOR_SIZE_X | ANCHOR_SIZE_Y);
     anchors_[6].Setup(Control(IDC_RECORDING_SCROLL), ANCHOR_MOVE_Y | ANCHOR_SIZE_X);
     anchors_[7].Setup(Control(IDC_RECORDING_SPAN), ANCHOR_MOVE_X | ANCHOR_MOVE_Y);
     anchors_[8].Setup(Control(IDC_RECORDING_RATE), ANCHOR_MOVE_Y | ANCHOR_SIZE_X);
@@ -70,6 +78,71 @@ int RecordingWindow::OnInitDialog()
     SendDlgItemMessageW(Window(), IDC_RECORDING_PROGRESS, PBM_SETRANGE32, 0, 100);
     StartReading();
     return 1;
+}
+
+// The chart takes the place (and the id) of the template's frame.
+void RecordingWindow::MakeChart()
+{
+    HWND frame = Control(IDC_RECORDING_CHART);
+    RECT bounds = {};
+    GetWindowRect(frame, &bounds);
+    MapWindowPoints(nullptr, Window(), reinterpret_cast<POINT*>(&bounds), 2);
+    DestroyWindow(frame);
+    if (chart_.Create(Window(), IDC_RECORDING_CHART, bounds)) {
+        SetWindowPos(chart_.Window(), Control(IDC_RECORDING_VALUES), 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        chartHook_.Attach(chart_.Window(), ChartMouse, this, kChartHookTag);
+    }
+}
+
+bool RecordingWindow::ChartTimeAt(POINT point, double* seconds) const
+{
+    const RECT& plot = chart_.Layout().plot;
+    if (!PtInRect(&plot, point)) {
+        return false;
+    }
+    *seconds = PixelToValue(chart_.TimeAxis(), point.x + 0.5);
+    return true;
+}
+
+int RecordingWindow::ChartMouse(HWND window, UINT message, WPARAM, LPARAM lParam, LRESULT*,
+                                void* context)
+{
+    auto* self = static_cast<RecordingWindow*>(context);
+    const POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    double seconds = 0;
+    switch (message) {
+    case WM_LBUTTONDOWN:
+        if (self->ChartTimeAt(point, &seconds)) {
+            self->dragging_ = true;
+            self->dragX_ = point.x;
+            self->dragStart_ = self->shown_;
+            SetCapture(window);
+        }
+        break;
+    case WM_MOUSEMOVE:
+        if (self->dragging_) {
+            const ChartAxis& axis = self->chart_.TimeAxis();
+            const double perPixel = (axis.high - axis.low) / (axis.atHigh - axis.atLow);
+            self->ShowTime(
+                PanBy(self->dragStart_, -(point.x - self->dragX_) * perPixel, self->extent_));
+        }
+        if (self->ChartTimeAt(point, &seconds)) {
+            self->SetCursorTime(seconds);
+        }
+        break;
+    case WM_LBUTTONUP:
+    case WM_CAPTURECHANGED:
+        if (self->dragging_) {
+            self->dragging_ = false;
+            if (message == WM_LBUTTONUP) {
+                ReleaseCapture();
+            }
+        }
+        break;
+    }
+    // The chart goes on with its own handling (cursor, legend, focus).
+    return 0;
 }
 
 void RecordingWindow::StartReading()
@@ -179,6 +252,10 @@ void RecordingWindow::ChooseSensor(int index)
     chosen_ = index;
     SendDlgItemMessageW(Window(), IDC_RECORDING_SENSORS, LB_SETCURSEL, static_cast<WPARAM>(index),
                         0);
+    ChartData chart = RecordedChart(recording_, static_cast<size_t>(index), originMs_);
+    chart.start = shown_.start;
+    chart.end = shown_.end;
+    chart_.SetData(std::move(chart));
     ShowRate();
     ShowValues();
     UpdateScrollBar();
@@ -207,6 +284,37 @@ void RecordingWindow::ShowValues()
     InvalidateRect(list, nullptr, TRUE);
 }
 
+void RecordingWindow::ShowChartMenu(LPARAM screenPoint)
+{
+    POINT at = {GET_X_LPARAM(screenPoint), GET_Y_LPARAM(screenPoint)};
+    if (at.x == -1 && at.y == -1) {
+        RECT box = {};
+        GetWindowRect(chart_.Window(), &box);
+        at = {box.left + 8, box.top + 8};
+    }
+    ScopedMenu menu(CreatePopupMenu());
+    if (!menu) {
+        return;
+    }
+    AppendMenuW(menu.Get(), MF_STRING, IDM_COPY_IMAGE, L"Copy Image");
+    AppendMenuW(menu.Get(), MF_STRING, IDM_SAVE_IMAGE, L"Save Image\u2026");
+    const UINT command = TrackTreeMenu(menu.Get(), at, Window());
+    if (command == IDM_COPY_IMAGE) {
+        chart_.CopyImage(Window());
+    } else if (command == IDM_SAVE_IMAGE) {
+        SaveChartImage();
+    }
+}
+
+void RecordingWindow::SaveChartImage()
+{
+    WideString path;
+    if (AskImagePath(Window(), path) && !chart_.SaveImage(path.Data())) {
+        MessageBoxW(Window(), L"The image could not be saved.", L"Save Image",
+                    MB_OK | MB_ICONWARNING);
+    }
+}
+
 void RecordingWindow::SetCursorTime(double seconds)
 {
     cursor_ = seconds;
@@ -216,6 +324,7 @@ void RecordingWindow::SetCursorTime(double seconds)
 void RecordingWindow::ShowTime(const TimeWindow& window)
 {
     shown_ = KeepInside(window, extent_);
+    chart_.SetTimeRange(shown_.start, shown_.end);
     UpdateScrollBar();
 }
 
@@ -297,6 +406,24 @@ void RecordingWindow::OnKey(WPARAM key)
     }
 }
 
+// A notch of the wheel zooms around the time under the pointer (the
+// middle when it is not over the plot).
+void RecordingWindow::OnWheel(WPARAM wParam, LPARAM lParam)
+{
+    const short delta = static_cast<short>(HIWORD(wParam));
+    POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    ScreenToClient(chart_.Window(), &point);
+    double at = (shown_.start + shown_.end) / 2;
+    ChartTimeAt(point, &at);
+    Zoom(delta > 0 ? kWheelZoom : 1 / kWheelZoom, at);
+}
+
+void RecordingWindow::OnDpiChanged(int oldDpi, int newDpi)
+{
+    chart_.SetDpi(newDpi);
+    DialogApp::OnDpiChanged(oldDpi, newDpi);
+}
+
 INT_PTR RecordingWindow::OnCommand(int id, WPARAM wParam, LPARAM lParam)
 {
     if (id == IDCANCEL) {
@@ -335,12 +462,15 @@ INT_PTR RecordingWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_RECORDING_READ:
         FinishReading();
         return 1;
-    case WM_MOUSEWHEEL: {
-        const short delta = static_cast<short>(HIWORD(wParam));
-        const double middle = (shown_.start + shown_.end) / 2;
-        Zoom(delta > 0 ? kWheelZoom : 1 / kWheelZoom, middle);
+    case WM_MOUSEWHEEL:
+        OnWheel(wParam, lParam);
         return 1;
-    }
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) == chart_.Window()) {
+            ShowChartMenu(lParam);
+            return 1;
+        }
+        break;
     case WM_KEYDOWN:
         OnKey(wParam);
         return 1;
@@ -352,6 +482,7 @@ INT_PTR RecordingWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         break;
     case WM_DESTROY:
         StopReading();
+        chartHook_.Detach();
         break;
     }
     return DialogApp::OnMessage(message, wParam, lParam);

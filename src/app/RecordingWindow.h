@@ -6,8 +6,10 @@
 #include "base/ScopedHandle.h"
 #include "base/WideString.h"
 #include "sensors/RecordingReader.h"
+#include "ui/ChartCtrl.h"
 #include "ui/DialogApp.h"
 #include "ui/Layout.h"
+#include "ui/Subclasser.h"
 
 #include <memory>
 
@@ -30,6 +32,7 @@ public:
     int OnInitDialog() override;
     INT_PTR OnCommand(int id, WPARAM wParam, LPARAM lParam) override;
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void OnDpiChanged(int oldDpi, int newDpi) override;
 
     bool IsReading() const { return reading_ != nullptr; }
     // What was read (empty until the reading ended) and how it ended.
@@ -48,6 +51,7 @@ public:
     // The cursor at a time (seconds): the values list shows the fields there.
     void SetCursorTime(double seconds);
     double CursorTime() const { return cursor_; }
+    const ChartCtrl& Chart() const { return chart_; }
 
 private:
     struct Reading;
@@ -64,6 +68,16 @@ private:
     void UpdateScrollBar();
     void OnScroll(WORD code);
     void OnKey(WPARAM key);
+    void OnWheel(WPARAM wParam, LPARAM lParam);
+    void MakeChart();
+    // The chart's mouse: a drag pans, a move puts the cursor's values in
+    // the list.
+    static int ChartMouse(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result,
+                          void* context);
+    // The time under a client point of the chart, if it lies over the plot.
+    bool ChartTimeAt(POINT point, double* seconds) const;
+    void ShowChartMenu(LPARAM screenPoint);
+    void SaveChartImage();
 
     WideString path_;
     std::unique_ptr<Reading> reading_;
@@ -75,6 +89,11 @@ private:
     TimeWindow shown_;
     double cursor_ = 0;
     int chosen_ = -1;
+    ChartCtrl chart_;
+    Subclasser chartHook_;
+    bool dragging_ = false;
+    int dragX_ = 0;
+    TimeWindow dragStart_;
     SizeGrip grip_;
     Anchor anchors_[10];
 };

@@ -822,9 +822,9 @@ std::wstring DamageSummary(const Recording& recording)
            L" damaged rows were skipped (the first on line " + line + L").";
 }
 
-ReportRate MeasureReportRate(const RecordedSensor& sensor)
+RecordedRate MeasureRecordedRate(const RecordedSensor& sensor)
 {
-    ReportRate rate;
+    RecordedRate rate;
     if (sensor.reports.size() < 2) {
         return rate;
     }

@@ -144,11 +144,11 @@ std::wstring DamageSummary(const Recording& recording);
 
 // Figures of a sensor's report rate: the median time between reports and
 // the largest gap, in milliseconds (0 with fewer than two reports).
-struct ReportRate
+struct RecordedRate
 {
     double medianIntervalMs = 0;
     double largestGapMs = 0;
     // Where the largest gap starts (axis time), for pointing at it.
     int64_t largestGapAtMs = 0;
 };
-ReportRate MeasureReportRate(const RecordedSensor& sensor);
+RecordedRate MeasureRecordedRate(const RecordedSensor& sensor);

@@ -246,6 +246,15 @@ void ChartCtrl::SetData(ChartData data)
     }
 }
 
+void ChartCtrl::SetTimeRange(double start, double end)
+{
+    data_.start = start;
+    data_.end = end;
+    if (Window()) {
+        InvalidateRect(Window(), nullptr, FALSE);
+    }
+}
+
 int ChartCtrl::SetSeriesVisible(size_t index, bool visible)
 {
     if (index >= data_.series.size()) {

@@ -93,6 +93,8 @@ public:
 
     // Shows the data (taken over); repaints.
     void SetData(ChartData data);
+    // Shows another stretch of the same data's time; repaints.
+    void SetTimeRange(double start, double end);
     const ChartData& Data() const { return data_; }
     // 1, or 0 for no such series.
     int SetSeriesVisible(size_t index, bool visible);

@@ -1,6 +1,7 @@
 #include <doctest.h>
 
 #include "BoundedThread.h"
+#include "ChartPixels.h"
 #include "UpdateTestFiles.h"
 #include "app/RecordingView.h"
 #include "app/RecordingWindow.h"
@@ -12,6 +13,7 @@
 #include <tlhelp32.h>
 
 #include <atomic>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -28,7 +30,7 @@ class OpenedRecording
 {
 public:
     explicit OpenedRecording(const std::wstring& path)
-        : recording_(path.c_str()), thread_([this] {
+        : pointerAway_(SetCursorPos(0, 0)), recording_(path.c_str()), thread_([this] {
               recording_.Run(GetModuleHandleW(nullptr), IDD_RECORDING, 0, nullptr);
               ended_ = true;
           })
@@ -108,6 +110,8 @@ public:
     bool Ended() const { return ended_; }
 
 private:
+    // The screen's pointer stays off the chart, whose cursor would follow it.
+    BOOL pointerAway_;
     RecordingWindow recording_;
     std::atomic<bool> ended_{false};
     HWND dialog_ = nullptr;
@@ -285,6 +289,53 @@ TEST_CASE("a recording opened in its window: sensors, values at the cursor, zoom
         SendMessageW(opened.Dialog(), WM_KEYDOWN, VK_HOME, 0);
         CHECK(opened.Scroll().page == kScrollSteps);
         CHECK(opened.Scroll().position == 0);
+    }
+    SUBCASE("the numeric fields are plotted where their values lie")
+    {
+        const ChartCtrl& chart = opened.Window().Chart();
+        const WindowPicture picture(chart.Window());
+        CHECK(chart.TimeAxis().low == doctest::Approx(0));
+        CHECK(chart.TimeAxis().high == doctest::Approx(9.9));
+        const RECT plot = chart.Layout().plot;
+        REQUIRE(plot.right - plot.left > 100);
+        for (int x = plot.left + 5; x < plot.right - 5; x += 9) {
+            const double time = PixelToValue(chart.TimeAxis(), x + 0.5);
+            CAPTURE(time);
+            // x is ten times the report's time; y stays at -1.
+            const int xRow =
+                static_cast<int>(std::floor(ValueToPixel(chart.ValueAxis(), time * 10)));
+            const int yRow = static_cast<int>(std::floor(ValueToPixel(chart.ValueAxis(), -1)));
+            CHECK(std::abs(picture.NearestRow(x, plot.top, plot.bottom, ChartSeriesColor(0)) -
+                           xRow) <= 2);
+            CHECK(std::abs(picture.NearestRow(x, plot.top, plot.bottom, ChartSeriesColor(1)) -
+                           yRow) <= 2);
+        }
+    }
+    SUBCASE("the mouse over the plot lists the values at its time; a drag pans")
+    {
+        const ChartCtrl& chart = opened.Window().Chart();
+        const WindowPicture before(chart.Window());
+        const RECT plot = chart.Layout().plot;
+        const int y = (plot.top + plot.bottom) / 2;
+        const int x = static_cast<int>(ValueToPixel(chart.TimeAxis(), 2.05));
+        SendMessageW(chart.Window(), WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
+        CHECK(opened.ListRows(IDC_RECORDING_VALUES) ==
+              std::vector<std::wstring>{L"ACCELERATION X G\t20.000000",
+                                        L"ACCELERATION Y G\t-1.000000"});
+        opened.ChooseSpan(1);
+        const int start = opened.Scroll().position;
+        const WindowPicture zoomed(chart.Window());
+        const double perPixel = (chart.TimeAxis().high - chart.TimeAxis().low) /
+                                (chart.TimeAxis().atHigh - chart.TimeAxis().atLow);
+        CHECK(chart.TimeAxis().high - chart.TimeAxis().low == doctest::Approx(1));
+        // Dragging to the left by 100 pixels shows later times.
+        SendMessageW(chart.Window(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x + 100, y));
+        SendMessageW(chart.Window(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y));
+        SendMessageW(chart.Window(), WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+        const double moved = (opened.Scroll().position - start) * 9.9 / kScrollSteps;
+        CHECK(moved == doctest::Approx(100 * perPixel).epsilon(0.05));
+        const WindowPicture panned(chart.Window());
+        CHECK(chart.TimeAxis().low == doctest::Approx(4.45 + 100 * perPixel).epsilon(0.01));
     }
     SUBCASE("the wheel zooms in and out")
     {

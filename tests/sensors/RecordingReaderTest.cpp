@@ -403,12 +403,12 @@ TEST_CASE("times, numbers and UTF-8 of a recording as plain values")
         for (int64_t at : {0, 100, 200, 300, 1300, 1400}) {
             sensor.reports.push_back({at, 0, 0, kNoUtcOffset});
         }
-        ReportRate rate = MeasureReportRate(sensor);
+        RecordedRate rate = MeasureRecordedRate(sensor);
         CHECK(rate.medianIntervalMs == 100);
         CHECK(rate.largestGapMs == 1000);
         CHECK(rate.largestGapAtMs == 300);
         sensor.reports.resize(1);
-        rate = MeasureReportRate(sensor);
+        rate = MeasureRecordedRate(sensor);
         CHECK(rate.medianIntervalMs == 0);
         CHECK(rate.largestGapMs == 0);
     }
@@ -483,7 +483,7 @@ TEST_CASE("reading tells its progress and stops when cancelled")
         CHECK(recording.rows == 60000);
         REQUIRE(recording.sensors.size() == 1);
         CHECK(recording.sensors[0].reports.size() == 20000);
-        const ReportRate rate = MeasureReportRate(recording.sensors[0]);
+        const RecordedRate rate = MeasureRecordedRate(recording.sensors[0]);
         CHECK(rate.medianIntervalMs == 1);
     }
     SUBCASE("an empty file is no recording, and a file being recorded can be read")
