@@ -14,15 +14,8 @@ export TESSEL_XVFB_SCREEN=2200x1400x24
 source "$TESSEL_ROOT/tools/session.sh"
 tessel_start_session
 
-set_dpi() {
-    tessel_wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f
-    "$TESSEL_WINESERVER" -k >/dev/null 2>&1 || true
-    "$TESSEL_WINESERVER" -w >/dev/null 2>&1 || true
-    "$TESSEL_WINESERVER" -p >/dev/null 2>&1 </dev/null || true
-    tessel_wine cmd /c exit
-}
-trap 'set_dpi 96; tessel_end_session' EXIT
-set_dpi $(( 96 * scale / 100 ))
+trap 'tessel_set_dpi 96; tessel_end_session' EXIT
+tessel_set_dpi $(( 96 * scale / 100 ))
 
 recording=$TESSEL_BUILD_DIR/sample-recording.csv
 python3 "$TESSEL_ROOT/tools/make_sample_recording.py" "$recording"

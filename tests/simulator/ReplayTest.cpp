@@ -2,6 +2,7 @@
 
 #include "../../simulator/SensorSimControl.h"
 #include "UpdateTestFiles.h"
+#include "app/RecordingView.h"
 #include "base/Com.h"
 #include "sensors/RecordingFormat.h"
 #include "sensors/RecordingReader.h"
@@ -18,14 +19,6 @@ using update_test::TempFolder;
 using update_test::WriteWholeFile;
 
 namespace {
-
-std::wstring SimulatorScenario(const wchar_t* name)
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(GetModuleHandleW(SENSORSIM_MODULE_NAME), path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1) + L"scenarios\\" + name;
-}
 
 // Tessel's sensor list and recorder over the simulator.
 struct ReplaySession
@@ -46,12 +39,13 @@ struct ReplaySession
         list.Refresh();
     }
 
-    // Loads the scenario and records what its sensors report into path.
+    // Loads the scenario (the default one for an empty name) and records
+    // what its sensors report into path.
     void Start(const std::wstring& scenario, const std::wstring& path)
     {
         DWORD error = 0;
         REQUIRE(recorder.Start(path.c_str(), nullptr, 0, &error) == 1);
-        REQUIRE(sim.LoadScenario(scenario.c_str()) == 1);
+        REQUIRE(sim.LoadScenario(scenario.empty() ? nullptr : scenario.c_str()) == 1);
         REQUIRE(list.Refresh() != nullptr);
     }
     // Waits until rows rows were taken (failing after timeoutMs), and a
@@ -102,20 +96,13 @@ std::string ReplayScenario(const wchar_t* file, const char* more)
     return scenario + "\r\n" + more;
 }
 
-// From the first report to the last, in milliseconds of the recorded times.
-int64_t RecordedSpan(const std::wstring& path)
+// From the first report to the last, in seconds of the recorded times.
+double RecordedSpan(const std::wstring& path)
 {
     Recording recording;
     REQUIRE(ReadRecordingFile(path.c_str(), recording, nullptr, nullptr) == RecordingRead::Read);
-    int64_t first = INT64_MAX;
-    int64_t last = INT64_MIN;
-    for (const RecordedSensor& sensor : recording.sensors) {
-        for (const RecordedReport& report : sensor.reports) {
-            first = std::min(first, ReportAxisMs(report));
-            last = std::max(last, ReportAxisMs(report));
-        }
-    }
-    return last - first;
+    int64_t origin = 0;
+    return RecordingExtent(recording, &origin).last;
 }
 
 } // namespace
@@ -125,7 +112,7 @@ TEST_CASE("a replayed recording records as the original, at its pace or faster")
     TempFolder folder(L"tessel-replay");
     ReplaySession session;
     const std::wstring original = folder / L"original.csv";
-    session.Start(SimulatorScenario(L"default.ini"), original);
+    session.Start(std::wstring(), original);
     // Five seconds of the default scenario.
     Sleep(5000);
     REQUIRE(session.recorder.Stop() == 0);
@@ -146,8 +133,7 @@ TEST_CASE("a replayed recording records as the original, at its pace or faster")
         session.Start(folder / L"faster.ini", faster);
         session.RecordRows(originalRows.size(), 15000);
         CHECK(RowsWithoutTime(ReadWholeFile(faster)) == originalRows);
-        const double ratio =
-            static_cast<double>(RecordedSpan(faster)) / static_cast<double>(RecordedSpan(replayed));
+        const double ratio = RecordedSpan(faster) / RecordedSpan(replayed);
         CAPTURE(RecordedSpan(faster));
         CAPTURE(RecordedSpan(replayed));
         CHECK(ratio > 0.45);

@@ -57,10 +57,14 @@ static BOOL CALLBACK FindTessel(HWND window, LPARAM result)
     return TRUE;
 }
 
-// The sensor properties dialog holds the property tree, control 1100.
-static BOOL CALLBACK FindProperties(HWND window, LPARAM result)
+// A shown window that holds the control gWantedControl: the sensor
+// properties dialog its property tree (1100), the Open dialog its file name
+// box (cmb13), the recording window its sensor list (1202).
+static int gWantedControl = 0;
+
+static BOOL CALLBACK FindWithControl(HWND window, LPARAM result)
 {
-    if (IsShown(window) && GetDlgItem(window, 1100)) {
+    if (IsShown(window) && GetDlgItem(window, gWantedControl)) {
         *reinterpret_cast<HWND*>(result) = window;
         return FALSE;
     }
@@ -87,70 +91,47 @@ static HWND MainWindow()
     return FindWindowBy(FindTessel);
 }
 
-static int Properties(HWND window)
+// Waits up to 20 s for a window holding the control.
+static HWND WaitForWindowWith(int control)
 {
-    PostMessageW(window, WM_COMMAND, 40010, 0);
+    gWantedControl = control;
     for (int waited = 0; waited < 20000; waited += 100) {
-        if (HWND dialog = FindWindowBy(FindProperties)) {
-            RECT box = {};
-            GetWindowRect(dialog, &box);
-            printf("%ld %ld %ld %ld\n", box.right - box.left, box.bottom - box.top, box.left,
-                   box.top);
-            return 0;
-        }
-        Sleep(100);
-    }
-    return 1;
-}
-
-// The Open dialog holds the file name box cmb13; the recording window its
-// sensor list, control 1202.
-static BOOL CALLBACK FindOpenDialog(HWND window, LPARAM result)
-{
-    if (IsShown(window) && GetDlgItem(window, 0x47C)) {
-        *reinterpret_cast<HWND*>(result) = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-static BOOL CALLBACK FindRecordingWindow(HWND window, LPARAM result)
-{
-    if (IsShown(window) && GetDlgItem(window, 1202)) {
-        *reinterpret_cast<HWND*>(result) = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-static HWND WaitFor(WNDENUMPROC find)
-{
-    for (int waited = 0; waited < 20000; waited += 100) {
-        if (HWND found = FindWindowBy(find))
+        if (HWND found = FindWindowBy(FindWithControl))
             return found;
         Sleep(100);
     }
     return nullptr;
 }
 
+// Prints the window's screen rectangle "W H X Y"; 1 without a window.
+static int PrintRectangle(HWND window)
+{
+    if (!window)
+        return 1;
+    RECT box = {};
+    GetWindowRect(window, &box);
+    printf("%ld %ld %ld %ld\n", box.right - box.left, box.bottom - box.top, box.left, box.top);
+    return 0;
+}
+
+static int Properties(HWND window)
+{
+    PostMessageW(window, WM_COMMAND, 40010, 0);
+    return PrintRectangle(WaitForWindowWith(1100));
+}
+
 static int OpenRecording(HWND window, const wchar_t* path)
 {
     PostMessageW(window, WM_COMMAND, 40021, 0);
-    HWND dialog = WaitFor(FindOpenDialog);
-    HWND combo = dialog ? FindWindowExW(GetDlgItem(dialog, 0x47C), nullptr, L"ComboBox", nullptr)
-                        : nullptr;
+    HWND dialog = WaitForWindowWith(0x47C);
+    HWND combo =
+        dialog ? FindWindowExW(GetDlgItem(dialog, 0x47C), nullptr, L"ComboBox", nullptr) : nullptr;
     HWND edit = combo ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : nullptr;
     if (!edit)
         return 1;
     SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    HWND recording = WaitFor(FindRecordingWindow);
-    if (!recording)
-        return 1;
-    RECT box = {};
-    GetWindowRect(recording, &box);
-    printf("%ld %ld %ld %ld\n", box.right - box.left, box.bottom - box.top, box.left, box.top);
-    return 0;
+    return PrintRectangle(WaitForWindowWith(1202));
 }
 
 static HWND WaitForMainWindow(DWORD milliseconds)
