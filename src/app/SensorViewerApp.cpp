@@ -720,6 +720,7 @@ int SensorViewerApp::ShowProperties()
         return 0;
     }
     SensorPropertiesDialog dialog(entry->Sensor(), entry->Name().Data());
+    dialog.ShowRates(&rates_);
     properties_ = &dialog;
     dialog.Run(Instance(), IDD_PROPERTIES, 0, Window());
     properties_ = nullptr;
