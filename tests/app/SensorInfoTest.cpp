@@ -217,8 +217,7 @@ TEST_CASE("the properties dialog: every property, named and formatted, with Copy
     REQUIRE(f.window.Settle() == 1);
     const std::wstring copied = ClipboardText();
     CHECK(copied.find(L"Category\tLOCATION\r\nState\tReady\r\nReport rate\t0.0 reports/s\r\n"
-                      L"Last report\tNone yet\r\nProperties\r\n") !=
-          std::wstring::npos);
+                      L"Last report\tNone yet\r\nProperties\r\n") != std::wstring::npos);
     CHECK(copied.find(L"\r\n  MODEL\tModel 7\r\n") != std::wstring::npos);
     f.CloseProperties(dialog);
 }
@@ -288,7 +287,8 @@ TEST_CASE("\"Request Access\" asks once, for the selected sensor, over the main 
                                                   L"Properties\tAlt+Enter",
                                                   L"Request Access\u2026",
                                                   L"",
-                                                  L"Record Values\u2026\tCtrl+R"};
+                                                  L"Record Values\u2026\tCtrl+R",
+                                                  L"Open Recording\u2026\tCtrl+O"};
     const GUID id = TestSensorId(1);
 
     SUBCASE("granted: the sensor turns ready and shows its data")
