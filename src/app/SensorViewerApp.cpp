@@ -192,6 +192,7 @@ void SensorViewerApp::SetUpAnchors()
 int SensorViewerApp::CanClose(INT_PTR)
 {
     StopRecording();
+    charts_.CloseAll();
     // A close from elsewhere (the updater's restart) ends an open
     // properties dialog too, so that the program can end.
     if (properties_) {
@@ -209,6 +210,10 @@ INT_PTR SensorViewerApp::OnCommand(int id, WPARAM wParam, LPARAM lParam)
     }
     if (id == IDM_PROPERTIES) {
         ShowProperties();
+        return 1;
+    }
+    if (id == IDM_CHART) {
+        ShowChart();
         return 1;
     }
     if (id == IDM_REQUEST_ACCESS) {
@@ -246,6 +251,11 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             SetWindowLongPtrW(Window(), DWLP_MSGRESULT, 1);
             return 1;
         }
+        if (IsTreeShortcut(reinterpret_cast<NMHDR*>(lParam), tree_.Window(), 'G')) {
+            PostMessageW(Window(), WM_COMMAND, IDM_CHART, 0);
+            SetWindowLongPtrW(Window(), DWLP_MSGRESULT, 1);
+            return 1;
+        }
         if (HandleTreeNotify(tree_, Window(), wParam, lParam, answer)) {
             return answer;
         }
@@ -277,6 +287,7 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // Sensor events stop reaching the window, and the subclassed
         // controls let go of their windows while those still exist.
         SetChangeTarget(nullptr);
+        charts_.CloseAll();
         // Closing ends a recording (CanClose has already, unless the
         // window was destroyed without asking).
         recorder_.Stop();
@@ -438,6 +449,7 @@ void SensorViewerApp::RefreshNow()
         Rebuild();
     }
     FollowProperties();
+    charts_.Follow(sensors_);
 }
 
 // The sensor rows stand under the root in the order of the entries, as the
@@ -673,6 +685,7 @@ void SensorViewerApp::AppendSensorItems(HMENU menu)
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING | (sensor ? MF_ENABLED : MF_GRAYED), IDM_PROPERTIES,
                 L"Properties\tAlt+Enter");
+    AppendMenuW(menu, MF_STRING | (sensor ? MF_ENABLED : MF_GRAYED), IDM_CHART, L"Chart\tCtrl+G");
     if (sensor && sensor->State() == SENSOR_STATE_ACCESS_DENIED) {
         AppendMenuW(menu, MF_STRING, IDM_REQUEST_ACCESS, L"Request Access\u2026");
     }
@@ -710,6 +723,13 @@ int SensorViewerApp::ShowProperties()
     dialog.Run(Instance(), IDD_PROPERTIES, 0, Window());
     properties_ = nullptr;
     return 1;
+}
+
+int SensorViewerApp::ShowChart()
+{
+    SensorEntry* entry = SelectedSensor();
+    const ChartSource source = {&history_, &rates_};
+    return entry && charts_.Show(source, entry->Id(), entry->Name().Data(), Instance(), Window());
 }
 
 // Asked once, when the user chooses it; the answer arrives as a state change.
