@@ -15,6 +15,10 @@ const wchar_t kChartWindowClass[] = L"TesselChartWindow";
 const wchar_t* const kSpanNames[] = {L"10 s", L"1 min", L"10 min"};
 constexpr double kTicksPerSecond = 1e7;
 constexpr UINT_PTR kFrameTimer = 1;
+// The rate's text changes on every picture ("last 0.02 s ago"); it is set
+// at most this often, which reads as live and costs the label's repaint
+// only four times a second.
+constexpr DWORD kHeaderGapMs = 250;
 
 enum ControlId : int
 {
@@ -385,11 +389,15 @@ void ChartWindow::Update()
     if (!window_ || !source_.rates || !source_.history) {
         return;
     }
-    WideString rate;
-    FormatReportRate(source_.rates->Read(sensorId_, ReportClockUs()), rate);
-    if (rate.Compare(header_.Data()) != 0) {
-        header_.Assign(rate);
-        SetWindowTextW(headerLabel_, header_.Data());
+    const DWORD tick = GetTickCount();
+    if (header_.IsEmpty() || tick - headerShownAt_ >= kHeaderGapMs) {
+        WideString rate;
+        FormatReportRate(source_.rates->Read(sensorId_, ReportClockUs()), rate);
+        headerShownAt_ = tick;
+        if (rate.Compare(header_.Data()) != 0) {
+            header_.Assign(rate);
+            SetWindowTextW(headerLabel_, header_.Data());
+        }
     }
     // A paused chart keeps its picture; the rate goes on.
     if (paused_) {

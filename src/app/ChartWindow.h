@@ -126,6 +126,7 @@ private:
     bool timerRunning_ = false;
     UINT timerPeriod_ = 0;
     unsigned frames_ = 0;
+    DWORD headerShownAt_ = 0;
     // Chart times count in seconds from the window's opening.
     long long baseTime_ = 0;
     std::vector<std::wstring> hidden_;
