@@ -413,6 +413,9 @@ void ChartWindow::Update()
     ChartData data;
     BuildChartData(snapshot_, baseTime_, end, kChartSpans[span_], hidden_, data);
     chart_.SetData(std::move(data));
+    // Painted now, not when the queue has no other message left: the
+    // main window's refreshes would hold the picture back.
+    UpdateWindow(chart_.Window());
     ++frames_;
     StartTimer();
 }
