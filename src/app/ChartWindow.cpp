@@ -92,11 +92,12 @@ void BuildChartData(const HistorySnapshot& snapshot, long long baseTime, long lo
     data.end = static_cast<double>(endTime - baseTime) / kTicksPerSecond;
     data.start = data.end - spanSeconds;
     data.timeOrigin = data.end;
-    for (size_t index = 0; index < snapshot.fields.size(); ++index) {
-        const HistoryField& field = snapshot.fields[index];
+    // Colours go to the plotted fields only, so the first line is blue.
+    size_t plotted = 0;
+    for (const HistoryField& field : snapshot.fields) {
         ChartSeries series;
         series.name = field.name;
-        series.color = ChartSeriesColor(index);
+        series.color = ChartSeriesColor(field.numeric ? plotted++ : plotted);
         series.plotted = field.numeric;
         series.visible = !IsHidden(hidden, field.name);
         series.valueText = field.newestText;

@@ -147,7 +147,7 @@ TEST_CASE("chart data from a history: every field, times in seconds, hidden fiel
     CHECK(data.series[0].points[1].value == 2.0);
     CHECK_FALSE(data.series[1].plotted);
     CHECK(data.series[1].visible);
-    CHECK(data.series[0].color != data.series[1].color);
+    CHECK(data.series[0].color == ChartSeriesColor(0));
 
     WideString title;
     REQUIRE(ChartTitle(L"Accelerometer", false, false, title));
