@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # CPU time of the real Tessel.exe and of the prefix's wineserver while Tessel
 # shows live sensors: (a) the default tablet scenario, (b) the same with the
-# accelerometer, compass and inclinometer reporting about 60 times a second.
+# accelerometer, compass and inclinometer reporting about 60 times a second,
+# (c) as (b) with a chart open for each of those three sensors.
 # Each scenario runs the program once; the figures are the user and system
 # time the two processes used over the measured seconds (read from /proc),
 # as a percentage of one core, beside the goal.
@@ -55,13 +56,25 @@ make_fast_scenario() {
 
 percent() { awk -v t="$1" -v hz="$ticks_per_second" -v s="$2" 'BEGIN { printf "%.2f", 100 * t / hz / s }'; }
 
+# Opens the charts of the sensor rows given (0 = the first sensor).
+open_charts() {
+    local row
+    for row in "$@"; do
+        "$TESSEL_WINE" "$driver" select "$row" >/dev/null 2>&1 &&
+            "$TESSEL_WINE" "$driver" chart >/dev/null 2>&1 || return 1
+    done
+}
+
 # Runs Tessel with a scenario for the measured time; prints one table row.
+# Sensor rows after the goal get a chart each.
 measure() {
     local name=$1 scenario=$2 goal=$3 tessel server t0 s0 t1 s1 tessel_pct server_pct total
+    shift 3
     TESSEL_SENSOR_SCENARIO=$(printf 'Z:%s' "$(echo "$scenario" | tr / '\\')") \
         "$TESSEL_WINE" "$exe" >>"$TESSEL_BUILD_DIR/logs/bench-cpu.log" 2>&1 </dev/null &
     tessel=$!
     "$TESSEL_WINE" "$driver" wait >/dev/null 2>&1 || { echo "$name: Tessel did not start"; return 1; }
+    open_charts "$@" || { echo "$name: the charts did not open"; return 1; }
     # Let start-up settle before the measured time begins.
     sleep 2
     server=$(prefix_wineserver)
@@ -84,3 +97,5 @@ echo "CPU time over $seconds s of the running program, % of one core"
 printf '%-40s %11s %11s %11s %10s\n' "scenario" "Tessel.exe" "wineserver" "in all" "goal"
 measure "(a) default tablet scenario" "$root/simulator/scenarios/default.ini" 1
 measure "(b) three sensors at Interval=16" "$scenarios/fast.ini" 5
+# Rows 1 to 3: the accelerometer, the compass and the inclinometer.
+measure "(c) as (b), a chart of each of the three" "$scenarios/fast.ini" 5 1 2 3

@@ -193,6 +193,7 @@ void SensorViewerApp::SetUpAnchors()
 int SensorViewerApp::CanClose(INT_PTR)
 {
     StopRecording();
+    charts_.CloseAll();
     // A close from elsewhere (the updater's restart) ends an open
     // properties dialog too, so that the program can end.
     if (properties_) {
@@ -213,6 +214,10 @@ INT_PTR SensorViewerApp::OnCommand(int id, WPARAM wParam, LPARAM lParam)
     }
     if (id == IDM_PROPERTIES) {
         ShowProperties();
+        return 1;
+    }
+    if (id == IDM_CHART) {
+        ShowChart();
         return 1;
     }
     if (id == IDM_REQUEST_ACCESS) {
@@ -259,6 +264,11 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             SetWindowLongPtrW(Window(), DWLP_MSGRESULT, 1);
             return 1;
         }
+        if (IsTreeShortcut(reinterpret_cast<NMHDR*>(lParam), tree_.Window(), 'G')) {
+            PostMessageW(Window(), WM_COMMAND, IDM_CHART, 0);
+            SetWindowLongPtrW(Window(), DWLP_MSGRESULT, 1);
+            return 1;
+        }
         if (HandleTreeNotify(tree_, Window(), wParam, lParam, answer)) {
             return answer;
         }
@@ -290,6 +300,7 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // Sensor events stop reaching the window, and the subclassed
         // controls let go of their windows while those still exist.
         SetChangeTarget(nullptr);
+        charts_.CloseAll();
         // Closing ends a recording (CanClose has already, unless the
         // window was destroyed without asking).
         recorder_.Stop();
@@ -451,6 +462,7 @@ void SensorViewerApp::RefreshNow()
         Rebuild();
     }
     FollowProperties();
+    charts_.Follow(sensors_);
 }
 
 // The sensor rows stand under the root in the order of the entries, as the
@@ -687,6 +699,7 @@ void SensorViewerApp::AppendSensorItems(HMENU menu)
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING | (sensor ? MF_ENABLED : MF_GRAYED), IDM_PROPERTIES,
                 L"Properties\tAlt+Enter");
+    AppendMenuW(menu, MF_STRING | (sensor ? MF_ENABLED : MF_GRAYED), IDM_CHART, L"Chart\tCtrl+G");
     if (sensor && sensor->State() == SENSOR_STATE_ACCESS_DENIED) {
         AppendMenuW(menu, MF_STRING, IDM_REQUEST_ACCESS, L"Request Access\u2026");
     }
@@ -725,6 +738,13 @@ int SensorViewerApp::ShowProperties()
     dialog.Run(Instance(), IDD_PROPERTIES, 0, Window());
     properties_ = nullptr;
     return 1;
+}
+
+int SensorViewerApp::ShowChart()
+{
+    SensorEntry* entry = SelectedSensor();
+    const ChartSource source = {&history_, &rates_};
+    return entry && charts_.Show(source, entry->Id(), entry->Name().Data(), Instance(), Window());
 }
 
 // Asked once, when the user chooses it; the answer arrives as a state change.

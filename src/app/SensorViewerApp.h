@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "app/ChartWindow.h"
 #include "app/DialogParts.h"
 #include "sensors/ReportRate.h"
 #include "sensors/SensorHistory.h"
@@ -50,6 +51,7 @@ struct RefreshPace
 // Commands of the tree's context menu beside Copy and Copy All.
 constexpr UINT IDM_PROPERTIES = 40010;
 constexpr UINT IDM_REQUEST_ACCESS = 40011;
+constexpr UINT IDM_CHART = 40012;
 constexpr UINT IDM_RECORD_VALUES = 40020;
 constexpr UINT IDM_OPEN_RECORDING = 40021;
 
@@ -109,6 +111,9 @@ public:
     // request for access to it. 1, or 0 when no sensor is selected.
     int ShowProperties();
     int RequestAccess();
+    // The selected sensor's chart window, opened or brought to the front.
+    int ShowChart();
+    ChartWindows& Charts() { return charts_; }
     // The properties dialog while it is open, else null.
     SensorPropertiesDialog* OpenProperties() const { return properties_; }
     // Recording of every data report to a CSV file. ToggleRecording asks
@@ -210,6 +215,7 @@ private:
     DWORD paceTimerPeriod_ = 0;
     unsigned idleTicks_ = 0;
     SensorPropertiesDialog* properties_ = nullptr;
+    ChartWindows charts_;
     RecordingWindow* recordingWindow_ = nullptr;
     // Read on the Sensor API's threads, which must never post to a window
     // that is gone (or, with a null window, to their own queue).

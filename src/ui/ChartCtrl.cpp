@@ -164,6 +164,7 @@ int ChartCtrl::Create(HWND parent, int id, const RECT& bounds)
     Destroy();
     id_ = id;
     dpi_ = WindowDpi(parent);
+    highContrast_ = IsHighContrastOn();
     MakeFont();
     HWND window =
         CreateWindowExW(0, kChartClassName, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, bounds.left,
@@ -232,6 +233,7 @@ LRESULT ChartCtrl::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_SYSCOLORCHANGE:
     case WM_THEMECHANGED:
+    case WM_SETTINGCHANGE:
         ThemeChanged();
         return 0;
     }
@@ -278,6 +280,7 @@ void ChartCtrl::SetDpi(int dpi)
 
 void ChartCtrl::ThemeChanged()
 {
+    highContrast_ = IsHighContrastOn();
     MakeFont();
     if (Window()) {
         InvalidateRect(Window(), nullptr, FALSE);
@@ -317,7 +320,7 @@ ChartCtrl::Colors ChartCtrl::PickColors() const
     Colors colors;
     colors.background = GetSysColor(COLOR_WINDOW);
     colors.text = GetSysColor(COLOR_WINDOWTEXT);
-    const bool contrast = IsHighContrastOn();
+    const bool contrast = highContrast_;
     colors.grid =
         contrast ? GetSysColor(COLOR_GRAYTEXT) : Blend(colors.background, colors.text, 0.12);
     colors.axis = contrast ? colors.text : Blend(colors.background, colors.text, 0.55);
@@ -334,13 +337,15 @@ void ChartCtrl::Paint()
     }
     RECT client = {};
     GetClientRect(Window(), &client);
-    const SIZE size = {client.right, client.bottom};
+    const SIZE size = {std::max<LONG>(client.right, 1), std::max<LONG>(client.bottom, 1)};
+    if (!backBuffer_ || size.cx != backBufferSize_.cx || size.cy != backBufferSize_.cy) {
+        backBuffer_.Reset(CreateCompatibleBitmap(dc, size.cx, size.cy));
+        backBufferSize_ = size;
+    }
     // Drawn aside and copied in one piece, so the picture never flickers.
     ScopedCreatedDc memory(CreateCompatibleDC(dc));
-    ScopedBitmap bitmap(
-        CreateCompatibleBitmap(dc, std::max<LONG>(size.cx, 1), std::max<LONG>(size.cy, 1)));
-    if (memory && bitmap) {
-        const HGDIOBJ old = SelectObject(memory.Get(), bitmap.Get());
+    if (memory && backBuffer_) {
+        const HGDIOBJ old = SelectObject(memory.Get(), backBuffer_.Get());
         Render(memory.Get(), size);
         BitBlt(dc, 0, 0, size.cx, size.cy, memory.Get(), 0, 0, SRCCOPY);
         SelectObject(memory.Get(), old);
@@ -606,7 +611,7 @@ void ChartCtrl::DrawCursor(HDC dc, const Colors& colors)
     RECT inside = {box.left + 1, box.top + 1, box.right - 1, box.bottom - 1};
     FillSolid(dc, inside, colors.background);
     for (size_t index = 0; index < lines.size(); ++index) {
-        SetTextColor(dc, IsHighContrastOn() ? colors.text : lineColors[index]);
+        SetTextColor(dc, highContrast_ ? colors.text : lineColors[index]);
         const int top = box.top + padding + static_cast<int>(index) * textHeight_;
         const RECT rect = {box.left + padding, top, box.right, top + textHeight_};
         DrawLabel(dc, lines[index].c_str(), rect, DT_LEFT);

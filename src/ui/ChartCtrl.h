@@ -165,6 +165,12 @@ private:
 
     ScopedWindow window_;
     ChartData data_;
+    // The picture is drawn here first, kept between paints of one size.
+    ScopedBitmap backBuffer_;
+    SIZE backBufferSize_ = {};
+    // Read once and again when the system's settings change: asking costs
+    // a round trip to the server under Wine.
+    bool highContrast_ = false;
     ScopedFont font_;
     GdiPlusLines smooth_;
     bool smoothWanted_ = true;

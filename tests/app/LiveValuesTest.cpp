@@ -359,6 +359,7 @@ TEST_CASE("the tree's context menu copies a row or the whole tree")
                                             L"Copy All",
                                             L"",
                                             L"Properties\tAlt+Enter",
+                                            L"Chart\tCtrl+G",
                                             L"",
                                             L"Record Values\u2026\tCtrl+R",
                                             L"Open Recording\u2026\tCtrl+O"};

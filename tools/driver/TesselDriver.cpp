@@ -12,6 +12,9 @@
 //   TesselDriver properties      opens the selected sensor's properties, waits
 //                                up to 20 s for the dialog and prints its
 //                                screen rectangle "W H X Y"
+//   TesselDriver chart           opens the selected sensor's chart, waits up
+//                                to 20 s for its window and prints its screen
+//                                rectangle "W H X Y"
 //   TesselDriver describe        prints the title and the number of sensor rows
 //   TesselDriver answer yes|no   waits up to 20 s for a yes/no message box,
 //                                prints its text and answers it
@@ -132,6 +135,50 @@ static int OpenRecording(HWND window, const wchar_t* path)
     SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return PrintRectangle(WaitForWindowWith(1202));
+}
+
+// Counts the shown chart windows; the last one found goes to gLastChart.
+static int gChartCount = 0;
+static HWND gLastChart = nullptr;
+
+// Goes on through all windows; a found one keeps the second way of looking
+// from counting it again.
+static BOOL CALLBACK CountCharts(HWND window, LPARAM result)
+{
+    wchar_t name[64] = L"";
+    GetClassNameW(window, name, 64);
+    if (IsShown(window) && wcscmp(name, L"TesselChartWindow") == 0) {
+        ++gChartCount;
+        gLastChart = window;
+        *reinterpret_cast<HWND*>(result) = window;
+    }
+    return TRUE;
+}
+
+static int ChartWindows()
+{
+    gChartCount = 0;
+    FindWindowBy(CountCharts);
+    return gChartCount;
+}
+
+// Posts the main window's "Chart" command (40012) and waits for one more
+// chart window.
+static int Chart(HWND window)
+{
+    const int before = ChartWindows();
+    PostMessageW(window, WM_COMMAND, 40012, 0);
+    for (int waited = 0; waited < 20000; waited += 100) {
+        if (ChartWindows() > before) {
+            RECT box = {};
+            GetWindowRect(gLastChart, &box);
+            printf("%ld %ld %ld %ld\n", box.right - box.left, box.bottom - box.top, box.left,
+                   box.top);
+            return 0;
+        }
+        Sleep(100);
+    }
+    return 1;
 }
 
 static HWND WaitForMainWindow(DWORD milliseconds)
@@ -299,6 +346,8 @@ int wmain(int argc, wchar_t** argv)
         return Describe(window);
     if (wcscmp(argv[1], L"properties") == 0)
         return Properties(window);
+    if (wcscmp(argv[1], L"chart") == 0)
+        return Chart(window);
     if (wcscmp(argv[1], L"open") == 0 && argc == 3)
         return OpenRecording(window, argv[2]);
     return wcscmp(argv[1], L"wait") == 0 ? 0 : 2;
