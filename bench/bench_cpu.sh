@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # CPU time of the real Tessel.exe and of the prefix's wineserver while Tessel
 # shows live sensors: (a) the default tablet scenario, (b) the same with the
-# accelerometer, compass and inclinometer reporting about 60 times a second.
+# accelerometer, compass and inclinometer reporting about 60 times a second,
+# (c) as (b) with a chart open for each of those three sensors.
 # Each scenario runs the program once; the figures are the user and system
 # time the two processes used over the measured seconds (read from /proc),
 # as a percentage of one core, beside the goal. The floor runs each scenario
@@ -61,10 +62,22 @@ percent() { awk -v t="$1" -v hz="$ticks_per_second" -v s="$2" 'BEGIN { printf "%
 
 windows_path() { printf 'Z:%s' "$(echo "$1" | tr / '\\')"; }
 
+# Opens the charts of the sensor rows given (0 = the first sensor).
+open_charts() {
+    local row
+    for row in "$@"; do
+        "$TESSEL_WINE" "$driver" select "$row" >/dev/null 2>&1 &&
+            "$TESSEL_WINE" "$driver" chart >/dev/null 2>&1 || return 1
+    done
+}
+
 # Runs Tessel, or with "floor" as the fourth argument the floor program,
-# with a scenario for the measured time; prints one table row.
+# with a scenario for the measured time; prints one table row. Sensor rows
+# after "tessel" as the fourth argument get a chart each.
 measure() {
     local name=$1 scenario=$2 goal=$3 kind=${4:-tessel} goal_text tessel server t0 s0 t1 s1 tessel_pct server_pct total
+    shift 3
+    [ $# -gt 0 ] && shift
     if [ "$kind" = floor ]; then
         TESSEL_SENSOR_SCENARIO=$(windows_path "$scenario") "$TESSEL_WINE" "$floor" $((seconds + 4)) \
             >>"$TESSEL_BUILD_DIR/logs/bench-cpu.log" 2>&1 </dev/null &
@@ -74,6 +87,7 @@ measure() {
             "$TESSEL_WINE" "$exe" >>"$TESSEL_BUILD_DIR/logs/bench-cpu.log" 2>&1 </dev/null &
         tessel=$!
         "$TESSEL_WINE" "$driver" wait >/dev/null 2>&1 || { echo "$name: Tessel did not start"; return 1; }
+        open_charts "$@" || { echo "$name: the charts did not open"; return 1; }
     fi
     # Let start-up settle before the measured time begins.
     sleep 2
@@ -102,3 +116,5 @@ measure "(a) default tablet scenario" "$root/simulator/scenarios/default.ini" 1
 measure "(a) floor: reports read, nothing shown" "$root/simulator/scenarios/default.ini" - floor
 measure "(b) three sensors at Interval=16" "$scenarios/fast.ini" 5
 measure "(b) floor: reports read, nothing shown" "$scenarios/fast.ini" - floor
+# Rows 1 to 3: the accelerometer, the compass and the inclinometer.
+measure "(c) as (b), a chart of each of the three" "$scenarios/fast.ini" 5 tessel 1 2 3

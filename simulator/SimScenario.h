@@ -3,8 +3,11 @@
 #include <windows.h>
 #include <wtypes.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+struct ReplayPlan;
 
 // How a data field's value changes from one data update to the next.
 enum class Generator
@@ -43,6 +46,7 @@ enum class ActionKind
     Recover, // GetData succeeds again
     Leave,   // the sensor vanishes and raises OnLeave
     Enter,   // the sensor (re)appears and raises OnSensorEnter
+    Replay,  // a recorded report becomes the sensor's data, then as Data
 };
 
 // One scheduled step of a sensor's timeline, atMs after the timeline started.
@@ -87,6 +91,8 @@ struct ScenarioDefinition
 {
     bool timeline = true;
     std::vector<SensorDefinition> sensors;
+    // A recording played back ([Replay]); its sensors are among the above.
+    std::shared_ptr<const ReplayPlan> replay;
 };
 
 // Text helpers shared by the scenario reader and the control interface.

@@ -1,4 +1,5 @@
 // Reading a scenario from its INI file.
+#include "SimReplay.h"
 #include "SimScenario.h"
 
 namespace {
@@ -168,6 +169,25 @@ int ReadFields(const IniFile& file, const std::wstring& section, SensorDefinitio
     return 1;
 }
 
+// [Replay] File=<recording.csv> (beside the scenario unless absolute),
+// Loop=0|1, Speed=<factor>.
+int ReadReplaySection(const IniFile& file, const std::wstring& scenarioPath,
+                      ScenarioDefinition* scenario)
+{
+    if (!file.Has(L"Replay", L"File")) {
+        return 1;
+    }
+    unsigned loop = 0;
+    double speed = 1;
+    if (!ReadUnsigned(file, L"Replay", L"Loop", &loop) ||
+        (file.Has(L"Replay", L"Speed") &&
+         !ParseNumberText(Trim(file.Value(L"Replay", L"Speed")), &speed))) {
+        return 0;
+    }
+    const std::wstring folder = scenarioPath.substr(0, scenarioPath.find_last_of(L"\\/") + 1);
+    return ReadReplay(Trim(file.Value(L"Replay", L"File")), folder, loop != 0, speed, scenario);
+}
+
 } // namespace
 
 int ReadScenarioFile(const std::wstring& path, ScenarioDefinition* scenario)
@@ -200,6 +220,9 @@ int ReadScenarioFile(const std::wstring& path, ScenarioDefinition* scenario)
             return 0;
         }
         result.sensors.push_back(sensor);
+    }
+    if (!ReadReplaySection(file, fullPath, &result)) {
+        return 0;
     }
     *scenario = result;
     return 1;

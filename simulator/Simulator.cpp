@@ -1,4 +1,5 @@
 #include "Simulator.h"
+#include "SimReplay.h"
 
 #include <algorithm>
 #include <deque>
@@ -53,6 +54,7 @@ struct World
     HANDLE clockWake = nullptr;
     DWORD eventThreadId = 0;
     DWORD clockThreadId = 0;
+    ReplayCursor replay;
 };
 
 World& TheWorld()
@@ -109,6 +111,9 @@ struct DueStep
 {
     ComPtr<SimSensor> sensor;
     TimelineAction action;
+    // A replayed report: the plan, and the sensor and report in it.
+    std::shared_ptr<const ReplayPlan> replay = nullptr;
+    ReplayStep step = ReplayStep();
 };
 
 void CollectSensorSteps(SimSensor* sensor, unsigned long long nowMs, std::vector<DueStep>* due)
@@ -156,6 +161,48 @@ unsigned long long NextStepIn(const SimSensor* sensor, unsigned long long nowMs)
     return next > nowMs ? next - nowMs : 0;
 }
 
+// The replay's reports due now; answers the milliseconds until the next.
+// Call under SimLock.
+unsigned long long CollectReplaySteps(World& world, unsigned long long nowMs,
+                                      std::vector<DueStep>* due)
+{
+    const std::shared_ptr<const ReplayPlan> plan = world.replay.plan;
+    if (!plan) {
+        return idleTickMs;
+    }
+    std::vector<ComPtr<SimSensor>> sensors;
+    size_t withSinks = 0;
+    for (const ReplaySensor& replayed : plan->sensors) {
+        sensors.push_back(FindLocked(world, replayed.id));
+        withSinks += sensors.back() && sensors.back()->sink ? 1 : 0;
+    }
+    std::vector<ReplayStep> steps;
+    const unsigned long long next = TakeDueReplaySteps(world.replay, nowMs, withSinks, &steps);
+    for (const ReplayStep& step : steps) {
+        if (SimSensor* sensor = sensors[step.sensor].Get()) {
+            TimelineAction action;
+            action.kind = ActionKind::Replay;
+            due->push_back(DueStep{ComPtr<SimSensor>::Share(sensor), action, plan, step});
+        }
+    }
+    return next;
+}
+
+// Makes the recorded report the sensor's data and raises its data event.
+void DeliverReplayed(const DueStep& step)
+{
+    std::vector<FieldState> fields;
+    for (const FieldDefinition& field :
+         ReplayFields(*step.replay, step.step.sensor, step.step.report)) {
+        fields.push_back(StartField(field));
+    }
+    {
+        SimLock lock;
+        step.sensor->fields.swap(fields);
+    }
+    SimDeliverDataUpdated(step.sensor.Get());
+}
+
 void RunStep(const DueStep& step)
 {
     SimSensor* sensor = step.sensor.Get();
@@ -163,6 +210,9 @@ void RunStep(const DueStep& step)
     switch (action.kind) {
     case ActionKind::Data:
         SimDeliverDataUpdated(sensor);
+        break;
+    case ActionKind::Replay:
+        DeliverReplayed(step);
         break;
     case ActionKind::Event:
         SimDeliverEvent(sensor, action.eventId);
@@ -224,6 +274,7 @@ DWORD ClockPass()
                 CollectSensorSteps(sensor.Get(), world.timelineMs, &due);
                 nextIn = std::min(nextIn, NextStepIn(sensor.Get(), world.timelineMs));
             }
+            nextIn = std::min(nextIn, CollectReplaySteps(world, world.timelineMs, &due));
             sleepMs = static_cast<DWORD>(nextIn);
         }
         if (world.stormRate) {
@@ -344,7 +395,8 @@ int BuildSensors(const ScenarioDefinition& scenario, std::vector<ComPtr<SimSenso
 
 // Replaces the world's sensors; the old ones are released by the caller's
 // vector after the lock is left.
-void ReplaceSensors(std::vector<ComPtr<SimSensor>>* sensors, bool runTimeline)
+void ReplaceSensors(std::vector<ComPtr<SimSensor>>* sensors, bool runTimeline,
+                    std::shared_ptr<const ReplayPlan> replay)
 {
     World& world = TheWorld();
     SimLock lock;
@@ -355,6 +407,8 @@ void ReplaceSensors(std::vector<ComPtr<SimSensor>>* sensors, bool runTimeline)
     world.timelineMs = 0;
     world.lastTick = GetTickCount64();
     world.timelineRunning = runTimeline;
+    world.replay = ReplayCursor();
+    world.replay.plan = std::move(replay);
 }
 
 } // namespace
@@ -437,7 +491,7 @@ int SimLoadScenario(const std::wstring& path)
         if (!ReadScenarioFile(path, &scenario) || !BuildSensors(scenario, &sensors)) {
             return 0;
         }
-        ReplaceSensors(&sensors, scenario.timeline);
+        ReplaceSensors(&sensors, scenario.timeline, scenario.replay);
         WakeClock();
         return 1;
     } catch (...) {
@@ -448,7 +502,7 @@ int SimLoadScenario(const std::wstring& path)
 void SimReset()
 {
     std::vector<ComPtr<SimSensor>> none;
-    ReplaceSensors(&none, false);
+    ReplaceSensors(&none, false, nullptr);
     SimSetStorm(0);
     InterlockedExchange(&deliveredEvents, 0);
     InterlockedExchange(&permissionRequests, 0);

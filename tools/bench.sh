@@ -5,7 +5,8 @@ source "$(dirname "$0")/env.sh"
 source "$TESSEL_ROOT/tools/session.sh"
 tessel_start_session
 tessel_step "running the benchmarks"
-for bench in bench_rebuild bench_storm bench_latency bench_startup bench_startup_steps bench_download; do
+for bench in bench_rebuild bench_storm bench_latency bench_chart bench_startup bench_startup_steps \
+    bench_download bench_recording_read; do
     echo "== $bench"
     "$TESSEL_WINE" "$TESSEL_BUILD_DIR/bench/$bench.exe"
 done

@@ -32,6 +32,38 @@ void AppendRecordingItems(HMENU menu, UINT command, bool recording)
                 recording ? L"Stop Recording" : L"Record Values\u2026\tCtrl+R");
 }
 
+namespace {
+
+// The common Save dialog (with OFN_OVERWRITEPROMPT among the flags) or Open
+// dialog for a CSV file (or a PNG image); file holds the proposed name. 1
+// with the path.
+int AskFileName(HWND owner, const wchar_t* title, DWORD flags, wchar_t (&file)[1024],
+                WideString& path, bool image = false)
+{
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = image ? L"PNG images (*.png)\0*.png\0All files (*.*)\0*.*\0"
+                               : L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0";
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = 1024;
+    dialog.lpstrTitle = title;
+    dialog.lpstrDefExt = image ? L"png" : L"csv";
+    dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | flags;
+    const bool saving = (flags & OFN_OVERWRITEPROMPT) != 0;
+    // comdlg32 is loaded only now, from the system folder: linked, under Wine
+    // it brings the theme library in at start, looked for beside the program.
+    DynamicLibrary dialogs(L"comdlg32.dll");
+    const auto ask = dialogs.Symbol<decltype(&::GetSaveFileNameW)>(saving ? "GetSaveFileNameW"
+                                                                          : "GetOpenFileNameW");
+    if (!ask || !ask(&dialog)) {
+        return 0;
+    }
+    return path.Assign(file);
+}
+
+} // namespace
+
 int AskRecordingPath(HWND owner, WideString& path)
 {
     wchar_t file[1024] = L"";
@@ -41,22 +73,17 @@ int AskRecordingPath(HWND owner, WideString& path)
     if (DefaultRecordingName(now, proposed) && proposed.Length() < 1024) {
         proposed.Data(file);
     }
-    OPENFILENAMEW dialog = {};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = owner;
-    dialog.lpstrFilter = L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0";
-    dialog.lpstrFile = file;
-    dialog.nMaxFile = 1024;
-    dialog.lpstrTitle = L"Record Values";
-    dialog.lpstrDefExt = L"csv";
-    dialog.Flags =
-        OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    // comdlg32 is loaded only now, from the system folder: linked, under Wine
-    // it brings the theme library in at start, looked for beside the program.
-    DynamicLibrary dialogs(L"comdlg32.dll");
-    const auto getSaveFileName = dialogs.Symbol<decltype(&::GetSaveFileNameW)>("GetSaveFileNameW");
-    if (!getSaveFileName || !getSaveFileName(&dialog)) {
-        return 0;
-    }
-    return path.Assign(file);
+    return AskFileName(owner, L"Record Values", OFN_OVERWRITEPROMPT, file, path);
+}
+
+int AskOpenRecordingPath(HWND owner, WideString& path)
+{
+    wchar_t file[1024] = L"";
+    return AskFileName(owner, L"Open Recording", OFN_FILEMUSTEXIST, file, path);
+}
+
+int AskImagePath(HWND owner, WideString& path)
+{
+    wchar_t file[1024] = L"";
+    return AskFileName(owner, L"Save Image", OFN_OVERWRITEPROMPT, file, path, true);
 }

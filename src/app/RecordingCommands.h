@@ -24,3 +24,10 @@ void AppendRecordingItems(HMENU menu, UINT command, bool recording);
 // name made from the current time. 1 with the chosen path; 0 when the
 // user cancelled (path unchanged).
 int AskRecordingPath(HWND owner, WideString& path);
+
+// Asks for a recording to open with the common Open dialog. 1 with the
+// chosen path; 0 when the user cancelled (path unchanged).
+int AskOpenRecordingPath(HWND owner, WideString& path);
+
+// Asks where to save a chart's picture (PNG) with the common Save dialog.
+int AskImagePath(HWND owner, WideString& path);

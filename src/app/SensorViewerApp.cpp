@@ -3,6 +3,7 @@
 #include "BuildConfig.h"
 #include "app/SensorTreeRules.h"
 #include "app/PropertiesDialog.h"
+#include "app/RecordingWindow.h"
 #include "app/DialogParts.h"
 #include "app/RecordingCommands.h"
 #include "app/resource.h"
@@ -133,6 +134,7 @@ void SensorViewerApp::ObserveReport(const SensorEntry& entry, ISensorDataReport*
 {
     auto* app = static_cast<SensorViewerApp*>(context);
     app->rates_.Note(entry.Id(), ReportClockUs());
+    app->history_.AppendFields(entry.Id(), ReportFileTime(report), fields);
     app->recorder_.Capture(entry, report, fields);
 }
 
@@ -196,10 +198,14 @@ void SensorViewerApp::SetUpAnchors()
 int SensorViewerApp::CanClose(INT_PTR)
 {
     StopRecording();
+    charts_.CloseAll();
     // A close from elsewhere (the updater's restart) ends an open
     // properties dialog too, so that the program can end.
     if (properties_) {
         properties_->EndWindow(0);
+    }
+    if (recordingWindow_) {
+        recordingWindow_->EndWindow(0);
     }
     SavePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", nullptr, 0);
     return 1;
@@ -215,12 +221,20 @@ INT_PTR SensorViewerApp::OnCommand(int id, WPARAM wParam, LPARAM lParam)
         ShowProperties();
         return 1;
     }
+    if (id == IDM_CHART) {
+        ShowChart();
+        return 1;
+    }
     if (id == IDM_REQUEST_ACCESS) {
         RequestAccess();
         return 1;
     }
     if (id == IDM_RECORD_VALUES) {
         ToggleRecording();
+        return 1;
+    }
+    if (id == IDM_OPEN_RECORDING) {
+        OpenRecording();
         return 1;
     }
     if (id == IDC_AUTO_UPDATE) {
@@ -243,10 +257,20 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     }
     switch (message) {
     case WM_NOTIFY:
+        if (IsTreeShortcut(reinterpret_cast<NMHDR*>(lParam), tree_.Window(), 'O')) {
+            PostMessageW(Window(), WM_COMMAND, IDM_OPEN_RECORDING, 0);
+            SetWindowLongPtrW(Window(), DWLP_MSGRESULT, 1);
+            return 1;
+        }
         if (IsTreeShortcut(reinterpret_cast<NMHDR*>(lParam), tree_.Window(), 'R')) {
             // The Save dialog opens once the key's message is done.
             PostMessageW(Window(), WM_COMMAND, IDM_RECORD_VALUES, 0);
             // Keeps the key out of the tree's incremental search.
+            SetWindowLongPtrW(Window(), DWLP_MSGRESULT, 1);
+            return 1;
+        }
+        if (IsTreeShortcut(reinterpret_cast<NMHDR*>(lParam), tree_.Window(), 'G')) {
+            PostMessageW(Window(), WM_COMMAND, IDM_CHART, 0);
             SetWindowLongPtrW(Window(), DWLP_MSGRESULT, 1);
             return 1;
         }
@@ -285,6 +309,7 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // Sensor events stop reaching the window, and the subclassed
         // controls let go of their windows while those still exist.
         SetChangeTarget(nullptr);
+        charts_.CloseAll();
         // Closing ends a recording (CanClose has already, unless the
         // window was destroyed without asking).
         recorder_.Stop();
@@ -469,6 +494,7 @@ void SensorViewerApp::RefreshNow()
         Rebuild();
     }
     FollowProperties();
+    charts_.Follow(sensors_);
 }
 
 // The sensor rows stand under the root in the order of the entries, as the
@@ -695,6 +721,7 @@ void SensorViewerApp::ShowTreeMenu(LPARAM screenPoint)
     }
     AppendSensorItems(menu.Get());
     AppendRecordingItems(menu.Get(), IDM_RECORD_VALUES, IsRecording());
+    AppendMenuW(menu.Get(), MF_STRING, IDM_OPEN_RECORDING, L"Open Recording\u2026\tCtrl+O");
     const UINT command = TrackTreeMenu(menu.Get(), at, Window());
     if (command == IDM_COPY_ROW) {
         CopySelectedRow();
@@ -713,6 +740,7 @@ void SensorViewerApp::AppendSensorItems(HMENU menu)
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING | (sensor ? MF_ENABLED : MF_GRAYED), IDM_PROPERTIES,
                 L"Properties\tAlt+Enter");
+    AppendMenuW(menu, MF_STRING | (sensor ? MF_ENABLED : MF_GRAYED), IDM_CHART, L"Chart\tCtrl+G");
     if (sensor && sensor->State() == SENSOR_STATE_ACCESS_DENIED) {
         AppendMenuW(menu, MF_STRING, IDM_REQUEST_ACCESS, L"Request Access\u2026");
     }
@@ -751,6 +779,13 @@ int SensorViewerApp::ShowProperties()
     dialog.Run(Instance(), IDD_PROPERTIES, 0, Window());
     properties_ = nullptr;
     return 1;
+}
+
+int SensorViewerApp::ShowChart()
+{
+    SensorEntry* entry = SelectedSensor();
+    const ChartSource source = {&history_, &rates_};
+    return entry && charts_.Show(source, entry->Id(), entry->Name().Data(), Instance(), Window());
 }
 
 // Asked once, when the user chooses it; the answer arrives as a state change.

@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include "app/ChartWindow.h"
 #include "app/DialogParts.h"
 #include "sensors/ReportRate.h"
+#include "sensors/SensorHistory.h"
 #include "sensors/SensorList.h"
 #include "sensors/SensorRecorder.h"
 #include "ui/DialogApp.h"
@@ -16,6 +18,7 @@
 
 class QuietTreeUpdate;
 class SensorPropertiesDialog;
+class RecordingWindow;
 
 // Settings bit: automatic update checking is switched off for this run.
 constexpr DWORD AUTO_UPDATE_OFF = 0x1;
@@ -48,7 +51,9 @@ struct RefreshPace
 // Commands of the tree's context menu beside Copy and Copy All.
 constexpr UINT IDM_PROPERTIES = 40010;
 constexpr UINT IDM_REQUEST_ACCESS = 40011;
+constexpr UINT IDM_CHART = 40012;
 constexpr UINT IDM_RECORD_VALUES = 40020;
+constexpr UINT IDM_OPEN_RECORDING = 40021;
 
 // Posted by the recorder when a recording ended because its file could not
 // be written: wParam the system's error code, lParam the recording's number.
@@ -79,7 +84,7 @@ public:
     // The change callback; runs on the Sensor API's threads.
     static void SensorChanged(int code, SensorEntry* entry, void* context);
     // Every data report, on the Sensor API's threads: noted for the report
-    // rates and taken by the recorder.
+    // rates, kept in the history and taken by the recorder.
     static void ObserveReport(const SensorEntry& entry, ISensorDataReport* report,
                               const LockedList& fields, void* context);
     // Refills the tree from the sensors, keeping the selected row.
@@ -108,6 +113,9 @@ public:
     // request for access to it. 1, or 0 when no sensor is selected.
     int ShowProperties();
     int RequestAccess();
+    // The selected sensor's chart window, opened or brought to the front.
+    int ShowChart();
+    ChartWindows& Charts() { return charts_; }
     // The properties dialog while it is open, else null.
     SensorPropertiesDialog* OpenProperties() const { return properties_; }
     // Recording of every data report to a CSV file. ToggleRecording asks
@@ -115,12 +123,17 @@ public:
     // StartRecording answers 1, or 0 after telling the user why not;
     // StopRecording tells the user when the recording had failed.
     void ToggleRecording();
+    // "Open Recording…": asks for a recording and shows it in its window.
+    void OpenRecording();
+    RecordingWindow* OpenRecordingWindow() const { return recordingWindow_; }
     int StartRecording(const wchar_t* path);
     void StopRecording();
     bool IsRecording() const { return recorder_.IsRecording(); }
     const SensorRecorder& Recorder() const { return recorder_; }
     // How fast each sensor's reports really arrive.
     const ReportRates& Rates() const { return rates_; }
+    // Every sensor's recent reports as numbers, for its chart.
+    const SensorHistory& History() const { return history_; }
 
     TreeListCtrl& Tree() { return tree_; }
     LinkCtrl& Link() { return link_; }
@@ -177,6 +190,7 @@ private:
     // once it is gone.
     SensorRecorder recorder_;
     ReportRates rates_;
+    SensorHistory history_;
     WideString recordingPath_;
     SensorList sensors_;
     TreeListCtrl tree_;
@@ -211,6 +225,8 @@ private:
     DWORD paceTimerPeriod_ = 0;
     unsigned idleTicks_ = 0;
     SensorPropertiesDialog* properties_ = nullptr;
+    ChartWindows charts_;
+    RecordingWindow* recordingWindow_ = nullptr;
     // Read on the Sensor API's threads, which must never post to a window
     // that is gone (or, with a null window, to their own queue).
     void* volatile changeTarget_ = nullptr;

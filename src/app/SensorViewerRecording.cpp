@@ -2,7 +2,9 @@
 // Recording", and the end of a recording whose file failed.
 
 #include "app/RecordingCommands.h"
+#include "app/RecordingWindow.h"
 #include "app/SensorViewerApp.h"
+#include "app/resource.h"
 
 void SensorViewerApp::ToggleRecording()
 {
@@ -66,4 +68,16 @@ void SensorViewerApp::ShowTitle()
         title = recording.Data();
     }
     SetText(title);
+}
+
+void SensorViewerApp::OpenRecording()
+{
+    WideString path;
+    if (recordingWindow_ || !AskOpenRecordingPath(Window(), path)) {
+        return;
+    }
+    RecordingWindow window(path.Data());
+    recordingWindow_ = &window;
+    window.Run(Instance(), IDD_RECORDING, 0, Window());
+    recordingWindow_ = nullptr;
 }

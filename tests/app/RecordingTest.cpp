@@ -5,6 +5,7 @@
 #include "HttpTestServer.h"
 #include "MainWindowHarness.h"
 #include "UpdateTestFiles.h"
+#include "app/RecordingWindow.h"
 #include "sensors/RecordingFormat.h"
 
 #include <algorithm>
@@ -231,7 +232,7 @@ TEST_CASE("Ctrl+R asks for the file and records until Ctrl+R again or the window
     // While it records, the menu offers to stop.
     const std::vector<std::wstring> items = ChooseFromTreeMenu(f.window, -1, 0);
     REQUIRE_FALSE(items.empty());
-    CHECK(items.back() == L"Stop Recording");
+    CHECK(std::find(items.begin(), items.end(), L"Stop Recording") != items.end());
     f.FireData(1, 3);
     REQUIRE(f.window.PressInTree('R', true) == 1);
     // The key posts the command; it is handled after what was posted before.
@@ -309,4 +310,38 @@ TEST_CASE("a recording whose file fails tells the user once and the title shows 
         CHECK_FALSE(f.IsRecording());
         CHECK(Title(f.window.Window()) == plainTitle);
     }
+}
+
+TEST_CASE("Ctrl+O asks for a recording with the Open dialog and shows it in its window")
+{
+    RecordingFixture f;
+    REQUIRE(AddTestSensor(f.sim, 1, L"Integrated GPS",
+                          {{L"LATITUDE_DEGREES", L"VT_R8, 47.6, ramp, 0.5"}}) == 1);
+    f.Open();
+    const std::wstring path = f.folder / L"made here.csv";
+    REQUIRE(f.StartRecording(path) == 1);
+    f.FireData(1, 3);
+    REQUIRE(f.window.Send([&] { f.window.App()->StopRecording(); }) == 1);
+
+    const std::vector<std::wstring> items = ChooseFromTreeMenu(f.window, -1, 0);
+    CHECK(std::find(items.begin(), items.end(), L"Open Recording\u2026\tCtrl+O") != items.end());
+
+    SaveDialogAnswerer answerer(f.WindowThread(), f.window.Window(), path);
+    REQUIRE(f.window.PressInTree('O', true) == 1);
+    answerer.Join();
+    HWND shown = nullptr;
+    for (int waited = 0; waited < 20000 && !shown; waited += 20) {
+        Sleep(20);
+        HWND window = FindWindowW(nullptr, L"made here.csv - Recording");
+        shown = window && IsWindowVisible(window) ? window : nullptr;
+    }
+    REQUIRE(shown != nullptr);
+    for (int waited = 0; waited < 20000 &&
+                         SendDlgItemMessageW(shown, IDC_RECORDING_SENSORS, LB_GETCOUNT, 0, 0) != 1;
+         waited += 20)
+        Sleep(20);
+    CHECK(SendDlgItemMessageW(shown, IDC_RECORDING_SENSORS, LB_GETCOUNT, 0, 0) == 1);
+    // The main window waits for it, and a close of the main window ends it.
+    f.window.Close();
+    CHECK_FALSE(IsWindow(shown));
 }

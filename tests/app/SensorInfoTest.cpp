@@ -217,8 +217,7 @@ TEST_CASE("the properties dialog: every property, named and formatted, with Copy
     REQUIRE(f.window.Settle() == 1);
     const std::wstring copied = ClipboardText();
     CHECK(copied.find(L"Category\tLOCATION\r\nState\tReady\r\nReport rate\t0.0 reports/s\r\n"
-                      L"Last report\tNone yet\r\nProperties\r\n") !=
-          std::wstring::npos);
+                      L"Last report\tNone yet\r\nProperties\r\n") != std::wstring::npos);
     CHECK(copied.find(L"\r\n  MODEL\tModel 7\r\n") != std::wstring::npos);
     f.CloseProperties(dialog);
 }
@@ -286,15 +285,17 @@ TEST_CASE("\"Request Access\" asks once, for the selected sensor, over the main 
                                                   L"Copy All",
                                                   L"",
                                                   L"Properties\tAlt+Enter",
+                                                  L"Chart\tCtrl+G",
                                                   L"Request Access\u2026",
                                                   L"",
-                                                  L"Record Values\u2026\tCtrl+R"};
+                                                  L"Record Values\u2026\tCtrl+R",
+                                                  L"Open Recording\u2026\tCtrl+O"};
     const GUID id = TestSensorId(1);
 
     SUBCASE("granted: the sensor turns ready and shows its data")
     {
         REQUIRE(f.window.Select(L"Secured GPS") == 1);
-        CHECK(ChooseFromTreeMenu(f.window, -1, 3) == deniedMenu);
+        CHECK(ChooseFromTreeMenu(f.window, -1, 4) == deniedMenu);
         rows = Texts(f.window.SettledTree());
         HWND parent = nullptr;
         CHECK(f.sim.PermissionRequests(&parent) == 1);
@@ -307,7 +308,7 @@ TEST_CASE("\"Request Access\" asks once, for the selected sensor, over the main 
     {
         REQUIRE(f.sim.SetAccessAnswer(&id, 0) == 1);
         REQUIRE(f.window.Select(L"Secured GPS") == 1);
-        CHECK(ChooseFromTreeMenu(f.window, -1, 3) == deniedMenu);
+        CHECK(ChooseFromTreeMenu(f.window, -1, 4) == deniedMenu);
         REQUIRE(f.window.WaitForIdle() == 1);
         CHECK(f.sim.PermissionRequests(nullptr) == 1);
         CHECK(Texts(f.window.SettledTree())[1] == L"Secured GPS\tAccess denied");

@@ -12,9 +12,15 @@
 //   TesselDriver properties      opens the selected sensor's properties, waits
 //                                up to 20 s for the dialog and prints its
 //                                screen rectangle "W H X Y"
+//   TesselDriver chart           opens the selected sensor's chart, waits up
+//                                to 20 s for its window and prints its screen
+//                                rectangle "W H X Y"
 //   TesselDriver describe        prints the title and the number of sensor rows
 //   TesselDriver answer yes|no   waits up to 20 s for a yes/no message box,
 //                                prints its text and answers it
+//   TesselDriver open PATH       opens the recording PATH through "Open
+//                                Recording...", waits up to 20 s for its
+//                                window and prints its rectangle "W H X Y"
 #include <windows.h>
 #include <commctrl.h>
 
@@ -54,10 +60,14 @@ static BOOL CALLBACK FindTessel(HWND window, LPARAM result)
     return TRUE;
 }
 
-// The sensor properties dialog holds the property tree, control 1100.
-static BOOL CALLBACK FindProperties(HWND window, LPARAM result)
+// A shown window that holds the control gWantedControl: the sensor
+// properties dialog its property tree (1100), the Open dialog its file name
+// box (cmb13), the recording window its sensor list (1202).
+static int gWantedControl = 0;
+
+static BOOL CALLBACK FindWithControl(HWND window, LPARAM result)
 {
-    if (IsShown(window) && GetDlgItem(window, 1100)) {
+    if (IsShown(window) && GetDlgItem(window, gWantedControl)) {
         *reinterpret_cast<HWND*>(result) = window;
         return FALSE;
     }
@@ -84,13 +94,84 @@ static HWND MainWindow()
     return FindWindowBy(FindTessel);
 }
 
+// Waits up to 20 s for a window holding the control.
+static HWND WaitForWindowWith(int control)
+{
+    gWantedControl = control;
+    for (int waited = 0; waited < 20000; waited += 100) {
+        if (HWND found = FindWindowBy(FindWithControl))
+            return found;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+// Prints the window's screen rectangle "W H X Y"; 1 without a window.
+static int PrintRectangle(HWND window)
+{
+    if (!window)
+        return 1;
+    RECT box = {};
+    GetWindowRect(window, &box);
+    printf("%ld %ld %ld %ld\n", box.right - box.left, box.bottom - box.top, box.left, box.top);
+    return 0;
+}
+
 static int Properties(HWND window)
 {
     PostMessageW(window, WM_COMMAND, 40010, 0);
+    return PrintRectangle(WaitForWindowWith(1100));
+}
+
+static int OpenRecording(HWND window, const wchar_t* path)
+{
+    PostMessageW(window, WM_COMMAND, 40021, 0);
+    HWND dialog = WaitForWindowWith(0x47C);
+    HWND combo =
+        dialog ? FindWindowExW(GetDlgItem(dialog, 0x47C), nullptr, L"ComboBox", nullptr) : nullptr;
+    HWND edit = combo ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : nullptr;
+    if (!edit)
+        return 1;
+    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return PrintRectangle(WaitForWindowWith(1202));
+}
+
+// Counts the shown chart windows; the last one found goes to gLastChart.
+static int gChartCount = 0;
+static HWND gLastChart = nullptr;
+
+// Goes on through all windows; a found one keeps the second way of looking
+// from counting it again.
+static BOOL CALLBACK CountCharts(HWND window, LPARAM result)
+{
+    wchar_t name[64] = L"";
+    GetClassNameW(window, name, 64);
+    if (IsShown(window) && wcscmp(name, L"TesselChartWindow") == 0) {
+        ++gChartCount;
+        gLastChart = window;
+        *reinterpret_cast<HWND*>(result) = window;
+    }
+    return TRUE;
+}
+
+static int ChartWindows()
+{
+    gChartCount = 0;
+    FindWindowBy(CountCharts);
+    return gChartCount;
+}
+
+// Posts the main window's "Chart" command (40012) and waits for one more
+// chart window.
+static int Chart(HWND window)
+{
+    const int before = ChartWindows();
+    PostMessageW(window, WM_COMMAND, 40012, 0);
     for (int waited = 0; waited < 20000; waited += 100) {
-        if (HWND dialog = FindWindowBy(FindProperties)) {
+        if (ChartWindows() > before) {
             RECT box = {};
-            GetWindowRect(dialog, &box);
+            GetWindowRect(gLastChart, &box);
             printf("%ld %ld %ld %ld\n", box.right - box.left, box.bottom - box.top, box.left,
                    box.top);
             return 0;
@@ -265,5 +346,9 @@ int wmain(int argc, wchar_t** argv)
         return Describe(window);
     if (wcscmp(argv[1], L"properties") == 0)
         return Properties(window);
+    if (wcscmp(argv[1], L"chart") == 0)
+        return Chart(window);
+    if (wcscmp(argv[1], L"open") == 0 && argc == 3)
+        return OpenRecording(window, argv[2]);
     return wcscmp(argv[1], L"wait") == 0 ? 0 : 2;
 }

@@ -1,0 +1,391 @@
+#include <doctest.h>
+
+#include "ChartPixels.h"
+#include "MainWindowHarness.h"
+#include "app/ChartWindow.h"
+#include "ui/Dpi.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace main_window_test;
+
+namespace {
+
+constexpr long long kSecond = 10000000;
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[256] = L"";
+    GetWindowTextW(window, text, 256);
+    return text;
+}
+
+// The open chart windows of this process.
+int ChartWindowCount()
+{
+    int count = 0;
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, L"TesselChartWindow", nullptr)) != nullptr) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        count += process == GetCurrentProcessId() ? 1 : 0;
+    }
+    return count;
+}
+
+struct ChartFixture
+{
+    ChartFixture() : sim(*Simulator())
+    {
+        REQUIRE(Simulator() != nullptr);
+        REQUIRE(sim.Reset() == 1);
+    }
+    void AddSensor(unsigned number, const wchar_t* name)
+    {
+        REQUIRE(AddTestSensor(sim, number, name,
+                              {{L"LATITUDE_DEGREES", L"VT_R8, 5.5"},
+                               {L"LONGITUDE_DEGREES", L"VT_R8, 10, ramp, 1"},
+                               {L"CITY", L"VT_LPWSTR, Seattle"}}));
+    }
+    void Fire(unsigned number, int times = 1)
+    {
+        const GUID id = TestSensorId(number);
+        for (int index = 0; index < times; ++index) {
+            REQUIRE(sim.FireDataUpdated(&id) == 1);
+        }
+    }
+    // Opens the chart of the n-th sensor with Ctrl+G in the tree.
+    void OpenChart(const wchar_t* sensorName)
+    {
+        REQUIRE(window.Select(sensorName) == 1);
+        REQUIRE(window.PressInTree('G', true) == 1);
+        REQUIRE(window.Settle() == 1);
+    }
+    // Runs function with the sensor's chart on the window's thread.
+    template <typename Function> void WithChart(unsigned number, Function function)
+    {
+        bool found = false;
+        REQUIRE(window.AfterPosted([&] {
+            ChartWindow* chart = window.App()->Charts().Find(TestSensorId(number));
+            found = chart != nullptr;
+            if (chart) {
+                function(*chart);
+            }
+        }));
+        REQUIRE(found);
+    }
+    HWND ChartWindowOf(unsigned number)
+    {
+        HWND handle = nullptr;
+        WithChart(number, [&](ChartWindow& chart) { handle = chart.Window(); });
+        return handle;
+    }
+    HWND PlotOf(unsigned number)
+    {
+        HWND handle = nullptr;
+        WithChart(number, [&](ChartWindow& chart) { handle = chart.Chart().Window(); });
+        return handle;
+    }
+    // Waits until the chart has taken at least count more pictures.
+    void WaitForFrames(unsigned number, unsigned count)
+    {
+        unsigned start = 0;
+        WithChart(number, [&](ChartWindow& chart) { start = chart.Frames(); });
+        for (DWORD waited = 0; waited < 5000; waited += 20) {
+            unsigned now = 0;
+            WithChart(number, [&](ChartWindow& chart) { now = chart.Frames(); });
+            if (now >= start + count) {
+                return;
+            }
+            Sleep(20);
+        }
+        FAIL("the chart took no new pictures within 5 s");
+    }
+
+    PlacementValueGuard placement;
+    SensorSimControl& sim;
+    MainWindowHarness window;
+};
+
+// The chart's area as pixels, for comparing two moments.
+std::vector<COLORREF> PlotPixels(HWND plot)
+{
+    const WindowPicture picture(plot);
+    std::vector<COLORREF> pixels;
+    for (int y = 0; y < picture.Height(); y += 2) {
+        for (int x = 0; x < picture.Width(); x += 2) {
+            pixels.push_back(picture.Pixel(x, y));
+        }
+    }
+    return pixels;
+}
+
+} // namespace
+
+TEST_CASE("chart data from a history: every field, times in seconds, hidden fields by name")
+{
+    HistorySnapshot snapshot;
+    snapshot.fields.resize(2);
+    snapshot.fields[0].name = L"X";
+    snapshot.fields[0].numeric = true;
+    snapshot.fields[0].newestText = L"2.000000";
+    snapshot.fields[0].samples = {{100 * kSecond, 1.0}, {105 * kSecond, 2.0}};
+    snapshot.fields[1].name = L"Time Stamp";
+    ChartData data;
+    BuildChartData(snapshot, 100 * kSecond, 110 * kSecond, 60.0, {L"X"}, data);
+    CHECK(data.end == 10.0);
+    CHECK(data.start == -50.0);
+    CHECK(data.timeOrigin == 10.0);
+    REQUIRE(data.series.size() == 2);
+    CHECK_FALSE(data.series[0].visible);
+    CHECK(data.series[0].valueText == L"2.000000");
+    REQUIRE(data.series[0].points.size() == 2);
+    CHECK(data.series[0].points[1].time == 5.0);
+    CHECK(data.series[0].points[1].value == 2.0);
+    CHECK_FALSE(data.series[1].plotted);
+    CHECK(data.series[1].visible);
+    CHECK(data.series[0].color == ChartSeriesColor(0));
+
+    WideString title;
+    REQUIRE(ChartTitle(L"Accelerometer", false, false, title));
+    CHECK(std::wstring(title.Data()) == L"Accelerometer - Chart");
+    REQUIRE(ChartTitle(L"Accelerometer", true, true, title));
+    CHECK(std::wstring(title.Data()) == L"Accelerometer - Chart - Paused - Sensor removed");
+
+    // 30 pictures a second at most, fewer when the lines move slower.
+    CHECK(ChartFrameInterval(10.0, 600) == kChartFrameMs);
+    CHECK(ChartFrameInterval(600.0, 600) == 1000);
+    CHECK(ChartFrameInterval(10.0, 0) == kChartFrameMs);
+
+    const ChartWindowLayout layout = LayOutChartWindow({720, 440}, 96);
+    CHECK(layout.save.right == 712);
+    CHECK(layout.copy.right < layout.save.left);
+    CHECK(layout.span.right < layout.copy.left);
+    CHECK(layout.header.right < layout.span.left);
+    CHECK(layout.chart.top >= layout.save.bottom);
+    CHECK(layout.chart.bottom == 440);
+    // Too small a window keeps its rectangles the right way round.
+    const ChartWindowLayout tiny = LayOutChartWindow({50, 20}, 192);
+    CHECK(tiny.header.right >= tiny.header.left);
+    CHECK(tiny.chart.bottom >= tiny.chart.top);
+}
+
+TEST_CASE("Chart opens one window per sensor, brings it to the front again, and Exit closes all")
+{
+    ChartFixture f;
+    f.AddSensor(1, L"First GPS");
+    f.AddSensor(2, L"Second GPS");
+    REQUIRE(f.window.Start() == 1);
+    f.OpenChart(L"First GPS");
+    CHECK(ChartWindowCount() == 1);
+    CHECK(WindowText(f.ChartWindowOf(1)) == L"First GPS - Chart");
+    // From a field row of the same sensor: the same window.
+    REQUIRE(f.window.Select(L"CITY\t") == 1);
+    PostMessageW(f.window.Window(), WM_COMMAND, IDM_CHART, 0);
+    REQUIRE(f.window.Settle() == 1);
+    CHECK(ChartWindowCount() == 1);
+    f.OpenChart(L"Second GPS");
+    CHECK(ChartWindowCount() == 2);
+    CHECK(WindowText(f.ChartWindowOf(2)) == L"Second GPS - Chart");
+    // The user closes one; asking again opens a new one.
+    PostMessageW(f.ChartWindowOf(1), WM_CLOSE, 0, 0);
+    REQUIRE(f.window.Settle() == 1);
+    CHECK(ChartWindowCount() == 1);
+    f.OpenChart(L"First GPS");
+    CHECK(ChartWindowCount() == 2);
+    f.window.Close();
+    CHECK(ChartWindowCount() == 0);
+}
+
+TEST_CASE("the chart shows the history from before it opened, and the legend the tree's texts")
+{
+    ChartFixture f;
+    f.AddSensor(1, L"Integrated GPS");
+    REQUIRE(f.window.Start() == 1);
+    f.Fire(1, 20);
+    f.OpenChart(L"Integrated GPS");
+    f.WithChart(1, [](ChartWindow& chart) {
+        const ChartData& data = chart.Chart().Data();
+        REQUIRE(data.series.size() == 3);
+        // Reports from before the window opened lie before its time 0.
+        REQUIRE(data.series[1].points.size() >= 20);
+        CHECK(data.series[1].points.front().time < 0.0);
+        CHECK(data.series[0].points.back().value == 5.5);
+        CHECK_FALSE(data.series[2].plotted);
+    });
+    // Once both have shown the last report, the legend says what the tree says.
+    f.Fire(1, 3);
+    const std::vector<TreeRow> rows = f.window.SettledTree();
+    f.WithChart(1, [&rows](ChartWindow& chart) {
+        chart.Update();
+        for (const ChartSeries& series : chart.Chart().Data().series) {
+            const std::wstring row = series.name + L"\t" + series.valueText;
+            bool inTree = false;
+            for (const TreeRow& treeRow : rows) {
+                inTree |= treeRow.text == row;
+            }
+            CAPTURE(std::string(row.begin(), row.end()));
+            CHECK(inTree);
+        }
+        CHECK(std::wstring(chart.HeaderText()).find(L"reports/s, last") != std::wstring::npos);
+    });
+}
+
+TEST_CASE("the live chart draws the sensor's constant value where the axis says")
+{
+    ChartFixture f;
+    f.AddSensor(1, L"Integrated GPS");
+    REQUIRE(f.window.Start() == 1);
+    // Reports over about a second, so that the line is long.
+    for (int index = 0; index < 20; ++index) {
+        f.Fire(1);
+        Sleep(50);
+    }
+    f.OpenChart(L"Integrated GPS");
+    // The ramp hidden, so the axis is the constant's alone.
+    f.WithChart(1, [](ChartWindow& chart) {
+        chart.TogglePause();
+        chart.Chart().SetSeriesVisible(1, false);
+    });
+    const HWND plot = f.PlotOf(1);
+    const WindowPicture picture(plot);
+    ChartAxis timeAxis;
+    ChartAxis valueAxis;
+    RECT plotRect = {};
+    double middle = 0.0;
+    f.WithChart(1, [&](ChartWindow& chart) {
+        const std::vector<ChartPoint>& points = chart.Chart().Data().series.at(0).points;
+        REQUIRE(points.size() >= 20);
+        middle = points[points.size() / 2].time;
+        timeAxis = chart.Chart().TimeAxis();
+        valueAxis = chart.Chart().ValueAxis();
+        plotRect = chart.Chart().Layout().plot;
+    });
+    const int expected = static_cast<int>(std::floor(ValueToPixel(valueAxis, 5.5)));
+    const int x = static_cast<int>(std::floor(ValueToPixel(timeAxis, middle)));
+    int distance = 0;
+    const int row =
+        picture.NearestRow(x, plotRect.top, plotRect.bottom, ChartSeriesColor(0), &distance);
+    CHECK(distance <= 60);
+    CHECK(std::abs(row - expected) <= 1);
+    CHECK(picture.CountNear(plotRect, ChartSeriesColor(1), 60) == 0);
+}
+
+TEST_CASE("Space pauses the picture while reports go on; a hidden line stays hidden")
+{
+    ChartFixture f;
+    f.AddSensor(1, L"Integrated GPS");
+    REQUIRE(f.window.Start() == 1);
+    f.Fire(1, 5);
+    f.OpenChart(L"Integrated GPS");
+    const HWND chartWindow = f.ChartWindowOf(1);
+    const HWND plot = f.PlotOf(1);
+    // Space reaches the window through the focused chart.
+    PostMessageW(plot, WM_KEYDOWN, VK_SPACE, 0);
+    REQUIRE(f.window.Settle() == 1);
+    CHECK(WindowText(chartWindow) == L"Integrated GPS - Chart - Paused");
+    unsigned framesBefore = 0;
+    f.WithChart(1, [&](ChartWindow& chart) { framesBefore = chart.Frames(); });
+    const std::vector<COLORREF> before = PlotPixels(plot);
+    f.Fire(1, 30);
+    Sleep(300);
+    REQUIRE(f.window.Settle() == 1);
+    const std::vector<COLORREF> after = PlotPixels(plot);
+    CHECK(before == after);
+    f.WithChart(1, [&](ChartWindow& chart) { CHECK(chart.Frames() == framesBefore); });
+
+    PostMessageW(plot, WM_KEYDOWN, VK_SPACE, 0);
+    REQUIRE(f.window.Settle() == 1);
+    CHECK(WindowText(chartWindow) == L"Integrated GPS - Chart");
+    f.WaitForFrames(1, 2);
+    CHECK(PlotPixels(plot) != before);
+
+    // A legend click hides the ramp; later pictures keep it hidden.
+    RECT entry = {};
+    f.WithChart(1, [&](ChartWindow& chart) { entry = chart.Chart().LegendEntryRect(1); });
+    const LPARAM at = MAKELPARAM((entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2);
+    PostMessageW(plot, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(plot, WM_LBUTTONUP, 0, at);
+    f.Fire(1, 5);
+    f.WaitForFrames(1, 2);
+    f.WithChart(1, [](ChartWindow& chart) {
+        CHECK(chart.Chart().Data().series[0].visible);
+        CHECK_FALSE(chart.Chart().Data().series[1].visible);
+    });
+}
+
+TEST_CASE("a minimised chart takes no pictures; restored, it goes on")
+{
+    ChartFixture f;
+    f.AddSensor(1, L"Integrated GPS");
+    REQUIRE(f.window.Start() == 1);
+    f.OpenChart(L"Integrated GPS");
+    f.WaitForFrames(1, 2);
+    const HWND chartWindow = f.ChartWindowOf(1);
+    ShowWindow(chartWindow, SW_MINIMIZE);
+    REQUIRE(f.window.Settle() == 1);
+    unsigned frames = 0;
+    f.WithChart(1, [&](ChartWindow& chart) { frames = chart.Frames(); });
+    f.Fire(1, 10);
+    Sleep(300);
+    f.WithChart(1, [&](ChartWindow& chart) { CHECK(chart.Frames() == frames); });
+    ShowWindow(chartWindow, SW_RESTORE);
+    f.WaitForFrames(1, 2);
+}
+
+TEST_CASE("a sensor that leaves keeps its chart, titled so, which goes on when it returns")
+{
+    ChartFixture f;
+    f.AddSensor(1, L"Integrated GPS");
+    REQUIRE(f.window.Start() == 1);
+    f.Fire(1, 10);
+    f.OpenChart(L"Integrated GPS");
+    const HWND chartWindow = f.ChartWindowOf(1);
+    const GUID id = TestSensorId(1);
+    REQUIRE(f.sim.RemoveSensor(&id) == 1);
+    REQUIRE(f.window.Settle() == 1);
+    CHECK(WindowText(chartWindow) == L"Integrated GPS - Chart - Sensor removed");
+    size_t pointsWhileAway = 0;
+    f.WithChart(1, [&](ChartWindow& chart) {
+        chart.Update();
+        pointsWhileAway = chart.Chart().Data().series.at(0).points.size();
+    });
+    CHECK(pointsWhileAway >= 10);
+
+    f.AddSensor(1, L"Integrated GPS");
+    REQUIRE(f.sim.FireEnter(&id) == 1);
+    REQUIRE(f.window.Settle() == 1);
+    CHECK(WindowText(chartWindow) == L"Integrated GPS - Chart");
+    f.Fire(1, 5);
+    f.WithChart(1, [&](ChartWindow& chart) {
+        chart.Update();
+        CHECK(chart.Chart().Data().series.at(0).points.size() >= pointsWhileAway + 5);
+    });
+}
+
+TEST_CASE("the chart window follows the DPI")
+{
+    ChartFixture f;
+    f.AddSensor(1, L"Integrated GPS");
+    REQUIRE(f.window.Start() == 1);
+    f.Fire(1, 5);
+    f.OpenChart(L"Integrated GPS");
+    const char* testDpi = std::getenv("TESSEL_TEST_DPI");
+    const int dpi = testDpi ? std::atoi(testDpi) : kDefaultDpi;
+    f.WithChart(1, [dpi](ChartWindow& chart) {
+        CHECK(chart.Chart().Dpi() == dpi);
+        RECT client = {};
+        GetClientRect(chart.Window(), &client);
+        CHECK(client.right == ScaleForDpi(720, dpi));
+        CHECK(client.bottom == ScaleForDpi(440, dpi));
+        // A move to a monitor of twice the DPI remakes the sizes.
+        RECT suggested = {};
+        GetWindowRect(chart.Window(), &suggested);
+        SendMessageW(chart.Window(), kWmDpiChanged, MAKEWPARAM(dpi * 2, dpi * 2),
+                     reinterpret_cast<LPARAM>(&suggested));
+        CHECK(chart.Chart().Dpi() == dpi * 2);
+    });
+}

@@ -1,0 +1,655 @@
+#include <doctest.h>
+
+#include "../../simulator/SensorSimControl.h"
+#include "UpdateTestFiles.h"
+#include "sensors/RecordingFormat.h"
+#include "sensors/RecordingReader.h"
+#include "sensors/SensorList.h"
+#include "sensors/SensorRecorder.h"
+
+#include <sensors.h>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+using update_test::TempFolder;
+using update_test::WriteWholeFile;
+
+namespace {
+
+const char kHeaderRow[] = "Time,Sensor,Sensor ID,Field,Value";
+
+// One row as the recorder writes it, through its own CSV functions.
+std::string Row(const wchar_t* time, const wchar_t* sensor, const wchar_t* id, const wchar_t* field,
+                const wchar_t* value)
+{
+    std::string row;
+    REQUIRE(AppendCsvFields(row, {time, sensor, id, field, value}, "\r\n") == 1);
+    return row;
+}
+
+Recording Parse(const std::string& text)
+{
+    Recording recording;
+    REQUIRE(ParseRecording(text.data(), text.size(), recording, nullptr, nullptr) ==
+            RecordingRead::Read);
+    return recording;
+}
+
+std::wstring Text(const Recording& recording, const RecordedValue& value)
+{
+    return WideFromUtf8(ValueText(recording, value));
+}
+
+// The texts of a sensor's reports, one list per report, "field=value".
+std::vector<std::vector<std::wstring>> Reports(const Recording& recording, size_t sensorIndex)
+{
+    const RecordedSensor& sensor = recording.sensors[sensorIndex];
+    std::vector<std::vector<std::wstring>> reports;
+    for (const RecordedReport& report : sensor.reports) {
+        std::vector<std::wstring> values;
+        for (uint32_t i = 0; i < report.valueCount; ++i) {
+            const RecordedValue& value = sensor.values[report.firstValue + i];
+            values.push_back(WideFromUtf8(sensor.fields[value.field].name) + L"=" +
+                             Text(recording, value));
+        }
+        reports.push_back(values);
+    }
+    return reports;
+}
+
+const wchar_t kGps[] = L"{E8BA868A-68E4-481A-BB48-1FFAAB993B3B}";
+const wchar_t kLight[] = L"{328E4D5D-2F71-46D5-9897-97BBC30B04A8}";
+
+// A small recording of two sensors in the recorder's own form.
+std::string TwoSensors(const char* lineEnd, bool byteOrderMark, const wchar_t* offset)
+{
+    auto time = [&](const wchar_t* clock) { return std::wstring(clock) + offset; };
+    std::string text = byteOrderMark ? "\xEF\xBB\xBF" : "";
+    text += std::string(kHeaderRow) + "\r\n";
+    const std::wstring t1 = time(L"2026-12-08 09:11:50.123");
+    const std::wstring t2 = time(L"2026-12-08 09:11:50.130");
+    const std::wstring t3 = time(L"2026-12-08 09:11:51.123");
+    text += Row(t1.c_str(), L"GPS, rear", kGps, L"LATITUDE DEGREES", L"47.600000");
+    text += Row(t1.c_str(), L"GPS, rear", kGps, L"CITY", L"Seattle, \"WA\"\r\nUSA");
+    text += Row(t2.c_str(), L"Licht \u00fc\u20ac", kLight, L"LIGHT LEVEL LUX", L"320.000000");
+    text += Row(t3.c_str(), L"GPS, rear", kGps, L"LATITUDE DEGREES", L"-47.500000");
+    text += Row(t3.c_str(), L"GPS, rear", kGps, L"CITY", L"=HYPERLINK(\"x\")");
+    if (std::string(lineEnd) == "\n") {
+        // Line ends outside quotes only: the value's own CR LF stays.
+        std::string plain;
+        bool quoted = false;
+        for (size_t i = 0; i < text.size(); ++i) {
+            quoted ^= text[i] == '"';
+            if (!quoted && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+                continue;
+            }
+            plain.push_back(text[i]);
+        }
+        text = plain;
+    }
+    return text;
+}
+
+} // namespace
+
+TEST_CASE("the reader takes every form the recorder writes")
+{
+    for (const char* lineEnd : {"\r\n", "\n"}) {
+        for (bool byteOrderMark : {true, false}) {
+            for (const wchar_t* offset : {L"", L" +01:00", L" -09:30"}) {
+                CAPTURE(lineEnd);
+                CAPTURE(byteOrderMark);
+                const Recording recording = Parse(TwoSensors(lineEnd, byteOrderMark, offset));
+                CHECK(recording.rows == 5);
+                CHECK(recording.damagedRows == 0);
+                CHECK(DamageSummary(recording).empty());
+                REQUIRE(recording.sensors.size() == 2);
+                const RecordedSensor& gps = recording.sensors[0];
+                CHECK(WideFromUtf8(gps.name) == L"GPS, rear");
+                CHECK(WideFromUtf8(gps.id) == kGps);
+                CHECK(WideFromUtf8(recording.sensors[1].name) == L"Licht \u00fc\u20ac");
+                REQUIRE(gps.fields.size() == 2);
+                CHECK(gps.fields[0].numeric);
+                CHECK_FALSE(gps.fields[1].numeric);
+                const auto reports = Reports(recording, 0);
+                REQUIRE(reports.size() == 2);
+                CHECK(reports[0] == std::vector<std::wstring>{L"LATITUDE DEGREES=47.600000",
+                                                              L"CITY=Seattle, \"WA\"\r\nUSA"});
+                // The apostrophe that kept the formula from running is gone.
+                CHECK(reports[1] == std::vector<std::wstring>{L"LATITUDE DEGREES=-47.500000",
+                                                              L"CITY==HYPERLINK(\"x\")"});
+                CHECK(gps.values[2].number == -47.5);
+                const int16_t expected = *offset == 0 ? kNoUtcOffset : offset[1] == '+' ? 60 : -570;
+                CHECK(gps.reports[0].utcOffsetMinutes == expected);
+                CHECK(ReportAxisMs(gps.reports[1]) - ReportAxisMs(gps.reports[0]) == 1000);
+                CHECK(FormatReportTime(gps.reports[0]) ==
+                      "2026-12-08 09:11:50.123" + std::string(offset, offset + wcslen(offset)));
+            }
+        }
+    }
+}
+
+TEST_CASE("rows become the reports of their sensors")
+{
+    const wchar_t* t = L"2026-12-08 09:11:50.123";
+    std::string text = std::string(kHeaderRow) + "\r\n";
+    SUBCASE("a report is the run of a sensor's rows of one time")
+    {
+        text += Row(t, L"A", L"{1}", L"X", L"1");
+        text += Row(t, L"A", L"{1}", L"Y", L"2");
+        // The same time again with a field already taken: the next report.
+        text += Row(t, L"A", L"{1}", L"X", L"3");
+        // Another sensor between two rows of one time splits them too.
+        text += Row(t, L"B", L"{2}", L"X", L"4");
+        text += Row(t, L"A", L"{1}", L"Y", L"5");
+        const Recording recording = Parse(text);
+        CHECK(Reports(recording, 0) ==
+              std::vector<std::vector<std::wstring>>{{L"X=1", L"Y=2"}, {L"X=3"}, {L"Y=5"}});
+        CHECK(Reports(recording, 1) == std::vector<std::vector<std::wstring>>{{L"X=4"}});
+        CHECK(recording.reportOrder == std::vector<uint16_t>{0, 0, 1, 0});
+    }
+    SUBCASE("sensors are told apart by id and name together")
+    {
+        text += Row(t, L"A", L"{1}", L"X", L"1");
+        text += Row(t, L"A", L"{2}", L"X", L"2");
+        text += Row(t, L"B", L"{1}", L"X", L"3");
+        text += Row(t, L"A", L"", L"X", L"4");
+        text += Row(t, L"A", L"{2}", L"X", L"5");
+        const Recording recording = Parse(text);
+        REQUIRE(recording.sensors.size() == 4);
+        CHECK(recording.sensors[1].reports.size() == 2);
+    }
+    SUBCASE("a field's kind comes from most of its values; empty values are no text")
+    {
+        text += Row(t, L"A", L"{1}", L"Count", L"7");
+        text += Row(t, L"A", L"{1}", L"Model", L"2100");
+        text += Row(L"2026-12-08 09:11:51.123", L"A", L"{1}", L"Count", L"");
+        text += Row(L"2026-12-08 09:11:51.123", L"A", L"{1}", L"Model", L"Type Cover");
+        text += Row(L"2026-12-08 09:11:52.123", L"A", L"{1}", L"Model", L"Type Cover 2");
+        const Recording recording = Parse(text);
+        CHECK(recording.damagedRows == 0);
+        CHECK(recording.sensors[0].fields[0].numeric);
+        CHECK_FALSE(recording.sensors[0].fields[1].numeric);
+        CHECK(std::isnan(recording.sensors[0].values[2].number));
+    }
+    SUBCASE("a header alone is an empty recording")
+    {
+        const Recording recording = Parse(text);
+        CHECK(recording.sensors.empty());
+        CHECK(recording.rows == 0);
+        CHECK(Parse(kHeaderRow).sensors.empty());
+    }
+}
+
+TEST_CASE("what is no recording is refused and changes nothing")
+{
+    Recording kept = Parse(TwoSensors("\r\n", true, L""));
+    const std::string utf16("\xFF\xFE"
+                            "T\0i\0m\0e\0",
+                            10);
+    for (const std::string& text :
+         {std::string(), std::string("\xEF\xBB\xBF"), std::string("Time,Sensor,Sensor ID,Field"),
+          std::string("Time,Sensor,Sensor ID,Field,Value,Unit\r\n"),
+          std::string("time,sensor,sensor id,field,value\r\n"), std::string("\r\n") + kHeaderRow,
+          std::string("\"Time\",Sensor,Sensor ID,Field,Value\r\n"), utf16,
+          std::string("PK\x03\x04\0\0garbage", 14)}) {
+        CAPTURE(text);
+        CHECK(ParseRecording(text.data(), text.size(), kept, nullptr, nullptr) ==
+              RecordingRead::NotRecording);
+        CHECK(kept.rows == 5);
+    }
+    SUBCASE("and a file that cannot be read is said so")
+    {
+        CHECK(ReadRecordingFile(L"C:\\no such folder\\values.csv", kept, nullptr, nullptr) ==
+              RecordingRead::Unreadable);
+        CHECK(kept.rows == 5);
+    }
+}
+
+TEST_CASE("damaged rows are skipped, counted and the first one named")
+{
+    std::string text = std::string(kHeaderRow) + "\r\n";
+    const std::string good = "2026-12-08 09:11:50.123,A,{1},X,1.000000\r\n";
+    text += good; // line 2
+    auto parse = [&](const std::string& damage, uint64_t expectedRows) {
+        const Recording recording = Parse(text + damage + good);
+        CHECK(recording.rows == expectedRows);
+        return recording;
+    };
+    SUBCASE("a wrong count of fields")
+    {
+        const Recording recording = parse("2026-12-08 09:11:50.200,A,{1},X\r\n"
+                                          "2026-12-08 09:11:50.300,A,{1},X,2,extra\r\n\r\n",
+                                          2);
+        CHECK(recording.damagedRows == 3);
+        CHECK(recording.firstDamagedLine == 3);
+        CHECK(DamageSummary(recording) == L"3 damaged rows were skipped (the first on line 3).");
+    }
+    SUBCASE("a time that is none")
+    {
+        for (const char* time :
+             {"2026-02-29 09:11:50.123", "2026-12-08 24:00:00.000", "2026-12-08 09:11:50",
+              "2026-12-08T09:11:50.123", "2026-12-08 09:11:50.123 +15:00",
+              "2026-12-08 09:11:50.123 01:00", "", "1500-01-01 00:00:00.000"}) {
+            CAPTURE(time);
+            const Recording recording = parse(std::string(time) + ",A,{1},X,2\r\n", 2);
+            CHECK(recording.damagedRows == 1);
+            CHECK(recording.firstDamagedLine == 3);
+            CHECK(DamageSummary(recording) == L"1 damaged row was skipped (line 3).");
+        }
+    }
+    SUBCASE("a value that is not of its field's kind")
+    {
+        const Recording recording = parse("2026-12-08 09:11:50.200,A,{1},X,n/a\r\n"
+                                          "2026-12-08 09:11:50.300,A,{1},X,3.5\r\n",
+                                          3);
+        CHECK(recording.damagedRows == 1);
+        CHECK(recording.firstDamagedLine == 3);
+        // Its report, left empty, is gone, also from the file's order.
+        CHECK(recording.sensors[0].reports.size() == 3);
+        CHECK(recording.reportOrder.size() == 3);
+        CHECK(recording.sensors[0].fields[0].numeric);
+    }
+    SUBCASE("a stray quote costs its own line only")
+    {
+        const Recording recording = parse("2026-12-08 09:11:50.200,A,{1},X,\"2\r\n"
+                                          "2026-12-08 09:11:50.300,A,{1},X,3\r\n"
+                                          "2026-12-08 09:11:50.400,A\"B,{1},X,4\r\n",
+                                          3);
+        CHECK(recording.damagedRows == 2);
+        CHECK(recording.firstDamagedLine == 3);
+    }
+    SUBCASE("a row cut short at the end")
+    {
+        for (const char* cut :
+             {"2026-12-08 09:11:50.200,A,{1},X,2.5", "2026-12-08 09:11:50.200,A,{1},X,\"Seattle",
+              "2026-12-08 09:11:50.200,A,{1},X,\"Sea\r\ntt", "2026-12-08 09:1"}) {
+            CAPTURE(cut);
+            const Recording recording = Parse(text + cut);
+            CHECK(recording.rows == 1);
+            CHECK(recording.damagedRows >= 1);
+            CHECK(recording.firstDamagedLine == 3);
+        }
+    }
+    SUBCASE("a value of more lines than any sensor text is damage, and the rows after it stay")
+    {
+        std::string lines = "2026-12-08 09:11:50.200,A,{1},T,\"";
+        for (unsigned i = 0; i <= kMaxLineEndsInValue; ++i) {
+            lines += "x\r\n";
+        }
+        lines += "\"\r\n";
+        const Recording recording = Parse(text + lines + good);
+        CHECK(recording.rows == 2);
+        CHECK(recording.firstDamagedLine == 3);
+    }
+}
+
+TEST_CASE("texts survive the recorder's quoting and the reader's unquoting")
+{
+    const std::vector<std::wstring> texts = {
+        L"plain",
+        L"comma, inside",
+        L"\"quoted\"",
+        L"\"",
+        L"line\r\nbreaks",
+        L"lone\nfeed",
+        L"lone\rreturn",
+        L"=1+2",
+        L"+cmd",
+        L"-x",
+        L"@SUM(A1)",
+        L"\ttab",
+        L"-5",
+        L"+1.5E-3",
+        L"'apostrophe",
+        L"'=already",
+        L"",
+        L" padded ",
+        L"\u00e9\u20ac\U0001F600 \u0416\u0443\u043a",
+        L"=\"a\",b\r\n",
+        L",,,",
+        L"\"\"\"\"",
+    };
+    std::string text = kRecordingStart;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        // Names, ids and fields are texts too.
+        text +=
+            Row(L"2026-12-08 09:11:50.123", texts[i].c_str(), texts[(i + 3) % texts.size()].c_str(),
+                texts[(i + 7) % texts.size()].c_str(), texts[(i + 11) % texts.size()].c_str());
+    }
+    const Recording recording = Parse(text);
+    CHECK(recording.damagedRows == 0);
+    REQUIRE(recording.rows == texts.size());
+    size_t row = 0;
+    for (const RecordedSensor& sensor : recording.sensors) {
+        for (const RecordedValue& value : sensor.values) {
+            CAPTURE(row);
+            CHECK(WideFromUtf8(sensor.name) == texts[row]);
+            CHECK(WideFromUtf8(sensor.id) == texts[(row + 3) % texts.size()]);
+            CHECK(WideFromUtf8(sensor.fields[value.field].name) == texts[(row + 7) % texts.size()]);
+            CHECK(Text(recording, value) == texts[(row + 11) % texts.size()]);
+            ++row;
+        }
+    }
+}
+
+TEST_CASE("times, numbers and UTF-8 of a recording as plain values")
+{
+    SUBCASE("times on both sides of leap days, years and offsets")
+    {
+        int64_t ms = 0;
+        int16_t offset = 0;
+        REQUIRE(ParseRecordTime("1970-01-01 00:00:00.000", 23, &ms, &offset) == 1);
+        CHECK(ms == 0);
+        CHECK(offset == kNoUtcOffset);
+        REQUIRE(ParseRecordTime("2024-02-29 23:59:59.999 +14:00", 30, &ms, &offset) == 1);
+        CHECK(offset == 840);
+        RecordedReport report = {ms, 0, 0, offset};
+        CHECK(FormatReportTime(report) == "2024-02-29 23:59:59.999 +14:00");
+        CHECK(ReportAxisMs(report) == ms - 840 * 60000);
+        REQUIRE(ParseRecordTime("1601-01-01 00:00:00.000 -00:30", 30, &ms, &offset) == 1);
+        report = {ms, 0, 0, offset};
+        CHECK(FormatReportTime(report) == "1601-01-01 00:00:00.000 -00:30");
+        CHECK(ParseRecordTime("2023-02-29 00:00:00.000", 23, &ms, &offset) == 0);
+        CHECK(ParseRecordTime("2100-02-29 00:00:00.000", 23, &ms, &offset) == 0);
+        CHECK(ParseRecordTime("2000-02-29 00:00:00.000", 23, &ms, &offset) == 1);
+        CHECK(ParseRecordTime("2026-12-08 09:11:50.1x3", 23, &ms, &offset) == 0);
+        CHECK(ParseRecordTime("2026-12-08 09:11:50.123 +01-00", 30, &ms, &offset) == 0);
+    }
+    SUBCASE("numbers read as the C library reads them")
+    {
+        std::mt19937 random(7);
+        std::uniform_real_distribution<double> spread(-1e7, 1e7);
+        for (int i = 0; i < 20000; ++i) {
+            char text[64];
+            const int length = snprintf(text, sizeof text, i % 2 ? "%f" : "%.0f",
+                                        spread(random) / std::pow(10.0, i % 9));
+            double number = 0;
+            REQUIRE(ParseRecordNumber(text, static_cast<size_t>(length), &number) == 1);
+            CAPTURE(text);
+            CHECK(number == strtod(text, nullptr));
+        }
+        double number = 0;
+        for (const char* text : {"1E-05", "-2.5e+10", ".5", "5.", "+7", "123456789012345678901",
+                                 "0.000000000000000000000000123"}) {
+            REQUIRE(ParseRecordNumber(text, strlen(text), &number) == 1);
+            CHECK(number == strtod(text, nullptr));
+        }
+        for (const char* text :
+             {"", "-", ".", "1e", "1.2.3", "0x10", "1,5", " 1", "1 ", "inf", "nan", "1.#IND"}) {
+            CAPTURE(text);
+            number = 42;
+            CHECK(ParseRecordNumber(text, strlen(text), &number) == 0);
+            CHECK(number == 42);
+        }
+    }
+    SUBCASE("UTF-8 that is malformed becomes replacement characters")
+    {
+        CHECK(WideFromUtf8(std::string("a\xC3\xA9\xF0\x9F\x98\x80")) == L"a\u00e9\U0001F600");
+        CHECK(WideFromUtf8(std::string("\xC3")) == L"\uFFFD");
+        CHECK(WideFromUtf8(std::string("\xC0\xAFx")) == L"\uFFFD\uFFFDx");
+        CHECK(WideFromUtf8(std::string("\xE0\x80\x80")) == L"\uFFFD");
+        CHECK(WideFromUtf8(std::string("\xED\xA0\x80")) == L"\uFFFD");
+        CHECK(WideFromUtf8(std::string("\xF4\x90\x80\x80")) == L"\uFFFD");
+        CHECK(WideFromUtf8(std::string("\xFF\xE2\x82")) == L"\uFFFD\uFFFD");
+    }
+    SUBCASE("the report rate: median interval and the largest gap")
+    {
+        RecordedSensor sensor;
+        for (int64_t at : {0, 100, 200, 300, 1300, 1400}) {
+            sensor.reports.push_back({at, 0, 0, kNoUtcOffset});
+        }
+        RecordedRate rate = MeasureRecordedRate(sensor);
+        CHECK(rate.medianIntervalMs == 100);
+        CHECK(rate.largestGapMs == 1000);
+        CHECK(rate.largestGapAtMs == 300);
+        sensor.reports.resize(1);
+        rate = MeasureRecordedRate(sensor);
+        CHECK(rate.medianIntervalMs == 0);
+        CHECK(rate.largestGapMs == 0);
+    }
+}
+
+namespace {
+
+struct CancelAfter
+{
+    int calls = 0;
+    int allowed = 0;
+    uint64_t lastDone = 0;
+    uint64_t total = 0;
+};
+
+bool CountAndCancel(uint64_t done, uint64_t total, void* context)
+{
+    auto* cancel = static_cast<CancelAfter*>(context);
+    CHECK(done >= cancel->lastDone);
+    CHECK(done <= total);
+    cancel->lastDone = done;
+    cancel->total = total;
+    return ++cancel->calls <= cancel->allowed;
+}
+
+// A recording of many reports, made with the recorder's own functions.
+std::string ManyRows(size_t rows)
+{
+    std::string text = kRecordingStart;
+    std::string columns;
+    SYSTEMTIME time = {2026, 12, 2, 8, 9, 11, 50, 0};
+    for (size_t i = 0; i < rows; ++i) {
+        if (i % 3 == 0) {
+            time.wMilliseconds = static_cast<WORD>((i / 3) % 1000);
+            time.wSecond = static_cast<WORD>((i / 3000) % 60);
+            REQUIRE(FormatReportColumns(time, L"3D Accelerometer",
+                                        L"{AE10C594-43A1-4D15-8E44-8FDEBC453CBA}", columns) == 1);
+        }
+        const wchar_t* fields[] = {L"ACCELERATION X G", L"ACCELERATION Y G", L"ACCELERATION Z G"};
+        REQUIRE(AppendRecordRow(text, columns, fields[i % 3], L"-0.990000") == 1);
+    }
+    return text;
+}
+
+} // namespace
+
+TEST_CASE("reading tells its progress and stops when cancelled")
+{
+    const std::string text = ManyRows(60000);
+    TempFolder folder(L"tessel-reader");
+    const std::wstring path = folder / L"many.csv";
+    REQUIRE(WriteWholeFile(path, text));
+    Recording recording;
+    recording.rows = 99;
+    SUBCASE("cancelled while parsing: the recording stays as it was")
+    {
+        CancelAfter cancel;
+        cancel.allowed = 1;
+        CHECK(ParseRecording(text.data(), text.size(), recording, CountAndCancel, &cancel) ==
+              RecordingRead::Cancelled);
+        CHECK(cancel.calls == 2);
+        CHECK(recording.rows == 99);
+    }
+    SUBCASE("from a file, told in bytes of the file")
+    {
+        CancelAfter cancel;
+        cancel.allowed = 1000;
+        REQUIRE(ReadRecordingFile(path.c_str(), recording, CountAndCancel, &cancel) ==
+                RecordingRead::Read);
+        CHECK(cancel.calls >= 2);
+        CHECK(cancel.total == text.size());
+        CHECK(recording.rows == 60000);
+        REQUIRE(recording.sensors.size() == 1);
+        CHECK(recording.sensors[0].reports.size() == 20000);
+        const RecordedRate rate = MeasureRecordedRate(recording.sensors[0]);
+        CHECK(rate.medianIntervalMs == 1);
+    }
+    SUBCASE("an empty file is no recording, and a file being recorded can be read")
+    {
+        const std::wstring empty = folder / L"empty.csv";
+        REQUIRE(WriteWholeFile(empty, ""));
+        CHECK(ReadRecordingFile(empty.c_str(), recording, nullptr, nullptr) ==
+              RecordingRead::NotRecording);
+        HANDLE writing = CreateFileW(empty.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                     CREATE_ALWAYS, 0, nullptr);
+        REQUIRE(writing != INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(writing, text.data(), 4096, &written, nullptr);
+        CHECK(ReadRecordingFile(empty.c_str(), recording, nullptr, nullptr) == RecordingRead::Read);
+        CloseHandle(writing);
+        CHECK(recording.rows > 0);
+        CHECK(recording.damagedRows <= 1);
+    }
+}
+
+namespace {
+
+const GUID kFuzzSensor = {0x5EC0AD00, 0x7, 0x2, {0x90, 0, 0, 0, 0, 0, 0, 0x09}};
+
+// A recording that Tessel's recorder makes of a simulated sensor whose
+// name and texts need every kind of quoting.
+std::string RealRecording(const std::wstring& path)
+{
+    ComApartment apartment;
+    apartment.Init(1);
+    SensorSimControl sim = {};
+    REQUIRE(SensorSimOpen(&sim) == 1);
+    HMODULE pinned = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, SENSORSIM_MODULE_NAME, &pinned);
+    REQUIRE(sim.Reset() == 1);
+    REQUIRE(sim.AddSensor(&kFuzzSensor, &SENSOR_CATEGORY_LOCATION, &SENSOR_TYPE_LOCATION_GPS,
+                          L"GPS \"Outdoor\", r\u00fcck", SENSOR_STATE_READY) == 1);
+    REQUIRE(sim.SetFieldText(&kFuzzSensor, L"LATITUDE_DEGREES", L"VT_R8, 47.5, ramp, 0.25") == 1);
+    REQUIRE(sim.SetFieldText(&kFuzzSensor, L"SATELLITES_USED_COUNT", L"VT_I4, 8, ramp, 1") == 1);
+    REQUIRE(sim.SetFieldText(&kFuzzSensor, L"CITY", L"VT_LPWSTR, Seattle, \"WA\"") == 1);
+    REQUIRE(sim.SetFieldText(&kFuzzSensor, L"ADDRESS1", L"VT_LPWSTR, =cmd|' /C calc'!A0") == 1);
+    SensorRecorder recorder;
+    SensorList list;
+    list.SetReportObserver(SensorRecorder::Observe, &recorder);
+    REQUIRE(list.Refresh() != nullptr);
+    DWORD error = 0;
+    REQUIRE(recorder.Start(path.c_str(), nullptr, 0, &error) == 1);
+    for (int i = 0; i < 12; ++i) {
+        REQUIRE(sim.FireDataUpdated(&kFuzzSensor) == 1);
+    }
+    CHECK(recorder.Stop() == 0);
+    list.SetReportObserver(nullptr, nullptr);
+    return update_test::ReadWholeFile(path);
+}
+
+// One random change of the kinds a damaged file shows.
+void Mutate(std::string& text, std::mt19937& random)
+{
+    auto at = [&](size_t size) {
+        return size ? std::uniform_int_distribution<size_t>(0, size - 1)(random) : 0;
+    };
+    static const char special[] = {'"', ',', '\r', '\n', '\'', '=', '\0', '\xEF', '\xFF', '.'};
+    switch (random() % 7) {
+    case 0:
+        if (!text.empty()) {
+            text[at(text.size())] = static_cast<char>(random());
+        }
+        break;
+    case 1:
+        text.insert(at(text.size() + 1), 1, special[random() % sizeof special]);
+        break;
+    case 2:
+        if (!text.empty()) {
+            text.erase(at(text.size()), 1 + random() % 8);
+        }
+        break;
+    case 3:
+        text.resize(at(text.size() + 1));
+        break;
+    case 4: {
+        // A piece of the file again somewhere else.
+        const size_t from = at(text.size());
+        const std::string piece = text.substr(from, random() % 200);
+        text.insert(at(text.size() + 1), piece);
+        break;
+    }
+    case 5:
+        if (!text.empty()) {
+            text[at(text.size())] = special[random() % sizeof special];
+        }
+        break;
+    default: {
+        // The header kept, a row made of nothing but quotes.
+        const size_t pos = text.find('\n');
+        if (pos != std::string::npos) {
+            text.insert(pos + 1, std::string(random() % 40, '"'));
+        }
+        break;
+    }
+    }
+}
+
+} // namespace
+
+TEST_CASE("no damaged recording makes the reader fail, hang or grow beyond its file")
+{
+    TempFolder folder(L"tessel-fuzz");
+    const std::string seed = RealRecording(folder / L"real.csv");
+    const Recording original = Parse(seed);
+    REQUIRE(original.rows == 48);
+    REQUIRE(original.damagedRows == 0);
+    CHECK(WideFromUtf8(original.sensors[0].name) == L"GPS \"Outdoor\", r\u00fcck");
+
+    std::mt19937 random(20261208);
+    unsigned read = 0;
+    unsigned refused = 0;
+    for (int round = 0; round < 10000; ++round) {
+        std::string text = seed;
+        const int changes = 1 + static_cast<int>(random() % 6);
+        for (int i = 0; i < changes; ++i) {
+            Mutate(text, random);
+        }
+        Recording recording;
+        const RecordingRead result =
+            ParseRecording(text.data(), text.size(), recording, nullptr, nullptr);
+        if (result == RecordingRead::NotRecording) {
+            ++refused;
+            continue;
+        }
+        REQUIRE(result == RecordingRead::Read);
+        ++read;
+        // Every row is taken or counted as damaged, and what was taken is
+        // consistent and no larger than the text it came from.
+        uint64_t values = 0;
+        for (const RecordedSensor& sensor : recording.sensors) {
+            uint64_t inReports = 0;
+            for (const RecordedReport& report : sensor.reports) {
+                REQUIRE(report.valueCount > 0);
+                REQUIRE(report.firstValue == inReports);
+                inReports += report.valueCount;
+            }
+            REQUIRE(inReports == sensor.values.size());
+            for (const RecordedValue& value : sensor.values) {
+                REQUIRE(value.field < sensor.fields.size());
+                REQUIRE(value.text < recording.texts.size());
+                const bool fitsKind = !sensor.fields[value.field].numeric ||
+                                      !std::isnan(value.number) || value.text == kEmptyText;
+                REQUIRE(fitsKind);
+            }
+            values += sensor.values.size();
+        }
+        REQUIRE(values == recording.rows);
+        // The file's order of reports names each sensor's reports once.
+        std::vector<size_t> reportsInOrder(recording.sensors.size());
+        for (const uint16_t sensor : recording.reportOrder) {
+            REQUIRE(sensor < recording.sensors.size());
+            ++reportsInOrder[sensor];
+        }
+        for (size_t i = 0; i < recording.sensors.size(); ++i) {
+            REQUIRE(reportsInOrder[i] == recording.sensors[i].reports.size());
+        }
+        REQUIRE(recording.texts.size() <= text.size());
+        REQUIRE((recording.damagedRows == 0) == (recording.firstDamagedLine == 0));
+        const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+        REQUIRE(recording.rows + recording.damagedRows <= lines);
+    }
+    CHECK(read > 9000);
+    CHECK(read + refused == 10000);
+}

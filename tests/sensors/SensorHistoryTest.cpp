@@ -1,0 +1,289 @@
+#include <doctest.h>
+
+#include "BoundedThread.h"
+#include "sensors/SensorField.h"
+#include "sensors/SensorHistory.h"
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr long long kSecond = 10000000; // file-time units
+
+GUID NumberedId(unsigned number)
+{
+    return {number, 0x4849, 0x5354, {0x4F, 0x52, 0x59, 0, 0, 0, 0, 1}};
+}
+
+// A report of three numeric fields all holding one number, and a text one.
+struct Report
+{
+    explicit Report(double number)
+    {
+        text = std::to_wstring(static_cast<long long>(number));
+        for (const wchar_t* name : {L"X", L"Y", L"Z"}) {
+            values.push_back({name, true, number, text.c_str()});
+        }
+        values.push_back({L"Label", false, 0.0, L"moving"});
+    }
+    std::wstring text;
+    std::vector<HistoryValue> values;
+};
+
+void AppendNumbered(SensorHistory& history, const GUID& id, long long time, double number)
+{
+    const Report report(number);
+    history.Append(id, time, report.values.data(), report.values.size());
+}
+
+HistorySnapshot ReadAll(const SensorHistory& history, const GUID& id)
+{
+    HistorySnapshot snapshot;
+    REQUIRE(history.Read(id, 0, 0x7FFFFFFFFFFFFFFFll, snapshot) == 1);
+    return snapshot;
+}
+
+} // namespace
+
+TEST_CASE("reported values read as numbers: integers, reals and booleans; others are not")
+{
+    VARIANT variant;
+    VariantInit(&variant);
+    double value = -1.0;
+    variant.vt = VT_R8;
+    variant.dblVal = 9.81;
+    CHECK(NumericValue(variant, value) == 1);
+    CHECK(value == 9.81);
+    variant.vt = VT_UI8;
+    variant.ullVal = 1ull << 40;
+    CHECK(NumericValue(variant, value) == 1);
+    CHECK(value == static_cast<double>(1ull << 40));
+    variant.vt = VT_I1;
+    variant.cVal = -5;
+    CHECK(NumericValue(variant, value) == 1);
+    CHECK(value == -5.0);
+    variant.vt = VT_BOOL;
+    variant.boolVal = VARIANT_TRUE;
+    CHECK(NumericValue(variant, value) == 1);
+    CHECK(value == 1.0);
+    variant.boolVal = VARIANT_FALSE;
+    CHECK(NumericValue(variant, value) == 1);
+    CHECK(value == 0.0);
+    value = 42.0;
+    for (int type : {int(VT_EMPTY), int(VT_BSTR), int(VT_DATE), VT_ARRAY | VT_UI1, int(VT_ERROR)}) {
+        variant.vt = static_cast<VARTYPE>(type);
+        CHECK(NumericValue(variant, value) == 0);
+        CHECK(value == 42.0);
+    }
+}
+
+TEST_CASE("a sensor's fields come back with their samples, newest texts and the window asked")
+{
+    SensorHistory history;
+    const GUID id = NumberedId(1);
+    for (int index = 0; index < 100; ++index) {
+        AppendNumbered(history, id, index * kSecond, index);
+    }
+    HistorySnapshot snapshot;
+    CHECK(history.Read(NumberedId(2), 0, 100 * kSecond, snapshot) == 0);
+    CHECK(snapshot.fields.empty());
+
+    REQUIRE(history.Read(id, 10 * kSecond, 20 * kSecond, snapshot) == 1);
+    REQUIRE(snapshot.fields.size() == 4);
+    CHECK(snapshot.fields[0].name == L"X");
+    CHECK(snapshot.fields[3].name == L"Label");
+    CHECK_FALSE(snapshot.fields[3].numeric);
+    CHECK(snapshot.fields[3].samples.empty());
+    CHECK(snapshot.fields[3].newestText == L"moving");
+    CHECK(snapshot.fields[1].newestText == L"99");
+    // 10 .. 20 s and one sample beyond each edge.
+    const std::vector<HistorySample>& samples = snapshot.fields[2].samples;
+    REQUIRE(samples.size() == 13);
+    CHECK(samples.front().value == 9.0);
+    CHECK(samples.back().value == 21.0);
+    CHECK(snapshot.newestTime == 99 * kSecond);
+    CHECK(snapshot.appended == 100);
+}
+
+TEST_CASE("the ring drops its oldest rows in order and keeps within its rows and bytes")
+{
+    SensorHistory history(SensorHistory::kByteBudget, 1000);
+    const GUID id = NumberedId(1);
+    for (int index = 0; index < 5000; ++index) {
+        AppendNumbered(history, id, index * 1000LL, index);
+    }
+    const HistorySnapshot snapshot = ReadAll(history, id);
+    CHECK(snapshot.kept == 1000);
+    CHECK(snapshot.appended == 5000);
+    const std::vector<HistorySample>& samples = snapshot.fields[0].samples;
+    REQUIRE(samples.size() == 1000);
+    for (size_t index = 0; index < samples.size(); ++index) {
+        CHECK(samples[index].value == 4000.0 + index);
+    }
+    // 1000 rows of a time and three values.
+    CHECK(history.Bytes() == 1000 * 4 * 8);
+}
+
+TEST_CASE("the byte budget stops rings growing; each then drops its oldest sooner")
+{
+    // Room for 4,000 rows of a time and three values among all sensors.
+    const size_t budget = 4000 * 32;
+    SensorHistory history(budget, 36000);
+    for (unsigned sensor = 1; sensor <= 5; ++sensor) {
+        for (int index = 0; index < 3000; ++index) {
+            AppendNumbered(history, NumberedId(sensor), index * 1000LL, index);
+        }
+    }
+    CHECK(history.Bytes() <= budget);
+    size_t kept = 0;
+    for (unsigned sensor = 1; sensor <= 5; ++sensor) {
+        const HistorySnapshot snapshot = ReadAll(history, NumberedId(sensor));
+        kept += snapshot.kept;
+        // Whatever each kept is its newest rows, up to the last report.
+        REQUIRE_FALSE(snapshot.fields[0].samples.empty());
+        CHECK(snapshot.fields[0].samples.back().value == 2999.0);
+    }
+    CHECK(kept <= 4000);
+}
+
+TEST_CASE("the full default ring holds ten minutes at 60 Hz of a sensor's fields within 16 MB")
+{
+    SensorHistory history;
+    const GUID id = NumberedId(7);
+    const long long period = kSecond / 60;
+    const int reports = 10 * 60 * 60 + 500;
+    for (int index = 0; index < reports; ++index) {
+        AppendNumbered(history, id, index * period, index);
+    }
+    const HistorySnapshot snapshot = ReadAll(history, id);
+    CHECK(snapshot.kept == SensorHistory::kRowsPerSensor);
+    const std::vector<HistorySample>& samples = snapshot.fields[0].samples;
+    CHECK((samples.back().time - samples.front().time) / kSecond >= 599);
+    CHECK(history.Bytes() <= SensorHistory::kByteBudget);
+}
+
+TEST_CASE("fields that come and go, and times that run back")
+{
+    SensorHistory history;
+    const GUID id = NumberedId(3);
+    const HistoryValue first[] = {{L"A", true, 1.0, L"1"}};
+    const HistoryValue second[] = {{L"B", true, 20.0, L"20"}, {L"A", true, 2.0, L"2"}};
+    const HistoryValue third[] = {{L"B", true, 30.0, L"30"}};
+    history.Append(id, 10 * kSecond, first, 1);
+    history.Append(id, 11 * kSecond, second, 2);
+    // A driver clock that goes back: the row keeps the newest time.
+    history.Append(id, 5 * kSecond, third, 1);
+    const HistorySnapshot snapshot = ReadAll(history, id);
+    REQUIRE(snapshot.fields.size() == 2);
+    const std::vector<HistorySample>& a = snapshot.fields[0].samples;
+    const std::vector<HistorySample>& b = snapshot.fields[1].samples;
+    REQUIRE(a.size() == 3);
+    REQUIRE(b.size() == 3);
+    CHECK(a[1].value == 2.0);
+    CHECK(std::isnan(a[2].value));
+    CHECK(std::isnan(b[0].value));
+    CHECK(b[2].value == 30.0);
+    CHECK(b[2].time == 11 * kSecond);
+    CHECK(snapshot.fields[0].newestText == L"2");
+}
+
+TEST_CASE("a sensor that leaves and returns goes on; the quietest makes room beyond the limit")
+{
+    SensorHistory history(SensorHistory::kByteBudget, 100);
+    for (unsigned sensor = 0; sensor < SensorHistory::kMaxSensors; ++sensor) {
+        AppendNumbered(history, NumberedId(sensor), (sensor + 10) * kSecond, sensor);
+    }
+    // The first sensor reports again (returned): it is no longer the quietest.
+    AppendNumbered(history, NumberedId(0), 1000 * kSecond, 5.0);
+    AppendNumbered(history, NumberedId(999), 1001 * kSecond, 1.0);
+    HistorySnapshot snapshot;
+    CHECK(history.Read(NumberedId(0), 0, 2000 * kSecond, snapshot) == 1);
+    CHECK(snapshot.appended == 2);
+    CHECK(history.Read(NumberedId(1), 0, 2000 * kSecond, snapshot) == 0);
+    CHECK(history.Read(NumberedId(999), 0, 2000 * kSecond, snapshot) == 1);
+}
+
+TEST_CASE("reports from fields as the sensor list builds them")
+{
+    LockedList fields;
+    auto* x = new SensorField;
+    x->name.Assign(L"Acceleration X (g)");
+    x->value.Get().vt = VT_R8;
+    x->value.Get().dblVal = -0.25;
+    x->valueText.Assign(L"-0.250000");
+    fields.Append(x);
+    auto* when = new SensorField;
+    when->name.Assign(L"Time Stamp");
+    when->value.SetText(L"12:00");
+    when->valueText.Assign(L"12:00");
+    fields.Append(when);
+    SensorHistory history;
+    history.AppendFields(NumberedId(4), kSecond, fields);
+    const HistorySnapshot snapshot = ReadAll(history, NumberedId(4));
+    REQUIRE(snapshot.fields.size() == 2);
+    CHECK(snapshot.fields[0].numeric);
+    CHECK(snapshot.fields[0].newestText == L"-0.250000");
+    REQUIRE(snapshot.fields[0].samples.size() == 1);
+    CHECK(snapshot.fields[0].samples[0].value == -0.25);
+    CHECK_FALSE(snapshot.fields[1].numeric);
+}
+
+TEST_CASE("the history under a storm: 10 sensors at 1,000 reports a second, read meanwhile")
+{
+    // Every report's fields hold the same sequence number, so a torn row
+    // shows as fields that differ, and a lost report as a gap.
+    SensorHistory history(SensorHistory::kByteBudget, 2000);
+    constexpr unsigned kSensors = 10;
+    constexpr int kReports = 3000;
+    volatile LONG finished = 0;
+    std::vector<std::unique_ptr<BoundedThread>> writers;
+    for (unsigned sensor = 0; sensor < kSensors; ++sensor) {
+        writers.push_back(std::make_unique<BoundedThread>([&history, &finished, sensor] {
+            // About 1,000 a second: ten reports, then 10 ms.
+            for (int index = 0; index < kReports; ++index) {
+                AppendNumbered(history, NumberedId(sensor), index * 10000LL, index);
+                if (index % 10 == 9) {
+                    Sleep(10);
+                }
+            }
+            InterlockedIncrement(&finished);
+        }));
+    }
+    int torn = 0;
+    int reads = 0;
+    const DWORD started = GetTickCount();
+    while (InterlockedCompareExchange(&finished, 0, 0) < static_cast<LONG>(kSensors)) {
+        REQUIRE(GetTickCount() - started < 20000);
+        HistorySnapshot snapshot;
+        if (history.Read(NumberedId(reads % kSensors), 0, 0x7FFFFFFFFFFFFFFFll, snapshot)) {
+            for (size_t row = 0; row < snapshot.fields[0].samples.size(); ++row) {
+                const double x = snapshot.fields[0].samples[row].value;
+                torn += snapshot.fields[1].samples[row].value != x ||
+                        snapshot.fields[2].samples[row].value != x;
+            }
+        }
+        CHECK(history.Bytes() <= SensorHistory::kByteBudget);
+        ++reads;
+    }
+    writers.clear();
+    CHECK(torn == 0);
+    CHECK(reads > 1);
+    for (unsigned sensor = 0; sensor < kSensors; ++sensor) {
+        const HistorySnapshot snapshot = ReadAll(history, NumberedId(sensor));
+        CHECK(snapshot.appended == kReports);
+        const std::vector<HistorySample>& samples = snapshot.fields[0].samples;
+        REQUIRE(samples.size() == 2000);
+        // The newest 2,000 in order: nothing lost, older ones dropped first.
+        for (size_t row = 0; row < samples.size(); ++row) {
+            if (samples[row].value != 1000.0 + row) {
+                FAIL_CHECK("sensor " << sensor << " row " << row << " holds "
+                                     << samples[row].value);
+                break;
+            }
+        }
+    }
+}

@@ -1,0 +1,215 @@
+#include <doctest.h>
+
+#include "../../simulator/SensorSimControl.h"
+#include "UpdateTestFiles.h"
+#include "app/RecordingView.h"
+#include "base/Com.h"
+#include "sensors/RecordingFormat.h"
+#include "sensors/RecordingReader.h"
+#include "sensors/SensorList.h"
+#include "sensors/SensorRecorder.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+using update_test::ReadWholeFile;
+using update_test::TempFolder;
+using update_test::WriteWholeFile;
+
+namespace {
+
+// Tessel's sensor list and recorder over the simulator.
+struct ReplaySession
+{
+    ReplaySession()
+    {
+        apartment.Init(1);
+        REQUIRE(SensorSimOpen(&sim) == 1);
+        HMODULE pinned = nullptr;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, SENSORSIM_MODULE_NAME, &pinned);
+        list.SetReportObserver(SensorRecorder::Observe, &recorder);
+    }
+    ~ReplaySession()
+    {
+        recorder.Stop();
+        list.SetReportObserver(nullptr, nullptr);
+        sim.Reset();
+        list.Refresh();
+    }
+
+    // Loads the scenario (the default one for an empty name) and records
+    // what its sensors report into path.
+    void Start(const std::wstring& scenario, const std::wstring& path)
+    {
+        DWORD error = 0;
+        REQUIRE(recorder.Start(path.c_str(), nullptr, 0, &error) == 1);
+        REQUIRE(sim.LoadScenario(scenario.empty() ? nullptr : scenario.c_str()) == 1);
+        REQUIRE(list.Refresh() != nullptr);
+    }
+    // Waits until rows rows were taken (failing after timeoutMs), and a
+    // little longer for any that should not come; then stops.
+    void RecordRows(unsigned long long rows, DWORD timeoutMs)
+    {
+        const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+        while (recorder.RowsTaken() < rows && GetTickCount64() < deadline) {
+            Sleep(5);
+        }
+        REQUIRE(recorder.RowsTaken() >= rows);
+        Sleep(300);
+        CHECK(recorder.Stop() == 0);
+    }
+
+    ComApartment apartment;
+    SensorSimControl sim = {};
+    SensorRecorder recorder;
+    SensorList list;
+};
+
+// The rows of a recording without their time (a row ends at a line end
+// outside quotes).
+std::vector<std::string> RowsWithoutTime(const std::string& text)
+{
+    std::vector<std::string> rows;
+    std::string row;
+    bool quoted = false;
+    for (size_t i = text.find("\r\n") + 2; i < text.size(); ++i) {
+        quoted ^= text[i] == '"';
+        if (!quoted && text.compare(i, 2, "\r\n") == 0) {
+            rows.push_back(row.substr(row.find(',')));
+            row.clear();
+            ++i;
+            continue;
+        }
+        row.push_back(text[i]);
+    }
+    return rows;
+}
+
+std::string ReplayScenario(const wchar_t* file, const char* more)
+{
+    std::string scenario = "[Simulator]\r\nTimeline=1\r\n[Replay]\r\nFile=";
+    for (const wchar_t* c = file; *c; ++c) {
+        scenario.push_back(static_cast<char>(*c));
+    }
+    return scenario + "\r\n" + more;
+}
+
+// From the first report to the last, in seconds of the recorded times.
+double RecordedSpan(const std::wstring& path)
+{
+    Recording recording;
+    REQUIRE(ReadRecordingFile(path.c_str(), recording, nullptr, nullptr) == RecordingRead::Read);
+    int64_t origin = 0;
+    return RecordingExtent(recording, &origin).last;
+}
+
+} // namespace
+
+TEST_CASE("a replayed recording records as the original, at its pace or faster")
+{
+    TempFolder folder(L"tessel-replay");
+    ReplaySession session;
+    const std::wstring original = folder / L"original.csv";
+    session.Start(std::wstring(), original);
+    // Five seconds of the default scenario.
+    Sleep(5000);
+    REQUIRE(session.recorder.Stop() == 0);
+    const std::vector<std::string> originalRows = RowsWithoutTime(ReadWholeFile(original));
+    REQUIRE(originalRows.size() > 100);
+
+    const std::wstring replayed = folder / L"replayed.csv";
+    REQUIRE(WriteWholeFile(folder / L"replay.ini", ReplayScenario(L"original.csv", "")));
+    session.Start(folder / L"replay.ini", replayed);
+    session.RecordRows(originalRows.size(), 15000);
+    CHECK(RowsWithoutTime(ReadWholeFile(replayed)) == originalRows);
+
+    SUBCASE("twice the speed takes half the time")
+    {
+        const std::wstring faster = folder / L"faster.csv";
+        REQUIRE(WriteWholeFile(folder / L"faster.ini",
+                               ReplayScenario(L"original.csv", "Speed=2.0\r\n")));
+        session.Start(folder / L"faster.ini", faster);
+        session.RecordRows(originalRows.size(), 15000);
+        CHECK(RowsWithoutTime(ReadWholeFile(faster)) == originalRows);
+        const double ratio = RecordedSpan(faster) / RecordedSpan(replayed);
+        CAPTURE(RecordedSpan(faster));
+        CAPTURE(RecordedSpan(replayed));
+        CHECK(ratio > 0.45);
+        CHECK(ratio < 0.55);
+    }
+    SUBCASE("a looped replay starts again after its last report")
+    {
+        const std::wstring looped = folder / L"looped.csv";
+        REQUIRE(WriteWholeFile(
+            folder / L"looped.ini",
+            ReplayScenario((folder / L"original.csv").c_str(), "Loop=1\r\nSpeed=4\r\n")));
+        session.Start(folder / L"looped.ini", looped);
+        session.RecordRows(originalRows.size() + 20, 15000);
+        const std::vector<std::string> rows = RowsWithoutTime(ReadWholeFile(looped));
+        REQUIRE(rows.size() >= originalRows.size() + 20);
+        CHECK(std::vector<std::string>(rows.begin(), rows.begin() + originalRows.size()) ==
+              originalRows);
+        CHECK(std::vector<std::string>(rows.begin() + originalRows.size(),
+                                       rows.begin() + originalRows.size() + 20) ==
+              std::vector<std::string>(originalRows.begin(), originalRows.begin() + 20));
+    }
+}
+
+TEST_CASE("every kind of recorded value replays as the text it was")
+{
+    TempFolder folder(L"tessel-replay-kinds");
+    std::string text = kRecordingStart;
+    auto row = [&](const wchar_t* time, const wchar_t* sensor, const wchar_t* id,
+                   const wchar_t* field, const wchar_t* value) {
+        REQUIRE(AppendCsvFields(text, {time, sensor, id, field, value}, "\r\n") == 1);
+    };
+    const wchar_t* id = L"{5EC0AD00-0042-0002-9000-000000000077}";
+    const wchar_t* clockId = L"{6A0B7E32-58C4-4D1F-8E95-3C7A2B1D4F60}";
+    for (int i = 0; i < 3; ++i) {
+        const std::wstring time = L"2026-12-08 09:11:5" + std::to_wstring(i) + L".000";
+        const std::wstring number = std::to_wstring(47 + i) + L".250000";
+        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"LATITUDE DEGREES", number.c_str());
+        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"SATELLITES USED COUNT",
+            i ? L"-3" : L"0");
+        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"CITY", L"Seattle, \"WA\"\r\nUSA");
+        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"ADDRESS1", L"=cmd|' /C calc'!A0");
+        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"HUMAN PRESENCE",
+            i % 2 ? L"True" : L"False");
+        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"LIGHT CHROMACITY", L"EA 04 B4 3E");
+        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"TIMESTAMP", L"12/8/2026 9:11:50 AM");
+        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id,
+            L"{B7E3A1C9-4D62-4F0B-9A85-E2C61D7F3B08}.2", L"112.500000");
+        row(time.c_str(), L"Sample Clock Sensor", clockId, L"SECOND", std::to_wstring(i).c_str());
+    }
+    REQUIRE(WriteWholeFile(folder / L"kinds.csv", text));
+    REQUIRE(WriteWholeFile(folder / L"kinds.ini", ReplayScenario(L"kinds.csv", "Speed=10\r\n")));
+    ReplaySession session;
+    const std::wstring replayed = folder / L"replayed.csv";
+    session.Start(folder / L"kinds.ini", replayed);
+    session.RecordRows(27, 10000);
+    CHECK(RowsWithoutTime(ReadWholeFile(replayed)) == RowsWithoutTime(text));
+}
+
+TEST_CASE("a replay of what is no recording is no scenario")
+{
+    TempFolder folder(L"tessel-replay-refused");
+    ReplaySession session;
+    REQUIRE(WriteWholeFile(folder / L"notes.csv", "Name,Value\r\nx,1\r\n"));
+    REQUIRE(WriteWholeFile(folder / L"good.csv", std::string(kRecordingStart)));
+    const std::pair<std::string, const char*> scenarios[] = {
+        {ReplayScenario(L"notes.csv", ""), "not a recording"},
+        {ReplayScenario(L"missing.csv", ""), "no file"},
+        {ReplayScenario(L"good.csv", "Speed=0\r\n"), "no speed"},
+        {ReplayScenario(L"good.csv", "Speed=fast\r\n"), "a speed that is no number"},
+        {ReplayScenario(L"good.csv", "Loop=yes\r\n"), "a loop that is no number"},
+    };
+    for (const auto& scenario : scenarios) {
+        CAPTURE(scenario.second);
+        REQUIRE(WriteWholeFile(folder / L"refused.ini", scenario.first));
+        CHECK(session.sim.LoadScenario((folder / L"refused.ini").c_str()) == 0);
+    }
+    REQUIRE(WriteWholeFile(folder / L"empty.ini", ReplayScenario(L"good.csv", "Loop=1\r\n")));
+    CHECK(session.sim.LoadScenario((folder / L"empty.ini").c_str()) == 1);
+}
