@@ -337,8 +337,9 @@ int BackupWalk(const UpdateFileList& list, const wchar_t* folder)
 
 namespace {
 
-// Files that unpacking an archive would have written over, each moved
-// aside first (original path, aside path), in order.
+// What unpacking archives wrote: each file it created (aside path empty),
+// and each it would have written over, moved aside first (original path,
+// aside path), in order.
 using MovedAside = std::deque<std::pair<std::wstring, std::wstring>>;
 
 int MoveAside(const wchar_t* path, void* context)
@@ -351,6 +352,10 @@ int MoveAside(const wchar_t* path, void* context)
         }
     }
     WideString aside;
+    if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
+        moved.emplace_back(path, L"");
+        return 1;
+    }
     if (!DecorateFileName(path, L"_old", aside)) {
         return 0;
     }
@@ -366,7 +371,9 @@ void RestoreMovedAside(const MovedAside& moved)
 {
     for (auto file = moved.rbegin(); file != moved.rend(); ++file) {
         DeleteFileForced(file->first.c_str());
-        MoveFileW(file->second.c_str(), file->first.c_str());
+        if (!file->second.empty()) {
+            MoveFileW(file->second.c_str(), file->first.c_str());
+        }
     }
 }
 
@@ -376,7 +383,7 @@ int UnpackArchive(const UpdateEntry& entry, const wchar_t* archivePath, const wc
                   MovedAside& moved)
 {
     ScopedHandle archive(OpenAgainstWriters(archivePath));
-    ZipOverwriteHook hook{MoveAside, &moved};
+    ZipWriteHook hook{MoveAside, &moved};
     return archive && DigestAgreesOpen(entry, archive.Get()) &&
            ExtractHeldZipArchive(archive.Get(), folder, &hook) == ZIP_OK;
 }

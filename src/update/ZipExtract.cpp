@@ -299,7 +299,7 @@ struct Extraction
     unsigned files = 0;
     unsigned extracted = 0;
     unsigned encrypted = 0;
-    const ZipOverwriteHook* overwrite = nullptr;
+    const ZipWriteHook* hook = nullptr;
 };
 
 // The file times: the extended time stamp when present, else the DOS time
@@ -384,8 +384,7 @@ int ExtractFile(Extraction& work, const ZipCentralEntry& entry, const wchar_t* p
     ZipUnixTimes unixTimes;
     const bool hasUnixTimes = EntryUnixTimes(work, entry, extraOffset, extraLength, unixTimes);
 
-    if (work.overwrite && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES &&
-        !work.overwrite->beforeOverwrite(path, work.overwrite->context)) {
+    if (work.hook && !work.hook->beforeWrite(path, work.hook->context)) {
         return ZIP_DISK_FULL;
     }
     ScopedHandle file(CreateOutput(path));
@@ -663,7 +662,7 @@ int ExtractZipArchive(const wchar_t* archivePath, const wchar_t* targetFolder)
 }
 
 int ExtractHeldZipArchive(HANDLE archive, const wchar_t* targetFolder,
-                          const ZipOverwriteHook* overwrite)
+                          const ZipWriteHook* hook)
 {
     if (!targetFolder) {
         return ZIP_SEVERE_ERROR;
@@ -672,7 +671,7 @@ int ExtractHeldZipArchive(HANDLE archive, const wchar_t* targetFolder,
     if (!work.archive.Borrow(archive)) {
         return ZIP_NOT_FOUND;
     }
-    work.overwrite = overwrite;
+    work.hook = hook;
     return ExtractOpened(work, targetFolder);
 }
 
