@@ -683,15 +683,9 @@ int HttpClient::RunDownload(const wchar_t* url, WideString& target, const Downlo
         !AnnouncedLengthFits(announced, options.expectedSize, options.maximumSize)) {
         return 0;
     }
-    const DownloadBody body{api,
-                            request.Get(),
-                            callback,
-                            userValue,
-                            options.byteLimit,
-                            options.downloadRate,
-                            &cancelled_,
-                            options.expectedSize,
-                            options.maximumSize};
+    const DownloadBody body{api,         request.Get(),        callback,
+                            userValue,   options.byteLimit,    options.downloadRate,
+                            &cancelled_, options.expectedSize, options.maximumSize};
     if (!OfferHeader(body, HTTP_QUERY_CUSTOM, L"Content-Disposition", DOWNLOAD_CB_DISPOSITION,
                      target) ||
         !OfferHeader(body, HTTP_QUERY_CONTENT_TYPE, nullptr, DOWNLOAD_CB_CONTENT_TYPE, target)) {

@@ -229,8 +229,9 @@ int RunCheckedProgram(const wchar_t* path, const wchar_t* digest)
 {
     ScopedHandle program(OpenAgainstWriters(path));
     BYTE found[SHA256_SIZE];
-    if (!program || (digest && *digest && (!Sha256OfOpenFile(program.Get(), found) ||
-                                            !DigestMatchesText(found, digest)))) {
+    if (!program ||
+        (digest && *digest &&
+         (!Sha256OfOpenFile(program.Get(), found) || !DigestMatchesText(found, digest)))) {
         return 0;
     }
     return ShellRun(path, nullptr, nullptr, SW_SHOWDEFAULT, 0, L"open");

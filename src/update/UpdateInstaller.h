@@ -69,8 +69,7 @@ int InstallWalk(const UpdateFileList& list, const wchar_t* folder);
 // programDigest, when given, receives the digest text of the program to
 // run (empty when the answer named none).
 int RunFileWalks(const UpdateFileList& list, const wchar_t* folder, const wchar_t* desktop,
-                 HttpClient& client, WideString& programToRun,
-                 WideString* programDigest = nullptr);
+                 HttpClient& client, WideString& programToRun, WideString* programDigest = nullptr);
 
 // The download of one update file: agent "AutoUpdate", a new file each
 // time, deleted when the transfer fails. With an expected size the body

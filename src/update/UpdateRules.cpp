@@ -282,8 +282,8 @@ int ParseUtcTimestamp(const wchar_t* text, unsigned long long& seconds)
         hour > 23 || minute > 59 || second > 59) {
         return 0;
     }
-    seconds = DaysSinceEpoch(year, month, day) * 86400ULL + hour * 3600ULL + minute * 60ULL +
-              second;
+    seconds =
+        DaysSinceEpoch(year, month, day) * 86400ULL + hour * 3600ULL + minute * 60ULL + second;
     return 1;
 }
 

@@ -661,8 +661,7 @@ int ExtractZipArchive(const wchar_t* archivePath, const wchar_t* targetFolder)
     return ExtractOpened(work, targetFolder);
 }
 
-int ExtractHeldZipArchive(HANDLE archive, const wchar_t* targetFolder,
-                          const ZipWriteHook* hook)
+int ExtractHeldZipArchive(HANDLE archive, const wchar_t* targetFolder, const ZipWriteHook* hook)
 {
     if (!targetFolder) {
         return ZIP_SEVERE_ERROR;

@@ -36,8 +36,7 @@ struct ZipWriteHook
 // Unpacks the archive file the caller holds open (read access), so what is
 // unpacked is exactly the file the caller checked; no other name is tried.
 // The hook may be null. Answers the result code.
-int ExtractHeldZipArchive(HANDLE archive, const wchar_t* targetFolder,
-                          const ZipWriteHook* hook);
+int ExtractHeldZipArchive(HANDLE archive, const wchar_t* targetFolder, const ZipWriteHook* hook);
 
 // What the target volume allows, from its maximum component length and its
 // file-system name.

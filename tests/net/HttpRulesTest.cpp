@@ -55,7 +55,8 @@ TEST_CASE("A redirect is followed only from https to https")
     };
     const wchar_t from[] = L"https://update.example.com:8443/data/update.php?p=tessel";
     CHECK(target(from, L"HTTPS://mirror.example.com/x") == L"HTTPS://mirror.example.com/x");
-    CHECK(target(from, L"/files/Tessel.exe") == L"https://update.example.com:8443/files/Tessel.exe");
+    CHECK(target(from, L"/files/Tessel.exe") ==
+          L"https://update.example.com:8443/files/Tessel.exe");
     CHECK(target(L"https://h", L"/a") == L"https://h/a");
     CHECK(target(L"https://h?q=1", L"/a") == L"https://h/a");
     CHECK(target(from, L"//mirror.example.com/x") == L"https://mirror.example.com/x");

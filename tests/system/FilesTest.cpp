@@ -355,7 +355,8 @@ TEST_CASE("OpenUrl runs the system folder's rundll32.exe, never one in the curre
     const std::wstring folder = std::wstring(temp) + L"tessel-planted-rundll32\\";
     CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring planted = folder + L"rundll32.exe";
-    HANDLE file = CreateFileW(planted.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE file =
+        CreateFileW(planted.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     REQUIRE(file != INVALID_HANDLE_VALUE);
     DWORD written = 0;
     WriteFile(file, "MZ planted", 10, &written, nullptr);

@@ -504,8 +504,8 @@ TEST_CASE("With keys built in, only a signed answer is read, and every file need
         DialogAnswerer answerer({IDYES});
         std::wstring file = setup.server.Url(L"/data/Tessel.exe");
         check(maker.Signed(Claimed("1.05", "<files><url name=\"Tessel.exe\">" +
-                                              std::string(WideString(file.c_str()).ToNarrow()) +
-                                              "</url></files>")));
+                                               std::string(WideString(file.c_str()).ToNarrow()) +
+                                               "</url></files>")));
         CHECK(answerer.Dialogs().size() == 1);
         CHECK(setup.server.Requests().size() == 1);
         CHECK(setup.updater.Result() == 0);
@@ -540,10 +540,10 @@ TEST_CASE("A keyed check takes only a fresh answer meant for it and keeps the hi
     {
         DialogAnswerer answerer({IDNO});
         const std::string refused[] = {
-            maker.Signed(Claimed("1.06", files, "4")),                           // replayed
-            maker.Signed(Claimed("1.06", files, "9", "2020-01-01T00:00:00Z")),   // expired
-            maker.Signed(Claimed("1.06", files, "9", "")),                       // no expiry
-            maker.Signed(Claimed("1.06", files, "")),                            // no serial
+            maker.Signed(Claimed("1.06", files, "4")),                         // replayed
+            maker.Signed(Claimed("1.06", files, "9", "2020-01-01T00:00:00Z")), // expired
+            maker.Signed(Claimed("1.06", files, "9", "")),                     // no expiry
+            maker.Signed(Claimed("1.06", files, "")),                          // no serial
             maker.Signed(Claimed("1.06", files, "9", "2099-01-01T00:00:00Z", "Quarry")),
             maker.Signed(Claimed("1.06", files, "9", "2099-01-01T00:00:00Z", "Tessel", "arm64")),
             Claimed("1.06", files, "9"), // unsigned

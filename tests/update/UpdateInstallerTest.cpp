@@ -377,8 +377,8 @@ TEST_CASE("Files an archive writes over are moved aside and come back when the u
     SUBCASE("a later entry fails: everything as before")
     {
         REQUIRE(WriteWholeFile(setup.app / L"notes.txt", "old notes"));
-        CHECK_FALSE(setup.Run(good + Entry(L"name='notes.txt' zip='notes.zip'",
-                                           setup.server.Url(L"/broken.zip"))));
+        CHECK_FALSE(setup.Run(
+            good + Entry(L"name='notes.txt' zip='notes.zip'", setup.server.Url(L"/broken.zip"))));
         // Folders the archive made may stay; no file does.
         CHECK(ListTree(setup.app.Path(), false) ==
               std::vector<std::wstring>{L"Tessel.exe", L"notes.txt", L"stored.txt"});
