@@ -158,6 +158,17 @@ struct UpdaterSetup
         REQUIRE(updater.Start(window.Handle(), Options()));
         REQUIRE(updater.Wait(kPatienceMs));
     }
+    // A forced check of an answer that arrives slowly, under way once the
+    // server has seen its request.
+    void StartSlowCheck(const std::string& body)
+    {
+        server.Clear();
+        ScriptedAnswer slow = SlowAnswer(body);
+        slow.times = 0;
+        REQUIRE(server.Answer(slow));
+        REQUIRE(updater.Start(window.Handle(), Options()));
+        REQUIRE(WaitForRequest());
+    }
     // Waits until the server has seen the update request.
     bool WaitForRequest()
     {
@@ -560,13 +571,8 @@ TEST_CASE("A keyed check takes only a fresh answer meant for it and keeps the hi
 TEST_CASE("Ticking the box again during a check waits for it and still shows its question")
 {
     UpdaterSetup setup;
-    setup.server.Clear();
-    ScriptedAnswer slow = SlowAnswer(Answer("1.05", "<files/>"));
-    slow.times = 0;
-    REQUIRE(setup.server.Answer(slow));
     DialogAnswerer answerer({IDNO, IDNO});
-    REQUIRE(setup.updater.Start(setup.window.Handle(), setup.Options()));
-    REQUIRE(setup.WaitForRequest());
+    setup.StartSlowCheck(Answer("1.05", "<files/>"));
     // The second Start waits for the first check with messages flowing:
     // the first check's question is answered during that wait.
     CHECK(setup.updater.Start(setup.window.Handle(), setup.Options()) == 1);
