@@ -611,3 +611,16 @@ TEST_CASE("Closing during a check that a server stalls ends within the bound")
     REQUIRE(closedAfterMs >= 0);
     CHECK(closedAfterMs < 3000);
 }
+
+TEST_CASE("A program download that closing cut short is removed at the next check")
+{
+    UpdaterSetup setup;
+    setup.Serve(Answer("1.00", ""));
+    wchar_t module[MAX_PATH];
+    REQUIRE(GetModuleFileNameW(nullptr, module, MAX_PATH));
+    WideString unfinished;
+    REQUIRE(DecorateFileName(module, L"_new", unfinished));
+    REQUIRE(WriteWholeFile(unfinished.Data(), "half a program"));
+    setup.Forced();
+    CHECK_FALSE(Exists(unfinished.Data()));
+}
