@@ -28,8 +28,9 @@ driver=$TESSEL_BUILD_DIR/TesselDriver.exe
 uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tessel'
 settings_key='HKCU\Software\Brindle\Tessel'
 if [ "$arch" = i686 ]; then view=/reg:32; else view=/reg:64; fi
-# Until the update test, releases point at a port where nothing listens.
-update_server=http://127.0.0.1:9
+# Until the update test, releases point at a port where nothing listens
+# (over https: a build with update keys takes no other server).
+update_server=https://127.0.0.1:9
 # A throwaway key pair for the update answer's signature, made for this run.
 openssl ecparam -name prime256v1 -genkey -noout -out "$work/update-key.pem"
 openssl ecparam -name prime256v1 -genkey -noout -out "$work/other-key.pem"
