@@ -76,12 +76,15 @@ Function .onInit
     ClearErrors
     ${GetOptions} $0 "/AllUsers" $1
     ${IfNot} ${Errors}
-        UserInfo::GetAccountType
-        Pop $1
-        ${If} $1 != "Admin"
+        ; Whether the machine's part of the registry takes a write tells an
+        ; administrator without a plug-in (UserInfo would be one).
+        ClearErrors
+        WriteRegStr HKLM "Software\Brindle\Tessel Setup Check" "" ""
+        ${If} ${Errors}
             MessageBox MB_ICONSTOP "Installing for all users needs an administrator." /SD IDOK
             Abort
         ${EndIf}
+        DeleteRegKey HKLM "Software\Brindle\Tessel Setup Check"
         StrCpy $AllUsers 1
         SetShellVarContext all
     ${EndIf}

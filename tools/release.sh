@@ -8,11 +8,21 @@
 #   SHA256SUMS                   digests of all of the above
 #
 #   TESSEL_UPDATE_SIGNING_KEY=update-key.pem \
-#   tools/release.sh [--cert CERT.pem --key KEY.pem [--pass PASSWORD]] [-DNAME=VALUE ...]
+#   tools/release.sh [--cert CERT.pem --key KEY.pem [--pass PASSWORD]]
+#                    [--serial N] [--expires-days DAYS] [-DNAME=VALUE ...]
+#   TESSEL_UPDATE_SIGNING_KEY=update-key.pem \
+#   tools/release.sh --resign dist/update-server/data/update.php [--serial N] [--expires-days DAYS]
 #
 # TESSEL_UPDATE_SIGNING_KEY names the maker's private P-256 key (PEM, kept
 # outside the repository): its public key is built into the program and the
 # update answer is signed with it; without it no release is made.
+#
+# The answer carries a serial and an expiry. The serial is the last one
+# (kept in the file update-key.serial beside update-key.pem) + 1, or --serial;
+# the expiry is the start of the day DAYS (90 by default) from today, UTC.
+# --resign gives an answer already made a new expiry and serial and signs
+# it again, without building: run it before the old expiry comes, or
+# programs stop updating (see Releases in README.md).
 # TESSEL_UPDATE_NEXT_KEY may name the public key (PEM) of the next key, which
 # the program then accepts as well, so that the maker can change keys.
 #
@@ -22,13 +32,16 @@
 # TESSEL_RELEASE_ARCH=x86_64 makes the 64-bit variant (tests only).
 source "$(dirname "$0")/env.sh"
 
-cert= key= pass=
+cert= key= pass= serial= expires_days=90 resign=
 cmake_args=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --cert) cert=$2; shift 2 ;;
         --key) key=$2; shift 2 ;;
         --pass) pass=$2; shift 2 ;;
+        --serial) serial=$2; shift 2 ;;
+        --expires-days) expires_days=$2; shift 2 ;;
+        --resign) resign=$2; shift 2 ;;
         -D*) cmake_args+=("$1"); shift ;;
         *) tessel_die "unknown argument '$1' (see the top of $0)" ;;
     esac
@@ -39,6 +52,48 @@ fi
 signing_key=${TESSEL_UPDATE_SIGNING_KEY:-}
 if [ -z "$signing_key" ] || [ ! -r "$signing_key" ]; then
     tessel_die "no key for the update answer: TESSEL_UPDATE_SIGNING_KEY must name the maker's private P-256 key (PEM; see Releases in README.md)"
+fi
+# A key of another curve would build, and every answer signed with it would
+# be refused by the program: refused here instead.
+public_key=$(openssl pkey -in "$signing_key" -pubout 2>/dev/null | sed '1d;$d' | tr -d '\n')
+case "$public_key" in
+    MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAE*) [ ${#public_key} -eq 124 ] ;;
+    *) false ;;
+esac || tessel_die "$signing_key is not the private key of a P-256 (prime256v1) key pair"
+[[ "$expires_days" =~ ^[1-9][0-9]*$ ]] || tessel_die "--expires-days needs a positive number of days"
+serial_file=${signing_key%.pem}.serial
+if [ -z "$serial" ]; then
+    last=$(cat "$serial_file" 2>/dev/null || echo 0)
+    [[ "$last" =~ ^[0-9]+$ ]] || tessel_die "$serial_file does not hold a serial"
+    serial=$((last + 1))
+fi
+[[ "$serial" =~ ^[1-9][0-9]*$ ]] && [ "$serial" -le 4294967295 ] ||
+    tessel_die "the serial must be a positive number below 2^32"
+expires=$(date -u -d "today + $expires_days days" +%Y-%m-%dT00:00:00Z)
+
+# Signs the update answer: the signature covers every byte of the answer
+# before its own last line (base64 of openssl's DER signature); the program
+# reads nothing else. The serial used is kept for the next release.
+sign_answer() {
+    local signature
+    signature=$(openssl dgst -sha256 -sign "$signing_key" "$1" | base64 -w0)
+    [ -n "$signature" ] || tessel_die "openssl could not sign $1"
+    printf '<!--tessel-signature:%s-->\n' "$signature" >>"$1"
+    echo "$serial" >"$serial_file"
+}
+
+if [ -n "$resign" ]; then
+    [ -f "$resign" ] || tessel_die "no update answer at $resign"
+    tessel_step "renewing $resign: expires $expires, serial $serial"
+    "$TESSEL_ROOT/tools/release_files.py" refresh "$resign" "$expires" "$serial"
+    sign_answer "$resign"
+    sums=$(dirname "$resign")/../../SHA256SUMS
+    if [ -f "$sums" ]; then
+        (cd "$(dirname "$sums")" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' |
+            LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
+    fi
+    echo "release: $resign signed again, valid until $expires"
+    exit 0
 fi
 
 arch=${TESSEL_RELEASE_ARCH:-i686}
@@ -112,16 +167,13 @@ nsis_args=(-V2 -DVERSION="$version" -DEXE="$stage/Tessel.exe" -DREADME="$stage/R
 makensis "${nsis_args[@]}" "$TESSEL_ROOT/installer/Tessel.nsi" >/dev/null
 
 tessel_step "writing the update server's content"
+platform=win32
+[ "$arch" = x86_64 ] && platform=win64
 "$TESSEL_ROOT/tools/release_files.py" feed "$dist/update-server" "$version" \
-    "$update_server" "$web_address" "$stage/Tessel.exe"
+    "$update_server" "$web_address" "$stage/Tessel.exe" "$platform" "$expires" "$serial"
 
-# The signature covers every byte of the answer before its own last line
-# (base64 of openssl's DER signature); the program reads nothing else.
-tessel_step "signing the update answer"
-feed_file=$dist/update-server/data/update.php
-signature=$(openssl dgst -sha256 -sign "$signing_key" "$feed_file" | base64 -w0)
-[ -n "$signature" ] || tessel_die "openssl could not sign $feed_file"
-printf '<!--tessel-signature:%s-->\n' "$signature" >>"$feed_file"
+tessel_step "signing the update answer (serial $serial, expires $expires)"
+sign_answer "$dist/update-server/data/update.php"
 
 tessel_step "writing SHA256SUMS"
 (cd "$dist" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |

@@ -5,10 +5,12 @@ server's content (the answer of the update check and the files it names).
 
   release_files.py readme TEMPLATE OUT VERSION WEB_ADDRESS
   release_files.py zip OUT EPOCH FILE...
-  release_files.py feed FOLDER VERSION SERVER WEB_ADDRESS PROGRAM
+  release_files.py feed FOLDER VERSION SERVER WEB_ADDRESS PROGRAM PLATFORM EXPIRES SERIAL
+  release_files.py refresh FEED EXPIRES SERIAL
 """
 import hashlib
 import os
+import re
 import shutil
 import sys
 import time
@@ -42,7 +44,8 @@ def digest(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
-def feed_xml(version, program_url, program_sha256, web_address):
+def feed_xml(version, program_url, program_sha256, program_size, web_address, platform, expires,
+             serial):
     def languages(texts):
         return "".join("<%s>%s</%s>" % (code, localised_text(t.format(v=version)), code)
                        for code, t in texts.items())
@@ -50,18 +53,22 @@ def feed_xml(version, program_url, program_sha256, web_address):
     return ('<?xml version="1.0" encoding="UTF-8"?>\n'
             "<update>\n"
             "  <application>Tessel</application>\n"
+            "  <platform>%s</platform>\n"
+            "  <expires>%s</expires>\n"
+            "  <serial>%d</serial>\n"
             "  <version>%s</version>\n"
             "  <info>%s</info>\n"
             "  <help>%s</help>\n"
             "  <files>\n"
-            "    <url name=\"Tessel.exe\" sha256=%s>%s</url>\n"
+            "    <url name=\"Tessel.exe\" sha256=%s size=\"%d\">%s</url>\n"
             "  </files>\n"
             "  <restart>%s</restart>\n"
-            "</update>\n") % (escape(version), languages(INFO), escape(web_address),
-                              quoteattr(program_sha256), escape(program_url), languages(RESTART))
+            "</update>\n") % (escape(platform), escape(expires), int(serial), escape(version),
+                              languages(INFO), escape(web_address), quoteattr(program_sha256),
+                              program_size, escape(program_url), languages(RESTART))
 
 
-def write_feed(folder, version, server, web_address, program):
+def write_feed(folder, version, server, web_address, program, platform, expires, serial):
     """The folder is copied as it is to the update server's document root:
     data/update.php is the answer to every update check, and the program it
     names lies under data/tessel/<version>/."""
@@ -71,7 +78,28 @@ def write_feed(folder, version, server, web_address, program):
     shutil.copyfile(program, target)
     url = server.rstrip("/") + "/" + relative
     with open(os.path.join(folder, "data", "update.php"), "w", newline="\n") as f:
-        f.write(feed_xml(version, url, digest(target), web_address))
+        f.write(feed_xml(version, url, digest(target), os.path.getsize(target), web_address,
+                         platform, expires, serial))
+
+
+def refresh_feed(feed, expires, serial):
+    """The same answer with a new expiry and serial, its old signature line
+    dropped: the maker signs it again before the old expiry comes."""
+    with open(feed, newline="") as f:
+        lines = f.read().split("\n")
+    if lines and lines[-1] == "":
+        lines.pop()
+    if lines and lines[-1].startswith("<!--tessel-signature:"):
+        lines.pop()
+    text = "\n".join(lines) + "\n"
+    text, found = re.subn(r"<expires>[^<]*</expires>", "<expires>%s</expires>" % escape(expires),
+                          text, count=1)
+    text, found_serial = re.subn(r"<serial>[^<]*</serial>", "<serial>%d</serial>" % int(serial),
+                                 text, count=1)
+    if not found or not found_serial:
+        raise SystemExit("%s has no <expires> or <serial> to renew" % feed)
+    with open(feed, "w", newline="") as f:
+        f.write(text)
 
 
 def write_zip(out, epoch, files):
@@ -100,8 +128,10 @@ def main(argv):
         write_readme(*argv[2:])
     elif command == "zip" and len(argv) >= 5:
         write_zip(argv[2], argv[3], argv[4:])
-    elif command == "feed" and len(argv) == 7:
+    elif command == "feed" and len(argv) == 10:
         write_feed(*argv[2:])
+    elif command == "refresh" and len(argv) == 5:
+        refresh_feed(*argv[2:])
     else:
         sys.stderr.write(__doc__)
         return 2

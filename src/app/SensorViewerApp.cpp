@@ -143,6 +143,8 @@ void SensorViewerApp::StartUpdateCheck(bool forced)
     UpdateCheckOptions options;
     options.baseUrl = kUpdateAddress;
     options.keys = kUpdateKeys;
+    options.stateRoot = HKEY_CURRENT_USER;
+    options.stateSubkey = kTesselKey;
     if (!forced) {
         options.root = HKEY_CURRENT_USER;
         options.subkey = kTesselKey;

@@ -214,6 +214,39 @@ int StayedSecure(const Api& api, HINTERNET request, const wchar_t* url)
            IsSecureUrl(finalUrl);
 }
 
+// Opens the address. With redirects by hand (WinINet told not to follow
+// any), each redirect is opened anew, up to HTTP_MAX_REDIRECTS of them and
+// only from https to https: a chain that leads to plain http ends before
+// the plain request is sent.
+int OpenFollowing(const Api& api, HINTERNET session, const wchar_t* url, const wchar_t* headers,
+                  DWORD headerLength, DWORD flags, int byHand, InternetHandle& request)
+{
+    WideString current(url);
+    for (int hops = 0;; ++hops) {
+        request.Reset(api.internetOpenUrl(session, current.Data(), headers, headerLength,
+                                          byHand ? flags | INTERNET_FLAG_NO_AUTO_REDIRECT : flags,
+                                          0));
+        if (!request || !StayedSecure(api, request.Get(), current.Data())) {
+            return 0;
+        }
+        DWORD status = 0;
+        if (!byHand || !QueryNumber(api, request.Get(), HTTP_QUERY_STATUS_CODE, &status) ||
+            !IsRedirectStatus(status)) {
+            return 1;
+        }
+        wchar_t location[INTERNET_MAX_URL_LENGTH + 1];
+        WideString next;
+        if (hops == HTTP_MAX_REDIRECTS ||
+            !QueryText(api, request.Get(), HTTP_QUERY_LOCATION, location, sizeof(location),
+                       nullptr) ||
+            !SecureRedirectTarget(current.Data(), location, next)) {
+            request.Reset();
+            return 0;
+        }
+        current.Assign(next);
+    }
+}
+
 int IsSet(volatile LONG* flag)
 {
     return InterlockedCompareExchange(flag, 0, 0) != 0;
@@ -343,8 +376,13 @@ public:
     Session(HttpClient& client, const wchar_t* agent, const wchar_t* proxy)
         : client_(client), handle_(client.OpenTrackedSession(agent, proxy))
     {
+        InterlockedIncrement(&client_.running_);
     }
-    ~Session() { client_.CloseTrackedSession(handle_); }
+    ~Session()
+    {
+        client_.CloseTrackedSession(handle_);
+        InterlockedDecrement(&client_.running_);
+    }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -426,13 +464,14 @@ int HttpClient::RunGetText(const wchar_t* url, const wchar_t* agent, WideString&
     const int allowCookies =
         Ask(callback, userValue, DOWNLOAD_CB_COOKIES, const_cast<wchar_t*>(url), 0) == 1;
     const DWORD flags = GetTextFlags(url, allowCookies);
+    const int redirectsByHand =
+        Ask(callback, userValue, DOWNLOAD_CB_REDIRECT, const_cast<wchar_t*>(url), 1) == 0;
     int success = 0;
     for (int attempt = 1; attempt <= 2; ++attempt) {
         InternetHandle request(api);
-        request.Reset(api.internetOpenUrl(session.Get(), url, kAcceptAnything,
-                                          static_cast<DWORD>(-1), flags, 0));
         DWORD status = 0;
-        if (!request || !StayedSecure(api, request.Get(), url) ||
+        if (!OpenFollowing(api, session.Get(), url, kAcceptAnything, static_cast<DWORD>(-1), flags,
+                           redirectsByHand, request) ||
             !QueryNumber(api, request.Get(), HTTP_QUERY_STATUS_CODE, &status)) {
             break;
         }
@@ -440,7 +479,10 @@ int HttpClient::RunGetText(const wchar_t* url, const wchar_t* agent, WideString&
             success = ReadText(api, request.Get(), buffer, text, byteLimit, &cancelled_);
             break;
         }
+        // A prompt that the user did not ask for (a background check) may
+        // be refused: the transfer then just fails.
         if (status != HTTP_STATUS_PROXY_AUTH_REQ ||
+            !Ask(callback, userValue, HTTP_CB_PROXY_PROMPT, nullptr, 1) ||
             !ConfirmProxyCredentials(api, nullptr, request.Get())) {
             break;
         }
@@ -476,6 +518,8 @@ struct DownloadBody
     ULONGLONG byteLimit;
     DWORD downloadRate;
     volatile LONG* cancelled;
+    ULONGLONG expectedSize;
+    ULONGLONG maximumSize;
 };
 
 int OfferHeader(const DownloadBody& body, DWORD info, const wchar_t* name, int code,
@@ -535,7 +579,9 @@ int ReceiveIntoFile(const DownloadBody& body, FileObject& file, int lengthKnown,
         if (!got) {
             break;
         }
-        if (!file.Write(got, buffer.get())) {
+        // Nothing beyond the bounds reaches the disk.
+        if (!ReceivedFits(received + got, 0, body.expectedSize, body.maximumSize) ||
+            !file.Write(got, buffer.get())) {
             return 0;
         }
         received += got;
@@ -550,6 +596,7 @@ int ReceiveIntoFile(const DownloadBody& body, FileObject& file, int lengthKnown,
         }
     }
     return received && !IsSet(body.cancelled) &&
+           ReceivedFits(received, 1, body.expectedSize, body.maximumSize) &&
            DownloadComplete(readFailed, moreBeyondLimit, lengthKnown, contentLength, received);
 }
 
@@ -615,10 +662,11 @@ int HttpClient::RunDownload(const wchar_t* url, WideString& target, const Downlo
     SetConnectTimeout(api, session.Get(), options.connectTimeout);
     const int allowCookies =
         Ask(callback, userValue, DOWNLOAD_CB_COOKIES, const_cast<wchar_t*>(url), 0) == 1;
+    const int redirectsByHand =
+        Ask(callback, userValue, DOWNLOAD_CB_REDIRECT, const_cast<wchar_t*>(url), 1) == 0;
     InternetHandle request(api);
-    request.Reset(api.internetOpenUrl(session.Get(), url, options.headers, options.headerLength,
-                                      DownloadFlags(allowCookies), 0));
-    if (!request || !StayedSecure(api, request.Get(), url)) {
+    if (!OpenFollowing(api, session.Get(), url, options.headers, options.headerLength,
+                       DownloadFlags(allowCookies), redirectsByHand, request)) {
         return 0;
     }
     DWORD status = HTTP_STATUS_OK;
@@ -630,9 +678,15 @@ int HttpClient::RunDownload(const wchar_t* url, WideString& target, const Downlo
             return 0;
         }
     }
-    const DownloadBody body{api,        request.Get(),     callback,
-                            userValue,  options.byteLimit, options.downloadRate,
-                            &cancelled_};
+    // A body longer than its bounds is refused before its file is made.
+    DWORD announced = 0;
+    if (QueryNumber(api, request.Get(), HTTP_QUERY_CONTENT_LENGTH, &announced) &&
+        !AnnouncedLengthFits(announced, options.expectedSize, options.maximumSize)) {
+        return 0;
+    }
+    const DownloadBody body{api,         request.Get(),        callback,
+                            userValue,   options.byteLimit,    options.downloadRate,
+                            &cancelled_, options.expectedSize, options.maximumSize};
     if (!OfferHeader(body, HTTP_QUERY_CUSTOM, L"Content-Disposition", DOWNLOAD_CB_DISPOSITION,
                      target) ||
         !OfferHeader(body, HTTP_QUERY_CONTENT_TYPE, nullptr, DOWNLOAD_CB_CONTENT_TYPE, target)) {

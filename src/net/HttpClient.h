@@ -27,6 +27,9 @@ constexpr int HTTP_CB_COOKIES = 8;        // const wchar_t* object or URL; 1 all
 constexpr int HTTP_CB_REDIRECT = 9;       // const wchar_t* object; 0 forbids redirects
 constexpr int HTTP_CB_FILE_SINK = 10;     // int out; set 1 to write the body to a file
 constexpr int HTTP_CB_MEMORY_SINK = 12;   // HttpMemoryBlock* out; receives raw bytes
+// GetText, before the proxy-credentials prompt of a 407: null; 0 fails the
+// transfer without asking.
+constexpr int HTTP_CB_PROXY_PROMPT = 13;
 
 // Codes of DownloadToFile.
 constexpr int DOWNLOAD_CB_DISPOSITION = 0;  // DownloadHeaderOffer; 0 aborts
@@ -38,6 +41,10 @@ constexpr int DOWNLOAD_CB_FINAL_URL = 5;    // const wchar_t* URL after redirect
 constexpr int DOWNLOAD_CB_WRITTEN = 6;      // ULONGLONG bytes written; 0 fails
 constexpr int DOWNLOAD_CB_DONE = 7;         // null; 0 fails
 constexpr int DOWNLOAD_CB_COOKIES = 8;      // const wchar_t* URL; 1 allows cookies
+// GetText and DownloadToFile: const wchar_t* URL; 0 follows redirects by
+// hand, and only from https to https (at most HTTP_MAX_REDIRECTS).
+constexpr int DOWNLOAD_CB_REDIRECT = 9;
+constexpr int HTTP_MAX_REDIRECTS = 5;
 
 // Status stored when the download's file cannot be opened.
 constexpr DWORD HTTP_STATUS_FILE_ERROR = 999;
@@ -109,6 +116,12 @@ struct DownloadOptions
     DWORD connectTimeout = static_cast<DWORD>(-1); // milliseconds; -1: the default
     DWORD downloadRate = 0;                        // KiB per second; 0: unlimited
     const wchar_t* proxy = nullptr;                // null or empty: the system's settings
+    // Bounds of the body, checked against the announced length before the
+    // file is made and against the bytes as they arrive (0: none). A body
+    // longer than either fails, and so does one of another length than the
+    // expected size.
+    ULONGLONG expectedSize = 0;
+    ULONGLONG maximumSize = 0;
 };
 
 // Description of one transfer of the general engine; see HttpClient::Request.
@@ -187,6 +200,8 @@ public:
     // AllowTransfers. Safe from any thread.
     void CancelTransfers();
     void AllowTransfers();
+    // 1 while a transfer runs (on any thread).
+    int IsTransferring() const { return InterlockedCompareExchange(&running_, 0, 0) != 0; }
 
     // The WinINet entry points; defined where they are bound.
     struct Api;
@@ -220,4 +235,5 @@ private:
     CriticalSection lock_; // guards session_ and cancelled_
     HINTERNET session_ = nullptr;
     volatile LONG cancelled_ = 0; // also read by the running transfer between reads
+    mutable volatile LONG running_ = 0;
 };

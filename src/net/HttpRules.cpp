@@ -108,3 +108,62 @@ int DownloadComplete(int readFailed, int moreBeyondLimit, int lengthKnown, ULONG
 {
     return !readFailed && !moreBeyondLimit && (!lengthKnown || received >= contentLength);
 }
+
+namespace {
+
+// Length of "https://host[:port]" at the start of a secure address.
+size_t OriginLength(const wchar_t* url)
+{
+    return 8 + wcscspn(url + 8, L"/?#");
+}
+
+} // namespace
+
+int SecureRedirectTarget(const wchar_t* from, const wchar_t* location, WideString& target)
+{
+    if (!IsSecureUrl(from) || !location || !*location) {
+        return 0;
+    }
+    WideString resolved;
+    if (IsSecureUrl(location)) {
+        resolved.Assign(location);
+    } else if (location[0] == L'/' && location[1] == L'/') {
+        // Same scheme, another server: https, since from is.
+        if (!resolved.Assign(L"https:") || !resolved.Append(location)) {
+            return 0;
+        }
+    } else if (location[0] == L'/') {
+        if (!resolved.Assign(from, static_cast<unsigned>(OriginLength(from))) ||
+            !resolved.Append(location)) {
+            return 0;
+        }
+    } else {
+        // http://, another scheme, or a relative path: nothing the update
+        // server needs, and the first two leave TLS.
+        return 0;
+    }
+    for (const wchar_t* unit = resolved.Data(); *unit; ++unit) {
+        if (*unit <= L' ' || *unit == 0x7F) {
+            return 0;
+        }
+    }
+    return target.Assign(resolved);
+}
+
+int IsRedirectStatus(DWORD status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+int AnnouncedLengthFits(ULONGLONG length, ULONGLONG expectedSize, ULONGLONG maximumSize)
+{
+    return (!expectedSize || length == expectedSize) && (!maximumSize || length <= maximumSize);
+}
+
+int ReceivedFits(ULONGLONG received, int complete, ULONGLONG expectedSize, ULONGLONG maximumSize)
+{
+    if ((expectedSize && received > expectedSize) || (maximumSize && received > maximumSize)) {
+        return 0;
+    }
+    return !complete || !expectedSize || received == expectedSize;
+}

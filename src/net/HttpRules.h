@@ -35,3 +35,14 @@ const wchar_t* FileNameOfPath(const wchar_t* path);
 // after the announced length (when one was announced).
 int DownloadComplete(int readFailed, int moreBeyondLimit, int lengthKnown, ULONGLONG contentLength,
                      ULONGLONG received);
+
+// The address a redirect leads to, from the Location header of a response
+// to from: an absolute address, or a path on from's own server. 1 only when
+// both from and the target are https, so no plain request is ever sent.
+int SecureRedirectTarget(const wchar_t* from, const wchar_t* location, WideString& target);
+// 301, 302, 303, 307 and 308.
+int IsRedirectStatus(DWORD status);
+// Whether a download's announced length fits its bounds (0: none).
+int AnnouncedLengthFits(ULONGLONG length, ULONGLONG expectedSize, ULONGLONG maximumSize);
+// Whether the bytes received so far (complete: all of them) stay in bounds.
+int ReceivedFits(ULONGLONG received, int complete, ULONGLONG expectedSize, ULONGLONG maximumSize);

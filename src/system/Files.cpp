@@ -402,11 +402,21 @@ int UrlHandlerParameters(const wchar_t* address, WideString& parameters)
     return address && Format(parameters, L"url.dll,FileProtocolHandler %s", address);
 }
 
+int UrlHandlerProgram(WideString& path)
+{
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    return length && length < MAX_PATH && Format(path, L"%s\\rundll32.exe", folder);
+}
+
 int OpenUrl(const wchar_t* address)
 {
+    // By its full path: the shell's search for a bare name may look in the
+    // current folder first, where anyone may have put a rundll32.exe.
+    WideString program;
     WideString parameters;
-    if (!UrlHandlerParameters(address, parameters)) {
+    if (!UrlHandlerProgram(program) || !UrlHandlerParameters(address, parameters)) {
         return 0;
     }
-    return ShellRun(L"rundll32.exe", parameters.Data(), nullptr, SW_SHOWDEFAULT, 0, L"open");
+    return ShellRun(program.Data(), parameters.Data(), nullptr, SW_SHOWDEFAULT, 0, L"open");
 }

@@ -104,5 +104,7 @@ int ShellOpen(const wchar_t* fileOrAddress);
 // The address in the user's default browser, through the URL protocol
 // handler.
 int OpenUrl(const wchar_t* address);
+// The program OpenUrl runs: rundll32.exe of the system folder.
+int UrlHandlerProgram(WideString& path);
 // The command-line parameters OpenUrl hands to rundll32.exe.
 int UrlHandlerParameters(const wchar_t* address, WideString& parameters);

@@ -16,16 +16,25 @@ namespace {
 const wchar_t kAgent[] = L"AutoUpdate";
 const wchar_t kInventoryBase[] = L"Elmstead\\Updates\\xml";
 
-int AllowEverything(int, void*, void*)
-{
-    return 1;
-}
+const wchar_t kSerialValue[] = L"UpdateSerial";
+constexpr DWORD kClosingSliceMs = 50;
 
 DWORD CurrentUnixTime()
 {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     return UnixTimeOf(now);
+}
+
+// Seconds since 1970, beyond 2106 too.
+unsigned long long CurrentUnixTime64()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const unsigned long long ticks =
+        (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    constexpr unsigned long long kEpochDifference = 116444736000000000ULL;
+    return ticks < kEpochDifference ? 0 : (ticks - kEpochDifference) / 10000000ULL;
 }
 
 } // namespace
@@ -58,9 +67,23 @@ struct AutoUpdater::Progress
 
 AutoUpdater::~AutoUpdater()
 {
-    Stop();
+    Cancel();
+    WaitWhileClosing();
     worker_.Stop();
     subclass_.Detach();
+}
+
+// Closing must not wait for a server: WinINet cannot always cancel a
+// transfer (Wine finishes a read that is under way), so a check that is
+// still in one after the bound is left to be ended.
+void AutoUpdater::WaitWhileClosing()
+{
+    const DWORD start = GetTickCount();
+    while (worker_.IsRunning() && !worker_.Wait(kClosingSliceMs)) {
+        if (http_.IsTransferring() && GetTickCount() - start >= UPDATE_CLOSING_PATIENCE_MS) {
+            return;
+        }
+    }
 }
 
 int AutoUpdater::Start(HWND mainWindow, const UpdateCheckOptions& options)
@@ -91,7 +114,10 @@ int AutoUpdater::StartCheck(HWND mainWindow, const UpdateCheckOptions& options)
     itemType_.Assign(options.itemType ? options.itemType : L"");
     itemName_.Assign(options.itemName ? options.itemName : L"");
     keys_ = options.keys;
+    stateRoot_ = options.stateRoot;
+    stateSubkey_.Assign(options.stateSubkey ? options.stateSubkey : L"");
     programToRun_.Assign(L"");
+    programDigest_.Assign(L"");
 
     if (HasSchedule()) {
         DWORD lastCheck = ReadDwordValue(root_, subkey_.Data(), valueName_.Data(), 0);
@@ -130,7 +156,6 @@ void AutoUpdater::Stop()
     const int outer = inStartOrStop_;
     inStartOrStop_ = 1;
     if (worker_.IsRunning()) {
-        Cancel();
         worker_.Wait(0);
     }
     subclass_.Detach();
@@ -201,8 +226,7 @@ DWORD AutoUpdater::Check()
         !AskToRestart(progress)) {
         return 0;
     }
-    Restart(progress);
-    return 1;
+    return Restart(progress);
 }
 
 // Who is asking, the request, and the answer as far as it can be trusted.
@@ -216,6 +240,11 @@ int AutoUpdater::FetchAnswer(Progress& progress)
     if (!IsUsableProgram(progress.modulePath, progress.folder, versionRead, progress.major,
                          progress.minor)) {
         return 0;
+    }
+    // A download that closing cut short leaves its "_new" file behind.
+    WideString unfinished;
+    if (DecorateFileName(progress.modulePath, L"_new", unfinished)) {
+        DeleteFileForced(unfinished.Data());
     }
     WideString machineId;
     WideString request;
@@ -231,7 +260,7 @@ int AutoUpdater::FetchAnswer(Progress& progress)
     WideString answer;
     if (IsStopping() ||
         !http_.GetText(request.Data(), kAgent, answer, UPDATE_ANSWER_LIMIT + 1, nullptr,
-                       AllowEverything, nullptr) ||
+                       UpdateTrafficPolicy, nullptr) ||
         answer.Length() > UPDATE_ANSWER_LIMIT) {
         return 0;
     }
@@ -254,7 +283,48 @@ int AutoUpdater::LoadAnswer(Progress& progress, const WideString& answer)
     }
     if (flags_ & UPDATE_INVENTORY_REQUEST) {
         progress.base = progress.document.SelectOrCreate(kInventoryBase);
-        return progress.base ? 1 : 0;
+        if (!progress.base) {
+            return 0;
+        }
+    }
+    return !HasUpdateKeys(keys_) || IsFreshAnswer(progress);
+}
+
+// A signed answer must be meant for this program and this build, and be
+// neither expired nor older than one accepted before: a replayed old answer
+// could otherwise hold users on a version with a known hole.
+int AutoUpdater::IsFreshAnswer(Progress& progress)
+{
+    IUnknown* base = progress.base.Get();
+    WideString application;
+    WideString platform;
+    WideString expires;
+    WideString serialText;
+    WideString product;
+    AnswerClaims claims;
+    if (progress.document.GetValue(L"update\\application", application, base)) {
+        claims.application = application.Data();
+    }
+    if (progress.document.GetValue(L"update\\platform", platform, base)) {
+        claims.platform = platform.Data();
+    }
+    if (progress.document.GetValue(L"update\\expires", expires, base)) {
+        claims.expires = expires.Data();
+    }
+    if (progress.document.GetValue(L"update\\serial", serialText, base)) {
+        claims.serial = serialText.Data();
+    }
+    const bool keepsSerial = stateRoot_ && !stateSubkey_.IsEmpty();
+    const DWORD highest =
+        keepsSerial ? ReadDwordValue(stateRoot_, stateSubkey_.Data(), kSerialValue, 0) : 0;
+    DWORD serial = 0;
+    if (!ReadVersionString(product, L"ProductName", progress.modulePath) ||
+        JudgeAnswerClaims(claims, product.Data(), UPDATE_PLATFORM, CurrentUnixTime64(), highest,
+                          serial) != AnswerVerdict::Accepted) {
+        return 0;
+    }
+    if (keepsSerial && serial > highest) {
+        WriteDwordValue(stateRoot_, stateSubkey_.Data(), kSerialValue, serial);
     }
     return 1;
 }
@@ -286,7 +356,7 @@ int AutoUpdater::Install(Progress& progress)
     GetFolderPath(0, desktop);
     // A signed answer binds every download to itself by its digest.
     return !IsStopping() && IsSafeFileList(files, progress.folder, HasUpdateKeys(keys_)) &&
-           RunFileWalks(files, progress.folder, desktop, http_, programToRun_);
+           RunFileWalks(files, progress.folder, desktop, http_, programToRun_, &programDigest_);
 }
 
 int AutoUpdater::AskToRestart(Progress& progress)
@@ -301,14 +371,19 @@ int AutoUpdater::AskToRestart(Progress& progress)
     return AskFromWorker(UPDATE_ASK_RESTART) == UPDATE_ANSWER_YES;
 }
 
-void AutoUpdater::Restart(const Progress& progress)
+int AutoUpdater::Restart(const Progress& progress)
 {
     if (!programToRun_.IsEmpty()) {
-        ShellRun(programToRun_.Data(), nullptr, nullptr, SW_SHOWDEFAULT, 0, L"open");
+        // Started only as it was checked: a file changed on the desktop
+        // since its download is not run.
+        if (!RunCheckedProgram(programToRun_.Data(), programDigest_.Data())) {
+            return 0;
+        }
     } else {
         ShellRun(progress.modulePath, nullptr, progress.folder, SW_SHOWDEFAULT, 0, L"open");
     }
     PostMessageW(window_, WM_CLOSE, 0, 0);
+    return 1;
 }
 
 // Questions reach the window's thread through the subclass; a closing

@@ -41,7 +41,14 @@ struct UpdateCheckOptions
     // answer counts only when one of them signed it, and every file it
     // names must carry its sha256; without keys answers are read unsigned.
     UpdateKeyList keys = nullptr;
+    // Where the highest accepted serial of signed answers ("UpdateSerial")
+    // is kept; without it every serial counts as new.
+    HKEY stateRoot = nullptr;
+    const wchar_t* stateSubkey = nullptr;
 };
+
+// How long closing waits for a transfer that cannot be cancelled.
+constexpr DWORD UPDATE_CLOSING_PATIENCE_MS = 700;
 
 // The weekly (or forced) update check of one main window. The check runs on
 // a worker thread; its questions are shown on the window's own thread,
@@ -51,8 +58,10 @@ class AutoUpdater
 {
 public:
     AutoUpdater() = default;
-    // Stops the check (ending a worker that still runs) and gives the
-    // window its procedure back.
+    // Cancels the check, waits for it (at most UPDATE_CLOSING_PATIENCE_MS
+    // while it is in a transfer, which a stalled server could hold much
+    // longer; nothing is installed then), ends a worker that still runs and
+    // gives the window its procedure back.
     ~AutoUpdater();
     AutoUpdater(const AutoUpdater&) = delete;
     AutoUpdater& operator=(const AutoUpdater&) = delete;
@@ -61,10 +70,12 @@ public:
     // been). A Start from inside the wait of another Start or Stop (the
     // checkbox ticked twice quickly) is refused.
     int Start(HWND mainWindow, const UpdateCheckOptions& options);
-    // Cancels a running check (its transfer is closed, no more questions
-    // are asked, nothing more is downloaded; installing files already under
-    // way finishes), waits for it with the window's messages flowing, and
-    // restores the window's procedure.
+    // Waits for a running check with the window's messages flowing, so a
+    // question it asks meanwhile is still shown and answered, and restores
+    // the window's procedure. Only closing cancels a check: when the window
+    // is destroyed (its transfer is closed, no more questions are asked,
+    // nothing more is downloaded; installing files already under way
+    // finishes) or the updater goes.
     void Stop();
     // Waits at most the given time for a running check; 1 when it ended.
     int Wait(DWORD milliseconds);
@@ -91,8 +102,10 @@ private:
     void Decline(const WideString& offered) const;
     LRESULT Ask(WPARAM question);
     LRESULT AskFromWorker(WPARAM question);
-    void Restart(const Progress& progress);
+    int Restart(const Progress& progress);
     void Cancel();
+    void WaitWhileClosing();
+    int IsFreshAnswer(Progress& progress);
     int IsStopping() const { return InterlockedCompareExchange(&stopping_, 0, 0) != 0; }
     bool HasSchedule() const { return root_ && !valueName_.IsEmpty(); }
     int ReadLocalised(XmlDocument& document, IUnknown* base, const wchar_t* path,
@@ -114,6 +127,9 @@ private:
     WideString restartText_;
     WideString helpLink_;
     WideString programToRun_;
+    WideString programDigest_;
+    HKEY stateRoot_ = nullptr;
+    WideString stateSubkey_;
     int showingQuestion_ = 0;
     int inStartOrStop_ = 0;              // main thread only
     mutable volatile LONG stopping_ = 0; // set on the main thread, read by the worker

@@ -226,6 +226,125 @@ int BytesOfWidenedText(const WideString& text, std::string& bytes)
     return 1;
 }
 
+namespace {
+
+// Exactly count digits at text; the number they make.
+int ReadDigits(const wchar_t* text, unsigned count, unsigned& value)
+{
+    unsigned number = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        if (text[i] < L'0' || text[i] > L'9') {
+            return 0;
+        }
+        number = number * 10 + (text[i] - L'0');
+    }
+    value = number;
+    return 1;
+}
+
+int IsLeapYear(unsigned year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+unsigned DaysInMonth(unsigned year, unsigned month)
+{
+    static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Days from 1970-01-01 to the first day of the date's month, plus its day.
+unsigned long long DaysSinceEpoch(unsigned year, unsigned month, unsigned day)
+{
+    unsigned long long days = 0;
+    for (unsigned y = 1970; y < year; ++y) {
+        days += IsLeapYear(y) ? 366 : 365;
+    }
+    for (unsigned m = 1; m < month; ++m) {
+        days += DaysInMonth(year, m);
+    }
+    return days + day - 1;
+}
+
+} // namespace
+
+int ParseUtcTimestamp(const wchar_t* text, unsigned long long& seconds)
+{
+    unsigned year, month, day, hour, minute, second;
+    if (!text || wcslen(text) != 20 || text[4] != L'-' || text[7] != L'-' || text[10] != L'T' ||
+        text[13] != L':' || text[16] != L':' || text[19] != L'Z' || !ReadDigits(text, 4, year) ||
+        !ReadDigits(text + 5, 2, month) || !ReadDigits(text + 8, 2, day) ||
+        !ReadDigits(text + 11, 2, hour) || !ReadDigits(text + 14, 2, minute) ||
+        !ReadDigits(text + 17, 2, second)) {
+        return 0;
+    }
+    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
+        hour > 23 || minute > 59 || second > 59) {
+        return 0;
+    }
+    seconds =
+        DaysSinceEpoch(year, month, day) * 86400ULL + hour * 3600ULL + minute * 60ULL + second;
+    return 1;
+}
+
+int ParseAnswerSerial(const wchar_t* text, DWORD& serial)
+{
+    if (!text || !*text) {
+        return 0;
+    }
+    unsigned long long number = 0;
+    for (const wchar_t* digit = text; *digit; ++digit) {
+        if (*digit < L'0' || *digit > L'9') {
+            return 0;
+        }
+        number = number * 10 + (*digit - L'0');
+        if (number > 0xFFFFFFFFULL) {
+            return 0;
+        }
+    }
+    if (!number) {
+        return 0;
+    }
+    serial = static_cast<DWORD>(number);
+    return 1;
+}
+
+int ParseFileSize(const wchar_t* text, ULONGLONG& size)
+{
+    DWORD parsed = 0;
+    if (!ParseAnswerSerial(text, parsed)) {
+        return 0;
+    }
+    size = parsed;
+    return 1;
+}
+
+AnswerVerdict JudgeAnswerClaims(const AnswerClaims& claims, const wchar_t* application,
+                                const wchar_t* platform, unsigned long long now,
+                                DWORD highestSerial, DWORD& serial)
+{
+    unsigned long long expires = 0;
+    DWORD claimed = 0;
+    if (!claims.application || !claims.platform || !ParseUtcTimestamp(claims.expires, expires) ||
+        !ParseAnswerSerial(claims.serial, claimed)) {
+        return AnswerVerdict::Incomplete;
+    }
+    if (wcscmp(claims.application, application) != 0) {
+        return AnswerVerdict::OtherApplication;
+    }
+    if (wcscmp(claims.platform, platform) != 0) {
+        return AnswerVerdict::OtherPlatform;
+    }
+    if (expires < now) {
+        return AnswerVerdict::Expired;
+    }
+    if (claimed < highestSerial) {
+        return AnswerVerdict::Replayed;
+    }
+    serial = claimed;
+    return AnswerVerdict::Accepted;
+}
+
 int IsUsableProgram(const wchar_t* path, const wchar_t* folder, int versionRead, unsigned major,
                     unsigned minor)
 {
@@ -367,14 +486,21 @@ void Sha256Of(const void* data, size_t size, BYTE (&digest)[SHA256_SIZE])
 int Sha256OfFile(const wchar_t* path, BYTE (&digest)[SHA256_SIZE])
 {
     FileObject file;
-    if (!file.Open(path, FILE_MODE_READ, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ)) {
+    return file.Open(path, FILE_MODE_READ, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ) &&
+           Sha256OfOpenFile(file.Handle(), digest);
+}
+
+int Sha256OfOpenFile(HANDLE file, BYTE (&digest)[SHA256_SIZE])
+{
+    LARGE_INTEGER start = {};
+    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
         return 0;
     }
     Sha256 hash;
     BYTE buffer[65536];
     DWORD read = 0;
     do {
-        if (!ReadFile(file.Handle(), buffer, sizeof(buffer), &read, nullptr)) {
+        if (!ReadFile(file, buffer, sizeof(buffer), &read, nullptr)) {
             return 0;
         }
         hash.Add(buffer, read);

@@ -77,6 +77,52 @@ constexpr unsigned UPDATE_ANSWER_LIMIT = 1024 * 1024;
 // delivers a body); 0 for a character above 0xFF.
 int BytesOfWidenedText(const WideString& text, std::string& bytes);
 
+// What a signed answer says about itself: whom it is for and how fresh it
+// is. Only builds with keys require it.
+struct AnswerClaims
+{
+    const wchar_t* application = nullptr; // null when the element is missing
+    const wchar_t* platform = nullptr;
+    const wchar_t* expires = nullptr;
+    const wchar_t* serial = nullptr;
+};
+
+enum class AnswerVerdict
+{
+    Accepted,
+    Incomplete,       // an element missing or unreadable
+    OtherApplication, // signed for another product
+    OtherPlatform,    // signed for another build of this product
+    Expired,          // its expiry lies in the past
+    Replayed,         // its serial is lower than one accepted before
+};
+
+// The platform name this build's answers must carry.
+#ifdef _WIN64
+constexpr wchar_t UPDATE_PLATFORM[] = L"win64";
+#else
+constexpr wchar_t UPDATE_PLATFORM[] = L"win32";
+#endif
+
+// "YYYY-MM-DDTHH:MM:SSZ" (UTC) as seconds since 1970; 0 for anything else,
+// including dates that do not exist.
+int ParseUtcTimestamp(const wchar_t* text, unsigned long long& seconds);
+// A positive decimal number that fits in 32 bits, digits only.
+int ParseAnswerSerial(const wchar_t* text, DWORD& serial);
+// now in seconds since 1970; highestSerial is the highest serial accepted
+// so far (0 before the first). An answer is accepted up to the second it
+// expires; one with the highest serial again is a re-check and accepted.
+AnswerVerdict JudgeAnswerClaims(const AnswerClaims& claims, const wchar_t* application,
+                                const wchar_t* platform, unsigned long long now,
+                                DWORD highestSerial, DWORD& serial);
+
+// The `size` of a file in the answer: a positive decimal number of bytes
+// that fits in 32 bits.
+int ParseFileSize(const wchar_t* text, ULONGLONG& size);
+// The largest download of a build without keys, whose answer names no
+// sizes (512 MiB).
+constexpr ULONGLONG UPDATE_KEYLESS_SIZE_CAP = 512ULL * 1024 * 1024;
+
 // Whether the running program can take part in a check: its path and folder
 // are known and its version was read and is not 0.0.
 int IsUsableProgram(const wchar_t* path, const wchar_t* folder, int versionRead, unsigned major,
@@ -101,6 +147,8 @@ private:
 };
 void Sha256Of(const void* data, size_t size, BYTE (&digest)[SHA256_SIZE]);
 int Sha256OfFile(const wchar_t* path, BYTE (&digest)[SHA256_SIZE]);
+// The digest of an open file's whole content, read from its start.
+int Sha256OfOpenFile(HANDLE file, BYTE (&digest)[SHA256_SIZE]);
 // Compares a digest with its hexadecimal text (either case); 0 for text
 // that is not 64 hexadecimal digits.
 int DigestMatchesText(const BYTE (&digest)[SHA256_SIZE], const wchar_t* text);

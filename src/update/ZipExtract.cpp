@@ -46,6 +46,24 @@ struct Archive
         return 1;
     }
 
+    // Reads through a handle of its own to a file the caller holds open.
+    int Borrow(HANDLE held)
+    {
+        HANDLE own = nullptr;
+        LARGE_INTEGER length;
+        if (!DuplicateHandle(GetCurrentProcess(), held, GetCurrentProcess(), &own, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS)) {
+            return 0;
+        }
+        file.Reset(own);
+        if (!GetFileSizeEx(file.Get(), &length)) {
+            file.Reset();
+            return 0;
+        }
+        size = static_cast<ULONGLONG>(length.QuadPart);
+        return 1;
+    }
+
     int ReadAt(ULONGLONG offset, void* buffer, DWORD count)
     {
         LARGE_INTEGER position;
@@ -317,6 +335,7 @@ struct Extraction
     unsigned files = 0;
     unsigned extracted = 0;
     unsigned encrypted = 0;
+    const ZipWriteHook* hook = nullptr;
 };
 
 // The file times: the extended time stamp when present, else the DOS time
@@ -401,6 +420,9 @@ int ExtractFile(Extraction& work, const ZipCentralEntry& entry, const wchar_t* p
     ZipUnixTimes unixTimes;
     const bool hasUnixTimes = EntryUnixTimes(work, entry, extraOffset, extraLength, unixTimes);
 
+    if (work.hook && !work.hook->beforeWrite(path, work.hook->context)) {
+        return ZIP_DISK_FULL;
+    }
     ScopedHandle file(CreateOutput(path));
     if (!file) {
         return ZIP_DISK_FULL;
@@ -630,15 +652,11 @@ UINT ZipNameCodePage(WORD flags, BYTE hostSystem)
     return oem ? CP_OEMCP : CP_ACP;
 }
 
-int ExtractZipArchive(const wchar_t* archivePath, const wchar_t* targetFolder)
+namespace {
+
+// Everything after the archive was opened.
+int ExtractOpened(Extraction& work, const wchar_t* targetFolder)
 {
-    if (!archivePath || !targetFolder) {
-        return ZIP_SEVERE_ERROR;
-    }
-    Extraction work;
-    if (!OpenArchive(work.archive, archivePath)) {
-        return ZIP_NOT_FOUND;
-    }
     if (!work.buffers.Allocate()) {
         return ZIP_NO_MEMORY;
     }
@@ -663,6 +681,33 @@ int ExtractZipArchive(const wchar_t* archivePath, const wchar_t* targetFolder)
         work.result = Worse(work.result, ZIP_WARNING);
     }
     return FinalResult(work);
+}
+
+} // namespace
+
+int ExtractZipArchive(const wchar_t* archivePath, const wchar_t* targetFolder)
+{
+    if (!archivePath || !targetFolder) {
+        return ZIP_SEVERE_ERROR;
+    }
+    Extraction work;
+    if (!OpenArchive(work.archive, archivePath)) {
+        return ZIP_NOT_FOUND;
+    }
+    return ExtractOpened(work, targetFolder);
+}
+
+int ExtractHeldZipArchive(HANDLE archive, const wchar_t* targetFolder, const ZipWriteHook* hook)
+{
+    if (!targetFolder) {
+        return ZIP_SEVERE_ERROR;
+    }
+    Extraction work;
+    if (!work.archive.Borrow(archive)) {
+        return ZIP_NOT_FOUND;
+    }
+    work.hook = hook;
+    return ExtractOpened(work, targetFolder);
 }
 
 int ExtractZip(const char* archivePath, const char* targetFolder)

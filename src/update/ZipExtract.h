@@ -25,6 +25,19 @@ int ExtractZip(const char* archivePath, const char* targetFolder);
 // The same with wide paths, answering the result code.
 int ExtractZipArchive(const wchar_t* archivePath, const wchar_t* targetFolder);
 
+// Asked before each entry's file is written, whether or not it exists; 0
+// refuses the entry (counted as a disk error).
+struct ZipWriteHook
+{
+    int (*beforeWrite)(const wchar_t* path, void* context);
+    void* context;
+};
+
+// Unpacks the archive file the caller holds open (read access), so what is
+// unpacked is exactly the file the caller checked; no other name is tried.
+// The hook may be null. Answers the result code.
+int ExtractHeldZipArchive(HANDLE archive, const wchar_t* targetFolder, const ZipWriteHook* hook);
+
 // What the target volume allows, from its maximum component length and its
 // file-system name.
 struct ZipVolumeTraits

@@ -2,6 +2,8 @@
 
 #include <wchar.h>
 
+#include <string>
+
 #include "net/HttpRules.h"
 
 TEST_CASE("Transfer decisions: flags, read sizes, rate limit, file names")
@@ -45,4 +47,28 @@ TEST_CASE("Received bytes are widened one by one, a zero byte and the top of Lat
     CHECK(text.Data()[3] == L'\0');
     CHECK(text.Data()[4] == 0xE9);
     CHECK(text.Data()[5] == 0xFF);
+}
+
+TEST_CASE("A redirect is followed only from https to https")
+{
+    auto target = [](const wchar_t* from, const wchar_t* location) {
+        WideString to;
+        to.Assign(L"<untouched>");
+        const int followed = SecureRedirectTarget(from, location, to);
+        return followed ? std::wstring(to.Data()) : L"refused:" + std::wstring(to.Data());
+    };
+    const wchar_t from[] = L"https://update.example.com:8443/data/update.php?p=tessel";
+    CHECK(target(from, L"HTTPS://mirror.example.com/x") == L"HTTPS://mirror.example.com/x");
+    CHECK(target(from, L"/files/Tessel.exe") ==
+          L"https://update.example.com:8443/files/Tessel.exe");
+    CHECK(target(L"https://h", L"/a") == L"https://h/a");
+    CHECK(target(L"https://h?q=1", L"/a") == L"https://h/a");
+    CHECK(target(from, L"//mirror.example.com/x") == L"https://mirror.example.com/x");
+    for (const wchar_t* location : {L"http://update.example.com/x", L"ftp://h/x", L"x/y", L"",
+                                    L"https://h/a b", L"https://h/a\r\nX: y"}) {
+        CAPTURE(std::wstring(location));
+        CHECK(target(from, location) == L"refused:<untouched>");
+    }
+    CHECK(target(L"http://update.example.com/", L"https://update.example.com/") ==
+          L"refused:<untouched>");
 }

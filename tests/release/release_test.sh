@@ -28,8 +28,9 @@ driver=$TESSEL_BUILD_DIR/TesselDriver.exe
 uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tessel'
 settings_key='HKCU\Software\Brindle\Tessel'
 if [ "$arch" = i686 ]; then view=/reg:32; else view=/reg:64; fi
-# Until the update test, releases point at a port where nothing listens.
-update_server=http://127.0.0.1:9
+# Until the update test, releases point at a port where nothing listens
+# (over https: a build with update keys takes no other server).
+update_server=https://127.0.0.1:9
 # A throwaway key pair for the update answer's signature, made for this run.
 openssl ecparam -name prime256v1 -genkey -noout -out "$work/update-key.pem"
 openssl ecparam -name prime256v1 -genkey -noout -out "$work/other-key.pem"
@@ -91,8 +92,8 @@ reg_value() { # key value [view]
 }
 
 tessel_step "making the release twice"
-release a
-release b
+release a --serial 1
+release b --serial 1
 version=$(cat "$work/build-a/tessel-version.txt")
 a=$work/dist-a
 b=$work/dist-b
@@ -116,6 +117,24 @@ verifies "$a/$feed" "$work/update-key.pub.pem" && verifies "$b/$feed" "$work/upd
 if TESSEL_UPDATE_SIGNING_KEY= release unkeyed 2>/dev/null; then
     fail "a release was made without a key for the update answer"
 fi
+# A 256-bit key of another curve has a public key of the same length.
+openssl ecparam -name brainpoolP256r1 -genkey -noout -out "$work/brainpool-key.pem"
+openssl pkey -in "$work/brainpool-key.pem" -pubout -out "$work/brainpool-key.pub.pem" 2>/dev/null
+if TESSEL_UPDATE_SIGNING_KEY=$work/brainpool-key.pem release brainpool 2>/dev/null; then
+    fail "a release was made with a key that is not P-256"
+fi
+configure_fails() { # what cmake-arguments...
+    local what=$1
+    shift
+    if cmake -S "$TESSEL_ROOT" -B "$work/build-refused" -DBUILD_TESTING=OFF \
+        -DCMAKE_TOOLCHAIN_FILE="$TESSEL_ROOT/cmake/mingw-$arch.cmake" "$@" >/dev/null 2>&1; then
+        fail "a build was configured with $what"
+    fi
+}
+configure_fails "a key that is not P-256" -DTESSEL_UPDATE_KEYS="$work/brainpool-key.pub.pem" \
+    -DTESSEL_UPDATE_SERVER=https://update.example.com
+configure_fails "a key and a plain http update server" \
+    -DTESSEL_UPDATE_KEYS="$work/update-key.pub.pem" -DTESSEL_UPDATE_SERVER=http://update.example.com
 grep -q "not signed" "$work/release-a.log" || fail "an unsigned release does not say so"
 osslsigncode verify -in "$a/$served" >/dev/null 2>&1 && fail "a release without a certificate is signed"
 
@@ -130,9 +149,24 @@ done
 ! grep -qaF -e "$TESSEL_ROOT" -e "$work" "$a/$served" || fail "Tessel.exe holds a build path"
 digest=$(sha256sum "$a/$served" | cut -d' ' -f1)
 url="$update_server/data/tessel/$version/Tessel.exe"
-grep -qF "<url name=\"Tessel.exe\" sha256=\"$digest\">$url</url>" "$a/$feed" ||
-    fail "the feed does not name $url with its digest"
+size=$(stat -c %s "$a/$served")
+grep -qF "<url name=\"Tessel.exe\" sha256=\"$digest\" size=\"$size\">$url</url>" "$a/$feed" ||
+    fail "the feed does not name $url with its digest and size"
 grep -qF "<version>$version</version>" "$a/$feed" || fail "the feed offers another version"
+platform=win32
+[ "$arch" = x86_64 ] && platform=win64
+grep -qF "<platform>$platform</platform>" "$a/$feed" || fail "the feed names another platform"
+grep -qF "<serial>1</serial>" "$a/$feed" || fail "the feed does not carry the serial asked for"
+expires=$(sed -n 's|.*<expires>\(.*\)</expires>.*|\1|p' "$a/$feed")
+days=$((($(date -u -d "$expires" +%s) - $(date -u +%s)) / 86400))
+[ "$days" -ge 88 ] && [ "$days" -le 90 ] || fail "the feed expires at $expires, not in 90 days"
+cp "$a/$feed" "$work/renewed.php"
+TESSEL_UPDATE_SIGNING_KEY=$TESSEL_UPDATE_SIGNING_KEY "$TESSEL_ROOT/tools/release.sh" \
+    --resign "$work/renewed.php" --expires-days 200 >/dev/null || fail "renewing the answer"
+verifies "$work/renewed.php" "$work/update-key.pub.pem" || fail "the renewed answer is not signed"
+grep -qF "<serial>2</serial>" "$work/renewed.php" || fail "renewing did not raise the serial"
+grep -qF "<expires>$(date -u -d "today + 200 days" +%Y-%m-%d)T00:00:00Z</expires>" \
+    "$work/renewed.php" || fail "renewing did not move the expiry"
 
 tessel_step "running the portable program unpacked by unzip"
 unzip -q "$a/$zip" -d "$work/portable"

@@ -338,3 +338,37 @@ TEST_CASE("ShellRun and OpenUrl start programs through the shell")
     REQUIRE(recorder.WaitForLines(2, 20000));
     CHECK(recorder.Lines()[1] == L"tessel-files-test:second");
 }
+
+TEST_CASE("OpenUrl runs the system folder's rundll32.exe, never one in the current folder")
+{
+    wchar_t system[MAX_PATH];
+    REQUIRE(GetSystemDirectoryW(system, MAX_PATH));
+    WideString program;
+    REQUIRE(UrlHandlerProgram(program));
+    CHECK(std::wstring(program.Data()) == std::wstring(system) + L"\\rundll32.exe");
+
+    // A planted program that cannot even start: a bare-name search that
+    // finds it fails the open on Windows. (Wine runs its builtin rundll32
+    // for a bare name, so there only the path above tells.)
+    wchar_t temp[MAX_PATH];
+    REQUIRE(GetTempPathW(MAX_PATH, temp));
+    const std::wstring folder = std::wstring(temp) + L"tessel-planted-rundll32\\";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring planted = folder + L"rundll32.exe";
+    HANDLE file =
+        CreateFileW(planted.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    REQUIRE(file != INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, "MZ planted", 10, &written, nullptr);
+    CloseHandle(file);
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    REQUIRE(SetCurrentDirectoryW(folder.c_str()));
+    UrlProtocolRecorder recorder(L"tessel-planted-test");
+    REQUIRE(recorder.IsRegistered());
+    CHECK(OpenUrl(L"tessel-planted-test:through-the-system"));
+    CHECK(recorder.WaitForLines(1, 20000));
+    SetCurrentDirectoryW(previous);
+    DeleteFileW(planted.c_str());
+    RemoveDirectoryW(folder.c_str());
+}

@@ -1,5 +1,6 @@
 #include <doctest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,21 @@ std::string Answer(const std::string& version, const std::string& extra)
            "</update>";
 }
 
+// An answer with what a signed answer must say about itself.
+std::string Claimed(const std::string& version, const std::string& extra,
+                    const std::string& serial = "1",
+                    const std::string& expires = "2099-01-01T00:00:00Z",
+                    const std::string& application = "Tessel",
+                    const std::string& platform = Utf8(UPDATE_PLATFORM))
+{
+    auto element = [](const char* name, const std::string& value) {
+        return "<" + std::string(name) + ">" + value + "</" + name + ">";
+    };
+    return "<update>" + element("application", application) + element("platform", platform) +
+           element("expires", expires) + element("serial", serial) + element("version", version) +
+           "<info><en>Update?</en></info>" + extra + "</update>";
+}
+
 // An answer served a byte at a time, for a few seconds.
 ScriptedAnswer SlowAnswer(const std::string& body)
 {
@@ -141,6 +157,17 @@ struct UpdaterSetup
     {
         REQUIRE(updater.Start(window.Handle(), Options()));
         REQUIRE(updater.Wait(kPatienceMs));
+    }
+    // A forced check of an answer that arrives slowly, under way once the
+    // server has seen its request.
+    void StartSlowCheck(const std::string& body)
+    {
+        server.Clear();
+        ScriptedAnswer slow = SlowAnswer(body);
+        slow.times = 0;
+        REQUIRE(server.Answer(slow));
+        REQUIRE(updater.Start(window.Handle(), Options()));
+        REQUIRE(WaitForRequest());
     }
     // Waits until the server has seen the update request.
     bool WaitForRequest()
@@ -465,7 +492,7 @@ TEST_CASE("With keys built in, only a signed answer is read, and every file need
         REQUIRE(setup.updater.Start(setup.window.Handle(), options));
         REQUIRE(setup.updater.Wait(kPatienceMs));
     };
-    const std::string offer = Answer("1.05", "<files/>");
+    const std::string offer = Claimed("1.05", "<files/>");
     {
         DialogAnswerer answerer({IDNO});
         std::string changed = maker.Signed(offer);
@@ -473,7 +500,7 @@ TEST_CASE("With keys built in, only a signed answer is read, and every file need
         // Unsigned, changed after signing, another key, and a replayed
         // answer that offers the running version.
         for (const std::string& body : {offer, changed, ring.stranger.Signed(offer),
-                                        maker.Signed(Answer("1.00", "<files/>"))})
+                                        maker.Signed(Claimed("1.00", "<files/>"))})
             check(body);
         CHECK(answerer.Dialogs().empty());
     }
@@ -487,11 +514,113 @@ TEST_CASE("With keys built in, only a signed answer is read, and every file need
         // A file without its digest refuses the whole update.
         DialogAnswerer answerer({IDYES});
         std::wstring file = setup.server.Url(L"/data/Tessel.exe");
-        check(maker.Signed(Answer("1.05", "<files><url name=\"Tessel.exe\">" +
-                                              std::string(WideString(file.c_str()).ToNarrow()) +
-                                              "</url></files>")));
+        check(maker.Signed(Claimed("1.05", "<files><url name=\"Tessel.exe\">" +
+                                               std::string(WideString(file.c_str()).ToNarrow()) +
+                                               "</url></files>")));
         CHECK(answerer.Dialogs().size() == 1);
         CHECK(setup.server.Requests().size() == 1);
         CHECK(setup.updater.Result() == 0);
     }
+}
+
+TEST_CASE("A keyed check takes only a fresh answer meant for it and keeps the highest serial")
+{
+    UpdaterSetup setup;
+    UpdateSigner maker;
+    REQUIRE(maker.IsReady());
+    const char* keys[] = {maker.PublicKey(), nullptr};
+    auto check = [&](const std::string& body) {
+        setup.Serve(body);
+        UpdateCheckOptions options = setup.Options();
+        options.keys = keys;
+        options.stateRoot = HKEY_CURRENT_USER;
+        options.stateSubkey = kKey;
+        REQUIRE(setup.updater.Start(setup.window.Handle(), options));
+        REQUIRE(setup.updater.Wait(kPatienceMs));
+    };
+    auto serial = [] { return ReadDwordValue(HKEY_CURRENT_USER, kKey, L"UpdateSerial", 0); };
+    const std::string files = "<files/>";
+    {
+        DialogAnswerer answerer({IDNO, IDNO});
+        check(maker.Signed(Claimed("1.05", files, "5")));
+        CHECK(serial() == 5);
+        // The same serial again: a re-check, asked again.
+        check(maker.Signed(Claimed("1.05", files, "5")));
+        CHECK(answerer.Dialogs().size() == 2);
+    }
+    {
+        DialogAnswerer answerer({IDNO});
+        const std::string refused[] = {
+            maker.Signed(Claimed("1.06", files, "4")),                         // replayed
+            maker.Signed(Claimed("1.06", files, "9", "2020-01-01T00:00:00Z")), // expired
+            maker.Signed(Claimed("1.06", files, "9", "")),                     // no expiry
+            maker.Signed(Claimed("1.06", files, "")),                          // no serial
+            maker.Signed(Claimed("1.06", files, "9", "2099-01-01T00:00:00Z", "Quarry")),
+            maker.Signed(Claimed("1.06", files, "9", "2099-01-01T00:00:00Z", "Tessel", "arm64")),
+            Claimed("1.06", files, "9"), // unsigned
+            maker.Signed(Answer("1.06", files)),
+        };
+        for (const std::string& body : refused) {
+            check(body);
+            CHECK(serial() == 5);
+        }
+        CHECK(answerer.Dialogs().empty());
+    }
+}
+
+TEST_CASE("Ticking the box again during a check waits for it and still shows its question")
+{
+    UpdaterSetup setup;
+    DialogAnswerer answerer({IDNO, IDNO});
+    setup.StartSlowCheck(Answer("1.05", "<files/>"));
+    // The second Start waits for the first check with messages flowing:
+    // the first check's question is answered during that wait.
+    CHECK(setup.updater.Start(setup.window.Handle(), setup.Options()) == 1);
+    CHECK(answerer.Dialogs().size() == 1);
+    REQUIRE(setup.updater.Wait(kPatienceMs));
+    CHECK(answerer.Dialogs().size() == 2);
+}
+
+TEST_CASE("Closing during a check that a server stalls ends within the bound")
+{
+    UpdaterSetup setup;
+    setup.server.Clear();
+    // Thirty seconds of answer, a byte every half second.
+    ScriptedAnswer stalled;
+    stalled.path = "/data/update.php";
+    stalled.body = std::string(60, ' ');
+    stalled.chunkSize = 1;
+    stalled.chunkDelayMs = 500;
+    REQUIRE(setup.server.Answer(stalled));
+    volatile LONG closedAfterMs = -1;
+    {
+        BoundedThread thread([&] {
+            TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
+            auto updater = std::make_unique<AutoUpdater>();
+            updater->Start(window.Handle(), setup.Options());
+            setup.WaitForRequest();
+            // Let the first bytes arrive: the transfer is in its read.
+            PumpMessagesFor(600);
+            const DWORD start = GetTickCount();
+            DestroyWindow(window.Handle());
+            updater.reset();
+            InterlockedExchange(&closedAfterMs, static_cast<LONG>(GetTickCount() - start));
+        });
+        thread.Join(45000);
+    }
+    REQUIRE(closedAfterMs >= 0);
+    CHECK(closedAfterMs < 3000);
+}
+
+TEST_CASE("A program download that closing cut short is removed at the next check")
+{
+    UpdaterSetup setup;
+    setup.Serve(Answer("1.00", ""));
+    wchar_t module[MAX_PATH];
+    REQUIRE(GetModuleFileNameW(nullptr, module, MAX_PATH));
+    WideString unfinished;
+    REQUIRE(DecorateFileName(module, L"_new", unfinished));
+    REQUIRE(WriteWholeFile(unfinished.Data(), "half a program"));
+    setup.Forced();
+    CHECK_FALSE(Exists(unfinished.Data()));
 }

@@ -285,7 +285,7 @@ TEST_CASE("A name given twice, in any spelling, refuses the whole list before an
 
     UpdateFileList list;
     ReadList(Entry(L"name='Tessel.exe'", url) +
-                 Entry(L"sha256='" + std::wstring(64, L'a') + L"' name='notes.txt'", url),
+                 Entry(L"sha256='" + std::wstring(64, L'a') + L"' size='1' name='notes.txt'", url),
              list);
     CHECK(IsSafeFileList(list, setup.app.Path().c_str(), 0));
     // With a signed answer every download must be bound to it by a digest.
@@ -301,4 +301,116 @@ TEST_CASE("An empty list ends the update after the download walk")
     CHECK(setup.server.Requests().empty());
     CHECK_FALSE(BackupWalk(UpdateFileList(), setup.app.Path().c_str()));
     CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
+}
+
+TEST_CASE("Paths that meet through a short name or a derived name refuse the list")
+{
+    Installation setup;
+    REQUIRE(setup.server.AnswerAlways("/x", "x"));
+    const std::wstring url = setup.server.Url(L"/x");
+    REQUIRE(WriteWholeFile(setup.app / L"Documentation Notes.txt", "notes"));
+    wchar_t shortPath[MAX_PATH] = {};
+    const DWORD length =
+        GetShortPathNameW((setup.app / L"Documentation Notes.txt").c_str(), shortPath, MAX_PATH);
+    REQUIRE(length > 0);
+    const std::wstring shortPathText = shortPath;
+    const std::wstring shortName = shortPathText.substr(shortPathText.find_last_of(L'\\') + 1);
+    REQUIRE(shortName != L"Documentation Notes.txt");
+
+    const std::wstring colliding[][2] = {
+        // One file under its long and its short name.
+        {L"name='Documentation Notes.txt'", L"name='" + shortName + L"'"},
+        // A name that is another entry's download or backup.
+        {L"name='Tessel.exe'", L"name='Tessel_new.exe'"},
+        {L"name='Tessel.exe'", L"name='tessel_OLD.exe'"},
+        // An archive's download that is another entry's file.
+        {L"name='a.txt' zip='notes.txt'", L"name='notes_new.txt'"},
+    };
+    for (const auto& pair : colliding) {
+        CAPTURE(pair[1]);
+        CHECK_FALSE(setup.Run(Entry(pair[0], url) + Entry(pair[1], url)));
+    }
+    CHECK(setup.server.Requests().empty());
+    CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
+}
+
+TEST_CASE("The archive unpacked is the one whose digest was checked, and no other")
+{
+    Installation setup;
+    const std::string archive = ReadWholeFile(ZipFixture(L"python.zip"));
+    const std::string other = ReadWholeFile(ZipFixture(L"infozip.zip"));
+    REQUIRE(setup.server.AnswerAlways("/pack.zip", archive));
+    const std::string digest = HexDigest(archive);
+    UpdateFileList list;
+    ReadList(Entry(L"name='Tessel.exe' zip='Tessel.zip' sha256='" +
+                       std::wstring(digest.begin(), digest.end()) + L"'",
+                   setup.server.Url(L"/pack.zip")),
+             list);
+    const wchar_t* folder = setup.app.Path().c_str();
+    REQUIRE(DownloadWalk(list, folder, setup.desktop.Path().c_str(), setup.client, setup.program));
+    REQUIRE(BackupWalk(list, folder));
+
+    SUBCASE("swapped after the download's check: refused")
+    {
+        REQUIRE(WriteWholeFile(setup.app / L"Tessel_new.zip", other));
+        CHECK_FALSE(InstallWalk(list, folder));
+    }
+    SUBCASE("missing: a file under another name is not taken instead")
+    {
+        REQUIRE(MoveFileW((setup.app / L"Tessel_new.zip").c_str(),
+                          (setup.app / L"Tessel_new.zip.zip").c_str()));
+        CHECK_FALSE(InstallWalk(list, folder));
+        DeleteFileW((setup.app / L"Tessel_new.zip.zip").c_str());
+    }
+    CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel_old.exe"});
+}
+
+TEST_CASE("Files an archive writes over are moved aside and come back when the update fails")
+{
+    Installation setup;
+    REQUIRE(WriteWholeFile(setup.app / L"stored.txt", "old stored"));
+    REQUIRE(setup.server.AnswerAlways("/pack.zip", ReadWholeFile(ZipFixture(L"python.zip"))));
+    REQUIRE(setup.server.AnswerAlways("/broken.zip", "not a zip archive"));
+    const std::wstring good =
+        Entry(L"name='Tessel.exe' zip='Tessel.zip'", setup.server.Url(L"/pack.zip"));
+
+    SUBCASE("a later entry fails: everything as before")
+    {
+        REQUIRE(WriteWholeFile(setup.app / L"notes.txt", "old notes"));
+        CHECK_FALSE(setup.Run(
+            good + Entry(L"name='notes.txt' zip='notes.zip'", setup.server.Url(L"/broken.zip"))));
+        // Folders the archive made may stay; no file does.
+        CHECK(ListTree(setup.app.Path(), false) ==
+              std::vector<std::wstring>{L"Tessel.exe", L"notes.txt", L"stored.txt"});
+        CHECK(ReadWholeFile(setup.app / L"stored.txt") == "old stored");
+    }
+    SUBCASE("success: the new file in place, the old one aside")
+    {
+        CHECK(setup.Run(good));
+        CHECK(ReadWholeFile(setup.app / L"stored.txt") ==
+              ReadWholeFile(ZipFixture(L"expected\\python.zip\\stored.txt")));
+        CHECK(ReadWholeFile(setup.app / L"stored_old.txt") == "old stored");
+    }
+}
+
+TEST_CASE("A program to run starts only as its digest says")
+{
+    TempFolder desktop{L"tessel-run-checked"};
+    const std::wstring program = desktop / L"setup.cmd";
+    const std::wstring marker = desktop / L"tessel-update-marker.txt";
+    const std::string script = "@echo started> \"%~dp0tessel-update-marker.txt\"\r\n";
+    REQUIRE(WriteWholeFile(program, script));
+    const std::string digest = HexDigest(script);
+    const std::wstring digestText(digest.begin(), digest.end());
+
+    REQUIRE(WriteWholeFile(program, script + "rem changed on the desktop\r\n"));
+    CHECK_FALSE(RunCheckedProgram(program.c_str(), digestText.c_str()));
+    REQUIRE(WriteWholeFile(program, script));
+    CHECK(RunCheckedProgram(program.c_str(), digestText.c_str()));
+    bool started = false;
+    for (int waited = 0; !started && waited < 200; ++waited) {
+        Sleep(50);
+        started = Exists(marker);
+    }
+    CHECK(started);
 }

@@ -160,3 +160,92 @@ TEST_CASE("SHA-256 test vectors and digest texts")
     CHECK_FALSE(DigestMatchesText(
         digest, L"zdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"));
 }
+
+TEST_CASE("A signed answer counts only when it is for this build, unexpired and not older")
+{
+    unsigned long long expiry = 0;
+    REQUIRE(ParseUtcTimestamp(L"2026-12-31T00:00:00Z", expiry));
+    CHECK(expiry == 1798675200ULL);
+    const unsigned long long before = expiry - 1;
+    AnswerClaims claims;
+    claims.application = L"Tessel";
+    claims.platform = L"win32";
+    claims.expires = L"2026-12-31T00:00:00Z";
+    claims.serial = L"7";
+    DWORD serial = 0;
+    auto judge = [&](const AnswerClaims& c, unsigned long long now, DWORD highest) {
+        serial = 0;
+        return JudgeAnswerClaims(c, L"Tessel", L"win32", now, highest, serial);
+    };
+
+    CHECK(judge(claims, before, 6) == AnswerVerdict::Accepted);
+    CHECK(serial == 7);
+    // The same serial again is a re-check; the last second still counts.
+    CHECK(judge(claims, expiry, 7) == AnswerVerdict::Accepted);
+    CHECK(judge(claims, expiry + 1, 7) == AnswerVerdict::Expired);
+    CHECK(judge(claims, before, 8) == AnswerVerdict::Replayed);
+    CHECK(serial == 0);
+
+    AnswerClaims other = claims;
+    other.application = L"tessel";
+    CHECK(judge(other, before, 0) == AnswerVerdict::OtherApplication);
+    other = claims;
+    other.platform = L"win64";
+    CHECK(judge(other, before, 0) == AnswerVerdict::OtherPlatform);
+    for (int missing = 0; missing < 4; ++missing) {
+        other = claims;
+        const wchar_t** fields[] = {&other.application, &other.platform, &other.expires,
+                                    &other.serial};
+        *fields[missing] = nullptr;
+        CAPTURE(missing);
+        CHECK(judge(other, before, 0) == AnswerVerdict::Incomplete);
+    }
+}
+
+TEST_CASE("Expiry times and serials are read strictly")
+{
+    unsigned long long seconds = 0;
+    CHECK(ParseUtcTimestamp(L"1970-01-01T00:00:00Z", seconds));
+    CHECK(seconds == 0);
+    CHECK(ParseUtcTimestamp(L"2024-02-29T23:59:59Z", seconds));
+    CHECK(seconds == 1709251199ULL);
+    CHECK(ParseUtcTimestamp(L"2106-02-07T06:28:16Z", seconds));
+    CHECK(seconds == 0x100000000ULL);
+    const wchar_t* refused[] = {
+        L"",
+        L"2026-12-31",
+        L"2026-12-31T00:00:00",       // local time
+        L"2026-12-31T00:00:00+01:00", // an offset
+        L"2026-12-31T00:00:00.5Z",
+        L"2026-12-31 00:00:00Z",
+        L"2025-02-29T00:00:00Z", // no leap year
+        L"2026-13-01T00:00:00Z",
+        L"2026-04-31T00:00:00Z",
+        L"2026-12-31T24:00:00Z",
+        L"1969-12-31T23:59:59Z",
+        L"2026-12-31T00:00:00Z ",
+        L"+026-12-31T00:00:00Z",
+    };
+    for (const wchar_t* text : refused) {
+        CAPTURE(std::wstring(text));
+        seconds = 42;
+        CHECK_FALSE(ParseUtcTimestamp(text, seconds));
+        CHECK(seconds == 42);
+    }
+    CHECK_FALSE(ParseUtcTimestamp(nullptr, seconds));
+
+    DWORD serial = 5;
+    CHECK(ParseAnswerSerial(L"4294967295", serial));
+    CHECK(serial == 0xFFFFFFFF);
+    for (const wchar_t* text : {L"0", L"4294967296", L"-1", L"+1", L" 1", L"1 ", L"0x10", L""}) {
+        CAPTURE(std::wstring(text));
+        serial = 5;
+        CHECK_FALSE(ParseAnswerSerial(text, serial));
+        CHECK(serial == 5);
+    }
+    ULONGLONG size = 0;
+    CHECK(ParseFileSize(L"1", size));
+    CHECK(size == 1);
+    CHECK_FALSE(ParseFileSize(L"0", size));
+    CHECK_FALSE(ParseFileSize(L"12k", size));
+}
