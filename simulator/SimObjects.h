@@ -63,6 +63,8 @@ public:
     std::vector<FieldState> fields;
     ComPtr<ISensorEvents> sink;
     std::vector<GUID> interest;
+    // Data reports the sensor had to give since it was added, heard or not.
+    LONG raisedReports = 0;
     // Timeline progress, in milliseconds of timeline time.
     unsigned long long nextUpdateMs = 0;
     bool arrived = false;
