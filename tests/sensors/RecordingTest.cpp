@@ -202,7 +202,7 @@ private:
         if (pipe_ == INVALID_HANDLE_VALUE)
             return;
         ConnectNamedPipe(pipe_, nullptr);
-        WaitForSingleObject(release_, INFINITE);
+        WaitForSingleObject(release_, 60000);
         char buffer[65536];
         DWORD got = 0;
         while (ReadFile(pipe_, buffer, sizeof buffer, &got, nullptr))
