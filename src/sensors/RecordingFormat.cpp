@@ -154,11 +154,10 @@ int AppendRecordTime(std::string& text, const RecordTime& time)
     const unsigned offset =
         static_cast<unsigned>(time.offsetMinutes < 0 ? -time.offsetMinutes : time.offsetMinutes);
     char formatted[48];
-    const int length = snprintf(formatted, sizeof formatted,
-                                "%04u-%02u-%02u %02u:%02u:%02u.%03u %c%02u:%02u", local.wYear,
-                                local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
-                                local.wMilliseconds, time.offsetMinutes < 0 ? '-' : '+',
-                                offset / 60, offset % 60);
+    const int length =
+        snprintf(formatted, sizeof formatted, "%04u-%02u-%02u %02u:%02u:%02u.%03u %c%02u:%02u",
+                 local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
+                 local.wMilliseconds, time.offsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
     return length > 0 && static_cast<size_t>(length) < sizeof formatted &&
            AppendBytes(text, formatted, static_cast<size_t>(length));
 }

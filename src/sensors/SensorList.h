@@ -180,10 +180,10 @@ private:
 // Thread safety: an event runs under its sink's lock and reaches its entry
 // only while the sink is attached; before Refresh deletes the entry of a
 // sensor that left, it detaches its sink under that lock (waiting for a
-// running event) and unregisters it. An event rewrites an entry's fields by swapping a fully built list
-// in under the field list's lock, which walkers hold (FieldWalk). Locks are
-// taken in the order entry list, sink, field list; events never take the
-// entry list's lock.
+// running event) and unregisters it. An event rewrites an entry's fields
+// by swapping a fully built list in under the field list's lock, which
+// walkers hold (FieldWalk). Locks are taken in the order entry list, sink,
+// field list; events never take the entry list's lock.
 class SensorList
 {
 public:

@@ -275,9 +275,8 @@ TEST_CASE("CSV fields, rows, times and UTF-8 of a recording")
         std::string rows;
         REQUIRE(AppendRecordRow(rows, columns, L"CITY", L"Seattle, WA") == 1);
         REQUIRE(AppendRecordRow(rows, columns, L"SPEED KNOTS", L"") == 1);
-        CHECK(rows ==
-              "2026-03-07 09:05:04.007 +01:00,\"GPS, rear\",{1-2},CITY,\"Seattle, WA\"\r\n"
-              "2026-03-07 09:05:04.007 +01:00,\"GPS, rear\",{1-2},SPEED KNOTS,\r\n");
+        CHECK(rows == "2026-03-07 09:05:04.007 +01:00,\"GPS, rear\",{1-2},CITY,\"Seattle, WA\"\r\n"
+                      "2026-03-07 09:05:04.007 +01:00,\"GPS, rear\",{1-2},SPEED KNOTS,\r\n");
 
         WideString name;
         REQUIRE(DefaultRecordingName(time, name) == 1);
@@ -442,9 +441,9 @@ TEST_CASE("a file system that fills up ends the recording after its last whole r
     size_t broken = 0;
     for (size_t i = 1; i < lines.size(); ++i) {
         const std::string& line = lines[i];
-        const bool whole = endsWith(line, cityEnd) ||
-                           (line.find(",LATITUDE DEGREES,") != std::string::npos &&
-                            endsWith(line, "00000"));
+        const bool whole =
+            endsWith(line, cityEnd) ||
+            (line.find(",LATITUDE DEGREES,") != std::string::npos && endsWith(line, "00000"));
         if (!whole)
             FAIL_CHECK("a broken row: " << line.substr(0, 120));
         broken += whole ? 0 : 1;
