@@ -10,7 +10,7 @@
 #include "crash/ReportUpload.h"
 #include "system/ModuleVersion.h"
 #include "system/OsVersion.h"
-#include "system/SystemInfo.h"
+#include "crash/ProcessorInfo.h"
 #include "system/Wow64.h"
 
 namespace {

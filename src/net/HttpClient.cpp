@@ -7,7 +7,7 @@
 #include <wchar.h>
 
 #include "base/ScopedHandle.h"
-#include "system/SystemInfo.h"
+#include "system/Clock.h"
 
 namespace {
 

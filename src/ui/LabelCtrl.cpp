@@ -2,7 +2,7 @@
 
 #include <wchar.h>
 
-#include "system/SystemInfo.h"
+#include "ui/GdiHelpers.h"
 
 const wchar_t kLabelDefaultFaces[] = L"Segoe UI;Verdana;MS Sans Serif";
 const wchar_t kLabelFallbackFace[] = L"Verdana";

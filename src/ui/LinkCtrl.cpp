@@ -6,7 +6,7 @@
 #include "system/Files.h"
 #include "system/OsVersion.h"
 #include "system/Registry.h"
-#include "system/SystemInfo.h"
+#include "ui/GdiHelpers.h"
 #include "ui/Dpi.h"
 
 namespace {
