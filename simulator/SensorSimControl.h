@@ -76,14 +76,19 @@ typedef int(WINAPI* SensorSimFireLeaveFn)(const GUID* id);
 // Raises OnSensorEnter on every manager's sink for this (present) sensor.
 typedef int(WINAPI* SensorSimFireEnterFn)(const GUID* id);
 
-// Event storm: eventsPerSecond OnDataUpdated per subscribed sensor, from a
-// simulator thread, until set to 0. Independent of the timeline.
+// Event storm: eventsPerSecond data reports per present sensor, from a
+// simulator thread, until set to 0; subscribed sensors raise OnDataUpdated
+// with them. Independent of the timeline.
 typedef int(WINAPI* SensorSimSetStormFn)(unsigned eventsPerSecond);
 // Events delivered to the program's sinks since load or reset (all kinds).
 typedef LONG(WINAPI* SensorSimDeliveredEventsFn)(void);
 // 1 when the sensor has an event sink set, 0 otherwise; a null id asks
 // whether any manager has one.
 typedef int(WINAPI* SensorSimHasSinkFn)(const GUID* id);
+// Data reports the sensor raised since it was added (by the storm, the
+// timeline or SensorSimFireDataUpdated), also those raised while it had no
+// sink, which reached nobody; -1 for an unknown id.
+typedef LONG(WINAPI* SensorSimRaisedReportsFn)(const GUID* id);
 // Number of simulator COM objects alive (managers, sensors handed out as
 // objects, collections, reports, value sets): shows leaked references.
 typedef LONG(WINAPI* SensorSimLiveObjectsFn)(void);
@@ -128,6 +133,7 @@ struct SensorSimControl
     SensorSimSetPropertyTextFn SetPropertyText;
     SensorSimSetAccessAnswerFn SetAccessAnswer;
     SensorSimPermissionRequestsFn PermissionRequests;
+    SensorSimRaisedReportsFn RaisedReports;
 };
 
 // Fills control from the loaded simulator module; 1 only if every export was found.
@@ -166,6 +172,7 @@ inline int SensorSimBind(HMODULE module, SensorSimControl* control)
     bind(c.SetPropertyText, "SensorSimSetPropertyText");
     bind(c.SetAccessAnswer, "SensorSimSetAccessAnswer");
     bind(c.PermissionRequests, "SensorSimPermissionRequests");
+    bind(c.RaisedReports, "SensorSimRaisedReports");
     if (found) {
         *control = c;
     }

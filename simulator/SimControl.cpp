@@ -268,6 +268,11 @@ int WINAPI SensorSimHasSink(const GUID* id)
     return SimHasSink(id);
 }
 
+LONG WINAPI SensorSimRaisedReports(const GUID* id)
+{
+    return id ? SimRaisedReports(*id) : -1;
+}
+
 LONG WINAPI SensorSimLiveObjects(void)
 {
     return InterlockedCompareExchange(&g_liveObjects, 0, 0);
@@ -340,6 +345,8 @@ static_assert(std::is_same<decltype(&SensorSimSetStorm), SensorSimSetStormFn>::v
               "SensorSimSetStorm");
 static_assert(std::is_same<decltype(&SensorSimDeliveredEvents), SensorSimDeliveredEventsFn>::value,
               "SensorSimDeliveredEvents");
+static_assert(std::is_same<decltype(&SensorSimRaisedReports), SensorSimRaisedReportsFn>::value,
+              "SensorSimRaisedReports");
 static_assert(std::is_same<decltype(&SensorSimHasSink), SensorSimHasSinkFn>::value,
               "SensorSimHasSink");
 static_assert(std::is_same<decltype(&SensorSimLiveObjects), SensorSimLiveObjectsFn>::value,

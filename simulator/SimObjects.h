@@ -73,6 +73,8 @@ public:
     // updates sends them at this pace.
     unsigned intervalMs = 0;
     bool acceptsInterval = true;
+    // Data reports the sensor had to give since it was added, heard or not.
+    LONG raisedReports = 0;
     // Timeline progress, in milliseconds of timeline time.
     unsigned long long nextUpdateMs = 0;
     bool arrived = false;

@@ -35,6 +35,9 @@ void SimAddManager(SimManager* manager);
 void SimRemoveManager(SimManager* manager);
 // 1 if the sensor (or, with null, any manager) has an event sink.
 int SimHasSink(const GUID* id);
+// Data reports the sensor raised since it was added, heard or not; -1 for
+// an unknown id.
+LONG SimRaisedReports(const GUID& id);
 
 // Raising events; each calls the sinks without holding the lock and answers
 // how many were called.

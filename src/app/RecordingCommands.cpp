@@ -1,6 +1,7 @@
 #include "app/RecordingCommands.h"
 
 #include "sensors/RecordingFormat.h"
+#include "sensors/SensorRecorder.h"
 
 #include <commdlg.h>
 
@@ -15,6 +16,12 @@ int RecordingFailureText(const wchar_t* path, DWORD error, bool starting, WideSt
 {
     wchar_t reason[260];
     const wchar_t* systemText = SystemErrorText(error, reason);
+    if (!starting && error == kRecordingUnfinished) {
+        return Format(text,
+                      L"Recording stopped, but the file\r\n%s\r\ndoes not answer: the values "
+                      L"recorded last may be missing from it.",
+                      path);
+    }
     if (starting) {
         return Format(text, L"The recording could not be started in\r\n%s\r\n\r\n%s", path,
                       systemText ? systemText : L"");

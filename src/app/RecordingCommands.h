@@ -13,7 +13,9 @@ int RecordingTitle(const wchar_t* title, const wchar_t* path, WideString& text);
 
 // The message when a recording cannot start (starting set) or stopped
 // because the file could not be written: the file, and the system's text
-// for the error when it has one.
+// for the error when it has one. For a writer that was still held up by
+// its target when the recording stopped (kRecordingUnfinished), that the
+// last values may be missing.
 int RecordingFailureText(const wchar_t* path, DWORD error, bool starting, WideString& text);
 
 // Adds a separator and "Record Values…" (or, while recording, "Stop

@@ -67,3 +67,35 @@ private:
     DynamicLibrary theme_;
     DynamicLibrary imaging_;
 };
+
+// Owns one handle of a library reached at run time, closed with a function
+// of that library: a looked-up symbol, or a small function object around
+// one (WinINet's and CNG's handles).
+template <typename Handle, typename Close> class LibraryHandle
+{
+public:
+    explicit LibraryHandle(Close close) : close_(close) {}
+    ~LibraryHandle() { Reset(); }
+    LibraryHandle(const LibraryHandle&) = delete;
+    LibraryHandle& operator=(const LibraryHandle&) = delete;
+
+    void Reset(Handle handle = nullptr)
+    {
+        if (handle_) {
+            close_(handle_);
+        }
+        handle_ = handle;
+    }
+    // Closes a held handle and answers where a function puts the new one.
+    Handle* Out()
+    {
+        Reset();
+        return &handle_;
+    }
+    Handle Get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    Close close_;
+    Handle handle_ = nullptr;
+};

@@ -231,14 +231,16 @@ int RunOnWorker(WorkerRoutine routine, void* argument)
     return 1;
 }
 
-void WaitForReport(HANDLE done, bool stackExhausted)
+void WaitForReport(HANDLE done, HANDLE reporter, bool stackExhausted)
 {
+    const HANDLE ends[] = {done, reporter};
+    const DWORD count = reporter ? 2 : 1;
     if (stackExhausted) {
-        WaitForSingleObject(done, INFINITE);
+        WaitForMultipleObjects(count, ends, FALSE, INFINITE);
         return;
     }
-    while (MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_SENDMESSAGE) ==
-           WAIT_OBJECT_0 + 1) {
+    while (MsgWaitForMultipleObjects(count, ends, FALSE, INFINITE, QS_SENDMESSAGE) ==
+           WAIT_OBJECT_0 + count) {
         MSG message;
         PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }

@@ -10,7 +10,7 @@
 #include "crash/ReportUpload.h"
 #include "system/ModuleVersion.h"
 #include "system/OsVersion.h"
-#include "system/SystemInfo.h"
+#include "crash/ProcessorInfo.h"
 #include "system/Wow64.h"
 
 namespace {
@@ -345,7 +345,7 @@ LONG CrashReporter::HandleCrash(EXCEPTION_POINTERS* pointers)
     job_.result = 1;
     const bool stackExhausted = IsStackOverflow(pointers);
     if (reportThread_ && SetEvent(reportStart_.Get())) {
-        WaitForReport(reportDone_.Get(), stackExhausted);
+        WaitForReport(reportDone_.Get(), reportThread_.Get(), stackExhausted);
     } else {
         job_.result = WriteReportFor(pointers, crashingThread);
         SetEvent(reportDone_.Get());
@@ -362,11 +362,16 @@ LONG CrashReporter::HandleCrash(EXCEPTION_POINTERS* pointers)
 // the system at once; any other thread, also the first crashing thread
 // when a message it dispatches while waiting crashes again, waits until the
 // first report is complete, so that the system's handling cannot cut it
-// short.
+// short. The wait is bounded: a thread that faulted while holding a lock
+// the report needs (the loader lock in a DllMain, the heap's lock) would
+// otherwise wait for a report that waits for it, and the process would hang
+// with neither a report nor the system's handling. It also ends when the
+// report thread has gone.
 LONG CrashReporter::HandleRepeatedCrash()
 {
     if (!IsReportThread(GetCurrentThreadId())) {
-        WaitForSingleObject(reportDone_.Get(), INFINITE);
+        const HANDLE ends[] = {reportDone_.Get(), reportThread_.Get()};
+        WaitForMultipleObjects(ends[1] ? 2 : 1, ends, FALSE, kRepeatedCrashWaitMs);
     }
     return EXCEPTION_CONTINUE_SEARCH;
 }

@@ -71,6 +71,10 @@ private:
     ScopedHandle reportThread_;
 };
 
+// The longest a second crash waits for the first one's report, in
+// milliseconds, before it goes to the system.
+constexpr DWORD kRepeatedCrashWaitMs = 10000;
+
 // Configures the installed reporter (the process object's); 0 when none is
 // installed.
 int ConfigureCrashReporter(int iconId, const wchar_t* host, const wchar_t* path,

@@ -393,21 +393,21 @@ int BuildFileNote(const wchar_t* textPath, const wchar_t* dumpPath, int markup, 
         if (markup) {
             return Format(text,
                           L"The files <a href=\"%s\">%s</a> and <a href=\"%s\">%s</a> will be "
-                          L"send. They do not contain any personal information.",
+                          L"sent. They do not contain any personal information.",
                           textPath, textName.Data(), dumpPath, dumpName.Data());
         }
         return Format(text,
-                      L"The files %s and %s will be send. They do not contain any personal "
+                      L"The files %s and %s will be sent. They do not contain any personal "
                       L"information.",
                       textName.Data(), dumpName.Data());
     }
     if (markup) {
         return Format(text,
-                      L"The file <a href=\"%s\">%s</a> will be send. It does not contain any "
+                      L"The file <a href=\"%s\">%s</a> will be sent. It does not contain any "
                       L"personal information.",
                       textPath, textName.Data());
     }
-    return Format(text, L"The file %s will be send. It does not contain any personal information.",
+    return Format(text, L"The file %s will be sent. It does not contain any personal information.",
                   textName.Data());
 }
 

@@ -4,7 +4,7 @@
 
 #include "base/ScopedHandle.h"
 #include "base/WideString.h"
-#include "system/SystemInfo.h"
+#include "ui/GdiHelpers.h"
 #include "ui/DividerCtrl.h"
 #include "ui/LabelCtrl.h"
 #include "ui/SysLinkCtrl.h"

@@ -7,7 +7,7 @@
 #include <wchar.h>
 
 #include "base/ScopedHandle.h"
-#include "system/SystemInfo.h"
+#include "system/Clock.h"
 
 namespace {
 
@@ -94,27 +94,10 @@ bool BindAll(const DynamicLibrary& library, Api& api)
 }
 
 // One WinINet handle, closed with the library's own function.
-class InternetHandle
+class InternetHandle : public LibraryHandle<HINTERNET, decltype(&::InternetCloseHandle)>
 {
 public:
-    explicit InternetHandle(const Api& api) : close_(api.internetCloseHandle) {}
-    ~InternetHandle() { Reset(); }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-
-    void Reset(HINTERNET handle = nullptr)
-    {
-        if (handle_) {
-            close_(handle_);
-        }
-        handle_ = handle;
-    }
-    HINTERNET Get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    decltype(&::InternetCloseHandle) close_;
-    HINTERNET handle_ = nullptr;
+    explicit InternetHandle(const Api& api) : LibraryHandle(api.internetCloseHandle) {}
 };
 
 // Sleeps after each chunk as far as needed to keep to the rate.

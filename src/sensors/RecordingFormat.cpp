@@ -125,17 +125,44 @@ int AppendCsvFields(std::string& row, std::initializer_list<const wchar_t*> fiel
     return 1;
 }
 
-int AppendRecordTime(std::string& text, const SYSTEMTIME& time)
+int ToRecordTime(const SYSTEMTIME& utc, int offsetMinutes, RecordTime& time)
 {
-    char formatted[40];
-    const int length = snprintf(formatted, sizeof formatted, "%04u-%02u-%02u %02u:%02u:%02u.%03u",
-                                time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
-                                time.wSecond, time.wMilliseconds);
+    // File times count 100-nanosecond steps.
+    constexpr LONGLONG kStepsPerMinute = 600000000;
+    FILETIME file;
+    if (!SystemTimeToFileTime(&utc, &file)) {
+        return 0;
+    }
+    ULARGE_INTEGER steps;
+    steps.LowPart = file.dwLowDateTime;
+    steps.HighPart = file.dwHighDateTime;
+    steps.QuadPart += static_cast<ULONGLONG>(offsetMinutes * kStepsPerMinute);
+    file.dwLowDateTime = steps.LowPart;
+    file.dwHighDateTime = steps.HighPart;
+    SYSTEMTIME local;
+    if (!FileTimeToSystemTime(&file, &local)) {
+        return 0;
+    }
+    time.local = local;
+    time.offsetMinutes = offsetMinutes;
+    return 1;
+}
+
+int AppendRecordTime(std::string& text, const RecordTime& time)
+{
+    const SYSTEMTIME& local = time.local;
+    const unsigned offset =
+        static_cast<unsigned>(time.offsetMinutes < 0 ? -time.offsetMinutes : time.offsetMinutes);
+    char formatted[48];
+    const int length =
+        snprintf(formatted, sizeof formatted, "%04u-%02u-%02u %02u:%02u:%02u.%03u %c%02u:%02u",
+                 local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
+                 local.wMilliseconds, time.offsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
     return length > 0 && static_cast<size_t>(length) < sizeof formatted &&
            AppendBytes(text, formatted, static_cast<size_t>(length));
 }
 
-int FormatReportColumns(const SYSTEMTIME& time, const wchar_t* sensorName, const wchar_t* sensorId,
+int FormatReportColumns(const RecordTime& time, const wchar_t* sensorName, const wchar_t* sensorId,
                         std::string& columns)
 {
     std::string built;

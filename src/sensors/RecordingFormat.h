@@ -39,13 +39,26 @@ int AppendCsvFields(std::string& row, std::initializer_list<const wchar_t*> fiel
 // A decimal number such as "-122.3", "1E-05" or ".5", nothing else.
 bool IsPlainNumber(const wchar_t* text);
 
-// Appends "2026-12-08 00:53:13.123": local time with milliseconds, in the
-// form spreadsheets read as a date and time.
-int AppendRecordTime(std::string& text, const SYSTEMTIME& time);
+// A moment as a recording writes it: the local time and how far it is
+// ahead of UTC, in minutes (negative west of Greenwich).
+struct RecordTime
+{
+    SYSTEMTIME local;
+    int offsetMinutes;
+};
+
+// The UTC time moved by the offset (the days, months and years carried);
+// 0 with time unchanged when utc is no valid time.
+int ToRecordTime(const SYSTEMTIME& utc, int offsetMinutes, RecordTime& time);
+
+// Appends "2026-12-08 09:11:50.123 +01:00": ISO 8601 local time with
+// milliseconds and its offset from UTC ("+00:00" for UTC), so that rows
+// across a change of daylight saving time stay in order and unambiguous.
+int AppendRecordTime(std::string& text, const RecordTime& time);
 
 // The columns every row of one report shares, each followed by its comma:
 // time, sensor name, sensor id.
-int FormatReportColumns(const SYSTEMTIME& time, const wchar_t* sensorName, const wchar_t* sensorId,
+int FormatReportColumns(const RecordTime& time, const wchar_t* sensorName, const wchar_t* sensorId,
                         std::string& columns);
 
 // Appends one row: the report's columns, then the field's name and value.

@@ -231,7 +231,7 @@ void SensorList::RegisterManagerSink()
     managerSink_.Reset(sink);
 }
 
-void SensorList::AddSensor(ISensor* sensor)
+void SensorList::AddSensor(ISensor* sensor, LockedList& entries)
 {
     SensorEntry* entry = new (std::nothrow) SensorEntry(this, sensor);
     if (!entry) {
@@ -243,27 +243,58 @@ void SensorList::AddSensor(ISensor* sensor)
     }
     entry->ReadIdentity();
     entry->Subscribe();
-    entries_.Append(entry);
+    entries.Append(entry);
 }
 
+// An entry whose sensor left stays behind even when a sensor of the same id
+// is listed again: that is a new arrival, with a sensor object of its own.
+SensorEntry* SensorList::TakeEntry(ISensor* sensor)
+{
+    SENSOR_ID id;
+    if (FAILED(sensor->GetID(&id))) {
+        return nullptr;
+    }
+    for (SensorEntry* entry = First(); entry; entry = entry->Next()) {
+        if (!entry->HasLeft() && IsEqualGUID(entry->Id(), id)) {
+            entries_.Remove(entry);
+            return entry;
+        }
+    }
+    return nullptr;
+}
+
+// Entries of sensors still present keep their event sinks, so a rebuild
+// loses none of their reports; new sensors are subscribed before the
+// entries of departed ones let go of theirs.
 SensorEntry* SensorList::Refresh()
 {
     ScopedLock lock(entries_);
-    DeleteEntries();
     if (!CreateManager()) {
+        DeleteEntries();
         return nullptr;
     }
     RegisterManagerSink();
+    LockedList present;
     ComPtr<ISensorCollection> sensors;
     ULONG count = 0;
     if (SUCCEEDED(manager_->GetSensorsByCategory(SENSOR_CATEGORY_ALL, sensors.Put())) && sensors &&
         SUCCEEDED(sensors->GetCount(&count))) {
         for (ULONG i = 0; i < count; ++i) {
             ComPtr<ISensor> sensor;
-            if (SUCCEEDED(sensors->GetAt(i, sensor.Put())) && sensor) {
-                AddSensor(sensor.Get());
+            if (FAILED(sensors->GetAt(i, sensor.Put())) || !sensor) {
+                continue;
+            }
+            if (SensorEntry* kept = TakeEntry(sensor.Get())) {
+                present.Append(kept);
+            } else {
+                AddSensor(sensor.Get(), present);
             }
         }
+    }
+    DeleteEntries();
+    while (ListNode* entry = present.First()) {
+        present.Remove(entry);
+        entries_.Append(entry);
     }
     return First();
 }

@@ -178,12 +178,12 @@ private:
 // on the thread that owns the list; events arrive on the API's threads.
 //
 // Thread safety: an event runs under its sink's lock and reaches its entry
-// only while the sink is attached; Refresh detaches every sink under that
-// lock (waiting for a running event) and unregisters it before deleting the
-// entry. An event rewrites an entry's fields by swapping a fully built list
-// in under the field list's lock, which walkers hold (FieldWalk). Locks are
-// taken in the order entry list, sink, field list; events never take the
-// entry list's lock.
+// only while the sink is attached; before Refresh deletes the entry of a
+// sensor that left, it detaches its sink under that lock (waiting for a
+// running event) and unregisters it. An event rewrites an entry's fields
+// by swapping a fully built list in under the field list's lock, which
+// walkers hold (FieldWalk). Locks are taken in the order entry list, sink,
+// field list; events never take the entry list's lock.
 class SensorList
 {
 public:
@@ -195,8 +195,10 @@ public:
     // A null function silences all notifications.
     void SetChangeCallback(SensorChangeCallback callback, void* context);
 
-    // Deletes all entries and enumerates the sensors anew; answers the
-    // first entry or null.
+    // Enumerates the sensors anew: a sensor still present keeps its entry
+    // (fields, state and event subscription), a new one gets an entry, and
+    // the entries of sensors that left are deleted. Answers the first entry
+    // or null.
     SensorEntry* Refresh();
     SensorEntry* First() const { return static_cast<SensorEntry*>(entries_.First()); }
 
@@ -232,7 +234,8 @@ private:
     int CreateManager();
     void RegisterManagerSink();
     void DeleteEntries();
-    void AddSensor(ISensor* sensor);
+    void AddSensor(ISensor* sensor, LockedList& entries);
+    SensorEntry* TakeEntry(ISensor* sensor);
 
     LockedList entries_;
     ComApartment apartment_;

@@ -22,6 +22,11 @@ class SensorEntry;
 // that the file ends after a whole row, and the failure window gets the
 // failure message once, with the system's error code as wParam and the
 // recording's number as lParam. The window then calls Stop.
+//
+// The queue, the file and the writer's state live in a session that the
+// recorder and its writer share, so that a writer held up by its target
+// (a network share that hangs, a removed drive) can be left to finish on
+// its own while the recorder goes on, or goes.
 class SensorRecorder
 {
 public:
@@ -36,6 +41,9 @@ public:
     int Start(const wchar_t* path, HWND failureWindow, UINT failureMessage, DWORD* error);
     // Ends the recording: what was captured is written and the file closed.
     // Answers the error that ended it early, or 0. Nothing when none runs.
+    // Waits at most kRecordingStopWaitMs for the writer: one still held up
+    // by its target then finishes on its own, and Stop answers
+    // kRecordingUnfinished (the last rows may never reach the file).
     DWORD Stop();
     // True from Start to Stop, also after a failure not yet stopped.
     bool IsRecording() const;
@@ -52,36 +60,25 @@ public:
                         const LockedList& fields, void* context);
 
 private:
-    static DWORD WINAPI WriterEntry(void* self);
-    void WriteUntilStopped();
-    // Writes what is queued; 0 with failure_ set when a write failed.
-    int WritePending();
-    int WriteAll(const std::string& bytes);
-    bool IsTaking() const;
-    void EndAfterFailure(DWORD error);
+    class Session;
 
-    mutable CriticalSection lock_;
-    // Under lock_: the text waiting for the writer, and whether reports are
-    // taken.
-    std::string pending_;
-    bool taking_ = false;
-    DWORD failure_ = 0;
-    unsigned long long rows_ = 0;
+    // The current session with a reference for the caller, or null.
+    Session* ShareSession() const;
 
-    ScopedHandle file_;
+    // Guards session_, which Capture reads on the event threads.
+    mutable CriticalSection sessionLock_;
+    Session* session_ = nullptr;
     ScopedHandle writer_;
-    Event stop_;
-    // Bytes on disk that end after a whole row.
-    unsigned long long written_ = 0;
-    // The writer's batch; keeps its buffer from one batch to the next.
-    std::string writing_;
-    HWND failureWindow_ = nullptr;
-    UINT failureMessage_ = 0;
+    unsigned long long lastRows_ = 0;
     LPARAM recording_ = 0;
 };
 
 // How often the writer puts the queue on disk, in milliseconds.
 constexpr DWORD kRecordingFlushMs = 100;
+// The longest Stop waits for the writer to finish, in milliseconds.
+constexpr DWORD kRecordingStopWaitMs = 2000;
+// Stop's answer when the writer was still held up by its target.
+constexpr DWORD kRecordingUnfinished = ERROR_TIMEOUT;
 // The most text the queue holds; a disk slower than the sensors for this
 // long ends the recording with ERROR_NOT_ENOUGH_MEMORY instead of losing
 // reports silently.

@@ -3,7 +3,7 @@
 #include "base/DynamicLibrary.h"
 #include "base/WideString.h"
 #include "system/OsVersion.h"
-#include "system/SystemInfo.h"
+#include "system/Clock.h"
 
 namespace {
 

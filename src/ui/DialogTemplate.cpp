@@ -7,7 +7,7 @@
 
 #include "base/ScopedHandle.h"
 #include "system/ModuleVersion.h"
-#include "system/SystemInfo.h"
+#include "ui/GdiHelpers.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <wchar.h>
 
-#include "system/SystemInfo.h"
+#include "ui/GdiHelpers.h"
 
 const wchar_t kLabelDefaultFaces[] = L"Segoe UI;Verdana;MS Sans Serif";
 const wchar_t kLabelFallbackFace[] = L"Verdana";
@@ -290,7 +290,7 @@ void LabelCtrl::Activate(int action)
 {
     // The handler may detach the label; keep what the notification needs.
     HWND control = control_;
-    const bool notify = action != TEXT_ACTION_PRESS && (flags_ & LABEL_NOTIFY_PARENT);
+    const bool notify = action != LABEL_ACTION_PRESS && (flags_ & LABEL_NOTIFY_PARENT);
     if (handler_) {
         handler_(action, 0, userValue_, this);
     }
@@ -326,11 +326,11 @@ void LabelCtrl::OnButton(bool down)
 {
     if (down) {
         flags_ |= LABEL_PRESSED;
-        Activate(TEXT_ACTION_PRESS);
+        Activate(LABEL_ACTION_PRESS);
     } else {
         flags_ &= ~LABEL_PRESSED;
         if (IsHovering()) {
-            Activate(TEXT_ACTION_RELEASE);
+            Activate(LABEL_ACTION_RELEASE);
         }
     }
     Repaint();
@@ -350,7 +350,7 @@ int LabelCtrl::HandleControlMessage(UINT message, WPARAM wParam, LPARAM lParam, 
         *result = LabelDialogCode(reinterpret_cast<const MSG*>(lParam));
         return 1;
     case WM_KEYDOWN:
-        ActivateByKey(wParam);
+        ActivateByKey(wParam, LABEL_ACTION_ENTER, LABEL_ACTION_SPACE);
         return 1;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:

@@ -68,7 +68,13 @@ RECT LabelFocusRect(const RECT& client, SIZE extent, UINT format, DWORD flags);
 LRESULT LabelDialogCode(const MSG* message);
 
 class LabelCtrl;
-// Told of clicks and keys with the TEXT_ACTION_ codes.
+// Actions handed to a label's handler.
+constexpr int LABEL_ACTION_PRESS = 1;   // left button pressed or double-clicked
+constexpr int LABEL_ACTION_RELEASE = 2; // left button released while hovering
+constexpr int LABEL_ACTION_SPACE = 3;   // Space pressed
+constexpr int LABEL_ACTION_ENTER = 4;   // Enter pressed
+
+// Told of clicks and keys with the LABEL_ACTION_ codes.
 using LabelHandler = void (*)(int action, int reserved, LONG_PTR userValue, LabelCtrl* label);
 
 // How LabelCtrl::Attach sets a label up.
@@ -113,6 +119,7 @@ private:
     void Draw(HDC dc, const RECT& client) override;
     void Activate(int action) override;
     HCURSOR HoverCursor() const override;
+    bool HasHoverCursor() const override { return cursorId_ != 0; }
     bool TracksMouse() const override { return (flags_ & LABEL_TRACK_MOUSE) != 0; }
     int HandleControlMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
     HFONT MakeFittingFont(int height) const override;

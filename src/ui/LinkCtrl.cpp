@@ -6,7 +6,7 @@
 #include "system/Files.h"
 #include "system/OsVersion.h"
 #include "system/Registry.h"
-#include "system/SystemInfo.h"
+#include "ui/GdiHelpers.h"
 #include "ui/Dpi.h"
 
 namespace {
@@ -461,7 +461,7 @@ void LinkCtrl::Activate(int action)
         extendedHandler_(action, text_.Data(), url_, userValue_, this);
         return;
     }
-    if (action == TEXT_ACTION_PRESS) {
+    if (action == LINK_ACTION_PRESS) {
         return;
     }
     if (flags_ & LINK_NOTIFY_PARENT) {
@@ -480,13 +480,13 @@ int LinkCtrl::HandleControlMessage(UINT message, WPARAM wParam, LPARAM, LRESULT*
 {
     switch (message) {
     case WM_KEYUP:
-        ActivateByKey(wParam);
+        ActivateByKey(wParam, LINK_ACTION_ENTER, LINK_ACTION_SPACE);
         return 1;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
     case WM_LBUTTONUP:
         if (IsHovering()) {
-            Activate(message == WM_LBUTTONUP ? TEXT_ACTION_RELEASE : TEXT_ACTION_PRESS);
+            Activate(message == WM_LBUTTONUP ? LINK_ACTION_RELEASE : LINK_ACTION_PRESS);
         }
         return 1;
     default:

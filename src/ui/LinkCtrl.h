@@ -29,6 +29,12 @@ constexpr int LINK_UNDERLINE_NEVER = 0;
 constexpr int LINK_UNDERLINE_HOVER = 1;
 constexpr int LINK_UNDERLINE_ALWAYS = 2;
 
+// Actions handed to a link's handlers.
+constexpr int LINK_ACTION_PRESS = 1;   // left button pressed or double-clicked
+constexpr int LINK_ACTION_ENTER = 2;   // Enter released
+constexpr int LINK_ACTION_SPACE = 3;   // Space released
+constexpr int LINK_ACTION_RELEASE = 4; // left button released over the text
+
 constexpr DWORD LINK_SUBCLASS_TAG = 0x6C696E6B;
 constexpr unsigned LINK_URL_CAPACITY = 260;
 constexpr COLORREF LINK_DEFAULT_COLOR = 0xCC6600;
@@ -83,7 +89,7 @@ int LinkTextFits(SIZE extent, SIZE client);
 // Turns a static control into a web link drawn in the browser's link
 // colours, with a hand cursor while the mouse is over the text; activation
 // by mouse release over the text, or release of Enter or Space, opens the
-// address. Handlers get the TEXT_ACTION_ codes.
+// address. Handlers get the LINK_ACTION_ codes.
 class LinkCtrl : public TextCtrl
 {
 public:

@@ -202,12 +202,12 @@ void TextCtrl::DrawFocus(HDC dc, const RECT& focus) const
     }
 }
 
-void TextCtrl::ActivateByKey(WPARAM key)
+void TextCtrl::ActivateByKey(WPARAM key, int enterAction, int spaceAction)
 {
     if (key == VK_RETURN) {
-        Activate(TEXT_ACTION_ENTER);
+        Activate(enterAction);
     } else if (key == VK_SPACE) {
-        Activate(TEXT_ACTION_SPACE);
+        Activate(spaceAction);
     }
 }
 
@@ -256,7 +256,9 @@ void TextCtrl::StartHovering()
         flags_ |= traits_.pressed;
     }
     Repaint();
-    ShowCursor(true);
+    if (HasHoverCursor()) {
+        ShowCursor(true);
+    }
 }
 
 int TextCtrl::OnSubclassMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result,
@@ -366,7 +368,9 @@ int TextCtrl::OnMouseMove()
         StartHovering();
     } else if (IsHovering() && !over) {
         SetState(traits_.hovering, false);
-        ShowCursor(false);
+        if (HasHoverCursor()) {
+            ShowCursor(false);
+        }
     }
     return 1;
 }

@@ -7,12 +7,6 @@
 #include "ui/MouseLeaveTracker.h"
 #include "ui/Subclasser.h"
 
-// Actions handed to the handlers of the text controls (link and label).
-constexpr int TEXT_ACTION_PRESS = 1; // left button pressed or double-clicked
-constexpr int TEXT_ACTION_ENTER = 2;
-constexpr int TEXT_ACTION_SPACE = 3;
-constexpr int TEXT_ACTION_RELEASE = 4; // left button released over the text
-
 // What tells one text control from another for the base: the flag bits it
 // keeps the shared state in (0 for a state it does not have), and how a
 // transparent one is repainted.
@@ -69,10 +63,13 @@ public:
 protected:
     // Draws the control into its painting context.
     virtual void Draw(HDC dc, const RECT& client) = 0;
-    // Reports a click or key with one of the TEXT_ACTION_ codes.
+    // Reports a click or key with one of the control's own action codes.
     virtual void Activate(int action) = 0;
     // The cursor while hovering; null for the arrow.
     virtual HCURSOR HoverCursor() const = 0;
+    // Whether the control shows a cursor of its own while hovering; one
+    // without sets no cursor when hovering begins or ends.
+    virtual bool HasHoverCursor() const { return true; }
     // Whether mouse moves and mouse-leave notifications are the control's.
     virtual bool TracksMouse() const { return true; }
     // Called when the control has been enabled, before it is repainted.
@@ -113,8 +110,9 @@ protected:
     void FillBackground(HDC dc, const RECT& client, bool askParent) const;
     // The focus rectangle, while the control is focused, enabled and a tab stop.
     void DrawFocus(HDC dc, const RECT& focus) const;
-    // Enter or Space: activates with its action. Other keys do nothing.
-    void ActivateByKey(WPARAM key);
+    // Enter or Space: activates with the control's action for the key.
+    // Other keys do nothing.
+    void ActivateByKey(WPARAM key, int enterAction, int spaceAction);
     void Repaint() const;
     // The module the control was made by, where its resources are.
     HINSTANCE ControlModule() const;

@@ -280,8 +280,9 @@ int TreeListCtrl::ColumnFitWidth(int index)
 bool TreeListCtrl::MeasureRowText(HDC dc, const wchar_t* text, int length, SIZE& extent)
 {
     // Measured whole: an ellipsis flag would shorten what is measured.
-    if (themed_ && style_.TextExtent(dc, TVP_TREEITEM, TREIS_NORMAL, text, length,
-                                     DT_NOPREFIX | DT_SINGLELINE, &extent)) {
+    if (themed_ &&
+        style_.TextExtent(dc, {TVP_TREEITEM, TREIS_NORMAL, DT_NOPREFIX | DT_SINGLELINE, 0}, text,
+                          length, &extent)) {
         return true;
     }
     return GetTextExtentPoint32W(dc, text, length, &extent) != 0;
@@ -500,7 +501,7 @@ void TreeListCtrl::DrawColumnText(NMTVCUSTOMDRAW* draw, const wchar_t* text,
     int length = static_cast<int>(column.text.length);
     HDC dc = draw->nmcd.hdc;
     if (themed_ &&
-        style_.DrawText(dc, TVP_TREEITEM, state, start, length, kRowTextFlags, 0, &box)) {
+        style_.DrawText(dc, {TVP_TREEITEM, state, kRowTextFlags, 0}, start, length, &box)) {
         return;
     }
     SetTextColor(dc, draw->clrText);

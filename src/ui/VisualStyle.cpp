@@ -90,23 +90,24 @@ int VisualStyle::DrawBackground(HDC dc, int part, int state, const RECT* rect)
     return result == S_OK;
 }
 
-int VisualStyle::DrawText(HDC dc, int part, int state, const wchar_t* text, int length,
-                          DWORD textFlags, DWORD textFlags2, const RECT* rect)
+int VisualStyle::DrawText(HDC dc, const ThemeText& how, const wchar_t* text, int length,
+                          const RECT* rect)
 {
     auto draw = Lookup(drawThemeText_, "DrawThemeText");
     if (!draw || !theme_) {
         return 0;
     }
-    return draw(theme_, dc, part, state, text, length, textFlags, textFlags2, rect) == S_OK;
+    return draw(theme_, dc, how.part, how.state, text, length, how.flags, how.flags2, rect) == S_OK;
 }
 
-int VisualStyle::TextExtent(HDC dc, int part, int state, const wchar_t* text, int length,
-                            DWORD textFlags, SIZE* extent)
+int VisualStyle::TextExtent(HDC dc, const ThemeText& how, const wchar_t* text, int length,
+                            SIZE* extent)
 {
     auto measure = Lookup(getThemeTextExtent_, "GetThemeTextExtent");
     RECT bounds = {};
     if (!measure || !theme_ ||
-        measure(theme_, dc, part, state, text, length, textFlags, nullptr, &bounds) != S_OK) {
+        measure(theme_, dc, how.part, how.state, text, length, how.flags, nullptr, &bounds) !=
+            S_OK) {
         return 0;
     }
     extent->cx = bounds.right - bounds.left;

@@ -6,6 +6,16 @@
 #include "base/DynamicLibrary.h"
 #include "base/WideString.h"
 
+// The part of a theme that draws or measures a text, its state and the
+// text flags.
+struct ThemeText
+{
+    int part = 0;
+    int state = 0;
+    DWORD flags = 0;
+    DWORD flags2 = 0; // DrawThemeText's second flags; measuring takes none
+};
+
 // Run-time access to the visual-style functions of uxtheme.dll, so the
 // controls also run where visual styles do not exist. Every operation
 // answers 0 when the library, the function or the theme is missing; the
@@ -30,12 +40,10 @@ public:
     // change is reopened once while visual styles are still active.
     int DrawBackground(HDC dc, int part, int state, const RECT* rect);
     // (windows.h maps this name to DrawTextW; callers see the same mapping.)
-    int DrawText(HDC dc, int part, int state, const wchar_t* text, int length, DWORD textFlags,
-                 DWORD textFlags2, const RECT* rect);
+    int DrawText(HDC dc, const ThemeText& how, const wchar_t* text, int length, const RECT* rect);
     // The size of text as DrawText draws it (in the theme's font, where the
     // theme names one).
-    int TextExtent(HDC dc, int part, int state, const wchar_t* text, int length, DWORD textFlags,
-                   SIZE* extent);
+    int TextExtent(HDC dc, const ThemeText& how, const wchar_t* text, int length, SIZE* extent);
     // Answers 1 whenever the function exists, whatever it returns.
     int SetWindowTheme(HWND window, const wchar_t* applicationName, const wchar_t* idList);
     int IsBackgroundPartiallyTransparent(int part, int state);

@@ -70,27 +70,6 @@ int IsBase64Unit(char unit)
     return Base64Value(unit) >= 0 || unit == '=';
 }
 
-// Owner of one CNG handle, released with the library's own function.
-template <typename Handle, typename Release> class CngHandle
-{
-public:
-    explicit CngHandle(Release release) : release_(release) {}
-    ~CngHandle()
-    {
-        if (handle_) {
-            release_(handle_);
-        }
-    }
-    CngHandle(const CngHandle&) = delete;
-    CngHandle& operator=(const CngHandle&) = delete;
-    Handle* Out() { return &handle_; }
-    Handle Get() const { return handle_; }
-
-private:
-    Release release_;
-    Handle handle_ = nullptr;
-};
-
 } // namespace
 
 int HasUpdateKeys(UpdateKeyList keys)
@@ -226,7 +205,7 @@ int VerifyP256WithCng(const BYTE (&point)[P256_POINT_SIZE], const BYTE (&digest)
         return 0;
     }
     auto closeAlgorithm = [close](BCRYPT_ALG_HANDLE handle) { close(handle, 0); };
-    CngHandle<BCRYPT_ALG_HANDLE, decltype(closeAlgorithm)> algorithm(closeAlgorithm);
+    LibraryHandle<BCRYPT_ALG_HANDLE, decltype(closeAlgorithm)> algorithm(closeAlgorithm);
     if (open(algorithm.Out(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) != 0) {
         return 0;
     }
@@ -234,7 +213,7 @@ int VerifyP256WithCng(const BYTE (&point)[P256_POINT_SIZE], const BYTE (&digest)
     BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, P256_POINT_SIZE / 2};
     memcpy(blob, &header, sizeof(header));
     memcpy(blob + sizeof(header), point, P256_POINT_SIZE);
-    CngHandle<BCRYPT_KEY_HANDLE, decltype(destroy)> key(destroy);
+    LibraryHandle<BCRYPT_KEY_HANDLE, decltype(destroy)> key(destroy);
     if (import(algorithm.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.Out(), blob, sizeof(blob), 0) !=
         0) {
         return 0;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <string>
+#include <vector>
 
 #include "base/DynamicLibrary.h"
 
@@ -108,4 +109,27 @@ TEST_CASE("a library beside the program or in the current folder is never loaded
         SetCurrentDirectoryW(previousFolder);
     }
     RemoveDirectoryW(currentFolder.c_str());
+}
+
+TEST_CASE("a library handle is closed once, by its own function")
+{
+    std::vector<int> closed;
+    auto close = [&closed](int* handle) { closed.push_back(*handle); };
+    int first = 1;
+    int second = 2;
+    int third = 3;
+    {
+        LibraryHandle<int*, decltype(close)> handle(close);
+        CHECK_FALSE(handle);
+        handle.Reset();
+        CHECK(closed.empty());
+        handle.Reset(&first);
+        REQUIRE(handle);
+        CHECK(handle.Get() == &first);
+        // Replacing, and receiving a new one, close the held handle first.
+        handle.Reset(&second);
+        *handle.Out() = &third;
+        CHECK(closed == std::vector<int>{1, 2});
+    }
+    CHECK(closed == std::vector<int>{1, 2, 3});
 }

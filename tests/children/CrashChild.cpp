@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <stdexcept>
+#include <string>
 
 #include "app/AppProcess.h"
 
@@ -165,6 +166,47 @@ void CrashTwiceBeforeTheReport()
     CrashByReading();
 }
 
+// A reporter that tells by a named event when it has taken a crash.
+class AnnouncingReporter : public CrashReporter
+{
+public:
+    HANDLE taken = nullptr;
+
+protected:
+    void BeforeReportStarts() override { SetEvent(taken); }
+};
+
+HANDLE ChildEvent(const wchar_t* name)
+{
+    const std::wstring full = name + std::to_wstring(GetCurrentProcessId());
+    return CreateEventW(nullptr, TRUE, FALSE, full.c_str());
+}
+
+DWORD WINAPI LoadFaultingLibrary(void*)
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring library(path, length);
+    library = library.substr(0, library.find_last_of(L'\\') + 1) + L"faulting_library.dll";
+    LoadLibraryW(library.c_str());
+    return 0;
+}
+
+// The first thread crashes while a second one is inside a library's
+// DllMain, where it faults as soon as the crash is taken (see
+// FaultingLibrary.cpp).
+void CrashWhileAnotherFaultsInDllMain()
+{
+    static AnnouncingReporter reporter;
+    reporter.taken = ChildEvent(L"tessel-crash-taken-");
+    HANDLE entered = ChildEvent(L"tessel-dllmain-entered-");
+    reporter.Configure(101, L"", L"/kestrel/report.php", nullptr, nullptr);
+    reporter.InstallCrashFilter(1);
+    CloseHandle(CreateThread(nullptr, 0, LoadFaultingLibrary, nullptr, 0, nullptr));
+    if (WaitForSingleObject(entered, 10000) == WAIT_OBJECT_0)
+        CrashByWritingToZero();
+}
+
 void ThrowUncaught()
 {
     throw std::runtime_error("nobody catches this");
@@ -189,6 +231,7 @@ int wmain(int argc, wchar_t** argv)
         {L"two", CrashTwoThreadsAtOnce},
         {L"worker", CrashInWorker},
         {L"twice", CrashTwiceBeforeTheReport},
+        {L"dllmain", CrashWhileAnotherFaultsInDllMain},
     };
     ConfigureCrashReporter(101, L"", L"/kestrel/report.php", nullptr, nullptr);
     StartNamedIdleThread();

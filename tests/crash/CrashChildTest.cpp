@@ -6,6 +6,7 @@
 
 #include "CrashTestSupport.h"
 #include "base/DynamicLibrary.h"
+#include "crash/CrashReporter.h"
 
 namespace {
 
@@ -239,6 +240,21 @@ TEST_CASE("a second fault before the report thread has the crash ends the proces
     WatchedChild child;
     REQUIRE(child.Start(program, L"twice"));
     CHECK_MESSAGE(child.WaitForEnd(20000), "the child hung after its second fault");
+}
+
+TEST_CASE("a second thread that faults inside a DllMain while the first crash is reported")
+{
+    // The second fault holds the loader lock that the report needs; waiting
+    // for the report without a bound, the child hung.
+    TestFolder folder;
+    const std::wstring program = folder.Path() + L"crash_child.exe";
+    REQUIRE(CopyFileW((ProgramFolder() + L"crash_child.exe").c_str(), program.c_str(), FALSE));
+    REQUIRE(CopyFileW((ProgramFolder() + L"faulting_library.dll").c_str(),
+                      (folder.Path() + L"faulting_library.dll").c_str(), FALSE));
+    WatchedChild child;
+    REQUIRE(child.Start(program, L"dllmain"));
+    CHECK_MESSAGE(child.WaitForEnd(kRepeatedCrashWaitMs + 15000),
+                  "the child hung after a fault inside a DllMain");
 }
 
 TEST_CASE("crashes on other threads")

@@ -128,6 +128,26 @@ TEST_CASE("web site, file names, icon size and the plain request text")
                         L"'example.com' for a newer version.");
 }
 
+TEST_CASE("the file note names what will be sent, as a link and as plain text")
+{
+    const wchar_t* report = L"C:\\reports\\Tessel_Debug.txt";
+    const wchar_t* dump = L"C:\\reports\\Tessel_Debug.dmp";
+    WideString text;
+    REQUIRE(BuildFileNote(report, dump, 1, text));
+    CHECK(Text(text) == L"The files <a href=\"C:\\reports\\Tessel_Debug.txt\">Tessel_Debug.txt</a> "
+                        L"and <a href=\"C:\\reports\\Tessel_Debug.dmp\">Tessel_Debug.dmp</a> "
+                        L"will be sent. They do not contain any personal information.");
+    REQUIRE(BuildFileNote(report, dump, 0, text));
+    CHECK(Text(text) == L"The files Tessel_Debug.txt and Tessel_Debug.dmp will be sent. They do "
+                        L"not contain any personal information.");
+    REQUIRE(BuildFileNote(report, L"", 1, text));
+    CHECK(Text(text) == L"The file <a href=\"C:\\reports\\Tessel_Debug.txt\">Tessel_Debug.txt</a> "
+                        L"will be sent. It does not contain any personal information.");
+    REQUIRE(BuildFileNote(report, nullptr, 0, text));
+    CHECK(Text(text) ==
+          L"The file Tessel_Debug.txt will be sent. It does not contain any personal information.");
+}
+
 TEST_CASE("the dialog's texts with and without a web site and a dump")
 {
     ProblemReportParams params;

@@ -1,6 +1,8 @@
 #include <doctest.h>
 
 #include "../../simulator/SensorSimControl.h"
+#include "BoundedThread.h"
+#include "LinuxProgram.h"
 #include "UpdateTestFiles.h"
 #include "sensors/RecordingFormat.h"
 #include "sensors/SensorList.h"
@@ -8,6 +10,8 @@
 
 #include <sensors.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -111,6 +115,125 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
+// A tmpfs of 64 KiB mounted over a folder for one test, so that a file there
+// fills it after some rows (mounting needs root, as the installer tests'
+// chattr does).
+class SmallFileSystem
+{
+public:
+    explicit SmallFileSystem(const std::wstring& folder)
+        : folder_(folder), unixFolder_(UnixPath(folder))
+    {
+        mounted_ = !unixFolder_.empty() &&
+                   StartLinuxProgram(L"\"Z:\\bin\\mount\" -t tmpfs -o size=64k tessel-small \"" +
+                                     unixFolder_ + L"\"") &&
+                   AwaitSize(true);
+    }
+    ~SmallFileSystem()
+    {
+        if (mounted_ && StartLinuxProgram(L"\"Z:\\bin\\umount\" -l \"" + unixFolder_ + L"\""))
+            AwaitSize(false);
+    }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    bool Mounted() const { return mounted_; }
+
+private:
+    bool AwaitSize(bool small) const
+    {
+        for (int waited = 0; waited < 10000; waited += 50) {
+            ULARGE_INTEGER total = {};
+            if (GetDiskFreeSpaceExW(folder_.c_str(), nullptr, &total, nullptr) &&
+                (total.QuadPart == kSize) == small)
+                return true;
+            Sleep(50);
+        }
+        return false;
+    }
+
+    static constexpr ULONGLONG kSize = 65536;
+    std::wstring folder_;
+    std::wstring unixFolder_;
+    bool mounted_ = false;
+};
+
+// A recording target that hangs, as a network share that stops answering
+// does: a named pipe whose reader reads nothing until let go, so that
+// writes to it wait once its buffer is full. Let go, it reads until the
+// writer closes its end.
+class StalledPipe
+{
+public:
+    StalledPipe()
+        : path_(L"\\\\.\\pipe\\tessel-stalled-" + std::to_wstring(GetCurrentProcessId())),
+          pipe_(CreateNamedPipeW(path_.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                 0, 4096, 0, nullptr)),
+          release_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), reader_([this] { Read(); })
+    {
+    }
+    // A reader still waiting for a writer is let go by a connection that
+    // closes at once.
+    ~StalledPipe()
+    {
+        Release();
+        HANDLE client =
+            CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (client != INVALID_HANDLE_VALUE)
+            CloseHandle(client);
+        reader_.Join();
+        CloseHandle(release_);
+    }
+    StalledPipe(const StalledPipe&) = delete;
+    StalledPipe& operator=(const StalledPipe&) = delete;
+
+    const std::wstring& Path() const { return path_; }
+    void Release() { SetEvent(release_); }
+    // Waits until the writer closed its end; what arrived.
+    const std::string& Received()
+    {
+        reader_.Join();
+        return received_;
+    }
+
+private:
+    void Read()
+    {
+        if (pipe_ == INVALID_HANDLE_VALUE)
+            return;
+        ConnectNamedPipe(pipe_, nullptr);
+        WaitForSingleObject(release_, 60000);
+        char buffer[65536];
+        DWORD got = 0;
+        while (ReadFile(pipe_, buffer, sizeof buffer, &got, nullptr))
+            received_.append(buffer, got);
+        CloseHandle(pipe_);
+    }
+
+    std::wstring path_;
+    HANDLE pipe_;
+    HANDLE release_;
+    std::string received_;
+    BoundedThread reader_;
+};
+
+// " +01:00": the offset of local time now, from the time zone's own rules.
+std::string LocalOffsetText()
+{
+    TIME_ZONE_INFORMATION zone;
+    const DWORD kind = GetTimeZoneInformation(&zone);
+    LONG bias = zone.Bias;
+    if (kind == TIME_ZONE_ID_DAYLIGHT)
+        bias += zone.DaylightBias;
+    else if (kind == TIME_ZONE_ID_STANDARD)
+        bias += zone.StandardBias;
+    const LONG ahead = -bias;
+    char text[16];
+    snprintf(text, sizeof text, " %c%02ld:%02ld", ahead < 0 ? '-' : '+', labs(ahead) / 60,
+             labs(ahead) % 60);
+    return text;
+}
+
 } // namespace
 
 TEST_CASE("CSV fields, rows, times and UTF-8 of a recording")
@@ -145,19 +268,47 @@ TEST_CASE("CSV fields, rows, times and UTF-8 of a recording")
     }
     SUBCASE("one row per field, the report's columns shared")
     {
-        SYSTEMTIME time = {2026, 3, 0, 7, 9, 5, 4, 7};
+        const SYSTEMTIME time = {2026, 3, 0, 7, 9, 5, 4, 7};
         std::string columns;
-        REQUIRE(FormatReportColumns(time, L"GPS, rear", L"{1-2}", columns) == 1);
-        CHECK(columns == "2026-03-07 09:05:04.007,\"GPS, rear\",{1-2},");
+        REQUIRE(FormatReportColumns({time, 60}, L"GPS, rear", L"{1-2}", columns) == 1);
+        CHECK(columns == "2026-03-07 09:05:04.007 +01:00,\"GPS, rear\",{1-2},");
         std::string rows;
         REQUIRE(AppendRecordRow(rows, columns, L"CITY", L"Seattle, WA") == 1);
         REQUIRE(AppendRecordRow(rows, columns, L"SPEED KNOTS", L"") == 1);
-        CHECK(rows == "2026-03-07 09:05:04.007,\"GPS, rear\",{1-2},CITY,\"Seattle, WA\"\r\n"
-                      "2026-03-07 09:05:04.007,\"GPS, rear\",{1-2},SPEED KNOTS,\r\n");
+        CHECK(rows == "2026-03-07 09:05:04.007 +01:00,\"GPS, rear\",{1-2},CITY,\"Seattle, WA\"\r\n"
+                      "2026-03-07 09:05:04.007 +01:00,\"GPS, rear\",{1-2},SPEED KNOTS,\r\n");
 
         WideString name;
         REQUIRE(DefaultRecordingName(time, name) == 1);
         CHECK(std::wstring(name.Data()) == L"Tessel 2026-03-07 09-05-04.csv");
+    }
+    SUBCASE("UTC becomes local time with its offset, across days, months and years")
+    {
+        auto recorded = [](SYSTEMTIME utc, int offset) {
+            RecordTime time = {};
+            REQUIRE(ToRecordTime(utc, offset, time) == 1);
+            CHECK(time.offsetMinutes == offset);
+            std::string text;
+            REQUIRE(AppendRecordTime(text, time) == 1);
+            return text;
+        };
+        CHECK(recorded({2026, 12, 0, 8, 8, 11, 50, 123}, 60) == "2026-12-08 09:11:50.123 +01:00");
+        CHECK(recorded({2026, 12, 0, 8, 8, 11, 50, 123}, 0) == "2026-12-08 08:11:50.123 +00:00");
+        CHECK(recorded({2026, 12, 0, 31, 23, 30, 0, 0}, 60) == "2027-01-01 00:30:00.000 +01:00");
+        CHECK(recorded({2027, 1, 0, 1, 2, 15, 9, 999}, -300) == "2026-12-31 21:15:09.999 -05:00");
+        CHECK(recorded({2028, 2, 0, 28, 20, 0, 0, 0}, 330) == "2028-02-29 01:30:00.000 +05:30");
+        CHECK(recorded({2026, 3, 0, 1, 0, 10, 0, 1}, -570) == "2026-02-28 14:40:00.001 -09:30");
+        CHECK(recorded({2026, 10, 0, 25, 0, 59, 59, 999}, 840) == "2026-10-25 14:59:59.999 +14:00");
+        // The hour that a change from summer to winter time repeats reads
+        // apart by its offset.
+        CHECK(recorded({2026, 10, 0, 25, 0, 30, 0, 0}, 120) == "2026-10-25 02:30:00.000 +02:00");
+        CHECK(recorded({2026, 10, 0, 25, 1, 30, 0, 0}, 60) == "2026-10-25 02:30:00.000 +01:00");
+
+        RecordTime untouched = {{2001, 1, 0, 1, 0, 0, 0, 0}, 7};
+        CHECK(ToRecordTime({2026, 13, 0, 1, 0, 0, 0, 0}, 60, untouched) == 0);
+        CHECK(ToRecordTime({2026, 2, 0, 30, 0, 0, 0, 0}, 60, untouched) == 0);
+        CHECK(untouched.local.wYear == 2001);
+        CHECK(untouched.offsetMinutes == 7);
     }
     SUBCASE("UTF-8, also beyond the basic plane; a lone surrogate is replaced")
     {
@@ -198,19 +349,21 @@ TEST_CASE("a recorder writes every report from Start to Stop, one row a field")
     // The ramp goes on from the two reports before the recording.
     const std::string sensorColumns =
         ",\"GPS \"\"Outdoor\"\", rear\",{5EC0AD00-0001-0002-9000-000000000003},";
+    const std::string offset = LocalOffsetText();
     for (int report = 0; report < 5; ++report) {
         const std::string& latitude = lines[1 + 2 * report];
         const std::string& city = lines[2 + 2 * report];
         CAPTURE(latitude);
-        // "2026-12-08 00:53:13.123" and the sensor's columns.
-        CHECK(latitude.size() > 23);
+        // "2026-12-08 00:53:13.123 +01:00" and the sensor's columns.
+        CHECK(latitude.size() > 30);
         CHECK(latitude[4] == '-');
         CHECK(latitude[19] == '.');
-        CHECK(latitude.compare(23, sensorColumns.size(), sensorColumns) == 0);
-        CHECK(latitude.substr(23 + sensorColumns.size()) ==
+        CHECK(latitude.substr(23, 7) == offset);
+        CHECK(latitude.compare(30, sensorColumns.size(), sensorColumns) == 0);
+        CHECK(latitude.substr(30 + sensorColumns.size()) ==
               "LATITUDE DEGREES," + std::to_string(49 + report / 2) +
                   (report % 2 ? ".500000" : ".000000"));
-        CHECK(city.substr(23) == sensorColumns + "CITY,Seattle");
+        CHECK(city.substr(30) == sensorColumns + "CITY,Seattle");
     }
 
     SUBCASE("a new recording replaces the file")
@@ -246,5 +399,96 @@ TEST_CASE("a full disk ends the recording once")
     sensor.Fire(3);
     CHECK(sensor.recorder.Stop() == ERROR_DISK_FULL);
     CHECK(sensor.recorder.Stop() == 0);
+    CHECK(failures.Take().empty());
+}
+
+TEST_CASE("a file system that fills up ends the recording after its last whole row")
+{
+    TempFolder folder(L"tessel-small-fs");
+    SmallFileSystem small(folder.Path());
+    REQUIRE_MESSAGE(small.Mounted(), "a small tmpfs could not be mounted (needs root)");
+    const std::wstring path = folder / L"values.csv";
+    FailureWindow failures;
+    RecordedSensor sensor;
+    // Long rows, so that the file system fills up in the middle of one.
+    const std::wstring city = L"VT_LPWSTR, " + std::wstring(700, L'x');
+    REQUIRE(sensor.sim.SetFieldText(&kSensorId, L"CITY", city.c_str()) == 1);
+
+    DWORD error = 0;
+    REQUIRE(sensor.recorder.Start(path.c_str(), failures.window, kFailed, &error) == 1);
+    std::vector<std::pair<WPARAM, LPARAM>> failed;
+    for (int round = 0; round < 400 && failed.empty(); ++round) {
+        sensor.Fire(5);
+        Sleep(kRecordingFlushMs / 4);
+        failed = failures.Take();
+    }
+    REQUIRE(failed.size() == 1);
+    CHECK(failed[0].first == ERROR_DISK_FULL);
+    CHECK(sensor.recorder.Stop() == ERROR_DISK_FULL);
+
+    const std::string text = ReadWholeFile(path);
+    CHECK(text.size() > 30000);
+    CHECK(text.size() < 65536);
+    REQUIRE(text.size() >= 2);
+    CHECK(text.compare(text.size() - 2, 2, "\r\n") == 0);
+    const std::vector<std::string> lines = Lines(text);
+    REQUIRE(lines.size() > 3);
+    auto endsWith = [](const std::string& line, const std::string& end) {
+        return line.size() >= end.size() &&
+               line.compare(line.size() - end.size(), end.size(), end) == 0;
+    };
+    const std::string cityEnd = ",CITY," + std::string(700, 'x');
+    size_t broken = 0;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        const bool whole =
+            endsWith(line, cityEnd) ||
+            (line.find(",LATITUDE DEGREES,") != std::string::npos && endsWith(line, "00000"));
+        if (!whole)
+            FAIL_CHECK("a broken row: " << line.substr(0, 120));
+        broken += whole ? 0 : 1;
+    }
+    CHECK(broken == 0);
+}
+
+TEST_CASE("stopping a recording whose target hangs leaves the writer to finish on its own")
+{
+    StalledPipe pipe;
+    FailureWindow failures;
+    RecordedSensor sensor;
+    DWORD error = 0;
+    REQUIRE(sensor.recorder.Start(pipe.Path().c_str(), failures.window, kFailed, &error) == 1);
+    // Far more than the pipe holds: the writer waits in its write.
+    const std::wstring city = L"VT_LPWSTR, " + std::wstring(1000, L'y');
+    REQUIRE(sensor.sim.SetFieldText(&kSensorId, L"CITY", city.c_str()) == 1);
+    sensor.Fire(200);
+    Sleep(3 * kRecordingFlushMs);
+
+    HANDLE stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD stopAnswer = 0;
+    {
+        BoundedThread stopper([&] {
+            stopAnswer = sensor.recorder.Stop();
+            SetEvent(stopped);
+        });
+        const bool returned = WaitForSingleObject(stopped, 10000) == WAIT_OBJECT_0;
+        // Let the writer go also when Stop hangs, so that the test ends.
+        if (!returned)
+            pipe.Release();
+        CHECK_MESSAGE(returned, "Stop waited for a writer that hangs");
+    }
+    CloseHandle(stopped);
+    CHECK(stopAnswer == kRecordingUnfinished);
+    CHECK_FALSE(sensor.recorder.IsRecording());
+    const unsigned long long rows = sensor.recorder.RowsTaken();
+    CHECK(rows == 400);
+
+    // Reports after Stop are not taken.
+    sensor.Fire(3);
+    pipe.Release();
+    const std::string& received = pipe.Received();
+    CHECK(Lines(received).size() == 1 + rows);
+    CHECK(received.compare(0, 3, "\xEF\xBB\xBF") == 0);
+    // A failure that comes later is no news: the user was told at Stop.
     CHECK(failures.Take().empty());
 }

@@ -2,7 +2,6 @@
 
 #include "base/ComValue.h"
 #include "sensors/SensorValue.h"
-#include "system/SystemInfo.h"
 
 #include <string>
 #include <vector>

@@ -25,3 +25,18 @@ inline bool StartLinuxProgram(std::wstring commandLine)
     }
     return true;
 }
+
+// The Linux path of a Windows path under Wine ("/tmp/x" for "Z:\tmp\x"), or
+// empty when it has none.
+inline std::wstring UnixPath(const std::wstring& path)
+{
+    using ToUnix = char*(CDECL*)(const wchar_t*);
+    const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unixPath = toUnix ? toUnix(path.c_str()) : nullptr;
+    const std::string text = unixPath ? unixPath : "";
+    if (unixPath) {
+        HeapFree(GetProcessHeap(), 0, unixPath);
+    }
+    return std::wstring(text.begin(), text.end());
+}

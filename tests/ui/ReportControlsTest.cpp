@@ -147,7 +147,8 @@ TEST_CASE("a focusable label acts like a push button")
     SendMessageW(window.control, WM_KEYDOWN, VK_RETURN, 0);
     SendMessageW(window.control, WM_KEYDOWN, VK_SPACE, 0);
     SendMessageW(window.control, WM_KEYDOWN, 'A', 0); // swallowed
-    CHECK(actions == std::vector<int>{TEXT_ACTION_ENTER, TEXT_ACTION_SPACE});
+    // A label's own codes: 4 Enter, 3 Space.
+    CHECK(actions == std::vector<int>{4, 3});
     REQUIRE(commands.size() == 2);
     CHECK(LOWORD(commands[0]) == 1006);
 }
@@ -174,7 +175,8 @@ TEST_CASE("a label that tracks the mouse: hovering, cursor and clicks")
     MoveMouse(window.control, 3, 12);
     Mouse(MOUSEEVENTF_LEFTDOWN);
     Mouse(MOUSEEVENTF_LEFTUP);
-    CHECK(actions == std::vector<int>{TEXT_ACTION_PRESS, TEXT_ACTION_RELEASE});
+    // 1 pressed, 2 released while hovering.
+    CHECK(actions == std::vector<int>{1, 2});
     CHECK(commands.size() == 1);
 
     // Off the control: the mouse-leave notification ends hovering.
@@ -272,4 +274,28 @@ TEST_CASE("link control: links with and without an address")
     CHECK_FALSE(IsWindow(control));
     SendLinkNotify(window.parent, control, NM_CLICK, L"local", L"");
     CHECK(linkIds.size() == 2);
+}
+
+TEST_CASE("a label without a cursor id leaves the cursor alone while it hovers")
+{
+    ControlWindow window(L"Plain", 300, 24);
+    LabelCtrl label;
+    LabelOptions options;
+    options.flags = LABEL_TRACK_MOUSE;
+    REQUIRE(label.Attach(window.control, options));
+    const HCURSOR cross = LoadCursorW(nullptr, IDC_CROSS);
+    SetCursor(cross);
+    // Moves reach the label alone, without the system's WM_SETCURSOR.
+    auto moveTo = [&](int x, int y) {
+        POINT point = {x, y};
+        ClientToScreen(window.control, &point);
+        SetCursorPos(point.x, point.y);
+        SendMessageW(window.control, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
+    };
+    moveTo(3, 12);
+    REQUIRE(Has(label, LABEL_HOVERING));
+    CHECK(GetCursor() == cross);
+    moveTo(280, 12);
+    REQUIRE_FALSE(Has(label, LABEL_HOVERING));
+    CHECK(GetCursor() == cross);
 }

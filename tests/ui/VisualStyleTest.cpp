@@ -141,7 +141,7 @@ TEST_CASE("classic paths without a theme")
         CHECK(style.Open(window.Handle(), classList) == (classList ? 0 : 1));
         CHECK(style.Theme() == nullptr);
         RECT textRect = {0, 0, 64, 20};
-        CHECK(style.DrawText(window.Dc(), TVP_TREEITEM, TREIS_NORMAL, L"Item", -1, 0, 0,
+        CHECK(style.DrawText(window.Dc(), {TVP_TREEITEM, TREIS_NORMAL, 0, 0}, L"Item", -1,
                              &textRect) == 0);
 
         // Painting without a theme neither asks about styles nor reloads the library.

@@ -272,9 +272,15 @@ TEST_CASE("The request as the server saw it, in the plain and the inventory form
     UserLanguageCode(language);
     std::string idText = id.ToNarrow();
 
-    setup.Forced();
-    setup.base = setup.server.Url(L"/data/update.php");
-    setup.Forced();
+    {
+        // The running version is offered: a question would wait for an
+        // answer forever, so one is answered and named instead.
+        DialogAnswerer unexpected({IDNO, IDNO});
+        setup.Forced();
+        setup.base = setup.server.Url(L"/data/update.php");
+        setup.Forced();
+        CHECK_MESSAGE(unexpected.Dialogs().empty(), "the running version was offered");
+    }
     std::vector<RecordedRequest> requests = setup.server.Requests();
     REQUIRE(requests.size() == 2);
     CHECK(requests[0].method == "GET");
@@ -302,7 +308,9 @@ TEST_CASE("The request as the server saw it, in the plain and the inventory form
 TEST_CASE("Answers that offer nothing end the check without a question")
 {
     UpdaterSetup setup;
-    DialogAnswerer answerer({IDNO});
+    // One answer for each check, so that a wrong question cannot hold any
+    // of them up.
+    DialogAnswerer answerer({IDNO, IDNO, IDNO, IDNO, IDNO, IDNO, IDNO});
     const std::pair<std::string, int> answers[] = {
         {Answer("1.05", ""), 404},
         {Answer("1.00", ""), 200},
@@ -460,6 +468,9 @@ TEST_CASE("A window that goes while the answer arrives ends the check without a 
 
 TEST_CASE("A Start from inside the wait of another Start is refused")
 {
+    // The running version is offered: a question is answered and named
+    // instead of waiting for an answer forever.
+    DialogAnswerer unexpected({IDNO, IDNO});
     UpdaterSetup setup;
     setup.server.Clear();
     ScriptedAnswer slow = SlowAnswer(Answer("1.00", ""));
@@ -477,6 +488,7 @@ TEST_CASE("A Start from inside the wait of another Start is refused")
     gNestedUpdater = nullptr;
     CHECK(gNestedStart == 0);
     REQUIRE(setup.updater.Wait(kPatienceMs));
+    CHECK_MESSAGE(unexpected.Dialogs().empty(), "the running version was offered");
 }
 
 TEST_CASE("With keys built in, only a signed answer is read, and every file needs its digest")
@@ -494,7 +506,9 @@ TEST_CASE("With keys built in, only a signed answer is read, and every file need
     };
     const std::string offer = Claimed("1.05", "<files/>");
     {
-        DialogAnswerer answerer({IDNO});
+        // One answer for each check: none may ask, and a wrong question
+        // must not hold the next one up.
+        DialogAnswerer answerer({IDNO, IDNO, IDNO, IDNO});
         std::string changed = maker.Signed(offer);
         changed[changed.find("1.05") + 3] = '6';
         // Unsigned, changed after signing, another key, and a replayed

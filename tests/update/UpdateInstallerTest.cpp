@@ -87,19 +87,6 @@ public:
     bool IsUnwritable() const { return made_; }
 
 private:
-    static std::wstring UnixPath(const std::wstring& path)
-    {
-        using ToUnix = char*(CDECL*)(const wchar_t*);
-        const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-        char* unixPath = toUnix ? toUnix(path.c_str()) : nullptr;
-        const std::string text = unixPath ? unixPath : "";
-        if (unixPath) {
-            HeapFree(GetProcessHeap(), 0, unixPath);
-        }
-        return std::wstring(text.begin(), text.end());
-    }
-
     bool Chattr(const wchar_t* flag)
     {
         const std::wstring folder = UnixPath(folder_);

@@ -1,7 +1,7 @@
 #include <doctest.h>
 
 #include "base/WideString.h"
-#include "system/SystemInfo.h"
+#include "crash/ProcessorInfo.h"
 
 TEST_CASE("processors are described by index")
 {
@@ -68,44 +68,4 @@ TEST_CASE("system information query")
     BYTE larger[sizeof(BasicInformation) + 16] = {};
     CHECK(query.Query(0, larger, sizeof(larger), &returned) != 0);
     CHECK(query.Query(0, &basic, 4, &returned) != 0);
-}
-
-TEST_CASE("clock differences")
-{
-    CHECK(ClockDifference(100, 350) == 250);
-    // Across the 32-bit wrap the difference stays small.
-    CHECK(ClockDifference(0xFFFFFFF0, 0x10) == 0x20);
-}
-
-TEST_CASE("installed font families")
-{
-    // The system's own message font is installed wherever the test runs.
-    NONCLIENTMETRICSW metrics = {};
-    metrics.cbSize = 500;
-    REQUIRE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, 500, &metrics, 0));
-    CHECK(FontFamilyExists(metrics.lfMessageFont.lfFaceName, DEFAULT_CHARSET, nullptr) == 1);
-    CHECK(FontFamilyExists(L"Tessel No Such Face", DEFAULT_CHARSET, nullptr) == 0);
-    // A name longer than a face name is cut, never overrun.
-    CHECK(FontFamilyExists(L"TahomaTahomaTahomaTahomaTahomaTahomaTahoma", DEFAULT_CHARSET,
-                           nullptr) == 0);
-}
-
-TEST_CASE("solid brush for control backgrounds")
-{
-    SolidBrush brush;
-    CHECK(brush.Handle() == nullptr);
-    REQUIRE(brush.Create(RGB(255, 255, 255)) == 1);
-    HBRUSH first = brush.Handle();
-    REQUIRE(brush.Create(RGB(10, 20, 30)) == 1);
-    CHECK(GetObjectType(first) == 0);
-
-    HDC memory = CreateCompatibleDC(nullptr);
-    CHECK(brush.ForControl(memory) == brush.Handle());
-    CHECK(GetBkColor(memory) == RGB(10, 20, 30));
-    DeleteDC(memory);
-    LOGBRUSH info = {};
-    REQUIRE(GetObjectW(brush.Handle(), sizeof(info), &info) == sizeof(info));
-    CHECK(info.lbColor == RGB(10, 20, 30));
-    brush.Delete();
-    CHECK(brush.Handle() == nullptr);
 }

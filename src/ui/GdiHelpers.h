@@ -1,0 +1,30 @@
+#pragma once
+
+#include <windows.h>
+
+#include "base/ScopedHandle.h"
+
+// 1 when a font family of that face (at most 31 characters) and character
+// set is installed; dc may be null for the screen.
+int FontFamilyExists(const wchar_t* face, BYTE charSet, HDC dc);
+
+// A solid brush for coloured control backgrounds.
+class SolidBrush
+{
+public:
+    SolidBrush() = default;
+    SolidBrush(const SolidBrush&) = delete;
+    SolidBrush& operator=(const SolidBrush&) = delete;
+
+    int Create(COLORREF colour);
+    // Sets the context's background colour and answers the brush, as
+    // WM_CTLCOLORSTATIC wants it.
+    HBRUSH ForControl(HDC dc);
+    void Delete();
+    HBRUSH Handle() const { return brush_.Get(); }
+    COLORREF Colour() const { return colour_; }
+
+private:
+    ScopedBrush brush_;
+    COLORREF colour_ = 0;
+};
