@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <vsstyle.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -334,9 +335,16 @@ TEST_CASE("a row longer than the read-back buffer is drawn to its end and read b
     REQUIRE(host.AttachWithColumns(TREE_KEEP_CHILDREN, 100, 3800));
     const std::wstring value = std::wstring(990, L'.') + std::wstring(10, L'W');
     const std::wstring name(300, L'N');
-    HTREEITEM longValue =
-        host.list.InsertItem(nullptr, TVI_LAST, (L"A\t" + value).c_str(), 0, 0, 0, 0);
-    HTREEITEM longName = host.list.InsertItem(nullptr, TVI_LAST, name.c_str(), 0, 0, 0, 0);
+    auto insert = [&](const std::wstring& text) {
+        return host.list.InsertItem(nullptr, TVI_LAST, text.c_str(), 0, 0, 0, 0);
+    };
+    // The long row between two that hold only as much as a buffer of 260
+    // characters would.
+    const std::wstring cut = (L"A\t" + value).substr(0, kTreeItemTextCapacity - 1);
+    HTREEITEM cutAbove = insert(cut);
+    HTREEITEM longValue = insert(L"A\t" + value);
+    HTREEITEM cutBelow = insert(cut);
+    HTREEITEM longName = insert(name);
     PumpMessages();
 
     // Where the value's 300th and last characters end, in the tree's font.
@@ -352,7 +360,13 @@ TEST_CASE("a row longer than the read-back buffer is drawn to its end and read b
         ReleaseDC(host.tree, dc);
     }
     REQUIRE(100 + whole.cx < 3800);
-    CHECK(InkIn(host.tree, longValue, 100 + past300.cx, 100 + whole.cx + 10) > 0);
+    const int left = 100 + past300.cx;
+    const int right = 100 + whole.cx + 10;
+    // Beyond the 300th character only the whole row has its dots and its
+    // tail: a few hundred pixels more than a cut row there.
+    const int cutInk = std::max(InkIn(host.tree, cutAbove, left, right),
+                                InkIn(host.tree, cutBelow, left, right));
+    CHECK(InkIn(host.tree, longValue, left, right) > cutInk + 200);
 
     WideString selection;
     REQUIRE(host.list.SelectItem(longName) == 1);
