@@ -152,6 +152,8 @@ int SimSensor::Create(const SensorDefinition& definition, ComPtr<SimSensor>* sen
         created->grantAccess = definition.grantAccess;
         created->properties = definition.properties;
         created->dataFailure = definition.dataFailure;
+        created->acceptsInterval = definition.acceptsInterval;
+        created->intervalMs = created->DefaultIntervalMs();
         for (const FieldDefinition& field : definition.fields) {
             created->fields.push_back(StartField(field));
         }
@@ -195,6 +197,28 @@ int SimSensor::PutProperty(const FieldDefinition& definition)
     }
 }
 
+unsigned SimSensor::DefaultIntervalMs() const
+{
+    const TypeDefaults* defaults = DefaultsFor(definition_.type);
+    const unsigned typeMinimum = defaults ? defaults->minIntervalMs : 100;
+    return definition_.intervalMs ? definition_.intervalMs : typeMinimum;
+}
+
+// The type's minimum, no longer than the scenario's interval, unless the
+// scenario's property lines say otherwise.
+unsigned SimSensor::MinimumIntervalMs() const
+{
+    for (const FieldDefinition& property : properties) {
+        if (SameKey(property.key, SENSOR_PROPERTY_MIN_REPORT_INTERVAL) && property.type == VT_UI4 &&
+            property.number >= 0 && property.number <= 0xFFFFFFFFu) {
+            return static_cast<unsigned>(property.number);
+        }
+    }
+    const TypeDefaults* defaults = DefaultsFor(definition_.type);
+    const unsigned typeMinimum = defaults ? defaults->minIntervalMs : 100;
+    return std::min(typeMinimum, DefaultIntervalMs());
+}
+
 HRESULT SimSensor::MakeReport(bool advance, ISensorDataReport** report)
 {
     *report = nullptr;
@@ -222,7 +246,7 @@ HRESULT SimSensor::MakeReport(bool advance, ISensorDataReport** report)
     SystemTimeToFileTime(&time, &now);
     for (FieldState& field : fields) {
         if (advance) {
-            AdvanceField(&field, definition_.intervalMs);
+            AdvanceField(&field, definition_.intervalMs ? intervalMs : 0);
         }
         PROPVARIANT value;
         if (!FieldValue(field, now, &value) || !values->Adopt(field.definition.key, &value)) {
@@ -247,8 +271,6 @@ HRESULT SimSensor::MakeProperties(ComPtr<PortableValues>* properties) const
         return E_OUTOFMEMORY;
     }
     const TypeDefaults* defaults = DefaultsFor(definition_.type);
-    const ULONG minInterval = defaults ? defaults->minIntervalMs : 100;
-    const ULONG interval = definition_.intervalMs ? definition_.intervalMs : minInterval;
     bool stored =
         SUCCEEDED(values->SetGuidValue(SENSOR_PROPERTY_PERSISTENT_UNIQUE_ID, definition_.id)) &&
         SUCCEEDED(values->SetGuidValue(SENSOR_PROPERTY_TYPE, definition_.type)) &&
@@ -256,9 +278,9 @@ HRESULT SimSensor::MakeProperties(ComPtr<PortableValues>* properties) const
             values->SetUnsignedIntegerValue(SENSOR_PROPERTY_STATE, static_cast<ULONG>(state))) &&
         SUCCEEDED(values->SetUnsignedIntegerValue(SENSOR_PROPERTY_CONNECTION_TYPE, 0)) &&
         SUCCEEDED(values->SetUnsignedIntegerValue(SENSOR_PROPERTY_MIN_REPORT_INTERVAL,
-                                                  std::min(minInterval, interval))) &&
+                                                  MinimumIntervalMs())) &&
         SUCCEEDED(
-            values->SetUnsignedIntegerValue(SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, interval));
+            values->SetUnsignedIntegerValue(SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, intervalMs));
     if (stored && definition_.hasName) {
         stored = PutText(values.Get(), SENSOR_PROPERTY_FRIENDLY_NAME, definition_.name);
     }
@@ -368,12 +390,62 @@ HRESULT SimSensor::GetSupportedDataFields(IPortableDeviceKeyCollection** keys)
     return S_OK;
 }
 
-HRESULT SimSensor::SetProperties(IPortableDeviceValues*, IPortableDeviceValues** results)
+// As the Sensor API does: every key asked for comes back in the results
+// with its HRESULT, and the call answers S_FALSE when any key failed. Only
+// the current report interval can be set.
+HRESULT SimSensor::SetProperties(IPortableDeviceValues* requested, IPortableDeviceValues** results)
 {
-    if (results) {
-        *results = nullptr;
+    if (!results) {
+        return E_POINTER;
     }
-    return E_NOTIMPL;
+    *results = nullptr;
+    DWORD count = 0;
+    if (!requested || FAILED(requested->GetCount(&count))) {
+        return E_POINTER;
+    }
+    ComPtr<PortableValues> answers(new (std::nothrow) PortableValues);
+    if (!answers) {
+        return E_OUTOFMEMORY;
+    }
+    bool allSet = true;
+    for (DWORD i = 0; i < count; ++i) {
+        PROPERTYKEY key = {};
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        if (FAILED(requested->GetAt(i, &key, &value))) {
+            return E_INVALIDARG;
+        }
+        const HRESULT hr = SetOneProperty(key, value);
+        PropVariantClear(&value);
+        allSet = allSet && SUCCEEDED(hr);
+        if (FAILED(answers->SetErrorValue(key, hr))) {
+            return E_OUTOFMEMORY;
+        }
+    }
+    *results = answers.Detach();
+    return allSet ? S_OK : S_FALSE;
+}
+
+HRESULT SimSensor::SetOneProperty(const PROPERTYKEY& key, const PROPVARIANT& value)
+{
+    if (!SameKey(key, SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL)) {
+        return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+    }
+    if (value.vt != VT_UI4) {
+        return E_INVALIDARG;
+    }
+    {
+        SimLock lock;
+        if (!present) {
+            return notConnected;
+        }
+        if (!acceptsInterval) {
+            return E_ACCESSDENIED;
+        }
+        intervalMs = AcceptedIntervalMs(value.ulVal, MinimumIntervalMs(), DefaultIntervalMs());
+    }
+    SimFollowInterval(this);
+    return S_OK;
 }
 
 HRESULT SimSensor::SupportsDataField(REFPROPERTYKEY key, VARIANT_BOOL* supported)

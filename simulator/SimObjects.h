@@ -33,6 +33,11 @@ public:
     // Adds or replaces a field, or a property. Call under SimLock.
     int PutField(const FieldDefinition& definition);
     int PutProperty(const FieldDefinition& definition);
+    // The shortest report interval the sensor reports
+    // (SENSOR_PROPERTY_MIN_REPORT_INTERVAL), and the one it falls back to
+    // when asked for 0. Call under SimLock.
+    unsigned MinimumIntervalMs() const;
+    unsigned DefaultIntervalMs() const;
 
     HRESULT STDMETHODCALLTYPE GetID(SENSOR_ID* id) override;
     HRESULT STDMETHODCALLTYPE GetCategory(SENSOR_CATEGORY_ID* category) override;
@@ -63,6 +68,11 @@ public:
     std::vector<FieldState> fields;
     ComPtr<ISensorEvents> sink;
     std::vector<GUID> interest;
+    // The report interval in force (SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL):
+    // the scenario's until a program sets another. A sensor with periodic
+    // updates sends them at this pace.
+    unsigned intervalMs = 0;
+    bool acceptsInterval = true;
     // Timeline progress, in milliseconds of timeline time.
     unsigned long long nextUpdateMs = 0;
     bool arrived = false;
@@ -70,6 +80,8 @@ public:
 
 private:
     explicit SimSensor(const SensorDefinition& definition);
+    // One key of SetProperties: its result.
+    HRESULT SetOneProperty(const PROPERTYKEY& key, const PROPVARIANT& value);
 
     SensorDefinition definition_;
 };

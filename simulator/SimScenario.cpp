@@ -332,6 +332,16 @@ int ParseAccessAnswer(const std::wstring& text, bool* grant)
     return 1;
 }
 
+int ParseIntervalAnswer(const std::wstring& text, bool* accept)
+{
+    const std::wstring answer = Trim(text);
+    if (answer != L"accept" && answer != L"refuse") {
+        return 0;
+    }
+    *accept = answer == L"accept";
+    return 1;
+}
+
 int ParseFieldValue(const std::wstring& text, FieldDefinition* field)
 {
     FieldDefinition parsed;

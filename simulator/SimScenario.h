@@ -76,6 +76,9 @@ struct SensorDefinition
     unsigned intervalMs = 0;    // periodic data updates; 0 for none
     unsigned arriveAfterMs = 0; // absent until then; 0 present from the start
     HRESULT dataFailure = S_OK; // GetData fails with this from the start
+    // Whether ISensor::SetProperties may change the report interval; a
+    // driver that refuses answers E_ACCESSDENIED for the key.
+    bool acceptsInterval = true;
     std::vector<FieldDefinition> fields;
     std::vector<TimelineAction> actions;
 };
@@ -101,6 +104,8 @@ int ParseFieldKey(const std::wstring& text, PROPERTYKEY* key);
 int ParsePropertyKey(const std::wstring& text, PROPERTYKEY* key);
 // "grant" or "deny".
 int ParseAccessAnswer(const std::wstring& text, bool* grant);
+// "accept" or "refuse".
+int ParseIntervalAnswer(const std::wstring& text, bool* accept);
 // "VT_R8, 47.6", "VT_R8, 0, sine, 1.5, 10000", "VT_LPWSTR, any text", ...
 int ParseFieldValue(const std::wstring& text, FieldDefinition* field);
 // "READY", "SENSOR_STATE_NO_DATA" or a number.

@@ -116,6 +116,10 @@ int ReadSchedule(const IniFile& file, const std::wstring& section, SensorDefinit
         !ReadUnsigned(file, section, L"LeaveAfter", &leaveAfter)) {
         return 0;
     }
+    if (file.Has(section, L"IntervalChange") &&
+        !ParseIntervalAnswer(file.Value(section, L"IntervalChange"), &sensor->acceptsInterval)) {
+        return 0;
+    }
     if (file.Has(section, L"DataFailure")) {
         unsigned long long hr = 0;
         if (!ParseUnsignedText(Trim(file.Value(section, L"DataFailure")), &hr) ||

@@ -100,7 +100,7 @@ ComPtr<SimSensor> FindLocked(World& world, const GUID& id)
 // Starts a sensor's timeline at timeline time `atMs`. Call under SimLock.
 void ScheduleUpdates(SimSensor* sensor, unsigned long long atMs)
 {
-    sensor->nextUpdateMs = atMs + sensor->Definition().intervalMs;
+    sensor->nextUpdateMs = atMs + sensor->intervalMs;
 }
 
 // --- The clock thread: timeline and storm -------------------------------
@@ -126,7 +126,7 @@ void CollectSensorSteps(SimSensor* sensor, unsigned long long nowMs, std::vector
     }
     if (sensor->present && definition.intervalMs && nowMs >= sensor->nextUpdateMs) {
         // A clock that fell behind skips updates rather than bursting.
-        sensor->nextUpdateMs = std::max(sensor->nextUpdateMs + definition.intervalMs, nowMs + 1);
+        sensor->nextUpdateMs = std::max(sensor->nextUpdateMs + sensor->intervalMs, nowMs + 1);
         add(ActionKind::Data);
     }
     for (size_t i = 0; i < definition.actions.size(); ++i) {
@@ -409,6 +409,24 @@ int SimStart()
     // Without a readable default scenario the world starts empty.
     SimLoadScenario(SimDefaultScenarioPath());
     return 1;
+}
+
+unsigned AcceptedIntervalMs(unsigned requestedMs, unsigned minimumMs, unsigned defaultMs)
+{
+    const unsigned wanted = requestedMs ? requestedMs : defaultMs;
+    return std::max(wanted, minimumMs);
+}
+
+void SimFollowInterval(SimSensor* sensor)
+{
+    World& world = TheWorld();
+    {
+        SimLock lock;
+        AdvanceTimelineClock(world);
+        sensor->nextUpdateMs =
+            std::min(sensor->nextUpdateMs, world.timelineMs + sensor->intervalMs);
+    }
+    WakeClock();
 }
 
 int SimLoadScenario(const std::wstring& path)

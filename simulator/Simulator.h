@@ -45,6 +45,13 @@ int SimDeliverStateChanged(SimSensor* sensor, int state);
 int SimDeliverLeave(SimSensor* sensor, bool vanish);
 int SimDeliverEnter(SimSensor* sensor);
 
+// What a simulated driver makes of a requested report interval: 0 asks
+// for its default, and anything shorter than its minimum is raised to it.
+unsigned AcceptedIntervalMs(unsigned requestedMs, unsigned minimumMs, unsigned defaultMs);
+// Brings the sensor's next periodic update forward to its (new) interval
+// at the latest, so that a shorter interval takes effect at once.
+void SimFollowInterval(SimSensor* sensor);
+
 // Counts a RequestPermissions call and keeps its parent window.
 void SimNotePermissionRequest(HWND parent);
 LONG SimPermissionRequests(HWND* lastParent);

@@ -16,7 +16,6 @@ export TESSEL_XVFB_SCREEN=1700x1100x24
 source "$TESSEL_ROOT/tools/session.sh"
 tessel_start_session
 
-source "$TESSEL_ROOT/tools/dpi.sh"
 trap 'tessel_set_dpi 96; tessel_end_session' EXIT
 
 driver=$TESSEL_BUILD_DIR/TesselDriver.exe

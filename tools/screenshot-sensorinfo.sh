@@ -18,7 +18,6 @@ export TESSEL_XVFB_SCREEN=$(( 1024 * scale / 100 ))x$(( 768 * scale / 100 ))x24
 source "$TESSEL_ROOT/tools/session.sh"
 tessel_start_session
 if [ "$scale" != 100 ]; then
-    source "$TESSEL_ROOT/tools/dpi.sh"
     trap 'tessel_set_dpi 96; tessel_end_session' EXIT
     tessel_set_dpi $(( 96 * scale / 100 ))
 fi

@@ -1,7 +1,9 @@
 #include "app/PropertiesDialog.h"
 
 #include "app/DialogParts.h"
+#include "app/ReportIntervalDialog.h"
 #include "app/resource.h"
+#include "sensors/ReportInterval.h"
 #include "sensors/SensorField.h"
 #include "sensors/SensorList.h"
 #include "sensors/SensorProperties.h"
@@ -16,6 +18,7 @@ constexpr int kPropertyImage = 1;
 // Column widths at 96 dpi; the "Property" column widens to the longest name.
 constexpr int kPropertyColumnWidth = 190;
 constexpr int kValueColumnWidth = 400;
+constexpr UINT_PTR kRateTimer = 1;
 
 } // namespace
 
@@ -26,6 +29,16 @@ const wchar_t* AccessNote(long state, bool requestHelps)
     }
     return requestHelps ? L"Access denied: use \"Request Access\u2026\" in the sensor's menu."
                         : L"Access denied: Windows grants access in Settings > Privacy.";
+}
+
+void RateRowTexts(const ReportRateReading& reading, WideString& rate, WideString& last)
+{
+    Format(rate, L"%.1f reports/s", reading.perSecond);
+    if (reading.secondsSinceLast < 0) {
+        last.Assign(L"None yet");
+    } else {
+        Format(last, L"%.2f s ago", reading.secondsSinceLast);
+    }
 }
 
 bool AccessRequestHelps()
@@ -66,9 +79,11 @@ int SensorPropertiesDialog::OnInitDialog()
     anchors_[0].Setup(Control(IDC_PROPERTY_TREE), ANCHOR_SIZE_X | ANCHOR_SIZE_Y);
     anchors_[1].Setup(Control(IDC_PROPERTY_NOTE), ANCHOR_MOVE_Y | ANCHOR_SIZE_X);
     anchors_[2].Setup(Control(IDCANCEL), ANCHOR_MOVE_X | ANCHOR_MOVE_Y);
+    anchors_[3].Setup(Control(IDC_REPORT_INTERVAL), ANCHOR_MOVE_X | ANCHOR_MOVE_Y);
     SetMinimumSize(200, 120, 1);
     Fill();
     FitFirstColumn(tree_, kPropertyColumnWidth);
+    StartRateTimer();
     return 1;
 }
 
@@ -88,7 +103,8 @@ void SensorPropertiesDialog::OnDpiChanged(int, int)
     grip_.InvalidateGrip();
 }
 
-void SensorPropertiesDialog::InsertRow(HTREEITEM parent, const wchar_t* name, const wchar_t* value)
+HTREEITEM SensorPropertiesDialog::InsertRow(HTREEITEM parent, const wchar_t* name,
+                                            const wchar_t* value)
 {
     WideString row;
     if (value && *value) {
@@ -96,7 +112,62 @@ void SensorPropertiesDialog::InsertRow(HTREEITEM parent, const wchar_t* name, co
     } else {
         row.Assign(name);
     }
-    tree_.InsertItem(parent, TVI_LAST, row.Data(), kPropertyImage, kPropertyImage, 0, 0);
+    return tree_.InsertItem(parent, TVI_LAST, row.Data(), kPropertyImage, kPropertyImage, 0, 0);
+}
+
+void SensorPropertiesDialog::InsertRateRows()
+{
+    rateRow_ = lastRow_ = nullptr;
+    if (!rates_) {
+        return;
+    }
+    WideString rate;
+    WideString last;
+    RateRowTexts(rates_->Read(id_, ReportClockUs()), rate, last);
+    rateRow_ = InsertRow(nullptr, L"Report rate", rate.Data());
+    lastRow_ = InsertRow(nullptr, L"Last report", last.Data());
+    shownRate_.Assign(rate.Data());
+    shownLast_.Assign(last.Data());
+}
+
+void SensorPropertiesDialog::SetRateRow(HTREEITEM row, const wchar_t* name, const WideString& value,
+                                        WideString& shown)
+{
+    if (!row || wcscmp(value.Data(), shown.Data()) == 0) {
+        return;
+    }
+    WideString text;
+    Format(text, L"%s\t%s", name, value.Data());
+    tree_.SetItemText(row, text.Data());
+    shown.Assign(value.Data());
+}
+
+void SensorPropertiesDialog::UpdateRateRows()
+{
+    if (!rates_ || gone_) {
+        return;
+    }
+    WideString rate;
+    WideString last;
+    RateRowTexts(rates_->Read(id_, ReportClockUs()), rate, last);
+    SetRateRow(rateRow_, L"Report rate", rate, shownRate_);
+    SetRateRow(lastRow_, L"Last report", last, shownLast_);
+}
+
+void SensorPropertiesDialog::StartRateTimer()
+{
+    if (rates_ && !rateTimerSet_ && SetTimer(Window(), kRateTimer, kRateRefreshMs, nullptr)) {
+        rateTimerSet_ = true;
+        UpdateRateRows();
+    }
+}
+
+void SensorPropertiesDialog::StopRateTimer()
+{
+    if (rateTimerSet_) {
+        KillTimer(Window(), kRateTimer);
+        rateTimerSet_ = false;
+    }
 }
 
 void SensorPropertiesDialog::Fill()
@@ -128,11 +199,33 @@ void SensorPropertiesDialog::Fill()
         SensorStateText(shownState_, text);
     }
     InsertRow(nullptr, L"State", text.Data());
+    InsertRateRows();
     InsertProperties();
     tree_.SetRedraw(1);
 
     const wchar_t* note = AccessNote(shownState_, AccessRequestHelps());
     SetDlgItemTextW(Window(), IDC_PROPERTY_NOTE, note ? note : L"");
+    // The button shares the note's line; a sensor kept from the program
+    // cannot be set anyway.
+    ReportIntervals intervals;
+    const bool settable = !note && ReadReportIntervals(sensor_.Get(), intervals);
+    ShowWindow(Control(IDC_REPORT_INTERVAL), settable ? SW_SHOW : SW_HIDE);
+}
+
+int SensorPropertiesDialog::ShowReportInterval()
+{
+    if (gone_ || interval_ || !IsWindowVisible(Control(IDC_REPORT_INTERVAL))) {
+        return 0;
+    }
+    ReportIntervalDialog dialog(sensor_.Get());
+    interval_ = &dialog;
+    dialog.Run(Instance(), IDD_REPORT_INTERVAL, 0, Window());
+    interval_ = nullptr;
+    // The property rows show the interval the sensor uses now.
+    if (dialog.Changed() && !gone_) {
+        Fill();
+    }
+    return 1;
 }
 
 void SensorPropertiesDialog::InsertProperties()
@@ -154,6 +247,8 @@ void SensorPropertiesDialog::InsertProperties()
 void SensorPropertiesDialog::ShowGone()
 {
     gone_ = true;
+    rateRow_ = lastRow_ = nullptr;
+    ShowWindow(Control(IDC_REPORT_INTERVAL), SW_HIDE);
     tree_.SetRedraw(0);
     tree_.DeleteAll();
     HTREEITEM row = tree_.InsertItem(nullptr, TVI_LAST, L"This sensor is no longer connected.",
@@ -191,6 +286,10 @@ INT_PTR SensorPropertiesDialog::OnCommand(int id, WPARAM wParam, LPARAM lParam)
         CopyAllTreeRows(tree_, Window());
         return 1;
     }
+    if (id == IDC_REPORT_INTERVAL) {
+        ShowReportInterval();
+        return 1;
+    }
     return DialogApp::OnCommand(id, wParam, lParam);
 }
 
@@ -226,7 +325,30 @@ INT_PTR SensorPropertiesDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lP
             return 1;
         }
         break;
+    case WM_TIMER:
+        if (wParam == kRateTimer) {
+            UpdateRateRows();
+            return 1;
+        }
+        break;
+    case WM_SIZE:
+        // No refreshes while minimised.
+        if (wParam == SIZE_MINIMIZED) {
+            StopRateTimer();
+        } else {
+            StartRateTimer();
+        }
+        break;
+    case WM_SHOWWINDOW:
+        // Hidden with its owner, or shown again.
+        if (wParam) {
+            StartRateTimer();
+        } else {
+            StopRateTimer();
+        }
+        break;
     case WM_DESTROY:
+        StopRateTimer();
         tree_.Detach();
         break;
     }

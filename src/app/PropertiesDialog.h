@@ -4,6 +4,7 @@
 
 #include "base/Com.h"
 #include "base/WideString.h"
+#include "sensors/ReportRate.h"
 #include "ui/DialogApp.h"
 #include "ui/Layout.h"
 #include "ui/TreeListCtrl.h"
@@ -11,6 +12,14 @@
 #include <sensorsapi.h>
 
 class SensorEntry;
+class ReportIntervalDialog;
+
+// How often the dialog's rate rows are refreshed while it shows.
+constexpr UINT kRateRefreshMs = 250;
+
+// The values of the two rate rows: "59.8 reports/s" and "0.02 s ago" (or
+// "None yet" before the first report).
+void RateRowTexts(const ReportRateReading& reading, WideString& rate, WideString& last);
 
 // The one line the properties dialog shows below its tree for a sensor in
 // this state, or null. Where ISensorManager::RequestPermissions no longer
@@ -47,10 +56,27 @@ public:
     TreeListCtrl& Tree() { return tree_; }
     SizeGrip& Grip() { return grip_; }
 
+    // Where the "Report rate" and "Last report" rows read from; before Run
+    // only. Without it the dialog shows no rates.
+    void ShowRates(const ReportRates* rates) { rates_ = rates; }
+    // True while the rate rows are refreshed: the dialog shows and is not
+    // minimised.
+    bool IsRateTimerRunning() const { return rateTimerSet_; }
+    // The report interval dialog, shown modally over this one until closed,
+    // for a sensor that states its current interval. 1, or 0 when it does not.
+    int ShowReportInterval();
+    // The report interval dialog while it is open, else null.
+    ReportIntervalDialog* OpenInterval() const { return interval_; }
+
 private:
     void Fill();
     void ShowGone();
-    void InsertRow(HTREEITEM parent, const wchar_t* name, const wchar_t* value);
+    HTREEITEM InsertRow(HTREEITEM parent, const wchar_t* name, const wchar_t* value);
+    void InsertRateRows();
+    void UpdateRateRows();
+    void SetRateRow(HTREEITEM row, const wchar_t* name, const WideString& value, WideString& shown);
+    void StartRateTimer();
+    void StopRateTimer();
     void InsertProperties();
     void ShowTreeMenu(LPARAM screenPoint);
 
@@ -61,5 +87,12 @@ private:
     bool gone_ = false;
     TreeListCtrl tree_;
     SizeGrip grip_;
-    Anchor anchors_[3];
+    Anchor anchors_[4];
+    const ReportRates* rates_ = nullptr;
+    HTREEITEM rateRow_ = nullptr;
+    HTREEITEM lastRow_ = nullptr;
+    WideString shownRate_;
+    WideString shownLast_;
+    bool rateTimerSet_ = false;
+    ReportIntervalDialog* interval_ = nullptr;
 };

@@ -112,7 +112,7 @@ int SensorViewerApp::OnInitDialog()
     const int placementRestored = RestorePlacement(HKEY_CURRENT_USER, kTesselKey, L"Main", 0);
     SetChangeTarget(Window());
     sensors_.SetChangeCallback(SensorChanged, this);
-    sensors_.SetReportObserver(SensorRecorder::Observe, &recorder_);
+    sensors_.SetReportObserver(ObserveReport, this);
     Rebuild();
     if (!placementRestored) {
         WidenToShowColumns();
@@ -121,6 +121,14 @@ int SensorViewerApp::OnInitDialog()
         StartUpdateCheck(false);
     }
     return 1;
+}
+
+void SensorViewerApp::ObserveReport(const SensorEntry& entry, ISensorDataReport* report,
+                                    const LockedList& fields, void* context)
+{
+    auto* app = static_cast<SensorViewerApp*>(context);
+    app->rates_.Note(entry.Id(), ReportClockUs());
+    app->recorder_.Capture(entry, report, fields);
 }
 
 void SensorViewerApp::StartUpdateCheck(bool forced)
@@ -669,6 +677,7 @@ int SensorViewerApp::ShowProperties()
         return 0;
     }
     SensorPropertiesDialog dialog(entry->Sensor(), entry->Name().Data());
+    dialog.ShowRates(&rates_);
     properties_ = &dialog;
     dialog.Run(Instance(), IDD_PROPERTIES, 0, Window());
     properties_ = nullptr;

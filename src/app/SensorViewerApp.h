@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/DialogParts.h"
+#include "sensors/ReportRate.h"
 #include "sensors/SensorList.h"
 #include "sensors/SensorRecorder.h"
 #include "ui/DialogApp.h"
@@ -77,6 +78,10 @@ public:
 
     // The change callback; runs on the Sensor API's threads.
     static void SensorChanged(int code, SensorEntry* entry, void* context);
+    // Every data report, on the Sensor API's threads: noted for the report
+    // rates and taken by the recorder.
+    static void ObserveReport(const SensorEntry& entry, ISensorDataReport* report,
+                              const LockedList& fields, void* context);
     // Refills the tree from the sensors, keeping the selected row.
     void Rebuild();
     // Shows what changed since the last refresh: new values in place, or
@@ -112,6 +117,8 @@ public:
     void StopRecording();
     bool IsRecording() const { return recorder_.IsRecording(); }
     const SensorRecorder& Recorder() const { return recorder_; }
+    // How fast each sensor's reports really arrive.
+    const ReportRates& Rates() const { return rates_; }
 
     TreeListCtrl& Tree() { return tree_; }
     LinkCtrl& Link() { return link_; }
@@ -161,6 +168,7 @@ private:
     // Before the sensors: destroyed after them, so no report reaches it
     // once it is gone.
     SensorRecorder recorder_;
+    ReportRates rates_;
     WideString recordingPath_;
     SensorList sensors_;
     TreeListCtrl tree_;

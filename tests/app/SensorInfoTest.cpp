@@ -189,10 +189,12 @@ TEST_CASE("the properties dialog: every property, named and formatted, with Copy
         L"Type\t{0BADF00D-1234-4321-A001-020304050607}",
         L"Category\tLOCATION",
         L"State\tReady",
+        L"Report rate\t0.0 reports/s",
+        L"Last report\tNone yet",
         L"Properties",
     };
     REQUIRE(rows.size() > head.size());
-    CHECK(std::vector<std::wstring>(rows.begin(), rows.begin() + 5) == head);
+    CHECK(std::vector<std::wstring>(rows.begin(), rows.begin() + head.size()) == head);
     auto has = [&](const std::wstring& row) {
         return std::find(rows.begin(), rows.end(), row) != rows.end();
     };
@@ -214,7 +216,8 @@ TEST_CASE("the properties dialog: every property, named and formatted, with Copy
     PostMessageW(dialog, WM_COMMAND, IDM_COPY_ALL, 0);
     REQUIRE(f.window.Settle() == 1);
     const std::wstring copied = ClipboardText();
-    CHECK(copied.find(L"Category\tLOCATION\r\nState\tReady\r\nProperties\r\n") !=
+    CHECK(copied.find(L"Category\tLOCATION\r\nState\tReady\r\nReport rate\t0.0 reports/s\r\n"
+                      L"Last report\tNone yet\r\nProperties\r\n") !=
           std::wstring::npos);
     CHECK(copied.find(L"\r\n  MODEL\tModel 7\r\n") != std::wstring::npos);
     f.CloseProperties(dialog);
