@@ -6,6 +6,7 @@
 #include <sensors.h>
 #include <sensorsapi.h>
 
+#include <cwchar>
 #include <iterator>
 
 namespace {
