@@ -2,24 +2,23 @@
 
 #include "app/SensorTreeRules.h"
 #include "system/Clipboard.h"
+#include "ui/Dpi.h"
 
 #include <windowsx.h>
 
-void ReadTreeItemText(const TreeCtrl& tree, HTREEITEM item, wchar_t (&text)[kTreeItemTextCapacity])
-{
-    text[0] = L'\0';
-    tree.GetItem(item, text, nullptr, nullptr, nullptr, 0, nullptr);
-}
-
 namespace {
 
+// Rows are copied whole, however long; one that cannot be read is an empty
+// line.
 void AppendRows(const TreeCtrl& tree, HTREEITEM first, int depth, WideString& text)
 {
     HWND window = tree.Window();
-    wchar_t row[kTreeItemTextCapacity];
+    WideString row;
     for (HTREEITEM item = first; item; item = TreeView_GetNextSibling(window, item)) {
-        ReadTreeItemText(tree, item, row);
-        AppendTreeLine(text, depth, row);
+        if (!tree.GetItemText(item, row)) {
+            row.Assign(L"");
+        }
+        AppendTreeLine(text, depth, row.Data());
         AppendRows(tree, TreeView_GetChild(window, item), depth + 1, text);
     }
 }
@@ -41,10 +40,10 @@ int CopySelectedTreeRow(const TreeCtrl& tree, HWND owner)
     if (!selected) {
         return 0;
     }
-    wchar_t text[kTreeItemTextCapacity];
-    ReadTreeItemText(tree, selected, text);
+    WideString text;
     WideString copy;
-    return RowCopyText(text, copy) && CopyTextToClipboard(owner, copy.Data());
+    return tree.GetItemText(selected, text) && RowCopyText(text.Data(), copy) &&
+           CopyTextToClipboard(owner, copy.Data());
 }
 
 int CopyAllTreeRows(const TreeCtrl& tree, HWND owner)
@@ -95,6 +94,39 @@ int HandleGripMessage(SizeGrip& grip, Anchor* anchors, size_t count, UINT messag
         return grip.HitTest(wParam, lParam);
     }
     return 0;
+}
+
+void RescaleDialogParts(SizeGrip& grip, Anchor* anchors, size_t count, TreeListCtrl& tree, int dpi)
+{
+    for (size_t i = 0; i < count; ++i) {
+        anchors[i].SetDpi(dpi);
+    }
+    grip.SetDpi(dpi);
+    tree.SetDpi(dpi);
+}
+
+int FittedFirstColumnWidth(const TreeListCtrl& tree, int defaultWidth, int needed)
+{
+    RECT client = {};
+    GetClientRect(tree.Window(), &client);
+    return FirstFillColumnWidth(ScaleForDpi(defaultWidth, tree.Dpi()), needed, client.right / 2);
+}
+
+int FitFirstColumn(TreeListCtrl& tree, int defaultWidth)
+{
+    const int needed = tree.ColumnFitWidth(0);
+    return needed > 0 && tree.SetColumnWidth(0, FittedFirstColumnWidth(tree, defaultWidth, needed));
+}
+
+int HandleThemeMessage(UINT message, SizeGrip& grip, TreeListCtrl& tree)
+{
+    if (message != WM_THEMECHANGED && message != WM_SYSCOLORCHANGE && message != WM_SETTINGCHANGE) {
+        return 0;
+    }
+    grip.ThemeChanged();
+    tree.ThemeChanged();
+    InvalidateRect(tree.Window(), nullptr, FALSE);
+    return 1;
 }
 
 int HandleTreeNotify(TreeListCtrl& tree, HWND dialog, WPARAM wParam, LPARAM lParam, INT_PTR& answer)

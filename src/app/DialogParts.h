@@ -15,10 +15,6 @@
 constexpr UINT IDM_COPY_ROW = 40001;
 constexpr UINT IDM_COPY_ALL = 40002;
 
-// The text of an item, cut to the tree's read-back capacity; empty when it
-// cannot be read.
-void ReadTreeItemText(const TreeCtrl& tree, HTREEITEM item, wchar_t (&text)[kTreeItemTextCapacity]);
-
 // True for key pressed with Ctrl (and without Alt) in the tree.
 bool IsTreeShortcut(const NMHDR* header, HWND tree, WORD key);
 
@@ -47,6 +43,24 @@ UINT TrackTreeMenu(HMENU menu, POINT at, HWND owner);
 // dialog's own handling runs too.
 int HandleGripMessage(SizeGrip& grip, Anchor* anchors, size_t count, UINT message, WPARAM wParam,
                       LPARAM lParam, INT_PTR& answer);
+
+// The parts' pixel sizes for a window now at dpi (from OnDpiChanging):
+// the anchors' recorded places, the grip, the tree with its columns and
+// the visual styles' metrics.
+void RescaleDialogParts(SizeGrip& grip, Anchor* anchors, size_t count, TreeListCtrl& tree, int dpi);
+
+// The first column's width that shows needed pixels: defaultWidth (at 96
+// dpi) scaled to the tree's DPI, widened as far as half the tree.
+int FittedFirstColumnWidth(const TreeListCtrl& tree, int defaultWidth, int needed);
+// Fits the first column that way to the names shown; 1, or 0 when there
+// is nothing to measure.
+int FitFirstColumn(TreeListCtrl& tree, int defaultWidth);
+
+// A switch to or from a classic or high-contrast scheme (WM_THEMECHANGED,
+// WM_SYSCOLORCHANGE, WM_SETTINGCHANGE): the grip and the tree open their
+// styles again. 1 when message is one of those; the dialog's own handling
+// runs too.
+int HandleThemeMessage(UINT message, SizeGrip& grip, TreeListCtrl& tree);
 
 // A tree-list's WM_NOTIFY: Ctrl+C copies the selected row (and is kept from
 // the tree's incremental search); everything else goes to the tree-list.

@@ -7,6 +7,7 @@
 #include "sensors/SensorField.h"
 #include "sensors/SensorList.h"
 #include "sensors/SensorProperties.h"
+#include "ui/Dpi.h"
 
 #include <iterator>
 
@@ -14,6 +15,9 @@ namespace {
 
 constexpr int kGroupImage = 0;
 constexpr int kPropertyImage = 1;
+// Column widths at 96 dpi; the "Property" column widens to the longest name.
+constexpr int kPropertyColumnWidth = 190;
+constexpr int kValueColumnWidth = 400;
 constexpr UINT_PTR kRateTimer = 1;
 
 } // namespace
@@ -69,8 +73,8 @@ int SensorPropertiesDialog::OnInitDialog()
                  TREE_KEEP_CHILDREN | TREE_KEEP_IMAGES | TREE_PLAIN_HEADER);
     tree_.AddIcon(IDI_SENSOR);
     tree_.AddIcon(IDI_FIELD);
-    tree_.InsertColumn(L"Property", 0, 190, 0);
-    tree_.InsertColumn(L"Value", 1, 400, 0);
+    tree_.InsertColumn(L"Property", 0, ScaleForDpi(kPropertyColumnWidth, tree_.Dpi()), 0);
+    tree_.InsertColumn(L"Value", 1, ScaleForDpi(kValueColumnWidth, tree_.Dpi()), 0);
     grip_.Attach(Window());
     anchors_[0].Setup(Control(IDC_PROPERTY_TREE), ANCHOR_SIZE_X | ANCHOR_SIZE_Y);
     anchors_[1].Setup(Control(IDC_PROPERTY_NOTE), ANCHOR_MOVE_Y | ANCHOR_SIZE_X);
@@ -78,8 +82,25 @@ int SensorPropertiesDialog::OnInitDialog()
     anchors_[3].Setup(Control(IDC_REPORT_INTERVAL), ANCHOR_MOVE_X | ANCHOR_MOVE_Y);
     SetMinimumSize(200, 120, 1);
     Fill();
+    FitFirstColumn(tree_, kPropertyColumnWidth);
     StartRateTimer();
     return 1;
+}
+
+void SensorPropertiesDialog::OnDpiChanging(int, int newDpi)
+{
+    RescaleDialogParts(grip_, anchors_, std::size(anchors_), tree_, newDpi);
+}
+
+// The names are measured again in the new font, as a fresh start at this
+// DPI would; a width the user chose was rescaled.
+void SensorPropertiesDialog::OnDpiChanged(int, int)
+{
+    tree_.FitHeaderToTree();
+    if (!tree_.UserSizedColumns()) {
+        FitFirstColumn(tree_, kPropertyColumnWidth);
+    }
+    grip_.InvalidateGrip();
 }
 
 HTREEITEM SensorPropertiesDialog::InsertRow(HTREEITEM parent, const wchar_t* name,
@@ -291,6 +312,7 @@ INT_PTR SensorPropertiesDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lP
     if (HandleGripMessage(grip_, anchors_, std::size(anchors_), message, wParam, lParam, answer)) {
         return answer;
     }
+    HandleThemeMessage(message, grip_, tree_);
     switch (message) {
     case WM_NOTIFY:
         if (HandleTreeNotify(tree_, Window(), wParam, lParam, answer)) {

@@ -44,6 +44,8 @@ public:
     int OnInitDialog() override;
     INT_PTR OnCommand(int id, WPARAM wParam, LPARAM lParam) override;
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void OnDpiChanging(int oldDpi, int newDpi) override;
+    void OnDpiChanged(int oldDpi, int newDpi) override;
 
     // The sensor as the main window's list now has it, or null when the
     // list holds it no more. Shows it anew when its state changed or it came
@@ -51,6 +53,8 @@ public:
     void Follow(SensorEntry* entry);
 
     const GUID& SensorId() const { return id_; }
+    TreeListCtrl& Tree() { return tree_; }
+    SizeGrip& Grip() { return grip_; }
 
     // Where the "Report rate" and "Last report" rows read from; before Run
     // only. Without it the dialog shows no rates.

@@ -257,6 +257,7 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     if (HandleGripMessage(grip_, anchors_, std::size(anchors_), message, wParam, lParam, answer)) {
         return answer;
     }
+    HandleThemeMessage(message, grip_, tree_);
     switch (message) {
     case WM_NOTIFY:
         if (IsTreeShortcut(reinterpret_cast<NMHDR*>(lParam), tree_.Window(), 'O')) {
@@ -279,14 +280,6 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (HandleTreeNotify(tree_, Window(), wParam, lParam, answer)) {
             return answer;
         }
-        break;
-    case WM_THEMECHANGED:
-    case WM_SYSCOLORCHANGE:
-    case WM_SETTINGCHANGE:
-        // A switch to or from a classic or high-contrast scheme.
-        grip_.ThemeChanged();
-        tree_.ThemeChanged();
-        InvalidateRect(tree_.Window(), nullptr, FALSE);
         break;
     case WM_SENSORS_CHANGED:
         OnSensorsChanged(wParam);
@@ -325,11 +318,7 @@ INT_PTR SensorViewerApp::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 
 void SensorViewerApp::OnDpiChanging(int, int newDpi)
 {
-    for (Anchor& anchor : anchors_) {
-        anchor.SetDpi(newDpi);
-    }
-    grip_.SetDpi(newDpi);
-    tree_.SetDpi(newDpi);
+    RescaleDialogParts(grip_, anchors_, std::size(anchors_), tree_, newDpi);
 }
 
 void SensorViewerApp::OnDpiChanged(int, int newDpi)
@@ -338,10 +327,7 @@ void SensorViewerApp::OnDpiChanged(int, int newDpi)
     // A fitted column is fitted again to the names in the new font, as a
     // fresh start at this DPI would; a width the user chose was rescaled.
     if (itemColumnFitted_ && !tree_.UserSizedColumns()) {
-        const int needed = tree_.ColumnFitWidth(0);
-        if (needed > 0) {
-            tree_.SetColumnWidth(0, FittedItemColumnWidth(needed));
-        }
+        FitFirstColumn(tree_, kItemColumnWidth);
     }
     link_.SetDpi(newDpi);
     grip_.InvalidateGrip();
@@ -613,23 +599,9 @@ void SensorViewerApp::Rebuild()
 // column, the widths are theirs.
 void SensorViewerApp::FitItemColumnOnce()
 {
-    if (itemColumnFitted_ || tree_.UserSizedColumns()) {
-        return;
+    if (!itemColumnFitted_ && !tree_.UserSizedColumns()) {
+        itemColumnFitted_ = FitFirstColumn(tree_, kItemColumnWidth) != 0;
     }
-    const int needed = tree_.ColumnFitWidth(0);
-    if (needed <= 0) {
-        return;
-    }
-    tree_.SetColumnWidth(0, FittedItemColumnWidth(needed));
-    itemColumnFitted_ = true;
-}
-
-int SensorViewerApp::FittedItemColumnWidth(int needed) const
-{
-    RECT client = {};
-    GetClientRect(tree_.Window(), &client);
-    return FirstFillColumnWidth(ScaleForDpi(kItemColumnWidth, tree_.Dpi()), needed,
-                                client.right / 2);
 }
 
 void SensorViewerApp::WidenToShowColumns()
@@ -656,7 +628,7 @@ void SensorViewerApp::WidenToShowColumns()
     }
     SetWindowPos(Window(), nullptr, widened.left, widened.top, widened.right - widened.left,
                  widened.bottom - widened.top, SWP_NOZORDER | SWP_NOACTIVATE);
-    tree_.SetColumnWidth(0, FittedItemColumnWidth(item));
+    tree_.SetColumnWidth(0, FittedFirstColumnWidth(tree_, kItemColumnWidth, item));
 }
 
 bool SensorViewerApp::InsertSensors(HTREEITEM root, const WideString& remembered)

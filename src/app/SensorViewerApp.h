@@ -150,8 +150,6 @@ private:
     void InsertNoSensorsRow(HTREEITEM root);
     // Widens the "Item" column once to show the longest name.
     void FitItemColumnOnce();
-    // The fitted "Item" width for the tree's current size and DPI.
-    int FittedItemColumnWidth(int needed) const;
     // On a start without a saved placement: widens the window, as far as
     // its monitor allows, so that the longest name and value show whole.
     void WidenToShowColumns();

@@ -6,6 +6,9 @@
 #include <sensors.h>
 #include <sensorsapi.h>
 
+#include <cwchar>
+#include <iterator>
+
 namespace {
 
 struct NamedKey
@@ -130,6 +133,17 @@ const wchar_t* const kStateTexts[] = {
     L"Ready", L"Not available", L"No data", L"Initializing", L"Access denied", L"Error",
 };
 
+const wchar_t* const kConnectionTypes[] = {
+    L"SENSOR_CONNECTION_TYPE_PC_INTEGRATED",
+    L"SENSOR_CONNECTION_TYPE_PC_ATTACHED",
+    L"SENSOR_CONNECTION_TYPE_PC_EXTERNAL",
+};
+
+const wchar_t* const kDesiredAccuracies[] = {
+    L"LOCATION_DESIRED_ACCURACY_DEFAULT",
+    L"LOCATION_DESIRED_ACCURACY_HIGH",
+};
+
 const unsigned kGuidTextLength = 64;
 
 // The constant without its prefix, with spaces for underscores.
@@ -144,15 +158,67 @@ int DisplayName(const wchar_t* constant, const wchar_t* prefix, WideString& name
     return name.Assign(text);
 }
 
-int NameGuid(const GUID& id, const NamedGuid* table, size_t count, const wchar_t* prefix,
-             WideString& name)
+template <size_t count> const wchar_t* FindGuidName(const GUID& id, const NamedGuid (&table)[count])
 {
-    for (size_t i = 0; i < count; ++i) {
-        if (IsEqualGUID(*table[i].id, id)) {
-            return DisplayName(table[i].name, prefix, name);
+    for (const NamedGuid& row : table) {
+        if (IsEqualGUID(*row.id, id)) {
+            return row.name;
         }
     }
-    return GuidText(id, name);
+    return nullptr;
+}
+
+template <size_t count>
+int NameGuid(const GUID& id, const NamedGuid (&table)[count], const wchar_t* prefix,
+             WideString& name)
+{
+    const wchar_t* constant = FindGuidName(id, table);
+    return constant ? DisplayName(constant, prefix, name) : GuidText(id, name);
+}
+
+bool IsKey(const PROPERTYKEY& key, const PROPERTYKEY& wanted)
+{
+    return key.pid == wanted.pid && IsEqualGUID(key.fmtid, wanted.fmtid);
+}
+
+// A value text that is a whole unsigned decimal number, and nothing else.
+bool ReadNumber(const wchar_t* text, unsigned long& number)
+{
+    if (!text || *text < L'0' || *text > L'9') {
+        return false;
+    }
+    wchar_t* end = nullptr;
+    number = wcstoul(text, &end, 10);
+    return end && *end == L'\0';
+}
+
+// The named value of an enumeration whose values count from 0.
+template <size_t count>
+int NameNumber(const wchar_t* valueText, const wchar_t* const (&constants)[count],
+               const wchar_t* prefix, WideString& meaning)
+{
+    unsigned long number = 0;
+    if (!ReadNumber(valueText, number) || number >= count) {
+        return 0;
+    }
+    return DisplayName(constants[number], prefix, meaning);
+}
+
+// A value text in registry form that names a sensor type or category.
+int NameGuidValue(const wchar_t* valueText, WideString& meaning)
+{
+    GUID id = {};
+    if (!valueText || valueText[0] != L'{' || lstrlenW(valueText) != 38 ||
+        FAILED(IIDFromString(valueText, &id))) {
+        return 0;
+    }
+    if (const wchar_t* type = FindGuidName(id, kTypes)) {
+        return DisplayName(type, L"SENSOR_TYPE_", meaning);
+    }
+    if (const wchar_t* category = FindGuidName(id, kCategories)) {
+        return DisplayName(category, L"SENSOR_CATEGORY_", meaning);
+    }
+    return 0;
 }
 
 } // namespace
@@ -186,13 +252,39 @@ int NamePropertyKey(const PROPERTYKEY& key, WideString& name)
 
 int NameSensorType(const GUID& type, WideString& name)
 {
-    return NameGuid(type, kTypes, sizeof(kTypes) / sizeof(kTypes[0]), L"SENSOR_TYPE_", name);
+    return NameGuid(type, kTypes, L"SENSOR_TYPE_", name);
 }
 
 int NameSensorCategory(const GUID& category, WideString& name)
 {
-    return NameGuid(category, kCategories, sizeof(kCategories) / sizeof(kCategories[0]),
-                    L"SENSOR_CATEGORY_", name);
+    return NameGuid(category, kCategories, L"SENSOR_CATEGORY_", name);
+}
+
+int NamePropertyValue(const PROPERTYKEY& key, const wchar_t* valueText, WideString& meaning)
+{
+    unsigned long number = 0;
+    if (IsKey(key, SENSOR_PROPERTY_STATE)) {
+        return ReadNumber(valueText, number) && number < std::size(kStateTexts) &&
+               meaning.Assign(kStateTexts[number]);
+    }
+    if (IsKey(key, SENSOR_PROPERTY_CONNECTION_TYPE)) {
+        return NameNumber(valueText, kConnectionTypes, L"SENSOR_CONNECTION_TYPE_", meaning);
+    }
+    if (IsKey(key, SENSOR_PROPERTY_LOCATION_DESIRED_ACCURACY)) {
+        return NameNumber(valueText, kDesiredAccuracies, L"LOCATION_DESIRED_ACCURACY_", meaning);
+    }
+    return NameGuidValue(valueText, meaning);
+}
+
+int ExplainPropertyValue(const PROPERTYKEY& key, WideString& valueText)
+{
+    WideString meaning;
+    WideString explained;
+    if (!NamePropertyValue(key, valueText.Data(), meaning) ||
+        !Format(explained, L"%s (%s)", valueText.Data(), meaning.Data())) {
+        return 0;
+    }
+    return valueText.Assign(explained);
 }
 
 int ReadSensorProperties(ISensor* sensor, LockedList& properties)
@@ -201,5 +293,12 @@ int ReadSensorProperties(ISensor* sensor, LockedList& properties)
     if (!sensor || FAILED(sensor->GetProperties(nullptr, values.Put())) || !values) {
         return 0;
     }
-    return AppendNamedValues(values.Get(), NamePropertyKey, properties);
+    if (!AppendNamedValues(values.Get(), NamePropertyKey, properties)) {
+        return 0;
+    }
+    for (auto* property = static_cast<SensorField*>(properties.First()); property;
+         property = property->Next()) {
+        ExplainPropertyValue(property->key, property->valueText);
+    }
+    return 1;
 }

@@ -28,6 +28,16 @@ int NamePropertyKey(const PROPERTYKEY& key, WideString& name);
 int NameSensorType(const GUID& type, WideString& name);
 int NameSensorCategory(const GUID& category, WideString& name);
 
+// What a property's value text means, where the value is one of an
+// enumeration's (the state, the connection type, the desired accuracy) or
+// an identifier of a sensor type or category: "Access denied", "PC
+// ATTACHED", "LOCATION GPS". 1, or 0 with meaning untouched for any other
+// value.
+int NamePropertyValue(const PROPERTYKEY& key, const wchar_t* valueText, WideString& meaning);
+// The value text with its meaning beside it, "4 (Access denied)"; 0 and
+// the text as it was when the value means nothing more.
+int ExplainPropertyValue(const PROPERTYKEY& key, WideString& valueText);
+
 // An identifier in registry form, "{XXXXXXXX-...}".
 int GuidText(const GUID& id, WideString& text);
 

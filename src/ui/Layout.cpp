@@ -128,14 +128,22 @@ int SizeGrip::Attach(HWND dialog)
     window_ = dialog;
     dpi_ = WindowDpi(dialog);
     SetRectEmpty(&gripRect_);
-    return style_.Open(dialog, L"status");
+    return style_.Open(dialog, L"status", dpi_);
+}
+
+void SizeGrip::SetDpi(int dpi)
+{
+    if (dpi <= 0 || dpi == dpi_) {
+        return;
+    }
+    dpi_ = dpi;
+    ThemeChanged();
 }
 
 void SizeGrip::ThemeChanged()
 {
     if (window_) {
-        style_.Close();
-        style_.Open(window_, L"status");
+        style_.Open(window_, L"status", dpi_);
         InvalidateGrip();
     }
 }

@@ -101,8 +101,9 @@ public:
     int Paint();
     // Writes the hit code as the dialog's message result; answers 1.
     int HitTest(WPARAM wParam, LPARAM lParam);
-    // The grip's size follows the window's DPI.
-    void SetDpi(int dpi) { dpi_ = dpi; }
+    // The grip's size and its visual style's metrics follow the window's
+    // DPI.
+    void SetDpi(int dpi);
     // Opens the visual style again after the theme changed.
     void ThemeChanged();
 

@@ -329,6 +329,8 @@ void LinkCtrl::SetDpi(int dpi)
         return;
     }
     dpi_ = dpi;
+    // Theme metrics are per DPI: the handle opened for the old one is stale.
+    visualStyle_.Open(control_, L"TOOLBAR", dpi);
     CreateFonts();
     RebuildDisplayText();
     MeasureExtent();

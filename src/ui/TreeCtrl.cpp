@@ -182,10 +182,11 @@ void TreeCtrl::GetSelectionText(WideString& text, LPARAM* data) const
     if (!item) {
         return;
     }
-    wchar_t buffer[kTreeItemTextCapacity];
+    // Whole, however long: a long row is remembered by all of its text.
     LPARAM itemData = 0;
-    if (GetItem(item, buffer, data ? &itemData : nullptr, nullptr, nullptr, 0, nullptr)) {
-        text.Assign(buffer);
+    WideString whole;
+    if (GetItem(item, nullptr, data ? &itemData : nullptr, nullptr, nullptr, 0, nullptr) &&
+        GetItemText(item, whole) && text.Assign(whole)) {
         if (data) {
             *data = itemData;
         }

@@ -80,8 +80,8 @@ public:
     // 0 suspends drawing, 1 resumes it; suspensions nest.
     void SetRedraw(int enable);
     HTREEITEM GetSelection() const;
-    // The selected item's text (and item data when asked); both are left
-    // untouched when nothing is selected.
+    // The selected item's whole text (and item data when asked); both are
+    // left untouched when nothing is selected or it cannot be read.
     void GetSelectionText(WideString& text, LPARAM* data = nullptr) const;
     // text, when given, holds kTreeItemTextCapacity characters. Outputs are
     // written only on success.

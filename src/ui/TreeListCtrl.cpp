@@ -78,8 +78,7 @@ void TreeListCtrl::ApplyMinimumItemHeight()
 
 void TreeListCtrl::RefreshTheme()
 {
-    style_.Close();
-    style_.Open(tree_, L"TREEVIEW");
+    style_.Open(tree_, L"TREEVIEW", dpi_);
     highContrast_ = IsHighContrastOn();
     themed_ =
         UseThemedRows(IsOsAtLeast(OS_VISTA), style_.HasWindowTheme() != 0, highContrast_) ? 1 : 0;
@@ -105,14 +104,30 @@ void TreeListCtrl::SetDpi(int dpi)
     // -1 lets the tree take the height its new font and icons ask for.
     SetItemHeight(-1);
     ApplyMinimumItemHeight();
+    // Theme metrics are per DPI: the handles opened for the old one, ours
+    // and the tree's own (its glyphs), are stale.
+    RefreshTheme();
+    SendMessageW(tree_, WM_THEMECHANGED, 0, 0);
     if (!header_.Get()) {
         return;
     }
     SendMessageW(header_.Get(), WM_SETFONT, SendMessageW(tree_, WM_GETFONT, 0, 0), FALSE);
     const int count = static_cast<int>(SendMessageW(header_.Get(), HDM_GETITEMCOUNT, 0, 0));
+    rescalingColumns_ = true;
     for (int i = 0; i < count; ++i) {
-        SetColumnWidth(i, RescaleForDpi(ColumnWidth(i), oldDpi, dpi));
+        const bool kept = static_cast<size_t>(i) < keptWidths_.size();
+        const KeptWidth was = kept ? keptWidths_[i] : KeptWidth{ColumnWidth(i), oldDpi};
+        SetColumnWidth(i, RescaleForDpi(was.width, was.dpi, dpi));
     }
+    rescalingColumns_ = false;
+}
+
+void TreeListCtrl::KeepColumnWidth(int index, int width)
+{
+    if (rescalingColumns_ || index < 0 || static_cast<size_t>(index) >= keptWidths_.size()) {
+        return;
+    }
+    keptWidths_[index] = {width, dpi_};
 }
 
 int TreeListCtrl::FitHeaderToTree()
@@ -171,6 +186,7 @@ void TreeListCtrl::Detach()
         header_.Detach();
     }
     header_.Reset();
+    keptWidths_.clear();
     themed_ = 0;
 }
 
@@ -185,8 +201,12 @@ int TreeListCtrl::InsertColumn(const wchar_t* caption, int index, int width, int
     item.pszText = const_cast<wchar_t*>(caption ? caption : L"");
     item.cchTextMax = lstrlenW(item.pszText);
     item.fmt = format | HDF_STRING;
-    return static_cast<int>(
+    const int inserted = static_cast<int>(
         SendMessageW(header_.Get(), HDM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item)));
+    if (inserted >= 0 && static_cast<size_t>(inserted) <= keptWidths_.size()) {
+        keptWidths_.insert(keptWidths_.begin() + inserted, KeptWidth{item.cxy, dpi_});
+    }
+    return inserted;
 }
 
 int TreeListCtrl::ColumnWidth(int index) const
@@ -209,6 +229,7 @@ int TreeListCtrl::SetColumnWidth(int index, int width)
         !SendMessageW(header_.Get(), HDM_SETITEMW, index, reinterpret_cast<LPARAM>(&item))) {
         return 0;
     }
+    KeepColumnWidth(index, item.cxy);
     InvalidateRect(tree_, nullptr, FALSE);
     return 1;
 }
@@ -327,6 +348,14 @@ int TreeListCtrl::HandleNotify(HWND dialog, WPARAM wParam, NMHDR* header, LRESUL
             // With HDS_FULLDRAG the rows follow a dragged divider at once.
             InvalidateRect(tree_, nullptr, FALSE);
             break;
+        case HDN_ITEMCHANGEDW: {
+            // A divider the user dragged: its width as of this DPI.
+            const auto* change = reinterpret_cast<NMHEADERW*>(header);
+            if (change->pitem && (change->pitem->mask & HDI_WIDTH)) {
+                KeepColumnWidth(change->iItem, change->pitem->cxy);
+            }
+            break;
+        }
         case HDN_BEGINTRACKW:
         case HDN_BEGINTRACKA:
             userSizedColumns_ = true;
@@ -404,13 +433,16 @@ int TreeListCtrl::DrawRow(NMTVCUSTOMDRAW* draw)
     SavedDcState savedState(dc);
     FillSolid(dc, row, GetSysColor(COLOR_WINDOW));
     RECT textRect;
-    wchar_t text[kTreeItemTextCapacity];
     int image = -1;
     int selectedImage = -1;
+    // The whole text: a long row is drawn to its end, as the column fit
+    // measured it.
     if (!TreeView_GetItemRect(tree_, item, &textRect, TRUE) ||
-        !GetItem(item, text, nullptr, &image, &selectedImage, 0, nullptr)) {
+        !GetItem(item, nullptr, nullptr, &image, &selectedImage, 0, nullptr) ||
+        !GetItemText(item, rowText_)) {
         return 0;
     }
+    const wchar_t* text = rowText_.Data();
 
     int widths[kMaxRowColumns];
     RowFrame frame;
@@ -421,7 +453,7 @@ int TreeListCtrl::DrawRow(NMTVCUSTOMDRAW* draw)
     frame.iconHeight = icons_.IconHeight();
     frame.dpi = dpi_;
     RowPlan plan;
-    PlanRow(text, static_cast<unsigned>(lstrlenW(text)), frame, plan);
+    PlanRow(text, rowText_.Length(), frame, plan);
 
     if ((flags_ & TREE_GRID_LINES) && !plan.spanning) {
         DrawGridLines(dc, textRect, plan.totalWidth);

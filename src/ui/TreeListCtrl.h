@@ -8,6 +8,8 @@
 #include "ui/Subclasser.h"
 #include "ui/TreeCtrl.h"
 
+#include <vector>
+
 // Window-property tag of the tree window's subclass.
 constexpr DWORD kTreeWindowSubclassTag = 0x74726D63;
 
@@ -37,7 +39,10 @@ public:
     bool UserSizedColumns() const { return userSizedColumns_; }
 
     // Remakes every pixel size for a window now at dpi: icons, the minimum
-    // item height, the header's font and height, the column widths. The
+    // item height, the header's font and height, the column widths, the
+    // theme's metrics. Each column's width is rescaled from the DPI it was
+    // last set at (by the program or the user), so that any sequence of
+    // changes comes back to the same pixels. The
     // owner calls it when the window's DPI changes, after the tree has its
     // new font, and FitHeaderToTree once the tree has its new place.
     void SetDpi(int dpi);
@@ -62,6 +67,8 @@ private:
     void FollowTreeWidth();
     int HandleCustomDraw(HWND dialog, WPARAM wParam, NMTVCUSTOMDRAW* draw, LRESULT& result);
     int DrawRow(NMTVCUSTOMDRAW* draw);
+    // Records a column's width as set at the current DPI.
+    void KeepColumnWidth(int index, int width);
     unsigned ReadColumnWidths(int* widths, unsigned capacity) const;
     void DrawGridLines(HDC dc, const RECT& textRect, int totalWidth) const;
     void DrawRowBackground(NMTVCUSTOMDRAW* draw, const RECT& row, const RECT& textRect,
@@ -83,4 +90,16 @@ private:
     bool userSizedColumns_ = false;
     int attachIndent_ = 0;
     int attachDpi_ = 96;
+    // Each column's width at the DPI it was set at.
+    struct KeptWidth
+    {
+        int width;
+        int dpi;
+    };
+    std::vector<KeptWidth> keptWidths_;
+    // Set while SetDpi rescales the columns: those widths are not kept.
+    bool rescalingColumns_ = false;
+    // The row being drawn, whole however long; kept to spare an allocation
+    // per row.
+    WideString rowText_;
 };

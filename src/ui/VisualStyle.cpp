@@ -1,9 +1,10 @@
 #include "ui/VisualStyle.h"
 
-int VisualStyle::Open(HWND window, const wchar_t* classList)
+int VisualStyle::Open(HWND window, const wchar_t* classList, int dpi)
 {
     Close();
     window_ = window;
+    dpi_ = dpi;
     hasClassList_ = classList != nullptr;
     classList_.Assign(classList ? classList : L"");
     return Reopen();
@@ -24,7 +25,10 @@ int VisualStyle::Reopen()
     if (!hasClassList_) {
         return 1;
     }
-    theme_ = openThemeData_(window_, classList_.Data());
+    auto openForDpi =
+        dpi_ > 0 ? library_.Symbol<OpenThemeDataForDpiFunction>("OpenThemeDataForDpi") : nullptr;
+    theme_ = openForDpi ? openForDpi(window_, classList_.Data(), static_cast<UINT>(dpi_))
+                        : openThemeData_(window_, classList_.Data());
     return theme_ != nullptr;
 }
 

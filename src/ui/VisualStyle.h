@@ -31,7 +31,10 @@ public:
     // Loads uxtheme.dll and opens the theme of the class list for the
     // window. A null class list opens no theme and still answers 1: the
     // object is then only a gateway to the functions that need no theme.
-    int Open(HWND window, const wchar_t* classList);
+    // With a dpi the theme's metrics are those of that DPI where the system
+    // can open a theme for a DPI (Windows 10 1703 and later), else the
+    // window's.
+    int Open(HWND window, const wchar_t* classList, int dpi = 0);
     // Closes the theme and unloads the library; window and class list are
     // kept for a later reopen.
     void Close();
@@ -58,6 +61,7 @@ private:
     friend struct VisualStyleTestAccess;
 
     using OpenThemeDataFunction = decltype(&::OpenThemeData);
+    using OpenThemeDataForDpiFunction = HTHEME(WINAPI*)(HWND, LPCWSTR, UINT);
     using CloseThemeDataFunction = decltype(&::CloseThemeData);
     using IsThemeActiveFunction = decltype(&::IsThemeActive);
     using DrawThemeBackgroundFunction = decltype(&::DrawThemeBackground);
@@ -79,6 +83,7 @@ private:
     bool hasClassList_ = false;
     HWND window_ = nullptr;
     HTHEME theme_ = nullptr;
+    int dpi_ = 0;
 
     OpenThemeDataFunction openThemeData_ = nullptr;
     CloseThemeDataFunction closeThemeData_ = nullptr;

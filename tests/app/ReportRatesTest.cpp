@@ -109,6 +109,8 @@ struct RatesFixture
     std::vector<std::wstring> PropertyRows(HWND dialog)
     {
         std::vector<TreeRow> rows;
+        // Once the main window has shown every change (a sensor that left).
+        window.Settle();
         window.AfterPosted([&] { rows = ReadTree(GetDlgItem(dialog, IDC_PROPERTY_TREE)); });
         return Texts(rows);
     }

@@ -105,3 +105,42 @@ TEST_CASE("states, property keys, types and categories are named; unknown ones b
     CHECK(text([&](WideString& t) { return NameSensorCategory(vendor, t); }) ==
           L"{0123ABCD-4567-89EF-0123-456789ABCDEF}");
 }
+
+TEST_CASE("property values of enumerations and identifiers get their meaning beside them")
+{
+    auto explained = [](const PROPERTYKEY& key, const wchar_t* value) {
+        WideString text;
+        REQUIRE(text.Assign(value) == 1);
+        ExplainPropertyValue(key, text);
+        return std::wstring(text.Data());
+    };
+    CHECK(explained(SENSOR_PROPERTY_STATE, L"4") == L"4 (Access denied)");
+    CHECK(explained(SENSOR_PROPERTY_STATE, L"0") == L"0 (Ready)");
+    CHECK(explained(SENSOR_PROPERTY_STATE, L"5") == L"5 (Error)");
+    CHECK(explained(SENSOR_PROPERTY_CONNECTION_TYPE, L"0") == L"0 (PC INTEGRATED)");
+    CHECK(explained(SENSOR_PROPERTY_CONNECTION_TYPE, L"2") == L"2 (PC EXTERNAL)");
+    CHECK(explained(SENSOR_PROPERTY_LOCATION_DESIRED_ACCURACY, L"1") == L"1 (HIGH)");
+    CHECK(explained(SENSOR_PROPERTY_TYPE, L"{ED4CA589-327A-4FF9-A560-91DA4B48275E}") ==
+          L"{ED4CA589-327A-4FF9-A560-91DA4B48275E} (LOCATION GPS)");
+    // Any property whose value is a published category or type.
+    PROPERTYKEY vendor = SENSOR_PROPERTY_MODEL;
+    vendor.pid = 99;
+    CHECK(explained(vendor, L"{BFA794E4-F964-4FDB-90F6-51056BFE4B44}") ==
+          L"{BFA794E4-F964-4FDB-90F6-51056BFE4B44} (LOCATION)");
+
+    // Unknown values and other properties' numbers stay as they are.
+    for (const wchar_t* value : {L"6", L"4294967295", L"-1", L"4x", L" 4", L"", L"Ready"})
+        CHECK(explained(SENSOR_PROPERTY_STATE, value) == value);
+    CHECK(explained(SENSOR_PROPERTY_CONNECTION_TYPE, L"3") == L"3");
+    CHECK(explained(SENSOR_PROPERTY_MIN_REPORT_INTERVAL, L"4") == L"4");
+    CHECK(explained(SENSOR_PROPERTY_TYPE, L"{0BADF00D-1234-4321-A001-020304050607}") ==
+          L"{0BADF00D-1234-4321-A001-020304050607}");
+    CHECK(explained(SENSOR_PROPERTY_TYPE, L"{ED4CA589-327A-4FF9-A560-91DA4B48275E}x") ==
+          L"{ED4CA589-327A-4FF9-A560-91DA4B48275E}x");
+    CHECK(explained(SENSOR_PROPERTY_MODEL, L"{ED4CA589-327A}") == L"{ED4CA589-327A}");
+    WideString meaning;
+    REQUIRE(meaning.Assign(L"kept") == 1);
+    CHECK(NamePropertyValue(SENSOR_PROPERTY_STATE, L"9", meaning) == 0);
+    CHECK(NamePropertyValue(SENSOR_PROPERTY_STATE, nullptr, meaning) == 0);
+    CHECK(std::wstring(meaning.Data()) == L"kept");
+}

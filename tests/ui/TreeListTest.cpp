@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <vsstyle.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -325,4 +326,85 @@ TEST_CASE("dragging a header divider repaints the rows while the button is still
 
     REQUIRE(widthWhileDragging == 140);
     CHECK(paintsWhileDragging > 0u);
+}
+
+TEST_CASE("a row longer than the read-back buffer is drawn to its end and read back whole")
+{
+    // Wide enough for the whole row, as a column fitted to it would be.
+    TreeListTestHost host(TreeListTestHost::kDefaultTreeStyle, 4000, 100);
+    REQUIRE(host.AttachWithColumns(TREE_KEEP_CHILDREN, 100, 3800));
+    const std::wstring value = std::wstring(990, L'.') + std::wstring(10, L'W');
+    const std::wstring name(300, L'N');
+    auto insert = [&](const std::wstring& text) {
+        return host.list.InsertItem(nullptr, TVI_LAST, text.c_str(), 0, 0, 0, 0);
+    };
+    // The long row between two that hold only as much as a buffer of 260
+    // characters would.
+    const std::wstring cut = (L"A\t" + value).substr(0, kTreeItemTextCapacity - 1);
+    HTREEITEM cutAbove = insert(cut);
+    HTREEITEM longValue = insert(L"A\t" + value);
+    HTREEITEM cutBelow = insert(cut);
+    HTREEITEM longName = insert(name);
+    PumpMessages();
+
+    // Where the value's 300th and last characters end, in the tree's font.
+    SIZE past300 = {};
+    SIZE whole = {};
+    {
+        HDC dc = GetDC(host.tree);
+        HGDIOBJ old =
+            SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(host.tree, WM_GETFONT, 0, 0)));
+        GetTextExtentPoint32W(dc, value.c_str(), 300, &past300);
+        GetTextExtentPoint32W(dc, value.c_str(), static_cast<int>(value.size()), &whole);
+        SelectObject(dc, old);
+        ReleaseDC(host.tree, dc);
+    }
+    REQUIRE(100 + whole.cx < 3800);
+    const int left = 100 + past300.cx;
+    const int right = 100 + whole.cx + 10;
+    // Beyond the 300th character only the whole row has its dots and its
+    // tail: a few hundred pixels more than a cut row there.
+    const int cutInk = std::max(InkIn(host.tree, cutAbove, left, right),
+                                InkIn(host.tree, cutBelow, left, right));
+    CHECK(InkIn(host.tree, longValue, left, right) > cutInk + 200);
+
+    WideString selection;
+    REQUIRE(host.list.SelectItem(longName) == 1);
+    host.list.GetSelectionText(selection);
+    CHECK(std::wstring(selection.Data()) == name);
+    WideString text;
+    REQUIRE(host.list.GetItemText(longValue, text) == 1);
+    CHECK(text.Length() == 1002u);
+}
+
+TEST_CASE("column widths are kept at the DPI they were set at, so DPI changes come back exactly")
+{
+    TreeListTestHost host;
+    REQUIRE(host.AttachWithColumns(TREE_PLAIN_HEADER, 200, 500));
+    const int start = host.list.Dpi();
+    const int widths[] = {301, 145, 151};
+    for (int width : widths) {
+        CAPTURE(width);
+        REQUIRE(host.list.SetColumnWidth(0, width) == 1);
+        // Down first, then up: a rescale of the rescaled width would drift.
+        for (int dpi : {start / 2, 2 * start / 3, start * 2, 96, 120, start}) {
+            host.list.SetDpi(dpi);
+            CHECK(host.list.ColumnWidth(0) == MulDiv(width, dpi, start));
+        }
+        CHECK(host.list.ColumnWidth(0) == width);
+        CHECK(host.list.ColumnWidth(1) == 500);
+    }
+
+    SUBCASE("a width dragged by the user is kept at the DPI it was dragged at")
+    {
+        host.list.SetDpi(2 * start);
+        HDITEMW item = {};
+        item.mask = HDI_WIDTH;
+        item.cxy = 301;
+        // The header tells its parent of every change, dragged or not.
+        REQUIRE(SendMessageW(host.list.Header(), HDM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+        host.list.SetDpi(start);
+        host.list.SetDpi(2 * start);
+        CHECK(host.list.ColumnWidth(0) == 301);
+    }
 }
