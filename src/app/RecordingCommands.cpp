@@ -4,6 +4,8 @@
 
 #include <commdlg.h>
 
+#include <cwchar>
+
 #include "base/DynamicLibrary.h"
 
 int RecordingTitle(const wchar_t* title, const wchar_t* path, WideString& text)
@@ -34,21 +36,32 @@ void AppendRecordingItems(HMENU menu, UINT command, bool recording)
 
 int AskRecordingPath(HWND owner, WideString& path)
 {
-    wchar_t file[1024] = L"";
     SYSTEMTIME now;
     GetLocalTime(&now);
     WideString proposed;
-    if (DefaultRecordingName(now, proposed) && proposed.Length() < 1024) {
-        proposed.Data(file);
+    if (!DefaultRecordingName(now, proposed)) {
+        proposed.Assign(L"");
+    }
+    const SaveFileQuestion question = {L"Record Values",
+                                       L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0", L"csv",
+                                       proposed.Data()};
+    return AskSaveFile(owner, question, path);
+}
+
+int AskSaveFile(HWND owner, const SaveFileQuestion& question, WideString& path)
+{
+    wchar_t file[1024] = L"";
+    if (question.proposed && wcslen(question.proposed) < 1024) {
+        lstrcpynW(file, question.proposed, 1024);
     }
     OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
-    dialog.lpstrFilter = L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0";
+    dialog.lpstrFilter = question.filter;
     dialog.lpstrFile = file;
     dialog.nMaxFile = 1024;
-    dialog.lpstrTitle = L"Record Values";
-    dialog.lpstrDefExt = L"csv";
+    dialog.lpstrTitle = question.title;
+    dialog.lpstrDefExt = question.extension;
     dialog.Flags =
         OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
     // comdlg32 is loaded only now, from the system folder: linked, under Wine

@@ -24,3 +24,19 @@ void AppendRecordingItems(HMENU menu, UINT command, bool recording);
 // name made from the current time. 1 with the chosen path; 0 when the
 // user cancelled (path unchanged).
 int AskRecordingPath(HWND owner, WideString& path);
+
+// What the common Save dialog shows: its title, the file types (pairs of
+// zero-terminated texts, ending with an empty one), the extension added to
+// a name without one, and the proposed name.
+struct SaveFileQuestion
+{
+    const wchar_t* title;
+    const wchar_t* filter;
+    const wchar_t* extension;
+    const wchar_t* proposed;
+};
+
+// Asks with the common Save dialog (comdlg32 loaded only now, from the
+// system folder). 1 with the chosen path; 0 when the user cancelled (path
+// unchanged).
+int AskSaveFile(HWND owner, const SaveFileQuestion& question, WideString& path);

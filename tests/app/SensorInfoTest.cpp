@@ -284,6 +284,7 @@ TEST_CASE("\"Request Access\" asks once, for the selected sensor, over the main 
                                                   L"",
                                                   L"Properties\tAlt+Enter",
                                                   L"Request Access\u2026",
+                                                  L"Chart\tCtrl+G",
                                                   L"",
                                                   L"Record Values\u2026\tCtrl+R"};
     const GUID id = TestSensorId(1);
