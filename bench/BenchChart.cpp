@@ -7,7 +7,6 @@
 // the storm's length (120 s; 600 for ten minutes).
 
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,9 +15,9 @@
 #include <vector>
 
 #include "BenchClock.h"
+#include "BenchMemory.h"
 #include "MainWindowHarness.h"
 #include "app/ChartWindow.h"
-#include "base/DynamicLibrary.h"
 
 using namespace main_window_test;
 
@@ -29,21 +28,6 @@ constexpr unsigned kMarkedSensor = 90;
 constexpr unsigned kStormSensors = 10;
 constexpr unsigned kEventsPerSecond = 1000;
 constexpr double kGoalMs = 100;
-
-double PrivateMb()
-{
-    DynamicLibrary psapi(L"psapi.dll");
-    auto query = psapi.Symbol<BOOL(WINAPI*)(HANDLE, PPROCESS_MEMORY_COUNTERS, DWORD)>(
-        "GetProcessMemoryInfo");
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
-    counters.cb = sizeof counters;
-    if (!query || !query(GetCurrentProcess(), reinterpret_cast<PPROCESS_MEMORY_COUNTERS>(&counters),
-                         sizeof counters))
-        return 0;
-    // Wine leaves PrivateUsage 0; the commit charge is the same figure.
-    const SIZE_T bytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
-    return static_cast<double>(bytes) / (1024.0 * 1024.0);
-}
 
 // Opens the chart of the sensor whose row starts with name.
 bool OpenChart(MainWindowHarness& window, const wchar_t* name)
@@ -148,7 +132,7 @@ int MeasureMemory(SensorSimControl& sim, double seconds)
                 kStormSensors, kEventsPerSecond, seconds);
     std::printf("%-10s %16s %16s %14s\n", "seconds", "private MB", "history MB", "reports");
     const LONG eventsBefore = sim.DeliveredEvents();
-    const double before = PrivateMb();
+    const double before = ReadMemory().privateMb;
     std::printf("%-10d %16.1f %16.1f %14d\n", 0, before, 0.0, 0);
     sim.SetStorm(kEventsPerSecond);
     double highest = before;
@@ -159,7 +143,7 @@ int MeasureMemory(SensorSimControl& sim, double seconds)
             Sleep(100);
         size_t historyBytes = 0;
         window.Send([&] { historyBytes = window.App()->History().Bytes(); });
-        const double now = PrivateMb();
+        const double now = ReadMemory().privateMb;
         highest = std::max(highest, now);
         if (step == 6)
             atMinute = now;
@@ -168,7 +152,7 @@ int MeasureMemory(SensorSimControl& sim, double seconds)
                     static_cast<long>(sim.DeliveredEvents() - eventsBefore));
     }
     sim.SetStorm(0);
-    const double after = PrivateMb();
+    const double after = ReadMemory().privateMb;
     std::printf("private bytes: %.1f MB before, %.1f MB at 60 s, %.1f MB at the end, highest "
                 "%.1f MB\n",
                 before, atMinute, after, highest);

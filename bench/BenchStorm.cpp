@@ -19,6 +19,7 @@ using namespace main_window_test;
 
 #include "BenchClock.h"
 #include "BenchMarkedValue.h"
+#include "BenchMemory.h"
 
 namespace {
 
@@ -26,31 +27,6 @@ constexpr unsigned kSensors = 10;
 constexpr unsigned kEventsPerSecond = 1000;
 constexpr double kStormSeconds = 10.0;
 constexpr unsigned kMarkedSensor = 1;
-
-struct Memory
-{
-    double privateMb = 0;
-    double workingSetMb = 0;
-};
-
-Memory ReadMemory()
-{
-    Memory memory;
-    DynamicLibrary psapi(L"psapi.dll");
-    auto query = psapi.Symbol<BOOL(WINAPI*)(HANDLE, PPROCESS_MEMORY_COUNTERS, DWORD)>(
-        "GetProcessMemoryInfo");
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
-    counters.cb = sizeof counters;
-    if (query && query(GetCurrentProcess(), reinterpret_cast<PPROCESS_MEMORY_COUNTERS>(&counters),
-                       sizeof counters)) {
-        // Wine leaves PrivateUsage 0; the commit charge is the same figure.
-        SIZE_T privateBytes =
-            counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
-        memory.privateMb = static_cast<double>(privateBytes) / (1024.0 * 1024.0);
-        memory.workingSetMb = static_cast<double>(counters.WorkingSetSize) / (1024.0 * 1024.0);
-    }
-    return memory;
-}
 
 // Counts the sensors whose rows show their current report, field by field;
 // runs on the window's thread once the window has settled.

@@ -16,16 +16,7 @@ export TESSEL_XVFB_SCREEN=1900x1300x24
 source "$TESSEL_ROOT/tools/session.sh"
 tessel_start_session
 
-set_dpi() {
-    tessel_wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f
-    tessel_wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
-        /v LogPixels /t REG_DWORD /d "$1" /f
-    "$TESSEL_WINESERVER" -k >/dev/null 2>&1 || true
-    "$TESSEL_WINESERVER" -w >/dev/null 2>&1 || true
-    "$TESSEL_WINESERVER" -p >/dev/null 2>&1 </dev/null || true
-    tessel_wine cmd /c exit
-}
-trap 'set_dpi 96; tessel_end_session' EXIT
+trap 'tessel_set_dpi 96; tessel_end_session' EXIT
 
 driver=$TESSEL_BUILD_DIR/TesselDriver.exe
 mkdir -p "$folder"
@@ -33,7 +24,7 @@ for scale in 100 200; do
     dpi=$(( 96 * scale / 100 ))
     width=$(( 900 * scale / 100 ))
     height=$(( 620 * scale / 100 ))
-    set_dpi "$dpi"
+    tessel_set_dpi "$dpi"
     tessel_wine reg delete 'HKCU\Software\Brindle\Tessel' /v Main /f || true
     shot=$folder/screenshot-chart-$scale.png
     "$TESSEL_WINE" explorer /desktop=Tessel,${width}x${height} "$TESSEL_BUILD_DIR/Tessel.exe" \

@@ -1,10 +1,8 @@
 #include "app/ChartWindow.h"
 
+#include "app/RecordingCommands.h"
 #include "app/resource.h"
-#include "base/DynamicLibrary.h"
 #include "ui/Dpi.h"
-
-#include <commdlg.h>
 
 #include <algorithm>
 #include <cmath>
@@ -58,29 +56,6 @@ void MoveControl(HWND control, const RECT& rect)
 {
     SetWindowPos(control, nullptr, rect.left, rect.top, rect.right - rect.left,
                  rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-// The common Save dialog for a PNG file, from comdlg32 loaded only now
-// (linked, under Wine it brings the theme library in at start).
-int AskImagePath(HWND owner, WideString& path)
-{
-    wchar_t file[1024] = L"chart.png";
-    OPENFILENAMEW dialog = {};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = owner;
-    dialog.lpstrFilter = L"PNG images (*.png)\0*.png\0All files (*.*)\0*.*\0";
-    dialog.lpstrFile = file;
-    dialog.nMaxFile = 1024;
-    dialog.lpstrTitle = L"Save Image";
-    dialog.lpstrDefExt = L"png";
-    dialog.Flags =
-        OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    DynamicLibrary dialogs(L"comdlg32.dll");
-    const auto getSaveFileName = dialogs.Symbol<decltype(&::GetSaveFileNameW)>("GetSaveFileNameW");
-    if (!getSaveFileName || !getSaveFileName(&dialog)) {
-        return 0;
-    }
-    return path.Assign(file);
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 
 #include <commdlg.h>
 
+#include <cwchar>
+
 #include "base/DynamicLibrary.h"
 
 int RecordingTitle(const wchar_t* title, const wchar_t* path, WideString& text)
@@ -41,23 +43,38 @@ void AppendRecordingItems(HMENU menu, UINT command, bool recording)
 
 namespace {
 
-// The common Save dialog (with OFN_OVERWRITEPROMPT among the flags) or Open
-// dialog for a CSV file (or a PNG image); file holds the proposed name. 1
-// with the path.
-int AskFileName(HWND owner, const wchar_t* title, DWORD flags, wchar_t (&file)[1024],
-                WideString& path, bool image = false)
+constexpr wchar_t kCsvFilter[] = L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0";
+constexpr wchar_t kPngFilter[] = L"PNG images (*.png)\0*.png\0All files (*.*)\0*.*\0";
+
+// What the common Save or Open dialog shows: its title, the file types
+// (pairs of zero-terminated texts, ending with an empty one), the extension
+// added to a name without one, and the proposed name (or null).
+struct FileQuestion
 {
+    const wchar_t* title;
+    const wchar_t* filter;
+    const wchar_t* extension;
+    const wchar_t* proposed;
+};
+
+// The common Save dialog (asking before it replaces a file) or Open dialog.
+// 1 with the chosen path.
+int AskFileName(HWND owner, const FileQuestion& question, bool saving, WideString& path)
+{
+    wchar_t file[1024] = L"";
+    if (question.proposed && wcslen(question.proposed) < 1024) {
+        lstrcpynW(file, question.proposed, 1024);
+    }
     OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
-    dialog.lpstrFilter = image ? L"PNG images (*.png)\0*.png\0All files (*.*)\0*.*\0"
-                               : L"CSV files (*.csv)\0*.csv\0All files (*.*)\0*.*\0";
+    dialog.lpstrFilter = question.filter;
     dialog.lpstrFile = file;
     dialog.nMaxFile = 1024;
-    dialog.lpstrTitle = title;
-    dialog.lpstrDefExt = image ? L"png" : L"csv";
-    dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | flags;
-    const bool saving = (flags & OFN_OVERWRITEPROMPT) != 0;
+    dialog.lpstrTitle = question.title;
+    dialog.lpstrDefExt = question.extension;
+    dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR |
+                   (saving ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
     // comdlg32 is loaded only now, from the system folder: linked, under Wine
     // it brings the theme library in at start, looked for beside the program.
     DynamicLibrary dialogs(L"comdlg32.dll");
@@ -73,24 +90,24 @@ int AskFileName(HWND owner, const wchar_t* title, DWORD flags, wchar_t (&file)[1
 
 int AskRecordingPath(HWND owner, WideString& path)
 {
-    wchar_t file[1024] = L"";
     SYSTEMTIME now;
     GetLocalTime(&now);
     WideString proposed;
-    if (DefaultRecordingName(now, proposed) && proposed.Length() < 1024) {
-        proposed.Data(file);
+    if (!DefaultRecordingName(now, proposed)) {
+        proposed.Assign(L"");
     }
-    return AskFileName(owner, L"Record Values", OFN_OVERWRITEPROMPT, file, path);
+    const FileQuestion question = {L"Record Values", kCsvFilter, L"csv", proposed.Data()};
+    return AskFileName(owner, question, true, path);
 }
 
 int AskOpenRecordingPath(HWND owner, WideString& path)
 {
-    wchar_t file[1024] = L"";
-    return AskFileName(owner, L"Open Recording", OFN_FILEMUSTEXIST, file, path);
+    const FileQuestion question = {L"Open Recording", kCsvFilter, L"csv", nullptr};
+    return AskFileName(owner, question, false, path);
 }
 
 int AskImagePath(HWND owner, WideString& path)
 {
-    wchar_t file[1024] = L"";
-    return AskFileName(owner, L"Save Image", OFN_OVERWRITEPROMPT, file, path, true);
+    const FileQuestion question = {L"Save Image", kPngFilter, L"png", L"chart.png"};
+    return AskFileName(owner, question, true, path);
 }

@@ -706,18 +706,18 @@ void SensorViewerApp::ShowTreeMenu(LPARAM screenPoint)
     }
 }
 
-// "Properties" for a sensor, and "Request Access…" for one that Windows
-// keeps from the program.
+// "Properties" for a sensor, "Request Access…" for one that Windows keeps
+// from the program, and "Chart".
 void SensorViewerApp::AppendSensorItems(HMENU menu)
 {
     SensorEntry* sensor = SelectedSensor();
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING | (sensor ? MF_ENABLED : MF_GRAYED), IDM_PROPERTIES,
                 L"Properties\tAlt+Enter");
-    AppendMenuW(menu, MF_STRING | (sensor ? MF_ENABLED : MF_GRAYED), IDM_CHART, L"Chart\tCtrl+G");
     if (sensor && sensor->State() == SENSOR_STATE_ACCESS_DENIED) {
         AppendMenuW(menu, MF_STRING, IDM_REQUEST_ACCESS, L"Request Access\u2026");
     }
+    AppendMenuW(menu, MF_STRING | (sensor ? MF_ENABLED : MF_GRAYED), IDM_CHART, L"Chart\tCtrl+G");
 }
 
 // The sensor rows stand under the root in the order of the entries.

@@ -110,16 +110,28 @@ struct ChartFixture
     MainWindowHarness window;
 };
 
-// The chart's area as pixels, for comparing two moments.
-std::vector<COLORREF> PlotPixels(HWND plot)
+// The chart's picture as the control draws it, for comparing two moments
+// (the screen could hold a tooltip over it).
+std::vector<DWORD> RenderedPixels(ChartFixture& f)
 {
-    const WindowPicture picture(plot);
-    std::vector<COLORREF> pixels;
-    for (int y = 0; y < picture.Height(); y += 2) {
-        for (int x = 0; x < picture.Width(); x += 2) {
-            pixels.push_back(picture.Pixel(x, y));
-        }
-    }
+    std::vector<DWORD> pixels;
+    f.WithChart(1, [&pixels](ChartWindow& chart) {
+        ScopedBitmap bitmap;
+        REQUIRE(chart.Chart().MakeBitmap(bitmap) == 1);
+        BITMAP size = {};
+        REQUIRE(GetObjectW(bitmap.Get(), sizeof(size), &size) == sizeof(size));
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = size.bmWidth;
+        info.bmiHeader.biHeight = -size.bmHeight;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        pixels.resize(static_cast<size_t>(size.bmWidth) * size.bmHeight);
+        ScreenDc screen;
+        REQUIRE(GetDIBits(screen.Get(), bitmap.Get(), 0, size.bmHeight, pixels.data(), &info,
+                          DIB_RGB_COLORS) == size.bmHeight);
+    });
     return pixels;
 }
 
@@ -289,11 +301,14 @@ TEST_CASE("Space pauses the picture while reports go on; a hidden line stays hid
     CHECK(WindowText(chartWindow) == L"Integrated GPS - Chart - Paused");
     unsigned framesBefore = 0;
     f.WithChart(1, [&](ChartWindow& chart) { framesBefore = chart.Frames(); });
-    const std::vector<COLORREF> before = PlotPixels(plot);
+    // The mouse away from the chart: its cursor is no part of this test.
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
+    f.WithChart(1, [](ChartWindow& chart) { chart.Chart().ClearCursor(); });
+    const std::vector<DWORD> before = RenderedPixels(f);
     f.Fire(1, 30);
     Sleep(300);
     REQUIRE(f.window.Settle() == 1);
-    const std::vector<COLORREF> after = PlotPixels(plot);
+    const std::vector<DWORD> after = RenderedPixels(f);
     CHECK(before == after);
     f.WithChart(1, [&](ChartWindow& chart) { CHECK(chart.Frames() == framesBefore); });
 
@@ -301,7 +316,7 @@ TEST_CASE("Space pauses the picture while reports go on; a hidden line stays hid
     REQUIRE(f.window.Settle() == 1);
     CHECK(WindowText(chartWindow) == L"Integrated GPS - Chart");
     f.WaitForFrames(1, 2);
-    CHECK(PlotPixels(plot) != before);
+    CHECK(RenderedPixels(f) != before);
 
     // A legend click hides the ramp; later pictures keep it hidden.
     RECT entry = {};

@@ -287,6 +287,7 @@ TEST_CASE("\"Request Access\" asks once, for the selected sensor, over the main 
                                                   L"Properties\tAlt+Enter",
                                                   L"Chart\tCtrl+G",
                                                   L"Request Access\u2026",
+                                                  L"Chart\tCtrl+G",
                                                   L"",
                                                   L"Record Values\u2026\tCtrl+R",
                                                   L"Open Recording\u2026\tCtrl+O"};
