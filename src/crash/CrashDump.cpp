@@ -233,12 +233,13 @@ int RunOnWorker(WorkerRoutine routine, void* argument)
 
 void WaitForReport(HANDLE done, HANDLE reporter, bool stackExhausted)
 {
-    const HANDLE ends[] = {done, reporter};
-    const DWORD count = reporter ? 2 : 1;
+    // On an exhausted stack only the smallest wait fits.
     if (stackExhausted) {
-        WaitForMultipleObjects(count, ends, FALSE, INFINITE);
+        WaitForSingleObject(done, INFINITE);
         return;
     }
+    const HANDLE ends[] = {done, reporter};
+    const DWORD count = reporter ? 2 : 1;
     while (MsgWaitForMultipleObjects(count, ends, FALSE, INFINITE, QS_SENDMESSAGE) ==
            WAIT_OBJECT_0 + count) {
         MSG message;

@@ -34,9 +34,9 @@ void DescribeThread(DWORD id, HANDLE thread, DWORD64 stackBase, DWORD64 stackEnd
 int RunOnWorker(WorkerRoutine routine, void* argument);
 
 // Waits until done is signalled or the reporting thread (null: none) has
-// ended. With stackExhausted nothing but the wait runs; otherwise messages
-// that other threads send are answered, so that they do not block, and
-// nothing else of the thread's runs again.
+// ended. With stackExhausted nothing but a wait for done runs; otherwise
+// messages that other threads send are answered, so that they do not
+// block, and nothing else of the thread's runs again.
 void WaitForReport(HANDLE done, HANDLE reporter, bool stackExhausted);
 
 // Threads of the crash reporter's own: a crash on one of them is not
