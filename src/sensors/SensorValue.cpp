@@ -2,7 +2,7 @@
 
 #include "base/ComValue.h"
 #include "base/DynamicLibrary.h"
-#include "system/GuardedCall.h"
+#include "system/SystemInfo.h"
 
 #include <string.h>
 
@@ -267,36 +267,6 @@ int ConvertWithPropsys(const PROPVARIANT& source, VARIANT& target)
     return 1;
 }
 
-// One value through the system's conversion, on a guarded thread: where
-// the function is only a stub that raises an exception (Wine's propsys),
-// the exception ends that thread, not the process.
-int SystemConversionProbe(void*)
-{
-    ScopedPropVariant value;
-    value.Get().vt = VT_UI4;
-    value.Get().ulVal = 4000000000u;
-    ScopedVariant converted;
-    return ConvertWithPropsys(value.Get(), converted.Get()) && converted.Get().vt == VT_UI4 &&
-           converted.Get().ulVal == 4000000000u;
-}
-
-DWORD WINAPI ProbeSystemConversion(void* works)
-{
-    *static_cast<int*>(works) = RunGuarded(SystemConversionProbe, nullptr);
-    return 0;
-}
-
-// Whether the system's conversion works here, found once per process. The
-// guarded call dispatches its caller's window messages while it waits, so
-// it is made from a thread without windows: the first value may be
-// converted in the middle of a tree refill.
-bool SystemConversionWorks()
-{
-    int works = 0;
-    ScopedHandle prober(CreateThread(nullptr, 0, ProbeSystemConversion, &works, 0, nullptr));
-    return prober && WaitForSingleObject(prober.Get(), INFINITE) == WAIT_OBJECT_0 && works == 1;
-}
-
 } // namespace
 
 int ConvertPropVariant(const PROPVARIANT& source, VARIANT& target)
@@ -317,11 +287,8 @@ int ConvertPropVariant(const PROPVARIANT& source, VARIANT& target)
 
 int ConvertReportedValue(const PROPVARIANT& source, VARIANT& target)
 {
-    static const bool systemWorks = SystemConversionWorks();
-    if (systemWorks && ConvertWithPropsys(source, target)) {
-        return 1;
-    }
-    return ConvertPropVariant(source, target);
+    static const bool wine = IsWine();
+    return wine ? ConvertPropVariant(source, target) : ConvertWithPropsys(source, target);
 }
 
 int FormatHexBytes(const BYTE* bytes, size_t count, WideString& text)

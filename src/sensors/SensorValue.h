@@ -18,10 +18,9 @@ int FormatSensorValue(const VARIANT& value, WideString& text);
 int FormatHexBytes(const BYTE* bytes, size_t count, WideString& text);
 
 // Converts a reported value into an automation value with the platform's
-// PropVariantToVariant, and with ConvertPropVariant where that fails for the
-// value or does not work at all (Wine's propsys has only a stub that raises
-// an exception; a guarded trial, once per process, finds out). 1, or 0 with
-// the target left empty. The target must be empty on entry.
+// PropVariantToVariant, or on Wine (whose propsys only has a stub that ends
+// the process) with ConvertPropVariant. 1, or 0 with the target left empty.
+// The target must be empty on entry.
 int ConvertReportedValue(const PROPVARIANT& source, VARIANT& target);
 
 // The program's own conversion of the value types sensors report: scalars

@@ -13,3 +13,9 @@ LANGID GetLanguageId(int user, int ui)
                                                                     : "GetSystemDefaultUILanguage");
     return uiLanguage ? uiLanguage() : MAKELANGID(LANG_ENGLISH, SUBLANG_NEUTRAL);
 }
+
+bool IsWine()
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}

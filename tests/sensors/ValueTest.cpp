@@ -2,6 +2,7 @@
 
 #include "base/ComValue.h"
 #include "sensors/SensorValue.h"
+#include "system/SystemInfo.h"
 
 #include <string>
 #include <vector>
