@@ -61,7 +61,7 @@ void AppendReport(std::string& text, const SYSTEMTIME& time, const wchar_t* name
                   unsigned& rows)
 {
     std::string columns;
-    FormatReportColumns(time, name, id, columns);
+    FormatReportColumns({time, 60}, name, id, columns);
     for (const auto& field : fields) {
         AppendRecordRow(text, columns, field.first, field.second.c_str());
         ++rows;

@@ -44,20 +44,34 @@ QuietTreeUpdate::~QuietTreeUpdate()
 }
 
 // Each invalidation is a round trip to the window server under Wine, also
-// for a row scrolled out of view, which would paint nothing.
+// for a row scrolled out of view, which would paint nothing: the rows in
+// view are gathered into one region and invalidated at once.
 void QuietTreeUpdate::InvalidateRowsInView()
 {
     RECT client = {};
     if (!GetClientRect(tree_, &client)) {
         return;
     }
+    ScopedRegion due(CreateRectRgn(0, 0, 0, 0));
+    ScopedRegion row(CreateRectRgn(0, 0, 0, 0));
+    bool any = false;
     for (unsigned i = 0; i < rowCount_; ++i) {
-        RECT row = {};
+        RECT rect = {};
         RECT shown = {};
-        if (TreeView_GetItemRect(tree_, rows_[i], &row, FALSE) &&
-            IntersectRect(&shown, &row, &client)) {
-            InvalidateRect(tree_, &shown, FALSE);
+        if (!TreeView_GetItemRect(tree_, rows_[i], &rect, FALSE) ||
+            !IntersectRect(&shown, &rect, &client)) {
+            continue;
         }
+        if (!due || !row) {
+            InvalidateRect(tree_, &shown, FALSE);
+            continue;
+        }
+        SetRectRgn(row.Get(), shown.left, shown.top, shown.right, shown.bottom);
+        CombineRgn(due.Get(), due.Get(), row.Get(), RGN_OR);
+        any = true;
+    }
+    if (any) {
+        InvalidateRgn(tree_, due.Get(), FALSE);
     }
 }
 

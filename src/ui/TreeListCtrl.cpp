@@ -430,6 +430,12 @@ int TreeListCtrl::DrawRow(NMTVCUSTOMDRAW* draw)
     if (!TreeView_GetItemRect(tree_, item, &row, FALSE)) {
         return 0;
     }
+    // The tree asks for every row in the bounding box of what it repaints;
+    // a row outside the area actually due (a few changed values far apart)
+    // would be clipped away whole, and drawing it costs as much as any.
+    if (!RectVisible(dc, &row)) {
+        return 1;
+    }
     SavedDcState savedState(dc);
     FillSolid(dc, row, GetSysColor(COLOR_WINDOW));
     RECT textRect;

@@ -128,13 +128,13 @@ std::string KnownRecording(int reports)
     for (int i = 0; i < reports; ++i) {
         SYSTEMTIME time = {
             2026, 12, 2, 8, 9, 0, static_cast<WORD>(i / 10), static_cast<WORD>(i % 10 * 100)};
-        REQUIRE(FormatReportColumns(time, L"3D Accelerometer",
+        REQUIRE(FormatReportColumns({time, 0}, L"3D Accelerometer",
                                     L"{AE10C594-43A1-4D15-8E44-8FDEBC453CBA}", columns) == 1);
         const std::wstring x = std::to_wstring(i) + L".000000";
         REQUIRE(AppendRecordRow(text, columns, L"ACCELERATION X G", x.c_str()) == 1);
         REQUIRE(AppendRecordRow(text, columns, L"ACCELERATION Y G", L"-1.000000") == 1);
         if (i % 10 == 0) {
-            REQUIRE(FormatReportColumns(time, L"Keyboard Cover",
+            REQUIRE(FormatReportColumns({time, 0}, L"Keyboard Cover",
                                         L"{1F8D6C4B-92A3-4E57-B0C8-7D2E6A9F1B34}", columns) == 1);
             REQUIRE(AppendRecordRow(text, columns, L"BOOLEAN SWITCH STATE",
                                     i % 20 ? L"False" : L"True") == 1);

@@ -444,7 +444,7 @@ std::string ManyRows(size_t rows)
         if (i % 3 == 0) {
             time.wMilliseconds = static_cast<WORD>((i / 3) % 1000);
             time.wSecond = static_cast<WORD>((i / 3000) % 60);
-            REQUIRE(FormatReportColumns(time, L"3D Accelerometer",
+            REQUIRE(FormatReportColumns({time, 60}, L"3D Accelerometer",
                                         L"{AE10C594-43A1-4D15-8E44-8FDEBC453CBA}", columns) == 1);
         }
         const wchar_t* fields[] = {L"ACCELERATION X G", L"ACCELERATION Y G", L"ACCELERATION Z G"};
