@@ -407,56 +407,57 @@ TEST_CASE("column widths are kept at the DPI they were set at, so DPI changes co
         host.list.SetDpi(2 * start);
         CHECK(host.list.ColumnWidth(0) == 301);
     }
+}
 
-    // Ink of the rows' text drawn where the canvas's clip lets it, the rest of
-    // the canvas painted beforehand with a colour the tree never uses.
-    TEST_CASE("a repaint of part of the tree draws every row it touches, even in part")
-    {
-        TreeListTestHost host;
-        REQUIRE(host.AttachWithColumns(TREE_PLAIN_HEADER, 100, 150));
-        const wchar_t* texts[] = {L"WWWW\tWWWW", L"WWWW\tWWWW", L"WWWW\tWWWW", L"WWWW\tWWWW"};
-        HTREEITEM rows[4] = {};
-        for (int i = 0; i < 4; ++i)
-            rows[i] = host.list.InsertItem(nullptr, TVI_LAST, texts[i], 0, 0, 0, 0);
-        PumpMessages();
-        RECT client = {};
-        GetClientRect(host.tree, &client);
-        RECT second = {};
-        RECT fourth = {};
-        REQUIRE(TreeView_GetItemRect(host.tree, rows[1], &second, FALSE));
-        REQUIRE(TreeView_GetItemRect(host.tree, rows[3], &fourth, FALSE));
+// Ink of the rows' text drawn where the canvas's clip lets it, the rest of
+// the canvas painted beforehand with a colour the tree never uses.
+TEST_CASE("a repaint of part of the tree draws every row it touches, even in part")
+{
+    TreeListTestHost host;
+    REQUIRE(host.AttachWithColumns(TREE_PLAIN_HEADER, 100, 150));
+    const wchar_t* texts[] = {L"WWWW\tWWWW", L"WWWW\tWWWW", L"WWWW\tWWWW", L"WWWW\tWWWW"};
+    HTREEITEM rows[4] = {};
+    for (int i = 0; i < 4; ++i)
+        rows[i] = host.list.InsertItem(nullptr, TVI_LAST, texts[i], 0, 0, 0, 0);
+    PumpMessages();
+    RECT client = {};
+    GetClientRect(host.tree, &client);
+    RECT second = {};
+    RECT fourth = {};
+    REQUIRE(TreeView_GetItemRect(host.tree, rows[1], &second, FALSE));
+    REQUIRE(TreeView_GetItemRect(host.tree, rows[3], &fourth, FALSE));
 
-        const COLORREF marker = RGB(255, 0, 255);
-        OffscreenCanvas canvas(client.right, client.bottom);
-        ScopedBrush brush(CreateSolidBrush(marker));
-        FillRect(canvas.Dc(), &client, brush.Get());
-        // Due: the lower half of the second row and a sliver of the fourth's top,
-        // far apart, as after two changed values.
-        const int middle = (second.top + second.bottom) / 2;
-        ScopedRegion due(CreateRectRgn(0, middle, client.right, second.bottom));
-        ScopedRegion sliver(CreateRectRgn(0, fourth.top, client.right, fourth.top + 3));
-        CombineRgn(due.Get(), due.Get(), sliver.Get(), RGN_OR);
-        SelectClipRgn(canvas.Dc(), due.Get());
-        SendMessageW(host.tree, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.Dc()),
-                     PRF_CLIENT | PRF_ERASEBKGND);
-        SelectClipRgn(canvas.Dc(), nullptr);
+    const COLORREF marker = RGB(255, 0, 255);
+    OffscreenCanvas canvas(client.right, client.bottom);
+    ScopedBrush brush(CreateSolidBrush(marker));
+    FillRect(canvas.Dc(), &client, brush.Get());
+    // Due: the lower half of the second row and a sliver of the fourth's top,
+    // far apart, as after two changed values.
+    const int middle = (second.top + second.bottom) / 2;
+    ScopedRegion due(CreateRectRgn(0, middle, client.right, second.bottom));
+    ScopedRegion sliver(CreateRectRgn(0, fourth.top, client.right, fourth.top + 3));
+    CombineRgn(due.Get(), due.Get(), sliver.Get(), RGN_OR);
+    SelectClipRgn(canvas.Dc(), due.Get());
+    SendMessageW(host.tree, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.Dc()),
+                 PRF_CLIENT | PRF_ERASEBKGND);
+    SelectClipRgn(canvas.Dc(), nullptr);
 
-        auto count = [&](const RECT& band, auto matches) {
-            int n = 0;
-            for (int y = band.top; y < band.bottom && y < client.bottom; ++y)
-                for (int x = 0; x < client.right; ++x)
-                    n += matches(canvas.Pixel(x, y)) ? 1 : 0;
-            return n;
-        };
-        auto marked = [&](COLORREF c) { return c == marker; };
-        auto text = [&](COLORREF c) { return c != marker && c != GetSysColor(COLOR_WINDOW); };
-        const RECT lowerHalf = {0, middle, client.right, second.bottom};
-        const RECT upperHalf = {0, second.top, client.right, middle};
-        const RECT top = {0, fourth.top, client.right, fourth.top + 3};
-        const RECT third = {0, second.bottom, client.right, fourth.top};
-        CHECK(count(lowerHalf, text) > 0);
-        CHECK(count(lowerHalf, marked) == 0);
-        CHECK(count(top, marked) == 0);
-        CHECK(count(upperHalf, marked) == (upperHalf.bottom - upperHalf.top) * client.right);
-        CHECK(count(third, marked) == (third.bottom - third.top) * client.right);
-    }
+    auto count = [&](const RECT& band, auto matches) {
+        int n = 0;
+        for (int y = band.top; y < band.bottom && y < client.bottom; ++y)
+            for (int x = 0; x < client.right; ++x)
+                n += matches(canvas.Pixel(x, y)) ? 1 : 0;
+        return n;
+    };
+    auto marked = [&](COLORREF c) { return c == marker; };
+    auto text = [&](COLORREF c) { return c != marker && c != GetSysColor(COLOR_WINDOW); };
+    const RECT lowerHalf = {0, middle, client.right, second.bottom};
+    const RECT upperHalf = {0, second.top, client.right, middle};
+    const RECT top = {0, fourth.top, client.right, fourth.top + 3};
+    const RECT third = {0, second.bottom, client.right, fourth.top};
+    CHECK(count(lowerHalf, text) > 0);
+    CHECK(count(lowerHalf, marked) == 0);
+    CHECK(count(top, marked) == 0);
+    CHECK(count(upperHalf, marked) == (upperHalf.bottom - upperHalf.top) * client.right);
+    CHECK(count(third, marked) == (third.bottom - third.top) * client.right);
+}
