@@ -246,8 +246,24 @@ void SensorList::AddSensor(ISensor* sensor, LockedList& entries)
     entries.Append(entry);
 }
 
+namespace {
+
+// True when both are the same COM object (compared as IUnknown, as COM's
+// identity rule asks).
+bool IsSameObject(IUnknown* first, IUnknown* second)
+{
+    ComPtr<IUnknown> a;
+    ComPtr<IUnknown> b;
+    return first && second && SUCCEEDED(first->QueryInterface(IID_IUnknown, a.PutVoid())) &&
+           SUCCEEDED(second->QueryInterface(IID_IUnknown, b.PutVoid())) && a.Get() == b.Get();
+}
+
+} // namespace
+
 // An entry whose sensor left stays behind even when a sensor of the same id
 // is listed again: that is a new arrival, with a sensor object of its own.
+// So is a sensor of a known id behind another object (a driver that was
+// replaced without a leave): its events reach only a sink of its own.
 SensorEntry* SensorList::TakeEntry(ISensor* sensor)
 {
     SENSOR_ID id;
@@ -255,7 +271,8 @@ SensorEntry* SensorList::TakeEntry(ISensor* sensor)
         return nullptr;
     }
     for (SensorEntry* entry = First(); entry; entry = entry->Next()) {
-        if (!entry->HasLeft() && IsEqualGUID(entry->Id(), id)) {
+        if (!entry->HasLeft() && IsEqualGUID(entry->Id(), id) &&
+            IsSameObject(entry->Sensor(), sensor)) {
             entries_.Remove(entry);
             return entry;
         }

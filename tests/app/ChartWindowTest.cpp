@@ -302,8 +302,13 @@ TEST_CASE("Space pauses the picture while reports go on; a hidden line stays hid
     unsigned framesBefore = 0;
     f.WithChart(1, [&](ChartWindow& chart) { framesBefore = chart.Frames(); });
     // The mouse away from the chart: its cursor is no part of this test.
+    // The X server delivers the move a little later: let it arrive (and any
+    // move from before it) before the cursor is cleared.
     SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
+    Sleep(200);
+    REQUIRE(f.window.Settle() == 1);
     f.WithChart(1, [](ChartWindow& chart) { chart.Chart().ClearCursor(); });
+    REQUIRE(f.window.Settle() == 1);
     const std::vector<DWORD> before = RenderedPixels(f);
     f.Fire(1, 30);
     Sleep(300);

@@ -285,7 +285,6 @@ TEST_CASE("\"Request Access\" asks once, for the selected sensor, over the main 
                                                   L"Copy All",
                                                   L"",
                                                   L"Properties\tAlt+Enter",
-                                                  L"Chart\tCtrl+G",
                                                   L"Request Access\u2026",
                                                   L"Chart\tCtrl+G",
                                                   L"",
