@@ -295,7 +295,7 @@ TEST_CASE("\"Request Access\" asks once, for the selected sensor, over the main 
     SUBCASE("granted: the sensor turns ready and shows its data")
     {
         REQUIRE(f.window.Select(L"Secured GPS") == 1);
-        CHECK(ChooseFromTreeMenu(f.window, -1, 4) == deniedMenu);
+        CHECK(ChooseFromTreeMenu(f.window, -1, 3) == deniedMenu);
         rows = Texts(f.window.SettledTree());
         HWND parent = nullptr;
         CHECK(f.sim.PermissionRequests(&parent) == 1);
@@ -308,7 +308,7 @@ TEST_CASE("\"Request Access\" asks once, for the selected sensor, over the main 
     {
         REQUIRE(f.sim.SetAccessAnswer(&id, 0) == 1);
         REQUIRE(f.window.Select(L"Secured GPS") == 1);
-        CHECK(ChooseFromTreeMenu(f.window, -1, 4) == deniedMenu);
+        CHECK(ChooseFromTreeMenu(f.window, -1, 3) == deniedMenu);
         REQUIRE(f.window.WaitForIdle() == 1);
         CHECK(f.sim.PermissionRequests(nullptr) == 1);
         CHECK(Texts(f.window.SettledTree())[1] == L"Secured GPS\tAccess denied");
