@@ -1,6 +1,7 @@
 #include "sensors/SensorHistory.h"
 
 #include "sensors/SensorField.h"
+#include "sensors/SensorList.h"
 
 #include <algorithm>
 #include <limits>
@@ -71,7 +72,8 @@ long long ReportFileTime(ISensorDataReport* report)
 {
     SYSTEMTIME utc = {};
     FILETIME file = {};
-    if (report && SUCCEEDED(report->GetTimestamp(&utc)) && SystemTimeToFileTime(&utc, &file)) {
+    ReportUtcTime(report, utc);
+    if (SystemTimeToFileTime(&utc, &file)) {
         return FileTimeTicks(file);
     }
     GetSystemTimeAsFileTime(&file);

@@ -260,6 +260,13 @@ bool IsSameObject(IUnknown* first, IUnknown* second)
 
 } // namespace
 
+void ReportUtcTime(ISensorDataReport* report, SYSTEMTIME& utc)
+{
+    if (!report || FAILED(report->GetTimestamp(&utc))) {
+        GetSystemTime(&utc);
+    }
+}
+
 // An entry whose sensor left stays behind even when a sensor of the same id
 // is listed again: that is a new arrival, with a sensor object of its own.
 // So is a sensor of a known id behind another object (a driver that was

@@ -90,6 +90,9 @@ private:
     void Notify(int code, Action action, ISensorDataReport* report, long state = 0);
 };
 
+// The report's own time stamp (UTC), or the time now when it has none.
+void ReportUtcTime(ISensorDataReport* report, SYSTEMTIME& utc);
+
 // Builds the field records of a data report into an empty list, in report
 // order. 1, or 0 when the report's values cannot be had.
 int BuildFields(ISensorDataReport* report, LockedList& fields);

@@ -37,8 +37,8 @@ RecordTime ReportTime(ISensorDataReport* report)
 {
     SYSTEMTIME utc = {};
     RecordTime time = {};
-    if (report && SUCCEEDED(report->GetTimestamp(&utc)) &&
-        ToRecordTime(utc, LocalOffsetMinutes(utc), time)) {
+    ReportUtcTime(report, utc);
+    if (ToRecordTime(utc, LocalOffsetMinutes(utc), time)) {
         return time;
     }
     GetSystemTime(&utc);
