@@ -18,6 +18,13 @@
 //   TesselDriver describe        prints the title and the number of sensor rows
 //   TesselDriver answer yes|no   waits up to 20 s for a yes/no message box,
 //                                prints its text and answers it
+//   TesselDriver show minimize|restore
+//                                minimises or restores the main window
+//   TesselDriver charts minimize|restore|pause
+//                                minimises, restores or pauses (Space) every
+//                                chart window
+//   TesselDriver charts at X Y   moves the chart windows to X Y, each 20
+//                                pixels lower than the one before
 //   TesselDriver open PATH       opens the recording PATH through "Open
 //                                Recording...", waits up to 20 s for its
 //                                window and prints its rectangle "W H X Y"
@@ -179,6 +186,49 @@ static int Chart(HWND window)
         Sleep(100);
     }
     return 1;
+}
+
+// Every shown chart window, for the commands that act on all of them.
+static HWND gCharts[64];
+static int gChartsFound = 0;
+
+static BOOL CALLBACK CollectCharts(HWND window, LPARAM)
+{
+    wchar_t name[64] = L"";
+    GetClassNameW(window, name, 64);
+    if (IsShown(window) && wcscmp(name, L"TesselChartWindow") == 0 && gChartsFound < 64)
+        gCharts[gChartsFound++] = window;
+    return TRUE;
+}
+
+static int ShowCommand(const wchar_t* action)
+{
+    if (wcscmp(action, L"minimize") == 0)
+        return SW_MINIMIZE;
+    return wcscmp(action, L"restore") == 0 ? SW_RESTORE : -1;
+}
+
+static int ActOnCharts(const wchar_t* action, int x = 0, int y = 0)
+{
+    gChartsFound = 0;
+    EnumWindows(CollectCharts, 0);
+    if (wcscmp(action, L"at") == 0) {
+        for (int i = 0; i < gChartsFound; ++i)
+            SetWindowPos(gCharts[i], nullptr, x, y + 20 * i, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+        return gChartsFound ? 0 : 1;
+    }
+    const int show = ShowCommand(action);
+    const bool pause = wcscmp(action, L"pause") == 0;
+    if (show < 0 && !pause)
+        return 2;
+    for (int i = 0; i < gChartsFound; ++i) {
+        if (pause)
+            PostMessageW(gCharts[i], WM_KEYDOWN, VK_SPACE, 0);
+        else
+            ShowWindowAsync(gCharts[i], show);
+    }
+    return gChartsFound ? 0 : 1;
 }
 
 static HWND WaitForMainWindow(DWORD milliseconds)
@@ -348,6 +398,12 @@ int wmain(int argc, wchar_t** argv)
         return Properties(window);
     if (wcscmp(argv[1], L"chart") == 0)
         return Chart(window);
+    if (wcscmp(argv[1], L"show") == 0 && argc == 3 && ShowCommand(argv[2]) >= 0)
+        return ShowWindowAsync(window, ShowCommand(argv[2])) ? 0 : 1;
+    if (wcscmp(argv[1], L"charts") == 0 && argc == 3)
+        return ActOnCharts(argv[2]);
+    if (wcscmp(argv[1], L"charts") == 0 && argc == 5 && wcscmp(argv[2], L"at") == 0)
+        return ActOnCharts(argv[2], _wtoi(argv[3]), _wtoi(argv[4]));
     if (wcscmp(argv[1], L"open") == 0 && argc == 3)
         return OpenRecording(window, argv[2]);
     return wcscmp(argv[1], L"wait") == 0 ? 0 : 2;
