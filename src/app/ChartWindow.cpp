@@ -388,10 +388,9 @@ void ChartWindow::Update()
     const long long end = std::max(now, snapshot_.newestTime);
     ChartData data;
     BuildChartData(snapshot_, baseTime_, end, kChartSpans[span_], hidden_, data);
-    chart_.SetData(std::move(data));
-    // Painted now, not when the queue has no other message left: the
-    // main window's refreshes would hold the picture back.
-    UpdateWindow(chart_.Window());
+    // Drawn now, not when the queue has no other message left: the main
+    // window's refreshes would hold the picture back.
+    chart_.ShowData(std::move(data));
     ++frames_;
     StartTimer();
 }

@@ -1,6 +1,7 @@
 #include "ui/ChartCtrl.h"
 
 #include "ui/Dpi.h"
+#include "ui/GdiHelpers.h"
 #include "ui/PngFile.h"
 
 #include <windowsx.h>
@@ -61,16 +62,23 @@ void FillSolid(HDC dc, const RECT& rect, COLORREF color)
     ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rect, nullptr, 0, nullptr);
 }
 
-SIZE TextSize(HDC dc, const wchar_t* text)
-{
-    SIZE size = {};
-    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
-    return size;
-}
+// Widths measured beyond this many different texts start the cache anew.
+constexpr size_t kMaxCachedWidths = 512;
 
-void DrawLabel(HDC dc, const wchar_t* text, RECT rect, UINT flags)
+// Where a single-line label of the given width and height starts in its
+// rectangle, as DrawText places it for these alignment flags.
+POINT LabelOrigin(const RECT& rect, UINT flags, int width, int height)
 {
-    DrawTextW(dc, text, -1, &rect, kLabelFlags | flags);
+    POINT origin = {rect.left, rect.top};
+    if (flags & DT_RIGHT) {
+        origin.x = rect.right - width;
+    } else if (flags & DT_CENTER) {
+        origin.x = rect.left + (rect.right - rect.left - width) / 2;
+    }
+    if (flags & DT_VCENTER) {
+        origin.y = rect.top + (rect.bottom - rect.top - height) / 2;
+    }
+    return origin;
 }
 
 void HorizontalLine(HDC dc, int left, int right, int y, COLORREF color)
@@ -248,6 +256,18 @@ void ChartCtrl::SetData(ChartData data)
     }
 }
 
+void ChartCtrl::ShowData(ChartData data)
+{
+    data_ = std::move(data);
+    if (!Window()) {
+        return;
+    }
+    WindowDc dc(Window());
+    if (!dc.Get() || !Present(dc.Get())) {
+        InvalidateRect(Window(), nullptr, FALSE);
+    }
+}
+
 void ChartCtrl::SetTimeRange(double start, double end)
 {
     data_.start = start;
@@ -304,6 +324,7 @@ bool ChartCtrl::DrawsSmoothLines() const
 // layout without the padded-border field, which every Windows accepts.)
 void ChartCtrl::MakeFont()
 {
+    textWidths_.clear();
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = 500;
     if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, 500, &metrics, 0)) {
@@ -335,24 +356,79 @@ void ChartCtrl::Paint()
     if (!dc) {
         return;
     }
-    RECT client = {};
-    GetClientRect(Window(), &client);
-    const SIZE size = {std::max<LONG>(client.right, 1), std::max<LONG>(client.bottom, 1)};
-    if (!backBuffer_ || size.cx != backBufferSize_.cx || size.cy != backBufferSize_.cy) {
-        backBuffer_.Reset(CreateCompatibleBitmap(dc, size.cx, size.cy));
-        backBufferSize_ = size;
-    }
-    // Drawn aside and copied in one piece, so the picture never flickers.
-    ScopedCreatedDc memory(CreateCompatibleDC(dc));
-    if (memory && backBuffer_) {
-        const HGDIOBJ old = SelectObject(memory.Get(), backBuffer_.Get());
-        Render(memory.Get(), size);
-        BitBlt(dc, 0, 0, size.cx, size.cy, memory.Get(), 0, 0, SRCCOPY);
-        SelectObject(memory.Get(), old);
-    } else {
-        Render(dc, size);
+    if (!Present(dc)) {
+        RECT client = {};
+        GetClientRect(Window(), &client);
+        Render(dc, {std::max<LONG>(client.right, 1), std::max<LONG>(client.bottom, 1)});
     }
     EndPaint(Window(), &paint);
+}
+
+// Drawn aside and copied in one piece, so the picture never flickers.
+int ChartCtrl::Present(HDC dc)
+{
+    RECT client = {};
+    if (!GetClientRect(Window(), &client)) {
+        return 0;
+    }
+    const SIZE size = {std::max<LONG>(client.right, 1), std::max<LONG>(client.bottom, 1)};
+    HDC buffer = BufferFor(dc, size);
+    if (!buffer) {
+        return 0;
+    }
+    Render(buffer, size);
+    return BitBlt(dc, 0, 0, size.cx, size.cy, buffer, 0, 0, SRCCOPY) != FALSE;
+}
+
+HDC ChartCtrl::BufferFor(HDC windowDc, SIZE size)
+{
+    if (bufferDc_ && backBuffer_ && size.cx == backBufferSize_.cx &&
+        size.cy == backBufferSize_.cy) {
+        return bufferDc_.Get();
+    }
+    if (!bufferDc_) {
+        bufferDc_.Reset(CreateCompatibleDC(windowDc));
+    }
+    ScopedBitmap made(MakeDibSection(size.cx, size.cy));
+    if (!bufferDc_ || !made) {
+        return nullptr;
+    }
+    // The bitmap it replaces is no longer selected, so it can go.
+    SelectObject(bufferDc_.Get(), made.Get());
+    backBuffer_ = std::move(made);
+    backBufferSize_ = size;
+    return bufferDc_.Get();
+}
+
+int ChartCtrl::TextWidth(HDC dc, const wchar_t* text)
+{
+    const auto found = textWidths_.find(text);
+    if (found != textWidths_.end()) {
+        return found->second;
+    }
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
+    if (textWidths_.size() >= kMaxCachedWidths) {
+        textWidths_.clear();
+    }
+    textWidths_.emplace(text, size.cx);
+    return size.cx;
+}
+
+// A label on one line, clipped to its rectangle. Text drawn straight at its
+// place costs a fraction of DrawText, which measures it again; only a text
+// too long for its place is left to DrawText for the ellipsis.
+void ChartCtrl::DrawLabel(HDC dc, const wchar_t* text, const RECT& rect, UINT flags)
+{
+    const int width = TextWidth(dc, text);
+    if ((flags & DT_END_ELLIPSIS) && width > rect.right - rect.left) {
+        RECT place = rect;
+        DrawTextW(dc, text, -1, &place, kLabelFlags | flags);
+        return;
+    }
+    const POINT origin = LabelOrigin(rect, flags, width, textHeight_);
+    ExtTextOutW(dc, origin.x, origin.y, ETO_CLIPPED, &rect, text, static_cast<UINT>(wcslen(text)),
+                nullptr);
 }
 
 void ChartCtrl::Render(HDC dc, SIZE size)
@@ -404,14 +480,14 @@ void ChartCtrl::Measure(HDC dc, SIZE size)
     WideString label;
     for (int index = 0; index < valueTicks_.count; ++index) {
         if (TickLabel(valueTicks_.At(index), valueTicks_.decimals, label)) {
-            labelWidth = std::max<int>(labelWidth, TextSize(dc, label.Data()).cx);
+            labelWidth = std::max<int>(labelWidth, TextWidth(dc, label.Data()));
         }
     }
     int nameWidth = 0;
     int valueWidth = 0;
     for (const ChartSeries& series : data_.series) {
-        nameWidth = std::max<int>(nameWidth, TextSize(dc, series.name.c_str()).cx);
-        valueWidth = std::max<int>(valueWidth, TextSize(dc, LegendValue(series)).cx);
+        nameWidth = std::max<int>(nameWidth, TextWidth(dc, series.name.c_str()));
+        valueWidth = std::max<int>(valueWidth, TextWidth(dc, LegendValue(series)));
     }
     ChartLayoutInput input;
     input.client = size;
@@ -457,7 +533,7 @@ void ChartCtrl::DrawGrid(HDC dc, const Colors& colors)
         VerticalLine(dc, x, plot.top, plot.bottom, colors.grid);
         VerticalLine(dc, x, plot.bottom, plot.bottom + tick, colors.axis);
         if (TickLabel(time, timeTicks_.decimals, label) && label.Append(L" s")) {
-            const int half = TextSize(dc, label.Data()).cx / 2 + 1;
+            const int half = TextWidth(dc, label.Data()) / 2 + 1;
             const RECT rect = {x - half, plot.bottom + tick, x + half + 1,
                                plot.bottom + tick + textHeight_};
             DrawLabel(dc, label.Data(), rect, DT_CENTER);
@@ -598,7 +674,7 @@ void ChartCtrl::DrawCursor(HDC dc, const Colors& colors)
     const int padding = ScaleForDpi(kCursorBoxPadding, dpi_);
     int boxWidth = 0;
     for (const std::wstring& text : lines) {
-        boxWidth = std::max<int>(boxWidth, TextSize(dc, text.c_str()).cx);
+        boxWidth = std::max<int>(boxWidth, TextWidth(dc, text.c_str()));
     }
     boxWidth += 2 * padding;
     const int boxHeight = static_cast<int>(lines.size()) * textHeight_ + 2 * padding;
@@ -662,7 +738,7 @@ void ChartCtrl::DrawLegend(HDC dc, const Colors& colors)
         SetTextColor(dc, shown ? colors.text : colors.dimmed);
         RECT text = {row.left + swatch + gap, row.top, row.right, row.bottom};
         DrawLabel(dc, LegendValue(series), text, DT_RIGHT | DT_VCENTER);
-        const int valueWidth = TextSize(dc, LegendValue(series)).cx;
+        const int valueWidth = TextWidth(dc, LegendValue(series));
         text.right = std::max<LONG>(text.left, row.right - valueWidth - gap);
         DrawLabel(dc, series.name.c_str(), text, DT_LEFT | DT_VCENTER | DT_END_ELLIPSIS);
     }

@@ -8,6 +8,7 @@
 #include "ui/MouseLeaveTracker.h"
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The chart control's window class.
@@ -93,6 +94,10 @@ public:
 
     // Shows the data (taken over); repaints.
     void SetData(ChartData data);
+    // As SetData, and draws the new picture at once: for a chart that
+    // changes many times a second, where an invalidation and its paint
+    // message would cost several round trips to the window server each.
+    void ShowData(ChartData data);
     // Shows another stretch of the same data's time; repaints.
     void SetTimeRange(double start, double end);
     const ChartData& Data() const { return data_; }
@@ -150,6 +155,7 @@ private:
                                             LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void Paint();
+    int Present(HDC dc);
     void OnMouseMove(LPARAM lParam);
     void OnClick(LPARAM lParam);
     void MakeFont();
@@ -162,12 +168,21 @@ private:
     void DrawCursor(HDC dc, const Colors& colors);
     void DrawLegend(HDC dc, const Colors& colors);
     const wchar_t* LegendValue(const ChartSeries& series) const;
+    HDC BufferFor(HDC windowDc, SIZE size);
+    int TextWidth(HDC dc, const wchar_t* text);
+    void DrawLabel(HDC dc, const wchar_t* text, const RECT& rect, UINT flags);
 
     ScopedWindow window_;
     ChartData data_;
-    // The picture is drawn here first, kept between paints of one size.
+    // The picture is drawn here first. The memory DC and its bitmap (a DIB
+    // section: a screen-compatible bitmap costs Wine a display query each
+    // time it is selected) are kept between paints of one size.
     ScopedBitmap backBuffer_;
+    ScopedCreatedDc bufferDc_;
     SIZE backBufferSize_ = {};
+    // The widths of the labels drawn in the control's font, measured once:
+    // the same tick labels come back frame after frame.
+    std::unordered_map<std::wstring, int> textWidths_;
     // Read once and again when the system's settings change: asking costs
     // a round trip to the server under Wine.
     bool highContrast_ = false;

@@ -12,6 +12,26 @@ int CALLBACK StopAtFirstFamily(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARA
 
 } // namespace
 
+HBITMAP MakeDibSection(int width, int height, void** bits)
+{
+    if (width <= 0 || height <= 0) {
+        return nullptr;
+    }
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* pixels = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+    if (bitmap && bits) {
+        *bits = pixels;
+    }
+    return bitmap;
+}
+
 int FontFamilyExists(const wchar_t* face, BYTE charSet, HDC dc)
 {
     if (!face) {

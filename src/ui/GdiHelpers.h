@@ -8,6 +8,10 @@
 // set is installed; dc may be null for the screen.
 int FontFamilyExists(const wchar_t* face, BYTE charSet, HDC dc);
 
+// A top-down 32-bit DIB section of that size, or null; bits, when given,
+// receives its pixels (rows of width colours, each 0x00RRGGBB).
+HBITMAP MakeDibSection(int width, int height, void** bits = nullptr);
+
 // A solid brush for coloured control backgrounds.
 class SolidBrush
 {

@@ -1,5 +1,7 @@
 #include "ui/GdiPlusLines.h"
 
+#include "ui/GdiHelpers.h"
+
 #include "base/ScopedHandle.h"
 
 namespace {
@@ -72,15 +74,8 @@ int GdiPlusLines::Start()
 bool GdiPlusLines::BlendsEdges()
 {
     constexpr int kSide = 32;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = kSide;
-    info.bmiHeader.biHeight = -kSide;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    ScopedBitmap bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    ScopedBitmap bitmap(MakeDibSection(kSide, kSide, &bits));
     ScopedCreatedDc dc(CreateCompatibleDC(nullptr));
     if (!bitmap || !dc || !bits) {
         return false;
