@@ -491,7 +491,7 @@ bool SensorViewerApp::UpdateValuesInPlace()
 {
     HWND tree = tree_.Window();
     SensorList::Walk walk(sensors_);
-    QuietTreeUpdate quiet(tree);
+    QuietTreeUpdate quiet(tree, &tree_);
     HTREEITEM sensorRow = FirstChild(tree, TreeView_GetRoot(tree));
     WideString text;
     for (SensorEntry* entry = sensors_.First(); entry; entry = entry->Next()) {

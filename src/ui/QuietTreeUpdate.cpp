@@ -2,7 +2,8 @@
 
 #include <initializer_list>
 
-QuietTreeUpdate::QuietTreeUpdate(HWND tree) : tree_(tree)
+QuietTreeUpdate::QuietTreeUpdate(HWND tree, TreeRowPainter* painter)
+    : tree_(tree), painter_(painter)
 {
 }
 
@@ -40,25 +41,42 @@ QuietTreeUpdate::~QuietTreeUpdate()
         InvalidateRect(tree_, nullptr, FALSE);
         return;
     }
-    InvalidateRowsInView();
+    ShowChangedRows();
 }
 
 // Each invalidation is a round trip to the window server under Wine, also
-// for a row scrolled out of view, which would paint nothing: the rows in
-// view are gathered into one region and invalidated at once.
-void QuietTreeUpdate::InvalidateRowsInView()
+// for a row scrolled out of view, which would paint nothing: only rows in
+// view are drawn or invalidated, the latter gathered into one region.
+void QuietTreeUpdate::ShowChangedRows()
 {
     RECT client = {};
     if (!GetClientRect(tree_, &client)) {
         return;
     }
-    ScopedRegion due(CreateRectRgn(0, 0, 0, 0));
-    ScopedRegion row(CreateRectRgn(0, 0, 0, 0));
-    bool any = false;
+    HTREEITEM rows[kMaxRows];
+    unsigned count = 0;
     for (unsigned i = 0; i < rowCount_; ++i) {
         RECT rect = {};
         RECT shown = {};
-        if (!TreeView_GetItemRect(tree_, rows_[i], &rect, FALSE) ||
+        if (TreeView_GetItemRect(tree_, rows_[i], &rect, FALSE) &&
+            IntersectRect(&shown, &rect, &client)) {
+            rows[count++] = rows_[i];
+        }
+    }
+    if (painter_ && count) {
+        count = painter_->DrawRowsNow(rows, count);
+    }
+    InvalidateRows(rows, count, client);
+}
+
+void QuietTreeUpdate::InvalidateRows(const HTREEITEM* rows, unsigned count, const RECT& client)
+{
+    ScopedRegion due(CreateRectRgn(0, 0, 0, 0));
+    ScopedRegion row(CreateRectRgn(0, 0, 0, 0));
+    for (unsigned i = 0; i < count; ++i) {
+        RECT rect = {};
+        RECT shown = {};
+        if (!TreeView_GetItemRect(tree_, rows[i], &rect, FALSE) ||
             !IntersectRect(&shown, &rect, &client)) {
             continue;
         }
@@ -68,9 +86,8 @@ void QuietTreeUpdate::InvalidateRowsInView()
         }
         SetRectRgn(row.Get(), shown.left, shown.top, shown.right, shown.bottom);
         CombineRgn(due.Get(), due.Get(), row.Get(), RGN_OR);
-        any = true;
     }
-    if (any) {
+    if (count && due && row) {
         InvalidateRgn(tree_, due.Get(), FALSE);
     }
 }

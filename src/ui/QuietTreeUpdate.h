@@ -5,6 +5,17 @@
 
 #include "base/ScopedHandle.h"
 
+// Draws rows of a tree at once, without a paint message (a tree-list
+// control offers it).
+class TreeRowPainter
+{
+public:
+    virtual ~TreeRowPainter() = default;
+    // Draws what rows it can through a DC of the tree; answers how many it
+    // left, moved to the front of rows for the caller to invalidate.
+    virtual unsigned DrawRowsNow(HTREEITEM* rows, unsigned count) = 0;
+};
+
 // Changes the texts of a few tree rows without drawing anything until the
 // scope ends, then repaints just those of them that are in view. Nothing is
 // done to the tree until the first row is about to change, so a refresh
@@ -18,10 +29,15 @@
 // scroll bars are repainted only when one of them changed, and anything
 // that was waiting to be painted before is invalidated again. A tree that
 // is hidden to begin with is left as it is.
+//
+// Given a painter, the changed rows are drawn at once instead of being
+// invalidated: the tree's own paint recomputes and redraws its themed
+// scroll bars every time, which under Wine costs several times as much as
+// the rows themselves.
 class QuietTreeUpdate
 {
 public:
-    explicit QuietTreeUpdate(HWND tree);
+    explicit QuietTreeUpdate(HWND tree, TreeRowPainter* painter = nullptr);
     ~QuietTreeUpdate();
     QuietTreeUpdate(const QuietTreeUpdate&) = delete;
     QuietTreeUpdate& operator=(const QuietTreeUpdate&) = delete;
@@ -34,7 +50,8 @@ private:
     static constexpr unsigned kMaxRows = 64;
 
     void BeginQuiet();
-    void InvalidateRowsInView();
+    void ShowChangedRows();
+    void InvalidateRows(const HTREEITEM* rows, unsigned count, const RECT& client);
 
     struct ScrollState
     {
@@ -46,6 +63,7 @@ private:
     static bool SameScrollState(const ScrollState& a, const ScrollState& b);
 
     HWND tree_;
+    TreeRowPainter* painter_;
     bool quiet_ = false;
     ScrollState before_;
     ScopedRegion pending_;

@@ -10,6 +10,11 @@
 
 namespace {
 
+// Item states under which the tree draws a row in other colours.
+constexpr UINT kSpecialItemStates = CDIS_SELECTED | CDIS_HOT | CDIS_FOCUS | CDIS_MARKED |
+                                    CDIS_CHECKED | CDIS_INDETERMINATE | CDIS_GRAYED |
+                                    CDIS_DISABLED | CDIS_DROPHILITED | CDIS_NEARHOT;
+
 constexpr int kMinimumItemHeight = 18;
 constexpr UINT kRowTextFlags = DT_END_ELLIPSIS | DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER;
 
@@ -322,6 +327,8 @@ int TreeListCtrl::TreeWindowProc(HWND, UINT message, WPARAM, LPARAM, LRESULT*, v
         self->FollowTreeWidth();
     } else if (message == WM_THEMECHANGED || message == WM_SYSCOLORCHANGE) {
         self->ThemeChanged();
+    } else if (message == WM_MOUSEMOVE || message == WM_MOUSELEAVE) {
+        self->mouseOverTree_ = message == WM_MOUSEMOVE;
     }
     return 0; // the tree's own procedure always runs too
 }
@@ -383,15 +390,16 @@ int TreeListCtrl::HandleCustomDraw(HWND dialog, WPARAM wParam, NMTVCUSTOMDRAW* d
     LRESULT answer = CDRF_DODEFAULT;
     switch (draw->nmcd.dwDrawStage) {
     case CDDS_PREPAINT:
-        if (themeStale_) {
-            RefreshTheme();
-        }
-        focusedWhilePainting_ = GetFocus() == tree_;
-        hideFocusWhilePainting_ =
-            (SendMessageW(tree_, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS) != 0;
+        ReadPaintState();
         answer = CDRF_NOTIFYITEMDRAW;
         break;
     case CDDS_ITEMPREPAINT:
+        if (!(draw->nmcd.uItemState & kSpecialItemStates)) {
+            plainRowKnown_ = true;
+            plainItemState_ = draw->nmcd.uItemState;
+            plainText_ = draw->clrText;
+            plainBack_ = draw->clrTextBk;
+        }
         if (!DrawRow(draw)) {
             return TreeCtrl::HandleNotify(dialog, wParam, &draw->nmcd.hdr, result);
         }
@@ -403,6 +411,67 @@ int TreeListCtrl::HandleCustomDraw(HWND dialog, WPARAM wParam, NMTVCUSTOMDRAW* d
     SetDialogResult(dialog, answer);
     result = 1;
     return 1;
+}
+
+void TreeListCtrl::ReadPaintState()
+{
+    if (themeStale_) {
+        RefreshTheme();
+    }
+    focusedWhilePainting_ = GetFocus() == tree_;
+    hideFocusWhilePainting_ = (SendMessageW(tree_, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS) != 0;
+}
+
+unsigned TreeListCtrl::DrawRowsNow(HTREEITEM* rows, unsigned count)
+{
+    if (!tree_ || !header_.Get() || !plainRowKnown_) {
+        return count;
+    }
+    // A minimised window shows nothing; it is painted whole when restored.
+    if (IsIconic(GetAncestor(tree_, GA_ROOT))) {
+        return 0;
+    }
+    WindowDc dc(tree_);
+    if (!dc.Get()) {
+        return count;
+    }
+    ReadPaintState();
+    const HTREEITEM hot = mouseOverTree_ ? RowUnderCursor() : nullptr;
+    SavedDcState saved(dc.Get());
+    SelectObject(dc.Get(), reinterpret_cast<HGDIOBJ>(SendMessageW(tree_, WM_GETFONT, 0, 0)));
+    unsigned left = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        if (!DrawRowNow(dc.Get(), rows[i], hot)) {
+            rows[left++] = rows[i];
+        }
+    }
+    return left;
+}
+
+bool TreeListCtrl::DrawRowNow(HDC dc, HTREEITEM row, HTREEITEM hot)
+{
+    const UINT special = TVIS_SELECTED | TVIS_DROPHILITED | TVIS_CUT | TVIS_BOLD;
+    if (row == hot || (TreeView_GetItemState(tree_, row, special) & special)) {
+        return false;
+    }
+    NMTVCUSTOMDRAW draw = {};
+    draw.nmcd.hdc = dc;
+    draw.nmcd.dwItemSpec = reinterpret_cast<DWORD_PTR>(row);
+    draw.nmcd.uItemState = plainItemState_;
+    draw.clrText = plainText_;
+    draw.clrTextBk = plainBack_;
+    return TreeView_GetItemRect(tree_, row, &draw.nmcd.rc, FALSE) && DrawRow(&draw);
+}
+
+// The row the mouse is over, which the tree may draw highlighted; asked
+// only after the mouse has moved over the tree and not left it since.
+HTREEITEM TreeListCtrl::RowUnderCursor() const
+{
+    TVHITTESTINFO hit = {};
+    if (!GetCursorPos(&hit.pt) || !ScreenToClient(tree_, &hit.pt)) {
+        return nullptr;
+    }
+    return TreeView_HitTest(tree_, &hit);
 }
 
 unsigned TreeListCtrl::ReadColumnWidths(int* widths, unsigned capacity) const

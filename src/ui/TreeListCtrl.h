@@ -6,6 +6,7 @@
 #include "base/ScopedHandle.h"
 #include "ui/RowLayout.h"
 #include "ui/Subclasser.h"
+#include "ui/QuietTreeUpdate.h"
 #include "ui/TreeCtrl.h"
 
 #include <vector>
@@ -15,7 +16,7 @@ constexpr DWORD kTreeWindowSubclassTag = 0x74726D63;
 
 // A tree with a column header whose rows are split at tabs.
 
-class TreeListCtrl : public TreeCtrl
+class TreeListCtrl : public TreeCtrl, public TreeRowPainter
 {
 public:
     TreeListCtrl() = default;
@@ -51,7 +52,16 @@ public:
     // Looks at the theme and the high-contrast setting again before the
     // next paint (after WM_THEMECHANGED, WM_SYSCOLORCHANGE or a change of
     // the high-contrast setting).
-    void ThemeChanged() { themeStale_ = true; }
+    void ThemeChanged()
+    {
+        themeStale_ = true;
+        plainRowKnown_ = false;
+    }
+    // Draws rows in no special state (not selected, under the mouse, bold
+    // or a drop target) at once, with the state and colours the tree gave
+    // such a row when it last painted one; leaves the others, and all rows
+    // until the tree has painted a plain row itself.
+    unsigned DrawRowsNow(HTREEITEM* rows, unsigned count) override;
 
     HWND Header() const { return header_.Get(); }
     bool IsThemed() const { return themed_ != 0; }
@@ -63,6 +73,9 @@ private:
     void ApplyMinimumItemHeight();
     bool MeasureRowText(HDC dc, const wchar_t* text, int length, SIZE& extent);
     void RefreshTheme();
+    void ReadPaintState();
+    bool DrawRowNow(HDC dc, HTREEITEM row, HTREEITEM hot);
+    HTREEITEM RowUnderCursor() const;
     void DrawRowFocus(HDC dc, const RECT& textRect, int totalWidth, UINT itemState) const;
     void FollowTreeWidth();
     int HandleCustomDraw(HWND dialog, WPARAM wParam, NMTVCUSTOMDRAW* draw, LRESULT& result);
@@ -87,6 +100,13 @@ private:
     bool hideFocusWhilePainting_ = false;
     bool highContrast_ = false;
     bool themeStale_ = false;
+    // The mouse moved over the tree and has not left it since.
+    bool mouseOverTree_ = false;
+    // How the tree last asked for a row in no special state to be drawn.
+    bool plainRowKnown_ = false;
+    UINT plainItemState_ = 0;
+    COLORREF plainText_ = 0;
+    COLORREF plainBack_ = 0;
     bool userSizedColumns_ = false;
     int attachIndent_ = 0;
     int attachDpi_ = 96;
