@@ -256,12 +256,14 @@ int AutoUpdater::FetchAnswer(Progress& progress)
     } else {
         BuildPlainRequest(baseUrl_.Data(), progress.version.Data(), machineId.Data(), request);
     }
+    GetTextRequest get;
+    get.url = request.Data();
+    get.agent = kAgent;
     // One byte more than the limit tells an answer that is too long.
+    get.byteLimit = UPDATE_ANSWER_LIMIT + 1;
+    get.callback = UpdateTrafficPolicy;
     WideString answer;
-    if (IsStopping() ||
-        !http_.GetText(request.Data(), kAgent, answer, UPDATE_ANSWER_LIMIT + 1, nullptr,
-                       UpdateTrafficPolicy, nullptr) ||
-        answer.Length() > UPDATE_ANSWER_LIMIT) {
+    if (IsStopping() || !http_.GetText(get, answer) || answer.Length() > UPDATE_ANSWER_LIMIT) {
         return 0;
     }
     return LoadAnswer(progress, answer);
