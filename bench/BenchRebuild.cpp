@@ -93,12 +93,15 @@ void FillTreeList(TreeListCtrl& list, const WorkloadRows& rows)
 {
     list.SetRedraw(0);
     list.DeleteAll();
-    HTREEITEM root = list.InsertItem(nullptr, TVI_LAST, L"Sensors", 0, 0, 1, 0);
+    TreeItem rootItem{nullptr, L"Sensors"};
+    rootItem.children = 1;
+    HTREEITEM root = list.InsertItem(rootItem);
     for (const std::wstring& name : rows.sensorNames) {
-        HTREEITEM sensor =
-            list.InsertItem(root, TVI_LAST, name.c_str(), 1, 1, rows.fieldTexts.empty() ? 0 : 1, 0);
+        TreeItem sensorItem{root, name.c_str(), 1, 1};
+        sensorItem.children = rows.fieldTexts.empty() ? 0 : 1;
+        HTREEITEM sensor = list.InsertItem(sensorItem);
         for (const std::wstring& field : rows.fieldTexts) {
-            list.InsertItem(sensor, TVI_LAST, field.c_str(), 2, 2, 0, 0);
+            list.InsertItem({sensor, field.c_str(), 2, 2});
         }
         list.Expand(sensor, TVE_EXPAND);
     }

@@ -95,7 +95,7 @@ public:
         Lap(9);
         Sensors().SetChangeCallback(SensorChanged, this);
         Tree().DeleteAll();
-        Tree().InsertItem(nullptr, TVI_LAST, L"Sensors", 0, 0, 0, 0);
+        Tree().InsertItem({nullptr, L"Sensors"});
         Lap(10);
         initEndMs_ = NowMs();
         PostMessageW(Window(), kPaintedMessage, 0, 0);

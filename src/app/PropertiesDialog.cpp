@@ -112,7 +112,7 @@ HTREEITEM SensorPropertiesDialog::InsertRow(HTREEITEM parent, const wchar_t* nam
     } else {
         row.Assign(name);
     }
-    return tree_.InsertItem(parent, TVI_LAST, row.Data(), kPropertyImage, kPropertyImage, 0, 0);
+    return tree_.InsertItem({parent, row.Data(), kPropertyImage, kPropertyImage});
 }
 
 void SensorPropertiesDialog::InsertRateRows()
@@ -232,9 +232,10 @@ void SensorPropertiesDialog::InsertProperties()
 {
     LockedList properties;
     const bool read = ReadSensorProperties(sensor_.Get(), properties) != 0;
-    HTREEITEM group =
-        tree_.InsertItem(nullptr, TVI_LAST, read ? L"Properties" : L"Properties\tNot available",
-                         kGroupImage, kGroupImage, properties.First() != nullptr, 0);
+    TreeItem groupItem{nullptr, read ? L"Properties" : L"Properties\tNot available", kGroupImage,
+                       kGroupImage};
+    groupItem.children = properties.First() != nullptr;
+    HTREEITEM group = tree_.InsertItem(groupItem);
     if (!group) {
         return;
     }
@@ -251,8 +252,8 @@ void SensorPropertiesDialog::ShowGone()
     ShowWindow(Control(IDC_REPORT_INTERVAL), SW_HIDE);
     tree_.SetRedraw(0);
     tree_.DeleteAll();
-    HTREEITEM row = tree_.InsertItem(nullptr, TVI_LAST, L"This sensor is no longer connected.",
-                                     kGroupImage, kGroupImage, 0, 0);
+    HTREEITEM row = tree_.InsertItem(
+        {nullptr, L"This sensor is no longer connected.", kGroupImage, kGroupImage});
     tree_.SelectItem(row);
     tree_.SetRedraw(1);
     SetDlgItemTextW(Window(), IDC_PROPERTY_NOTE, L"");

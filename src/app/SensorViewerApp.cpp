@@ -558,7 +558,7 @@ bool SensorViewerApp::UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow,
 void SensorViewerApp::ShowRootAlone()
 {
     tree_.DeleteAll();
-    tree_.InsertItem(nullptr, TVI_LAST, L"Sensors", kRootImage, kRootImage, 0, 0);
+    tree_.InsertItem({nullptr, L"Sensors", kRootImage, kRootImage});
 }
 
 void SensorViewerApp::Rebuild()
@@ -571,7 +571,9 @@ void SensorViewerApp::Rebuild()
     const int firstVisibleRow = FirstVisibleRow(tree_.Window());
     tree_.DeleteAll();
 
-    HTREEITEM root = tree_.InsertItem(nullptr, TVI_LAST, L"Sensors", kRootImage, kRootImage, 1, 0);
+    TreeItem rootItem{nullptr, L"Sensors", kRootImage, kRootImage};
+    rootItem.children = 1;
+    HTREEITEM root = tree_.InsertItem(rootItem);
     if (root && IsRemembered(remembered, L"Sensors")) {
         tree_.SelectItem(root);
     }
@@ -641,8 +643,9 @@ bool SensorViewerApp::InsertSensors(HTREEITEM root, const WideString& remembered
         SensorEntry::FieldWalk fields(*entry);
         const wchar_t* name = entry->Name().Data();
         SensorRowText(name, entry->State(), row);
-        HTREEITEM sensor = tree_.InsertItem(root, TVI_LAST, row.Data(), kSensorImage, kSensorImage,
-                                            fields.First() != nullptr, 0);
+        TreeItem sensorItem{root, row.Data(), kSensorImage, kSensorImage};
+        sensorItem.children = fields.First() != nullptr;
+        HTREEITEM sensor = tree_.InsertItem(sensorItem);
         lastSensorShown = sensor != nullptr;
         if (!sensor) {
             continue;
@@ -652,8 +655,7 @@ bool SensorViewerApp::InsertSensors(HTREEITEM root, const WideString& remembered
         }
         for (SensorField* field = fields.First(); field; field = field->Next()) {
             Format(row, L"%s\t%s", field->name.Data(), field->valueText.Data());
-            HTREEITEM item =
-                tree_.InsertItem(sensor, TVI_LAST, row.Data(), kFieldImage, kFieldImage, 0, 0);
+            HTREEITEM item = tree_.InsertItem({sensor, row.Data(), kFieldImage, kFieldImage});
             if (item && IsRemembered(remembered, field->name.Data())) {
                 tree_.SelectItem(item);
             }
@@ -668,7 +670,7 @@ void SensorViewerApp::InsertNoSensorsRow(HTREEITEM root)
     const wchar_t* text = IsOsAtLeast(OS_WIN7)
                               ? L"No Sensors found"
                               : L"No Sensors found\tOnly Windows 7 and above is supported";
-    HTREEITEM item = tree_.InsertItem(root, TVI_LAST, text, kRootImage, kRootImage, 0, 0);
+    HTREEITEM item = tree_.InsertItem({root, text, kRootImage, kRootImage});
     if (item) {
         tree_.SelectItem(item);
     }

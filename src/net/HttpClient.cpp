@@ -377,15 +377,13 @@ private:
     HINTERNET handle_;
 };
 
-int HttpClient::GetText(const wchar_t* url, const wchar_t* agent, WideString& text,
-                        ULONGLONG byteLimit, const wchar_t* proxy, HttpCallback callback,
-                        void* userValue)
+int HttpClient::GetText(const GetTextRequest& request, WideString& text)
 {
     if (!Acquire()) {
         return 0;
     }
     text.Assign(L"");
-    const int result = RunGetText(url, agent, text, byteLimit, proxy, callback, userValue);
+    const int result = RunGetText(request, text);
     Release();
     return result;
 }
@@ -433,22 +431,21 @@ int ReadText(const Api& api, HINTERNET request, BYTE* buffer, WideString& text, 
 
 } // namespace
 
-int HttpClient::RunGetText(const wchar_t* url, const wchar_t* agent, WideString& text,
-                           ULONGLONG byteLimit, const wchar_t* proxy, HttpCallback callback,
-                           void* userValue)
+int HttpClient::RunGetText(const GetTextRequest& get, WideString& text)
 {
     const Api& api = *api_;
-    Session session(*this, agent, proxy);
+    const wchar_t* url = get.url;
+    Session session(*this, get.agent, get.proxy);
     ScopedHeapMemory memory;
     BYTE* buffer = AllocateBuffer(memory, kTextBufferSize);
     if (!session || !buffer || !url) {
         return 0;
     }
     const int allowCookies =
-        Ask(callback, userValue, DOWNLOAD_CB_COOKIES, const_cast<wchar_t*>(url), 0) == 1;
+        Ask(get.callback, get.userValue, DOWNLOAD_CB_COOKIES, const_cast<wchar_t*>(url), 0) == 1;
     const DWORD flags = GetTextFlags(url, allowCookies);
     const int redirectsByHand =
-        Ask(callback, userValue, DOWNLOAD_CB_REDIRECT, const_cast<wchar_t*>(url), 1) == 0;
+        Ask(get.callback, get.userValue, DOWNLOAD_CB_REDIRECT, const_cast<wchar_t*>(url), 1) == 0;
     int success = 0;
     for (int attempt = 1; attempt <= 2; ++attempt) {
         InternetHandle request(api);
@@ -459,13 +456,13 @@ int HttpClient::RunGetText(const wchar_t* url, const wchar_t* agent, WideString&
             break;
         }
         if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
-            success = ReadText(api, request.Get(), buffer, text, byteLimit, &cancelled_);
+            success = ReadText(api, request.Get(), buffer, text, get.byteLimit, &cancelled_);
             break;
         }
         // A prompt that the user did not ask for (a background check) may
         // be refused: the transfer then just fails.
         if (status != HTTP_STATUS_PROXY_AUTH_REQ ||
-            !Ask(callback, userValue, HTTP_CB_PROXY_PROMPT, nullptr, 1) ||
+            !Ask(get.callback, get.userValue, HTTP_CB_PROXY_PROMPT, nullptr, 1) ||
             !ConfirmProxyCredentials(api, nullptr, request.Get())) {
             break;
         }

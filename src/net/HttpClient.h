@@ -103,6 +103,17 @@ struct MultipartPart
     MultipartPart* next = nullptr;
 };
 
+// What GetText fetches and how.
+struct GetTextRequest
+{
+    const wchar_t* url = nullptr; // required
+    const wchar_t* agent = nullptr;
+    ULONGLONG byteLimit = 0;        // 0: none
+    const wchar_t* proxy = nullptr; // null or empty: the system's settings
+    HttpCallback callback = nullptr;
+    void* userValue = nullptr;
+};
+
 // How DownloadToFile fetches: everything but the address and the target.
 struct DownloadOptions
 {
@@ -176,8 +187,7 @@ public:
     // GET whose body is returned as text, one character per byte. 1 when a
     // non-empty body arrived whole (or up to the byte limit) with status 200
     // or 206; otherwise the text is empty.
-    int GetText(const wchar_t* url, const wchar_t* agent, WideString& text, ULONGLONG byteLimit,
-                const wchar_t* proxy, HttpCallback callback, void* userValue);
+    int GetText(const GetTextRequest& request, WideString& text);
     // GET whose body is written to targetPath. 1 only when the whole body
     // arrived (all announced bytes, or a clean end without an announced
     // length) and was written; otherwise the file is deleted unless the
@@ -214,8 +224,7 @@ private:
     void CloseTrackedSession(HINTERNET session);
 
     int RunRequest(const HttpRequest& request);
-    int RunGetText(const wchar_t* url, const wchar_t* agent, WideString& text, ULONGLONG byteLimit,
-                   const wchar_t* proxy, HttpCallback callback, void* userValue);
+    int RunGetText(const GetTextRequest& request, WideString& text);
     int RunDownload(const wchar_t* url, WideString& targetPath, const DownloadOptions& options);
     MultipartPart* AppendPart();
     int AppendTextPart(const WideString& text);

@@ -111,21 +111,20 @@ int TreeCtrl::DeleteAll()
     return result;
 }
 
-HTREEITEM TreeCtrl::InsertItem(HTREEITEM parent, HTREEITEM insertAfter, const wchar_t* text,
-                               int image, int selectedImage, int children, LPARAM data)
+HTREEITEM TreeCtrl::InsertItem(const TreeItem& item)
 {
     if (!tree_) {
         return nullptr;
     }
     TVINSERTSTRUCTW insert = {};
-    insert.hParent = parent ? parent : TVI_ROOT;
-    insert.hInsertAfter = insertAfter ? insertAfter : TVI_LAST;
+    insert.hParent = item.parent ? item.parent : TVI_ROOT;
+    insert.hInsertAfter = item.insertAfter ? item.insertAfter : TVI_LAST;
     insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_PARAM | TVIF_SELECTEDIMAGE | TVIF_CHILDREN;
-    insert.item.pszText = const_cast<wchar_t*>(text ? text : L"");
-    insert.item.iImage = image;
-    insert.item.iSelectedImage = selectedImage;
-    insert.item.cChildren = children;
-    insert.item.lParam = data;
+    insert.item.pszText = const_cast<wchar_t*>(item.text ? item.text : L"");
+    insert.item.iImage = item.image;
+    insert.item.iSelectedImage = item.selectedImage;
+    insert.item.cChildren = item.children;
+    insert.item.lParam = item.data;
     return reinterpret_cast<HTREEITEM>(
         SendMessageW(tree_, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
 }

@@ -50,6 +50,18 @@ struct TreeEventHandlers
     TreeClickHandler rightClick = nullptr;
 };
 
+// An item to insert: where it goes, what it shows and what it carries.
+struct TreeItem
+{
+    HTREEITEM parent = nullptr;    // null: the top level
+    const wchar_t* text = nullptr; // null: empty
+    int image = 0;
+    int selectedImage = 0;
+    int children = 0; // 1: the item shows its button before any child is inserted
+    LPARAM data = 0;
+    HTREEITEM insertAfter = TVI_LAST; // a sibling, TVI_FIRST, TVI_LAST or TVI_SORT; null: last
+};
+
 class TreeCtrl
 {
 public:
@@ -71,8 +83,7 @@ public:
     LRESULT SetExtendedStyle(DWORD mask, DWORD style);
     int AddIcon(UINT resourceId);
     int DeleteAll();
-    HTREEITEM InsertItem(HTREEITEM parent, HTREEITEM insertAfter, const wchar_t* text, int image,
-                         int selectedImage, int children, LPARAM data);
+    HTREEITEM InsertItem(const TreeItem& item);
     // Replaces an item's text; the tree repaints only that row.
     int SetItemText(HTREEITEM item, const wchar_t* text);
     int SelectItem(HTREEITEM item);

@@ -246,25 +246,39 @@ int AutoUpdater::FetchAnswer(Progress& progress)
     if (DecorateFileName(progress.modulePath, L"_new", unfinished)) {
         DeleteFileForced(unfinished.Data());
     }
-    WideString machineId;
-    WideString request;
-    MachineId(MACHINE_ID_UPDATE, machineId);
     UserLanguageCode(progress.language);
-    if (flags_ & UPDATE_INVENTORY_REQUEST) {
-        BuildInventoryRequest(baseUrl_.Data(), progress.language.Data(), machineId.Data(),
-                              itemType_.Data(), itemName_.Data(), progress.version.Data(), request);
-    } else {
-        BuildPlainRequest(baseUrl_.Data(), progress.version.Data(), machineId.Data(), request);
-    }
+    WideString request;
+    BuildRequest(progress, request);
+    GetTextRequest get;
+    get.url = request.Data();
+    get.agent = kAgent;
     // One byte more than the limit tells an answer that is too long.
+    get.byteLimit = UPDATE_ANSWER_LIMIT + 1;
+    get.callback = UpdateTrafficPolicy;
     WideString answer;
-    if (IsStopping() ||
-        !http_.GetText(request.Data(), kAgent, answer, UPDATE_ANSWER_LIMIT + 1, nullptr,
-                       UpdateTrafficPolicy, nullptr) ||
-        answer.Length() > UPDATE_ANSWER_LIMIT) {
+    if (IsStopping() || !http_.GetText(get, answer) || answer.Length() > UPDATE_ANSWER_LIMIT) {
         return 0;
     }
     return LoadAnswer(progress, answer);
+}
+
+// The address of the check, in the plain or the inventory form.
+void AutoUpdater::BuildRequest(const Progress& progress, WideString& request) const
+{
+    WideString machineId;
+    MachineId(MACHINE_ID_UPDATE, machineId);
+    if (!(flags_ & UPDATE_INVENTORY_REQUEST)) {
+        BuildPlainRequest(baseUrl_.Data(), progress.version.Data(), machineId.Data(), request);
+        return;
+    }
+    InventoryRequest inventory;
+    inventory.baseUrl = baseUrl_.Data();
+    inventory.language = progress.language.Data();
+    inventory.machineId = machineId.Data();
+    inventory.itemType = itemType_.Data();
+    inventory.itemName = itemName_.Data();
+    inventory.version = progress.version.Data();
+    BuildInventoryRequest(inventory, request);
 }
 
 // Reads nothing from an answer before its signature is checked; the XML

@@ -93,6 +93,7 @@ private:
     int StartCheck(HWND mainWindow, const UpdateCheckOptions& options);
     DWORD Check();
     int FetchAnswer(Progress& progress);
+    void BuildRequest(const Progress& progress, WideString& request) const;
     int LoadAnswer(Progress& progress, const WideString& answer);
     int AskToInstall(Progress& progress);
     int Install(Progress& progress);

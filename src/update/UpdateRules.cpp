@@ -56,15 +56,14 @@ int BuildPlainRequest(const wchar_t* baseUrl, const wchar_t* version, const wcha
                   machineId);
 }
 
-int BuildInventoryRequest(const wchar_t* baseUrl, const wchar_t* language, const wchar_t* machineId,
-                          const wchar_t* itemType, const wchar_t* itemName, const wchar_t* version,
-                          WideString& request)
+int BuildInventoryRequest(const InventoryRequest& inventory, WideString& request)
 {
     return Format(request,
                   L"%s%ca=updates&d=0&f=16&l=%s&g=%s&i=<Elmstead><Inventory><Item Type=\"%s\" "
                   L"Name=\"%s\" Version=\"%s\" /></Inventory></Elmstead>",
-                  baseUrl, RequestSeparator(baseUrl), language, machineId, itemType,
-                  itemName ? itemName : L"", version);
+                  inventory.baseUrl, RequestSeparator(inventory.baseUrl), inventory.language,
+                  inventory.machineId, inventory.itemType,
+                  inventory.itemName ? inventory.itemName : L"", inventory.version);
 }
 
 int RepairUtf8(const WideString& found, WideString& repaired)

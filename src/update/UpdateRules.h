@@ -39,10 +39,19 @@ wchar_t RequestSeparator(const wchar_t* baseUrl);
 // base?v=<version>&id=<machine id>
 int BuildPlainRequest(const wchar_t* baseUrl, const wchar_t* version, const wchar_t* machineId,
                       WideString& request);
+// What the inventory form of the request names: the machine, its user's
+// language and the one item asked about.
+struct InventoryRequest
+{
+    const wchar_t* baseUrl = nullptr;
+    const wchar_t* language = nullptr;
+    const wchar_t* machineId = nullptr;
+    const wchar_t* itemType = nullptr;
+    const wchar_t* itemName = nullptr; // null: empty
+    const wchar_t* version = nullptr;
+};
 // base?a=updates&d=0&f=16&l=<language>&g=<machine id>&i=<Elmstead>...
-int BuildInventoryRequest(const wchar_t* baseUrl, const wchar_t* language, const wchar_t* machineId,
-                          const wchar_t* itemType, const wchar_t* itemName, const wchar_t* version,
-                          WideString& request);
+int BuildInventoryRequest(const InventoryRequest& inventory, WideString& request);
 
 // A localised answer text whose characters each carry one byte of UTF-8.
 int RepairUtf8(const WideString& found, WideString& repaired);

@@ -75,7 +75,11 @@ ScriptedAnswer Answer(int status, const std::string& body, unsigned times = 1)
 
 int GetText(HttpClient& client, const std::wstring& url, WideString& text, ULONGLONG limit = 0)
 {
-    return client.GetText(url.c_str(), L"AutoUpdate", text, limit, nullptr, nullptr, nullptr);
+    GetTextRequest request;
+    request.url = url.c_str();
+    request.agent = L"AutoUpdate";
+    request.byteLimit = limit;
+    return client.GetText(request, text);
 }
 
 int Download(HttpClient& client, HttpTestServer& server, const wchar_t* target,
@@ -596,18 +600,21 @@ TEST_CASE("A 407 asks for proxy credentials and retries once when confirmed")
     const std::wstring proxy = L"127.0.0.1:" + std::to_wstring(server.Port());
     const wchar_t url[] = L"http://update.example.invalid/check";
     const std::vector<std::wstring> credentials = {L"tessel", L"secret"};
+    GetTextRequest request;
+    request.url = url;
+    request.proxy = proxy.c_str();
 
     SUBCASE("cancelled: one dialog, one request")
     {
         DialogAnswerer answerer({IDCANCEL, IDCANCEL});
-        CHECK(client.GetText(url, nullptr, text, 0, proxy.c_str(), nullptr, nullptr) == 0);
+        CHECK(client.GetText(request, text) == 0);
         CHECK(server.Requests().size() == 1);
         CHECK(answerer.Dialogs().size() == 1);
     }
     SUBCASE("confirmed: tried once more with the credentials")
     {
         DialogAnswerer answerer({IDOK, IDOK}, credentials);
-        CHECK(client.GetText(url, nullptr, text, 0, proxy.c_str(), nullptr, nullptr) == 0);
+        CHECK(client.GetText(request, text) == 0);
         // WinINet itself may resend with the credentials as well.
         const auto requests = server.Requests();
         REQUIRE(requests.size() >= 2);

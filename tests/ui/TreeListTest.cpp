@@ -148,8 +148,12 @@ TEST_CASE("insertion, selection text and the children flag")
 {
     TreeListTestHost host;
     REQUIRE(host.AttachWithColumns(TREE_KEEP_CHILDREN, 200, 500));
-    HTREEITEM root = host.list.InsertItem(nullptr, TVI_LAST, L"Sensors", 0, 0, 1, 0);
-    HTREEITEM field = host.list.InsertItem(root, TVI_LAST, L"LATITUDE DEGREES\t47.6", 2, 2, 0, 77);
+    TreeItem rootItem{nullptr, L"Sensors"};
+    rootItem.children = 1;
+    HTREEITEM root = host.list.InsertItem(rootItem);
+    TreeItem fieldItem{root, L"LATITUDE DEGREES\t47.6", 2, 2};
+    fieldItem.data = 77;
+    HTREEITEM field = host.list.InsertItem(fieldItem);
     REQUIRE((root && field));
     CHECK(host.list.Expand(root, TVE_EXPAND) == 1);
     TVITEMW record = {};
@@ -209,8 +213,10 @@ TEST_CASE("DeleteAll keeps the icons and collapsing keeps the children only when
         host.list.AddIcon(IDI_SENSOR);
         CHECK(host.list.AddIcon(9999) == -1);
 
-        HTREEITEM root = host.list.InsertItem(nullptr, TVI_LAST, L"Sensors", 0, 0, 1, 0);
-        host.list.InsertItem(root, TVI_LAST, L"Sensor", 1, 1, 0, 0);
+        TreeItem rootItem{nullptr, L"Sensors"};
+        rootItem.children = 1;
+        HTREEITEM root = host.list.InsertItem(rootItem);
+        host.list.InsertItem({root, L"Sensor", 1, 1});
         host.list.Expand(root, TVE_EXPAND);
         host.list.SelectItem(root);
         // The user's collapse, not TVM_EXPAND, raises TVN_ITEMEXPANDING.
@@ -251,7 +257,7 @@ TEST_CASE("notification handlers and the label editor")
     host.list.SetHandlers(handlers, reinterpret_cast<LONG_PTR>(&seen),
                           reinterpret_cast<LONG_PTR>(&seen));
 
-    HTREEITEM item = host.list.InsertItem(nullptr, TVI_LAST, L"Old", 0, 0, 0, 0);
+    HTREEITEM item = host.list.InsertItem({nullptr, L"Old"});
     host.list.SelectItem(item);
     CHECK(seen.selections == 1);
 
@@ -278,7 +284,7 @@ TEST_CASE("rows are custom drawn in the header's columns")
     REQUIRE(host.AttachWithColumns(TREE_KEEP_CHILDREN, 100, 150));
     const std::wstring wide(58, L'W');
     auto insert = [&](const std::wstring& text) {
-        return host.list.InsertItem(nullptr, TVI_LAST, text.c_str(), 0, 0, 0, 0);
+        return host.list.InsertItem({nullptr, text.c_str()});
     };
     HTREEITEM twoTabs = insert(L"A\t\tWWW");
     HTREEITEM oneText = insert(L"A");
@@ -302,7 +308,7 @@ TEST_CASE("dragging a header divider repaints the rows while the button is still
 {
     TreeListTestHost host;
     REQUIRE(host.AttachWithColumns(TREE_PLAIN_HEADER, 100, 150));
-    host.list.InsertItem(nullptr, TVI_LAST, L"Item\tValue", 0, 0, 0, 0);
+    host.list.InsertItem({nullptr, L"Item\tValue"});
     SetForegroundWindow(host.dialog);
     PumpMessages();
     UpdateWindow(host.tree);
@@ -336,7 +342,7 @@ TEST_CASE("a row longer than the read-back buffer is drawn to its end and read b
     const std::wstring value = std::wstring(990, L'.') + std::wstring(10, L'W');
     const std::wstring name(300, L'N');
     auto insert = [&](const std::wstring& text) {
-        return host.list.InsertItem(nullptr, TVI_LAST, text.c_str(), 0, 0, 0, 0);
+        return host.list.InsertItem({nullptr, text.c_str()});
     };
     // The long row between two that hold only as much as a buffer of 260
     // characters would.
@@ -418,7 +424,7 @@ TEST_CASE("a repaint of part of the tree draws every row it touches, even in par
     const wchar_t* texts[] = {L"WWWW\tWWWW", L"WWWW\tWWWW", L"WWWW\tWWWW", L"WWWW\tWWWW"};
     HTREEITEM rows[4] = {};
     for (int i = 0; i < 4; ++i)
-        rows[i] = host.list.InsertItem(nullptr, TVI_LAST, texts[i], 0, 0, 0, 0);
+        rows[i] = host.list.InsertItem({nullptr, texts[i]});
     PumpMessages();
     RECT client = {};
     GetClientRect(host.tree, &client);

@@ -35,10 +35,21 @@ ScriptedAnswer Body(const std::string& path, const std::string& body)
     return answer;
 }
 
+// The update check's request for the address, through the proxy when one
+// is given.
+GetTextRequest CheckRequest(const std::wstring& url, const wchar_t* proxy = nullptr)
+{
+    GetTextRequest request;
+    request.url = url.c_str();
+    request.agent = L"AutoUpdate";
+    request.proxy = proxy;
+    request.callback = UpdateTrafficPolicy;
+    return request;
+}
+
 int CheckFor(HttpClient& client, const std::wstring& url, WideString& text)
 {
-    return client.GetText(url.c_str(), L"AutoUpdate", text, 0, nullptr, UpdateTrafficPolicy,
-                          nullptr);
+    return client.GetText(CheckRequest(url), text);
 }
 
 size_t RequestsFor(HttpTestServer& server, const std::string& path)
@@ -134,8 +145,10 @@ TEST_CASE("Update traffic neither sends nor stores cookies")
         WideString text;
         const std::wstring url = secure->Url(L"/cookie");
         TempFolder folder{L"tessel-cookies"};
-        REQUIRE(client.GetText(url.c_str(), L"AutoUpdate", text, 0, nullptr, policy, nullptr));
-        REQUIRE(client.GetText(url.c_str(), L"AutoUpdate", text, 0, nullptr, policy, nullptr));
+        GetTextRequest request = CheckRequest(url);
+        request.callback = policy;
+        REQUIRE(client.GetText(request, text));
+        REQUIRE(client.GetText(request, text));
         DownloadOptions options;
         options.callback = policy;
         REQUIRE(client.DownloadToFile(url.c_str(), (folder / L"f.bin").c_str(), options));
@@ -166,8 +179,8 @@ TEST_CASE("A 407 during the background check fails without a prompt")
     HttpClient client;
     WideString text;
     const std::wstring address = L"127.0.0.1:" + std::to_wstring(proxy.Port());
-    CHECK(client.GetText(L"http://update.example.invalid/data/update.php", L"AutoUpdate", text, 0,
-                         address.c_str(), UpdateTrafficPolicy, nullptr) == 0);
+    const std::wstring url = L"http://update.example.invalid/data/update.php";
+    CHECK(client.GetText(CheckRequest(url, address.c_str()), text) == 0);
     CHECK(answerer.Dialogs().empty());
     CHECK(proxy.Requests().size() == 1);
 }
