@@ -18,14 +18,23 @@ inline int ColorDistance(COLORREF a, COLORREF b)
            std::abs(GetBValue(a) - GetBValue(b));
 }
 
-// The window's client area as it is on screen, after pending paints.
+// The window's client area as it is on screen, after a repaint of all of
+// it, or as it is now.
 class WindowPicture
 {
 public:
-    explicit WindowPicture(HWND window)
+    enum Moment
     {
-        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-        PumpMessagesFor(30);
+        kRepainted,
+        kAsItIs
+    };
+
+    explicit WindowPicture(HWND window, Moment moment = kRepainted)
+    {
+        if (moment == kRepainted) {
+            RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+            PumpMessagesFor(30);
+        }
         RECT client = {};
         GetClientRect(window, &client);
         width_ = client.right;
@@ -36,6 +45,15 @@ public:
     }
 
     COLORREF Pixel(int x, int y) const { return canvas_->Pixel(x, y); }
+    // The number of pixels in which two pictures of one size differ.
+    int DifferingPixels(const WindowPicture& other) const
+    {
+        int differing = 0;
+        for (int y = 0; y < height_; ++y)
+            for (int x = 0; x < width_; ++x)
+                differing += Pixel(x, y) != other.Pixel(x, y) ? 1 : 0;
+        return differing;
+    }
     int Width() const { return width_; }
     int Height() const { return height_; }
 

@@ -199,6 +199,23 @@ TEST_CASE("chart lines are drawn at the pixels the axes predict (constant, ramp,
     }
 }
 
+TEST_CASE("data shown with ShowData are on screen at once, as a repaint draws them")
+{
+    ChartHost host;
+    const COLORREF blue = ChartSeriesColor(0);
+    host.chart.SetData(DataOf({Series(L"Constant", blue, Sampled(Constant))}));
+    const WindowPicture before(host.chart.Window());
+    host.chart.ShowData(DataOf({Series(L"Ramp", blue, Sampled(Ramp))}));
+    // Nothing waits for a paint message: the picture is there already.
+    RECT due = {};
+    CHECK_FALSE(GetUpdateRect(host.chart.Window(), &due, FALSE));
+    const WindowPicture shown(host.chart.Window(), WindowPicture::kAsItIs);
+    CHECK(shown.DifferingPixels(before) > 0);
+    CheckLineFollows(host, shown, blue, Ramp, 2);
+    const WindowPicture repainted(host.chart.Window());
+    CHECK(shown.DifferingPixels(repainted) == 0);
+}
+
 TEST_CASE("a hidden line draws nothing; a legend click shows it and tells the parent")
 {
     ChartHost host;

@@ -5,6 +5,7 @@
 #include <vsstyle.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "OffscreenCanvas.h"
 #include "TreeListTestHost.h"
 #include "app/resource.h"
+#include "ui/QuietTreeUpdate.h"
 #include "ui/TreeListCtrl.h"
 
 using treelist_test::PumpMessages;
@@ -70,6 +72,45 @@ int InkIn(HWND tree, HTREEITEM item, int left, int right)
         for (int x = left; x < right && x < client.right; ++x)
             ink += canvas.Pixel(x, y) != GetSysColor(COLOR_WINDOW) ? 1 : 0;
     return ink;
+}
+
+// The pixels of a row as they are on the screen now, without a paint.
+std::vector<COLORREF> RowOnScreen(HWND tree, HTREEITEM item)
+{
+    RECT row = {};
+    RECT client = {};
+    TreeView_GetItemRect(tree, item, &row, FALSE);
+    GetClientRect(tree, &client);
+    OffscreenCanvas canvas(client.right, client.bottom);
+    {
+        WindowDc dc(tree);
+        BitBlt(canvas.Dc(), 0, 0, client.right, client.bottom, dc.Get(), 0, 0, SRCCOPY);
+    }
+    std::vector<COLORREF> pixels;
+    for (int y = row.top; y < row.bottom; ++y)
+        for (int x = 0; x < client.right; ++x)
+            pixels.push_back(canvas.Pixel(x, y));
+    return pixels;
+}
+
+// Whether the middle of the row waits to be painted.
+bool RowDue(HWND tree, HTREEITEM item)
+{
+    RECT row = {};
+    TreeView_GetItemRect(tree, item, &row, FALSE);
+    ScopedRegion due(CreateRectRgn(0, 0, 0, 0));
+    GetUpdateRgn(tree, due.Get(), FALSE);
+    return PtInRegion(due.Get(), 20, (row.top + row.bottom) / 2) != FALSE;
+}
+
+// Gives each row a new value in one quiet update that may draw rows itself.
+void ChangeValues(TreeListTestHost& host, std::initializer_list<HTREEITEM> rows)
+{
+    QuietTreeUpdate quiet(host.tree, &host.list);
+    for (HTREEITEM row : rows) {
+        quiet.RowChanging(row);
+        host.list.SetItemText(row, L"Value\t-123.456");
+    }
 }
 
 } // namespace
@@ -466,4 +507,45 @@ TEST_CASE("a repaint of part of the tree draws every row it touches, even in par
     CHECK(count(top, marked) == 0);
     CHECK(count(upperHalf, marked) == (upperHalf.bottom - upperHalf.top) * client.right);
     CHECK(count(third, marked) == (third.bottom - third.top) * client.right);
+}
+
+TEST_CASE("changed rows are drawn at once as the tree's paint draws them; special rows wait for it")
+{
+    TreeListTestHost host;
+    REQUIRE(host.AttachWithColumns(TREE_PLAIN_HEADER, 100, 150));
+    HTREEITEM plain = host.list.InsertItem({nullptr, L"Value\t1.0"});
+    HTREEITEM chosen = host.list.InsertItem({nullptr, L"Value\t1.0"});
+    HTREEITEM hovered = host.list.InsertItem({nullptr, L"Value\t1.0"});
+
+    SUBCASE("before the tree has drawn a plain row, every row waits for its paint")
+    {
+        ChangeValues(host, {plain});
+        CHECK(RowDue(host.tree, plain));
+    }
+    SUBCASE("a plain row is on screen at once, as a repaint shows it")
+    {
+        REQUIRE(host.list.SelectItem(chosen) == 1);
+        PumpMessages();
+        UpdateWindow(host.tree);
+        const std::vector<COLORREF> before = RowOnScreen(host.tree, plain);
+        ChangeValues(host, {plain, chosen});
+        CHECK_FALSE(RowDue(host.tree, plain));
+        CHECK(RowDue(host.tree, chosen));
+        const std::vector<COLORREF> drawn = RowOnScreen(host.tree, plain);
+        CHECK(drawn != before);
+        RedrawWindow(host.tree, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        CHECK(RowOnScreen(host.tree, plain) == drawn);
+    }
+    SUBCASE("the row under the mouse waits for the paint, which may highlight it")
+    {
+        PumpMessages();
+        UpdateWindow(host.tree);
+        RECT row = {};
+        REQUIRE(TreeView_GetItemRect(host.tree, hovered, &row, FALSE));
+        MoveMouse(host.tree, 30, (row.top + row.bottom) / 2);
+        PumpMessages();
+        ChangeValues(host, {plain, hovered});
+        CHECK(RowDue(host.tree, hovered));
+        CHECK_FALSE(RowDue(host.tree, plain));
+    }
 }
