@@ -1,5 +1,7 @@
 #include "ui/IconList.h"
 
+#include "ui/GdiHelpers.h"
+
 #include <shellapi.h>
 
 #include "system/OsVersion.h"
@@ -167,4 +169,68 @@ int IconList::Draw(int index, HDC dc, int x, int y, UINT style) const
         return 0;
     }
     return draw_(Handle(), index, dc, x, y, style) ? 1 : 0;
+}
+
+namespace {
+
+// More stamps than the icons of a list over a few backgrounds: start anew.
+constexpr size_t kMaxStamps = 64;
+
+} // namespace
+
+int IconStamps::Draw(const IconList& icons, int index, HDC dc, int x, int y, COLORREF background)
+{
+    if (icons.IconWidth() != width_ || icons.IconHeight() != height_) {
+        Clear();
+        width_ = icons.IconWidth();
+        height_ = icons.IconHeight();
+    }
+    HBITMAP stamp = Find(index, background);
+    if (!stamp) {
+        stamp = Make(icons, index, background);
+    }
+    if (!stamp || !SelectObject(dc_.Get(), stamp)) {
+        return icons.Draw(index, dc, x, y, ILD_TRANSPARENT);
+    }
+    return BitBlt(dc, x, y, width_, height_, dc_.Get(), 0, 0, SRCCOPY) != FALSE;
+}
+
+void IconStamps::Clear()
+{
+    // The DC goes first, so that no stamp is selected into it when deleted.
+    dc_.Reset();
+    stamps_.clear();
+}
+
+HBITMAP IconStamps::Find(int index, COLORREF background) const
+{
+    for (const Stamp& stamp : stamps_) {
+        if (stamp.index == index && stamp.background == background) {
+            return stamp.bitmap.Get();
+        }
+    }
+    return nullptr;
+}
+
+HBITMAP IconStamps::Make(const IconList& icons, int index, COLORREF background)
+{
+    if (!dc_) {
+        dc_.Reset(CreateCompatibleDC(nullptr));
+    }
+    ScopedBitmap bitmap(MakeDibSection(width_, height_));
+    if (!dc_ || !bitmap || !SelectObject(dc_.Get(), bitmap.Get())) {
+        return nullptr;
+    }
+    SetBkColor(dc_.Get(), background);
+    const RECT all = {0, 0, width_, height_};
+    ExtTextOutW(dc_.Get(), 0, 0, ETO_OPAQUE, &all, nullptr, 0, nullptr);
+    if (!icons.Draw(index, dc_.Get(), 0, 0, ILD_TRANSPARENT)) {
+        return nullptr;
+    }
+    if (stamps_.size() >= kMaxStamps) {
+        Clear();
+        return nullptr;
+    }
+    stamps_.push_back({index, background, std::move(bitmap)});
+    return stamps_.back().bitmap.Get();
 }

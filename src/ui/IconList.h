@@ -72,3 +72,38 @@ private:
     // The icons added, so that a rescaled list can load them again.
     std::vector<std::pair<HINSTANCE, UINT>> added_;
 };
+
+// Icons of a list drawn once over a plain background and kept as small
+// bitmaps, so that drawing one again is a single copy. Under Wine each
+// ImageList_Draw makes and deletes a bitmap and a DC and copies four times,
+// several window-server round trips a row of the tree.
+class IconStamps
+{
+public:
+    IconStamps() = default;
+    IconStamps(const IconStamps&) = delete;
+    IconStamps& operator=(const IconStamps&) = delete;
+
+    // Draws the icon as ImageList_Draw with ILD_TRANSPARENT would over the
+    // given background colour; 1 or 0.
+    int Draw(const IconList& icons, int index, HDC dc, int x, int y, COLORREF background);
+    // Forgets every stamp: after the list was remade (another DPI).
+    void Clear();
+
+private:
+    struct Stamp
+    {
+        int index;
+        COLORREF background;
+        ScopedBitmap bitmap;
+    };
+    HBITMAP Find(int index, COLORREF background) const;
+    HBITMAP Make(const IconList& icons, int index, COLORREF background);
+
+    std::vector<Stamp> stamps_;
+    // Declared after the stamps, so that it goes first and holds none of
+    // them when they are deleted.
+    ScopedCreatedDc dc_;
+    int width_ = 0;
+    int height_ = 0;
+};

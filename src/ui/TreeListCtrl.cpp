@@ -97,6 +97,7 @@ void TreeListCtrl::SetDpi(int dpi)
     }
     const int oldDpi = dpi_;
     dpi_ = dpi;
+    stamps_.Clear();
     if (icons_.Rescale(dpi)) {
         SendMessageW(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL,
                      reinterpret_cast<LPARAM>(icons_.Handle()));
@@ -538,9 +539,16 @@ int TreeListCtrl::DrawRow(NMTVCUSTOMDRAW* draw)
     SetBkMode(dc, TRANSPARENT);
 
     if (plan.drawIcon) {
-        bool selected = (draw->nmcd.uItemState & CDIS_SELECTED) != 0;
-        icons_.Draw(RowImage(image, selectedImage, selected), dc, plan.iconAt.x, plan.iconAt.y,
-                    ILD_TRANSPARENT);
+        const bool selected = (draw->nmcd.uItemState & CDIS_SELECTED) != 0;
+        const int index = RowImage(image, selectedImage, selected);
+        // Over the window's own colour, where a plain row without grid
+        // lines has its icon, a stamp serves.
+        if (state == TREIS_NORMAL && !(flags_ & TREE_GRID_LINES)) {
+            stamps_.Draw(icons_, index, dc, plan.iconAt.x, plan.iconAt.y,
+                         GetSysColor(COLOR_WINDOW));
+        } else {
+            icons_.Draw(index, dc, plan.iconAt.x, plan.iconAt.y, ILD_TRANSPARENT);
+        }
     }
     for (unsigned i = 0; i < plan.count; ++i) {
         DrawColumnText(draw, text, plan.columns[i], state);

@@ -100,6 +100,8 @@ private:
     bool hideFocusWhilePainting_ = false;
     bool highContrast_ = false;
     bool themeStale_ = false;
+    // The icons of plain rows, ready to copy.
+    IconStamps stamps_;
     // The mouse moved over the tree and has not left it since.
     bool mouseOverTree_ = false;
     // How the tree last asked for a row in no special state to be drawn.

@@ -549,3 +549,33 @@ TEST_CASE("changed rows are drawn at once as the tree's paint draws them; specia
         CHECK_FALSE(RowDue(host.tree, plain));
     }
 }
+
+TEST_CASE("an icon copied from its stamp equals the icon the image list draws over that colour")
+{
+    TreeListTestHost host;
+    REQUIRE(host.AttachWithColumns(TREE_PLAIN_HEADER, 100, 150));
+    host.list.AddIcon(IDI_SENSOR);
+    const IconList& icons = host.list.Icons();
+    const int width = icons.IconWidth();
+    const int height = icons.IconHeight();
+    auto differing = [&](COLORREF background, IconStamps& stamps) {
+        OffscreenCanvas direct(width, height);
+        OffscreenCanvas stamped(width, height);
+        const RECT all = {0, 0, width, height};
+        ScopedBrush brush(CreateSolidBrush(background));
+        FillRect(direct.Dc(), &all, brush.Get());
+        FillRect(stamped.Dc(), &all, brush.Get());
+        REQUIRE(icons.Draw(0, direct.Dc(), 0, 0, ILD_TRANSPARENT) == 1);
+        REQUIRE(stamps.Draw(icons, 0, stamped.Dc(), 0, 0, background) == 1);
+        int count = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                count += direct.Pixel(x, y) != stamped.Pixel(x, y) ? 1 : 0;
+        return count;
+    };
+    IconStamps stamps;
+    CHECK(differing(GetSysColor(COLOR_WINDOW), stamps) == 0);
+    // Again from the kept stamp, and over another colour from one of its own.
+    CHECK(differing(GetSysColor(COLOR_WINDOW), stamps) == 0);
+    CHECK(differing(RGB(40, 90, 160), stamps) == 0);
+}
