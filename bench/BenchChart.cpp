@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "BenchClock.h"
+#include "BenchMarkedValue.h"
 #include "BenchMemory.h"
 #include "MainWindowHarness.h"
 #include "app/ChartWindow.h"
@@ -46,36 +47,23 @@ double ReportToChart(SensorSimControl& sim, MainWindowHarness& window, double la
     const std::wstring value = L"VT_R8, " + std::to_wstring(latitude);
     if (!sim.SetFieldText(&id, L"LATITUDE_DEGREES", value.c_str()))
         return -1;
-    const double start = NowMs();
-    while (!sim.FireDataUpdated(&id)) {
-        if (NowMs() - start > kPatienceMs)
-            return -1;
-        Sleep(0);
-    }
-    while (NowMs() - start < kPatienceMs) {
-        bool shown = false;
-        if (!window.Send([&] {
-                ChartWindow* chart = window.App()->Charts().Find(id);
-                if (!chart)
-                    return;
-                const std::vector<ChartSeries>& series = chart->Chart().Data().series;
-                shown = !series.empty() && !series[0].points.empty() &&
-                        series[0].points.back().value == latitude &&
-                        !GetUpdateRect(chart->Chart().Window(), nullptr, FALSE);
-            }))
-            return -1;
-        if (shown)
-            return NowMs() - start;
-        Sleep(1);
-    }
-    return -1;
+    const double start = FireMarkedEvent(sim, id);
+    if (start < 0)
+        return -1;
+    return MillisecondsUntil(window, start, [&] {
+        ChartWindow* chart = window.App()->Charts().Find(id);
+        if (!chart)
+            return false;
+        const std::vector<ChartSeries>& series = chart->Chart().Data().series;
+        return !series.empty() && !series[0].points.empty() &&
+               series[0].points.back().value == latitude &&
+               !GetUpdateRect(chart->Chart().Window(), nullptr, FALSE);
+    });
 }
 
 int MeasureLatency(SensorSimControl& sim)
 {
-    if (!sim.Reset() || !sim.LoadScenario(nullptr) ||
-        !AddTestSensor(sim, kMarkedSensor, L"Marked sensor",
-                       {{L"LATITUDE_DEGREES", L"VT_R8, 47.6"}, {L"CITY", L"VT_LPWSTR, start"}})) {
+    if (!AddMarkedSensor(sim, kMarkedSensor)) {
         std::printf("the sensor simulator is not available\n");
         return 1;
     }
@@ -85,24 +73,9 @@ int MeasureLatency(SensorSimControl& sim)
         std::printf("the main window or its chart did not start\n");
         return 1;
     }
-    std::vector<double> samples;
-    int lost = 0;
-    for (int sample = 0; sample < kSamples; ++sample) {
-        Sleep(static_cast<DWORD>(20 + (sample * 37) % 130));
-        const double ms = ReportToChart(sim, window, 100.0 + sample);
-        if (ms < 0)
-            ++lost;
-        else
-            samples.push_back(ms);
-    }
-    const double worst = samples.empty() ? 0 : *std::max_element(samples.begin(), samples.end());
-    std::printf("report to chart: data-updated event to the chart's painted picture, %d reports, "
-                "default scenario running\n",
-                kSamples);
-    std::printf("%-32s %10s %10s\n", "figure", "ms", "goal");
-    std::printf("%-32s %10.1f\n", "median", Median(samples));
-    std::printf("%-32s %10.1f %7s%.0f\n", "worst", worst, "<= ", kGoalMs);
-    std::printf("%-32s %10d %10s\n", "never shown", lost, "0");
+    MeasureMarkedLatency("report to chart: data-updated event to the chart's painted picture",
+                         kSamples, kGoalMs,
+                         [&](int sample) { return ReportToChart(sim, window, 100.0 + sample); });
     return 0;
 }
 
