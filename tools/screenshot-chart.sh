@@ -5,21 +5,7 @@
 # the prefix's LogPixels is set and a fresh wineserver reads it; the prefix
 # is put back to 96 dpi afterwards.
 set -euo pipefail
-source "$(dirname "$0")/env.sh"
-folder=${1:-$TESSEL_ROOT/docs}
-targets="Tessel TesselDriver"
-[ -f "$TESSEL_ROOT/simulator/CMakeLists.txt" ] && targets="$targets SensorSim"
-TESSEL_BUILD_TARGETS=$targets "$TESSEL_ROOT/tools/build.sh"
-export TESSEL_HEADLESS=1
-# Room for a 200 % desktop.
-export TESSEL_XVFB_SCREEN=1900x1300x24
-source "$TESSEL_ROOT/tools/session.sh"
-tessel_start_session
-
-trap 'tessel_set_dpi 96; tessel_end_session' EXIT
-
-driver=$TESSEL_BUILD_DIR/TesselDriver.exe
-mkdir -p "$folder"
+source "$(dirname "$0")/screenshot-session.sh" 1900x1300x24 "${1:-}"
 for scale in 100 200; do
     dpi=$(( 96 * scale / 100 ))
     width=$(( 900 * scale / 100 ))

@@ -4,19 +4,7 @@
 # docs/screenshot-rates-100.png and screenshot-rates-200.png (or into the
 # given folder). The prefix is put back to 96 dpi afterwards.
 set -euo pipefail
-source "$(dirname "$0")/env.sh"
-folder=${1:-$TESSEL_ROOT/docs}
-TESSEL_BUILD_TARGETS="Tessel TesselDriver SensorSim" "$TESSEL_ROOT/tools/build.sh"
-export TESSEL_HEADLESS=1
-# Room for a 200 % desktop.
-export TESSEL_XVFB_SCREEN=1700x1100x24
-source "$TESSEL_ROOT/tools/session.sh"
-tessel_start_session
-
-trap 'tessel_set_dpi 96; tessel_end_session' EXIT
-
-driver=$TESSEL_BUILD_DIR/TesselDriver.exe
-mkdir -p "$folder"
+source "$(dirname "$0")/screenshot-session.sh" 1700x1100x24 "${1:-}"
 for scale in 100 200; do
     tessel_set_dpi $(( 96 * scale / 100 ))
     width=$(( 800 * scale / 100 ))

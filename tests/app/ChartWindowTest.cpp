@@ -57,6 +57,15 @@ struct ChartFixture
             REQUIRE(sim.FireDataUpdated(&id) == 1);
         }
     }
+    // The usual start: sensor 1, "Integrated GPS", in a started window with
+    // the given number of reports, its chart open.
+    void OpenGpsChart(int reports)
+    {
+        AddSensor(1, L"Integrated GPS");
+        REQUIRE(window.Start() == 1);
+        Fire(1, reports);
+        OpenChart(L"Integrated GPS");
+    }
     // Opens the chart of the n-th sensor with Ctrl+G in the tree.
     void OpenChart(const wchar_t* sensorName)
     {
@@ -215,10 +224,7 @@ TEST_CASE("Chart opens one window per sensor, brings it to the front again, and 
 TEST_CASE("the chart shows the history from before it opened, and the legend the tree's texts")
 {
     ChartFixture f;
-    f.AddSensor(1, L"Integrated GPS");
-    REQUIRE(f.window.Start() == 1);
-    f.Fire(1, 20);
-    f.OpenChart(L"Integrated GPS");
+    f.OpenGpsChart(20);
     f.WithChart(1, [](ChartWindow& chart) {
         const ChartData& data = chart.Chart().Data();
         REQUIRE(data.series.size() == 3);
@@ -289,10 +295,7 @@ TEST_CASE("the live chart draws the sensor's constant value where the axis says"
 TEST_CASE("Space pauses the picture while reports go on; a hidden line stays hidden")
 {
     ChartFixture f;
-    f.AddSensor(1, L"Integrated GPS");
-    REQUIRE(f.window.Start() == 1);
-    f.Fire(1, 5);
-    f.OpenChart(L"Integrated GPS");
+    f.OpenGpsChart(5);
     const HWND chartWindow = f.ChartWindowOf(1);
     const HWND plot = f.PlotOf(1);
     // Space reaches the window through the focused chart.
@@ -340,9 +343,7 @@ TEST_CASE("Space pauses the picture while reports go on; a hidden line stays hid
 TEST_CASE("a minimised chart takes no pictures; restored, it goes on")
 {
     ChartFixture f;
-    f.AddSensor(1, L"Integrated GPS");
-    REQUIRE(f.window.Start() == 1);
-    f.OpenChart(L"Integrated GPS");
+    f.OpenGpsChart(0);
     f.WaitForFrames(1, 2);
     const HWND chartWindow = f.ChartWindowOf(1);
     ShowWindow(chartWindow, SW_MINIMIZE);
@@ -359,10 +360,7 @@ TEST_CASE("a minimised chart takes no pictures; restored, it goes on")
 TEST_CASE("a sensor that leaves keeps its chart, titled so, which goes on when it returns")
 {
     ChartFixture f;
-    f.AddSensor(1, L"Integrated GPS");
-    REQUIRE(f.window.Start() == 1);
-    f.Fire(1, 10);
-    f.OpenChart(L"Integrated GPS");
+    f.OpenGpsChart(10);
     const HWND chartWindow = f.ChartWindowOf(1);
     const GUID id = TestSensorId(1);
     REQUIRE(f.sim.RemoveSensor(&id) == 1);
@@ -389,10 +387,7 @@ TEST_CASE("a sensor that leaves keeps its chart, titled so, which goes on when i
 TEST_CASE("the chart window follows the DPI")
 {
     ChartFixture f;
-    f.AddSensor(1, L"Integrated GPS");
-    REQUIRE(f.window.Start() == 1);
-    f.Fire(1, 5);
-    f.OpenChart(L"Integrated GPS");
+    f.OpenGpsChart(5);
     const char* testDpi = std::getenv("TESSEL_TEST_DPI");
     const int dpi = testDpi ? std::atoi(testDpi) : kDefaultDpi;
     f.WithChart(1, [dpi](ChartWindow& chart) {
