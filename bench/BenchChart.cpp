@@ -84,16 +84,9 @@ int MeasureMemory(SensorSimControl& sim, double seconds)
     if (!sim.Reset()) {
         return 1;
     }
-    for (unsigned number = 1; number <= kStormSensors; ++number) {
-        const std::wstring name = L"Storm sensor " + std::to_wstring(number);
-        if (!AddTestSensor(sim, number, name.c_str(),
-                           {{L"LATITUDE_DEGREES", L"VT_R8, 47.6, ramp, 0.0001"},
-                            {L"LONGITUDE_DEGREES", L"VT_R8, -122.3, walk, 0.001, -123, -122"},
-                            {L"ALTITUDE_SEALEVEL_METERS", L"VT_R8, 56, walk, 0.4, 52, 60"},
-                            {L"CITY", L"VT_LPWSTR, Seattle"}})) {
-            std::printf("the sensors could not be set up\n");
-            return 1;
-        }
+    if (!AddStormSensors(sim, kStormSensors, false)) {
+        std::printf("the sensors could not be set up\n");
+        return 1;
     }
     PlacementValueGuard placement;
     MainWindowHarness window;

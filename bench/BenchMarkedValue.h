@@ -20,6 +20,26 @@ inline bool AddMarkedSensor(SensorSimControl& sim, unsigned sensor)
                          {{L"LATITUDE_DEGREES", L"VT_R8, 47.6"}, {L"CITY", L"VT_LPWSTR, start"}});
 }
 
+// Adds the storm's sensors 1 to count, "Storm sensor n", whose values
+// drift as they report; with a constant speed field too when asked.
+inline bool AddStormSensors(SensorSimControl& sim, unsigned count, bool withSpeed)
+{
+    using namespace main_window_test;
+    for (unsigned number = 1; number <= count; ++number) {
+        const std::wstring name = L"Storm sensor " + std::to_wstring(number);
+        std::vector<std::pair<const wchar_t*, const wchar_t*>> fields = {
+            {L"LATITUDE_DEGREES", L"VT_R8, 47.6, ramp, 0.0001"},
+            {L"LONGITUDE_DEGREES", L"VT_R8, -122.3, walk, 0.001, -123, -122"},
+            {L"ALTITUDE_SEALEVEL_METERS", L"VT_R8, 56, walk, 0.4, 52, 60"}};
+        if (withSpeed)
+            fields.push_back({L"SPEED_KNOTS", L"VT_R8, 0.0"});
+        fields.push_back({L"CITY", L"VT_LPWSTR, Seattle"});
+        if (!AddTestSensor(sim, number, name.c_str(), fields))
+            return false;
+    }
+    return true;
+}
+
 // Raises the sensor's data event, again while a rebuild re-enumerates the
 // sensors and the event reaches nobody; the start in milliseconds, or -1.
 inline double FireMarkedEvent(SensorSimControl& sim, const GUID& id)

@@ -104,17 +104,9 @@ int main()
         std::printf("the sensor simulator is not available\n");
         return 1;
     }
-    for (unsigned number = 1; number <= kSensors; ++number) {
-        std::wstring name = L"Storm sensor " + std::to_wstring(number);
-        if (!AddTestSensor(*sim, number, name.c_str(),
-                           {{L"LATITUDE_DEGREES", L"VT_R8, 47.6, ramp, 0.0001"},
-                            {L"LONGITUDE_DEGREES", L"VT_R8, -122.3, walk, 0.001, -123, -122"},
-                            {L"ALTITUDE_SEALEVEL_METERS", L"VT_R8, 56, walk, 0.4, 52, 60"},
-                            {L"SPEED_KNOTS", L"VT_R8, 0.0"},
-                            {L"CITY", L"VT_LPWSTR, Seattle"}})) {
-            std::printf("the sensors could not be set up\n");
-            return 1;
-        }
+    if (!AddStormSensors(*sim, kSensors, true)) {
+        std::printf("the sensors could not be set up\n");
+        return 1;
     }
 
     PlacementValueGuard placement;
