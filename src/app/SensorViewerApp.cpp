@@ -534,16 +534,27 @@ bool SensorViewerApp::UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow,
         if (!row) {
             return false;
         }
-        if (!tree_.GetItemText(row, text)) {
+        const WideString* held = tree_.HeldText(row);
+        if (!held && !tree_.GetItemText(row, text)) {
             return false;
         }
-        switch (CompareFieldRow(text.Data(), field->name.Data(), field->valueText.Data())) {
+        const wchar_t* shown = held ? held->Data() : text.Data();
+        switch (CompareFieldRow(shown, field->name.Data(), field->valueText.Data())) {
         case FIELD_ROW_OTHER:
             return false;
         case FIELD_ROW_NEW_TEXT:
+            // A value that changes once changes again: from now on its
+            // text is held outside the tree.
             Format(newText, L"%s\t%s", field->name.Data(), field->valueText.Data());
-            quiet.RowChanging(row);
-            tree_.SetItemText(row, newText.Data());
+            if (held) {
+                tree_.SetHeldText(row, newText.Data());
+                quiet.RowDrawDue(row);
+            } else {
+                quiet.RowChanging(row);
+                if (!tree_.SetHeldText(row, newText.Data())) {
+                    tree_.SetItemText(row, newText.Data());
+                }
+            }
             break;
         case FIELD_ROW_SAME:
             break;

@@ -9,7 +9,7 @@ QuietTreeUpdate::QuietTreeUpdate(HWND tree, TreeRowPainter* painter)
 
 void QuietTreeUpdate::BeginQuiet()
 {
-    quiet_ = tree_ && (GetWindowLongPtrW(tree_, GWL_STYLE) & WS_VISIBLE) != 0;
+    quiet_ = shown_;
     if (!quiet_) {
         return;
     }
@@ -24,18 +24,20 @@ void QuietTreeUpdate::BeginQuiet()
 
 QuietTreeUpdate::~QuietTreeUpdate()
 {
-    if (!quiet_) {
+    if (!shown_) {
         return;
     }
-    DefWindowProcW(tree_, WM_SETREDRAW, TRUE, 0);
-    if (pending_) {
-        InvalidateRgn(tree_, pending_.Get(), TRUE);
-    }
-    ScrollState after;
-    ReadScrollState(tree_, after);
-    if (!SameScrollState(before_, after)) {
-        RedrawWindow(tree_, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ERASE);
-        return;
+    if (quiet_) {
+        DefWindowProcW(tree_, WM_SETREDRAW, TRUE, 0);
+        if (pending_) {
+            InvalidateRgn(tree_, pending_.Get(), TRUE);
+        }
+        ScrollState after;
+        ReadScrollState(tree_, after);
+        if (!SameScrollState(before_, after)) {
+            RedrawWindow(tree_, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ERASE);
+            return;
+        }
     }
     if (rowCount_ > kMaxRows) {
         InvalidateRect(tree_, nullptr, FALSE);
@@ -94,8 +96,21 @@ void QuietTreeUpdate::InvalidateRows(const HTREEITEM* rows, unsigned count, cons
 
 void QuietTreeUpdate::RowChanging(HTREEITEM item)
 {
-    if (rowCount_ == 0) {
+    AddRow(item);
+    if (!quiet_) {
         BeginQuiet();
+    }
+}
+
+void QuietTreeUpdate::RowDrawDue(HTREEITEM item)
+{
+    AddRow(item);
+}
+
+void QuietTreeUpdate::AddRow(HTREEITEM item)
+{
+    if (rowCount_ == 0) {
+        shown_ = tree_ && (GetWindowLongPtrW(tree_, GWL_STYLE) & WS_VISIBLE) != 0;
     }
     if (rowCount_ < kMaxRows) {
         rows_[rowCount_] = item;

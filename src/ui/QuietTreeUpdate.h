@@ -45,11 +45,15 @@ public:
     // Call before a row's text is changed in this scope: the first call
     // stops the tree's drawing.
     void RowChanging(HTREEITEM item);
+    // A row shows a new text the tree was not told of (a text the tree asks
+    // for): it is only drawn again when the scope ends.
+    void RowDrawDue(HTREEITEM item);
 
 private:
     static constexpr unsigned kMaxRows = 64;
 
     void BeginQuiet();
+    void AddRow(HTREEITEM item);
     void ShowChangedRows();
     void InvalidateRows(const HTREEITEM* rows, unsigned count, const RECT& client);
 
@@ -64,6 +68,8 @@ private:
 
     HWND tree_;
     TreeRowPainter* painter_;
+    // Whether the tree was visible when the first row was added.
+    bool shown_ = false;
     bool quiet_ = false;
     ScrollState before_;
     ScopedRegion pending_;

@@ -2,6 +2,7 @@
 
 #include <vsstyle.h>
 
+#include <new>
 #include <vector>
 
 #include "base/ScopedHandle.h"
@@ -193,6 +194,7 @@ void TreeListCtrl::Detach()
     }
     header_.Reset();
     keptWidths_.clear();
+    heldTexts_.clear();
     themed_ = 0;
 }
 
@@ -279,15 +281,16 @@ int TreeListCtrl::ColumnFitWidth(int index)
             depthZeroStart = textRect.left + scrolled - depth * indent;
             haveStart = true;
         }
-        if (!GetItemText(item, text)) {
+        const WideString* rowText = ReadRowText(item, text);
+        if (!rowText) {
             continue;
         }
-        unsigned length = text.Length();
-        StripSpanningMark(text.Data(), length);
-        const unsigned count = SplitAtTabs(text.Data(), length, pieces, kMaxRowColumns);
+        unsigned length = rowText->Length();
+        StripSpanningMark(rowText->Data(), length);
+        const unsigned count = SplitAtTabs(rowText->Data(), length, pieces, kMaxRowColumns);
         SIZE extent = {};
         if (static_cast<unsigned>(index) < count &&
-            MeasureRowText(dc.Get(), text.Data() + pieces[index].start,
+            MeasureRowText(dc.Get(), rowText->Data() + pieces[index].start,
                            static_cast<int>(pieces[index].length), extent)) {
             measured.push_back({depth, extent.cx});
         }
@@ -382,7 +385,72 @@ int TreeListCtrl::HandleNotify(HWND dialog, WPARAM wParam, NMHDR* header, LRESUL
     if (header->hwndFrom == tree_ && header->code == NM_CUSTOMDRAW && header_.Get()) {
         return HandleCustomDraw(dialog, wParam, reinterpret_cast<NMTVCUSTOMDRAW*>(header), result);
     }
-    return TreeCtrl::HandleNotify(dialog, wParam, header, result);
+    if (header->hwndFrom == tree_ && header->code == TVN_DELETEITEMW) {
+        heldTexts_.erase(reinterpret_cast<NMTREEVIEWW*>(header)->itemOld.hItem);
+    }
+    const int handled = TreeCtrl::HandleNotify(dialog, wParam, header, result);
+    if (header->hwndFrom == tree_ && header->code == TVN_GETDISPINFOW) {
+        AnswerHeldText(reinterpret_cast<NMTVDISPINFOW*>(header)->item);
+    }
+    return handled;
+}
+
+int TreeListCtrl::SetHeldText(HTREEITEM item, const wchar_t* text)
+{
+    if (!tree_ || !item) {
+        return 0;
+    }
+    const auto found = heldTexts_.find(item);
+    if (found != heldTexts_.end()) {
+        return found->second->Assign(text ? text : L"");
+    }
+    std::unique_ptr<WideString> held(new (std::nothrow) WideString);
+    if (!held || !held->Assign(text ? text : L"")) {
+        return 0;
+    }
+    // Held before the tree is told: it asks for the text right away.
+    heldTexts_[item] = std::move(held);
+    TVITEMW change = {};
+    change.mask = TVIF_HANDLE | TVIF_TEXT;
+    change.hItem = item;
+    change.pszText = LPSTR_TEXTCALLBACKW;
+    if (!SendMessageW(tree_, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&change))) {
+        heldTexts_.erase(item);
+        return 0;
+    }
+    return 1;
+}
+
+const WideString* TreeListCtrl::HeldText(HTREEITEM item) const
+{
+    const auto found = heldTexts_.find(item);
+    return found == heldTexts_.end() ? nullptr : found->second.get();
+}
+
+void TreeListCtrl::AnswerHeldText(TVITEMW& item) const
+{
+    const WideString* held = (item.mask & TVIF_TEXT) ? HeldText(item.hItem) : nullptr;
+    if (!held) {
+        return;
+    }
+    if (item.pszText && item.pszText != LPSTR_TEXTCALLBACKW && item.cchTextMax > 0 &&
+        held->Length() < static_cast<unsigned>(item.cchTextMax)) {
+        lstrcpynW(item.pszText, held->Data(), item.cchTextMax);
+        return;
+    }
+    // Longer than the tree's buffer: lent whole, the tree copies it before
+    // the text can change again.
+    item.pszText = const_cast<wchar_t*>(held->Data());
+}
+
+// A held text as it is, any other read from the tree into buffer; asking
+// the tree for a held text would make it measure the row again.
+const WideString* TreeListCtrl::ReadRowText(HTREEITEM item, WideString& buffer) const
+{
+    if (const WideString* held = HeldText(item)) {
+        return held;
+    }
+    return GetItemText(item, buffer) ? &buffer : nullptr;
 }
 
 int TreeListCtrl::HandleCustomDraw(HWND dialog, WPARAM wParam, NMTVCUSTOMDRAW* draw,
@@ -513,12 +581,13 @@ int TreeListCtrl::DrawRow(NMTVCUSTOMDRAW* draw)
     int selectedImage = -1;
     // The whole text: a long row is drawn to its end, as the column fit
     // measured it.
+    const WideString* rowText = nullptr;
     if (!TreeView_GetItemRect(tree_, item, &textRect, TRUE) ||
         !GetItem(item, nullptr, nullptr, &image, &selectedImage, 0, nullptr) ||
-        !GetItemText(item, rowText_)) {
+        !(rowText = ReadRowText(item, rowText_))) {
         return 0;
     }
-    const wchar_t* text = rowText_.Data();
+    const wchar_t* text = rowText->Data();
 
     int widths[kMaxRowColumns];
     RowFrame frame;
@@ -529,7 +598,7 @@ int TreeListCtrl::DrawRow(NMTVCUSTOMDRAW* draw)
     frame.iconHeight = icons_.IconHeight();
     frame.dpi = dpi_;
     RowPlan plan;
-    PlanRow(text, rowText_.Length(), frame, plan);
+    PlanRow(text, rowText->Length(), frame, plan);
 
     if ((flags_ & TREE_GRID_LINES) && !plan.spanning) {
         DrawGridLines(dc, textRect, plan.totalWidth);

@@ -9,6 +9,8 @@
 #include "ui/QuietTreeUpdate.h"
 #include "ui/TreeCtrl.h"
 
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 // Window-property tag of the tree window's subclass.
@@ -63,6 +65,18 @@ public:
     // until the tree has painted a plain row itself.
     unsigned DrawRowsNow(HTREEITEM* rows, unsigned count) override;
 
+    // Rows whose texts change all the time (live values): the control holds
+    // their texts and the tree asks for them when it needs one
+    // (LPSTR_TEXTCALLBACK). Under Wine each TVM_SETITEMW measures the text
+    // through a DC of its own and recomputes and redraws the scroll bars; a
+    // held text changes without the tree knowing, and the caller draws the
+    // row (QuietTreeUpdate::RowDrawDue). The first call on a row tells the
+    // tree to ask from then on, a change of the tree's own
+    // (QuietTreeUpdate::RowChanging).
+    int SetHeldText(HTREEITEM item, const wchar_t* text);
+    // The text the control holds for a row, or null when the tree holds it.
+    const WideString* HeldText(HTREEITEM item) const;
+
     HWND Header() const { return header_.Get(); }
     bool IsThemed() const { return themed_ != 0; }
 
@@ -88,6 +102,8 @@ private:
                            int totalWidth, int state);
     void DrawColumnText(NMTVCUSTOMDRAW* draw, const wchar_t* text, const ColumnPlacement& column,
                         int state);
+    void AnswerHeldText(TVITEMW& item) const;
+    const WideString* ReadRowText(HTREEITEM item, WideString& buffer) const;
 
     ScopedWindow header_;
     Subclasser treeSubclass_;
@@ -124,4 +140,6 @@ private:
     // The row being drawn, whole however long; kept to spare an allocation
     // per row.
     WideString rowText_;
+    // Texts of rows the tree asks for; a row's entry goes with the row.
+    std::unordered_map<HTREEITEM, std::unique_ptr<WideString>> heldTexts_;
 };

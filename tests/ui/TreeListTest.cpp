@@ -113,6 +113,31 @@ void ChangeValues(TreeListTestHost& host, std::initializer_list<HTREEITEM> rows)
     }
 }
 
+// Gives each row a new value the tree holds no more, as live values do: the
+// first change tells the tree to ask for the text, the later ones do not
+// reach the tree at all.
+void ChangeHeldValues(TreeListTestHost& host, std::initializer_list<HTREEITEM> rows,
+                      const wchar_t* text)
+{
+    QuietTreeUpdate quiet(host.tree, &host.list);
+    for (HTREEITEM row : rows) {
+        if (host.list.HeldText(row)) {
+            REQUIRE(host.list.SetHeldText(row, text) == 1);
+            quiet.RowDrawDue(row);
+        } else {
+            quiet.RowChanging(row);
+            REQUIRE(host.list.SetHeldText(row, text) == 1);
+        }
+    }
+}
+
+std::wstring ReadBack(TreeListTestHost& host, HTREEITEM row)
+{
+    WideString text;
+    REQUIRE(host.list.GetItemText(row, text) == 1);
+    return text.Data();
+}
+
 } // namespace
 
 TEST_CASE("row layout: columns, spanning and the icon")
@@ -578,4 +603,52 @@ TEST_CASE("an icon copied from its stamp equals the icon the image list draws ov
     // Again from the kept stamp, and over another colour from one of its own.
     CHECK(differing(GetSysColor(COLOR_WINDOW), stamps) == 0);
     CHECK(differing(RGB(40, 90, 160), stamps) == 0);
+}
+
+TEST_CASE("held texts are shown, read back and drawn at once like the tree's own, and go with "
+          "their rows")
+{
+    TreeListTestHost host;
+    REQUIRE(host.AttachWithColumns(TREE_PLAIN_HEADER, 100, 150));
+    HTREEITEM held = host.list.InsertItem({nullptr, L"Value\t1.0"});
+    HTREEITEM own = host.list.InsertItem({nullptr, L"Value\t-123.456"});
+    PumpMessages();
+    UpdateWindow(host.tree);
+
+    ChangeHeldValues(host, {held}, L"Value\t-123.456");
+    UpdateWindow(host.tree);
+    CHECK(ReadBack(host, held) == L"Value\t-123.456");
+    CHECK(RowOnScreen(host.tree, held) == RowOnScreen(host.tree, own));
+
+    // Later changes are drawn at once, without the tree's paint.
+    const std::vector<COLORREF> before = RowOnScreen(host.tree, held);
+    ChangeHeldValues(host, {held}, L"Value\t7.5");
+    CHECK_FALSE(RowDue(host.tree, held));
+    const std::vector<COLORREF> drawn = RowOnScreen(host.tree, held);
+    CHECK(drawn != before);
+    RedrawWindow(host.tree, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    CHECK(RowOnScreen(host.tree, held) == drawn);
+    CHECK(ReadBack(host, held) == L"Value\t7.5");
+
+    // Longer than any buffer the tree or a reader starts with.
+    const std::wstring value = L"Value\t" + std::wstring(1000, L'9');
+    ChangeHeldValues(host, {held}, value.c_str());
+    CHECK(ReadBack(host, held) == value);
+    WideString selection;
+    REQUIRE(host.list.SelectItem(held) == 1);
+    host.list.GetSelectionText(selection);
+    CHECK(std::wstring(selection.Data()) == value);
+
+    // A row inserted after a held one was deleted, perhaps where it was,
+    // shows its own text.
+    REQUIRE(TreeView_DeleteItem(host.tree, held));
+    CHECK(host.list.HeldText(held) == nullptr);
+    ChangeHeldValues(host, {own}, L"Value\t2.0");
+    host.list.DeleteAll();
+    CHECK(host.list.HeldText(own) == nullptr);
+    for (int i = 0; i < 4; ++i) {
+        HTREEITEM fresh = host.list.InsertItem({nullptr, L"Fresh\t0"});
+        CHECK(host.list.HeldText(fresh) == nullptr);
+        CHECK(ReadBack(host, fresh) == L"Fresh\t0");
+    }
 }
