@@ -1,6 +1,7 @@
 #include "ui/TreeListCtrl.h"
 
 #include <vsstyle.h>
+#include <windowsx.h>
 
 #include <new>
 #include <vector>
@@ -324,15 +325,18 @@ int TreeListCtrl::FitColumn(int index)
     return width > 0 && SetColumnWidth(index, width);
 }
 
-int TreeListCtrl::TreeWindowProc(HWND, UINT message, WPARAM, LPARAM, LRESULT*, void* context)
+int TreeListCtrl::TreeWindowProc(HWND, UINT message, WPARAM, LPARAM lParam, LRESULT*, void* context)
 {
     auto* self = static_cast<TreeListCtrl*>(context);
     if (message == WM_SIZE) {
         self->FollowTreeWidth();
     } else if (message == WM_THEMECHANGED || message == WM_SYSCOLORCHANGE) {
         self->ThemeChanged();
-    } else if (message == WM_MOUSEMOVE || message == WM_MOUSELEAVE) {
-        self->mouseOverTree_ = message == WM_MOUSEMOVE;
+    } else if (message == WM_MOUSEMOVE) {
+        self->mouseOverTree_ = true;
+        self->mouseAt_ = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    } else if (message == WM_MOUSELEAVE) {
+        self->mouseOverTree_ = false;
     }
     return 0; // the tree's own procedure always runs too
 }
@@ -533,13 +537,13 @@ bool TreeListCtrl::DrawRowNow(HDC dc, HTREEITEM row, HTREEITEM hot)
 }
 
 // The row the mouse is over, which the tree may draw highlighted; asked
-// only after the mouse has moved over the tree and not left it since.
+// only after the mouse has moved over the tree and not left it since. Where
+// the mouse last moved in the tree, not GetCursorPos: under Wine that asks
+// the X server, a round trip that costs more than drawing the rows.
 HTREEITEM TreeListCtrl::RowUnderCursor() const
 {
     TVHITTESTINFO hit = {};
-    if (!GetCursorPos(&hit.pt) || !ScreenToClient(tree_, &hit.pt)) {
-        return nullptr;
-    }
+    hit.pt = mouseAt_;
     return TreeView_HitTest(tree_, &hit);
 }
 

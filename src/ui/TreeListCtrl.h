@@ -118,8 +118,10 @@ private:
     bool themeStale_ = false;
     // The icons of plain rows, ready to copy.
     IconStamps stamps_;
-    // The mouse moved over the tree and has not left it since.
+    // The mouse moved over the tree and has not left it since, last to
+    // this point of the tree's client area.
     bool mouseOverTree_ = false;
+    POINT mouseAt_ = {};
     // How the tree last asked for a row in no special state to be drawn.
     bool plainRowKnown_ = false;
     UINT plainItemState_ = 0;
