@@ -2,8 +2,11 @@
 // of the Sensor API as Tessel does, receives every data report and reads
 // each of its values, and shows nothing. Whatever it costs, the Sensor API
 // (here the simulator, which runs in the process) and Wine's delivery cost
-// any sensor viewer.
-//   bench_sensor_floor.exe SECONDS   (ends by itself after that long)
+// any sensor viewer. Given a number of windows, it also opens that many
+// windows of a chart's size and puts a ready picture of that size on the
+// screen in each at a chart's frame rate: what any live chart pays under
+// Wine before it draws a single line.
+//   bench_sensor_floor.exe SECONDS [WINDOWS]   (ends by itself after SECONDS)
 
 #include <initguid.h>
 
@@ -15,7 +18,10 @@
 
 #include <vector>
 
+#include "app/ChartWindow.h"
 #include "base/Com.h"
+#include "base/ScopedHandle.h"
+#include "ui/GdiHelpers.h"
 
 namespace {
 
@@ -53,11 +59,71 @@ private:
     volatile LONG reports_ = 0;
 };
 
+// The chart control's size in a chart window of the default size at 96 dpi.
+constexpr int kPictureWidth = 720;
+constexpr int kPictureHeight = 405;
+
+// A window that copies one prepared picture onto itself on every frame.
+class FrameWindow
+{
+public:
+    int Open(int index)
+    {
+        picture_.Reset(MakeDibSection(kPictureWidth, kPictureHeight));
+        pictureDc_.Reset(CreateCompatibleDC(nullptr));
+        if (!picture_ || !pictureDc_) {
+            return 0;
+        }
+        SelectObject(pictureDc_.Get(), picture_.Get());
+        const RECT all = {0, 0, kPictureWidth, kPictureHeight};
+        FillRect(pictureDc_.Get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        RECT frame = all;
+        AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
+        window_ = CreateWindowExW(0, L"Static", L"Frames", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                  40 + 30 * index, 40 + 30 * index, frame.right - frame.left,
+                                  frame.bottom - frame.top, nullptr, nullptr, nullptr, nullptr);
+        return window_ != nullptr;
+    }
+    void Present()
+    {
+        WindowDc dc(window_);
+        if (dc.Get()) {
+            BitBlt(dc.Get(), 0, 0, kPictureWidth, kPictureHeight, pictureDc_.Get(), 0, 0, SRCCOPY);
+        }
+    }
+
+private:
+    HWND window_ = nullptr;
+    ScopedBitmap picture_;
+    ScopedCreatedDc pictureDc_;
+};
+
+// Presents every window's picture once a frame until the time is up.
+void PresentFrames(std::vector<FrameWindow>& windows, DWORD milliseconds)
+{
+    const DWORD start = GetTickCount();
+    const UINT_PTR timer = SetTimer(nullptr, 0, kChartFrameMs, nullptr);
+    MSG message;
+    while (GetTickCount() - start < milliseconds && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.message == WM_TIMER && message.wParam == timer) {
+            for (FrameWindow& window : windows) {
+                window.Present();
+            }
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    KillTimer(nullptr, timer);
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {
-    const DWORD seconds = commandLine && *commandLine ? strtoul(commandLine, nullptr, 10) : 20;
+    char* rest = nullptr;
+    const DWORD seconds = commandLine && *commandLine ? strtoul(commandLine, &rest, 10) : 20;
+    const unsigned long windowCount = rest && *rest ? strtoul(rest, nullptr, 10) : 0;
     ComApartment apartment;
     apartment.Init(1);
     ComPtr<ISensorManager> manager =
@@ -78,7 +144,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
             subscribed.push_back(std::move(sensor));
         }
     }
-    Sleep(seconds * 1000);
+    std::vector<FrameWindow> windows(windowCount);
+    for (unsigned long i = 0; i < windowCount; ++i) {
+        if (!windows[i].Open(static_cast<int>(i))) {
+            return 1;
+        }
+    }
+    if (windows.empty()) {
+        Sleep(seconds * 1000);
+    } else {
+        PresentFrames(windows, seconds * 1000);
+    }
     for (ComPtr<ISensor>& sensor : subscribed) {
         sensor->SetEventSink(nullptr);
     }

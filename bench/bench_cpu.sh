@@ -8,7 +8,9 @@
 # as a percentage of one core, beside the goal. The floor runs each scenario
 # too: bench_sensor_floor.exe subscribes to the same simulated sensors and
 # reads every report but shows nothing, so its figures are the simulator's
-# and Wine's delivery, which any viewer pays.
+# and Wine's delivery, which any viewer pays. For (c) the floor also puts a
+# ready picture of a chart's size on the screen in three windows at a
+# chart's frame rate, as any live chart must.
 #
 # Runs inside a session (tools/bench.sh): needs DISPLAY, WINEPREFIX,
 # TESSEL_WINE, TESSEL_WINESERVER and TESSEL_BUILD_DIR.
@@ -74,13 +76,14 @@ open_charts() {
 
 # Runs Tessel, or with "floor" as the fourth argument the floor program,
 # with a scenario for the measured time; prints one table row. Sensor rows
-# after "tessel" as the fourth argument get a chart each.
+# after "tessel" as the fourth argument get a chart each; a number after
+# "floor" is the floor's count of windows presenting frames.
 measure() {
     local name=$1 scenario=$2 goal=$3 kind=${4:-tessel} goal_text tessel server t0 s0 t1 s1 tessel_pct server_pct total
     shift 3
     [ $# -gt 0 ] && shift
     if [ "$kind" = floor ]; then
-        TESSEL_SENSOR_SCENARIO=$(windows_path "$scenario") "$TESSEL_WINE" "$floor" $((seconds + 4)) \
+        TESSEL_SENSOR_SCENARIO=$(windows_path "$scenario") "$TESSEL_WINE" "$floor" $((seconds + 4)) "${1:-0}" \
             >>"$TESSEL_BUILD_DIR/logs/bench-cpu.log" 2>&1 </dev/null &
         tessel=$!
     else
@@ -128,4 +131,5 @@ fi
 # Rows 1 to 3: the accelerometer, the compass and the inclinometer.
 if runs c; then
     measure "(c) as (b), a chart of each of the three" "$scenarios/fast.ini" 5 tessel 1 2 3
+    measure "(c) floor: (b)'s, three pictures at 30/s" "$scenarios/fast.ini" - floor 3
 fi
