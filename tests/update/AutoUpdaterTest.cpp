@@ -153,9 +153,15 @@ struct UpdaterSetup
         REQUIRE(updater.Wait(kPatienceMs));
         return started;
     }
-    void Forced()
+    // A forced check; with keys, of a signed answer, and with the highest
+    // serial kept in the test key when asked.
+    void Forced(UpdateKeyList keys = nullptr, bool keepSerial = false)
     {
-        REQUIRE(updater.Start(window.Handle(), Options()));
+        UpdateCheckOptions options = Options();
+        options.keys = keys;
+        options.stateRoot = keepSerial ? HKEY_CURRENT_USER : nullptr;
+        options.stateSubkey = keepSerial ? kKey : nullptr;
+        REQUIRE(updater.Start(window.Handle(), options));
         REQUIRE(updater.Wait(kPatienceMs));
     }
     // A forced check of an answer that arrives slowly, under way once the
@@ -472,12 +478,7 @@ TEST_CASE("A Start from inside the wait of another Start is refused")
     // instead of waiting for an answer forever.
     DialogAnswerer unexpected({IDNO, IDNO});
     UpdaterSetup setup;
-    setup.server.Clear();
-    ScriptedAnswer slow = SlowAnswer(Answer("1.00", ""));
-    slow.times = 0;
-    REQUIRE(setup.server.Answer(slow));
-    REQUIRE(setup.updater.Start(setup.window.Handle(), setup.Options()));
-    REQUIRE(setup.WaitForRequest());
+    setup.StartSlowCheck(Answer("1.00", ""));
     // The second Start waits for the first check with messages flowing; the
     // posted message ticks the box once more in the middle of that wait.
     gNestedUpdater = &setup.updater;
@@ -499,10 +500,7 @@ TEST_CASE("With keys built in, only a signed answer is read, and every file need
     UpdateSigner& maker = ring.current;
     auto check = [&](const std::string& body) {
         setup.Serve(body);
-        UpdateCheckOptions options = setup.Options();
-        options.keys = ring.keys;
-        REQUIRE(setup.updater.Start(setup.window.Handle(), options));
-        REQUIRE(setup.updater.Wait(kPatienceMs));
+        setup.Forced(ring.keys);
     };
     const std::string offer = Claimed("1.05", "<files/>");
     {
@@ -545,12 +543,7 @@ TEST_CASE("A keyed check takes only a fresh answer meant for it and keeps the hi
     const char* keys[] = {maker.PublicKey(), nullptr};
     auto check = [&](const std::string& body) {
         setup.Serve(body);
-        UpdateCheckOptions options = setup.Options();
-        options.keys = keys;
-        options.stateRoot = HKEY_CURRENT_USER;
-        options.stateSubkey = kKey;
-        REQUIRE(setup.updater.Start(setup.window.Handle(), options));
-        REQUIRE(setup.updater.Wait(kPatienceMs));
+        setup.Forced(keys, true);
     };
     auto serial = [] { return ReadDwordValue(HKEY_CURRENT_USER, kKey, L"UpdateSerial", 0); };
     const std::string files = "<files/>";
