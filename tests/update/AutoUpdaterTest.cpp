@@ -7,6 +7,7 @@
 #include "BoundedThread.h"
 #include "DialogAnswerer.h"
 #include "HttpTestServer.h"
+#include "TestText.h"
 #include "TestWindow.h"
 #include "UpdateSigner.h"
 #include "UpdateTestFiles.h"
@@ -68,18 +69,11 @@ std::string PercentDecoded(const std::string& text)
     return decoded;
 }
 
-std::string Utf8(const wchar_t* text)
-{
-    char bytes[1024];
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof(bytes), nullptr, nullptr);
-    return std::string(bytes, size > 0 ? size - 1 : 0);
-}
-
 std::string Answer(const std::string& version, const std::string& extra)
 {
     return "<update><application>Tessel Update</application><version>" + version +
-           "</version><info><en>" + Utf8(L"Version f\u00FCr Sie?") + "</en></info>" + extra +
-           "</update>";
+           "</version><info><en>" + Narrow(L"Version f\u00FCr Sie?", CP_UTF8) + "</en></info>" +
+           extra + "</update>";
 }
 
 // An answer with what a signed answer must say about itself.
@@ -87,7 +81,7 @@ std::string Claimed(const std::string& version, const std::string& extra,
                     const std::string& serial = "1",
                     const std::string& expires = "2099-01-01T00:00:00Z",
                     const std::string& application = "Tessel",
-                    const std::string& platform = Utf8(UPDATE_PLATFORM))
+                    const std::string& platform = Narrow(UPDATE_PLATFORM, CP_UTF8))
 {
     auto element = [](const char* name, const std::string& value) {
         return "<" + std::string(name) + ">" + value + "</" + name + ">";
@@ -370,8 +364,7 @@ TEST_CASE("The help link adds a Help button, but WM_HELP never runs a program th
     std::wstring marker = folder / L"tessel-update-marker.txt";
     REQUIRE(WriteWholeFile(folder / L"help.cmd", kMarkerProgram));
     std::wstring help = folder / L"help.cmd";
-    setup.Serve(
-        Answer("1.05", "<help>" + std::string(WideString(help.c_str()).ToNarrow()) + "</help>"));
+    setup.Serve(Answer("1.05", "<help>" + Narrow(help) + "</help>"));
     {
         DialogAnswerer answerer({IDNO}, {}, true);
         setup.Forced();
@@ -387,8 +380,7 @@ TEST_CASE("After the files, an empty restart text restarts without asking")
     UpdaterSetup setup;
     DesktopFiles desktop;
     std::wstring program = setup.server.Url(L"/get?f=tessel-update-test.cmd");
-    std::string files =
-        "<files><url>" + std::string(WideString(program.c_str()).ToNarrow()) + "</url></files>";
+    std::string files = "<files><url>" + Narrow(program) + "</url></files>";
 
     SUBCASE("empty restart text")
     {
@@ -526,9 +518,8 @@ TEST_CASE("With keys built in, only a signed answer is read, and every file need
         // A file without its digest refuses the whole update.
         DialogAnswerer answerer({IDYES});
         std::wstring file = setup.server.Url(L"/data/Tessel.exe");
-        check(maker.Signed(Claimed("1.05", "<files><url name=\"Tessel.exe\">" +
-                                               std::string(WideString(file.c_str()).ToNarrow()) +
-                                               "</url></files>")));
+        check(maker.Signed(
+            Claimed("1.05", "<files><url name=\"Tessel.exe\">" + Narrow(file) + "</url></files>")));
         CHECK(answerer.Dialogs().size() == 1);
         CHECK(setup.server.Requests().size() == 1);
         CHECK(setup.updater.Result() == 0);

@@ -4,6 +4,7 @@
 
 #include "HttpTestServer.h"
 #include "LinuxProgram.h"
+#include "TestText.h"
 #include "UpdateTestFiles.h"
 #include "net/HttpClient.h"
 #include "update/UpdateInstaller.h"
@@ -53,6 +54,11 @@ struct Installation
     {
         REQUIRE(server.IsRunning());
         REQUIRE(WriteWholeFile(app / L"Tessel.exe", "old program"));
+    }
+    // An entry for the file the server has at path.
+    std::wstring Listed(const std::wstring& attributes, const wchar_t* path)
+    {
+        return Entry(attributes, server.Url(path));
     }
     int Run(const std::wstring& files)
     {
@@ -141,10 +147,9 @@ TEST_CASE("Tessel.exe is downloaded as Tessel_new.exe, backed up as Tessel_old.e
     REQUIRE(WriteWholeFile(setup.app / L"Tessel_old.exe", "older program"));
     REQUIRE(setup.server.AnswerAlways("/Tessel.exe", "new program"));
     // With a matching digest; the other walks have none.
-    const std::string digest = HexDigest("new program");
     const std::wstring attributes =
-        L"name='Tessel.exe' sha256='" + std::wstring(digest.begin(), digest.end()) + L"'";
-    CHECK(setup.Run(Entry(attributes, setup.server.Url(L"/Tessel.exe"))));
+        L"name='Tessel.exe' sha256='" + Widen(HexDigest("new program")) + L"'";
+    CHECK(setup.Run(setup.Listed(attributes, L"/Tessel.exe")));
     CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "new program");
     CHECK(ReadWholeFile(setup.app / L"Tessel_old.exe") == "old program");
     CHECK_FALSE(Exists(setup.app / L"Tessel_new.exe"));
@@ -157,7 +162,7 @@ TEST_CASE("A ZIP entry backs up its file, unpacks the archive and deletes it")
     // through wide paths.
     Installation setup(L"tessel-app-\u0141ukasz-\u4E2D");
     REQUIRE(setup.server.AnswerAlways("/pack.zip", ReadWholeFile(ZipFixture(L"python.zip"))));
-    CHECK(setup.Run(Entry(L"name='Tessel.exe' zip='Tessel.zip'", setup.server.Url(L"/pack.zip"))));
+    CHECK(setup.Run(setup.Listed(L"name='Tessel.exe' zip='Tessel.zip'", L"/pack.zip")));
     CHECK(ReadWholeFile(setup.app / L"deep\\er\\still\\leaf.dat") ==
           ReadWholeFile(ZipFixture(L"expected\\python.zip\\deep\\er\\still\\leaf.dat")));
     CHECK(ReadWholeFile(setup.app / L"Tessel_old.exe") == "old program");
@@ -169,7 +174,7 @@ TEST_CASE("An address ending in f=setup.exe is saved on the desktop as the progr
 {
     Installation setup;
     REQUIRE(setup.server.AnswerAlways("/get.php", "setup program"));
-    CHECK(setup.Run(Entry(L"", setup.server.Url(L"/get.php?f=setup.exe"))));
+    CHECK(setup.Run(setup.Listed(L"", L"/get.php?f=setup.exe")));
     CHECK(ReadWholeFile(setup.desktop / L"setup.exe") == "setup program");
     CHECK(std::wstring(setup.program.Data()) == setup.desktop / L"setup.exe");
     CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
@@ -184,20 +189,20 @@ TEST_CASE("Failed steps leave the installed files as they were")
 
     SUBCASE("a later download fails")
     {
-        CHECK_FALSE(setup.Run(Entry(L"name='Tessel.exe'", setup.server.Url(L"/Tessel.exe")) +
-                              Entry(L"name='notes.txt'", setup.server.Url(L"/missing.txt"))));
+        CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe'", L"/Tessel.exe") +
+                              setup.Listed(L"name='notes.txt'", L"/missing.txt")));
         CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe", L"Tessel_new.exe"});
     }
     SUBCASE("the digest differs")
     {
         std::wstring wrong = L"sha256='" + std::wstring(64, L'0') + L"' name='Tessel.exe'";
-        CHECK_FALSE(setup.Run(Entry(wrong, setup.server.Url(L"/Tessel.exe"))));
+        CHECK_FALSE(setup.Run(setup.Listed(wrong, L"/Tessel.exe")));
         CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
     }
     SUBCASE("a listed file is not installed yet: the program moved aside comes back")
     {
-        CHECK_FALSE(setup.Run(Entry(L"name='Tessel.exe'", setup.server.Url(L"/Tessel.exe")) +
-                              Entry(L"name='notes.txt'", setup.server.Url(L"/notes.txt"))));
+        CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe'", L"/Tessel.exe") +
+                              setup.Listed(L"name='notes.txt'", L"/notes.txt")));
         CHECK(ReadWholeFile(setup.app / L"notes_new.txt") == "notes");
         CHECK_FALSE(Exists(setup.app / L"Tessel_old.exe"));
         CHECK_FALSE(Exists(setup.app / L"notes.txt"));
@@ -205,8 +210,7 @@ TEST_CASE("Failed steps leave the installed files as they were")
     SUBCASE("an archive that cannot be unpacked: the program moved aside comes back")
     {
         REQUIRE(setup.server.AnswerAlways("/Tessel.zip", "not a zip archive"));
-        CHECK_FALSE(setup.Run(
-            Entry(L"name='Tessel.exe' zip='Tessel.zip'", setup.server.Url(L"/Tessel.zip"))));
+        CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe' zip='Tessel.zip'", L"/Tessel.zip")));
         CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
     }
     CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
@@ -222,8 +226,8 @@ TEST_CASE("An update into a folder the program cannot write leaves every file as
     {
         UnwritableFolder readOnly(setup.app.Path());
         REQUIRE_MESSAGE(readOnly.IsUnwritable(), "chattr could not make the folder unwritable");
-        CHECK_FALSE(setup.Run(Entry(L"name='Tessel.exe'", setup.server.Url(L"/Tessel.exe")) +
-                              Entry(L"name='notes.txt'", setup.server.Url(L"/notes.txt"))));
+        CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe'", L"/Tessel.exe") +
+                              setup.Listed(L"name='notes.txt'", L"/notes.txt")));
     }
     CHECK(setup.app.Files() == before);
     CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
@@ -251,7 +255,7 @@ TEST_CASE("Nothing is fetched or written for names that leave the application fo
         L"name='Tessel.exe.'",
     };
     for (const std::wstring& attributes : hostile) {
-        CHECK_FALSE(setup.Run(Entry(attributes, setup.server.Url(L"/x"))));
+        CHECK_FALSE(setup.Run(setup.Listed(attributes, L"/x")));
         CHECK(setup.server.Requests().empty());
         CHECK(outside.Files().empty());
         CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
@@ -327,12 +331,11 @@ TEST_CASE("The archive unpacked is the one whose digest was checked, and no othe
     const std::string archive = ReadWholeFile(ZipFixture(L"python.zip"));
     const std::string other = ReadWholeFile(ZipFixture(L"infozip.zip"));
     REQUIRE(setup.server.AnswerAlways("/pack.zip", archive));
-    const std::string digest = HexDigest(archive);
     UpdateFileList list;
-    ReadList(Entry(L"name='Tessel.exe' zip='Tessel.zip' sha256='" +
-                       std::wstring(digest.begin(), digest.end()) + L"'",
-                   setup.server.Url(L"/pack.zip")),
-             list);
+    ReadList(
+        Entry(L"name='Tessel.exe' zip='Tessel.zip' sha256='" + Widen(HexDigest(archive)) + L"'",
+              setup.server.Url(L"/pack.zip")),
+        list);
     const wchar_t* folder = setup.app.Path().c_str();
     REQUIRE(DownloadWalk(list, folder, setup.desktop.Path().c_str(), setup.client, setup.program));
     REQUIRE(BackupWalk(list, folder));
@@ -358,14 +361,13 @@ TEST_CASE("Files an archive writes over are moved aside and come back when the u
     REQUIRE(WriteWholeFile(setup.app / L"stored.txt", "old stored"));
     REQUIRE(setup.server.AnswerAlways("/pack.zip", ReadWholeFile(ZipFixture(L"python.zip"))));
     REQUIRE(setup.server.AnswerAlways("/broken.zip", "not a zip archive"));
-    const std::wstring good =
-        Entry(L"name='Tessel.exe' zip='Tessel.zip'", setup.server.Url(L"/pack.zip"));
+    const std::wstring good = setup.Listed(L"name='Tessel.exe' zip='Tessel.zip'", L"/pack.zip");
 
     SUBCASE("a later entry fails: everything as before")
     {
         REQUIRE(WriteWholeFile(setup.app / L"notes.txt", "old notes"));
-        CHECK_FALSE(setup.Run(
-            good + Entry(L"name='notes.txt' zip='notes.zip'", setup.server.Url(L"/broken.zip"))));
+        CHECK_FALSE(
+            setup.Run(good + setup.Listed(L"name='notes.txt' zip='notes.zip'", L"/broken.zip")));
         // Folders the archive made may stay; no file does.
         CHECK(ListTree(setup.app.Path(), false) ==
               std::vector<std::wstring>{L"Tessel.exe", L"notes.txt", L"stored.txt"});
@@ -387,8 +389,7 @@ TEST_CASE("A program to run starts only as its digest says")
     const std::wstring marker = desktop / L"tessel-update-marker.txt";
     const std::string script = "@echo started> \"%~dp0tessel-update-marker.txt\"\r\n";
     REQUIRE(WriteWholeFile(program, script));
-    const std::string digest = HexDigest(script);
-    const std::wstring digestText(digest.begin(), digest.end());
+    const std::wstring digestText = Widen(HexDigest(script));
 
     REQUIRE(WriteWholeFile(program, script + "rem changed on the desktop\r\n"));
     CHECK_FALSE(RunCheckedProgram(program.c_str(), digestText.c_str()));

@@ -13,6 +13,7 @@
 #include "update/ZipFormat.h"
 #include "update/ZipNames.h"
 
+#include "TestText.h"
 #include "UpdateTestFiles.h"
 
 #include <zlib.h>
@@ -94,12 +95,7 @@ TEST_CASE("Info-ZIP archive: stored, deflated, folders, read-only file and time 
     // Again over the extracted files: a changed file and the read-only one
     // are replaced without a question, through the narrow entry point.
     REQUIRE(WriteWholeFile(sandbox.target + L"notes.txt", "changed"));
-    char narrowArchive[MAX_PATH];
-    char narrowTarget[MAX_PATH];
-    WideCharToMultiByte(CP_ACP, 0, archive.c_str(), -1, narrowArchive, MAX_PATH, nullptr, nullptr);
-    WideCharToMultiByte(CP_ACP, 0, sandbox.target.c_str(), -1, narrowTarget, MAX_PATH, nullptr,
-                        nullptr);
-    CHECK(ExtractZip(narrowArchive, narrowTarget) == 1);
+    CHECK(ExtractZip(Narrow(archive).c_str(), Narrow(sandbox.target).c_str()) == 1);
     CheckMatchesExpected(sandbox, L"infozip.zip");
 }
 
