@@ -145,6 +145,17 @@ HttpRequest RequestTo(Server& server, const wchar_t* object, CallbackLog* log = 
     return request;
 }
 
+// A loopback server, a client and a private folder with a download's target.
+struct Transfer
+{
+    HttpTestServer server;
+    HttpClient client;
+    TempFolder folder{L"tessel-http"};
+    const std::wstring target = folder / L"download.bin";
+
+    Transfer() { REQUIRE(server.IsRunning()); }
+};
+
 } // namespace
 
 TEST_CASE("Acquire and Release nest")
@@ -159,13 +170,8 @@ TEST_CASE("Acquire and Release nest")
     CHECK(client.Release() == 0);
 }
 
-TEST_CASE("Empty, missing and unreachable answers")
+TEST_CASE_FIXTURE(Transfer, "Empty, missing and unreachable answers")
 {
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
-    HttpClient client;
-    TempFolder folder{L"tessel-http"};
-    const std::wstring target = folder / L"download.bin";
     WideString text(L"stale");
 
     SUBCASE("a 200 with an empty body")
@@ -203,13 +209,10 @@ TEST_CASE("Empty, missing and unreachable answers")
     }
 }
 
-TEST_CASE("GetText: a large body arrives whole, byte for byte")
+TEST_CASE_FIXTURE(Transfer, "GetText: a large body arrives whole, byte for byte")
 {
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
     const std::string body = EveryByte(200 * 1024);
     REQUIRE(server.Answer(Answer(200, body, 0)));
-    HttpClient client;
     WideString text;
 
     REQUIRE(GetText(client, server.Url(L"/check?v=1"), text) == 1);
@@ -235,13 +238,8 @@ TEST_CASE("GetText: a large body arrives whole, byte for byte")
     }
 }
 
-TEST_CASE("DownloadToFile keeps only complete files")
+TEST_CASE_FIXTURE(Transfer, "DownloadToFile keeps only complete files")
 {
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
-    HttpClient client;
-    TempFolder folder{L"tessel-http"};
-    const std::wstring target = folder / L"download.bin";
     const std::string body = EveryByte(50000);
     ScriptedAnswer answer = Answer(200, body);
     CallbackLog log;
@@ -271,6 +269,7 @@ TEST_CASE("DownloadToFile keeps only complete files")
         ScriptedAnswer endsEarly = answer;
         endsEarly.length = 90000;
         for (ScriptedAnswer cut : {reset, endsEarly}) {
+            CAPTURE(cut.length);
             cut.times = 2;
             REQUIRE(server.Answer(cut));
             WideString text;
@@ -354,11 +353,8 @@ TEST_CASE("DownloadToFile keeps only complete files")
     }
 }
 
-TEST_CASE("Request: sinks, cookies, headers, status and the callback's veto")
+TEST_CASE_FIXTURE(Transfer, "Request: sinks, cookies, headers, status and the callback's veto")
 {
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
-    HttpClient client;
     const std::string body = EveryByte(70000);
     ScriptedAnswer answer = Answer(201, body);
     answer.headers = {"Set-Cookie: first=1; path=/", "Set-Cookie: second=2"};
@@ -395,7 +391,6 @@ TEST_CASE("Request: sinks, cookies, headers, status and the callback's veto")
     }
     SUBCASE("the file, with a byte limit")
     {
-        TempFolder folder{L"tessel-http"};
         const std::wstring sink = folder / L"sink.bin";
         text.Assign(sink.c_str());
         log.fileSink = 1;
@@ -410,9 +405,9 @@ TEST_CASE("Request: sinks, cookies, headers, status and the callback's veto")
         moved.path = "/api";
         moved.headers = {"Location: /moved"};
         REQUIRE(server.Answer(moved));
-        ScriptedAnswer target = Answer(200, "here");
-        target.path = "/moved";
-        REQUIRE(server.Answer(target));
+        ScriptedAnswer destination = Answer(200, "here");
+        destination.path = "/moved";
+        REQUIRE(server.Answer(destination));
         CHECK(client.Request(request) == 1);
         CHECK(status == 200);
         CHECK(LowBytes(text.Data(), text.Length()) == "here");
@@ -455,17 +450,13 @@ TEST_CASE("Request over FTP reads the file")
     CHECK(client.Request(request) == 0);
 }
 
-TEST_CASE("A multipart post is byte-exact and the server reads it back")
+TEST_CASE_FIXTURE(Transfer, "A multipart post is byte-exact and the server reads it back")
 {
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
     REQUIRE(server.Answer(Answer(200, "thanks", 0)));
-    TempFolder folder{L"tessel-http"};
     const std::wstring dump = folder / L"tessel-report.dmp";
     const std::string fileBytes = EveryByte(150000);
     REQUIRE(WriteWholeFile(dump, fileBytes));
 
-    HttpClient client;
     REQUIRE(client.AddTextField(L"a", L"r"));
     REQUIRE(client.AddFileField(L"d", dump.c_str()));
     CallbackLog log;
@@ -526,14 +517,11 @@ TEST_CASE("A multipart post is byte-exact and the server reads it back")
 // Wine's credentials dialog needs a proxy name (it crashes without one) and
 // an owner window (it shows nothing without one), so the test server plays
 // the proxy and a test window is in front.
-TEST_CASE("A 407 asks for proxy credentials and retries once when confirmed")
+TEST_CASE_FIXTURE(Transfer, "A 407 asks for proxy credentials and retries once when confirmed")
 {
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
     ScriptedAnswer challenge = Answer(407, "who are you?", 0);
     challenge.headers = {"Proxy-Authenticate: Basic realm=\"tessel\""};
     REQUIRE(server.Answer(challenge));
-    HttpClient client;
     WideString text;
     TestWindow owner(L"TesselProxyOwner", &DefWindowProcW, {0, 0, 100, 100});
     SetForegroundWindow(owner.Handle());
@@ -583,17 +571,15 @@ TEST_CASE("A 407 asks for proxy credentials and retries once when confirmed")
     }
 }
 
-TEST_CASE("Cancelling from another thread fails the running transfer and refuses new ones")
+TEST_CASE_FIXTURE(Transfer,
+                  "Cancelling from another thread fails the running transfer and refuses new ones")
 {
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
     // Wine's WinINet finishes a read that is under way even when its
     // handles are closed, so the body only dribbles, for a few seconds.
     ScriptedAnswer answer = Answer(200, std::string(40, 's'), 0);
     answer.chunkSize = 1;
     answer.chunkDelayMs = 100;
     REQUIRE(server.Answer(answer));
-    HttpClient client;
     const std::wstring url = server.Url(L"/slow");
     volatile LONG result = -1;
     {
@@ -610,8 +596,6 @@ TEST_CASE("Cancelling from another thread fails the running transfer and refuses
 
     WideString text;
     CHECK(GetText(client, url, text) == 0);
-    TempFolder folder{L"tessel-http"};
-    const std::wstring target = folder / L"download.bin";
     CHECK(Download(client, server, target) == 0);
     CHECK_FALSE(Exists(target));
     CHECK(server.Requests().size() == 1);

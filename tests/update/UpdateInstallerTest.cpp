@@ -141,43 +141,42 @@ TEST_CASE("The list keeps url entries with their name, zip and sha256 items")
     CHECK(std::wstring(list[2].address.Data()) == L"http://h/c");
 }
 
-TEST_CASE("Tessel.exe is downloaded as Tessel_new.exe, backed up as Tessel_old.exe and replaced")
+TEST_CASE("Tessel.exe is replaced through Tessel_new.exe and Tessel_old.exe, a program to run "
+          "goes to the desktop")
 {
     Installation setup;
     REQUIRE(WriteWholeFile(setup.app / L"Tessel_old.exe", "older program"));
     REQUIRE(setup.server.AnswerAlways("/Tessel.exe", "new program"));
+    REQUIRE(setup.server.AnswerAlways("/get.php", "setup program"));
     // With a matching digest; the other walks have none.
     const std::wstring attributes =
         L"name='Tessel.exe' sha256='" + Widen(HexDigest("new program")) + L"'";
-    CHECK(setup.Run(setup.Listed(attributes, L"/Tessel.exe")));
+    CHECK(setup.Run(setup.Listed(attributes, L"/Tessel.exe") +
+                    setup.Listed(L"", L"/get.php?f=setup.exe")));
     CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "new program");
     CHECK(ReadWholeFile(setup.app / L"Tessel_old.exe") == "old program");
-    CHECK_FALSE(Exists(setup.app / L"Tessel_new.exe"));
-    CHECK(setup.program.IsEmpty());
+    CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe", L"Tessel_old.exe"});
+    CHECK(ReadWholeFile(setup.desktop / L"setup.exe") == "setup program");
+    CHECK(std::wstring(setup.program.Data()) == setup.desktop / L"setup.exe");
 }
 
-TEST_CASE("A ZIP entry backs up its file, unpacks the archive and deletes it")
+TEST_CASE("A ZIP entry backs up its file and the files it writes over, unpacks and deletes it")
 {
     // A folder name outside the ANSI code page: the archive is unpacked
     // through wide paths.
     Installation setup(L"tessel-app-\u0141ukasz-\u4E2D");
+    REQUIRE(WriteWholeFile(setup.app / L"stored.txt", "old stored"));
     REQUIRE(setup.server.AnswerAlways("/pack.zip", ReadWholeFile(ZipFixture(L"python.zip"))));
     CHECK(setup.Run(setup.Listed(L"name='Tessel.exe' zip='Tessel.zip'", L"/pack.zip")));
-    CHECK(ReadWholeFile(setup.app / L"deep\\er\\still\\leaf.dat") ==
-          ReadWholeFile(ZipFixture(L"expected\\python.zip\\deep\\er\\still\\leaf.dat")));
+    for (const wchar_t* name : {L"deep\\er\\still\\leaf.dat", L"stored.txt"}) {
+        CHECK(ReadWholeFile(setup.app / name) ==
+              ReadWholeFile(ZipFixture(L"expected\\python.zip\\" + std::wstring(name))));
+    }
+    CHECK(ReadWholeFile(setup.app / L"stored_old.txt") == "old stored");
     CHECK(ReadWholeFile(setup.app / L"Tessel_old.exe") == "old program");
     CHECK_FALSE(Exists(setup.app / L"Tessel.exe"));
     CHECK_FALSE(Exists(setup.app / L"Tessel_new.zip"));
-}
-
-TEST_CASE("An address ending in f=setup.exe is saved on the desktop as the program to run")
-{
-    Installation setup;
-    REQUIRE(setup.server.AnswerAlways("/get.php", "setup program"));
-    CHECK(setup.Run(setup.Listed(L"", L"/get.php?f=setup.exe")));
-    CHECK(ReadWholeFile(setup.desktop / L"setup.exe") == "setup program");
-    CHECK(std::wstring(setup.program.Data()) == setup.desktop / L"setup.exe");
-    CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
+    CHECK(setup.program.IsEmpty());
 }
 
 TEST_CASE("Failed steps leave the installed files as they were")
@@ -355,31 +354,19 @@ TEST_CASE("The archive unpacked is the one whose digest was checked, and no othe
     CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel_old.exe"});
 }
 
-TEST_CASE("Files an archive writes over are moved aside and come back when the update fails")
+TEST_CASE("Files an archive writes over come back when a later entry fails")
 {
     Installation setup;
     REQUIRE(WriteWholeFile(setup.app / L"stored.txt", "old stored"));
+    REQUIRE(WriteWholeFile(setup.app / L"notes.txt", "old notes"));
     REQUIRE(setup.server.AnswerAlways("/pack.zip", ReadWholeFile(ZipFixture(L"python.zip"))));
     REQUIRE(setup.server.AnswerAlways("/broken.zip", "not a zip archive"));
-    const std::wstring good = setup.Listed(L"name='Tessel.exe' zip='Tessel.zip'", L"/pack.zip");
-
-    SUBCASE("a later entry fails: everything as before")
-    {
-        REQUIRE(WriteWholeFile(setup.app / L"notes.txt", "old notes"));
-        CHECK_FALSE(
-            setup.Run(good + setup.Listed(L"name='notes.txt' zip='notes.zip'", L"/broken.zip")));
-        // Folders the archive made may stay; no file does.
-        CHECK(ListTree(setup.app.Path(), false) ==
-              std::vector<std::wstring>{L"Tessel.exe", L"notes.txt", L"stored.txt"});
-        CHECK(ReadWholeFile(setup.app / L"stored.txt") == "old stored");
-    }
-    SUBCASE("success: the new file in place, the old one aside")
-    {
-        CHECK(setup.Run(good));
-        CHECK(ReadWholeFile(setup.app / L"stored.txt") ==
-              ReadWholeFile(ZipFixture(L"expected\\python.zip\\stored.txt")));
-        CHECK(ReadWholeFile(setup.app / L"stored_old.txt") == "old stored");
-    }
+    CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe' zip='Tessel.zip'", L"/pack.zip") +
+                          setup.Listed(L"name='notes.txt' zip='notes.zip'", L"/broken.zip")));
+    // Folders the archive made may stay; no file does.
+    CHECK(ListTree(setup.app.Path(), false) ==
+          std::vector<std::wstring>{L"Tessel.exe", L"notes.txt", L"stored.txt"});
+    CHECK(ReadWholeFile(setup.app / L"stored.txt") == "old stored");
 }
 
 TEST_CASE("A program to run starts only as its digest says")
