@@ -377,43 +377,36 @@ TEST_CASE("The help link adds a Help button, but WM_HELP never runs a program th
 
 TEST_CASE("After the files, an empty restart text restarts without asking")
 {
-    UpdaterSetup setup;
-    DesktopFiles desktop;
-    std::wstring program = setup.server.Url(L"/get?f=tessel-update-test.cmd");
-    std::string files = "<files><url>" + Narrow(program) + "</url></files>";
-
-    SUBCASE("empty restart text")
+    const struct
     {
-        setup.Serve(Answer("1.05", files + "<restart><en></en></restart>"));
+        const char* restart;
+        size_t questions; // the update's, and the restart's when it is asked
+        int restarts;
+    } cases[] = {
+        {"<restart><en></en></restart>", 1, 1},
+        {"", 1, 0},
+        {"<restart><en>Restart?</en></restart>", 2, 0}, // answered No
+    };
+    for (const auto& row : cases) {
+        CAPTURE(std::string(row.restart));
+        UpdaterSetup setup;
+        DesktopFiles desktop;
+        const std::wstring program = setup.server.Url(L"/get?f=tessel-update-test.cmd");
+        setup.Serve(
+            Answer("1.05", "<files><url>" + Narrow(program) + "</url></files>" + row.restart));
         DialogAnswerer answerer({IDYES, IDNO});
         setup.Forced();
-        CHECK(answerer.Dialogs().size() == 1);
-        CHECK(setup.updater.Result() == 1);
-        CHECK(WaitForFile(desktop.marker));
-        PumpMessagesFor(50);
-        CHECK(gCloseRequests == 1);
-    }
-    SUBCASE("no restart element")
-    {
-        setup.Serve(Answer("1.05", files));
-        DialogAnswerer answerer({IDYES});
-        setup.Forced();
+        REQUIRE(answerer.Dialogs().size() == row.questions);
+        CHECK(setup.updater.Result() == row.restarts);
         CHECK(Exists(desktop.program));
-        CHECK(setup.updater.Result() == 0);
+        if (row.restarts)
+            CHECK(WaitForFile(desktop.marker));
+        if (row.questions == 2) {
+            CHECK(answerer.Dialogs()[1].text == L"Restart?");
+            CHECK_FALSE(answerer.Dialogs()[1].hasHelp);
+        }
         PumpMessagesFor(50);
-        CHECK(gCloseRequests == 0);
-    }
-    SUBCASE("the restart question answered No")
-    {
-        setup.Serve(Answer("1.05", files + "<restart><en>Restart?</en></restart>"));
-        DialogAnswerer answerer({IDYES, IDNO});
-        setup.Forced();
-        REQUIRE(answerer.Dialogs().size() == 2);
-        CHECK(answerer.Dialogs()[1].text == L"Restart?");
-        CHECK_FALSE(answerer.Dialogs()[1].hasHelp);
-        CHECK(setup.updater.Result() == 0);
-        PumpMessagesFor(50);
-        CHECK(gCloseRequests == 0);
+        CHECK(gCloseRequests == row.restarts);
     }
 }
 
