@@ -17,37 +17,12 @@
 #include "UpdateTestFiles.h"
 #include "net/HttpClient.h"
 
+using namespace update_test;
+
 namespace {
 
 const DWORD kNoTimeout = static_cast<DWORD>(-1);
 const wchar_t kMissingFolder[] = L"C:\\no such folder\\file.bin";
-
-// A file in the temporary folder, removed again also when a check fails.
-class TempFile
-{
-public:
-    explicit TempFile(const wchar_t* name)
-    {
-        wchar_t folder[MAX_PATH];
-        GetTempPathW(MAX_PATH, folder);
-        path_ = std::wstring(folder) + name;
-        DeleteFileW(path_.c_str());
-    }
-    ~TempFile() { DeleteFileW(path_.c_str()); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    const wchar_t* Path() const { return path_.c_str(); }
-    bool Exists() const { return update_test::Exists(path_); }
-    std::string Bytes() const { return update_test::ReadWholeFile(path_); }
-    void Write(const std::string& bytes) const
-    {
-        REQUIRE(update_test::WriteWholeFile(path_, bytes));
-    }
-
-private:
-    std::wstring path_;
-};
 
 std::string EveryByte(size_t size)
 {
@@ -80,30 +55,6 @@ int GetText(HttpClient& client, const std::wstring& url, WideString& text, ULONG
     request.agent = L"AutoUpdate";
     request.byteLimit = limit;
     return client.GetText(request, text);
-}
-
-int Download(HttpClient& client, HttpTestServer& server, const wchar_t* target,
-             DWORD* status = nullptr, HttpCallback callback = nullptr, void* user = nullptr,
-             ULONGLONG limit = 0)
-{
-    DownloadOptions options;
-    options.agent = L"AutoUpdate";
-    options.byteLimit = limit;
-    options.callback = callback;
-    options.userValue = user;
-    options.headers = L"Accept: */*\r\n\r\n";
-    options.statusOut = status;
-    return client.DownloadToFile(server.Url(L"/file").c_str(), target, options);
-}
-
-HttpRequest RequestTo(HttpTestServer& server, const wchar_t* object)
-{
-    HttpRequest request;
-    request.host = L"127.0.0.1";
-    request.object = object;
-    request.port = server.Port();
-    request.verb = L"GET";
-    return request;
 }
 
 // Records what a transfer offers its callback and answers as told.
@@ -167,6 +118,44 @@ struct CallbackLog
     }
 };
 
+int Download(HttpClient& client, HttpTestServer& server, const std::wstring& target,
+             CallbackLog* log = nullptr, ULONGLONG limit = 0, DWORD* status = nullptr)
+{
+    DownloadOptions options;
+    options.agent = L"AutoUpdate";
+    options.byteLimit = limit;
+    options.callback = log ? &CallbackLog::Callback : nullptr;
+    options.userValue = log;
+    options.headers = L"Accept: */*\r\n\r\n";
+    options.statusOut = status;
+    return client.DownloadToFile(server.Url(L"/file").c_str(), target.c_str(), options);
+}
+
+// A request to the test server (HTTP or FTP), told to the log when given.
+template <typename Server>
+HttpRequest RequestTo(Server& server, const wchar_t* object, CallbackLog* log = nullptr)
+{
+    HttpRequest request;
+    request.host = L"127.0.0.1";
+    request.object = object;
+    request.port = server.Port();
+    request.verb = L"GET";
+    request.callback = log ? &CallbackLog::Callback : nullptr;
+    request.userValue = log;
+    return request;
+}
+
+// A loopback server, a client and a private folder with a download's target.
+struct Transfer
+{
+    HttpTestServer server;
+    HttpClient client;
+    TempFolder folder{L"tessel-http"};
+    const std::wstring target = folder / L"download.bin";
+
+    Transfer() { REQUIRE(server.IsRunning()); }
+};
+
 } // namespace
 
 TEST_CASE("Acquire and Release nest")
@@ -181,12 +170,8 @@ TEST_CASE("Acquire and Release nest")
     CHECK(client.Release() == 0);
 }
 
-TEST_CASE("Empty, missing and unreachable answers")
+TEST_CASE_FIXTURE(Transfer, "Empty, missing and unreachable answers")
 {
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
-    HttpClient client;
-    TempFile target(L"tessel-empty.bin");
     WideString text(L"stale");
 
     SUBCASE("a 200 with an empty body")
@@ -194,8 +179,8 @@ TEST_CASE("Empty, missing and unreachable answers")
         REQUIRE(server.Answer(Answer(200, "", 0)));
         CHECK(GetText(client, server.Url(L"/"), text) == 0);
         CHECK(text.IsEmpty());
-        CHECK(Download(client, server, target.Path()) == 0);
-        CHECK_FALSE(target.Exists());
+        CHECK(Download(client, server, target) == 0);
+        CHECK_FALSE(Exists(target));
         HttpRequest request = RequestTo(server, L"/empty");
         request.responseText = &text;
         CHECK(client.Request(request) == 1);
@@ -206,31 +191,28 @@ TEST_CASE("Empty, missing and unreachable answers")
         CHECK(GetText(client, server.Url(L"/"), text) == 0);
         CHECK(text.IsEmpty());
         DWORD status = 0;
-        CHECK(Download(client, server, target.Path(), &status) == 0);
+        CHECK(Download(client, server, target, nullptr, 0, &status) == 0);
         CHECK(status == 404);
-        CHECK_FALSE(target.Exists());
-        target.Write("previous version");
-        CHECK(Download(client, server, target.Path(), &status) == 0);
-        CHECK(target.Bytes() == "previous version");
+        CHECK_FALSE(Exists(target));
+        REQUIRE(WriteWholeFile(target, "previous version"));
+        CHECK(Download(client, server, target, nullptr, 0, &status) == 0);
+        CHECK(ReadWholeFile(target) == "previous version");
     }
     SUBCASE("nobody listening")
     {
         DownloadOptions options;
         options.headerLength = 0;
         options.connectTimeout = 2000;
-        CHECK(client.DownloadToFile(L"http://127.0.0.1:1/file", target.Path(), options) == 0);
-        CHECK_FALSE(target.Exists());
+        CHECK(client.DownloadToFile(L"http://127.0.0.1:1/file", target.c_str(), options) == 0);
+        CHECK_FALSE(Exists(target));
         CHECK(GetText(client, L"http://127.0.0.1:1/", text) == 0);
     }
 }
 
-TEST_CASE("GetText: a large body arrives whole, byte for byte")
+TEST_CASE_FIXTURE(Transfer, "GetText: a large body arrives whole, byte for byte")
 {
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
     const std::string body = EveryByte(200 * 1024);
     REQUIRE(server.Answer(Answer(200, body, 0)));
-    HttpClient client;
     WideString text;
 
     REQUIRE(GetText(client, server.Url(L"/check?v=1"), text) == 1);
@@ -256,14 +238,12 @@ TEST_CASE("GetText: a large body arrives whole, byte for byte")
     }
 }
 
-TEST_CASE("DownloadToFile keeps only complete files")
+TEST_CASE_FIXTURE(Transfer, "DownloadToFile keeps only complete files")
 {
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
-    HttpClient client;
-    TempFile target(L"tessel-download.bin");
     const std::string body = EveryByte(50000);
     ScriptedAnswer answer = Answer(200, body);
+    CallbackLog log;
+    log.download = true;
 
     SUBCASE("the whole body, in slow chunks or with no announced length")
     {
@@ -274,11 +254,12 @@ TEST_CASE("DownloadToFile keeps only complete files")
         unannounced.length = ScriptedAnswer::kNoLength;
         for (const ScriptedAnswer& whole : {slow, unannounced}) {
             REQUIRE(server.Answer(whole));
-            CHECK(Download(client, server, target.Path()) == 1);
-            CHECK(target.Bytes() == body);
+            CHECK(Download(client, server, target) == 1);
+            CHECK(ReadWholeFile(target) == body);
         }
     }
-    SUBCASE("a reset in the middle, or an end before the announced length, leaves no file")
+    SUBCASE("a reset in the middle, or an end before the announced length, fails GetText and "
+            "leaves no file")
     {
         // The pause lets the client take the headers and the first bytes
         // before the reset, which discards whatever it has not read.
@@ -287,60 +268,61 @@ TEST_CASE("DownloadToFile keeps only complete files")
         reset.chunkDelayMs = 300;
         ScriptedAnswer endsEarly = answer;
         endsEarly.length = 90000;
-        for (const ScriptedAnswer& cut : {reset, endsEarly}) {
+        for (ScriptedAnswer cut : {reset, endsEarly}) {
+            CAPTURE(cut.length);
+            cut.times = 2;
             REQUIRE(server.Answer(cut));
-            CHECK(Download(client, server, target.Path()) == 0);
-            CHECK_FALSE(target.Exists());
+            WideString text;
+            CHECK(GetText(client, server.Url(L"/"), text) == 0);
+            CHECK(text.IsEmpty());
+            CHECK(Download(client, server, target) == 0);
+            CHECK_FALSE(Exists(target));
         }
     }
     SUBCASE("an answer longer than the byte limit is not taken for the whole")
     {
         answer.times = 2;
         REQUIRE(server.Answer(answer));
-        CHECK(Download(client, server, target.Path(), nullptr, nullptr, nullptr, 1000) == 0);
-        CHECK(Download(client, server, target.Path(), nullptr, nullptr, nullptr, 50000) == 1);
-        CHECK(target.Bytes() == body);
+        CHECK(Download(client, server, target, nullptr, 1000) == 0);
+        CHECK(Download(client, server, target, nullptr, 50000) == 1);
+        CHECK(ReadWholeFile(target) == body);
         answer.length = ScriptedAnswer::kNoLength;
         REQUIRE(server.Answer(answer));
-        CHECK(Download(client, server, target.Path(), nullptr, nullptr, nullptr, 1000) == 0);
-        CHECK_FALSE(target.Exists());
+        CHECK(Download(client, server, target, nullptr, 1000) == 0);
+        CHECK_FALSE(Exists(target));
     }
     SUBCASE("the callback sees the headers, renames the target, may keep a partial file")
     {
-        TempFile renamed(L"tessel-renamed.bin");
+        const std::wstring renamed = folder / L"renamed.bin";
         answer.headers = {"Content-Disposition: attachment; filename=\"Tessel.exe\"",
                           "Content-Type: application/x-msdownload"};
         REQUIRE(server.Answer(answer));
-        CallbackLog log;
-        log.download = true;
-        log.renameTo = renamed.Path();
-        CHECK(Download(client, server, target.Path(), nullptr, &CallbackLog::Callback, &log) == 1);
+        log.renameTo = renamed;
+        CHECK(Download(client, server, target, &log) == 1);
         CHECK(log.texts[DOWNLOAD_CB_DISPOSITION] == L"attachment; filename=\"Tessel.exe\"");
         CHECK(log.texts[DOWNLOAD_CB_CONTENT_TYPE] == L"application/x-msdownload");
         CHECK(log.texts[DOWNLOAD_CB_FINAL_URL] == server.Url(L"/file"));
         CHECK(log.numbers[DOWNLOAD_CB_LENGTH] == body.size());
         CHECK(log.numbers[DOWNLOAD_CB_WRITTEN] == body.size());
         CHECK(log.codes.back() == DOWNLOAD_CB_DONE);
-        CHECK_FALSE(target.Exists());
-        CHECK(renamed.Bytes() == body);
+        CHECK_FALSE(Exists(target));
+        CHECK(ReadWholeFile(renamed) == body);
 
         answer.headers.clear();
         answer.length = 90000;
         REQUIRE(server.Answer(answer));
         log.renameTo.clear();
         log.keepPartialFile = 1;
-        CHECK(Download(client, server, target.Path(), nullptr, &CallbackLog::Callback, &log) == 0);
+        CHECK(Download(client, server, target, &log) == 0);
         CHECK(log.codes.back() == DOWNLOAD_CB_FAILED);
-        CHECK(target.Bytes() == body);
+        CHECK(ReadWholeFile(target) == body);
     }
     SUBCASE("a callback that stops the transfer fails it and the file goes")
     {
         REQUIRE(server.Answer(answer));
-        CallbackLog log;
-        log.download = true;
         log.refuse = DOWNLOAD_CB_WRITTEN;
-        CHECK(Download(client, server, target.Path(), nullptr, &CallbackLog::Callback, &log) == 0);
-        CHECK_FALSE(target.Exists());
+        CHECK(Download(client, server, target, &log) == 0);
+        CHECK_FALSE(Exists(target));
     }
     SUBCASE("a header value longer than its buffer counts as absent")
     {
@@ -348,46 +330,37 @@ TEST_CASE("DownloadToFile keeps only complete files")
                               "\"",
                           "Content-Type: application/" + std::string(3000, 't')};
         REQUIRE(server.Answer(answer));
-        CallbackLog log;
-        log.download = true;
-        CHECK(Download(client, server, target.Path(), nullptr, &CallbackLog::Callback, &log) == 1);
+        CHECK(Download(client, server, target, &log) == 1);
         CHECK(log.texts.count(DOWNLOAD_CB_DISPOSITION) == 0);
         CHECK(log.texts.count(DOWNLOAD_CB_CONTENT_TYPE) == 0);
-        CHECK(target.Bytes() == body);
+        CHECK(ReadWholeFile(target) == body);
     }
     SUBCASE("resuming appends to the file")
     {
-        target.Write("head:");
+        REQUIRE(WriteWholeFile(target, "head:"));
         answer.status = 206;
         REQUIRE(server.Answer(answer));
-        CallbackLog log;
-        log.download = true;
         log.resume = 1;
-        CHECK(Download(client, server, target.Path(), nullptr, &CallbackLog::Callback, &log) == 1);
-        CHECK(target.Bytes() == "head:" + body);
+        CHECK(Download(client, server, target, &log) == 1);
+        CHECK(ReadWholeFile(target) == "head:" + body);
     }
     SUBCASE("a target that cannot be created")
     {
         REQUIRE(server.Answer(answer));
         DWORD status = 0;
-        CHECK(Download(client, server, kMissingFolder, &status) == 0);
+        CHECK(Download(client, server, kMissingFolder, nullptr, 0, &status) == 0);
         CHECK(status == HTTP_STATUS_FILE_ERROR);
     }
 }
 
-TEST_CASE("Request: sinks, cookies, headers, status and the callback's veto")
+TEST_CASE_FIXTURE(Transfer, "Request: sinks, cookies, headers, status and the callback's veto")
 {
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
-    HttpClient client;
     const std::string body = EveryByte(70000);
     ScriptedAnswer answer = Answer(201, body);
     answer.headers = {"Set-Cookie: first=1; path=/", "Set-Cookie: second=2"};
     REQUIRE(server.Answer(answer));
     CallbackLog log;
-    HttpRequest request = RequestTo(server, L"/api?x=1");
-    request.callback = &CallbackLog::Callback;
-    request.userValue = &log;
+    HttpRequest request = RequestTo(server, L"/api?x=1", &log);
     DWORD status = 0;
     request.statusOut = &status;
     WideString text;
@@ -418,12 +391,12 @@ TEST_CASE("Request: sinks, cookies, headers, status and the callback's veto")
     }
     SUBCASE("the file, with a byte limit")
     {
-        TempFile sink(L"tessel-sink.bin");
-        text.Assign(sink.Path());
+        const std::wstring sink = folder / L"sink.bin";
+        text.Assign(sink.c_str());
         log.fileSink = 1;
         request.byteLimit = 10;
         CHECK(client.Request(request) == 1);
-        CHECK(sink.Bytes() == body.substr(0, 10));
+        CHECK(ReadWholeFile(sink) == body.substr(0, 10));
     }
     SUBCASE("redirects are followed unless the callback forbids them")
     {
@@ -432,9 +405,9 @@ TEST_CASE("Request: sinks, cookies, headers, status and the callback's veto")
         moved.path = "/api";
         moved.headers = {"Location: /moved"};
         REQUIRE(server.Answer(moved));
-        ScriptedAnswer target = Answer(200, "here");
-        target.path = "/moved";
-        REQUIRE(server.Answer(target));
+        ScriptedAnswer destination = Answer(200, "here");
+        destination.path = "/moved";
+        REQUIRE(server.Answer(destination));
         CHECK(client.Request(request) == 1);
         CHECK(status == 200);
         CHECK(LowBytes(text.Data(), text.Length()) == "here");
@@ -467,38 +440,28 @@ TEST_CASE("Request over FTP reads the file")
     HttpMemoryBlock block;
     CallbackLog log;
     log.block = &block;
-    HttpRequest request;
-    request.host = L"127.0.0.1";
-    request.port = server.Port();
+    HttpRequest request = RequestTo(server, L"update.bin", &log);
     request.service = INTERNET_SERVICE_FTP;
-    request.object = L"update.bin";
     request.user = L"tessel";
     request.password = L"secret";
-    request.callback = &CallbackLog::Callback;
-    request.userValue = &log;
     CHECK(client.Request(request) == 1);
     CHECK(Bytes(block) == content);
     request.object = L"missing.bin";
     CHECK(client.Request(request) == 0);
 }
 
-TEST_CASE("A multipart post is byte-exact and the server reads it back")
+TEST_CASE_FIXTURE(Transfer, "A multipart post is byte-exact and the server reads it back")
 {
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
-    REQUIRE(server.Answer(Answer(200, "thanks", 2)));
-    TempFile dump(L"tessel-report.dmp");
+    REQUIRE(server.Answer(Answer(200, "thanks", 0)));
+    const std::wstring dump = folder / L"tessel-report.dmp";
     const std::string fileBytes = EveryByte(150000);
-    dump.Write(fileBytes);
+    REQUIRE(WriteWholeFile(dump, fileBytes));
 
-    HttpClient client;
     REQUIRE(client.AddTextField(L"a", L"r"));
-    REQUIRE(client.AddFileField(L"d", dump.Path()));
+    REQUIRE(client.AddFileField(L"d", dump.c_str()));
     CallbackLog log;
-    HttpRequest request = RequestTo(server, L"/kestrel/report.php");
+    HttpRequest request = RequestTo(server, L"/kestrel/report.php", &log);
     request.headers = L"X-Ignored: 1\r\n";
-    request.callback = &CallbackLog::Callback;
-    request.userValue = &log;
     WideString answerText;
     request.responseText = &answerText;
     REQUIRE(client.PostMultipart(request) == 1);
@@ -535,65 +498,30 @@ TEST_CASE("A multipart post is byte-exact and the server reads it back")
     requests = server.Requests();
     REQUIRE(requests.size() == 2);
     CHECK(requests[1].body == line + "--\r\n");
-}
 
-TEST_CASE("A multipart post with a missing file and non-ASCII text stays well formed")
-{
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
-    REQUIRE(server.Answer(Answer(200, "")));
-    HttpClient client;
+    // A missing file and non-ASCII text still make a well-formed form.
     const wchar_t description[] = L"caf\x00E9 \x20AC";
     REQUIRE(client.AddTextField(L"x", description));
     CHECK(client.AddFileField(L"d", L"C:\\no such folder\\missing.dmp") == 0);
     REQUIRE(client.AddTextField(L"e", L""));
-    REQUIRE(client.PostMultipart(RequestTo(server, L"/kestrel/report.php")) == 1);
-
-    char ansi[32] = {};
-    WideCharToMultiByte(CP_ACP, 0, description, -1, ansi, sizeof(ansi), nullptr, nullptr);
-    std::vector<MultipartField> fields;
-    REQUIRE(server.MultipartFields(0, fields));
+    REQUIRE(client.PostMultipart(request) == 1);
+    REQUIRE(server.MultipartFields(2, fields));
     REQUIRE(fields.size() == 3);
-    CHECK(fields[0].content == ansi);
+    CHECK(fields[0].content == Narrow(description));
     CHECK(fields[1].filename == "missing.dmp");
     CHECK(fields[1].content.empty());
     CHECK(fields[2].name == "e");
     CHECK(fields[2].content.empty());
 }
 
-TEST_CASE("GetText: a cut-short answer fails, one far longer than the limit stops there")
-{
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
-    HttpClient client;
-    WideString text;
-    ScriptedAnswer endsEarly = Answer(200, EveryByte(30000));
-    endsEarly.length = 60000;
-    ScriptedAnswer reset = Answer(200, EveryByte(30000));
-    reset.resetAfter = reset.chunkSize = 10000;
-    reset.chunkDelayMs = 300;
-    for (const ScriptedAnswer& answer : {endsEarly, reset}) {
-        REQUIRE(server.Answer(answer));
-        CHECK(GetText(client, server.Url(L"/"), text) == 0);
-        CHECK(text.IsEmpty());
-    }
-
-    REQUIRE(server.Answer(Answer(200, std::string(10 * 1024 * 1024, 'x'))));
-    CHECK(GetText(client, server.Url(L"/"), text, 4096) == 1);
-    CHECK(text.Length() == 4096);
-}
-
 // Wine's credentials dialog needs a proxy name (it crashes without one) and
 // an owner window (it shows nothing without one), so the test server plays
 // the proxy and a test window is in front.
-TEST_CASE("A 407 asks for proxy credentials and retries once when confirmed")
+TEST_CASE_FIXTURE(Transfer, "A 407 asks for proxy credentials and retries once when confirmed")
 {
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
     ScriptedAnswer challenge = Answer(407, "who are you?", 0);
     challenge.headers = {"Proxy-Authenticate: Basic realm=\"tessel\""};
     REQUIRE(server.Answer(challenge));
-    HttpClient client;
     WideString text;
     TestWindow owner(L"TesselProxyOwner", &DefWindowProcW, {0, 0, 100, 100});
     SetForegroundWindow(owner.Handle());
@@ -643,17 +571,15 @@ TEST_CASE("A 407 asks for proxy credentials and retries once when confirmed")
     }
 }
 
-TEST_CASE("Cancelling from another thread fails the running transfer and refuses new ones")
+TEST_CASE_FIXTURE(Transfer,
+                  "Cancelling from another thread fails the running transfer and refuses new ones")
 {
-    HttpTestServer server;
-    REQUIRE(server.IsRunning());
     // Wine's WinINet finishes a read that is under way even when its
     // handles are closed, so the body only dribbles, for a few seconds.
     ScriptedAnswer answer = Answer(200, std::string(40, 's'), 0);
     answer.chunkSize = 1;
     answer.chunkDelayMs = 100;
     REQUIRE(server.Answer(answer));
-    HttpClient client;
     const std::wstring url = server.Url(L"/slow");
     volatile LONG result = -1;
     {
@@ -670,9 +596,8 @@ TEST_CASE("Cancelling from another thread fails the running transfer and refuses
 
     WideString text;
     CHECK(GetText(client, url, text) == 0);
-    TempFile target(L"tessel-cancelled.bin");
-    CHECK(Download(client, server, target.Path()) == 0);
-    CHECK_FALSE(target.Exists());
+    CHECK(Download(client, server, target) == 0);
+    CHECK_FALSE(Exists(target));
     CHECK(server.Requests().size() == 1);
     client.AllowTransfers();
     REQUIRE(server.Clear());
@@ -685,12 +610,12 @@ namespace {
 
 // Every transfer of the client against the server, answered always; how
 // many of them succeeded.
-int SecureTransfers(HttpTestServer& server, const TempFile& target)
+int SecureTransfers(HttpTestServer& server, const std::wstring& target)
 {
     HttpClient client;
     WideString text;
     int succeeded = GetText(client, server.Url(L"/secret"), text);
-    succeeded += Download(client, server, target.Path());
+    succeeded += Download(client, server, target);
     WideString response;
     HttpRequest request = RequestTo(server, L"/secret");
     request.secure = true;
@@ -706,11 +631,12 @@ TEST_CASE("HTTPS: only a trusted certificate for this host and time carries a tr
     HttpTestServer* server = SharedHttpsServer();
     REQUIRE_MESSAGE(server, "no https test server, or its CA could not be trusted");
     REQUIRE(server->Clear());
-    TempFile target(L"tessel-secure.bin");
+    TempFolder folder{L"tessel-http"};
+    const std::wstring target = folder / L"download.bin";
     REQUIRE(server->Answer(Answer(200, "over tls", 0)));
 
     CHECK(SecureTransfers(*server, target) == 3);
-    CHECK(target.Bytes() == "over tls");
+    CHECK(ReadWholeFile(target) == "over tls");
     CHECK(server->Requests().size() == 3);
 
     // The request reaches the server only after the certificate was
@@ -721,9 +647,9 @@ TEST_CASE("HTTPS: only a trusted certificate for this host and time carries a tr
         REQUIRE(server->Clear());
         REQUIRE(server->Present(certificate));
         REQUIRE(server->Answer(Answer(200, "over tls", 0)));
-        target.Write("previous version");
+        REQUIRE(WriteWholeFile(target, "previous version"));
         CHECK(SecureTransfers(*server, target) == 0);
-        CHECK(target.Bytes() == "previous version");
+        CHECK(ReadWholeFile(target) == "previous version");
         CHECK(server->Requests().empty());
     }
     REQUIRE(server->Clear());
@@ -740,13 +666,14 @@ TEST_CASE("HTTPS: what a redirect brings over plain HTTP is not taken")
     ScriptedAnswer redirect = Answer(302, "", 0);
     redirect.headers.push_back("Location: " + Narrow(plain.Url(L"/secret")));
     REQUIRE(server->Answer(redirect));
-    TempFile target(L"tessel-redirect.bin");
+    TempFolder folder{L"tessel-http"};
+    const std::wstring target = folder / L"download.bin";
 
     HttpClient client;
     WideString text;
     CHECK(GetText(client, server->Url(L"/secret"), text) == 0);
-    CHECK(Download(client, *server, target.Path()) == 0);
-    CHECK_FALSE(target.Exists());
+    CHECK(Download(client, *server, target) == 0);
+    CHECK_FALSE(Exists(target));
     CHECK(text.IsEmpty());
     REQUIRE(server->Clear());
 }

@@ -36,19 +36,6 @@ TEST_CASE("Transfer decisions: flags, read sizes, rate limit, file names")
     CHECK(wcscmp(FileNameOfPath(L"folder\\"), L"") == 0);
 }
 
-TEST_CASE("Received bytes are widened one by one, a zero byte and the top of Latin-1 too")
-{
-    WideString text;
-    REQUIRE(text.Assign(L"ab"));
-    const BYTE bytes[] = {0x41, 0x00, 0xE9, 0xFF};
-    REQUIRE(AppendBytesWidened(text, bytes, 4));
-    REQUIRE(text.Length() == 6);
-    CHECK(text.Data()[2] == L'A');
-    CHECK(text.Data()[3] == L'\0');
-    CHECK(text.Data()[4] == 0xE9);
-    CHECK(text.Data()[5] == 0xFF);
-}
-
 TEST_CASE("A redirect is followed only from https to https")
 {
     auto target = [](const wchar_t* from, const wchar_t* location) {

@@ -7,6 +7,7 @@
 #include "BoundedThread.h"
 #include "DialogAnswerer.h"
 #include "HttpTestServer.h"
+#include "TestText.h"
 #include "TestWindow.h"
 #include "UpdateSigner.h"
 #include "UpdateTestFiles.h"
@@ -68,18 +69,11 @@ std::string PercentDecoded(const std::string& text)
     return decoded;
 }
 
-std::string Utf8(const wchar_t* text)
-{
-    char bytes[1024];
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof(bytes), nullptr, nullptr);
-    return std::string(bytes, size > 0 ? size - 1 : 0);
-}
-
 std::string Answer(const std::string& version, const std::string& extra)
 {
     return "<update><application>Tessel Update</application><version>" + version +
-           "</version><info><en>" + Utf8(L"Version f\u00FCr Sie?") + "</en></info>" + extra +
-           "</update>";
+           "</version><info><en>" + Narrow(L"Version f\u00FCr Sie?", CP_UTF8) + "</en></info>" +
+           extra + "</update>";
 }
 
 // An answer with what a signed answer must say about itself.
@@ -87,7 +81,7 @@ std::string Claimed(const std::string& version, const std::string& extra,
                     const std::string& serial = "1",
                     const std::string& expires = "2099-01-01T00:00:00Z",
                     const std::string& application = "Tessel",
-                    const std::string& platform = Utf8(UPDATE_PLATFORM))
+                    const std::string& platform = Narrow(UPDATE_PLATFORM, CP_UTF8))
 {
     auto element = [](const char* name, const std::string& value) {
         return "<" + std::string(name) + ">" + value + "</" + name + ">";
@@ -153,9 +147,15 @@ struct UpdaterSetup
         REQUIRE(updater.Wait(kPatienceMs));
         return started;
     }
-    void Forced()
+    // A forced check; with keys, of a signed answer, and with the highest
+    // serial kept in the test key when asked.
+    void Forced(UpdateKeyList keys = nullptr, bool keepSerial = false)
     {
-        REQUIRE(updater.Start(window.Handle(), Options()));
+        UpdateCheckOptions options = Options();
+        options.keys = keys;
+        options.stateRoot = keepSerial ? HKEY_CURRENT_USER : nullptr;
+        options.stateSubkey = keepSerial ? kKey : nullptr;
+        REQUIRE(updater.Start(window.Handle(), options));
         REQUIRE(updater.Wait(kPatienceMs));
     }
     // A forced check of an answer that arrives slowly, under way once the
@@ -364,8 +364,7 @@ TEST_CASE("The help link adds a Help button, but WM_HELP never runs a program th
     std::wstring marker = folder / L"tessel-update-marker.txt";
     REQUIRE(WriteWholeFile(folder / L"help.cmd", kMarkerProgram));
     std::wstring help = folder / L"help.cmd";
-    setup.Serve(
-        Answer("1.05", "<help>" + std::string(WideString(help.c_str()).ToNarrow()) + "</help>"));
+    setup.Serve(Answer("1.05", "<help>" + Narrow(help) + "</help>"));
     {
         DialogAnswerer answerer({IDNO}, {}, true);
         setup.Forced();
@@ -378,44 +377,36 @@ TEST_CASE("The help link adds a Help button, but WM_HELP never runs a program th
 
 TEST_CASE("After the files, an empty restart text restarts without asking")
 {
-    UpdaterSetup setup;
-    DesktopFiles desktop;
-    std::wstring program = setup.server.Url(L"/get?f=tessel-update-test.cmd");
-    std::string files =
-        "<files><url>" + std::string(WideString(program.c_str()).ToNarrow()) + "</url></files>";
-
-    SUBCASE("empty restart text")
+    const struct
     {
-        setup.Serve(Answer("1.05", files + "<restart><en></en></restart>"));
+        const char* restart;
+        size_t questions; // the update's, and the restart's when it is asked
+        int restarts;
+    } cases[] = {
+        {"<restart><en></en></restart>", 1, 1},
+        {"", 1, 0},
+        {"<restart><en>Restart?</en></restart>", 2, 0}, // answered No
+    };
+    for (const auto& row : cases) {
+        CAPTURE(std::string(row.restart));
+        UpdaterSetup setup;
+        DesktopFiles desktop;
+        const std::wstring program = setup.server.Url(L"/get?f=tessel-update-test.cmd");
+        setup.Serve(
+            Answer("1.05", "<files><url>" + Narrow(program) + "</url></files>" + row.restart));
         DialogAnswerer answerer({IDYES, IDNO});
         setup.Forced();
-        CHECK(answerer.Dialogs().size() == 1);
-        CHECK(setup.updater.Result() == 1);
-        CHECK(WaitForFile(desktop.marker));
-        PumpMessagesFor(50);
-        CHECK(gCloseRequests == 1);
-    }
-    SUBCASE("no restart element")
-    {
-        setup.Serve(Answer("1.05", files));
-        DialogAnswerer answerer({IDYES});
-        setup.Forced();
+        REQUIRE(answerer.Dialogs().size() == row.questions);
+        CHECK(setup.updater.Result() == row.restarts);
         CHECK(Exists(desktop.program));
-        CHECK(setup.updater.Result() == 0);
+        if (row.restarts)
+            CHECK(WaitForFile(desktop.marker));
+        if (row.questions == 2) {
+            CHECK(answerer.Dialogs()[1].text == L"Restart?");
+            CHECK_FALSE(answerer.Dialogs()[1].hasHelp);
+        }
         PumpMessagesFor(50);
-        CHECK(gCloseRequests == 0);
-    }
-    SUBCASE("the restart question answered No")
-    {
-        setup.Serve(Answer("1.05", files + "<restart><en>Restart?</en></restart>"));
-        DialogAnswerer answerer({IDYES, IDNO});
-        setup.Forced();
-        REQUIRE(answerer.Dialogs().size() == 2);
-        CHECK(answerer.Dialogs()[1].text == L"Restart?");
-        CHECK_FALSE(answerer.Dialogs()[1].hasHelp);
-        CHECK(setup.updater.Result() == 0);
-        PumpMessagesFor(50);
-        CHECK(gCloseRequests == 0);
+        CHECK(gCloseRequests == row.restarts);
     }
 }
 
@@ -472,12 +463,7 @@ TEST_CASE("A Start from inside the wait of another Start is refused")
     // instead of waiting for an answer forever.
     DialogAnswerer unexpected({IDNO, IDNO});
     UpdaterSetup setup;
-    setup.server.Clear();
-    ScriptedAnswer slow = SlowAnswer(Answer("1.00", ""));
-    slow.times = 0;
-    REQUIRE(setup.server.Answer(slow));
-    REQUIRE(setup.updater.Start(setup.window.Handle(), setup.Options()));
-    REQUIRE(setup.WaitForRequest());
+    setup.StartSlowCheck(Answer("1.00", ""));
     // The second Start waits for the first check with messages flowing; the
     // posted message ticks the box once more in the middle of that wait.
     gNestedUpdater = &setup.updater;
@@ -499,10 +485,7 @@ TEST_CASE("With keys built in, only a signed answer is read, and every file need
     UpdateSigner& maker = ring.current;
     auto check = [&](const std::string& body) {
         setup.Serve(body);
-        UpdateCheckOptions options = setup.Options();
-        options.keys = ring.keys;
-        REQUIRE(setup.updater.Start(setup.window.Handle(), options));
-        REQUIRE(setup.updater.Wait(kPatienceMs));
+        setup.Forced(ring.keys);
     };
     const std::string offer = Claimed("1.05", "<files/>");
     {
@@ -528,9 +511,8 @@ TEST_CASE("With keys built in, only a signed answer is read, and every file need
         // A file without its digest refuses the whole update.
         DialogAnswerer answerer({IDYES});
         std::wstring file = setup.server.Url(L"/data/Tessel.exe");
-        check(maker.Signed(Claimed("1.05", "<files><url name=\"Tessel.exe\">" +
-                                               std::string(WideString(file.c_str()).ToNarrow()) +
-                                               "</url></files>")));
+        check(maker.Signed(
+            Claimed("1.05", "<files><url name=\"Tessel.exe\">" + Narrow(file) + "</url></files>")));
         CHECK(answerer.Dialogs().size() == 1);
         CHECK(setup.server.Requests().size() == 1);
         CHECK(setup.updater.Result() == 0);
@@ -545,12 +527,7 @@ TEST_CASE("A keyed check takes only a fresh answer meant for it and keeps the hi
     const char* keys[] = {maker.PublicKey(), nullptr};
     auto check = [&](const std::string& body) {
         setup.Serve(body);
-        UpdateCheckOptions options = setup.Options();
-        options.keys = keys;
-        options.stateRoot = HKEY_CURRENT_USER;
-        options.stateSubkey = kKey;
-        REQUIRE(setup.updater.Start(setup.window.Handle(), options));
-        REQUIRE(setup.updater.Wait(kPatienceMs));
+        setup.Forced(keys, true);
     };
     auto serial = [] { return ReadDwordValue(HKEY_CURRENT_USER, kKey, L"UpdateSerial", 0); };
     const std::string files = "<files/>";

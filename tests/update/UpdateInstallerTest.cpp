@@ -4,6 +4,7 @@
 
 #include "HttpTestServer.h"
 #include "LinuxProgram.h"
+#include "TestText.h"
 #include "UpdateTestFiles.h"
 #include "net/HttpClient.h"
 #include "update/UpdateInstaller.h"
@@ -53,6 +54,11 @@ struct Installation
     {
         REQUIRE(server.IsRunning());
         REQUIRE(WriteWholeFile(app / L"Tessel.exe", "old program"));
+    }
+    // An entry for the file the server has at path.
+    std::wstring Listed(const std::wstring& attributes, const wchar_t* path)
+    {
+        return Entry(attributes, server.Url(path));
     }
     int Run(const std::wstring& files)
     {
@@ -135,44 +141,42 @@ TEST_CASE("The list keeps url entries with their name, zip and sha256 items")
     CHECK(std::wstring(list[2].address.Data()) == L"http://h/c");
 }
 
-TEST_CASE("Tessel.exe is downloaded as Tessel_new.exe, backed up as Tessel_old.exe and replaced")
+TEST_CASE("Tessel.exe is replaced through Tessel_new.exe and Tessel_old.exe, a program to run "
+          "goes to the desktop")
 {
     Installation setup;
     REQUIRE(WriteWholeFile(setup.app / L"Tessel_old.exe", "older program"));
     REQUIRE(setup.server.AnswerAlways("/Tessel.exe", "new program"));
+    REQUIRE(setup.server.AnswerAlways("/get.php", "setup program"));
     // With a matching digest; the other walks have none.
-    const std::string digest = HexDigest("new program");
     const std::wstring attributes =
-        L"name='Tessel.exe' sha256='" + std::wstring(digest.begin(), digest.end()) + L"'";
-    CHECK(setup.Run(Entry(attributes, setup.server.Url(L"/Tessel.exe"))));
+        L"name='Tessel.exe' sha256='" + Widen(HexDigest("new program")) + L"'";
+    CHECK(setup.Run(setup.Listed(attributes, L"/Tessel.exe") +
+                    setup.Listed(L"", L"/get.php?f=setup.exe")));
     CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "new program");
     CHECK(ReadWholeFile(setup.app / L"Tessel_old.exe") == "old program");
-    CHECK_FALSE(Exists(setup.app / L"Tessel_new.exe"));
-    CHECK(setup.program.IsEmpty());
+    CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe", L"Tessel_old.exe"});
+    CHECK(ReadWholeFile(setup.desktop / L"setup.exe") == "setup program");
+    CHECK(std::wstring(setup.program.Data()) == setup.desktop / L"setup.exe");
 }
 
-TEST_CASE("A ZIP entry backs up its file, unpacks the archive and deletes it")
+TEST_CASE("A ZIP entry backs up its file and the files it writes over, unpacks and deletes it")
 {
     // A folder name outside the ANSI code page: the archive is unpacked
     // through wide paths.
     Installation setup(L"tessel-app-\u0141ukasz-\u4E2D");
+    REQUIRE(WriteWholeFile(setup.app / L"stored.txt", "old stored"));
     REQUIRE(setup.server.AnswerAlways("/pack.zip", ReadWholeFile(ZipFixture(L"python.zip"))));
-    CHECK(setup.Run(Entry(L"name='Tessel.exe' zip='Tessel.zip'", setup.server.Url(L"/pack.zip"))));
-    CHECK(ReadWholeFile(setup.app / L"deep\\er\\still\\leaf.dat") ==
-          ReadWholeFile(ZipFixture(L"expected\\python.zip\\deep\\er\\still\\leaf.dat")));
+    CHECK(setup.Run(setup.Listed(L"name='Tessel.exe' zip='Tessel.zip'", L"/pack.zip")));
+    for (const wchar_t* name : {L"deep\\er\\still\\leaf.dat", L"stored.txt"}) {
+        CHECK(ReadWholeFile(setup.app / name) ==
+              ReadWholeFile(ZipFixture(L"expected\\python.zip\\" + std::wstring(name))));
+    }
+    CHECK(ReadWholeFile(setup.app / L"stored_old.txt") == "old stored");
     CHECK(ReadWholeFile(setup.app / L"Tessel_old.exe") == "old program");
     CHECK_FALSE(Exists(setup.app / L"Tessel.exe"));
     CHECK_FALSE(Exists(setup.app / L"Tessel_new.zip"));
-}
-
-TEST_CASE("An address ending in f=setup.exe is saved on the desktop as the program to run")
-{
-    Installation setup;
-    REQUIRE(setup.server.AnswerAlways("/get.php", "setup program"));
-    CHECK(setup.Run(Entry(L"", setup.server.Url(L"/get.php?f=setup.exe"))));
-    CHECK(ReadWholeFile(setup.desktop / L"setup.exe") == "setup program");
-    CHECK(std::wstring(setup.program.Data()) == setup.desktop / L"setup.exe");
-    CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
+    CHECK(setup.program.IsEmpty());
 }
 
 TEST_CASE("Failed steps leave the installed files as they were")
@@ -184,20 +188,20 @@ TEST_CASE("Failed steps leave the installed files as they were")
 
     SUBCASE("a later download fails")
     {
-        CHECK_FALSE(setup.Run(Entry(L"name='Tessel.exe'", setup.server.Url(L"/Tessel.exe")) +
-                              Entry(L"name='notes.txt'", setup.server.Url(L"/missing.txt"))));
+        CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe'", L"/Tessel.exe") +
+                              setup.Listed(L"name='notes.txt'", L"/missing.txt")));
         CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe", L"Tessel_new.exe"});
     }
     SUBCASE("the digest differs")
     {
         std::wstring wrong = L"sha256='" + std::wstring(64, L'0') + L"' name='Tessel.exe'";
-        CHECK_FALSE(setup.Run(Entry(wrong, setup.server.Url(L"/Tessel.exe"))));
+        CHECK_FALSE(setup.Run(setup.Listed(wrong, L"/Tessel.exe")));
         CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
     }
     SUBCASE("a listed file is not installed yet: the program moved aside comes back")
     {
-        CHECK_FALSE(setup.Run(Entry(L"name='Tessel.exe'", setup.server.Url(L"/Tessel.exe")) +
-                              Entry(L"name='notes.txt'", setup.server.Url(L"/notes.txt"))));
+        CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe'", L"/Tessel.exe") +
+                              setup.Listed(L"name='notes.txt'", L"/notes.txt")));
         CHECK(ReadWholeFile(setup.app / L"notes_new.txt") == "notes");
         CHECK_FALSE(Exists(setup.app / L"Tessel_old.exe"));
         CHECK_FALSE(Exists(setup.app / L"notes.txt"));
@@ -205,8 +209,7 @@ TEST_CASE("Failed steps leave the installed files as they were")
     SUBCASE("an archive that cannot be unpacked: the program moved aside comes back")
     {
         REQUIRE(setup.server.AnswerAlways("/Tessel.zip", "not a zip archive"));
-        CHECK_FALSE(setup.Run(
-            Entry(L"name='Tessel.exe' zip='Tessel.zip'", setup.server.Url(L"/Tessel.zip"))));
+        CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe' zip='Tessel.zip'", L"/Tessel.zip")));
         CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
     }
     CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
@@ -222,8 +225,8 @@ TEST_CASE("An update into a folder the program cannot write leaves every file as
     {
         UnwritableFolder readOnly(setup.app.Path());
         REQUIRE_MESSAGE(readOnly.IsUnwritable(), "chattr could not make the folder unwritable");
-        CHECK_FALSE(setup.Run(Entry(L"name='Tessel.exe'", setup.server.Url(L"/Tessel.exe")) +
-                              Entry(L"name='notes.txt'", setup.server.Url(L"/notes.txt"))));
+        CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe'", L"/Tessel.exe") +
+                              setup.Listed(L"name='notes.txt'", L"/notes.txt")));
     }
     CHECK(setup.app.Files() == before);
     CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
@@ -251,34 +254,11 @@ TEST_CASE("Nothing is fetched or written for names that leave the application fo
         L"name='Tessel.exe.'",
     };
     for (const std::wstring& attributes : hostile) {
-        CHECK_FALSE(setup.Run(Entry(attributes, setup.server.Url(L"/x"))));
+        CHECK_FALSE(setup.Run(setup.Listed(attributes, L"/x")));
         CHECK(setup.server.Requests().empty());
         CHECK(outside.Files().empty());
         CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
     }
-}
-
-TEST_CASE("A name given twice, in any spelling, refuses the whole list before any download")
-{
-    Installation setup;
-    REQUIRE(setup.server.AnswerAlways("/x", "x"));
-    const std::wstring url = setup.server.Url(L"/x");
-    CHECK_FALSE(setup.Run(Entry(L"name='Tessel.exe'", url) + Entry(L"name='TESSEL.EXE'", url)));
-    CHECK_FALSE(setup.Run(Entry(L"name='sub/x'", url) + Entry(L"name='sub\\x'", url)));
-    CHECK_FALSE(setup.Run(Entry(L"name='a.txt' zip='p.zip'", url) +
-                          Entry(L"name='b.txt' zip='P.ZIP'", url)));
-    CHECK(setup.server.Requests().empty());
-    CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
-
-    UpdateFileList list;
-    ReadList(Entry(L"name='Tessel.exe'", url) +
-                 Entry(L"sha256='" + std::wstring(64, L'a') + L"' size='1' name='notes.txt'", url),
-             list);
-    CHECK(IsSafeFileList(list, setup.app.Path().c_str(), 0));
-    // With a signed answer every download must be bound to it by a digest.
-    CHECK_FALSE(IsSafeFileList(list, setup.app.Path().c_str(), 1));
-    list.pop_front();
-    CHECK(IsSafeFileList(list, setup.app.Path().c_str(), 1));
 }
 
 TEST_CASE("An empty list ends the update after the download walk")
@@ -290,7 +270,8 @@ TEST_CASE("An empty list ends the update after the download walk")
     CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
 }
 
-TEST_CASE("Paths that meet through a short name or a derived name refuse the list")
+TEST_CASE("Names that meet in any spelling, through a short name or a derived name refuse the "
+          "whole list before any download")
 {
     Installation setup;
     REQUIRE(setup.server.AnswerAlways("/x", "x"));
@@ -305,6 +286,10 @@ TEST_CASE("Paths that meet through a short name or a derived name refuse the lis
     REQUIRE(shortName != L"Documentation Notes.txt");
 
     const std::wstring colliding[][2] = {
+        // One name in other cases or with the other separator.
+        {L"name='Tessel.exe'", L"name='TESSEL.EXE'"},
+        {L"name='sub/x'", L"name='sub\\x'"},
+        {L"name='a.txt' zip='p.zip'", L"name='b.txt' zip='P.ZIP'"},
         // One file under its long and its short name.
         {L"name='Documentation Notes.txt'", L"name='" + shortName + L"'"},
         // A name that is another entry's download or backup.
@@ -318,7 +303,19 @@ TEST_CASE("Paths that meet through a short name or a derived name refuse the lis
         CHECK_FALSE(setup.Run(Entry(pair[0], url) + Entry(pair[1], url)));
     }
     CHECK(setup.server.Requests().empty());
+    CHECK(setup.app.Files() ==
+          std::vector<std::wstring>{L"Documentation Notes.txt", L"Tessel.exe"});
     CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
+
+    UpdateFileList list;
+    ReadList(Entry(L"name='Tessel.exe'", url) +
+                 Entry(L"sha256='" + std::wstring(64, L'a') + L"' size='1' name='notes.txt'", url),
+             list);
+    CHECK(IsSafeFileList(list, setup.app.Path().c_str(), 0));
+    // With a signed answer every download must be bound to it by a digest.
+    CHECK_FALSE(IsSafeFileList(list, setup.app.Path().c_str(), 1));
+    list.pop_front();
+    CHECK(IsSafeFileList(list, setup.app.Path().c_str(), 1));
 }
 
 TEST_CASE("The archive unpacked is the one whose digest was checked, and no other")
@@ -327,12 +324,11 @@ TEST_CASE("The archive unpacked is the one whose digest was checked, and no othe
     const std::string archive = ReadWholeFile(ZipFixture(L"python.zip"));
     const std::string other = ReadWholeFile(ZipFixture(L"infozip.zip"));
     REQUIRE(setup.server.AnswerAlways("/pack.zip", archive));
-    const std::string digest = HexDigest(archive);
     UpdateFileList list;
-    ReadList(Entry(L"name='Tessel.exe' zip='Tessel.zip' sha256='" +
-                       std::wstring(digest.begin(), digest.end()) + L"'",
-                   setup.server.Url(L"/pack.zip")),
-             list);
+    ReadList(
+        Entry(L"name='Tessel.exe' zip='Tessel.zip' sha256='" + Widen(HexDigest(archive)) + L"'",
+              setup.server.Url(L"/pack.zip")),
+        list);
     const wchar_t* folder = setup.app.Path().c_str();
     REQUIRE(DownloadWalk(list, folder, setup.desktop.Path().c_str(), setup.client, setup.program));
     REQUIRE(BackupWalk(list, folder));
@@ -352,32 +348,19 @@ TEST_CASE("The archive unpacked is the one whose digest was checked, and no othe
     CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel_old.exe"});
 }
 
-TEST_CASE("Files an archive writes over are moved aside and come back when the update fails")
+TEST_CASE("Files an archive writes over come back when a later entry fails")
 {
     Installation setup;
     REQUIRE(WriteWholeFile(setup.app / L"stored.txt", "old stored"));
+    REQUIRE(WriteWholeFile(setup.app / L"notes.txt", "old notes"));
     REQUIRE(setup.server.AnswerAlways("/pack.zip", ReadWholeFile(ZipFixture(L"python.zip"))));
     REQUIRE(setup.server.AnswerAlways("/broken.zip", "not a zip archive"));
-    const std::wstring good =
-        Entry(L"name='Tessel.exe' zip='Tessel.zip'", setup.server.Url(L"/pack.zip"));
-
-    SUBCASE("a later entry fails: everything as before")
-    {
-        REQUIRE(WriteWholeFile(setup.app / L"notes.txt", "old notes"));
-        CHECK_FALSE(setup.Run(
-            good + Entry(L"name='notes.txt' zip='notes.zip'", setup.server.Url(L"/broken.zip"))));
-        // Folders the archive made may stay; no file does.
-        CHECK(ListTree(setup.app.Path(), false) ==
-              std::vector<std::wstring>{L"Tessel.exe", L"notes.txt", L"stored.txt"});
-        CHECK(ReadWholeFile(setup.app / L"stored.txt") == "old stored");
-    }
-    SUBCASE("success: the new file in place, the old one aside")
-    {
-        CHECK(setup.Run(good));
-        CHECK(ReadWholeFile(setup.app / L"stored.txt") ==
-              ReadWholeFile(ZipFixture(L"expected\\python.zip\\stored.txt")));
-        CHECK(ReadWholeFile(setup.app / L"stored_old.txt") == "old stored");
-    }
+    CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe' zip='Tessel.zip'", L"/pack.zip") +
+                          setup.Listed(L"name='notes.txt' zip='notes.zip'", L"/broken.zip")));
+    // Folders the archive made may stay; no file does.
+    CHECK(ListTree(setup.app.Path(), false) ==
+          std::vector<std::wstring>{L"Tessel.exe", L"notes.txt", L"stored.txt"});
+    CHECK(ReadWholeFile(setup.app / L"stored.txt") == "old stored");
 }
 
 TEST_CASE("A program to run starts only as its digest says")
@@ -387,8 +370,7 @@ TEST_CASE("A program to run starts only as its digest says")
     const std::wstring marker = desktop / L"tessel-update-marker.txt";
     const std::string script = "@echo started> \"%~dp0tessel-update-marker.txt\"\r\n";
     REQUIRE(WriteWholeFile(program, script));
-    const std::string digest = HexDigest(script);
-    const std::wstring digestText(digest.begin(), digest.end());
+    const std::wstring digestText = Widen(HexDigest(script));
 
     REQUIRE(WriteWholeFile(program, script + "rem changed on the desktop\r\n"));
     CHECK_FALSE(RunCheckedProgram(program.c_str(), digestText.c_str()));
