@@ -31,6 +31,16 @@ inline std::wstring TextOf(HWND window)
     return text;
 }
 
+inline void Press(HWND dialog, int id)
+{
+    SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+inline void SetText(HWND dialog, int id, const std::wstring& text)
+{
+    SendDlgItemMessageW(dialog, id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
 // Drives the problem report dialog from a thread of its own, as a user or
 // another program would: it finds the dialog by its title, reads and
 // changes its controls with window messages, and ends it. The dialog runs

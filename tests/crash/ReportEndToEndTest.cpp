@@ -19,72 +19,25 @@ constexpr DWORD kAccessViolation = 0xC0000005;
 // only a hang takes this long.
 constexpr DWORD kProcessEndLimitMs = 120000;
 
-// A started program, ended by force if a test leaves it running; its crash
-// report files are removed with it.
-struct Program
-{
-    std::wstring path;
-    ScopedHandle process;
-
-    Program(const std::wstring& program, const std::wstring& arguments) : path(program)
-    {
-        DeleteReports();
-        std::wstring commandLine = L"\"" + path + L"\" " + arguments;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info = {};
-        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &startup, &info)) {
-            CloseHandle(info.hThread);
-            process.Reset(info.hProcess);
-        }
-    }
-    ~Program()
-    {
-        if (process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT) {
-            TerminateProcess(process.Get(), 1);
-            WaitForSingleObject(process.Get(), 5000);
-        }
-        DeleteReports();
-    }
-    std::wstring Report(const wchar_t* suffix) const
-    {
-        return path.substr(0, path.rfind(L'.')) + suffix;
-    }
-    void DeleteReports() const
-    {
-        DeleteFileW(Report(L"_Debug.txt").c_str());
-        DeleteFileW(Report(L"_Debug.dmp").c_str());
-    }
-    // The exit code once it ended within the limit; STILL_ACTIVE otherwise.
-    DWORD WaitForEnd() const
-    {
-        DWORD code = STILL_ACTIVE;
-        if (WaitForSingleObject(process.Get(), kProcessEndLimitMs) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process.Get(), &code);
-        return code;
-    }
-};
-
 void SendAfterTyping(HWND dialog)
 {
-    SendMessageW(GetDlgItem(dialog, IDC_REPORT_DESCRIPTION), WM_SETTEXT, 0,
-                 reinterpret_cast<LPARAM>(L"pressed Refresh"));
-    SendMessageW(GetDlgItem(dialog, IDC_REPORT_SEND), BM_CLICK, 0, 0);
+    SetText(dialog, IDC_REPORT_DESCRIPTION, L"pressed Refresh");
+    Press(dialog, IDC_REPORT_SEND);
 }
 
 // Works the dialog of the crashed program (titled with the product name
 // of its version block) and checks that the program ended as the filter
 // decides after a report: quietly, with the exception's code.
-void SendAndWaitForEnd(const Program& program)
+void SendAndWaitForEnd(ProgramCopy& program)
 {
     ReportDialogDriver driver(L"Tessel", SendAfterTyping);
     CHECK(driver.Join());
     REQUIRE_MESSAGE(driver.Found(), "no problem report dialog appeared");
-    CHECK_MESSAGE(program.WaitForEnd() == kAccessViolation, "the crashed program did not end");
+    CHECK_MESSAGE(program.child.WaitForEnd(kProcessEndLimitMs), "the crashed program did not end");
+    CHECK(program.child.ExitCode() == kAccessViolation);
 }
 
-void CheckReceivedReport(const ReportServer& server, const Program& program)
+void CheckReceivedReport(const ReportServer& server, const ProgramCopy& program)
 {
     REQUIRE(server.WaitForRequests(1, 5000));
     const auto fields = server.Fields();
@@ -97,22 +50,6 @@ void CheckReceivedReport(const ReportServer& server, const Program& program)
     CHECK(server.FileContent("d").substr(0, 4) == "MDMP");
 }
 
-HWND FindWindowOf(const Program& program)
-{
-    const DWORD id = GetProcessId(program.process.Get());
-    for (int round = 0; round < 500; ++round) {
-        for (HWND window = FindWindowW(L"#32770", nullptr); window;
-             window = FindWindowExW(nullptr, window, L"#32770", nullptr)) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == id && IsWindowVisible(window))
-                return window;
-        }
-        Sleep(20);
-    }
-    return nullptr;
-}
-
 } // namespace
 
 TEST_CASE("a crashed program shows the dialog, sends the report and ends")
@@ -121,8 +58,8 @@ TEST_CASE("a crashed program shows the dialog, sends the report and ends")
     {
         ReportServer server;
         REQUIRE(server.IsRunning());
-        Program child(ProgramFolder() + L"report_child.exe", server.Host());
-        REQUIRE(child.process.IsValid());
+        ProgramCopy child(L"report_child.exe", L"report_child.exe");
+        REQUIRE(child.Start(server.Host()));
         SendAndWaitForEnd(child);
         CheckReceivedReport(server, child);
     }
@@ -130,8 +67,8 @@ TEST_CASE("a crashed program shows the dialog, sends the report and ends")
     {
         ReportServer server("silent");
         REQUIRE(server.IsRunning());
-        Program child(ProgramFolder() + L"report_child.exe", server.Host());
-        REQUIRE(child.process.IsValid());
+        ProgramCopy child(L"report_child.exe", L"report_child.exe");
+        REQUIRE(child.Start(server.Host()));
         SendAndWaitForEnd(child);
         CHECK(server.Requests().size() == 1);
         CHECK(ReadWholeFile(child.Report(L"_Debug.txt")).find("Access Violation") == 0);
@@ -150,14 +87,14 @@ TEST_CASE("a crash of Tessel.exe reaches the report server of its build")
     }
     ReportServer server("php", port);
     REQUIRE_MESSAGE(server.IsRunning(), "no report server on the build's port");
-    Program tessel(ProgramFolder() + L"..\\Tessel.exe", L"");
-    REQUIRE(tessel.process.IsValid());
-    REQUIRE_MESSAGE(FindWindowOf(tessel), "Tessel's main window did not appear");
+    ProgramCopy tessel(L"..\\Tessel.exe", L"Tessel.exe");
+    REQUIRE(tessel.Start(L""));
+    REQUIRE_MESSAGE(tessel.child.WaitForWindow(), "Tessel's main window did not appear");
     // Crashed from outside: a thread started in it at a system function
     // that writes to its argument, with an address that is not a pointer.
     const auto writeThrough = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemInfo")));
-    ScopedHandle thread(CreateRemoteThread(tessel.process.Get(), nullptr, 0, writeThrough,
+    ScopedHandle thread(CreateRemoteThread(tessel.child.Process(), nullptr, 0, writeThrough,
                                            reinterpret_cast<void*>(0x10), 0, nullptr));
     REQUIRE(thread.IsValid());
     SendAndWaitForEnd(tessel);
@@ -168,15 +105,11 @@ TEST_CASE("a crash in a folder beyond Latin-1 reaches an https report server byt
 {
     HttpTestServer* server = ThankingHttpsServer();
     REQUIRE_MESSAGE(server, "no https test server, or its CA could not be trusted");
-    TestFolder folder(L"\u0416\u0443\u043a \u20ac");
-    const std::wstring path = folder.Path() + L"report_child.exe";
-    REQUIRE(CopyFileW((ProgramFolder() + L"report_child.exe").c_str(), path.c_str(), FALSE));
-
-    Program child(path, L"https://127.0.0.1:" + std::to_wstring(server->Port()));
-    REQUIRE(child.process.IsValid());
+    ProgramCopy child(L"report_child.exe", L"report_child.exe", L"\u0416\u0443\u043a \u20ac");
+    REQUIRE(child.Start(L"https://127.0.0.1:" + std::to_wstring(server->Port())));
     SendAndWaitForEnd(child);
     const std::string text = ReadWholeFile(child.Report(L"_Debug.txt"));
-    CHECK(Contains(text, " - " + Ansi(path) + "\r\n"));
+    CHECK(Contains(text, " - " + Ansi(child.path) + "\r\n"));
     const std::vector<RecordedRequest> requests = server->Requests();
     REQUIRE(requests.size() == 1);
     std::vector<MultipartField> fields;

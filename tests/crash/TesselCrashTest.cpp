@@ -11,24 +11,6 @@
 
 namespace {
 
-BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM parameter)
-{
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    return owner != *reinterpret_cast<DWORD*>(parameter) || !IsWindowVisible(window);
-}
-
-// True once the process shows a window, false when it ends first.
-bool WaitForWindow(WatchedChild& child)
-{
-    for (int i = 0; i < 300 && !child.WaitForEnd(100); ++i) {
-        DWORD processId = child.ProcessId();
-        if (!EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&processId)))
-            return true;
-    }
-    return false;
-}
-
 // The address of a function of the program running in another process,
 // found through the program file's own debug information.
 DWORD64 RemoteFunction(HANDLE process, DWORD processId, const std::wstring& program,
@@ -69,35 +51,31 @@ DWORD64 RemoteFunction(HANDLE process, DWORD processId, const std::wstring& prog
 // text functions, with an argument that is not a pointer, reads address 0x10.
 TEST_CASE("Tessel's own crash report names the crashing function")
 {
-    TestFolder folder;
-    const std::wstring program = folder.Path() + L"Tessel.exe";
-    REQUIRE(CopyFileW((ProgramFolder() + L"..\\Tessel.exe").c_str(), program.c_str(), FALSE));
-    WatchedChild tessel;
-    REQUIRE(tessel.Start(program, L""));
-    REQUIRE_MESSAGE(WaitForWindow(tessel), "Tessel showed no window");
+    ProgramCopy tessel(L"..\\Tessel.exe", L"Tessel.exe");
+    REQUIRE(tessel.Start(L""));
+    REQUIRE_MESSAGE(tessel.child.WaitForWindow(), "Tessel showed no window");
 
-    const DWORD64 function =
-        RemoteFunction(tessel.Process(), tessel.ProcessId(), program, "FlattenLines");
+    const DWORD64 function = RemoteFunction(tessel.child.Process(), tessel.child.ProcessId(),
+                                            tessel.path, "FlattenLines");
     REQUIRE_MESSAGE(function != 0, "FlattenLines not found in Tessel.exe");
     ScopedHandle thread(CreateRemoteThread(
-        tessel.Process(), nullptr, 0,
+        tessel.child.Process(), nullptr, 0,
         reinterpret_cast<LPTHREAD_START_ROUTINE>(static_cast<ULONG_PTR>(function)),
         reinterpret_cast<void*>(static_cast<ULONG_PTR>(0x10)), 0, nullptr));
     REQUIRE(thread);
     // Tessel has a report server: its problem report dialog is answered.
-    ReportDialogDriver dontSend(L"Tessel", [](HWND dialog) {
-        SendMessageW(GetDlgItem(dialog, IDC_REPORT_DONT_SEND), BM_CLICK, 0, 0);
-    });
+    ReportDialogDriver dontSend(L"Tessel",
+                                [](HWND dialog) { Press(dialog, IDC_REPORT_DONT_SEND); });
     CHECK(dontSend.Join());
     CHECK(dontSend.Found());
-    REQUIRE_MESSAGE(tessel.WaitForEnd(60000), "Tessel did not end after its crash");
+    REQUIRE_MESSAGE(tessel.child.WaitForEnd(60000), "Tessel did not end after its crash");
 
-    const std::string report = ReadWholeFile(folder.Path() + L"Tessel_Debug.txt");
+    const std::string report = ReadWholeFile(tessel.Report(L"_Debug.txt"));
     CHECK(StartsWith(report, "Access Violation [0xC0000005] at 0x"));
     CHECK(Contains(report, "\r\nRead from location 0x00000010.\r\n"));
     const std::vector<std::string> stack = Section(report, "Stack:", 0);
     REQUIRE(!stack.empty());
     CHECK(StartsWith(stack[0], "FlattenLines("));
     CHECK(Contains(stack[0], " - Line "));
-    CHECK(FileExists(folder.Path() + L"Tessel_Debug.dmp"));
+    CHECK(FileExists(tessel.Report(L"_Debug.dmp")));
 }
