@@ -1,6 +1,8 @@
 #include <doctest.h>
 
 #include <windows.h>
+#include <dbghelp.h>
+#include <tlhelp32.h>
 
 #include <string>
 
@@ -9,6 +11,7 @@
 #include "ReportDialogDriver.h"
 #include "ReportServer.h"
 #include "TrustedTestRoot.h"
+#include "base/DynamicLibrary.h"
 #include "base/ScopedHandle.h"
 #include "crash/ReportUpload.h"
 
@@ -50,6 +53,40 @@ void CheckReceivedReport(const ReportServer& server, const ProgramCopy& program)
     CHECK(server.FileContent("d").substr(0, 4) == "MDMP");
 }
 
+// The address of a function of the program running in another process,
+// found through the program file's own debug information.
+DWORD64 RemoteFunction(HANDLE process, DWORD processId, const std::wstring& program,
+                       const char* name)
+{
+    MODULEENTRY32W module = {};
+    module.dwSize = sizeof(module);
+    ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId));
+    if (!snapshot || !Module32FirstW(snapshot.Get(), &module))
+        return 0;
+    DynamicLibrary dbghelp(L"dbghelp.dll");
+    auto initialize = dbghelp.Symbol<decltype(&::SymInitialize)>("SymInitialize");
+    auto load = dbghelp.Symbol<decltype(&::SymLoadModuleExW)>("SymLoadModuleExW");
+    auto find = dbghelp.Symbol<decltype(&::SymFromName)>("SymFromName");
+    auto cleanup = dbghelp.Symbol<decltype(&::SymCleanup)>("SymCleanup");
+    if (!initialize || !load || !find || !cleanup || !initialize(process, nullptr, FALSE))
+        return 0;
+    union
+    {
+        SYMBOL_INFO info;
+        char room[sizeof(SYMBOL_INFO) + 256];
+    } symbol = {};
+    symbol.info.SizeOfStruct = sizeof(SYMBOL_INFO);
+    symbol.info.MaxNameLen = 256;
+    const DWORD64 base = reinterpret_cast<ULONG_PTR>(module.modBaseAddr);
+    DWORD64 address = 0;
+    if (load(process, nullptr, program.c_str(), nullptr, base, module.modBaseSize, nullptr, 0) &&
+        find(process, name, &symbol.info)) {
+        address = symbol.info.Address;
+    }
+    cleanup(process);
+    return address;
+}
+
 } // namespace
 
 TEST_CASE("a crashed program shows the dialog, sends the report and ends")
@@ -75,7 +112,9 @@ TEST_CASE("a crashed program shows the dialog, sends the report and ends")
     }
 }
 
-TEST_CASE("a crash of Tessel.exe reaches the report server of its build")
+// Tessel is crashed from outside: a thread started in it at one of its own
+// text functions, with an argument that is not a pointer, reads address 0x10.
+TEST_CASE("a crash of Tessel.exe names its function and reaches the report server of its build")
 {
     WideString host;
     WORD port = 0;
@@ -90,15 +129,23 @@ TEST_CASE("a crash of Tessel.exe reaches the report server of its build")
     ProgramCopy tessel(L"..\\Tessel.exe", L"Tessel.exe");
     REQUIRE(tessel.Start(L""));
     REQUIRE_MESSAGE(tessel.child.WaitForWindow(), "Tessel's main window did not appear");
-    // Crashed from outside: a thread started in it at a system function
-    // that writes to its argument, with an address that is not a pointer.
-    const auto writeThrough = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemInfo")));
-    ScopedHandle thread(CreateRemoteThread(tessel.child.Process(), nullptr, 0, writeThrough,
-                                           reinterpret_cast<void*>(0x10), 0, nullptr));
+    const DWORD64 function = RemoteFunction(tessel.child.Process(), tessel.child.ProcessId(),
+                                            tessel.path, "FlattenLines");
+    REQUIRE_MESSAGE(function != 0, "FlattenLines not found in Tessel.exe");
+    ScopedHandle thread(CreateRemoteThread(
+        tessel.child.Process(), nullptr, 0,
+        reinterpret_cast<LPTHREAD_START_ROUTINE>(static_cast<ULONG_PTR>(function)),
+        reinterpret_cast<void*>(static_cast<ULONG_PTR>(0x10)), 0, nullptr));
     REQUIRE(thread.IsValid());
     SendAndWaitForEnd(tessel);
     CheckReceivedReport(server, tessel);
+
+    const std::string report = ReadWholeFile(tessel.Report(L"_Debug.txt"));
+    CHECK(Contains(report, "\r\nRead from location 0x00000010.\r\n"));
+    const std::vector<std::string> stack = Section(report, "Stack:", 0);
+    REQUIRE(!stack.empty());
+    CHECK(StartsWith(stack[0], "FlattenLines("));
+    CHECK(Contains(stack[0], " - Line "));
 }
 
 TEST_CASE("a crash in a folder beyond Latin-1 reaches an https report server byte for byte")
@@ -110,6 +157,11 @@ TEST_CASE("a crash in a folder beyond Latin-1 reaches an https report server byt
     SendAndWaitForEnd(child);
     const std::string text = ReadWholeFile(child.Report(L"_Debug.txt"));
     CHECK(Contains(text, " - " + Ansi(child.path) + "\r\n"));
+    // Every module has its line, and each ends where the next begins.
+    const std::vector<std::string> modules = Section(text, "ModuleList:");
+    CHECK(modules.size() > 5);
+    for (const std::string& line : modules)
+        CHECK(Contains(line, " - "));
     const std::vector<RecordedRequest> requests = server->Requests();
     REQUIRE(requests.size() == 1);
     std::vector<MultipartField> fields;
