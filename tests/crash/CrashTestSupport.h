@@ -252,11 +252,13 @@ private:
     std::wstring key_;
 };
 
-inline std::vector<std::string> Lines(const std::string& text)
+// The lines that end with lineEnd; an unfinished last one is left out.
+inline std::vector<std::string> Lines(const std::string& text, const std::string& lineEnd = "\r\n")
 {
     std::vector<std::string> lines;
     size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    for (size_t end; (end = text.find(lineEnd, start)) != std::string::npos;
+         start = end + lineEnd.size())
         lines.push_back(text.substr(start, end - start));
     return lines;
 }

@@ -75,6 +75,18 @@ void FillParams(ProblemReportParams& params, const wchar_t* site, const wchar_t*
     params.iconId = 101;
 }
 
+int IconWidth(HICON icon)
+{
+    ICONINFO info = {};
+    if (!icon || !GetIconInfo(icon, &info))
+        return 0;
+    BITMAP bitmap = {};
+    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bitmap), &bitmap);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
+
 } // namespace
 
 TEST_CASE("the dialog template")
@@ -141,6 +153,8 @@ TEST_CASE("the file note names what will be sent, as a link and as plain text")
          L"The file Tessel_Debug.txt will be sent. It does not contain any personal information."},
     };
     for (const auto& row : rows) {
+        const bool withDump = row.dump && row.dump[0];
+        CAPTURE(withDump);
         CAPTURE(row.asLinks);
         WideString text;
         REQUIRE(BuildFileNote(report, row.dump, row.asLinks, text));
@@ -227,22 +241,6 @@ TEST_CASE("the dialog's texts come from the executable's version block")
     CHECK(Text(params.webSite).rfind(L"http://", 0) == 0);
     CHECK(Text(params.webSite).find(L']') == std::wstring::npos);
 }
-
-namespace {
-
-int IconWidth(HICON icon)
-{
-    ICONINFO info = {};
-    if (!icon || !GetIconInfo(icon, &info))
-        return 0;
-    BITMAP bitmap = {};
-    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bitmap), &bitmap);
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    return bitmap.bmWidth;
-}
-
-} // namespace
 
 // The test command runs this program at 144 and 192 dpi as well.
 TEST_CASE("the dialog's pixel sizes follow the DPI: icons, headline, separator")

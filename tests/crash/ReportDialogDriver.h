@@ -13,7 +13,6 @@
 // What the driver read from the open dialog.
 struct DialogSnapshot
 {
-    bool found = false;
     std::wstring title;
     std::wstring headline;
     std::vector<std::wstring> linkTexts;             // each link control's text
@@ -61,10 +60,7 @@ public:
     // True when the thread ended within 90 s.
     bool Join()
     {
-        if (!thread_.IsValid()) {
-            return false;
-        }
-        return WaitForSingleObject(thread_.Get(), 90000) == WAIT_OBJECT_0;
+        return thread_.IsValid() && WaitForSingleObject(thread_.Get(), 90000) == WAIT_OBJECT_0;
     }
     bool Found() const { return dialog_ != nullptr; }
 
@@ -85,10 +81,6 @@ public:
     static DialogSnapshot Read(HWND dialog)
     {
         DialogSnapshot snapshot;
-        snapshot.found = dialog != nullptr;
-        if (!dialog) {
-            return snapshot;
-        }
         snapshot.title = TextOf(dialog);
         snapshot.headline = TextOf(GetDlgItem(dialog, IDC_REPORT_HEADLINE));
         HWND request = GetDlgItem(dialog, IDC_REPORT_REQUEST);

@@ -77,6 +77,11 @@ void PressSend(HWND dialog)
     Press(dialog, IDC_REPORT_SEND);
 }
 
+std::wstring SecureHost(const HttpTestServer& server)
+{
+    return L"https://127.0.0.1:" + std::to_wstring(server.Port());
+}
+
 } // namespace
 
 TEST_CASE("the host setting: scheme, name and port")
@@ -207,15 +212,6 @@ TEST_CASE("a server that answers 500, or none at all: nothing of the report is l
     CHECK(Submit(unreachable, files, PressSend) == 0);
     CHECK(files.Intact());
 }
-
-namespace {
-
-std::wstring SecureHost(const HttpTestServer& server)
-{
-    return L"https://127.0.0.1:" + std::to_wstring(server.Port());
-}
-
-} // namespace
 
 TEST_CASE("a report to an https host goes over TLS, and only to a trusted server")
 {
