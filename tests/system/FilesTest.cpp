@@ -318,47 +318,42 @@ TEST_CASE("FileObject")
     DeleteFileW(path.c_str());
 }
 
-TEST_CASE("ShellRun and OpenUrl start programs through the shell")
+TEST_CASE("the shell starts programs; OpenUrl runs the system folder's rundll32.exe only")
 {
     WideString parameters;
     REQUIRE(UrlHandlerParameters(L"http://example.com/a b", parameters));
     CHECK(std::wstring(parameters.Data()) == L"url.dll,FileProtocolHandler http://example.com/a b");
-
     CHECK_FALSE(ShellRun(L"Z:\\no\\such\\program.exe", nullptr, nullptr, SW_HIDE, 0, L"open"));
 
-    UrlProtocolRecorder recorder(L"tessel-files-test");
-    REQUIRE(recorder.IsRegistered());
-    CHECK(OpenUrl(L"tessel-files-test:first"));
-    REQUIRE(recorder.WaitForLines(1, 20000));
-    CHECK(recorder.Lines()[0] == L"tessel-files-test:first");
-    CHECK(ShellOpen(L"tessel-files-test:second"));
-    REQUIRE(recorder.WaitForLines(2, 20000));
-    CHECK(recorder.Lines()[1] == L"tessel-files-test:second");
-}
-
-TEST_CASE("OpenUrl runs the system folder's rundll32.exe, never one in the current folder")
-{
     wchar_t system[MAX_PATH];
     REQUIRE(GetSystemDirectoryW(system, MAX_PATH));
     WideString program;
     REQUIRE(UrlHandlerProgram(program));
     CHECK(std::wstring(program.Data()) == std::wstring(system) + L"\\rundll32.exe");
 
-    // A planted program that cannot even start: a bare-name search that
-    // finds it fails the open on Windows. (Wine runs its builtin rundll32
-    // for a bare name, so there only the path above tells.)
+    // A planted program that cannot even start in the current folder: a
+    // bare-name search that finds it fails the open on Windows. (Wine runs
+    // its builtin rundll32 for a bare name, so there only the path above
+    // tells.)
     const std::wstring folder = TempFile(L"tessel-planted-rundll32\\");
     CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring planted = folder + L"rundll32.exe";
     WriteBytes(planted, "MZ planted");
     wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
-    REQUIRE(SetCurrentDirectoryW(folder.c_str()));
-    UrlProtocolRecorder recorder(L"tessel-planted-test");
+    UrlProtocolRecorder recorder(L"tessel-files-test");
     REQUIRE(recorder.IsRegistered());
-    CHECK(OpenUrl(L"tessel-planted-test:through-the-system"));
-    CHECK(recorder.WaitForLines(1, 20000));
+    REQUIRE(SetCurrentDirectoryW(folder.c_str()));
+    const bool opened = OpenUrl(L"tessel-files-test:first");
+    const bool recorded = recorder.WaitForLines(1, 20000);
     SetCurrentDirectoryW(previous);
     DeleteFileW(planted.c_str());
     RemoveDirectoryW(folder.c_str());
+    CHECK(opened);
+    REQUIRE(recorded);
+    CHECK(recorder.Lines()[0] == L"tessel-files-test:first");
+
+    CHECK(ShellOpen(L"tessel-files-test:second"));
+    REQUIRE(recorder.WaitForLines(2, 20000));
+    CHECK(recorder.Lines()[1] == L"tessel-files-test:second");
 }
