@@ -16,21 +16,21 @@ struct Entry : ListNode
     int* deleted;
 };
 
-int Id(ListNode* node)
-{
-    return static_cast<Entry*>(node)->id;
-}
-
 // The ids front to back; a broken back link or last pointer shows as -1.
-std::vector<int> Ids(LockedList& list)
+template <typename List, typename IdOf> std::vector<int> Ids(List& list, IdOf idOf)
 {
     std::vector<int> ids;
-    ListNode* previous = nullptr;
-    for (ListNode* node = list.First(); node; previous = node, node = node->next)
-        ids.push_back(node->previous == previous ? Id(node) : -1);
+    decltype(list.First()) previous = nullptr;
+    for (auto node = list.First(); node; previous = node, node = node->next)
+        ids.push_back(node->previous == previous ? idOf(node) : -1);
     if (list.Last() != previous)
         ids.push_back(-1);
     return ids;
+}
+
+std::vector<int> Ids(LockedList& list)
+{
+    return Ids(list, [](ListNode* node) { return static_cast<Entry*>(node)->id; });
 }
 
 struct PlainRecord
@@ -124,11 +124,7 @@ TEST_CASE("appends from several threads all arrive")
             REQUIRE(workers.back()->Started());
         }
     }
-    std::vector<int> ids;
-    RaceRecord* previous = nullptr;
-    for (RaceRecord* record = list.First(); record; previous = record, record = record->next)
-        ids.push_back(record->previous == previous ? record->value : -1);
-    CHECK(list.Last() == previous);
+    const std::vector<int> ids = Ids(list, [](RaceRecord* record) { return record->value; });
     REQUIRE(ids.size() == threads * perThread);
     // Each thread's own records stay in the order it appended them.
     std::vector<int> lastSeen(threads, -1);

@@ -133,19 +133,26 @@ void CrashInWorker()
     WaitForSingleObject(thread, INFINITE);
 }
 
-// A reporter whose crashing thread meets a second fault once the crash is
-// taken, before its report thread has it. The fault reaches the filter the
-// way the system delivers one that nothing handles: through
-// UnhandledExceptionFilter. (Windows also delivers a fault raised inside
-// the filter this way; Wine ends the process without calling it again.)
-class FaultingReporter : public CrashReporter
+// A reporter that tells by an event when it has taken a crash, and whose
+// crashing thread may meet a second fault then, before its report thread
+// has the crash. The fault reaches the filter the way the system delivers
+// one that nothing handles: through UnhandledExceptionFilter. (Windows also
+// delivers a fault raised inside the filter this way; Wine ends the process
+// without calling it again.)
+class TestReporter : public CrashReporter
 {
+public:
+    HANDLE taken = nullptr;
+    bool faultOnce = false;
+
 protected:
     void BeforeReportStarts() override
     {
-        if (faulted_)
+        if (taken)
+            SetEvent(taken);
+        if (!faultOnce)
             return;
-        faulted_ = true;
+        faultOnce = false;
         EXCEPTION_RECORD record = {};
         record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
         CONTEXT context = {};
@@ -153,28 +160,21 @@ protected:
         EXCEPTION_POINTERS pointers = {&record, &context};
         UnhandledExceptionFilter(&pointers);
     }
-
-private:
-    bool faulted_ = false;
 };
+
+TestReporter& InstallTestReporter()
+{
+    static TestReporter reporter;
+    reporter.Configure(101, L"", L"/kestrel/report.php", nullptr, nullptr);
+    reporter.InstallCrashFilter(1);
+    return reporter;
+}
 
 void CrashTwiceBeforeTheReport()
 {
-    static FaultingReporter reporter;
-    reporter.Configure(101, L"", L"/kestrel/report.php", nullptr, nullptr);
-    reporter.InstallCrashFilter(1);
+    InstallTestReporter().faultOnce = true;
     CrashByReading();
 }
-
-// A reporter that tells by a named event when it has taken a crash.
-class AnnouncingReporter : public CrashReporter
-{
-public:
-    HANDLE taken = nullptr;
-
-protected:
-    void BeforeReportStarts() override { SetEvent(taken); }
-};
 
 HANDLE ChildEvent(const wchar_t* name)
 {
@@ -197,11 +197,8 @@ DWORD WINAPI LoadFaultingLibrary(void*)
 // FaultingLibrary.cpp).
 void CrashWhileAnotherFaultsInDllMain()
 {
-    static AnnouncingReporter reporter;
-    reporter.taken = ChildEvent(L"tessel-crash-taken-");
+    InstallTestReporter().taken = ChildEvent(L"tessel-crash-taken-");
     HANDLE entered = ChildEvent(L"tessel-dllmain-entered-");
-    reporter.Configure(101, L"", L"/kestrel/report.php", nullptr, nullptr);
-    reporter.InstallCrashFilter(1);
     CloseHandle(CreateThread(nullptr, 0, LoadFaultingLibrary, nullptr, 0, nullptr));
     if (WaitForSingleObject(entered, 10000) == WAIT_OBJECT_0)
         CrashByWritingToZero();

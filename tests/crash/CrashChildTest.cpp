@@ -16,53 +16,29 @@ const bool kWideBuild = sizeof(void*) == 8;
 // its reports land there.
 struct ChildCrash
 {
-    TestFolder folder;
-    std::wstring program;
+    ProgramCopy copy;
     std::wstring base; // program path without ".exe"
     DWORD mainThread = 0;
     std::string report;
     std::vector<std::string> lines;
 
     explicit ChildCrash(const wchar_t* kind, const std::wstring& name = L"crash_child",
-                        bool blockPrimary = false, const wchar_t* folderName = nullptr)
-        : folder(folderName), program(folder.Path() + name + L".exe"), base(folder.Path() + name)
+                        bool blockPrimary = false)
+        : copy(L"crash_child.exe", name + L".exe"), base(copy.folder.Path() + name)
     {
-        CopyFileW((ProgramFolder() + L"crash_child.exe").c_str(), program.c_str(), FALSE);
         if (blockPrimary) {
             // Folders in the way: neither report file can be created here.
             CreateDirectoryW((base + L"_Debug.txt").c_str(), nullptr);
             CreateDirectoryW((base + L"_Debug.dmp").c_str(), nullptr);
         }
-        WatchedChild child;
-        REQUIRE(child.Start(program, kind));
-        mainThread = child.MainThread();
-        REQUIRE_MESSAGE(child.WaitForEnd(60000), "the crashing child did not end");
+        REQUIRE(copy.Start(kind));
+        mainThread = copy.child.MainThread();
+        REQUIRE_MESSAGE(copy.child.WaitForEnd(60000), "the crashing child did not end");
         report = ReadWholeFile(base + L"_Debug.txt");
         lines = Lines(report);
         REQUIRE_MESSAGE((blockPrimary || lines.size() > 2), "no text report");
     }
     std::string OnMainThread() const { return " in Thread " + std::to_string(mainThread) + "."; }
-};
-
-// Wine's per-program setting that keeps one library from loading.
-struct WineDllDisabled
-{
-    std::wstring key;
-    WineDllDisabled(const std::wstring& program, const wchar_t* library)
-        : key(L"Software\\Wine\\AppDefaults\\" + program)
-    {
-        HKEY overrides = nullptr;
-        RegCreateKeyExW(HKEY_CURRENT_USER, (key + L"\\DllOverrides").c_str(), 0, nullptr, 0,
-                        KEY_SET_VALUE, nullptr, &overrides, nullptr);
-        // An empty load order: neither the native nor the builtin one.
-        RegSetValueExW(overrides, library, 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), 2);
-        RegCloseKey(overrides);
-    }
-    ~WineDllDisabled()
-    {
-        RegDeleteKeyW(HKEY_CURRENT_USER, (key + L"\\DllOverrides").c_str());
-        RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
-    }
 };
 
 DWORD64 Hex(const std::string& text, size_t at)
@@ -125,20 +101,16 @@ TEST_CASE("a write to address 0: the whole report and a valid minidump")
     // The program's module line carries its image size and link time.
     CHECK(Contains(crash.report, "\r\nModuleList:\r\n    Size TimeStamp                      "
                                  "CheckSum   ImageBase  Versions\r\n"));
-    const std::string image = ReadWholeFile(crash.program);
+    const std::string image = ReadWholeFile(crash.copy.path);
     IMAGE_NT_HEADERS headers;
     memcpy(&headers, image.data() + *reinterpret_cast<const LONG*>(image.data() + 0x3C),
            sizeof(headers));
-    const std::string path(crash.program.begin(), crash.program.end());
-    bool sawProgram = false;
-    for (const std::string& line : Section(crash.report, "ModuleList:")) {
-        if (EndsWith(line, " - " + path)) {
-            sawProgram = true;
-            CHECK(strtoul(line.c_str(), nullptr, 10) == headers.OptionalHeader.SizeOfImage);
-            CHECK(Hex(line, 11) == headers.FileHeader.TimeDateStamp);
-        }
-    }
-    CHECK(sawProgram);
+    std::string line;
+    for (const std::string& module : Section(crash.report, "ModuleList:"))
+        line = EndsWith(module, " - " + Ansi(crash.copy.path)) ? module : line;
+    REQUIRE(!line.empty());
+    CHECK(strtoul(line.c_str(), nullptr, 10) == headers.OptionalHeader.SizeOfImage);
+    CHECK(Hex(line, 11) == headers.FileHeader.TimeDateStamp);
 
     // Each thread's own information block gives its name, and its start
     // address names the thread routine.
@@ -215,46 +187,24 @@ TEST_CASE("a stack overflow still gets its whole report")
     CHECK(FileExists(crash.base + L"_Debug.dmp"));
 }
 
-TEST_CASE("a program folder beyond Latin-1 reads right in the module list")
+TEST_CASE("a second fault while the first crash is taken ends the process")
 {
-    ChildCrash crash(L"write", L"crash_child", false, L"\u0416\u0443\u043a \u20ac");
-    const std::string program = " - " + Ansi(crash.program);
-    bool sawProgram = false;
-    for (const std::string& line : Section(crash.report, "ModuleList:"))
-        sawProgram = sawProgram || EndsWith(line, program);
-    CHECK(sawProgram);
-    // Every module has its line, and each ends where the next begins.
-    const std::vector<std::string> modules = Section(crash.report, "ModuleList:");
-    CHECK(modules.size() > 5);
-    for (const std::string& line : modules)
-        CHECK(Contains(line, " - "));
-}
-
-TEST_CASE("a second fault before the report thread has the crash ends the process")
-{
-    // Before, the second fault waited for a report that only the faulting
-    // thread could start: the child hung.
-    TestFolder folder;
-    const std::wstring program = folder.Path() + L"crash_child.exe";
-    REQUIRE(CopyFileW((ProgramFolder() + L"crash_child.exe").c_str(), program.c_str(), FALSE));
-    WatchedChild child;
-    REQUIRE(child.Start(program, L"twice"));
-    CHECK_MESSAGE(child.WaitForEnd(20000), "the child hung after its second fault");
-}
-
-TEST_CASE("a second thread that faults inside a DllMain while the first crash is reported")
-{
-    // The second fault holds the loader lock that the report needs; waiting
-    // for the report without a bound, the child hung.
-    TestFolder folder;
-    const std::wstring program = folder.Path() + L"crash_child.exe";
-    REQUIRE(CopyFileW((ProgramFolder() + L"crash_child.exe").c_str(), program.c_str(), FALSE));
-    REQUIRE(CopyFileW((ProgramFolder() + L"faulting_library.dll").c_str(),
-                      (folder.Path() + L"faulting_library.dll").c_str(), FALSE));
-    WatchedChild child;
-    REQUIRE(child.Start(program, L"dllmain"));
-    CHECK_MESSAGE(child.WaitForEnd(kRepeatedCrashWaitMs + 15000),
-                  "the child hung after a fault inside a DllMain");
+    // "twice": a second fault before the report thread has the crash waited
+    // for a report that only the faulting thread could start. "dllmain": a
+    // second thread faults inside a DllMain, holding the loader lock that
+    // the report needs. Waiting without a bound, the child hung.
+    const struct
+    {
+        const wchar_t* kind;
+        DWORD waitMs;
+    } kinds[] = {{L"twice", 20000}, {L"dllmain", kRepeatedCrashWaitMs + 15000}};
+    for (const auto& kind : kinds) {
+        CAPTURE(Ansi(kind.kind));
+        ProgramCopy copy(L"crash_child.exe", L"crash_child.exe");
+        REQUIRE(copy.CopyBeside(L"faulting_library.dll", L"faulting_library.dll"));
+        REQUIRE(copy.Start(kind.kind));
+        CHECK_MESSAGE(copy.child.WaitForEnd(kind.waitMs), "the child hung after its second fault");
+    }
 }
 
 TEST_CASE("crashes on other threads")
@@ -306,7 +256,7 @@ TEST_CASE("without dbghelp: a text report with no stack, no lists and no dump")
         return;
     }
     const std::wstring name = L"crash_child_nodbghelp_" + std::to_wstring(GetCurrentProcessId());
-    WineDllDisabled noDbghelp(name + L".exe", L"dbghelp");
+    WineDllOverrides noDbghelp(name + L".exe", {L"dbghelp"}, L"");
     ChildCrash crash(L"write", name);
     CHECK(StartsWith(crash.lines[0], "Access Violation [0xC0000005] at 0x"));
     CHECK(Contains(crash.report, kWideBuild ? "\r\nRDX=0x" : "\r\nEDX=0x"));

@@ -42,6 +42,17 @@ inline std::string ReadWholeFile(const std::wstring& path)
     return text;
 }
 
+inline bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
+{
+    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file &&
+           WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) &&
+           written == bytes.size();
+}
+
 inline bool FileExists(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -146,21 +157,108 @@ public:
     {
         return process_ && WaitForSingleObject(process_.Get(), milliseconds) == WAIT_OBJECT_0;
     }
+    // The exit code once the program ended, STILL_ACTIVE before.
+    DWORD ExitCode() const
+    {
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(process_.Get(), &code);
+        return code;
+    }
+    // True once the program shows a window, false when it ends first or
+    // shows none within 30 s.
+    bool WaitForWindow()
+    {
+        for (int i = 0; i < 300 && !WaitForEnd(100); ++i) {
+            if (!EnumWindows(&IsNotShownBy, static_cast<LPARAM>(processId_)))
+                return true;
+        }
+        return false;
+    }
     DWORD MainThread() const { return mainThread_; }
     DWORD ProcessId() const { return processId_; }
     HANDLE Process() const { return process_.Get(); }
 
 private:
+    static BOOL CALLBACK IsNotShownBy(HWND window, LPARAM processId)
+    {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        return owner != static_cast<DWORD>(processId) || !IsWindowVisible(window);
+    }
+
     ScopedHandle process_;
     DWORD mainThread_ = 0;
     DWORD processId_ = 0;
 };
 
-inline std::vector<std::string> Lines(const std::string& text)
+// A copy of one of the build's programs (named relative to the test
+// program's folder) in a fresh folder of its own, so that its reports land
+// there; the child ends before the folder goes.
+struct ProgramCopy
+{
+    TestFolder folder;
+    std::wstring path;
+    bool copied;
+    WatchedChild child;
+
+    ProgramCopy(const wchar_t* source, const std::wstring& name, const wchar_t* leaf = nullptr)
+        : folder(leaf), path(folder.Path() + name),
+          copied(CopyFileW((ProgramFolder() + source).c_str(), path.c_str(), FALSE) != 0)
+    {
+    }
+    // Another file of the build beside the copy.
+    bool CopyBeside(const std::wstring& source, const std::wstring& name) const
+    {
+        return CopyFileW((ProgramFolder() + source).c_str(), (folder.Path() + name).c_str(),
+                         FALSE) != 0;
+    }
+    bool Start(const std::wstring& arguments) { return copied && child.Start(path, arguments); }
+    // The path of one of its report files: suffix "_Debug.txt" or "_Debug.dmp".
+    std::wstring Report(const wchar_t* suffix) const
+    {
+        return path.substr(0, path.rfind(L'.')) + suffix;
+    }
+};
+
+// Wine's per-program load order for some libraries: "" keeps them from
+// loading at all, "native,builtin" prefers a library in the program's folder
+// as Windows does for every library that is not a known one. Taken back at
+// the end of the scope.
+class WineDllOverrides
+{
+public:
+    WineDllOverrides(const std::wstring& program, const std::vector<std::wstring>& libraries,
+                     const std::wstring& order)
+        : key_(L"Software\\Wine\\AppDefaults\\" + program)
+    {
+        HKEY overrides = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, (key_ + L"\\DllOverrides").c_str(), 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &overrides, nullptr);
+        for (const std::wstring& library : libraries)
+            RegSetValueExW(overrides, library.c_str(), 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(order.c_str()),
+                           static_cast<DWORD>((order.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(overrides);
+    }
+    ~WineDllOverrides()
+    {
+        RegDeleteKeyW(HKEY_CURRENT_USER, (key_ + L"\\DllOverrides").c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
+    }
+    WineDllOverrides(const WineDllOverrides&) = delete;
+    WineDllOverrides& operator=(const WineDllOverrides&) = delete;
+
+private:
+    std::wstring key_;
+};
+
+// The lines that end with lineEnd; an unfinished last one is left out.
+inline std::vector<std::string> Lines(const std::string& text, const std::string& lineEnd = "\r\n")
 {
     std::vector<std::string> lines;
     size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    for (size_t end; (end = text.find(lineEnd, start)) != std::string::npos;
+         start = end + lineEnd.size())
         lines.push_back(text.substr(start, end - start));
     return lines;
 }

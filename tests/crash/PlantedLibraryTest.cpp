@@ -14,48 +14,15 @@ namespace {
 
 std::vector<std::wstring> PlantedNames()
 {
-    std::vector<std::wstring> names;
-    const std::string list = TESSEL_PLANTED_LIBRARIES;
-    size_t start = 0;
-    for (size_t end; start <= list.size(); start = end + 1) {
-        end = list.find(',', start);
-        if (end == std::string::npos)
-            end = list.size();
-        names.emplace_back(list.begin() + static_cast<std::ptrdiff_t>(start),
-                           list.begin() + static_cast<std::ptrdiff_t>(end));
+    std::vector<std::wstring> names(1);
+    for (const char* c = TESSEL_PLANTED_LIBRARIES; *c; ++c) {
+        if (*c == ',')
+            names.emplace_back();
+        else
+            names.back() += static_cast<wchar_t>(*c);
     }
     return names;
 }
-
-// Wine looks in the program's folder first, as Windows does, only for
-// libraries it is told to prefer in their native form: the same choice that
-// Windows makes for every library that is not a known one.
-class PreferPlantedLibraries
-{
-public:
-    PreferPlantedLibraries(const std::wstring& program, const std::vector<std::wstring>& names)
-        : key_(L"Software\\Wine\\AppDefaults\\" + program)
-    {
-        HKEY overrides = nullptr;
-        RegCreateKeyExW(HKEY_CURRENT_USER, (key_ + L"\\DllOverrides").c_str(), 0, nullptr, 0,
-                        KEY_SET_VALUE, nullptr, &overrides, nullptr);
-        const wchar_t order[] = L"native,builtin";
-        for (const std::wstring& name : names)
-            RegSetValueExW(overrides, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(order),
-                           sizeof(order));
-        RegCloseKey(overrides);
-    }
-    ~PreferPlantedLibraries()
-    {
-        RegDeleteKeyW(HKEY_CURRENT_USER, (key_ + L"\\DllOverrides").c_str());
-        RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
-    }
-    PreferPlantedLibraries(const PreferPlantedLibraries&) = delete;
-    PreferPlantedLibraries& operator=(const PreferPlantedLibraries&) = delete;
-
-private:
-    std::wstring key_;
-};
 
 // The child's WinINet sends its requests through this proxy; the variable is
 // the parent's again at the end of the scope.
@@ -167,16 +134,14 @@ TEST_CASE("libraries planted beside Tessel.exe are never loaded")
         MESSAGE("the planted libraries are preferred through Wine's load order");
         return;
     }
-    TestFolder folder;
     const std::wstring name = L"TesselPlanted" + std::to_wstring(GetCurrentProcessId());
-    const std::wstring program = folder.Path() + name + L".exe";
-    REQUIRE(CopyFileW((ProgramFolder() + L"..\\Tessel.exe").c_str(), program.c_str(), FALSE));
+    ProgramCopy tessel(L"..\\Tessel.exe", name + L".exe");
     const std::vector<std::wstring> names = PlantedNames();
-    for (const std::wstring& library : names) {
-        REQUIRE(CopyFileW((ProgramFolder() + L"planted\\" + library + L".dll").c_str(),
-                          (folder.Path() + library + L".dll").c_str(), FALSE));
-    }
-    PreferPlantedLibraries preferPlanted(name + L".exe", names);
+    for (const std::wstring& library : names)
+        REQUIRE(tessel.CopyBeside(L"planted\\" + library + L".dll", library + L".dll"));
+    // Wine looks in the program's folder first, as Windows does, only for
+    // libraries it is told to prefer in their native form.
+    WineDllOverrides preferPlanted(name + L".exe", names, L"native,builtin");
     DueUpdateCheck due;
     HttpTestServer server;
     REQUIRE(server.IsRunning());
@@ -192,26 +157,24 @@ TEST_CASE("libraries planted beside Tessel.exe are never loaded")
     REQUIRE(server.Answer(tunnel));
     ChildProxy proxy(server.Port());
 
-    WatchedChild tessel;
-    REQUIRE(tessel.Start(program, L""));
+    REQUIRE(tessel.Start(L""));
     CHECK_MESSAGE(SawUpdateCheck(server), "Tessel did not check for updates");
 
     // A thread started at an address that holds no code crashes at once.
     ScopedHandle thread(
-        CreateRemoteThread(tessel.Process(), nullptr, 0,
+        CreateRemoteThread(tessel.child.Process(), nullptr, 0,
                            reinterpret_cast<LPTHREAD_START_ROUTINE>(static_cast<ULONG_PTR>(0x10)),
                            nullptr, 0, nullptr));
     REQUIRE(thread);
-    ReportDialogDriver dontSend(L"Tessel", [](HWND dialog) {
-        SendMessageW(GetDlgItem(dialog, IDC_REPORT_DONT_SEND), BM_CLICK, 0, 0);
-    });
+    ReportDialogDriver dontSend(L"Tessel",
+                                [](HWND dialog) { Press(dialog, IDC_REPORT_DONT_SEND); });
     CHECK(dontSend.Join());
-    CHECK_MESSAGE(tessel.WaitForEnd(60000), "Tessel did not end after its crash");
-    CHECK(StartsWith(ReadWholeFile(folder.Path() + name + L"_Debug.txt"), "Access Violation"));
+    CHECK_MESSAGE(tessel.child.WaitForEnd(60000), "Tessel did not end after its crash");
+    CHECK(StartsWith(ReadWholeFile(tessel.Report(L"_Debug.txt")), "Access Violation"));
 
-    for (const std::wstring& marker : LoadedMarkers(folder.Path())) {
+    for (const std::wstring& marker : LoadedMarkers(tessel.folder.Path())) {
         const std::string text(marker.begin(), marker.end());
         FAIL_CHECK("Tessel ran the planted " << text);
-        DeleteFileW((folder.Path() + marker).c_str());
+        DeleteFileW((tessel.folder.Path() + marker).c_str());
     }
 }

@@ -58,16 +58,6 @@ DriverRun RunDriven(ProblemReportParams& params, std::function<void(HWND)> actio
     return run;
 }
 
-void Press(HWND dialog, int id)
-{
-    SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
-}
-
-void SetText(HWND dialog, int id, const std::wstring& text)
-{
-    SendDlgItemMessageW(dialog, id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-}
-
 // Types one character at the end of an edit, as the keyboard would.
 void TypeAtEnd(HWND dialog, int id, wchar_t character)
 {
@@ -83,6 +73,18 @@ void FillParams(ProblemReportParams& params, const wchar_t* site, const wchar_t*
     params.textPath = L"C:\\reports\\Tessel_Debug.txt";
     params.dumpPath = dump;
     params.iconId = 101;
+}
+
+int IconWidth(HICON icon)
+{
+    ICONINFO info = {};
+    if (!icon || !GetIconInfo(icon, &info))
+        return 0;
+    BITMAP bitmap = {};
+    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bitmap), &bitmap);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
 }
 
 } // namespace
@@ -131,21 +133,33 @@ TEST_CASE("web site, file names, icon size and the plain request text")
 TEST_CASE("the file note names what will be sent, as a link and as plain text")
 {
     const wchar_t* report = L"C:\\reports\\Tessel_Debug.txt";
-    const wchar_t* dump = L"C:\\reports\\Tessel_Debug.dmp";
-    WideString text;
-    REQUIRE(BuildFileNote(report, dump, 1, text));
-    CHECK(Text(text) == L"The files <a href=\"C:\\reports\\Tessel_Debug.txt\">Tessel_Debug.txt</a> "
-                        L"and <a href=\"C:\\reports\\Tessel_Debug.dmp\">Tessel_Debug.dmp</a> "
-                        L"will be sent. They do not contain any personal information.");
-    REQUIRE(BuildFileNote(report, dump, 0, text));
-    CHECK(Text(text) == L"The files Tessel_Debug.txt and Tessel_Debug.dmp will be sent. They do "
-                        L"not contain any personal information.");
-    REQUIRE(BuildFileNote(report, L"", 1, text));
-    CHECK(Text(text) == L"The file <a href=\"C:\\reports\\Tessel_Debug.txt\">Tessel_Debug.txt</a> "
-                        L"will be sent. It does not contain any personal information.");
-    REQUIRE(BuildFileNote(report, nullptr, 0, text));
-    CHECK(Text(text) ==
-          L"The file Tessel_Debug.txt will be sent. It does not contain any personal information.");
+    const struct
+    {
+        const wchar_t* dump;
+        int asLinks;
+        const wchar_t* note;
+    } rows[] = {
+        {L"C:\\reports\\Tessel_Debug.dmp", 1,
+         L"The files <a href=\"C:\\reports\\Tessel_Debug.txt\">Tessel_Debug.txt</a> and <a "
+         L"href=\"C:\\reports\\Tessel_Debug.dmp\">Tessel_Debug.dmp</a> will be sent. They do not "
+         L"contain any personal information."},
+        {L"C:\\reports\\Tessel_Debug.dmp", 0,
+         L"The files Tessel_Debug.txt and Tessel_Debug.dmp will be sent. They do not contain any "
+         L"personal information."},
+        {L"", 1,
+         L"The file <a href=\"C:\\reports\\Tessel_Debug.txt\">Tessel_Debug.txt</a> will be sent. "
+         L"It does not contain any personal information."},
+        {nullptr, 0,
+         L"The file Tessel_Debug.txt will be sent. It does not contain any personal information."},
+    };
+    for (const auto& row : rows) {
+        const bool withDump = row.dump && row.dump[0];
+        CAPTURE(withDump);
+        CAPTURE(row.asLinks);
+        WideString text;
+        REQUIRE(BuildFileNote(report, row.dump, row.asLinks, text));
+        CHECK(Text(text) == row.note);
+    }
 }
 
 TEST_CASE("the dialog's texts with and without a web site and a dump")
@@ -227,22 +241,6 @@ TEST_CASE("the dialog's texts come from the executable's version block")
     CHECK(Text(params.webSite).rfind(L"http://", 0) == 0);
     CHECK(Text(params.webSite).find(L']') == std::wstring::npos);
 }
-
-namespace {
-
-int IconWidth(HICON icon)
-{
-    ICONINFO info = {};
-    if (!icon || !GetIconInfo(icon, &info))
-        return 0;
-    BITMAP bitmap = {};
-    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bitmap), &bitmap);
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    return bitmap.bmWidth;
-}
-
-} // namespace
 
 // The test command runs this program at 144 and 192 dpi as well.
 TEST_CASE("the dialog's pixel sizes follow the DPI: icons, headline, separator")

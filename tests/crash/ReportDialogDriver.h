@@ -13,7 +13,6 @@
 // What the driver read from the open dialog.
 struct DialogSnapshot
 {
-    bool found = false;
     std::wstring title;
     std::wstring headline;
     std::vector<std::wstring> linkTexts;             // each link control's text
@@ -29,6 +28,16 @@ inline std::wstring TextOf(HWND window)
     GetWindowTextW(window, &text[0], length + 1);
     text.resize(wcslen(text.c_str()));
     return text;
+}
+
+inline void Press(HWND dialog, int id)
+{
+    SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+inline void SetText(HWND dialog, int id, const std::wstring& text)
+{
+    SendDlgItemMessageW(dialog, id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 // Drives the problem report dialog from a thread of its own, as a user or
@@ -51,10 +60,7 @@ public:
     // True when the thread ended within 90 s.
     bool Join()
     {
-        if (!thread_.IsValid()) {
-            return false;
-        }
-        return WaitForSingleObject(thread_.Get(), 90000) == WAIT_OBJECT_0;
+        return thread_.IsValid() && WaitForSingleObject(thread_.Get(), 90000) == WAIT_OBJECT_0;
     }
     bool Found() const { return dialog_ != nullptr; }
 
@@ -75,10 +81,6 @@ public:
     static DialogSnapshot Read(HWND dialog)
     {
         DialogSnapshot snapshot;
-        snapshot.found = dialog != nullptr;
-        if (!dialog) {
-            return snapshot;
-        }
         snapshot.title = TextOf(dialog);
         snapshot.headline = TextOf(GetDlgItem(dialog, IDC_REPORT_HEADLINE));
         HWND request = GetDlgItem(dialog, IDC_REPORT_REQUEST);

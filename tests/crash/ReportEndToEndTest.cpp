@@ -1,6 +1,8 @@
 #include <doctest.h>
 
 #include <windows.h>
+#include <dbghelp.h>
+#include <tlhelp32.h>
 
 #include <string>
 
@@ -9,6 +11,7 @@
 #include "ReportDialogDriver.h"
 #include "ReportServer.h"
 #include "TrustedTestRoot.h"
+#include "base/DynamicLibrary.h"
 #include "base/ScopedHandle.h"
 #include "crash/ReportUpload.h"
 
@@ -19,72 +22,25 @@ constexpr DWORD kAccessViolation = 0xC0000005;
 // only a hang takes this long.
 constexpr DWORD kProcessEndLimitMs = 120000;
 
-// A started program, ended by force if a test leaves it running; its crash
-// report files are removed with it.
-struct Program
-{
-    std::wstring path;
-    ScopedHandle process;
-
-    Program(const std::wstring& program, const std::wstring& arguments) : path(program)
-    {
-        DeleteReports();
-        std::wstring commandLine = L"\"" + path + L"\" " + arguments;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info = {};
-        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &startup, &info)) {
-            CloseHandle(info.hThread);
-            process.Reset(info.hProcess);
-        }
-    }
-    ~Program()
-    {
-        if (process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT) {
-            TerminateProcess(process.Get(), 1);
-            WaitForSingleObject(process.Get(), 5000);
-        }
-        DeleteReports();
-    }
-    std::wstring Report(const wchar_t* suffix) const
-    {
-        return path.substr(0, path.rfind(L'.')) + suffix;
-    }
-    void DeleteReports() const
-    {
-        DeleteFileW(Report(L"_Debug.txt").c_str());
-        DeleteFileW(Report(L"_Debug.dmp").c_str());
-    }
-    // The exit code once it ended within the limit; STILL_ACTIVE otherwise.
-    DWORD WaitForEnd() const
-    {
-        DWORD code = STILL_ACTIVE;
-        if (WaitForSingleObject(process.Get(), kProcessEndLimitMs) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process.Get(), &code);
-        return code;
-    }
-};
-
 void SendAfterTyping(HWND dialog)
 {
-    SendMessageW(GetDlgItem(dialog, IDC_REPORT_DESCRIPTION), WM_SETTEXT, 0,
-                 reinterpret_cast<LPARAM>(L"pressed Refresh"));
-    SendMessageW(GetDlgItem(dialog, IDC_REPORT_SEND), BM_CLICK, 0, 0);
+    SetText(dialog, IDC_REPORT_DESCRIPTION, L"pressed Refresh");
+    Press(dialog, IDC_REPORT_SEND);
 }
 
 // Works the dialog of the crashed program (titled with the product name
 // of its version block) and checks that the program ended as the filter
 // decides after a report: quietly, with the exception's code.
-void SendAndWaitForEnd(const Program& program)
+void SendAndWaitForEnd(ProgramCopy& program)
 {
     ReportDialogDriver driver(L"Tessel", SendAfterTyping);
     CHECK(driver.Join());
     REQUIRE_MESSAGE(driver.Found(), "no problem report dialog appeared");
-    CHECK_MESSAGE(program.WaitForEnd() == kAccessViolation, "the crashed program did not end");
+    CHECK_MESSAGE(program.child.WaitForEnd(kProcessEndLimitMs), "the crashed program did not end");
+    CHECK(program.child.ExitCode() == kAccessViolation);
 }
 
-void CheckReceivedReport(const ReportServer& server, const Program& program)
+void CheckReceivedReport(const ReportServer& server, const ProgramCopy& program)
 {
     REQUIRE(server.WaitForRequests(1, 5000));
     const auto fields = server.Fields();
@@ -97,20 +53,38 @@ void CheckReceivedReport(const ReportServer& server, const Program& program)
     CHECK(server.FileContent("d").substr(0, 4) == "MDMP");
 }
 
-HWND FindWindowOf(const Program& program)
+// The address of a function of the program running in another process,
+// found through the program file's own debug information.
+DWORD64 RemoteFunction(HANDLE process, DWORD processId, const std::wstring& program,
+                       const char* name)
 {
-    const DWORD id = GetProcessId(program.process.Get());
-    for (int round = 0; round < 500; ++round) {
-        for (HWND window = FindWindowW(L"#32770", nullptr); window;
-             window = FindWindowExW(nullptr, window, L"#32770", nullptr)) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == id && IsWindowVisible(window))
-                return window;
-        }
-        Sleep(20);
+    MODULEENTRY32W module = {};
+    module.dwSize = sizeof(module);
+    ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId));
+    if (!snapshot || !Module32FirstW(snapshot.Get(), &module))
+        return 0;
+    DynamicLibrary dbghelp(L"dbghelp.dll");
+    auto initialize = dbghelp.Symbol<decltype(&::SymInitialize)>("SymInitialize");
+    auto load = dbghelp.Symbol<decltype(&::SymLoadModuleExW)>("SymLoadModuleExW");
+    auto find = dbghelp.Symbol<decltype(&::SymFromName)>("SymFromName");
+    auto cleanup = dbghelp.Symbol<decltype(&::SymCleanup)>("SymCleanup");
+    if (!initialize || !load || !find || !cleanup || !initialize(process, nullptr, FALSE))
+        return 0;
+    union
+    {
+        SYMBOL_INFO info;
+        char room[sizeof(SYMBOL_INFO) + 256];
+    } symbol = {};
+    symbol.info.SizeOfStruct = sizeof(SYMBOL_INFO);
+    symbol.info.MaxNameLen = 256;
+    const DWORD64 base = reinterpret_cast<ULONG_PTR>(module.modBaseAddr);
+    DWORD64 address = 0;
+    if (load(process, nullptr, program.c_str(), nullptr, base, module.modBaseSize, nullptr, 0) &&
+        find(process, name, &symbol.info)) {
+        address = symbol.info.Address;
     }
-    return nullptr;
+    cleanup(process);
+    return address;
 }
 
 } // namespace
@@ -121,8 +95,8 @@ TEST_CASE("a crashed program shows the dialog, sends the report and ends")
     {
         ReportServer server;
         REQUIRE(server.IsRunning());
-        Program child(ProgramFolder() + L"report_child.exe", server.Host());
-        REQUIRE(child.process.IsValid());
+        ProgramCopy child(L"report_child.exe", L"report_child.exe");
+        REQUIRE(child.Start(server.Host()));
         SendAndWaitForEnd(child);
         CheckReceivedReport(server, child);
     }
@@ -130,15 +104,17 @@ TEST_CASE("a crashed program shows the dialog, sends the report and ends")
     {
         ReportServer server("silent");
         REQUIRE(server.IsRunning());
-        Program child(ProgramFolder() + L"report_child.exe", server.Host());
-        REQUIRE(child.process.IsValid());
+        ProgramCopy child(L"report_child.exe", L"report_child.exe");
+        REQUIRE(child.Start(server.Host()));
         SendAndWaitForEnd(child);
         CHECK(server.Requests().size() == 1);
         CHECK(ReadWholeFile(child.Report(L"_Debug.txt")).find("Access Violation") == 0);
     }
 }
 
-TEST_CASE("a crash of Tessel.exe reaches the report server of its build")
+// Tessel is crashed from outside: a thread started in it at one of its own
+// text functions, with an argument that is not a pointer, reads address 0x10.
+TEST_CASE("a crash of Tessel.exe names its function and reaches the report server of its build")
 {
     WideString host;
     WORD port = 0;
@@ -150,33 +126,42 @@ TEST_CASE("a crash of Tessel.exe reaches the report server of its build")
     }
     ReportServer server("php", port);
     REQUIRE_MESSAGE(server.IsRunning(), "no report server on the build's port");
-    Program tessel(ProgramFolder() + L"..\\Tessel.exe", L"");
-    REQUIRE(tessel.process.IsValid());
-    REQUIRE_MESSAGE(FindWindowOf(tessel), "Tessel's main window did not appear");
-    // Crashed from outside: a thread started in it at a system function
-    // that writes to its argument, with an address that is not a pointer.
-    const auto writeThrough = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemInfo")));
-    ScopedHandle thread(CreateRemoteThread(tessel.process.Get(), nullptr, 0, writeThrough,
-                                           reinterpret_cast<void*>(0x10), 0, nullptr));
+    ProgramCopy tessel(L"..\\Tessel.exe", L"Tessel.exe");
+    REQUIRE(tessel.Start(L""));
+    REQUIRE_MESSAGE(tessel.child.WaitForWindow(), "Tessel's main window did not appear");
+    const DWORD64 function = RemoteFunction(tessel.child.Process(), tessel.child.ProcessId(),
+                                            tessel.path, "FlattenLines");
+    REQUIRE_MESSAGE(function != 0, "FlattenLines not found in Tessel.exe");
+    ScopedHandle thread(CreateRemoteThread(
+        tessel.child.Process(), nullptr, 0,
+        reinterpret_cast<LPTHREAD_START_ROUTINE>(static_cast<ULONG_PTR>(function)),
+        reinterpret_cast<void*>(static_cast<ULONG_PTR>(0x10)), 0, nullptr));
     REQUIRE(thread.IsValid());
     SendAndWaitForEnd(tessel);
     CheckReceivedReport(server, tessel);
+
+    const std::string report = ReadWholeFile(tessel.Report(L"_Debug.txt"));
+    CHECK(Contains(report, "\r\nRead from location 0x00000010.\r\n"));
+    const std::vector<std::string> stack = Section(report, "Stack:", 0);
+    REQUIRE(!stack.empty());
+    CHECK(StartsWith(stack[0], "FlattenLines("));
+    CHECK(Contains(stack[0], " - Line "));
 }
 
 TEST_CASE("a crash in a folder beyond Latin-1 reaches an https report server byte for byte")
 {
     HttpTestServer* server = ThankingHttpsServer();
     REQUIRE_MESSAGE(server, "no https test server, or its CA could not be trusted");
-    TestFolder folder(L"\u0416\u0443\u043a \u20ac");
-    const std::wstring path = folder.Path() + L"report_child.exe";
-    REQUIRE(CopyFileW((ProgramFolder() + L"report_child.exe").c_str(), path.c_str(), FALSE));
-
-    Program child(path, L"https://127.0.0.1:" + std::to_wstring(server->Port()));
-    REQUIRE(child.process.IsValid());
+    ProgramCopy child(L"report_child.exe", L"report_child.exe", L"\u0416\u0443\u043a \u20ac");
+    REQUIRE(child.Start(L"https://127.0.0.1:" + std::to_wstring(server->Port())));
     SendAndWaitForEnd(child);
     const std::string text = ReadWholeFile(child.Report(L"_Debug.txt"));
-    CHECK(Contains(text, " - " + Ansi(path) + "\r\n"));
+    CHECK(Contains(text, " - " + Ansi(child.path) + "\r\n"));
+    // Every module has its line, and each ends where the next begins.
+    const std::vector<std::string> modules = Section(text, "ModuleList:");
+    CHECK(modules.size() > 5);
+    for (const std::string& line : modules)
+        CHECK(Contains(line, " - "));
     const std::vector<RecordedRequest> requests = server->Requests();
     REQUIRE(requests.size() == 1);
     std::vector<MultipartField> fields;

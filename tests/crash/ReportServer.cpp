@@ -46,20 +46,6 @@ bool ReadGreeting(SOCKET lifeline, unsigned short* port, std::string* store)
     return *port != 0;
 }
 
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
 std::string FromHex(const std::string& hex)
 {
     std::string bytes;
@@ -116,13 +102,13 @@ std::string ReportServer::Read(const std::string& name) const
 
 std::vector<std::string> ReportServer::Requests() const
 {
-    return SplitLines(Read("requests.log"));
+    return Lines(Read("requests.log"), "\n");
 }
 
 std::vector<std::pair<std::string, std::string>> ReportServer::Fields() const
 {
     std::vector<std::pair<std::string, std::string>> fields;
-    for (const std::string& line : SplitLines(Read("fields.txt"))) {
+    for (const std::string& line : Lines(Read("fields.txt"), "\n")) {
         const size_t equals = line.find('=');
         if (equals != std::string::npos)
             fields.emplace_back(line.substr(0, equals), FromHex(line.substr(equals + 1)));
@@ -132,7 +118,7 @@ std::vector<std::pair<std::string, std::string>> ReportServer::Fields() const
 
 std::vector<std::string> ReportServer::Files() const
 {
-    return SplitLines(Read("files.txt"));
+    return Lines(Read("files.txt"), "\n");
 }
 
 std::string ReportServer::FileContent(const std::string& name) const

@@ -3,6 +3,7 @@
 #include <string.h>
 #include <string>
 
+#include "CrashTestSupport.h"
 #include "crash/CrashReport.h"
 #include "crash/DebugHelp.h"
 
@@ -18,21 +19,6 @@ std::string AccessLine(ULONG_PTR write, DWORD parameters, DWORD code = 0xC000000
     char text[128];
     FormatAccessLine(record, text, sizeof(text));
     return text;
-}
-
-// The text as the ANSI code page writes it.
-std::string Ansi(const wchar_t* text)
-{
-    char bytes[2048];
-    const int length =
-        WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, sizeof(bytes), nullptr, nullptr);
-    return length > 0 ? std::string(bytes, static_cast<size_t>(length - 1)) : std::string();
-}
-
-bool EndsWithText(const std::string& text, const std::string& end)
-{
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 } // namespace
@@ -117,15 +103,15 @@ TEST_CASE("a module path beyond Latin-1 is written in the code page, and a long 
     wcscpy(module.path, path.c_str());
     char text[512];
     FormatModuleLine(module, text, sizeof(text));
-    CHECK(EndsWithText(text, " - " + Ansi(path.c_str()) + "\r\n"));
+    CHECK(EndsWith(text, " - " + Ansi(path) + "\r\n"));
 
     // Cut within the path: as much of it as fits, and still the line end.
     FormatModuleLine(module, text, 120);
     const std::string cut = text;
     CHECK(cut.size() <= 119);
-    CHECK(EndsWithText(cut, "\r\n"));
+    CHECK(EndsWith(cut, "\r\n"));
     const std::string start = cut.substr(cut.find(" - ") + 3, cut.size() - cut.find(" - ") - 5);
-    CHECK(Ansi(path.c_str()).compare(0, start.size(), start) == 0);
+    CHECK(Ansi(path).compare(0, start.size(), start) == 0);
     CHECK_FALSE(start.empty());
     // Room for nothing but the line end.
     FormatModuleLine(module, text, 3);

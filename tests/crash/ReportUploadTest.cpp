@@ -30,39 +30,21 @@ std::string MachineIdText(BYTE purpose)
 // a text report.
 struct ReportFiles
 {
-    std::wstring folder;
+    TestFolder folder;
     std::wstring dump;
-    std::wstring text;
+    std::wstring text = folder.Path() + L"Tessel_Debug.txt";
     std::string dumpBytes;
     std::string textBytes = "Access Violation [0xC0000005] at 0x00000000 in Thread 7.\r\n";
 
     explicit ReportFiles(bool withDump = true)
     {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        folder = std::wstring(temp) + L"tessel-upload-" + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(folder.c_str(), nullptr);
-        text = folder + L"\\Tessel_Debug.txt";
-        Write(text, textBytes);
+        REQUIRE(WriteWholeFile(text, textBytes));
         if (withDump) {
-            dump = folder + L"\\Tessel_Debug.dmp";
+            dump = folder.Path() + L"Tessel_Debug.dmp";
             for (int i = 0; i < 70000; ++i)
                 dumpBytes += static_cast<char>((i * 7) & 0xFF);
-            Write(dump, dumpBytes);
+            REQUIRE(WriteWholeFile(dump, dumpBytes));
         }
-    }
-    ~ReportFiles()
-    {
-        DeleteFileW(text.c_str());
-        DeleteFileW(dump.c_str());
-        RemoveDirectoryW(folder.c_str());
-    }
-    static void Write(const std::wstring& path, const std::string& bytes)
-    {
-        ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     }
     // How the report server lists the text report it received.
     std::string TextFileLine() const
@@ -92,12 +74,12 @@ int Submit(const std::wstring& host, const ReportFiles& files, std::function<voi
 
 void PressSend(HWND dialog)
 {
-    SendMessageW(GetDlgItem(dialog, IDC_REPORT_SEND), BM_CLICK, 0, 0);
+    Press(dialog, IDC_REPORT_SEND);
 }
 
-void TypeInto(HWND dialog, int id, const wchar_t* text)
+std::wstring SecureHost(const HttpTestServer& server)
 {
-    SendMessageW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    return L"https://127.0.0.1:" + std::to_wstring(server.Port());
 }
 
 } // namespace
@@ -150,9 +132,9 @@ TEST_CASE("no report server, or not sending: no traffic")
 
     // Not sending ends the process quietly: 0.
     const std::function<void(HWND)> ways[] = {
-        [](HWND dialog) { SendMessageW(GetDlgItem(dialog, IDC_REPORT_DONT_SEND), BM_CLICK, 0, 0); },
+        [](HWND dialog) { Press(dialog, IDC_REPORT_DONT_SEND); },
         [](HWND dialog) {
-            TypeInto(dialog, IDC_REPORT_DESCRIPTION, L"typed but not sent");
+            SetText(dialog, IDC_REPORT_DESCRIPTION, L"typed but not sent");
             PostMessageW(GetDlgItem(dialog, IDC_REPORT_DESCRIPTION), WM_KEYDOWN, VK_ESCAPE, 1);
         },
         [](HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); },
@@ -195,8 +177,8 @@ TEST_CASE("typed texts, the ANSI code page and the machine id on every report")
                                      L"e \x00E9t\x00E9 \x6F22 \x20AC";
     for (int round = 0; round < 2; ++round) {
         CHECK(Submit(server.Host(), files, [&](HWND dialog) {
-                  TypeInto(dialog, IDC_REPORT_DESCRIPTION, description.c_str());
-                  TypeInto(dialog, IDC_REPORT_EMAIL, L"user@example.com");
+                  SetText(dialog, IDC_REPORT_DESCRIPTION, description.c_str());
+                  SetText(dialog, IDC_REPORT_EMAIL, L"user@example.com");
                   PressSend(dialog);
               }) == 0);
     }
@@ -210,15 +192,10 @@ TEST_CASE("typed texts, the ANSI code page and the machine id on every report")
         CHECK(fields[6].second != Narrow(description, CP_UTF8));
     CHECK(fields[5].second == "user@example.com");
 
-    // The same id on every report; only the last group (purpose and check
-    // byte) sets it apart from the update request's.
-    const std::string id = fields[4].second;
-    const std::string update = MachineIdText(MACHINE_ID_UPDATE);
-    CHECK(fields[11].second == id);
-    REQUIRE(id.size() == 19);
-    CHECK(id.substr(0, 15) == update.substr(0, 15));
-    CHECK(id.substr(17) == "02");
-    CHECK(id.substr(15, 2) != update.substr(15, 2));
+    // The report's machine id (its form is the machine id tests' own), the
+    // same on every report.
+    CHECK(fields[4].second == MachineIdText(MACHINE_ID_REPORT));
+    CHECK(fields[11].second == fields[4].second);
 
     // Without a dump the text report still arrives whole.
     CHECK(server.Files().back() == files.TextFileLine());
@@ -236,22 +213,13 @@ TEST_CASE("a server that answers 500, or none at all: nothing of the report is l
     CHECK(files.Intact());
 }
 
-namespace {
-
-std::wstring SecureHost(const HttpTestServer& server)
-{
-    return L"https://127.0.0.1:" + std::to_wstring(server.Port());
-}
-
-} // namespace
-
 TEST_CASE("a report to an https host goes over TLS, and only to a trusted server")
 {
     HttpTestServer* server = ThankingHttpsServer();
     REQUIRE_MESSAGE(server, "no https test server, or its CA could not be trusted");
     ReportFiles files;
     CHECK(Submit(SecureHost(*server), files, [](HWND dialog) {
-              TypeInto(dialog, IDC_REPORT_EMAIL, L"user@example.com");
+              SetText(dialog, IDC_REPORT_EMAIL, L"user@example.com");
               PressSend(dialog);
           }) == 0);
     std::vector<RecordedRequest> requests = server->Requests();

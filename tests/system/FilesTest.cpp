@@ -168,17 +168,27 @@ TEST_CASE("GetFolderPath")
         CHECK(std::wstring(path) == std::wstring(windows) + L"\\Temp\\");
     }
 
-    SUBCASE("the user's temporary and the current folder end with a backslash")
+    SUBCASE("the user's temporary, current, Windows and system folders end with a backslash")
     {
-        wchar_t expected[MAX_PATH];
-        CHECK(GetFolderPath(FOLDER_USER_TEMP, path) == 1);
-        GetTempPathW(MAX_PATH, expected);
-        CHECK(std::wstring(path) == expected);
-
-        REQUIRE(GetFolderPath(FOLDER_CURRENT, path) == 1);
-        GetCurrentDirectoryW(MAX_PATH, expected);
-        AddBackslash(expected);
-        CHECK(std::wstring(path) == expected);
+        const struct
+        {
+            int id;
+            UINT (*platform)(UINT, LPWSTR);
+        } folders[] = {
+            {FOLDER_USER_TEMP, [](UINT size, LPWSTR to) { return UINT(GetTempPathW(size, to)); }},
+            {FOLDER_CURRENT,
+             [](UINT size, LPWSTR to) { return UINT(GetCurrentDirectoryW(size, to)); }},
+            {FOLDER_WINDOWS, [](UINT size, LPWSTR to) { return GetWindowsDirectoryW(to, size); }},
+            {FOLDER_SYSTEM, [](UINT size, LPWSTR to) { return GetSystemDirectoryW(to, size); }},
+        };
+        for (const auto& folder : folders) {
+            CAPTURE(folder.id);
+            wchar_t expected[MAX_PATH];
+            REQUIRE(folder.platform(MAX_PATH, expected));
+            AddBackslash(expected);
+            REQUIRE(GetFolderPath(folder.id, path) == 1);
+            CHECK(Printable(path) == Printable(expected));
+        }
     }
 
     SUBCASE("every shell folder id as the platform's SHGetFolderPathW gives it")
@@ -201,19 +211,6 @@ TEST_CASE("GetFolderPath")
             CHECK(SameFolder(path, expected));
         }
         CHECK(known >= 10);
-    }
-
-    SUBCASE("the Windows and system folders end with a backslash")
-    {
-        wchar_t expected[MAX_PATH];
-        GetWindowsDirectoryW(expected, MAX_PATH);
-        AddBackslash(expected);
-        REQUIRE(GetFolderPath(FOLDER_WINDOWS, path) == 1);
-        CHECK(Printable(path) == Printable(expected));
-        GetSystemDirectoryW(expected, MAX_PATH);
-        AddBackslash(expected);
-        REQUIRE(GetFolderPath(FOLDER_SYSTEM, path) == 1);
-        CHECK(Printable(path) == Printable(expected));
     }
 
     SUBCASE("the profile folders as the platform gives them, or none when it gives none")
@@ -321,54 +318,42 @@ TEST_CASE("FileObject")
     DeleteFileW(path.c_str());
 }
 
-TEST_CASE("ShellRun and OpenUrl start programs through the shell")
+TEST_CASE("the shell starts programs; OpenUrl runs the system folder's rundll32.exe only")
 {
     WideString parameters;
     REQUIRE(UrlHandlerParameters(L"http://example.com/a b", parameters));
     CHECK(std::wstring(parameters.Data()) == L"url.dll,FileProtocolHandler http://example.com/a b");
-
     CHECK_FALSE(ShellRun(L"Z:\\no\\such\\program.exe", nullptr, nullptr, SW_HIDE, 0, L"open"));
 
-    UrlProtocolRecorder recorder(L"tessel-files-test");
-    REQUIRE(recorder.IsRegistered());
-    CHECK(OpenUrl(L"tessel-files-test:first"));
-    REQUIRE(recorder.WaitForLines(1, 20000));
-    CHECK(recorder.Lines()[0] == L"tessel-files-test:first");
-    CHECK(ShellOpen(L"tessel-files-test:second"));
-    REQUIRE(recorder.WaitForLines(2, 20000));
-    CHECK(recorder.Lines()[1] == L"tessel-files-test:second");
-}
-
-TEST_CASE("OpenUrl runs the system folder's rundll32.exe, never one in the current folder")
-{
     wchar_t system[MAX_PATH];
     REQUIRE(GetSystemDirectoryW(system, MAX_PATH));
     WideString program;
     REQUIRE(UrlHandlerProgram(program));
     CHECK(std::wstring(program.Data()) == std::wstring(system) + L"\\rundll32.exe");
 
-    // A planted program that cannot even start: a bare-name search that
-    // finds it fails the open on Windows. (Wine runs its builtin rundll32
-    // for a bare name, so there only the path above tells.)
-    wchar_t temp[MAX_PATH];
-    REQUIRE(GetTempPathW(MAX_PATH, temp));
-    const std::wstring folder = std::wstring(temp) + L"tessel-planted-rundll32\\";
+    // A planted program that cannot even start in the current folder: a
+    // bare-name search that finds it fails the open on Windows. (Wine runs
+    // its builtin rundll32 for a bare name, so there only the path above
+    // tells.)
+    const std::wstring folder = TempFile(L"tessel-planted-rundll32\\");
     CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring planted = folder + L"rundll32.exe";
-    HANDLE file =
-        CreateFileW(planted.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    REQUIRE(file != INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, "MZ planted", 10, &written, nullptr);
-    CloseHandle(file);
+    WriteBytes(planted, "MZ planted");
     wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
-    REQUIRE(SetCurrentDirectoryW(folder.c_str()));
-    UrlProtocolRecorder recorder(L"tessel-planted-test");
+    UrlProtocolRecorder recorder(L"tessel-files-test");
     REQUIRE(recorder.IsRegistered());
-    CHECK(OpenUrl(L"tessel-planted-test:through-the-system"));
-    CHECK(recorder.WaitForLines(1, 20000));
+    REQUIRE(SetCurrentDirectoryW(folder.c_str()));
+    const bool opened = OpenUrl(L"tessel-files-test:first");
+    const bool recorded = recorder.WaitForLines(1, 20000);
     SetCurrentDirectoryW(previous);
     DeleteFileW(planted.c_str());
     RemoveDirectoryW(folder.c_str());
+    CHECK(opened);
+    REQUIRE(recorded);
+    CHECK(recorder.Lines()[0] == L"tessel-files-test:first");
+
+    CHECK(ShellOpen(L"tessel-files-test:second"));
+    REQUIRE(recorder.WaitForLines(2, 20000));
+    CHECK(recorder.Lines()[1] == L"tessel-files-test:second");
 }

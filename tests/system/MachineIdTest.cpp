@@ -56,16 +56,15 @@ private:
     bool created_ = false;
 };
 
-// Byte 4 of an identifier text: the low byte of the third group.
-unsigned NetworkByte(const std::wstring& id)
+// One byte of the running machine's identifier text "0011-2233-4455-6677".
+unsigned IdByte(int index)
 {
-    return static_cast<unsigned>(std::stoul(id.substr(12, 2), nullptr, 16));
+    const std::wstring id = IdFor(MACHINE_ID_UPDATE);
+    return static_cast<unsigned>(
+        std::stoul(id.substr(index / 2 * 5 + index % 2 * 2, 2), nullptr, 16));
 }
-
-unsigned DiskByte(const std::wstring& id)
-{
-    return static_cast<unsigned>(std::stoul(id.substr(10, 2), nullptr, 16));
-}
+constexpr int kDiskByte = 4;
+constexpr int kNetworkByte = 5;
 
 } // namespace
 
@@ -132,10 +131,10 @@ TEST_CASE("the network source that opens decides, even when its value is empty")
         return;
     }
     advantage.SetString(L"MAC", L"");
-    CHECK(NetworkByte(IdFor(MACHINE_ID_UPDATE)) == 0);
+    CHECK(IdByte(kNetworkByte) == 0);
 
     advantage.SetString(L"MAC", L"00-1B-21");
-    CHECK(NetworkByte(IdFor(MACHINE_ID_UPDATE)) == TextByteXor(L"00-1B-21"));
+    CHECK(IdByte(kNetworkByte) == TextByteXor(L"00-1B-21"));
 }
 
 TEST_CASE("enumerated disks are summed before the SCSI map is walked")
@@ -151,5 +150,5 @@ TEST_CASE("enumerated disks are summed before the SCSI map is walked")
     disks.SetString(L"2", L"SCSI\\DiskB");
     const BYTE expected =
         static_cast<BYTE>(TextByteSum(L"IDE\\DiskA") + TextByteSum(L"SCSI\\DiskB"));
-    CHECK(DiskByte(IdFor(MACHINE_ID_UPDATE)) == expected);
+    CHECK(IdByte(kDiskByte) == expected);
 }

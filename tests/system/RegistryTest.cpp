@@ -18,11 +18,8 @@ struct TestKey
     // Stores raw bytes with a type, bypassing the wrapper.
     static void StoreRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes)
     {
-        HKEY key = nullptr;
-        REQUIRE(RegCreateKeyW(HKEY_CURRENT_USER, kTestKey, &key) == ERROR_SUCCESS);
-        REQUIRE(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes) ==
+        REQUIRE(RegSetKeyValueW(HKEY_CURRENT_USER, kTestKey, name, type, data, bytes) ==
                 ERROR_SUCCESS);
-        RegCloseKey(key);
     }
 };
 
