@@ -275,30 +275,14 @@ TEST_CASE("damaged rows are skipped, counted and the first one named")
 
 TEST_CASE("texts survive the recorder's quoting and the reader's unquoting")
 {
-    const std::vector<std::wstring> texts = {
-        L"plain",
-        L"comma, inside",
-        L"\"quoted\"",
-        L"\"",
-        L"line\r\nbreaks",
-        L"lone\nfeed",
-        L"lone\rreturn",
-        L"=1+2",
-        L"+cmd",
-        L"-x",
-        L"@SUM(A1)",
-        L"\ttab",
-        L"-5",
-        L"+1.5E-3",
-        L"'apostrophe",
-        L"'=already",
-        L"",
-        L" padded ",
-        L"\u00e9\u20ac\U0001F600 \u0416\u0443\u043a",
-        L"=\"a\",b\r\n",
-        L",,,",
-        L"\"\"\"\"",
-    };
+    std::vector<std::wstring> texts = {
+        L"plain",    L"comma, inside", L"\"quoted\"",  L"\"",        L"lone\rreturn",
+        L"=1+2",     L"+cmd",          L"-x",          L"@SUM(A1)",  L"\ttab",
+        L"-5",       L"+1.5E-3",       L"'apostrophe", L"'=already", L"",
+        L" padded ", L",,,",           L"\"\"\"\""};
+    // Line ends and text beyond ASCII and its plane.
+    texts.insert(texts.end(), {L"line\r\nbreaks", L"lone\nfeed", L"=\"a\",b\r\n",
+                               L"\u00e9\u20ac\U0001F600 \u0416\u0443\u043a"});
     std::string text = kRecordingStart;
     for (size_t i = 0; i < texts.size(); ++i) {
         // Names, ids and fields are texts too.
@@ -503,43 +487,30 @@ void Mutate(std::string& text, std::mt19937& random)
         return size ? std::uniform_int_distribution<size_t>(0, size - 1)(random) : 0;
     };
     static const char special[] = {'"', ',', '\r', '\n', '\'', '=', '\0', '\xEF', '\xFF', '.'};
-    switch (random() % 7) {
+    const char character = random() % 2 ? special[random() % sizeof special] : char(random());
+    switch (random() % 6) {
     case 0:
         if (!text.empty()) {
-            text[at(text.size())] = static_cast<char>(random());
+            text[at(text.size())] = character;
         }
         break;
     case 1:
-        text.insert(at(text.size() + 1), 1, special[random() % sizeof special]);
+        text.insert(at(text.size() + 1), 1, character);
         break;
     case 2:
-        if (!text.empty()) {
-            text.erase(at(text.size()), 1 + random() % 8);
-        }
+        text.erase(at(text.size() + 1), 1 + random() % 8);
         break;
     case 3:
         text.resize(at(text.size() + 1));
         break;
-    case 4: {
+    case 4:
         // A piece of the file again somewhere else.
-        const size_t from = at(text.size());
-        const std::string piece = text.substr(from, random() % 200);
-        text.insert(at(text.size() + 1), piece);
+        text.insert(at(text.size() + 1), text.substr(at(text.size() + 1), random() % 200));
         break;
-    }
-    case 5:
-        if (!text.empty()) {
-            text[at(text.size())] = special[random() % sizeof special];
-        }
-        break;
-    default: {
+    default:
         // The header kept, a row made of nothing but quotes.
-        const size_t pos = text.find('\n');
-        if (pos != std::string::npos) {
-            text.insert(pos + 1, std::string(random() % 40, '"'));
-        }
+        text.insert(std::min(text.find('\n'), text.size() - 1) + 1, random() % 40, '"');
         break;
-    }
     }
 }
 
