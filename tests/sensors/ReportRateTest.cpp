@@ -71,7 +71,7 @@ TEST_CASE("a sensor that stops shows a growing silence and a rate falling to 0")
     CHECK(previousAgo == doctest::Approx(6.0));
 }
 
-TEST_CASE("no reports, one report and reports after a pause")
+TEST_CASE("no reports, one report and reports after a pause, and their texts")
 {
     ReportArrivals arrivals;
     CHECK(arrivals.Read(5 * kSecond).perSecond == 0.0);
@@ -85,10 +85,7 @@ TEST_CASE("no reports, one report and reports after a pause")
     // A new burst after a long silence reads at the burst's own rate.
     Arrive(arrivals, 60 * kSecond, 70 * kSecond, kSecond / 20);
     CHECK(arrivals.Read(arrivals.Last()).perSecond == doctest::Approx(20.0).epsilon(0.01));
-}
 
-TEST_CASE("the header text")
-{
     ReportRateReading reading;
     reading.perSecond = 59.84;
     reading.secondsSinceLast = 0.0213;
