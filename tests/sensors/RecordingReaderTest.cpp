@@ -19,12 +19,13 @@ namespace {
 
 const char kHeaderRow[] = "Time,Sensor,Sensor ID,Field,Value";
 
-// One row as the recorder writes it, through its own CSV functions.
+// One row as the recorder writes it, through its own CSV functions (a
+// value's own line ends stay as they are).
 std::string Row(const wchar_t* time, const wchar_t* sensor, const wchar_t* id, const wchar_t* field,
-                const wchar_t* value)
+                const wchar_t* value, const char* lineEnd = "\r\n")
 {
     std::string row;
-    REQUIRE(AppendCsvFields(row, {time, sensor, id, field, value}, "\r\n") == 1);
+    REQUIRE(AppendCsvFields(row, {time, sensor, id, field, value}, lineEnd) == 1);
     return row;
 }
 
@@ -64,30 +65,17 @@ const wchar_t kLight[] = L"{328E4D5D-2F71-46D5-9897-97BBC30B04A8}";
 // A small recording of two sensors in the recorder's own form.
 std::string TwoSensors(const char* lineEnd, bool byteOrderMark, const wchar_t* offset)
 {
-    auto time = [&](const wchar_t* clock) { return std::wstring(clock) + offset; };
-    std::string text = byteOrderMark ? "\xEF\xBB\xBF" : "";
-    text += std::string(kHeaderRow) + "\r\n";
-    const std::wstring t1 = time(L"2026-12-08 09:11:50.123");
-    const std::wstring t2 = time(L"2026-12-08 09:11:50.130");
-    const std::wstring t3 = time(L"2026-12-08 09:11:51.123");
-    text += Row(t1.c_str(), L"GPS, rear", kGps, L"LATITUDE DEGREES", L"47.600000");
-    text += Row(t1.c_str(), L"GPS, rear", kGps, L"CITY", L"Seattle, \"WA\"\r\nUSA");
-    text += Row(t2.c_str(), L"Licht \u00fc\u20ac", kLight, L"LIGHT LEVEL LUX", L"320.000000");
-    text += Row(t3.c_str(), L"GPS, rear", kGps, L"LATITUDE DEGREES", L"-47.500000");
-    text += Row(t3.c_str(), L"GPS, rear", kGps, L"CITY", L"=HYPERLINK(\"x\")");
-    if (std::string(lineEnd) == "\n") {
-        // Line ends outside quotes only: the value's own CR LF stays.
-        std::string plain;
-        bool quoted = false;
-        for (size_t i = 0; i < text.size(); ++i) {
-            quoted ^= text[i] == '"';
-            if (!quoted && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-                continue;
-            }
-            plain.push_back(text[i]);
-        }
-        text = plain;
-    }
+    auto row = [&](const wchar_t* clock, const wchar_t* sensor, const wchar_t* id,
+                   const wchar_t* field, const wchar_t* value) {
+        return Row((clock + std::wstring(offset)).c_str(), sensor, id, field, value, lineEnd);
+    };
+    std::string text = std::string(byteOrderMark ? "\xEF\xBB\xBF" : "") + kHeaderRow + lineEnd;
+    text += row(L"2026-12-08 09:11:50.123", L"GPS, rear", kGps, L"LATITUDE DEGREES", L"47.600000");
+    text += row(L"2026-12-08 09:11:50.123", L"GPS, rear", kGps, L"CITY", L"Seattle, \"WA\"\r\nUSA");
+    text += row(L"2026-12-08 09:11:50.130", L"Licht \u00fc\u20ac", kLight, L"LIGHT LEVEL LUX",
+                L"320.000000");
+    text += row(L"2026-12-08 09:11:51.123", L"GPS, rear", kGps, L"LATITUDE DEGREES", L"-47.500000");
+    text += row(L"2026-12-08 09:11:51.123", L"GPS, rear", kGps, L"CITY", L"=HYPERLINK(\"x\")");
     return text;
 }
 
