@@ -217,12 +217,12 @@ private:
     BoundedThread reader_;
 };
 
-// Now, in milliseconds since 1970 UTC.
-int64_t UtcNowMs()
+// A time in milliseconds since 1970-01-01 00:00 of its clock.
+int64_t Ms(const SYSTEMTIME& time)
 {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    const int64_t ticks = (static_cast<int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    FILETIME file = {};
+    SystemTimeToFileTime(&time, &file);
+    const int64_t ticks = (static_cast<int64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
     return (ticks - 116444736000000000) / 10000;
 }
 
@@ -341,17 +341,22 @@ TEST_CASE("a recorder writes every report from Start to Stop, one row a field")
     // The ramp goes on from the two reports before the recording.
     const std::string sensorColumns =
         ",\"GPS \"\"Outdoor\"\", rear\",{5EC0AD00-0001-0002-9000-000000000003},";
+    SYSTEMTIME utcNow;
+    SYSTEMTIME localNow;
+    GetSystemTime(&utcNow);
+    REQUIRE(SystemTimeToTzSpecificLocalTime(nullptr, &utcNow, &localNow));
     for (int report = 0; report < 5; ++report) {
         const std::string& latitude = lines[1 + 2 * report];
         const std::string& city = lines[2 + 2 * report];
         CAPTURE(latitude);
-        // "2026-12-08 00:53:13.123 +01:00": local time with its offset, so
-        // on the UTC axis it is now (a wrong offset is off by 15 min or more).
+        // "2026-12-08 00:53:13.123 +01:00": local time now, and with its
+        // offset UTC now (a wrong clock or offset is 15 min off or more).
         int64_t localMs = 0;
         int16_t offset = kNoUtcOffset;
         REQUIRE(ParseRecordTime(latitude.c_str(), 30, &localMs, &offset) == 1);
         CHECK(offset != kNoUtcOffset);
-        CHECK(std::llabs(ReportAxisMs({localMs, 0, 0, offset}) - UtcNowMs()) < 10 * 60000);
+        CHECK(std::llabs(localMs - Ms(localNow)) < 10 * 60000);
+        CHECK(std::llabs(ReportAxisMs({localMs, 0, 0, offset}) - Ms(utcNow)) < 10 * 60000);
         CHECK(latitude.compare(30, sensorColumns.size(), sensorColumns) == 0);
         CHECK(latitude.substr(30 + sensorColumns.size()) ==
               "LATITUDE DEGREES," + std::to_string(49 + report / 2) +
