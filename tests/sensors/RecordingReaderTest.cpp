@@ -299,7 +299,7 @@ TEST_CASE("times, numbers and UTF-8 of a recording as plain values")
     SUBCASE("times on both sides of leap days, years and offsets")
     {
         // Valid times read back as they were written; others leave the
-        // outputs as they were.
+        // outputs as they were (-1 ms, -1 min).
         const std::pair<const char*, bool> times[] = {
             {"1970-01-01 00:00:00.000", true},        {"2024-02-29 23:59:59.999 +14:00", true},
             {"1601-01-01 00:00:00.000 -00:30", true}, {"2000-02-29 00:00:00.000", true},
