@@ -300,16 +300,6 @@ TEST_CASE("a recording whose file fails tells the user once and the title shows 
         CHECK(seen[0].text.find(L"Recording stopped") == 0);
         CHECK(seen[0].text.find(pipe.Path()) != std::wstring::npos);
         CHECK(Title(f.window.Window()) == plainTitle);
-        // What arrived before the break is whole rows of five columns.
-        const std::string& received = pipe.Received();
-        CHECK(received.size() >= 3000);
-        size_t rows = 0;
-        size_t broken = 0;
-        for (size_t start = 0, end; (end = received.find("\r\n", start)) != std::string::npos;
-             start = end + 2, ++rows)
-            broken += std::count(received.begin() + start, received.begin() + end, ',') != 4;
-        CHECK(rows > 10);
-        CHECK(broken == 0);
 
         // Later reports record nothing and tell nothing more.
         DialogAnswerer watcher({IDOK}, {}, false, f.WindowThread(), f.window.Window());

@@ -78,17 +78,13 @@ public:
         }
         return rows;
     }
-    void ChooseSensor(int index)
+    // Chooses the item of the sensor list or the span box as a click does.
+    void Choose(int id, int index)
     {
-        SendDlgItemMessageW(dialog_, IDC_RECORDING_SENSORS, LB_SETCURSEL, index, 0);
-        SendMessageW(dialog_, WM_COMMAND, MAKEWPARAM(IDC_RECORDING_SENSORS, LBN_SELCHANGE),
-                     reinterpret_cast<LPARAM>(Control(IDC_RECORDING_SENSORS)));
-    }
-    void ChooseSpan(int index)
-    {
-        SendDlgItemMessageW(dialog_, IDC_RECORDING_SPAN, CB_SETCURSEL, index, 0);
-        SendMessageW(dialog_, WM_COMMAND, MAKEWPARAM(IDC_RECORDING_SPAN, CBN_SELCHANGE),
-                     reinterpret_cast<LPARAM>(Control(IDC_RECORDING_SPAN)));
+        const bool list = id == IDC_RECORDING_SENSORS;
+        SendDlgItemMessageW(dialog_, id, list ? LB_SETCURSEL : CB_SETCURSEL, index, 0);
+        SendMessageW(dialog_, WM_COMMAND, MAKEWPARAM(id, list ? LBN_SELCHANGE : CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(Control(id)));
     }
     // The scroll bar's page and position.
     ScrollState Scroll() const
@@ -264,7 +260,7 @@ TEST_CASE("a recording opened in its window: sensors, values at the cursor, zoom
 
     SUBCASE("another sensor: its fields, non-numeric ones too, and its rate")
     {
-        opened.ChooseSensor(1);
+        opened.Choose(IDC_RECORDING_SENSORS, 1);
         CHECK(opened.ListRows(IDC_RECORDING_VALUES) ==
               std::vector<std::wstring>{L"BOOLEAN SWITCH STATE\tTrue"});
         CHECK(opened.Text(IDC_RECORDING_RATE).find(L"10 reports; median interval 1.00 s") == 0);
@@ -272,7 +268,7 @@ TEST_CASE("a recording opened in its window: sensors, values at the cursor, zoom
     SUBCASE("the span choice, the scroll bar, the arrows and Home")
     {
         CHECK(opened.Scroll().page == kScrollSteps);
-        opened.ChooseSpan(1); // 1 s around the middle
+        opened.Choose(IDC_RECORDING_SPAN, 1); // 1 s around the middle
         ScrollState state = opened.Scroll();
         CHECK(state.page == doctest::Approx(kScrollSteps / 9.9).epsilon(0.01));
         CHECK(state.position == doctest::Approx((4.95 - 0.5) / 9.9 * kScrollSteps).epsilon(0.01));
@@ -322,7 +318,7 @@ TEST_CASE("a recording opened in its window: sensors, values at the cursor, zoom
         CHECK(opened.ListRows(IDC_RECORDING_VALUES) ==
               std::vector<std::wstring>{L"ACCELERATION X G\t20.000000",
                                         L"ACCELERATION Y G\t-1.000000"});
-        opened.ChooseSpan(1);
+        opened.Choose(IDC_RECORDING_SPAN, 1);
         const int start = opened.Scroll().position;
         const WindowPicture zoomed(chart.Window());
         const double perPixel = (chart.TimeAxis().high - chart.TimeAxis().low) /
@@ -351,26 +347,27 @@ TEST_CASE("a recording opened in its window: sensors, values at the cursor, zoom
 TEST_CASE("a file that is no recording is refused with one line, and damage is told")
 {
     TempFolder folder(L"tessel-recording-refused");
-    SUBCASE("no recording")
+    std::string damaged = KnownRecording(10);
+    damaged.insert(damaged.find("\r\n") + 2, "2026-02-30 09:00:00.000,A,{1},X,1\r\nnonsense\r\n");
+    const struct
     {
-        const std::wstring path = folder / L"notes.csv";
-        REQUIRE(WriteWholeFile(path, "Name,Value\r\nx,1\r\n"));
-        OpenedRecording opened(path);
+        const wchar_t* name;
+        std::string text;
+        std::wstring status;
+        size_t sensors;
+    } files[] = {
+        {L"notes.csv", "Name,Value\r\nx,1\r\n",
+         RefusalText(L"notes.csv", RecordingRead::NotRecording), 0},
+        {L"damaged.csv", damaged,
+         L"2 sensors, 900 ms. 2 damaged rows were skipped (the first on line 2).", 2},
+    };
+    for (const auto& file : files) {
+        CAPTURE(file.name);
+        REQUIRE(WriteWholeFile(folder / file.name, file.text));
+        OpenedRecording opened(folder / file.name);
         opened.WaitUntilRead();
-        CHECK(opened.Text(IDC_RECORDING_STATUS) ==
-              RefusalText(L"notes.csv", RecordingRead::NotRecording));
-        CHECK(opened.ListRows(IDC_RECORDING_SENSORS).empty());
-    }
-    SUBCASE("a recording with damaged rows")
-    {
-        const std::wstring path = folder / L"damaged.csv";
-        std::string text = KnownRecording(10);
-        text.insert(text.find("\r\n") + 2, "2026-02-30 09:00:00.000,A,{1},X,1\r\nnonsense\r\n");
-        REQUIRE(WriteWholeFile(path, text));
-        OpenedRecording opened(path);
-        opened.WaitUntilRead();
-        CHECK(opened.Text(IDC_RECORDING_STATUS) ==
-              L"2 sensors, 900 ms. 2 damaged rows were skipped (the first on line 2).");
+        CHECK(opened.Text(IDC_RECORDING_STATUS) == file.status);
+        CHECK(opened.ListRows(IDC_RECORDING_SENSORS).size() == file.sensors);
     }
 }
 

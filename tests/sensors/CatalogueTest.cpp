@@ -6,14 +6,22 @@
 #include <sensorsapi.h>
 #include <sensors.h>
 #include <string>
+#include <type_traits>
 
 namespace {
 
+// What a naming function answers for what, which it must name.
+template <typename What>
+std::wstring Named(int (*name)(What, WideString&), std::remove_reference_t<What> what)
+{
+    WideString text;
+    REQUIRE(name(what, text) == 1);
+    return text.Data();
+}
+
 std::wstring NameOf(const PROPERTYKEY& key)
 {
-    WideString name;
-    REQUIRE(NameDataType(key, name) == 1);
-    return name.Data();
+    return Named(NameDataType, key);
 }
 
 std::wstring DisplayForm(const wchar_t* constant)
@@ -65,45 +73,32 @@ TEST_CASE("display names lose every data-type prefix, case-sensitively")
 
 TEST_CASE("states, property keys, types and categories are named; unknown ones by number or GUID")
 {
-    auto text = [](auto describe) {
-        WideString name;
-        REQUIRE(describe(name) == 1);
-        return std::wstring(name.Data());
-    };
     const wchar_t* states[] = {L"Ready",        L"Not available", L"No data",
                                L"Initializing", L"Access denied", L"Error"};
     for (long state = SENSOR_STATE_READY; state <= SENSOR_STATE_ERROR; ++state)
-        CHECK(text([&](WideString& t) { return SensorStateText(state, t); }) == states[state]);
-    CHECK(text([](WideString& t) { return SensorStateText(6, t); }) == L"6");
-    CHECK(text([](WideString& t) { return SensorStateText(-7, t); }) == L"-7");
+        CHECK(Named(SensorStateText, state) == states[state]);
+    CHECK(Named(SensorStateText, 6) == L"6");
+    CHECK(Named(SensorStateText, -7) == L"-7");
 
-    CHECK(text([](WideString& t) { return NamePropertyKey(SENSOR_PROPERTY_SERIAL_NUMBER, t); }) ==
-          L"SERIAL NUMBER");
-    CHECK(text([](WideString& t) {
-              return NamePropertyKey(SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL, t);
-          }) == L"CURRENT REPORT INTERVAL");
+    CHECK(Named(NamePropertyKey, SENSOR_PROPERTY_SERIAL_NUMBER) == L"SERIAL NUMBER");
+    CHECK(Named(NamePropertyKey, SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL) ==
+          L"CURRENT REPORT INTERVAL");
     PROPERTYKEY unknown = SENSOR_PROPERTY_MODEL;
     unknown.pid = 99;
-    CHECK(text([&](WideString& t) { return NamePropertyKey(unknown, t); }) ==
-          L"{7F8383EC-D3EC-495C-A8CF-B8BBE85C2920}.99");
+    CHECK(Named(NamePropertyKey, unknown) == L"{7F8383EC-D3EC-495C-A8CF-B8BBE85C2920}.99");
     // A data-type key is not a property: it keeps its GUID form here.
-    CHECK(text([](WideString& t) {
-              return NamePropertyKey(SENSOR_DATA_TYPE_LATITUDE_DEGREES, t);
-          }) == L"{055C74D8-CA6F-47D6-95C6-1ED3637A0FF4}.2");
+    CHECK(Named(NamePropertyKey, SENSOR_DATA_TYPE_LATITUDE_DEGREES) ==
+          L"{055C74D8-CA6F-47D6-95C6-1ED3637A0FF4}.2");
 
-    CHECK(text([](WideString& t) { return NameSensorType(SENSOR_TYPE_LOCATION_GPS, t); }) ==
-          L"LOCATION GPS");
-    CHECK(text([](WideString& t) { return NameSensorType(SENSOR_TYPE_ACCELEROMETER_3D, t); }) ==
-          L"ACCELEROMETER 3D");
-    CHECK(text([](WideString& t) { return NameSensorCategory(SENSOR_CATEGORY_LOCATION, t); }) ==
-          L"LOCATION");
+    CHECK(Named(NameSensorType, SENSOR_TYPE_LOCATION_GPS) == L"LOCATION GPS");
+    CHECK(Named(NameSensorType, SENSOR_TYPE_ACCELEROMETER_3D) == L"ACCELEROMETER 3D");
+    CHECK(Named(NameSensorCategory, SENSOR_CATEGORY_LOCATION) == L"LOCATION");
     // A category is not a type, and an identifier nobody published is its GUID.
-    CHECK(text([](WideString& t) { return NameSensorType(SENSOR_CATEGORY_LOCATION, t); }) ==
+    CHECK(Named(NameSensorType, SENSOR_CATEGORY_LOCATION) ==
           L"{BFA794E4-F964-4FDB-90F6-51056BFE4B44}");
     const GUID vendor = {
         0x0123ABCD, 0x4567, 0x89EF, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}};
-    CHECK(text([&](WideString& t) { return NameSensorCategory(vendor, t); }) ==
-          L"{0123ABCD-4567-89EF-0123-456789ABCDEF}");
+    CHECK(Named(NameSensorCategory, vendor) == L"{0123ABCD-4567-89EF-0123-456789ABCDEF}");
 }
 
 TEST_CASE("property values of enumerations and identifiers get their meaning beside them")

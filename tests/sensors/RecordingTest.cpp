@@ -5,12 +5,12 @@
 #include "LinuxProgram.h"
 #include "UpdateTestFiles.h"
 #include "sensors/RecordingFormat.h"
+#include "sensors/RecordingReader.h"
 #include "sensors/SensorList.h"
 #include "sensors/SensorRecorder.h"
 
 #include <sensors.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
@@ -73,9 +73,9 @@ const GUID kSensorId = {0x5EC0AD00, 0x1, 0x2, {0x90, 0, 0, 0, 0, 0, 0, 0x03}};
 
 // One sensor whose name needs quoting, with two fields, in a SensorList
 // that shows its reports to the recorder.
-struct RecordedSensor
+struct SimulatedGps
 {
-    RecordedSensor()
+    SimulatedGps()
     {
         apartment.Init(1);
         REQUIRE(SensorSimOpen(&sim) == 1);
@@ -89,7 +89,7 @@ struct RecordedSensor
         list.SetReportObserver(SensorRecorder::Observe, &recorder);
         REQUIRE(list.Refresh() != nullptr);
     }
-    ~RecordedSensor() { list.SetReportObserver(nullptr, nullptr); }
+    ~SimulatedGps() { list.SetReportObserver(nullptr, nullptr); }
     void Fire(int times)
     {
         for (int i = 0; i < times; ++i)
@@ -217,21 +217,13 @@ private:
     BoundedThread reader_;
 };
 
-// " +01:00": the offset of local time now, from the time zone's own rules.
-std::string LocalOffsetText()
+// A time in milliseconds since 1970-01-01 00:00 of its clock.
+int64_t Ms(const SYSTEMTIME& time)
 {
-    TIME_ZONE_INFORMATION zone;
-    const DWORD kind = GetTimeZoneInformation(&zone);
-    LONG bias = zone.Bias;
-    if (kind == TIME_ZONE_ID_DAYLIGHT)
-        bias += zone.DaylightBias;
-    else if (kind == TIME_ZONE_ID_STANDARD)
-        bias += zone.StandardBias;
-    const LONG ahead = -bias;
-    char text[16];
-    snprintf(text, sizeof text, " %c%02ld:%02ld", ahead < 0 ? '-' : '+', labs(ahead) / 60,
-             labs(ahead) % 60);
-    return text;
+    FILETIME file = {};
+    SystemTimeToFileTime(&time, &file);
+    const int64_t ticks = (static_cast<int64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
+    return (ticks - 116444736000000000) / 10000;
 }
 
 } // namespace
@@ -326,7 +318,7 @@ TEST_CASE("a recorder writes every report from Start to Stop, one row a field")
     TempFolder folder(L"tessel-recording");
     const std::wstring path = folder / L"values.csv";
     FailureWindow failures;
-    RecordedSensor sensor;
+    SimulatedGps sensor;
     sensor.Fire(2);
 
     DWORD error = 0;
@@ -349,16 +341,22 @@ TEST_CASE("a recorder writes every report from Start to Stop, one row a field")
     // The ramp goes on from the two reports before the recording.
     const std::string sensorColumns =
         ",\"GPS \"\"Outdoor\"\", rear\",{5EC0AD00-0001-0002-9000-000000000003},";
-    const std::string offset = LocalOffsetText();
+    SYSTEMTIME utcNow;
+    SYSTEMTIME localNow;
+    GetSystemTime(&utcNow);
+    REQUIRE(SystemTimeToTzSpecificLocalTime(nullptr, &utcNow, &localNow));
     for (int report = 0; report < 5; ++report) {
         const std::string& latitude = lines[1 + 2 * report];
         const std::string& city = lines[2 + 2 * report];
         CAPTURE(latitude);
-        // "2026-12-08 00:53:13.123 +01:00" and the sensor's columns.
-        CHECK(latitude.size() > 30);
-        CHECK(latitude[4] == '-');
-        CHECK(latitude[19] == '.');
-        CHECK(latitude.substr(23, 7) == offset);
+        // "2026-12-08 00:53:13.123 +01:00": local time now, and with its
+        // offset UTC now (a wrong clock or offset is 15 min off or more).
+        int64_t localMs = 0;
+        int16_t offset = kNoUtcOffset;
+        REQUIRE(ParseRecordTime(latitude.c_str(), 30, &localMs, &offset) == 1);
+        CHECK(offset != kNoUtcOffset);
+        CHECK(std::llabs(localMs - Ms(localNow)) < 10 * 60000);
+        CHECK(std::llabs(ReportAxisMs({localMs, 0, 0, offset}) - Ms(utcNow)) < 10 * 60000);
         CHECK(latitude.compare(30, sensorColumns.size(), sensorColumns) == 0);
         CHECK(latitude.substr(30 + sensorColumns.size()) ==
               "LATITUDE DEGREES," + std::to_string(49 + report / 2) +
@@ -387,7 +385,7 @@ TEST_CASE("a recorder writes every report from Start to Stop, one row a field")
 TEST_CASE("a full disk ends the recording once")
 {
     FailureWindow failures;
-    RecordedSensor sensor;
+    SimulatedGps sensor;
     DWORD error = 0;
     // Every write to the Linux device /dev/full fails with ENOSPC.
     REQUIRE(sensor.recorder.Start(L"Z:\\dev\\full", failures.window, kFailed, &error) == 1);
@@ -409,7 +407,7 @@ TEST_CASE("a file system that fills up ends the recording after its last whole r
     REQUIRE_MESSAGE(small.Mounted(), "a small tmpfs could not be mounted (needs root)");
     const std::wstring path = folder / L"values.csv";
     FailureWindow failures;
-    RecordedSensor sensor;
+    SimulatedGps sensor;
     // Long rows, so that the file system fills up in the middle of one.
     const std::wstring city = L"VT_LPWSTR, " + std::wstring(700, L'x');
     REQUIRE(sensor.sim.SetFieldText(&kSensorId, L"CITY", city.c_str()) == 1);
@@ -455,7 +453,7 @@ TEST_CASE("stopping a recording whose target hangs leaves the writer to finish o
 {
     StalledPipe pipe;
     FailureWindow failures;
-    RecordedSensor sensor;
+    SimulatedGps sensor;
     DWORD error = 0;
     REQUIRE(sensor.recorder.Start(pipe.Path().c_str(), failures.window, kFailed, &error) == 1);
     // Far more than the pipe holds: the writer waits in its write.

@@ -50,32 +50,6 @@ int AddStressSensor(SensorSimControl& sim, unsigned number)
     return sim.SetDataFailure(&id, S_OK);
 }
 
-// Makes one sensor arrive and leave over and over until told to stop.
-struct ComingAndGoing
-{
-    SensorSimControl* sim;
-    volatile LONG stop;
-    LONG rounds;
-
-    static DWORD WINAPI Run(void* context)
-    {
-        ComingAndGoing* self = static_cast<ComingAndGoing*>(context);
-        ComApartment apartment;
-        apartment.Init(1);
-        const GUID id = StressId(99);
-        while (!InterlockedCompareExchange(&self->stop, 0, 0)) {
-            if (AddStressSensor(*self->sim, 99)) {
-                self->sim->FireEnter(&id);
-                Sleep(2);
-                self->sim->RemoveSensor(&id);
-                InterlockedIncrement(&self->rounds);
-            }
-            Sleep(1);
-        }
-        return 0;
-    }
-};
-
 void CountChange(int, SensorEntry*, void* context)
 {
     InterlockedIncrement(static_cast<LONG*>(context));
@@ -115,21 +89,36 @@ TEST_CASE("data storms, arrivals and departures while the list is refreshed and 
     REQUIRE(list.Refresh() != nullptr);
     REQUIRE(sim.SetStorm(1000) == 1);
 
-    ComingAndGoing churn = {&sim, 0, 0};
-    BoundedThread thread([&churn] { ComingAndGoing::Run(&churn); });
-    REQUIRE(thread.Started());
+    // One more sensor arrives and leaves over and over until told to stop.
+    volatile LONG stop = 0;
+    LONG rounds = 0;
+    BoundedThread churn([&] {
+        ComApartment churnApartment;
+        churnApartment.Init(1);
+        const GUID id = StressId(99);
+        while (!InterlockedCompareExchange(&stop, 0, 0)) {
+            if (AddStressSensor(sim, 99)) {
+                sim.FireEnter(&id);
+                Sleep(2);
+                sim.RemoveSensor(&id);
+                ++rounds;
+            }
+            Sleep(1);
+        }
+    });
+    REQUIRE(churn.Started());
     // Also when a check fails below: the storm ends and the churn stops
     // before the thread is awaited.
     struct StopAll
     {
         SensorSimControl& sim;
-        ComingAndGoing& churn;
+        volatile LONG& stop;
         ~StopAll()
         {
             sim.SetStorm(0);
-            InterlockedExchange(&churn.stop, 1);
+            InterlockedExchange(&stop, 1);
         }
-    } stopAll{sim, churn};
+    } stopAll{sim, stop};
 
     int walks = 0;
     int fieldLists = 0;
@@ -148,11 +137,12 @@ TEST_CASE("data storms, arrivals and departures while the list is refreshed and 
     }
 
     sim.SetStorm(0);
-    InterlockedExchange(&churn.stop, 1);
-    thread.Join();
+    InterlockedExchange(&stop, 1);
+    churn.Join();
 
     CHECK(walks > 0);
     CHECK(fieldLists > 0);
     CHECK(InterlockedCompareExchange(&changes, 0, 0) > 0);
     CHECK(sim.DeliveredEvents() > 0);
+    CHECK(rounds > 0);
 }

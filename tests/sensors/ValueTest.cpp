@@ -32,7 +32,7 @@ std::wstring Converted(const PROPVARIANT& source, VARTYPE expectedType)
 
 } // namespace
 
-TEST_CASE("value texts: reals with six decimals, strings unchanged, others as the platform says")
+TEST_CASE("value texts: reals with six decimals, strings unchanged, booleans True or False")
 {
     ScopedVariant value;
     value.Get().vt = VT_R4;
@@ -55,11 +55,8 @@ TEST_CASE("value texts: reals with six decimals, strings unchanged, others as th
     WideString text(L"before");
     CHECK(FormatSensorValue(array.Get(), text) == 0);
     CHECK(std::wstring(text.Data()) == L"before");
-}
 
-TEST_CASE("booleans read True or False")
-{
-    ScopedVariant value;
+    // Booleans read True or False.
     value.Get().vt = VT_BOOL;
     value.Get().boolVal = VARIANT_TRUE;
     CHECK(TextOf(value.Get()) == L"True");

@@ -208,22 +208,15 @@ std::wstring ScenarioPath(const wchar_t* name)
     return folder.substr(0, folder.find_last_of(L'\\') + 1) + L"scenarios\\" + name;
 }
 
-std::wstring StringProperty(ISensor* sensor, const PROPERTYKEY& key)
+// A text property as it is, a number one as "#2000", else "<none>".
+std::wstring Property(ISensor* sensor, const PROPERTYKEY& key)
 {
     ScopedPropVariant value;
-    std::wstring text = L"<none>";
-    if (SUCCEEDED(sensor->GetProperty(key, value.Receive())) && value.Get().vt == VT_LPWSTR)
-        text = value.Get().pwszVal;
-    return text;
-}
-
-ULONG NumberProperty(ISensor* sensor, const PROPERTYKEY& key)
-{
-    ScopedPropVariant value;
-    ULONG number = 0xFFFFFFFF;
-    if (SUCCEEDED(sensor->GetProperty(key, value.Receive())) && value.Get().vt == VT_UI4)
-        number = value.Get().ulVal;
-    return number;
+    if (FAILED(sensor->GetProperty(key, value.Receive())))
+        return L"<none>";
+    if (value.Get().vt == VT_LPWSTR)
+        return value.Get().pwszVal;
+    return value.Get().vt == VT_UI4 ? L"#" + std::to_wstring(value.Get().ulVal) : L"<none>";
 }
 
 ComPtr<ISensor> SensorById(ISensorManager* manager, const wchar_t* id)
@@ -250,19 +243,19 @@ TEST_CASE_FIXTURE(SimulatorFixture, "the states scenario: properties, states and
     CHECK(state == SENSOR_STATE_INITIALIZING);
 
     // What the scenario gives, then the type's defaults, then its own lines.
-    CHECK(StringProperty(gps.Get(), SENSOR_PROPERTY_MODEL) == L"GNSS 2100");
-    CHECK(StringProperty(wifi.Get(), SENSOR_PROPERTY_MODEL) == L"Simulated Wi-Fi Locator");
-    CHECK(StringProperty(wifi.Get(), SENSOR_PROPERTY_SERIAL_NUMBER) == L"SIM-8E17C4B2");
-    CHECK(NumberProperty(wifi.Get(), SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL) == 2000);
-    CHECK(NumberProperty(wifi.Get(), SENSOR_PROPERTY_MIN_REPORT_INTERVAL) == 1000);
-    CHECK(NumberProperty(wifi.Get(), SENSOR_PROPERTY_RADIO_STATE) == 1);
+    CHECK(Property(gps.Get(), SENSOR_PROPERTY_MODEL) == L"GNSS 2100");
+    CHECK(Property(wifi.Get(), SENSOR_PROPERTY_MODEL) == L"Simulated Wi-Fi Locator");
+    CHECK(Property(wifi.Get(), SENSOR_PROPERTY_SERIAL_NUMBER) == L"SIM-8E17C4B2");
+    CHECK(Property(wifi.Get(), SENSOR_PROPERTY_CURRENT_REPORT_INTERVAL) == L"#2000");
+    CHECK(Property(wifi.Get(), SENSOR_PROPERTY_MIN_REPORT_INTERVAL) == L"#1000");
+    CHECK(Property(wifi.Get(), SENSOR_PROPERTY_RADIO_STATE) == L"#1");
     const PROPERTYKEY vendorKey = {
         {0xD6E1A8F3, 0x27B4, 0x4C59, {0x9A, 0x0E, 0x5B, 0x3F, 0x7C, 0x2D, 0x8E, 0x61}}, 2};
-    CHECK(StringProperty(wifi.Get(), vendorKey) == L"Vendor build 7.31.2");
+    CHECK(Property(wifi.Get(), vendorKey) == L"Vendor build 7.31.2");
     const GUID wifiId = {
         0x8E17C4B2, 0x5A63, 0x4F90, {0xB1, 0xD8, 0x3C, 0x72, 0xE9, 0xA0, 0x6F, 0x14}};
     REQUIRE(sim.SetPropertyText(&wifiId, L"SENSOR_PROPERTY_MODEL", L"VT_LPWSTR, Replaced") == 1);
-    CHECK(StringProperty(wifi.Get(), SENSOR_PROPERTY_MODEL) == L"Replaced");
+    CHECK(Property(wifi.Get(), SENSOR_PROPERTY_MODEL) == L"Replaced");
     CHECK(sim.SetPropertyText(&wifiId, L"NO_SUCH_PROPERTY", L"VT_I4, 1") == 0);
     CHECK(sim.SetPropertyText(&wifiId, L"MODEL", L"VT_R8, 1, sine, 1, 1000") == 0);
 
