@@ -33,7 +33,8 @@ public:
 // Given a painter, the changed rows are drawn at once instead of being
 // invalidated: the tree's own paint recomputes and redraws its themed
 // scroll bars every time, which under Wine costs several times as much as
-// the rows themselves.
+// the rows themselves. Rows whose texts changed outside the tree (texts the
+// tree asks for) are only drawn; drawing is then not turned off at all.
 class QuietTreeUpdate
 {
 public:
