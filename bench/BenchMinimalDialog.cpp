@@ -3,11 +3,14 @@
 // the argument "sensors" it first does what any sensor viewer must do
 // before it can show the sensors: it creates the Sensor API's manager,
 // lists every sensor and reads each sensor's data once. It ends when the
-// dialog is closed.
+// dialog is closed. Built with TESSEL_BENCH_COMMON_CONTROLS (and Tessel's
+// manifest) it also loads the common controls, and with them the visual
+// styles, before its dialog: what any viewer with a tree control pays.
 
 #include <initguid.h>
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <sensors.h>
 #include <sensorsapi.h>
@@ -97,6 +100,10 @@ ISensorManager* ReadAllSensors()
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
     const bool withSensors = commandLine && strstr(commandLine, "sensors") != nullptr;
+#ifdef TESSEL_BENCH_COMMON_CONTROLS
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TREEVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+#endif
     ISensorManager* manager = nullptr;
     if (withSensors) {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

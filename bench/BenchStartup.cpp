@@ -1,10 +1,13 @@
 // Start-up time of the real Tessel.exe, measured from outside by polling:
 // from asking for the process to the first moment its main window is
 // visible and painted with the tree's root row ("shown"), and to the first
-// moment the tree is filled too (the root row has a child). Two yardsticks
-// run in the same rounds: a program that shows one empty dialog and
-// nothing else, and the same program creating the Sensor API's manager and
-// reading every sensor once before its dialog (the floor of any viewer).
+// moment the tree is filled too (the root row has a child). Three
+// yardsticks run in the same rounds: a program that shows one empty dialog
+// and nothing else, the same program creating the Sensor API's manager and
+// reading every sensor once before its dialog (the floor of any viewer),
+// and that floor with the common controls and their visual styles loaded
+// (the floor of any viewer with a tree control), which is looked for next
+// to the minimal dialog.
 //
 // Usage: bench_startup [path\to\Tessel.exe [path\to\bench_minimal_dialog.exe]]
 // By default Tessel.exe is looked for in the folder above this program's
@@ -284,7 +287,14 @@ int main()
                        DialogShown,
                        {},
                        {}};
-    for (const Program* program : {&tessel, &minimal}) {
+    Program controls = {"dialog reading sensors, common controls",
+                        ParentFolder(minimal.path) + L"\\bench_minimal_dialog_themed.exe",
+                        L"sensors",
+                        DialogShown,
+                        DialogShown,
+                        {},
+                        {}};
+    for (const Program* program : {&tessel, &minimal, &controls}) {
         if (!Exists(program->path)) {
             std::printf("%s not found: %ls\n", program->name, program->path.c_str());
             return 1;
@@ -293,10 +303,10 @@ int main()
 
     // One unmeasured round loads the programs into the file cache; the
     // measured rounds then alternate them so all see the same conditions.
-    for (Program* program : {&tessel, &minimal, &sensors})
+    for (Program* program : {&tessel, &minimal, &sensors, &controls})
         Measure(*program, false);
     for (int run = 0; run < kRuns; ++run) {
-        for (Program* program : {&tessel, &minimal, &sensors})
+        for (Program* program : {&tessel, &minimal, &sensors, &controls})
             Measure(*program, true);
     }
 
@@ -310,8 +320,10 @@ int main()
     PrintRow("Tessel, tree filled", tessel.samples, tessel.failures);
     PrintRow(minimal.name, minimal.samples, minimal.failures);
     PrintRow(sensors.name, sensors.samples, sensors.failures);
+    PrintRow(controls.name, controls.samples, controls.failures);
     PrintRatio("shown / minimal dialog", shown, Median(minimal.samples), "<= 1.50");
     PrintRatio("filled / dialog reading the sensors", filled, Median(sensors.samples), "<= 1.30");
+    PrintRatio("filled / the same with common controls", filled, Median(controls.samples), "");
     PrintRatio("filled / minimal dialog", filled, Median(minimal.samples), "");
     return 0;
 }
