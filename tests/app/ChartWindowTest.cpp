@@ -16,13 +16,6 @@ namespace {
 
 constexpr long long kSecond = 10000000;
 
-std::wstring WindowText(HWND window)
-{
-    wchar_t text[256] = L"";
-    GetWindowTextW(window, text, 256);
-    return text;
-}
-
 // The open chart windows of this process.
 int ChartWindowCount()
 {

@@ -1,6 +1,7 @@
 #include <doctest.h>
 
 #include "MainWindowFixture.h"
+#include "TestText.h"
 #include "app/SensorTreeRules.h"
 #include "base/ScopedHandle.h"
 #include "system/Clipboard.h"
@@ -298,11 +299,10 @@ TEST_CASE("Ctrl+C copies the selected row")
         {nullptr, true, L"kept"},
     };
     for (const auto& press : presses) {
-        CAPTURE(press.copied);
         REQUIRE(CopyTextToClipboard(nullptr, L"kept") == 1);
         REQUIRE(f.window.Select(press.selected) == 1);
         REQUIRE(f.window.PressInTree('C', press.withControl) == 1);
-        CHECK(ClipboardText() == press.copied);
+        CHECK_MESSAGE(ClipboardText() == press.copied, Narrow(press.copied));
     }
 }
 

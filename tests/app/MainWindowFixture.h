@@ -38,6 +38,13 @@ inline std::wstring RowText(const std::vector<TreeRow>& rows, const std::wstring
     return L"<none>";
 }
 
+inline std::wstring WindowText(HWND window)
+{
+    wchar_t text[256] = L"";
+    GetWindowTextW(window, text, 256);
+    return text;
+}
+
 inline bool Has(const std::vector<std::wstring>& rows, const std::wstring& row)
 {
     return std::find(rows.begin(), rows.end(), row) != rows.end();

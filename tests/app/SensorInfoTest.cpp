@@ -115,9 +115,7 @@ TEST_CASE("the properties dialog: every property, named and formatted, with Copy
         REQUIRE(f.sim.SetPropertyText(&id, property.first, property.second) == 1);
     f.Open();
     HWND dialog = f.OpenProperties(L"Vendor Sensor");
-    wchar_t title[128] = {};
-    GetWindowTextW(dialog, title, 128);
-    CHECK(std::wstring(title) == L"Vendor Sensor Properties");
+    CHECK(WindowText(dialog) == L"Vendor Sensor Properties");
 
     std::vector<std::wstring> rows = f.PropertyRows(dialog);
     const std::vector<std::wstring> head = {
@@ -192,9 +190,7 @@ TEST_CASE("Alt+Enter opens the selected sensor's properties")
     // Alt held: the context bit of the key message.
     PostMessageW(f.window.Tree(), WM_SYSKEYDOWN, VK_RETURN, 0x201C0001);
     HWND dialog = f.WaitForProperties();
-    wchar_t title[128] = {};
-    GetWindowTextW(dialog, title, 128);
-    CHECK(std::wstring(title) == L"Integrated GPS Properties");
+    CHECK(WindowText(dialog) == L"Integrated GPS Properties");
     f.CloseProperties(dialog);
 }
 
