@@ -91,9 +91,8 @@ struct ChartFixture : MainWindowFixture
     void WaitForFrames(unsigned number, unsigned count)
     {
         const unsigned start = Frames(number);
-        for (DWORD waited = 0; waited < 5000 && Frames(number) < start + count; waited += 20)
-            Sleep(20);
-        REQUIRE_MESSAGE(Frames(number) >= start + count,
+        REQUIRE_MESSAGE(WaitUntil(
+                            5000, [&] { return Frames(number) >= start + count; }, 20),
                         "the chart took no new pictures within 5 s");
     }
 };

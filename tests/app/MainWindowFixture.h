@@ -27,6 +27,18 @@ inline SensorSimControl& FreshSimulator()
     return *sim;
 }
 
+// Polls until done answers true or limitMs passed; answers done's last
+// answer.
+template <class Done> bool WaitUntil(DWORD limitMs, Done done, DWORD stepMs = 10)
+{
+    for (DWORD waited = 0; waited < limitMs; waited += stepMs) {
+        if (done())
+            return true;
+        Sleep(stepMs);
+    }
+    return done();
+}
+
 // The text of the n-th row that starts with prefix, or "<none>".
 inline std::wstring RowText(const std::vector<TreeRow>& rows, const std::wstring& prefix,
                             int nth = 0)
@@ -99,18 +111,23 @@ struct MainWindowFixture
         });
         return ran;
     }
+    // The open properties dialog, or null.
+    HWND PropertiesWindow()
+    {
+        HWND dialog = nullptr;
+        WithProperties([&](SensorPropertiesDialog& open) { dialog = open.Window(); });
+        return dialog;
+    }
     // Waits until the properties dialog shows.
     HWND WaitForProperties()
     {
-        for (DWORD waited = 0; waited < kPatienceMs; waited += 10) {
-            HWND dialog = nullptr;
-            WithProperties([&](SensorPropertiesDialog& open) { dialog = open.Window(); });
-            if (dialog && IsWindowVisible(dialog))
-                return dialog;
-            Sleep(10);
-        }
-        FAIL("the properties dialog did not show");
-        return nullptr;
+        HWND dialog = nullptr;
+        const bool shown = WaitUntil(kPatienceMs, [&] {
+            dialog = PropertiesWindow();
+            return dialog && IsWindowVisible(dialog);
+        });
+        REQUIRE_MESSAGE(shown, "the properties dialog did not show");
+        return dialog;
     }
     // Selects the row starting with prefix and opens its sensor's
     // properties as the menu's command does.
@@ -132,18 +149,13 @@ struct MainWindowFixture
     void CloseDialog(HWND dialog)
     {
         PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-        for (DWORD waited = 0; waited < kPatienceMs && IsWindow(dialog); waited += 10)
-            Sleep(10);
-        CHECK_FALSE(IsWindow(dialog));
+        CHECK(WaitUntil(kPatienceMs, [dialog] { return !IsWindow(dialog); }));
     }
     // The main window lets go of its properties dialog as well.
     void CloseProperties(HWND dialog)
     {
         CloseDialog(dialog);
-        auto open = [&] { return WithProperties([](SensorPropertiesDialog&) {}); };
-        for (DWORD waited = 0; waited < kPatienceMs && open(); waited += 10)
-            Sleep(10);
-        CHECK(open() == 0);
+        CHECK(WaitUntil(kPatienceMs, [&] { return !PropertiesWindow(); }));
     }
 
     PlacementValueGuard placement;

@@ -189,21 +189,21 @@ TEST_CASE("a rebuild keeps the selected row")
             before = after;
         }
     }
-    SUBCASE("the root and a sensor row")
+    SUBCASE("the root and a sensor row, on a full rebuild")
     {
         f.Open();
         for (const wchar_t* text : {L"Sensors", L"Integrated GPS"}) {
             REQUIRE(f.window.Select(text) == 1);
-            REQUIRE(f.FireData(1) == 1);
+            PostMessageW(f.window.Window(), WM_SENSORS_CHANGED, 0, 0);
             CHECK(StartsWith(SelectedText(f.window.SettledTree()), text));
         }
     }
-    SUBCASE("nothing selected stays so, even beside a sensor without a name")
+    SUBCASE("nothing selected stays so on a full rebuild, even beside a sensor without a name")
     {
         REQUIRE(AddTestSensor(f.sim, 2, nullptr, {{L"CITY", L"VT_LPWSTR, Nowhere"}}));
         f.Open();
         REQUIRE(f.window.Select(nullptr) == 1);
-        REQUIRE(f.FireData(1) == 1);
+        PostMessageW(f.window.Window(), WM_SENSORS_CHANGED, 0, 0);
         CHECK(SelectedIndex(f.window.SettledTree()) == -1);
     }
     SUBCASE("the same field name under two sensors selects the later one on a full rebuild")
@@ -213,7 +213,7 @@ TEST_CASE("a rebuild keeps the selected row")
         REQUIRE(f.window.Select(L"LATITUDE DEGREES\t", 0) == 1);
         std::vector<TreeRow> rows = f.window.SettledTree();
         REQUIRE(Narrow(SensorOf(rows, SelectedIndex(rows))) == "Integrated GPS\tReady");
-        PostMessageW(f.window.Window(), WM_APP, 0, 0);
+        PostMessageW(f.window.Window(), WM_SENSORS_CHANGED, 0, 0);
         rows = f.window.SettledTree();
         CHECK(StartsWith(SelectedText(rows), L"LATITUDE DEGREES\t"));
         CHECK(Narrow(SensorOf(rows, SelectedIndex(rows))) == "Second GPS\tReady");
@@ -233,7 +233,7 @@ TEST_CASE("\"No Sensors found\" is shown alone and always selected")
         f.Open();
         CHECK(Describe(f.window.SettledTree()) == expected);
         REQUIRE(f.window.Select(L"Sensors") == 1);
-        PostMessageW(f.window.Window(), WM_APP, 0, 0);
+        PostMessageW(f.window.Window(), WM_SENSORS_CHANGED, 0, 0);
         std::vector<TreeRow> rows = f.window.SettledTree();
         CHECK(Describe(rows) == expected);
         CHECK(SelectedIndex(rows) == 1);

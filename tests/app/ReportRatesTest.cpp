@@ -60,25 +60,17 @@ struct RatesFixture : MainWindowFixture
         return reading;
     }
 
-    // Polls every 50 ms until done answers true or limitMs passed.
-    template <class Done> bool WaitUntil(DWORD limitMs, Done done)
-    {
-        for (DWORD waited = 0; waited < limitMs; waited += 50) {
-            if (done())
-                return true;
-            Sleep(50);
-        }
-        return done();
-    }
-
     // Waits until the measured rate of the sensor is within 5 % of hertz:
     // the 5 s window must first let go of the arrivals at the old pace.
     bool RateSettlesAt(unsigned number, double hertz)
     {
-        return WaitUntil(15000, [&] {
-            const double rate = Reading(number).perSecond;
-            return rate > hertz * 0.95 && rate < hertz * 1.05;
-        });
+        return WaitUntil(
+            15000,
+            [&] {
+                const double rate = Reading(number).perSecond;
+                return rate > hertz * 0.95 && rate < hertz * 1.05;
+            },
+            50);
     }
 
     // The number in the value of the row that starts with name, or -1.
@@ -186,14 +178,17 @@ TEST_CASE("sensors at 1, 10 and 60 Hz are measured within 5 %, and one that stop
     // Let a report that was on its way arrive.
     Sleep(200);
     ReportRateReading previous = f.Reading(3);
-    bool stopped = f.WaitUntil(10000, [&] {
-        Sleep(200);
-        const ReportRateReading reading = f.Reading(3);
-        CHECK(reading.secondsSinceLast > previous.secondsSinceLast);
-        CHECK(reading.perSecond <= previous.perSecond);
-        previous = reading;
-        return reading.perSecond == 0.0;
-    });
+    bool stopped = WaitUntil(
+        10000,
+        [&] {
+            Sleep(200);
+            const ReportRateReading reading = f.Reading(3);
+            CHECK(reading.secondsSinceLast > previous.secondsSinceLast);
+            CHECK(reading.perSecond <= previous.perSecond);
+            previous = reading;
+            return reading.perSecond == 0.0;
+        },
+        50);
     CHECK(stopped);
     CHECK(previous.secondsSinceLast > 5.0);
 }
@@ -203,7 +198,7 @@ TEST_CASE("the properties dialog shows the rate live, and rests while minimised"
     RatesFixture f(Scenario("Medium", SensorSection("Medium", 2, 100)));
     HWND dialog = f.OpenProperties(L"Medium");
     CHECK(f.RateTimerRunning());
-    CHECK(f.WaitUntil(8000, [&] {
+    CHECK(WaitUntil(8000, [&] {
         const double rate = f.RowNumber(dialog, L"Report rate");
         return rate > 9.5 && rate < 10.5;
     }));
@@ -218,12 +213,12 @@ TEST_CASE("the properties dialog shows the rate live, and rests while minimised"
         CHECK_FALSE(f.RateTimerRunning());
         const std::vector<std::wstring> frozen = f.PropertyRows(dialog);
         const LONG delivered = f.sim.DeliveredEvents();
-        CHECK(f.WaitUntil(5000, [&] { return f.sim.DeliveredEvents() >= delivered + 5; }));
+        CHECK(WaitUntil(5000, [&] { return f.sim.DeliveredEvents() >= delivered + 5; }));
         CHECK(f.PropertyRows(dialog) == frozen);
 
         REQUIRE(f.window.Send([&] { ShowWindow(dialog, SW_RESTORE); }));
         CHECK(f.RateTimerRunning());
-        CHECK(f.WaitUntil(5000, [&] { return f.PropertyRows(dialog) != frozen; }));
+        CHECK(WaitUntil(5000, [&] { return f.PropertyRows(dialog) != frozen; }));
     }
     SUBCASE("a sensor that stops: the last report grows older, the rate falls")
     {
