@@ -312,14 +312,7 @@ TEST_CASE("the tree's context menu copies a row or the whole tree")
     f.AddGps(1, L"Integrated GPS", kRampingLatitude);
     REQUIRE(AddTestSensor(f.sim, 2, L"Bare Sensor", {}));
     f.Open();
-    const std::vector<std::wstring> menu = {L"Copy",
-                                            L"Copy All",
-                                            L"",
-                                            L"Properties\tAlt+Enter",
-                                            L"Chart\tCtrl+G",
-                                            L"",
-                                            L"Record Values\u2026\tCtrl+R",
-                                            L"Open Recording\u2026\tCtrl+O"};
+    const std::vector<std::wstring> menu = TreeMenuItems();
 
     SUBCASE("from the keyboard: Copy, below the selected row")
     {

@@ -57,6 +57,23 @@ inline std::wstring WindowText(HWND window)
     return text;
 }
 
+// The tree's context menu; "Request Access..." only for a sensor kept from
+// the program.
+inline std::vector<std::wstring> TreeMenuItems(bool requestAccess = false)
+{
+    std::vector<std::wstring> items = {L"Copy",
+                                       L"Copy All",
+                                       L"",
+                                       L"Properties\tAlt+Enter",
+                                       L"Chart\tCtrl+G",
+                                       L"",
+                                       L"Record Values\u2026\tCtrl+R",
+                                       L"Open Recording\u2026\tCtrl+O"};
+    if (requestAccess)
+        items.insert(items.begin() + 4, L"Request Access\u2026");
+    return items;
+}
+
 inline bool Has(const std::vector<std::wstring>& rows, const std::wstring& row)
 {
     return std::find(rows.begin(), rows.end(), row) != rows.end();
