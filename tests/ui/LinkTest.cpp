@@ -16,13 +16,18 @@ namespace {
 
 const wchar_t kSettingsKey[] = L"Software\\Microsoft\\Internet Explorer\\Settings";
 const wchar_t kMainKey[] = L"Software\\Microsoft\\Internet Explorer\\Main";
+const wchar_t kScriptsKey[] = L"Software\\Microsoft\\Internet Explorer\\International\\Scripts";
+const wchar_t kStylesKey[] = L"Software\\Microsoft\\Internet Explorer\\Styles";
 constexpr WORD kHandCursor = 104;
 
+// The browser's settings and faces that links read, removed before and after
+// a test.
 struct BrowserSettings
 {
+    const std::wstring script = std::wstring(kScriptsKey) + L"\\77";
     BrowserSettings() { Clear(); }
     ~BrowserSettings() { Clear(); }
-    static void Clear()
+    void Clear()
     {
         for (const wchar_t* name :
              {L"Use Anchor Hover Color", L"Anchor Color", L"Anchor Color Hover"}) {
@@ -30,11 +35,21 @@ struct BrowserSettings
         }
         for (const wchar_t* name : {L"Anchor Underline", L"Use_DlgBox_Colors"})
             RegDeleteKeyValueW(HKEY_CURRENT_USER, kMainKey, name);
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script");
+        RegDeleteTreeW(HKEY_CURRENT_USER, script.c_str());
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kStylesKey, L"IEPropFontName");
     }
     static void Set(const wchar_t* key, const wchar_t* name, const wchar_t* text)
     {
         RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_SZ, text,
                         static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
+    }
+    // The default script set to one of the test's own, with the face.
+    void SetScriptFace(const wchar_t* face)
+    {
+        const DWORD id = 77;
+        RegSetKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script", REG_DWORD, &id, 4);
+        Set(script.c_str(), L"IEPropFontName", face);
     }
 };
 
@@ -129,32 +144,6 @@ int SettleAtFit(void* context, int height)
     log.heights.push_back(height);
     return height <= log.fitsAt;
 }
-
-const wchar_t kScriptsKey[] = L"Software\\Microsoft\\Internet Explorer\\International\\Scripts";
-const wchar_t kStylesKey[] = L"Software\\Microsoft\\Internet Explorer\\Styles";
-
-// The default script set to one of the test's own, removed afterwards.
-struct BrowserFaces
-{
-    const std::wstring script = std::wstring(kScriptsKey) + L"\\77";
-    BrowserFaces()
-    {
-        Clear();
-        const DWORD id = 77;
-        RegSetKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script", REG_DWORD, &id, 4);
-    }
-    ~BrowserFaces() { Clear(); }
-    void Clear()
-    {
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script");
-        RegDeleteTreeW(HKEY_CURRENT_USER, script.c_str());
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, kStylesKey, L"IEPropFontName");
-    }
-    void SetScriptFace(const wchar_t* face)
-    {
-        BrowserSettings::Set(script.c_str(), L"IEPropFontName", face);
-    }
-};
 
 std::wstring PlainFace(const LinkCtrl& link)
 {
@@ -344,13 +333,13 @@ TEST_CASE("a link in a real window")
 
 TEST_CASE("the browser's face name")
 {
-    BrowserFaces faces;
+    BrowserSettings settings;
     LinkWindow window;
 
     SUBCASE("an empty face counts as none: the next setting is asked")
     {
-        faces.SetScriptFace(L"");
-        BrowserSettings::Set(kStylesKey, L"IEPropFontName", L"Tessel Styles Face");
+        settings.SetScriptFace(L"");
+        settings.Set(kStylesKey, L"IEPropFontName", L"Tessel Styles Face");
         REQUIRE(window.Attach(nullptr, LINK_BROWSER_FONT));
         CHECK(PlainFace(window.link) == L"Tessel Styles Face");
     }
@@ -358,7 +347,7 @@ TEST_CASE("the browser's face name")
     {
         const std::wstring longest(LF_FACESIZE - 1, L'F');
         for (const std::wstring& face : {longest, longest + L"GGGG"}) {
-            faces.SetScriptFace(face.c_str());
+            settings.SetScriptFace(face.c_str());
             REQUIRE(window.Attach(nullptr, LINK_BROWSER_FONT));
             CHECK(PlainFace(window.link) == longest);
         }
