@@ -1,7 +1,7 @@
 #include <doctest.h>
 
 #include "ChartPixels.h"
-#include "MainWindowHarness.h"
+#include "MainWindowFixture.h"
 #include "app/ChartWindow.h"
 #include "ui/Dpi.h"
 
@@ -16,13 +16,6 @@ namespace {
 
 constexpr long long kSecond = 10000000;
 
-std::wstring WindowText(HWND window)
-{
-    wchar_t text[256] = L"";
-    GetWindowTextW(window, text, 256);
-    return text;
-}
-
 // The open chart windows of this process.
 int ChartWindowCount()
 {
@@ -36,13 +29,8 @@ int ChartWindowCount()
     return count;
 }
 
-struct ChartFixture
+struct ChartFixture : MainWindowFixture
 {
-    ChartFixture() : sim(*Simulator())
-    {
-        REQUIRE(Simulator() != nullptr);
-        REQUIRE(sim.Reset() == 1);
-    }
     void AddSensor(unsigned number, const wchar_t* name)
     {
         REQUIRE(AddTestSensor(sim, number, name,
@@ -52,17 +40,15 @@ struct ChartFixture
     }
     void Fire(unsigned number, int times = 1)
     {
-        const GUID id = TestSensorId(number);
-        for (int index = 0; index < times; ++index) {
-            REQUIRE(sim.FireDataUpdated(&id) == 1);
-        }
+        for (int index = 0; index < times; ++index)
+            REQUIRE(FireData(number) == 1);
     }
     // The usual start: sensor 1, "Integrated GPS", in a started window with
     // the given number of reports, its chart open.
     void OpenGpsChart(int reports)
     {
         AddSensor(1, L"Integrated GPS");
-        REQUIRE(window.Start() == 1);
+        Open();
         Fire(1, reports);
         OpenChart(L"Integrated GPS");
     }
@@ -86,60 +72,44 @@ struct ChartFixture
         }));
         REQUIRE(found);
     }
-    HWND ChartWindowOf(unsigned number)
+    // The chart window's handle, or its plot's.
+    HWND ChartWindowOf(unsigned number, bool plot = false)
     {
         HWND handle = nullptr;
-        WithChart(number, [&](ChartWindow& chart) { handle = chart.Window(); });
+        WithChart(number, [&](ChartWindow& chart) {
+            handle = plot ? chart.Chart().Window() : chart.Window();
+        });
         return handle;
     }
-    HWND PlotOf(unsigned number)
+    unsigned Frames(unsigned number)
     {
-        HWND handle = nullptr;
-        WithChart(number, [&](ChartWindow& chart) { handle = chart.Chart().Window(); });
-        return handle;
+        unsigned frames = 0;
+        WithChart(number, [&](ChartWindow& chart) { frames = chart.Frames(); });
+        return frames;
     }
     // Waits until the chart has taken at least count more pictures.
     void WaitForFrames(unsigned number, unsigned count)
     {
-        unsigned start = 0;
-        WithChart(number, [&](ChartWindow& chart) { start = chart.Frames(); });
-        for (DWORD waited = 0; waited < 5000; waited += 20) {
-            unsigned now = 0;
-            WithChart(number, [&](ChartWindow& chart) { now = chart.Frames(); });
-            if (now >= start + count) {
-                return;
-            }
-            Sleep(20);
-        }
-        FAIL("the chart took no new pictures within 5 s");
+        const unsigned start = Frames(number);
+        REQUIRE_MESSAGE(WaitUntil(
+                            5000, [&] { return Frames(number) >= start + count; }, 20),
+                        "the chart took no new pictures within 5 s");
     }
-
-    PlacementValueGuard placement;
-    SensorSimControl& sim;
-    MainWindowHarness window;
 };
 
 // The chart's picture as the control draws it, for comparing two moments
 // (the screen could hold a tooltip over it).
-std::vector<DWORD> RenderedPixels(ChartFixture& f)
+std::vector<BYTE> RenderedPixels(ChartFixture& f)
 {
-    std::vector<DWORD> pixels;
+    std::vector<BYTE> pixels;
     f.WithChart(1, [&pixels](ChartWindow& chart) {
         ScopedBitmap bitmap;
         REQUIRE(chart.Chart().MakeBitmap(bitmap) == 1);
         BITMAP size = {};
         REQUIRE(GetObjectW(bitmap.Get(), sizeof(size), &size) == sizeof(size));
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = size.bmWidth;
-        info.bmiHeader.biHeight = -size.bmHeight;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        pixels.resize(static_cast<size_t>(size.bmWidth) * size.bmHeight);
-        ScreenDc screen;
-        REQUIRE(GetDIBits(screen.Get(), bitmap.Get(), 0, size.bmHeight, pixels.data(), &info,
-                          DIB_RGB_COLORS) == size.bmHeight);
+        pixels.resize(static_cast<size_t>(size.bmWidthBytes) * size.bmHeight);
+        const LONG length = static_cast<LONG>(pixels.size());
+        REQUIRE(GetBitmapBits(bitmap.Get(), length, pixels.data()) == length);
     });
     return pixels;
 }
@@ -199,7 +169,7 @@ TEST_CASE("Chart opens one window per sensor, brings it to the front again, and 
     ChartFixture f;
     f.AddSensor(1, L"First GPS");
     f.AddSensor(2, L"Second GPS");
-    REQUIRE(f.window.Start() == 1);
+    f.Open();
     f.OpenChart(L"First GPS");
     CHECK(ChartWindowCount() == 1);
     CHECK(WindowText(f.ChartWindowOf(1)) == L"First GPS - Chart");
@@ -236,17 +206,12 @@ TEST_CASE("the chart shows the history from before it opened, and the legend the
     });
     // Once both have shown the last report, the legend says what the tree says.
     f.Fire(1, 3);
-    const std::vector<TreeRow> rows = f.window.SettledTree();
+    const std::vector<std::wstring> rows = Texts(f.window.SettledTree());
     f.WithChart(1, [&rows](ChartWindow& chart) {
         chart.Update();
         for (const ChartSeries& series : chart.Chart().Data().series) {
             const std::wstring row = series.name + L"\t" + series.valueText;
-            bool inTree = false;
-            for (const TreeRow& treeRow : rows) {
-                inTree |= treeRow.text == row;
-            }
-            CAPTURE(std::string(row.begin(), row.end()));
-            CHECK(inTree);
+            CHECK_MESSAGE(Has(rows, row), std::string(row.begin(), row.end()));
         }
         CHECK(std::wstring(chart.HeaderText()).find(L"reports/s, last") != std::wstring::npos);
     });
@@ -256,7 +221,7 @@ TEST_CASE("the live chart draws the sensor's constant value where the axis says"
 {
     ChartFixture f;
     f.AddSensor(1, L"Integrated GPS");
-    REQUIRE(f.window.Start() == 1);
+    f.Open();
     // Reports over about a second, so that the line is long.
     for (int index = 0; index < 20; ++index) {
         f.Fire(1);
@@ -268,7 +233,7 @@ TEST_CASE("the live chart draws the sensor's constant value where the axis says"
         chart.TogglePause();
         chart.Chart().SetSeriesVisible(1, false);
     });
-    const HWND plot = f.PlotOf(1);
+    const HWND plot = f.ChartWindowOf(1, true);
     const WindowPicture picture(plot);
     ChartAxis timeAxis;
     ChartAxis valueAxis;
@@ -297,13 +262,12 @@ TEST_CASE("Space pauses the picture while reports go on; a hidden line stays hid
     ChartFixture f;
     f.OpenGpsChart(5);
     const HWND chartWindow = f.ChartWindowOf(1);
-    const HWND plot = f.PlotOf(1);
+    const HWND plot = f.ChartWindowOf(1, true);
     // Space reaches the window through the focused chart.
     PostMessageW(plot, WM_KEYDOWN, VK_SPACE, 0);
     REQUIRE(f.window.Settle() == 1);
     CHECK(WindowText(chartWindow) == L"Integrated GPS - Chart - Paused");
-    unsigned framesBefore = 0;
-    f.WithChart(1, [&](ChartWindow& chart) { framesBefore = chart.Frames(); });
+    const unsigned framesBefore = f.Frames(1);
     // The mouse away from the chart: its cursor is no part of this test.
     // The X server delivers the move a little later: let it arrive (and any
     // move from before it) before the cursor is cleared.
@@ -312,13 +276,13 @@ TEST_CASE("Space pauses the picture while reports go on; a hidden line stays hid
     REQUIRE(f.window.Settle() == 1);
     f.WithChart(1, [](ChartWindow& chart) { chart.Chart().ClearCursor(); });
     REQUIRE(f.window.Settle() == 1);
-    const std::vector<DWORD> before = RenderedPixels(f);
+    const std::vector<BYTE> before = RenderedPixels(f);
     f.Fire(1, 30);
     Sleep(300);
     REQUIRE(f.window.Settle() == 1);
-    const std::vector<DWORD> after = RenderedPixels(f);
+    const std::vector<BYTE> after = RenderedPixels(f);
     CHECK(before == after);
-    f.WithChart(1, [&](ChartWindow& chart) { CHECK(chart.Frames() == framesBefore); });
+    CHECK(f.Frames(1) == framesBefore);
 
     PostMessageW(plot, WM_KEYDOWN, VK_SPACE, 0);
     REQUIRE(f.window.Settle() == 1);
@@ -348,11 +312,10 @@ TEST_CASE("a minimised chart takes no pictures; restored, it goes on")
     const HWND chartWindow = f.ChartWindowOf(1);
     ShowWindow(chartWindow, SW_MINIMIZE);
     REQUIRE(f.window.Settle() == 1);
-    unsigned frames = 0;
-    f.WithChart(1, [&](ChartWindow& chart) { frames = chart.Frames(); });
+    const unsigned frames = f.Frames(1);
     f.Fire(1, 10);
     Sleep(300);
-    f.WithChart(1, [&](ChartWindow& chart) { CHECK(chart.Frames() == frames); });
+    CHECK(f.Frames(1) == frames);
     ShowWindow(chartWindow, SW_RESTORE);
     f.WaitForFrames(1, 2);
 }

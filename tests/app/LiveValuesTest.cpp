@@ -1,6 +1,7 @@
 #include <doctest.h>
 
-#include "MainWindowHarness.h"
+#include "MainWindowFixture.h"
+#include "TestText.h"
 #include "app/SensorTreeRules.h"
 #include "base/ScopedHandle.h"
 #include "system/Clipboard.h"
@@ -19,51 +20,19 @@ std::wstring Text(const WideString& text)
     return text.Data();
 }
 
-// The text of the n-th row that starts with prefix, or "<none>".
-std::wstring RowText(const std::vector<TreeRow>& rows, const std::wstring& prefix, int nth = 0)
+// Whether the row lies in the tree's update region, due to be painted.
+bool IsDue(HWND tree, HTREEITEM item)
 {
-    for (const TreeRow& row : rows) {
-        if (row.text.compare(0, prefix.size(), prefix) == 0 && nth-- == 0)
-            return row.text;
-    }
-    return L"<none>";
+    RECT rect = {};
+    if (!item || !TreeView_GetItemRect(tree, item, &rect, FALSE))
+        return false;
+    ScopedRegion due(CreateRectRgn(0, 0, 0, 0));
+    GetUpdateRgn(tree, due.Get(), FALSE);
+    return PtInRegion(due.Get(), 10, (rect.top + rect.bottom) / 2) != FALSE;
 }
 
-struct LiveFixture
-{
-    LiveFixture() : sim(*Simulator())
-    {
-        REQUIRE(Simulator() != nullptr);
-        REQUIRE(sim.Reset() == 1);
-        REQUIRE(CopyTextToClipboard(nullptr, L"before") == 1);
-    }
-    void Open() { REQUIRE(window.Start() == 1); }
-    void AddGps(unsigned number, const wchar_t* name)
-    {
-        REQUIRE(AddTestSensor(
-            sim, number, name,
-            {{L"LATITUDE_DEGREES", L"VT_R8, 47.6, ramp, 0.5"}, {L"CITY", L"VT_LPWSTR, Seattle"}}));
-    }
-    int FireData(unsigned number)
-    {
-        const GUID id = TestSensorId(number);
-        return sim.FireDataUpdated(&id);
-    }
-    int SetField(unsigned number, const wchar_t* key, const wchar_t* value)
-    {
-        const GUID id = TestSensorId(number);
-        return sim.SetFieldText(&id, key, value);
-    }
-
-    PlacementValueGuard placement;
-    SensorSimControl& sim;
-    MainWindowHarness window;
-};
-
-void PressCtrlC(MainWindowHarness& window, bool withControl)
-{
-    REQUIRE(window.PressInTree('C', withControl) == 1);
-}
+// A latitude that grows by 0.5 with each report.
+constexpr wchar_t kRampingLatitude[] = L"VT_R8, 47.6, ramp, 0.5";
 
 } // namespace
 
@@ -110,9 +79,9 @@ TEST_CASE("refreshes are paced to one per gap")
 
 TEST_CASE("new values change their cells in place")
 {
-    LiveFixture f;
+    MainWindowFixture f;
     for (unsigned number = 1; number <= 8; ++number)
-        f.AddGps(number, number == 3 ? L"Third GPS" : L"More GPS");
+        f.AddGps(number, number == 3 ? L"Third GPS" : L"More GPS", kRampingLatitude);
     f.Open();
     HWND tree = f.window.Tree();
     REQUIRE(f.window.Select(L"LATITUDE DEGREES\t", 2) == 1);
@@ -135,12 +104,7 @@ TEST_CASE("new values change their cells in place")
         CHECK(Handles(after) == Handles(before));
         CHECK(RowText(after, L"LATITUDE DEGREES\t", 2) == L"LATITUDE DEGREES\t48.100000");
         CHECK(RowText(after, L"LATITUDE DEGREES\t", 1) == L"LATITUDE DEGREES\t47.600000");
-        auto selected = [](const std::vector<TreeRow>& rows) {
-            return std::find_if(rows.begin(), rows.end(),
-                                [](const TreeRow& r) { return r.selected; })
-                ->item;
-        };
-        CHECK(selected(after) == selected(before));
+        CHECK(after[SelectedIndex(after)].item == before[SelectedIndex(before)].item);
         int scrolledAfter = -1;
         REQUIRE(f.window.Send([&] { scrolledAfter = FirstVisibleRow(tree); }));
         CHECK(scrolledAfter == scrolledBefore);
@@ -163,16 +127,9 @@ TEST_CASE("new values change their cells in place")
             InvalidateRect(tree, &row, FALSE);
             fired = f.FireData(3);
             f.window.App()->RefreshNow();
-            ScopedRegion due(CreateRectRgn(0, 0, 0, 0));
-            GetUpdateRgn(tree, due.Get(), FALSE);
-            auto isDue = [&](HTREEITEM item) {
-                RECT rect = {};
-                TreeView_GetItemRect(tree, item, &rect, FALSE);
-                return item && PtInRegion(due.Get(), 10, (rect.top + rect.bottom) / 2) != FALSE;
-            };
-            pendingDue = isDue(pending);
-            changedDue = isDue(changed);
-            betweenDue = isDue(between);
+            pendingDue = IsDue(tree, pending);
+            changedDue = IsDue(tree, changed);
+            betweenDue = IsDue(tree, between);
         }));
         REQUIRE(fired == 1);
         CHECK(pendingDue);
@@ -183,9 +140,9 @@ TEST_CASE("new values change their cells in place")
 
 TEST_CASE("a report with other fields rebuilds the tree")
 {
-    LiveFixture f;
-    f.AddGps(1, L"Integrated GPS");
-    f.AddGps(2, L"Second GPS");
+    MainWindowFixture f;
+    f.AddGps(1, L"Integrated GPS", kRampingLatitude);
+    f.AddGps(2, L"Second GPS", kRampingLatitude);
     f.Open();
     const std::vector<TreeRow> before = f.window.SettledTree();
     REQUIRE(f.window.Select(L"CITY\t", 1) == 1);
@@ -200,9 +157,7 @@ TEST_CASE("a report with other fields rebuilds the tree")
         CHECK(Handles(after) != std::vector<HTREEITEM>(Handles(before)));
         // The rebuild keeps the selected row as every rebuild does.
         CHECK(RowText(after, L"CITY\t", 1) == L"CITY\tSeattle");
-        CHECK(std::find_if(after.begin(), after.end(), [](const TreeRow& r) {
-                  return r.selected;
-              })->text == L"CITY\tSeattle");
+        CHECK(SelectedText(after) == L"CITY\tSeattle");
     }
     SUBCASE("the same number of fields in another order")
     {
@@ -233,11 +188,11 @@ TEST_CASE("a report with other fields rebuilds the tree")
 
 TEST_CASE("a burst of events from several sensors ends with every last value shown")
 {
-    LiveFixture f;
+    MainWindowFixture f;
     constexpr unsigned kSensors = 4;
     constexpr int kEvents = 40;
     for (unsigned number = 1; number <= kSensors; ++number)
-        f.AddGps(number, L"Burst GPS");
+        f.AddGps(number, L"Burst GPS", kRampingLatitude);
     f.Open();
     REQUIRE(f.window.Settle() == 1);
 
@@ -272,8 +227,8 @@ TEST_CASE("a burst of events from several sensors ends with every last value sho
 
 TEST_CASE("the pace timer stops when nothing changes and starts again with the next change")
 {
-    LiveFixture f;
-    f.AddGps(1, L"Integrated GPS");
+    MainWindowFixture f;
+    f.AddGps(1, L"Integrated GPS", kRampingLatitude);
     auto open = [&](const RefreshPace& pace) {
         f.window.SetRefreshPace(pace);
         f.Open();
@@ -326,43 +281,38 @@ TEST_CASE("the pace timer stops when nothing changes and starts again with the n
 
 TEST_CASE("Ctrl+C copies the selected row")
 {
-    LiveFixture f;
-    f.AddGps(1, L"Integrated GPS");
+    MainWindowFixture f;
+    f.AddGps(1, L"Integrated GPS", kRampingLatitude);
     f.Open();
 
-    REQUIRE(f.window.Select(L"LATITUDE DEGREES\t") == 1);
-    PressCtrlC(f.window, true);
-    CHECK(ClipboardText() == L"LATITUDE DEGREES\t47.600000");
-
-    REQUIRE(f.window.Select(L"Integrated GPS") == 1);
-    PressCtrlC(f.window, true);
-    CHECK(ClipboardText() == L"Integrated GPS\tReady");
-
-    // A plain C is the tree's own (incremental search) and copies nothing.
-    REQUIRE(CopyTextToClipboard(nullptr, L"kept") == 1);
-    PressCtrlC(f.window, false);
-    CHECK(ClipboardText() == L"kept");
-
-    // With nothing selected there is nothing to copy.
-    REQUIRE(f.window.Select(nullptr) == 1);
-    PressCtrlC(f.window, true);
-    CHECK(ClipboardText() == L"kept");
+    // A plain C is the tree's own (incremental search) and copies nothing;
+    // with nothing selected there is nothing to copy.
+    const struct
+    {
+        const wchar_t* selected;
+        bool withControl;
+        const wchar_t* copied;
+    } presses[] = {
+        {L"LATITUDE DEGREES\t", true, L"LATITUDE DEGREES\t47.600000"},
+        {L"Integrated GPS", true, L"Integrated GPS\tReady"},
+        {L"Integrated GPS", false, L"kept"},
+        {nullptr, true, L"kept"},
+    };
+    for (const auto& press : presses) {
+        REQUIRE(CopyTextToClipboard(nullptr, L"kept") == 1);
+        REQUIRE(f.window.Select(press.selected) == 1);
+        REQUIRE(f.window.PressInTree('C', press.withControl) == 1);
+        CHECK_MESSAGE(ClipboardText() == press.copied, Narrow(press.copied));
+    }
 }
 
 TEST_CASE("the tree's context menu copies a row or the whole tree")
 {
-    LiveFixture f;
-    f.AddGps(1, L"Integrated GPS");
+    MainWindowFixture f;
+    f.AddGps(1, L"Integrated GPS", kRampingLatitude);
     REQUIRE(AddTestSensor(f.sim, 2, L"Bare Sensor", {}));
     f.Open();
-    const std::vector<std::wstring> menu = {L"Copy",
-                                            L"Copy All",
-                                            L"",
-                                            L"Properties\tAlt+Enter",
-                                            L"Chart\tCtrl+G",
-                                            L"",
-                                            L"Record Values\u2026\tCtrl+R",
-                                            L"Open Recording\u2026\tCtrl+O"};
+    const std::vector<std::wstring> menu = TreeMenuItems();
 
     SUBCASE("from the keyboard: Copy, below the selected row")
     {
@@ -403,7 +353,7 @@ TEST_CASE("the tablet scenario's sensors update in place")
     // Every kind of value the default scenario reports (times, booleans, a
     // byte vector, vendor keys, a nameless sensor, a sensor whose reads
     // fail) keeps its rows across data updates.
-    LiveFixture f;
+    MainWindowFixture f;
     REQUIRE(f.sim.LoadScenario(nullptr) == 1);
     f.Open();
     const std::vector<TreeRow> before = f.window.SettledTree();
@@ -425,7 +375,7 @@ TEST_CASE("rows longer than the usual read-back buffer update in place like any 
 {
     // A 300-unit sensor name and value: compared whole, neither forces a
     // rebuild nor a rewrite of an unchanged row on every event.
-    LiveFixture f;
+    MainWindowFixture f;
     const std::wstring name(300, L'N');
     const std::wstring longValue(300, L'v');
     REQUIRE(AddTestSensor(
@@ -444,13 +394,7 @@ TEST_CASE("rows longer than the usual read-back buffer update in place like any 
             UpdateWindow(tree);
             fired = f.FireData(1);
             f.window.App()->RefreshNow();
-            RECT rect = {};
-            TreeView_GetItemRect(tree, FindRow(tree, L"CITY\t"), &rect, FALSE);
-            longRowDue = GetUpdateRect(tree, nullptr, FALSE) && [&] {
-                ScopedRegion due(CreateRectRgn(0, 0, 0, 0));
-                GetUpdateRgn(tree, due.Get(), FALSE);
-                return PtInRegion(due.Get(), 10, (rect.top + rect.bottom) / 2) != 0;
-            }();
+            longRowDue = IsDue(tree, FindRow(tree, L"CITY\t"));
         }));
         REQUIRE(fired == 1);
         CHECK_FALSE(longRowDue);

@@ -1,9 +1,7 @@
 #include <doctest.h>
 
-#include "MainWindowHarness.h"
-#include "PropertiesHarness.h"
+#include "MainWindowFixture.h"
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,37 +10,15 @@ using namespace main_window_test;
 // Rows longer than the tree's usual read-back buffer of 260 characters, and
 // what the properties dialog says a value means.
 
-namespace {
-
-struct RowsFixture
-{
-    RowsFixture() : sim(*Simulator())
-    {
-        REQUIRE(Simulator() != nullptr);
-        REQUIRE(sim.Reset() == 1);
-    }
-
-    PlacementValueGuard placement;
-    SensorSimControl& sim;
-    MainWindowHarness window;
-};
-
-bool Has(const std::vector<std::wstring>& rows, const std::wstring& row)
-{
-    return std::find(rows.begin(), rows.end(), row) != rows.end();
-}
-
-} // namespace
-
 TEST_CASE("a 300-unit name and a 1,000-unit value are whole on the clipboard and in the selection")
 {
-    RowsFixture f;
+    MainWindowFixture f;
     const std::wstring name = L"Long " + std::wstring(294, L'n') + L"!";
     const std::wstring value = std::wstring(997, L'v') + L"END";
     REQUIRE(name.size() == 300u);
     REQUIRE(value.size() == 1000u);
     REQUIRE(AddTestSensor(f.sim, 1, name.c_str(), {{L"CITY", (L"VT_LPWSTR, " + value).c_str()}}));
-    REQUIRE(f.window.Start() == 1);
+    f.Open();
     const std::vector<std::wstring> rows = Texts(f.window.SettledTree());
     REQUIRE(Has(rows, name + L"\tReady"));
     REQUIRE(Has(rows, L"CITY\t" + value));
@@ -71,10 +47,7 @@ TEST_CASE("a 300-unit name and a 1,000-unit value are whole on the clipboard and
         REQUIRE(f.sim.FireEnter(&arriving) == 1);
         std::vector<TreeRow> after = f.window.SettledTree();
         REQUIRE(Has(Texts(after), L"Arriving\tReady"));
-        const auto selected = std::find_if(after.begin(), after.end(),
-                                           [](const TreeRow& row) { return row.selected; });
-        REQUIRE(selected != after.end());
-        CHECK(selected->text == name + L"\tReady");
+        CHECK(SelectedText(after) == name + L"\tReady");
     }
     SUBCASE("the selected field stays selected when the tree is rebuilt")
     {
@@ -82,17 +55,13 @@ TEST_CASE("a 300-unit name and a 1,000-unit value are whole on the clipboard and
         const GUID id = TestSensorId(1);
         REQUIRE(f.sim.FireStateChanged(&id, 3) == 1);
         REQUIRE(f.sim.FireStateChanged(&id, 0) == 1);
-        std::vector<TreeRow> after = f.window.SettledTree();
-        const auto selected = std::find_if(after.begin(), after.end(),
-                                           [](const TreeRow& row) { return row.selected; });
-        REQUIRE(selected != after.end());
-        CHECK(selected->text == L"CITY\t" + value);
+        CHECK(SelectedText(f.window.SettledTree()) == L"CITY\t" + value);
     }
 }
 
 TEST_CASE("the properties dialog names enumerations and identifiers beside their numbers")
 {
-    RowsFixture f;
+    MainWindowFixture f;
     REQUIRE(AddTestSensor(f.sim, 1, L"Denied GPS", {{L"LATITUDE_DEGREES", L"VT_R8, 47.6"}},
                           kStateAccessDenied));
     const GUID id = TestSensorId(1);
@@ -104,12 +73,8 @@ TEST_CASE("the properties dialog names enumerations and identifiers beside their
     REQUIRE(f.sim.SetPropertyText(&id, L"{D6E1A8F3-27B4-4C59-9A0E-5B3F7C2D8E61},9",
                                   L"VT_CLSID, {0BADF00D-1234-4321-A001-020304050607}") == 1);
     REQUIRE(f.sim.SetPropertyText(&id, L"RADIO_STATE", L"VT_UI4, 4") == 1);
-    REQUIRE(f.window.Start() == 1);
-    REQUIRE(OpenPropertiesOf(f.window, L"Denied GPS") != nullptr);
-    std::vector<std::wstring> rows;
-    REQUIRE(WithProperties(f.window, [&](SensorPropertiesDialog& open) {
-        rows = Texts(ReadTree(open.Tree().Window()));
-    }));
+    f.Open();
+    const std::vector<std::wstring> rows = f.PropertyRows(f.OpenProperties(L"Denied GPS"));
     // The rows above the properties name them already.
     CHECK(Has(rows, L"Type\tLOCATION GPS"));
     CHECK(Has(rows, L"State\tAccess denied"));

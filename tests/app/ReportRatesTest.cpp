@@ -1,8 +1,7 @@
 #include <doctest.h>
 
-#include "MainWindowHarness.h"
+#include "MainWindowFixture.h"
 #include "ScenarioFile.h"
-#include "app/PropertiesDialog.h"
 #include "app/ReportIntervalDialog.h"
 
 #include <algorithm>
@@ -39,15 +38,13 @@ std::string Scenario(const char* names, const std::string& sections)
 }
 
 // The main window on the scenario's sensors.
-struct RatesFixture
+struct RatesFixture : MainWindowFixture
 {
-    explicit RatesFixture(const std::string& text) : sim(*Simulator()), scenario(text)
+    explicit RatesFixture(const std::string& text) : scenario(text)
     {
-        REQUIRE(Simulator() != nullptr);
         REQUIRE(scenario.Path() != nullptr);
-        REQUIRE(sim.Reset() == 1);
         REQUIRE(sim.LoadScenario(scenario.Path()) == 1);
-        REQUIRE(window.Start() == 1);
+        Open();
     }
     ~RatesFixture()
     {
@@ -63,57 +60,19 @@ struct RatesFixture
         return reading;
     }
 
-    // Polls every 50 ms until done answers true or limitMs passed.
-    template <class Done> bool WaitUntil(DWORD limitMs, Done done)
-    {
-        for (DWORD waited = 0; waited < limitMs; waited += 50) {
-            if (done())
-                return true;
-            Sleep(50);
-        }
-        return done();
-    }
-
     // Waits until the measured rate of the sensor is within 5 % of hertz:
     // the 5 s window must first let go of the arrivals at the old pace.
     bool RateSettlesAt(unsigned number, double hertz)
     {
-        return WaitUntil(15000, [&] {
-            const double rate = Reading(number).perSecond;
-            return rate > hertz * 0.95 && rate < hertz * 1.05;
-        });
+        return WaitUntil(
+            15000,
+            [&] {
+                const double rate = Reading(number).perSecond;
+                return rate > hertz * 0.95 && rate < hertz * 1.05;
+            },
+            50);
     }
 
-    HWND OpenProperties(const wchar_t* prefix)
-    {
-        REQUIRE(window.Select(prefix) == 1);
-        PostMessageW(window.Window(), WM_COMMAND, IDM_PROPERTIES, 0);
-        HWND dialog = nullptr;
-        WaitUntil(kPatienceMs, [&] {
-            window.Send([&] {
-                if (SensorPropertiesDialog* open = window.App()->OpenProperties())
-                    dialog = open->Window();
-            });
-            return dialog && IsWindowVisible(dialog);
-        });
-        return dialog;
-    }
-    // Runs function with the open properties dialog on the window's thread.
-    template <class Function> void WithProperties(Function function)
-    {
-        window.Send([&] {
-            if (SensorPropertiesDialog* open = window.App()->OpenProperties())
-                function(*open);
-        });
-    }
-    std::vector<std::wstring> PropertyRows(HWND dialog)
-    {
-        std::vector<TreeRow> rows;
-        // Once the main window has shown every change (a sensor that left).
-        window.Settle();
-        window.AfterPosted([&] { rows = ReadTree(GetDlgItem(dialog, IDC_PROPERTY_TREE)); });
-        return Texts(rows);
-    }
     // The number in the value of the row that starts with name, or -1.
     double RowNumber(HWND dialog, const std::wstring& name)
     {
@@ -141,20 +100,8 @@ struct RatesFixture
             });
             return dialog && IsWindowVisible(dialog);
         });
-        return dialog;
-    }
-    // The sensor's properties and its report interval dialog over them.
-    void OpenBoth(const wchar_t* name, HWND& properties, HWND& dialog)
-    {
-        properties = OpenProperties(name);
-        REQUIRE(properties != nullptr);
-        dialog = OpenInterval(properties);
         REQUIRE(dialog != nullptr);
-    }
-    void Close(HWND dialog)
-    {
-        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-        CHECK(WaitUntil(kPatienceMs, [&] { return !IsWindow(dialog); }));
+        return dialog;
     }
     // Types the text, presses OK and answers the line the dialog shows.
     std::wstring Apply(HWND dialog, const wchar_t* typed)
@@ -176,10 +123,7 @@ struct RatesFixture
         return text;
     }
 
-    PlacementValueGuard placement;
-    SensorSimControl& sim;
     ScenarioFile scenario;
-    MainWindowHarness window;
 };
 
 } // namespace
@@ -234,14 +178,17 @@ TEST_CASE("sensors at 1, 10 and 60 Hz are measured within 5 %, and one that stop
     // Let a report that was on its way arrive.
     Sleep(200);
     ReportRateReading previous = f.Reading(3);
-    bool stopped = f.WaitUntil(10000, [&] {
-        Sleep(200);
-        const ReportRateReading reading = f.Reading(3);
-        CHECK(reading.secondsSinceLast > previous.secondsSinceLast);
-        CHECK(reading.perSecond <= previous.perSecond);
-        previous = reading;
-        return reading.perSecond == 0.0;
-    });
+    bool stopped = WaitUntil(
+        10000,
+        [&] {
+            Sleep(200);
+            const ReportRateReading reading = f.Reading(3);
+            CHECK(reading.secondsSinceLast > previous.secondsSinceLast);
+            CHECK(reading.perSecond <= previous.perSecond);
+            previous = reading;
+            return reading.perSecond == 0.0;
+        },
+        50);
     CHECK(stopped);
     CHECK(previous.secondsSinceLast > 5.0);
 }
@@ -250,9 +197,8 @@ TEST_CASE("the properties dialog shows the rate live, and rests while minimised"
 {
     RatesFixture f(Scenario("Medium", SensorSection("Medium", 2, 100)));
     HWND dialog = f.OpenProperties(L"Medium");
-    REQUIRE(dialog != nullptr);
     CHECK(f.RateTimerRunning());
-    CHECK(f.WaitUntil(8000, [&] {
+    CHECK(WaitUntil(8000, [&] {
         const double rate = f.RowNumber(dialog, L"Report rate");
         return rate > 9.5 && rate < 10.5;
     }));
@@ -267,12 +213,12 @@ TEST_CASE("the properties dialog shows the rate live, and rests while minimised"
         CHECK_FALSE(f.RateTimerRunning());
         const std::vector<std::wstring> frozen = f.PropertyRows(dialog);
         const LONG delivered = f.sim.DeliveredEvents();
-        CHECK(f.WaitUntil(5000, [&] { return f.sim.DeliveredEvents() >= delivered + 5; }));
+        CHECK(WaitUntil(5000, [&] { return f.sim.DeliveredEvents() >= delivered + 5; }));
         CHECK(f.PropertyRows(dialog) == frozen);
 
         REQUIRE(f.window.Send([&] { ShowWindow(dialog, SW_RESTORE); }));
         CHECK(f.RateTimerRunning());
-        CHECK(f.WaitUntil(5000, [&] { return f.PropertyRows(dialog) != frozen; }));
+        CHECK(WaitUntil(5000, [&] { return f.PropertyRows(dialog) != frozen; }));
     }
     SUBCASE("a sensor that stops: the last report grows older, the rate falls")
     {
@@ -289,7 +235,7 @@ TEST_CASE("the properties dialog shows the rate live, and rests while minimised"
         CHECK(previousAgo > 1.0);
         CHECK(f.RowNumber(dialog, L"Report rate") < rateBefore);
     }
-    f.Close(dialog);
+    f.CloseProperties(dialog);
 }
 
 TEST_CASE("the report interval: taken, raised to the minimum, refused, and the rate follows")
@@ -300,9 +246,8 @@ TEST_CASE("the report interval: taken, raised to the minimum, refused, and the r
 
     SUBCASE("a willing sensor")
     {
-        HWND properties = nullptr;
-        HWND dialog = nullptr;
-        f.OpenBoth(L"Willing", properties, dialog);
+        HWND properties = f.OpenProperties(L"Willing");
+        HWND dialog = f.OpenInterval(properties);
         CHECK(f.Text(dialog, IDC_INTERVAL_CURRENT) == L"100 ms");
         CHECK(f.Text(dialog, IDC_INTERVAL_MINIMUM) == L"16 ms");
         CHECK(f.Text(dialog, IDC_INTERVAL_EDIT) == L"100");
@@ -320,36 +265,34 @@ TEST_CASE("the report interval: taken, raised to the minimum, refused, and the r
         CHECK(f.Text(dialog, IDC_INTERVAL_CURRENT) == L"16 ms");
 
         // Closed, the dialog behind shows the interval the sensor uses now.
-        f.Close(dialog);
+        f.CloseDialog(dialog);
         const std::vector<std::wstring> rows = f.PropertyRows(properties);
-        CHECK(std::find(rows.begin(), rows.end(), L"CURRENT REPORT INTERVAL\t16") != rows.end());
-        f.Close(properties);
+        CHECK(Has(rows, L"CURRENT REPORT INTERVAL\t16"));
+        f.CloseProperties(properties);
     }
     SUBCASE("a sensor that left meanwhile: one line, and the dialog behind says it left")
     {
-        HWND properties = nullptr;
-        HWND dialog = nullptr;
-        f.OpenBoth(L"Willing", properties, dialog);
+        HWND properties = f.OpenProperties(L"Willing");
+        HWND dialog = f.OpenInterval(properties);
         const GUID id = TestSensorId(1);
         REQUIRE(f.sim.RemoveSensor(&id) == 1);
         CHECK(f.Apply(dialog, L"50") == L"The sensor refused the interval (error 0x8007048F).");
-        f.Close(dialog);
+        f.CloseDialog(dialog);
         CHECK(f.PropertyRows(properties) ==
               std::vector<std::wstring>{L"This sensor is no longer connected."});
         CHECK_FALSE(IsWindowVisible(GetDlgItem(properties, IDC_REPORT_INTERVAL)));
-        f.Close(properties);
+        f.CloseProperties(properties);
     }
     SUBCASE("a sensor that refuses: one line, and the rate stays")
     {
-        HWND properties = nullptr;
-        HWND dialog = nullptr;
-        f.OpenBoth(L"Stubborn", properties, dialog);
+        HWND properties = f.OpenProperties(L"Stubborn");
+        HWND dialog = f.OpenInterval(properties);
         CHECK(f.Apply(dialog, L"20") == L"The sensor refused the interval (error 0x80070005).");
         CHECK(f.Text(dialog, IDC_INTERVAL_CURRENT) == L"100 ms");
         Sleep(1000);
         CHECK(f.Reading(2).perSecond == doctest::Approx(10.0).epsilon(0.05).scale(0));
-        f.Close(dialog);
-        f.Close(properties);
+        f.CloseDialog(dialog);
+        f.CloseProperties(properties);
     }
 }
 
@@ -369,7 +312,6 @@ TEST_CASE("\"Report Interval...\" only for a sensor that states its interval and
     for (const auto& sensor : sensors) {
         CAPTURE(std::wstring(sensor.name));
         HWND properties = f.OpenProperties(sensor.name);
-        REQUIRE(properties != nullptr);
         CHECK(IsWindowVisible(GetDlgItem(properties, IDC_REPORT_INTERVAL)) == sensor.offered);
         // The command does nothing where the button is not offered.
         PostMessageW(properties, WM_COMMAND, IDC_REPORT_INTERVAL, 0);
@@ -381,10 +323,8 @@ TEST_CASE("\"Report Interval...\" only for a sensor that states its interval and
             });
             CHECK_FALSE(opened);
         } else {
-            HWND dialog = f.OpenInterval(properties);
-            REQUIRE(dialog != nullptr);
-            f.Close(dialog);
+            f.CloseDialog(f.OpenInterval(properties));
         }
-        f.Close(properties);
+        f.CloseProperties(properties);
     }
 }

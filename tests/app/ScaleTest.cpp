@@ -1,9 +1,8 @@
 #include <doctest.h>
 
 #include "GuiObjectCount.h"
-#include "MainWindowHarness.h"
+#include "MainWindowFixture.h"
 #include "MeasuredColumnFit.h"
-#include "PropertiesHarness.h"
 #include "ui/Dpi.h"
 
 #include <algorithm>
@@ -14,31 +13,23 @@
 
 using namespace main_window_test;
 
-// The main window's pixel sizes at the DPI the test runs at. The test
-// command runs this program a second and a third time at 144 and 192 dpi
-// (TESSEL_TEST_DPI names the DPI the prefix was set to).
+// The pixel sizes of the main window and of its properties dialog at the DPI
+// the test runs at. The test command runs this program a second and a third
+// time at 144 and 192 dpi (TESSEL_TEST_DPI names the DPI the prefix was set
+// to).
 
 namespace {
 
-struct ScaleFixture
+// A resizable dialog with a tree-list: the main window or the properties
+// dialog.
+struct DialogParts
 {
-    ScaleFixture() : sim(*Simulator())
-    {
-        REQUIRE(Simulator() != nullptr);
-        REQUIRE(sim.Reset() == 1);
-        HoldOffWeeklyUpdateCheck();
-    }
-    void OpenDefaultScenario()
-    {
-        REQUIRE(sim.LoadScenario(nullptr) == 1);
-        REQUIRE(window.Start() == 1);
-        REQUIRE(sim.StopTimeline() == 1);
-        REQUIRE(window.Settle() == 1);
-    }
-
-    PlacementValueGuard placement;
-    SensorSimControl& sim;
-    MainWindowHarness window;
+    DialogApp& app;
+    TreeListCtrl& tree;
+    SizeGrip& grip;
+    // The control in the bottom-right corner.
+    int button;
+    LinkCtrl* link;
 };
 
 // Every figure that follows the DPI; read on the window's thread.
@@ -56,9 +47,15 @@ struct Figures
     LONG dialogFontHeight = 0;
     LONG linkFontHeight = 0;
     int headerHeight = 0;
+    RECT outer = {};
     RECT tree = {};
     RECT header = {};
     RECT button = {};
+    int treeWidth = 0;
+    // How much wider the widest name of the first column needs it than it
+    // is, measured by the test in the tree's font at the window's DPI; 0 or
+    // less when every name is whole.
+    int shortfall = 0;
 
     // Every figure, in one line, so that a difference shows which.
     std::string Text() const
@@ -88,50 +85,35 @@ RECT RectIn(HWND window, HWND control)
     return rect;
 }
 
-// The figures every resizable dialog with a tree-list has; button is the
-// control in its bottom-right corner.
-Figures ReadDialogFigures(DialogApp& app, TreeListCtrl& tree, SizeGrip& grip, int button)
+Figures ReadFigures(const DialogParts& parts)
 {
     Figures figures;
+    DialogApp& app = parts.app;
     figures.dpi = app.Dpi();
-    figures.itemColumn = tree.ColumnWidth(0);
-    figures.valueColumn = tree.ColumnWidth(1);
-    figures.itemHeight = tree.GetItemHeight();
+    figures.itemColumn = parts.tree.ColumnWidth(0);
+    figures.valueColumn = parts.tree.ColumnWidth(1);
+    figures.itemHeight = parts.tree.GetItemHeight();
     const auto list = reinterpret_cast<HIMAGELIST>(
-        SendMessageW(tree.Window(), TVM_GETIMAGELIST, TVSIL_NORMAL, 0));
+        SendMessageW(parts.tree.Window(), TVM_GETIMAGELIST, TVSIL_NORMAL, 0));
     ImageList_GetIconSize(list, &figures.iconWidth, &figures.iconHeight);
-    figures.grip = grip.GripSize();
+    figures.grip = parts.grip.GripSize();
     figures.minimumWidth = app.MinimumWidth();
     figures.minimumHeight = app.MinimumHeight();
-    figures.dialogFontHeight =
-        FontHeight(reinterpret_cast<HFONT>(SendMessageW(app.Control(button), WM_GETFONT, 0, 0)));
-    figures.tree = RectIn(app.Window(), tree.Window());
-    figures.header = RectIn(app.Window(), tree.Header());
+    figures.dialogFontHeight = FontHeight(
+        reinterpret_cast<HFONT>(SendMessageW(app.Control(parts.button), WM_GETFONT, 0, 0)));
+    if (parts.link)
+        figures.linkFontHeight = FontHeight(parts.link->PlainFont());
+    GetWindowRect(app.Window(), &figures.outer);
+    figures.tree = RectIn(app.Window(), parts.tree.Window());
+    figures.header = RectIn(app.Window(), parts.tree.Header());
     figures.headerHeight = figures.header.bottom - figures.header.top;
-    figures.button = RectIn(app.Window(), app.Control(button));
-    return figures;
-}
-
-Figures ReadFigures(SensorViewerApp& app)
-{
-    Figures figures = ReadDialogFigures(app, app.Tree(), app.Grip(), IDC_EXIT);
-    figures.linkFontHeight = FontHeight(app.Link().PlainFont());
-    return figures;
-}
-
-// How much wider the widest name of the first column needs it than it is,
-// measured by the test in the tree's font at the window's DPI; 0 or less
-// when every name is whole.
-int ItemColumnShortfall(DialogApp& app, TreeListCtrl& tree)
-{
-    return measured_fit::FirstColumnShortfall(tree.Window(), tree.ColumnWidth(0), app.Dpi());
-}
-
-int ClientWidth(HWND window)
-{
+    figures.button = RectIn(app.Window(), app.Control(parts.button));
     RECT client = {};
-    GetClientRect(window, &client);
-    return client.right;
+    GetClientRect(parts.tree.Window(), &client);
+    figures.treeWidth = client.right;
+    figures.shortfall = measured_fit::FirstColumnShortfall(parts.tree.Window(),
+                                                           parts.tree.ColumnWidth(0), app.Dpi());
+    return figures;
 }
 
 // Tells the window that it is now at dpi, with its outer rectangle rescaled
@@ -155,6 +137,26 @@ void ChangeDpiAndBack(HWND window, int dpi, int otherDpi)
     GetWindowRect(window, &outer);
     ChangeDpi(window, dpi, otherDpi);
     ChangeDpi(window, otherDpi, dpi, &outer);
+}
+
+// The figures before, at twice the DPI and back again.
+struct RoundTrip
+{
+    Figures before;
+    Figures doubled;
+    Figures after;
+};
+
+RoundTrip ToTwiceTheDpiAndBack(const DialogParts& parts)
+{
+    RoundTrip trip;
+    trip.before = ReadFigures(parts);
+    const int dpi = trip.before.dpi;
+    ChangeDpi(parts.app.Window(), dpi, 2 * dpi);
+    trip.doubled = ReadFigures(parts);
+    ChangeDpi(parts.app.Window(), 2 * dpi, dpi, &trip.before.outer);
+    trip.after = ReadFigures(parts);
+    return trip;
 }
 
 // Drags the divider after the first column of the header to make that
@@ -188,105 +190,171 @@ int ExpectedDpi()
     return value ? std::atoi(value) : 0;
 }
 
-} // namespace
-
-TEST_CASE("every pixel size of the main window follows its DPI")
+// The figures that follow the DPI alone.
+void CheckScaled(const Figures& figures, int dpi, int valueColumnAt96)
 {
-    ScaleFixture f;
-    f.OpenDefaultScenario();
-    Figures figures;
-    int treeWidth = 0;
-    int shortfall = 0;
-    int valueShortfall = 0;
-    REQUIRE(f.window.Send([&] {
-        SensorViewerApp& app = *f.window.App();
-        figures = ReadFigures(app);
-        RECT client = {};
-        GetClientRect(app.Tree().Window(), &client);
-        treeWidth = client.right;
-        shortfall = ItemColumnShortfall(app, app.Tree());
-        valueShortfall = app.Tree().ColumnFitWidth(1) - (client.right - figures.itemColumn);
-    }));
-    const int dpi = figures.dpi;
-    if (ExpectedDpi())
-        REQUIRE(dpi == ExpectedDpi());
-    CHECK(dpi == SystemDpi());
-    CHECK(figures.valueColumn == MulDiv(500, dpi, 96));
+    CAPTURE(dpi);
+    CHECK(figures.dpi == dpi);
+    CHECK(figures.valueColumn == MulDiv(valueColumnAt96, dpi, 96));
     CHECK(figures.itemHeight >= MulDiv(18, dpi, 96));
     // Small icons of the DPI, loaded at that size (16, 24, 32 ...).
     CHECK(figures.iconWidth == MulDiv(16, dpi, 96));
     CHECK(figures.iconHeight == MulDiv(16, dpi, 96));
     CHECK(figures.grip.cx == MulDiv(17, dpi, 96));
     CHECK(figures.grip.cy == MulDiv(17, dpi, 96));
-
-    SUBCASE("the first fill shows the default scenario's longest name whole")
-    {
-        // Wider than the 200 pixels at 96 dpi, but never beyond half the tree.
-        CHECK(figures.itemColumn >= MulDiv(200, dpi, 96));
-        CHECK(figures.itemColumn <= std::max(MulDiv(200, dpi, 96), treeWidth / 2));
-        CHECK(shortfall <= 0);
-        // Without a saved placement the window widened to show the longest
-        // value whole too.
-        CHECK(valueShortfall <= 0);
-    }
+    // The header sits right on the tree, as wide as it.
+    CHECK(figures.header.bottom == figures.tree.top);
+    CHECK(figures.header.right - figures.header.left == figures.tree.right - figures.tree.left);
 }
 
-TEST_CASE("WM_DPICHANGED to twice the DPI and back changes and restores every figure")
+// Back at the first DPI, every figure and rectangle is as it was.
+void CheckRestored(const Figures& after, const Figures& before)
 {
-    ScaleFixture f;
-    f.OpenDefaultScenario();
-    Figures before;
-    Figures doubled;
-    Figures after;
-    RECT outerBefore = {};
-    RECT outerAfter = {};
-    int shortfall = 0;
-    REQUIRE(f.window.Send([&] {
-        SensorViewerApp& app = *f.window.App();
-        HWND window = app.Window();
-        before = ReadFigures(app);
-        GetWindowRect(window, &outerBefore);
-        const int dpi = before.dpi;
-        RECT suggested = RescaleRectForDpi(outerBefore, dpi, 2 * dpi);
-        OffsetRect(&suggested, outerBefore.left - suggested.left, outerBefore.top - suggested.top);
-        SendMessageW(window, kWmDpiChanged, MAKEWPARAM(2 * dpi, 2 * dpi),
-                     reinterpret_cast<LPARAM>(&suggested));
-        doubled = ReadFigures(app);
-        shortfall = ItemColumnShortfall(app, app.Tree());
-        SendMessageW(window, kWmDpiChanged, MAKEWPARAM(dpi, dpi),
-                     reinterpret_cast<LPARAM>(&outerBefore));
-        after = ReadFigures(app);
-        GetWindowRect(window, &outerAfter);
-    }));
-    const int dpi = before.dpi;
-    CHECK(doubled.dpi == 2 * dpi);
-    // The fitted "Item" column is fitted again in the new font.
-    CHECK(doubled.itemColumn >= 2 * MulDiv(200, dpi, 96));
-    CHECK(doubled.valueColumn == 2 * before.valueColumn);
-    CHECK(doubled.itemHeight >= MulDiv(18, 2 * dpi, 96));
-    CHECK(doubled.itemHeight > before.itemHeight);
-    CHECK(doubled.iconWidth == MulDiv(16, 2 * dpi, 96));
-    CHECK(doubled.grip.cx == MulDiv(17, 2 * dpi, 96));
+    CHECK(after.Text() == before.Text());
+    CHECK(EqualRect(&after.outer, &before.outer));
+    CHECK(EqualRect(&after.tree, &before.tree));
+    CHECK(EqualRect(&after.header, &before.header));
+    CHECK(EqualRect(&after.button, &before.button));
+}
+
+// What twice the DPI changes, in any resizable dialog with a tree-list, and
+// that the way back restores it.
+void CheckRoundTrip(const RoundTrip& trip, int valueColumnAt96)
+{
+    const Figures& before = trip.before;
+    const Figures& doubled = trip.doubled;
+    CheckScaled(doubled, 2 * before.dpi, valueColumnAt96);
     CHECK(doubled.minimumWidth > before.minimumWidth);
     CHECK(doubled.minimumHeight > before.minimumHeight);
-    CHECK(doubled.dialogFontHeight ==
-          -MulDiv(MulDiv(-before.dialogFontHeight, 72, dpi), 2 * dpi, 72));
-    CHECK(std::abs(doubled.linkFontHeight) > std::abs(before.linkFontHeight));
-    // The header sits right on the tree, as wide as it.
-    CHECK(doubled.header.bottom == doubled.tree.top);
-    CHECK(doubled.header.right - doubled.header.left == doubled.tree.right - doubled.tree.left);
-    CHECK(doubled.header.bottom - doubled.header.top > before.header.bottom - before.header.top);
-    CHECK(shortfall <= 0);
+    CHECK(doubled.headerHeight > before.headerHeight);
     // The button in the corner keeps its place and grows with the font.
     CHECK(std::abs((doubled.button.right - doubled.button.left) -
                    2 * (before.button.right - before.button.left)) <= 1);
     CHECK(std::abs((doubled.button.bottom - doubled.button.top) -
                    2 * (before.button.bottom - before.button.top)) <= 1);
+    CheckRestored(trip.after, before);
+}
 
-    CHECK(after.Text() == before.Text());
-    CHECK(EqualRect(&outerAfter, &outerBefore));
-    CHECK(EqualRect(&after.tree, &before.tree));
-    CHECK(EqualRect(&after.header, &before.header));
+struct ScaleFixture : MainWindowFixture
+{
+    void OpenDefaultScenario()
+    {
+        REQUIRE(sim.LoadScenario(nullptr) == 1);
+        Open();
+        REQUIRE(sim.StopTimeline() == 1);
+        REQUIRE(window.Settle() == 1);
+    }
+    // A sensor with a property whose name is wider than the "Property"
+    // column's 190 pixels at 96 dpi, and its properties dialog open over the
+    // main window; the parts are then the dialog's.
+    void OpenVendorProperties()
+    {
+        const GUID id = TestSensorId(1);
+        REQUIRE(AddTestSensor(sim, 1, L"Vendor GPS", {{L"LATITUDE_DEGREES", L"VT_R8, 47.6"}}));
+        REQUIRE(sim.SetPropertyText(&id, L"{D6E1A8F3-27B4-4C59-9A0E-5B3F7C2D8E61},7",
+                                    L"VT_LPWSTR, vendor") == 1);
+        Open();
+        OpenProperties(L"Vendor GPS");
+        properties = true;
+    }
+    // Runs function with the dialog's parts on the window's thread.
+    void WithParts(const std::function<void(const DialogParts&)>& function)
+    {
+        if (properties) {
+            REQUIRE(WithProperties([&](SensorPropertiesDialog& open) {
+                function({open, open.Tree(), open.Grip(), IDCANCEL, nullptr});
+            }));
+            return;
+        }
+        REQUIRE(window.Send([&] {
+            SensorViewerApp& app = *window.App();
+            function({app, app.Tree(), app.Grip(), IDC_EXIT, &app.Link()});
+        }));
+    }
+    RoundTrip DoubleDpiAndBack()
+    {
+        RoundTrip trip;
+        WithParts([&](const DialogParts& parts) { trip = ToTwiceTheDpiAndBack(parts); });
+        if (ExpectedDpi())
+            REQUIRE(trip.before.dpi == ExpectedDpi());
+        return trip;
+    }
+
+    bool properties = false;
+};
+
+} // namespace
+
+TEST_CASE("every pixel size of the main window follows its DPI, also across WM_DPICHANGED")
+{
+    ScaleFixture f;
+    f.OpenDefaultScenario();
+    int valueShortfall = 0;
+    f.WithParts([&](const DialogParts& parts) {
+        valueShortfall = parts.tree.ColumnFitWidth(1) -
+                         (ReadFigures(parts).treeWidth - parts.tree.ColumnWidth(0));
+    });
+    const RoundTrip trip = f.DoubleDpiAndBack();
+    const Figures& before = trip.before;
+    const Figures& doubled = trip.doubled;
+    const int dpi = before.dpi;
+    CHECK(dpi == SystemDpi());
+    CheckScaled(before, dpi, 500);
+    // The first fill shows the default scenario's longest name whole: wider
+    // than the 200 pixels at 96 dpi, but never beyond half the tree.
+    CHECK(before.itemColumn >= MulDiv(200, dpi, 96));
+    CHECK(before.itemColumn <= std::max(MulDiv(200, dpi, 96), before.treeWidth / 2));
+    CHECK(before.shortfall <= 0);
+    // Without a saved placement the window widened to show the longest value
+    // whole too.
+    CHECK(valueShortfall <= 0);
+
+    CheckRoundTrip(trip, 500);
+    // The fitted "Item" column is fitted again in the new font.
+    CHECK(doubled.itemColumn >= 2 * MulDiv(200, dpi, 96));
+    CHECK(doubled.shortfall <= 0);
+    CHECK(doubled.itemHeight > before.itemHeight);
+    CHECK(doubled.dialogFontHeight ==
+          -MulDiv(MulDiv(-before.dialogFontHeight, 72, dpi), 2 * dpi, 72));
+    CHECK(std::abs(doubled.linkFontHeight) > std::abs(before.linkFontHeight));
+}
+
+TEST_CASE("the properties dialog follows its DPI: at the start and across WM_DPICHANGED")
+{
+    ScaleFixture f;
+    f.OpenVendorProperties();
+    RECT closeBox = {0, 0, 50, 14};
+    f.WithParts([&](const DialogParts& parts) { MapDialogRect(parts.app.Window(), &closeBox); });
+    const RoundTrip trip = f.DoubleDpiAndBack();
+    const Figures& before = trip.before;
+    const int dpi = before.dpi;
+    CheckScaled(before, dpi, 400);
+    CHECK(before.button.right - before.button.left == closeBox.right);
+    CHECK(before.button.bottom - before.button.top == closeBox.bottom);
+    // The vendor's property name is wider than the default: the column shows
+    // it whole, or as much of it as half the tree allows.
+    CHECK(before.itemColumn > MulDiv(190, dpi, 96));
+    for (const Figures* figures : {&before, &trip.doubled})
+        CHECK((figures->shortfall <= 0 || figures->itemColumn == figures->treeWidth / 2));
+    CheckRoundTrip(trip, 400);
+}
+
+TEST_CASE("the properties dialog's names are whole after WM_DPICHANGED to twice the DPI")
+{
+    ScaleFixture f;
+    f.OpenVendorProperties();
+    Figures doubled;
+    f.WithParts([&](const DialogParts& parts) {
+        // Wide enough that half the tree holds the longest name.
+        RECT outer = {};
+        GetWindowRect(parts.app.Window(), &outer);
+        SetWindowPos(parts.app.Window(), nullptr, 0, 0, 2 * (outer.right - outer.left),
+                     outer.bottom - outer.top, SWP_NOMOVE | SWP_NOZORDER);
+        ChangeDpi(parts.app.Window(), parts.app.Dpi(), 2 * parts.app.Dpi());
+        doubled = ReadFigures(parts);
+    });
+    CHECK(doubled.itemColumn < doubled.treeWidth / 2);
+    CHECK(doubled.shortfall <= 0);
 }
 
 TEST_CASE("a double click on a header divider fits that column; the width then stays")
@@ -328,43 +396,43 @@ TEST_CASE("a double click on a header divider fits that column; the width then s
 TEST_CASE("DPI changes there and back with user-sized columns come back to the same pixels")
 {
     ScaleFixture f;
-    f.OpenDefaultScenario();
+    SUBCASE("the main window")
+    {
+        f.OpenDefaultScenario();
+    }
+    SUBCASE("the properties dialog")
+    {
+        f.OpenVendorProperties();
+    }
     int dpi = 0;
-    REQUIRE(f.window.Send([&] { dpi = f.window.App()->Dpi(); }));
+    f.WithParts([&](const DialogParts& parts) { dpi = parts.app.Dpi(); });
     // Widths whose rescale down and up again would not come back.
     const int itemWidth = MulDiv(150, dpi, 96) + 1;
     const int valueWidth = MulDiv(450, dpi, 96) + 1;
     Figures fresh;
     bool userSized = false;
-    REQUIRE(f.window.Send([&] {
-        SensorViewerApp& app = *f.window.App();
-        DragFirstDivider(app.Tree(), itemWidth);
-        app.Tree().SetColumnWidth(1, valueWidth);
-        userSized = app.Tree().UserSizedColumns();
-        fresh = ReadFigures(app);
-    }));
+    f.WithParts([&](const DialogParts& parts) {
+        DragFirstDivider(parts.tree, itemWidth);
+        parts.tree.SetColumnWidth(1, valueWidth);
+        userSized = parts.tree.UserSizedColumns();
+        fresh = ReadFigures(parts);
+    });
     REQUIRE(userSized);
     REQUIRE(fresh.itemColumn == itemWidth);
     for (int other : OtherDpis(dpi)) {
         CAPTURE(other);
         Figures there;
         Figures back;
-        REQUIRE(f.window.Send([&] {
-            SensorViewerApp& app = *f.window.App();
-            RECT outer = {};
-            GetWindowRect(app.Window(), &outer);
-            ChangeDpi(app.Window(), dpi, other);
-            there = ReadFigures(app);
-            ChangeDpi(app.Window(), other, dpi, &outer);
-            back = ReadFigures(app);
-        }));
+        f.WithParts([&](const DialogParts& parts) {
+            ChangeDpi(parts.app.Window(), dpi, other);
+            there = ReadFigures(parts);
+            ChangeDpi(parts.app.Window(), other, dpi, &fresh.outer);
+            back = ReadFigures(parts);
+        });
         CHECK(there.dpi == other);
         CHECK(there.itemColumn == MulDiv(itemWidth, other, dpi));
         CHECK(there.valueColumn == MulDiv(valueWidth, other, dpi));
-        CHECK(back.Text() == fresh.Text());
-        CHECK(EqualRect(&back.tree, &fresh.tree));
-        CHECK(EqualRect(&back.header, &fresh.header));
-        CHECK(EqualRect(&back.button, &fresh.button));
+        CheckRestored(back, fresh);
     }
 }
 
@@ -409,136 +477,4 @@ TEST_CASE("GDI and USER objects stay as many across 20 DPI changes and 20 theme 
     CHECK(counts[2].gdi == counts[0].gdi);
     CHECK(counts[1].user == counts[0].user);
     CHECK(counts[2].user == counts[0].user);
-}
-
-namespace {
-
-// A sensor with a property whose name is wider than the "Property" column's
-// 190 pixels at 96 dpi, and its properties dialog open over the main window.
-struct PropertiesFixture : ScaleFixture
-{
-    HWND Open()
-    {
-        const GUID id = TestSensorId(1);
-        REQUIRE(AddTestSensor(sim, 1, L"Vendor GPS", {{L"LATITUDE_DEGREES", L"VT_R8, 47.6"}}));
-        REQUIRE(sim.SetPropertyText(&id, L"{D6E1A8F3-27B4-4C59-9A0E-5B3F7C2D8E61},7",
-                                    L"VT_LPWSTR, vendor") == 1);
-        REQUIRE(window.Start() == 1);
-        return OpenPropertiesOf(window, L"Vendor GPS");
-    }
-    int WithDialog(const std::function<void(SensorPropertiesDialog&)>& function)
-    {
-        return WithProperties(window, function);
-    }
-    Figures Read(SensorPropertiesDialog& dialog)
-    {
-        return ReadDialogFigures(dialog, dialog.Tree(), dialog.Grip(), IDCANCEL);
-    }
-};
-
-} // namespace
-
-TEST_CASE("the properties dialog follows its DPI: at the start and across WM_DPICHANGED")
-{
-    PropertiesFixture f;
-    HWND dialog = f.Open();
-    REQUIRE(dialog != nullptr);
-    Figures before;
-    Figures doubled;
-    Figures after;
-    int shortfallBefore = 0;
-    int shortfallDoubled = 0;
-    RECT closeBox = {0, 0, 50, 14};
-    int treeWidth = 0;
-    int doubledTreeWidth = 0;
-    REQUIRE(f.WithDialog([&](SensorPropertiesDialog& open) {
-        before = f.Read(open);
-        shortfallBefore = ItemColumnShortfall(open, open.Tree());
-        MapDialogRect(open.Window(), &closeBox);
-        treeWidth = ClientWidth(open.Tree().Window());
-        RECT outer = {};
-        GetWindowRect(open.Window(), &outer);
-        ChangeDpi(open.Window(), before.dpi, 2 * before.dpi);
-        doubled = f.Read(open);
-        shortfallDoubled = ItemColumnShortfall(open, open.Tree());
-        doubledTreeWidth = ClientWidth(open.Tree().Window());
-        ChangeDpi(open.Window(), 2 * before.dpi, before.dpi, &outer);
-        after = f.Read(open);
-    }));
-    const int dpi = before.dpi;
-    if (ExpectedDpi())
-        REQUIRE(dpi == ExpectedDpi());
-    // The vendor's property name is wider than the default: the column
-    // shows it whole, or as much of it as half the tree allows.
-    CHECK(before.itemColumn > MulDiv(190, dpi, 96));
-    CHECK((shortfallBefore <= 0 || before.itemColumn == treeWidth / 2));
-    CHECK(before.valueColumn == MulDiv(400, dpi, 96));
-    CHECK(before.itemHeight >= MulDiv(18, dpi, 96));
-    CHECK(before.iconWidth == MulDiv(16, dpi, 96));
-    CHECK(before.grip.cx == MulDiv(17, dpi, 96));
-    CHECK(before.button.right - before.button.left == closeBox.right);
-    CHECK(before.button.bottom - before.button.top == closeBox.bottom);
-
-    CHECK(doubled.dpi == 2 * dpi);
-    CHECK((shortfallDoubled <= 0 || doubled.itemColumn == doubledTreeWidth / 2));
-    CHECK(doubled.valueColumn == 2 * before.valueColumn);
-    CHECK(doubled.itemHeight >= MulDiv(18, 2 * dpi, 96));
-    CHECK(doubled.iconWidth == MulDiv(16, 2 * dpi, 96));
-    CHECK(doubled.grip.cx == MulDiv(17, 2 * dpi, 96));
-    CHECK(doubled.minimumWidth > before.minimumWidth);
-    CHECK(doubled.headerHeight > before.headerHeight);
-    CHECK(doubled.header.bottom == doubled.tree.top);
-    CHECK(std::abs((doubled.button.right - doubled.button.left) - 2 * closeBox.right) <= 1);
-    CHECK(std::abs((doubled.button.bottom - doubled.button.top) - 2 * closeBox.bottom) <= 1);
-
-    CHECK(after.Text() == before.Text());
-    CHECK(EqualRect(&after.tree, &before.tree));
-    CHECK(EqualRect(&after.button, &before.button));
-}
-
-TEST_CASE("the properties dialog's names are whole after WM_DPICHANGED to twice the DPI")
-{
-    PropertiesFixture f;
-    REQUIRE(f.Open() != nullptr);
-    int shortfall = 0;
-    int column = 0;
-    int treeWidth = 0;
-    REQUIRE(f.WithDialog([&](SensorPropertiesDialog& open) {
-        // Wide enough that half the tree holds the longest name.
-        RECT outer = {};
-        GetWindowRect(open.Window(), &outer);
-        SetWindowPos(open.Window(), nullptr, 0, 0, 2 * (outer.right - outer.left),
-                     outer.bottom - outer.top, SWP_NOMOVE | SWP_NOZORDER);
-        const int dpi = open.Dpi();
-        ChangeDpi(open.Window(), dpi, 2 * dpi);
-        shortfall = ItemColumnShortfall(open, open.Tree());
-        column = open.Tree().ColumnWidth(0);
-        treeWidth = ClientWidth(open.Tree().Window());
-    }));
-    CHECK(column < treeWidth / 2);
-    CHECK(shortfall <= 0);
-}
-
-TEST_CASE("the properties dialog's user-sized columns come back after DPI changes")
-{
-    PropertiesFixture f;
-    REQUIRE(f.Open() != nullptr);
-    Figures fresh;
-    int dpi = 0;
-    REQUIRE(f.WithDialog([&](SensorPropertiesDialog& open) {
-        dpi = open.Dpi();
-        DragFirstDivider(open.Tree(), MulDiv(150, dpi, 96) + 1);
-        fresh = f.Read(open);
-    }));
-    REQUIRE(fresh.itemColumn == MulDiv(150, dpi, 96) + 1);
-    for (int other : OtherDpis(dpi)) {
-        CAPTURE(other);
-        Figures back;
-        REQUIRE(f.WithDialog([&](SensorPropertiesDialog& open) {
-            ChangeDpiAndBack(open.Window(), dpi, other);
-            back = f.Read(open);
-        }));
-        CHECK(back.Text() == fresh.Text());
-        CHECK(EqualRect(&back.button, &fresh.button));
-    }
 }

@@ -1,8 +1,8 @@
 #include <doctest.h>
 
-#include "MainWindowHarness.h"
+#include "MainWindowFixture.h"
+#include "TestText.h"
 #include "app/SensorTreeRules.h"
-#include "app/PropertiesDialog.h"
 
 #include <algorithm>
 #include <string>
@@ -29,69 +29,6 @@ std::vector<std::wstring> SensorRows(const std::vector<TreeRow>& rows)
 // SENSOR_CATEGORY_LOCATION, spelt out as the harness does.
 const GUID kLocation = {
     0xBFA794E4, 0xF964, 0x4FDB, {0x90, 0xF6, 0x51, 0x05, 0x6B, 0xFE, 0x4B, 0x44}};
-
-struct InfoFixture
-{
-    InfoFixture() : sim(*Simulator())
-    {
-        REQUIRE(Simulator() != nullptr);
-        REQUIRE(sim.Reset() == 1);
-    }
-    void Open() { REQUIRE(window.Start() == 1); }
-    void AddGps(unsigned number, const wchar_t* name, int state = kStateReady)
-    {
-        REQUIRE(AddTestSensor(
-            sim, number, name,
-            {{L"LATITUDE_DEGREES", L"VT_R8, 47.6"}, {L"CITY", L"VT_LPWSTR, Seattle"}}, state));
-    }
-
-    // Opens the properties of the sensor whose row starts with prefix, as
-    // the menu's command does, and waits until the dialog shows.
-    HWND OpenProperties(const wchar_t* prefix)
-    {
-        REQUIRE(window.Select(prefix) == 1);
-        PostMessageW(window.Window(), WM_COMMAND, IDM_PROPERTIES, 0);
-        return WaitForProperties();
-    }
-    HWND WaitForProperties()
-    {
-        for (DWORD waited = 0; waited < kPatienceMs; waited += 10) {
-            HWND dialog = PropertiesWindow();
-            if (dialog && IsWindowVisible(dialog))
-                return dialog;
-            Sleep(10);
-        }
-        return nullptr;
-    }
-    HWND PropertiesWindow()
-    {
-        HWND dialog = nullptr;
-        window.Send([&] {
-            if (SensorPropertiesDialog* open = window.App()->OpenProperties())
-                dialog = open->Window();
-        });
-        return dialog;
-    }
-    // The dialog's rows once the main window showed every change.
-    std::vector<TreeRow> PropertyRows(HWND dialog)
-    {
-        std::vector<TreeRow> rows;
-        window.Settle();
-        window.AfterPosted([&] { rows = ReadTree(GetDlgItem(dialog, IDC_PROPERTY_TREE)); });
-        return rows;
-    }
-    void CloseProperties(HWND dialog)
-    {
-        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-        for (DWORD waited = 0; waited < kPatienceMs && PropertiesWindow(); waited += 10)
-            Sleep(10);
-        CHECK(PropertiesWindow() == nullptr);
-    }
-
-    PlacementValueGuard placement;
-    SensorSimControl& sim;
-    MainWindowHarness window;
-};
 
 } // namespace
 
@@ -123,11 +60,11 @@ TEST_CASE("sensor rows: the state in the value column, a blank name kept apart")
 
 TEST_CASE("the tree shows each sensor's state and follows its changes in place")
 {
-    InfoFixture f;
+    MainWindowFixture f;
     const wchar_t* names[] = {L"S0", L"S1", L"S2", L"S3", L"S4", L"S5"};
     for (int state = 0; state < 6; ++state)
         REQUIRE(AddTestSensor(f.sim, state + 1, names[state], {}, state));
-    f.AddGps(7, L"Late Fix", 3 /* initializing */);
+    f.AddGps(7, L"Late Fix", L"VT_R8, 47.6", 3 /* initializing */);
     f.Open();
     std::vector<TreeRow> before = f.window.SettledTree();
     CHECK(SensorRows(before) == std::vector<std::wstring>{L"S0\tReady", L"S1\tNot available",
@@ -158,7 +95,7 @@ TEST_CASE("the tree shows each sensor's state and follows its changes in place")
 
 TEST_CASE("the properties dialog: every property, named and formatted, with Copy All")
 {
-    InfoFixture f;
+    MainWindowFixture f;
     const GUID id = TestSensorId(1);
     const GUID vendorType = {0x0BADF00D, 0x1234, 0x4321, {0xA0, 1, 2, 3, 4, 5, 6, 7}};
     REQUIRE(f.sim.AddSensor(&id, &kLocation, &vendorType, L"Vendor Sensor", kStateReady) == 1);
@@ -178,12 +115,9 @@ TEST_CASE("the properties dialog: every property, named and formatted, with Copy
         REQUIRE(f.sim.SetPropertyText(&id, property.first, property.second) == 1);
     f.Open();
     HWND dialog = f.OpenProperties(L"Vendor Sensor");
-    REQUIRE(dialog != nullptr);
-    wchar_t title[128] = {};
-    GetWindowTextW(dialog, title, 128);
-    CHECK(std::wstring(title) == L"Vendor Sensor Properties");
+    CHECK(WindowText(dialog) == L"Vendor Sensor Properties");
 
-    std::vector<std::wstring> rows = Texts(f.PropertyRows(dialog));
+    std::vector<std::wstring> rows = f.PropertyRows(dialog);
     const std::vector<std::wstring> head = {
         L"Sensor ID\t{7E550001-2345-5432-9000-000000000002}",
         L"Type\t{0BADF00D-1234-4321-A001-020304050607}",
@@ -195,23 +129,17 @@ TEST_CASE("the properties dialog: every property, named and formatted, with Copy
     };
     REQUIRE(rows.size() > head.size());
     CHECK(std::vector<std::wstring>(rows.begin(), rows.begin() + head.size()) == head);
-    auto has = [&](const std::wstring& row) {
-        return std::find(rows.begin(), rows.end(), row) != rows.end();
-    };
-    CHECK(has(L"FRIENDLY NAME\tVendor Sensor"));
-    CHECK(has(L"PERSISTENT UNIQUE ID\t{7E550001-2345-5432-9000-000000000002}"));
-    CHECK(has(L"MODEL\tModel 7"));
-    CHECK(has(L"RANGE MAXIMUM\t2.500000"));
-    CHECK(has(L"ACCURACY\t0.250000"));
-    CHECK(has(L"HID USAGE\t-12"));
-    CHECK(has(L"RADIO STATE\t4000000000"));
-    CHECK(has(L"TURN ON OFF NMEA\tTrue"));
-    CHECK(has(L"LIGHT RESPONSE CURVE\t01 04 07"));
-    CHECK(has(L"CHANGE SENSITIVITY"));
-    CHECK(has(L"{D6E1A8F3-27B4-4C59-9A0E-5B3F7C2D8E61}.7\t{0BADF00D-1234-4321-A001-020304050607}"));
-    // The simulator's defaults for a type it does not know.
-    CHECK(has(L"DESCRIPTION\tSimulated sensor"));
-    CHECK(has(L"MANUFACTURER\tTessel Sensor Simulator"));
+    // The last two: the simulator's defaults for a type it does not know.
+    for (const wchar_t* row :
+         {L"FRIENDLY NAME\tVendor Sensor",
+          L"PERSISTENT UNIQUE ID\t{7E550001-2345-5432-9000-000000000002}", L"MODEL\tModel 7",
+          L"RANGE MAXIMUM\t2.500000", L"ACCURACY\t0.250000", L"HID USAGE\t-12",
+          L"RADIO STATE\t4000000000", L"TURN ON OFF NMEA\tTrue", L"LIGHT RESPONSE CURVE\t01 04 07",
+          L"CHANGE SENSITIVITY",
+          L"{D6E1A8F3-27B4-4C59-9A0E-5B3F7C2D8E61}.7\t{0BADF00D-1234-4321-A001-020304050607}",
+          L"DESCRIPTION\tSimulated sensor", L"MANUFACTURER\tTessel Sensor Simulator"}) {
+        CHECK_MESSAGE(Has(rows, row), Narrow(row));
+    }
 
     PostMessageW(dialog, WM_COMMAND, IDM_COPY_ALL, 0);
     REQUIRE(f.window.Settle() == 1);
@@ -224,30 +152,29 @@ TEST_CASE("the properties dialog: every property, named and formatted, with Copy
 
 TEST_CASE("the properties dialog follows its sensor")
 {
-    InfoFixture f;
+    MainWindowFixture f;
     f.AddGps(1, L"Roaming GPS");
     f.AddGps(2, L"Staying GPS");
     f.Open();
     HWND dialog = f.OpenProperties(L"Roaming GPS");
-    REQUIRE(dialog != nullptr);
     const GUID id = TestSensorId(1);
 
     SUBCASE("a new state is shown")
     {
         REQUIRE(f.sim.FireStateChanged(&id, 2) == 1);
-        std::vector<std::wstring> rows = Texts(f.PropertyRows(dialog));
+        std::vector<std::wstring> rows = f.PropertyRows(dialog);
         REQUIRE(rows.size() > 3);
         CHECK(rows[3] == L"State\tNo data");
     }
     SUBCASE("once it leaves, it says so instead of what the sensor said")
     {
         REQUIRE(f.sim.RemoveSensor(&id) == 1);
-        CHECK(Texts(f.PropertyRows(dialog)) ==
+        CHECK(f.PropertyRows(dialog) ==
               std::vector<std::wstring>{L"This sensor is no longer connected."});
         // Another sensor's data changes nothing about that.
         const GUID other = TestSensorId(2);
         REQUIRE(f.sim.FireDataUpdated(&other) == 1);
-        CHECK(Texts(f.PropertyRows(dialog)) ==
+        CHECK(f.PropertyRows(dialog) ==
               std::vector<std::wstring>{L"This sensor is no longer connected."});
     }
     f.CloseProperties(dialog);
@@ -255,7 +182,7 @@ TEST_CASE("the properties dialog follows its sensor")
 
 TEST_CASE("Alt+Enter opens the selected sensor's properties")
 {
-    InfoFixture f;
+    MainWindowFixture f;
     f.AddGps(1, L"Integrated GPS");
     f.Open();
     REQUIRE(f.window.Select(L"CITY\t") == 1);
@@ -263,17 +190,14 @@ TEST_CASE("Alt+Enter opens the selected sensor's properties")
     // Alt held: the context bit of the key message.
     PostMessageW(f.window.Tree(), WM_SYSKEYDOWN, VK_RETURN, 0x201C0001);
     HWND dialog = f.WaitForProperties();
-    REQUIRE(dialog != nullptr);
-    wchar_t title[128] = {};
-    GetWindowTextW(dialog, title, 128);
-    CHECK(std::wstring(title) == L"Integrated GPS Properties");
+    CHECK(WindowText(dialog) == L"Integrated GPS Properties");
     f.CloseProperties(dialog);
 }
 
 TEST_CASE("\"Request Access\" asks once, for the selected sensor, over the main window")
 {
-    InfoFixture f;
-    f.AddGps(1, L"Secured GPS", kStateAccessDenied);
+    MainWindowFixture f;
+    f.AddGps(1, L"Secured GPS", L"VT_R8, 47.6", kStateAccessDenied);
     f.AddGps(2, L"Open GPS");
     f.Open();
     // A sensor kept from the program gives no data.
@@ -281,15 +205,7 @@ TEST_CASE("\"Request Access\" asks once, for the selected sensor, over the main 
     REQUIRE(rows.size() == 5);
     CHECK(rows[1] == L"Secured GPS\tAccess denied");
     CHECK(rows[2] == L"Open GPS\tReady");
-    const std::vector<std::wstring> deniedMenu = {L"Copy",
-                                                  L"Copy All",
-                                                  L"",
-                                                  L"Properties\tAlt+Enter",
-                                                  L"Request Access\u2026",
-                                                  L"Chart\tCtrl+G",
-                                                  L"",
-                                                  L"Record Values\u2026\tCtrl+R",
-                                                  L"Open Recording\u2026\tCtrl+O"};
+    const std::vector<std::wstring> deniedMenu = TreeMenuItems(true);
     const GUID id = TestSensorId(1);
 
     SUBCASE("granted: the sensor turns ready and shows its data")
@@ -316,8 +232,7 @@ TEST_CASE("\"Request Access\" asks once, for the selected sensor, over the main 
     SUBCASE("a sensor with access offers no request")
     {
         REQUIRE(f.window.Select(L"Open GPS") == 1);
-        const std::vector<std::wstring> menu = ChooseFromTreeMenu(f.window, -1, 0);
-        CHECK(std::find(menu.begin(), menu.end(), L"Request Access\u2026") == menu.end());
+        CHECK(ChooseFromTreeMenu(f.window, -1, 0) == TreeMenuItems());
         CHECK(f.sim.PermissionRequests(nullptr) == 0);
     }
 }

@@ -65,6 +65,19 @@ struct ChartHost
     {
         return static_cast<int>(std::floor(ValueToPixel(chart.ValueAxis(), value)));
     }
+    // The plot's pixels in a line's colour, freshly painted.
+    int LinePixels(COLORREF color) const
+    {
+        return WindowPicture(chart.Window()).CountNear(chart.Layout().plot, color, kLineTolerance);
+    }
+    // Clicks the legend's entry of the series with the real mouse.
+    void ClickLegendEntry(size_t series)
+    {
+        const RECT entry = chart.LegendEntryRect(series);
+        MoveMouse(chart.Window(), (entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2);
+        Mouse(MOUSEEVENTF_LEFTDOWN);
+        Mouse(MOUSEEVENTF_LEFTUP);
+    }
     // Columns well inside the plot, every step pixels.
     std::vector<int> Columns(int step = 7) const
     {
@@ -225,33 +238,19 @@ TEST_CASE("a hidden line draws nothing; a legend click shows it and tells the pa
         {Series(L"Shown", blue, Sampled(Constant)), Series(L"Hidden", vermilion, Sampled(Ramp))});
     data.series[1].visible = false;
     host.chart.SetData(std::move(data));
-    {
-        const WindowPicture picture(host.chart.Window());
-        const RECT& plot = host.chart.Layout().plot;
-        CHECK(picture.CountNear(plot, vermilion, kLineTolerance) == 0);
-        CHECK(picture.CountNear(plot, blue, kLineTolerance) > 100);
-        // The axis follows the shown line only.
-        CHECK(host.chart.ValueTicks().Last() < 26.0);
-    }
-    const RECT entry = host.chart.LegendEntryRect(1);
-    MoveMouse(host.chart.Window(), (entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2);
-    Mouse(MOUSEEVENTF_LEFTDOWN);
-    Mouse(MOUSEEVENTF_LEFTUP);
+    CHECK(host.LinePixels(vermilion) == 0);
+    CHECK(host.LinePixels(blue) > 100);
+    // The axis follows the shown line only.
+    CHECK(host.chart.ValueTicks().Last() < 26.0);
+    host.ClickLegendEntry(1);
     CHECK(host.chart.Data().series[1].visible);
     CHECK(host.chart.ToggledSeries() == 1);
     REQUIRE(g_commands.size() == 1);
     CHECK(g_commands[0] == MAKEWPARAM(kChartId, CHARTN_SERIES_TOGGLED));
-    {
-        const WindowPicture picture(host.chart.Window());
-        CHECK(picture.CountNear(host.chart.Layout().plot, vermilion, kLineTolerance) > 100);
-    }
+    CHECK(host.LinePixels(vermilion) > 100);
     // The first entry hides the first line.
-    const RECT first = host.chart.LegendEntryRect(0);
-    MoveMouse(host.chart.Window(), (first.left + first.right) / 2, (first.top + first.bottom) / 2);
-    Mouse(MOUSEEVENTF_LEFTDOWN);
-    Mouse(MOUSEEVENTF_LEFTUP);
-    const WindowPicture picture(host.chart.Window());
-    CHECK(picture.CountNear(host.chart.Layout().plot, blue, kLineTolerance) == 0);
+    host.ClickLegendEntry(0);
+    CHECK(host.LinePixels(blue) == 0);
 }
 
 TEST_CASE("gaps, fields not plotted, and a window beyond the data")
@@ -275,17 +274,13 @@ TEST_CASE("gaps, fields not plotted, and a window beyond the data")
     CHECK(picture.CountNear(gap, blue, kLineTolerance) == 0);
     CHECK(picture.CountNear(plot, RGB(255, 0, 255), 30) == 0);
     // A click on an entry that is not plotted changes nothing.
-    const RECT entry = host.chart.LegendEntryRect(1);
-    MoveMouse(host.chart.Window(), (entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2);
-    Mouse(MOUSEEVENTF_LEFTDOWN);
-    Mouse(MOUSEEVENTF_LEFTUP);
+    host.ClickLegendEntry(1);
     CHECK(g_commands.empty());
 
     // Data that lie wholly before the window draw nothing, and the axis
     // falls back to 0 .. 1.
     host.chart.SetData(DataOf({Series(L"Old", blue, Sampled(Constant))}, 100.0, 110.0));
-    const WindowPicture later(host.chart.Window());
-    CHECK(later.CountNear(host.chart.Layout().plot, blue, kLineTolerance) == 0);
+    CHECK(host.LinePixels(blue) == 0);
     CHECK(host.chart.ValueTicks().first == 0.0);
 }
 

@@ -80,42 +80,39 @@ std::vector<ChartPoint> Ramp(int count, double period = 1.0)
 
 TEST_CASE("round steps are 1, 2 or 5 times a power of ten and never below the rough step")
 {
-    CHECK(RoundTickStep(0.17) == doctest::Approx(0.2));
-    CHECK(RoundTickStep(0.2) == doctest::Approx(0.2));
-    CHECK(RoundTickStep(0.21) == doctest::Approx(0.5));
-    CHECK(RoundTickStep(7.0) == doctest::Approx(10.0));
-    CHECK(RoundTickStep(1.0) == doctest::Approx(1.0));
-    CHECK(RoundTickStep(3e-7) == doctest::Approx(5e-7));
-    CHECK(RoundTickStep(4.2e8) == doctest::Approx(5e8));
-    // Nonsense asks for the unit step.
-    CHECK(RoundTickStep(0.0) == 1.0);
-    CHECK(RoundTickStep(-3.0) == 1.0);
-    CHECK(RoundTickStep(kNaN) == 1.0);
-    CHECK(RoundTickStep(kInfinity) == 1.0);
+    // The last four are nonsense and ask for the unit step.
+    const double steps[][2] = {{0.17, 0.2}, {0.2, 0.2},   {0.21, 0.5},     {7.0, 10.0},
+                               {1.0, 1.0},  {3e-7, 5e-7}, {4.2e8, 5e8},    {0.0, 1.0},
+                               {-3.0, 1.0}, {kNaN, 1.0},  {kInfinity, 1.0}};
+    for (const auto& step : steps) {
+        CAPTURE(step[0]);
+        CHECK(RoundTickStep(step[0]) == doctest::Approx(step[1]));
+    }
 }
 
 TEST_CASE("ticks for ranges of every size land on round values and cover the range")
 {
-    SUBCASE("0 .. 1")
+    SUBCASE("small values of both signs without \"-0\", a small range far from zero")
     {
-        const ChartTicks ticks = ChooseTicks(RangeOf({0.0, 1.0}), 6);
-        CheckTicksCover(ticks, 0.0, 1.0, 6);
-        CHECK(Labels(ticks) ==
-              std::vector<std::wstring>{L"0.0", L"0.2", L"0.4", L"0.6", L"0.8", L"1.0"});
-    }
-    SUBCASE("-0.004 .. 0.003: small values, both signs, no \"-0\"")
-    {
-        const ChartTicks ticks = ChooseTicks(RangeOf({0.003, -0.004}), 6);
-        CheckTicksCover(ticks, -0.004, 0.003, 6);
-        CHECK(Labels(ticks) ==
-              std::vector<std::wstring>{L"-0.004", L"-0.002", L"0.000", L"0.002", L"0.004"});
-    }
-    SUBCASE("1e6 .. 1.00001e6: a small range far from zero keeps its digits")
-    {
-        const ChartTicks ticks = ChooseTicks(RangeOf({1e6, 1.00001e6}), 6);
-        CheckTicksCover(ticks, 1e6, 1.00001e6, 6);
-        CHECK(Labels(ticks) == std::vector<std::wstring>{L"1000000", L"1000002", L"1000004",
-                                                         L"1000006", L"1000008", L"1000010"});
+        const struct
+        {
+            double low;
+            double high;
+            std::vector<std::wstring> labels;
+        } ranges[] = {
+            {0.0, 1.0, {L"0.0", L"0.2", L"0.4", L"0.6", L"0.8", L"1.0"}},
+            {-0.004, 0.003, {L"-0.004", L"-0.002", L"0.000", L"0.002", L"0.004"}},
+            {1e6,
+             1.00001e6,
+             {L"1000000", L"1000002", L"1000004", L"1000006", L"1000008", L"1000010"}},
+        };
+        for (const auto& range : ranges) {
+            CAPTURE(range.low);
+            // The higher value first: the order they come in does not count.
+            const ChartTicks ticks = ChooseTicks(RangeOf({range.high, range.low}), 6);
+            CheckTicksCover(ticks, range.low, range.high, 6);
+            CHECK(Labels(ticks) == range.labels);
+        }
     }
     SUBCASE("too few ticks asked for still gives a finite, round axis across zero")
     {
@@ -140,24 +137,15 @@ TEST_CASE("ticks for ranges of every size land on round values and cover the ran
 
 TEST_CASE("a single value, equal values, no values and non-finite values still give an axis")
 {
-    SUBCASE("a single value lies inside the axis, not on its edge")
+    SUBCASE("a single value, also at zero or negative, lies inside the axis, not on its edge")
     {
-        const ChartTicks ticks = ChooseTicks(RangeOf({9.81}), 6);
-        CHECK(ticks.first < 9.81);
-        CHECK(ticks.Last() > 9.81);
-        CHECK(ticks.count >= 2);
-    }
-    SUBCASE("all-equal values at zero")
-    {
-        const ChartTicks ticks = ChooseTicks(RangeOf({0.0, 0.0, 0.0}), 5);
-        CHECK(ticks.first < 0.0);
-        CHECK(ticks.Last() > 0.0);
-    }
-    SUBCASE("negative constant")
-    {
-        const ChartTicks ticks = ChooseTicks(RangeOf({-250.0, -250.0}), 5);
-        CHECK(ticks.first < -250.0);
-        CHECK(ticks.Last() > -250.0);
+        for (double value : {9.81, 0.0, -250.0}) {
+            CAPTURE(value);
+            const ChartTicks ticks = ChooseTicks(RangeOf({value, value, value}), 5);
+            CHECK(ticks.first < value);
+            CHECK(ticks.Last() > value);
+            CHECK(ticks.count >= 2);
+        }
     }
     SUBCASE("NaN and infinities are skipped, the rest decides")
     {
@@ -222,44 +210,39 @@ TEST_CASE("values map to pixels and back, a y axis upside down")
 TEST_CASE("a time window shows its points and one beyond each edge")
 {
     const std::vector<ChartPoint> points = Ramp(10); // times 0 .. 9
-    SUBCASE("inside")
+    const struct
     {
-        const ChartPointSpan span = VisiblePoints(points.data(), points.size(), 2.5, 5.5);
-        CHECK(span.first == 2);
-        CHECK(span.end == 7);
+        double start;
+        double end;
+        size_t first;
+        size_t stop;
+    } windows[] = {
+        {2.5, 5.5, 2, 7},
+        // Edges on points keep one beyond.
+        {3.0, 5.0, 2, 7},
+        // Over the start and over the end.
+        {-5.0, 1.0, 0, 3},
+        {8.5, 20.0, 8, 10},
+        // Between two points: the segment crossing it.
+        {4.2, 4.7, 4, 6},
+    };
+    for (const auto& window : windows) {
+        CAPTURE(window.start);
+        const ChartPointSpan span =
+            VisiblePoints(points.data(), points.size(), window.start, window.end);
+        CHECK(span.first == window.first);
+        CHECK(span.end == window.stop);
     }
-    SUBCASE("edges on points keep one beyond")
-    {
-        const ChartPointSpan span = VisiblePoints(points.data(), points.size(), 3.0, 5.0);
-        CHECK(span.first == 2);
-        CHECK(span.end == 7);
-    }
-    SUBCASE("window over the start and over the end")
-    {
-        ChartPointSpan span = VisiblePoints(points.data(), points.size(), -5.0, 1.0);
-        CHECK(span.first == 0);
-        CHECK(span.end == 3);
-        span = VisiblePoints(points.data(), points.size(), 8.5, 20.0);
-        CHECK(span.first == 8);
-        CHECK(span.end == 10);
-    }
-    SUBCASE("window between two points still shows the segment crossing it")
-    {
-        const ChartPointSpan span = VisiblePoints(points.data(), points.size(), 4.2, 4.7);
-        CHECK(span.first == 4);
-        CHECK(span.end == 6);
-    }
-    SUBCASE("window entirely before, after, reversed, or no points at all")
-    {
-        ChartPointSpan span = VisiblePoints(points.data(), points.size(), -9.0, -1.0);
-        CHECK(span.first == span.end);
-        span = VisiblePoints(points.data(), points.size(), 10.0, 20.0);
-        CHECK(span.first == span.end);
-        span = VisiblePoints(points.data(), points.size(), 5.0, 4.0);
-        CHECK(span.first == span.end);
-        span = VisiblePoints(nullptr, 0, 0.0, 1.0);
+    // Entirely before, after, reversed: nothing.
+    const double empty[][2] = {{-9.0, -1.0}, {10.0, 20.0}, {5.0, 4.0}};
+    for (const auto& window : empty) {
+        CAPTURE(window[0]);
+        const ChartPointSpan span =
+            VisiblePoints(points.data(), points.size(), window[0], window[1]);
         CHECK(span.first == span.end);
     }
+    const ChartPointSpan none = VisiblePoints(nullptr, 0, 0.0, 1.0);
+    CHECK(none.first == none.end);
 }
 
 TEST_CASE("the value range counts only the window's finite values")

@@ -16,13 +16,18 @@ namespace {
 
 const wchar_t kSettingsKey[] = L"Software\\Microsoft\\Internet Explorer\\Settings";
 const wchar_t kMainKey[] = L"Software\\Microsoft\\Internet Explorer\\Main";
+const wchar_t kScriptsKey[] = L"Software\\Microsoft\\Internet Explorer\\International\\Scripts";
+const wchar_t kStylesKey[] = L"Software\\Microsoft\\Internet Explorer\\Styles";
 constexpr WORD kHandCursor = 104;
 
+// The browser's settings and faces that links read, removed before and after
+// a test.
 struct BrowserSettings
 {
+    const std::wstring script = std::wstring(kScriptsKey) + L"\\77";
     BrowserSettings() { Clear(); }
     ~BrowserSettings() { Clear(); }
-    static void Clear()
+    void Clear()
     {
         for (const wchar_t* name :
              {L"Use Anchor Hover Color", L"Anchor Color", L"Anchor Color Hover"}) {
@@ -30,28 +35,56 @@ struct BrowserSettings
         }
         for (const wchar_t* name : {L"Anchor Underline", L"Use_DlgBox_Colors"})
             RegDeleteKeyValueW(HKEY_CURRENT_USER, kMainKey, name);
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script");
+        RegDeleteTreeW(HKEY_CURRENT_USER, script.c_str());
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kStylesKey, L"IEPropFontName");
     }
     static void Set(const wchar_t* key, const wchar_t* name, const wchar_t* text)
     {
         RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_SZ, text,
                         static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
     }
+    // The default script set to one of the test's own, with the face.
+    void SetScriptFace(const wchar_t* face)
+    {
+        const DWORD id = 77;
+        RegSetKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script", REG_DWORD, &id, 4);
+        Set(script.c_str(), L"IEPropFontName", face);
+    }
 };
 
+bool Hovering(const LinkCtrl& link)
+{
+    return (link.Flags() & LINK_HOVERING) != 0;
+}
+
+// A static control of 200 x 24 pixels in a shown window, and a link on it.
 struct LinkWindow
 {
     TestWindow frame{L"TesselLinkTestParent", DefWindowProcW, {100, 100, 500, 300}};
     HWND parent = frame.Handle();
     HWND control = nullptr;
+    LinkCtrl link;
 
-    LinkWindow(int width, int height)
+    LinkWindow()
     {
-        control = CreateWindowExW(0, L"STATIC", L"Static",
-                                  WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE | WS_TABSTOP, 10, 10,
-                                  width, height, parent, reinterpret_cast<HMENU>(1005),
-                                  GetModuleHandleW(nullptr), nullptr);
+        control = CreateWindowExW(
+            0, L"STATIC", L"Static", WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE | WS_TABSTOP, 10, 10,
+            200, 24, parent, reinterpret_cast<HMENU>(1005), GetModuleHandleW(nullptr), nullptr);
         SetForegroundWindow(parent);
         PumpMessagesFor(50);
+    }
+    int Attach(const wchar_t* url = nullptr, DWORD flags = 0, const wchar_t* text = L"linking")
+    {
+        return link.Attach(control, text, url, kHandCursor, flags);
+    }
+    // Off the control: WM_MOUSELEAVE, on a timer, ends the hovering.
+    bool HoverEndsOnLeaving()
+    {
+        MoveMouse(parent, 300, 150);
+        for (int i = 0; i < 100 && Hovering(link); ++i)
+            PumpMessagesFor(50);
+        return !Hovering(link);
     }
 };
 
@@ -59,11 +92,6 @@ void Click()
 {
     Mouse(MOUSEEVENTF_LEFTDOWN);
     Mouse(MOUSEEVENTF_LEFTUP);
-}
-
-bool Hovering(const LinkCtrl& link)
-{
-    return (link.Flags() & LINK_HOVERING) != 0;
 }
 
 // An underline: a row of pixels in the text colour nine tenths of the text long.
@@ -116,32 +144,6 @@ int SettleAtFit(void* context, int height)
     log.heights.push_back(height);
     return height <= log.fitsAt;
 }
-
-const wchar_t kScriptsKey[] = L"Software\\Microsoft\\Internet Explorer\\International\\Scripts";
-const wchar_t kStylesKey[] = L"Software\\Microsoft\\Internet Explorer\\Styles";
-
-// The default script set to one of the test's own, removed afterwards.
-struct BrowserFaces
-{
-    const std::wstring script = std::wstring(kScriptsKey) + L"\\77";
-    BrowserFaces()
-    {
-        Clear();
-        const DWORD id = 77;
-        RegSetKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script", REG_DWORD, &id, 4);
-    }
-    ~BrowserFaces() { Clear(); }
-    void Clear()
-    {
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script");
-        RegDeleteTreeW(HKEY_CURRENT_USER, script.c_str());
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, kStylesKey, L"IEPropFontName");
-    }
-    void SetScriptFace(const wchar_t* face)
-    {
-        BrowserSettings::Set(script.c_str(), L"IEPropFontName", face);
-    }
-};
 
 std::wstring PlainFace(const LinkCtrl& link)
 {
@@ -234,32 +236,29 @@ TEST_CASE("the font shrinks one pixel at a time until the text fits, never below
 TEST_CASE("a link in a real window")
 {
     BrowserSettings settings;
-    LinkWindow window(200, 24);
-    LinkCtrl link;
+    LinkWindow window;
+    LinkCtrl& link = window.link;
 
     SUBCASE("hover and the hand only over the text")
     {
-        REQUIRE(link.Attach(window.control, L"linking", L"http://example.com/", kHandCursor, 0));
+        REQUIRE(window.Attach(L"http://example.com/"));
         CHECK(IsUnderlined(link, LINK_DEFAULT_COLOR));
 
         MoveMouse(window.control, 3, 12);
         CHECK(Hovering(link));
         CHECK(GetCursor() == HandCursor());
         CHECK(link.CurrentColor() == link.Style().hover);
-        MoveMouse(window.control, 190, 12); // beside the shorter, left-aligned text
+        MoveMouse(window.control, 190, 12); // beside the short, left-aligned text
         CHECK_FALSE(Hovering(link));
         CHECK(GetCursor() != HandCursor());
         MoveMouse(window.control, 3, 12);
-        MoveMouse(window.parent, 300, 150); // off the control: WM_MOUSELEAVE, on a timer
-        for (int i = 0; i < 100 && Hovering(link); ++i)
-            PumpMessagesFor(50);
-        CHECK_FALSE(Hovering(link));
+        CHECK(window.HoverEndsOnLeaving());
     }
 
     SUBCASE("\"hover\" underlines only while hovering")
     {
         settings.Set(kMainKey, L"Anchor Underline", L"hover");
-        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, 0));
+        REQUIRE(window.Attach());
         CHECK_FALSE(IsUnderlined(link, link.Style().normal));
         MoveMouse(window.control, 3, 12);
         REQUIRE(Hovering(link));
@@ -272,7 +271,7 @@ TEST_CASE("a link in a real window")
     {
         settings.Set(kSettingsKey, L"Anchor Color", L"0,0,255");
         settings.Set(kSettingsKey, L"Use Anchor Hover Color", L"no");
-        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, 0));
+        REQUIRE(window.Attach());
         CHECK(link.Style().normal == RGB(0, 0, 255));
         MoveMouse(window.control, 3, 12);
         REQUIRE(Hovering(link));
@@ -282,7 +281,7 @@ TEST_CASE("a link in a real window")
         settings.Set(kSettingsKey, L"Use Anchor Hover Color", L"yes");
         settings.Set(kSettingsKey, L"Anchor Color Hover", L"255,0,0");
         settings.Set(kMainKey, L"Use_DlgBox_Colors", L"Yes");
-        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, 0));
+        REQUIRE(window.Attach());
         CHECK(link.Style().normal == GetSysColor(COLOR_HOTLIGHT));
         CHECK(link.Style().hover == GetSysColor(COLOR_HIGHLIGHT));
     }
@@ -290,7 +289,7 @@ TEST_CASE("a link in a real window")
     SUBCASE("a disabled link is grey and opens nothing")
     {
         ActionLog log;
-        REQUIRE(link.Attach(window.control, L"linking", L"http://a.example/", kHandCursor, 0));
+        REQUIRE(window.Attach(L"http://a.example/"));
         link.SetExtendedHandler(&RecordAction, reinterpret_cast<LONG_PTR>(&log));
         EnableWindow(window.control, FALSE);
         CHECK(IsUnderlined(link, GetSysColor(COLOR_GRAYTEXT)));
@@ -306,15 +305,12 @@ TEST_CASE("a link in a real window")
         CHECK(log.actions == std::vector<int>{1, 4});
         CHECK(log.url == L"http://a.example/");
         // Hovering that began with the enabling ends when the mouse leaves.
-        MoveMouse(window.parent, 300, 150);
-        for (int i = 0; i < 100 && Hovering(link); ++i)
-            PumpMessagesFor(50);
-        CHECK_FALSE(Hovering(link));
+        CHECK(window.HoverEndsOnLeaving());
     }
 
     SUBCASE("WM_GETTEXT gives the text while LINK_MASKED shows mask characters")
     {
-        REQUIRE(link.Attach(window.control, L"secret", nullptr, kHandCursor, LINK_MASKED));
+        REQUIRE(window.Attach(nullptr, LINK_MASKED, L"secret"));
         CHECK(std::wstring(link.DisplayText()) ==
               std::wstring(6, MaskCharacterFor(PlainFace(link).c_str())));
         wchar_t text[32];
@@ -330,45 +326,42 @@ TEST_CASE("a link in a real window")
     SUBCASE("a URL that does not fit the buffer is refused")
     {
         const std::wstring longUrl(LINK_URL_CAPACITY, L'a');
-        CHECK_FALSE(link.Attach(window.control, L"linking", longUrl.c_str(), kHandCursor, 0));
-        CHECK(link.Attach(window.control, L"linking", longUrl.c_str() + 1, kHandCursor, 0));
+        CHECK_FALSE(window.Attach(longUrl.c_str()));
+        CHECK(window.Attach(longUrl.c_str() + 1));
     }
 }
 
 TEST_CASE("the browser's face name")
 {
-    BrowserFaces faces;
-    LinkWindow window(200, 24);
-    LinkCtrl link;
+    BrowserSettings settings;
+    LinkWindow window;
 
     SUBCASE("an empty face counts as none: the next setting is asked")
     {
-        faces.SetScriptFace(L"");
-        BrowserSettings::Set(kStylesKey, L"IEPropFontName", L"Tessel Styles Face");
-        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, LINK_BROWSER_FONT));
-        CHECK(PlainFace(link) == L"Tessel Styles Face");
+        settings.SetScriptFace(L"");
+        settings.Set(kStylesKey, L"IEPropFontName", L"Tessel Styles Face");
+        REQUIRE(window.Attach(nullptr, LINK_BROWSER_FONT));
+        CHECK(PlainFace(window.link) == L"Tessel Styles Face");
     }
     SUBCASE("a face of the longest length a font takes is read whole, a longer one cut there")
     {
         const std::wstring longest(LF_FACESIZE - 1, L'F');
-        faces.SetScriptFace(longest.c_str());
-        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, LINK_BROWSER_FONT));
-        CHECK(PlainFace(link) == longest);
-        faces.SetScriptFace((longest + L"GGGG").c_str());
-        REQUIRE(link.Attach(window.control, L"linking", nullptr, kHandCursor, LINK_BROWSER_FONT));
-        CHECK(PlainFace(link) == longest);
+        for (const std::wstring& face : {longest, longest + L"GGGG"}) {
+            settings.SetScriptFace(face.c_str());
+            REQUIRE(window.Attach(nullptr, LINK_BROWSER_FONT));
+            CHECK(PlainFace(window.link) == longest);
+        }
     }
 }
 
 TEST_CASE("a control that cannot be subclassed is left as it was")
 {
-    LinkWindow window(200, 24);
+    LinkWindow window;
     Subclasser squatter;
     REQUIRE(squatter.Attach(
         window.control, [](HWND, UINT, WPARAM, LPARAM, LRESULT*, void*) { return 0; }, nullptr,
         LINK_SUBCLASS_TAG));
-    LinkCtrl link;
-    CHECK(link.Attach(window.control, L"linking", L"http://example.com/", kHandCursor, 0) == 0);
+    CHECK(window.Attach(L"http://example.com/") == 0);
     wchar_t text[32] = {};
     GetWindowTextW(window.control, text, 32);
     CHECK(std::wstring(text) == L"Static");
@@ -379,12 +372,11 @@ TEST_CASE("a click opens the address through the shell once, on release over the
     BrowserSettings settings;
     UrlProtocolRecorder recorder(L"tessel-link-test");
     REQUIRE(recorder.IsRegistered());
-    LinkWindow window(200, 24);
-    LinkCtrl link;
-    REQUIRE(link.Attach(window.control, L"linking", L"tessel-link-test:opened", kHandCursor, 0));
+    LinkWindow window;
+    REQUIRE(window.Attach(L"tessel-link-test:opened"));
 
     MoveMouse(window.control, 3, 12);
-    REQUIRE(Hovering(link));
+    REQUIRE(Hovering(window.link));
     Mouse(MOUSEEVENTF_LEFTDOWN);
     PumpMessagesFor(500);
     CHECK(recorder.Lines().empty());
@@ -408,11 +400,10 @@ TEST_CASE("a click opens the address through the shell once, on release over the
 TEST_CASE("a focused link opens with Enter and with Space, on release of the key")
 {
     BrowserSettings settings;
-    LinkWindow window(200, 24);
-    LinkCtrl link;
+    LinkWindow window;
     ActionLog log;
-    REQUIRE(link.Attach(window.control, L"linking", L"http://keys.example/", kHandCursor, 0));
-    link.SetExtendedHandler(&RecordAction, reinterpret_cast<LONG_PTR>(&log));
+    REQUIRE(window.Attach(L"http://keys.example/"));
+    window.link.SetExtendedHandler(&RecordAction, reinterpret_cast<LONG_PTR>(&log));
     SetFocus(window.control);
     PumpMessagesFor(50);
     REQUIRE(GetFocus() == window.control);
