@@ -325,7 +325,8 @@ int TreeListCtrl::FitColumn(int index)
     return width > 0 && SetColumnWidth(index, width);
 }
 
-int TreeListCtrl::TreeWindowProc(HWND, UINT message, WPARAM, LPARAM lParam, LRESULT*, void* context)
+int TreeListCtrl::TreeWindowProc(HWND window, UINT message, WPARAM, LPARAM lParam, LRESULT*,
+                                 void* context)
 {
     auto* self = static_cast<TreeListCtrl*>(context);
     if (message == WM_SIZE) {
@@ -333,6 +334,13 @@ int TreeListCtrl::TreeWindowProc(HWND, UINT message, WPARAM, LPARAM lParam, LRES
     } else if (message == WM_THEMECHANGED || message == WM_SYSCOLORCHANGE) {
         self->ThemeChanged();
     } else if (message == WM_MOUSEMOVE) {
+        // A tree without hot tracking asks for no WM_MOUSELEAVE (Wine's
+        // does not): without it, the row last under the mouse would count
+        // as under it for good.
+        if (!self->mouseOverTree_) {
+            TRACKMOUSEEVENT leave = {sizeof leave, TME_LEAVE, window, 0};
+            TrackMouseEvent(&leave);
+        }
         self->mouseOverTree_ = true;
         self->mouseAt_ = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     } else if (message == WM_MOUSELEAVE) {

@@ -572,6 +572,21 @@ TEST_CASE("changed rows are drawn at once as the tree's paint draws them; specia
         ChangeValues(host, {plain, hovered});
         CHECK(RowDue(host.tree, hovered));
         CHECK_FALSE(RowDue(host.tree, plain));
+
+        // Once the mouse has left the tree, the row is drawn at once again.
+        UpdateWindow(host.tree);
+        RECT client = {};
+        GetClientRect(host.tree, &client);
+        MoveMouse(host.tree, client.right + 40, client.bottom + 40);
+        bool drawnAtOnce = false;
+        for (int attempt = 0; attempt < 40 && !drawnAtOnce; ++attempt) {
+            Sleep(50);
+            PumpMessages();
+            UpdateWindow(host.tree);
+            ChangeValues(host, {hovered});
+            drawnAtOnce = !RowDue(host.tree, hovered);
+        }
+        CHECK(drawnAtOnce);
     }
 }
 
