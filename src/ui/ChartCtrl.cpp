@@ -56,12 +56,6 @@ COLORREF Blend(COLORREF from, COLORREF to, double share)
                mix(GetBValue(from), GetBValue(to)));
 }
 
-void FillSolid(HDC dc, const RECT& rect, COLORREF color)
-{
-    SetBkColor(dc, color);
-    ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rect, nullptr, 0, nullptr);
-}
-
 // Widths measured beyond this many different texts start the cache anew.
 constexpr size_t kMaxCachedWidths = 512;
 

@@ -32,6 +32,13 @@ HBITMAP MakeDibSection(int width, int height, void** bits)
     return bitmap;
 }
 
+void FillSolid(HDC dc, const RECT& rect, COLORREF color)
+{
+    const COLORREF previous = SetBkColor(dc, color);
+    ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rect, nullptr, 0, nullptr);
+    SetBkColor(dc, previous);
+}
+
 int FontFamilyExists(const wchar_t* face, BYTE charSet, HDC dc)
 {
     if (!face) {

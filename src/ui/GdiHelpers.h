@@ -12,6 +12,10 @@ int FontFamilyExists(const wchar_t* face, BYTE charSet, HDC dc);
 // receives its pixels (rows of width colours, each 0x00RRGGBB).
 HBITMAP MakeDibSection(int width, int height, void** bits = nullptr);
 
+// Fills the rectangle with one colour without a brush (ExtTextOut with
+// ETO_OPAQUE); the DC's background colour is left as it was.
+void FillSolid(HDC dc, const RECT& rect, COLORREF color);
+
 // A solid brush for coloured control backgrounds.
 class SolidBrush
 {

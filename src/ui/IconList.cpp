@@ -221,9 +221,7 @@ HBITMAP IconStamps::Make(const IconList& icons, int index, COLORREF background)
     if (!dc_ || !bitmap || !SelectObject(dc_.Get(), bitmap.Get())) {
         return nullptr;
     }
-    SetBkColor(dc_.Get(), background);
-    const RECT all = {0, 0, width_, height_};
-    ExtTextOutW(dc_.Get(), 0, 0, ETO_OPAQUE, &all, nullptr, 0, nullptr);
+    FillSolid(dc_.Get(), {0, 0, width_, height_}, background);
     if (!icons.Draw(index, dc_.Get(), 0, 0, ILD_TRANSPARENT)) {
         return nullptr;
     }

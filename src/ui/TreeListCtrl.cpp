@@ -9,6 +9,7 @@
 #include "base/ScopedHandle.h"
 #include "system/OsVersion.h"
 #include "ui/Dpi.h"
+#include "ui/GdiHelpers.h"
 
 namespace {
 
@@ -26,13 +27,6 @@ bool IsHighContrastOn()
     contrast.cbSize = sizeof(contrast);
     return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
            (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
-}
-
-void FillSolid(HDC dc, const RECT& rect, COLORREF color)
-{
-    COLORREF previous = SetBkColor(dc, color);
-    ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rect, nullptr, 0, nullptr);
-    SetBkColor(dc, previous);
 }
 
 } // namespace
