@@ -546,15 +546,7 @@ bool SensorViewerApp::UpdateFieldRows(SensorEntry& entry, HTREEITEM sensorRow,
             // A value that changes once changes again: from now on its
             // text is held outside the tree.
             Format(newText, L"%s\t%s", field->name.Data(), field->valueText.Data());
-            if (held) {
-                tree_.SetHeldText(row, newText.Data());
-                quiet.RowDrawDue(row);
-            } else {
-                quiet.RowChanging(row);
-                if (!tree_.SetHeldText(row, newText.Data())) {
-                    tree_.SetItemText(row, newText.Data());
-                }
-            }
+            tree_.ChangeLiveText(row, newText.Data(), quiet);
             break;
         case FIELD_ROW_SAME:
             break;

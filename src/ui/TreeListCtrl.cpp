@@ -427,6 +427,16 @@ int TreeListCtrl::SetHeldText(HTREEITEM item, const wchar_t* text)
     return 1;
 }
 
+int TreeListCtrl::ChangeLiveText(HTREEITEM item, const wchar_t* text, QuietTreeUpdate& quiet)
+{
+    if (HeldText(item)) {
+        quiet.RowDrawDue(item);
+        return SetHeldText(item, text);
+    }
+    quiet.RowChanging(item);
+    return SetHeldText(item, text) || SetItemText(item, text) ? 1 : 0;
+}
+
 const WideString* TreeListCtrl::HeldText(HTREEITEM item) const
 {
     const auto found = heldTexts_.find(item);

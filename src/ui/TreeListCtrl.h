@@ -74,6 +74,10 @@ public:
     // tree to ask from then on, a change of the tree's own
     // (QuietTreeUpdate::RowChanging).
     int SetHeldText(HTREEITEM item, const wchar_t* text);
+    // A live value's row gets a new text within a quiet update: the first
+    // change holds the text (a change of the tree's own), later ones are
+    // only drawn. Where the text cannot be held, the tree takes it.
+    int ChangeLiveText(HTREEITEM item, const wchar_t* text, QuietTreeUpdate& quiet);
     // The text the control holds for a row, or null when the tree holds it.
     const WideString* HeldText(HTREEITEM item) const;
 

@@ -121,13 +121,7 @@ void ChangeHeldValues(TreeListTestHost& host, std::initializer_list<HTREEITEM> r
 {
     QuietTreeUpdate quiet(host.tree, &host.list);
     for (HTREEITEM row : rows) {
-        if (host.list.HeldText(row)) {
-            REQUIRE(host.list.SetHeldText(row, text) == 1);
-            quiet.RowDrawDue(row);
-        } else {
-            quiet.RowChanging(row);
-            REQUIRE(host.list.SetHeldText(row, text) == 1);
-        }
+        REQUIRE(host.list.ChangeLiveText(row, text, quiet) == 1);
     }
 }
 
