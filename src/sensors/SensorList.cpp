@@ -6,6 +6,7 @@
 
 #include <new>
 #include <sensors.h>
+#include <utility>
 
 // ---------------------------------------------------------------- fields
 
@@ -147,6 +148,7 @@ SensorList::SensorList()
 
 SensorList::~SensorList()
 {
+    TakeManagerMadeAhead();
     if (managerSink_) {
         managerSink_->Detach();
     }
@@ -205,8 +207,42 @@ void SensorList::DeleteEntries()
     entries_.Clear();
 }
 
+int SensorList::CreateManagerAhead()
+{
+    if (manager_ || aheadThread_ || !apartment_.IsInitialised()) {
+        return 0;
+    }
+    aheadThread_.Reset(CreateThread(nullptr, 0, CreateManagerEntry, this, 0, nullptr));
+    return aheadThread_ ? 1 : 0;
+}
+
+DWORD WINAPI SensorList::CreateManagerEntry(void* list)
+{
+    auto* self = static_cast<SensorList*>(list);
+    ComApartment apartment;
+    if (apartment.Init(1)) {
+        self->aheadManager_ =
+            CreateByProgId<ISensorManager>(L"SensorsApi.SensorManager.1", __uuidof(ISensorManager));
+    }
+    return 0;
+}
+
+void SensorList::TakeManagerMadeAhead()
+{
+    if (!aheadThread_) {
+        return;
+    }
+    WaitForSingleObject(aheadThread_.Get(), INFINITE);
+    aheadThread_.Reset();
+    if (!manager_) {
+        manager_ = std::move(aheadManager_);
+    }
+    aheadManager_.Reset();
+}
+
 int SensorList::CreateManager()
 {
+    TakeManagerMadeAhead();
     if (!manager_) {
         // __uuidof: IID_ISensorManager lives in the Sensor API's import
         // library, which the program does not link.

@@ -2,6 +2,7 @@
 
 #include "base/Com.h"
 #include "base/LockedList.h"
+#include "base/ScopedHandle.h"
 #include "base/WideString.h"
 #include "sensors/SensorField.h"
 
@@ -205,6 +206,15 @@ public:
     SensorEntry* Refresh();
     SensorEntry* First() const { return static_cast<SensorEntry*>(entries_.First()); }
 
+    // Starts creating the Sensor API's manager on a thread of its own, so
+    // that its cost (loading the API and reaching its service) is paid
+    // beside the window's start instead of after it. The next Refresh waits
+    // for it, and creates the manager itself if this failed. A thread may
+    // use an object made by another only within the multithreaded
+    // apartment, so a list on another kind of thread makes nothing ahead.
+    // Call it on the list's own thread; 1 when the creation started.
+    int CreateManagerAhead();
+
     // Asks the user, in a window owned by parent, to let the program use
     // the entry's sensor (ISensorManager::RequestPermissions, modal). The
     // answer arrives as a state change. 1 when the request was made and
@@ -234,6 +244,8 @@ public:
     };
 
 private:
+    static DWORD WINAPI CreateManagerEntry(void* list);
+    void TakeManagerMadeAhead();
     int CreateManager();
     void RegisterManagerSink();
     void DeleteEntries();
@@ -251,4 +263,8 @@ private:
     void* observerContext_ = nullptr;
     ComPtr<ISensorManager> manager_;
     ComPtr<ManagerEventSink> managerSink_;
+    // The thread of CreateManagerAhead and what it made: written by that
+    // thread alone, read once it has ended.
+    ScopedHandle aheadThread_;
+    ComPtr<ISensorManager> aheadManager_;
 };

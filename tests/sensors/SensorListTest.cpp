@@ -1,6 +1,7 @@
 #include <doctest.h>
 
 #include "../../simulator/SensorSimControl.h"
+#include "BoundedThread.h"
 #include "sensors/SensorCatalogue.h"
 #include "sensors/SensorList.h"
 
@@ -255,5 +256,52 @@ TEST_CASE("a deleted entry or list is unsubscribed and holds no simulator object
     CHECK(sim.HasSink(nullptr) == 0);
     CHECK(sim.FireStateChanged(&id, SENSOR_STATE_READY) == 0);
     CHECK(recorder.Take().empty());
+    CHECK(sim.LiveObjects() == before);
+}
+
+TEST_CASE("a manager made ahead on another thread serves the first refresh")
+{
+    SensorSimControl& sim = Simulator();
+    REQUIRE(sim.Reset() == 1);
+    const GUID id = SensorId(1);
+    REQUIRE(sim.AddSensor(&id, &SENSOR_CATEGORY_MOTION, &SENSOR_TYPE_ACCELEROMETER_3D, L"Motion",
+                          SENSOR_STATE_READY) == 1);
+    const LONG before = sim.LiveObjects();
+
+    SUBCASE("its sensors are listed and their events arrive")
+    {
+        Recorder recorder;
+        SensorList list;
+        list.SetChangeCallback(Recorder::Callback, &recorder);
+        REQUIRE(list.CreateManagerAhead() == 1);
+        CHECK(list.CreateManagerAhead() == 0);
+        SensorEntry* entry = list.Refresh();
+        REQUIRE(entry != nullptr);
+        CHECK(std::wstring(entry->Name().Data()) == L"Motion");
+        CHECK(sim.HasSink(nullptr) == 1);
+        REQUIRE(sim.FireStateChanged(&id, SENSOR_STATE_READY) == 1);
+        CHECK(recorder.Take().size() == 1);
+        CHECK(list.CreateManagerAhead() == 0);
+    }
+    SUBCASE("a list that never refreshes waits for it and lets it go")
+    {
+        SensorList list;
+        REQUIRE(list.CreateManagerAhead() == 1);
+    }
+    SUBCASE("a list on a single-threaded apartment's thread makes none")
+    {
+        int answer = -1;
+        BoundedThread thread([&answer] {
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            {
+                SensorList list;
+                answer = list.CreateManagerAhead();
+            }
+            CoUninitialize();
+        });
+        REQUIRE(thread.Started());
+        thread.Join();
+        CHECK(answer == 0);
+    }
     CHECK(sim.LiveObjects() == before);
 }
