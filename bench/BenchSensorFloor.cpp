@@ -5,8 +5,10 @@
 // any sensor viewer. Given a number of windows, it also opens that many
 // windows of a chart's size and puts a ready picture of that size on the
 // screen in each at a chart's frame rate: what any live chart pays under
-// Wine before it draws a single line.
-//   bench_sensor_floor.exe SECONDS [WINDOWS]   (ends by itself after SECONDS)
+// Wine before it draws a single line. With "values" it instead shows every
+// value as plain text in one window, each changed one drawn again at
+// Tessel's refresh pace: the least any viewer of live values pays.
+//   bench_sensor_floor.exe SECONDS [WINDOWS] [values]   (ends after SECONDS)
 
 #include <initguid.h>
 
@@ -15,22 +17,130 @@
 #include <sensors.h>
 #include <sensorsapi.h>
 #include <stdlib.h>
+#include <string.h>
+#include <strsafe.h>
 
 #include <vector>
 
 #include "app/ChartWindow.h"
+#include "app/SensorViewerApp.h"
 #include "base/Com.h"
 #include "base/ScopedHandle.h"
 #include "ui/GdiHelpers.h"
 
 namespace {
 
-// Reads every value of each report it is given.
+// A value as the simplest viewer would write it.
+void FormatValue(const PROPVARIANT& value, wchar_t* text, size_t capacity)
+{
+    text[0] = L'\0';
+    switch (value.vt) {
+    case VT_R8:
+        StringCchPrintfW(text, capacity, L"%g", value.dblVal);
+        break;
+    case VT_R4:
+        StringCchPrintfW(text, capacity, L"%g", static_cast<double>(value.fltVal));
+        break;
+    case VT_I4:
+    case VT_INT:
+        StringCchPrintfW(text, capacity, L"%ld", static_cast<long>(value.lVal));
+        break;
+    case VT_UI4:
+    case VT_UINT:
+        StringCchPrintfW(text, capacity, L"%lu", static_cast<unsigned long>(value.ulVal));
+        break;
+    case VT_BOOL:
+        StringCchCopyW(text, capacity, value.boolVal ? L"True" : L"False");
+        break;
+    case VT_FILETIME: {
+        SYSTEMTIME time;
+        if (FileTimeToSystemTime(&value.filetime, &time)) {
+            StringCchPrintfW(text, capacity, L"%04u-%02u-%02u %02u:%02u:%02u.%03u", time.wYear,
+                             time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
+                             time.wMilliseconds);
+        }
+        break;
+    }
+    case VT_LPWSTR:
+        StringCchCopyW(text, capacity, value.pwszVal ? value.pwszVal : L"");
+        break;
+    default:
+        StringCchPrintfW(text, capacity, L"(type %u)", static_cast<unsigned>(value.vt));
+        break;
+    }
+}
+
+// The newest text of every value, one row each, and which rows changed
+// since they were last shown. Written on the events' threads.
+class ValueBoard
+{
+public:
+    static constexpr size_t kTextCapacity = 64;
+    struct Row
+    {
+        ISensor* sensor;
+        DWORD field;
+        wchar_t text[kTextCapacity];
+        bool changed;
+    };
+
+    ValueBoard() { InitializeCriticalSection(&lock_); }
+    ~ValueBoard() { DeleteCriticalSection(&lock_); }
+    ValueBoard(const ValueBoard&) = delete;
+    ValueBoard& operator=(const ValueBoard&) = delete;
+
+    void Set(ISensor* sensor, DWORD field, const wchar_t* text)
+    {
+        EnterCriticalSection(&lock_);
+        Row* row = Find(sensor, field);
+        if (!row) {
+            rows_.push_back(Row{sensor, field, {}, false});
+            row = &rows_.back();
+        }
+        if (wcscmp(row->text, text) != 0) {
+            StringCchCopyW(row->text, kTextCapacity, text);
+            row->changed = true;
+        }
+        LeaveCriticalSection(&lock_);
+    }
+
+    // Copies out the changed rows with their places and clears the marks.
+    void TakeChanged(std::vector<std::pair<size_t, Row>>& changed)
+    {
+        changed.clear();
+        EnterCriticalSection(&lock_);
+        for (size_t i = 0; i < rows_.size(); ++i) {
+            if (rows_[i].changed) {
+                rows_[i].changed = false;
+                changed.emplace_back(i, rows_[i]);
+            }
+        }
+        LeaveCriticalSection(&lock_);
+    }
+
+private:
+    Row* Find(ISensor* sensor, DWORD field)
+    {
+        for (Row& row : rows_) {
+            if (row.sensor == sensor && row.field == field) {
+                return &row;
+            }
+        }
+        return nullptr;
+    }
+
+    CRITICAL_SECTION lock_;
+    std::vector<Row> rows_;
+};
+
+// Reads every value of each report it is given and, given a board, writes
+// each value's text on it.
 class ReportReader final : public ComObject<ISensorEvents>
 {
 public:
+    explicit ReportReader(ValueBoard* board) : board_(board) {}
     HRESULT STDMETHODCALLTYPE OnStateChanged(ISensor*, SensorState) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnDataUpdated(ISensor*, ISensorDataReport* report) override
+    HRESULT STDMETHODCALLTYPE OnDataUpdated(ISensor* sensor, ISensorDataReport* report) override
     {
         ComPtr<IPortableDeviceValues> values;
         DWORD count = 0;
@@ -42,7 +152,11 @@ public:
             PROPERTYKEY key;
             PROPVARIANT value;
             PropVariantInit(&value);
-            values->GetAt(i, &key, &value);
+            if (SUCCEEDED(values->GetAt(i, &key, &value)) && board_) {
+                wchar_t text[ValueBoard::kTextCapacity];
+                FormatValue(value, text, ValueBoard::kTextCapacity);
+                board_->Set(sensor, i, text);
+            }
             PropVariantClear(&value);
         }
         InterlockedIncrement(&reports_);
@@ -56,8 +170,57 @@ public:
 
 private:
     ~ReportReader() override = default;
+    ValueBoard* board_;
     volatile LONG reports_ = 0;
 };
+
+// Tessel's main window at its default size, a row of the tree's height and
+// the value column's place, at 96 dpi.
+constexpr int kValueWindowWidth = 740;
+constexpr int kValueWindowHeight = 520;
+constexpr int kValueRowHeight = 18;
+constexpr int kValueColumnLeft = 200;
+
+// Draws the changed values as plain text, each over its own cell, at
+// Tessel's refresh pace until the time is up.
+void ShowValues(ValueBoard& board, DWORD milliseconds)
+{
+    HWND window =
+        CreateWindowExW(0, L"Static", L"Values", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40,
+                        kValueWindowWidth, kValueWindowHeight, nullptr, nullptr, nullptr, nullptr);
+    if (!window) {
+        return;
+    }
+    std::vector<std::pair<size_t, ValueBoard::Row>> changed;
+    const DWORD start = GetTickCount();
+    const UINT_PTR timer = SetTimer(nullptr, 0, kRefreshGapMs, nullptr);
+    MSG message;
+    while (GetTickCount() - start < milliseconds && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.message != WM_TIMER || message.wParam != timer) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+            continue;
+        }
+        board.TakeChanged(changed);
+        if (changed.empty()) {
+            continue;
+        }
+        WindowDc dc(window);
+        if (!dc.Get()) {
+            continue;
+        }
+        SavedDcState saved(dc.Get());
+        SelectObject(dc.Get(), GetStockObject(DEFAULT_GUI_FONT));
+        for (const auto& [place, row] : changed) {
+            const int top = static_cast<int>(place) * kValueRowHeight;
+            const RECT cell = {kValueColumnLeft, top, kValueWindowWidth, top + kValueRowHeight};
+            ExtTextOutW(dc.Get(), cell.left, cell.top, ETO_OPAQUE | ETO_CLIPPED, &cell, row.text,
+                        static_cast<UINT>(wcslen(row.text)), nullptr);
+        }
+    }
+    KillTimer(nullptr, timer);
+    DestroyWindow(window);
+}
 
 // The chart control's size in a chart window of the default size at 96 dpi.
 constexpr int kPictureWidth = 720;
@@ -123,7 +286,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {
     char* rest = nullptr;
     const DWORD seconds = commandLine && *commandLine ? strtoul(commandLine, &rest, 10) : 20;
-    const unsigned long windowCount = rest && *rest ? strtoul(rest, nullptr, 10) : 0;
+    const unsigned long windowCount = rest && *rest ? strtoul(rest, &rest, 10) : 0;
+    const bool showValues = rest && strstr(rest, "values");
     ComApartment apartment;
     apartment.Init(1);
     ComPtr<ISensorManager> manager =
@@ -135,7 +299,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
         return 1;
     }
     std::vector<ComPtr<ISensor>> subscribed;
-    ComPtr<ReportReader> reader(new ReportReader);
+    ValueBoard board;
+    ComPtr<ReportReader> reader(new ReportReader(showValues ? &board : nullptr));
     for (ULONG i = 0; i < count; ++i) {
         ComPtr<ISensor> sensor;
         if (SUCCEEDED(sensors->GetAt(i, sensor.Put())) && sensor &&
@@ -150,7 +315,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
             return 1;
         }
     }
-    if (windows.empty()) {
+    if (showValues) {
+        ShowValues(board, seconds * 1000);
+    } else if (windows.empty()) {
         Sleep(seconds * 1000);
     } else {
         PresentFrames(windows, seconds * 1000);

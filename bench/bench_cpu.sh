@@ -10,7 +10,9 @@
 # reads every report but shows nothing, so its figures are the simulator's
 # and Wine's delivery, which any viewer pays. For (c) the floor also puts a
 # ready picture of a chart's size on the screen in three windows at a
-# chart's frame rate, as any live chart must.
+# chart's frame rate, as any live chart must. For (a) and (b) a second
+# floor also shows every value as plain text, each changed one drawn again
+# at Tessel's refresh pace: what any viewer of live values pays.
 #
 # Runs inside a session (tools/bench.sh): needs DISPLAY, WINEPREFIX,
 # TESSEL_WINE, TESSEL_WINESERVER and TESSEL_BUILD_DIR.
@@ -75,15 +77,17 @@ open_charts() {
 }
 
 # Runs Tessel, or with "floor" as the fourth argument the floor program,
-# with a scenario for the measured time; prints one table row. Sensor rows
-# after "tessel" as the fourth argument get a chart each; a number after
-# "floor" is the floor's count of windows presenting frames.
+# with a scenario for the measured time; prints one table row and keeps
+# the row's total in last_total. Sensor rows after "tessel" as the fourth
+# argument get a chart each; after "floor" come the floor's count of windows
+# presenting frames and, optionally, "values".
+last_total=0
 measure() {
     local name=$1 scenario=$2 goal=$3 kind=${4:-tessel} goal_text tessel server t0 s0 t1 s1 tessel_pct server_pct total
     shift 3
     [ $# -gt 0 ] && shift
     if [ "$kind" = floor ]; then
-        TESSEL_SENSOR_SCENARIO=$(windows_path "$scenario") "$TESSEL_WINE" "$floor" $((seconds + 4)) "${1:-0}" \
+        TESSEL_SENSOR_SCENARIO=$(windows_path "$scenario") "$TESSEL_WINE" "$floor" $((seconds + 4)) "${1:-0}" ${2:-} \
             >>"$TESSEL_BUILD_DIR/logs/bench-cpu.log" 2>&1 </dev/null &
         tessel=$!
     else
@@ -109,8 +113,15 @@ measure() {
     tessel_pct=$(percent $((t1 - t0)) "$seconds")
     server_pct=$(percent $((s1 - s0)) "$seconds")
     total=$(percent $((t1 - t0 + s1 - s0)) "$seconds")
+    last_total=$total
     [ "$goal" = - ] && goal_text=- || goal_text="<= $goal%"
     printf '%-40s %10s%% %10s%% %10s%% %10s\n' "$name" "$tessel_pct" "$server_pct" "$total" "$goal_text"
+}
+
+# Prints a program's total over a floor's as one table row.
+ratio() {
+    awk -v name="$1" -v over="$2" -v under="$3" -v goal="$4" 'BEGIN {
+        printf "%-40s %34s %10s\n", name, (under > 0 ? sprintf("%.2fx", over / under) : "-"), goal }'
 }
 
 # Scenarios to run: the letters given as arguments, or all of them.
@@ -122,11 +133,19 @@ echo "CPU time over $seconds s of the running program, % of one core"
 printf '%-40s %11s %11s %11s %10s\n' "scenario" "program" "wineserver" "in all" "goal"
 if runs a; then
     measure "(a) default tablet scenario" "$root/simulator/scenarios/default.ini" 1
+    program=$last_total
     measure "(a) floor: reports read, nothing shown" "$root/simulator/scenarios/default.ini" - floor
+    ratio "(a) over the floor" "$program" "$last_total" "<= 1.3x"
+    measure "(a) floor: values shown as plain text" "$root/simulator/scenarios/default.ini" - floor 0 values
+    ratio "(a) over the values floor" "$program" "$last_total" -
 fi
 if runs b; then
     measure "(b) three sensors at Interval=16" "$scenarios/fast.ini" 5
+    program=$last_total
     measure "(b) floor: reports read, nothing shown" "$scenarios/fast.ini" - floor
+    ratio "(b) over the floor" "$program" "$last_total" -
+    measure "(b) floor: values shown as plain text" "$scenarios/fast.ini" - floor 0 values
+    ratio "(b) over the values floor" "$program" "$last_total" -
 fi
 # Rows 1 to 3: the accelerometer, the compass and the inclinometer.
 if runs c; then
