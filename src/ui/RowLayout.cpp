@@ -5,6 +5,8 @@
 
 #include "ui/Dpi.h"
 
+#include <wchar.h>
+
 unsigned SplitAtTabs(const wchar_t* text, unsigned length, TextPiece* pieces, unsigned maxPieces)
 {
     unsigned count = 0;
@@ -121,6 +123,36 @@ void PlanRow(const wchar_t* text, unsigned length, const RowFrame& frame, RowPla
         plan.iconAt.x = textRect.left - frame.iconWidth - ScaleForDpi(kIconGap, dpi);
         plan.iconAt.y = textRect.top + (textRect.bottom - textRect.top - frame.iconHeight) / 2;
     }
+}
+
+int ColumnLeft(const RowFrame& frame, unsigned column)
+{
+    int left = 0;
+    for (unsigned i = 0; i < column && i < frame.columnCount; ++i) {
+        left += frame.columnWidths[i];
+    }
+    return left;
+}
+
+unsigned FirstChangedColumn(const wchar_t* before, unsigned beforeLength, const wchar_t* after,
+                            unsigned afterLength)
+{
+    if (StripSpanningMark(before, beforeLength) != StripSpanningMark(after, afterLength)) {
+        return 0;
+    }
+    TextPiece was[kMaxRowColumns];
+    TextPiece now[kMaxRowColumns];
+    const unsigned wasCount = SplitAtTabs(before, beforeLength, was, kMaxRowColumns);
+    const unsigned nowCount = SplitAtTabs(after, afterLength, now, kMaxRowColumns);
+    unsigned column = 0;
+    for (; column < wasCount && column < nowCount; ++column) {
+        const TextPiece& a = was[column];
+        const TextPiece& b = now[column];
+        if (a.length != b.length || wmemcmp(before + a.start, after + b.start, a.length) != 0) {
+            return column;
+        }
+    }
+    return column;
 }
 
 int TreeItemVisualState(UINT itemState, bool treeHasFocus)

@@ -55,6 +55,16 @@ struct RowPlan
 // text boxes and the icon position.
 void PlanRow(const wchar_t* text, unsigned length, const RowFrame& frame, RowPlan& plan);
 
+// Where a column starts, counted from the row's left edge: the widths of the
+// columns before it.
+int ColumnLeft(const RowFrame& frame, unsigned column);
+
+// The first column whose text differs between two texts of one row, as
+// PlanRow splits them; a change of the spanning mark changes column 0. Both
+// texts alike answer their column count.
+unsigned FirstChangedColumn(const wchar_t* before, unsigned beforeLength, const wchar_t* after,
+                            unsigned afterLength);
+
 // The width a column needs to show a text of textWidth pixels whole, with
 // the gaps PlanRow leaves at dpi. For the first column textLeft is where the
 // row's text rectangle starts (indentation and icon), counted from the

@@ -406,12 +406,20 @@ int TreeListCtrl::SetHeldText(HTREEITEM item, const wchar_t* text)
     if (!tree_ || !item) {
         return 0;
     }
-    const auto found = heldTexts_.find(item);
-    if (found != heldTexts_.end()) {
-        return found->second->Assign(text ? text : L"");
+    if (!text) {
+        text = L"";
     }
-    std::unique_ptr<WideString> held(new (std::nothrow) WideString);
-    if (!held || !held->Assign(text ? text : L"")) {
+    if (HeldRow* held = FindHeld(item)) {
+        const unsigned changed = FirstChangedColumn(held->text.Data(), held->text.Length(), text,
+                                                    static_cast<unsigned>(wcslen(text)));
+        if (!held->text.Assign(text)) {
+            return 0;
+        }
+        held->dueFrom = changed < held->dueFrom ? changed : held->dueFrom;
+        return 1;
+    }
+    std::unique_ptr<HeldRow> held(new (std::nothrow) HeldRow);
+    if (!held || !held->text.Assign(text)) {
         return 0;
     }
     // Held before the tree is told: it asks for the text right away.
@@ -437,10 +445,16 @@ int TreeListCtrl::ChangeLiveText(HTREEITEM item, const wchar_t* text, QuietTreeU
     return SetHeldText(item, text) || SetItemText(item, text) ? 1 : 0;
 }
 
-const WideString* TreeListCtrl::HeldText(HTREEITEM item) const
+TreeListCtrl::HeldRow* TreeListCtrl::FindHeld(HTREEITEM item) const
 {
     const auto found = heldTexts_.find(item);
     return found == heldTexts_.end() ? nullptr : found->second.get();
+}
+
+const WideString* TreeListCtrl::HeldText(HTREEITEM item) const
+{
+    const HeldRow* held = FindHeld(item);
+    return held ? &held->text : nullptr;
 }
 
 void TreeListCtrl::AnswerHeldText(TVITEMW& item) const
@@ -545,7 +559,9 @@ bool TreeListCtrl::DrawRowNow(HDC dc, HTREEITEM row, HTREEITEM hot)
     draw.nmcd.uItemState = plainItemState_;
     draw.clrText = plainText_;
     draw.clrTextBk = plainBack_;
-    return TreeView_GetItemRect(tree_, row, &draw.nmcd.rc, FALSE) && DrawRow(&draw);
+    const HeldRow* held = FindHeld(row);
+    return TreeView_GetItemRect(tree_, row, &draw.nmcd.rc, FALSE) &&
+           DrawRow(&draw, held ? held->dueFrom : 0);
 }
 
 // The row the mouse is over, which the tree may draw highlighted; asked
@@ -573,7 +589,7 @@ unsigned TreeListCtrl::ReadColumnWidths(int* widths, unsigned capacity) const
     return read;
 }
 
-int TreeListCtrl::DrawRow(NMTVCUSTOMDRAW* draw)
+int TreeListCtrl::DrawRow(NMTVCUSTOMDRAW* draw, unsigned firstColumn)
 {
     if (IsRectEmpty(&draw->nmcd.rc)) {
         return 0;
@@ -590,8 +606,6 @@ int TreeListCtrl::DrawRow(NMTVCUSTOMDRAW* draw)
     if (!RectVisible(dc, &row)) {
         return 1;
     }
-    SavedDcState savedState(dc);
-    FillSolid(dc, row, GetSysColor(COLOR_WINDOW));
     RECT textRect;
     int image = -1;
     int selectedImage = -1;
@@ -616,6 +630,18 @@ int TreeListCtrl::DrawRow(NMTVCUSTOMDRAW* draw)
     RowPlan plan;
     PlanRow(text, rowText->Length(), frame, plan);
 
+    SavedDcState savedState(dc);
+    // Only a later column changed (a live value): what lies left of it is
+    // on screen already, and the icon and the name are the costly part.
+    const bool fromColumn = firstColumn > 0 && firstColumn < frame.columnCount && !plan.spanning;
+    RECT area = row;
+    if (fromColumn) {
+        area.left = ColumnLeft(frame, firstColumn);
+        IntersectClipRect(dc, area.left, area.top, area.right, area.bottom);
+    } else {
+        firstColumn = 0;
+    }
+    FillSolid(dc, area, GetSysColor(COLOR_WINDOW));
     if ((flags_ & TREE_GRID_LINES) && !plan.spanning) {
         DrawGridLines(dc, textRect, plan.totalWidth);
     }
@@ -623,7 +649,7 @@ int TreeListCtrl::DrawRow(NMTVCUSTOMDRAW* draw)
     DrawRowBackground(draw, row, textRect, plan.totalWidth, state);
     SetBkMode(dc, TRANSPARENT);
 
-    if (plan.drawIcon) {
+    if (plan.drawIcon && firstColumn == 0) {
         const bool selected = (draw->nmcd.uItemState & CDIS_SELECTED) != 0;
         const int index = RowImage(image, selectedImage, selected);
         // Over the window's own colour, where a plain row without grid
@@ -636,9 +662,14 @@ int TreeListCtrl::DrawRow(NMTVCUSTOMDRAW* draw)
         }
     }
     for (unsigned i = 0; i < plan.count; ++i) {
-        DrawColumnText(draw, text, plan.columns[i], state);
+        if (plan.columns[i].column >= firstColumn) {
+            DrawColumnText(draw, text, plan.columns[i], state);
+        }
     }
     DrawRowFocus(dc, textRect, plan.totalWidth, draw->nmcd.uItemState);
+    if (HeldRow* held = FindHeld(item)) {
+        held->dueFrom = kNothingDue;
+    }
     return 1;
 }
 

@@ -97,7 +97,9 @@ private:
     void DrawRowFocus(HDC dc, const RECT& textRect, int totalWidth, UINT itemState) const;
     void FollowTreeWidth();
     int HandleCustomDraw(HWND dialog, WPARAM wParam, NMTVCUSTOMDRAW* draw, LRESULT& result);
-    int DrawRow(NMTVCUSTOMDRAW* draw);
+    // Draws the row from the given column on (0: whole), leaving what lies
+    // left of that column as it is.
+    int DrawRow(NMTVCUSTOMDRAW* draw, unsigned firstColumn = 0);
     // Records a column's width as set at the current DPI.
     void KeepColumnWidth(int index, int width);
     unsigned ReadColumnWidths(int* widths, unsigned capacity) const;
@@ -146,6 +148,16 @@ private:
     // The row being drawn, whole however long; kept to spare an allocation
     // per row.
     WideString rowText_;
-    // Texts of rows the tree asks for; a row's entry goes with the row.
-    std::unordered_map<HTREEITEM, std::unique_ptr<WideString>> heldTexts_;
+    // A text of a row the tree asks for, and the first of its columns that
+    // changed since the row was last drawn: a row drawn at once after a
+    // change of its value alone is drawn from the value's column on.
+    struct HeldRow
+    {
+        WideString text;
+        unsigned dueFrom = 0;
+    };
+    static constexpr unsigned kNothingDue = ~0u;
+    HeldRow* FindHeld(HTREEITEM item) const;
+    // A row's entry goes with the row.
+    std::unordered_map<HTREEITEM, std::unique_ptr<HeldRow>> heldTexts_;
 };

@@ -93,6 +93,23 @@ std::vector<COLORREF> RowOnScreen(HWND tree, HTREEITEM item)
     return pixels;
 }
 
+// Pixels of one colour within a part of the tree as it is on the screen.
+int InkOnScreen(HWND tree, const RECT& part, COLORREF colour)
+{
+    RECT client = {};
+    GetClientRect(tree, &client);
+    OffscreenCanvas canvas(client.right, client.bottom);
+    {
+        WindowDc dc(tree);
+        BitBlt(canvas.Dc(), 0, 0, client.right, client.bottom, dc.Get(), 0, 0, SRCCOPY);
+    }
+    int ink = 0;
+    for (int y = part.top; y < part.bottom && y < client.bottom; ++y)
+        for (int x = part.left; x < part.right && x < client.right; ++x)
+            ink += canvas.Pixel(x, y) == colour ? 1 : 0;
+    return ink;
+}
+
 // Whether the middle of the row waits to be painted.
 bool RowDue(HWND tree, HTREEITEM item)
 {
@@ -659,5 +676,68 @@ TEST_CASE("held texts are shown, read back and drawn at once like the tree's own
         HTREEITEM fresh = host.list.InsertItem({nullptr, L"Fresh\t0"});
         CHECK(host.list.HeldText(fresh) == nullptr);
         CHECK(ReadBack(host, fresh) == L"Fresh\t0");
+    }
+}
+
+TEST_CASE("the first changed column of a row's text, as the row is split into columns")
+{
+    const struct
+    {
+        const wchar_t* before;
+        const wchar_t* after;
+        unsigned column;
+    } cases[] = {
+        {L"Value\t1.0", L"Value\t7.5", 1},  {L"Value\t1.0", L"Other\t1.0", 0},
+        {L"Value\t1.0", L"Value\t1.0", 2},  {L"Value\t\t1.0", L"Value\t1.0", 2},
+        {L"Value", L"Value\t1.0", 1},       {L"Value\t1.0", L"Value\t1.0\x000B", 0},
+        {L"Value\t1.0", L"Value\t1.00", 1}, {L"", L"Value", 0},
+    };
+    for (const auto& change : cases) {
+        CAPTURE(std::wstring(change.before));
+        CAPTURE(std::wstring(change.after));
+        CHECK(FirstChangedColumn(change.before, static_cast<unsigned>(wcslen(change.before)),
+                                 change.after,
+                                 static_cast<unsigned>(wcslen(change.after))) == change.column);
+    }
+}
+
+TEST_CASE("a held row whose value alone changed is drawn from the value's column on")
+{
+    TreeListTestHost host;
+    REQUIRE(host.AttachWithColumns(TREE_PLAIN_HEADER, 100, 150));
+    HTREEITEM held = host.list.InsertItem({nullptr, L"Value\t1.0"});
+    HTREEITEM own = host.list.InsertItem({nullptr, L"Other\t2.5"});
+    PumpMessages();
+    UpdateWindow(host.tree);
+    ChangeHeldValues(host, {held}, L"Value\t-123.456");
+    UpdateWindow(host.tree);
+    RECT row = {};
+    REQUIRE(TreeView_GetItemRect(host.tree, held, &row, FALSE));
+    // A mark on the screen only: a row drawn whole would cover it.
+    const RECT mark = {2, row.top + 2, 40, row.bottom - 2};
+    auto markName = [&] {
+        WindowDc dc(host.tree);
+        ScopedBrush brush(CreateSolidBrush(RGB(255, 0, 255)));
+        FillRect(dc.Get(), &mark, brush.Get());
+    };
+    auto nameMarked = [&] { return InkOnScreen(host.tree, mark, RGB(255, 0, 255)) > 0; };
+
+    markName();
+    ChangeHeldValues(host, {held}, L"Value\t7.5");
+    CHECK(nameMarked());
+
+    SUBCASE("a new name draws the whole row, as the tree's paint does")
+    {
+        ChangeHeldValues(host, {held}, L"Other\t2.5");
+        CHECK_FALSE(nameMarked());
+        CHECK(RowOnScreen(host.tree, held) == RowOnScreen(host.tree, own));
+    }
+    SUBCASE("after the tree's own paint, a new value again leaves the name as it is")
+    {
+        RedrawWindow(host.tree, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        CHECK_FALSE(nameMarked());
+        markName();
+        ChangeHeldValues(host, {held}, L"Value\t8.5");
+        CHECK(nameMarked());
     }
 }
