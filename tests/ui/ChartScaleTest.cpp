@@ -2,6 +2,7 @@
 
 #include "ui/ChartScale.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cwchar>
 #include <limits>
@@ -57,8 +58,12 @@ void CheckTicksCover(const ChartTicks& ticks, double low, double high, int maxTi
     CHECK(ticks.count <= maxTicks);
     CHECK(std::isfinite(ticks.first));
     CHECK(IsRoundStep(ticks.step));
-    CHECK(ticks.first <= low + ticks.step * 1e-9);
-    CHECK(ticks.Last() >= high - ticks.step * 1e-9);
+    // first + k x step rounds once more than the tick's own index x step:
+    // an end may be missed by a double's last digit at the values' size.
+    const double slack =
+        std::max(ticks.step * 1e-9, std::max(std::fabs(low), std::fabs(high)) * 4 * DBL_EPSILON);
+    CHECK(ticks.first <= low + slack);
+    CHECK(ticks.Last() >= high - slack);
     // Not wider than needed (one step less would miss an end), unless the
     // range is too narrow for a double to tell its steps apart.
     if (high - low >= std::max(std::fabs(low), std::fabs(high)) * 1e-9) {
