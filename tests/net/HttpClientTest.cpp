@@ -136,7 +136,6 @@ HttpRequest RequestTo(Server& server, const wchar_t* object, CallbackLog* log = 
     return request;
 }
 
-// A loopback server, a client and a private folder with a download's target.
 struct Transfer
 {
     HttpTestServer server;

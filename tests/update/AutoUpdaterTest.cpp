@@ -166,7 +166,6 @@ struct UpdaterSetup
         REQUIRE(updater.Start(window.Handle(), Options()));
         REQUIRE(WaitForRequest());
     }
-    // Waits until the server has seen the update request.
     bool WaitForRequest()
     {
         for (DWORD waited = 0; waited < kPatienceMs; waited += 20) {

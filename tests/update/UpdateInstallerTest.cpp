@@ -43,7 +43,6 @@ struct Installation
         REQUIRE(server.IsRunning());
         REQUIRE(WriteWholeFile(app / L"Tessel.exe", "old program"));
     }
-    // An entry for the file the server has at path.
     std::wstring Listed(const std::wstring& attributes, const wchar_t* path)
     {
         return Entry(attributes, server.Url(path));
@@ -164,6 +163,7 @@ TEST_CASE("Failed steps leave the installed files as they were")
     REQUIRE(setup.server.AnswerAlways("/Tessel.exe", "new program"));
     REQUIRE(setup.server.AnswerAlways("/notes.txt", "notes"));
     REQUIRE(setup.server.AnswerAlways("/missing.txt", "", 404));
+    REQUIRE(setup.server.AnswerAlways("/broken.zip", "not a zip archive"));
 
     SUBCASE("an empty list ends the update after the download walk")
     {
@@ -194,9 +194,20 @@ TEST_CASE("Failed steps leave the installed files as they were")
     }
     SUBCASE("an archive that cannot be unpacked: the program moved aside comes back")
     {
-        REQUIRE(setup.server.AnswerAlways("/Tessel.zip", "not a zip archive"));
-        CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe' zip='Tessel.zip'", L"/Tessel.zip")));
+        CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe' zip='Tessel.zip'", L"/broken.zip")));
         CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
+    }
+    SUBCASE("a later archive that cannot be unpacked: the files the first wrote over come back")
+    {
+        REQUIRE(WriteWholeFile(setup.app / L"stored.txt", "old stored"));
+        REQUIRE(WriteWholeFile(setup.app / L"notes.txt", "old notes"));
+        REQUIRE(setup.server.AnswerAlways("/pack.zip", ReadWholeFile(ZipFixture(L"python.zip"))));
+        CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe' zip='Tessel.zip'", L"/pack.zip") +
+                              setup.Listed(L"name='notes.txt' zip='notes.zip'", L"/broken.zip")));
+        // Folders the archive made may stay; no file does.
+        CHECK(ListTree(setup.app.Path(), false) ==
+              std::vector<std::wstring>{L"Tessel.exe", L"notes.txt", L"stored.txt"});
+        CHECK(ReadWholeFile(setup.app / L"stored.txt") == "old stored");
     }
     CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
 }
@@ -317,21 +328,6 @@ TEST_CASE("The archive unpacked is the one whose digest was checked, and no othe
         DeleteFileW((setup.app / L"Tessel_new.zip.zip").c_str());
     }
     CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel_old.exe"});
-}
-
-TEST_CASE("Files an archive writes over come back when a later entry fails")
-{
-    Installation setup;
-    REQUIRE(WriteWholeFile(setup.app / L"stored.txt", "old stored"));
-    REQUIRE(WriteWholeFile(setup.app / L"notes.txt", "old notes"));
-    REQUIRE(setup.server.AnswerAlways("/pack.zip", ReadWholeFile(ZipFixture(L"python.zip"))));
-    REQUIRE(setup.server.AnswerAlways("/broken.zip", "not a zip archive"));
-    CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe' zip='Tessel.zip'", L"/pack.zip") +
-                          setup.Listed(L"name='notes.txt' zip='notes.zip'", L"/broken.zip")));
-    // Folders the archive made may stay; no file does.
-    CHECK(ListTree(setup.app.Path(), false) ==
-          std::vector<std::wstring>{L"Tessel.exe", L"notes.txt", L"stored.txt"});
-    CHECK(ReadWholeFile(setup.app / L"stored.txt") == "old stored");
 }
 
 TEST_CASE("A program to run starts only as its digest says")
