@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "UpdateTestFiles.h"
 #include "base/DynamicLibrary.h"
 
 namespace {
@@ -17,22 +18,16 @@ std::wstring ProgramPath()
 
 // A loadable image under a library's name in a folder: a copy of this test
 // program, which the loader maps like a library. Deleted at the end.
-class PlantedCopy
+struct PlantedCopy
 {
-public:
-    PlantedCopy(const std::wstring& folder, const wchar_t* name) : path_(folder + name)
-    {
-        copied_ = CopyFileW(ProgramPath().c_str(), path_.c_str(), FALSE) != 0;
-    }
-    ~PlantedCopy() { DeleteFileW(path_.c_str()); }
-    PlantedCopy(const PlantedCopy&) = delete;
-    PlantedCopy& operator=(const PlantedCopy&) = delete;
-    bool Copied() const { return copied_; }
-    const std::wstring& Path() const { return path_; }
+    const std::wstring path;
+    const bool copied;
 
-private:
-    std::wstring path_;
-    bool copied_ = false;
+    PlantedCopy(const std::wstring& folder, const wchar_t* name)
+        : path(folder + name), copied(CopyFileW(ProgramPath().c_str(), path.c_str(), FALSE) != 0)
+    {
+    }
+    ~PlantedCopy() { DeleteFileW(path.c_str()); }
 };
 
 } // namespace
@@ -70,19 +65,15 @@ TEST_CASE("a library beside the program or in the current folder is never loaded
 {
     const std::wstring program = ProgramPath();
     const std::wstring programFolder = program.substr(0, program.rfind(L'\\') + 1);
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring currentFolder =
-        std::wstring(temp) + L"tessel-library-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-    CreateDirectoryW(currentFolder.c_str(), nullptr);
+    const update_test::TempFolder currentFolder{L"tessel-library"};
     wchar_t previousFolder[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previousFolder);
     {
         PlantedCopy beside(programFolder, L"tessel_beside.dll");
-        PlantedCopy current(currentFolder, L"tessel_current.dll");
-        REQUIRE(beside.Copied());
-        REQUIRE(current.Copied());
-        REQUIRE(SetCurrentDirectoryW(currentFolder.c_str()));
+        PlantedCopy current(currentFolder.Path(), L"tessel_current.dll");
+        REQUIRE(beside.copied);
+        REQUIRE(current.copied);
+        REQUIRE(SetCurrentDirectoryW(currentFolder.Path().c_str()));
 
         DynamicLibrary library;
         CHECK(library.Load(L"tessel_beside.dll") == 0);
@@ -93,22 +84,19 @@ TEST_CASE("a library beside the program or in the current folder is never loaded
         // Restricted for the whole process, loads by name that the system
         // makes for itself find neither copy either.
         RestrictLibrarySearch();
-        HMODULE loaded = LoadLibraryW(L"tessel_beside.dll");
-        CHECK(loaded == nullptr);
-        HMODULE fromCurrent = LoadLibraryW(L"tessel_current.dll");
-        CHECK(fromCurrent == nullptr);
-        for (HMODULE module : {loaded, fromCurrent}) {
+        for (const wchar_t* name : {L"tessel_beside.dll", L"tessel_current.dll"}) {
+            HMODULE module = LoadLibraryW(name);
+            CHECK(module == nullptr);
             if (module)
                 FreeLibrary(module);
         }
         // A full path is still the caller's to give.
-        HMODULE named = LoadLibraryExW(beside.Path().c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+        HMODULE named = LoadLibraryExW(beside.path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
         CHECK(named != nullptr);
         if (named)
             FreeLibrary(named);
         SetCurrentDirectoryW(previousFolder);
     }
-    RemoveDirectoryW(currentFolder.c_str());
 }
 
 TEST_CASE("a library handle is closed once, by its own function")

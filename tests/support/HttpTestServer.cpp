@@ -10,8 +10,6 @@
 
 #include <string.h>
 
-#include "base/ScopedHandle.h"
-
 #ifndef TESSEL_TEST_SUPPORT_DIR
 #error TESSEL_TEST_SUPPORT_DIR must name the folder of http_test_server.py
 #endif
@@ -26,40 +24,6 @@ std::string Netstring(const std::string& data)
     return std::to_string(data.size()) + ":" + data + ",";
 }
 
-bool IsHeaderName(const std::string& line, const char* name)
-{
-    const size_t length = strlen(name);
-    return line.size() > length && line[length] == ':' &&
-           _strnicmp(line.c_str(), name, length) == 0;
-}
-
-class ScopedSocket
-{
-public:
-    explicit ScopedSocket(SOCKET socket) : socket_(socket) {}
-    ~ScopedSocket()
-    {
-        if (socket_ != INVALID_SOCKET) {
-            closesocket(socket_);
-        }
-    }
-    ScopedSocket(const ScopedSocket&) = delete;
-    ScopedSocket& operator=(const ScopedSocket&) = delete;
-    SOCKET Get() const { return socket_; }
-
-private:
-    SOCKET socket_;
-};
-
-std::string PackFields(const std::vector<std::string>& fields)
-{
-    std::string packed;
-    for (const std::string& field : fields) {
-        packed += Netstring(field);
-    }
-    return packed;
-}
-
 bool UnpackFields(const std::string& bytes, std::vector<std::string>& fields)
 {
     std::vector<std::string> result;
@@ -71,8 +35,7 @@ bool UnpackFields(const std::string& bytes, std::vector<std::string>& fields)
         }
         const size_t length = std::stoull(bytes.substr(position, colon - position));
         const size_t start = colon + 1;
-        if (length > bytes.size() - start || start + length >= bytes.size() ||
-            bytes[start + length] != ',') {
+        if (length >= bytes.size() - start || bytes[start + length] != ',') {
             return false;
         }
         result.push_back(bytes.substr(start, length));
@@ -82,19 +45,31 @@ bool UnpackFields(const std::string& bytes, std::vector<std::string>& fields)
     return true;
 }
 
+// Each field of a reply unpacked into its own fields; false when one is no
+// record of the given size (0: any).
+bool UnpackRecords(const std::vector<std::string>& reply, size_t size,
+                   std::vector<std::vector<std::string>>& records)
+{
+    records.assign(reply.size(), {});
+    for (size_t i = 0; i < reply.size(); ++i) {
+        if (!UnpackFields(reply[i], records[i]) || (size && records[i].size() != size)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 std::string RecordedRequest::Header(const char* name) const
 {
-    size_t position = 0;
-    while (position < headers.size()) {
-        size_t end = headers.find("\r\n", position);
-        if (end == std::string::npos) {
-            end = headers.size();
-        }
+    const size_t length = strlen(name);
+    for (size_t position = 0; position < headers.size();) {
+        const size_t end = std::min(headers.find("\r\n", position), headers.size());
         const std::string line = headers.substr(position, end - position);
-        if (IsHeaderName(line, name)) {
-            const size_t value = line.find_first_not_of(' ', strlen(name) + 1);
+        if (line.size() > length && line[length] == ':' &&
+            _strnicmp(line.c_str(), name, length) == 0) {
+            const size_t value = line.find_first_not_of(' ', length + 1);
             return value == std::string::npos ? std::string() : line.substr(value);
         }
         position = end + 2;
@@ -106,11 +81,13 @@ TestServerProcess::TestServerProcess(const char* mode)
 {
     StartWinsock();
     unsigned short lifelinePort = 0;
-    ScopedSocket listener(ListenOnLoopback(&lifelinePort));
-    if (listener.Get() == INVALID_SOCKET || !Launch(mode, lifelinePort)) {
+    const SOCKET listener = ListenOnLoopback(&lifelinePort);
+    if (listener == INVALID_SOCKET) {
         return;
     }
-    const SOCKET lifeline = AcceptWithin(listener.Get(), kReplyTimeoutMs);
+    const SOCKET lifeline =
+        Launch(mode, lifelinePort) ? AcceptWithin(listener, kReplyTimeoutMs) : INVALID_SOCKET;
+    closesocket(listener);
     if (lifeline == INVALID_SOCKET) {
         return;
     }
@@ -141,8 +118,7 @@ bool TestServerProcess::Launch(const char* mode, unsigned short lifelinePort)
 
 bool TestServerProcess::Send(const std::string& bytes)
 {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
+    for (size_t sent = 0; sent < bytes.size();) {
         const int chunk = static_cast<int>(std::min<size_t>(bytes.size() - sent, 1 << 20));
         const int result = send(static_cast<SOCKET>(lifeline_), bytes.data() + sent, chunk, 0);
         if (result <= 0) {
@@ -155,9 +131,10 @@ bool TestServerProcess::Send(const std::string& bytes)
 
 bool TestServerProcess::ReadMessage(std::vector<std::string>& fields)
 {
+    const SOCKET lifeline = static_cast<SOCKET>(lifeline_);
     std::string digits;
     char c = 0;
-    while (recv(static_cast<SOCKET>(lifeline_), &c, 1, 0) == 1 && c != ':') {
+    while (recv(lifeline, &c, 1, 0) == 1 && c != ':') {
         if (c < '0' || c > '9' || digits.size() > 12) {
             return false;
         }
@@ -167,11 +144,9 @@ bool TestServerProcess::ReadMessage(std::vector<std::string>& fields)
         return false;
     }
     std::string payload(std::stoull(digits) + 1, '\0');
-    size_t received = 0;
-    while (received < payload.size()) {
-        const int result =
-            recv(static_cast<SOCKET>(lifeline_), &payload[received],
-                 static_cast<int>(std::min<size_t>(payload.size() - received, 1 << 20)), 0);
+    for (size_t received = 0; received < payload.size();) {
+        const int chunk = static_cast<int>(std::min<size_t>(payload.size() - received, 1 << 20));
+        const int result = recv(lifeline, &payload[received], chunk, 0);
         if (result <= 0) {
             return false;
         }
@@ -187,15 +162,30 @@ bool TestServerProcess::ReadMessage(std::vector<std::string>& fields)
 bool TestServerProcess::Call(const std::vector<std::string>& command,
                              std::vector<std::string>* reply)
 {
+    std::string packed;
+    for (const std::string& field : command) {
+        packed += Netstring(field);
+    }
     std::vector<std::string> fields;
-    if (!IsRunning() || !Send(Netstring(PackFields(command))) || !ReadMessage(fields) ||
-        fields.empty() || fields[0] != "ok") {
+    if (!IsRunning() || !Send(Netstring(packed)) || !ReadMessage(fields) || fields.empty() ||
+        fields[0] != "ok") {
         return false;
     }
     if (reply) {
         reply->assign(fields.begin() + 1, fields.end());
     }
     return true;
+}
+
+ScriptedAnswer Scripted(int status, const std::string& body, unsigned times,
+                        const std::string& path)
+{
+    ScriptedAnswer answer;
+    answer.status = status;
+    answer.body = body;
+    answer.times = times;
+    answer.path = path;
+    return answer;
 }
 
 std::wstring HttpTestServer::Url(const wchar_t* pathAndQuery) const
@@ -211,12 +201,7 @@ bool HttpTestServer::IsHttps(const char* mode)
 
 bool HttpTestServer::AnswerAlways(const char* path, const std::string& body, int status)
 {
-    ScriptedAnswer answer;
-    answer.path = path;
-    answer.status = status;
-    answer.body = body;
-    answer.times = 0;
-    return Answer(answer);
+    return Answer(Scripted(status, body, 0, path));
 }
 
 bool HttpTestServer::Answer(const ScriptedAnswer& answer)
@@ -246,34 +231,33 @@ bool HttpTestServer::Answer(const ScriptedAnswer& answer)
 std::vector<RecordedRequest> HttpTestServer::Requests()
 {
     std::vector<std::string> reply;
+    std::vector<std::vector<std::string>> records;
     std::vector<RecordedRequest> requests;
-    if (!process_.Call({"requests"}, &reply)) {
-        return requests;
-    }
-    for (const std::string& packed : reply) {
-        std::vector<std::string> fields;
-        if (UnpackFields(packed, fields) && fields.size() == 6) {
-            requests.push_back({fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]});
-        }
+    if (process_.Call({"requests"}, &reply) && UnpackRecords(reply, 6, records)) {
+        for (const auto& f : records)
+            requests.push_back({f[0], f[1], f[2], f[3], f[4], f[5]});
     }
     return requests;
+}
+
+size_t HttpTestServer::RequestsFor(const std::string& path)
+{
+    const std::vector<RecordedRequest> requests = Requests();
+    return std::count_if(requests.begin(), requests.end(),
+                         [&path](const RecordedRequest& request) { return request.path == path; });
 }
 
 bool HttpTestServer::MultipartFields(size_t index, std::vector<MultipartField>& fields)
 {
     std::vector<std::string> reply;
-    if (!process_.Call({"multipart", std::to_string(index)}, &reply)) {
+    std::vector<std::vector<std::string>> parts;
+    if (!process_.Call({"multipart", std::to_string(index)}, &reply) ||
+        !UnpackRecords(reply, 3, parts)) {
         return false;
     }
-    std::vector<MultipartField> parsed;
-    for (const std::string& packed : reply) {
-        std::vector<std::string> part;
-        if (!UnpackFields(packed, part) || part.size() != 3) {
-            return false;
-        }
-        parsed.push_back({part[0], part[1], part[2]});
-    }
-    fields.swap(parsed);
+    fields.clear();
+    for (const auto& part : parts)
+        fields.push_back({part[0], part[1], part[2]});
     return true;
 }
 
@@ -297,14 +281,9 @@ bool HttpTestServer::CsvRows(const std::string& content,
                              std::vector<std::vector<std::string>>& rows)
 {
     std::vector<std::string> reply;
-    if (!process_.Call({"csv", content}, &reply)) {
+    std::vector<std::vector<std::string>> parsed;
+    if (!process_.Call({"csv", content}, &reply) || !UnpackRecords(reply, 0, parsed)) {
         return false;
-    }
-    std::vector<std::vector<std::string>> parsed(reply.size());
-    for (size_t i = 0; i < reply.size(); ++i) {
-        if (!UnpackFields(reply[i], parsed[i])) {
-            return false;
-        }
     }
     rows.swap(parsed);
     return true;

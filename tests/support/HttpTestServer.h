@@ -46,6 +46,10 @@ struct ScriptedAnswer
     unsigned short tunnelPort = 0;
 };
 
+// An answer of that status and body, for that path (empty: any).
+ScriptedAnswer Scripted(int status, const std::string& body, unsigned times = 1,
+                        const std::string& path = std::string());
+
 struct RecordedRequest
 {
     std::string method;
@@ -115,6 +119,8 @@ public:
     // Serves body at path to every request from now on.
     bool AnswerAlways(const char* path, const std::string& body, int status = 200);
     std::vector<RecordedRequest> Requests();
+    // How many of them asked for that path.
+    size_t RequestsFor(const std::string& path);
     // The multipart/form-data body of request index as the server's own
     // parser reads it; false when it is not a well-formed one.
     bool MultipartFields(size_t index, std::vector<MultipartField>& fields);

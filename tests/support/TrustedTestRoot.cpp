@@ -63,11 +63,6 @@ HttpTestServer* SharedHttpsServer()
 HttpTestServer* ThankingHttpsServer()
 {
     HttpTestServer* server = SharedHttpsServer();
-    if (!server || !server->Clear()) {
-        return nullptr;
-    }
-    ScriptedAnswer thanks;
-    thanks.body = "thanks";
-    thanks.times = 0;
-    return server->Answer(thanks) ? server : nullptr;
+    const bool ready = server && server->Clear() && server->Answer(Scripted(200, "thanks", 0));
+    return ready ? server : nullptr;
 }

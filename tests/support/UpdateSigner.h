@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <wincrypt.h>
 
 #include <string>
 
@@ -48,6 +49,13 @@ public:
     // The base64 text of the PEM public key, as the build embeds it.
     const char* PublicKey() const { return publicKey_.c_str(); }
 
+    // The answer with its signature line appended.
+    std::string Signed(const std::string& answer) const
+    {
+        return answer + "<!--tessel-signature:" + Base64(SignatureDer(answer)) + "-->\n";
+    }
+
+private:
     // The DER signature of the bytes.
     std::string SignatureDer(const std::string& bytes) const
     {
@@ -60,32 +68,19 @@ public:
         std::string sequence = DerInteger(raw) + DerInteger(raw + 32);
         return std::string("\x30", 1) + static_cast<char>(sequence.size()) + sequence;
     }
-    // The answer with its signature line appended.
-    std::string Signed(const std::string& answer) const
-    {
-        return answer + "<!--tessel-signature:" + Base64(SignatureDer(answer)) + "-->\n";
-    }
-
+    // Through crypt32, on one line.
     static std::string Base64(const std::string& bytes)
     {
-        static const char digits[] =
-            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        std::string text;
-        for (size_t i = 0; i < bytes.size(); i += 3) {
-            unsigned long group = static_cast<BYTE>(bytes[i]) << 16;
-            if (i + 1 < bytes.size())
-                group |= static_cast<BYTE>(bytes[i + 1]) << 8;
-            if (i + 2 < bytes.size())
-                group |= static_cast<BYTE>(bytes[i + 2]);
-            text += digits[(group >> 18) & 63];
-            text += digits[(group >> 12) & 63];
-            text += i + 1 < bytes.size() ? digits[(group >> 6) & 63] : '=';
-            text += i + 2 < bytes.size() ? digits[group & 63] : '=';
-        }
+        const BYTE* data = reinterpret_cast<const BYTE*>(bytes.data());
+        const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+        DWORD size = 0;
+        CryptBinaryToStringA(data, static_cast<DWORD>(bytes.size()), flags, nullptr, &size);
+        std::string text(size, '\0');
+        CryptBinaryToStringA(data, static_cast<DWORD>(bytes.size()), flags, &text[0], &size);
+        text.resize(size);
         return text;
     }
 
-private:
     // The minimal DER INTEGER of a 32-byte unsigned number.
     static std::string DerInteger(const BYTE* value)
     {
@@ -114,3 +109,21 @@ struct UpdateKeyRing
 
     bool IsReady() const { return current.IsReady() && next.IsReady() && stranger.IsReady(); }
 };
+
+// A SHA-256 digest as lower-case hex digits.
+inline std::string HexDigest(const BYTE (&digest)[SHA256_SIZE])
+{
+    std::string text;
+    for (BYTE b : digest) {
+        text += "0123456789abcdef"[b >> 4];
+        text += "0123456789abcdef"[b & 15];
+    }
+    return text;
+}
+
+inline std::string HexSha256(const std::string& bytes)
+{
+    BYTE digest[SHA256_SIZE];
+    Sha256Of(bytes.data(), bytes.size(), digest);
+    return HexDigest(digest);
+}

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "MessagePump.h"
+
 namespace update_test {
 
 inline bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
@@ -43,6 +45,18 @@ inline std::string ReadWholeFile(const std::wstring& path)
 inline bool Exists(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Waits, pumping this thread's messages, until the file exists; false when
+// it has not appeared within 20 seconds.
+inline bool WaitForFile(const std::wstring& path)
+{
+    for (DWORD waited = 0; waited < 20000; waited += 50) {
+        if (Exists(path))
+            return true;
+        PumpMessagesFor(50);
+    }
+    return false;
 }
 
 // Calls visit(name, isFolder) for everything directly inside folder (which

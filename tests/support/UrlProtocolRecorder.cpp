@@ -53,25 +53,18 @@ UrlProtocolRecorder::~UrlProtocolRecorder()
 
 std::vector<std::wstring> UrlProtocolRecorder::Lines() const
 {
-    std::vector<std::wstring> lines;
+    std::vector<std::wstring> lines(1);
     FILE* file = _wfopen(logPath_.c_str(), L"rb");
-    if (!file)
-        return lines;
-    std::string line;
-    int c;
-    while ((c = fgetc(file)) != EOF) {
-        if (c == '\n' || c == '\r') {
-            if (!line.empty()) {
-                lines.emplace_back(line.begin(), line.end());
-                line.clear();
-            }
-        } else {
-            line.push_back(static_cast<char>(c));
-        }
+    for (int c; file && (c = fgetc(file)) != EOF;) {
+        if (c != '\n' && c != '\r')
+            lines.back().push_back(static_cast<wchar_t>(c));
+        else if (!lines.back().empty())
+            lines.emplace_back();
     }
-    if (!line.empty())
-        lines.emplace_back(line.begin(), line.end());
-    fclose(file);
+    if (file)
+        fclose(file);
+    if (lines.back().empty())
+        lines.pop_back();
     return lines;
 }
 

@@ -9,11 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "UpdateTestFiles.h"
 #include "UrlProtocolRecorder.h"
 #include "base/DynamicLibrary.h"
 #include "base/ScopedHandle.h"
 #include "base/WideString.h"
 #include "system/Files.h"
+
+using namespace update_test;
 
 namespace {
 
@@ -72,20 +75,6 @@ bool SameFolder(const wchar_t* a, const wchar_t* b)
             path->pop_back();
     }
     return lstrcmpiW(first.c_str(), second.c_str()) == 0;
-}
-
-std::wstring TempFile(const wchar_t* name)
-{
-    wchar_t folder[MAX_PATH];
-    GetTempPathW(MAX_PATH, folder);
-    return std::wstring(folder) + name;
-}
-
-void WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    FileObject file;
-    REQUIRE(file.Open(path.c_str(), FILE_MODE_CREATE));
-    REQUIRE(file.Write(static_cast<DWORD>(bytes.size()), bytes.data()));
 }
 
 struct PieceLog
@@ -253,8 +242,9 @@ TEST_CASE("GetFolderPath")
 
 TEST_CASE("DeleteFileForced removes a read-only file")
 {
-    const std::wstring path = TempFile(L"tessel-readonly.txt");
-    WriteBytes(path, "keep");
+    TempFolder folder{L"tessel-files"};
+    const std::wstring path = folder / L"readonly.txt";
+    REQUIRE(WriteWholeFile(path, "keep"));
     REQUIRE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
     CHECK_FALSE(DeleteFileW(path.c_str()));
     CHECK(DeleteFileForced(path.c_str()));
@@ -264,12 +254,13 @@ TEST_CASE("DeleteFileForced removes a read-only file")
 
 TEST_CASE("FileObject")
 {
-    const std::wstring path = TempFile(L"tessel-file.bin");
+    TempFolder folder{L"tessel-files"};
+    const std::wstring path = folder / L"file.bin";
     FileObject file;
 
     SUBCASE("mode 6 fails and closes what the object held")
     {
-        WriteBytes(path, "held");
+        REQUIRE(WriteWholeFile(path, "held"));
         REQUIRE(file.Open(path.c_str(), FILE_MODE_READ));
         CHECK_FALSE(file.Open(path.c_str(), 6));
         CHECK_FALSE(file.IsOpen());
@@ -282,7 +273,7 @@ TEST_CASE("FileObject")
 
     SUBCASE("a mode 0 mapping is read-only")
     {
-        WriteBytes(path, "mapped text");
+        REQUIRE(WriteWholeFile(path, "mapped text"));
         REQUIRE(file.Open(path.c_str(), FILE_MODE_READ, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ));
         const char* view = static_cast<const char*>(file.Map(0, 0));
         REQUIRE(view);
@@ -299,7 +290,7 @@ TEST_CASE("FileObject")
         const DWORD granularity = system.dwAllocationGranularity;
         std::string bytes(granularity + 16, 'a');
         bytes.replace(granularity, 4, "tail");
-        WriteBytes(path, bytes);
+        REQUIRE(WriteWholeFile(path, bytes));
         REQUIRE(file.Open(path.c_str(), FILE_MODE_READ));
         const char* view = static_cast<const char*>(file.Map(granularity, 16));
         REQUIRE(view);
@@ -308,14 +299,13 @@ TEST_CASE("FileObject")
 
     SUBCASE("a failed mapping releases the file")
     {
-        WriteBytes(path, "");
+        REQUIRE(WriteWholeFile(path, ""));
         REQUIRE(file.Open(path.c_str(), FILE_MODE_READ));
         CHECK(file.Map(0, 0) == nullptr); // an empty file cannot be mapped
         CHECK_FALSE(file.IsOpen());
     }
 
     file.Close();
-    DeleteFileW(path.c_str());
 }
 
 TEST_CASE("the shell starts programs; OpenUrl runs the system folder's rundll32.exe only")
@@ -335,20 +325,16 @@ TEST_CASE("the shell starts programs; OpenUrl runs the system folder's rundll32.
     // bare-name search that finds it fails the open on Windows. (Wine runs
     // its builtin rundll32 for a bare name, so there only the path above
     // tells.)
-    const std::wstring folder = TempFile(L"tessel-planted-rundll32\\");
-    CreateDirectoryW(folder.c_str(), nullptr);
-    const std::wstring planted = folder + L"rundll32.exe";
-    WriteBytes(planted, "MZ planted");
+    TempFolder folder{L"tessel-planted-rundll32"};
+    REQUIRE(WriteWholeFile(folder / L"rundll32.exe", "MZ planted"));
     wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
     UrlProtocolRecorder recorder(L"tessel-files-test");
     REQUIRE(recorder.IsRegistered());
-    REQUIRE(SetCurrentDirectoryW(folder.c_str()));
+    REQUIRE(SetCurrentDirectoryW(folder.Path().c_str()));
     const bool opened = OpenUrl(L"tessel-files-test:first");
     const bool recorded = recorder.WaitForLines(1, 20000);
     SetCurrentDirectoryW(previous);
-    DeleteFileW(planted.c_str());
-    RemoveDirectoryW(folder.c_str());
     CHECK(opened);
     REQUIRE(recorded);
     CHECK(recorder.Lines()[0] == L"tessel-files-test:first");

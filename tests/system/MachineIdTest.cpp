@@ -20,40 +20,34 @@ std::wstring IdFor(BYTE purpose)
 // again; a key that already existed is left alone and the test skipped.
 class TemporaryMachineKey
 {
+    HKEY key_ = nullptr;
+    DWORD disposition_ = 0;
+
 public:
-    explicit TemporaryMachineKey(const wchar_t* path) : path_(path)
+    explicit TemporaryMachineKey(const wchar_t* path)
+        : path(path), created(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_WRITE,
+                                              nullptr, &key_, &disposition_) == ERROR_SUCCESS &&
+                              disposition_ == REG_CREATED_NEW_KEY)
     {
-        HKEY existing = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &existing) == ERROR_SUCCESS) {
-            RegCloseKey(existing);
-            return;
-        }
-        created_ = RegCreateKeyW(HKEY_LOCAL_MACHINE, path, &key_) == ERROR_SUCCESS;
     }
     ~TemporaryMachineKey()
     {
-        if (created_) {
-            RegCloseKey(key_);
-            RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_);
-        }
+        RegCloseKey(key_);
+        if (created)
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, path);
     }
-    bool Created() const { return created_; }
+    void Set(const wchar_t* name, DWORD type, const void* data, size_t size)
+    {
+        REQUIRE(RegSetValueExW(key_, name, 0, type, static_cast<const BYTE*>(data),
+                               static_cast<DWORD>(size)) == ERROR_SUCCESS);
+    }
     void SetString(const wchar_t* name, const wchar_t* text)
     {
-        REQUIRE(RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                               static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t))) ==
-                ERROR_SUCCESS);
-    }
-    void SetDword(const wchar_t* name, DWORD value)
-    {
-        REQUIRE(RegSetValueExW(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                               sizeof(value)) == ERROR_SUCCESS);
+        Set(name, REG_SZ, text, (wcslen(text) + 1) * sizeof(wchar_t));
     }
 
-private:
-    const wchar_t* path_;
-    HKEY key_ = nullptr;
-    bool created_ = false;
+    const wchar_t* const path;
+    const bool created;
 };
 
 // One byte of the running machine's identifier text "0011-2233-4455-6677".
@@ -126,7 +120,7 @@ TEST_CASE("the running machine's identifier is stable and differs only by purpos
 TEST_CASE("the network source that opens decides, even when its value is empty")
 {
     TemporaryMachineKey advantage(L"SOFTWARE\\Microsoft\\Windows Genuine Advantage");
-    if (!advantage.Created()) {
+    if (!advantage.created) {
         MESSAGE("the machine has its own Genuine Advantage key; left alone");
         return;
     }
@@ -140,11 +134,12 @@ TEST_CASE("the network source that opens decides, even when its value is empty")
 TEST_CASE("enumerated disks are summed before the SCSI map is walked")
 {
     TemporaryMachineKey disks(L"SYSTEM\\CurrentControlSet\\Services\\Disk\\Enum");
-    if (!disks.Created()) {
+    if (!disks.created) {
         MESSAGE("the machine has its own disk enumeration; left alone");
         return;
     }
-    disks.SetDword(L"Count", 3);
+    const DWORD count = 3;
+    disks.Set(L"Count", REG_DWORD, &count, sizeof(count));
     disks.SetString(L"0", L"IDE\\DiskA");
     // Value "1" is missing and counts for nothing; "2" still counts.
     disks.SetString(L"2", L"SCSI\\DiskB");

@@ -124,30 +124,28 @@ TEST_CASE("detail bits from edition facts: every suite bit, product type and fac
     OsEditionFacts facts;
     facts.extended = &extended;
 
-    // Each of the sixteen suite bits alone, on a workstation.
-    const DWORD bySuiteBit[16] = {
-        OS_DETAIL_SERVER,                        // 0x1 small business
-        OS_DETAIL_SERVER | OS_DETAIL_ENTERPRISE, // 0x2 enterprise
-        0,                                       // 0x4 back office
-        0,                                       // 0x8 communications
-        OS_DETAIL_TERMINAL_SERVICES,             // 0x10 terminal
-        0,                                       // 0x20 restricted small business
-        OS_DETAIL_EMBEDDED,                      // 0x40 embedded NT
-        OS_DETAIL_DATACENTER,                    // 0x80 datacenter
-        0,                                       // 0x100 single-user terminal services
-        OS_DETAIL_HOME_EDITION,                  // 0x200 personal
-        0,                                       // 0x400 blade
-        0,                                       // 0x800 embedded restricted
-        0,                                       // 0x1000 security appliance
-        OS_DETAIL_STORAGE_SERVER,                // 0x2000 storage server
-        0,                                       // 0x4000 compute server
-        OS_DETAIL_HOME_SERVER,                   // 0x8000 home server
+    // Each of the sixteen suite bits alone, on a workstation: these count,
+    // the others not.
+    const std::pair<WORD, DWORD> counted[] = {
+        {VER_SUITE_SMALLBUSINESS, OS_DETAIL_SERVER},
+        {VER_SUITE_ENTERPRISE, OS_DETAIL_SERVER | OS_DETAIL_ENTERPRISE},
+        {VER_SUITE_TERMINAL, OS_DETAIL_TERMINAL_SERVICES},
+        {VER_SUITE_EMBEDDEDNT, OS_DETAIL_EMBEDDED},
+        {VER_SUITE_DATACENTER, OS_DETAIL_DATACENTER},
+        {VER_SUITE_PERSONAL, OS_DETAIL_HOME_EDITION},
+        {VER_SUITE_STORAGE_SERVER, OS_DETAIL_STORAGE_SERVER},
+        {VER_SUITE_WH_SERVER, OS_DETAIL_HOME_SERVER},
     };
     extended.wProductType = 1;
     for (int bit = 0; bit < 16; ++bit) {
         CAPTURE(bit);
         extended.wSuiteMask = static_cast<WORD>(1u << bit);
-        CHECK(OsDetailBitsFor(facts) == bySuiteBit[bit]);
+        DWORD expected = 0;
+        for (const auto& [suite, detail] : counted) {
+            if (suite == extended.wSuiteMask)
+                expected = detail;
+        }
+        CHECK(OsDetailBitsFor(facts) == expected);
     }
     // Terminal services count only without the single-user flag.
     extended.wSuiteMask = 0x10 | 0x100;

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 #include "TestWindow.h"
 #include "system/GuardedCall.h"
 #include "system/OsVersion.h"
@@ -76,15 +78,13 @@ void CALLBACK SetEventFromApc(ULONG_PTR event)
     SetEvent(reinterpret_cast<HANDLE>(event));
 }
 
-HANDLE g_lateHandle = nullptr;
-HANDLE g_signalled = nullptr;
-Event* g_renewed = nullptr;
-Event* g_squatter = nullptr;
+// What the acting window does when asked: inside a pumping wait.
+std::function<void()> g_onAsk;
 
-LRESULT CALLBACK HandOverProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT CALLBACK ActingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == kAsk) {
-        g_lateHandle = g_signalled;
+    if (message == kAsk && g_onAsk) {
+        g_onAsk();
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -152,43 +152,33 @@ TEST_CASE("Event waits: time-out, second handle, I/O completion wake-ups")
     CHECK(timedOut == 0);
 }
 
-TEST_CASE("The pumping wait reads the second handle anew on each pass")
+TEST_CASE("A pumping wait reads its handles anew after each message")
 {
-    TestWindow window(L"TesselHandOverWindow", &HandOverProcedure, {0, 0, 50, 50});
-    Event never;
-    Event signalled;
-    REQUIRE(never.Create(1, 0));
-    REQUIRE(signalled.Create(1, 1));
-    g_signalled = signalled.Handle();
-    g_lateHandle = nullptr;
-    PostMessageW(window.Handle(), kAsk, 0, 0);
-    CHECK(never.WaitPumping(kBound, &g_lateHandle) == 1);
-}
-
-LRESULT CALLBACK RenewProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == kAsk && g_renewed) {
+    TestWindow window(L"TesselActingWindow", &ActingProcedure, {0, 0, 50, 50});
+    Event event;
+    REQUIRE(event.Create(1, 0));
+    Event other;
+    SUBCASE("the second handle, which a handler hands over")
+    {
+        REQUIRE(other.Create(1, 1));
+        HANDLE late = nullptr;
+        g_onAsk = [&] { late = other.Handle(); };
+        PostMessageW(window.Handle(), kAsk, 0, 0);
+        CHECK(event.WaitPumping(kBound, &late) == 1);
+    }
+    SUBCASE("the event's own, when a handler creates it anew")
+    {
         // An unsignalled event takes the old handle's value, so a wait on
         // that value would not end.
-        g_renewed->Close();
-        g_squatter->Create(1, 0);
-        g_renewed->Create(1, 1);
-        return 0;
+        g_onAsk = [&] {
+            event.Close();
+            other.Create(1, 0);
+            event.Create(1, 1);
+        };
+        PostMessageW(window.Handle(), kAsk, 0, 0);
+        CHECK(event.WaitPumping(kBound) == 1);
     }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-TEST_CASE("An event's pumping wait follows the event when a handler creates it anew")
-{
-    TestWindow window(L"TesselRenewWindow", &RenewProcedure, {0, 0, 50, 50});
-    Event event;
-    Event squatter;
-    REQUIRE(event.Create(1, 0));
-    g_renewed = &event;
-    g_squatter = &squatter;
-    PostMessageW(window.Handle(), kAsk, 0, 0);
-    CHECK(event.WaitPumping(kBound) == 1);
-    g_renewed = nullptr;
+    g_onAsk = nullptr;
 }
 
 TEST_CASE("Worker lifecycle: one routine at a time, result, forced stop")

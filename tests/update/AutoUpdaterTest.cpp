@@ -1,5 +1,6 @@
 #include <doctest.h>
 
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,11 +93,9 @@ std::string Claimed(const std::string& version, const std::string& extra,
 }
 
 // An answer served a byte at a time, for a few seconds.
-ScriptedAnswer SlowAnswer(const std::string& body)
+ScriptedAnswer SlowAnswer(const std::string& body, unsigned times = 1)
 {
-    ScriptedAnswer answer;
-    answer.path = "/data/update.php";
-    answer.body = body;
+    ScriptedAnswer answer = Scripted(200, body, times, "/data/update.php");
     answer.chunkSize = 1;
     answer.chunkDelayMs = 3000 / static_cast<unsigned>(body.size());
     return answer;
@@ -163,13 +162,10 @@ struct UpdaterSetup
     void StartSlowCheck(const std::string& body)
     {
         server.Clear();
-        ScriptedAnswer slow = SlowAnswer(body);
-        slow.times = 0;
-        REQUIRE(server.Answer(slow));
+        REQUIRE(server.Answer(SlowAnswer(body, 0)));
         REQUIRE(updater.Start(window.Handle(), Options()));
         REQUIRE(WaitForRequest());
     }
-    // Waits until the server has seen the update request.
     bool WaitForRequest()
     {
         for (DWORD waited = 0; waited < kPatienceMs; waited += 20) {
@@ -179,13 +175,7 @@ struct UpdaterSetup
         }
         return false;
     }
-    size_t UpdateRequests()
-    {
-        size_t count = 0;
-        for (const RecordedRequest& request : server.Requests())
-            count += request.path == "/data/update.php";
-        return count;
-    }
+    size_t UpdateRequests() { return server.RequestsFor("/data/update.php"); }
 };
 
 DWORD LastCheck()
@@ -198,16 +188,6 @@ std::wstring Declined()
     WideString text;
     ReadStringValue(HKEY_CURRENT_USER, kKey, L"LastCheckVersion", text, L"<none>");
     return text.Data();
-}
-
-bool WaitForFile(const std::wstring& path)
-{
-    for (DWORD waited = 0; waited < kPatienceMs; waited += 50) {
-        if (Exists(path))
-            return true;
-        PumpMessagesFor(50);
-    }
-    return false;
 }
 
 // Programs to run are saved on the desktop; these are removed before and after.
@@ -457,27 +437,8 @@ TEST_CASE("A window that goes while the answer arrives ends the check without a 
     CHECK(answerer.Dialogs().empty());
 }
 
-TEST_CASE("A Start from inside the wait of another Start is refused")
-{
-    // The running version is offered: a question is answered and named
-    // instead of waiting for an answer forever.
-    DialogAnswerer unexpected({IDNO, IDNO});
-    UpdaterSetup setup;
-    setup.StartSlowCheck(Answer("1.00", ""));
-    // The second Start waits for the first check with messages flowing; the
-    // posted message ticks the box once more in the middle of that wait.
-    gNestedUpdater = &setup.updater;
-    gNestedOptions = setup.Options();
-    gNestedStart = -1;
-    PostMessageW(setup.window.Handle(), kStartFromWindow, 0, 0);
-    CHECK(setup.updater.Start(setup.window.Handle(), setup.Options()) == 1);
-    gNestedUpdater = nullptr;
-    CHECK(gNestedStart == 0);
-    REQUIRE(setup.updater.Wait(kPatienceMs));
-    CHECK_MESSAGE(unexpected.Dialogs().empty(), "the running version was offered");
-}
-
-TEST_CASE("With keys built in, only a signed answer is read, and every file needs its digest")
+TEST_CASE("With keys built in, only a fresh signed answer meant for this build is read, the "
+          "highest serial is kept, and every file needs its digest")
 {
     UpdaterSetup setup;
     UpdateKeyRing ring;
@@ -485,88 +446,73 @@ TEST_CASE("With keys built in, only a signed answer is read, and every file need
     UpdateSigner& maker = ring.current;
     auto check = [&](const std::string& body) {
         setup.Serve(body);
-        setup.Forced(ring.keys);
-    };
-    const std::string offer = Claimed("1.05", "<files/>");
-    {
-        // One answer for each check: none may ask, and a wrong question
-        // must not hold the next one up.
-        DialogAnswerer answerer({IDNO, IDNO, IDNO, IDNO});
-        std::string changed = maker.Signed(offer);
-        changed[changed.find("1.05") + 3] = '6';
-        // Unsigned, changed after signing, another key, and a replayed
-        // answer that offers the running version.
-        for (const std::string& body : {offer, changed, ring.stranger.Signed(offer),
-                                        maker.Signed(Claimed("1.00", "<files/>"))})
-            check(body);
-        CHECK(answerer.Dialogs().empty());
-    }
-    {
-        DialogAnswerer answerer({IDNO, IDNO});
-        check(maker.Signed(offer));
-        check(ring.next.Signed(offer));
-        CHECK(answerer.Dialogs().size() == 2);
-    }
-    {
-        // A file without its digest refuses the whole update.
-        DialogAnswerer answerer({IDYES});
-        std::wstring file = setup.server.Url(L"/data/Tessel.exe");
-        check(maker.Signed(
-            Claimed("1.05", "<files><url name=\"Tessel.exe\">" + Narrow(file) + "</url></files>")));
-        CHECK(answerer.Dialogs().size() == 1);
-        CHECK(setup.server.Requests().size() == 1);
-        CHECK(setup.updater.Result() == 0);
-    }
-}
-
-TEST_CASE("A keyed check takes only a fresh answer meant for it and keeps the highest serial")
-{
-    UpdaterSetup setup;
-    UpdateSigner maker;
-    REQUIRE(maker.IsReady());
-    const char* keys[] = {maker.PublicKey(), nullptr};
-    auto check = [&](const std::string& body) {
-        setup.Serve(body);
-        setup.Forced(keys, true);
+        setup.Forced(ring.keys, true);
     };
     auto serial = [] { return ReadDwordValue(HKEY_CURRENT_USER, kKey, L"UpdateSerial", 0); };
     const std::string files = "<files/>";
     {
-        DialogAnswerer answerer({IDNO, IDNO});
+        // Either key of the list; the same serial again is a re-check.
+        DialogAnswerer answerer({IDNO, IDNO, IDNO, IDNO});
+        check(maker.Signed(Claimed("1.05", files)));
+        check(ring.next.Signed(Claimed("1.05", files)));
         check(maker.Signed(Claimed("1.05", files, "5")));
         CHECK(serial() == 5);
-        // The same serial again: a re-check, asked again.
         check(maker.Signed(Claimed("1.05", files, "5")));
-        CHECK(answerer.Dialogs().size() == 2);
+        CHECK(answerer.Dialogs().size() == 4);
     }
+    std::string changed = maker.Signed(Claimed("1.06", files, "9"));
+    changed[changed.find("1.06") + 3] = '7';
+    const std::string refused[] = {
+        Claimed("1.06", files, "9"),                       // unsigned
+        changed,                                           // changed after signing
+        ring.stranger.Signed(Claimed("1.06", files, "9")), // another key
+        maker.Signed(Claimed("1.00", files, "5")),         // the running version again
+        maker.Signed(Claimed("1.06", files, "4")),         // replayed
+        maker.Signed(Claimed("1.06", files, "9", "2020-01-01T00:00:00Z")), // expired
+        maker.Signed(Claimed("1.06", files, "9", "")),                     // no expiry
+        maker.Signed(Claimed("1.06", files, "")),                          // no serial
+        maker.Signed(Claimed("1.06", files, "9", "2099-01-01T00:00:00Z", "Quarry")),
+        maker.Signed(Claimed("1.06", files, "9", "2099-01-01T00:00:00Z", "Tessel", "arm64")),
+        maker.Signed(Answer("1.06", files)), // no claims
+    };
     {
-        DialogAnswerer answerer({IDNO});
-        const std::string refused[] = {
-            maker.Signed(Claimed("1.06", files, "4")),                         // replayed
-            maker.Signed(Claimed("1.06", files, "9", "2020-01-01T00:00:00Z")), // expired
-            maker.Signed(Claimed("1.06", files, "9", "")),                     // no expiry
-            maker.Signed(Claimed("1.06", files, "")),                          // no serial
-            maker.Signed(Claimed("1.06", files, "9", "2099-01-01T00:00:00Z", "Quarry")),
-            maker.Signed(Claimed("1.06", files, "9", "2099-01-01T00:00:00Z", "Tessel", "arm64")),
-            Claimed("1.06", files, "9"), // unsigned
-            maker.Signed(Answer("1.06", files)),
-        };
+        // One answer for each check: none may ask, and a wrong question
+        // must not hold the next one up.
+        DialogAnswerer answerer(std::vector<int>(std::size(refused), IDNO));
         for (const std::string& body : refused) {
+            CAPTURE(body.substr(0, 200));
             check(body);
             CHECK(serial() == 5);
         }
         CHECK(answerer.Dialogs().empty());
     }
+    // A file without its digest refuses the whole update.
+    DialogAnswerer answerer({IDYES});
+    const std::wstring file = setup.server.Url(L"/data/Tessel.exe");
+    check(maker.Signed(Claimed(
+        "1.05", "<files><url name=\"Tessel.exe\">" + Narrow(file) + "</url></files>", "5")));
+    CHECK(answerer.Dialogs().size() == 1);
+    CHECK(setup.server.Requests().size() == 1);
+    CHECK(setup.updater.Result() == 0);
 }
 
-TEST_CASE("Ticking the box again during a check waits for it and still shows its question")
+TEST_CASE("Ticking the box again during a check waits for it and still shows its question; a "
+          "Start from inside that wait is refused")
 {
     UpdaterSetup setup;
-    DialogAnswerer answerer({IDNO, IDNO});
+    // A third answer, for a question of a nested check that should not exist.
+    DialogAnswerer answerer({IDNO, IDNO, IDNO});
     setup.StartSlowCheck(Answer("1.05", "<files/>"));
-    // The second Start waits for the first check with messages flowing:
-    // the first check's question is answered during that wait.
+    // The second Start waits for the first check with messages flowing: the
+    // first check's question is answered during that wait, and the posted
+    // message ticks the box once more in the middle of it.
+    gNestedUpdater = &setup.updater;
+    gNestedOptions = setup.Options();
+    gNestedStart = -1;
+    PostMessageW(setup.window.Handle(), kStartFromWindow, 0, 0);
     CHECK(setup.updater.Start(setup.window.Handle(), setup.Options()) == 1);
+    gNestedUpdater = nullptr;
+    CHECK(gNestedStart == 0);
     CHECK(answerer.Dialogs().size() == 1);
     REQUIRE(setup.updater.Wait(kPatienceMs));
     CHECK(answerer.Dialogs().size() == 2);

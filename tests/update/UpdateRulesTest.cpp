@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "UpdateSigner.h"
 #include "update/UpdateRules.h"
 
 namespace {
@@ -14,17 +15,6 @@ std::wstring Decorated(const wchar_t* name, const wchar_t* suffix)
     WideString text;
     REQUIRE(DecorateFileName(name, suffix, text));
     return text.Data();
-}
-
-std::wstring Hex(const BYTE (&digest)[SHA256_SIZE])
-{
-    std::wstring text;
-    for (BYTE b : digest) {
-        wchar_t pair[3];
-        swprintf(pair, 3, L"%02x", b);
-        text += pair;
-    }
-    return text;
 }
 
 } // namespace
@@ -99,9 +89,10 @@ TEST_CASE("Names from the answer must stay inside the application folder")
     const std::initializer_list<const wchar_t*> refused[] = {
         {L"", L"..\\x", L"../x", L"a\\..\\..\\x", L"a/.."},
         {L"C:\\x", L"C:x", L"\\\\server\\x", L"\\x", L"/x", L"file.txt:stream"},
-        {L".", L". ", L"...", L"a\\ .\\b", L"x..\\y", L"Tessel.exe.", L"Tessel.exe ", L"a\\\\b",
-         L"a/"},
-        {L"NUL", L"nul.txt", L"docs\\COM1", L"lpt9.log", L"CON", L"aux", L"PRN.exe", L"CONIN$"},
+        {L".", L". ", L"...", L"a\\ .\\b", L"sub\\.\\x", L"x..\\y", L"Tessel.exe.", L"Tessel.exe ",
+         L"a\\\\b", L"a/"},
+        {L"NUL", L"nul.txt", L"docs\\COM1", L"com1.exe", L"lpt9.log", L"CON", L"aux", L"PRN.exe",
+         L"CONIN$"},
         {L"a?b", L"a*b", L"a<b", L"a|b", L"a\"b", L"tab\there"},
     };
     for (const auto& group : refused)
@@ -136,21 +127,18 @@ TEST_CASE("Help links, answer bytes and the program's own identity")
 
 TEST_CASE("SHA-256 test vectors and digest texts")
 {
-    BYTE digest[SHA256_SIZE];
-    Sha256Of("", 0, digest);
-    CHECK(Hex(digest) == L"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    Sha256Of("abc", 3, digest);
-    CHECK(Hex(digest) == L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    const char* twoBlocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
-    Sha256Of(twoBlocks, strlen(twoBlocks), digest);
-    CHECK(Hex(digest) == L"248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    CHECK(HexSha256("") == "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    CHECK(HexSha256("abc") == "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    CHECK(HexSha256("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq") ==
+          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
 
+    BYTE digest[SHA256_SIZE];
     Sha256 pieces;
     std::string million(1000000, 'a');
     for (size_t at = 0; at < million.size(); at += 999)
         pieces.Add(million.data() + at, million.size() - at < 999 ? million.size() - at : 999);
     pieces.Finish(digest);
-    CHECK(Hex(digest) == L"cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    CHECK(HexDigest(digest) == "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 
     CHECK(DigestMatchesText(digest,
                             L"CDC76E5C9914FB9281A1C7E284D73E67F1809A48A497200E046D39CCC7112CD0"));

@@ -130,6 +130,24 @@ def write_archive(path, entries, prefix=b""):
         f.write(body + central + end)
 
 
+def folder_archives(root):
+    """Stored entries that move between folders, back and forth, deeper and
+    up, with names that share a beginning and a folder entry; and a file
+    where a later entry needs a folder, which fails that entry only."""
+    for archive, entries, failing in (
+            ("folders.zip", {"a/b/one.txt": b"1", "a/c/two.txt": b"2", "a/b/three.txt": b"3",
+                             "a/b/d/e/four.txt": b"4", "a/b2/five.txt": b"5", "a/six.txt": b"6",
+                             "top.txt": b"7", "a/b/d/f/": b"", "a/b/d/f/seven.txt": b"8",
+                             "a/bb": b"9"}, None),
+            ("file-for-folder.zip", {"a/b/one.txt": b"1", "a/b/x": b"file",
+                                     "a/b/x/two.txt": b"2", "a/b/three.txt": b"3"},
+             "a/b/x/two.txt")):
+        write_archive(os.path.join(root, archive),
+                      [Entry(name, data, 0) for name, data in entries.items()])
+        write_expected(root, archive, {name: data for name, data in entries.items()
+                                       if not name.endswith("/") and name != failing})
+
+
 def implode_archives(root):
     """The four dictionary and tree combinations, a file longer than the
     decoder's window, a match reaching before the start, an empty file."""
@@ -232,6 +250,7 @@ def main():
             shutil.copy(os.path.join(here, name), root)
     info_zip_archive(root)
     python_archive(root)
+    folder_archives(root)
     implode_archives(root)
     damaged_archives(root)
 
