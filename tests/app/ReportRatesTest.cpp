@@ -154,7 +154,9 @@ TEST_CASE("the rate rows' texts")
     }
 }
 
-TEST_CASE("sensors at 1, 10 and 60 Hz are measured within 5 %, and one that stops falls to 0")
+// How a stopped sensor's rate falls is the rate's own test's; here the
+// properties dialog shows it.
+TEST_CASE("sensors at 1, 10 and 60 Hz are measured within 5 %")
 {
     RatesFixture f(Scenario("Slow, Medium, Fast", SensorSection("Slow", 1, 1000) +
                                                       SensorSection("Medium", 2, 100) +
@@ -173,24 +175,6 @@ TEST_CASE("sensors at 1, 10 and 60 Hz are measured within 5 %, and one that stop
         CHECK(reading.secondsSinceLast >= 0);
         CHECK(reading.secondsSinceLast < 1.5 / sensor.hertz + 0.1);
     }
-
-    REQUIRE(f.sim.StopTimeline() == 1);
-    // Let a report that was on its way arrive.
-    Sleep(200);
-    ReportRateReading previous = f.Reading(3);
-    bool stopped = WaitUntil(
-        10000,
-        [&] {
-            Sleep(200);
-            const ReportRateReading reading = f.Reading(3);
-            CHECK(reading.secondsSinceLast > previous.secondsSinceLast);
-            CHECK(reading.perSecond <= previous.perSecond);
-            previous = reading;
-            return reading.perSecond == 0.0;
-        },
-        50);
-    CHECK(stopped);
-    CHECK(previous.secondsSinceLast > 5.0);
 }
 
 TEST_CASE("the properties dialog shows the rate live, and rests while minimised")
