@@ -352,7 +352,7 @@ TEST_CASE("Exit, Escape and the close box save the placement")
                 {"Escape", true, WM_KEYDOWN, VK_ESCAPE},
                 {"close box", false, WM_SYSCOMMAND, SC_CLOSE}};
     for (const auto& way : ways) {
-        CAPTURE(way.name);
+        CAPTURE(std::string(way.name));
         MainWindowFixture f;
         f.Open();
         REQUIRE(f.window.Send(
