@@ -137,7 +137,7 @@ int FireDataOnceSettled(MainWindowFixture& f, unsigned number)
 
 } // namespace
 
-TEST_CASE("the tree shows every sensor with its fields")
+TEST_CASE("the tree shows every sensor with its fields; plain events change nothing, arrivals do")
 {
     MainWindowFixture f;
     f.AddGps(1, L"Integrated GPS");
@@ -165,6 +165,21 @@ TEST_CASE("the tree shows every sensor with its fields")
     CHECK(rows[0].expanded);
     CHECK(rows[1].expanded);
     CHECK(rows[6].expanded);
+
+    // A sensor's plain event changes nothing; an arrival does.
+    REQUIRE(f.window.WaitForIdle() == 1);
+    const LONG messages = f.window.ChangeMessages();
+    const GUID id = TestSensorId(1);
+    REQUIRE(f.sim.FireEvent(&id, nullptr) == 1);
+    REQUIRE(f.window.Settle() == 1);
+    CHECK(f.window.ChangeMessages() == messages);
+    REQUIRE(AddTestSensor(f.sim, 5, L"Late Sensor", {}));
+    const GUID late = TestSensorId(5);
+    REQUIRE(f.sim.FireEnter(&late) == 1);
+    rows = f.window.SettledTree();
+    CHECK(f.window.ChangeMessages() == messages + 1);
+    REQUIRE(!rows.empty());
+    CHECK(Narrow(rows.back().text) == "Late Sensor\tReady");
 }
 
 TEST_CASE("a rebuild keeps the selected row")
@@ -317,27 +332,6 @@ TEST_CASE("the window is painted with its root before the sensors are read, neve
     for (const std::wstring& text : watch.inserted)
         CHECK(!StartsWith(text, L"No Sensors found"));
     CHECK(std::count(watch.inserted.begin(), watch.inserted.end(), L"Integrated GPS\tReady") >= 1);
-}
-
-TEST_CASE("sensor events change nothing; arrivals do")
-{
-    MainWindowFixture f;
-    f.AddGps(1, L"Integrated GPS");
-    f.Open();
-    REQUIRE(f.window.WaitForIdle() == 1);
-    const LONG messages = f.window.ChangeMessages();
-    const GUID id = TestSensorId(1);
-    REQUIRE(f.sim.FireEvent(&id, nullptr) == 1);
-    REQUIRE(f.window.Settle() == 1);
-    CHECK(f.window.ChangeMessages() == messages);
-
-    REQUIRE(AddTestSensor(f.sim, 2, L"Late Sensor", {}));
-    const GUID late = TestSensorId(2);
-    REQUIRE(f.sim.FireEnter(&late) == 1);
-    std::vector<TreeRow> rows = f.window.SettledTree();
-    CHECK(f.window.ChangeMessages() == messages + 1);
-    REQUIRE(!rows.empty());
-    CHECK(Narrow(rows.back().text) == "Late Sensor\tReady");
 }
 
 TEST_CASE("Exit, Escape and the close box save the placement")
