@@ -277,34 +277,7 @@ TEST_CASE("the pace timer stops when nothing changes and starts again with the n
     }
 }
 
-TEST_CASE("Ctrl+C copies the selected row")
-{
-    MainWindowFixture f;
-    f.AddGps(1, L"Integrated GPS", kRampingLatitude);
-    f.Open();
-
-    // A plain C is the tree's own (incremental search) and copies nothing;
-    // with nothing selected there is nothing to copy.
-    const struct
-    {
-        const wchar_t* selected;
-        bool withControl;
-        const wchar_t* copied;
-    } presses[] = {
-        {L"LATITUDE DEGREES\t", true, L"LATITUDE DEGREES\t47.600000"},
-        {L"Integrated GPS", true, L"Integrated GPS\tReady"},
-        {L"Integrated GPS", false, L"kept"},
-        {nullptr, true, L"kept"},
-    };
-    for (const auto& press : presses) {
-        REQUIRE(CopyTextToClipboard(nullptr, L"kept") == 1);
-        REQUIRE(f.window.Select(press.selected) == 1);
-        REQUIRE(f.window.PressInTree('C', press.withControl) == 1);
-        CHECK_MESSAGE(ClipboardText() == press.copied, Narrow(press.copied));
-    }
-}
-
-TEST_CASE("the tree's context menu copies a row or the whole tree")
+TEST_CASE("Ctrl+C and the tree's context menu copy a row or the whole tree")
 {
     MainWindowFixture f;
     f.AddGps(1, L"Integrated GPS", kRampingLatitude);
@@ -312,6 +285,28 @@ TEST_CASE("the tree's context menu copies a row or the whole tree")
     f.Open();
     const std::vector<std::wstring> menu = TreeMenuItems();
 
+    SUBCASE("Ctrl+C copies the selected row")
+    {
+        // A plain C is the tree's own (incremental search) and copies
+        // nothing; with nothing selected there is nothing to copy.
+        const struct
+        {
+            const wchar_t* selected;
+            bool withControl;
+            const wchar_t* copied;
+        } presses[] = {
+            {L"LATITUDE DEGREES\t", true, L"LATITUDE DEGREES\t47.600000"},
+            {L"Integrated GPS", true, L"Integrated GPS\tReady"},
+            {L"Integrated GPS", false, L"kept"},
+            {nullptr, true, L"kept"},
+        };
+        for (const auto& press : presses) {
+            REQUIRE(CopyTextToClipboard(nullptr, L"kept") == 1);
+            REQUIRE(f.window.Select(press.selected) == 1);
+            REQUIRE(f.window.PressInTree('C', press.withControl) == 1);
+            CHECK_MESSAGE(ClipboardText() == press.copied, Narrow(press.copied));
+        }
+    }
     SUBCASE("from the keyboard: Copy, below the selected row")
     {
         REQUIRE(f.window.Select(L"CITY\t") == 1);
