@@ -182,12 +182,14 @@ TEST_CASE("the tree shows every sensor with its fields; plain events change noth
     CHECK(Narrow(rows.back().text) == "Late Sensor\tReady");
 }
 
-TEST_CASE("a rebuild keeps the selected row")
+TEST_CASE("a full rebuild keeps the selected row, and keeps it in view")
 {
     MainWindowFixture f;
     f.AddGps(1, L"Integrated GPS", L"VT_R8, 47.6, ramp, 0.5");
+    f.AddGps(2, L"Second GPS");
+    REQUIRE(AddTestSensor(f.sim, 3, nullptr, {{L"CITY", L"VT_LPWSTR, Nowhere"}}));
 
-    SUBCASE("the root and a sensor row, on a full rebuild")
+    SUBCASE("the root, a sensor row, nothing, and of one field name the later sensor's")
     {
         f.Open();
         for (const wchar_t* text : {L"Sensors", L"Integrated GPS"}) {
@@ -195,19 +197,11 @@ TEST_CASE("a rebuild keeps the selected row")
             PostMessageW(f.window.Window(), WM_SENSORS_CHANGED, 0, 0);
             CHECK(StartsWith(SelectedText(f.window.SettledTree()), text));
         }
-    }
-    SUBCASE("nothing selected stays so on a full rebuild, even beside a sensor without a name")
-    {
-        REQUIRE(AddTestSensor(f.sim, 2, nullptr, {{L"CITY", L"VT_LPWSTR, Nowhere"}}));
-        f.Open();
+        // Also beside a sensor without a name.
         REQUIRE(f.window.Select(nullptr) == 1);
         PostMessageW(f.window.Window(), WM_SENSORS_CHANGED, 0, 0);
         CHECK(SelectedIndex(f.window.SettledTree()) == -1);
-    }
-    SUBCASE("the same field name under two sensors selects the later one on a full rebuild")
-    {
-        f.AddGps(2, L"Second GPS");
-        f.Open();
+
         REQUIRE(f.window.Select(L"LATITUDE DEGREES\t", 0) == 1);
         std::vector<TreeRow> rows = f.window.SettledTree();
         REQUIRE(Narrow(SensorOf(rows, SelectedIndex(rows))) == "Integrated GPS\tReady");
@@ -215,6 +209,42 @@ TEST_CASE("a rebuild keeps the selected row")
         rows = f.window.SettledTree();
         CHECK(StartsWith(SelectedText(rows), L"LATITUDE DEGREES\t"));
         CHECK(Narrow(SensorOf(rows, SelectedIndex(rows))) == "Second GPS\tReady");
+    }
+    SUBCASE("rows that appear above it push it down: the scroll position is kept only while it "
+            "shows")
+    {
+        for (unsigned number = 4; number <= 9; ++number)
+            f.AddGps(number, L"More GPS");
+        f.Open();
+        HWND tree = f.window.Tree();
+        REQUIRE(f.window.Select(L"CITY\t", 8) == 1);
+        // Scroll so that the selected row is the last one wholly in view.
+        REQUIRE(f.window.Send([tree] {
+            const HTREEITEM selected = TreeView_GetSelection(tree);
+            const int visible = static_cast<int>(TreeView_GetVisibleCount(tree));
+            HTREEITEM first = selected;
+            for (int row = 1; row < visible && first; ++row)
+                first = TreeView_GetPrevVisible(tree, first);
+            TreeView_Select(tree, first, TVGN_FIRSTVISIBLE);
+        }));
+        // Two more fields under the first sensor: a full rebuild.
+        REQUIRE(f.SetField(1, L"COUNTRY_REGION", L"VT_LPWSTR, US") == 1);
+        REQUIRE(f.SetField(1, L"ADDRESS1", L"VT_LPWSTR, Main Street") == 1);
+        REQUIRE(f.FireData(1) == 1);
+        REQUIRE(f.window.Settle() == 1);
+        bool inView = false;
+        std::wstring selectedText;
+        REQUIRE(f.window.Send([&] {
+            const HTREEITEM selected = TreeView_GetSelection(tree);
+            RECT row = {};
+            RECT client = {};
+            GetClientRect(tree, &client);
+            inView = selected && TreeView_GetItemRect(tree, selected, &row, FALSE) &&
+                     row.top >= 0 && row.bottom <= client.bottom;
+            selectedText = SelectedText(ReadTree(tree));
+        }));
+        CHECK(selectedText == L"CITY\tSeattle");
+        CHECK(inView);
     }
 }
 
@@ -534,43 +564,4 @@ TEST_CASE("once the window is gone, events post nothing and no control stays sub
     CHECK_FALSE(messageQueued);
     CHECK_FALSE(treeAttached);
     CHECK_FALSE(linkAttached);
-}
-
-TEST_CASE("after a rebuild the selected row is still in view")
-{
-    // Rows that appear above the selected one push it down; the rebuild
-    // keeps the old scroll position only as long as the selection shows.
-    MainWindowFixture f;
-    for (unsigned number = 1; number <= 8; ++number)
-        f.AddGps(number, number == 8 ? L"Last GPS" : L"More GPS");
-    f.Open();
-    HWND tree = f.window.Tree();
-    REQUIRE(f.window.Select(L"CITY\t", 7) == 1);
-    // Scroll so that the selected row is the last one wholly in view.
-    REQUIRE(f.window.Send([tree] {
-        const HTREEITEM selected = TreeView_GetSelection(tree);
-        const int visible = static_cast<int>(TreeView_GetVisibleCount(tree));
-        HTREEITEM first = selected;
-        for (int row = 1; row < visible && first; ++row)
-            first = TreeView_GetPrevVisible(tree, first);
-        TreeView_Select(tree, first, TVGN_FIRSTVISIBLE);
-    }));
-    // Two more fields under the first sensor: a full rebuild.
-    REQUIRE(f.SetField(1, L"COUNTRY_REGION", L"VT_LPWSTR, US") == 1);
-    REQUIRE(f.SetField(1, L"ADDRESS1", L"VT_LPWSTR, Main Street") == 1);
-    REQUIRE(f.FireData(1) == 1);
-    REQUIRE(f.window.Settle() == 1);
-    bool inView = false;
-    std::wstring selectedText;
-    REQUIRE(f.window.Send([&] {
-        const HTREEITEM selected = TreeView_GetSelection(tree);
-        RECT row = {};
-        RECT client = {};
-        GetClientRect(tree, &client);
-        inView = selected && TreeView_GetItemRect(tree, selected, &row, FALSE) && row.top >= 0 &&
-                 row.bottom <= client.bottom;
-        selectedText = SelectedText(ReadTree(tree));
-    }));
-    CHECK(selectedText == L"CITY\tSeattle");
-    CHECK(inView);
 }
