@@ -135,9 +135,55 @@ int FireDataOnceSettled(MainWindowFixture& f, unsigned number)
     return 0;
 }
 
+// What the window's thread showed on its way to the first fill: the text
+// of every row inserted into the tree, and the rows the tree held when the
+// main window or the tree was first painted. Filled by hooks on that thread.
+struct StartWatch
+{
+    std::vector<std::wstring> inserted;
+    std::vector<std::wstring> atFirstPaint;
+    bool painted = false;
+    HHOOK sentHook = nullptr;
+    HHOOK takenHook = nullptr;
+};
+StartWatch* g_startWatch = nullptr;
+
+void NotePaint(HWND window)
+{
+    HWND dialog = GetAncestor(window, GA_ROOT);
+    HWND tree = GetDlgItem(dialog, IDC_SENSOR_TREE);
+    if (g_startWatch->painted || !tree || (window != dialog && window != tree))
+        return;
+    g_startWatch->painted = true;
+    g_startWatch->atFirstPaint = Texts(ReadTree(tree));
+}
+
+LRESULT CALLBACK WatchSent(int code, WPARAM wParam, LPARAM lParam)
+{
+    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && sent->message == TVM_INSERTITEMW) {
+        const auto* insert = reinterpret_cast<const TVINSERTSTRUCTW*>(sent->lParam);
+        if ((insert->item.mask & TVIF_TEXT) && insert->item.pszText &&
+            insert->item.pszText != LPSTR_TEXTCALLBACKW)
+            g_startWatch->inserted.push_back(insert->item.pszText);
+    }
+    if (code == HC_ACTION && sent->message == WM_PAINT)
+        NotePaint(sent->hwnd);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+LRESULT CALLBACK WatchTaken(int code, WPARAM wParam, LPARAM lParam)
+{
+    const auto* taken = reinterpret_cast<const MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && taken->message == WM_PAINT)
+        NotePaint(taken->hwnd);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 } // namespace
 
-TEST_CASE("the tree shows every sensor with its fields; plain events change nothing, arrivals do")
+TEST_CASE("the tree: painted first with its root alone, then every sensor with its fields; "
+          "plain events change nothing, arrivals do")
 {
     MainWindowFixture f;
     f.AddGps(1, L"Integrated GPS");
@@ -146,9 +192,31 @@ TEST_CASE("the tree shows every sensor with its fields; plain events change noth
     const GUID broken = TestSensorId(3);
     REQUIRE(f.sim.SetDataFailure(&broken, E_FAIL) == 1);
     REQUIRE(AddTestSensor(f.sim, 4, nullptr, {{L"LONGITUDE_DEGREES", L"VT_R8, -122.25"}}));
+    StartWatch watch;
+    g_startWatch = &watch;
+    f.window.SetBeforeRun([&watch] {
+        const DWORD thread = GetCurrentThreadId();
+        watch.sentHook = SetWindowsHookExW(WH_CALLWNDPROC, WatchSent, nullptr, thread);
+        watch.takenHook = SetWindowsHookExW(WH_GETMESSAGE, WatchTaken, nullptr, thread);
+    });
     f.Open();
-
     std::vector<TreeRow> rows = f.window.SettledTree();
+    REQUIRE(f.window.AfterPosted([&watch] {
+        UnhookWindowsHookEx(watch.sentHook);
+        UnhookWindowsHookEx(watch.takenHook);
+    }));
+    g_startWatch = nullptr;
+    REQUIRE(watch.sentHook != nullptr);
+    REQUIRE(watch.takenHook != nullptr);
+    // The first paint shows the root alone: the Sensor API starts after it.
+    CHECK(watch.painted);
+    CHECK(watch.atFirstPaint == std::vector<std::wstring>{L"Sensors"});
+    // The fill that follows shows the sensors, and no row ever claimed
+    // there were none.
+    for (const std::wstring& text : watch.inserted)
+        CHECK(!StartsWith(text, L"No Sensors found"));
+    CHECK(std::count(watch.inserted.begin(), watch.inserted.end(), L"Integrated GPS\tReady") >= 1);
+
     const std::vector<std::string> expected = {
         "0 Sensors 0/0 children 1",
         "1 Integrated GPS\tReady 1/1 children 1",
@@ -277,91 +345,6 @@ TEST_CASE("\"No Sensors found\" is shown alone and always selected")
         CHECK(Describe(rows) == expected);
         CHECK(SelectedIndex(rows) == 1);
     }
-}
-
-namespace {
-
-// What the window's thread showed on its way to the first fill: the text
-// of every row inserted into the tree, and the rows the tree held when the
-// main window or the tree was first painted. Filled by hooks on that thread.
-struct StartWatch
-{
-    std::vector<std::wstring> inserted;
-    std::vector<std::wstring> atFirstPaint;
-    bool painted = false;
-    HHOOK sentHook = nullptr;
-    HHOOK takenHook = nullptr;
-};
-StartWatch* g_startWatch = nullptr;
-
-void NotePaint(HWND window)
-{
-    HWND dialog = GetAncestor(window, GA_ROOT);
-    HWND tree = GetDlgItem(dialog, IDC_SENSOR_TREE);
-    if (g_startWatch->painted || !tree || (window != dialog && window != tree))
-        return;
-    g_startWatch->painted = true;
-    g_startWatch->atFirstPaint = Texts(ReadTree(tree));
-}
-
-LRESULT CALLBACK WatchSent(int code, WPARAM wParam, LPARAM lParam)
-{
-    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
-    if (code == HC_ACTION && sent->message == TVM_INSERTITEMW) {
-        const auto* insert = reinterpret_cast<const TVINSERTSTRUCTW*>(sent->lParam);
-        if ((insert->item.mask & TVIF_TEXT) && insert->item.pszText &&
-            insert->item.pszText != LPSTR_TEXTCALLBACKW)
-            g_startWatch->inserted.push_back(insert->item.pszText);
-    }
-    if (code == HC_ACTION && sent->message == WM_PAINT)
-        NotePaint(sent->hwnd);
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-LRESULT CALLBACK WatchTaken(int code, WPARAM wParam, LPARAM lParam)
-{
-    const auto* taken = reinterpret_cast<const MSG*>(lParam);
-    if (code == HC_ACTION && wParam == PM_REMOVE && taken->message == WM_PAINT)
-        NotePaint(taken->hwnd);
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-} // namespace
-
-TEST_CASE("the window is painted with its root before the sensors are read, never with \"No "
-          "Sensors found\" while sensors exist")
-{
-    MainWindowFixture f;
-    f.AddGps(1, L"Integrated GPS");
-    REQUIRE(AddTestSensor(f.sim, 2, L"Bare Sensor", {}));
-    StartWatch watch;
-    g_startWatch = &watch;
-    f.window.SetBeforeRun([&watch] {
-        const DWORD thread = GetCurrentThreadId();
-        watch.sentHook = SetWindowsHookExW(WH_CALLWNDPROC, WatchSent, nullptr, thread);
-        watch.takenHook = SetWindowsHookExW(WH_GETMESSAGE, WatchTaken, nullptr, thread);
-    });
-    f.Open();
-    const std::vector<TreeRow> rows = f.window.SettledTree();
-    REQUIRE(f.window.AfterPosted([&watch] {
-        UnhookWindowsHookEx(watch.sentHook);
-        UnhookWindowsHookEx(watch.takenHook);
-    }));
-    g_startWatch = nullptr;
-    REQUIRE(watch.sentHook != nullptr);
-    REQUIRE(watch.takenHook != nullptr);
-
-    // The first paint shows the root alone: the Sensor API starts after it.
-    CHECK(watch.painted);
-    CHECK(watch.atFirstPaint == std::vector<std::wstring>{L"Sensors"});
-    // The fill that follows shows the sensors, and no row ever claimed
-    // there were none.
-    CHECK(Texts(rows) == std::vector<std::wstring>{L"Sensors", L"Integrated GPS\tReady",
-                                                   L"LATITUDE DEGREES\t47.600000", L"CITY\tSeattle",
-                                                   L"Bare Sensor\tReady"});
-    for (const std::wstring& text : watch.inserted)
-        CHECK(!StartsWith(text, L"No Sensors found"));
-    CHECK(std::count(watch.inserted.begin(), watch.inserted.end(), L"Integrated GPS\tReady") >= 1);
 }
 
 TEST_CASE("Exit, Escape and the close box save the placement")
