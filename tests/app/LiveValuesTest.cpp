@@ -352,10 +352,8 @@ TEST_CASE("the tablet scenario's sensors update in place")
     const std::vector<TreeRow> before = f.window.SettledTree();
     const LONG messagesBefore = f.window.ChangeMessages();
     const LONG eventsBefore = f.sim.DeliveredEvents();
-    for (int waited = 0; waited < 10000 && f.sim.DeliveredEvents() - eventsBefore < 30;
-         waited += 50)
-        Sleep(50);
-    REQUIRE(f.sim.DeliveredEvents() - eventsBefore >= 30);
+    REQUIRE(WaitUntil(
+        10000, [&] { return f.sim.DeliveredEvents() - eventsBefore >= 30; }, 50));
     REQUIRE(f.sim.StopTimeline() == 1);
     const std::vector<TreeRow> after = f.window.SettledTree();
     CHECK(f.window.ChangeMessages() > messagesBefore);
