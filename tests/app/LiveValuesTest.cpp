@@ -36,7 +36,7 @@ constexpr wchar_t kRampingLatitude[] = L"VT_R8, 47.6, ramp, 0.5";
 
 } // namespace
 
-TEST_CASE("row texts: field comparison, copy text and tree lines")
+TEST_CASE("row texts: field comparison and copy text")
 {
     CHECK(CompareFieldRow(L"CITY\tSeattle", L"CITY", L"Seattle") == FIELD_ROW_SAME);
     CHECK(CompareFieldRow(L"CITY\tSeattle", L"CITY", L"Paris") == FIELD_ROW_NEW_TEXT);
@@ -57,12 +57,7 @@ TEST_CASE("row texts: field comparison, copy text and tree lines")
     // and more texts than columns are not shown.
     REQUIRE(RowCopyText(L"\tNAME\t\tVALUE\tHIDDEN", copy) == 1);
     CHECK(Text(copy) == L"NAME\tVALUE");
-
-    WideString all;
-    REQUIRE(AppendTreeLine(all, 0, L"Sensors") == 1);
-    REQUIRE(AppendTreeLine(all, 1, L"Integrated GPS") == 1);
-    REQUIRE(AppendTreeLine(all, 2, L"CITY\tSeattle") == 1);
-    CHECK(Text(all) == L"Sensors\r\n  Integrated GPS\r\n    CITY\tSeattle\r\n");
+    // The tree's lines, indented, are the context menu's Copy All case.
 }
 
 TEST_CASE("refreshes are paced to one per gap")
@@ -96,10 +91,13 @@ TEST_CASE("new values change their cells in place")
     REQUIRE(f.window.Send([&] { scrolledBefore = FirstVisibleRow(tree); }));
     REQUIRE(scrolledBefore == 6);
 
-    SUBCASE("the rows, the selection and the scroll position stay")
+    SUBCASE("the rows, the selection and the scroll position stay; one change message")
     {
+        REQUIRE(f.window.WaitForIdle() == 1);
+        const LONG messages = f.window.ChangeMessages();
         REQUIRE(f.FireData(3) == 1);
         const std::vector<TreeRow> after = f.window.SettledTree();
+        CHECK(f.window.ChangeMessages() == messages + 1);
         // The same items: nothing was deleted and inserted again.
         CHECK(Handles(after) == Handles(before));
         CHECK(RowText(after, L"LATITUDE DEGREES\t", 2) == L"LATITUDE DEGREES\t48.100000");
@@ -279,34 +277,7 @@ TEST_CASE("the pace timer stops when nothing changes and starts again with the n
     }
 }
 
-TEST_CASE("Ctrl+C copies the selected row")
-{
-    MainWindowFixture f;
-    f.AddGps(1, L"Integrated GPS", kRampingLatitude);
-    f.Open();
-
-    // A plain C is the tree's own (incremental search) and copies nothing;
-    // with nothing selected there is nothing to copy.
-    const struct
-    {
-        const wchar_t* selected;
-        bool withControl;
-        const wchar_t* copied;
-    } presses[] = {
-        {L"LATITUDE DEGREES\t", true, L"LATITUDE DEGREES\t47.600000"},
-        {L"Integrated GPS", true, L"Integrated GPS\tReady"},
-        {L"Integrated GPS", false, L"kept"},
-        {nullptr, true, L"kept"},
-    };
-    for (const auto& press : presses) {
-        REQUIRE(CopyTextToClipboard(nullptr, L"kept") == 1);
-        REQUIRE(f.window.Select(press.selected) == 1);
-        REQUIRE(f.window.PressInTree('C', press.withControl) == 1);
-        CHECK_MESSAGE(ClipboardText() == press.copied, Narrow(press.copied));
-    }
-}
-
-TEST_CASE("the tree's context menu copies a row or the whole tree")
+TEST_CASE("Ctrl+C and the tree's context menu copy a row or the whole tree")
 {
     MainWindowFixture f;
     f.AddGps(1, L"Integrated GPS", kRampingLatitude);
@@ -314,6 +285,28 @@ TEST_CASE("the tree's context menu copies a row or the whole tree")
     f.Open();
     const std::vector<std::wstring> menu = TreeMenuItems();
 
+    SUBCASE("Ctrl+C copies the selected row")
+    {
+        // A plain C is the tree's own (incremental search) and copies
+        // nothing; with nothing selected there is nothing to copy.
+        const struct
+        {
+            const wchar_t* selected;
+            bool withControl;
+            const wchar_t* copied;
+        } presses[] = {
+            {L"LATITUDE DEGREES\t", true, L"LATITUDE DEGREES\t47.600000"},
+            {L"Integrated GPS", true, L"Integrated GPS\tReady"},
+            {L"Integrated GPS", false, L"kept"},
+            {nullptr, true, L"kept"},
+        };
+        for (const auto& press : presses) {
+            REQUIRE(CopyTextToClipboard(nullptr, L"kept") == 1);
+            REQUIRE(f.window.Select(press.selected) == 1);
+            REQUIRE(f.window.PressInTree('C', press.withControl) == 1);
+            CHECK_MESSAGE(ClipboardText() == press.copied, Narrow(press.copied));
+        }
+    }
     SUBCASE("from the keyboard: Copy, below the selected row")
     {
         REQUIRE(f.window.Select(L"CITY\t") == 1);
@@ -359,10 +352,8 @@ TEST_CASE("the tablet scenario's sensors update in place")
     const std::vector<TreeRow> before = f.window.SettledTree();
     const LONG messagesBefore = f.window.ChangeMessages();
     const LONG eventsBefore = f.sim.DeliveredEvents();
-    for (int waited = 0; waited < 10000 && f.sim.DeliveredEvents() - eventsBefore < 30;
-         waited += 50)
-        Sleep(50);
-    REQUIRE(f.sim.DeliveredEvents() - eventsBefore >= 30);
+    REQUIRE(WaitUntil(
+        10000, [&] { return f.sim.DeliveredEvents() - eventsBefore >= 30; }, 50));
     REQUIRE(f.sim.StopTimeline() == 1);
     const std::vector<TreeRow> after = f.window.SettledTree();
     CHECK(f.window.ChangeMessages() > messagesBefore);
@@ -371,21 +362,50 @@ TEST_CASE("the tablet scenario's sensors update in place")
     CHECK(RowText(after, L"LIGHT CHROMACITY\t") == L"LIGHT CHROMACITY\tEA 04 B4 3E 10 58 B9 3E");
 }
 
-TEST_CASE("rows longer than the usual read-back buffer update in place like any other")
+TEST_CASE("rows longer than the tree's read-back buffer are whole and update in place")
 {
-    // A 300-unit sensor name and value: compared whole, neither forces a
-    // rebuild nor a rewrite of an unchanged row on every event.
+    // A 300-unit sensor name and a 1,000-unit value, beyond the tree's usual
+    // read-back buffer of 260 characters: copied whole, kept selected across
+    // rebuilds, and compared whole, so that neither forces a rebuild nor a
+    // rewrite of an unchanged row on every event.
     MainWindowFixture f;
-    const std::wstring name(300, L'N');
-    const std::wstring longValue(300, L'v');
-    REQUIRE(AddTestSensor(
-        f.sim, 1, name.c_str(),
-        {{L"LATITUDE_DEGREES", L"VT_R8, 47.6"}, {L"CITY", (L"VT_LPWSTR, " + longValue).c_str()}}));
+    const std::wstring name = L"Long " + std::wstring(294, L'n') + L"!";
+    const std::wstring value = std::wstring(997, L'v') + L"END";
+    REQUIRE(AddTestSensor(f.sim, 1, name.c_str(), {{L"CITY", (L"VT_LPWSTR, " + value).c_str()}}));
     f.Open();
     const std::vector<TreeRow> before = f.window.SettledTree();
-    REQUIRE(RowText(before, L"CITY\t") == L"CITY\t" + longValue);
+    REQUIRE(RowText(before, L"Long ") == name + L"\tReady");
+    REQUIRE(RowText(before, L"CITY\t") == L"CITY\t" + value);
     HWND tree = f.window.Tree();
 
+    SUBCASE("Copy and Copy All")
+    {
+        REQUIRE(f.window.Select(L"CITY\t") == 1);
+        int copied = 0;
+        REQUIRE(f.window.Send([&] { copied = f.window.App()->CopySelectedRow(); }));
+        CHECK(copied == 1);
+        CHECK(ClipboardText() == L"CITY\t" + value);
+        REQUIRE(f.window.Send([&] { copied = f.window.App()->CopyAllRows(); }));
+        CHECK(copied == 1);
+        CHECK(ClipboardText() ==
+              L"Sensors\r\n  " + name + L"\tReady\r\n    CITY\t" + value + L"\r\n");
+    }
+    SUBCASE("the selected sensor and the selected field stay selected across rebuilds")
+    {
+        REQUIRE(f.window.Select(L"Long ") == 1);
+        REQUIRE(AddTestSensor(f.sim, 2, L"Arriving", {}));
+        const GUID arriving = TestSensorId(2);
+        REQUIRE(f.sim.FireEnter(&arriving) == 1);
+        std::vector<TreeRow> after = f.window.SettledTree();
+        REQUIRE(Has(Texts(after), L"Arriving\tReady"));
+        CHECK(SelectedText(after) == name + L"\tReady");
+
+        REQUIRE(f.window.Select(L"CITY\t") == 1);
+        const GUID id = TestSensorId(1);
+        REQUIRE(f.sim.FireStateChanged(&id, 3) == 1);
+        REQUIRE(f.sim.FireStateChanged(&id, 0) == 1);
+        CHECK(SelectedText(f.window.SettledTree()) == L"CITY\t" + value);
+    }
     SUBCASE("an unchanged long row is not repainted")
     {
         bool longRowDue = true;
@@ -402,7 +422,7 @@ TEST_CASE("rows longer than the usual read-back buffer update in place like any 
     }
     SUBCASE("a changed long value is set in place, whole")
     {
-        const std::wstring newValue(300, L'w');
+        const std::wstring newValue(1000, L'w');
         REQUIRE(f.SetField(1, L"CITY", (L"VT_LPWSTR, " + newValue).c_str()) == 1);
         REQUIRE(f.FireData(1) == 1);
         const std::vector<TreeRow> after = f.window.SettledTree();

@@ -128,14 +128,12 @@ struct MainWindowFixture
         });
         return ran;
     }
-    // The open properties dialog, or null.
     HWND PropertiesWindow()
     {
         HWND dialog = nullptr;
         WithProperties([&](SensorPropertiesDialog& open) { dialog = open.Window(); });
         return dialog;
     }
-    // Waits until the properties dialog shows.
     HWND WaitForProperties()
     {
         HWND dialog = nullptr;

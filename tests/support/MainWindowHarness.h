@@ -263,6 +263,12 @@ public:
     // Runs on the window's thread just before the dialog is created; before
     // Start only.
     void SetBeforeRun(const std::function<void()>& function) { beforeRun_ = function; }
+    // Runs on the window's thread once the dialog ended, while the
+    // application object still lives; before Start only.
+    void SetAfterRun(const std::function<void(SensorViewerApp&)>& function)
+    {
+        afterRun_ = function;
+    }
 
     HWND Window() const { return window_; }
     HWND Tree() const { return GetDlgItem(window_, IDC_SENSOR_TREE); }
@@ -418,6 +424,8 @@ private:
         if (self->beforeRun_)
             self->beforeRun_();
         self->result_ = app.Run(GetModuleHandleW(nullptr), IDD_MAIN, 0, nullptr);
+        if (self->afterRun_)
+            self->afterRun_(app);
         self->app_ = nullptr;
         self->window_ = nullptr;
         return 0;
@@ -426,6 +434,7 @@ private:
     ScopedHandle thread_;
     RefreshPace pace_;
     std::function<void()> beforeRun_;
+    std::function<void(SensorViewerApp&)> afterRun_;
     HWND volatile window_ = nullptr;
     SensorViewerApp* volatile app_ = nullptr;
     LONG volatile changeMessages_ = 0;
