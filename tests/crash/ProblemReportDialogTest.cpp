@@ -16,27 +16,6 @@ std::wstring Text(const WideString& text)
     return text.Data();
 }
 
-// The control ids of a classic template in order; each entry must start on
-// a 4-byte boundary and the last end at the template's end.
-std::vector<WORD> TemplateIds(const DialogTemplate& built)
-{
-    const BYTE* data = built.Bytes();
-    DialogFontBlock font;
-    REQUIRE(LocateDialogFont(data, built.Size(), font));
-    std::vector<WORD> ids;
-    DWORD at = font.itemsAt;
-    for (WORD i = 0; i < built.Get()->cdit; ++i) {
-        REQUIRE(at % 4 == 0);
-        ids.push_back(*reinterpret_cast<const WORD*>(data + at + 16));
-        const WORD* cursor = reinterpret_cast<const WORD*>(data + at + 22); // after the class
-        while (*cursor++) {
-        }
-        at = (static_cast<DWORD>(reinterpret_cast<const BYTE*>(cursor + 1) - data) + 3) & ~3u;
-    }
-    CHECK(at == built.Size());
-    return ids;
-}
-
 struct DriverRun
 {
     int result = -1;
@@ -88,16 +67,6 @@ int IconWidth(HICON icon)
 }
 
 } // namespace
-
-TEST_CASE("the dialog template")
-{
-    DialogTemplate built;
-    REQUIRE(BuildProblemReportTemplate(built));
-    CHECK(built.Size() == REPORT_TEMPLATE_SIZE);
-    CHECK(built.Get()->style == 0x80C808C0);
-    CHECK(TemplateIds(built) == std::vector<WORD>{0xFFFF, 1000, 1001, 1004, 1005, 1008, 1010, 1003,
-                                                  1006, 1011, 1012, 1013});
-}
 
 TEST_CASE("web site, file names, icon size and the plain request text")
 {
