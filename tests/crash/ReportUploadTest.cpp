@@ -130,17 +130,12 @@ TEST_CASE("no report server, or not sending: no traffic")
     // system's own error handling follow.
     CHECK(SubmitProblemReport(settings, files.dump.c_str(), files.text.c_str()) == 1);
 
-    // Not sending ends the process quietly: 0.
-    const std::function<void(HWND)> ways[] = {
-        [](HWND dialog) { Press(dialog, IDC_REPORT_DONT_SEND); },
-        [](HWND dialog) {
-            SetText(dialog, IDC_REPORT_DESCRIPTION, L"typed but not sent");
-            PostMessageW(GetDlgItem(dialog, IDC_REPORT_DESCRIPTION), WM_KEYDOWN, VK_ESCAPE, 1);
-        },
-        [](HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); },
-    };
-    for (const auto& way : ways)
-        CHECK(Submit(server.Host(), files, way) == 0);
+    // Not sending ends the process quietly: 0. (Escape and the close box
+    // answer as "Don't send" does: the dialog's own tests.)
+    CHECK(Submit(server.Host(), files, [](HWND dialog) {
+              SetText(dialog, IDC_REPORT_DESCRIPTION, L"typed but not sent");
+              Press(dialog, IDC_REPORT_DONT_SEND);
+          }) == 0);
     Sleep(200);
     CHECK(server.Requests().empty());
     CHECK(files.Intact());
