@@ -70,9 +70,8 @@ public:
                 bestDistance = own;
             }
         }
-        if (distance) {
+        if (distance)
             *distance = bestDistance;
-        }
         return best;
     }
 
@@ -81,9 +80,8 @@ public:
     {
         int count = 0;
         for (int y = area.top; y < area.bottom; ++y) {
-            for (int x = area.left; x < area.right; ++x) {
+            for (int x = area.left; x < area.right; ++x)
                 count += ColorDistance(Pixel(x, y), color) <= tolerance ? 1 : 0;
-            }
         }
         return count;
     }
