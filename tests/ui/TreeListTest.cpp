@@ -76,8 +76,8 @@ std::vector<COLORREF> RowPixels(HWND tree, HTREEITEM item, bool printed, int lef
         BitBlt(canvas.Dc(), 0, 0, client.right, client.bottom, dc.Get(), 0, 0, SRCCOPY);
     }
     std::vector<COLORREF> pixels;
-    for (int y = row.top; y < std::min(row.bottom, client.bottom); ++y)
-        for (int x = left; x < std::min(right, client.right); ++x)
+    for (int y = row.top; y < std::min<LONG>(row.bottom, client.bottom); ++y)
+        for (int x = left; x < std::min<LONG>(right, client.right); ++x)
             pixels.push_back(canvas.Pixel(x, y));
     return pixels;
 }
