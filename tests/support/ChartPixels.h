@@ -54,8 +54,6 @@ public:
                 differing += Pixel(x, y) != other.Pixel(x, y) ? 1 : 0;
         return differing;
     }
-    int Width() const { return width_; }
-    int Height() const { return height_; }
 
     // The row between top and bottom (exclusive) in column x whose colour
     // is nearest the given one, with that distance; -1 for no rows.
