@@ -24,7 +24,7 @@ struct ChildCrash
 
     explicit ChildCrash(const wchar_t* kind, const std::wstring& name = L"crash_child",
                         bool blockPrimary = false)
-        : copy(L"crash_child.exe", name + L".exe"), base(copy.folder.Path() + name)
+        : copy(L"crash_child.exe", name + L".exe"), base(copy.dir + name)
     {
         if (blockPrimary) {
             // Folders in the way: neither report file can be created here.
@@ -32,8 +32,8 @@ struct ChildCrash
             CreateDirectoryW((base + L"_Debug.dmp").c_str(), nullptr);
         }
         REQUIRE(copy.Start(kind));
-        mainThread = copy.child.MainThread();
-        REQUIRE_MESSAGE(copy.child.WaitForEnd(60000), "the crashing child did not end");
+        mainThread = copy.MainThread();
+        REQUIRE_MESSAGE(copy.WaitForEnd(60000), "the crashing child did not end");
         report = ReadWholeFile(base + L"_Debug.txt");
         lines = Lines(report);
         REQUIRE_MESSAGE((blockPrimary || lines.size() > 2), "no text report");
@@ -107,7 +107,7 @@ TEST_CASE("a write to address 0: the whole report and a valid minidump")
            sizeof(headers));
     std::string line;
     for (const std::string& module : Section(crash.report, "ModuleList:"))
-        line = EndsWith(module, " - " + Ansi(crash.copy.path)) ? module : line;
+        line = EndsWith(module, " - " + Narrow(crash.copy.path)) ? module : line;
     REQUIRE(!line.empty());
     CHECK(strtoul(line.c_str(), nullptr, 10) == headers.OptionalHeader.SizeOfImage);
     CHECK(Hex(line, 11) == headers.FileHeader.TimeDateStamp);
@@ -184,7 +184,7 @@ TEST_CASE("a stack overflow still gets its whole report")
     REQUIRE(stack.size() == 2);
     CHECK(StartsWith(stack[1], "CrashByRecursing("));
     CHECK(!Section(crash.report, "ThreadList:").empty());
-    CHECK(FileExists(crash.base + L"_Debug.dmp"));
+    CHECK(update_test::Exists(crash.base + L"_Debug.dmp"));
 }
 
 TEST_CASE("a second fault while the first crash is taken ends the process")
@@ -199,11 +199,11 @@ TEST_CASE("a second fault while the first crash is taken ends the process")
         DWORD waitMs;
     } kinds[] = {{L"twice", 20000}, {L"dllmain", kRepeatedCrashWaitMs + 15000}};
     for (const auto& kind : kinds) {
-        CAPTURE(Ansi(kind.kind));
+        CAPTURE(Narrow(kind.kind));
         ProgramCopy copy(L"crash_child.exe", L"crash_child.exe");
         REQUIRE(copy.CopyBeside(L"faulting_library.dll", L"faulting_library.dll"));
         REQUIRE(copy.Start(kind.kind));
-        CHECK_MESSAGE(copy.child.WaitForEnd(kind.waitMs), "the child hung after its second fault");
+        CHECK_MESSAGE(copy.WaitForEnd(kind.waitMs), "the child hung after its second fault");
     }
 }
 
@@ -264,5 +264,5 @@ TEST_CASE("without dbghelp: a text report with no stack, no lists and no dump")
     CHECK_FALSE(Contains(crash.report, "Stack:"));
     CHECK_FALSE(Contains(crash.report, "ModuleList:"));
     CHECK_FALSE(Contains(crash.report, "ThreadList:"));
-    CHECK_FALSE(FileExists(crash.base + L"_Debug.dmp"));
+    CHECK_FALSE(update_test::Exists(crash.base + L"_Debug.dmp"));
 }

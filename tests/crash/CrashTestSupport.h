@@ -4,7 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "TestText.h"
+#include "UpdateTestFiles.h"
 #include "base/ScopedHandle.h"
+
+using update_test::ReadWholeFile; // "<missing>" for a file that cannot be read
+using update_test::WriteWholeFile;
 
 inline bool StartsWith(const std::string& text, const std::string& start)
 {
@@ -20,121 +25,61 @@ inline bool Contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
-// The text as the ANSI code page writes it, the report's own.
-inline std::string Ansi(const std::wstring& text)
-{
-    std::string bytes(text.size() * 4 + 1, '\0');
-    const int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &bytes[0],
-                                           static_cast<int>(bytes.size()), nullptr, nullptr);
-    bytes.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
-    return bytes;
-}
-
-inline std::string ReadWholeFile(const std::wstring& path)
-{
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr));
-    std::string text;
-    char block[4096];
-    DWORD read = 0;
-    while (file && ReadFile(file.Get(), block, sizeof(block), &read, nullptr) && read > 0)
-        text.append(block, read);
-    return text;
-}
-
-inline bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
-{
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file &&
-           WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                     nullptr) &&
-           written == bytes.size();
-}
-
-inline bool FileExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// The folder of the running test program, with its backslash.
-inline std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder = path;
-    return folder.substr(0, folder.rfind(L'\\') + 1);
-}
-
-// A fresh folder in the temporary folder, removed with its files and empty
-// subfolders at the end of the scope. Path() ends in a backslash.
-class TestFolder
+// A fresh folder in the temporary folder, removed with everything in it.
+class TestFolder : public update_test::TempFolder
 {
 public:
-    // leaf: the name of a folder inside the fresh one that Path() names.
-    explicit TestFolder(const wchar_t* leaf = nullptr)
-    {
-        static LONG counter = 0;
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        root_ = std::wstring(temp) + L"tessel-crash-" + std::to_wstring(GetCurrentProcessId()) +
-                L"-" + std::to_wstring(InterlockedIncrement(&counter)) + L"\\";
-        CreateDirectoryW(root_.c_str(), nullptr);
-        path_ = leaf ? root_ + leaf + L"\\" : root_;
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~TestFolder()
-    {
-        Empty(path_);
-        RemoveDirectoryW(path_.c_str());
-        RemoveDirectoryW(root_.c_str());
-    }
-    TestFolder(const TestFolder&) = delete;
-    TestFolder& operator=(const TestFolder&) = delete;
-    const std::wstring& Path() const { return path_; }
+    TestFolder() : TempFolder(NextName().c_str()) {}
 
 private:
-    static void Empty(const std::wstring& folder)
+    static std::wstring NextName()
     {
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-        for (BOOL more = search != INVALID_HANDLE_VALUE; more;
-             more = FindNextFileW(search, &found)) {
-            const std::wstring path = folder + found.cFileName;
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileW(path.c_str());
-            else if (found.cFileName[0] != L'.')
-                RemoveDirectoryW(path.c_str());
-        }
-        if (search != INVALID_HANDLE_VALUE)
-            FindClose(search);
+        static LONG counter = 0;
+        return L"tessel-crash-" + std::to_wstring(InterlockedIncrement(&counter));
     }
-
-    std::wstring root_;
-    std::wstring path_;
 };
 
-// A program started and watched until it ends; one still running when the
-// object goes is ended by force. Its output goes nowhere (Wine prints a
-// backtrace of every crash there).
-class WatchedChild
+// A copy of one of the build's programs (named relative to the test
+// program's folder) in a fresh folder of its own (or a folder leaf inside
+// it), so that its reports land there. Started, its output goes nowhere
+// (Wine prints a backtrace of every crash there); one still running when
+// the object goes is ended by force before the folder goes.
+class ProgramCopy
 {
+    TestFolder folder_; // removed last, once the program has ended
+
 public:
-    WatchedChild() = default;
-    ~WatchedChild()
+    const std::wstring dir; // with its backslash
+    const std::wstring path;
+
+    ProgramCopy(const wchar_t* source, const std::wstring& name, const wchar_t* leaf = nullptr)
+        : dir(leaf ? folder_.Path() + leaf + L"\\" : folder_.Path()), path(dir + name)
+    {
+        CreateDirectoryW(dir.c_str(), nullptr);
+        copied_ = CopyBeside(source, name);
+    }
+    ~ProgramCopy()
     {
         if (process_ && !WaitForEnd(0)) {
             TerminateProcess(process_.Get(), 1);
             WaitForSingleObject(process_.Get(), 5000);
         }
     }
-    WatchedChild(const WatchedChild&) = delete;
-    WatchedChild& operator=(const WatchedChild&) = delete;
+    ProgramCopy(const ProgramCopy&) = delete;
+    ProgramCopy& operator=(const ProgramCopy&) = delete;
 
-    bool Start(const std::wstring& program, const std::wstring& argument)
+    // Another file of the build beside the copy.
+    bool CopyBeside(const std::wstring& source, const std::wstring& name) const
     {
-        std::wstring commandLine = L"\"" + program + L"\" " + argument;
+        wchar_t program[MAX_PATH];
+        GetModuleFileNameW(nullptr, program, MAX_PATH);
+        std::wstring from = program;
+        from = from.substr(0, from.rfind(L'\\') + 1) + source;
+        return CopyFileW(from.c_str(), (dir + name).c_str(), FALSE) != 0;
+    }
+    bool Start(const std::wstring& arguments)
+    {
+        std::wstring commandLine = L"\"" + path + L"\" " + arguments;
         SECURITY_ATTRIBUTES inherited = {sizeof(inherited), nullptr, TRUE};
         ScopedHandle nothing(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
@@ -144,8 +89,8 @@ public:
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = startup.hStdOutput = startup.hStdError = nothing.Get();
         PROCESS_INFORMATION information = {};
-        if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                            nullptr, &startup, &information))
+        if (!copied_ || !CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &startup, &information))
             return false;
         process_.Reset(information.hProcess);
         CloseHandle(information.hThread);
@@ -177,6 +122,11 @@ public:
     DWORD MainThread() const { return mainThread_; }
     DWORD ProcessId() const { return processId_; }
     HANDLE Process() const { return process_.Get(); }
+    // The path of one of its report files: suffix "_Debug.txt" or "_Debug.dmp".
+    std::wstring Report(const wchar_t* suffix) const
+    {
+        return path.substr(0, path.rfind(L'.')) + suffix;
+    }
 
 private:
     static BOOL CALLBACK IsNotShownBy(HWND window, LPARAM processId)
@@ -186,38 +136,10 @@ private:
         return owner != static_cast<DWORD>(processId) || !IsWindowVisible(window);
     }
 
+    bool copied_ = false;
     ScopedHandle process_;
     DWORD mainThread_ = 0;
     DWORD processId_ = 0;
-};
-
-// A copy of one of the build's programs (named relative to the test
-// program's folder) in a fresh folder of its own, so that its reports land
-// there; the child ends before the folder goes.
-struct ProgramCopy
-{
-    TestFolder folder;
-    std::wstring path;
-    bool copied;
-    WatchedChild child;
-
-    ProgramCopy(const wchar_t* source, const std::wstring& name, const wchar_t* leaf = nullptr)
-        : folder(leaf), path(folder.Path() + name),
-          copied(CopyFileW((ProgramFolder() + source).c_str(), path.c_str(), FALSE) != 0)
-    {
-    }
-    // Another file of the build beside the copy.
-    bool CopyBeside(const std::wstring& source, const std::wstring& name) const
-    {
-        return CopyFileW((ProgramFolder() + source).c_str(), (folder.Path() + name).c_str(),
-                         FALSE) != 0;
-    }
-    bool Start(const std::wstring& arguments) { return copied && child.Start(path, arguments); }
-    // The path of one of its report files: suffix "_Debug.txt" or "_Debug.dmp".
-    std::wstring Report(const wchar_t* suffix) const
-    {
-        return path.substr(0, path.rfind(L'.')) + suffix;
-    }
 };
 
 // Wine's per-program load order for some libraries: "" keeps them from

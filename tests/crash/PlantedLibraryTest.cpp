@@ -55,28 +55,23 @@ class DueUpdateCheck
 public:
     DueUpdateCheck()
     {
-        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Brindle\\Tessel", 0, nullptr, 0,
-                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr);
-        DWORD size = sizeof(previous_);
-        had_ = RegQueryValueExW(key_, L"LastCheck", nullptr, &type_, previous_, &size) ==
-               ERROR_SUCCESS;
-        size_ = size;
-        RegDeleteValueW(key_, L"LastCheck");
+        had_ = RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, L"LastCheck", RRF_RT_ANY, &type_,
+                            previous_, &size_) == ERROR_SUCCESS;
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"LastCheck");
     }
     ~DueUpdateCheck()
     {
         if (had_)
-            RegSetValueExW(key_, L"LastCheck", 0, type_, previous_, size_);
-        RegCloseKey(key_);
+            RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"LastCheck", type_, previous_, size_);
     }
     DueUpdateCheck(const DueUpdateCheck&) = delete;
     DueUpdateCheck& operator=(const DueUpdateCheck&) = delete;
 
 private:
-    HKEY key_ = nullptr;
+    static constexpr const wchar_t* kSettingsKey = L"Software\\Brindle\\Tessel";
     BYTE previous_[256] = {};
     DWORD type_ = 0;
-    DWORD size_ = 0;
+    DWORD size_ = sizeof(previous_);
     bool had_ = false;
 };
 
@@ -109,18 +104,6 @@ bool SawUpdateCheck(HttpTestServer& server)
         Sleep(100);
     }
     return false;
-}
-
-std::vector<std::wstring> LoadedMarkers(const std::wstring& folder)
-{
-    std::vector<std::wstring> found;
-    WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW((folder + L"*.loaded").c_str(), &data);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &data))
-        found.push_back(data.cFileName);
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
-    return found;
 }
 
 } // namespace
@@ -162,19 +145,18 @@ TEST_CASE("libraries planted beside Tessel.exe are never loaded")
 
     // A thread started at an address that holds no code crashes at once.
     ScopedHandle thread(
-        CreateRemoteThread(tessel.child.Process(), nullptr, 0,
+        CreateRemoteThread(tessel.Process(), nullptr, 0,
                            reinterpret_cast<LPTHREAD_START_ROUTINE>(static_cast<ULONG_PTR>(0x10)),
                            nullptr, 0, nullptr));
     REQUIRE(thread);
     ReportDialogDriver dontSend(L"Tessel",
                                 [](HWND dialog) { Press(dialog, IDC_REPORT_DONT_SEND); });
     CHECK(dontSend.Join());
-    CHECK_MESSAGE(tessel.child.WaitForEnd(60000), "Tessel did not end after its crash");
+    CHECK_MESSAGE(tessel.WaitForEnd(60000), "Tessel did not end after its crash");
     CHECK(StartsWith(ReadWholeFile(tessel.Report(L"_Debug.txt")), "Access Violation"));
 
-    for (const std::wstring& marker : LoadedMarkers(tessel.folder.Path())) {
-        const std::string text(marker.begin(), marker.end());
-        FAIL_CHECK("Tessel ran the planted " << text);
-        DeleteFileW((tessel.folder.Path() + marker).c_str());
-    }
+    update_test::ForEachInFolder(tessel.dir, [](const std::wstring& name, bool) {
+        if (EndsWith(Narrow(name), ".loaded"))
+            FAIL_CHECK("Tessel ran the planted " << Narrow(name));
+    });
 }

@@ -70,9 +70,8 @@ public:
     {
         for (int round = 0; round < 3000; ++round) {
             HWND dialog = FindWindowW(L"#32770", title);
-            if (dialog && IsWindowVisible(dialog)) {
+            if (dialog && IsWindowVisible(dialog))
                 return dialog;
-            }
             Sleep(20);
         }
         return nullptr;
@@ -91,18 +90,16 @@ public:
              child = GetWindow(child, GW_HWNDNEXT)) {
             wchar_t className[32] = {};
             GetClassNameW(child, className, 32);
-            if (_wcsicmp(className, L"SysLink") != 0) {
+            if (_wcsicmp(className, L"SysLink") != 0)
                 continue;
-            }
             snapshot.linkTexts.push_back(TextOf(child));
             std::vector<std::wstring> urls;
             for (int index = 0; index < 8; ++index) {
                 LITEM item = {};
                 item.mask = LIF_ITEMINDEX | LIF_URL;
                 item.iLink = index;
-                if (!SendMessageW(child, LM_GETITEM, 0, reinterpret_cast<LPARAM>(&item))) {
+                if (!SendMessageW(child, LM_GETITEM, 0, reinterpret_cast<LPARAM>(&item)))
                     break;
-                }
                 urls.push_back(item.szUrl);
             }
             snapshot.linkUrls.push_back(urls);
@@ -115,17 +112,14 @@ private:
     {
         ReportDialogDriver& driver = *static_cast<ReportDialogDriver*>(context);
         driver.dialog_ = FindDialog(driver.title_.c_str());
-        if (!driver.dialog_) {
+        if (!driver.dialog_)
             return 1;
-        }
         driver.steps_(driver.dialog_);
         // A step that left the dialog open must not leave the test waiting.
-        for (int round = 0; round < 250 && IsWindow(driver.dialog_); ++round) {
+        for (int round = 0; round < 250 && IsWindow(driver.dialog_); ++round)
             Sleep(20);
-        }
-        if (IsWindow(driver.dialog_)) {
+        if (IsWindow(driver.dialog_))
             PostMessageW(driver.dialog_, WM_COMMAND, IDCANCEL, 0);
-        }
         return 0;
     }
 

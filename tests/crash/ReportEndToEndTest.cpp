@@ -36,8 +36,8 @@ void SendAndWaitForEnd(ProgramCopy& program)
     ReportDialogDriver driver(L"Tessel", SendAfterTyping);
     CHECK(driver.Join());
     REQUIRE_MESSAGE(driver.Found(), "no problem report dialog appeared");
-    CHECK_MESSAGE(program.child.WaitForEnd(kProcessEndLimitMs), "the crashed program did not end");
-    CHECK(program.child.ExitCode() == kAccessViolation);
+    CHECK_MESSAGE(program.WaitForEnd(kProcessEndLimitMs), "the crashed program did not end");
+    CHECK(program.ExitCode() == kAccessViolation);
 }
 
 void CheckReceivedReport(const ReportServer& server, const ProgramCopy& program)
@@ -89,27 +89,16 @@ DWORD64 RemoteFunction(HANDLE process, DWORD processId, const std::wstring& prog
 
 } // namespace
 
-TEST_CASE("a crashed program shows the dialog, sends the report and ends")
+// The whole way of a report that arrives: Tessel.exe's crash below.
+TEST_CASE("a crashed program whose report server never answers still ends")
 {
-    SUBCASE("a report server that answers")
-    {
-        ReportServer server;
-        REQUIRE(server.IsRunning());
-        ProgramCopy child(L"report_child.exe", L"report_child.exe");
-        REQUIRE(child.Start(server.Host()));
-        SendAndWaitForEnd(child);
-        CheckReceivedReport(server, child);
-    }
-    SUBCASE("a report server that never answers does not keep it alive")
-    {
-        ReportServer server("silent");
-        REQUIRE(server.IsRunning());
-        ProgramCopy child(L"report_child.exe", L"report_child.exe");
-        REQUIRE(child.Start(server.Host()));
-        SendAndWaitForEnd(child);
-        CHECK(server.Requests().size() == 1);
-        CHECK(ReadWholeFile(child.Report(L"_Debug.txt")).find("Access Violation") == 0);
-    }
+    ReportServer server("silent");
+    REQUIRE(server.IsRunning());
+    ProgramCopy child(L"report_child.exe", L"report_child.exe");
+    REQUIRE(child.Start(server.Host()));
+    SendAndWaitForEnd(child);
+    CHECK(server.Requests().size() == 1);
+    CHECK(ReadWholeFile(child.Report(L"_Debug.txt")).find("Access Violation") == 0);
 }
 
 // Tessel is crashed from outside: a thread started in it at one of its own
@@ -128,12 +117,12 @@ TEST_CASE("a crash of Tessel.exe names its function and reaches the report serve
     REQUIRE_MESSAGE(server.IsRunning(), "no report server on the build's port");
     ProgramCopy tessel(L"..\\Tessel.exe", L"Tessel.exe");
     REQUIRE(tessel.Start(L""));
-    REQUIRE_MESSAGE(tessel.child.WaitForWindow(), "Tessel's main window did not appear");
-    const DWORD64 function = RemoteFunction(tessel.child.Process(), tessel.child.ProcessId(),
-                                            tessel.path, "FlattenLines");
+    REQUIRE_MESSAGE(tessel.WaitForWindow(), "Tessel's main window did not appear");
+    const DWORD64 function =
+        RemoteFunction(tessel.Process(), tessel.ProcessId(), tessel.path, "FlattenLines");
     REQUIRE_MESSAGE(function != 0, "FlattenLines not found in Tessel.exe");
     ScopedHandle thread(CreateRemoteThread(
-        tessel.child.Process(), nullptr, 0,
+        tessel.Process(), nullptr, 0,
         reinterpret_cast<LPTHREAD_START_ROUTINE>(static_cast<ULONG_PTR>(function)),
         reinterpret_cast<void*>(static_cast<ULONG_PTR>(0x10)), 0, nullptr));
     REQUIRE(thread.IsValid());
@@ -156,7 +145,7 @@ TEST_CASE("a crash in a folder beyond Latin-1 reaches an https report server byt
     REQUIRE(child.Start(L"https://127.0.0.1:" + std::to_wstring(server->Port())));
     SendAndWaitForEnd(child);
     const std::string text = ReadWholeFile(child.Report(L"_Debug.txt"));
-    CHECK(Contains(text, " - " + Ansi(child.path) + "\r\n"));
+    CHECK(Contains(text, " - " + Narrow(child.path) + "\r\n"));
     // Every module has its line, and each ends where the next begins.
     const std::vector<std::string> modules = Section(text, "ModuleList:");
     CHECK(modules.size() > 5);

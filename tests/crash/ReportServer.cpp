@@ -5,6 +5,8 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+
 #include "CrashTestSupport.h"
 #include "LinuxProgram.h"
 #include "LoopbackSocket.h"
@@ -31,15 +33,10 @@ bool ReadGreeting(SOCKET lifeline, unsigned short* port, std::string* store)
 {
     std::string line;
     char byte = 0;
-    while (line.size() < 1024) {
-        if (recv(lifeline, &byte, 1, 0) != 1)
-            return false;
-        if (byte == '\n')
-            break;
+    while (line.size() < 1024 && recv(lifeline, &byte, 1, 0) == 1 && byte != '\n')
         line += byte;
-    }
     const size_t space = line.find(' ');
-    if (space == std::string::npos)
+    if (byte != '\n' || space == std::string::npos)
         return false;
     *port = static_cast<unsigned short>(atoi(line.substr(0, space).c_str()));
     *store = line.substr(space + 1);
@@ -79,8 +76,7 @@ ReportServer::ReportServer(const char* mode, unsigned short port) : lifeline_(kN
         return;
     port_ = serverPort;
     store_ = L"Z:" + Widen(store);
-    for (wchar_t& c : store_)
-        c = c == L'/' ? L'\\' : c;
+    std::replace(store_.begin(), store_.end(), L'/', L'\\');
 }
 
 ReportServer::~ReportServer()

@@ -103,7 +103,7 @@ TEST_CASE("a module path beyond Latin-1 is written in the code page, and a long 
     wcscpy(module.path, path.c_str());
     char text[512];
     FormatModuleLine(module, text, sizeof(text));
-    CHECK(EndsWith(text, " - " + Ansi(path) + "\r\n"));
+    CHECK(EndsWith(text, " - " + Narrow(path) + "\r\n"));
 
     // Cut within the path: as much of it as fits, and still the line end.
     FormatModuleLine(module, text, 120);
@@ -111,7 +111,7 @@ TEST_CASE("a module path beyond Latin-1 is written in the code page, and a long 
     CHECK(cut.size() <= 119);
     CHECK(EndsWith(cut, "\r\n"));
     const std::string start = cut.substr(cut.find(" - ") + 3, cut.size() - cut.find(" - ") - 5);
-    CHECK(Ansi(path).compare(0, start.size(), start) == 0);
+    CHECK(Narrow(path).compare(0, start.size(), start) == 0);
     CHECK_FALSE(start.empty());
     // Room for nothing but the line end.
     FormatModuleLine(module, text, 3);

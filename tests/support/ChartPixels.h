@@ -54,8 +54,6 @@ public:
                 differing += Pixel(x, y) != other.Pixel(x, y) ? 1 : 0;
         return differing;
     }
-    int Width() const { return width_; }
-    int Height() const { return height_; }
 
     // The row between top and bottom (exclusive) in column x whose colour
     // is nearest the given one, with that distance; -1 for no rows.
@@ -70,9 +68,8 @@ public:
                 bestDistance = own;
             }
         }
-        if (distance) {
+        if (distance)
             *distance = bestDistance;
-        }
         return best;
     }
 
@@ -81,9 +78,8 @@ public:
     {
         int count = 0;
         for (int y = area.top; y < area.bottom; ++y) {
-            for (int x = area.left; x < area.right; ++x) {
+            for (int x = area.left; x < area.right; ++x)
                 count += ColorDistance(Pixel(x, y), color) <= tolerance ? 1 : 0;
-            }
         }
         return count;
     }

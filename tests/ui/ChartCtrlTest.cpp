@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <string>
@@ -13,6 +12,7 @@
 #include "MessagePump.h"
 #include "MouseInput.h"
 #include "TestWindow.h"
+#include "UpdateTestFiles.h"
 #include "base/Com.h"
 #include "ui/ChartCtrl.h"
 #include "ui/Dpi.h"
@@ -83,9 +83,8 @@ struct ChartHost
     {
         std::vector<int> columns;
         const RECT& plot = chart.Layout().plot;
-        for (int x = plot.left + 4; x < plot.right - 4; x += step) {
+        for (int x = plot.left + 4; x < plot.right - 4; x += step)
             columns.push_back(x);
-        }
         return columns;
     }
 
@@ -116,9 +115,8 @@ ChartData DataOf(std::vector<ChartSeries> series, double start = 0.0, double end
 std::vector<ChartPoint> Sampled(double (*function)(double), double step = 0.05)
 {
     std::vector<ChartPoint> points;
-    for (double time = 0.0; time <= 10.0 + 1e-9; time += step) {
+    for (double time = 0.0; time <= 10.0 + 1e-9; time += step)
         points.push_back({time, function(time)});
-    }
     return points;
 }
 
@@ -169,47 +167,33 @@ TEST_CASE("chart lines are drawn at the pixels the axes predict (constant, ramp,
     const COLORREF blue = ChartSeriesColor(0);
     const COLORREF vermilion = ChartSeriesColor(1);
     const COLORREF green = ChartSeriesColor(2);
-    SUBCASE("a constant")
-    {
-        host.chart.SetData(DataOf({Series(L"Constant", blue, Sampled(Constant))}));
-        const WindowPicture picture(host.chart.Window());
-        // The axis is round and holds the value inside it.
-        CHECK(host.chart.ValueTicks().first < 7.25);
-        CHECK(host.chart.ValueTicks().Last() > 7.25);
-        CheckLineFollows(host, picture, blue, Constant, 1);
+    host.chart.SetData(
+        DataOf({Series(L"Ramp", blue, Sampled(Ramp)), Series(L"Square", vermilion, SquarePoints()),
+                Series(L"Constant", green, Sampled(Constant))}));
+    const WindowPicture picture(host.chart.Window());
+    CHECK(host.chart.ValueTicks().first <= -4.0);
+    CHECK(host.chart.ValueTicks().Last() >= 26.0);
+    CheckLineFollows(host, picture, blue, Ramp, 2);
+    CheckLineFollows(host, picture, green, Constant, 1);
+    // The square wave's flat parts, away from its steps.
+    const RECT& plot = host.chart.Layout().plot;
+    for (int x : host.Columns()) {
+        const double time = host.TimeAt(x);
+        if (std::fabs(time - std::round(time)) < 0.1)
+            continue;
+        CAPTURE(x);
+        const int row = picture.NearestRow(x, plot.top, plot.bottom, vermilion);
+        CHECK(std::abs(row - host.RowOf(Square(time))) <= 1);
     }
-    SUBCASE("a ramp, a square wave and a constant together")
-    {
-        host.chart.SetData(DataOf({Series(L"Ramp", blue, Sampled(Ramp)),
-                                   Series(L"Square", vermilion, SquarePoints()),
-                                   Series(L"Constant", green, Sampled(Constant))}));
-        const WindowPicture picture(host.chart.Window());
-        CHECK(host.chart.ValueTicks().first <= -4.0);
-        CHECK(host.chart.ValueTicks().Last() >= 26.0);
-        CheckLineFollows(host, picture, blue, Ramp, 2);
-        CheckLineFollows(host, picture, green, Constant, 1);
-        // The square wave's flat parts, away from its steps.
-        const RECT& plot = host.chart.Layout().plot;
-        for (int x : host.Columns()) {
-            const double time = host.TimeAt(x);
-            if (std::fabs(time - std::round(time)) < 0.1) {
-                continue;
-            }
-            CAPTURE(x);
-            const int row = picture.NearestRow(x, plot.top, plot.bottom, vermilion);
-            CHECK(std::abs(row - host.RowOf(Square(time))) <= 1);
-        }
-        // A step is a vertical run between the two levels.
-        const int step = static_cast<int>(std::floor(ValueToPixel(host.chart.TimeAxis(), 3.0)));
-        const int high = host.RowOf(1.0);
-        const int low = host.RowOf(-1.0);
-        int tallest = 0;
-        for (int x = step - 2; x <= step + 2; ++x) {
-            tallest =
-                std::max(tallest, picture.RowsNear(x, high, low + 1, vermilion, kLineTolerance));
-        }
-        CHECK(tallest >= (low - high) * 9 / 10);
+    // A step is a vertical run between the two levels.
+    const int step = static_cast<int>(std::floor(ValueToPixel(host.chart.TimeAxis(), 3.0)));
+    const int high = host.RowOf(1.0);
+    const int low = host.RowOf(-1.0);
+    int tallest = 0;
+    for (int x = step - 2; x <= step + 2; ++x) {
+        tallest = std::max(tallest, picture.RowsNear(x, high, low + 1, vermilion, kLineTolerance));
     }
+    CHECK(tallest >= (low - high) * 9 / 10);
 }
 
 TEST_CASE("data shown with ShowData are on screen at once, as a repaint draws them")
@@ -259,9 +243,8 @@ TEST_CASE("gaps, fields not plotted, and a window beyond the data")
     const COLORREF blue = ChartSeriesColor(0);
     std::vector<ChartPoint> points = Sampled(Constant);
     for (ChartPoint& point : points) {
-        if (point.time > 4.0 && point.time < 6.0) {
+        if (point.time > 4.0 && point.time < 6.0)
             point.value = kNaN;
-        }
     }
     ChartSeries text = Series(L"Time Stamp", RGB(255, 0, 255), {});
     text.plotted = false;
@@ -333,16 +316,13 @@ TEST_CASE("the chart's picture goes to the clipboard as a bitmap and to a PNG fi
     const std::wstring path = std::wstring(folder) + L"tessel-chart-test.png";
     DeleteFileW(path.c_str());
     REQUIRE(host.chart.SaveImage(path.c_str()) == 1);
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    REQUIRE(file != nullptr);
-    unsigned char header[24] = {};
-    const size_t read = fread(header, 1, sizeof(header), file);
-    fclose(file);
+    const std::string png = update_test::ReadWholeFile(path);
     DeleteFileW(path.c_str());
-    REQUIRE(read == sizeof(header));
-    CHECK(std::string(reinterpret_cast<char*>(header), 8) == "\x89PNG\r\n\x1a\n");
+    REQUIRE(png.size() > 24);
+    CHECK(png.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0);
     // The IHDR chunk's width and height, big-endian.
-    const auto bigEndian = [&header](int at) {
+    const auto* header = reinterpret_cast<const unsigned char*>(png.data());
+    const auto bigEndian = [header](int at) {
         return (header[at] << 24) | (header[at + 1] << 16) | (header[at + 2] << 8) | header[at + 3];
     };
     CHECK(bigEndian(16) == client.right);

@@ -17,9 +17,8 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 ChartValueRange RangeOf(std::initializer_list<double> values)
 {
     ChartValueRange range;
-    for (double value : values) {
+    for (double value : values)
         WidenValueRange(range, value);
-    }
     return range;
 }
 
@@ -33,9 +32,8 @@ std::wstring Label(double value, int decimals)
 std::vector<std::wstring> Labels(const ChartTicks& ticks)
 {
     std::vector<std::wstring> labels;
-    for (int index = 0; index < ticks.count; ++index) {
+    for (int index = 0; index < ticks.count; ++index)
         labels.push_back(Label(ticks.At(index), ticks.decimals));
-    }
     return labels;
 }
 
@@ -44,9 +42,8 @@ bool IsRoundStep(double step)
 {
     const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
     for (double round : {1.0, 2.0, 5.0, 10.0}) {
-        if (std::fabs(mantissa - round) < 1e-9) {
+        if (std::fabs(mantissa - round) < 1e-9)
             return true;
-        }
     }
     return false;
 }
@@ -75,9 +72,8 @@ void CheckTicksCover(const ChartTicks& ticks, double low, double high, int maxTi
 std::vector<ChartPoint> Ramp(int count, double period = 1.0)
 {
     std::vector<ChartPoint> points;
-    for (int index = 0; index < count; ++index) {
+    for (int index = 0; index < count; ++index)
         points.push_back({index * period, static_cast<double>(index)});
-    }
     return points;
 }
 
@@ -202,9 +198,8 @@ TEST_CASE("values map to pixels and back, a y axis upside down")
     CHECK(ValueToPixel(y, 2.0) == doctest::Approx(0.5));
     CHECK(ValueToPixel(y, 0.0) == doctest::Approx(100.5));
     CHECK(ValueToPixel(y, 3.0) == doctest::Approx(-49.5));
-    for (double pixel : {0.5, 17.25, 100.0, 199.0}) {
+    for (double pixel : {0.5, 17.25, 100.0, 199.0})
         CHECK(ValueToPixel(y, PixelToValue(y, pixel)) == doctest::Approx(pixel));
-    }
     // An axis without extent puts everything in its middle, never divides by 0.
     const ChartAxis flat = {5.0, 5.0, 10.0, 30.0};
     CHECK(ValueToPixel(flat, 5.0) == doctest::Approx(20.0));
@@ -300,9 +295,8 @@ TEST_CASE("many points per pixel column reduce to those the picture needs")
         spikeUp |= reduced[index].value == 50.0;
         spikeDown |= reduced[index].value == -50.0;
         gaps += std::isnan(reduced[index].value) ? 1 : 0;
-        if (index > 0) {
+        if (index > 0)
             CHECK(reduced[index].time >= reduced[index - 1].time);
-        }
     }
     CHECK(spikeUp);
     CHECK(spikeDown);

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "ByteWriter.h"
-#include "app/resource.h"
 #include "base/WideString.h"
 #include "ui/DialogTemplate.h"
 
@@ -186,22 +185,5 @@ TEST_CASE("Choice of the replacement font")
             CHECK((std::wstring(choice.face) == c.face));
             CHECK(choice.pointSize == c.points);
         }
-    }
-}
-
-TEST_CASE("The main dialog resource through the loader")
-{
-    HMODULE self = GetModuleHandleW(nullptr);
-    // A template that comes back is the main dialog in a modern face.
-    DialogTemplate loaded;
-    if (LoadDialogTemplate(self, MAKEINTRESOURCEW(IDD_MAIN), 0, 0, loaded)) {
-        DialogFontBlock block;
-        REQUIRE(LocateDialogFont(loaded.Bytes(), loaded.Size(), block));
-        std::wstring face = FaceOf(loaded.Bytes(), block);
-        CHECK(IsLegacyDialogFace(face.c_str(), block.faceLength) == (face == L"MS Shell Dlg"));
-        HWND dialog = CreateDialogIndirectParamW(self, loaded.Get(), nullptr, PlainDialogProc, 0);
-        REQUIRE(dialog);
-        CHECK(GetDlgItem(dialog, IDC_AUTO_UPDATE) != nullptr);
-        DestroyWindow(dialog);
     }
 }

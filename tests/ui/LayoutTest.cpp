@@ -196,20 +196,18 @@ TEST_CASE("the size grip: drawn in the corner, sizing from it, gone when maximis
     });
 }
 
-TEST_CASE("saving the placement; an invisible window is saved hidden")
+// A shown window's placement: the main window's tests.
+TEST_CASE("an invisible window's placement is saved hidden")
 {
-    for (bool hide : {false, true}) {
-        PlacementKey key;
-        ScriptedDialog dialog;
-        RunScenario(dialog, [hide](ScriptedDialog& self) {
-            SetWindowPos(self.Window(), nullptr, 120, 90, 640, 420, SWP_NOZORDER);
-            if (hide)
-                ShowWindow(self.Window(), SW_HIDE);
-            CHECK(self.SavePlacement(HKEY_CURRENT_USER, kLayoutTestKey, kPlacementValue, nullptr,
-                                     0) == 1);
-        });
-        CHECK(key.Read() == (hide ? L"0,120,90,760,510" : L"1,120,90,760,510"));
-    }
+    PlacementKey key;
+    ScriptedDialog dialog;
+    RunScenario(dialog, [](ScriptedDialog& self) {
+        SetWindowPos(self.Window(), nullptr, 120, 90, 640, 420, SWP_NOZORDER);
+        ShowWindow(self.Window(), SW_HIDE);
+        CHECK(self.SavePlacement(HKEY_CURRENT_USER, kLayoutTestKey, kPlacementValue, nullptr, 0) ==
+              1);
+    });
+    CHECK(key.Read() == L"0,120,90,760,510");
 }
 
 TEST_CASE("restoring the placement")

@@ -329,21 +329,15 @@ TEST_CASE("a link in a real window")
         CHECK_FALSE(window.Attach(longUrl.c_str()));
         CHECK(window.Attach(longUrl.c_str() + 1));
     }
-}
 
-TEST_CASE("the browser's face name")
-{
-    BrowserSettings settings;
-    LinkWindow window;
-
-    SUBCASE("an empty face counts as none: the next setting is asked")
+    SUBCASE("an empty browser face counts as none: the next setting is asked")
     {
         settings.SetScriptFace(L"");
         settings.Set(kStylesKey, L"IEPropFontName", L"Tessel Styles Face");
         REQUIRE(window.Attach(nullptr, LINK_BROWSER_FONT));
         CHECK(PlainFace(window.link) == L"Tessel Styles Face");
     }
-    SUBCASE("a face of the longest length a font takes is read whole, a longer one cut there")
+    SUBCASE("a browser face of the longest length a font takes is read whole, a longer one cut")
     {
         const std::wstring longest(LF_FACESIZE - 1, L'F');
         for (const std::wstring& face : {longest, longest + L"GGGG"}) {
@@ -352,66 +346,61 @@ TEST_CASE("the browser's face name")
             CHECK(PlainFace(window.link) == longest);
         }
     }
-}
 
-TEST_CASE("a control that cannot be subclassed is left as it was")
-{
-    LinkWindow window;
-    Subclasser squatter;
-    REQUIRE(squatter.Attach(
-        window.control, [](HWND, UINT, WPARAM, LPARAM, LRESULT*, void*) { return 0; }, nullptr,
-        LINK_SUBCLASS_TAG));
-    CHECK(window.Attach(L"http://example.com/") == 0);
-    wchar_t text[32] = {};
-    GetWindowTextW(window.control, text, 32);
-    CHECK(std::wstring(text) == L"Static");
-}
+    SUBCASE("a control that cannot be subclassed is left as it was")
+    {
+        Subclasser squatter;
+        REQUIRE(squatter.Attach(
+            window.control, [](HWND, UINT, WPARAM, LPARAM, LRESULT*, void*) { return 0; }, nullptr,
+            LINK_SUBCLASS_TAG));
+        CHECK(window.Attach(L"http://example.com/") == 0);
+        wchar_t text[32] = {};
+        GetWindowTextW(window.control, text, 32);
+        CHECK(std::wstring(text) == L"Static");
+    }
 
-TEST_CASE("a click opens the address through the shell once, on release over the text")
-{
-    BrowserSettings settings;
-    UrlProtocolRecorder recorder(L"tessel-link-test");
-    REQUIRE(recorder.IsRegistered());
-    LinkWindow window;
-    REQUIRE(window.Attach(L"tessel-link-test:opened"));
+    SUBCASE("a click opens the address through the shell once, on release over the text")
+    {
+        UrlProtocolRecorder recorder(L"tessel-link-test");
+        REQUIRE(recorder.IsRegistered());
+        REQUIRE(window.Attach(L"tessel-link-test:opened"));
 
-    MoveMouse(window.control, 3, 12);
-    REQUIRE(Hovering(window.link));
-    Mouse(MOUSEEVENTF_LEFTDOWN);
-    PumpMessagesFor(500);
-    CHECK(recorder.Lines().empty());
-    Mouse(MOUSEEVENTF_LEFTUP);
-    REQUIRE(recorder.WaitForLines(1, 20000));
-    CHECK(recorder.Lines()[0] == L"tessel-link-test:opened");
+        MoveMouse(window.control, 3, 12);
+        REQUIRE(Hovering(window.link));
+        Mouse(MOUSEEVENTF_LEFTDOWN);
+        PumpMessagesFor(500);
+        CHECK(recorder.Lines().empty());
+        Mouse(MOUSEEVENTF_LEFTUP);
+        REQUIRE(recorder.WaitForLines(1, 20000));
+        CHECK(recorder.Lines()[0] == L"tessel-link-test:opened");
 
-    // Pressed over the text, released beside it: nothing opens.
-    MoveMouse(window.control, 3, 12);
-    Mouse(MOUSEEVENTF_LEFTDOWN);
-    MoveMouse(window.control, 190, 12);
-    Mouse(MOUSEEVENTF_LEFTUP);
+        // Pressed over the text, released beside it: nothing opens.
+        MoveMouse(window.control, 3, 12);
+        Mouse(MOUSEEVENTF_LEFTDOWN);
+        MoveMouse(window.control, 190, 12);
+        Mouse(MOUSEEVENTF_LEFTUP);
 
-    MoveMouse(window.control, 3, 12);
-    Click();
-    REQUIRE(recorder.WaitForLines(2, 20000));
-    PumpMessagesFor(1000);
-    CHECK(recorder.Lines().size() == 2);
-}
+        MoveMouse(window.control, 3, 12);
+        Click();
+        REQUIRE(recorder.WaitForLines(2, 20000));
+        PumpMessagesFor(1000);
+        CHECK(recorder.Lines().size() == 2);
+    }
 
-TEST_CASE("a focused link opens with Enter and with Space, on release of the key")
-{
-    BrowserSettings settings;
-    LinkWindow window;
-    ActionLog log;
-    REQUIRE(window.Attach(L"http://keys.example/"));
-    window.link.SetExtendedHandler(&RecordAction, reinterpret_cast<LONG_PTR>(&log));
-    SetFocus(window.control);
-    PumpMessagesFor(50);
-    REQUIRE(GetFocus() == window.control);
+    SUBCASE("a focused link opens with Enter and with Space, on release of the key")
+    {
+        ActionLog log;
+        REQUIRE(window.Attach(L"http://keys.example/"));
+        window.link.SetExtendedHandler(&RecordAction, reinterpret_cast<LONG_PTR>(&log));
+        SetFocus(window.control);
+        PumpMessagesFor(50);
+        REQUIRE(GetFocus() == window.control);
 
-    Key(VK_RETURN);
-    Key(VK_SPACE);
-    // 2 Enter, 3 Space.
-    CHECK(log.actions == std::vector<int>{2, 3});
-    Key('A');
-    CHECK(log.actions.size() == 2);
+        Key(VK_RETURN);
+        Key(VK_SPACE);
+        // 2 Enter, 3 Space.
+        CHECK(log.actions == std::vector<int>{2, 3});
+        Key('A');
+        CHECK(log.actions.size() == 2);
+    }
 }

@@ -73,36 +73,29 @@ LRESULT CALLBACK CountingProcedure(HWND window, UINT message, WPARAM wParam, LPA
 
 // A shown top-level window that counts its WM_MOUSELEAVE messages, with a
 // device context to draw into.
-class LeaveCountingWindow
+struct LeaveCountingWindow
 {
-public:
-    LeaveCountingWindow(int x, int y, int width, int height)
-        : window_(kWindowClass, CountingProcedure, {x, y, x + width, y + height}, WS_EX_TOPMOST)
-    {
-        SetWindowLongPtrW(window_.Handle(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&leaves_));
-        dc_ = GetDC(window_.Handle());
-    }
-    ~LeaveCountingWindow() { ReleaseDC(window_.Handle(), dc_); }
-    LeaveCountingWindow(const LeaveCountingWindow&) = delete;
-    LeaveCountingWindow& operator=(const LeaveCountingWindow&) = delete;
+    TestWindow window;
+    HDC dc = nullptr;
+    int leaves = 0;
 
-    HWND Handle() const { return window_.Handle(); }
-    HDC Dc() const { return dc_; }
-    int Leaves() const { return leaves_; }
+    LeaveCountingWindow(int x, int y, int width, int height)
+        : window(kWindowClass, CountingProcedure, {x, y, x + width, y + height}, WS_EX_TOPMOST),
+          dc(GetDC(window.Handle()))
+    {
+        SetWindowLongPtrW(window.Handle(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&leaves));
+    }
+    ~LeaveCountingWindow() { ReleaseDC(window.Handle(), dc); }
+    HWND Handle() const { return window.Handle(); }
 
     // Waits for count leaves, then a while longer to catch any extra one.
     int LeavesAfterWaitingFor(int count) const
     {
-        for (int round = 0; round < 40 && leaves_ < count; ++round)
+        for (int round = 0; round < 40 && leaves < count; ++round)
             PumpMessagesFor(50);
         PumpMessagesFor(300);
-        return leaves_;
+        return leaves;
     }
-
-private:
-    TestWindow window_;
-    HDC dc_ = nullptr;
-    int leaves_ = 0;
 };
 
 } // namespace
@@ -112,22 +105,22 @@ TEST_CASE("themed drawing, and a stale theme reopened while styles are active")
     LeaveCountingWindow window(10, 10, 100, 100);
     VisualStyle style;
     REQUIRE(style.Open(window.Handle(), L"TREEVIEW") == 1);
-    CHECK(style.DrawBackground(window.Dc(), TVP_GLYPH, GLPS_CLOSED, &kGlyphRect) == 1);
+    CHECK(style.DrawBackground(window.dc, TVP_GLYPH, GLPS_CLOSED, &kGlyphRect) == 1);
 
     VisualStyleTestAccess::MakeThemeStale(style);
-    CHECK(style.DrawBackground(window.Dc(), TVP_GLYPH, GLPS_OPENED, &kGlyphRect) == 1);
+    CHECK(style.DrawBackground(window.dc, TVP_GLYPH, GLPS_OPENED, &kGlyphRect) == 1);
     CHECK(style.Theme() != nullptr);
 
     SUBCASE("with visual styles switched off the caller draws classic")
     {
         VisualStyleTestAccess::MakeThemeStale(style);
         VisualStyleTestAccess::SwitchStylesOff(style);
-        CHECK(style.DrawBackground(window.Dc(), TVP_GLYPH, GLPS_OPENED, &kGlyphRect) == 0);
+        CHECK(style.DrawBackground(window.dc, TVP_GLYPH, GLPS_OPENED, &kGlyphRect) == 0);
     }
     SUBCASE("closed, nothing draws")
     {
         style.Close();
-        CHECK(style.DrawBackground(window.Dc(), TVP_GLYPH, GLPS_CLOSED, &kGlyphRect) == 0);
+        CHECK(style.DrawBackground(window.dc, TVP_GLYPH, GLPS_CLOSED, &kGlyphRect) == 0);
         CHECK(style.SetWindowTheme(window.Handle(), nullptr, nullptr) == 0);
     }
 }
@@ -141,13 +134,13 @@ TEST_CASE("classic paths without a theme")
         CHECK(style.Open(window.Handle(), classList) == (classList ? 0 : 1));
         CHECK(style.Theme() == nullptr);
         RECT textRect = {0, 0, 64, 20};
-        CHECK(style.DrawText(window.Dc(), {TVP_TREEITEM, TREIS_NORMAL, 0, 0}, L"Item", -1,
+        CHECK(style.DrawText(window.dc, {TVP_TREEITEM, TREIS_NORMAL, 0, 0}, L"Item", -1,
                              &textRect) == 0);
 
         // Painting without a theme neither asks about styles nor reloads the library.
         VisualStyleTestAccess::CountStyleQuestions(style);
         for (int paint = 0; paint < 3; ++paint)
-            CHECK(style.DrawBackground(window.Dc(), TVP_GLYPH, GLPS_CLOSED, &kGlyphRect) == 0);
+            CHECK(style.DrawBackground(window.dc, TVP_GLYPH, GLPS_CLOSED, &kGlyphRect) == 0);
         CHECK(VisualStyleTestAccess::styleQuestions == 0);
         CHECK(VisualStyleTestAccess::KeepsEntryPoints(style));
     }
@@ -173,10 +166,10 @@ TEST_CASE("mouse leave emulated by a timer: exactly one message per Track")
         REQUIRE(SetCursorPos(150, 150));
         REQUIRE(tracker.Track(window.Handle()) == 1);
         PumpMessagesFor(350);
-        CHECK(window.Leaves() == 0); // none while the cursor stays
+        CHECK(window.leaves == 0); // none while the cursor stays
         LeaveCountingWindow cover(120, 120, 60, 60);
         CHECK(window.LeavesAfterWaitingFor(1) == 1);
-        CHECK(cover.Leaves() == 0);
+        CHECK(cover.leaves == 0);
     }
     SUBCASE("destroying a tracker stops its timer")
     {
@@ -187,7 +180,7 @@ TEST_CASE("mouse leave emulated by a timer: exactly one message per Track")
             REQUIRE(shortLived.Track(window.Handle()) == 1);
         }
         PumpMessagesFor(300);
-        CHECK(window.Leaves() == 0);
+        CHECK(window.leaves == 0);
     }
     SUBCASE("a tick taken from the queue before its tracker went reaches nothing")
     {
@@ -212,7 +205,7 @@ TEST_CASE("mouse leave emulated by a timer: exactly one message per Track")
             memcpy(storage + at, &decoyHandle, sizeof(HWND));
         DispatchMessageW(&tick);
         PumpMessagesFor(200);
-        CHECK(decoy.Leaves() == 0);
-        CHECK(window.Leaves() == 0);
+        CHECK(decoy.leaves == 0);
+        CHECK(window.leaves == 0);
     }
 }
