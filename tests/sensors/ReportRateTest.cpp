@@ -10,7 +10,6 @@ namespace {
 
 constexpr long long kSecond = 1000000;
 
-// Arrivals every periodUs from startUs until before endUs.
 void Arrive(ReportArrivals& arrivals, long long startUs, long long endUs, long long periodUs)
 {
     for (long long t = startUs; t < endUs; t += periodUs) {
