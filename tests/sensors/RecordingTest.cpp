@@ -216,7 +216,7 @@ TEST_CASE("CSV fields, rows, times and UTF-8 of a recording")
 {
     SUBCASE("quoted only where RFC 4180 needs it; what a spreadsheet would run gets an apostrophe")
     {
-        const std::pair<const wchar_t*, const char*> fields[] = {
+        const std::pair<const wchar_t*, std::string> fields[] = {
             {L"Seattle", "Seattle"},
             {L"", ""},
             {L"a,b", "\"a,b\""},
