@@ -137,8 +137,6 @@ TEST_CASE("chart data from a history: every field, times in seconds, hidden fiel
     CHECK(data.series[0].color == ChartSeriesColor(0));
 
     WideString title;
-    REQUIRE(ChartTitle(L"Accelerometer", false, false, title));
-    CHECK(std::wstring(title.Data()) == L"Accelerometer - Chart");
     REQUIRE(ChartTitle(L"Accelerometer", true, true, title));
     CHECK(std::wstring(title.Data()) == L"Accelerometer - Chart - Paused - Sensor removed");
 
