@@ -179,7 +179,19 @@ TEST_CASE("the recording window's time: zoom, pan, spans and the scroll bar as p
         CHECK(WithSpan(ten, 0, extent).end == 100);
         CHECK(WithSpan(ten, 3600, extent).end == 100);
     }
-    // The scroll bar's page and position are read in the window's own case.
+    SUBCASE("the scroll bar's page is the window's share, its position the start")
+    {
+        const TimeWindow ten = PanBy(WithSpan(all, 10, extent), -45, extent);
+        ScrollState state = ScrollFor(ten, extent);
+        CHECK(state.page == kScrollSteps / 10);
+        CHECK(state.position == 0);
+        const TimeWindow moved = WindowAtScroll(ten, kScrollSteps / 2, extent);
+        CHECK(moved.start == doctest::Approx(50));
+        CHECK(moved.end == doctest::Approx(60));
+        CHECK(WindowAtScroll(ten, kScrollSteps, extent).end == 100);
+        state = ScrollFor(all, extent);
+        CHECK(state.page == kScrollSteps);
+    }
     SUBCASE("a recording of one moment still has a window")
     {
         const TimeWindow moment = WholeWindow({0, 0});
