@@ -290,11 +290,9 @@ TEST_CASE("CSV fields, rows, times and UTF-8 of a recording")
     }
     SUBCASE("UTF-8, also beyond the basic plane; a lone surrogate is replaced")
     {
-        CHECK(Utf8(L"abc", 3) == "abc");
-        CHECK(Utf8(L"\u00e9\u20ac", 2) == "\xC3\xA9\xE2\x82\xAC");
+        // ASCII and the basic plane are read in the CSV fields above.
         CHECK(Utf8(L"\xD83D\xDE00", 2) == "\xF0\x9F\x98\x80");
         CHECK(Utf8(L"a\xD800z", 3) == "a\xEF\xBF\xBDz");
-        CHECK(Utf8(L"", 0) == "");
     }
 }
 
