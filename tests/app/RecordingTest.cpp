@@ -3,12 +3,11 @@
 #include "BreakingPipe.h"
 #include "DialogAnswerer.h"
 #include "HttpTestServer.h"
-#include "MainWindowHarness.h"
+#include "MainWindowFixture.h"
 #include "UpdateTestFiles.h"
 #include "app/RecordingWindow.h"
 #include "sensors/RecordingFormat.h"
 
-#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,19 +20,6 @@ namespace {
 
 constexpr unsigned kStormSensors = 10;
 constexpr unsigned kFieldsPerSensor = 2;
-
-std::wstring Title(HWND window)
-{
-    wchar_t text[256] = {};
-    GetWindowTextW(window, text, 256);
-    return text;
-}
-
-bool EndsWith(const std::wstring& text, const std::wstring& end)
-{
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 // A sensor name that needs quoting and one beyond ASCII, the others plain.
 std::wstring StormSensorName(unsigned number)
@@ -74,16 +60,11 @@ LONG DeliveredWhenQuiet(SensorSimControl& sim)
     return last;
 }
 
-struct RecordingFixture
+struct RecordingFixture : MainWindowFixture
 {
-    RecordingFixture() : sim(*Simulator())
-    {
-        REQUIRE(Simulator() != nullptr);
-        REQUIRE(sim.Reset() == 1);
-    }
     void Open()
     {
-        REQUIRE(window.Start() == 1);
+        MainWindowFixture::Open();
         REQUIRE(window.Settle() == 1);
     }
     DWORD WindowThread() const { return GetWindowThreadProcessId(window.Window(), nullptr); }
@@ -99,17 +80,13 @@ struct RecordingFixture
         REQUIRE(window.Send([&] { started = window.App()->StartRecording(path.c_str()); }) == 1);
         return started;
     }
-    void FireData(unsigned number, int times)
+    void Fire(int times)
     {
-        const GUID id = TestSensorId(number);
         for (int i = 0; i < times; ++i)
-            REQUIRE(sim.FireDataUpdated(&id) == 1);
+            REQUIRE(FireData(1) == 1);
     }
 
     TempFolder folder{L"tessel-app-recording"};
-    PlacementValueGuard placement;
-    SensorSimControl& sim;
-    MainWindowHarness window;
 };
 
 // Answers the common Save dialog on the window's thread with a file name:
@@ -172,7 +149,7 @@ TEST_CASE("a recording of an event storm while a sensor comes and goes has every
         REQUIRE(AddTestSensor(f.sim, number, StormSensorName(number).c_str(), fields) == 1);
     f.Open();
     const std::wstring path = f.folder / L"storm.csv";
-    const std::wstring plainTitle = Title(f.window.Window());
+    const std::wstring plainTitle = WindowText(f.window.Window());
 
     std::vector<LONG> raisedBefore;
     for (unsigned number = 1; number <= kStormSensors; ++number) {
@@ -180,7 +157,7 @@ TEST_CASE("a recording of an event storm while a sensor comes and goes has every
         raisedBefore.push_back(f.sim.RaisedReports(&id));
     }
     REQUIRE(f.StartRecording(path) == 1);
-    CHECK(Title(f.window.Window()) == plainTitle + L" - Recording to storm.csv");
+    CHECK(WindowText(f.window.Window()) == plainTitle + L" - Recording to storm.csv");
     REQUIRE(f.sim.SetStorm(1000) == 1);
     // Every arrival and departure rebuilds the window's tree and enumerates
     // the sensors again while the storm goes on.
@@ -203,7 +180,7 @@ TEST_CASE("a recording of an event storm while a sensor comes and goes has every
     REQUIRE(f.sim.SetStorm(0) == 1);
     DeliveredWhenQuiet(f.sim);
     REQUIRE(f.window.Send([&] { f.window.App()->StopRecording(); }) == 1);
-    CHECK(Title(f.window.Window()) == plainTitle);
+    CHECK(WindowText(f.window.Window()) == plainTitle);
     CHECK_FALSE(f.IsRecording());
     CHECK(visits > 10);
 
@@ -233,41 +210,52 @@ TEST_CASE("a recording of an event storm while a sensor comes and goes has every
     }
 }
 
-TEST_CASE("Ctrl+R asks for the file and records until Ctrl+R again or the window closes")
+TEST_CASE("Ctrl+R records to the file asked for until Ctrl+R again, Ctrl+O shows it, and a "
+          "close ends both")
 {
     RecordingFixture f;
-    REQUIRE(AddTestSensor(f.sim, 1, L"Integrated GPS",
-                          {{L"LATITUDE_DEGREES", L"VT_R8, 47.6, ramp, 0.5"},
-                           {L"CITY", L"VT_LPWSTR, Seattle"}}) == 1);
+    f.AddGps(1, L"Integrated GPS", L"VT_R8, 47.6, ramp, 0.5");
     f.Open();
-    const std::wstring path = f.folder / L"asked.csv";
-    const std::wstring plainTitle = Title(f.window.Window());
+    const std::wstring path = f.folder / L"asked here.csv";
+    const std::wstring plainTitle = WindowText(f.window.Window());
     SaveDialogAnswerer answerer(f.WindowThread(), f.window.Window(), path);
     REQUIRE(f.window.PressInTree('R', true) == 1);
     answerer.Join();
-    for (int waited = 0; waited < 20000 && !f.IsRecording(); waited += 20)
-        Sleep(20);
-    REQUIRE(f.IsRecording());
-    CHECK(EndsWith(Title(f.window.Window()), L" - Recording to asked.csv"));
+    REQUIRE(WaitUntil(
+        kPatienceMs, [&] { return f.IsRecording(); }, 20));
+    CHECK(WindowText(f.window.Window()) == plainTitle + L" - Recording to asked here.csv");
     // While it records, the menu offers to stop.
     const std::vector<std::wstring> items = ChooseFromTreeMenu(f.window, -1, 0);
-    REQUIRE_FALSE(items.empty());
-    CHECK(std::find(items.begin(), items.end(), L"Stop Recording") != items.end());
-    f.FireData(1, 3);
+    CHECK(Has(items, L"Stop Recording"));
+    CHECK(Has(items, L"Open Recording\u2026\tCtrl+O"));
+    f.Fire(3);
     REQUIRE(f.window.PressInTree('R', true) == 1);
     // The key posts the command; it is handled after what was posted before.
     REQUIRE(f.window.AfterPosted([] {}) == 1);
     CHECK_FALSE(f.IsRecording());
-    CHECK(Title(f.window.Window()) == plainTitle);
-    f.FireData(1, 2);
-
+    CHECK(WindowText(f.window.Window()) == plainTitle);
+    f.Fire(2);
     CHECK(CountLines(ReadWholeFile(path)) == 1 + 3 * 2);
 
-    // Closing the window ends a recording: the file is whole and let go.
     const std::wstring closed = f.folder / L"closed.csv";
     REQUIRE(f.StartRecording(closed) == 1);
-    f.FireData(1, 4);
+    f.Fire(4);
+    SaveDialogAnswerer opener(f.WindowThread(), f.window.Window(), path);
+    REQUIRE(f.window.PressInTree('O', true) == 1);
+    opener.Join();
+    HWND shown = nullptr;
+    REQUIRE(WaitUntil(
+        kPatienceMs,
+        [&] {
+            shown = FindWindowW(nullptr, L"asked here.csv - Recording");
+            return shown && IsWindowVisible(shown) &&
+                   SendDlgItemMessageW(shown, IDC_RECORDING_SENSORS, LB_GETCOUNT, 0, 0) == 1;
+        },
+        20));
+    // The main window waits for the recording's window; its close ends that
+    // and the recording, whose file is whole and let go.
     f.window.Close();
+    CHECK_FALSE(IsWindow(shown));
     CHECK(CountLines(ReadWholeFile(closed)) == 1 + 4 * 2);
     CHECK(DeleteFileW(closed.c_str()) != 0);
 }
@@ -278,18 +266,16 @@ TEST_CASE("a recording whose file fails tells the user once and the title shows 
     // the pipe's reader is awaited.
     BreakingPipe pipe(3000);
     RecordingFixture f;
-    REQUIRE(AddTestSensor(f.sim, 1, L"Integrated GPS",
-                          {{L"LATITUDE_DEGREES", L"VT_R8, 47.6, ramp, 0.5"},
-                           {L"CITY", L"VT_LPWSTR, Seattle"}}) == 1);
+    f.AddGps(1, L"Integrated GPS", L"VT_R8, 47.6, ramp, 0.5");
     f.Open();
-    const std::wstring plainTitle = Title(f.window.Window());
+    const std::wstring plainTitle = WindowText(f.window.Window());
 
     SUBCASE("the target goes away in the middle")
     {
         DialogAnswerer answerer({IDOK}, {}, false, f.WindowThread(), f.window.Window());
         REQUIRE(f.StartRecording(pipe.Path()) == 1);
         for (int round = 0; round < 400 && f.IsRecording(); ++round) {
-            f.FireData(1, 10);
+            f.Fire(10);
             Sleep(20);
         }
         CHECK_FALSE(f.IsRecording());
@@ -299,11 +285,11 @@ TEST_CASE("a recording whose file fails tells the user once and the title shows 
         CHECK(seen[0].title == L"Record Values");
         CHECK(seen[0].text.find(L"Recording stopped") == 0);
         CHECK(seen[0].text.find(pipe.Path()) != std::wstring::npos);
-        CHECK(Title(f.window.Window()) == plainTitle);
+        CHECK(WindowText(f.window.Window()) == plainTitle);
 
         // Later reports record nothing and tell nothing more.
         DialogAnswerer watcher({IDOK}, {}, false, f.WindowThread(), f.window.Window());
-        f.FireData(1, 10);
+        f.Fire(10);
         Sleep(3 * kRecordingFlushMs);
         REQUIRE(f.window.Settle() == 1);
         CHECK_FALSE(f.IsRecording());
@@ -318,40 +304,6 @@ TEST_CASE("a recording whose file fails tells the user once and the title shows 
         REQUIRE(answerer.Dialogs().size() == 1);
         CHECK(answerer.Dialogs()[0].text.find(L"could not be started") != std::wstring::npos);
         CHECK_FALSE(f.IsRecording());
-        CHECK(Title(f.window.Window()) == plainTitle);
+        CHECK(WindowText(f.window.Window()) == plainTitle);
     }
-}
-
-TEST_CASE("Ctrl+O asks for a recording with the Open dialog and shows it in its window")
-{
-    RecordingFixture f;
-    REQUIRE(AddTestSensor(f.sim, 1, L"Integrated GPS",
-                          {{L"LATITUDE_DEGREES", L"VT_R8, 47.6, ramp, 0.5"}}) == 1);
-    f.Open();
-    const std::wstring path = f.folder / L"made here.csv";
-    REQUIRE(f.StartRecording(path) == 1);
-    f.FireData(1, 3);
-    REQUIRE(f.window.Send([&] { f.window.App()->StopRecording(); }) == 1);
-
-    const std::vector<std::wstring> items = ChooseFromTreeMenu(f.window, -1, 0);
-    CHECK(std::find(items.begin(), items.end(), L"Open Recording\u2026\tCtrl+O") != items.end());
-
-    SaveDialogAnswerer answerer(f.WindowThread(), f.window.Window(), path);
-    REQUIRE(f.window.PressInTree('O', true) == 1);
-    answerer.Join();
-    HWND shown = nullptr;
-    for (int waited = 0; waited < 20000 && !shown; waited += 20) {
-        Sleep(20);
-        HWND window = FindWindowW(nullptr, L"made here.csv - Recording");
-        shown = window && IsWindowVisible(window) ? window : nullptr;
-    }
-    REQUIRE(shown != nullptr);
-    for (int waited = 0; waited < 20000 &&
-                         SendDlgItemMessageW(shown, IDC_RECORDING_SENSORS, LB_GETCOUNT, 0, 0) != 1;
-         waited += 20)
-        Sleep(20);
-    CHECK(SendDlgItemMessageW(shown, IDC_RECORDING_SENSORS, LB_GETCOUNT, 0, 0) == 1);
-    // The main window waits for it, and a close of the main window ends it.
-    f.window.Close();
-    CHECK_FALSE(IsWindow(shown));
 }

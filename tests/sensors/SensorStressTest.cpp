@@ -1,6 +1,6 @@
 #include <doctest.h>
 
-#include "../../simulator/SensorSimControl.h"
+#include "BoundSimulator.h"
 #include "BoundedThread.h"
 #include "sensors/SensorList.h"
 
@@ -21,15 +21,6 @@ const wchar_t* const kFieldTexts[kFieldsPerSensor][2] = {
 GUID StressId(unsigned number)
 {
     return {0x57E55000u + number, 0xABCD, 0x4000, {0x90, 0, 0, 0, 0, 0, 0, 0x02}};
-}
-
-SensorSimControl BindSimulator()
-{
-    SensorSimControl control = {};
-    REQUIRE(SensorSimOpen(&control) == 1);
-    HMODULE pinned = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, SENSORSIM_MODULE_NAME, &pinned);
-    return control;
 }
 
 // The sensor appears at once, its fields one by one: until all are set its
@@ -76,9 +67,7 @@ void CheckWalk(SensorEntry& entry, int& fieldLists)
 
 TEST_CASE("data storms, arrivals and departures while the list is refreshed and walked")
 {
-    ComApartment apartment;
-    apartment.Init(1);
-    SensorSimControl sim = BindSimulator();
+    SensorSimControl& sim = Simulator();
     REQUIRE(sim.Reset() == 1);
     for (unsigned number = 1; number <= 3; ++number)
         REQUIRE(AddStressSensor(sim, number) == 1);

@@ -260,7 +260,9 @@ TEST_CASE_FIXTURE(SimulatorFixture, "the states scenario: properties, states and
     CHECK(sim.SetPropertyText(&wifiId, L"MODEL", L"VT_R8, 1, sine, 1, 1000") == 0);
 
     // A denied sensor gives no data until a request grants access, which
-    // arrives as a state change on a simulator thread.
+    // arrives as a state change on a simulator thread. That the sensor is
+    // then ready with data, and the parent each request names, are read in
+    // the main window's tests.
     ComPtr<ISensorDataReport> report;
     CHECK(wifi->GetData(report.Put()) == E_ACCESSDENIED);
     RecordingSink sink;
@@ -279,11 +281,5 @@ TEST_CASE_FIXTURE(SimulatorFixture, "the states scenario: properties, states and
     CHECK(manager->RequestPermissions(parent, request.Get(), TRUE) == S_OK);
     CHECK(sink.states == 1);
     CHECK(sink.thread != GetCurrentThreadId());
-    REQUIRE(wifi->GetState(&state) == S_OK);
-    CHECK(state == SENSOR_STATE_READY);
-    CHECK(wifi->GetData(report.Put()) == S_OK);
-    HWND lastParent = nullptr;
-    CHECK(sim.PermissionRequests(&lastParent) == 2);
-    CHECK(lastParent == parent);
     wifi->SetEventSink(nullptr);
 }
