@@ -51,8 +51,24 @@ TEST_CASE("steady sensors read at their rate, whatever the phase of the reading"
     }
 }
 
-// A sensor that stops, its silence growing and its rate falling to 0, is
-// measured live in the app's report rate tests.
+TEST_CASE("a sensor that stops shows a growing silence and a rate falling to 0")
+{
+    ReportArrivals arrivals;
+    Arrive(arrivals, 0, 10 * kSecond, kSecond / 60);
+    const long long last = arrivals.Last();
+    double previousRate = arrivals.Read(last).perSecond;
+    double previousAgo = 0;
+    for (long long after = kSecond / 10; after <= 6 * kSecond; after += kSecond / 10) {
+        const ReportRateReading reading = arrivals.Read(last + after);
+        CAPTURE(after);
+        CHECK(reading.secondsSinceLast > previousAgo);
+        CHECK(reading.perSecond <= previousRate);
+        previousRate = reading.perSecond;
+        previousAgo = reading.secondsSinceLast;
+    }
+    CHECK(previousRate == 0.0);
+    CHECK(previousAgo == doctest::Approx(6.0));
+}
 
 TEST_CASE("no reports, one report and reports after a pause, and their texts")
 {
