@@ -1,7 +1,6 @@
 #include "ui/TreeListCtrl.h"
 
 #include <vsstyle.h>
-#include <windowsx.h>
 
 #include <new>
 #include <vector>
@@ -190,6 +189,7 @@ void TreeListCtrl::Detach()
     header_.Reset();
     keptWidths_.clear();
     heldTexts_.clear();
+    hotRow_ = nullptr;
     themed_ = 0;
 }
 
@@ -319,26 +319,13 @@ int TreeListCtrl::FitColumn(int index)
     return width > 0 && SetColumnWidth(index, width);
 }
 
-int TreeListCtrl::TreeWindowProc(HWND window, UINT message, WPARAM, LPARAM lParam, LRESULT*,
-                                 void* context)
+int TreeListCtrl::TreeWindowProc(HWND, UINT message, WPARAM, LPARAM, LRESULT*, void* context)
 {
     auto* self = static_cast<TreeListCtrl*>(context);
     if (message == WM_SIZE) {
         self->FollowTreeWidth();
     } else if (message == WM_THEMECHANGED || message == WM_SYSCOLORCHANGE) {
         self->ThemeChanged();
-    } else if (message == WM_MOUSEMOVE) {
-        // A tree without hot tracking asks for no WM_MOUSELEAVE (Wine's
-        // does not): without it, the row last under the mouse would count
-        // as under it for good.
-        if (!self->mouseOverTree_) {
-            TRACKMOUSEEVENT leave = {sizeof leave, TME_LEAVE, window, 0};
-            TrackMouseEvent(&leave);
-        }
-        self->mouseOverTree_ = true;
-        self->mouseAt_ = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-    } else if (message == WM_MOUSELEAVE) {
-        self->mouseOverTree_ = false;
     }
     return 0; // the tree's own procedure always runs too
 }
@@ -392,7 +379,11 @@ int TreeListCtrl::HandleNotify(HWND dialog, WPARAM wParam, NMHDR* header, LRESUL
         return HandleCustomDraw(dialog, wParam, reinterpret_cast<NMTVCUSTOMDRAW*>(header), result);
     }
     if (header->hwndFrom == tree_ && header->code == TVN_DELETEITEMW) {
-        heldTexts_.erase(reinterpret_cast<NMTREEVIEWW*>(header)->itemOld.hItem);
+        const HTREEITEM gone = reinterpret_cast<NMTREEVIEWW*>(header)->itemOld.hItem;
+        heldTexts_.erase(gone);
+        if (gone == hotRow_) {
+            hotRow_ = nullptr;
+        }
     }
     const int handled = TreeCtrl::HandleNotify(dialog, wParam, header, result);
     if (header->hwndFrom == tree_ && header->code == TVN_GETDISPINFOW) {
@@ -493,6 +484,7 @@ int TreeListCtrl::HandleCustomDraw(HWND dialog, WPARAM wParam, NMTVCUSTOMDRAW* d
         answer = CDRF_NOTIFYITEMDRAW;
         break;
     case CDDS_ITEMPREPAINT:
+        NoteHotRow(draw);
         if (!(draw->nmcd.uItemState & kSpecialItemStates)) {
             plainRowKnown_ = true;
             plainItemState_ = draw->nmcd.uItemState;
@@ -535,7 +527,7 @@ unsigned TreeListCtrl::DrawRowsNow(HTREEITEM* rows, unsigned count)
         return count;
     }
     ReadPaintState();
-    const HTREEITEM hot = mouseOverTree_ ? RowUnderCursor() : nullptr;
+    const HTREEITEM hot = hotRow_;
     SavedDcState saved(dc.Get());
     SelectObject(dc.Get(), reinterpret_cast<HGDIOBJ>(SendMessageW(tree_, WM_GETFONT, 0, 0)));
     unsigned left = 0;
@@ -564,15 +556,17 @@ bool TreeListCtrl::DrawRowNow(HDC dc, HTREEITEM row, HTREEITEM hot)
            DrawRow(&draw, held ? held->dueFrom : 0);
 }
 
-// The row the mouse is over, which the tree may draw highlighted; asked
-// only after the mouse has moved over the tree and not left it since. Where
-// the mouse last moved in the tree, not GetCursorPos: under Wine that asks
-// the X server, a round trip that costs more than drawing the rows.
-HTREEITEM TreeListCtrl::RowUnderCursor() const
+// The tree draws the row under the mouse highlighted once it has taken it
+// as such, and draws it plain again once the mouse has left it; the row it
+// last drew highlighted is left to its paint.
+void TreeListCtrl::NoteHotRow(const NMTVCUSTOMDRAW* draw)
 {
-    TVHITTESTINFO hit = {};
-    hit.pt = mouseAt_;
-    return TreeView_HitTest(tree_, &hit);
+    const auto row = reinterpret_cast<HTREEITEM>(draw->nmcd.dwItemSpec);
+    if (draw->nmcd.uItemState & CDIS_HOT) {
+        hotRow_ = row;
+    } else if (row == hotRow_) {
+        hotRow_ = nullptr;
+    }
 }
 
 unsigned TreeListCtrl::ReadColumnWidths(int* widths, unsigned capacity) const

@@ -93,7 +93,7 @@ private:
     void RefreshTheme();
     void ReadPaintState();
     bool DrawRowNow(HDC dc, HTREEITEM row, HTREEITEM hot);
-    HTREEITEM RowUnderCursor() const;
+    void NoteHotRow(const NMTVCUSTOMDRAW* draw);
     void DrawRowFocus(HDC dc, const RECT& textRect, int totalWidth, UINT itemState) const;
     void FollowTreeWidth();
     int HandleCustomDraw(HWND dialog, WPARAM wParam, NMTVCUSTOMDRAW* draw, LRESULT& result);
@@ -124,10 +124,8 @@ private:
     bool themeStale_ = false;
     // The icons of plain rows, ready to copy.
     IconStamps stamps_;
-    // The mouse moved over the tree and has not left it since, last to
-    // this point of the tree's client area.
-    bool mouseOverTree_ = false;
-    POINT mouseAt_ = {};
+    // The row the tree last drew highlighted under the mouse, or null.
+    HTREEITEM hotRow_ = nullptr;
     // How the tree last asked for a row in no special state to be drawn.
     bool plainRowKnown_ = false;
     UINT plainItemState_ = 0;
