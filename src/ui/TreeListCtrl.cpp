@@ -319,13 +319,23 @@ int TreeListCtrl::FitColumn(int index)
     return width > 0 && SetColumnWidth(index, width);
 }
 
-int TreeListCtrl::TreeWindowProc(HWND, UINT message, WPARAM, LPARAM, LRESULT*, void* context)
+int TreeListCtrl::TreeWindowProc(HWND window, UINT message, WPARAM, LPARAM, LRESULT*, void* context)
 {
     auto* self = static_cast<TreeListCtrl*>(context);
     if (message == WM_SIZE) {
         self->FollowTreeWidth();
     } else if (message == WM_THEMECHANGED || message == WM_SYSCOLORCHANGE) {
         self->ThemeChanged();
+    } else if (message == WM_MOUSEMOVE && !self->leaveTracked_) {
+        // Wine's tree view asks for WM_MOUSELEAVE only while no window of
+        // the thread is tracked for it (it queries without its own window),
+        // so after the link or a chart has asked, it never hears that the
+        // mouse left and keeps its row highlighted, left to its costly
+        // paint. Asking for the tree makes sure it hears.
+        TRACKMOUSEEVENT leave = {sizeof leave, TME_LEAVE, window, 0};
+        self->leaveTracked_ = TrackMouseEvent(&leave) != FALSE;
+    } else if (message == WM_MOUSELEAVE) {
+        self->leaveTracked_ = false;
     }
     return 0; // the tree's own procedure always runs too
 }

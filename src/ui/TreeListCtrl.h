@@ -126,6 +126,8 @@ private:
     IconStamps stamps_;
     // The row the tree last drew highlighted under the mouse, or null.
     HTREEITEM hotRow_ = nullptr;
+    // WM_MOUSELEAVE has been asked for the tree and has not come yet.
+    bool leaveTracked_ = false;
     // How the tree last asked for a row in no special state to be drawn.
     bool plainRowKnown_ = false;
     UINT plainItemState_ = 0;
