@@ -74,6 +74,16 @@ struct SensorFixture
     SensorList list;
 };
 
+// An accelerometer named "Motion" as the simulator's only sensor; answers
+// how many simulator objects live with it in place.
+LONG OnlyMotionSensor(SensorSimControl& sim, const GUID& id)
+{
+    REQUIRE(sim.Reset() == 1);
+    REQUIRE(sim.AddSensor(&id, &SENSOR_CATEGORY_MOTION, &SENSOR_TYPE_ACCELEROMETER_3D, L"Motion",
+                          SENSOR_STATE_READY) == 1);
+    return sim.LiveObjects();
+}
+
 int CountEntries(SensorList& list)
 {
     int count = 0;
@@ -213,11 +223,8 @@ TEST_CASE_FIXTURE(SensorFixture, "without a callback events are silently accepte
 TEST_CASE("a deleted entry or list is unsubscribed and holds no simulator objects")
 {
     SensorSimControl& sim = Simulator();
-    REQUIRE(sim.Reset() == 1);
     const GUID id = SensorId(1);
-    REQUIRE(sim.AddSensor(&id, &SENSOR_CATEGORY_MOTION, &SENSOR_TYPE_ACCELEROMETER_3D, L"Motion",
-                          SENSOR_STATE_READY) == 1);
-    const LONG before = sim.LiveObjects();
+    const LONG before = OnlyMotionSensor(sim, id);
     Recorder recorder;
     {
         SensorList list;
@@ -243,11 +250,8 @@ TEST_CASE("a deleted entry or list is unsubscribed and holds no simulator object
 TEST_CASE("a manager made ahead on another thread serves the first refresh")
 {
     SensorSimControl& sim = Simulator();
-    REQUIRE(sim.Reset() == 1);
     const GUID id = SensorId(1);
-    REQUIRE(sim.AddSensor(&id, &SENSOR_CATEGORY_MOTION, &SENSOR_TYPE_ACCELEROMETER_3D, L"Motion",
-                          SENSOR_STATE_READY) == 1);
-    const LONG before = sim.LiveObjects();
+    const LONG before = OnlyMotionSensor(sim, id);
 
     SUBCASE("its sensors are listed and their events arrive")
     {
