@@ -207,6 +207,17 @@ void SensorList::DeleteEntries()
     entries_.Clear();
 }
 
+namespace {
+
+// __uuidof: IID_ISensorManager lives in the Sensor API's import library,
+// which the program does not link.
+ComPtr<ISensorManager> NewSensorManager()
+{
+    return CreateByProgId<ISensorManager>(L"SensorsApi.SensorManager.1", __uuidof(ISensorManager));
+}
+
+} // namespace
+
 int SensorList::CreateManagerAhead()
 {
     if (manager_ || aheadThread_ || !apartment_.IsInitialised()) {
@@ -221,8 +232,7 @@ DWORD WINAPI SensorList::CreateManagerEntry(void* list)
     auto* self = static_cast<SensorList*>(list);
     ComApartment apartment;
     if (apartment.Init(1)) {
-        self->aheadManager_ =
-            CreateByProgId<ISensorManager>(L"SensorsApi.SensorManager.1", __uuidof(ISensorManager));
+        self->aheadManager_ = NewSensorManager();
     }
     return 0;
 }
@@ -244,10 +254,7 @@ int SensorList::CreateManager()
 {
     TakeManagerMadeAhead();
     if (!manager_) {
-        // __uuidof: IID_ISensorManager lives in the Sensor API's import
-        // library, which the program does not link.
-        manager_ =
-            CreateByProgId<ISensorManager>(L"SensorsApi.SensorManager.1", __uuidof(ISensorManager));
+        manager_ = NewSensorManager();
     }
     return manager_ ? 1 : 0;
 }
