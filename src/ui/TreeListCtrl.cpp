@@ -2,6 +2,7 @@
 
 #include <vsstyle.h>
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -416,7 +417,7 @@ int TreeListCtrl::SetHeldText(HTREEITEM item, const wchar_t* text)
         if (!held->text.Assign(text)) {
             return 0;
         }
-        held->dueFrom = changed < held->dueFrom ? changed : held->dueFrom;
+        held->dueFrom = std::min(held->dueFrom, changed);
         return 1;
     }
     std::unique_ptr<HeldRow> held(new (std::nothrow) HeldRow);
@@ -537,22 +538,21 @@ unsigned TreeListCtrl::DrawRowsNow(HTREEITEM* rows, unsigned count)
         return count;
     }
     ReadPaintState();
-    const HTREEITEM hot = hotRow_;
     SavedDcState saved(dc.Get());
     SelectObject(dc.Get(), reinterpret_cast<HGDIOBJ>(SendMessageW(tree_, WM_GETFONT, 0, 0)));
     unsigned left = 0;
     for (unsigned i = 0; i < count; ++i) {
-        if (!DrawRowNow(dc.Get(), rows[i], hot)) {
+        if (!DrawRowNow(dc.Get(), rows[i])) {
             rows[left++] = rows[i];
         }
     }
     return left;
 }
 
-bool TreeListCtrl::DrawRowNow(HDC dc, HTREEITEM row, HTREEITEM hot)
+bool TreeListCtrl::DrawRowNow(HDC dc, HTREEITEM row)
 {
     const UINT special = TVIS_SELECTED | TVIS_DROPHILITED | TVIS_CUT | TVIS_BOLD;
-    if (row == hot || (TreeView_GetItemState(tree_, row, special) & special)) {
+    if (row == hotRow_ || (TreeView_GetItemState(tree_, row, special) & special)) {
         return false;
     }
     NMTVCUSTOMDRAW draw = {};

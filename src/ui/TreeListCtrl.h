@@ -92,7 +92,7 @@ private:
     bool MeasureRowText(HDC dc, const wchar_t* text, int length, SIZE& extent);
     void RefreshTheme();
     void ReadPaintState();
-    bool DrawRowNow(HDC dc, HTREEITEM row, HTREEITEM hot);
+    bool DrawRowNow(HDC dc, HTREEITEM row);
     void NoteHotRow(const NMTVCUSTOMDRAW* draw);
     void DrawRowFocus(HDC dc, const RECT& textRect, int totalWidth, UINT itemState) const;
     void FollowTreeWidth();
