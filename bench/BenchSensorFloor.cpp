@@ -25,6 +25,7 @@
 #include "app/ChartWindow.h"
 #include "app/SensorViewerApp.h"
 #include "base/Com.h"
+#include "base/LockedList.h"
 #include "base/ScopedHandle.h"
 #include "ui/GdiHelpers.h"
 
@@ -84,14 +85,11 @@ public:
         bool changed;
     };
 
-    ValueBoard() { InitializeCriticalSection(&lock_); }
-    ~ValueBoard() { DeleteCriticalSection(&lock_); }
-    ValueBoard(const ValueBoard&) = delete;
-    ValueBoard& operator=(const ValueBoard&) = delete;
+    ValueBoard() { lock_.Init(); }
 
     void Set(ISensor* sensor, DWORD field, const wchar_t* text)
     {
-        EnterCriticalSection(&lock_);
+        ScopedLock hold(lock_);
         Row* row = Find(sensor, field);
         if (!row) {
             rows_.push_back(Row{sensor, field, {}, false});
@@ -101,21 +99,19 @@ public:
             StringCchCopyW(row->text, kTextCapacity, text);
             row->changed = true;
         }
-        LeaveCriticalSection(&lock_);
     }
 
     // Copies out the changed rows with their places and clears the marks.
     void TakeChanged(std::vector<std::pair<size_t, Row>>& changed)
     {
         changed.clear();
-        EnterCriticalSection(&lock_);
+        ScopedLock hold(lock_);
         for (size_t i = 0; i < rows_.size(); ++i) {
             if (rows_[i].changed) {
                 rows_[i].changed = false;
                 changed.emplace_back(i, rows_[i]);
             }
         }
-        LeaveCriticalSection(&lock_);
     }
 
 private:
@@ -129,7 +125,7 @@ private:
         return nullptr;
     }
 
-    CRITICAL_SECTION lock_;
+    CriticalSection lock_;
     std::vector<Row> rows_;
 };
 
