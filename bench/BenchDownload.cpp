@@ -3,17 +3,26 @@
 // Prints the medians, their ratio (curl's time over DownloadToFile's: 0.5
 // means half curl's speed) and each program's spread (slowest minus fastest
 // run, over the median).
+//
+// The rounds also time Wine's floor: a bare Winsock GET that reads with recv
+// into a 1 MiB buffer and writes with WriteFile, nothing else. Whatever
+// spread that shows belongs to Wine's sockets and the host's scheduling, not
+// to WinINet or to DownloadToFile.
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <stdio.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "BenchClock.h"
 #include "HttpTestServer.h"
+#include "LoopbackSocket.h"
+#include "base/ScopedHandle.h"
 #include "net/HttpClient.h"
 
 namespace {
@@ -32,6 +41,18 @@ const char kCurlScript[] = "start=$(date +%s%N)\n"
 const wchar_t kScriptPath[] = L"Z:\\tmp\\tessel-bench-curl.sh";
 const wchar_t kTimePath[] = L"Z:\\tmp\\tessel-bench-curl.ns";
 const wchar_t kCurlOutputWindows[] = L"Z:\\tmp\\tessel-bench-download.bin";
+constexpr int kFloorChunk = 1 << 20;
+const char kFloorRequest[] =
+    "GET /big.bin HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+
+struct SocketTraits
+{
+    using Type = SOCKET;
+    static Type Empty() { return INVALID_SOCKET; }
+    static bool IsValid(Type socket) { return socket != INVALID_SOCKET; }
+    static void Close(Type socket) { closesocket(socket); }
+};
+using ScopedSocket = ScopedObject<SocketTraits>;
 
 std::string Body()
 {
@@ -83,6 +104,73 @@ bool WriteSmallFile(const wchar_t* path, const char* text)
     WriteFile(file, text, length, &written, nullptr);
     CloseHandle(file);
     return written == length;
+}
+
+// Writes what follows the answer's head into the file until the whole body
+// is there; answers 1 when it all arrived.
+int ReceiveBody(SOCKET socket, HANDLE file)
+{
+    std::unique_ptr<char[]> buffer(new char[kFloorChunk]);
+    static const char kHeadEnd[] = "\r\n\r\n";
+    size_t held = 0;
+    bool inBody = false;
+    size_t written = 0;
+    while (written < kBodySize) {
+        const int got = recv(socket, buffer.get() + held, static_cast<int>(kFloorChunk - held), 0);
+        if (got <= 0) {
+            return 0;
+        }
+        const char* data = buffer.get();
+        size_t length = held + static_cast<size_t>(got);
+        if (!inBody) {
+            const char* end = std::search(data, data + length, kHeadEnd, kHeadEnd + 4);
+            if (end == data + length) {
+                held = length;
+                if (held == kFloorChunk) {
+                    return 0;
+                }
+                continue;
+            }
+            inBody = true;
+            held = 0;
+            length -= static_cast<size_t>(end + 4 - data);
+            data = end + 4;
+        }
+        DWORD done = 0;
+        if (length && (!WriteFile(file, data, static_cast<DWORD>(length), &done, nullptr) ||
+                       done != length)) {
+            return 0;
+        }
+        written += length;
+    }
+    return written == kBodySize;
+}
+
+// Milliseconds of one download by the bare Winsock floor, or a negative
+// number when it failed.
+double RunWinsockFloor(unsigned short port, const wchar_t* path)
+{
+    const double start = NowMs();
+    ScopedSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (!socket ||
+        connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        return -1;
+    }
+    const int requestLength = static_cast<int>(sizeof(kFloorRequest) - 1);
+    if (send(socket.Get(), kFloorRequest, requestLength, 0) != requestLength) {
+        return -1;
+    }
+    ScopedHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file || !ReceiveBody(socket.Get(), file.Get())) {
+        return -1;
+    }
+    file.Reset();
+    return NowMs() - start;
 }
 
 // Milliseconds of one curl run, or a negative number when it failed.
@@ -156,6 +244,8 @@ int main()
 
     std::vector<double> ours;
     std::vector<double> theirs;
+    std::vector<double> floor;
+    StartWinsock();
     for (int round = 0; round < kRounds; ++round) {
         const double start = NowMs();
         DWORD status = 0;
@@ -179,13 +269,23 @@ int main()
         theirs.push_back(curl);
         DeleteFileW(target);
         DeleteFileW(kCurlOutputWindows);
+        const double bare = RunWinsockFloor(server.Port(), target);
+        if (bare < 0) {
+            fprintf(stderr, "bench_download: the Winsock floor failed\n");
+            return 1;
+        }
+        floor.push_back(bare);
+        DeleteFileW(target);
     }
     client.Release();
     DeleteFileW(kScriptPath);
     DeleteFileW(kTimePath);
     PrintRuns("DownloadToFile", ours);
     PrintRuns("curl", theirs);
+    PrintRuns("Winsock floor", floor);
     printf("ratio (curl / DownloadToFile): %.2f   goal >= 0.90, spread <= 25%%\n",
            Median(theirs) / Median(ours));
+    printf("ratio (floor / DownloadToFile): %.2f; the floor's spread is Wine's own\n",
+           Median(floor) / Median(ours));
     return 0;
 }
