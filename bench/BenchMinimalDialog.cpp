@@ -5,7 +5,10 @@
 // lists every sensor and reads each sensor's data once. It ends when the
 // dialog is closed. Built with TESSEL_BENCH_COMMON_CONTROLS (and Tessel's
 // manifest) it also loads the common controls, and with them the visual
-// styles, before its dialog: what any viewer with a tree control pays.
+// styles, before its dialog: what any viewer with a tree control pays; with
+// the argument "controls" that build shows the main window's controls (a
+// tree, a label, a check box and a button, from a template like Tessel's)
+// instead of the empty dialog.
 
 #include <initguid.h>
 
@@ -17,6 +20,8 @@
 #include <string.h>
 
 namespace {
+
+constexpr int kControlsDialog = 100;
 
 // A dialog template with no menu, the default class, a title and no
 // controls, laid out as the dialog manager reads it.
@@ -114,7 +119,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     dialog.header.cx = 160;
     dialog.header.cy = 60;
     lstrcpyW(dialog.title, L"Minimal");
-    DialogBoxIndirectParamW(instance, &dialog.header, nullptr, MinimalDialogProc, 0);
+#ifdef TESSEL_BENCH_COMMON_CONTROLS
+    if (commandLine && strstr(commandLine, "controls") != nullptr) {
+        DialogBoxParamW(instance, MAKEINTRESOURCEW(kControlsDialog), nullptr, MinimalDialogProc, 0);
+    } else
+#endif
+        DialogBoxIndirectParamW(instance, &dialog.header, nullptr, MinimalDialogProc, 0);
     Release(manager);
     if (withSensors) {
         CoUninitialize();

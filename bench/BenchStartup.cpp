@@ -1,13 +1,13 @@
 // Start-up time of the real Tessel.exe, measured from outside by polling:
 // from asking for the process to the first moment its main window is
 // visible and painted with the tree's root row ("shown"), and to the first
-// moment the tree is filled too (the root row has a child). Three
-// yardsticks run in the same rounds: a program that shows one empty dialog
-// and nothing else, the same program creating the Sensor API's manager and
-// reading every sensor once before its dialog (the floor of any viewer),
-// and both with the common controls and their visual styles loaded (the
-// floors of any viewer with a tree control), which is looked for next to
-// the minimal dialog.
+// moment the tree is filled too (the root row has a child). Yardsticks run
+// in the same rounds: a program that shows one empty dialog and nothing
+// else, the same program creating the Sensor API's manager and reading
+// every sensor once before its dialog (the floor of any viewer), both with
+// the common controls and their visual styles loaded (the floors of any
+// viewer with a tree control), which is looked for next to the minimal
+// dialog, and that one showing the main window's controls alone.
 //
 // Usage: bench_startup [path\to\Tessel.exe [path\to\bench_minimal_dialog.exe]]
 // By default Tessel.exe is looked for in the folder above this program's
@@ -301,6 +301,10 @@ int main()
                         DialogShown,
                         {},
                         {}};
+    // The main window's own controls with nothing behind them: the least a
+    // window of Tessel's layout costs under Wine.
+    Program sameControls = {
+        "Tessel's controls alone", withControls, L"controls", DialogShown, DialogShown, {}, {}};
     for (const Program* program : {&tessel, &minimal, &controls}) {
         if (!Exists(program->path)) {
             std::printf("%s not found: %ls\n", program->name, program->path.c_str());
@@ -310,7 +314,8 @@ int main()
 
     // One unmeasured round loads the programs into the file cache; the
     // measured rounds then alternate them so all see the same conditions.
-    Program* const programs[] = {&tessel, &minimal, &sensors, &plainControls, &controls};
+    Program* const programs[] = {&tessel,        &minimal,  &sensors,
+                                 &plainControls, &controls, &sameControls};
     for (Program* program : programs)
         Measure(*program, false);
     for (int run = 0; run < kRuns; ++run) {
@@ -330,10 +335,12 @@ int main()
     PrintRow(sensors.name, sensors.samples, sensors.failures);
     PrintRow(plainControls.name, plainControls.samples, plainControls.failures);
     PrintRow(controls.name, controls.samples, controls.failures);
+    PrintRow(sameControls.name, sameControls.samples, sameControls.failures);
     PrintRatio("shown / minimal dialog", shown, Median(minimal.samples), "<= 1.50");
     PrintRatio("filled / dialog reading the sensors", filled, Median(sensors.samples), "<= 1.30");
     PrintRatio("shown / minimal, common controls", shown, Median(plainControls.samples), "<= 1.50");
     PrintRatio("filled / reading, common controls", filled, Median(controls.samples), "<= 1.30");
+    PrintRatio("shown / Tessel's controls alone", shown, Median(sameControls.samples), "");
     PrintRatio("filled / minimal dialog", filled, Median(minimal.samples), "");
     return 0;
 }
