@@ -9,6 +9,7 @@
 #include "base/WideString.h"
 #include "system/GuardedCall.h"
 #include "system/Registry.h"
+#include "system/Shell32.h"
 
 namespace {
 
@@ -37,15 +38,20 @@ void AddBackslashWhenShort(wchar_t* path)
 
 int ShellFolderPath(int folderId, wchar_t* path)
 {
+    const auto getMalloc = Shell32Function<decltype(&::SHGetMalloc)>("SHGetMalloc");
+    const auto getLocation =
+        Shell32Function<decltype(&::SHGetSpecialFolderLocation)>("SHGetSpecialFolderLocation");
+    const auto pathFromList =
+        Shell32Function<decltype(&::SHGetPathFromIDListW)>("SHGetPathFromIDListW");
     ComPtr<IMalloc> allocator;
-    if (FAILED(SHGetMalloc(allocator.Put())) || !allocator) {
+    if (!getMalloc || FAILED(getMalloc(allocator.Put())) || !allocator) {
         return 0;
     }
     wchar_t buffer[MAX_PATH] = {};
     int found = 0;
     LPITEMIDLIST items = nullptr;
-    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, folderId, &items)) && items) {
-        found = SHGetPathFromIDListW(items, buffer) ? 1 : 0;
+    if (getLocation && pathFromList && SUCCEEDED(getLocation(nullptr, folderId, &items)) && items) {
+        found = pathFromList(items, buffer) ? 1 : 0;
         allocator->Free(items);
     }
     if (!found) {
@@ -371,7 +377,8 @@ namespace {
 
 int CallShellExecute(void* context)
 {
-    return ShellExecuteExW(static_cast<SHELLEXECUTEINFOW*>(context)) ? 1 : 0;
+    const auto execute = Shell32Function<decltype(&::ShellExecuteExW)>("ShellExecuteExW");
+    return execute && execute(static_cast<SHELLEXECUTEINFOW*>(context)) ? 1 : 0;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include "system/OsVersion.h"
+#include "system/Shell32.h"
 #include "ui/Dpi.h"
 
 namespace {
@@ -43,9 +44,13 @@ HIMAGELIST SystemImageList(bool small)
         return nullptr;
     }
     folder[3] = L'\0'; // the drive's root, "C:\"
+    const auto getFileInfo = Shell32Function<decltype(&::SHGetFileInfoW)>("SHGetFileInfoW");
+    if (!getFileInfo) {
+        return nullptr;
+    }
     SHFILEINFOW info = {};
     UINT flags = SHGFI_SYSICONINDEX | (small ? SHGFI_SMALLICON : 0);
-    return reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(folder, 0, &info, sizeof info, flags));
+    return reinterpret_cast<HIMAGELIST>(getFileInfo(folder, 0, &info, sizeof info, flags));
 }
 
 UINT ScreenColorDepth()
