@@ -57,18 +57,25 @@ struct SensorFixture
         const GUID id = SensorId(number);
         REQUIRE(sim.AddSensor(&id, &SENSOR_CATEGORY_LOCATION, &SENSOR_TYPE_LOCATION_GPS, name,
                               SENSOR_STATE_READY) == 1);
-        REQUIRE(sim.SetFieldText(&id, L"LATITUDE_DEGREES", L"VT_R8, 47.6") == 1);
-        REQUIRE(sim.SetFieldText(&id, L"LONGITUDE_DEGREES", L"VT_R8, -122.25") == 1);
-        REQUIRE(sim.SetFieldText(&id, L"CITY", L"VT_LPWSTR, Seattle") == 1);
-        PROPVARIANT second;
-        PropVariantInit(&second);
-        second.vt = VT_UI4;
-        second.ulVal = 42;
-        REQUIRE(sim.SetField(&id, &SAMPLE_SENSOR_DATA_TYPE_SECOND, &second) == 1);
-        REQUIRE(sim.SetFieldText(&id, L"{0123ABCD-4567-89EF-0123-456789ABCDEF},7",
-                                 L"VT_BOOL, true") == 1);
+        const wchar_t* const fields[][2] = {
+            {L"LATITUDE_DEGREES", L"VT_R8, 47.6"},
+            {L"LONGITUDE_DEGREES", L"VT_R8, -122.25"},
+            {L"CITY", L"VT_LPWSTR, Seattle"},
+            {L"SAMPLE_SENSOR_DATA_TYPE_SECOND", L"VT_UI4, 42"},
+            {L"{0123ABCD-4567-89EF-0123-456789ABCDEF},7", L"VT_BOOL, true"}};
+        for (const auto& field : fields)
+            REQUIRE(sim.SetFieldText(&id, field[0], field[1]) == 1);
+    }
+    // The GPS number 1 as the list's only entry.
+    SensorEntry& OnlyGps()
+    {
+        AddGps(1, L"GPS");
+        SensorEntry* entry = list.Refresh();
+        REQUIRE(entry != nullptr);
+        return *entry;
     }
 
+    const GUID id = SensorId(1);
     SensorSimControl& sim;
     Recorder recorder;
     SensorList list;
@@ -125,26 +132,16 @@ TEST_CASE_FIXTURE(SensorFixture, "sensors are listed with their names and fields
         L"LATITUDE DEGREES=47.600000", L"LONGITUDE DEGREES=-122.250000", L"CITY=Seattle",
         L"SECOND=42", L"{0123ABCD-4567-89EF-0123-456789ABCDEF}.7=True"};
     CHECK(FieldLines(*first) == expected);
-
     REQUIRE(first->Next()->ReadFields(nullptr) != nullptr);
     CHECK(FieldLines(*first->Next()) == std::vector<std::wstring>{L"LIGHT LEVEL LUX=1.500000"});
-}
 
-TEST_CASE_FIXTURE(SensorFixture, "a sensor whose report cannot be read has no fields")
-{
-    AddGps(1, L"GPS");
-    const GUID id = SensorId(1);
-    SensorEntry* entry = list.Refresh();
-    REQUIRE(entry != nullptr);
-    REQUIRE(entry->ReadFields(nullptr) != nullptr);
-
+    // A report that cannot be read, or one without fields, leaves none.
     REQUIRE(sim.SetDataFailure(&id, E_FAIL) == 1);
-    CHECK(entry->ReadFields(nullptr) == nullptr);
-    CHECK(FieldLines(*entry).empty());
-
+    CHECK(first->ReadFields(nullptr) == nullptr);
+    CHECK(FieldLines(*first).empty());
     REQUIRE(sim.SetDataFailure(&id, S_OK) == 1);
     REQUIRE(sim.ClearFields(&id) == 1);
-    CHECK(entry->ReadFields(nullptr) == nullptr);
+    CHECK(first->ReadFields(nullptr) == nullptr);
 }
 
 TEST_CASE_FIXTURE(SensorFixture, "with no sensors the manager still reports arrivals")
@@ -153,9 +150,8 @@ TEST_CASE_FIXTURE(SensorFixture, "with no sensors the manager still reports arri
     CHECK(list.First() == nullptr);
     CHECK(sim.HasSink(nullptr) == 1);
 
-    AddGps(3, L"Late GPS");
-    const GUID late = SensorId(3);
-    REQUIRE(sim.FireEnter(&late) == 1);
+    AddGps(1, L"Late GPS");
+    REQUIRE(sim.FireEnter(&id) == 1);
     std::vector<ChangeRecord> changes = recorder.Take();
     REQUIRE(changes.size() == 1);
     CHECK(changes[0].code == SENSOR_CHANGE_ENTER);
@@ -167,12 +163,9 @@ TEST_CASE_FIXTURE(SensorFixture, "with no sensors the manager still reports arri
 
 TEST_CASE_FIXTURE(SensorFixture, "sensor events reach the callback with their codes")
 {
-    AddGps(1, L"GPS");
-    const GUID id = SensorId(1);
-    SensorEntry* entry = list.Refresh();
-    REQUIRE(entry != nullptr);
-    CHECK(IsEqualGUID(entry->Id(), id));
-    CHECK(entry->State() == SENSOR_STATE_READY);
+    SensorEntry& entry = OnlyGps();
+    CHECK(IsEqualGUID(entry.Id(), id));
+    CHECK(entry.State() == SENSOR_STATE_READY);
 
     REQUIRE(sim.SetFieldText(&id, L"LATITUDE_DEGREES", L"VT_R8, 48.25") == 1);
     REQUIRE(sim.FireDataUpdated(&id) == 1);
@@ -180,37 +173,34 @@ TEST_CASE_FIXTURE(SensorFixture, "sensor events reach the callback with their co
     // A state change keeps the new state and reads the fields again: a
     // sensor that lost access reports nothing, one that is ready again does.
     REQUIRE(sim.FireStateChanged(&id, SENSOR_STATE_ACCESS_DENIED) == 1);
-    CHECK(entry->State() == SENSOR_STATE_ACCESS_DENIED);
-    CHECK(FieldLines(*entry).empty());
+    CHECK(entry.State() == SENSOR_STATE_ACCESS_DENIED);
+    CHECK(FieldLines(entry).empty());
     REQUIRE(sim.FireStateChanged(&id, SENSOR_STATE_READY) == 1);
-    CHECK(entry->State() == SENSOR_STATE_READY);
+    CHECK(entry.State() == SENSOR_STATE_READY);
     REQUIRE(sim.FireLeave(&id) == 1);
 
     std::vector<int> codes;
     for (const ChangeRecord& change : recorder.Take()) {
         codes.push_back(change.code);
-        CHECK(change.entry == entry);
+        CHECK(change.entry == &entry);
     }
     CHECK(codes == std::vector<int>{SENSOR_CHANGE_DATA, SENSOR_CHANGE_EVENT, SENSOR_CHANGE_STATE,
                                     SENSOR_CHANGE_STATE, SENSOR_CHANGE_DATA});
     // The data update re-read the fields before it was passed on.
-    REQUIRE_FALSE(FieldLines(*entry).empty());
-    CHECK(FieldLines(*entry)[0] == L"LATITUDE DEGREES=48.250000");
+    REQUIRE_FALSE(FieldLines(entry).empty());
+    CHECK(FieldLines(entry)[0] == L"LATITUDE DEGREES=48.250000");
 }
 
 TEST_CASE_FIXTURE(SensorFixture, "without a callback events are silently accepted")
 {
-    AddGps(1, L"GPS");
-    const GUID id = SensorId(1);
-    SensorEntry* entry = list.Refresh();
-    REQUIRE(entry != nullptr);
+    SensorEntry& entry = OnlyGps();
     list.SetChangeCallback(nullptr, nullptr);
     CHECK(sim.FireDataUpdated(&id) == 1);
     CHECK(sim.FireEnter(&id) == 1);
     CHECK(recorder.Take().empty());
-    CHECK_FALSE(FieldLines(*entry).empty());
+    CHECK_FALSE(FieldLines(entry).empty());
 
-    SensorEventSink* sink = new SensorEventSink(entry);
+    SensorEventSink* sink = new SensorEventSink(&entry);
     CHECK(sink->OnStateChanged(nullptr, SENSOR_STATE_READY) == S_OK);
     CHECK(sink->OnEvent(nullptr, SENSOR_EVENT_DATA_UPDATED, nullptr) == S_OK);
     CHECK(sink->OnLeave(id) == S_OK);
