@@ -1,5 +1,6 @@
 #include <doctest.h>
 
+#include <map>
 #include <string>
 #include <utility>
 
@@ -121,12 +122,13 @@ TEST_CASE("descriptions of kernel and detail words")
 TEST_CASE("detail bits from edition facts: every suite bit, product type and fact")
 {
     OSVERSIONINFOEXW extended = {};
+    extended.wProductType = VER_NT_WORKSTATION;
     OsEditionFacts facts;
     facts.extended = &extended;
 
     // Each of the sixteen suite bits alone, on a workstation: these count,
     // the others not.
-    const std::pair<WORD, DWORD> counted[] = {
+    const std::map<WORD, DWORD> counted = {
         {VER_SUITE_SMALLBUSINESS, OS_DETAIL_SERVER},
         {VER_SUITE_ENTERPRISE, OS_DETAIL_SERVER | OS_DETAIL_ENTERPRISE},
         {VER_SUITE_TERMINAL, OS_DETAIL_TERMINAL_SERVICES},
@@ -136,19 +138,14 @@ TEST_CASE("detail bits from edition facts: every suite bit, product type and fac
         {VER_SUITE_STORAGE_SERVER, OS_DETAIL_STORAGE_SERVER},
         {VER_SUITE_WH_SERVER, OS_DETAIL_HOME_SERVER},
     };
-    extended.wProductType = 1;
     for (int bit = 0; bit < 16; ++bit) {
         CAPTURE(bit);
         extended.wSuiteMask = static_cast<WORD>(1u << bit);
-        DWORD expected = 0;
-        for (const auto& [suite, detail] : counted) {
-            if (suite == extended.wSuiteMask)
-                expected = detail;
-        }
-        CHECK(OsDetailBitsFor(facts) == expected);
+        const auto found = counted.find(extended.wSuiteMask);
+        CHECK(OsDetailBitsFor(facts) == (found == counted.end() ? 0 : found->second));
     }
     // Terminal services count only without the single-user flag.
-    extended.wSuiteMask = 0x10 | 0x100;
+    extended.wSuiteMask = VER_SUITE_TERMINAL | VER_SUITE_SINGLEUSERTS;
     CHECK(OsDetailBitsFor(facts) == 0);
     extended.wSuiteMask = 0xFFFF;
     CHECK(OsDetailBitsFor(facts) ==
@@ -156,13 +153,10 @@ TEST_CASE("detail bits from edition facts: every suite bit, product type and fac
            OS_DETAIL_HOME_EDITION | OS_DETAIL_STORAGE_SERVER | OS_DETAIL_HOME_SERVER));
 
     extended.wSuiteMask = 0;
-    const std::pair<BYTE, DWORD> productTypes[] = {
-        {1, 0}, {2, OS_DETAIL_DOMAIN_CONTROLLER}, {3, 0}};
-    for (const auto& type : productTypes) {
-        extended.wProductType = type.first;
-        CHECK(OsDetailBitsFor(facts) == type.second);
-    }
-    extended.wProductType = 1;
+    extended.wProductType = VER_NT_DOMAIN_CONTROLLER;
+    CHECK(OsDetailBitsFor(facts) == OS_DETAIL_DOMAIN_CONTROLLER);
+    extended.wProductType = VER_NT_SERVER;
+    CHECK(OsDetailBitsFor(facts) == 0);
 
     const std::pair<const wchar_t*, DWORD> productTypeTexts[] = {
         {L"servernt", OS_DETAIL_SERVER}, {L"LANMANNT", OS_DETAIL_ADVANCED_SERVER}, {L"winnt", 0}};
@@ -203,7 +197,7 @@ TEST_CASE("detail bits from edition facts: every suite bit, product type and fac
     }
 }
 
-TEST_CASE("at-least test on NT systems")
+TEST_CASE("the at-least test on every kind of system")
 {
     const OsVersionCode xpWithSp2 = MakeOsVersionCode(OS_WINXP, OS_SP2);
     struct Row
@@ -230,41 +224,36 @@ TEST_CASE("at-least test on NT systems")
         // An NT older than every listed version is none of them.
         {Nt(3, 51), OS_WIN8, 0},
         {Nt(3, 51), OS_NT4, 0},
+        // DOS-based versions other than 4.x, Win32s and unknown platforms.
+        {MakeVersion(1, 3, 95), OS_WIN95, 0},
+        {MakeVersion(0, 3, 10), OS_WIN31, 1},
+        {MakeVersion(0, 3, 10), OS_DOS | OS_NT, 0},
+        {MakeVersion(3, 6, 0), OS_NT | OS_CE, 0},
     };
     for (const Row& row : rows) {
+        CAPTURE(row.version.dwPlatformId);
         CAPTURE(row.version.dwMajorVersion);
         CAPTURE(row.version.dwMinorVersion);
         CHECK(OsSatisfies(row.version, row.wanted) == row.satisfied);
     }
-}
 
-TEST_CASE("at-least test on DOS-based and other systems")
-{
-    struct Row
-    {
-        OSVERSIONINFOW version;
-        DWORD satisfied;
+    // Each DOS-based 4.x version against each DOS bit: the bits it satisfies.
+    const std::pair<OSVERSIONINFOW, DWORD> dosVersions[] = {
+        {Dos(0), OS_WIN95},
+        {Dos(0, L" B"), OS_WIN95 | OS_WIN95_OSR2},
+        {Dos(10), OS_WIN95 | OS_WIN98},
+        {Dos(10, L" A"), OS_WIN95 | OS_WIN98 | OS_WIN98_SE},
+        {Dos(90), OS_WIN95 | OS_WIN98 | OS_WINME | OS_WIN95_OSR2 | OS_WIN98_SE},
     };
-    const Row rows[] = {
-        {Dos(0), 0x10},
-        {Dos(0, L" B"), 0x10 | 0x400},
-        {Dos(10), 0x10 | 0x20},
-        {Dos(10, L" A"), 0x10 | 0x20 | 0x800},
-        {Dos(90), 0x10 | 0x20 | 0x40 | 0x400 | 0x800},
-    };
-    const DWORD dosBits[] = {0x10, 0x20, 0x40, 0x400, 0x800};
-    for (const Row& row : rows) {
-        CHECK(OsSatisfies(row.version, OS_DOS) == 1);
-        CHECK(OsSatisfies(row.version, OS_NT | OS_WIN7) == 0);
-        for (DWORD bit : dosBits) {
+    for (const auto& [version, satisfied] : dosVersions) {
+        CAPTURE(version.dwMinorVersion);
+        CHECK(OsSatisfies(version, OS_DOS) == 1);
+        CHECK(OsSatisfies(version, OS_NT | OS_WIN7) == 0);
+        for (DWORD bit : {OS_WIN95, OS_WIN98, OS_WINME, OS_WIN95_OSR2, OS_WIN98_SE}) {
             CAPTURE(bit);
-            CHECK(OsSatisfies(row.version, bit) == ((row.satisfied & bit) ? 1 : 0));
+            CHECK(OsSatisfies(version, bit) == ((satisfied & bit) ? 1 : 0));
         }
     }
-    CHECK(OsSatisfies(MakeVersion(1, 3, 95), OS_WIN95) == 0);
-    CHECK(OsSatisfies(MakeVersion(0, 3, 10), OS_WIN31) == 1);
-    CHECK(OsSatisfies(MakeVersion(0, 3, 10), OS_DOS | OS_NT) == 0);
-    CHECK(OsSatisfies(MakeVersion(3, 6, 0), OS_NT | OS_CE) == 0);
 }
 
 TEST_CASE("the running system")
