@@ -37,26 +37,25 @@ Recording Parse(const std::string& text)
     return recording;
 }
 
-std::wstring Text(const Recording& recording, const RecordedValue& value)
+// A recording as one text: each sensor's name, id and fields ('#' after a
+// numeric one), then a line per report with its values, "field=value".
+std::string Summary(const Recording& recording)
 {
-    return WideFromUtf8(ValueText(recording, value));
-}
-
-// The texts of a sensor's reports, one list per report, "field=value".
-std::vector<std::vector<std::wstring>> Reports(const Recording& recording, size_t sensorIndex)
-{
-    const RecordedSensor& sensor = recording.sensors[sensorIndex];
-    std::vector<std::vector<std::wstring>> reports;
-    for (const RecordedReport& report : sensor.reports) {
-        std::vector<std::wstring> values;
-        for (uint32_t i = 0; i < report.valueCount; ++i) {
-            const RecordedValue& value = sensor.values[report.firstValue + i];
-            values.push_back(WideFromUtf8(sensor.fields[value.field].name) + L"=" +
-                             Text(recording, value));
+    std::string text;
+    for (const RecordedSensor& sensor : recording.sensors) {
+        text += sensor.name + " " + sensor.id + ":";
+        for (const RecordedField& field : sensor.fields)
+            text += " " + field.name + (field.numeric ? "#" : "");
+        for (const RecordedReport& report : sensor.reports) {
+            text += "\n";
+            for (uint32_t i = 0; i < report.valueCount; ++i) {
+                const RecordedValue& value = sensor.values[report.firstValue + i];
+                text += " " + sensor.fields[value.field].name + "=" + ValueText(recording, value);
+            }
         }
-        reports.push_back(values);
+        text += "\n";
     }
-    return reports;
+    return text;
 }
 
 const wchar_t kGps[] = L"{E8BA868A-68E4-481A-BB48-1FFAAB993B3B}";
@@ -92,21 +91,14 @@ TEST_CASE("the reader takes every form the recorder writes")
                 CHECK(recording.rows == 5);
                 CHECK(recording.damagedRows == 0);
                 CHECK(DamageSummary(recording).empty());
-                REQUIRE(recording.sensors.size() == 2);
-                const RecordedSensor& gps = recording.sensors[0];
-                CHECK(WideFromUtf8(gps.name) == L"GPS, rear");
-                CHECK(WideFromUtf8(gps.id) == kGps);
-                CHECK(WideFromUtf8(recording.sensors[1].name) == L"Licht \u00fc\u20ac");
-                REQUIRE(gps.fields.size() == 2);
-                CHECK(gps.fields[0].numeric);
-                CHECK_FALSE(gps.fields[1].numeric);
-                const auto reports = Reports(recording, 0);
-                REQUIRE(reports.size() == 2);
-                CHECK(reports[0] == std::vector<std::wstring>{L"LATITUDE DEGREES=47.600000",
-                                                              L"CITY=Seattle, \"WA\"\r\nUSA"});
                 // The apostrophe that kept the formula from running is gone.
-                CHECK(reports[1] == std::vector<std::wstring>{L"LATITUDE DEGREES=-47.500000",
-                                                              L"CITY==HYPERLINK(\"x\")"});
+                CHECK(Summary(recording) ==
+                      "GPS, rear {E8BA868A-68E4-481A-BB48-1FFAAB993B3B}: LATITUDE DEGREES# CITY\n"
+                      " LATITUDE DEGREES=47.600000 CITY=Seattle, \"WA\"\r\nUSA\n"
+                      " LATITUDE DEGREES=-47.500000 CITY==HYPERLINK(\"x\")\n"
+                      "Licht \xC3\xBC\xE2\x82\xAC {328E4D5D-2F71-46D5-9897-97BBC30B04A8}: "
+                      "LIGHT LEVEL LUX#\n LIGHT LEVEL LUX=320.000000\n");
+                const RecordedSensor& gps = recording.sensors[0];
                 CHECK(gps.values[2].number == -47.5);
                 const int16_t expected = *offset == 0 ? kNoUtcOffset : offset[1] == '+' ? 60 : -570;
                 CHECK(gps.reports[0].utcOffsetMinutes == expected);
@@ -132,9 +124,7 @@ TEST_CASE("rows become the reports of their sensors")
         text += Row(t, L"B", L"{2}", L"X", L"4");
         text += Row(t, L"A", L"{1}", L"Y", L"5");
         const Recording recording = Parse(text);
-        CHECK(Reports(recording, 0) ==
-              std::vector<std::vector<std::wstring>>{{L"X=1", L"Y=2"}, {L"X=3"}, {L"Y=5"}});
-        CHECK(Reports(recording, 1) == std::vector<std::vector<std::wstring>>{{L"X=4"}});
+        CHECK(Summary(recording) == "A {1}: X# Y#\n X=1 Y=2\n X=3\n Y=5\nB {2}: X#\n X=4\n");
         CHECK(recording.reportOrder == std::vector<uint16_t>{0, 0, 1, 0});
     }
     SUBCASE("sensors are told apart by id and name together")
@@ -144,9 +134,8 @@ TEST_CASE("rows become the reports of their sensors")
         text += Row(t, L"B", L"{1}", L"X", L"3");
         text += Row(t, L"A", L"", L"X", L"4");
         text += Row(t, L"A", L"{2}", L"X", L"5");
-        const Recording recording = Parse(text);
-        REQUIRE(recording.sensors.size() == 4);
-        CHECK(recording.sensors[1].reports.size() == 2);
+        CHECK(Summary(Parse(text)) ==
+              "A {1}: X#\n X=1\nA {2}: X#\n X=2\n X=5\nB {1}: X#\n X=3\nA : X#\n X=4\n");
     }
     SUBCASE("a field's kind comes from most of its values; empty values are no text")
     {
@@ -157,8 +146,8 @@ TEST_CASE("rows become the reports of their sensors")
         text += Row(L"2026-12-08 09:11:52.123", L"A", L"{1}", L"Model", L"Type Cover 2");
         const Recording recording = Parse(text);
         CHECK(recording.damagedRows == 0);
-        CHECK(recording.sensors[0].fields[0].numeric);
-        CHECK_FALSE(recording.sensors[0].fields[1].numeric);
+        CHECK(Summary(recording) == "A {1}: Count# Model\n Count=7 Model=2100\n Count= Model=Type "
+                                    "Cover\n Model=Type Cover 2\n");
         CHECK(std::isnan(recording.sensors[0].values[2].number));
     }
     SUBCASE("a header alone is an empty recording")
@@ -288,7 +277,7 @@ TEST_CASE("texts survive the recorder's quoting and the reader's unquoting")
             CHECK(WideFromUtf8(sensor.name) == texts[row]);
             CHECK(WideFromUtf8(sensor.id) == texts[(row + 3) % texts.size()]);
             CHECK(WideFromUtf8(sensor.fields[value.field].name) == texts[(row + 7) % texts.size()]);
-            CHECK(Text(recording, value) == texts[(row + 11) % texts.size()]);
+            CHECK(WideFromUtf8(ValueText(recording, value)) == texts[(row + 11) % texts.size()]);
             ++row;
         }
     }

@@ -29,31 +29,30 @@ class SavedValue
 public:
     explicit SavedValue(const wchar_t* name) : name_(name)
     {
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEnvironmentKey, 0, KEY_ALL_ACCESS, &key_);
-        DWORD size = sizeof(data_);
-        existed_ = RegQueryValueExW(key_, name, nullptr, &type_, data_, &size) == ERROR_SUCCESS;
-        size_ = size;
+        existed_ = RegGetValueW(HKEY_LOCAL_MACHINE, kEnvironmentKey, name,
+                                RRF_RT_ANY | RRF_NOEXPAND, &type_, data_, &size_) == ERROR_SUCCESS;
     }
-    ~SavedValue()
-    {
-        existed_ ? RegSetValueExW(key_, name_, 0, type_, data_, size_)
-                 : RegDeleteValueW(key_, name_);
-        RegCloseKey(key_);
-    }
+    ~SavedValue() { existed_ ? Write(type_, data_, size_) : Set(nullptr); }
+    // Null removes the value.
     void Set(const wchar_t* text)
     {
-        RegSetValueExW(key_, name_, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(text),
-                       static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
+        if (!text)
+            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kEnvironmentKey, name_);
+        else
+            Write(REG_EXPAND_SZ, text, static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
     }
-    void Remove() { RegDeleteValueW(key_, name_); }
 
 private:
-    HKEY key_ = nullptr;
+    void Write(DWORD type, const void* data, DWORD size)
+    {
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kEnvironmentKey, name_, type, data, size);
+    }
+
     const wchar_t* name_;
     bool existed_ = false;
     DWORD type_ = 0;
-    DWORD size_ = 0;
     BYTE data_[2048] = {};
+    DWORD size_ = sizeof(data_);
 };
 
 // A path as a narrow text that a failed check can print.
@@ -154,25 +153,23 @@ TEST_CASE("GetFolderPath")
 
     SUBCASE("the system temporary folder expands its environment variables")
     {
+        // TMP first, then TEMP, then the Windows folder's Temp.
         SavedValue tmp(L"TMP");
         SavedValue temp(L"TEMP");
         wchar_t expected[MAX_PATH];
         ExpandEnvironmentStringsW(L"%SystemRoot%\\TesselTmp\\", expected, MAX_PATH);
-
         tmp.Set(L"%SystemRoot%\\TesselTmp");
+        temp.Set(L"x");
         REQUIRE(GetFolderPath(FOLDER_SYSTEM_TEMP, path));
         CHECK(std::wstring(path) == expected);
-
-        tmp.Remove();
+        tmp.Set(nullptr);
         temp.Set(L"%SystemRoot%\\TesselTmp\\");
         REQUIRE(GetFolderPath(FOLDER_SYSTEM_TEMP, path));
         CHECK(std::wstring(path) == expected);
-
-        temp.Remove();
-        wchar_t windows[MAX_PATH];
-        GetWindowsDirectoryW(windows, MAX_PATH);
+        temp.Set(nullptr);
+        GetWindowsDirectoryW(expected, MAX_PATH);
         REQUIRE(GetFolderPath(FOLDER_SYSTEM_TEMP, path));
-        CHECK(std::wstring(path) == std::wstring(windows) + L"\\Temp\\");
+        CHECK(std::wstring(path) == std::wstring(expected) + L"\\Temp\\");
     }
 
     SUBCASE("the folders beyond the shell's as the platform gives them, or none when it gives none")
