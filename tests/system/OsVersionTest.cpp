@@ -1,6 +1,7 @@
 #include <doctest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -41,11 +42,12 @@ std::string Describe(DWORD kernel, DWORD detail = 0)
 
 } // namespace
 
-TEST_CASE("kernel word and name of every known version")
+TEST_CASE("kernel and detail words of every known version, and their descriptions")
 {
+    // Without a version, the words are given and only described.
     struct Row
     {
-        OSVERSIONINFOW version;
+        std::optional<OSVERSIONINFOW> version;
         DWORD kernel;
         DWORD detail;
         const char* name;
@@ -68,48 +70,39 @@ TEST_CASE("kernel word and name of every known version")
         {Nt(6, 1, L"Service Pack 1"), 0x4001, 0x2, "Windows 7"},
         {Nt(6, 2), 0x40001, 0, "Windows 8"},
         {Nt(6, 3), 0x1, 0, "unknown nt kernel 0x1"},
+        {std::nullopt, OS_CE | OS_CE50, 0, "Windows CE 5.0"},
+        {std::nullopt, OS_CE, 0, "unknown ce kernel 0x8"},
+        {std::nullopt, 0, 0, "unknown 0x0"},
+        {std::nullopt, 0x20000, 0, "unknown 0x20000"},
+        // Unknown versions carry no suffixes.
+        {std::nullopt, OS_NT, OS_DETAIL_SERVER | OS_DETAIL_ENTERPRISE, "unknown nt kernel 0x1"},
+        {std::nullopt, 0x4001, OS_DETAIL_ENTERPRISE | OS_DETAIL_REMOTE_SESSION,
+         "Windows 7 [Enterprise] [TerminalSession]"},
+        {std::nullopt, 0x4001, OS_SP1 | OS_SP2 | OS_SP3 | OS_DETAIL_STARTER | OS_DETAIL_SERVER_R2,
+         "Windows 7"},
+        {std::nullopt, 0x1001, OS_DETAIL_SERVER | OS_DETAIL_ADVANCED_SERVER,
+         "Windows Server 2003 [Server]"},
+        {std::nullopt, 0x201, OS_DETAIL_PE_BUILDER | OS_DETAIL_MININT, "Windows XP [PE Builder]"},
+        {std::nullopt, 0x2001, OS_DETAIL_MEDIA_CENTER | OS_DETAIL_MEDIA_CENTER_VISTA,
+         "Windows Vista [MediaCenter Vista]"},
+        {std::nullopt, 0x201, OS_DETAIL_MEDIA_CENTER | OS_DETAIL_TABLET_PC,
+         "Windows XP [TabletPC] [MediaCenter]"},
+        {std::nullopt, 0x101,
+         OS_DETAIL_DOMAIN_CONTROLLER | OS_DETAIL_DATACENTER | OS_DETAIL_FUNDAMENTALS,
+         "Windows 2000 [Datacenter] [Domain Controller] [Fundamentals for Legacy PCs]"},
     };
     for (const Row& row : rows) {
-        OsVersionCode code = OsKernelFor(row.version);
         CAPTURE(row.name);
-        CHECK(OsKernelWord(code) == row.kernel);
-        CHECK(OsDetailWord(code) == row.detail);
-        CHECK(Describe(OsKernelWord(code), OsDetailWord(code)) == row.name);
+        if (row.version) {
+            const OsVersionCode code = OsKernelFor(*row.version);
+            CHECK(OsKernelWord(code) == row.kernel);
+            CHECK(OsDetailWord(code) == row.detail);
+        }
+        CHECK(Describe(row.kernel, row.detail) == row.name);
     }
     CHECK(OsKernelFor(MakeVersion(3, 6, 1)) == 0);
     // More than one service-pack text may occur.
     CHECK(OsDetailWord(OsKernelFor(Nt(5, 1, L"Service Pack 2, Service Pack 3"))) == 0xC);
-}
-
-TEST_CASE("descriptions of kernel and detail words")
-{
-    struct Row
-    {
-        DWORD kernel;
-        DWORD detail;
-        const char* name;
-    };
-    const Row rows[] = {
-        {OS_CE | OS_CE50, 0, "Windows CE 5.0"},
-        {OS_CE, 0, "unknown ce kernel 0x8"},
-        {0, 0, "unknown 0x0"},
-        {0x20000, 0, "unknown 0x20000"},
-        // Unknown versions carry no suffixes.
-        {OS_NT, OS_DETAIL_SERVER | OS_DETAIL_ENTERPRISE, "unknown nt kernel 0x1"},
-        {0x4001, OS_DETAIL_ENTERPRISE | OS_DETAIL_REMOTE_SESSION,
-         "Windows 7 [Enterprise] [TerminalSession]"},
-        {0x4001, OS_SP1 | OS_SP2 | OS_SP3 | OS_DETAIL_STARTER | OS_DETAIL_SERVER_R2, "Windows 7"},
-        {0x1001, OS_DETAIL_SERVER | OS_DETAIL_ADVANCED_SERVER, "Windows Server 2003 [Server]"},
-        {0x201, OS_DETAIL_PE_BUILDER | OS_DETAIL_MININT, "Windows XP [PE Builder]"},
-        {0x2001, OS_DETAIL_MEDIA_CENTER | OS_DETAIL_MEDIA_CENTER_VISTA,
-         "Windows Vista [MediaCenter Vista]"},
-        {0x201, OS_DETAIL_MEDIA_CENTER | OS_DETAIL_TABLET_PC,
-         "Windows XP [TabletPC] [MediaCenter]"},
-        {0x101, OS_DETAIL_DOMAIN_CONTROLLER | OS_DETAIL_DATACENTER | OS_DETAIL_FUNDAMENTALS,
-         "Windows 2000 [Datacenter] [Domain Controller] [Fundamentals for Legacy PCs]"},
-    };
-    for (const Row& row : rows)
-        CHECK(Describe(row.kernel, row.detail) == row.name);
     // Every suffix at once gives the longest text, which still fits.
     wchar_t buffer[OS_DESCRIPTION_CAPACITY + 1];
     buffer[OS_DESCRIPTION_CAPACITY] = L'#';
