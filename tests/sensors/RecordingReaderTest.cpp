@@ -189,9 +189,8 @@ TEST_CASE("damaged rows are skipped, counted and the first one named")
     const std::string good = "2026-12-08 09:11:50.123,A,{1},X,1.000000\r\n";
     const std::string start = std::string(kHeaderRow) + "\r\n" + good; // good is line 2
     std::string tooManyLines = "2026-12-08 09:11:50.200,A,{1},T,\"";
-    for (unsigned i = 0; i <= kMaxLineEndsInValue; ++i) {
+    for (unsigned i = 0; i <= kMaxLineEndsInValue; ++i)
         tooManyLines += "x\r\n";
-    }
     tooManyLines += "\"\r\n";
     struct Damage
     {
@@ -227,14 +226,10 @@ TEST_CASE("damaged rows are skipped, counted and the first one named")
         const Recording recording = Parse(start + damage.rows + (damage.goodAfter ? good : ""));
         CHECK(recording.rows == damage.taken);
         CHECK(recording.firstDamagedLine == 3);
-        if (damage.damaged) {
-            CHECK(recording.damagedRows == damage.damaged);
-        } else {
-            CHECK(recording.damagedRows >= 1);
-        }
-        if (damage.summary) {
+        CHECK((damage.damaged ? recording.damagedRows == damage.damaged
+                              : recording.damagedRows >= 1));
+        if (damage.summary)
             CHECK(DamageSummary(recording) == damage.summary);
-        }
         // Each row taken is a report of its own, in the file's order too.
         REQUIRE(recording.sensors.size() == 1);
         CHECK(recording.sensors[0].reports.size() == damage.taken);
@@ -344,9 +339,8 @@ TEST_CASE("times, numbers and UTF-8 of a recording as plain values")
     SUBCASE("the report rate: median interval and the largest gap")
     {
         RecordedSensor sensor;
-        for (int64_t at : {0, 100, 200, 300, 1300, 1400}) {
+        for (int64_t at : {0, 100, 200, 300, 1300, 1400})
             sensor.reports.push_back({at, 0, 0, kNoUtcOffset});
-        }
         RecordedRate rate = MeasureRecordedRate(sensor);
         CHECK(rate.medianIntervalMs == 100);
         CHECK(rate.largestGapMs == 1000);
@@ -490,9 +484,8 @@ TEST_CASE("no damaged recording makes the reader fail, hang or grow beyond its f
     // Ten times the rows of two sensors, with every kind of quoting.
     std::string seed = TwoSensors("\r\n", true, L" +01:00");
     const std::string rows = seed.substr(seed.find("\r\n") + 2);
-    for (int i = 0; i < 9; ++i) {
+    for (int i = 0; i < 9; ++i)
         seed += rows;
-    }
     REQUIRE(Parse(seed).rows == 50);
 
     std::mt19937 random(20261208);
@@ -501,9 +494,8 @@ TEST_CASE("no damaged recording makes the reader fail, hang or grow beyond its f
     for (int round = 0; round < 10000; ++round) {
         std::string text = seed;
         const int changes = 1 + static_cast<int>(random() % 6);
-        for (int i = 0; i < changes; ++i) {
+        for (int i = 0; i < changes; ++i)
             Mutate(text, random);
-        }
         Recording recording;
         const RecordingRead result =
             ParseRecording(text.data(), text.size(), recording, nullptr, nullptr);

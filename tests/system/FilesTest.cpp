@@ -4,8 +4,7 @@
 #include <shlobj.h>
 #include <userenv.h>
 
-#include <algorithm>
-#include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -94,11 +93,15 @@ bool ProfileFolder(int id, wchar_t* path)
            folder(token.Get(), path, &size);
 }
 
+constexpr size_t kNever = static_cast<size_t>(-1);
+
+// The pieces a write was made of; the piece at failAt fails, the one at
+// shortAt is written short.
 struct PieceLog
 {
     std::vector<DWORD> pieces;
-    size_t failAt = static_cast<size_t>(-1);
-    size_t shortAt = static_cast<size_t>(-1);
+    size_t failAt = kNever;
+    size_t shortAt = kNever;
 };
 
 int RecordPiece(void* context, const BYTE*, DWORD count, DWORD* written)
@@ -112,24 +115,22 @@ int RecordPiece(void* context, const BYTE*, DWORD count, DWORD* written)
 
 } // namespace
 
-TEST_CASE("a write falls back to pieces of at most 1 MiB")
+TEST_CASE("a write falls back to pieces of at most 1 MiB; one that fails or is short ends it")
 {
-    std::vector<BYTE> data(2 * FILE_WRITE_PIECE + 5);
-    PieceLog log;
-    CHECK(WriteInPieces(data.data(), static_cast<DWORD>(data.size()), FILE_WRITE_PIECE,
-                        &RecordPiece, &log));
-    CHECK(log.pieces == std::vector<DWORD>{FILE_WRITE_PIECE, FILE_WRITE_PIECE, 5});
-
-    PieceLog shortWrite;
-    shortWrite.shortAt = 1;
-    CHECK_FALSE(WriteInPieces(data.data(), static_cast<DWORD>(data.size()), FILE_WRITE_PIECE,
-                              &RecordPiece, &shortWrite));
-    CHECK(shortWrite.pieces.size() == 2);
-
-    PieceLog failing;
-    failing.failAt = 0;
-    CHECK_FALSE(WriteInPieces(data.data(), 10, 4, &RecordPiece, &failing));
-    CHECK(failing.pieces.size() == 1);
+    const std::vector<BYTE> data(2 * FILE_WRITE_PIECE + 5);
+    const DWORD size = static_cast<DWORD>(data.size());
+    // The pieces tried, and a 0 after them when the write failed.
+    auto pieces = [&](DWORD count, DWORD pieceSize, PieceLog log) {
+        if (!WriteInPieces(data.data(), count, pieceSize, &RecordPiece, &log))
+            log.pieces.push_back(0);
+        return log.pieces;
+    };
+    using Pieces = std::vector<DWORD>;
+    const DWORD piece = FILE_WRITE_PIECE;
+    CHECK(pieces(size, piece, {}) == Pieces{piece, piece, 5});
+    CHECK(pieces(size, piece, {{}, kNever, 1}) == Pieces{piece, piece, 0});
+    CHECK(pieces(10, 4, {{}, 0}) == Pieces{4, 0});
+    CHECK(pieces(10, 0, {}) == Pieces{0});
 }
 
 TEST_CASE("AddBackslash")
@@ -204,11 +205,10 @@ TEST_CASE("GetFolderPath")
     {
         // Folders of the shell's namespace only, which have no path (Wine
         // answers some of them with one).
-        const int virtualFolders[] = {0x1, 0x3, 0x4, 0xA, 0x11, 0x12, 0x31, 0x3D};
+        const std::set<int> virtualFolders = {0x1, 0x3, 0x4, 0xA, 0x11, 0x12, 0x31, 0x3D};
         int known = 0;
         for (int id = 0; id < 0x40; ++id) {
-            if (std::find(std::begin(virtualFolders), std::end(virtualFolders), id) !=
-                std::end(virtualFolders))
+            if (virtualFolders.count(id))
                 continue;
             CAPTURE(id);
             wchar_t expected[MAX_PATH] = {};
