@@ -1,5 +1,6 @@
 #include <doctest.h>
 
+#include "RecordingText.h"
 #include "UpdateTestFiles.h"
 #include "sensors/RecordingFormat.h"
 #include "sensors/RecordingReader.h"
@@ -27,35 +28,6 @@ std::string Row(const wchar_t* time, const wchar_t* sensor, const wchar_t* id, c
     std::string row;
     REQUIRE(AppendCsvFields(row, {time, sensor, id, field, value}, lineEnd) == 1);
     return row;
-}
-
-Recording Parse(const std::string& text)
-{
-    Recording recording;
-    REQUIRE(ParseRecording(text.data(), text.size(), recording, nullptr, nullptr) ==
-            RecordingRead::Read);
-    return recording;
-}
-
-// A recording as one text: each sensor's name, id and fields ('#' after a
-// numeric one), then a line per report with its values, "field=value".
-std::string Summary(const Recording& recording)
-{
-    std::string text;
-    for (const RecordedSensor& sensor : recording.sensors) {
-        text += sensor.name + " " + sensor.id + ":";
-        for (const RecordedField& field : sensor.fields)
-            text += " " + field.name + (field.numeric ? "#" : "");
-        for (const RecordedReport& report : sensor.reports) {
-            text += "\n";
-            for (uint32_t i = 0; i < report.valueCount; ++i) {
-                const RecordedValue& value = sensor.values[report.firstValue + i];
-                text += " " + sensor.fields[value.field].name + "=" + ValueText(recording, value);
-            }
-        }
-        text += "\n";
-    }
-    return text;
 }
 
 const wchar_t kGps[] = L"{E8BA868A-68E4-481A-BB48-1FFAAB993B3B}";

@@ -3,6 +3,7 @@
 #include "BoundSimulator.h"
 #include "BoundedThread.h"
 #include "LinuxProgram.h"
+#include "RecordingText.h"
 #include "UpdateTestFiles.h"
 #include "sensors/RecordingFormat.h"
 #include "sensors/RecordingReader.h"
@@ -90,19 +91,6 @@ struct SimulatedGps
     HWND failureWindow =
         CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
 };
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find("\r\n", start);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
-}
 
 // A tmpfs of 64 KiB mounted over a folder for one test, so that a file there
 // fills it after some rows (mounting needs root, as the installer tests'
@@ -305,31 +293,26 @@ TEST_CASE("a recorder writes every report from Start to Stop, one row a field")
     CHECK(sensor.TakeFailures().empty());
 
     const std::string text = ReadWholeFile(path);
-    const std::vector<std::string> lines = Lines(text);
-    REQUIRE(lines.size() == 11);
     CHECK(text.compare(0, 3, "\xEF\xBB\xBF") == 0);
     CHECK(sensor.recorder.RowsTaken() == 10);
     // The ramp goes on from the two reports before the recording.
-    const std::string sensorColumns =
-        ",\"GPS \"\"Outdoor\"\", rear\",{5EC0AD00-0001-0002-9000-000000000003},";
+    const Recording recording = Parse(text);
+    CHECK(recording.damagedRows == 0);
+    CHECK(Summary(recording) ==
+          "GPS \"Outdoor\", rear {5EC0AD00-0001-0002-9000-000000000003}: LATITUDE DEGREES# CITY\n"
+          " LATITUDE DEGREES=49.000000 CITY=Seattle\n LATITUDE DEGREES=49.500000 CITY=Seattle\n"
+          " LATITUDE DEGREES=50.000000 CITY=Seattle\n LATITUDE DEGREES=50.500000 CITY=Seattle\n"
+          " LATITUDE DEGREES=51.000000 CITY=Seattle\n");
+    // Each report's time is local time now, and with its offset UTC now (a
+    // wrong clock or offset is 15 min off or more).
     SYSTEMTIME utcNow;
     SYSTEMTIME localNow;
     GetSystemTime(&utcNow);
     REQUIRE(SystemTimeToTzSpecificLocalTime(nullptr, &utcNow, &localNow));
-    for (int report = 0; report < 5; ++report) {
-        const std::string& latitude = lines[1 + 2 * report];
-        CAPTURE(latitude);
-        // "2026-12-08 00:53:13.123 +01:00": local time now, and with its
-        // offset UTC now (a wrong clock or offset is 15 min off or more).
-        int64_t localMs = 0;
-        int16_t offset = kNoUtcOffset;
-        REQUIRE(ParseRecordTime(latitude.c_str(), 30, &localMs, &offset) == 1);
-        CHECK(std::llabs(localMs - Ms(localNow)) < 10 * 60000);
-        CHECK(std::llabs(ReportAxisMs({localMs, 0, 0, offset}) - Ms(utcNow)) < 10 * 60000);
-        CHECK(latitude.substr(30) == sensorColumns + "LATITUDE DEGREES," +
-                                         std::to_string(49 + report / 2) +
-                                         (report % 2 ? ".500000" : ".000000"));
-        CHECK(lines[2 + 2 * report].substr(30) == sensorColumns + "CITY,Seattle");
+    for (const RecordedReport& report : recording.sensors[0].reports) {
+        CHECK(report.utcOffsetMinutes != kNoUtcOffset);
+        CHECK(std::llabs(report.localMs - Ms(localNow)) < 10 * 60000);
+        CHECK(std::llabs(ReportAxisMs(report) - Ms(utcNow)) < 10 * 60000);
     }
 
     SUBCASE("a new recording replaces the file")
@@ -337,7 +320,7 @@ TEST_CASE("a recorder writes every report from Start to Stop, one row a field")
         REQUIRE(sensor.Start(path) == 1);
         sensor.Fire(1);
         CHECK(sensor.recorder.Stop() == 0);
-        CHECK(Lines(ReadWholeFile(path)).size() == 3);
+        CHECK(Parse(ReadWholeFile(path)).rows == 2);
     }
     SUBCASE("a file that cannot be made is no recording")
     {
@@ -377,17 +360,15 @@ TEST_CASE("a file system that fills up ends the recording once, after its last w
     CHECK(text.size() < 65536);
     REQUIRE(text.size() >= 2);
     CHECK(text.compare(text.size() - 2, 2, "\r\n") == 0);
-    const std::vector<std::string> lines = Lines(text);
-    REQUIRE(lines.size() > 3);
-    auto endsWith = [](const std::string& line, const std::string& end) {
-        return line.size() >= end.size() &&
-               line.compare(line.size() - end.size(), end.size(), end) == 0;
-    };
-    for (size_t i = 1; i < lines.size(); ++i) {
-        const std::string& line = lines[i];
-        CAPTURE(line.substr(0, 120));
-        CHECK((endsWith(line, ",CITY," + std::string(700, 'x')) ||
-               (line.find(",LATITUDE DEGREES,") != std::string::npos && endsWith(line, "00000"))));
+    // Whole rows only: none damaged, every city whole and every latitude
+    // with its six decimals.
+    const Recording recording = Parse(text);
+    CHECK(recording.damagedRows == 0);
+    for (const RecordedValue& value : recording.sensors.at(0).values) {
+        const std::string whole = ValueText(recording, value);
+        CAPTURE(whole.substr(0, 20));
+        CHECK((value.field == 1 ? whole == std::string(700, 'x')
+                                : whole.find('.') + 7 == whole.size()));
     }
 }
 
@@ -422,7 +403,7 @@ TEST_CASE("stopping a recording whose target hangs leaves the writer to finish o
     // Reports after Stop are not taken.
     sensor.Fire(3);
     const std::string& received = pipe.Received();
-    CHECK(Lines(received).size() == 1 + 400);
+    CHECK(Parse(received).rows == 400);
     CHECK(received.compare(0, 3, "\xEF\xBB\xBF") == 0);
     // A failure that comes later is no news: the user was told at Stop.
     CHECK(sensor.TakeFailures().empty());
