@@ -392,8 +392,7 @@ TEST_CASE("reading tells its progress and stops when cancelled")
         CHECK(recording.rows == 60000);
         REQUIRE(recording.sensors.size() == 1);
         CHECK(recording.sensors[0].reports.size() == 20000);
-        const RecordedRate rate = MeasureRecordedRate(recording.sensors[0]);
-        CHECK(rate.medianIntervalMs == 1);
+        CHECK(MeasureRecordedRate(recording.sensors[0]).medianIntervalMs == 1);
     }
     SUBCASE("an empty file is no recording, and a file being recorded can be read")
     {
