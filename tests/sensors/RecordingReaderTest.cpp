@@ -50,6 +50,16 @@ std::string TwoSensors(const char* lineEnd, bool byteOrderMark, const wchar_t* o
     return text;
 }
 
+// The recording with its rows (all but the header row) "times" times over.
+std::string Repeated(const std::string& recording, int times)
+{
+    const std::string rows = recording.substr(recording.find("\r\n") + 2);
+    std::string text = recording;
+    for (int i = 1; i < times; ++i)
+        text += rows;
+    return text;
+}
+
 } // namespace
 
 TEST_CASE("the reader takes every form the recorder writes")
@@ -345,30 +355,12 @@ struct CancelAfter
     uint64_t total = 0;
 };
 
-// A recording of many reports, made with the recorder's own functions.
-std::string ManyRows(size_t rows)
-{
-    std::string text = kRecordingStart;
-    std::string columns;
-    SYSTEMTIME time = {2026, 12, 2, 8, 9, 11, 50, 0};
-    for (size_t i = 0; i < rows; ++i) {
-        if (i % 3 == 0) {
-            time.wMilliseconds = static_cast<WORD>((i / 3) % 1000);
-            time.wSecond = static_cast<WORD>((i / 3000) % 60);
-            REQUIRE(FormatReportColumns({time, 60}, L"3D Accelerometer",
-                                        L"{AE10C594-43A1-4D15-8E44-8FDEBC453CBA}", columns) == 1);
-        }
-        const wchar_t* fields[] = {L"ACCELERATION X G", L"ACCELERATION Y G", L"ACCELERATION Z G"};
-        REQUIRE(AppendRecordRow(text, columns, fields[i % 3], L"-0.990000") == 1);
-    }
-    return text;
-}
-
 } // namespace
 
 TEST_CASE("reading tells its progress and stops when cancelled")
 {
-    const std::string text = ManyRows(60000);
+    // 60,000 rows: 24,000 reports of the GPS, 12,000 of the light sensor.
+    const std::string text = Repeated(TwoSensors("\r\n", true, L" +01:00"), 12000);
     TempFolder folder(L"tessel-reader");
     const std::wstring path = folder / L"many.csv";
     REQUIRE(WriteWholeFile(path, text));
@@ -390,9 +382,9 @@ TEST_CASE("reading tells its progress and stops when cancelled")
         CHECK(cancel.calls >= 2);
         CHECK(cancel.total == text.size());
         CHECK(recording.rows == 60000);
-        REQUIRE(recording.sensors.size() == 1);
-        CHECK(recording.sensors[0].reports.size() == 20000);
-        CHECK(MeasureRecordedRate(recording.sensors[0]).medianIntervalMs == 1);
+        REQUIRE(recording.sensors.size() == 2);
+        CHECK(recording.sensors[0].reports.size() == 24000);
+        CHECK(recording.sensors[1].reports.size() == 12000);
     }
     SUBCASE("an empty file is no recording, and a file being recorded can be read")
     {
@@ -453,10 +445,7 @@ void Mutate(std::string& text, std::mt19937& random)
 TEST_CASE("no damaged recording makes the reader fail, hang or grow beyond its file")
 {
     // Ten times the rows of two sensors, with every kind of quoting.
-    std::string seed = TwoSensors("\r\n", true, L" +01:00");
-    const std::string rows = seed.substr(seed.find("\r\n") + 2);
-    for (int i = 0; i < 9; ++i)
-        seed += rows;
+    const std::string seed = Repeated(TwoSensors("\r\n", true, L" +01:00"), 10);
     REQUIRE(Parse(seed).rows == 50);
 
     std::mt19937 random(20261208);
