@@ -7,6 +7,7 @@
 
 #include <sensors.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -16,11 +17,8 @@ GUID SensorId(unsigned number)
     return {0x5E750000u + number, 0x1234, 0x4321, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}};
 }
 
-struct ChangeRecord
-{
-    int code;
-    SensorEntry* entry;
-};
+// Change callbacks as they came: the code and the entry.
+using Changes = std::vector<std::pair<int, SensorEntry*>>;
 
 // Records every change callback; the simulator returns from a Fire call
 // only after the sink (and so the callback) returned.
@@ -33,16 +31,21 @@ struct Recorder
         ScopedLock hold(self->lock);
         self->records.push_back({code, entry});
     }
-    std::vector<ChangeRecord> Take()
+    Changes Take()
     {
         ScopedLock hold(lock);
-        std::vector<ChangeRecord> taken;
+        Changes taken;
         taken.swap(records);
         return taken;
     }
     CriticalSection lock;
-    std::vector<ChangeRecord> records;
+    Changes records;
 };
+
+// The fields of a GPS that AddGps adds, in report order, as Fields gives them.
+const std::string kGpsFields = "LATITUDE DEGREES=47.600000; LONGITUDE DEGREES=-122.250000; "
+                               "CITY=Seattle; SECOND=42; "
+                               "{0123ABCD-4567-89EF-0123-456789ABCDEF}.7=True";
 
 struct SensorFixture
 {
@@ -57,18 +60,25 @@ struct SensorFixture
         const GUID id = SensorId(number);
         REQUIRE(sim.AddSensor(&id, &SENSOR_CATEGORY_LOCATION, &SENSOR_TYPE_LOCATION_GPS, name,
                               SENSOR_STATE_READY) == 1);
-        REQUIRE(sim.SetFieldText(&id, L"LATITUDE_DEGREES", L"VT_R8, 47.6") == 1);
-        REQUIRE(sim.SetFieldText(&id, L"LONGITUDE_DEGREES", L"VT_R8, -122.25") == 1);
-        REQUIRE(sim.SetFieldText(&id, L"CITY", L"VT_LPWSTR, Seattle") == 1);
-        PROPVARIANT second;
-        PropVariantInit(&second);
-        second.vt = VT_UI4;
-        second.ulVal = 42;
-        REQUIRE(sim.SetField(&id, &SAMPLE_SENSOR_DATA_TYPE_SECOND, &second) == 1);
-        REQUIRE(sim.SetFieldText(&id, L"{0123ABCD-4567-89EF-0123-456789ABCDEF},7",
-                                 L"VT_BOOL, true") == 1);
+        const wchar_t* const fields[][2] = {
+            {L"LATITUDE_DEGREES", L"VT_R8, 47.6"},
+            {L"LONGITUDE_DEGREES", L"VT_R8, -122.25"},
+            {L"CITY", L"VT_LPWSTR, Seattle"},
+            {L"SAMPLE_SENSOR_DATA_TYPE_SECOND", L"VT_UI4, 42"},
+            {L"{0123ABCD-4567-89EF-0123-456789ABCDEF},7", L"VT_BOOL, true"}};
+        for (const auto& field : fields)
+            REQUIRE(sim.SetFieldText(&id, field[0], field[1]) == 1);
+    }
+    // The GPS number 1 as the list's only entry.
+    SensorEntry& OnlyGps()
+    {
+        AddGps(1, L"GPS");
+        SensorEntry* entry = list.Refresh();
+        REQUIRE(entry != nullptr);
+        return *entry;
     }
 
+    const GUID id = SensorId(1);
     SensorSimControl& sim;
     Recorder recorder;
     SensorList list;
@@ -84,21 +94,33 @@ LONG OnlyMotionSensor(SensorSimControl& sim, const GUID& id)
     return sim.LiveObjects();
 }
 
-int CountEntries(SensorList& list)
+// An ASCII text narrowed, so that failed checks can print it.
+std::string Narrow(const WideString& text)
 {
-    int count = 0;
-    for (SensorEntry* entry = list.First(); entry; entry = entry->Next())
-        ++count;
-    return count;
+    return std::string(text.Data(), text.Data() + text.Length());
 }
 
-std::vector<std::wstring> FieldLines(SensorEntry& entry)
+// The entry's fields as they stand: "name=value; ...".
+std::string Fields(SensorEntry& entry)
 {
-    std::vector<std::wstring> lines;
+    std::string text;
     SensorEntry::FieldWalk walk(entry);
     for (SensorField* field = walk.First(); field; field = field->Next())
-        lines.push_back(std::wstring(field->name.Data()) + L"=" + field->valueText.Data());
-    return lines;
+        text += (text.empty() ? "" : "; ") + Narrow(field->name) + "=" + Narrow(field->valueText);
+    return text;
+}
+
+// Every entry of the list with its fields read now, a line each.
+std::string Listing(SensorList& list)
+{
+    std::string text;
+    for (SensorEntry* entry = list.First(); entry; entry = entry->Next()) {
+        // Reading answers the first of the fields read.
+        const SensorField* read = entry->ReadFields(nullptr);
+        CHECK(read == SensorEntry::FieldWalk(*entry).First());
+        text += Narrow(entry->Name()) + ": " + Fields(*entry) + "\n";
+    }
+    return text;
 }
 
 } // namespace
@@ -113,38 +135,16 @@ TEST_CASE_FIXTURE(SensorFixture, "sensors are listed with their names and fields
 
     list.Refresh();
     SensorEntry* first = list.Refresh();
-    REQUIRE(CountEntries(list) == 2);
     REQUIRE(first == list.First());
-    CHECK(std::wstring(first->Name().Data()) == L"Integrated GPS");
-    CHECK(first->Next()->Name().IsEmpty());
+    CHECK(Listing(list) == "Integrated GPS: " + kGpsFields + "\n: LIGHT LEVEL LUX=1.500000\n");
 
-    SensorField* field = first->ReadFields(nullptr);
-    REQUIRE(field != nullptr);
-    CHECK(std::wstring(field->name.Data()) == L"LATITUDE DEGREES");
-    const std::vector<std::wstring> expected = {
-        L"LATITUDE DEGREES=47.600000", L"LONGITUDE DEGREES=-122.250000", L"CITY=Seattle",
-        L"SECOND=42", L"{0123ABCD-4567-89EF-0123-456789ABCDEF}.7=True"};
-    CHECK(FieldLines(*first) == expected);
-
-    REQUIRE(first->Next()->ReadFields(nullptr) != nullptr);
-    CHECK(FieldLines(*first->Next()) == std::vector<std::wstring>{L"LIGHT LEVEL LUX=1.500000"});
-}
-
-TEST_CASE_FIXTURE(SensorFixture, "a sensor whose report cannot be read has no fields")
-{
-    AddGps(1, L"GPS");
-    const GUID id = SensorId(1);
-    SensorEntry* entry = list.Refresh();
-    REQUIRE(entry != nullptr);
-    REQUIRE(entry->ReadFields(nullptr) != nullptr);
-
+    // A report that cannot be read, or one without fields, leaves none.
     REQUIRE(sim.SetDataFailure(&id, E_FAIL) == 1);
-    CHECK(entry->ReadFields(nullptr) == nullptr);
-    CHECK(FieldLines(*entry).empty());
-
+    CHECK(first->ReadFields(nullptr) == nullptr);
+    CHECK(Fields(*first).empty());
     REQUIRE(sim.SetDataFailure(&id, S_OK) == 1);
     REQUIRE(sim.ClearFields(&id) == 1);
-    CHECK(entry->ReadFields(nullptr) == nullptr);
+    CHECK(first->ReadFields(nullptr) == nullptr);
 }
 
 TEST_CASE_FIXTURE(SensorFixture, "with no sensors the manager still reports arrivals")
@@ -153,26 +153,19 @@ TEST_CASE_FIXTURE(SensorFixture, "with no sensors the manager still reports arri
     CHECK(list.First() == nullptr);
     CHECK(sim.HasSink(nullptr) == 1);
 
-    AddGps(3, L"Late GPS");
-    const GUID late = SensorId(3);
-    REQUIRE(sim.FireEnter(&late) == 1);
-    std::vector<ChangeRecord> changes = recorder.Take();
-    REQUIRE(changes.size() == 1);
-    CHECK(changes[0].code == SENSOR_CHANGE_ENTER);
-    CHECK(changes[0].entry == nullptr);
+    AddGps(1, L"Late GPS");
+    REQUIRE(sim.FireEnter(&id) == 1);
+    CHECK(recorder.Take() == Changes{{SENSOR_CHANGE_ENTER, nullptr}});
 
     REQUIRE(list.Refresh() != nullptr);
-    CHECK(CountEntries(list) == 1);
+    CHECK(Listing(list) == "Late GPS: " + kGpsFields + "\n");
 }
 
 TEST_CASE_FIXTURE(SensorFixture, "sensor events reach the callback with their codes")
 {
-    AddGps(1, L"GPS");
-    const GUID id = SensorId(1);
-    SensorEntry* entry = list.Refresh();
-    REQUIRE(entry != nullptr);
-    CHECK(IsEqualGUID(entry->Id(), id));
-    CHECK(entry->State() == SENSOR_STATE_READY);
+    SensorEntry& entry = OnlyGps();
+    CHECK(IsEqualGUID(entry.Id(), id));
+    CHECK(entry.State() == SENSOR_STATE_READY);
 
     REQUIRE(sim.SetFieldText(&id, L"LATITUDE_DEGREES", L"VT_R8, 48.25") == 1);
     REQUIRE(sim.FireDataUpdated(&id) == 1);
@@ -180,37 +173,31 @@ TEST_CASE_FIXTURE(SensorFixture, "sensor events reach the callback with their co
     // A state change keeps the new state and reads the fields again: a
     // sensor that lost access reports nothing, one that is ready again does.
     REQUIRE(sim.FireStateChanged(&id, SENSOR_STATE_ACCESS_DENIED) == 1);
-    CHECK(entry->State() == SENSOR_STATE_ACCESS_DENIED);
-    CHECK(FieldLines(*entry).empty());
+    CHECK(entry.State() == SENSOR_STATE_ACCESS_DENIED);
+    CHECK(Fields(entry).empty());
     REQUIRE(sim.FireStateChanged(&id, SENSOR_STATE_READY) == 1);
-    CHECK(entry->State() == SENSOR_STATE_READY);
+    CHECK(entry.State() == SENSOR_STATE_READY);
     REQUIRE(sim.FireLeave(&id) == 1);
 
-    std::vector<int> codes;
-    for (const ChangeRecord& change : recorder.Take()) {
-        codes.push_back(change.code);
-        CHECK(change.entry == entry);
-    }
-    CHECK(codes == std::vector<int>{SENSOR_CHANGE_DATA, SENSOR_CHANGE_EVENT, SENSOR_CHANGE_STATE,
-                                    SENSOR_CHANGE_STATE, SENSOR_CHANGE_DATA});
+    CHECK(recorder.Take() == Changes{{SENSOR_CHANGE_DATA, &entry},
+                                     {SENSOR_CHANGE_EVENT, &entry},
+                                     {SENSOR_CHANGE_STATE, &entry},
+                                     {SENSOR_CHANGE_STATE, &entry},
+                                     {SENSOR_CHANGE_DATA, &entry}});
     // The data update re-read the fields before it was passed on.
-    REQUIRE_FALSE(FieldLines(*entry).empty());
-    CHECK(FieldLines(*entry)[0] == L"LATITUDE DEGREES=48.250000");
+    CHECK(Fields(entry).find("LATITUDE DEGREES=48.250000;") == 0);
 }
 
 TEST_CASE_FIXTURE(SensorFixture, "without a callback events are silently accepted")
 {
-    AddGps(1, L"GPS");
-    const GUID id = SensorId(1);
-    SensorEntry* entry = list.Refresh();
-    REQUIRE(entry != nullptr);
+    SensorEntry& entry = OnlyGps();
     list.SetChangeCallback(nullptr, nullptr);
     CHECK(sim.FireDataUpdated(&id) == 1);
     CHECK(sim.FireEnter(&id) == 1);
     CHECK(recorder.Take().empty());
-    CHECK_FALSE(FieldLines(*entry).empty());
+    CHECK_FALSE(Fields(entry).empty());
 
-    SensorEventSink* sink = new SensorEventSink(entry);
+    SensorEventSink* sink = new SensorEventSink(&entry);
     CHECK(sink->OnStateChanged(nullptr, SENSOR_STATE_READY) == S_OK);
     CHECK(sink->OnEvent(nullptr, SENSOR_EVENT_DATA_UPDATED, nullptr) == S_OK);
     CHECK(sink->OnLeave(id) == S_OK);
@@ -236,9 +223,7 @@ TEST_CASE("a deleted entry or list is unsubscribed and holds no simulator object
         // A refresh replaces the entry; the old one's sink no longer fires.
         list.Refresh();
         CHECK(sim.FireStateChanged(&id, SENSOR_STATE_READY) == 1);
-        std::vector<ChangeRecord> changes = recorder.Take();
-        REQUIRE(changes.size() == 1);
-        CHECK(changes[0].entry == list.First());
+        CHECK(recorder.Take() == Changes{{SENSOR_CHANGE_STATE, list.First()}});
     }
     CHECK(sim.HasSink(&id) == 0);
     CHECK(sim.HasSink(nullptr) == 0);

@@ -4,8 +4,7 @@
 #include <shlobj.h>
 #include <userenv.h>
 
-#include <algorithm>
-#include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,31 +28,30 @@ class SavedValue
 public:
     explicit SavedValue(const wchar_t* name) : name_(name)
     {
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEnvironmentKey, 0, KEY_ALL_ACCESS, &key_);
-        DWORD size = sizeof(data_);
-        existed_ = RegQueryValueExW(key_, name, nullptr, &type_, data_, &size) == ERROR_SUCCESS;
-        size_ = size;
+        existed_ = RegGetValueW(HKEY_LOCAL_MACHINE, kEnvironmentKey, name,
+                                RRF_RT_ANY | RRF_NOEXPAND, &type_, data_, &size_) == ERROR_SUCCESS;
     }
-    ~SavedValue()
-    {
-        existed_ ? RegSetValueExW(key_, name_, 0, type_, data_, size_)
-                 : RegDeleteValueW(key_, name_);
-        RegCloseKey(key_);
-    }
+    ~SavedValue() { existed_ ? Write(type_, data_, size_) : Set(nullptr); }
+    // Null removes the value.
     void Set(const wchar_t* text)
     {
-        RegSetValueExW(key_, name_, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(text),
-                       static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
+        if (!text)
+            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kEnvironmentKey, name_);
+        else
+            Write(REG_EXPAND_SZ, text, static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
     }
-    void Remove() { RegDeleteValueW(key_, name_); }
 
 private:
-    HKEY key_ = nullptr;
+    void Write(DWORD type, const void* data, DWORD size)
+    {
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kEnvironmentKey, name_, type, data, size);
+    }
+
     const wchar_t* name_;
     bool existed_ = false;
     DWORD type_ = 0;
-    DWORD size_ = 0;
     BYTE data_[2048] = {};
+    DWORD size_ = sizeof(data_);
 };
 
 // A path as a narrow text that a failed check can print.
@@ -77,11 +75,33 @@ bool SameFolder(const wchar_t* a, const wchar_t* b)
     return lstrcmpiW(first.c_str(), second.c_str()) == 0;
 }
 
+// A profile folder (FOLDER_..._PROFILE) as userenv.dll gives it; false when
+// it gives none.
+bool ProfileFolder(int id, wchar_t* path)
+{
+    DynamicLibrary userenv(L"userenv.dll");
+    DWORD size = MAX_PATH;
+    if (id != FOLDER_USER_PROFILE) {
+        auto folder = userenv.Symbol<BOOL(WINAPI*)(LPWSTR, LPDWORD)>(
+            id == FOLDER_ALL_PROFILES ? "GetProfilesDirectoryW"
+                                      : "GetDefaultUserProfileDirectoryW");
+        return folder && folder(path, &size);
+    }
+    auto folder = userenv.Symbol<decltype(&GetUserProfileDirectoryW)>("GetUserProfileDirectoryW");
+    ScopedHandle token;
+    return folder && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()) &&
+           folder(token.Get(), path, &size);
+}
+
+constexpr size_t kNever = static_cast<size_t>(-1);
+
+// The pieces a write was made of; the piece at failAt fails, the one at
+// shortAt is written short.
 struct PieceLog
 {
     std::vector<DWORD> pieces;
-    size_t failAt = static_cast<size_t>(-1);
-    size_t shortAt = static_cast<size_t>(-1);
+    size_t failAt = kNever;
+    size_t shortAt = kNever;
 };
 
 int RecordPiece(void* context, const BYTE*, DWORD count, DWORD* written)
@@ -95,24 +115,22 @@ int RecordPiece(void* context, const BYTE*, DWORD count, DWORD* written)
 
 } // namespace
 
-TEST_CASE("a write falls back to pieces of at most 1 MiB")
+TEST_CASE("a write falls back to pieces of at most 1 MiB; one that fails or is short ends it")
 {
-    std::vector<BYTE> data(2 * FILE_WRITE_PIECE + 5);
-    PieceLog log;
-    CHECK(WriteInPieces(data.data(), static_cast<DWORD>(data.size()), FILE_WRITE_PIECE,
-                        &RecordPiece, &log));
-    CHECK(log.pieces == std::vector<DWORD>{FILE_WRITE_PIECE, FILE_WRITE_PIECE, 5});
-
-    PieceLog shortWrite;
-    shortWrite.shortAt = 1;
-    CHECK_FALSE(WriteInPieces(data.data(), static_cast<DWORD>(data.size()), FILE_WRITE_PIECE,
-                              &RecordPiece, &shortWrite));
-    CHECK(shortWrite.pieces.size() == 2);
-
-    PieceLog failing;
-    failing.failAt = 0;
-    CHECK_FALSE(WriteInPieces(data.data(), 10, 4, &RecordPiece, &failing));
-    CHECK(failing.pieces.size() == 1);
+    const std::vector<BYTE> data(2 * FILE_WRITE_PIECE + 5);
+    const DWORD size = static_cast<DWORD>(data.size());
+    // The pieces tried, and a 0 after them when the write failed.
+    auto pieces = [&](DWORD count, DWORD pieceSize, PieceLog log) {
+        if (!WriteInPieces(data.data(), count, pieceSize, &RecordPiece, &log))
+            log.pieces.push_back(0);
+        return log.pieces;
+    };
+    using Pieces = std::vector<DWORD>;
+    const DWORD piece = FILE_WRITE_PIECE;
+    CHECK(pieces(size, piece, {}) == Pieces{piece, piece, 5});
+    CHECK(pieces(size, piece, {{}, kNever, 1}) == Pieces{piece, piece, 0});
+    CHECK(pieces(10, 4, {{}, 0}) == Pieces{4, 0});
+    CHECK(pieces(10, 0, {}) == Pieces{0});
 }
 
 TEST_CASE("AddBackslash")
@@ -136,47 +154,50 @@ TEST_CASE("GetFolderPath")
 
     SUBCASE("the system temporary folder expands its environment variables")
     {
+        // TMP first, then TEMP, then the Windows folder's Temp.
         SavedValue tmp(L"TMP");
         SavedValue temp(L"TEMP");
         wchar_t expected[MAX_PATH];
         ExpandEnvironmentStringsW(L"%SystemRoot%\\TesselTmp\\", expected, MAX_PATH);
-
         tmp.Set(L"%SystemRoot%\\TesselTmp");
+        temp.Set(L"x");
         REQUIRE(GetFolderPath(FOLDER_SYSTEM_TEMP, path));
         CHECK(std::wstring(path) == expected);
-
-        tmp.Remove();
+        tmp.Set(nullptr);
         temp.Set(L"%SystemRoot%\\TesselTmp\\");
         REQUIRE(GetFolderPath(FOLDER_SYSTEM_TEMP, path));
         CHECK(std::wstring(path) == expected);
-
-        temp.Remove();
-        wchar_t windows[MAX_PATH];
-        GetWindowsDirectoryW(windows, MAX_PATH);
+        temp.Set(nullptr);
+        GetWindowsDirectoryW(expected, MAX_PATH);
         REQUIRE(GetFolderPath(FOLDER_SYSTEM_TEMP, path));
-        CHECK(std::wstring(path) == std::wstring(windows) + L"\\Temp\\");
+        CHECK(std::wstring(path) == std::wstring(expected) + L"\\Temp\\");
     }
 
-    SUBCASE("the user's temporary, current, Windows and system folders end with a backslash")
+    SUBCASE("the folders beyond the shell's as the platform gives them, or none when it gives none")
     {
         const struct
         {
             int id;
-            UINT (*platform)(UINT, LPWSTR);
+            bool (*platform)(wchar_t* path); // none: a profile folder
         } folders[] = {
-            {FOLDER_USER_TEMP, [](UINT size, LPWSTR to) { return UINT(GetTempPathW(size, to)); }},
-            {FOLDER_CURRENT,
-             [](UINT size, LPWSTR to) { return UINT(GetCurrentDirectoryW(size, to)); }},
-            {FOLDER_WINDOWS, [](UINT size, LPWSTR to) { return GetWindowsDirectoryW(to, size); }},
-            {FOLDER_SYSTEM, [](UINT size, LPWSTR to) { return GetSystemDirectoryW(to, size); }},
-        };
+            {FOLDER_USER_TEMP, [](wchar_t* to) { return GetTempPathW(MAX_PATH, to) != 0; }},
+            {FOLDER_CURRENT, [](wchar_t* to) { return GetCurrentDirectoryW(MAX_PATH, to) != 0; }},
+            {FOLDER_WINDOWS, [](wchar_t* to) { return GetWindowsDirectoryW(to, MAX_PATH) != 0; }},
+            {FOLDER_SYSTEM, [](wchar_t* to) { return GetSystemDirectoryW(to, MAX_PATH) != 0; }},
+            {FOLDER_ALL_PROFILES, nullptr},
+            {FOLDER_USER_PROFILE, nullptr},
+            {FOLDER_DEFAULT_PROFILE, nullptr}};
         for (const auto& folder : folders) {
             CAPTURE(folder.id);
-            wchar_t expected[MAX_PATH];
-            REQUIRE(folder.platform(MAX_PATH, expected));
-            AddBackslash(expected);
-            REQUIRE(GetFolderPath(folder.id, path) == 1);
-            CHECK(Printable(path) == Printable(expected));
+            wchar_t expected[MAX_PATH] = {};
+            const bool given =
+                folder.platform ? folder.platform(expected) : ProfileFolder(folder.id, expected);
+            // Only the plain folders end with a backslash.
+            if (folder.id >= FOLDER_SYSTEM_TEMP)
+                REQUIRE(AddBackslash(expected));
+            wcscpy(path, L"untouched");
+            CHECK(GetFolderPath(folder.id, path) == (given ? 1 : 0));
+            CHECK(Printable(path) == Printable(given ? expected : L"untouched"));
         }
     }
 
@@ -184,11 +205,10 @@ TEST_CASE("GetFolderPath")
     {
         // Folders of the shell's namespace only, which have no path (Wine
         // answers some of them with one).
-        const int virtualFolders[] = {0x1, 0x3, 0x4, 0xA, 0x11, 0x12, 0x31, 0x3D};
+        const std::set<int> virtualFolders = {0x1, 0x3, 0x4, 0xA, 0x11, 0x12, 0x31, 0x3D};
         int known = 0;
         for (int id = 0; id < 0x40; ++id) {
-            if (std::find(std::begin(virtualFolders), std::end(virtualFolders), id) !=
-                std::end(virtualFolders))
+            if (virtualFolders.count(id))
                 continue;
             CAPTURE(id);
             wchar_t expected[MAX_PATH] = {};
@@ -200,35 +220,6 @@ TEST_CASE("GetFolderPath")
             CHECK(SameFolder(path, expected));
         }
         CHECK(known >= 10);
-    }
-
-    SUBCASE("the profile folders as the platform gives them, or none when it gives none")
-    {
-        using ProfileFunction = BOOL(WINAPI*)(LPWSTR, LPDWORD);
-        DynamicLibrary userenv(L"userenv.dll");
-        REQUIRE(userenv.Handle());
-        wchar_t expected[3][MAX_PATH] = {};
-        DWORD sizes[3] = {MAX_PATH, MAX_PATH, MAX_PATH};
-        bool given[3] = {};
-        for (int i : {0, 2}) {
-            auto function = userenv.Symbol<ProfileFunction>(
-                i == 0 ? "GetProfilesDirectoryW" : "GetDefaultUserProfileDirectoryW");
-            given[i] = function && function(expected[i], &sizes[i]);
-        }
-        auto userProfile =
-            userenv.Symbol<decltype(&GetUserProfileDirectoryW)>("GetUserProfileDirectoryW");
-        HANDLE token = nullptr;
-        if (userProfile && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-            ScopedHandle owned(token);
-            given[1] = userProfile(token, expected[1], &sizes[1]) != FALSE;
-        }
-        const int ids[3] = {FOLDER_ALL_PROFILES, FOLDER_USER_PROFILE, FOLDER_DEFAULT_PROFILE};
-        for (int i = 0; i < 3; ++i) {
-            CAPTURE(ids[i]);
-            wcscpy(path, L"untouched");
-            CHECK(GetFolderPath(ids[i], path) == (given[i] ? 1 : 0));
-            CHECK(Printable(path) == Printable(given[i] ? expected[i] : L"untouched"));
-        }
     }
 
     SUBCASE("an unknown id answers 0 and leaves the buffer alone")
@@ -258,9 +249,9 @@ TEST_CASE("FileObject")
     const std::wstring path = folder / L"file.bin";
     FileObject file;
 
-    SUBCASE("mode 6 fails and closes what the object held")
+    SUBCASE("a failed open or mapping releases what the object held")
     {
-        REQUIRE(WriteWholeFile(path, "held"));
+        REQUIRE(WriteWholeFile(path, ""));
         REQUIRE(file.Open(path.c_str(), FILE_MODE_READ));
         CHECK_FALSE(file.Open(path.c_str(), 6));
         CHECK_FALSE(file.IsOpen());
@@ -269,6 +260,9 @@ TEST_CASE("FileObject")
                                        OPEN_EXISTING, 0, nullptr);
         CHECK(exclusive != INVALID_HANDLE_VALUE);
         CloseHandle(exclusive);
+        REQUIRE(file.Open(path.c_str(), FILE_MODE_READ));
+        CHECK(file.Map(0, 0) == nullptr); // an empty file cannot be mapped
+        CHECK_FALSE(file.IsOpen());
     }
 
     SUBCASE("a mode 0 mapping is read-only")
@@ -295,14 +289,6 @@ TEST_CASE("FileObject")
         const char* view = static_cast<const char*>(file.Map(granularity, 16));
         REQUIRE(view);
         CHECK(std::string(view, 4) == "tail");
-    }
-
-    SUBCASE("a failed mapping releases the file")
-    {
-        REQUIRE(WriteWholeFile(path, ""));
-        REQUIRE(file.Open(path.c_str(), FILE_MODE_READ));
-        CHECK(file.Map(0, 0) == nullptr); // an empty file cannot be mapped
-        CHECK_FALSE(file.IsOpen());
     }
 
     file.Close();

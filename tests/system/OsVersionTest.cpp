@@ -1,5 +1,7 @@
 #include <doctest.h>
 
+#include <map>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -40,11 +42,12 @@ std::string Describe(DWORD kernel, DWORD detail = 0)
 
 } // namespace
 
-TEST_CASE("kernel word and name of every known version")
+TEST_CASE("kernel and detail words of every known version, and their descriptions")
 {
+    // Without a version, the words are given and only described.
     struct Row
     {
-        OSVERSIONINFOW version;
+        std::optional<OSVERSIONINFOW> version;
         DWORD kernel;
         DWORD detail;
         const char* name;
@@ -67,48 +70,39 @@ TEST_CASE("kernel word and name of every known version")
         {Nt(6, 1, L"Service Pack 1"), 0x4001, 0x2, "Windows 7"},
         {Nt(6, 2), 0x40001, 0, "Windows 8"},
         {Nt(6, 3), 0x1, 0, "unknown nt kernel 0x1"},
+        {std::nullopt, OS_CE | OS_CE50, 0, "Windows CE 5.0"},
+        {std::nullopt, OS_CE, 0, "unknown ce kernel 0x8"},
+        {std::nullopt, 0, 0, "unknown 0x0"},
+        {std::nullopt, 0x20000, 0, "unknown 0x20000"},
+        // Unknown versions carry no suffixes.
+        {std::nullopt, OS_NT, OS_DETAIL_SERVER | OS_DETAIL_ENTERPRISE, "unknown nt kernel 0x1"},
+        {std::nullopt, 0x4001, OS_DETAIL_ENTERPRISE | OS_DETAIL_REMOTE_SESSION,
+         "Windows 7 [Enterprise] [TerminalSession]"},
+        {std::nullopt, 0x4001, OS_SP1 | OS_SP2 | OS_SP3 | OS_DETAIL_STARTER | OS_DETAIL_SERVER_R2,
+         "Windows 7"},
+        {std::nullopt, 0x1001, OS_DETAIL_SERVER | OS_DETAIL_ADVANCED_SERVER,
+         "Windows Server 2003 [Server]"},
+        {std::nullopt, 0x201, OS_DETAIL_PE_BUILDER | OS_DETAIL_MININT, "Windows XP [PE Builder]"},
+        {std::nullopt, 0x2001, OS_DETAIL_MEDIA_CENTER | OS_DETAIL_MEDIA_CENTER_VISTA,
+         "Windows Vista [MediaCenter Vista]"},
+        {std::nullopt, 0x201, OS_DETAIL_MEDIA_CENTER | OS_DETAIL_TABLET_PC,
+         "Windows XP [TabletPC] [MediaCenter]"},
+        {std::nullopt, 0x101,
+         OS_DETAIL_DOMAIN_CONTROLLER | OS_DETAIL_DATACENTER | OS_DETAIL_FUNDAMENTALS,
+         "Windows 2000 [Datacenter] [Domain Controller] [Fundamentals for Legacy PCs]"},
     };
     for (const Row& row : rows) {
-        OsVersionCode code = OsKernelFor(row.version);
         CAPTURE(row.name);
-        CHECK(OsKernelWord(code) == row.kernel);
-        CHECK(OsDetailWord(code) == row.detail);
-        CHECK(Describe(OsKernelWord(code), OsDetailWord(code)) == row.name);
+        if (row.version) {
+            const OsVersionCode code = OsKernelFor(*row.version);
+            CHECK(OsKernelWord(code) == row.kernel);
+            CHECK(OsDetailWord(code) == row.detail);
+        }
+        CHECK(Describe(row.kernel, row.detail) == row.name);
     }
     CHECK(OsKernelFor(MakeVersion(3, 6, 1)) == 0);
     // More than one service-pack text may occur.
     CHECK(OsDetailWord(OsKernelFor(Nt(5, 1, L"Service Pack 2, Service Pack 3"))) == 0xC);
-}
-
-TEST_CASE("descriptions of kernel and detail words")
-{
-    struct Row
-    {
-        DWORD kernel;
-        DWORD detail;
-        const char* name;
-    };
-    const Row rows[] = {
-        {OS_CE | OS_CE50, 0, "Windows CE 5.0"},
-        {OS_CE, 0, "unknown ce kernel 0x8"},
-        {0, 0, "unknown 0x0"},
-        {0x20000, 0, "unknown 0x20000"},
-        // Unknown versions carry no suffixes.
-        {OS_NT, OS_DETAIL_SERVER | OS_DETAIL_ENTERPRISE, "unknown nt kernel 0x1"},
-        {0x4001, OS_DETAIL_ENTERPRISE | OS_DETAIL_REMOTE_SESSION,
-         "Windows 7 [Enterprise] [TerminalSession]"},
-        {0x4001, OS_SP1 | OS_SP2 | OS_SP3 | OS_DETAIL_STARTER | OS_DETAIL_SERVER_R2, "Windows 7"},
-        {0x1001, OS_DETAIL_SERVER | OS_DETAIL_ADVANCED_SERVER, "Windows Server 2003 [Server]"},
-        {0x201, OS_DETAIL_PE_BUILDER | OS_DETAIL_MININT, "Windows XP [PE Builder]"},
-        {0x2001, OS_DETAIL_MEDIA_CENTER | OS_DETAIL_MEDIA_CENTER_VISTA,
-         "Windows Vista [MediaCenter Vista]"},
-        {0x201, OS_DETAIL_MEDIA_CENTER | OS_DETAIL_TABLET_PC,
-         "Windows XP [TabletPC] [MediaCenter]"},
-        {0x101, OS_DETAIL_DOMAIN_CONTROLLER | OS_DETAIL_DATACENTER | OS_DETAIL_FUNDAMENTALS,
-         "Windows 2000 [Datacenter] [Domain Controller] [Fundamentals for Legacy PCs]"},
-    };
-    for (const Row& row : rows)
-        CHECK(Describe(row.kernel, row.detail) == row.name);
     // Every suffix at once gives the longest text, which still fits.
     wchar_t buffer[OS_DESCRIPTION_CAPACITY + 1];
     buffer[OS_DESCRIPTION_CAPACITY] = L'#';
@@ -121,12 +115,13 @@ TEST_CASE("descriptions of kernel and detail words")
 TEST_CASE("detail bits from edition facts: every suite bit, product type and fact")
 {
     OSVERSIONINFOEXW extended = {};
+    extended.wProductType = VER_NT_WORKSTATION;
     OsEditionFacts facts;
     facts.extended = &extended;
 
     // Each of the sixteen suite bits alone, on a workstation: these count,
     // the others not.
-    const std::pair<WORD, DWORD> counted[] = {
+    const std::map<WORD, DWORD> counted = {
         {VER_SUITE_SMALLBUSINESS, OS_DETAIL_SERVER},
         {VER_SUITE_ENTERPRISE, OS_DETAIL_SERVER | OS_DETAIL_ENTERPRISE},
         {VER_SUITE_TERMINAL, OS_DETAIL_TERMINAL_SERVICES},
@@ -136,19 +131,14 @@ TEST_CASE("detail bits from edition facts: every suite bit, product type and fac
         {VER_SUITE_STORAGE_SERVER, OS_DETAIL_STORAGE_SERVER},
         {VER_SUITE_WH_SERVER, OS_DETAIL_HOME_SERVER},
     };
-    extended.wProductType = 1;
     for (int bit = 0; bit < 16; ++bit) {
         CAPTURE(bit);
         extended.wSuiteMask = static_cast<WORD>(1u << bit);
-        DWORD expected = 0;
-        for (const auto& [suite, detail] : counted) {
-            if (suite == extended.wSuiteMask)
-                expected = detail;
-        }
-        CHECK(OsDetailBitsFor(facts) == expected);
+        const auto found = counted.find(extended.wSuiteMask);
+        CHECK(OsDetailBitsFor(facts) == (found == counted.end() ? 0 : found->second));
     }
     // Terminal services count only without the single-user flag.
-    extended.wSuiteMask = 0x10 | 0x100;
+    extended.wSuiteMask = VER_SUITE_TERMINAL | VER_SUITE_SINGLEUSERTS;
     CHECK(OsDetailBitsFor(facts) == 0);
     extended.wSuiteMask = 0xFFFF;
     CHECK(OsDetailBitsFor(facts) ==
@@ -156,13 +146,10 @@ TEST_CASE("detail bits from edition facts: every suite bit, product type and fac
            OS_DETAIL_HOME_EDITION | OS_DETAIL_STORAGE_SERVER | OS_DETAIL_HOME_SERVER));
 
     extended.wSuiteMask = 0;
-    const std::pair<BYTE, DWORD> productTypes[] = {
-        {1, 0}, {2, OS_DETAIL_DOMAIN_CONTROLLER}, {3, 0}};
-    for (const auto& type : productTypes) {
-        extended.wProductType = type.first;
-        CHECK(OsDetailBitsFor(facts) == type.second);
-    }
-    extended.wProductType = 1;
+    extended.wProductType = VER_NT_DOMAIN_CONTROLLER;
+    CHECK(OsDetailBitsFor(facts) == OS_DETAIL_DOMAIN_CONTROLLER);
+    extended.wProductType = VER_NT_SERVER;
+    CHECK(OsDetailBitsFor(facts) == 0);
 
     const std::pair<const wchar_t*, DWORD> productTypeTexts[] = {
         {L"servernt", OS_DETAIL_SERVER}, {L"LANMANNT", OS_DETAIL_ADVANCED_SERVER}, {L"winnt", 0}};
@@ -203,7 +190,7 @@ TEST_CASE("detail bits from edition facts: every suite bit, product type and fac
     }
 }
 
-TEST_CASE("at-least test on NT systems")
+TEST_CASE("the at-least test on every kind of system")
 {
     const OsVersionCode xpWithSp2 = MakeOsVersionCode(OS_WINXP, OS_SP2);
     struct Row
@@ -230,41 +217,36 @@ TEST_CASE("at-least test on NT systems")
         // An NT older than every listed version is none of them.
         {Nt(3, 51), OS_WIN8, 0},
         {Nt(3, 51), OS_NT4, 0},
+        // DOS-based versions other than 4.x, Win32s and unknown platforms.
+        {MakeVersion(1, 3, 95), OS_WIN95, 0},
+        {MakeVersion(0, 3, 10), OS_WIN31, 1},
+        {MakeVersion(0, 3, 10), OS_DOS | OS_NT, 0},
+        {MakeVersion(3, 6, 0), OS_NT | OS_CE, 0},
     };
     for (const Row& row : rows) {
+        CAPTURE(row.version.dwPlatformId);
         CAPTURE(row.version.dwMajorVersion);
         CAPTURE(row.version.dwMinorVersion);
         CHECK(OsSatisfies(row.version, row.wanted) == row.satisfied);
     }
-}
 
-TEST_CASE("at-least test on DOS-based and other systems")
-{
-    struct Row
-    {
-        OSVERSIONINFOW version;
-        DWORD satisfied;
+    // Each DOS-based 4.x version against each DOS bit: the bits it satisfies.
+    const std::pair<OSVERSIONINFOW, DWORD> dosVersions[] = {
+        {Dos(0), OS_WIN95},
+        {Dos(0, L" B"), OS_WIN95 | OS_WIN95_OSR2},
+        {Dos(10), OS_WIN95 | OS_WIN98},
+        {Dos(10, L" A"), OS_WIN95 | OS_WIN98 | OS_WIN98_SE},
+        {Dos(90), OS_WIN95 | OS_WIN98 | OS_WINME | OS_WIN95_OSR2 | OS_WIN98_SE},
     };
-    const Row rows[] = {
-        {Dos(0), 0x10},
-        {Dos(0, L" B"), 0x10 | 0x400},
-        {Dos(10), 0x10 | 0x20},
-        {Dos(10, L" A"), 0x10 | 0x20 | 0x800},
-        {Dos(90), 0x10 | 0x20 | 0x40 | 0x400 | 0x800},
-    };
-    const DWORD dosBits[] = {0x10, 0x20, 0x40, 0x400, 0x800};
-    for (const Row& row : rows) {
-        CHECK(OsSatisfies(row.version, OS_DOS) == 1);
-        CHECK(OsSatisfies(row.version, OS_NT | OS_WIN7) == 0);
-        for (DWORD bit : dosBits) {
+    for (const auto& [version, satisfied] : dosVersions) {
+        CAPTURE(version.dwMinorVersion);
+        CHECK(OsSatisfies(version, OS_DOS) == 1);
+        CHECK(OsSatisfies(version, OS_NT | OS_WIN7) == 0);
+        for (DWORD bit : {OS_WIN95, OS_WIN98, OS_WINME, OS_WIN95_OSR2, OS_WIN98_SE}) {
             CAPTURE(bit);
-            CHECK(OsSatisfies(row.version, bit) == ((row.satisfied & bit) ? 1 : 0));
+            CHECK(OsSatisfies(version, bit) == ((satisfied & bit) ? 1 : 0));
         }
     }
-    CHECK(OsSatisfies(MakeVersion(1, 3, 95), OS_WIN95) == 0);
-    CHECK(OsSatisfies(MakeVersion(0, 3, 10), OS_WIN31) == 1);
-    CHECK(OsSatisfies(MakeVersion(0, 3, 10), OS_DOS | OS_NT) == 0);
-    CHECK(OsSatisfies(MakeVersion(3, 6, 0), OS_NT | OS_CE) == 0);
 }
 
 TEST_CASE("the running system")
