@@ -213,7 +213,8 @@ struct DesktopFiles
 
 } // namespace
 
-TEST_CASE("Start asks the server on the weekly schedule, in the plain and the inventory form")
+TEST_CASE("Start asks the server on the weekly schedule, in the plain and the inventory form, "
+          "and removes a program download left unfinished")
 {
     UpdaterSetup setup;
     setup.Serve(Answer("1.00", ""));
@@ -237,8 +238,15 @@ TEST_CASE("Start asks the server on the weekly schedule, in the plain and the in
         CHECK_FALSE(setup.Scheduled());
         CHECK(LastCheck() == 0);
         CHECK(setup.Scheduled());
+        // A program download that closing cut short goes at the next check.
+        wchar_t module[MAX_PATH];
+        REQUIRE(GetModuleFileNameW(nullptr, module, MAX_PATH));
+        WideString unfinished;
+        REQUIRE(DecorateFileName(module, L"_new", unfinished));
+        REQUIRE(WriteWholeFile(unfinished.Data(), "half a program"));
         setup.base = setup.server.Url(L"/data/update.php");
         setup.Forced();
+        CHECK_FALSE(Exists(unfinished.Data()));
         CHECK_MESSAGE(unexpected.Dialogs().empty(), "the running version was offered");
     }
     std::vector<RecordedRequest> requests = setup.server.Requests();
@@ -513,17 +521,4 @@ TEST_CASE("A check ends without a question or a decline when its updater or its 
     REQUIRE(closedAfterMs >= 0);
     CHECK(closedAfterMs < 3000);
     CHECK(answerer.Dialogs().empty());
-}
-
-TEST_CASE("A program download that closing cut short is removed at the next check")
-{
-    UpdaterSetup setup;
-    setup.Serve(Answer("1.00", ""));
-    wchar_t module[MAX_PATH];
-    REQUIRE(GetModuleFileNameW(nullptr, module, MAX_PATH));
-    WideString unfinished;
-    REQUIRE(DecorateFileName(module, L"_new", unfinished));
-    REQUIRE(WriteWholeFile(unfinished.Data(), "half a program"));
-    setup.Forced();
-    CHECK_FALSE(Exists(unfinished.Data()));
 }
