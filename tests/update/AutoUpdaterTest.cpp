@@ -158,13 +158,13 @@ struct UpdaterSetup
         REQUIRE(updater.Start(window.Handle(), options));
         REQUIRE(updater.Wait(kPatienceMs));
     }
-    // A forced check of an answer that arrives slowly, under way once the
-    // server has seen its request.
-    void StartSlowCheck(const std::string& body)
+    // A check of an answer that arrives slowly, under way once the server
+    // has seen its request.
+    void StartSlowCheck(const std::string& body, HWND owner, const UpdateCheckOptions& options)
     {
         server.Clear();
         REQUIRE(server.Answer(SlowAnswer(body, 0)));
-        REQUIRE(updater.Start(window.Handle(), Options()));
+        REQUIRE(updater.Start(owner, options));
         REQUIRE(WaitForRequest());
     }
     bool WaitForRequest()
@@ -457,7 +457,7 @@ TEST_CASE("Ticking the box again during a check waits for it and still shows its
     UpdaterSetup setup;
     // A third answer, for a question of a nested check that should not exist.
     DialogAnswerer answerer({IDNO, IDNO, IDNO});
-    setup.StartSlowCheck(Answer("1.05", "<files/>"));
+    setup.StartSlowCheck(Answer("1.05", "<files/>"), setup.window.Handle(), setup.Options());
     // The second Start waits for the first check with messages flowing: the
     // first check's question is answered during that wait, and the posted
     // message ticks the box once more in the middle of it.
@@ -491,12 +491,10 @@ TEST_CASE("A check ends without a question or a decline when its updater or its 
 
     // The window goes while the answer arrives, to a check that is due.
     RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
-    setup.server.Clear();
-    REQUIRE(setup.server.Answer(SlowAnswer(Answer("1.05", "<files/>"))));
     {
         TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
-        REQUIRE(setup.updater.Start(window.Handle(), setup.Options(kKey, L"LastCheck")));
-        REQUIRE(setup.WaitForRequest());
+        setup.StartSlowCheck(Answer("1.05", "<files/>"), window.Handle(),
+                             setup.Options(kKey, L"LastCheck"));
     }
     REQUIRE(setup.updater.Wait(kPatienceMs));
     CHECK(setup.updater.Result() == 0);
