@@ -267,8 +267,7 @@ TEST_CASE("Names that leave the application folder, or meet in any spelling, thr
         {L"name='a.txt' zip='notes.txt'", L"name='notes_new.txt'"},
     };
     for (const auto& entries : refused) {
-        CAPTURE(entries[0]);
-        CAPTURE(entries[1]);
+        INFO(Narrow(entries[0] + L" " + entries[1]));
         CHECK_FALSE(setup.Run(Entry(entries[0], url) +
                               (entries[1].empty() ? L"" : Entry(entries[1], url))));
     }
