@@ -298,7 +298,8 @@ TEST_CASE("Answers that offer nothing end the check without a question")
     CHECK(answerer.Dialogs().empty());
 }
 
-TEST_CASE("A declined version is not offered again by the schedule, but by a forced check")
+TEST_CASE("A declined version is not offered again by the schedule, but by a forced check; a "
+          "help link adds a Help button, but WM_HELP never runs a program the answer names")
 {
     UpdaterSetup setup;
     setup.Serve(Answer("1.05", "<files/>"));
@@ -318,20 +319,9 @@ TEST_CASE("A declined version is not offered again by the schedule, but by a for
         CHECK(setup.UpdateRequests() == 2);
         CHECK(answerer.Dialogs().empty());
     }
-    {
-        DialogAnswerer answerer({IDNO});
-        setup.Forced();
-        CHECK(answerer.Dialogs().size() == 1);
-    }
-}
-
-TEST_CASE("The help link adds a Help button, but WM_HELP never runs a program the answer names")
-{
-    UpdaterSetup setup;
     TempFolder folder{L"tessel-help"};
-    std::wstring marker = folder / L"tessel-update-marker.txt";
-    REQUIRE(WriteWholeFile(folder / L"help.cmd", kMarkerProgram));
-    std::wstring help = folder / L"help.cmd";
+    const std::wstring help = folder / L"help.cmd";
+    REQUIRE(WriteWholeFile(help, kMarkerProgram));
     setup.Serve(Answer("1.05", "<help>" + Narrow(help) + "</help>"));
     {
         DialogAnswerer answerer({IDNO}, {}, true);
@@ -340,7 +330,7 @@ TEST_CASE("The help link adds a Help button, but WM_HELP never runs a program th
         CHECK(answerer.Dialogs()[0].hasHelp);
     }
     PumpMessagesFor(1000);
-    CHECK_FALSE(Exists(marker));
+    CHECK_FALSE(Exists(folder / L"tessel-update-marker.txt"));
 }
 
 TEST_CASE("After the files, an empty restart text restarts without asking")
