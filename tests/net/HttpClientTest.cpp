@@ -162,10 +162,6 @@ struct Transfer
     {
         return Download(client, server.Url(L"/file"), target, log, limit, status);
     }
-    int Text(WideString& text, ULONGLONG limit = 0)
-    {
-        return GetText(client, server.Url(L"/"), text, limit);
-    }
 };
 
 } // namespace
@@ -265,7 +261,7 @@ TEST_CASE_FIXTURE(Transfer, "DownloadToFile keeps only complete files, GetText o
         REQUIRE(server.Clear());
         REQUIRE(server.Answer(answer));
         WideString text;
-        CHECK(Text(text) == row.textResult);
+        CHECK(GetText(client, server.Url(L"/"), text) == row.textResult);
         CHECK((TextBytes(text) == (row.textResult ? body : "")));
         DeleteFileW(target.c_str());
         if (row.resume)
@@ -277,7 +273,7 @@ TEST_CASE_FIXTURE(Transfer, "DownloadToFile keeps only complete files, GetText o
         CHECK((ReadWholeFile(target) == (kept.empty() ? "<missing>" : kept)));
     }
     WideString text;
-    REQUIRE(Text(text, 10) == 1);
+    REQUIRE(GetText(client, server.Url(L"/"), text, 10) == 1);
     CHECK(TextBytes(text) == body.substr(0, 10));
 }
 
@@ -585,47 +581,42 @@ int SecureTransfers(HttpTestServer& server, const std::wstring& target)
 
 } // namespace
 
-TEST_CASE("HTTPS: only a trusted certificate for this host and time carries a transfer, and "
-          "what a redirect brings over plain HTTP is not taken")
+// The fixture's own server plays the plain one that a redirect leads to.
+TEST_CASE_FIXTURE(Transfer, "HTTPS: only a trusted certificate for this host and time carries a "
+                            "transfer, and what a redirect brings over plain HTTP is not taken")
 {
-    HttpTestServer* server = SharedHttpsServer();
-    REQUIRE_MESSAGE(server, "no https test server, or its CA could not be trusted");
-    REQUIRE(server->Clear());
-    TempFolder folder{L"tessel-http"};
-    const std::wstring target = folder / L"download.bin";
-    REQUIRE(server->Answer(Scripted(200, "over tls", 0)));
-
-    CHECK(SecureTransfers(*server, target) == 3);
+    HttpTestServer* secure = SharedHttpsServer();
+    REQUIRE_MESSAGE(secure, "no https test server, or its CA could not be trusted");
+    REQUIRE(secure->Clear());
+    REQUIRE(secure->Answer(Scripted(200, "over tls", 0)));
+    CHECK(SecureTransfers(*secure, target) == 3);
     CHECK(ReadWholeFile(target) == "over tls");
-    CHECK(server->Requests().size() == 3);
+    CHECK(secure->Requests().size() == 3);
 
     // The request reaches the server only after the certificate was
     // accepted, so nothing at all arrives here for the others.
     for (const char* certificate : {TestCertificate::kSelfSigned, TestCertificate::kUnknownCa,
                                     TestCertificate::kWrongName, TestCertificate::kExpired}) {
         CAPTURE(certificate);
-        REQUIRE(server->Clear());
-        REQUIRE(server->Present(certificate));
-        REQUIRE(server->Answer(Scripted(200, "over tls", 0)));
+        REQUIRE(secure->Clear());
+        REQUIRE(secure->Present(certificate));
+        REQUIRE(secure->Answer(Scripted(200, "over tls", 0)));
         REQUIRE(WriteWholeFile(target, "previous version"));
-        CHECK(SecureTransfers(*server, target) == 0);
+        CHECK(SecureTransfers(*secure, target) == 0);
         CHECK(ReadWholeFile(target) == "previous version");
-        CHECK(server->Requests().empty());
+        CHECK(secure->Requests().empty());
     }
 
-    HttpTestServer plain;
-    REQUIRE(plain.IsRunning());
-    REQUIRE(plain.Answer(Scripted(200, "in the clear", 0)));
-    REQUIRE(server->Clear());
+    REQUIRE(server.Answer(Scripted(200, "in the clear", 0)));
+    REQUIRE(secure->Clear());
     ScriptedAnswer redirect = Scripted(302, "", 0);
-    redirect.headers.push_back("Location: " + Narrow(plain.Url(L"/secret")));
-    REQUIRE(server->Answer(redirect));
+    redirect.headers.push_back("Location: " + Narrow(server.Url(L"/secret")));
+    REQUIRE(secure->Answer(redirect));
     REQUIRE(DeleteFileW(target.c_str()));
-    HttpClient client;
     WideString text;
-    CHECK(GetText(client, server->Url(L"/secret"), text) == 0);
+    CHECK(GetText(client, secure->Url(L"/secret"), text) == 0);
     CHECK(text.IsEmpty());
-    CHECK(Download(client, server->Url(L"/file"), target) == 0);
+    CHECK(Download(client, secure->Url(L"/file"), target) == 0);
     CHECK_FALSE(Exists(target));
-    REQUIRE(server->Clear());
+    REQUIRE(secure->Clear());
 }
