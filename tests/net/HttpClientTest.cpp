@@ -21,7 +21,6 @@ using namespace update_test;
 
 namespace {
 
-const DWORD kNoTimeout = static_cast<DWORD>(-1);
 const wchar_t kMissingFolder[] = L"C:\\no such folder\\file.bin";
 
 std::string EveryByte(size_t size)
@@ -37,6 +36,18 @@ std::string Bytes(const HttpMemoryBlock& block)
 {
     return std::string(reinterpret_cast<const char*>(block.Data()),
                        static_cast<size_t>(block.Size()));
+}
+
+// The text's units as bytes; a unit beyond one byte (a byte widened with
+// its sign) shows as a marker that no body holds.
+std::string TextBytes(const WideString& text)
+{
+    std::string bytes;
+    for (unsigned i = 0; i < text.Length(); ++i) {
+        const wchar_t unit = text.Data()[i];
+        bytes += unit < 0x100 ? std::string(1, static_cast<char>(unit)) : "<wide unit>";
+    }
+    return bytes;
 }
 
 int GetText(HttpClient& client, const std::wstring& url, WideString& text, ULONGLONG limit = 0)
@@ -104,12 +115,13 @@ struct CallbackLog
             *static_cast<HttpMemoryBlock**>(argument) = block;
         } else if (code == HTTP_CB_ADD_HEADERS && extraHeader) {
             auto* access = static_cast<HttpHeaderAccess*>(argument);
-            access->addHeaders(access->request, extraHeader, kNoTimeout, HTTP_ADDREQ_FLAG_ADD);
+            access->addHeaders(access->request, extraHeader, static_cast<DWORD>(-1),
+                               HTTP_ADDREQ_FLAG_ADD);
         }
     }
 };
 
-int Download(HttpClient& client, HttpTestServer& server, const std::wstring& target,
+int Download(HttpClient& client, const std::wstring& url, const std::wstring& target,
              CallbackLog* log = nullptr, ULONGLONG limit = 0, DWORD* status = nullptr)
 {
     DownloadOptions options;
@@ -119,7 +131,8 @@ int Download(HttpClient& client, HttpTestServer& server, const std::wstring& tar
     options.userValue = log;
     options.headers = L"Accept: */*\r\n\r\n";
     options.statusOut = status;
-    return client.DownloadToFile(server.Url(L"/file").c_str(), target.c_str(), options);
+    options.connectTimeout = 2000;
+    return client.DownloadToFile(url.c_str(), target.c_str(), options);
 }
 
 // A request to the test server (HTTP or FTP), told to the log when given.
@@ -144,6 +157,11 @@ struct Transfer
     const std::wstring target = folder / L"download.bin";
 
     Transfer() { REQUIRE(server.IsRunning()); }
+    // The server's /file into the target.
+    int Fetch(CallbackLog* log = nullptr, ULONGLONG limit = 0, DWORD* status = nullptr)
+    {
+        return Download(client, server.Url(L"/file"), target, log, limit, status);
+    }
 };
 
 } // namespace
@@ -160,249 +178,223 @@ TEST_CASE("Acquire and Release nest")
     CHECK(client.Release() == 0);
 }
 
-TEST_CASE_FIXTURE(Transfer, "Empty, missing and unreachable answers")
+TEST_CASE_FIXTURE(Transfer, "An empty body, a 404 or nobody listening: no text and no file, and "
+                            "a file already there stays as it was")
 {
-    WideString text(L"stale");
-
-    SUBCASE("a 200 with an empty body")
+    const struct
     {
-        REQUIRE(server.Answer(Scripted(200, "", 0)));
-        CHECK(GetText(client, server.Url(L"/"), text) == 0);
-        CHECK(text.IsEmpty());
-        CHECK(Download(client, server, target) == 0);
-        CHECK_FALSE(Exists(target));
-        HttpRequest request = RequestTo(server, L"/empty");
-        request.responseText = &text;
-        CHECK(client.Request(request) == 1);
-    }
-    SUBCASE("a 404 creates no file and leaves an existing one alone")
-    {
-        REQUIRE(server.Answer(Scripted(404, "not here", 0)));
-        CHECK(GetText(client, server.Url(L"/"), text) == 0);
+        const char* what;
+        int status; // 0: nobody listens
+        const char* body;
+    } cases[] = {{"an empty 200", 200, ""}, {"a 404", 404, "not here"}, {"nobody", 0, ""}};
+    for (const auto& row : cases) {
+        INFO(std::string(row.what));
+        REQUIRE(server.Clear());
+        REQUIRE(server.Answer(Scripted(row.status, row.body, 0)));
+        const std::wstring url = row.status ? server.Url(L"/file") : L"http://127.0.0.1:1/file";
+        WideString text(L"stale");
+        CHECK(GetText(client, url, text) == 0);
         CHECK(text.IsEmpty());
         DWORD status = 0;
-        CHECK(Download(client, server, target, nullptr, 0, &status) == 0);
-        CHECK(status == 404);
+        CHECK(Download(client, url, target, nullptr, 0, &status) == 0);
+        CHECK((status == static_cast<DWORD>(row.status) || !row.status));
         CHECK_FALSE(Exists(target));
+        // Only a transfer that fails before the body leaves an old file.
+        if (row.status == 200)
+            continue;
         REQUIRE(WriteWholeFile(target, "previous version"));
-        CHECK(Download(client, server, target, nullptr, 0, &status) == 0);
+        CHECK(Download(client, url, target) == 0);
         CHECK(ReadWholeFile(target) == "previous version");
+        REQUIRE(DeleteFileW(target.c_str()));
     }
-    SUBCASE("nobody listening")
-    {
-        DownloadOptions options;
-        options.headerLength = 0;
-        options.connectTimeout = 2000;
-        CHECK(client.DownloadToFile(L"http://127.0.0.1:1/file", target.c_str(), options) == 0);
-        CHECK_FALSE(Exists(target));
-        CHECK(GetText(client, L"http://127.0.0.1:1/", text) == 0);
-    }
-}
-
-TEST_CASE_FIXTURE(Transfer, "GetText: a large body arrives whole, byte for byte, or up to a limit")
-{
-    const std::string body = EveryByte(200 * 1024);
-    REQUIRE(server.Answer(Scripted(200, body, 0)));
+    // Request counts an empty body as read.
+    HttpRequest request = RequestTo(server, L"/empty");
     WideString text;
-
-    REQUIRE(GetText(client, server.Url(L"/"), text) == 1);
-    REQUIRE(text.Length() == body.size());
-    size_t widenedAsIs = 0;
-    for (size_t i = 0; i < body.size(); ++i) {
-        widenedAsIs += text.Data()[i] == static_cast<unsigned char>(body[i]);
-    }
-    CHECK(widenedAsIs == body.size());
-    REQUIRE(GetText(client, server.Url(L"/"), text, 10) == 1);
-    CHECK(LowBytes(text.Data(), text.Length()) == body.substr(0, 10));
+    request.responseText = &text;
+    REQUIRE(server.Answer(Scripted(200, "", 0)));
+    CHECK(client.Request(request) == 1);
 }
 
-TEST_CASE_FIXTURE(Transfer, "DownloadToFile keeps only complete files")
+TEST_CASE_FIXTURE(Transfer, "DownloadToFile keeps only complete files, GetText only whole "
+                            "texts, byte for byte")
+{
+    // Long enough for several of GetText's reads.
+    const std::string body = EveryByte(200 * 1024);
+    constexpr long long kAuto = ScriptedAnswer::kAutoLength;
+    constexpr long long kNone = ScriptedAnswer::kNoLength;
+    const struct
+    {
+        const char* what;
+        int status;
+        long long length;
+        unsigned chunkSize;
+        unsigned chunkDelayMs;
+        long long resetAfter;
+        ULONGLONG limit;    // the download's
+        int refuse;         // the download callback's code to refuse
+        int resume;         // appends to a file "head:"
+        int textResult;     // GetText's, without a limit
+        int downloadResult; // a failed download leaves no file
+    } cases[] = {
+        {"slow chunks", 200, kAuto, 7000, 20, -1, 0, -1, 0, 1, 1},
+        {"no announced length", 200, kNone, 0, 0, -1, 0, -1, 0, 1, 1},
+        // The pause lets the client take the headers and the first bytes
+        // before the reset, which discards whatever it has not read.
+        {"a reset in the middle", 200, kAuto, 20000, 300, 20000, 0, -1, 0, 0, 0},
+        {"an end before the announced length", 200, 300000, 0, 0, -1, 0, -1, 0, 0, 0},
+        {"an announced length beyond the limit", 200, kAuto, 0, 0, -1, 1000, -1, 0, 1, 0},
+        {"a body as long as the limit", 200, kAuto, 0, 0, -1, 200 * 1024, -1, 0, 1, 1},
+        {"a body that runs on beyond the limit", 200, kNone, 0, 0, -1, 1000, -1, 0, 1, 0},
+        {"a callback that stops the writing", 200, kAuto, 0, 0, -1, 0, DOWNLOAD_CB_WRITTEN, 0, 1,
+         0},
+        {"resumed", 206, kAuto, 0, 0, -1, 0, -1, 1, 1, 1},
+    };
+    CallbackLog log;
+    log.download = true;
+    for (const auto& row : cases) {
+        INFO(std::string(row.what));
+        ScriptedAnswer answer = Scripted(row.status, body, 0);
+        answer.length = row.length;
+        answer.chunkSize = row.chunkSize;
+        answer.chunkDelayMs = row.chunkDelayMs;
+        answer.resetAfter = row.resetAfter;
+        REQUIRE(server.Clear());
+        REQUIRE(server.Answer(answer));
+        WideString text;
+        CHECK(GetText(client, server.Url(L"/"), text) == row.textResult);
+        CHECK((TextBytes(text) == (row.textResult ? body : "")));
+        DeleteFileW(target.c_str());
+        if (row.resume)
+            REQUIRE(WriteWholeFile(target, "head:"));
+        log.refuse = row.refuse;
+        log.resume = row.resume;
+        CHECK(Fetch(&log, row.limit) == row.downloadResult);
+        const std::string kept = row.downloadResult ? (row.resume ? "head:" : "") + body : "";
+        CHECK((ReadWholeFile(target) == (kept.empty() ? "<missing>" : kept)));
+    }
+    WideString text;
+    REQUIRE(GetText(client, server.Url(L"/"), text, 10) == 1);
+    CHECK(TextBytes(text) == body.substr(0, 10));
+}
+
+TEST_CASE_FIXTURE(Transfer, "DownloadToFile's callback sees the headers, renames the target and "
+                            "may keep a partial file")
 {
     const std::string body = EveryByte(50000);
     ScriptedAnswer answer = Scripted(200, body);
+    answer.headers = {"Content-Disposition: attachment; filename=\"Tessel.exe\"",
+                      "Content-Type: application/x-msdownload"};
+    REQUIRE(server.Answer(answer));
     CallbackLog log;
     log.download = true;
+    const std::wstring renamed = folder / L"renamed.bin";
+    log.renameTo = renamed;
+    CHECK(Fetch(&log) == 1);
+    CHECK(log.texts == std::map<int, std::wstring>{
+                           {DOWNLOAD_CB_DISPOSITION, L"attachment; filename=\"Tessel.exe\""},
+                           {DOWNLOAD_CB_CONTENT_TYPE, L"application/x-msdownload"},
+                           {DOWNLOAD_CB_FINAL_URL, server.Url(L"/file")}});
+    CHECK(log.numbers == std::map<int, ULONGLONG>{{DOWNLOAD_CB_LENGTH, body.size()},
+                                                  {DOWNLOAD_CB_WRITTEN, body.size()}});
+    CHECK(log.codes.back() == DOWNLOAD_CB_DONE);
+    CHECK_FALSE(Exists(target));
+    CHECK(ReadWholeFile(renamed) == body);
 
-    SUBCASE("the whole body, in slow chunks or with no announced length")
-    {
-        ScriptedAnswer slow = answer;
-        slow.chunkSize = 7000;
-        slow.chunkDelayMs = 20;
-        ScriptedAnswer unannounced = answer;
-        unannounced.length = ScriptedAnswer::kNoLength;
-        for (const ScriptedAnswer& whole : {slow, unannounced}) {
-            REQUIRE(server.Answer(whole));
-            CHECK(Download(client, server, target) == 1);
-            CHECK(ReadWholeFile(target) == body);
-        }
-    }
-    SUBCASE("a reset in the middle, or an end before the announced length, fails GetText and "
-            "leaves no file")
-    {
-        // The pause lets the client take the headers and the first bytes
-        // before the reset, which discards whatever it has not read.
-        ScriptedAnswer reset = answer;
-        reset.resetAfter = reset.chunkSize = 20000;
-        reset.chunkDelayMs = 300;
-        ScriptedAnswer endsEarly = answer;
-        endsEarly.length = 90000;
-        for (ScriptedAnswer cut : {reset, endsEarly}) {
-            CAPTURE(cut.length);
-            cut.times = 2;
-            REQUIRE(server.Answer(cut));
-            WideString text;
-            CHECK(GetText(client, server.Url(L"/"), text) == 0);
-            CHECK(text.IsEmpty());
-            CHECK(Download(client, server, target) == 0);
-            CHECK_FALSE(Exists(target));
-        }
-    }
-    SUBCASE("an answer longer than the byte limit is not taken for the whole")
-    {
-        answer.times = 2;
-        REQUIRE(server.Answer(answer));
-        CHECK(Download(client, server, target, nullptr, 1000) == 0);
-        CHECK(Download(client, server, target, nullptr, 50000) == 1);
-        CHECK(ReadWholeFile(target) == body);
-        answer.length = ScriptedAnswer::kNoLength;
-        REQUIRE(server.Answer(answer));
-        CHECK(Download(client, server, target, nullptr, 1000) == 0);
-        CHECK_FALSE(Exists(target));
-    }
-    SUBCASE("the callback sees the headers, renames the target, may keep a partial file")
-    {
-        const std::wstring renamed = folder / L"renamed.bin";
-        answer.headers = {"Content-Disposition: attachment; filename=\"Tessel.exe\"",
-                          "Content-Type: application/x-msdownload"};
-        REQUIRE(server.Answer(answer));
-        log.renameTo = renamed;
-        CHECK(Download(client, server, target, &log) == 1);
-        CHECK(log.texts[DOWNLOAD_CB_DISPOSITION] == L"attachment; filename=\"Tessel.exe\"");
-        CHECK(log.texts[DOWNLOAD_CB_CONTENT_TYPE] == L"application/x-msdownload");
-        CHECK(log.texts[DOWNLOAD_CB_FINAL_URL] == server.Url(L"/file"));
-        CHECK(log.numbers[DOWNLOAD_CB_LENGTH] == body.size());
-        CHECK(log.numbers[DOWNLOAD_CB_WRITTEN] == body.size());
-        CHECK(log.codes.back() == DOWNLOAD_CB_DONE);
-        CHECK_FALSE(Exists(target));
-        CHECK(ReadWholeFile(renamed) == body);
+    // Header values longer than their buffers count as absent.
+    answer.headers = {"Content-Disposition: attachment; filename=\"" + std::string(3000, 'n') +
+                          "\"",
+                      "Content-Type: application/" + std::string(3000, 't')};
+    REQUIRE(server.Answer(answer));
+    log.texts.clear();
+    log.renameTo.clear();
+    CHECK(Fetch(&log) == 1);
+    CHECK(log.texts.count(DOWNLOAD_CB_DISPOSITION) + log.texts.count(DOWNLOAD_CB_CONTENT_TYPE) ==
+          0);
+    CHECK(ReadWholeFile(target) == body);
 
-        answer.headers.clear();
-        answer.length = 90000;
-        REQUIRE(server.Answer(answer));
-        log.renameTo.clear();
-        log.keepPartialFile = 1;
-        CHECK(Download(client, server, target, &log) == 0);
-        CHECK(log.codes.back() == DOWNLOAD_CB_FAILED);
-        CHECK(ReadWholeFile(target) == body);
-    }
-    SUBCASE("a callback that stops the transfer fails it and the file goes")
-    {
-        REQUIRE(server.Answer(answer));
-        log.refuse = DOWNLOAD_CB_WRITTEN;
-        CHECK(Download(client, server, target, &log) == 0);
-        CHECK_FALSE(Exists(target));
-    }
-    SUBCASE("a header value longer than its buffer counts as absent")
-    {
-        answer.headers = {"Content-Disposition: attachment; filename=\"" + std::string(3000, 'n') +
-                              "\"",
-                          "Content-Type: application/" + std::string(3000, 't')};
-        REQUIRE(server.Answer(answer));
-        CHECK(Download(client, server, target, &log) == 1);
-        CHECK(log.texts.count(DOWNLOAD_CB_DISPOSITION) == 0);
-        CHECK(log.texts.count(DOWNLOAD_CB_CONTENT_TYPE) == 0);
-        CHECK(ReadWholeFile(target) == body);
-    }
-    SUBCASE("resuming appends to the file")
-    {
-        REQUIRE(WriteWholeFile(target, "head:"));
-        answer.status = 206;
-        REQUIRE(server.Answer(answer));
-        log.resume = 1;
-        CHECK(Download(client, server, target, &log) == 1);
-        CHECK(ReadWholeFile(target) == "head:" + body);
-    }
-    SUBCASE("a target that cannot be created")
-    {
-        REQUIRE(server.Answer(answer));
-        DWORD status = 0;
-        CHECK(Download(client, server, kMissingFolder, nullptr, 0, &status) == 0);
-        CHECK(status == HTTP_STATUS_FILE_ERROR);
-    }
+    answer.headers.clear();
+    answer.length = 90000;
+    REQUIRE(server.Answer(answer));
+    log.keepPartialFile = 1;
+    CHECK(Fetch(&log) == 0);
+    CHECK(log.codes.back() == DOWNLOAD_CB_FAILED);
+    CHECK(ReadWholeFile(target) == body);
+
+    REQUIRE(server.Answer(Scripted(200, body)));
+    DWORD status = 0;
+    CHECK(Download(client, server.Url(L"/file"), kMissingFolder, nullptr, 0, &status) == 0);
+    CHECK(status == HTTP_STATUS_FILE_ERROR);
 }
 
 TEST_CASE_FIXTURE(Transfer, "Request: sinks, cookies, headers, status and the callback's veto")
 {
     const std::string body = EveryByte(70000);
-    ScriptedAnswer answer = Scripted(201, body);
+    ScriptedAnswer answer = Scripted(201, body, 0);
     answer.headers = {"Set-Cookie: first=1; path=/", "Set-Cookie: second=2"};
     REQUIRE(server.Answer(answer));
     CallbackLog log;
+    log.extraHeader = L"X-Tessel: yes\r\n";
     HttpRequest request = RequestTo(server, L"/api?x=1", &log);
     DWORD status = 0;
     request.statusOut = &status;
     WideString text;
     request.responseText = &text;
+    CHECK(client.Request(request) == 1);
+    CHECK(status == 201);
+    CHECK(TextBytes(text) == body);
+    CHECK(log.cookies == std::vector<std::wstring>{L"first=1; path=/", L"second=2"});
+    CHECK(log.numbers[HTTP_CB_CONTENT_LENGTH] == body.size());
+    CHECK(log.numbers[HTTP_CB_RECEIVED] == body.size());
+    CHECK(log.codes.back() == HTTP_CB_END);
+    const auto requests = server.Requests();
+    REQUIRE(requests.size() == 1);
+    CHECK(requests[0].target == "/api?x=1");
+    CHECK(requests[0].Header("X-Tessel") == "yes");
 
-    SUBCASE("the response text")
-    {
-        log.extraHeader = L"X-Tessel: yes\r\n";
-        CHECK(client.Request(request) == 1);
-        CHECK(status == 201);
-        CHECK(LowBytes(text.Data(), text.Length()) == body);
-        CHECK(log.cookies == std::vector<std::wstring>{L"first=1; path=/", L"second=2"});
-        CHECK(log.numbers[HTTP_CB_CONTENT_LENGTH] == body.size());
-        CHECK(log.numbers[HTTP_CB_RECEIVED] == body.size());
-        CHECK(log.codes.back() == HTTP_CB_END);
-        const auto requests = server.Requests();
-        REQUIRE(requests.size() == 1);
-        CHECK(requests[0].target == "/api?x=1");
-        CHECK(requests[0].Header("X-Tessel") == "yes");
-    }
-    SUBCASE("the memory block")
-    {
-        HttpMemoryBlock block;
-        log.block = &block;
-        CHECK(client.Request(request) == 1);
-        CHECK(Bytes(block) == body);
-        CHECK(text.IsEmpty());
-    }
-    SUBCASE("the file, with a byte limit")
-    {
-        const std::wstring sink = folder / L"sink.bin";
-        text.Assign(sink.c_str());
-        log.fileSink = 1;
-        request.byteLimit = 10;
-        CHECK(client.Request(request) == 1);
-        CHECK(ReadWholeFile(sink) == body.substr(0, 10));
-    }
-    SUBCASE("redirects are followed unless the callback forbids them")
-    {
-        REQUIRE(server.Clear());
-        ScriptedAnswer moved = Scripted(302, "", 2, "/api");
-        moved.headers = {"Location: /moved"};
-        REQUIRE(server.Answer(moved));
-        REQUIRE(server.Answer(Scripted(200, "here", 1, "/moved")));
-        CHECK(client.Request(request) == 1);
-        CHECK(status == 200);
-        CHECK(LowBytes(text.Data(), text.Length()) == "here");
-        log.refuse = HTTP_CB_REDIRECT;
-        CHECK(client.Request(request) == 1);
-        CHECK(status == 302);
-    }
-    SUBCASE("nothing is sent when the file sink fails, the callback refuses or the service is "
-            "unknown")
-    {
-        text.Assign(kMissingFolder);
-        log.fileSink = 1;
-        CHECK(client.Request(request) == 0);
-        log.fileSink = 0;
-        log.refuse = HTTP_CB_TOTAL_SIZE;
-        CHECK(client.Request(request) == 0);
-        request.service = 2;
-        CHECK(client.Request(request) == 0);
-        CHECK(server.Requests().empty());
-    }
+    // The memory block takes the body instead of the text.
+    HttpMemoryBlock block;
+    log.block = &block;
+    text.Reset();
+    CHECK(client.Request(request) == 1);
+    CHECK(Bytes(block) == body);
+    CHECK(text.IsEmpty());
+
+    // The file sink, with a byte limit.
+    log.block = nullptr;
+    const std::wstring sink = folder / L"sink.bin";
+    text.Assign(sink.c_str());
+    log.fileSink = 1;
+    request.byteLimit = 10;
+    CHECK(client.Request(request) == 1);
+    CHECK(ReadWholeFile(sink) == body.substr(0, 10));
+
+    // Nothing is sent when the file sink fails, the callback refuses or the
+    // service is unknown.
+    REQUIRE(server.Clear());
+    text.Assign(kMissingFolder);
+    CHECK(client.Request(request) == 0);
+    log.fileSink = 0;
+    log.refuse = HTTP_CB_TOTAL_SIZE;
+    CHECK(client.Request(request) == 0);
+    request.service = 2;
+    CHECK(client.Request(request) == 0);
+    CHECK(server.Requests().empty());
+
+    // Redirects are followed unless the callback forbids them.
+    request.service = INTERNET_SERVICE_HTTP;
+    request.byteLimit = 0;
+    log.refuse = -1;
+    ScriptedAnswer moved = Scripted(302, "", 2, "/api");
+    moved.headers = {"Location: /moved"};
+    REQUIRE(server.Answer(moved));
+    REQUIRE(server.Answer(Scripted(200, "here", 1, "/moved")));
+    text.Reset();
+    CHECK(client.Request(request) == 1);
+    CHECK(status == 200);
+    CHECK(TextBytes(text) == "here");
+    log.refuse = HTTP_CB_REDIRECT;
+    CHECK(client.Request(request) == 1);
+    CHECK(status == 302);
 }
 
 TEST_CASE("Request over FTP reads the file")
@@ -440,7 +432,7 @@ TEST_CASE_FIXTURE(Transfer, "A multipart post is byte-exact and the server reads
     WideString answerText;
     request.responseText = &answerText;
     REQUIRE(client.PostMultipart(request) == 1);
-    CHECK(LowBytes(answerText.Data(), answerText.Length()) == "thanks");
+    CHECK(TextBytes(answerText) == "thanks");
 
     const std::string line = "-------------------------------1234567890123";
     const std::string expected =
@@ -454,7 +446,6 @@ TEST_CASE_FIXTURE(Transfer, "A multipart post is byte-exact and the server reads
     CHECK(requests[0].Header("Content-Type") ==
           "multipart/form-data; boundary=-----------------------------1234567890123");
     CHECK(requests[0].Header("X-Ignored").empty());
-    CHECK(requests[0].Header("Content-Length") == std::to_string(expected.size()));
     CHECK(requests[0].body == expected);
     CHECK(log.numbers[HTTP_CB_TOTAL_SIZE] == expected.size());
     CHECK(log.numbers[HTTP_CB_SENT] == expected.size());
@@ -465,20 +456,17 @@ TEST_CASE_FIXTURE(Transfer, "A multipart post is byte-exact and the server reads
     REQUIRE(requests.size() == 2);
     CHECK(requests[1].body == line + "--\r\n");
 
-    // A missing file and non-ASCII text still make a well-formed form.
-    const wchar_t description[] = L"caf\x00E9 \x20AC";
-    REQUIRE(client.AddTextField(L"x", description));
+    // A missing file still makes a well-formed form. Texts in the ANSI code
+    // page and empty ones are the problem report tests' to check.
     CHECK(client.AddFileField(L"d", L"C:\\no such folder\\missing.dmp") == 0);
     REQUIRE(client.AddTextField(L"e", L""));
     REQUIRE(client.PostMultipart(request) == 1);
     std::vector<MultipartField> fields;
     REQUIRE(server.MultipartFields(2, fields));
-    REQUIRE(fields.size() == 3);
-    CHECK(fields[0].content == Narrow(description));
-    CHECK(fields[1].filename == "missing.dmp");
-    CHECK(fields[1].content.empty());
-    CHECK(fields[2].name == "e");
-    CHECK(fields[2].content.empty());
+    REQUIRE(fields.size() == 2);
+    CHECK(fields[0].filename == "missing.dmp");
+    CHECK(fields[0].content.empty());
+    CHECK(fields[1].name == "e");
 }
 
 // Wine's credentials dialog needs a proxy name (it crashes without one) and
@@ -563,7 +551,7 @@ TEST_CASE_FIXTURE(Transfer,
 
     WideString text;
     CHECK(GetText(client, url, text) == 0);
-    CHECK(Download(client, server, target) == 0);
+    CHECK(Fetch() == 0);
     CHECK_FALSE(Exists(target));
     CHECK(server.Requests().size() == 1);
     client.AllowTransfers();
@@ -582,7 +570,7 @@ int SecureTransfers(HttpTestServer& server, const std::wstring& target)
     HttpClient client;
     WideString text;
     int succeeded = GetText(client, server.Url(L"/secret"), text);
-    succeeded += Download(client, server, target);
+    succeeded += Download(client, server.Url(L"/file"), target);
     WideString response;
     HttpRequest request = RequestTo(server, L"/secret");
     request.secure = true;
@@ -593,47 +581,42 @@ int SecureTransfers(HttpTestServer& server, const std::wstring& target)
 
 } // namespace
 
-TEST_CASE("HTTPS: only a trusted certificate for this host and time carries a transfer, and "
-          "what a redirect brings over plain HTTP is not taken")
+// The fixture's own server plays the plain one that a redirect leads to.
+TEST_CASE_FIXTURE(Transfer, "HTTPS: only a trusted certificate for this host and time carries a "
+                            "transfer, and what a redirect brings over plain HTTP is not taken")
 {
-    HttpTestServer* server = SharedHttpsServer();
-    REQUIRE_MESSAGE(server, "no https test server, or its CA could not be trusted");
-    REQUIRE(server->Clear());
-    TempFolder folder{L"tessel-http"};
-    const std::wstring target = folder / L"download.bin";
-    REQUIRE(server->Answer(Scripted(200, "over tls", 0)));
-
-    CHECK(SecureTransfers(*server, target) == 3);
+    HttpTestServer* secure = SharedHttpsServer();
+    REQUIRE_MESSAGE(secure, "no https test server, or its CA could not be trusted");
+    REQUIRE(secure->Clear());
+    REQUIRE(secure->Answer(Scripted(200, "over tls", 0)));
+    CHECK(SecureTransfers(*secure, target) == 3);
     CHECK(ReadWholeFile(target) == "over tls");
-    CHECK(server->Requests().size() == 3);
+    CHECK(secure->Requests().size() == 3);
 
     // The request reaches the server only after the certificate was
     // accepted, so nothing at all arrives here for the others.
     for (const char* certificate : {TestCertificate::kSelfSigned, TestCertificate::kUnknownCa,
                                     TestCertificate::kWrongName, TestCertificate::kExpired}) {
         CAPTURE(certificate);
-        REQUIRE(server->Clear());
-        REQUIRE(server->Present(certificate));
-        REQUIRE(server->Answer(Scripted(200, "over tls", 0)));
+        REQUIRE(secure->Clear());
+        REQUIRE(secure->Present(certificate));
+        REQUIRE(secure->Answer(Scripted(200, "over tls", 0)));
         REQUIRE(WriteWholeFile(target, "previous version"));
-        CHECK(SecureTransfers(*server, target) == 0);
+        CHECK(SecureTransfers(*secure, target) == 0);
         CHECK(ReadWholeFile(target) == "previous version");
-        CHECK(server->Requests().empty());
+        CHECK(secure->Requests().empty());
     }
 
-    HttpTestServer plain;
-    REQUIRE(plain.IsRunning());
-    REQUIRE(plain.Answer(Scripted(200, "in the clear", 0)));
-    REQUIRE(server->Clear());
+    REQUIRE(server.Answer(Scripted(200, "in the clear", 0)));
+    REQUIRE(secure->Clear());
     ScriptedAnswer redirect = Scripted(302, "", 0);
-    redirect.headers.push_back("Location: " + Narrow(plain.Url(L"/secret")));
-    REQUIRE(server->Answer(redirect));
+    redirect.headers.push_back("Location: " + Narrow(server.Url(L"/secret")));
+    REQUIRE(secure->Answer(redirect));
     REQUIRE(DeleteFileW(target.c_str()));
-    HttpClient client;
     WideString text;
-    CHECK(GetText(client, server->Url(L"/secret"), text) == 0);
+    CHECK(GetText(client, secure->Url(L"/secret"), text) == 0);
     CHECK(text.IsEmpty());
-    CHECK(Download(client, *server, target) == 0);
+    CHECK(Download(client, secure->Url(L"/file"), target) == 0);
     CHECK_FALSE(Exists(target));
-    REQUIRE(server->Clear());
+    REQUIRE(secure->Clear());
 }

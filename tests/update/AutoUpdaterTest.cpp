@@ -92,12 +92,13 @@ std::string Claimed(const std::string& version, const std::string& extra,
            "<info><en>Update?</en></info>" + extra + "</update>";
 }
 
-// An answer served a byte at a time, for a few seconds.
-ScriptedAnswer SlowAnswer(const std::string& body, unsigned times = 1)
+// An answer served a byte at a time, for a few seconds unless told how
+// long each byte takes.
+ScriptedAnswer SlowAnswer(const std::string& body, unsigned times = 1, unsigned byteMs = 0)
 {
     ScriptedAnswer answer = Scripted(200, body, times, "/data/update.php");
     answer.chunkSize = 1;
-    answer.chunkDelayMs = 3000 / static_cast<unsigned>(body.size());
+    answer.chunkDelayMs = byteMs ? byteMs : 3000 / static_cast<unsigned>(body.size());
     return answer;
 }
 
@@ -157,13 +158,13 @@ struct UpdaterSetup
         REQUIRE(updater.Start(window.Handle(), options));
         REQUIRE(updater.Wait(kPatienceMs));
     }
-    // A forced check of an answer that arrives slowly, under way once the
-    // server has seen its request.
-    void StartSlowCheck(const std::string& body)
+    // A check of an answer that arrives slowly, under way once the server
+    // has seen its request.
+    void StartSlowCheck(const std::string& body, HWND owner, const UpdateCheckOptions& options)
     {
         server.Clear();
         REQUIRE(server.Answer(SlowAnswer(body, 0)));
-        REQUIRE(updater.Start(window.Handle(), Options()));
+        REQUIRE(updater.Start(owner, options));
         REQUIRE(WaitForRequest());
     }
     bool WaitForRequest()
@@ -212,37 +213,8 @@ struct DesktopFiles
 
 } // namespace
 
-TEST_CASE("The weekly schedule decides whether Start asks the server")
-{
-    // The server offers the running version, so no question may appear. One
-    // that does is answered, so each check still ends and the count below
-    // fails instead of the test waiting for an answer forever.
-    DialogAnswerer answerer({IDNO, IDNO, IDNO});
-    UpdaterSetup setup;
-    setup.Serve(Answer("1.00", ""));
-
-    CHECK(setup.Scheduled());
-    CHECK(setup.UpdateRequests() == 1);
-    CHECK(LastCheck() + 60 >= Now());
-
-    WriteDwordValue(HKEY_CURRENT_USER, kKey, L"LastCheck", Now() - 6 * kDay);
-    CHECK_FALSE(setup.Scheduled());
-    CHECK(setup.UpdateRequests() == 1);
-
-    WriteDwordValue(HKEY_CURRENT_USER, kKey, L"LastCheck", Now() - 8 * kDay);
-    CHECK(setup.Scheduled());
-    CHECK(setup.UpdateRequests() == 2);
-
-    WriteDwordValue(HKEY_CURRENT_USER, kKey, L"LastCheck", UPDATE_SKIP_NEXT_CHECK);
-    CHECK_FALSE(setup.Scheduled());
-    CHECK(LastCheck() == 0);
-    CHECK(setup.UpdateRequests() == 2);
-    CHECK(setup.Scheduled());
-    CHECK(setup.UpdateRequests() == 3);
-    CHECK(answerer.Dialogs().empty());
-}
-
-TEST_CASE("The request as the server saw it, in the plain and the inventory form")
+TEST_CASE("Start asks the server on the weekly schedule, in the plain and the inventory form, "
+          "and removes a program download left unfinished")
 {
     UpdaterSetup setup;
     setup.Serve(Answer("1.00", ""));
@@ -251,22 +223,38 @@ TEST_CASE("The request as the server saw it, in the plain and the inventory form
     MachineId(MACHINE_ID_UPDATE, id);
     UserLanguageCode(language);
     std::string idText = id.ToNarrow();
-
     {
-        // The running version is offered: a question would wait for an
-        // answer forever, so one is answered and named instead.
-        DialogAnswerer unexpected({IDNO, IDNO});
-        setup.Forced();
+        // The server offers the running version, so no question may
+        // appear. One that does is answered and named, so each check still
+        // ends instead of the test waiting for an answer forever.
+        DialogAnswerer unexpected({IDNO, IDNO, IDNO, IDNO});
+        CHECK(setup.Scheduled());
+        CHECK(LastCheck() + 60 >= Now());
+        WriteDwordValue(HKEY_CURRENT_USER, kKey, L"LastCheck", Now() - 6 * kDay);
+        CHECK_FALSE(setup.Scheduled());
+        WriteDwordValue(HKEY_CURRENT_USER, kKey, L"LastCheck", Now() - 8 * kDay);
+        CHECK(setup.Scheduled());
+        WriteDwordValue(HKEY_CURRENT_USER, kKey, L"LastCheck", UPDATE_SKIP_NEXT_CHECK);
+        CHECK_FALSE(setup.Scheduled());
+        CHECK(LastCheck() == 0);
+        CHECK(setup.Scheduled());
+        // A program download that closing cut short goes at the next check.
+        wchar_t module[MAX_PATH];
+        REQUIRE(GetModuleFileNameW(nullptr, module, MAX_PATH));
+        WideString unfinished;
+        REQUIRE(DecorateFileName(module, L"_new", unfinished));
+        REQUIRE(WriteWholeFile(unfinished.Data(), "half a program"));
         setup.base = setup.server.Url(L"/data/update.php");
         setup.Forced();
+        CHECK_FALSE(Exists(unfinished.Data()));
         CHECK_MESSAGE(unexpected.Dialogs().empty(), "the running version was offered");
     }
     std::vector<RecordedRequest> requests = setup.server.Requests();
-    REQUIRE(requests.size() == 2);
+    REQUIRE(requests.size() == 4);
     CHECK(requests[0].method == "GET");
     CHECK(requests[0].query == "p=tessel&v=1.00&id=" + idText);
     CHECK(requests[0].Header("User-Agent") == "AutoUpdate");
-    CHECK(requests[1].query == "v=1.00&id=" + idText);
+    CHECK(requests[3].query == "v=1.00&id=" + idText);
     CHECK(idText.substr(17) == "04");
 
     // The inventory form finds its answer below Elmstead\Updates\xml.
@@ -310,7 +298,8 @@ TEST_CASE("Answers that offer nothing end the check without a question")
     CHECK(answerer.Dialogs().empty());
 }
 
-TEST_CASE("A declined version is not offered again by the schedule, but by a forced check")
+TEST_CASE("A declined version is not offered again by the schedule, but by a forced check; a "
+          "help link adds a Help button, but WM_HELP never runs a program the answer names")
 {
     UpdaterSetup setup;
     setup.Serve(Answer("1.05", "<files/>"));
@@ -330,20 +319,9 @@ TEST_CASE("A declined version is not offered again by the schedule, but by a for
         CHECK(setup.UpdateRequests() == 2);
         CHECK(answerer.Dialogs().empty());
     }
-    {
-        DialogAnswerer answerer({IDNO});
-        setup.Forced();
-        CHECK(answerer.Dialogs().size() == 1);
-    }
-}
-
-TEST_CASE("The help link adds a Help button, but WM_HELP never runs a program the answer names")
-{
-    UpdaterSetup setup;
     TempFolder folder{L"tessel-help"};
-    std::wstring marker = folder / L"tessel-update-marker.txt";
-    REQUIRE(WriteWholeFile(folder / L"help.cmd", kMarkerProgram));
-    std::wstring help = folder / L"help.cmd";
+    const std::wstring help = folder / L"help.cmd";
+    REQUIRE(WriteWholeFile(help, kMarkerProgram));
     setup.Serve(Answer("1.05", "<help>" + Narrow(help) + "</help>"));
     {
         DialogAnswerer answerer({IDNO}, {}, true);
@@ -352,7 +330,7 @@ TEST_CASE("The help link adds a Help button, but WM_HELP never runs a program th
         CHECK(answerer.Dialogs()[0].hasHelp);
     }
     PumpMessagesFor(1000);
-    CHECK_FALSE(Exists(marker));
+    CHECK_FALSE(Exists(folder / L"tessel-update-marker.txt"));
 }
 
 TEST_CASE("After the files, an empty restart text restarts without asking")
@@ -402,39 +380,6 @@ TEST_CASE("The window carries the updater's subclass from Start until Stop")
     setup.updater.Stop();
     CHECK(GetPropW(setup.window.Handle(), property.Data()) == nullptr);
     CHECK(setup.UpdateRequests() == 0);
-}
-
-TEST_CASE("Stopping ends a pending check: no question, nothing declined")
-{
-    UpdaterSetup setup;
-    setup.Serve(Answer("1.05", "<files/>"));
-    // A window's thread that starts a check and at once destroys its
-    // updater. A question shown now would wait for an answer that never
-    // comes, and the thread would not end.
-    BoundedThread thread([&] {
-        TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
-        AutoUpdater updater;
-        updater.Start(window.Handle(), setup.Options(kKey, L"LastCheck"));
-    });
-    thread.Join();
-    CHECK(Declined() == L"<none>");
-}
-
-TEST_CASE("A window that goes while the answer arrives ends the check without a decline")
-{
-    UpdaterSetup setup;
-    setup.server.Clear();
-    REQUIRE(setup.server.Answer(SlowAnswer(Answer("1.05", "<files/>"))));
-    DialogAnswerer answerer({IDYES});
-    {
-        TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
-        REQUIRE(setup.updater.Start(window.Handle(), setup.Options(kKey, L"LastCheck")));
-        REQUIRE(setup.WaitForRequest());
-    }
-    REQUIRE(setup.updater.Wait(kPatienceMs));
-    CHECK(setup.updater.Result() == 0);
-    CHECK(Declined() == L"<none>");
-    CHECK(answerer.Dialogs().empty());
 }
 
 TEST_CASE("With keys built in, only a fresh signed answer meant for this build is read, the "
@@ -502,7 +447,7 @@ TEST_CASE("Ticking the box again during a check waits for it and still shows its
     UpdaterSetup setup;
     // A third answer, for a question of a nested check that should not exist.
     DialogAnswerer answerer({IDNO, IDNO, IDNO});
-    setup.StartSlowCheck(Answer("1.05", "<files/>"));
+    setup.StartSlowCheck(Answer("1.05", "<files/>"), setup.window.Handle(), setup.Options());
     // The second Start waits for the first check with messages flowing: the
     // first check's question is answered during that wait, and the posted
     // message ticks the box once more in the middle of it.
@@ -518,46 +463,50 @@ TEST_CASE("Ticking the box again during a check waits for it and still shows its
     CHECK(answerer.Dialogs().size() == 2);
 }
 
-TEST_CASE("Closing during a check that a server stalls ends within the bound")
+TEST_CASE("A check ends without a question or a decline when its updater or its window goes, "
+          "and closing waits for no stalled server")
 {
     UpdaterSetup setup;
-    setup.server.Clear();
-    // Thirty seconds of answer, a byte every half second.
-    ScriptedAnswer stalled;
-    stalled.path = "/data/update.php";
-    stalled.body = std::string(60, ' ');
-    stalled.chunkSize = 1;
-    stalled.chunkDelayMs = 500;
-    REQUIRE(setup.server.Answer(stalled));
-    volatile LONG closedAfterMs = -1;
+    DialogAnswerer answerer({IDYES});
+    // A window's thread that starts a check and at once destroys its
+    // updater. A question shown now would wait for an answer that never
+    // comes, and the thread would not end.
+    setup.Serve(Answer("1.05", "<files/>"));
+    BoundedThread([&] {
+        TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
+        AutoUpdater updater;
+        updater.Start(window.Handle(), setup.Options(kKey, L"LastCheck"));
+    }).Join();
+    CHECK(Declined() == L"<none>");
+
+    // The window goes while the answer arrives, to a check that is due.
+    RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
     {
-        BoundedThread thread([&] {
-            TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
-            auto updater = std::make_unique<AutoUpdater>();
-            updater->Start(window.Handle(), setup.Options());
-            setup.WaitForRequest();
-            // Let the first bytes arrive: the transfer is in its read.
-            PumpMessagesFor(600);
-            const DWORD start = GetTickCount();
-            DestroyWindow(window.Handle());
-            updater.reset();
-            InterlockedExchange(&closedAfterMs, static_cast<LONG>(GetTickCount() - start));
-        });
-        thread.Join(45000);
+        TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
+        setup.StartSlowCheck(Answer("1.05", "<files/>"), window.Handle(),
+                             setup.Options(kKey, L"LastCheck"));
     }
+    REQUIRE(setup.updater.Wait(kPatienceMs));
+    CHECK(setup.updater.Result() == 0);
+    CHECK(Declined() == L"<none>");
+
+    // Thirty seconds of answer, a byte every half second; closing once the
+    // transfer is in its read.
+    setup.server.Clear();
+    REQUIRE(setup.server.Answer(SlowAnswer(std::string(60, ' '), 1, 500)));
+    volatile LONG closedAfterMs = -1;
+    BoundedThread([&] {
+        TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
+        auto updater = std::make_unique<AutoUpdater>();
+        updater->Start(window.Handle(), setup.Options());
+        setup.WaitForRequest();
+        PumpMessagesFor(600);
+        const DWORD start = GetTickCount();
+        DestroyWindow(window.Handle());
+        updater.reset();
+        InterlockedExchange(&closedAfterMs, static_cast<LONG>(GetTickCount() - start));
+    }).Join(45000);
     REQUIRE(closedAfterMs >= 0);
     CHECK(closedAfterMs < 3000);
-}
-
-TEST_CASE("A program download that closing cut short is removed at the next check")
-{
-    UpdaterSetup setup;
-    setup.Serve(Answer("1.00", ""));
-    wchar_t module[MAX_PATH];
-    REQUIRE(GetModuleFileNameW(nullptr, module, MAX_PATH));
-    WideString unfinished;
-    REQUIRE(DecorateFileName(module, L"_new", unfinished));
-    REQUIRE(WriteWholeFile(unfinished.Data(), "half a program"));
-    setup.Forced();
-    CHECK_FALSE(Exists(unfinished.Data()));
+    CHECK(answerer.Dialogs().empty());
 }

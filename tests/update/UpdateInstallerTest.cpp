@@ -209,55 +209,29 @@ TEST_CASE("Failed steps leave the installed files as they were")
               std::vector<std::wstring>{L"Tessel.exe", L"notes.txt", L"stored.txt"});
         CHECK(ReadWholeFile(setup.app / L"stored.txt") == "old stored");
     }
-    CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
-}
-
-TEST_CASE("An update into a folder the program cannot write leaves every file as it was")
-{
-    Installation setup;
-    REQUIRE(WriteWholeFile(setup.app / L"notes.txt", "old notes"));
-    REQUIRE(setup.server.AnswerAlways("/Tessel.exe", "new program"));
-    REQUIRE(setup.server.AnswerAlways("/notes.txt", "new notes"));
-    const std::vector<std::wstring> before = setup.app.Files();
+    SUBCASE("a folder the program cannot write")
     {
-        UnwritableFolder readOnly(setup.app.Path());
-        REQUIRE_MESSAGE(readOnly.IsUnwritable(), "chattr could not make the folder unwritable");
-        CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe'", L"/Tessel.exe") +
-                              setup.Listed(L"name='notes.txt'", L"/notes.txt")));
+        REQUIRE(WriteWholeFile(setup.app / L"notes.txt", "old notes"));
+        const std::vector<std::wstring> before = setup.app.Files();
+        {
+            UnwritableFolder readOnly(setup.app.Path());
+            REQUIRE_MESSAGE(readOnly.IsUnwritable(), "chattr could not make the folder unwritable");
+            CHECK_FALSE(setup.Run(setup.Listed(L"name='Tessel.exe'", L"/Tessel.exe") +
+                                  setup.Listed(L"name='notes.txt'", L"/notes.txt")));
+        }
+        CHECK(setup.app.Files() == before);
+        CHECK(ReadWholeFile(setup.app / L"notes.txt") == "old notes");
     }
-    CHECK(setup.app.Files() == before);
     CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
-    CHECK(ReadWholeFile(setup.app / L"notes.txt") == "old notes");
 }
 
-TEST_CASE("Nothing is fetched or written for names that leave the application folder")
-{
-    Installation setup;
-    REQUIRE(setup.server.AnswerAlways("/x", "hostile"));
-    TempFolder outside{L"tessel-outside"};
-    std::wstring outsideName = outside / L"x";
-    // One of each kind; the names the rules refuse are listed with them.
-    const std::wstring hostile[] = {
-        L"name='..\\tessel-outside-" + std::to_wstring(GetCurrentProcessId()) + L"\\x'",
-        L"name='" + outsideName + L"'",
-        L"name='a.txt' zip='..\\..\\x.zip'",
-        L"name='NUL'",
-        L"name='Tessel.exe.'",
-    };
-    for (const std::wstring& attributes : hostile) {
-        CHECK_FALSE(setup.Run(setup.Listed(attributes, L"/x")));
-        CHECK(setup.server.Requests().empty());
-        CHECK(outside.Files().empty());
-        CHECK(setup.app.Files() == std::vector<std::wstring>{L"Tessel.exe"});
-    }
-}
-
-TEST_CASE("Names that meet in any spelling, through a short name or a derived name refuse the "
-          "whole list before any download")
+TEST_CASE("Names that leave the application folder, or meet in any spelling, through a short "
+          "name or a derived name, refuse the whole list before any download")
 {
     Installation setup;
     REQUIRE(setup.server.AnswerAlways("/x", "x"));
     const std::wstring url = setup.server.Url(L"/x");
+    TempFolder outside{L"tessel-outside"};
     REQUIRE(WriteWholeFile(setup.app / L"Documentation Notes.txt", "notes"));
     wchar_t shortPath[MAX_PATH] = {};
     const DWORD length =
@@ -267,7 +241,14 @@ TEST_CASE("Names that meet in any spelling, through a short name or a derived na
     const std::wstring shortName = shortPathText.substr(shortPathText.find_last_of(L'\\') + 1);
     REQUIRE(shortName != L"Documentation Notes.txt");
 
-    const std::wstring colliding[][2] = {
+    const std::wstring refused[][2] = {
+        // One name of each kind that leaves the folder, alone; the names
+        // the rules refuse are listed with them.
+        {L"name='..\\tessel-outside-" + std::to_wstring(GetCurrentProcessId()) + L"\\x'"},
+        {L"name='" + outside / L"x" + L"'"},
+        {L"name='a.txt' zip='..\\..\\x.zip'"},
+        {L"name='NUL'"},
+        {L"name='Tessel.exe.'"},
         // One name in other cases or with the other separator.
         {L"name='Tessel.exe'", L"name='TESSEL.EXE'"},
         {L"name='sub/x'", L"name='sub\\x'"},
@@ -280,11 +261,13 @@ TEST_CASE("Names that meet in any spelling, through a short name or a derived na
         // An archive's download that is another entry's file.
         {L"name='a.txt' zip='notes.txt'", L"name='notes_new.txt'"},
     };
-    for (const auto& pair : colliding) {
-        CAPTURE(pair[1]);
-        CHECK_FALSE(setup.Run(Entry(pair[0], url) + Entry(pair[1], url)));
+    for (const auto& entries : refused) {
+        INFO(Narrow(entries[0] + L" " + entries[1]));
+        CHECK_FALSE(setup.Run(Entry(entries[0], url) +
+                              (entries[1].empty() ? L"" : Entry(entries[1], url))));
     }
     CHECK(setup.server.Requests().empty());
+    CHECK(outside.Files().empty());
     CHECK(setup.app.Files() ==
           std::vector<std::wstring>{L"Documentation Notes.txt", L"Tessel.exe"});
     CHECK(ReadWholeFile(setup.app / L"Tessel.exe") == "old program");
