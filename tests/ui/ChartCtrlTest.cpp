@@ -59,8 +59,12 @@ struct ChartHost
         PumpMessagesFor(50);
     }
 
-    // Column x's time and the row its value should be drawn at.
+    // Column x's time, a time's column and the row a value should be drawn at.
     double TimeAt(int x) const { return PixelToValue(chart.TimeAxis(), x + 0.5); }
+    int ColumnOf(double time) const
+    {
+        return static_cast<int>(ValueToPixel(chart.TimeAxis(), time));
+    }
     int RowOf(double value) const
     {
         return static_cast<int>(std::floor(ValueToPixel(chart.ValueAxis(), value)));
@@ -77,15 +81,6 @@ struct ChartHost
         MoveMouse(chart.Window(), (entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2);
         Mouse(MOUSEEVENTF_LEFTDOWN);
         Mouse(MOUSEEVENTF_LEFTUP);
-    }
-    // Columns well inside the plot, every step pixels.
-    std::vector<int> Columns(int step = 7) const
-    {
-        std::vector<int> columns;
-        const RECT& plot = chart.Layout().plot;
-        for (int x = plot.left + 4; x < plot.right - 4; x += step)
-            columns.push_back(x);
-        return columns;
     }
 
     TestWindow frame;
@@ -120,13 +115,14 @@ std::vector<ChartPoint> Sampled(double (*function)(double), double step = 0.05)
     return points;
 }
 
-// Every column's line lies within slack rows of the row the axis predicts;
-// with steps, columns within 0.1 s of a whole second are left out.
+// In every seventh column well inside the plot, the line lies within slack
+// rows of the row the axis predicts; with steps, columns within 0.1 s of a
+// whole second are left out.
 void CheckLineFollows(const ChartHost& host, const WindowPicture& picture, COLORREF color,
                       double (*function)(double), int slack, bool steps = false)
 {
     const RECT& plot = host.chart.Layout().plot;
-    for (int x : host.Columns()) {
+    for (int x = plot.left + 4; x < plot.right - 4; x += 7) {
         const double time = host.TimeAt(x);
         if (steps && std::fabs(time - std::round(time)) < 0.1)
             continue;
@@ -176,7 +172,7 @@ TEST_CASE("chart lines are drawn at the pixels the axes predict (constant, ramp,
         CheckLineFollows(host, picture, green, Constant, 1);
         CheckLineFollows(host, picture, vermilion, Square, 1, true);
         // A step is a vertical run between the two levels.
-        const int step = static_cast<int>(std::floor(ValueToPixel(host.chart.TimeAxis(), 3.0)));
+        const int step = host.ColumnOf(3.0);
         const int high = host.RowOf(1.0);
         const int low = host.RowOf(-1.0);
         int tallest = 0;
@@ -233,18 +229,14 @@ TEST_CASE("gaps, fields not plotted, and a window beyond the data")
     ChartHost host;
     const COLORREF blue = ChartSeriesColor(0);
     std::vector<ChartPoint> points = Sampled(Constant);
-    for (ChartPoint& point : points) {
-        if (point.time > 4.0 && point.time < 6.0)
-            point.value = kNaN;
-    }
+    for (ChartPoint& point : points)
+        point.value = point.time > 4.0 && point.time < 6.0 ? kNaN : point.value;
     ChartSeries text = Series(L"Time Stamp", RGB(255, 0, 255), {});
     text.plotted = false;
     host.chart.SetData(DataOf({Series(L"Gappy", blue, points), text}));
     const WindowPicture picture(host.chart.Window());
     const RECT& plot = host.chart.Layout().plot;
-    const int gapStart = static_cast<int>(ValueToPixel(host.chart.TimeAxis(), 4.2));
-    const int gapEnd = static_cast<int>(ValueToPixel(host.chart.TimeAxis(), 5.8));
-    const RECT gap = {gapStart, plot.top, gapEnd, plot.bottom};
+    const RECT gap = {host.ColumnOf(4.2), plot.top, host.ColumnOf(5.8), plot.bottom};
     CHECK(picture.CountNear(gap, blue, kLineTolerance) == 0);
     CHECK(picture.CountNear(plot, RGB(255, 0, 255), 30) == 0);
     // A click on an entry that is not plotted changes nothing.

@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "ChartPixels.h"
 #include "MessagePump.h"
 #include "MouseInput.h"
 #include "TestWindow.h"
@@ -97,20 +99,12 @@ void Click()
 // An underline: a row of pixels in the text colour nine tenths of the text long.
 bool IsUnderlined(const LinkCtrl& link, COLORREF color)
 {
-    HWND control = link.Control();
-    RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    PumpMessagesFor(30);
+    const WindowPicture picture(link.Control());
     RECT client;
-    GetClientRect(control, &client);
-    HDC dc = GetDC(control);
+    GetClientRect(link.Control(), &client);
     int longest = 0;
-    for (int y = 0; y < client.bottom; ++y) {
-        int count = 0;
-        for (int x = 0; x < client.right; ++x)
-            count += GetPixel(dc, x, y) == color ? 1 : 0;
-        longest = count > longest ? count : longest;
-    }
-    ReleaseDC(control, dc);
+    for (int y = 0; y < client.bottom; ++y)
+        longest = std::max(longest, picture.CountNear({0, y, client.right, y + 1}, color, 0));
     return longest >= link.TextExtent().cx * 9 / 10;
 }
 
