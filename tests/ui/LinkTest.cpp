@@ -32,9 +32,8 @@ struct BrowserSettings
     void Clear()
     {
         for (const wchar_t* name :
-             {L"Use Anchor Hover Color", L"Anchor Color", L"Anchor Color Hover"}) {
+             {L"Use Anchor Hover Color", L"Anchor Color", L"Anchor Color Hover"})
             RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, name);
-        }
         for (const wchar_t* name : {L"Anchor Underline", L"Use_DlgBox_Colors"})
             RegDeleteKeyValueW(HKEY_CURRENT_USER, kMainKey, name);
         RegDeleteKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script");
@@ -175,7 +174,7 @@ TEST_CASE("colour texts and the browser's settings")
     CHECK(style.normal == LINK_DEFAULT_COLOR);
 }
 
-TEST_CASE("display text, text format, hit test and focus rectangle")
+TEST_CASE("display text, hit test, focus rectangle and the font fitted to the control")
 {
     WideString display;
     CHECK(BuildDisplayText(L"abc", 1, L"verdana", display));
@@ -199,10 +198,8 @@ TEST_CASE("display text, text format, hit test and focus rectangle")
 
     RECT focus = TextFocusRect(client, extent, DT_CENTER | DT_VCENTER);
     CHECK((focus.left == 30 && focus.top == 4 && focus.right == 70 && focus.bottom == 16));
-}
 
-TEST_CASE("the font shrinks one pixel at a time until the text fits, never below 4")
-{
+    // The font shrinks one pixel at a time until the text fits, never below 4.
     FitLog log;
     log.fitsAt = 12;
     CHECK(FitTextHeight(16, &SettleAtFit, &log) == 12);
