@@ -192,19 +192,34 @@ TEST_CASE("chart lines are drawn at once with ShowData, at the pixels the axes p
     }
 }
 
-TEST_CASE("a hidden line draws nothing; a legend click shows it and tells the parent")
+TEST_CASE("gaps, hidden lines and fields not plotted draw nothing; a legend click shows a line "
+          "and tells the parent; a window beyond the data")
 {
     ChartHost host;
     const COLORREF blue = ChartSeriesColor(0);
     const COLORREF vermilion = ChartSeriesColor(1);
-    ChartData data = DataOf(
-        {Series(L"Shown", blue, Sampled(Constant)), Series(L"Hidden", vermilion, Sampled(Ramp))});
+    std::vector<ChartPoint> points = Sampled(Constant);
+    for (ChartPoint& point : points)
+        point.value = point.time > 4.0 && point.time < 6.0 ? kNaN : point.value;
+    ChartData data =
+        DataOf({Series(L"Gappy", blue, points), Series(L"Hidden", vermilion, Sampled(Ramp)),
+                Series(L"Time Stamp", RGB(255, 0, 255), {})});
     data.series[1].visible = false;
+    data.series[2].plotted = false;
     host.chart.SetData(std::move(data));
+    const WindowPicture picture(host.chart.Window());
+    const RECT& plot = host.chart.Layout().plot;
+    const RECT gap = {host.ColumnOf(4.2), plot.top, host.ColumnOf(5.8), plot.bottom};
+    CHECK(picture.CountNear(gap, blue, kLineTolerance) == 0);
+    CHECK(picture.CountNear(plot, RGB(255, 0, 255), 30) == 0);
     CHECK(host.LinePixels(vermilion) == 0);
     CHECK(host.LinePixels(blue) > 100);
     // The axis follows the shown line only.
     CHECK(host.chart.ValueTicks().Last() < 26.0);
+
+    // A click on an entry that is not plotted changes nothing.
+    host.ClickLegendEntry(2);
+    CHECK(g_commands.empty());
     host.ClickLegendEntry(1);
     CHECK(host.chart.Data().series[1].visible);
     CHECK(host.chart.ToggledSeries() == 1);
@@ -214,26 +229,6 @@ TEST_CASE("a hidden line draws nothing; a legend click shows it and tells the pa
     // The first entry hides the first line.
     host.ClickLegendEntry(0);
     CHECK(host.LinePixels(blue) == 0);
-}
-
-TEST_CASE("gaps, fields not plotted, and a window beyond the data")
-{
-    ChartHost host;
-    const COLORREF blue = ChartSeriesColor(0);
-    std::vector<ChartPoint> points = Sampled(Constant);
-    for (ChartPoint& point : points)
-        point.value = point.time > 4.0 && point.time < 6.0 ? kNaN : point.value;
-    ChartSeries text = Series(L"Time Stamp", RGB(255, 0, 255), {});
-    text.plotted = false;
-    host.chart.SetData(DataOf({Series(L"Gappy", blue, points), text}));
-    const WindowPicture picture(host.chart.Window());
-    const RECT& plot = host.chart.Layout().plot;
-    const RECT gap = {host.ColumnOf(4.2), plot.top, host.ColumnOf(5.8), plot.bottom};
-    CHECK(picture.CountNear(gap, blue, kLineTolerance) == 0);
-    CHECK(picture.CountNear(plot, RGB(255, 0, 255), 30) == 0);
-    // A click on an entry that is not plotted changes nothing.
-    host.ClickLegendEntry(1);
-    CHECK(g_commands.empty());
 
     // Data that lie wholly before the window draw nothing, and the axis
     // falls back to 0 .. 1.
