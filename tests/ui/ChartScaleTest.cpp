@@ -42,10 +42,9 @@ std::wstring Labels(const ChartTicks& ticks)
 bool IsRoundStep(double step)
 {
     const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
-    for (double round : {1.0, 2.0, 5.0, 10.0}) {
+    for (double round : {1.0, 2.0, 5.0, 10.0})
         if (std::fabs(mantissa - round) < 1e-9)
             return true;
-    }
     return false;
 }
 
@@ -70,11 +69,12 @@ void CheckTicksCover(const ChartTicks& ticks, double low, double high, int maxTi
     }
 }
 
-std::vector<ChartPoint> Ramp(int count, double period = 1.0)
+// Points at 0, 1, 2 ... seconds with the values 0, 1, 2 ...
+std::vector<ChartPoint> Ramp(int count)
 {
     std::vector<ChartPoint> points;
     for (int index = 0; index < count; ++index)
-        points.push_back({index * period, static_cast<double>(index)});
+        points.push_back({static_cast<double>(index), static_cast<double>(index)});
     return points;
 }
 
