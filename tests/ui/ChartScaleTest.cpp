@@ -29,11 +29,12 @@ std::wstring Label(double value, int decimals)
     return text.Data();
 }
 
-std::vector<std::wstring> Labels(const ChartTicks& ticks)
+// The ticks' labels, separated by spaces.
+std::wstring Labels(const ChartTicks& ticks)
 {
-    std::vector<std::wstring> labels;
+    std::wstring labels;
     for (int index = 0; index < ticks.count; ++index)
-        labels.push_back(Label(ticks.At(index), ticks.decimals));
+        labels += (index ? L" " : L"") + Label(ticks.At(index), ticks.decimals);
     return labels;
 }
 
@@ -41,10 +42,9 @@ std::vector<std::wstring> Labels(const ChartTicks& ticks)
 bool IsRoundStep(double step)
 {
     const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
-    for (double round : {1.0, 2.0, 5.0, 10.0}) {
+    for (double round : {1.0, 2.0, 5.0, 10.0})
         if (std::fabs(mantissa - round) < 1e-9)
             return true;
-    }
     return false;
 }
 
@@ -69,11 +69,12 @@ void CheckTicksCover(const ChartTicks& ticks, double low, double high, int maxTi
     }
 }
 
-std::vector<ChartPoint> Ramp(int count, double period = 1.0)
+// Points at 0, 1, 2 ... seconds with the values 0, 1, 2 ...
+std::vector<ChartPoint> Ramp(int count)
 {
     std::vector<ChartPoint> points;
     for (int index = 0; index < count; ++index)
-        points.push_back({index * period, static_cast<double>(index)});
+        points.push_back({static_cast<double>(index), static_cast<double>(index)});
     return points;
 }
 
@@ -93,44 +94,30 @@ TEST_CASE("round steps are 1, 2 or 5 times a power of ten and never below the ro
 
 TEST_CASE("ticks for ranges of every size land on round values and cover the range")
 {
-    SUBCASE("small values of both signs without \"-0\", a small range far from zero")
+    // Small values of both signs without "-0", a small range far from zero.
+    const struct
     {
-        const struct
-        {
-            double low;
-            double high;
-            std::vector<std::wstring> labels;
-        } ranges[] = {
-            {0.0, 1.0, {L"0.0", L"0.2", L"0.4", L"0.6", L"0.8", L"1.0"}},
-            {-0.004, 0.003, {L"-0.004", L"-0.002", L"0.000", L"0.002", L"0.004"}},
-            {1e6,
-             1.00001e6,
-             {L"1000000", L"1000002", L"1000004", L"1000006", L"1000008", L"1000010"}},
-        };
-        for (const auto& range : ranges) {
-            CAPTURE(range.low);
-            // The higher value first: the order they come in does not count.
-            const ChartTicks ticks = ChooseTicks(RangeOf({range.high, range.low}), 6);
-            CheckTicksCover(ticks, range.low, range.high, 6);
-            CHECK(Labels(ticks) == range.labels);
-        }
+        double low, high;
+        const wchar_t* labels;
+    } ranges[] = {
+        {0.0, 1.0, L"0.0 0.2 0.4 0.6 0.8 1.0"},
+        {-0.004, 0.003, L"-0.004 -0.002 0.000 0.002 0.004"},
+        {1e6, 1.00001e6, L"1000000 1000002 1000004 1000006 1000008 1000010"},
+    };
+    for (const auto& range : ranges) {
+        CAPTURE(range.low);
+        // The higher value first: the order they come in does not count.
+        const ChartTicks ticks = ChooseTicks(RangeOf({range.high, range.low}), 6);
+        CheckTicksCover(ticks, range.low, range.high, 6);
+        CHECK(Labels(ticks) == range.labels);
     }
-    SUBCASE("too few ticks asked for still gives a finite, round axis across zero")
-    {
-        const ChartTicks ticks = ChooseTicks(RangeOf({-37.5, 1196.5}), 2);
-        CheckTicksCover(ticks, -37.5, 1196.5, 3);
-    }
-    SUBCASE("ranges across many magnitudes, with few and many ticks allowed")
-    {
-        for (double low : {-1e9, -37.5, -1.0, 0.0, 0.001, 9.81, 123456.0}) {
-            for (double width : {1e-6, 0.003, 1.0, 7.0, 1234.0, 1e12}) {
-                for (int maxTicks : {3, 4, 5, 11}) {
-                    CAPTURE(low);
-                    CAPTURE(width);
-                    CAPTURE(maxTicks);
-                    CheckTicksCover(ChooseTicks(RangeOf({low, low + width}), maxTicks), low,
-                                    low + width, maxTicks);
-                }
+    // Ranges across many magnitudes; too few ticks asked for still give three.
+    for (double low : {-1e9, -37.5, -1.0, 0.0, 0.001, 9.81, 123456.0}) {
+        for (double width : {1e-6, 0.003, 1.0, 7.0, 1234.0, 1e12}) {
+            for (int maxTicks : {2, 3, 4, 5, 11}) {
+                INFO("low ", low, ", width ", width, ", at most ", maxTicks, " ticks");
+                CheckTicksCover(ChooseTicks(RangeOf({low, low + width}), maxTicks), low,
+                                low + width, std::max(maxTicks, 3));
             }
         }
     }
@@ -138,38 +125,32 @@ TEST_CASE("ticks for ranges of every size land on round values and cover the ran
 
 TEST_CASE("a single value, equal values, no values and non-finite values still give an axis")
 {
-    SUBCASE("a single value, also at zero or negative, lies inside the axis, not on its edge")
-    {
-        for (double value : {9.81, 0.0, -250.0}) {
-            CAPTURE(value);
-            const ChartTicks ticks = ChooseTicks(RangeOf({value, value, value}), 5);
-            CHECK(ticks.first < value);
-            CHECK(ticks.Last() > value);
-            CHECK(ticks.count >= 2);
-        }
+    // A single value, also at zero or negative, lies inside the axis, not on its edge.
+    for (double value : {9.81, 0.0, -250.0}) {
+        CAPTURE(value);
+        const ChartTicks ticks = ChooseTicks(RangeOf({value, value, value}), 5);
+        CHECK(ticks.first < value);
+        CHECK(ticks.Last() > value);
+        CHECK(ticks.count >= 2);
     }
-    SUBCASE("NaN and infinities are skipped, the rest decides")
-    {
-        const ChartValueRange range = RangeOf({kNaN, 2.0, kInfinity, -kInfinity, 5.0, kNaN});
-        CHECK_FALSE(range.empty);
-        CHECK(range.low == 2.0);
-        CHECK(range.high == 5.0);
-        CheckTicksCover(ChooseTicks(range, 6), 2.0, 5.0, 6);
-    }
-    SUBCASE("nothing finite at all gives 0 .. 1")
-    {
-        const ChartValueRange range = RangeOf({kNaN, kInfinity});
-        CHECK(range.empty);
-        const ChartTicks ticks = ChooseTicks(range, 6);
-        CHECK(ticks.first == 0.0);
-        CHECK(ticks.Last() == doctest::Approx(1.0));
-    }
+    // NaN and infinities are skipped, the rest decides.
+    ChartValueRange range = RangeOf({kNaN, 2.0, kInfinity, -kInfinity, 5.0, kNaN});
+    CHECK_FALSE(range.empty);
+    CHECK(range.low == 2.0);
+    CHECK(range.high == 5.0);
+    CheckTicksCover(ChooseTicks(range, 6), 2.0, 5.0, 6);
+    // Nothing finite at all gives 0 .. 1.
+    range = RangeOf({kNaN, kInfinity});
+    CHECK(range.empty);
+    const ChartTicks unit = ChooseTicks(range, 6);
+    CHECK(unit.first == 0.0);
+    CHECK(unit.Last() == doctest::Approx(1.0));
 }
 
 TEST_CASE("time ticks stay inside a fixed window")
 {
     const ChartTicks ticks = ChooseInnerTicks(-10.0, 0.0, 6);
-    CHECK(Labels(ticks) == std::vector<std::wstring>{L"-10", L"-8", L"-6", L"-4", L"-2", L"0"});
+    CHECK(Labels(ticks) == L"-10 -8 -6 -4 -2 0");
     const ChartTicks odd = ChooseInnerTicks(3.3, 17.9, 4);
     CHECK(odd.first >= 3.3);
     CHECK(odd.Last() <= 17.9);
@@ -210,36 +191,25 @@ TEST_CASE("values map to pixels and back, a y axis upside down")
 TEST_CASE("a time window shows its points and one beyond each edge")
 {
     const std::vector<ChartPoint> points = Ramp(10); // times 0 .. 9
-    const struct
-    {
-        double start;
-        double end;
-        size_t first;
-        size_t stop;
-    } windows[] = {
-        {2.5, 5.5, 2, 7},
-        // Edges on points keep one beyond.
-        {3.0, 5.0, 2, 7},
-        // Over the start and over the end.
-        {-5.0, 1.0, 0, 3},
-        {8.5, 20.0, 8, 10},
-        // Between two points: the segment crossing it.
-        {4.2, 4.7, 4, 6},
+    // {start, end, first, stop}; a stop of -1 for no points at all.
+    const double windows[][4] = {
+        {2.5, 5.5, 2, 7},    {3.0, 5.0, 2, 7}, // edges on points keep one beyond
+        {-5.0, 1.0, 0, 3},                     // over the start
+        {8.5, 20.0, 8, 10},                    // over the end
+        {4.2, 4.7, 4, 6},                      // between two points: the segment crossing it
+        {-9.0, -1.0, 0, -1},                   // entirely before, after, reversed
+        {10.0, 20.0, 0, -1}, {5.0, 4.0, 0, -1},
     };
     for (const auto& window : windows) {
-        CAPTURE(window.start);
-        const ChartPointSpan span =
-            VisiblePoints(points.data(), points.size(), window.start, window.end);
-        CHECK(span.first == window.first);
-        CHECK(span.end == window.stop);
-    }
-    // Entirely before, after, reversed: nothing.
-    const double empty[][2] = {{-9.0, -1.0}, {10.0, 20.0}, {5.0, 4.0}};
-    for (const auto& window : empty) {
         CAPTURE(window[0]);
         const ChartPointSpan span =
             VisiblePoints(points.data(), points.size(), window[0], window[1]);
-        CHECK(span.first == span.end);
+        if (window[3] < 0) {
+            CHECK(span.first == span.end);
+        } else {
+            CHECK(span.first == window[2]);
+            CHECK(span.end == window[3]);
+        }
     }
     const ChartPointSpan none = VisiblePoints(nullptr, 0, 0.0, 1.0);
     CHECK(none.first == none.end);

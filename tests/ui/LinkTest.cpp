@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "ChartPixels.h"
 #include "MessagePump.h"
 #include "MouseInput.h"
 #include "TestWindow.h"
@@ -30,9 +32,8 @@ struct BrowserSettings
     void Clear()
     {
         for (const wchar_t* name :
-             {L"Use Anchor Hover Color", L"Anchor Color", L"Anchor Color Hover"}) {
+             {L"Use Anchor Hover Color", L"Anchor Color", L"Anchor Color Hover"})
             RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, name);
-        }
         for (const wchar_t* name : {L"Anchor Underline", L"Use_DlgBox_Colors"})
             RegDeleteKeyValueW(HKEY_CURRENT_USER, kMainKey, name);
         RegDeleteKeyValueW(HKEY_CURRENT_USER, kScriptsKey, L"Default_Script");
@@ -97,26 +98,13 @@ void Click()
 // An underline: a row of pixels in the text colour nine tenths of the text long.
 bool IsUnderlined(const LinkCtrl& link, COLORREF color)
 {
-    HWND control = link.Control();
-    RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    PumpMessagesFor(30);
+    const WindowPicture picture(link.Control());
     RECT client;
-    GetClientRect(control, &client);
-    HDC dc = GetDC(control);
+    GetClientRect(link.Control(), &client);
     int longest = 0;
-    for (int y = 0; y < client.bottom; ++y) {
-        int count = 0;
-        for (int x = 0; x < client.right; ++x)
-            count += GetPixel(dc, x, y) == color ? 1 : 0;
-        longest = count > longest ? count : longest;
-    }
-    ReleaseDC(control, dc);
+    for (int y = 0; y < client.bottom; ++y)
+        longest = std::max(longest, picture.CountNear({0, y, client.right, y + 1}, color, 0));
     return longest >= link.TextExtent().cx * 9 / 10;
-}
-
-HCURSOR HandCursor()
-{
-    return LoadCursorW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kHandCursor));
 }
 
 struct ActionLog
@@ -186,7 +174,7 @@ TEST_CASE("colour texts and the browser's settings")
     CHECK(style.normal == LINK_DEFAULT_COLOR);
 }
 
-TEST_CASE("display text, text format, hit test and focus rectangle")
+TEST_CASE("display text, hit test, focus rectangle and the font fitted to the control")
 {
     WideString display;
     CHECK(BuildDisplayText(L"abc", 1, L"verdana", display));
@@ -194,19 +182,14 @@ TEST_CASE("display text, text format, hit test and focus rectangle")
 
     const RECT client = {0, 0, 100, 20};
     const SIZE extent = {40, 12};
-    struct Hit
-    {
-        POINT point;
-        UINT format;
-        bool over;
+    // {x, y, format, over the text}
+    const LONG hits[][4] = {
+        {39, 19, DT_LEFT, 1},  {40, 5, DT_LEFT, 0},   {30, 5, DT_CENTER, 0},
+        {31, 5, DT_CENTER, 1}, {70, 5, DT_CENTER, 0}, {61, 5, DT_RIGHT, 1},
     };
-    const Hit hits[] = {
-        {{39, 19}, DT_LEFT, true},  {{40, 5}, DT_LEFT, false},   {{30, 5}, DT_CENTER, false},
-        {{31, 5}, DT_CENTER, true}, {{70, 5}, DT_CENTER, false}, {{61, 5}, DT_RIGHT, true},
-    };
-    for (const Hit& hit : hits) {
-        CAPTURE(hit.point.x);
-        CHECK(IsOverText(hit.point, client, extent, hit.format) == (hit.over ? 1 : 0));
+    for (const auto& hit : hits) {
+        CAPTURE(hit[0]);
+        CHECK(IsOverText({hit[0], hit[1]}, client, extent, hit[2]) == hit[3]);
     }
     CHECK(IsOverText({500, 500}, client, {0, 0}, DT_LEFT));
 
@@ -215,10 +198,8 @@ TEST_CASE("display text, text format, hit test and focus rectangle")
 
     RECT focus = TextFocusRect(client, extent, DT_CENTER | DT_VCENTER);
     CHECK((focus.left == 30 && focus.top == 4 && focus.right == 70 && focus.bottom == 16));
-}
 
-TEST_CASE("the font shrinks one pixel at a time until the text fits, never below 4")
-{
+    // The font shrinks one pixel at a time until the text fits, never below 4.
     FitLog log;
     log.fitsAt = 12;
     CHECK(FitTextHeight(16, &SettleAtFit, &log) == 12);
@@ -239,31 +220,27 @@ TEST_CASE("a link in a real window")
     LinkWindow window;
     LinkCtrl& link = window.link;
 
-    SUBCASE("hover and the hand only over the text")
+    SUBCASE("hover, the hand and the underline follow the text only")
     {
+        const HCURSOR hand = LoadCursorW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kHandCursor));
         REQUIRE(window.Attach(L"http://example.com/"));
         CHECK(IsUnderlined(link, LINK_DEFAULT_COLOR));
-
         MoveMouse(window.control, 3, 12);
         CHECK(Hovering(link));
-        CHECK(GetCursor() == HandCursor());
+        CHECK(GetCursor() == hand);
         CHECK(link.CurrentColor() == link.Style().hover);
         MoveMouse(window.control, 190, 12); // beside the short, left-aligned text
         CHECK_FALSE(Hovering(link));
-        CHECK(GetCursor() != HandCursor());
-        MoveMouse(window.control, 3, 12);
-        CHECK(window.HoverEndsOnLeaving());
-    }
+        CHECK(GetCursor() != hand);
 
-    SUBCASE("\"hover\" underlines only while hovering")
-    {
+        // "hover" underlines only while hovering.
         settings.Set(kMainKey, L"Anchor Underline", L"hover");
         REQUIRE(window.Attach());
         CHECK_FALSE(IsUnderlined(link, link.Style().normal));
         MoveMouse(window.control, 3, 12);
         REQUIRE(Hovering(link));
         CHECK(IsUnderlined(link, link.Style().hover));
-        MoveMouse(window.control, 190, 12);
+        CHECK(window.HoverEndsOnLeaving());
         CHECK_FALSE(IsUnderlined(link, link.Style().normal));
     }
 
@@ -286,7 +263,7 @@ TEST_CASE("a link in a real window")
         CHECK(link.Style().hover == GetSysColor(COLOR_HIGHLIGHT));
     }
 
-    SUBCASE("a disabled link is grey and opens nothing")
+    SUBCASE("a disabled link is grey and opens nothing; an enabled one opens by mouse and keys")
     {
         ActionLog log;
         REQUIRE(window.Attach(L"http://a.example/"));
@@ -301,11 +278,18 @@ TEST_CASE("a link in a real window")
         EnableWindow(window.control, TRUE);
         CHECK((link.Flags() & (LINK_DISABLED | LINK_HOVERING)) == LINK_HOVERING);
         Click();
-        // A link's own codes: 1 pressed, 4 released over the text.
-        CHECK(log.actions == std::vector<int>{1, 4});
         CHECK(log.url == L"http://a.example/");
         // Hovering that began with the enabling ends when the mouse leaves.
         CHECK(window.HoverEndsOnLeaving());
+
+        // Focused, it opens with Enter and with Space, on release of the key.
+        SetFocus(window.control);
+        PumpMessagesFor(50);
+        REQUIRE(GetFocus() == window.control);
+        for (WORD key : {WORD(VK_RETURN), WORD(VK_SPACE), WORD('A')})
+            Key(key);
+        CHECK(log.actions == std::vector<int>{LINK_ACTION_PRESS, LINK_ACTION_RELEASE,
+                                              LINK_ACTION_ENTER, LINK_ACTION_SPACE});
     }
 
     SUBCASE("WM_GETTEXT gives the text while LINK_MASKED shows mask characters")
@@ -323,40 +307,35 @@ TEST_CASE("a link in a real window")
         CHECK(std::wstring(link.DisplayText()).size() == 5);
     }
 
-    SUBCASE("a URL that does not fit the buffer is refused")
-    {
-        const std::wstring longUrl(LINK_URL_CAPACITY, L'a');
-        CHECK_FALSE(window.Attach(longUrl.c_str()));
-        CHECK(window.Attach(longUrl.c_str() + 1));
-    }
-
-    SUBCASE("an empty browser face counts as none: the next setting is asked")
-    {
-        settings.SetScriptFace(L"");
-        settings.Set(kStylesKey, L"IEPropFontName", L"Tessel Styles Face");
-        REQUIRE(window.Attach(nullptr, LINK_BROWSER_FONT));
-        CHECK(PlainFace(window.link) == L"Tessel Styles Face");
-    }
-    SUBCASE("a browser face of the longest length a font takes is read whole, a longer one cut")
-    {
-        const std::wstring longest(LF_FACESIZE - 1, L'F');
-        for (const std::wstring& face : {longest, longest + L"GGGG"}) {
-            settings.SetScriptFace(face.c_str());
-            REQUIRE(window.Attach(nullptr, LINK_BROWSER_FONT));
-            CHECK(PlainFace(window.link) == longest);
-        }
-    }
-
-    SUBCASE("a control that cannot be subclassed is left as it was")
+    SUBCASE("a control that cannot be subclassed, or a URL too long, is left as it was")
     {
         Subclasser squatter;
         REQUIRE(squatter.Attach(
             window.control, [](HWND, UINT, WPARAM, LPARAM, LRESULT*, void*) { return 0; }, nullptr,
             LINK_SUBCLASS_TAG));
         CHECK(window.Attach(L"http://example.com/") == 0);
+        squatter.Detach();
+        const std::wstring longUrl(LINK_URL_CAPACITY, L'a');
+        CHECK(window.Attach(longUrl.c_str()) == 0);
         wchar_t text[32] = {};
         GetWindowTextW(window.control, text, 32);
         CHECK(std::wstring(text) == L"Static");
+        CHECK(window.Attach(longUrl.c_str() + 1));
+    }
+
+    SUBCASE("browser faces: an empty one counts as none, the longest a font takes is read whole")
+    {
+        settings.Set(kStylesKey, L"IEPropFontName", L"Tessel Styles Face");
+        const std::wstring longest(LF_FACESIZE - 1, L'F');
+        // The script's face and the face the link takes.
+        const std::wstring faces[][2] = {
+            {L"", L"Tessel Styles Face"}, {longest, longest}, {longest + L"GGGG", longest}};
+        for (const auto& face : faces) {
+            CAPTURE(face[0]);
+            settings.SetScriptFace(face[0].c_str());
+            REQUIRE(window.Attach(nullptr, LINK_BROWSER_FONT));
+            CHECK(PlainFace(link) == face[1]);
+        }
     }
 
     SUBCASE("a click opens the address through the shell once, on release over the text")
@@ -366,7 +345,7 @@ TEST_CASE("a link in a real window")
         REQUIRE(window.Attach(L"tessel-link-test:opened"));
 
         MoveMouse(window.control, 3, 12);
-        REQUIRE(Hovering(window.link));
+        REQUIRE(Hovering(link));
         Mouse(MOUSEEVENTF_LEFTDOWN);
         PumpMessagesFor(500);
         CHECK(recorder.Lines().empty());
@@ -375,7 +354,6 @@ TEST_CASE("a link in a real window")
         CHECK(recorder.Lines()[0] == L"tessel-link-test:opened");
 
         // Pressed over the text, released beside it: nothing opens.
-        MoveMouse(window.control, 3, 12);
         Mouse(MOUSEEVENTF_LEFTDOWN);
         MoveMouse(window.control, 190, 12);
         Mouse(MOUSEEVENTF_LEFTUP);
@@ -385,22 +363,5 @@ TEST_CASE("a link in a real window")
         REQUIRE(recorder.WaitForLines(2, 20000));
         PumpMessagesFor(1000);
         CHECK(recorder.Lines().size() == 2);
-    }
-
-    SUBCASE("a focused link opens with Enter and with Space, on release of the key")
-    {
-        ActionLog log;
-        REQUIRE(window.Attach(L"http://keys.example/"));
-        window.link.SetExtendedHandler(&RecordAction, reinterpret_cast<LONG_PTR>(&log));
-        SetFocus(window.control);
-        PumpMessagesFor(50);
-        REQUIRE(GetFocus() == window.control);
-
-        Key(VK_RETURN);
-        Key(VK_SPACE);
-        // 2 Enter, 3 Space.
-        CHECK(log.actions == std::vector<int>{2, 3});
-        Key('A');
-        CHECK(log.actions.size() == 2);
     }
 }

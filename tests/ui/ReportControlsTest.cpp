@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ChartPixels.h"
 #include "MouseInput.h"
 #include "TestWindow.h"
 #include "UrlProtocolRecorder.h"
@@ -37,12 +38,14 @@ void RecordAction(int action, int, LONG_PTR, LabelCtrl*)
     actions.push_back(action);
 }
 
-// A shown window with one static control (id 1006) of the given size.
+// A shown window with one static control (id 1006) of the given size, and
+// a label to put on it.
 struct ControlWindow
 {
     TestWindow frame{L"TesselReportControlsParent", RecordingParent, {100, 100, 600, 300}};
     HWND parent = frame.Handle();
     HWND control = nullptr;
+    LabelCtrl label;
 
     ControlWindow(const wchar_t* text, int width, int height, DWORD style = 0)
     {
@@ -52,6 +55,16 @@ struct ControlWindow
         commands.clear();
         actions.clear();
         SetForegroundWindow(parent);
+    }
+    // Attaches the label with the given flags, reporting to RecordAction.
+    int AttachLabel(DWORD flags, int fontHeight = 0, WORD cursorId = 0)
+    {
+        LabelOptions options;
+        options.flags = flags;
+        options.fontHeight = fontHeight;
+        options.cursorId = cursorId;
+        options.handler = RecordAction;
+        return label.Attach(control, options);
     }
 };
 
@@ -83,6 +96,23 @@ DWORD WINAPI ReplaceTexts(void* context)
     return 0;
 }
 
+std::vector<std::wstring> linkIds;
+
+void RecordLink(int, const wchar_t* id, LONG_PTR)
+{
+    linkIds.push_back(id);
+}
+
+void SendLinkNotify(HWND parent, HWND from, UINT code, const wchar_t* id, const wchar_t* url)
+{
+    NMLINK link = {};
+    link.hdr.hwndFrom = from;
+    link.hdr.code = code;
+    wcscpy(link.item.szID, id);
+    wcscpy(link.item.szUrl, url);
+    SendMessageW(parent, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&link));
+}
+
 } // namespace
 
 TEST_CASE("label face, fitting and colour decisions")
@@ -109,92 +139,23 @@ TEST_CASE("label face, fitting and colour decisions")
     CHECK(color == 9);
 }
 
-TEST_CASE("a fitted heading label on a real static control")
+TEST_CASE("a fitted heading label on a real static control, its text replaced from another "
+          "thread while it paints")
 {
     ControlWindow window(L"X", 400, 60);
-    LabelCtrl label;
-    LabelOptions options;
-    options.fontHeight = 40;
-    options.flags = LABEL_FIT | LABEL_REFIT_ON_TEXT;
-    REQUIRE(label.Attach(window.control, options));
+    REQUIRE(window.AttachLabel(LABEL_FIT | LABEL_REFIT_ON_TEXT, 40));
     // A control takes one label; a second one fails and leaves the text.
     LabelCtrl second;
     CHECK_FALSE(second.Attach(window.control, LabelOptions()));
     CHECK(WindowText(window.control) == L"X");
-    CHECK(FontHeight(label) == 40);
-
+    CHECK(FontHeight(window.label) == 40);
     SetWindowTextW(window.control, L"Far too long a text for forty pixels in this box");
-    const int shrunk = FontHeight(label);
-    CHECK(shrunk < 40);
+    CHECK(FontHeight(window.label) < 40);
     // A shorter text grows the font again up to the given height.
     SetWindowTextW(window.control, L"X");
-    CHECK(FontHeight(label) == 40);
-}
+    CHECK(FontHeight(window.label) == 40);
 
-TEST_CASE("a focusable label acts like a push button")
-{
-    ControlWindow window(L"Press me", 200, 20, WS_TABSTOP);
-    LabelCtrl label;
-    LabelOptions options;
-    options.flags = LABEL_NOTIFY_PARENT;
-    options.handler = RecordAction;
-    REQUIRE(label.Attach(window.control, options));
-    MSG space = {};
-    space.message = WM_KEYDOWN;
-    space.wParam = VK_SPACE;
-    CHECK(SendMessageW(window.control, WM_GETDLGCODE, VK_SPACE, reinterpret_cast<LPARAM>(&space)) ==
-          0x2024);
-    SendMessageW(window.control, WM_KEYDOWN, VK_RETURN, 0);
-    SendMessageW(window.control, WM_KEYDOWN, VK_SPACE, 0);
-    SendMessageW(window.control, WM_KEYDOWN, 'A', 0); // swallowed
-    // A label's own codes: 4 Enter, 3 Space.
-    CHECK(actions == std::vector<int>{4, 3});
-    REQUIRE(commands.size() == 2);
-    CHECK(LOWORD(commands[0]) == 1006);
-}
-
-TEST_CASE("a label that tracks the mouse: hovering, cursor and clicks")
-{
-    constexpr WORD kHandCursor = 104;
-    ControlWindow window(L"Click", 300, 24);
-    LabelCtrl label;
-    LabelOptions options;
-    options.fontHeight = 18;
-    options.flags = LABEL_TRACK_MOUSE | LABEL_NOTIFY_PARENT;
-    options.cursorId = kHandCursor;
-    options.handler = RecordAction;
-    REQUIRE(label.Attach(window.control, options));
-    const HCURSOR hand = LoadCursorW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kHandCursor));
-    MoveMouse(window.control, 3, 12);
-    CHECK(GetCursor() == hand);
-    // Beside the short, left-aligned text the label is not hit.
-    MoveMouse(window.control, 280, 12);
-    CHECK_FALSE(Has(label, LABEL_HOVERING));
-    CHECK(GetCursor() != hand);
-
-    MoveMouse(window.control, 3, 12);
-    Mouse(MOUSEEVENTF_LEFTDOWN);
-    Mouse(MOUSEEVENTF_LEFTUP);
-    // 1 pressed, 2 released while hovering.
-    CHECK(actions == std::vector<int>{1, 2});
-    CHECK(commands.size() == 1);
-
-    // Off the control: the mouse-leave notification ends hovering.
-    MoveMouse(window.parent, 450, 150);
-    for (int i = 0; i < 100 && Has(label, LABEL_HOVERING); ++i)
-        PumpMessagesFor(20);
-    CHECK_FALSE(Has(label, LABEL_HOVERING));
-}
-
-TEST_CASE("label text replaced from another thread while the window paints")
-{
-    ControlWindow window(L"start", 300, 24);
-    LabelCtrl label;
-    LabelOptions options;
-    options.fontHeight = 20;
-    options.flags = LABEL_REFIT_ON_TEXT;
-    REQUIRE(label.Attach(window.control, options));
-    ScopedHandle thread(CreateThread(nullptr, 0, ReplaceTexts, &label, 0, nullptr));
+    ScopedHandle thread(CreateThread(nullptr, 0, ReplaceTexts, &window.label, 0, nullptr));
     REQUIRE(thread.IsValid());
     DWORD waited = WAIT_TIMEOUT;
     for (int round = 0; round < 1000 && waited == WAIT_TIMEOUT; ++round) {
@@ -205,48 +166,77 @@ TEST_CASE("label text replaced from another thread while the window paints")
     CHECK(WindowText(window.control) == L"final");
 }
 
+TEST_CASE("a focusable label that tracks the mouse: keys as on a push button, hovering, cursor "
+          "and clicks")
+{
+    constexpr WORD kHandCursor = 104;
+    ControlWindow window(L"Click", 300, 24, WS_TABSTOP);
+    REQUIRE(window.AttachLabel(LABEL_TRACK_MOUSE | LABEL_NOTIFY_PARENT, 18, kHandCursor));
+    MSG space = {nullptr, WM_KEYDOWN, VK_SPACE, 0, 0, {}};
+    CHECK(SendMessageW(window.control, WM_GETDLGCODE, VK_SPACE, reinterpret_cast<LPARAM>(&space)) ==
+          0x2024);
+    for (WPARAM key : {WPARAM(VK_RETURN), WPARAM(VK_SPACE), WPARAM('A')}) // 'A' is swallowed
+        SendMessageW(window.control, WM_KEYDOWN, key, 0);
+    // A label's own codes: 4 Enter, 3 Space.
+    CHECK(actions == std::vector<int>{4, 3});
+    REQUIRE(commands.size() == 2);
+    CHECK(LOWORD(commands[0]) == 1006);
+
+    const HCURSOR hand = LoadCursorW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kHandCursor));
+    MoveMouse(window.control, 3, 12);
+    CHECK(GetCursor() == hand);
+    // Beside the short, left-aligned text the label is not hit.
+    MoveMouse(window.control, 280, 12);
+    CHECK_FALSE(Has(window.label, LABEL_HOVERING));
+    CHECK(GetCursor() != hand);
+    MoveMouse(window.control, 3, 12);
+    Mouse(MOUSEEVENTF_LEFTDOWN);
+    Mouse(MOUSEEVENTF_LEFTUP);
+    // 1 pressed, 2 released while hovering.
+    CHECK(actions == std::vector<int>{4, 3, 1, 2});
+    CHECK(commands.size() == 3);
+
+    // Off the control: the mouse-leave notification ends hovering.
+    MoveMouse(window.parent, 450, 150);
+    for (int i = 0; i < 100 && Has(window.label, LABEL_HOVERING); ++i)
+        PumpMessagesFor(20);
+    CHECK_FALSE(Has(window.label, LABEL_HOVERING));
+}
+
+TEST_CASE("a label without a cursor id leaves the cursor alone while it hovers")
+{
+    ControlWindow window(L"Plain", 300, 24);
+    REQUIRE(window.AttachLabel(LABEL_TRACK_MOUSE));
+    const HCURSOR cross = LoadCursorW(nullptr, IDC_CROSS);
+    SetCursor(cross);
+    // Moves reach the label alone, without the system's WM_SETCURSOR.
+    for (int x : {3, 280}) {
+        CAPTURE(x);
+        POINT point = {x, 12};
+        ClientToScreen(window.control, &point);
+        SetCursorPos(point.x, point.y);
+        SendMessageW(window.control, WM_MOUSEMOVE, 0, MAKELPARAM(x, 12));
+        REQUIRE(Has(window.label, LABEL_HOVERING) == (x == 3));
+        CHECK(GetCursor() == cross);
+    }
+}
+
 TEST_CASE("a divider on a 1-pixel static becomes a drawn 5-pixel band")
 {
     ControlWindow window(L"", 300, 1, SS_ETCHEDHORZ);
     RECT before = {};
+    RECT rect = {};
     GetWindowRect(window.control, &before);
     DividerCtrl divider;
     REQUIRE(divider.Attach(window.control));
-    RECT rect = {};
     GetWindowRect(window.control, &rect);
     CHECK((rect.left == before.left - 2 && rect.top == before.top - 1));
     CHECK(
         (rect.right - rect.left == before.right - before.left + 3 && rect.bottom - rect.top == 5));
-    RedrawWindow(window.control, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    HDC dc = GetDC(window.control);
-    int drawn = 0;
-    for (int y = 0; y < 5; ++y)
-        drawn += GetPixel(dc, 150, y) != GetSysColor(COLOR_BTNFACE) ? 1 : 0;
-    ReleaseDC(window.control, dc);
-    CHECK(drawn > 0);
+    // Some of the band's pixels are not the face colour.
+    CHECK(WindowPicture(window.control).RowsNear(150, 0, 5, GetSysColor(COLOR_BTNFACE), 0) < 5);
     CHECK_FALSE(PlaceDivider({10, 50, 11, 150}).horizontal);
 }
-
-namespace {
-
-std::vector<std::wstring> linkIds;
-
-void RecordLink(int, const wchar_t* id, LONG_PTR)
-{
-    linkIds.push_back(id);
-}
-
-void SendLinkNotify(HWND parent, HWND from, UINT code, const wchar_t* id, const wchar_t* url)
-{
-    NMLINK link = {};
-    link.hdr.hwndFrom = from;
-    link.hdr.code = code;
-    wcscpy(link.item.szID, id);
-    wcscpy(link.item.szUrl, url);
-    SendMessageW(parent, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&link));
-}
-
-} // namespace
 
 TEST_CASE("link control: links with and without an address")
 {
@@ -274,28 +264,4 @@ TEST_CASE("link control: links with and without an address")
     CHECK_FALSE(IsWindow(control));
     SendLinkNotify(window.parent, control, NM_CLICK, L"local", L"");
     CHECK(linkIds.size() == 2);
-}
-
-TEST_CASE("a label without a cursor id leaves the cursor alone while it hovers")
-{
-    ControlWindow window(L"Plain", 300, 24);
-    LabelCtrl label;
-    LabelOptions options;
-    options.flags = LABEL_TRACK_MOUSE;
-    REQUIRE(label.Attach(window.control, options));
-    const HCURSOR cross = LoadCursorW(nullptr, IDC_CROSS);
-    SetCursor(cross);
-    // Moves reach the label alone, without the system's WM_SETCURSOR.
-    auto moveTo = [&](int x, int y) {
-        POINT point = {x, y};
-        ClientToScreen(window.control, &point);
-        SetCursorPos(point.x, point.y);
-        SendMessageW(window.control, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
-    };
-    moveTo(3, 12);
-    REQUIRE(Has(label, LABEL_HOVERING));
-    CHECK(GetCursor() == cross);
-    moveTo(280, 12);
-    REQUIRE_FALSE(Has(label, LABEL_HOVERING));
-    CHECK(GetCursor() == cross);
 }
