@@ -490,23 +490,19 @@ TEST_CASE("A check ends without a question or a decline when its updater or its 
     CHECK(setup.updater.Result() == 0);
     CHECK(Declined() == L"<none>");
 
-    // Thirty seconds of answer, a byte every half second; closing once the
-    // transfer is in its read.
+    // A minute of answer, a byte every half second; closing once the
+    // transfer is in its read. A close that waited for the transfer would
+    // outlast the worker's bound, which ends the test program.
     setup.server.Clear();
-    REQUIRE(setup.server.Answer(SlowAnswer(std::string(60, ' '), 1, 500)));
-    volatile LONG closedAfterMs = -1;
+    REQUIRE(setup.server.Answer(SlowAnswer(std::string(120, ' '), 1, 500)));
     BoundedThread([&] {
         TestWindow window{L"TesselUpdateMain", MainProcedure, {10, 10, 300, 200}};
         auto updater = std::make_unique<AutoUpdater>();
         updater->Start(window.Handle(), setup.Options());
         setup.WaitForRequest();
         PumpMessagesFor(600);
-        const DWORD start = GetTickCount();
         DestroyWindow(window.Handle());
         updater.reset();
-        InterlockedExchange(&closedAfterMs, static_cast<LONG>(GetTickCount() - start));
-    }).Join(45000);
-    REQUIRE(closedAfterMs >= 0);
-    CHECK(closedAfterMs < 3000);
+    }).Join();
     CHECK(answerer.Dialogs().empty());
 }
