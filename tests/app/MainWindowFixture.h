@@ -27,27 +27,12 @@ inline SensorSimControl& FreshSimulator()
     return *sim;
 }
 
-// Polls until done answers true or limitMs passed; answers done's last
-// answer.
-template <class Done> bool WaitUntil(DWORD limitMs, Done done, DWORD stepMs = 10)
-{
-    for (DWORD waited = 0; waited < limitMs; waited += stepMs) {
-        if (done())
-            return true;
-        Sleep(stepMs);
-    }
-    return done();
-}
-
 // The text of the n-th row that starts with prefix, or "<none>".
 inline std::wstring RowText(const std::vector<TreeRow>& rows, const std::wstring& prefix,
                             int nth = 0)
 {
-    for (const TreeRow& row : rows) {
-        if (row.text.compare(0, prefix.size(), prefix) == 0 && nth-- == 0)
-            return row.text;
-    }
-    return L"<none>";
+    const TreeRow* row = NthRow(rows, prefix, nth);
+    return row ? row->text : L"<none>";
 }
 
 inline std::wstring WindowText(HWND window)

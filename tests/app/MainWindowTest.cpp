@@ -135,6 +135,13 @@ int FireDataOnceSettled(MainWindowFixture& f, unsigned number)
     return 0;
 }
 
+// Posts a change message, as a sensor event does, and answers the rebuilt tree.
+std::vector<TreeRow> Rebuilt(MainWindowFixture& f)
+{
+    PostMessageW(f.window.Window(), WM_SENSORS_CHANGED, 0, 0);
+    return f.window.SettledTree();
+}
+
 // What the window's thread showed on its way to the first fill: the text
 // of every row inserted into the tree, and the rows the tree held when the
 // main window or the tree was first painted. Filled by hooks on that thread.
@@ -262,19 +269,16 @@ TEST_CASE("a full rebuild keeps the selected row, and keeps it in view")
         f.Open();
         for (const wchar_t* text : {L"Sensors", L"Integrated GPS"}) {
             REQUIRE(f.window.Select(text) == 1);
-            PostMessageW(f.window.Window(), WM_SENSORS_CHANGED, 0, 0);
-            CHECK(StartsWith(SelectedText(f.window.SettledTree()), text));
+            CHECK(StartsWith(SelectedText(Rebuilt(f)), text));
         }
         // Also beside a sensor without a name.
         REQUIRE(f.window.Select(nullptr) == 1);
-        PostMessageW(f.window.Window(), WM_SENSORS_CHANGED, 0, 0);
-        CHECK(SelectedIndex(f.window.SettledTree()) == -1);
+        CHECK(SelectedIndex(Rebuilt(f)) == -1);
 
         REQUIRE(f.window.Select(L"LATITUDE DEGREES\t", 0) == 1);
         std::vector<TreeRow> rows = f.window.SettledTree();
         REQUIRE(Narrow(SensorOf(rows, SelectedIndex(rows))) == "Integrated GPS\tReady");
-        PostMessageW(f.window.Window(), WM_SENSORS_CHANGED, 0, 0);
-        rows = f.window.SettledTree();
+        rows = Rebuilt(f);
         CHECK(StartsWith(SelectedText(rows), L"LATITUDE DEGREES\t"));
         CHECK(Narrow(SensorOf(rows, SelectedIndex(rows))) == "Second GPS\tReady");
     }
@@ -316,35 +320,30 @@ TEST_CASE("a full rebuild keeps the selected row, and keeps it in view")
     }
 }
 
-TEST_CASE("\"No Sensors found\" is shown alone and always selected")
+TEST_CASE("\"No Sensors found\" is shown alone and always selected: at the start, after a "
+          "change message and when the last sensor leaves")
 {
     MainWindowFixture f;
     const std::vector<std::string> expected = {
         "0 Sensors 0/0 children 1",
         Describe(TreeRow{1, NoSensorsText(), 0, 0, 0, false, false, nullptr}),
     };
+    f.Open();
+    CHECK(Describe(f.window.SettledTree()) == expected);
+    REQUIRE(f.window.Select(L"Sensors") == 1);
+    std::vector<TreeRow> rows = Rebuilt(f);
+    CHECK(Describe(rows) == expected);
+    CHECK(SelectedIndex(rows) == 1);
 
-    SUBCASE("without sensors, also after a change message with the root selected")
-    {
-        f.Open();
-        CHECK(Describe(f.window.SettledTree()) == expected);
-        REQUIRE(f.window.Select(L"Sensors") == 1);
-        PostMessageW(f.window.Window(), WM_SENSORS_CHANGED, 0, 0);
-        std::vector<TreeRow> rows = f.window.SettledTree();
-        CHECK(Describe(rows) == expected);
-        CHECK(SelectedIndex(rows) == 1);
-    }
-    SUBCASE("when the last sensor leaves")
-    {
-        f.AddGps(1, L"Integrated GPS");
-        f.Open();
-        REQUIRE(f.window.Select(L"Sensors") == 1);
-        const GUID id = TestSensorId(1);
-        REQUIRE(f.sim.RemoveSensor(&id) == 1);
-        std::vector<TreeRow> rows = f.window.SettledTree();
-        CHECK(Describe(rows) == expected);
-        CHECK(SelectedIndex(rows) == 1);
-    }
+    f.AddGps(1, L"Integrated GPS");
+    const GUID id = TestSensorId(1);
+    REQUIRE(f.sim.FireEnter(&id) == 1);
+    REQUIRE(RowText(f.window.SettledTree(), L"Integrated GPS") == L"Integrated GPS\tReady");
+    REQUIRE(f.window.Select(L"Sensors") == 1);
+    REQUIRE(f.sim.RemoveSensor(&id) == 1);
+    rows = f.window.SettledTree();
+    CHECK(Describe(rows) == expected);
+    CHECK(SelectedIndex(rows) == 1);
 }
 
 TEST_CASE("Exit, Escape and the close box save the placement")
@@ -371,29 +370,6 @@ TEST_CASE("Exit, Escape and the close box save the placement")
         CHECK(result == 0);
         CHECK(Narrow(PlacementValueGuard::Read()) == "1,120,90,760,510");
     }
-}
-
-TEST_CASE("the window restores \"Main\" no smaller than its minimum size")
-{
-    MainWindowFixture f;
-    REQUIRE(PlacementValueGuard::Write(L"1,10,20") == 1);
-    f.Open();
-    HWND window = f.window.Window();
-    WINDOWPLACEMENT placement = {};
-    placement.length = sizeof placement;
-    RECT minimum = {0, 0, 270, 150};
-    RECT restored = {};
-    REQUIRE(f.window.Send([&] {
-        GetWindowPlacement(window, &placement);
-        MapDialogRect(window, &minimum);
-        AdjustWindowRectEx(&minimum, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)),
-                           FALSE, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
-        GetWindowRect(window, &restored);
-    }));
-    CHECK(placement.showCmd == SW_SHOWNORMAL);
-    // Right and bottom 0 ask for less than the minimum, which then holds.
-    CHECK(restored.right - restored.left == minimum.right - minimum.left);
-    CHECK(restored.bottom - restored.top == minimum.bottom - minimum.top);
 }
 
 TEST_CASE("an event storm leaves the window answering with one change message at most")
@@ -456,24 +432,40 @@ TEST_CASE("an event storm leaves the window answering with one change message at
                       [](const TreeRow& row) { return row.text == L"CITY\tAfter the storm"; }));
 }
 
-TEST_CASE("the real window's layout: anchors while resizing, the minimum size, the grip")
+TEST_CASE("the real window's layout: a restored \"Main\" no smaller than the minimum, anchors "
+          "while resizing, the grip")
 {
     MainWindowFixture f;
+    // Right and bottom 0 ask for less than the minimum, which then holds.
+    REQUIRE(PlacementValueGuard::Write(L"1,10,20") == 1);
     f.Open();
     HWND window = f.window.Window();
-    std::string shifts;
-    RECT client = {};
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof placement;
+    RECT restored = {};
     RECT minimum = {0, 0, 270, 150};
+    RECT outerMinimum = {};
+    RECT client = {};
+    std::string shifts;
     LRESULT cornerCode = 0;
     REQUIRE(f.window.Send([&] {
+        GetWindowPlacement(window, &placement);
+        GetWindowRect(window, &restored);
+        MapDialogRect(window, &minimum);
+        outerMinimum = minimum;
+        AdjustWindowRectEx(&outerMinimum, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)),
+                           FALSE, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
+        SetWindowPos(window, nullptr, 0, 0, 640, 420, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         shifts = ShrinkShifts(window);
         SetWindowPos(window, nullptr, 0, 0, 50, 40, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         GetClientRect(window, &client);
-        MapDialogRect(window, &minimum);
         POINT corner = {client.right - 2, client.bottom - 2};
         ClientToScreen(window, &corner);
         cornerCode = SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(corner.x, corner.y));
     }));
+    CHECK(placement.showCmd == SW_SHOWNORMAL);
+    CHECK(restored.right - restored.left == outerMinimum.right - outerMinimum.left);
+    CHECK(restored.bottom - restored.top == outerMinimum.bottom - outerMinimum.top);
     CHECK(shifts == kShrinkShifts);
     // The client area stops at 270 x 150 dialog units.
     CHECK(client.right == minimum.right);
@@ -501,24 +493,19 @@ TEST_CASE("\"Automatically check for updates\": checked at start, a click switch
 {
     MainWindowFixture f;
     f.Open();
-    HWND box = GetDlgItem(f.window.Window(), IDC_AUTO_UPDATE);
-    auto state = [&](UINT& checked, DWORD& settings) {
+    // The box's check mark and whether the settings say checking is off.
+    auto state = [&] {
+        std::pair<UINT, bool> checkedAndOff;
         REQUIRE(f.window.Send([&] {
-            checked = IsDlgButtonChecked(f.window.Window(), IDC_AUTO_UPDATE);
-            settings = f.window.App()->Settings();
+            checkedAndOff = {IsDlgButtonChecked(f.window.Window(), IDC_AUTO_UPDATE),
+                             (f.window.App()->Settings() & AUTO_UPDATE_OFF) != 0};
         }));
+        return checkedAndOff;
     };
-    UINT checked = 0;
-    DWORD settings = 0xFFFF;
-    state(checked, settings);
-    CHECK(checked == BST_CHECKED);
-    CHECK((settings & AUTO_UPDATE_OFF) == 0);
-
-    REQUIRE(f.window.Send([&] { SendMessageW(box, BM_CLICK, 0, 0); }));
-    state(checked, settings);
-    CHECK(checked == BST_UNCHECKED);
-    CHECK((settings & AUTO_UPDATE_OFF) != 0);
-
+    CHECK(state() == std::make_pair(UINT(BST_CHECKED), false));
+    REQUIRE(f.window.Send(
+        [&] { SendDlgItemMessageW(f.window.Window(), IDC_AUTO_UPDATE, BM_CLICK, 0, 0); }));
+    CHECK(state() == std::make_pair(UINT(BST_UNCHECKED), true));
     // Checking it again starts a forced check against the maker's server,
     // which a test leaves alone.
 }
