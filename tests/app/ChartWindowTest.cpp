@@ -156,15 +156,18 @@ TEST_CASE("chart data from a history: every field, times in seconds, hidden fiel
     CHECK(tiny.chart.bottom >= tiny.chart.top);
 }
 
-TEST_CASE("Chart opens one window per sensor, brings it to the front again, and Exit closes all")
+TEST_CASE("Chart opens one window per sensor, brings it to the front again, keeps it while "
+          "its sensor is away, and Exit closes all")
 {
     ChartFixture f;
     f.AddSensor(1, L"First GPS");
     f.AddSensor(2, L"Second GPS");
     f.Open();
+    f.Fire(1, 10);
     f.OpenChart(L"First GPS");
     CHECK(ChartWindowCount() == 1);
-    CHECK(WindowText(f.ChartWindowOf(1)) == L"First GPS - Chart");
+    const HWND first = f.ChartWindowOf(1);
+    CHECK(WindowText(first) == L"First GPS - Chart");
     // From a field row of the same sensor: the same window.
     REQUIRE(f.window.Select(L"CITY\t") == 1);
     PostMessageW(f.window.Window(), WM_COMMAND, IDM_CHART, 0);
@@ -173,8 +176,32 @@ TEST_CASE("Chart opens one window per sensor, brings it to the front again, and 
     f.OpenChart(L"Second GPS");
     CHECK(ChartWindowCount() == 2);
     CHECK(WindowText(f.ChartWindowOf(2)) == L"Second GPS - Chart");
+
+    // A sensor that leaves keeps its chart, titled so, which goes on when
+    // it returns.
+    const GUID id = TestSensorId(1);
+    REQUIRE(f.sim.RemoveSensor(&id) == 1);
+    REQUIRE(f.window.Settle() == 1);
+    CHECK(WindowText(first) == L"First GPS - Chart - Sensor removed");
+    auto points = [&] {
+        size_t count = 0;
+        f.WithChart(1, [&](ChartWindow& chart) {
+            chart.Update();
+            count = chart.Chart().Data().series.at(0).points.size();
+        });
+        return count;
+    };
+    const size_t pointsWhileAway = points();
+    CHECK(pointsWhileAway >= 10);
+    f.AddSensor(1, L"First GPS");
+    REQUIRE(f.sim.FireEnter(&id) == 1);
+    REQUIRE(f.window.Settle() == 1);
+    CHECK(WindowText(first) == L"First GPS - Chart");
+    f.Fire(1, 5);
+    CHECK(points() >= pointsWhileAway + 5);
+
     // The user closes one; asking again opens a new one.
-    PostMessageW(f.ChartWindowOf(1), WM_CLOSE, 0, 0);
+    PostMessageW(first, WM_CLOSE, 0, 0);
     REQUIRE(f.window.Settle() == 1);
     CHECK(ChartWindowCount() == 1);
     f.OpenChart(L"First GPS");
@@ -267,33 +294,6 @@ TEST_CASE("Space pauses the picture while reports go on; a hidden line stays hid
     CHECK(f.Frames(1) == framesMinimised);
     ShowWindow(chartWindow, SW_RESTORE);
     f.WaitForFrames(1, 2);
-}
-
-TEST_CASE("a sensor that leaves keeps its chart, titled so, which goes on when it returns")
-{
-    ChartFixture f;
-    f.OpenGpsChart(10);
-    const HWND chartWindow = f.ChartWindowOf(1);
-    const GUID id = TestSensorId(1);
-    REQUIRE(f.sim.RemoveSensor(&id) == 1);
-    REQUIRE(f.window.Settle() == 1);
-    CHECK(WindowText(chartWindow) == L"Integrated GPS - Chart - Sensor removed");
-    size_t pointsWhileAway = 0;
-    f.WithChart(1, [&](ChartWindow& chart) {
-        chart.Update();
-        pointsWhileAway = chart.Chart().Data().series.at(0).points.size();
-    });
-    CHECK(pointsWhileAway >= 10);
-
-    f.AddSensor(1, L"Integrated GPS");
-    REQUIRE(f.sim.FireEnter(&id) == 1);
-    REQUIRE(f.window.Settle() == 1);
-    CHECK(WindowText(chartWindow) == L"Integrated GPS - Chart");
-    f.Fire(1, 5);
-    f.WithChart(1, [&](ChartWindow& chart) {
-        chart.Update();
-        CHECK(chart.Chart().Data().series.at(0).points.size() >= pointsWhileAway + 5);
-    });
 }
 
 TEST_CASE("the chart window follows the DPI")

@@ -14,17 +14,14 @@ using namespace main_window_test;
 
 namespace {
 
-std::string Describe(const TreeRow& row)
-{
-    return std::to_string(row.depth) + " " + Narrow(row.text) + " " + std::to_string(row.image) +
-           "/" + std::to_string(row.selectedImage) + " children " + std::to_string(row.children);
-}
-
+// Each row's depth, text, images and children flag.
 std::vector<std::string> Describe(const std::vector<TreeRow>& rows)
 {
     std::vector<std::string> lines;
     for (const TreeRow& row : rows)
-        lines.push_back(Describe(row));
+        lines.push_back(std::to_string(row.depth) + " " + Narrow(row.text) + " " +
+                        std::to_string(row.image) + "/" + std::to_string(row.selectedImage) +
+                        " children " + std::to_string(row.children));
     return lines;
 }
 
@@ -80,13 +77,13 @@ std::string ShrinkShifts(HWND window)
     return shifts;
 }
 
-// The pixels of a 16 x 16 drawing on white.
-std::vector<COLORREF> Rendered(int size, const std::function<void(HDC)>& draw)
+// The pixels of an image list's image, drawn on white.
+std::vector<COLORREF> Rendered(HIMAGELIST list, int image, int size)
 {
     OffscreenCanvas canvas(size, size);
     RECT all = {0, 0, size, size};
     FillRect(canvas.Dc(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    draw(canvas.Dc());
+    ImageList_Draw(list, image, canvas.Dc(), 0, 0, ILD_NORMAL);
     std::vector<COLORREF> pixels;
     for (int y = 0; y < size; ++y)
         for (int x = 0; x < size; ++x)
@@ -102,16 +99,12 @@ int IconOf(HIMAGELIST list, int image, const std::vector<int>& iconIds, DWORD ic
     int height = 0;
     if (image >= ImageList_GetImageCount(list) || !ImageList_GetIconSize(list, &width, &height))
         return -1;
-    const std::vector<COLORREF> drawn =
-        Rendered(width, [&](HDC dc) { ImageList_Draw(list, image, dc, 0, 0, ILD_NORMAL); });
     for (int id : iconIds) {
         IconList reference;
         reference.Create(iconFlags, width, height, 1, 1);
         const int added = reference.AddIcon(GetModuleHandleW(nullptr), id);
-        const std::vector<COLORREF> expected = Rendered(width, [&](HDC dc) {
-            ImageList_Draw(reference.Handle(), added, dc, 0, 0, ILD_NORMAL);
-        });
-        if (added >= 0 && expected == drawn)
+        if (added >= 0 &&
+            Rendered(reference.Handle(), added, width) == Rendered(list, image, width))
             return id;
     }
     return -1;
@@ -121,18 +114,6 @@ const wchar_t* NoSensorsText()
 {
     return IsOsAtLeast(OS_WIN7) ? L"No Sensors found"
                                 : L"No Sensors found\tOnly Windows 7 and above is supported";
-}
-
-// While a rebuild re-enumerates the sensors a sensor has no sink for a
-// moment; after a storm the event is raised again until it arrives.
-int FireDataOnceSettled(MainWindowFixture& f, unsigned number)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (f.window.Settle() && f.FireData(number) == 1)
-            return 1;
-        Sleep(10);
-    }
-    return 0;
 }
 
 // Posts a change message, as a sensor event does, and answers the rebuilt tree.
@@ -326,7 +307,7 @@ TEST_CASE("\"No Sensors found\" is shown alone and always selected: at the start
     MainWindowFixture f;
     const std::vector<std::string> expected = {
         "0 Sensors 0/0 children 1",
-        Describe(TreeRow{1, NoSensorsText(), 0, 0, 0, false, false, nullptr}),
+        Describe({TreeRow{1, NoSensorsText(), 0, 0, 0, false, false, nullptr}})[0],
     };
     f.Open();
     CHECK(Describe(f.window.SettledTree()) == expected);
@@ -381,12 +362,8 @@ TEST_CASE("an event storm leaves the window answering with one change message at
     // With the pace timer stopped the storm's first change must post a
     // message; while the timer runs, changes post none.
     REQUIRE(f.window.WaitForIdle() == 1);
+    // The next test's fresh simulator ends a storm that a failure left on.
     REQUIRE(f.sim.SetStorm(1000) == 1);
-    struct StormOff
-    {
-        SensorSimControl& sim;
-        ~StormOff() { sim.SetStorm(0); }
-    } stormOff{f.sim};
 
     // The window is probed until the storm has delivered its events, however
     // long a loaded machine takes; the limit only guards against a hang.
@@ -426,7 +403,9 @@ TEST_CASE("an event storm leaves the window answering with one change message at
 
     // The flag that holds back further messages is not left set.
     REQUIRE(f.SetField(4, L"CITY", L"VT_LPWSTR, After the storm") == 1);
-    REQUIRE(FireDataOnceSettled(f, 4) == 1);
+    // While a rebuild re-enumerates the sensors a sensor has no sink for a
+    // moment; after a storm the event is raised again until it arrives.
+    REQUIRE(WaitUntil(kPatienceMs, [&] { return f.window.Settle() && f.FireData(4) == 1; }));
     std::vector<TreeRow> rows = f.window.SettledTree();
     CHECK(std::any_of(rows.begin(), rows.end(),
                       [](const TreeRow& row) { return row.text == L"CITY\tAfter the storm"; }));
