@@ -300,8 +300,7 @@ TEST_CASE("the chart window follows the DPI")
 {
     ChartFixture f;
     f.OpenGpsChart(5);
-    const char* testDpi = std::getenv("TESSEL_TEST_DPI");
-    const int dpi = testDpi ? std::atoi(testDpi) : kDefaultDpi;
+    const int dpi = TestDpi() ? TestDpi() : kDefaultDpi;
     f.WithChart(1, [dpi](ChartWindow& chart) {
         CHECK(chart.Chart().Dpi() == dpi);
         RECT client = {};

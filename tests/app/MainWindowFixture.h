@@ -11,6 +11,7 @@
 #include "system/Clipboard.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,6 +34,22 @@ inline std::wstring RowText(const std::vector<TreeRow>& rows, const std::wstring
 {
     const TreeRow* row = NthRow(rows, prefix, nth);
     return row ? row->text : L"<none>";
+}
+
+// A control's rectangle in its window's client coordinates.
+inline RECT RectIn(HWND window, HWND control)
+{
+    RECT rect = {};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+// The DPI the test command set the prefix to, or 0 when not told.
+inline int TestDpi()
+{
+    const char* value = std::getenv("TESSEL_TEST_DPI");
+    return value ? std::atoi(value) : 0;
 }
 
 inline std::wstring WindowText(HWND window)

@@ -47,28 +47,20 @@ constexpr int kMainControls[] = {IDC_SENSOR_TREE, IDC_WEB_LINK, IDC_EXIT, IDC_AU
 // the bottom right corner.
 constexpr char kShrinkShifts[] = "0,0,-100,-50 0,-50,0,-50 -100,-50,-100,-50 0,-50,0,-50 ";
 
-RECT ChildRect(HWND window, int id)
-{
-    RECT rect = {};
-    GetWindowRect(GetDlgItem(window, id), &rect);
-    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
 // Shrinks the window by 100 x 50 and describes how each control's edges
 // moved, as kShrinkShifts does; call on the window's thread.
 std::string ShrinkShifts(HWND window)
 {
     RECT before[4];
     for (int i = 0; i < 4; ++i)
-        before[i] = ChildRect(window, kMainControls[i]);
+        before[i] = RectIn(window, GetDlgItem(window, kMainControls[i]));
     RECT outer = {};
     GetWindowRect(window, &outer);
     SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left - 100,
                  outer.bottom - outer.top - 50, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     std::string shifts;
     for (int i = 0; i < 4; ++i) {
-        const RECT after = ChildRect(window, kMainControls[i]);
+        const RECT after = RectIn(window, GetDlgItem(window, kMainControls[i]));
         for (LONG shift : {after.left - before[i].left, after.top - before[i].top,
                            after.right - before[i].right, after.bottom - before[i].bottom})
             shifts += std::to_string(shift) + ",";

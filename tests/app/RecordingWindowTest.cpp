@@ -90,9 +90,8 @@ public:
     }
     void Close()
     {
-        if (!ended_) {
+        if (!ended_)
             PostMessageW(dialog_, WM_COMMAND, IDCANCEL, 0);
-        }
         thread_.Join(kPatienceMs);
     }
     bool Ended() const { return ended_; }
@@ -137,9 +136,8 @@ size_t ThreadsOfThisProcess()
     size_t count = 0;
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
         count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
-    }
     CloseHandle(snapshot);
     return count;
 }
@@ -162,9 +160,8 @@ TEST_CASE("the recording window's time: zoom, pan, spans and the scroll bar as p
         CHECK(back.end == 100);
         // Never narrower than a millisecond.
         TimeWindow narrow = all;
-        for (int i = 0; i < 100; ++i) {
+        for (int i = 0; i < 100; ++i)
             narrow = ZoomAround(narrow, 0.5, 50, extent);
-        }
         CHECK(narrow.end - narrow.start == doctest::Approx(kNarrowestWindow));
     }
     SUBCASE("panning stops at either end without changing the width")
@@ -198,15 +195,12 @@ TEST_CASE("the recording window's time: zoom, pan, spans and the scroll bar as p
         CHECK(moment.end - moment.start == doctest::Approx(kNarrowestWindow));
         CHECK(KeepInside({5, 6}, {0, 0}).start == 0);
     }
-    SUBCASE("durations and refusals for people")
+    SUBCASE("durations for people")
     {
         CHECK(DurationText(16) == L"16 ms");
         CHECK(DurationText(1520) == L"1.52 s");
         CHECK(DurationText(125000) == L"2 min 5 s");
         CHECK(DurationText(3720000) == L"1 h 2 min");
-        CHECK(RefusalText(L"notes.csv", RecordingRead::NotRecording) ==
-              L"notes.csv is not a recording of Tessel's: it does not begin with the row "
-              L"\"Time,Sensor,Sensor ID,Field,Value\".");
     }
 }
 
@@ -346,7 +340,9 @@ TEST_CASE("a file that is no recording is refused with one line, and damage is t
         size_t sensors;
     } files[] = {
         {L"notes.csv", "Name,Value\r\nx,1\r\n",
-         RefusalText(L"notes.csv", RecordingRead::NotRecording), 0},
+         L"notes.csv is not a recording of Tessel's: it does not begin with the row "
+         L"\"Time,Sensor,Sensor ID,Field,Value\".",
+         0},
         {L"damaged.csv", damaged,
          L"2 sensors, 900 ms. 2 damaged rows were skipped (the first on line 2).", 2},
     };
@@ -369,9 +365,8 @@ TEST_CASE("Cancel during a long read leaves nothing running")
         std::string piece = KnownRecording(5000);
         const std::string rows = piece.substr(piece.find("\r\n") + 2);
         std::string text = piece;
-        while (text.size() < (60u << 20)) {
+        while (text.size() < (60u << 20))
             text += rows;
-        }
         REQUIRE(WriteWholeFile(path, text));
     }
     const size_t threadsBefore = ThreadsOfThisProcess();

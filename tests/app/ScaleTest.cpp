@@ -80,14 +80,6 @@ LONG FontHeight(HFONT font)
     return font && GetObjectW(font, sizeof(logFont), &logFont) ? logFont.lfHeight : 0;
 }
 
-RECT RectIn(HWND window, HWND control)
-{
-    RECT rect = {};
-    GetWindowRect(control, &rect);
-    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
 Figures ReadFigures(const DialogParts& parts)
 {
     Figures figures;
@@ -142,11 +134,11 @@ void ChangeDpiAndBack(HWND window, int dpi, int otherDpi)
     ChangeDpi(window, otherDpi, dpi, &outer);
 }
 
-// The figures before, at twice the DPI and back again.
+// The figures before, at another DPI and back again.
 struct RoundTrip
 {
     Figures before;
-    Figures doubled;
+    Figures there;
     Figures after;
 };
 
@@ -174,13 +166,6 @@ std::vector<int> OtherDpis(int dpi)
     return others;
 }
 
-// The DPI the test command set the prefix to, or 0 when not told.
-int ExpectedDpi()
-{
-    const char* value = std::getenv("TESSEL_TEST_DPI");
-    return value ? std::atoi(value) : 0;
-}
-
 // The figures that follow the DPI alone.
 void CheckScaled(const Figures& figures, int dpi, int valueColumnAt96)
 {
@@ -203,7 +188,7 @@ void CheckScaled(const Figures& figures, int dpi, int valueColumnAt96)
 void CheckRoundTrip(const RoundTrip& trip, int valueColumnAt96)
 {
     const Figures& before = trip.before;
-    const Figures& doubled = trip.doubled;
+    const Figures& doubled = trip.there;
     CheckScaled(doubled, 2 * before.dpi, valueColumnAt96);
     CHECK(doubled.minimumWidth > before.minimumWidth);
     CHECK(doubled.minimumHeight > before.minimumHeight);
@@ -253,19 +238,21 @@ struct ScaleFixture : MainWindowFixture
             function({app, app.Tree(), app.Grip(), IDC_EXIT, &app.Link()});
         }));
     }
-    RoundTrip DoubleDpiAndBack()
+    // To the other DPI, or twice the DPI for 0, and back again.
+    RoundTrip TripTo(int otherDpi = 0)
     {
         RoundTrip trip;
         WithParts([&](const DialogParts& parts) {
             trip.before = ReadFigures(parts);
             const int dpi = trip.before.dpi;
-            ChangeDpi(parts.app.Window(), dpi, 2 * dpi);
-            trip.doubled = ReadFigures(parts);
-            ChangeDpi(parts.app.Window(), 2 * dpi, dpi, &trip.before.outer);
+            const int other = otherDpi ? otherDpi : 2 * dpi;
+            ChangeDpi(parts.app.Window(), dpi, other);
+            trip.there = ReadFigures(parts);
+            ChangeDpi(parts.app.Window(), other, dpi, &trip.before.outer);
             trip.after = ReadFigures(parts);
         });
-        if (ExpectedDpi())
-            REQUIRE(trip.before.dpi == ExpectedDpi());
+        if (TestDpi())
+            REQUIRE(trip.before.dpi == TestDpi());
         return trip;
     }
 
@@ -283,9 +270,9 @@ TEST_CASE("every pixel size of the main window follows its DPI, also across WM_D
         valueShortfall = parts.tree.ColumnFitWidth(1) -
                          (ReadFigures(parts).treeWidth - parts.tree.ColumnWidth(0));
     });
-    const RoundTrip trip = f.DoubleDpiAndBack();
+    const RoundTrip trip = f.TripTo();
     const Figures& before = trip.before;
-    const Figures& doubled = trip.doubled;
+    const Figures& doubled = trip.there;
     const int dpi = before.dpi;
     CHECK(dpi == SystemDpi());
     CheckScaled(before, dpi, 500);
@@ -314,7 +301,7 @@ TEST_CASE("the properties dialog follows its DPI: at the start and across WM_DPI
     f.OpenVendorProperties();
     RECT closeBox = {0, 0, 50, 14};
     f.WithParts([&](const DialogParts& parts) { MapDialogRect(parts.app.Window(), &closeBox); });
-    const RoundTrip trip = f.DoubleDpiAndBack();
+    const RoundTrip trip = f.TripTo();
     const Figures& before = trip.before;
     const int dpi = before.dpi;
     CheckScaled(before, dpi, 400);
@@ -323,7 +310,7 @@ TEST_CASE("the properties dialog follows its DPI: at the start and across WM_DPI
     // The vendor's property name is wider than the default: the column shows
     // it whole, or as much of it as half the tree allows.
     CHECK(before.itemColumn > MulDiv(190, dpi, 96));
-    for (const Figures* figures : {&before, &trip.doubled})
+    for (const Figures* figures : {&before, &trip.there})
         CHECK((figures->shortfall <= 0 || figures->itemColumn == figures->treeWidth / 2));
     CheckRoundTrip(trip, 400);
 
@@ -394,30 +381,23 @@ TEST_CASE("DPI changes there and back with user-sized columns come back to the s
     // Widths whose rescale down and up again would not come back.
     const int itemWidth = MulDiv(150, dpi, 96) + 1;
     const int valueWidth = MulDiv(450, dpi, 96) + 1;
-    Figures fresh;
     bool userSized = false;
+    int itemColumn = 0;
     f.WithParts([&](const DialogParts& parts) {
         DragFirstDivider(parts.tree, itemWidth);
         parts.tree.SetColumnWidth(1, valueWidth);
         userSized = parts.tree.UserSizedColumns();
-        fresh = ReadFigures(parts);
+        itemColumn = parts.tree.ColumnWidth(0);
     });
     REQUIRE(userSized);
-    REQUIRE(fresh.itemColumn == itemWidth);
+    REQUIRE(itemColumn == itemWidth);
     for (int other : OtherDpis(dpi)) {
         CAPTURE(other);
-        Figures there;
-        Figures back;
-        f.WithParts([&](const DialogParts& parts) {
-            ChangeDpi(parts.app.Window(), dpi, other);
-            there = ReadFigures(parts);
-            ChangeDpi(parts.app.Window(), other, dpi, &fresh.outer);
-            back = ReadFigures(parts);
-        });
-        CHECK(there.dpi == other);
-        CHECK(there.itemColumn == MulDiv(itemWidth, other, dpi));
-        CHECK(there.valueColumn == MulDiv(valueWidth, other, dpi));
-        CHECK(back.Text() == fresh.Text());
+        const RoundTrip trip = f.TripTo(other);
+        CHECK(trip.there.dpi == other);
+        CHECK(trip.there.itemColumn == MulDiv(itemWidth, other, dpi));
+        CHECK(trip.there.valueColumn == MulDiv(valueWidth, other, dpi));
+        CHECK(trip.after.Text() == trip.before.Text());
     }
 }
 
