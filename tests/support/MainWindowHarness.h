@@ -470,10 +470,13 @@ inline std::vector<std::wstring> ChooseFromTreeMenu(MainWindowHarness& window, L
     std::vector<std::wstring> items;
     PostMessageW(window.Window(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window.Tree()), point);
     HWND menu = nullptr;
-    if (!WaitUntil(5000, [&] {
-            menu = FindWindowW(L"#32768", nullptr);
-            return menu && IsWindowVisible(menu);
-        }))
+    for (int waited = 0; waited < 5000 && !menu; waited += 10) {
+        Sleep(10);
+        menu = FindWindowW(L"#32768", nullptr);
+        if (menu && !IsWindowVisible(menu))
+            menu = nullptr;
+    }
+    if (!menu)
         return items;
     DWORD_PTR answer = 0;
     SendMessageTimeoutW(menu, MN_GETHMENU, 0, 0, SMTO_NORMAL, 5000, &answer);
