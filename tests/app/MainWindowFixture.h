@@ -175,6 +175,10 @@ struct MainWindowFixture
         CHECK(WaitUntil(kPatienceMs, [&] { return !PropertiesWindow(); }));
     }
 
+    // The pointer stays off the windows: a menu or a chart under it would
+    // follow it.
+    BOOL pointerAway =
+        SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
     PlacementValueGuard placement;
     SensorSimControl& sim = FreshSimulator();
     MainWindowHarness window;

@@ -35,37 +35,24 @@ struct DialogParts
 // Every figure that follows the DPI; read on the window's thread.
 struct Figures
 {
-    int dpi = 0;
-    int itemColumn = 0;
-    int valueColumn = 0;
-    int itemHeight = 0;
-    int iconWidth = 0;
-    int iconHeight = 0;
-    SIZE grip = {};
-    int minimumWidth = 0;
-    int minimumHeight = 0;
-    LONG dialogFontHeight = 0;
-    LONG linkFontHeight = 0;
-    int headerHeight = 0;
-    RECT outer = {};
-    RECT tree = {};
-    RECT header = {};
-    RECT button = {};
-    int treeWidth = 0;
+    long dpi = 0, itemColumn = 0, valueColumn = 0, itemHeight = 0, headerHeight = 0;
+    long iconWidth = 0, iconHeight = 0, gripWidth = 0, gripHeight = 0;
+    long minimumWidth = 0, minimumHeight = 0, dialogFontHeight = 0, linkFontHeight = 0;
+    RECT outer = {}, tree = {}, header = {}, button = {};
+    long treeWidth = 0;
     // How much wider the widest name of the first column needs it than it
     // is, measured by the test in the tree's font at the window's DPI; 0 or
     // less when every name is whole.
-    int shortfall = 0;
+    long shortfall = 0;
 
     // Every figure and rectangle, in one line, so that a difference shows
     // which.
     std::string Text() const
     {
         std::string text;
-        for (long value : {long(dpi), long(itemColumn), long(valueColumn), long(itemHeight),
-                           long(iconWidth), long(iconHeight), long(grip.cx), long(grip.cy),
-                           long(minimumWidth), long(minimumHeight), long(dialogFontHeight),
-                           long(linkFontHeight), long(headerHeight)})
+        for (long value : {dpi, itemColumn, valueColumn, itemHeight, iconWidth, iconHeight,
+                           gripWidth, gripHeight, minimumWidth, minimumHeight, dialogFontHeight,
+                           linkFontHeight, headerHeight})
             text += std::to_string(value) + " ";
         for (const RECT& rect : {outer, tree, header, button})
             text += std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
@@ -90,8 +77,13 @@ Figures ReadFigures(const DialogParts& parts)
     figures.itemHeight = parts.tree.GetItemHeight();
     const auto list = reinterpret_cast<HIMAGELIST>(
         SendMessageW(parts.tree.Window(), TVM_GETIMAGELIST, TVSIL_NORMAL, 0));
-    ImageList_GetIconSize(list, &figures.iconWidth, &figures.iconHeight);
-    figures.grip = parts.grip.GripSize();
+    int iconWidth = 0;
+    int iconHeight = 0;
+    ImageList_GetIconSize(list, &iconWidth, &iconHeight);
+    figures.iconWidth = iconWidth;
+    figures.iconHeight = iconHeight;
+    figures.gripWidth = parts.grip.GripSize().cx;
+    figures.gripHeight = parts.grip.GripSize().cy;
     figures.minimumWidth = app.MinimumWidth();
     figures.minimumHeight = app.MinimumHeight();
     figures.dialogFontHeight = FontHeight(
@@ -176,8 +168,8 @@ void CheckScaled(const Figures& figures, int dpi, int valueColumnAt96)
     // Small icons of the DPI, loaded at that size (16, 24, 32 ...).
     CHECK(figures.iconWidth == MulDiv(16, dpi, 96));
     CHECK(figures.iconHeight == MulDiv(16, dpi, 96));
-    CHECK(figures.grip.cx == MulDiv(17, dpi, 96));
-    CHECK(figures.grip.cy == MulDiv(17, dpi, 96));
+    CHECK(figures.gripWidth == MulDiv(17, dpi, 96));
+    CHECK(figures.gripHeight == MulDiv(17, dpi, 96));
     // The header sits right on the tree, as wide as it.
     CHECK(figures.header.bottom == figures.tree.top);
     CHECK(figures.header.right - figures.header.left == figures.tree.right - figures.tree.left);
@@ -279,7 +271,7 @@ TEST_CASE("every pixel size of the main window follows its DPI, also across WM_D
     // The first fill shows the default scenario's longest name whole: wider
     // than the 200 pixels at 96 dpi, but never beyond half the tree.
     CHECK(before.itemColumn >= MulDiv(200, dpi, 96));
-    CHECK(before.itemColumn <= std::max(MulDiv(200, dpi, 96), before.treeWidth / 2));
+    CHECK(before.itemColumn <= std::max<long>(MulDiv(200, dpi, 96), before.treeWidth / 2));
     CHECK(before.shortfall <= 0);
     // Without a saved placement the window widened to show the longest value
     // whole too.
