@@ -205,24 +205,21 @@ inline std::vector<TreeRow> ReadTree(HWND tree)
     return rows;
 }
 
-// One member of every row, in tree order.
-template <class Member>
-std::vector<Member> EachRow(const std::vector<TreeRow>& rows, Member TreeRow::*member)
-{
-    std::vector<Member> values;
-    for (const TreeRow& row : rows)
-        values.push_back(row.*member);
-    return values;
-}
-
+// The rows' handles and texts, in tree order.
 inline std::vector<HTREEITEM> Handles(const std::vector<TreeRow>& rows)
 {
-    return EachRow(rows, &TreeRow::item);
+    std::vector<HTREEITEM> handles;
+    for (const TreeRow& row : rows)
+        handles.push_back(row.item);
+    return handles;
 }
 
 inline std::vector<std::wstring> Texts(const std::vector<TreeRow>& rows)
 {
-    return EachRow(rows, &TreeRow::text);
+    std::vector<std::wstring> texts;
+    for (const TreeRow& row : rows)
+        texts.push_back(row.text);
+    return texts;
 }
 
 // The n-th row (from 0) whose text starts with prefix, or null.
