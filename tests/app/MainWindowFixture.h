@@ -11,6 +11,7 @@
 #include "system/Clipboard.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -27,27 +28,28 @@ inline SensorSimControl& FreshSimulator()
     return *sim;
 }
 
-// Polls until done answers true or limitMs passed; answers done's last
-// answer.
-template <class Done> bool WaitUntil(DWORD limitMs, Done done, DWORD stepMs = 10)
-{
-    for (DWORD waited = 0; waited < limitMs; waited += stepMs) {
-        if (done())
-            return true;
-        Sleep(stepMs);
-    }
-    return done();
-}
-
 // The text of the n-th row that starts with prefix, or "<none>".
 inline std::wstring RowText(const std::vector<TreeRow>& rows, const std::wstring& prefix,
                             int nth = 0)
 {
-    for (const TreeRow& row : rows) {
-        if (row.text.compare(0, prefix.size(), prefix) == 0 && nth-- == 0)
-            return row.text;
-    }
-    return L"<none>";
+    const TreeRow* row = NthRow(rows, prefix, nth);
+    return row ? row->text : L"<none>";
+}
+
+// A control's rectangle in its window's client coordinates.
+inline RECT RectIn(HWND window, HWND control)
+{
+    RECT rect = {};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+// The DPI the test command set the prefix to, or 0 when not told.
+inline int TestDpi()
+{
+    const char* value = std::getenv("TESSEL_TEST_DPI");
+    return value ? std::atoi(value) : 0;
 }
 
 inline std::wstring WindowText(HWND window)
@@ -173,6 +175,10 @@ struct MainWindowFixture
         CHECK(WaitUntil(kPatienceMs, [&] { return !PropertiesWindow(); }));
     }
 
+    // The pointer stays off the windows: a menu or a chart under it would
+    // follow it.
+    BOOL pointerAway =
+        SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
     PlacementValueGuard placement;
     SensorSimControl& sim = FreshSimulator();
     MainWindowHarness window;

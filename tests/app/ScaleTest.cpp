@@ -35,37 +35,24 @@ struct DialogParts
 // Every figure that follows the DPI; read on the window's thread.
 struct Figures
 {
-    int dpi = 0;
-    int itemColumn = 0;
-    int valueColumn = 0;
-    int itemHeight = 0;
-    int iconWidth = 0;
-    int iconHeight = 0;
-    SIZE grip = {};
-    int minimumWidth = 0;
-    int minimumHeight = 0;
-    LONG dialogFontHeight = 0;
-    LONG linkFontHeight = 0;
-    int headerHeight = 0;
-    RECT outer = {};
-    RECT tree = {};
-    RECT header = {};
-    RECT button = {};
-    int treeWidth = 0;
+    long dpi = 0, itemColumn = 0, valueColumn = 0, itemHeight = 0, headerHeight = 0;
+    long iconWidth = 0, iconHeight = 0, gripWidth = 0, gripHeight = 0;
+    long minimumWidth = 0, minimumHeight = 0, dialogFontHeight = 0, linkFontHeight = 0;
+    RECT outer = {}, tree = {}, header = {}, button = {};
+    long treeWidth = 0;
     // How much wider the widest name of the first column needs it than it
     // is, measured by the test in the tree's font at the window's DPI; 0 or
     // less when every name is whole.
-    int shortfall = 0;
+    long shortfall = 0;
 
     // Every figure and rectangle, in one line, so that a difference shows
     // which.
     std::string Text() const
     {
         std::string text;
-        for (long value : {long(dpi), long(itemColumn), long(valueColumn), long(itemHeight),
-                           long(iconWidth), long(iconHeight), long(grip.cx), long(grip.cy),
-                           long(minimumWidth), long(minimumHeight), long(dialogFontHeight),
-                           long(linkFontHeight), long(headerHeight)})
+        for (long value : {dpi, itemColumn, valueColumn, itemHeight, iconWidth, iconHeight,
+                           gripWidth, gripHeight, minimumWidth, minimumHeight, dialogFontHeight,
+                           linkFontHeight, headerHeight})
             text += std::to_string(value) + " ";
         for (const RECT& rect : {outer, tree, header, button})
             text += std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
@@ -80,14 +67,6 @@ LONG FontHeight(HFONT font)
     return font && GetObjectW(font, sizeof(logFont), &logFont) ? logFont.lfHeight : 0;
 }
 
-RECT RectIn(HWND window, HWND control)
-{
-    RECT rect = {};
-    GetWindowRect(control, &rect);
-    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
 Figures ReadFigures(const DialogParts& parts)
 {
     Figures figures;
@@ -98,8 +77,13 @@ Figures ReadFigures(const DialogParts& parts)
     figures.itemHeight = parts.tree.GetItemHeight();
     const auto list = reinterpret_cast<HIMAGELIST>(
         SendMessageW(parts.tree.Window(), TVM_GETIMAGELIST, TVSIL_NORMAL, 0));
-    ImageList_GetIconSize(list, &figures.iconWidth, &figures.iconHeight);
-    figures.grip = parts.grip.GripSize();
+    int iconWidth = 0;
+    int iconHeight = 0;
+    ImageList_GetIconSize(list, &iconWidth, &iconHeight);
+    figures.iconWidth = iconWidth;
+    figures.iconHeight = iconHeight;
+    figures.gripWidth = parts.grip.GripSize().cx;
+    figures.gripHeight = parts.grip.GripSize().cy;
     figures.minimumWidth = app.MinimumWidth();
     figures.minimumHeight = app.MinimumHeight();
     figures.dialogFontHeight = FontHeight(
@@ -142,11 +126,11 @@ void ChangeDpiAndBack(HWND window, int dpi, int otherDpi)
     ChangeDpi(window, otherDpi, dpi, &outer);
 }
 
-// The figures before, at twice the DPI and back again.
+// The figures before, at another DPI and back again.
 struct RoundTrip
 {
     Figures before;
-    Figures doubled;
+    Figures there;
     Figures after;
 };
 
@@ -174,13 +158,6 @@ std::vector<int> OtherDpis(int dpi)
     return others;
 }
 
-// The DPI the test command set the prefix to, or 0 when not told.
-int ExpectedDpi()
-{
-    const char* value = std::getenv("TESSEL_TEST_DPI");
-    return value ? std::atoi(value) : 0;
-}
-
 // The figures that follow the DPI alone.
 void CheckScaled(const Figures& figures, int dpi, int valueColumnAt96)
 {
@@ -191,8 +168,8 @@ void CheckScaled(const Figures& figures, int dpi, int valueColumnAt96)
     // Small icons of the DPI, loaded at that size (16, 24, 32 ...).
     CHECK(figures.iconWidth == MulDiv(16, dpi, 96));
     CHECK(figures.iconHeight == MulDiv(16, dpi, 96));
-    CHECK(figures.grip.cx == MulDiv(17, dpi, 96));
-    CHECK(figures.grip.cy == MulDiv(17, dpi, 96));
+    CHECK(figures.gripWidth == MulDiv(17, dpi, 96));
+    CHECK(figures.gripHeight == MulDiv(17, dpi, 96));
     // The header sits right on the tree, as wide as it.
     CHECK(figures.header.bottom == figures.tree.top);
     CHECK(figures.header.right - figures.header.left == figures.tree.right - figures.tree.left);
@@ -203,7 +180,7 @@ void CheckScaled(const Figures& figures, int dpi, int valueColumnAt96)
 void CheckRoundTrip(const RoundTrip& trip, int valueColumnAt96)
 {
     const Figures& before = trip.before;
-    const Figures& doubled = trip.doubled;
+    const Figures& doubled = trip.there;
     CheckScaled(doubled, 2 * before.dpi, valueColumnAt96);
     CHECK(doubled.minimumWidth > before.minimumWidth);
     CHECK(doubled.minimumHeight > before.minimumHeight);
@@ -253,19 +230,21 @@ struct ScaleFixture : MainWindowFixture
             function({app, app.Tree(), app.Grip(), IDC_EXIT, &app.Link()});
         }));
     }
-    RoundTrip DoubleDpiAndBack()
+    // To the other DPI, or twice the DPI for 0, and back again.
+    RoundTrip TripTo(int otherDpi = 0)
     {
         RoundTrip trip;
         WithParts([&](const DialogParts& parts) {
             trip.before = ReadFigures(parts);
             const int dpi = trip.before.dpi;
-            ChangeDpi(parts.app.Window(), dpi, 2 * dpi);
-            trip.doubled = ReadFigures(parts);
-            ChangeDpi(parts.app.Window(), 2 * dpi, dpi, &trip.before.outer);
+            const int other = otherDpi ? otherDpi : 2 * dpi;
+            ChangeDpi(parts.app.Window(), dpi, other);
+            trip.there = ReadFigures(parts);
+            ChangeDpi(parts.app.Window(), other, dpi, &trip.before.outer);
             trip.after = ReadFigures(parts);
         });
-        if (ExpectedDpi())
-            REQUIRE(trip.before.dpi == ExpectedDpi());
+        if (TestDpi())
+            REQUIRE(trip.before.dpi == TestDpi());
         return trip;
     }
 
@@ -283,16 +262,16 @@ TEST_CASE("every pixel size of the main window follows its DPI, also across WM_D
         valueShortfall = parts.tree.ColumnFitWidth(1) -
                          (ReadFigures(parts).treeWidth - parts.tree.ColumnWidth(0));
     });
-    const RoundTrip trip = f.DoubleDpiAndBack();
+    const RoundTrip trip = f.TripTo();
     const Figures& before = trip.before;
-    const Figures& doubled = trip.doubled;
+    const Figures& doubled = trip.there;
     const int dpi = before.dpi;
     CHECK(dpi == SystemDpi());
     CheckScaled(before, dpi, 500);
     // The first fill shows the default scenario's longest name whole: wider
     // than the 200 pixels at 96 dpi, but never beyond half the tree.
     CHECK(before.itemColumn >= MulDiv(200, dpi, 96));
-    CHECK(before.itemColumn <= std::max(MulDiv(200, dpi, 96), before.treeWidth / 2));
+    CHECK(before.itemColumn <= std::max<long>(MulDiv(200, dpi, 96), before.treeWidth / 2));
     CHECK(before.shortfall <= 0);
     // Without a saved placement the window widened to show the longest value
     // whole too.
@@ -314,7 +293,7 @@ TEST_CASE("the properties dialog follows its DPI: at the start and across WM_DPI
     f.OpenVendorProperties();
     RECT closeBox = {0, 0, 50, 14};
     f.WithParts([&](const DialogParts& parts) { MapDialogRect(parts.app.Window(), &closeBox); });
-    const RoundTrip trip = f.DoubleDpiAndBack();
+    const RoundTrip trip = f.TripTo();
     const Figures& before = trip.before;
     const int dpi = before.dpi;
     CheckScaled(before, dpi, 400);
@@ -323,7 +302,7 @@ TEST_CASE("the properties dialog follows its DPI: at the start and across WM_DPI
     // The vendor's property name is wider than the default: the column shows
     // it whole, or as much of it as half the tree allows.
     CHECK(before.itemColumn > MulDiv(190, dpi, 96));
-    for (const Figures* figures : {&before, &trip.doubled})
+    for (const Figures* figures : {&before, &trip.there})
         CHECK((figures->shortfall <= 0 || figures->itemColumn == figures->treeWidth / 2));
     CheckRoundTrip(trip, 400);
 
@@ -394,30 +373,23 @@ TEST_CASE("DPI changes there and back with user-sized columns come back to the s
     // Widths whose rescale down and up again would not come back.
     const int itemWidth = MulDiv(150, dpi, 96) + 1;
     const int valueWidth = MulDiv(450, dpi, 96) + 1;
-    Figures fresh;
     bool userSized = false;
+    int itemColumn = 0;
     f.WithParts([&](const DialogParts& parts) {
         DragFirstDivider(parts.tree, itemWidth);
         parts.tree.SetColumnWidth(1, valueWidth);
         userSized = parts.tree.UserSizedColumns();
-        fresh = ReadFigures(parts);
+        itemColumn = parts.tree.ColumnWidth(0);
     });
     REQUIRE(userSized);
-    REQUIRE(fresh.itemColumn == itemWidth);
+    REQUIRE(itemColumn == itemWidth);
     for (int other : OtherDpis(dpi)) {
         CAPTURE(other);
-        Figures there;
-        Figures back;
-        f.WithParts([&](const DialogParts& parts) {
-            ChangeDpi(parts.app.Window(), dpi, other);
-            there = ReadFigures(parts);
-            ChangeDpi(parts.app.Window(), other, dpi, &fresh.outer);
-            back = ReadFigures(parts);
-        });
-        CHECK(there.dpi == other);
-        CHECK(there.itemColumn == MulDiv(itemWidth, other, dpi));
-        CHECK(there.valueColumn == MulDiv(valueWidth, other, dpi));
-        CHECK(back.Text() == fresh.Text());
+        const RoundTrip trip = f.TripTo(other);
+        CHECK(trip.there.dpi == other);
+        CHECK(trip.there.itemColumn == MulDiv(itemWidth, other, dpi));
+        CHECK(trip.there.valueColumn == MulDiv(valueWidth, other, dpi));
+        CHECK(trip.after.Text() == trip.before.Text());
     }
 }
 

@@ -34,6 +34,18 @@ namespace main_window_test {
 // against a hung window, not a measurement.
 constexpr DWORD kPatienceMs = 20000;
 
+// Polls until done answers true or limitMs passed; answers done's last
+// answer.
+template <class Done> bool WaitUntil(DWORD limitMs, Done done, DWORD stepMs = 10)
+{
+    for (DWORD waited = 0; waited < limitMs; waited += stepMs) {
+        if (done())
+            return true;
+        Sleep(stepMs);
+    }
+    return done();
+}
+
 // The simulator's control exports, bound once for the test process. COM
 // stays initialised on the first caller's thread and the simulator stays
 // loaded, so the control pointers outlive every SensorList.
@@ -210,15 +222,23 @@ inline std::vector<std::wstring> Texts(const std::vector<TreeRow>& rows)
     return texts;
 }
 
-// The n-th row (from 0) whose text starts with prefix, or null; call on the
-// window's thread.
-inline HTREEITEM FindRow(HWND tree, const std::wstring& prefix, int nth = 0)
+// The n-th row (from 0) whose text starts with prefix, or null.
+inline const TreeRow* NthRow(const std::vector<TreeRow>& rows, const std::wstring& prefix,
+                             int nth = 0)
 {
-    for (const TreeRow& row : ReadTree(tree)) {
+    for (const TreeRow& row : rows) {
         if (row.text.compare(0, prefix.size(), prefix) == 0 && nth-- == 0)
-            return row.item;
+            return &row;
     }
     return nullptr;
+}
+
+// The n-th row's handle; call on the window's thread.
+inline HTREEITEM FindRow(HWND tree, const std::wstring& prefix, int nth = 0)
+{
+    const std::vector<TreeRow> rows = ReadTree(tree);
+    const TreeRow* row = NthRow(rows, prefix, nth);
+    return row ? row->item : nullptr;
 }
 
 // The index of the first row in view, counted in visible order from the root.
@@ -248,14 +268,12 @@ public:
         thread_.Reset(CreateThread(nullptr, 0, WindowThread, this, 0, nullptr));
         if (!thread_)
             return 0;
-        for (DWORD waited = 0; waited < kPatienceMs; waited += 10) {
-            if (WaitForSingleObject(thread_.Get(), 10) == WAIT_OBJECT_0)
-                return 0;
+        const bool shown = WaitUntil(kPatienceMs, [this] {
             HWND window = window_;
-            if (window && IsWindowVisible(window))
-                return Settle();
-        }
-        return 0;
+            return WaitForSingleObject(thread_.Get(), 0) == WAIT_OBJECT_0 ||
+                   (window && IsWindowVisible(window));
+        });
+        return shown && WaitForSingleObject(thread_.Get(), 0) != WAIT_OBJECT_0 ? Settle() : 0;
     }
 
     // The window's refresh pace; before Start only.
@@ -315,30 +333,27 @@ public:
     // every change it was told of (a paced refresh may still be due).
     int Settle()
     {
-        for (DWORD waited = 0; waited < kPatienceMs; waited += 5) {
-            bool pending = true;
-            if (!AfterPosted([&] { pending = app_->HasPendingChanges(); }))
-                return 0;
-            if (!pending)
-                return 1;
-            Sleep(5);
-        }
-        return 0;
+        bool answered = true;
+        bool pending = true;
+        WaitUntil(
+            kPatienceMs,
+            [&] {
+                answered = AfterPosted([&] { pending = app_->HasPendingChanges(); }) == 1;
+                return !answered || !pending;
+            },
+            5);
+        return answered && !pending;
     }
 
     // Settles and waits until the pace timer stopped, so that the next
     // change posts a change message of its own.
     int WaitForIdle()
     {
-        for (DWORD waited = 0; waited < kPatienceMs; waited += 10) {
-            bool running = true;
-            if (!Settle() || !AfterPosted([&] { running = app_->IsPaceTimerRunning(); }))
-                return 0;
-            if (!running)
-                return 1;
-            Sleep(10);
-        }
-        return 0;
+        bool running = true;
+        return WaitUntil(kPatienceMs, [&] {
+            return Settle() && AfterPosted([&] { running = app_->IsPaceTimerRunning(); }) &&
+                   !running;
+        });
     }
 
     // The tree as it stands once every change was shown.
@@ -471,9 +486,7 @@ inline std::vector<std::wstring> ChooseFromTreeMenu(MainWindowHarness& window, L
     for (int step = 0; step <= choice; ++step)
         PostMessageW(window.Window(), WM_KEYDOWN, VK_DOWN, 0);
     PostMessageW(window.Window(), WM_KEYDOWN, VK_RETURN, 0);
-    for (int waited = 0; waited < 5000 && IsWindowVisible(menu); waited += 10)
-        Sleep(10);
-    if (IsWindowVisible(menu)) {
+    if (!WaitUntil(5000, [menu] { return !IsWindowVisible(menu); })) {
         PostMessageW(window.Window(), WM_CANCELMODE, 0, 0);
         items.push_back(L"<menu stayed open>");
     }
