@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
 
 #include "ScriptedDialog.h"
@@ -83,10 +82,11 @@ struct PlacementKey
     }
 };
 
-// Restores the text and checks the normal rectangle, if given. Wine's modal
-// loop later undoes a maximised state, so that is read right after the restore.
-void RunRestored(const wchar_t* text, unsigned flags, const RECT* normal,
-                 const std::function<void(ScriptedDialog&, bool zoomed)>& check = nullptr)
+// Restores the text and checks the normal rectangle (if given), the
+// maximised state and the number of repositions (unless -1). Wine's modal loop
+// later undoes a maximised state, so that is read right after the restore.
+void RunRestored(const wchar_t* text, unsigned flags, const RECT* normal, bool zoomed,
+                 int repositions = -1)
 {
     CAPTURE(text);
     PlacementKey key;
@@ -94,18 +94,19 @@ void RunRestored(const wchar_t* text, unsigned flags, const RECT* normal,
         key.Write(text);
     ScriptedDialog dialog;
     int restored = -1;
-    bool zoomed = false;
+    bool restoredZoomed = false;
     dialog.onInit = [&](ScriptedDialog& self) {
         restored = self.RestorePlacement(HKEY_CURRENT_USER, kLayoutTestKey, kPlacementValue, flags);
-        zoomed = IsZoomed(self.Window()) != 0;
+        restoredZoomed = IsZoomed(self.Window()) != 0;
     };
     RunScenario(dialog, [&](ScriptedDialog& self) {
         if (normal)
             CHECK(SameRect(Placement(self.Window()).rcNormalPosition, *normal));
-        if (check)
-            check(self, zoomed);
+        if (repositions >= 0)
+            CHECK(self.repositions == repositions);
     });
     CHECK(restored == (text ? 1 : 0));
+    CHECK(restoredZoomed == zoomed);
 }
 
 } // namespace
@@ -214,31 +215,16 @@ TEST_CASE("restoring the placement")
 {
     const RECT saved = {50, 60, 650, 460};
     const RECT nearest = {10, 10, 610, 410}; // 10 pixels inside the work area
-
-    SUBCASE("maximised without a reposition")
-    {
-        RunRestored(L"3,50,60,650,460", 0, &saved, [](ScriptedDialog& self, bool zoomed) {
-            CHECK(zoomed);
-            CHECK(self.repositions == 0);
-        });
-    }
-    SUBCASE("off every monitor moves inside the nearest work area")
-    {
-        RunRestored(L"1,3000,2000,3600,2400", 0, &nearest,
-                    [](ScriptedDialog& self, bool) { CHECK(self.repositions == 1); });
-        RunRestored(L"1,-900,-700,-300,-300", 0, &nearest);
-    }
-    SUBCASE("a bottom-right corner on a monitor is enough when asked for")
-    {
-        const wchar_t* text = L"1,-100,-50,500,350";
-        const RECT asSaved = {-100, -50, 500, 350};
-        RunRestored(text, PLACE_ACCEPT_BOTTOM_RIGHT | PLACE_NO_REPOSITION, &asSaved,
-                    [](ScriptedDialog& self, bool) { CHECK(self.repositions == 0); });
-        RunRestored(text, PLACE_NO_REPOSITION, &nearest);
-    }
-    SUBCASE("no value leaves the window alone")
-    {
-        RunRestored(nullptr, 0, nullptr,
-                    [](ScriptedDialog& self, bool) { CHECK(self.repositions == 0); });
-    }
+    const RECT cornerOnMonitor = {-100, -50, 500, 350};
+    // Maximised without a reposition.
+    RunRestored(L"3,50,60,650,460", 0, &saved, true, 0);
+    // Off every monitor: moved inside the nearest work area.
+    RunRestored(L"1,3000,2000,3600,2400", 0, &nearest, false, 1);
+    RunRestored(L"1,-900,-700,-300,-300", 0, &nearest, false);
+    // Only a bottom-right corner on a monitor is enough when asked for.
+    RunRestored(L"1,-100,-50,500,350", PLACE_ACCEPT_BOTTOM_RIGHT | PLACE_NO_REPOSITION,
+                &cornerOnMonitor, false, 0);
+    RunRestored(L"1,-100,-50,500,350", PLACE_NO_REPOSITION, &nearest, false);
+    // No value leaves the window alone.
+    RunRestored(nullptr, 0, nullptr, false, 0);
 }
