@@ -4,7 +4,7 @@
 
 #include "ScriptedDialog.h"
 
-TEST_CASE("Escape, the close box and IDCLOSE end the dialog with 0 after CanClose")
+TEST_CASE("Every way of closing asks CanClose with 0, and a refusal keeps the dialog open")
 {
     const ScriptedDialog::Step ways[] = {
         [](ScriptedDialog& d) {
@@ -12,47 +12,32 @@ TEST_CASE("Escape, the close box and IDCLOSE end the dialog with 0 after CanClos
         },
         [](ScriptedDialog& d) { d.Post(WM_SYSCOMMAND, SC_CLOSE); },
         [](ScriptedDialog& d) { d.Post(WM_COMMAND, IDCLOSE); },
+        [](ScriptedDialog& d) { d.Post(WM_COMMAND, IDCANCEL); },
     };
     for (const auto& way : ways) {
+        INFO("way " << (&way - ways));
         ScriptedDialog dialog;
-        dialog.steps = {way};
+        dialog.allowClose = 0;
+        bool openAfterRefusal = false;
+        dialog.steps = {way, [&](ScriptedDialog& d) {
+                            openAfterRefusal = IsWindowVisible(d.Window()) != 0;
+                            d.allowClose = 1;
+                            way(d);
+                        }};
         CHECK(dialog.RunMain() == 0);
-        CHECK(dialog.canCloseCalls == 1);
+        CHECK(openAfterRefusal);
+        CHECK(dialog.canCloseCalls == 2);
         CHECK(dialog.lastCanCloseResult == 0);
     }
 }
 
-TEST_CASE("A CanClose answering 0 keeps the dialog open for every way of closing")
-{
-    ScriptedDialog dialog;
-    dialog.allowClose = 0;
-    bool openAfterAll = false;
-    int refusals = 0;
-    dialog.steps.push_back([](ScriptedDialog& d) {
-        PostMessageW(GetDlgItem(d.Window(), IDC_SENSOR_TREE), WM_KEYDOWN, VK_ESCAPE, 0);
-        d.Post(WM_SYSCOMMAND, SC_CLOSE);
-        d.Post(WM_COMMAND, IDCLOSE);
-        d.Post(WM_COMMAND, IDCANCEL);
-    });
-    dialog.steps.push_back([&](ScriptedDialog& d) {
-        openAfterAll = d.Window() != nullptr && IsWindowVisible(d.Window());
-        refusals = d.canCloseCalls;
-        d.allowClose = 1;
-        d.EndWindow(7);
-    });
-    CHECK(dialog.RunMain() == 7);
-    CHECK(openAfterAll);
-    CHECK(refusals == 4);
-}
-
 TEST_CASE("OnInitDialog: 0 ends the dialog with -1, 2 leaves the focus where it was put")
 {
-    ScriptedDialog failing;
-    failing.initResult = 0;
-    CHECK(failing.RunMain() == -1);
-
-    // 1 lets the dialog manager focus the first tab stop (the tree).
-    for (int initResult : {1, 2}) {
+    // 1 lets the dialog manager focus the first tab stop (the tree); after 0
+    // no step runs.
+    const int focusAfter[] = {0, IDC_SENSOR_TREE, IDC_EXIT};
+    for (int initResult : {0, 1, 2}) {
+        CAPTURE(initResult);
         ScriptedDialog dialog;
         dialog.initResult = initResult;
         int focusedId = 0;
@@ -61,8 +46,9 @@ TEST_CASE("OnInitDialog: 0 ends the dialog with -1, 2 leaves the focus where it 
             focusedId = GetDlgCtrlID(GetFocus());
             d.EndWindow(0);
         });
-        dialog.RunMain();
-        CHECK(focusedId == (initResult == 2 ? IDC_EXIT : IDC_SENSOR_TREE));
+        const INT_PTR result = dialog.RunMain();
+        CHECK(result == (initResult ? 0 : -1));
+        CHECK(focusedId == focusAfter[initResult]);
     }
 }
 
