@@ -10,7 +10,7 @@
 
 // The arithmetic of display scales, on plain values.
 
-TEST_CASE("sizes at 96 dpi scale to the nearest pixel and back without drift")
+TEST_CASE("sizes and font heights scale to the nearest pixel and back without drift")
 {
     CHECK(ScaleForDpi(200, 96) == 200);
     CHECK(ScaleForDpi(200, 144) == 300);
@@ -23,10 +23,8 @@ TEST_CASE("sizes at 96 dpi scale to the nearest pixel and back without drift")
            doubled.bottom == 702));
     const RECT back = RescaleRectForDpi(doubled, 192, 96);
     CHECK(EqualRect(&back, &rect));
-}
 
-TEST_CASE("font heights go through whole points, as the dialog manager makes them")
-{
+    // Font heights go through whole points, as the dialog manager makes them:
     // MS Shell Dlg 8 pt: -11 at 96, -16 at 144, -21 at 192, and back.
     CHECK(RescaleFontHeight(-11, 96, 144) == -16);
     CHECK(RescaleFontHeight(-11, 96, 192) == -21);
@@ -35,10 +33,8 @@ TEST_CASE("font heights go through whole points, as the dialog manager makes the
     // A cell height scales as a size.
     CHECK(RescaleFontHeight(16, 96, 192) == 32);
     CHECK(RescaleFontHeight(0, 96, 192) == 0);
-}
 
-TEST_CASE("WM_DPICHANGED's DPI is taken only when it is one")
-{
+    // WM_DPICHANGED's DPI is taken only when it is one.
     CHECK(DpiFromMessage(MAKEWPARAM(144, 144)) == 144);
     CHECK(DpiFromMessage(MAKEWPARAM(0, 0)) == 0);
     CHECK(DpiFromMessage(MAKEWPARAM(65535, 65535)) == 0);
@@ -54,11 +50,7 @@ TEST_CASE("column widths that show a text whole, and the first fill's limit")
     CHECK(ColumnWidthForText(1, 0, 750, 192) == 8 + 750 + 10);
     // The same gaps PlanRow leaves: a text of that width fits its box.
     const int widths[] = {ColumnWidthForText(0, 40, 120, 192), 1000};
-    RowFrame frame;
-    frame.textRect = {40, 0, 200, 36};
-    frame.columnWidths = widths;
-    frame.columnCount = 2;
-    frame.dpi = 192;
+    const RowFrame frame = {{40, 0, 200, 36}, widths, 2, 0, 0, 192};
     RowPlan plan;
     PlanRow(L"NAME\tVALUE", 10, frame, plan);
     REQUIRE(plan.count == 2);
