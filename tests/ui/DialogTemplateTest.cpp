@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "ByteWriter.h"
-#include "base/WideString.h"
 #include "ui/DialogTemplate.h"
 
 namespace {
@@ -15,6 +14,12 @@ namespace {
 constexpr int kFirstControlId = 200;
 constexpr int kControls = 3;
 constexpr DWORD kTemplateStyle = WS_POPUP | WS_CAPTION | DS_SETFONT;
+
+// "Button 200" to "Button 202", the text of each control of the template.
+std::wstring ButtonText(int index)
+{
+    return L"Button " + std::to_wstring(kFirstControlId + index);
+}
 
 // A dialog template in 8 points with push buttons "Button 200" to "Button 202".
 std::vector<BYTE> BuildTemplate(bool extended, const wchar_t* title, const wchar_t* face,
@@ -43,9 +48,7 @@ std::vector<BYTE> BuildTemplate(bool extended, const wchar_t* title, const wchar
         const DWORD id = kFirstControlId + i;
         out.Raw(&id, extended ? 4 : 2);
         out.Dword(0x0080FFFF); // the button class by ordinal
-        WideString text;
-        Format(text, L"Button %d", kFirstControlId + i);
-        out.Text(text.Data());
+        out.Text(ButtonText(i).c_str());
         out.Word(0); // no creation data
     }
     return out.bytes;
@@ -77,9 +80,7 @@ void CheckDialogCreates(const DialogTemplate& dialogTemplate)
     for (int i = 0; i < kControls; ++i) {
         wchar_t text[32] = {};
         GetDlgItemTextW(dialog, kFirstControlId + i, text, 32);
-        WideString expected;
-        Format(expected, L"Button %d", kFirstControlId + i);
-        CHECK(expected.Compare(text) == 0);
+        CHECK((text == ButtonText(i)));
     }
     DestroyWindow(dialog);
 }
@@ -112,8 +113,8 @@ TEST_CASE("Rewriting the face keeps the size arithmetic and the 4-byte control a
         const DWORD size = static_cast<DWORD>(source.size());
         DialogFontBlock block;
         REQUIRE(LocateDialogFont(source.data(), size, block));
-        CHECK(LocateDialogFont(source.data(), block.faceAt + 4, block) == 0);
-        REQUIRE(LocateDialogFont(source.data(), size, block));
+        DialogFontBlock truncated;
+        CHECK(LocateDialogFont(source.data(), block.faceAt + 4, truncated) == 0);
 
         DialogFontChoice choice;
         wcscpy(choice.face, c.newFace);
