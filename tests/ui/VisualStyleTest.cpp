@@ -36,11 +36,7 @@ struct VisualStyleTestAccess
         styleQuestions = 0;
         style.isThemeActive_ = &CountedStylesOn;
     }
-    static BOOL WINAPI CountedStylesOn()
-    {
-        ++styleQuestions;
-        return TRUE;
-    }
+    static BOOL WINAPI CountedStylesOn() { return ++styleQuestions > 0; }
     static bool KeepsEntryPoints(const VisualStyle& style)
     {
         return style.isThemeActive_ == &CountedStylesOn;
@@ -191,13 +187,10 @@ TEST_CASE("mouse leave emulated by a timer: exactly one message per Track")
         REQUIRE(SetCursorPos(150, 150));
         REQUIRE(doomed->Track(window.Handle()) == 1);
         MSG tick = {};
-        bool taken = false;
-        for (int wait = 0; wait < 100 && !taken; ++wait) {
-            taken = PeekMessageW(&tick, window.Handle(), WM_TIMER, WM_TIMER, PM_REMOVE) != FALSE;
-            if (!taken)
-                Sleep(10);
-        }
-        REQUIRE(taken);
+        for (int wait = 0; wait < 100; ++wait, Sleep(10))
+            if (PeekMessageW(&tick, window.Handle(), WM_TIMER, WM_TIMER, PM_REMOVE))
+                break;
+        REQUIRE(tick.message == WM_TIMER);
         doomed->~MouseLeaveTracker();
         // The freed memory now reads as a tracker of another window.
         const HWND decoyHandle = decoy.Handle();
