@@ -4,6 +4,7 @@
 #include "base/LockedList.h"
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -55,22 +56,21 @@ TEST_CASE("a locked list keeps insertion order and owns its records")
     {
         LockedList list;
         Entry* entries[4];
-        for (int i = 0; i < 4; ++i) {
-            entries[i] = new Entry(i, &deleted);
-            list.Append(entries[i]);
-        }
+        for (int i = 0; i < 4; ++i)
+            list.Append(entries[i] = new Entry(i, &deleted));
         CHECK(Ids(list) == std::vector<int>{0, 1, 2, 3});
 
         Entry stranger(9, &deleted);
         CHECK(list.Remove(&stranger) == 0);
-        for (int i : {1, 0, 3}) {
-            REQUIRE(list.Remove(entries[i]) == 1);
-            delete entries[i];
+        // A middle, the first, the last and the only record, each by its own links.
+        const std::pair<int, std::vector<int>> removals[] = {
+            {1, {0, 2, 3}}, {0, {2, 3}}, {3, {2}}, {2, {}}};
+        for (const auto& [removed, left] : removals) {
+            INFO("removing " << removed);
+            REQUIRE(list.Remove(entries[removed]) == 1);
+            delete entries[removed];
+            CHECK(Ids(list) == left);
         }
-        CHECK(Ids(list) == std::vector<int>{2});
-        REQUIRE(list.Remove(entries[2]) == 1);
-        delete entries[2];
-        CHECK(Ids(list).empty());
 
         list.Append(new Entry(4, &deleted));
         list.Append(new Entry(5, &deleted));

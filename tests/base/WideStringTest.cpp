@@ -7,15 +7,6 @@
 #include <atomic>
 #include <string>
 
-namespace {
-
-std::wstring Repeat(wchar_t unit, size_t count)
-{
-    return std::wstring(count, unit);
-}
-
-} // namespace
-
 TEST_CASE("format follows the platform's wide pattern conventions")
 {
     WideString s;
@@ -30,11 +21,11 @@ TEST_CASE("format follows the platform's wide pattern conventions")
 TEST_CASE("format grows in steps and gives up at its limit")
 {
     WideString s;
-    REQUIRE(Format(s, L"%s", Repeat(L'x', 259).c_str()) == 1);
+    REQUIRE(Format(s, L"%s", std::wstring(259, L'x').c_str()) == 1);
     CHECK(s.Capacity() == 260);
     CHECK(s.Length() == 259);
 
-    REQUIRE(Format(s, L"%s", Repeat(L'y', 300).c_str()) == 1);
+    REQUIRE(Format(s, L"%s", std::wstring(300, L'y').c_str()) == 1);
     CHECK(s.Capacity() == 520);
     CHECK(s.Length() == 300);
     CHECK(s.CharAt(299) == L'y');
@@ -42,17 +33,17 @@ TEST_CASE("format grows in steps and gives up at its limit")
     const unsigned limit = 0x300000;
     // Start close to the limit so that only the last step is taken here.
     REQUIRE(s.Reserve(limit - 100));
-    REQUIRE(Format(s, L"%s", Repeat(L'z', limit - 1).c_str()) == 1);
+    REQUIRE(Format(s, L"%s", std::wstring(limit - 1, L'z').c_str()) == 1);
     CHECK(s.Capacity() == limit);
     CHECK(s.Length() == limit - 1);
 
-    CHECK(Format(s, L"%s", Repeat(L'z', limit).c_str()) == 0);
+    CHECK(Format(s, L"%s", std::wstring(limit, L'z').c_str()) == 0);
     CHECK(s.Length() == 0);
     CHECK(s.Capacity() == 260);
 
     // The target's own text may be an argument, also when it has to grow.
     s.Assign(L"inner");
-    REQUIRE(Format(s, L"[%s] %s", s.Data(), Repeat(L'p', 400).c_str()) == 1);
+    REQUIRE(Format(s, L"[%s] %s", s.Data(), std::wstring(400, L'p').c_str()) == 1);
     CHECK(s.CompareNoCaseN(L"[INNER] ppp", 11) == 0);
     CHECK(s.Length() == 408);
 }
@@ -140,10 +131,8 @@ TEST_CASE("each thread keeps its own tokenising position")
     std::atomic<int> mismatches{0};
     auto tokenise = [&](wchar_t letter) {
         WideString s;
-        for (int i = 0; i < 200; ++i) {
-            Format(s, L"%s%c%d", s.Data(), letter, i);
-            s.Append(L',');
-        }
+        for (int i = 0; i < 200; ++i)
+            Format(s, L"%s%c%d,", s.Data(), letter, i);
         wchar_t* token = s.Token(1, L",");
         // Both threads have started tokenising before either goes on (or
         // the other never came).
@@ -167,7 +156,7 @@ TEST_CASE("each thread keeps its own tokenising position")
     CHECK(mismatches == 0);
 }
 
-TEST_CASE("8-bit conversions")
+TEST_CASE("8-bit and automation string conversions")
 {
     WideString s;
     REQUIRE(s.AssignNarrow("\xC3\xA9", 2, WideString::kRaw));
@@ -182,11 +171,8 @@ TEST_CASE("8-bit conversions")
 
     REQUIRE(s.AssignNarrow("caf\xC3\xA9!", 5, 0, CP_UTF8));
     CHECK(s.Compare(L"caf\x00E9") == 0);
-}
 
-TEST_CASE("leading white space and automation strings")
-{
-    WideString s(L" \t\r\n x y ");
+    s.Assign(L" \t\r\n x y ");
     s.TrimLeft();
     CHECK(s.Compare(L"x y ") == 0);
 
@@ -214,7 +200,6 @@ TEST_CASE("raw text functions")
     wcscpy(path, L"\\");
     CHECK(CutLastComponent(path) == 0);
     CHECK(CutLastComponent(nullptr) == 0);
-
     CHECK(std::wstring(FileNamePart(L"a/b\\c.txt")) == L"c.txt");
     CHECK(std::wstring(FileNamePart(L"a\\b\\")) == L"b\\");
 
