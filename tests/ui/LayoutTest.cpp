@@ -88,7 +88,8 @@ struct PlacementKey
 void RunRestored(const wchar_t* text, unsigned flags, const RECT* normal, bool zoomed,
                  int repositions = -1)
 {
-    CAPTURE(text);
+    WideString shown(text ? text : L"no value");
+    INFO("restoring " << std::string(shown.ToNarrow(WideString::kRaw)));
     PlacementKey key;
     if (text)
         key.Write(text);
@@ -137,7 +138,7 @@ TEST_CASE("anchored boxes follow the client size")
     CHECK((box.x == 10 && box.y == 20));
 }
 
-TEST_CASE("placement text")
+TEST_CASE("placement text, show commands, restored rectangles and icon sizes")
 {
     SavedPlacement placement = {7, {1, 2, 3, 4}};
     WideString text;
@@ -153,20 +154,18 @@ TEST_CASE("placement text")
     for (const wchar_t* bad : {L"   ", L"x,1,2,3,4", static_cast<const wchar_t*>(nullptr)})
         CHECK(ParsePlacement(bad, placement) == 0);
     CHECK(SameRect(placement.normal, {10, 20, 0, 0}));
-}
 
-TEST_CASE("show commands, restored rectangles and icon sizes")
-{
+    // Show commands, restored rectangles and icon sizes.
     CHECK(ShowCommandToSave(SW_SHOWNORMAL, 0, PLACE_KEEP_SHOW_STATE) == SW_SHOWNORMAL);
     CHECK(ShowCommandToRestore(SW_SHOWMINIMIZED, 0) == SW_SHOWNORMAL);
     CHECK(ShowCommandToRestore(SW_HIDE, PLACE_ALLOW_HIDDEN) == SW_HIDE);
     CHECK(ShowCommandToRestore(SW_HIDE, PLACE_FORCE_HIDDEN | PLACE_FORCE_MINNOACTIVE) ==
           SW_SHOWMINNOACTIVE);
 
-    const RECT saved = {100, 50, 500, 350};
+    const RECT savedRect = {100, 50, 500, 350};
     const RECT current = {-20, 30, 580, 530};
-    CHECK(SameRect(KeepCurrentParts(saved, current, PLACE_KEEP_SIZE), {100, 50, 700, 550}));
-    CHECK(SameRect(KeepCurrentParts(saved, current, PLACE_KEEP_POSITION), {-20, 30, 380, 330}));
+    CHECK(SameRect(KeepCurrentParts(savedRect, current, PLACE_KEEP_SIZE), {100, 50, 700, 550}));
+    CHECK(SameRect(KeepCurrentParts(savedRect, current, PLACE_KEEP_POSITION), {-20, 30, 380, 330}));
     CHECK(SameRect(MoveIntoWorkArea({-900, -700, -500, -400}, {0, 40, 1024, 768}),
                    {10, 50, 410, 350}));
     CHECK(StandardIconSize(40) == 48);
