@@ -54,11 +54,6 @@ std::vector<BYTE> BuildTemplate(bool extended, const wchar_t* title, const wchar
     return out.bytes;
 }
 
-std::wstring FaceOf(const BYTE* data, const DialogFontBlock& block)
-{
-    return std::wstring(reinterpret_cast<const wchar_t*>(data + block.faceAt), block.faceLength);
-}
-
 WORD WordAt(const BYTE* data, DWORD at)
 {
     WORD value;
@@ -108,7 +103,7 @@ TEST_CASE("Rewriting the face keeps the size arithmetic and the 4-byte control a
         {false, L"Ti", L"System", L"MS Shell Dlg 2"},
     };
     for (const Case& c : cases) {
-        CAPTURE(c.extended);
+        INFO("row " << (&c - cases));
         std::vector<BYTE> source = BuildTemplate(c.extended, c.title, c.oldFace);
         const DWORD size = static_cast<DWORD>(source.size());
         DialogFontBlock block;
@@ -125,7 +120,8 @@ TEST_CASE("Rewriting the face keeps the size arithmetic and the 4-byte control a
 
         DialogFontBlock rewritten;
         REQUIRE(LocateDialogFont(copy.Bytes(), copy.Size(), rewritten));
-        CHECK((FaceOf(copy.Bytes(), rewritten) == c.newFace));
+        const auto* face = reinterpret_cast<const wchar_t*>(copy.Bytes() + rewritten.faceAt);
+        CHECK((std::wstring(face, rewritten.faceLength) == c.newFace));
         CHECK(WordAt(copy.Bytes(), rewritten.pointSizeAt) == 9);
         CHECK(memcmp(copy.Bytes() + rewritten.itemsAt, source.data() + block.itemsAt,
                      size - block.itemsAt) == 0);
@@ -176,8 +172,7 @@ TEST_CASE("Choice of the replacement font")
         {L"Arial", -12, 96, 0, AllInstalled, nullptr, 0},
     };
     for (const Case& c : cases) {
-        CAPTURE(c.height);
-        CAPTURE(c.prefer);
+        INFO("row " << (&c - cases));
         DialogFontChoice choice;
         int chosen = ChooseDialogFont(c.messageFace, c.height, c.dotsPerInch, c.prefer, c.installed,
                                       nullptr, choice);
