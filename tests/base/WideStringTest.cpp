@@ -140,9 +140,7 @@ TEST_CASE("each thread keeps its own tokenising position")
         for (int wait = 0; started < 2 && wait < 10000; ++wait)
             Sleep(1);
         for (int i = 0; i < 200; ++i, token = s.Token(0, L",")) {
-            WideString expected;
-            Format(expected, L"%c%d", letter, i);
-            if (!token || expected.Compare(token) != 0)
+            if (!token || std::wstring(1, letter) + std::to_wstring(i) != token)
                 ++mismatches;
         }
         if (s.Token(0, L","))
