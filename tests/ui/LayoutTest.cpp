@@ -220,7 +220,7 @@ TEST_CASE("restoring the placement")
     // Off every monitor: moved inside the nearest work area.
     RunRestored(L"1,3000,2000,3600,2400", 0, &nearest, false, 1);
     RunRestored(L"1,-900,-700,-300,-300", 0, &nearest, false);
-    // Only a bottom-right corner on a monitor is enough when asked for.
+    // A bottom-right corner on a monitor is enough when asked for.
     RunRestored(L"1,-100,-50,500,350", PLACE_ACCEPT_BOTTOM_RIGHT | PLACE_NO_REPOSITION,
                 &cornerOnMonitor, false, 0);
     RunRestored(L"1,-100,-50,500,350", PLACE_NO_REPOSITION, &nearest, false);
