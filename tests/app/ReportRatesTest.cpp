@@ -120,28 +120,29 @@ struct RatesFixture : MainWindowFixture
     ScenarioFile scenario;
 };
 
+std::wstring CurrentInterval(HWND dialog)
+{
+    return WindowText(GetDlgItem(dialog, IDC_INTERVAL_CURRENT));
+}
+
 } // namespace
 
 TEST_CASE("the rate rows' texts")
 {
     const struct
     {
-        double perSecond;
-        double ago;
+        ReportRateReading reading;
         const wchar_t* rate;
         const wchar_t* last;
     } cases[] = {
-        {59.84, 0.021, L"59.8 reports/s", L"0.02 s ago"},
-        {0.0, 7.5, L"0.0 reports/s", L"7.50 s ago"},
-        {1000.04, 0.0004, L"1000.0 reports/s", L"0.00 s ago"},
+        {{59.84, 0.021}, L"59.8 reports/s", L"0.02 s ago"},
+        {{0.0, 7.5}, L"0.0 reports/s", L"7.50 s ago"},
+        {{1000.04, 0.0004}, L"1000.0 reports/s", L"0.00 s ago"},
     };
     for (const auto& entry : cases) {
-        ReportRateReading reading;
-        reading.perSecond = entry.perSecond;
-        reading.secondsSinceLast = entry.ago;
         WideString rate;
         WideString last;
-        RateRowTexts(reading, rate, last);
+        RateRowTexts(entry.reading, rate, last);
         CHECK(std::wstring(rate.Data()) == entry.rate);
         CHECK(std::wstring(last.Data()) == entry.last);
     }
@@ -156,17 +157,14 @@ TEST_CASE("sensors at 1, 10 and 60 Hz are measured within 5 %")
                                                       SensorSection("Fast", 3, 17)));
     // Enough reports of the slowest sensor for three whole intervals.
     Sleep(4500);
-    const struct
-    {
-        unsigned number;
-        double hertz;
-    } sensors[] = {{1, 1.0}, {2, 10.0}, {3, 1000.0 / 17}};
-    for (const auto& sensor : sensors) {
-        CAPTURE(sensor.hertz);
-        const ReportRateReading reading = f.Reading(sensor.number);
-        CHECK(reading.perSecond == doctest::Approx(sensor.hertz).epsilon(0.05).scale(0));
+    const double hertzOf[] = {1.0, 10.0, 1000.0 / 17};
+    for (unsigned number = 1; number <= 3; ++number) {
+        const double hertz = hertzOf[number - 1];
+        CAPTURE(hertz);
+        const ReportRateReading reading = f.Reading(number);
+        CHECK(reading.perSecond == doctest::Approx(hertz).epsilon(0.05).scale(0));
         CHECK(reading.secondsSinceLast >= 0);
-        CHECK(reading.secondsSinceLast < 1.5 / sensor.hertz + 0.1);
+        CHECK(reading.secondsSinceLast < 1.5 / hertz + 0.1);
     }
 }
 
@@ -231,26 +229,21 @@ TEST_CASE("the report interval: offered where it can be, taken, raised to the mi
         HWND properties = f.OpenProperties(L"Willing");
         CHECK(IsWindowVisible(GetDlgItem(properties, IDC_REPORT_INTERVAL)));
         HWND dialog = f.OpenInterval(properties);
-        CHECK(WindowText(GetDlgItem(dialog, IDC_INTERVAL_CURRENT)) == L"100 ms");
         CHECK(WindowText(GetDlgItem(dialog, IDC_INTERVAL_MINIMUM)) == L"16 ms");
         CHECK(WindowText(GetDlgItem(dialog, IDC_INTERVAL_EDIT)) == L"100");
-
+        CHECK(CurrentInterval(dialog) == L"100 ms");
         CHECK(f.Apply(dialog, L"50") == L"The sensor now reports every 50 ms.");
-        CHECK(WindowText(GetDlgItem(dialog, IDC_INTERVAL_CURRENT)) == L"50 ms");
+        CHECK(CurrentInterval(dialog) == L"50 ms");
         CHECK(f.RateSettlesAt(1, 20.0));
-
         CHECK(f.Apply(dialog, L"5") == L"The sensor chose 16 ms instead of 5 ms.");
-        CHECK(WindowText(GetDlgItem(dialog, IDC_INTERVAL_CURRENT)) == L"16 ms");
+        CHECK(CurrentInterval(dialog) == L"16 ms");
         CHECK(f.RateSettlesAt(1, 62.5));
-
         // Nothing is asked for a text that is no interval.
         CHECK(f.Apply(dialog, L"fast") == L"Enter whole milliseconds, 0 for the default.");
-        CHECK(WindowText(GetDlgItem(dialog, IDC_INTERVAL_CURRENT)) == L"16 ms");
-
+        CHECK(CurrentInterval(dialog) == L"16 ms");
         // Closed, the dialog behind shows the interval the sensor uses now.
         f.CloseDialog(dialog);
-        const std::vector<std::wstring> rows = f.PropertyRows(properties);
-        CHECK(Has(rows, L"CURRENT REPORT INTERVAL\t16"));
+        CHECK(Has(f.PropertyRows(properties), L"CURRENT REPORT INTERVAL\t16"));
         f.CloseProperties(properties);
     }
     SUBCASE("a sensor that left meanwhile: one line, and the dialog behind says it left")
@@ -271,7 +264,7 @@ TEST_CASE("the report interval: offered where it can be, taken, raised to the mi
         HWND properties = f.OpenProperties(L"Stubborn");
         HWND dialog = f.OpenInterval(properties);
         CHECK(f.Apply(dialog, L"20") == L"The sensor refused the interval (error 0x80070005).");
-        CHECK(WindowText(GetDlgItem(dialog, IDC_INTERVAL_CURRENT)) == L"100 ms");
+        CHECK(CurrentInterval(dialog) == L"100 ms");
         Sleep(1000);
         CHECK(f.Reading(2).perSecond == doctest::Approx(10.0).epsilon(0.05).scale(0));
         f.CloseDialog(dialog);
