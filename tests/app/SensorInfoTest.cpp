@@ -58,9 +58,9 @@ TEST_CASE("sensor rows: the state in the value column, a blank name kept apart")
 TEST_CASE("the tree shows each sensor's state and follows its changes in place")
 {
     MainWindowFixture f;
-    const wchar_t* names[] = {L"S0", L"S1", L"S2", L"S3", L"S4", L"S5"};
     for (int state = 0; state < 6; ++state)
-        REQUIRE(AddTestSensor(f.sim, state + 1, names[state], {}, state));
+        REQUIRE(
+            AddTestSensor(f.sim, state + 1, (L"S" + std::to_wstring(state)).c_str(), {}, state));
     f.AddGps(7, L"Late Fix", L"VT_R8, 47.6", 3 /* initializing */);
     f.Open();
     std::vector<TreeRow> before = f.window.SettledTree();
@@ -121,15 +121,13 @@ TEST_CASE("the properties dialog: every property, named and formatted, values ex
     CHECK(WindowText(dialog) == L"Vendor Sensor Properties");
 
     std::vector<std::wstring> rows = f.PropertyRows(dialog);
-    const std::vector<std::wstring> head = {
-        L"Sensor ID\t{7E550001-2345-5432-9000-000000000002}",
-        L"Type\t{0BADF00D-1234-4321-A001-020304050607}",
-        L"Category\tLOCATION",
-        L"State\tReady",
-        L"Report rate\t0.0 reports/s",
-        L"Last report\tNone yet",
-        L"Properties",
-    };
+    const std::vector<std::wstring> head = {L"Sensor ID\t{7E550001-2345-5432-9000-000000000002}",
+                                            L"Type\t{0BADF00D-1234-4321-A001-020304050607}",
+                                            L"Category\tLOCATION",
+                                            L"State\tReady",
+                                            L"Report rate\t0.0 reports/s",
+                                            L"Last report\tNone yet",
+                                            L"Properties"};
     REQUIRE(rows.size() > head.size());
     CHECK(std::vector<std::wstring>(rows.begin(), rows.begin() + head.size()) == head);
     // The last two: the simulator's defaults for a type it does not know.
@@ -178,14 +176,12 @@ TEST_CASE("Alt+Enter opens the selected row's sensor's properties, which follow 
     }
     SUBCASE("once it leaves, it says so instead of what the sensor said")
     {
+        const std::vector<std::wstring> gone = {L"This sensor is no longer connected."};
         REQUIRE(f.sim.RemoveSensor(&id) == 1);
-        CHECK(f.PropertyRows(dialog) ==
-              std::vector<std::wstring>{L"This sensor is no longer connected."});
+        CHECK(f.PropertyRows(dialog) == gone);
         // Another sensor's data changes nothing about that.
-        const GUID other = TestSensorId(2);
-        REQUIRE(f.sim.FireDataUpdated(&other) == 1);
-        CHECK(f.PropertyRows(dialog) ==
-              std::vector<std::wstring>{L"This sensor is no longer connected."});
+        REQUIRE(f.FireData(2) == 1);
+        CHECK(f.PropertyRows(dialog) == gone);
     }
     f.CloseProperties(dialog);
 }
