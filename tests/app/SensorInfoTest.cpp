@@ -197,34 +197,29 @@ TEST_CASE("\"Request Access\" asks once, for the selected sensor, over the main 
     REQUIRE(rows.size() == 5);
     CHECK(rows[1] == L"Secured GPS\tAccess denied");
     CHECK(rows[2] == L"Open GPS\tReady");
-    const std::vector<std::wstring> deniedMenu = TreeMenuItems(true);
-    const GUID id = TestSensorId(1);
+    // A sensor with access offers no request.
+    REQUIRE(f.window.Select(L"Open GPS") == 1);
+    CHECK(ChooseFromTreeMenu(f.window, -1, 0) == TreeMenuItems());
+    CHECK(f.sim.PermissionRequests(nullptr) == 0);
 
-    SUBCASE("granted: the sensor turns ready and shows its data")
-    {
-        REQUIRE(f.window.Select(L"Secured GPS") == 1);
-        CHECK(ChooseFromTreeMenu(f.window, -1, 3) == deniedMenu);
-        rows = Texts(f.window.SettledTree());
-        HWND parent = nullptr;
-        CHECK(f.sim.PermissionRequests(&parent) == 1);
-        CHECK(parent == f.window.Window());
-        REQUIRE(rows.size() == 7);
-        CHECK(rows[1] == L"Secured GPS\tReady");
-        CHECK(rows[2] == L"LATITUDE DEGREES\t47.600000");
-    }
-    SUBCASE("refused: it stays denied and is not asked again")
-    {
-        REQUIRE(f.sim.SetAccessAnswer(&id, 0) == 1);
-        REQUIRE(f.window.Select(L"Secured GPS") == 1);
-        CHECK(ChooseFromTreeMenu(f.window, -1, 3) == deniedMenu);
-        REQUIRE(f.window.WaitForIdle() == 1);
-        CHECK(f.sim.PermissionRequests(nullptr) == 1);
-        CHECK(Texts(f.window.SettledTree())[1] == L"Secured GPS\tAccess denied");
-    }
-    SUBCASE("a sensor with access offers no request")
-    {
-        REQUIRE(f.window.Select(L"Open GPS") == 1);
-        CHECK(ChooseFromTreeMenu(f.window, -1, 0) == TreeMenuItems());
-        CHECK(f.sim.PermissionRequests(nullptr) == 0);
-    }
+    // Refused, it stays denied and is asked no more than once.
+    const GUID id = TestSensorId(1);
+    REQUIRE(f.sim.SetAccessAnswer(&id, 0) == 1);
+    REQUIRE(f.window.Select(L"Secured GPS") == 1);
+    CHECK(ChooseFromTreeMenu(f.window, -1, 3) == TreeMenuItems(true));
+    REQUIRE(f.window.WaitForIdle() == 1);
+    CHECK(f.sim.PermissionRequests(nullptr) == 1);
+    CHECK(Texts(f.window.SettledTree())[1] == L"Secured GPS\tAccess denied");
+
+    // Granted when asked again: the sensor turns ready and shows its data.
+    REQUIRE(f.sim.SetAccessAnswer(&id, 1) == 1);
+    REQUIRE(f.window.Select(L"Secured GPS") == 1);
+    CHECK(ChooseFromTreeMenu(f.window, -1, 3) == TreeMenuItems(true));
+    rows = Texts(f.window.SettledTree());
+    HWND parent = nullptr;
+    CHECK(f.sim.PermissionRequests(&parent) == 2);
+    CHECK(parent == f.window.Window());
+    REQUIRE(rows.size() == 7);
+    CHECK(rows[1] == L"Secured GPS\tReady");
+    CHECK(rows[2] == L"LATITUDE DEGREES\t47.600000");
 }
