@@ -140,6 +140,7 @@ TEST_CASE("the rate rows' texts")
         {{1000.04, 0.0004}, L"1000.0 reports/s", L"0.00 s ago"},
     };
     for (const auto& entry : cases) {
+        CAPTURE(entry.reading.perSecond);
         WideString rate;
         WideString last;
         RateRowTexts(entry.reading, rate, last);
