@@ -69,25 +69,22 @@ TEST_CASE("the tree shows each sensor's state and follows its changes in place")
                                                           L"S4\tAccess denied", L"S5\tError",
                                                           L"Late Fix\tInitializing"});
 
-    SUBCASE("a new state alone changes only the row's text")
-    {
-        REQUIRE(f.window.WaitForIdle() == 1);
-        const LONG messages = f.window.ChangeMessages();
-        const GUID id = TestSensorId(2);
-        REQUIRE(f.sim.FireStateChanged(&id, 5) == 1);
-        std::vector<TreeRow> after = f.window.SettledTree();
-        CHECK(f.window.ChangeMessages() == messages + 1);
-        CHECK(Handles(after) == Handles(before));
-        CHECK(SensorRows(after)[1] == L"S1\tError");
-    }
-    SUBCASE("a sensor that becomes ready shows its data with its state")
-    {
-        const GUID id = TestSensorId(7);
-        REQUIRE(f.sim.FireStateChanged(&id, 0) == 1);
-        std::vector<std::wstring> after = Texts(f.window.SettledTree());
-        CHECK(after.back() == L"CITY\tSeattle");
-        CHECK(std::find(after.begin(), after.end(), L"Late Fix\tReady") != after.end());
-    }
+    // A new state alone changes only the row's text.
+    REQUIRE(f.window.WaitForIdle() == 1);
+    const LONG messages = f.window.ChangeMessages();
+    const GUID id = TestSensorId(2);
+    REQUIRE(f.sim.FireStateChanged(&id, 5) == 1);
+    std::vector<TreeRow> after = f.window.SettledTree();
+    CHECK(f.window.ChangeMessages() == messages + 1);
+    CHECK(Handles(after) == Handles(before));
+    CHECK(SensorRows(after)[1] == L"S1\tError");
+
+    // A sensor that becomes ready shows its data with its state.
+    const GUID lateId = TestSensorId(7);
+    REQUIRE(f.sim.FireStateChanged(&lateId, 0) == 1);
+    const std::vector<std::wstring> texts = Texts(f.window.SettledTree());
+    CHECK(texts.back() == L"CITY\tSeattle");
+    CHECK(std::find(texts.begin(), texts.end(), L"Late Fix\tReady") != texts.end());
 }
 
 TEST_CASE("the properties dialog: every property, named and formatted, values explained, with "
@@ -167,22 +164,19 @@ TEST_CASE("Alt+Enter opens the selected row's sensor's properties, which follow 
     CHECK(WindowText(dialog) == L"Roaming GPS Properties");
     const GUID id = TestSensorId(1);
 
-    SUBCASE("a new state is shown")
-    {
-        REQUIRE(f.sim.FireStateChanged(&id, 2) == 1);
-        std::vector<std::wstring> rows = f.PropertyRows(dialog);
-        REQUIRE(rows.size() > 3);
-        CHECK(rows[3] == L"State\tNo data");
-    }
-    SUBCASE("once it leaves, it says so instead of what the sensor said")
-    {
-        const std::vector<std::wstring> gone = {L"This sensor is no longer connected."};
-        REQUIRE(f.sim.RemoveSensor(&id) == 1);
-        CHECK(f.PropertyRows(dialog) == gone);
-        // Another sensor's data changes nothing about that.
-        REQUIRE(f.FireData(2) == 1);
-        CHECK(f.PropertyRows(dialog) == gone);
-    }
+    // A new state is shown.
+    REQUIRE(f.sim.FireStateChanged(&id, 2) == 1);
+    std::vector<std::wstring> rows = f.PropertyRows(dialog);
+    REQUIRE(rows.size() > 3);
+    CHECK(rows[3] == L"State\tNo data");
+
+    // Once it leaves, it says so instead of what the sensor said.
+    const std::vector<std::wstring> gone = {L"This sensor is no longer connected."};
+    REQUIRE(f.sim.RemoveSensor(&id) == 1);
+    CHECK(f.PropertyRows(dialog) == gone);
+    // Another sensor's data changes nothing about that.
+    REQUIRE(f.FireData(2) == 1);
+    CHECK(f.PropertyRows(dialog) == gone);
     f.CloseProperties(dialog);
 }
 
