@@ -258,40 +258,37 @@ TEST_CASE("a recording whose file fails tells the user once and the title shows 
     f.Open();
     const std::wstring plainTitle = WindowText(f.window.Window());
 
-    SUBCASE("the target goes away in the middle")
-    {
-        DialogAnswerer answerer({IDOK}, {}, false, f.WindowThread(), f.window.Window());
-        REQUIRE(f.StartRecording(pipe.Path()) == 1);
-        for (int round = 0; round < 400 && f.IsRecording(); ++round) {
-            f.Fire(10);
-            Sleep(20);
-        }
-        CHECK_FALSE(f.IsRecording());
-        REQUIRE(answerer.AllAnswered(20000));
-        const std::vector<DialogAnswerer::Seen>& seen = answerer.Dialogs();
-        REQUIRE(seen.size() == 1);
-        CHECK(seen[0].title == L"Record Values");
-        CHECK(seen[0].text.find(L"Recording stopped") == 0);
-        CHECK(seen[0].text.find(pipe.Path()) != std::wstring::npos);
-        CHECK(WindowText(f.window.Window()) == plainTitle);
+    // A file that cannot be made.
+    const std::wstring missing = f.folder / L"no such folder\\values.csv";
+    DialogAnswerer refusal({IDOK}, {}, false, f.WindowThread(), f.window.Window());
+    CHECK(f.StartRecording(missing) == 0);
+    REQUIRE(refusal.AllAnswered(20000));
+    REQUIRE(refusal.Dialogs().size() == 1);
+    CHECK(refusal.Dialogs()[0].text.find(L"could not be started") != std::wstring::npos);
+    CHECK_FALSE(f.IsRecording());
+    CHECK(WindowText(f.window.Window()) == plainTitle);
 
-        // Later reports record nothing and tell nothing more.
-        DialogAnswerer watcher({IDOK}, {}, false, f.WindowThread(), f.window.Window());
+    // The target goes away in the middle.
+    DialogAnswerer answerer({IDOK}, {}, false, f.WindowThread(), f.window.Window());
+    REQUIRE(f.StartRecording(pipe.Path()) == 1);
+    for (int round = 0; round < 400 && f.IsRecording(); ++round) {
         f.Fire(10);
-        Sleep(3 * kRecordingFlushMs);
-        REQUIRE(f.window.Settle() == 1);
-        CHECK_FALSE(f.IsRecording());
-        CHECK_FALSE(watcher.AllAnswered(0));
+        Sleep(20);
     }
-    SUBCASE("a file that cannot be made")
-    {
-        const std::wstring missing = f.folder / L"no such folder\\values.csv";
-        DialogAnswerer answerer({IDOK}, {}, false, f.WindowThread(), f.window.Window());
-        CHECK(f.StartRecording(missing) == 0);
-        REQUIRE(answerer.AllAnswered(20000));
-        REQUIRE(answerer.Dialogs().size() == 1);
-        CHECK(answerer.Dialogs()[0].text.find(L"could not be started") != std::wstring::npos);
-        CHECK_FALSE(f.IsRecording());
-        CHECK(WindowText(f.window.Window()) == plainTitle);
-    }
+    CHECK_FALSE(f.IsRecording());
+    REQUIRE(answerer.AllAnswered(20000));
+    const std::vector<DialogAnswerer::Seen>& seen = answerer.Dialogs();
+    REQUIRE(seen.size() == 1);
+    CHECK(seen[0].title == L"Record Values");
+    CHECK(seen[0].text.find(L"Recording stopped") == 0);
+    CHECK(seen[0].text.find(pipe.Path()) != std::wstring::npos);
+    CHECK(WindowText(f.window.Window()) == plainTitle);
+
+    // Later reports record nothing and tell nothing more.
+    DialogAnswerer watcher({IDOK}, {}, false, f.WindowThread(), f.window.Window());
+    f.Fire(10);
+    Sleep(3 * kRecordingFlushMs);
+    REQUIRE(f.window.Settle() == 1);
+    CHECK_FALSE(f.IsRecording());
+    CHECK_FALSE(watcher.AllAnswered(0));
 }
