@@ -142,11 +142,9 @@ TEST_CASE("a recording of an event storm while a sensor comes and goes has every
         REQUIRE(AddTestSensor(f.sim, number, StormSensorName(number).c_str(), fields) == 1);
     f.Open();
     const std::wstring path = f.folder / L"storm.csv";
-    const std::wstring plainTitle = WindowText(f.window.Window());
 
     const std::vector<LONG> raisedBefore = RaisedReports(f.sim);
     REQUIRE(f.StartRecording(path) == 1);
-    CHECK(WindowText(f.window.Window()) == plainTitle + L" - Recording to storm.csv");
     REQUIRE(f.sim.SetStorm(1000) == 1);
     // Every arrival and departure rebuilds the window's tree and enumerates
     // the sensors again while the storm goes on.
@@ -169,8 +167,6 @@ TEST_CASE("a recording of an event storm while a sensor comes and goes has every
     REQUIRE(f.sim.SetStorm(0) == 1);
     WaitUntilQuiet(f.sim);
     REQUIRE(f.window.Send([&] { f.window.App()->StopRecording(); }) == 1);
-    CHECK(WindowText(f.window.Window()) == plainTitle);
-    CHECK_FALSE(f.IsRecording());
     CHECK(visits > 10);
 
     std::vector<std::vector<std::string>> rows;
