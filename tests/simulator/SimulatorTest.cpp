@@ -28,15 +28,13 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
-        *object = nullptr;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(ISensorEvents)))
-            *object = static_cast<ISensorEvents*>(this);
-        else if (IsEqualIID(iid, __uuidof(ISensorManagerEvents)))
+        if (IsEqualIID(iid, __uuidof(ISensorManagerEvents)))
             *object = static_cast<ISensorManagerEvents*>(this);
+        else if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(ISensorEvents)))
+            *object = static_cast<ISensorEvents*>(this);
         else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
+            *object = nullptr;
+        return *object ? AddRef(), S_OK : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references); }
     ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&references); }
@@ -136,13 +134,30 @@ TEST_CASE_FIXTURE(SimulatorFixture, "the default scenario is enumerated through 
     CHECK(none.Get() == nullptr);
 }
 
-TEST_CASE_FIXTURE(SimulatorFixture, "each event is raised on a simulator thread")
+TEST_CASE_FIXTURE(SimulatorFixture, "each event is raised on a simulator thread; all is freed")
 {
     REQUIRE(sim.Reset() == 1);
-    REQUIRE(sim.AddSensor(&testId, &SENSOR_CATEGORY_LOCATION, &SENSOR_TYPE_LOCATION_GPS, L"GPS",
-                          SENSOR_STATE_READY) == 1);
-    CHECK(sim.AddSensor(&testId, &SENSOR_CATEGORY_LOCATION, &SENSOR_TYPE_LOCATION_GPS, L"GPS",
+    REQUIRE(sim.AddSensor(&testId, &SENSOR_CATEGORY_MOTION, &SENSOR_TYPE_ACCELEROMETER_3D,
+                          L"Motion", SENSOR_STATE_READY) == 1);
+    CHECK(sim.AddSensor(&testId, &SENSOR_CATEGORY_MOTION, &SENSOR_TYPE_ACCELEROMETER_3D, L"Motion",
                         SENSOR_STATE_READY) == 0);
+    REQUIRE(sim.SetFieldText(&testId, L"ACCELERATION_X_G", L"VT_R8, 0.5, sine, 0.1, 1000") == 1);
+    const LONG before = sim.LiveObjects();
+    {
+        ComPtr<ISensorManager> second;
+        CreateManager(second);
+        ComPtr<ISensor> sensor;
+        REQUIRE(second->GetSensorByID(testId, sensor.Put()) == S_OK);
+        ComPtr<ISensorDataReport> report;
+        REQUIRE(sensor->GetData(report.Put()) == S_OK);
+        ComPtr<IPortableDeviceValues> values;
+        REQUIRE(report->GetSensorValues(nullptr, values.Put()) == S_OK);
+        ComPtr<IPortableDeviceKeyCollection> fields;
+        REQUIRE(sensor->GetSupportedDataFields(fields.Put()) == S_OK);
+        CHECK(sim.LiveObjects() > before);
+    }
+    CHECK(sim.LiveObjects() == before);
+
     ComPtr<ISensor> sensor;
     REQUIRE(manager->GetSensorByID(testId, sensor.Put()) == S_OK);
     CHECK(sim.FireDataUpdated(&testId) == 0);
@@ -172,29 +187,6 @@ TEST_CASE_FIXTURE(SimulatorFixture, "each event is raised on a simulator thread"
     manager->SetEventSink(nullptr);
     CHECK(sink.references == 0);
     CHECK(sim.HasSink(&testId) == 0);
-}
-
-TEST_CASE_FIXTURE(SimulatorFixture, "released objects are all freed")
-{
-    REQUIRE(sim.Reset() == 1);
-    REQUIRE(sim.AddSensor(&testId, &SENSOR_CATEGORY_MOTION, &SENSOR_TYPE_ACCELEROMETER_3D,
-                          L"Motion", SENSOR_STATE_READY) == 1);
-    REQUIRE(sim.SetFieldText(&testId, L"ACCELERATION_X_G", L"VT_R8, 0.5, sine, 0.1, 1000") == 1);
-    const LONG before = sim.LiveObjects();
-    {
-        ComPtr<ISensorManager> second;
-        CreateManager(second);
-        ComPtr<ISensor> sensor;
-        REQUIRE(second->GetSensorByID(testId, sensor.Put()) == S_OK);
-        ComPtr<ISensorDataReport> report;
-        REQUIRE(sensor->GetData(report.Put()) == S_OK);
-        ComPtr<IPortableDeviceValues> values;
-        REQUIRE(report->GetSensorValues(nullptr, values.Put()) == S_OK);
-        ComPtr<IPortableDeviceKeyCollection> fields;
-        REQUIRE(sensor->GetSupportedDataFields(fields.Put()) == S_OK);
-        CHECK(sim.LiveObjects() > before);
-    }
-    CHECK(sim.LiveObjects() == before);
 }
 
 namespace {
