@@ -134,8 +134,6 @@ TEST_CASE("a replayed recording records as the original, at its pace or faster")
         session.RecordRows(originalRows.size(), 15000);
         CHECK(RowsWithoutTime(ReadWholeFile(faster)) == originalRows);
         const double ratio = RecordedSpan(faster) / RecordedSpan(replayed);
-        CAPTURE(RecordedSpan(faster));
-        CAPTURE(RecordedSpan(replayed));
         CHECK(ratio > 0.45);
         CHECK(ratio < 0.55);
     }
@@ -147,13 +145,11 @@ TEST_CASE("a replayed recording records as the original, at its pace or faster")
             ReplayScenario((folder / L"original.csv").c_str(), "Loop=1\r\nSpeed=4\r\n")));
         session.Start(folder / L"looped.ini", looped);
         session.RecordRows(originalRows.size() + 20, 15000);
-        const std::vector<std::string> rows = RowsWithoutTime(ReadWholeFile(looped));
-        REQUIRE(rows.size() >= originalRows.size() + 20);
-        CHECK(std::vector<std::string>(rows.begin(), rows.begin() + originalRows.size()) ==
-              originalRows);
-        CHECK(std::vector<std::string>(rows.begin() + originalRows.size(),
-                                       rows.begin() + originalRows.size() + 20) ==
-              std::vector<std::string>(originalRows.begin(), originalRows.begin() + 20));
+        std::vector<std::string> expected = originalRows;
+        expected.insert(expected.end(), originalRows.begin(), originalRows.begin() + 20);
+        std::vector<std::string> rows = RowsWithoutTime(ReadWholeFile(looped));
+        rows.resize(expected.size());
+        CHECK(rows == expected);
     }
 }
 
@@ -165,23 +161,22 @@ TEST_CASE("every kind of recorded value replays as the text it was")
                    const wchar_t* field, const wchar_t* value) {
         REQUIRE(AppendCsvFields(text, {time, sensor, id, field, value}, "\r\n") == 1);
     };
+    const wchar_t* gps = L"GPS \"Outdoor\", r\u00fcck";
     const wchar_t* id = L"{5EC0AD00-0042-0002-9000-000000000077}";
     const wchar_t* clockId = L"{6A0B7E32-58C4-4D1F-8E95-3C7A2B1D4F60}";
     for (int i = 0; i < 3; ++i) {
         const std::wstring time = L"2026-12-08 09:11:5" + std::to_wstring(i) + L".000";
         const std::wstring number = std::to_wstring(47 + i) + L".250000";
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"LATITUDE DEGREES", number.c_str());
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"SATELLITES USED COUNT",
-            i ? L"-3" : L"0");
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"CITY", L"Seattle, \"WA\"\r\nUSA");
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"ADDRESS1", L"=cmd|' /C calc'!A0");
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"HUMAN PRESENCE",
-            i % 2 ? L"True" : L"False");
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"LIGHT CHROMACITY", L"EA 04 B4 3E");
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"TIMESTAMP", L"12/8/2026 9:11:50 AM");
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id,
-            L"{B7E3A1C9-4D62-4F0B-9A85-E2C61D7F3B08}.2", L"112.500000");
-        row(time.c_str(), L"Sample Clock Sensor", clockId, L"SECOND", std::to_wstring(i).c_str());
+        const wchar_t* at = time.c_str();
+        row(at, gps, id, L"LATITUDE DEGREES", number.c_str());
+        row(at, gps, id, L"SATELLITES USED COUNT", i ? L"-3" : L"0");
+        row(at, gps, id, L"CITY", L"Seattle, \"WA\"\r\nUSA");
+        row(at, gps, id, L"ADDRESS1", L"=cmd|' /C calc'!A0");
+        row(at, gps, id, L"HUMAN PRESENCE", i % 2 ? L"True" : L"False");
+        row(at, gps, id, L"LIGHT CHROMACITY", L"EA 04 B4 3E");
+        row(at, gps, id, L"TIMESTAMP", L"12/8/2026 9:11:50 AM");
+        row(at, gps, id, L"{B7E3A1C9-4D62-4F0B-9A85-E2C61D7F3B08}.2", L"112.500000");
+        row(at, L"Sample Clock Sensor", clockId, L"SECOND", std::to_wstring(i).c_str());
     }
     REQUIRE(WriteWholeFile(folder / L"kinds.csv", text));
     REQUIRE(WriteWholeFile(folder / L"kinds.ini", ReplayScenario(L"kinds.csv", "Speed=10\r\n")));
