@@ -2,6 +2,7 @@
 
 #include "BoundSimulator.h"
 #include "ScenarioFile.h"
+#include "TestText.h"
 #include "sensors/ReportInterval.h"
 #include "sensors/SensorList.h"
 
@@ -66,7 +67,7 @@ TEST_CASE("the interval field takes whole milliseconds and nothing else")
     const std::pair<const wchar_t*, ULONG> good[] = {
         {L"50", 50}, {L"  16\t", 16}, {L"0", 0}, {L"007", 7}, {L"4294967295", 4294967295u}};
     for (const auto& entry : good) {
-        CAPTURE(std::wstring(entry.first));
+        CAPTURE(Narrow(entry.first));
         ULONG ms = 1234;
         CHECK(ParseIntervalText(entry.first, ms) == 1);
         CHECK(ms == entry.second);
@@ -75,7 +76,7 @@ TEST_CASE("the interval field takes whole milliseconds and nothing else")
                             L"4294967296", L"1 2", L"0x10", L"1.5", L"99999999999999999999",
                             L"\x0663",     nullptr};
     for (const wchar_t* text : bad) {
-        CAPTURE(std::wstring(text ? text : L"<null>"));
+        CAPTURE(text ? Narrow(text) : "<null>");
         ULONG ms = 1234;
         CHECK(ParseIntervalText(text, ms) == 0);
         CHECK(ms == 1234);
@@ -133,19 +134,4 @@ TEST_CASE_FIXTURE(IntervalFixture,
     // No sensor, no call.
     CHECK(RequestReportInterval(nullptr, 50, outcome) == 0);
     CHECK(FAILED(outcome.call));
-}
-
-TEST_CASE("a scenario whose driver neither accepts nor refuses is not loaded")
-{
-    SensorSimControl& sim = Simulator();
-    const std::string sensor = "[Simulator]\r\nSensors=Odd\r\n"
-                               "[Odd]\r\nId={5E750104-1234-4321-8000-000000000001}\r\n"
-                               "Category=MOTION\r\nType=ACCELEROMETER_3D\r\nInterval=100\r\n";
-    ScenarioFile odd(sensor + "IntervalChange=maybe\r\n");
-    ScenarioFile refusing(sensor + "IntervalChange= refuse \r\n");
-    REQUIRE(odd.Path() != nullptr);
-    REQUIRE(refusing.Path() != nullptr);
-    CHECK(sim.LoadScenario(odd.Path()) == 0);
-    CHECK(sim.LoadScenario(refusing.Path()) == 1);
-    sim.Reset();
 }

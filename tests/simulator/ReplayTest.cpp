@@ -96,6 +96,12 @@ std::string ReplayScenario(const wchar_t* file, const char* more)
     return scenario + "\r\n" + more;
 }
 
+// A sensor with a report interval, to which a scenario adds how its driver
+// answers a change.
+const std::string kIntervalSensor = "[Simulator]\r\nSensors=Odd\r\n"
+                                    "[Odd]\r\nId={5E750104-1234-4321-8000-000000000001}\r\n"
+                                    "Category=MOTION\r\nType=ACCELEROMETER_3D\r\nInterval=100\r\n";
+
 // From the first report to the last, in seconds of the recorded times.
 double RecordedSpan(const std::wstring& path)
 {
@@ -187,7 +193,8 @@ TEST_CASE("every kind of recorded value replays as the text it was")
     CHECK(RowsWithoutTime(ReadWholeFile(replayed)) == RowsWithoutTime(text));
 }
 
-TEST_CASE("a replay of what is no recording is no scenario")
+TEST_CASE("a replay of what is no recording, or a driver that neither accepts nor refuses a "
+          "report interval, is no scenario")
 {
     TempFolder folder(L"tessel-replay-refused");
     ReplaySession session;
@@ -199,6 +206,7 @@ TEST_CASE("a replay of what is no recording is no scenario")
         {ReplayScenario(L"good.csv", "Speed=0\r\n"), "no speed"},
         {ReplayScenario(L"good.csv", "Speed=fast\r\n"), "a speed that is no number"},
         {ReplayScenario(L"good.csv", "Loop=yes\r\n"), "a loop that is no number"},
+        {kIntervalSensor + "IntervalChange=maybe\r\n", "an interval change that is no answer"},
     };
     for (const auto& scenario : scenarios) {
         CAPTURE(scenario.second);
@@ -207,4 +215,7 @@ TEST_CASE("a replay of what is no recording is no scenario")
     }
     REQUIRE(WriteWholeFile(folder / L"empty.ini", ReplayScenario(L"good.csv", "Loop=1\r\n")));
     CHECK(session.sim.LoadScenario((folder / L"empty.ini").c_str()) == 1);
+    REQUIRE(
+        WriteWholeFile(folder / L"refusing.ini", kIntervalSensor + "IntervalChange= refuse \r\n"));
+    CHECK(session.sim.LoadScenario((folder / L"refusing.ini").c_str()) == 1);
 }
