@@ -26,7 +26,7 @@ public:
     DWORD thread = 0;
     LONG references = 0;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
     {
         if (IsEqualIID(iid, __uuidof(ISensorManagerEvents)))
             *object = static_cast<ISensorManagerEvents*>(this);
@@ -36,22 +36,16 @@ public:
             *object = nullptr;
         return *object ? AddRef(), S_OK : E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references); }
-    ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&references); }
-    HRESULT STDMETHODCALLTYPE OnStateChanged(ISensor*, SensorState) override
-    {
-        return Note(states);
-    }
-    HRESULT STDMETHODCALLTYPE OnDataUpdated(ISensor*, ISensorDataReport*) override
-    {
-        return Note(updates);
-    }
-    HRESULT STDMETHODCALLTYPE OnEvent(ISensor*, REFGUID, IPortableDeviceValues*) override
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references); }
+    STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&references); }
+    STDMETHODIMP OnStateChanged(ISensor*, SensorState) override { return Note(states); }
+    STDMETHODIMP OnDataUpdated(ISensor*, ISensorDataReport*) override { return Note(updates); }
+    STDMETHODIMP OnEvent(ISensor*, REFGUID, IPortableDeviceValues*) override
     {
         return Note(events);
     }
-    HRESULT STDMETHODCALLTYPE OnLeave(REFSENSOR_ID) override { return Note(leaves); }
-    HRESULT STDMETHODCALLTYPE OnSensorEnter(ISensor*, SensorState) override { return Note(enters); }
+    STDMETHODIMP OnLeave(REFSENSOR_ID) override { return Note(leaves); }
+    STDMETHODIMP OnSensorEnter(ISensor*, SensorState) override { return Note(enters); }
 
 private:
     HRESULT Note(LONG& counter)
@@ -123,11 +117,10 @@ TEST_CASE_FIXTURE(SimulatorFixture, "the default scenario is enumerated through 
     REQUIRE(location->GetAt(0, gps.Put()) == S_OK);
     ComPtr<ISensorDataReport> report;
     REQUIRE(gps->GetData(report.Put()) == S_OK);
-    PROPVARIANT latitude;
-    PropVariantInit(&latitude);
-    REQUIRE(report->GetSensorValue(SENSOR_DATA_TYPE_LATITUDE_DEGREES, &latitude) == S_OK);
-    CHECK(latitude.vt == VT_R8);
-    CHECK(latitude.dblVal == doctest::Approx(47.6));
+    ScopedPropVariant latitude;
+    REQUIRE(report->GetSensorValue(SENSOR_DATA_TYPE_LATITUDE_DEGREES, latitude.Receive()) == S_OK);
+    CHECK(latitude.Get().vt == VT_R8);
+    CHECK(latitude.Get().dblVal == doctest::Approx(47.6));
 
     ComPtr<ISensorCollection> none;
     CHECK(manager->GetSensorsByCategory(SENSOR_CATEGORY_SCANNER, none.Put()) == notFound);
@@ -228,8 +221,7 @@ TEST_CASE_FIXTURE(SimulatorFixture, "the states scenario: properties, states and
     REQUIRE(sim.StopTimeline() == 1);
     ComPtr<ISensor> gps = SensorById(manager.Get(), L"{3C0A5E21-7B94-4D18-9E6A-2F4B8C1D7E05}");
     ComPtr<ISensor> wifi = SensorById(manager.Get(), L"{8E17C4B2-5A63-4F90-B1D8-3C72E9A06F14}");
-    REQUIRE(gps.Get() != nullptr);
-    REQUIRE(wifi.Get() != nullptr);
+    REQUIRE((gps.Get() && wifi.Get()));
     SensorState state = SENSOR_STATE_READY;
     REQUIRE(gps->GetState(&state) == S_OK);
     CHECK(state == SENSOR_STATE_INITIALIZING);
