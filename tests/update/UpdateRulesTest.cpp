@@ -20,7 +20,7 @@ std::wstring Decorated(const wchar_t* name, const wchar_t* suffix)
 
 } // namespace
 
-TEST_CASE("The weekly schedule")
+TEST_CASE("The weekly schedule, and offered versions")
 {
     CHECK(ScheduleCheck(0, kNow) == CheckSchedule::Due);
     CHECK(ScheduleCheck(kNow - 6 * kDay, kNow) == CheckSchedule::NotDue);
@@ -35,10 +35,8 @@ TEST_CASE("The weekly schedule")
 
     CHECK(UnixTimeOf(FILETIME{0xD53E8000, 0x019DB1DE}) == 0); // 1970 itself
     CHECK(UnixTimeOf(FILETIME{0, 0}) == 0);                   // and before
-}
 
-TEST_CASE("Version comparison and parsing")
-{
+    // Which offer is newer, and how its version is read.
     CHECK(IsNewerVersion(1, 5, 1, 4));
     CHECK(IsNewerVersion(2, 0, 1, 4));
     CHECK_FALSE(IsNewerVersion(1, 4, 1, 4));
