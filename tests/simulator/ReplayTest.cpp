@@ -20,6 +20,40 @@ using update_test::WriteWholeFile;
 
 namespace {
 
+// The rows of a recording without their time (a row ends at a line end
+// outside quotes).
+std::vector<std::string> RowsWithoutTime(const std::string& text)
+{
+    std::vector<std::string> rows;
+    std::string row;
+    bool quoted = false;
+    for (size_t i = text.find("\r\n") + 2; i < text.size(); ++i) {
+        quoted ^= text[i] == '"';
+        if (!quoted && text.compare(i, 2, "\r\n") == 0) {
+            rows.push_back(row.substr(row.find(',')));
+            row.clear();
+            ++i;
+            continue;
+        }
+        row.push_back(text[i]);
+    }
+    return rows;
+}
+
+std::string ReplayScenario(const wchar_t* file, const char* more)
+{
+    std::string scenario = "[Simulator]\r\nTimeline=1\r\n[Replay]\r\nFile=";
+    for (const wchar_t* c = file; *c; ++c)
+        scenario.push_back(static_cast<char>(*c));
+    return scenario + "\r\n" + more;
+}
+
+// A sensor with a report interval, to which a scenario adds how its driver
+// answers a change.
+const std::string kIntervalSensor = "[Simulator]\r\nSensors=Odd\r\n"
+                                    "[Odd]\r\nId={5E750104-1234-4321-8000-000000000001}\r\n"
+                                    "Category=MOTION\r\nType=ACCELEROMETER_3D\r\nInterval=100\r\n";
+
 // Tessel's sensor list and recorder over the simulator.
 struct ReplaySession
 {
@@ -60,47 +94,22 @@ struct ReplaySession
         Sleep(300);
         CHECK(recorder.Stop() == 0);
     }
+    // Replays file as the scenario name.ini of folder into the recording
+    // name.csv until rows rows arrived, and gives them.
+    std::vector<std::string> Replay(const TempFolder& folder, const wchar_t* name,
+                                    const std::wstring& file, const char* more, size_t rows)
+    {
+        REQUIRE(WriteWholeFile(folder / name + L".ini", ReplayScenario(file.c_str(), more)));
+        Start(folder / name + L".ini", folder / name + L".csv");
+        RecordRows(rows, 15000);
+        return RowsWithoutTime(ReadWholeFile(folder / name + L".csv"));
+    }
 
     ComApartment apartment;
     SensorSimControl sim = {};
     SensorRecorder recorder;
     SensorList list;
 };
-
-// The rows of a recording without their time (a row ends at a line end
-// outside quotes).
-std::vector<std::string> RowsWithoutTime(const std::string& text)
-{
-    std::vector<std::string> rows;
-    std::string row;
-    bool quoted = false;
-    for (size_t i = text.find("\r\n") + 2; i < text.size(); ++i) {
-        quoted ^= text[i] == '"';
-        if (!quoted && text.compare(i, 2, "\r\n") == 0) {
-            rows.push_back(row.substr(row.find(',')));
-            row.clear();
-            ++i;
-            continue;
-        }
-        row.push_back(text[i]);
-    }
-    return rows;
-}
-
-std::string ReplayScenario(const wchar_t* file, const char* more)
-{
-    std::string scenario = "[Simulator]\r\nTimeline=1\r\n[Replay]\r\nFile=";
-    for (const wchar_t* c = file; *c; ++c) {
-        scenario.push_back(static_cast<char>(*c));
-    }
-    return scenario + "\r\n" + more;
-}
-
-// A sensor with a report interval, to which a scenario adds how its driver
-// answers a change.
-const std::string kIntervalSensor = "[Simulator]\r\nSensors=Odd\r\n"
-                                    "[Odd]\r\nId={5E750104-1234-4321-8000-000000000001}\r\n"
-                                    "Category=MOTION\r\nType=ACCELEROMETER_3D\r\nInterval=100\r\n";
 
 // From the first report to the last, in seconds of the recorded times.
 double RecordedSpan(const std::wstring& path)
@@ -125,35 +134,24 @@ TEST_CASE("a replayed recording records as the original, at its pace or faster")
     const std::vector<std::string> originalRows = RowsWithoutTime(ReadWholeFile(original));
     REQUIRE(originalRows.size() > 100);
 
-    const std::wstring replayed = folder / L"replayed.csv";
-    REQUIRE(WriteWholeFile(folder / L"replay.ini", ReplayScenario(L"original.csv", "")));
-    session.Start(folder / L"replay.ini", replayed);
-    session.RecordRows(originalRows.size(), 15000);
-    CHECK(RowsWithoutTime(ReadWholeFile(replayed)) == originalRows);
+    CHECK(session.Replay(folder, L"replayed", L"original.csv", "", originalRows.size()) ==
+          originalRows);
 
     SUBCASE("twice the speed takes half the time")
     {
-        const std::wstring faster = folder / L"faster.csv";
-        REQUIRE(WriteWholeFile(folder / L"faster.ini",
-                               ReplayScenario(L"original.csv", "Speed=2.0\r\n")));
-        session.Start(folder / L"faster.ini", faster);
-        session.RecordRows(originalRows.size(), 15000);
-        CHECK(RowsWithoutTime(ReadWholeFile(faster)) == originalRows);
-        const double ratio = RecordedSpan(faster) / RecordedSpan(replayed);
+        CHECK(session.Replay(folder, L"faster", L"original.csv", "Speed=2.0\r\n",
+                             originalRows.size()) == originalRows);
+        const double ratio =
+            RecordedSpan(folder / L"faster.csv") / RecordedSpan(folder / L"replayed.csv");
         CHECK(ratio > 0.45);
         CHECK(ratio < 0.55);
     }
     SUBCASE("a looped replay starts again after its last report")
     {
-        const std::wstring looped = folder / L"looped.csv";
-        REQUIRE(WriteWholeFile(
-            folder / L"looped.ini",
-            ReplayScenario((folder / L"original.csv").c_str(), "Loop=1\r\nSpeed=4\r\n")));
-        session.Start(folder / L"looped.ini", looped);
-        session.RecordRows(originalRows.size() + 20, 15000);
         std::vector<std::string> expected = originalRows;
         expected.insert(expected.end(), originalRows.begin(), originalRows.begin() + 20);
-        std::vector<std::string> rows = RowsWithoutTime(ReadWholeFile(looped));
+        std::vector<std::string> rows =
+            session.Replay(folder, L"looped", original, "Loop=1\r\nSpeed=4\r\n", expected.size());
         rows.resize(expected.size());
         CHECK(rows == expected);
     }
@@ -185,12 +183,9 @@ TEST_CASE("every kind of recorded value replays as the text it was")
         row(at, L"Sample Clock Sensor", clockId, L"SECOND", std::to_wstring(i).c_str());
     }
     REQUIRE(WriteWholeFile(folder / L"kinds.csv", text));
-    REQUIRE(WriteWholeFile(folder / L"kinds.ini", ReplayScenario(L"kinds.csv", "Speed=10\r\n")));
     ReplaySession session;
-    const std::wstring replayed = folder / L"replayed.csv";
-    session.Start(folder / L"kinds.ini", replayed);
-    session.RecordRows(27, 10000);
-    CHECK(RowsWithoutTime(ReadWholeFile(replayed)) == RowsWithoutTime(text));
+    CHECK(session.Replay(folder, L"replayed", L"kinds.csv", "Speed=10\r\n", 27) ==
+          RowsWithoutTime(text));
 }
 
 TEST_CASE("a replay of what is no recording, or a driver that neither accepts nor refuses a "
