@@ -34,7 +34,7 @@ public:
             *object = static_cast<ISensorEvents*>(this);
         else
             *object = nullptr;
-        return *object ? AddRef(), S_OK : E_NOINTERFACE;
+        return *object ? (AddRef(), S_OK) : E_NOINTERFACE;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references); }
     STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&references); }
