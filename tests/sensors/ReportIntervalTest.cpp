@@ -2,6 +2,7 @@
 
 #include "BoundSimulator.h"
 #include "ScenarioFile.h"
+#include "TestText.h"
 #include "sensors/ReportInterval.h"
 #include "sensors/SensorList.h"
 
@@ -15,17 +16,6 @@ std::wstring Line(ULONG requestedMs, const IntervalOutcome& outcome)
     WideString text;
     DescribeIntervalOutcome(requestedMs, outcome, text);
     return text.Data();
-}
-
-IntervalOutcome Outcome(HRESULT call, bool keyAnswered, HRESULT key, bool readBack, ULONG ms)
-{
-    IntervalOutcome outcome;
-    outcome.call = call;
-    outcome.keyAnswered = keyAnswered;
-    outcome.key = key;
-    outcome.readBack = readBack;
-    outcome.acceptedMs = ms;
-    return outcome;
 }
 
 // Two accelerometers (the simulator's minimum for the type is 16 ms), one
@@ -77,41 +67,38 @@ TEST_CASE("the interval field takes whole milliseconds and nothing else")
     const std::pair<const wchar_t*, ULONG> good[] = {
         {L"50", 50}, {L"  16\t", 16}, {L"0", 0}, {L"007", 7}, {L"4294967295", 4294967295u}};
     for (const auto& entry : good) {
-        CAPTURE(std::wstring(entry.first));
+        CAPTURE(Narrow(entry.first));
         ULONG ms = 1234;
         CHECK(ParseIntervalText(entry.first, ms) == 1);
         CHECK(ms == entry.second);
     }
     const wchar_t* bad[] = {L"",           L"  ",  L"-5",   L"+5",  L"5 ms",
                             L"4294967296", L"1 2", L"0x10", L"1.5", L"99999999999999999999",
-                            L"\x0663"};
+                            L"\x0663",     nullptr};
     for (const wchar_t* text : bad) {
-        CAPTURE(std::wstring(text));
+        CAPTURE(text ? Narrow(text) : "<null>");
         ULONG ms = 1234;
         CHECK(ParseIntervalText(text, ms) == 0);
         CHECK(ms == 1234);
     }
-    ULONG ms = 1234;
-    CHECK(ParseIntervalText(nullptr, ms) == 0);
-    CHECK(ms == 1234);
 }
 
 // Taken as asked, raised by the driver, and refused by the key's own error
 // are met through the report interval dialog in the app's tests.
 TEST_CASE("what became of a request, in one line")
 {
-    CHECK(Line(0, Outcome(S_OK, true, S_OK, true, 100)) ==
+    CHECK(Line(0, IntervalOutcome{S_OK, true, S_OK, true, 100}) ==
           L"The sensor uses its default interval: 100 ms.");
-    CHECK(Line(50, Outcome(S_OK, true, S_OK, false, 0)) ==
+    CHECK(Line(50, IntervalOutcome{S_OK, true, S_OK, false, 0}) ==
           L"Interval sent; the sensor does not say which it uses.");
     // A driver that answers no per-key result: the call's answer decides.
-    CHECK(IntervalTaken(Outcome(S_OK, false, E_FAIL, true, 50)));
-    CHECK_FALSE(IntervalTaken(Outcome(S_FALSE, false, E_FAIL, true, 50)));
+    CHECK(IntervalTaken(IntervalOutcome{S_OK, false, E_FAIL, true, 50}));
+    CHECK_FALSE(IntervalTaken(IntervalOutcome{S_FALSE, false, E_FAIL, true, 50}));
     // Without the key's own error, the call's.
-    CHECK(Line(50, Outcome(E_NOTIMPL, false, E_FAIL, true, 100)) ==
+    CHECK(Line(50, IntervalOutcome{E_NOTIMPL, false, E_FAIL, true, 100}) ==
           L"The sensor refused the interval (error 0x80004001).");
     // A failed call is a refusal whatever a stale result says.
-    CHECK_FALSE(IntervalTaken(Outcome(E_NOTIMPL, true, S_OK, true, 50)));
+    CHECK_FALSE(IntervalTaken(IntervalOutcome{E_NOTIMPL, true, S_OK, true, 50}));
 
     WideString text;
     IntervalText(false, 16, text);
@@ -147,19 +134,4 @@ TEST_CASE_FIXTURE(IntervalFixture,
     // No sensor, no call.
     CHECK(RequestReportInterval(nullptr, 50, outcome) == 0);
     CHECK(FAILED(outcome.call));
-}
-
-TEST_CASE("a scenario whose driver neither accepts nor refuses is not loaded")
-{
-    SensorSimControl& sim = Simulator();
-    const std::string sensor = "[Simulator]\r\nSensors=Odd\r\n"
-                               "[Odd]\r\nId={5E750104-1234-4321-8000-000000000001}\r\n"
-                               "Category=MOTION\r\nType=ACCELEROMETER_3D\r\nInterval=100\r\n";
-    ScenarioFile odd(sensor + "IntervalChange=maybe\r\n");
-    ScenarioFile refusing(sensor + "IntervalChange= refuse \r\n");
-    REQUIRE(odd.Path() != nullptr);
-    REQUIRE(refusing.Path() != nullptr);
-    CHECK(sim.LoadScenario(odd.Path()) == 0);
-    CHECK(sim.LoadScenario(refusing.Path()) == 1);
-    sim.Reset();
 }

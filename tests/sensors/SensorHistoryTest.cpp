@@ -23,9 +23,8 @@ struct Report
     explicit Report(double number)
     {
         text = std::to_wstring(static_cast<long long>(number));
-        for (const wchar_t* name : {L"X", L"Y", L"Z"}) {
+        for (const wchar_t* name : {L"X", L"Y", L"Z"})
             values.push_back({name, true, number, text.c_str()});
-        }
         values.push_back({L"Label", false, 0.0, L"moving"});
     }
     std::wstring text;
@@ -36,6 +35,13 @@ void AppendNumbered(SensorHistory& history, const GUID& id, long long time, doub
 {
     const Report report(number);
     history.Append(id, time, report.values.data(), report.values.size());
+}
+
+// reports numbered reports of id, period apart from time 0.
+void AppendSeries(SensorHistory& history, const GUID& id, int reports, long long period)
+{
+    for (int index = 0; index < reports; ++index)
+        AppendNumbered(history, id, index * period, index);
 }
 
 HistorySnapshot ReadAll(const SensorHistory& history, const GUID& id)
@@ -77,9 +83,7 @@ TEST_CASE("a sensor's fields come back with their samples, newest texts and the 
 {
     SensorHistory history;
     const GUID id = NumberedId(1);
-    for (int index = 0; index < 100; ++index) {
-        AppendNumbered(history, id, index * kSecond, index);
-    }
+    AppendSeries(history, id, 100, kSecond);
     HistorySnapshot snapshot;
     CHECK(history.Read(NumberedId(2), 0, 100 * kSecond, snapshot) == 0);
     CHECK(snapshot.fields.empty());
@@ -101,16 +105,14 @@ TEST_CASE("a sensor's fields come back with their samples, newest texts and the 
     CHECK(snapshot.appended == 100);
 }
 
-TEST_CASE("the byte budget stops rings growing; each then drops its oldest sooner")
+TEST_CASE("the byte budget stops rings growing, each then drops its oldest sooner; the default "
+          "ring holds ten minutes at 60 Hz")
 {
     // Room for 4,000 rows of a time and three values among all sensors.
     const size_t budget = 4000 * 32;
     SensorHistory history(budget, 36000);
-    for (unsigned sensor = 1; sensor <= 5; ++sensor) {
-        for (int index = 0; index < 3000; ++index) {
-            AppendNumbered(history, NumberedId(sensor), index * 1000LL, index);
-        }
-    }
+    for (unsigned sensor = 1; sensor <= 5; ++sensor)
+        AppendSeries(history, NumberedId(sensor), 3000, 1000);
     CHECK(history.Bytes() <= budget);
     size_t kept = 0;
     for (unsigned sensor = 1; sensor <= 5; ++sensor) {
@@ -121,22 +123,14 @@ TEST_CASE("the byte budget stops rings growing; each then drops its oldest soone
         CHECK(snapshot.fields[0].samples.back().value == 2999.0);
     }
     CHECK(kept <= 4000);
-}
 
-TEST_CASE("the full default ring holds ten minutes at 60 Hz of a sensor's fields within 16 MB")
-{
-    SensorHistory history;
-    const GUID id = NumberedId(7);
-    const long long period = kSecond / 60;
-    const int reports = 10 * 60 * 60 + 500;
-    for (int index = 0; index < reports; ++index) {
-        AppendNumbered(history, id, index * period, index);
-    }
-    const HistorySnapshot snapshot = ReadAll(history, id);
-    CHECK(snapshot.kept == SensorHistory::kRowsPerSensor);
-    const std::vector<HistorySample>& samples = snapshot.fields[0].samples;
+    SensorHistory defaults;
+    AppendSeries(defaults, NumberedId(7), 10 * 60 * 60 + 500, kSecond / 60);
+    const HistorySnapshot full = ReadAll(defaults, NumberedId(7));
+    CHECK(full.kept == SensorHistory::kRowsPerSensor);
+    const std::vector<HistorySample>& samples = full.fields[0].samples;
     CHECK((samples.back().time - samples.front().time) / kSecond >= 599);
-    CHECK(history.Bytes() <= SensorHistory::kByteBudget);
+    CHECK(defaults.Bytes() <= SensorHistory::kByteBudget);
 }
 
 TEST_CASE("fields that come and go, and times that run back")
@@ -167,9 +161,8 @@ TEST_CASE("fields that come and go, and times that run back")
 TEST_CASE("a sensor that leaves and returns goes on; the quietest makes room beyond the limit")
 {
     SensorHistory history(SensorHistory::kByteBudget, 100);
-    for (unsigned sensor = 0; sensor < SensorHistory::kMaxSensors; ++sensor) {
+    for (unsigned sensor = 0; sensor < SensorHistory::kMaxSensors; ++sensor)
         AppendNumbered(history, NumberedId(sensor), (sensor + 10) * kSecond, sensor);
-    }
     // The first sensor reports again (returned): it is no longer the quietest.
     AppendNumbered(history, NumberedId(0), 1000 * kSecond, 5.0);
     AppendNumbered(history, NumberedId(999), 1001 * kSecond, 1.0);
@@ -194,15 +187,13 @@ TEST_CASE("the history under a storm: 10 sensors at 1,000 reports a second, read
             // About 1,000 a second: ten reports, then 10 ms.
             for (int index = 0; index < kReports; ++index) {
                 AppendNumbered(history, NumberedId(sensor), index * 10000LL, index);
-                if (index % 10 == 9) {
+                if (index % 10 == 9)
                     Sleep(10);
-                }
             }
             InterlockedIncrement(&finished);
         }));
     }
-    int torn = 0;
-    int reads = 0;
+    int torn = 0, reads = 0;
     const DWORD started = GetTickCount();
     while (InterlockedCompareExchange(&finished, 0, 0) < static_cast<LONG>(kSensors)) {
         REQUIRE(GetTickCount() - started < 20000);
@@ -228,12 +219,10 @@ TEST_CASE("the history under a storm: 10 sensors at 1,000 reports a second, read
         const std::vector<HistorySample>& samples = snapshot.fields[0].samples;
         REQUIRE(samples.size() == 2000);
         // The newest 2,000 in order: nothing lost, older ones dropped first.
-        for (size_t row = 0; row < samples.size(); ++row) {
-            if (samples[row].value != 1000.0 + row) {
-                FAIL_CHECK("sensor " << sensor << " row " << row << " holds "
-                                     << samples[row].value);
-                break;
-            }
-        }
+        size_t row = 0;
+        while (row < samples.size() && samples[row].value == 1000.0 + row)
+            ++row;
+        CHECK_MESSAGE(row == samples.size(),
+                      "sensor " << sensor << " row " << row << " is out of order");
     }
 }

@@ -25,67 +25,42 @@ std::wstring Converted(const PROPVARIANT& source, VARTYPE expectedType)
 
 } // namespace
 
-// Reals, strings and booleans as the simulator reports them are read back
-// in the sensor list's and the app's tests.
-TEST_CASE("value texts: none for an empty value or an array of numbers; any bit set is true")
+// Reals, strings and booleans as the simulator reports them, and its byte
+// vector (the chromaticity), are read back in the sensor list's and the
+// app's tests.
+TEST_CASE("value texts: none for empty values, bytes in hexadecimal, any bit set is true")
 {
-    ScopedVariant empty;
-    CHECK(TextOf(empty.Get()) == L"");
-
-    // An array has no text: the conversion fails and the text is kept.
-    ScopedVariant array;
-    array.Get().vt = VT_ARRAY | VT_R8;
-    array.Get().parray = SafeArrayCreateVector(VT_R8, 0, 3);
-    WideString text(L"before");
-    CHECK(FormatSensorValue(array.Get(), text) == 0);
-    CHECK(std::wstring(text.Data()) == L"before");
-
-    // As the platform's conversion counts it.
     ScopedVariant value;
-    value.Get().vt = VT_BOOL;
-    value.Get().boolVal = VARIANT_FALSE;
+    CHECK(TextOf(value.Get()) == L"");
+    value.SetBool(false);
     CHECK(TextOf(value.Get()) == L"False");
-    value.Get().boolVal = 1;
+    value.Get().boolVal = 1; // as the platform's conversion counts it
     CHECK(TextOf(value.Get()) == L"True");
-}
 
-TEST_CASE("byte vectors read as hexadecimal bytes")
-{
-    // A reported vector of bytes (the simulator's chromaticity) is read in
-    // the app's live value tests.
     WideString text(L"before");
     const BYTE bytes[] = {0xEA, 0xFF, 0x00};
     REQUIRE(FormatHexBytes(bytes, 3, text) == 1);
     CHECK(std::wstring(text.Data()) == L"EA FF 00");
+    // A long vector outgrows the default text capacity.
+    value.SetByteArray(SafeArrayCreateVector(VT_UI1, 0, 200));
+    const std::wstring shown = TextOf(value.Get());
+    CHECK(shown.size() == 200 * 3 - 1);
+    CHECK(shown.compare(0, 6, L"00 00 ") == 0);
+    value.SetByteArray(SafeArrayCreateVector(VT_UI1, 0, 0));
+    CHECK(TextOf(value.Get()) == L"");
 
-    SUBCASE("a long vector outgrows the default text capacity")
-    {
-        ScopedVariant array;
-        array.Get().vt = VT_ARRAY | VT_UI1;
-        array.Get().parray = SafeArrayCreateVector(VT_UI1, 0, 200);
-        REQUIRE(array.Get().parray);
-        const std::wstring shown = TextOf(array.Get());
-        CHECK(shown.size() == 200 * 3 - 1);
-        CHECK(shown.compare(0, 6, L"00 00 ") == 0);
-    }
-    SUBCASE("an empty vector and a two-dimensional array")
-    {
-        ScopedVariant empty;
-        empty.Get().vt = VT_ARRAY | VT_UI1;
-        empty.Get().parray = SafeArrayCreateVector(VT_UI1, 0, 0);
-        CHECK(TextOf(empty.Get()) == L"");
-
-        SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
-        ScopedVariant square;
-        square.Get().vt = VT_ARRAY | VT_UI1;
-        square.Get().parray = SafeArrayCreate(VT_UI1, 2, bounds);
-        WideString kept(L"kept");
-        CHECK(FormatSensorValue(square.Get(), kept) == 0);
-        CHECK(std::wstring(kept.Data()) == L"kept");
-    }
+    // An array of numbers or of two dimensions has no text: the conversion
+    // fails and the text is kept.
+    SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+    value.SetByteArray(SafeArrayCreate(VT_UI1, 2, bounds));
+    CHECK(FormatSensorValue(value.Get(), text) == 0);
+    value.SetByteArray(SafeArrayCreateVector(VT_R8, 0, 3));
+    value.Get().vt = VT_ARRAY | VT_R8;
+    CHECK(FormatSensorValue(value.Get(), text) == 0);
+    CHECK(std::wstring(text.Data()) == L"EA FF 00");
 }
 
-TEST_CASE("reported scalars become automation values")
+TEST_CASE("reported scalars and vectors become automation values; unknown types stay empty")
 {
     ScopedPropVariant narrow;
     narrow.Get().vt = VT_LPSTR;
@@ -109,10 +84,7 @@ TEST_CASE("reported scalars become automation values")
     SystemTimeToVariantTime(&moment, &expected);
     CHECK(date.Get().vt == VT_DATE);
     CHECK(date.Get().date == doctest::Approx(expected));
-}
 
-TEST_CASE("vectors become safe arrays; unknown types stay empty")
-{
     ScopedPropVariant numbers;
     numbers.Get().vt = VT_VECTOR | VT_R8;
     numbers.Get().cadbl.cElems = 2;

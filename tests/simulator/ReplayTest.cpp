@@ -20,6 +20,40 @@ using update_test::WriteWholeFile;
 
 namespace {
 
+// The rows of a recording without their time (a row ends at a line end
+// outside quotes).
+std::vector<std::string> RowsWithoutTime(const std::string& text)
+{
+    std::vector<std::string> rows;
+    std::string row;
+    bool quoted = false;
+    for (size_t i = text.find("\r\n") + 2; i < text.size(); ++i) {
+        quoted ^= text[i] == '"';
+        if (!quoted && text.compare(i, 2, "\r\n") == 0) {
+            rows.push_back(row.substr(row.find(',')));
+            row.clear();
+            ++i;
+            continue;
+        }
+        row.push_back(text[i]);
+    }
+    return rows;
+}
+
+std::string ReplayScenario(const wchar_t* file, const char* more)
+{
+    std::string scenario = "[Simulator]\r\nTimeline=1\r\n[Replay]\r\nFile=";
+    for (const wchar_t* c = file; *c; ++c)
+        scenario.push_back(static_cast<char>(*c));
+    return scenario + "\r\n" + more;
+}
+
+// A sensor with a report interval, to which a scenario adds how its driver
+// answers a change.
+const std::string kIntervalSensor = "[Simulator]\r\nSensors=Odd\r\n"
+                                    "[Odd]\r\nId={5E750104-1234-4321-8000-000000000001}\r\n"
+                                    "Category=MOTION\r\nType=ACCELEROMETER_3D\r\nInterval=100\r\n";
+
 // Tessel's sensor list and recorder over the simulator.
 struct ReplaySession
 {
@@ -60,41 +94,22 @@ struct ReplaySession
         Sleep(300);
         CHECK(recorder.Stop() == 0);
     }
+    // Replays file as the scenario name.ini of folder into the recording
+    // name.csv until rows rows arrived, and gives them.
+    std::vector<std::string> Replay(const TempFolder& folder, const wchar_t* name,
+                                    const std::wstring& file, const char* more, size_t rows)
+    {
+        REQUIRE(WriteWholeFile(folder / name + L".ini", ReplayScenario(file.c_str(), more)));
+        Start(folder / name + L".ini", folder / name + L".csv");
+        RecordRows(rows, 15000);
+        return RowsWithoutTime(ReadWholeFile(folder / name + L".csv"));
+    }
 
     ComApartment apartment;
     SensorSimControl sim = {};
     SensorRecorder recorder;
     SensorList list;
 };
-
-// The rows of a recording without their time (a row ends at a line end
-// outside quotes).
-std::vector<std::string> RowsWithoutTime(const std::string& text)
-{
-    std::vector<std::string> rows;
-    std::string row;
-    bool quoted = false;
-    for (size_t i = text.find("\r\n") + 2; i < text.size(); ++i) {
-        quoted ^= text[i] == '"';
-        if (!quoted && text.compare(i, 2, "\r\n") == 0) {
-            rows.push_back(row.substr(row.find(',')));
-            row.clear();
-            ++i;
-            continue;
-        }
-        row.push_back(text[i]);
-    }
-    return rows;
-}
-
-std::string ReplayScenario(const wchar_t* file, const char* more)
-{
-    std::string scenario = "[Simulator]\r\nTimeline=1\r\n[Replay]\r\nFile=";
-    for (const wchar_t* c = file; *c; ++c) {
-        scenario.push_back(static_cast<char>(*c));
-    }
-    return scenario + "\r\n" + more;
-}
 
 // From the first report to the last, in seconds of the recorded times.
 double RecordedSpan(const std::wstring& path)
@@ -119,41 +134,26 @@ TEST_CASE("a replayed recording records as the original, at its pace or faster")
     const std::vector<std::string> originalRows = RowsWithoutTime(ReadWholeFile(original));
     REQUIRE(originalRows.size() > 100);
 
-    const std::wstring replayed = folder / L"replayed.csv";
-    REQUIRE(WriteWholeFile(folder / L"replay.ini", ReplayScenario(L"original.csv", "")));
-    session.Start(folder / L"replay.ini", replayed);
-    session.RecordRows(originalRows.size(), 15000);
-    CHECK(RowsWithoutTime(ReadWholeFile(replayed)) == originalRows);
+    CHECK(session.Replay(folder, L"replayed", L"original.csv", "", originalRows.size()) ==
+          originalRows);
 
     SUBCASE("twice the speed takes half the time")
     {
-        const std::wstring faster = folder / L"faster.csv";
-        REQUIRE(WriteWholeFile(folder / L"faster.ini",
-                               ReplayScenario(L"original.csv", "Speed=2.0\r\n")));
-        session.Start(folder / L"faster.ini", faster);
-        session.RecordRows(originalRows.size(), 15000);
-        CHECK(RowsWithoutTime(ReadWholeFile(faster)) == originalRows);
-        const double ratio = RecordedSpan(faster) / RecordedSpan(replayed);
-        CAPTURE(RecordedSpan(faster));
-        CAPTURE(RecordedSpan(replayed));
+        CHECK(session.Replay(folder, L"faster", L"original.csv", "Speed=2.0\r\n",
+                             originalRows.size()) == originalRows);
+        const double ratio =
+            RecordedSpan(folder / L"faster.csv") / RecordedSpan(folder / L"replayed.csv");
         CHECK(ratio > 0.45);
         CHECK(ratio < 0.55);
     }
     SUBCASE("a looped replay starts again after its last report")
     {
-        const std::wstring looped = folder / L"looped.csv";
-        REQUIRE(WriteWholeFile(
-            folder / L"looped.ini",
-            ReplayScenario((folder / L"original.csv").c_str(), "Loop=1\r\nSpeed=4\r\n")));
-        session.Start(folder / L"looped.ini", looped);
-        session.RecordRows(originalRows.size() + 20, 15000);
-        const std::vector<std::string> rows = RowsWithoutTime(ReadWholeFile(looped));
-        REQUIRE(rows.size() >= originalRows.size() + 20);
-        CHECK(std::vector<std::string>(rows.begin(), rows.begin() + originalRows.size()) ==
-              originalRows);
-        CHECK(std::vector<std::string>(rows.begin() + originalRows.size(),
-                                       rows.begin() + originalRows.size() + 20) ==
-              std::vector<std::string>(originalRows.begin(), originalRows.begin() + 20));
+        std::vector<std::string> expected = originalRows;
+        expected.insert(expected.end(), originalRows.begin(), originalRows.begin() + 20);
+        std::vector<std::string> rows =
+            session.Replay(folder, L"looped", original, "Loop=1\r\nSpeed=4\r\n", expected.size());
+        rows.resize(expected.size());
+        CHECK(rows == expected);
     }
 }
 
@@ -165,34 +165,31 @@ TEST_CASE("every kind of recorded value replays as the text it was")
                    const wchar_t* field, const wchar_t* value) {
         REQUIRE(AppendCsvFields(text, {time, sensor, id, field, value}, "\r\n") == 1);
     };
+    const wchar_t* gps = L"GPS \"Outdoor\", r\u00fcck";
     const wchar_t* id = L"{5EC0AD00-0042-0002-9000-000000000077}";
     const wchar_t* clockId = L"{6A0B7E32-58C4-4D1F-8E95-3C7A2B1D4F60}";
     for (int i = 0; i < 3; ++i) {
         const std::wstring time = L"2026-12-08 09:11:5" + std::to_wstring(i) + L".000";
         const std::wstring number = std::to_wstring(47 + i) + L".250000";
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"LATITUDE DEGREES", number.c_str());
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"SATELLITES USED COUNT",
-            i ? L"-3" : L"0");
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"CITY", L"Seattle, \"WA\"\r\nUSA");
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"ADDRESS1", L"=cmd|' /C calc'!A0");
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"HUMAN PRESENCE",
-            i % 2 ? L"True" : L"False");
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"LIGHT CHROMACITY", L"EA 04 B4 3E");
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id, L"TIMESTAMP", L"12/8/2026 9:11:50 AM");
-        row(time.c_str(), L"GPS \"Outdoor\", r\u00fcck", id,
-            L"{B7E3A1C9-4D62-4F0B-9A85-E2C61D7F3B08}.2", L"112.500000");
-        row(time.c_str(), L"Sample Clock Sensor", clockId, L"SECOND", std::to_wstring(i).c_str());
+        const wchar_t* at = time.c_str();
+        row(at, gps, id, L"LATITUDE DEGREES", number.c_str());
+        row(at, gps, id, L"SATELLITES USED COUNT", i ? L"-3" : L"0");
+        row(at, gps, id, L"CITY", L"Seattle, \"WA\"\r\nUSA");
+        row(at, gps, id, L"ADDRESS1", L"=cmd|' /C calc'!A0");
+        row(at, gps, id, L"HUMAN PRESENCE", i % 2 ? L"True" : L"False");
+        row(at, gps, id, L"LIGHT CHROMACITY", L"EA 04 B4 3E");
+        row(at, gps, id, L"TIMESTAMP", L"12/8/2026 9:11:50 AM");
+        row(at, gps, id, L"{B7E3A1C9-4D62-4F0B-9A85-E2C61D7F3B08}.2", L"112.500000");
+        row(at, L"Sample Clock Sensor", clockId, L"SECOND", std::to_wstring(i).c_str());
     }
     REQUIRE(WriteWholeFile(folder / L"kinds.csv", text));
-    REQUIRE(WriteWholeFile(folder / L"kinds.ini", ReplayScenario(L"kinds.csv", "Speed=10\r\n")));
     ReplaySession session;
-    const std::wstring replayed = folder / L"replayed.csv";
-    session.Start(folder / L"kinds.ini", replayed);
-    session.RecordRows(27, 10000);
-    CHECK(RowsWithoutTime(ReadWholeFile(replayed)) == RowsWithoutTime(text));
+    CHECK(session.Replay(folder, L"replayed", L"kinds.csv", "Speed=10\r\n", 27) ==
+          RowsWithoutTime(text));
 }
 
-TEST_CASE("a replay of what is no recording is no scenario")
+TEST_CASE("a replay of what is no recording, or a driver that neither accepts nor refuses a "
+          "report interval, is no scenario")
 {
     TempFolder folder(L"tessel-replay-refused");
     ReplaySession session;
@@ -204,6 +201,7 @@ TEST_CASE("a replay of what is no recording is no scenario")
         {ReplayScenario(L"good.csv", "Speed=0\r\n"), "no speed"},
         {ReplayScenario(L"good.csv", "Speed=fast\r\n"), "a speed that is no number"},
         {ReplayScenario(L"good.csv", "Loop=yes\r\n"), "a loop that is no number"},
+        {kIntervalSensor + "IntervalChange=maybe\r\n", "an interval change that is no answer"},
     };
     for (const auto& scenario : scenarios) {
         CAPTURE(scenario.second);
@@ -212,4 +210,7 @@ TEST_CASE("a replay of what is no recording is no scenario")
     }
     REQUIRE(WriteWholeFile(folder / L"empty.ini", ReplayScenario(L"good.csv", "Loop=1\r\n")));
     CHECK(session.sim.LoadScenario((folder / L"empty.ini").c_str()) == 1);
+    REQUIRE(
+        WriteWholeFile(folder / L"refusing.ini", kIntervalSensor + "IntervalChange= refuse \r\n"));
+    CHECK(session.sim.LoadScenario((folder / L"refusing.ini").c_str()) == 1);
 }

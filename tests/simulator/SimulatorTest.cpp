@@ -26,34 +26,26 @@ public:
     DWORD thread = 0;
     LONG references = 0;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
     {
-        *object = nullptr;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(ISensorEvents)))
-            *object = static_cast<ISensorEvents*>(this);
-        else if (IsEqualIID(iid, __uuidof(ISensorManagerEvents)))
+        if (IsEqualIID(iid, __uuidof(ISensorManagerEvents)))
             *object = static_cast<ISensorManagerEvents*>(this);
+        else if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(ISensorEvents)))
+            *object = static_cast<ISensorEvents*>(this);
         else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
+            *object = nullptr;
+        return *object ? (AddRef(), S_OK) : E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references); }
-    ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&references); }
-    HRESULT STDMETHODCALLTYPE OnStateChanged(ISensor*, SensorState) override
-    {
-        return Note(states);
-    }
-    HRESULT STDMETHODCALLTYPE OnDataUpdated(ISensor*, ISensorDataReport*) override
-    {
-        return Note(updates);
-    }
-    HRESULT STDMETHODCALLTYPE OnEvent(ISensor*, REFGUID, IPortableDeviceValues*) override
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references); }
+    STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&references); }
+    STDMETHODIMP OnStateChanged(ISensor*, SensorState) override { return Note(states); }
+    STDMETHODIMP OnDataUpdated(ISensor*, ISensorDataReport*) override { return Note(updates); }
+    STDMETHODIMP OnEvent(ISensor*, REFGUID, IPortableDeviceValues*) override
     {
         return Note(events);
     }
-    HRESULT STDMETHODCALLTYPE OnLeave(REFSENSOR_ID) override { return Note(leaves); }
-    HRESULT STDMETHODCALLTYPE OnSensorEnter(ISensor*, SensorState) override { return Note(enters); }
+    STDMETHODIMP OnLeave(REFSENSOR_ID) override { return Note(leaves); }
+    STDMETHODIMP OnSensorEnter(ISensor*, SensorState) override { return Note(enters); }
 
 private:
     HRESULT Note(LONG& counter)
@@ -125,24 +117,40 @@ TEST_CASE_FIXTURE(SimulatorFixture, "the default scenario is enumerated through 
     REQUIRE(location->GetAt(0, gps.Put()) == S_OK);
     ComPtr<ISensorDataReport> report;
     REQUIRE(gps->GetData(report.Put()) == S_OK);
-    PROPVARIANT latitude;
-    PropVariantInit(&latitude);
-    REQUIRE(report->GetSensorValue(SENSOR_DATA_TYPE_LATITUDE_DEGREES, &latitude) == S_OK);
-    CHECK(latitude.vt == VT_R8);
-    CHECK(latitude.dblVal == doctest::Approx(47.6));
+    ScopedPropVariant latitude;
+    REQUIRE(report->GetSensorValue(SENSOR_DATA_TYPE_LATITUDE_DEGREES, latitude.Receive()) == S_OK);
+    CHECK(latitude.Get().vt == VT_R8);
+    CHECK(latitude.Get().dblVal == doctest::Approx(47.6));
 
     ComPtr<ISensorCollection> none;
     CHECK(manager->GetSensorsByCategory(SENSOR_CATEGORY_SCANNER, none.Put()) == notFound);
     CHECK(none.Get() == nullptr);
 }
 
-TEST_CASE_FIXTURE(SimulatorFixture, "each event is raised on a simulator thread")
+TEST_CASE_FIXTURE(SimulatorFixture, "each event is raised on a simulator thread; all is freed")
 {
     REQUIRE(sim.Reset() == 1);
-    REQUIRE(sim.AddSensor(&testId, &SENSOR_CATEGORY_LOCATION, &SENSOR_TYPE_LOCATION_GPS, L"GPS",
-                          SENSOR_STATE_READY) == 1);
-    CHECK(sim.AddSensor(&testId, &SENSOR_CATEGORY_LOCATION, &SENSOR_TYPE_LOCATION_GPS, L"GPS",
+    REQUIRE(sim.AddSensor(&testId, &SENSOR_CATEGORY_MOTION, &SENSOR_TYPE_ACCELEROMETER_3D,
+                          L"Motion", SENSOR_STATE_READY) == 1);
+    CHECK(sim.AddSensor(&testId, &SENSOR_CATEGORY_MOTION, &SENSOR_TYPE_ACCELEROMETER_3D, L"Motion",
                         SENSOR_STATE_READY) == 0);
+    REQUIRE(sim.SetFieldText(&testId, L"ACCELERATION_X_G", L"VT_R8, 0.5, sine, 0.1, 1000") == 1);
+    const LONG before = sim.LiveObjects();
+    {
+        ComPtr<ISensorManager> second;
+        CreateManager(second);
+        ComPtr<ISensor> sensor;
+        REQUIRE(second->GetSensorByID(testId, sensor.Put()) == S_OK);
+        ComPtr<ISensorDataReport> report;
+        REQUIRE(sensor->GetData(report.Put()) == S_OK);
+        ComPtr<IPortableDeviceValues> values;
+        REQUIRE(report->GetSensorValues(nullptr, values.Put()) == S_OK);
+        ComPtr<IPortableDeviceKeyCollection> fields;
+        REQUIRE(sensor->GetSupportedDataFields(fields.Put()) == S_OK);
+        CHECK(sim.LiveObjects() > before);
+    }
+    CHECK(sim.LiveObjects() == before);
+
     ComPtr<ISensor> sensor;
     REQUIRE(manager->GetSensorByID(testId, sensor.Put()) == S_OK);
     CHECK(sim.FireDataUpdated(&testId) == 0);
@@ -172,29 +180,6 @@ TEST_CASE_FIXTURE(SimulatorFixture, "each event is raised on a simulator thread"
     manager->SetEventSink(nullptr);
     CHECK(sink.references == 0);
     CHECK(sim.HasSink(&testId) == 0);
-}
-
-TEST_CASE_FIXTURE(SimulatorFixture, "released objects are all freed")
-{
-    REQUIRE(sim.Reset() == 1);
-    REQUIRE(sim.AddSensor(&testId, &SENSOR_CATEGORY_MOTION, &SENSOR_TYPE_ACCELEROMETER_3D,
-                          L"Motion", SENSOR_STATE_READY) == 1);
-    REQUIRE(sim.SetFieldText(&testId, L"ACCELERATION_X_G", L"VT_R8, 0.5, sine, 0.1, 1000") == 1);
-    const LONG before = sim.LiveObjects();
-    {
-        ComPtr<ISensorManager> second;
-        CreateManager(second);
-        ComPtr<ISensor> sensor;
-        REQUIRE(second->GetSensorByID(testId, sensor.Put()) == S_OK);
-        ComPtr<ISensorDataReport> report;
-        REQUIRE(sensor->GetData(report.Put()) == S_OK);
-        ComPtr<IPortableDeviceValues> values;
-        REQUIRE(report->GetSensorValues(nullptr, values.Put()) == S_OK);
-        ComPtr<IPortableDeviceKeyCollection> fields;
-        REQUIRE(sensor->GetSupportedDataFields(fields.Put()) == S_OK);
-        CHECK(sim.LiveObjects() > before);
-    }
-    CHECK(sim.LiveObjects() == before);
 }
 
 namespace {
@@ -236,8 +221,7 @@ TEST_CASE_FIXTURE(SimulatorFixture, "the states scenario: properties, states and
     REQUIRE(sim.StopTimeline() == 1);
     ComPtr<ISensor> gps = SensorById(manager.Get(), L"{3C0A5E21-7B94-4D18-9E6A-2F4B8C1D7E05}");
     ComPtr<ISensor> wifi = SensorById(manager.Get(), L"{8E17C4B2-5A63-4F90-B1D8-3C72E9A06F14}");
-    REQUIRE(gps.Get() != nullptr);
-    REQUIRE(wifi.Get() != nullptr);
+    REQUIRE((gps.Get() && wifi.Get()));
     SensorState state = SENSOR_STATE_READY;
     REQUIRE(gps->GetState(&state) == S_OK);
     CHECK(state == SENSOR_STATE_INITIALIZING);

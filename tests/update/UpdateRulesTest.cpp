@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "TestText.h"
 #include "UpdateSigner.h"
 #include "update/UpdateRules.h"
 
@@ -19,7 +20,7 @@ std::wstring Decorated(const wchar_t* name, const wchar_t* suffix)
 
 } // namespace
 
-TEST_CASE("The weekly schedule")
+TEST_CASE("The weekly schedule, and offered versions")
 {
     CHECK(ScheduleCheck(0, kNow) == CheckSchedule::Due);
     CHECK(ScheduleCheck(kNow - 6 * kDay, kNow) == CheckSchedule::NotDue);
@@ -32,14 +33,10 @@ TEST_CASE("The weekly schedule")
     CHECK(ScheduleCheck(0xFFFFFF00, kNow) == CheckSchedule::Due);
     CHECK(ScheduleCheck(kNow, kNow) == CheckSchedule::NotDue);
 
-    FILETIME epoch = {0xD53E8000, 0x019DB1DE};
-    CHECK(UnixTimeOf(epoch) == 0);
-    FILETIME early = {0, 0};
-    CHECK(UnixTimeOf(early) == 0);
-}
+    CHECK(UnixTimeOf(FILETIME{0xD53E8000, 0x019DB1DE}) == 0); // 1970 itself
+    CHECK(UnixTimeOf(FILETIME{0, 0}) == 0);                   // and before
 
-TEST_CASE("Version comparison and parsing")
-{
+    // Which offer is newer, and how its version is read.
     CHECK(IsNewerVersion(1, 5, 1, 4));
     CHECK(IsNewerVersion(2, 0, 1, 4));
     CHECK_FALSE(IsNewerVersion(1, 4, 1, 4));
@@ -52,12 +49,12 @@ TEST_CASE("Version comparison and parsing")
     CHECK(minor == 5);
     for (const wchar_t* bad : {L"", L"1", L"x.1", L"1.", L".5"}) {
         major = minor = 7;
-        CHECK_FALSE(ParseOfferedVersion(bad, major, minor));
+        CHECK_FALSE_MESSAGE(ParseOfferedVersion(bad, major, minor), Narrow(bad));
         CHECK(major == 7);
     }
 }
 
-TEST_CASE("The _new and _old names keep short extensions and repeat long ones")
+TEST_CASE("The _new and _old names keep short extensions and repeat long ones; programs to run")
 {
     CHECK(Decorated(L"Tessel.exe", L"_new") == L"Tessel_new.exe");
     CHECK(Decorated(L"page.html", L"_new") == L"page.html_new.html");
@@ -66,10 +63,8 @@ TEST_CASE("The _new and _old names keep short extensions and repeat long ones")
     CHECK(Decorated(L"docs\\readme.txt", L"_new") == L"docs\\readme_new.txt");
     CHECK(Decorated(L"v1.0\\readme", L"_new") == L"v1.0\\readme_new");
     CHECK(Decorated(L"odd. name", L"_new") == L"odd. name_new");
-}
 
-TEST_CASE("Programs to run are named after the address's file part")
-{
+    // Programs to run are named after the address's file part.
     WideString name;
     REQUIRE(ProgramFileName(L"http://u/get.php?f=setup.exe", name));
     CHECK(std::wstring(name.Data()) == L"setup.exe");
@@ -78,14 +73,14 @@ TEST_CASE("Programs to run are named after the address's file part")
     REQUIRE(ProgramFileName(L"http://u/g?f=dir\\inner.exe", name));
     CHECK(std::wstring(name.Data()) == L"inner.exe");
     for (const wchar_t* bad : {L"http://u/", L"http://u/g?f=..", L"http://u/g?f=C:evil.exe"})
-        CHECK_FALSE(ProgramFileName(bad, name));
+        CHECK_FALSE_MESSAGE(ProgramFileName(bad, name), Narrow(bad));
 }
 
 TEST_CASE("Names from the answer must stay inside the application folder")
 {
     for (const wchar_t* good : {L"Tessel.exe", L"docs\\readme.txt", L"a/b/c", L"..x", L"COM10",
                                 L"console.txt", L"nullable", L"LPT"})
-        CHECK(IsContainedRelativeName(good));
+        CHECK_MESSAGE(IsContainedRelativeName(good), Narrow(good));
     const std::initializer_list<const wchar_t*> refused[] = {
         {L"", L"..\\x", L"../x", L"a\\..\\..\\x", L"a/.."},
         {L"C:\\x", L"C:x", L"\\\\server\\x", L"\\x", L"/x", L"file.txt:stream"},
@@ -97,7 +92,7 @@ TEST_CASE("Names from the answer must stay inside the application folder")
     };
     for (const auto& group : refused)
         for (const wchar_t* bad : group)
-            CHECK_FALSE(IsContainedRelativeName(bad));
+            CHECK_FALSE_MESSAGE(IsContainedRelativeName(bad), Narrow(bad));
 }
 
 TEST_CASE("Help links, answer bytes and the program's own identity")
@@ -106,7 +101,7 @@ TEST_CASE("Help links, answer bytes and the program's own identity")
     CHECK(IsWebAddress(L"HTTPS://example.com/?a=1&b=2"));
     for (const wchar_t* bad : {L"", L"C:\\Windows\\notepad.exe", L"file:///C:/x", L"httpx://a",
                                L"\\\\server\\x.exe", L"http://a b", L"http://a\"b", L"ftp://a"})
-        CHECK_FALSE(IsWebAddress(bad));
+        CHECK_FALSE_MESSAGE(IsWebAddress(bad), Narrow(bad));
 
     std::string bytes = "untouched";
     WideString text;
@@ -215,7 +210,7 @@ TEST_CASE("Expiry times and serials are read strictly")
         L"+026-12-31T00:00:00Z",
     };
     for (const wchar_t* text : refused) {
-        CAPTURE(std::wstring(text));
+        CAPTURE(Narrow(text));
         seconds = 42;
         CHECK_FALSE(ParseUtcTimestamp(text, seconds));
         CHECK(seconds == 42);
@@ -226,7 +221,7 @@ TEST_CASE("Expiry times and serials are read strictly")
     CHECK(ParseAnswerSerial(L"4294967295", serial));
     CHECK(serial == 0xFFFFFFFF);
     for (const wchar_t* text : {L"0", L"4294967296", L"-1", L"+1", L" 1", L"1 ", L"0x10", L""}) {
-        CAPTURE(std::wstring(text));
+        CAPTURE(Narrow(text));
         serial = 5;
         CHECK_FALSE(ParseAnswerSerial(text, serial));
         CHECK(serial == 5);

@@ -166,10 +166,9 @@ TEST_CASE("A download is bounded by its size: the announced length and the bytes
 {
     SecureServer secure;
     const std::string body = "0123456789";
-    ScriptedAnswer honest = Body("/honest", body);
     ScriptedAnswer unannounced = Body("/unannounced", body);
     unannounced.length = ScriptedAnswer::kNoLength;
-    REQUIRE(secure->Answer(honest));
+    REQUIRE(secure->Answer(Body("/honest", body)));
     REQUIRE(secure->Answer(unannounced));
     HttpClient client;
     TempFolder folder{L"tessel-bounds"};
