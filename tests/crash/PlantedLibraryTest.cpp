@@ -24,56 +24,35 @@ std::vector<std::wstring> PlantedNames()
     return names;
 }
 
-// The child's WinINet sends its requests through this proxy; the variable is
-// the parent's again at the end of the scope.
-class ChildProxy
+// The children's WinINet sends its requests through this proxy; the
+// variable is the parent's again at the end of the guard's scope.
+AtScopeEnd ChildProxy(unsigned short port)
 {
-public:
-    explicit ChildProxy(unsigned short port)
-    {
-        wchar_t previous[512];
-        const DWORD length = GetEnvironmentVariableW(L"http_proxy", previous, 512);
-        had_ = length > 0 && length < 512;
-        if (had_)
-            previous_ = previous;
-        SetEnvironmentVariableW(L"http_proxy",
-                                (L"http://127.0.0.1:" + std::to_wstring(port)).c_str());
-    }
-    ~ChildProxy() { SetEnvironmentVariableW(L"http_proxy", had_ ? previous_.c_str() : nullptr); }
-    ChildProxy(const ChildProxy&) = delete;
-    ChildProxy& operator=(const ChildProxy&) = delete;
-
-private:
-    bool had_ = false;
-    std::wstring previous_;
-};
+    wchar_t previous[512] = {};
+    const DWORD length = GetEnvironmentVariableW(L"http_proxy", previous, 512);
+    const bool had = length > 0 && length < 512;
+    const std::wstring saved = previous;
+    SetEnvironmentVariableW(L"http_proxy", (L"http://127.0.0.1:" + std::to_wstring(port)).c_str());
+    return AtScopeEnd(
+        [had, saved] { SetEnvironmentVariableW(L"http_proxy", had ? saved.c_str() : nullptr); });
+}
 
 // The weekly update check runs at the next start; the old value is put
-// back at the end of the scope.
-class DueUpdateCheck
+// back at the end of the guard's scope.
+AtScopeEnd DueUpdateCheck()
 {
-public:
-    DueUpdateCheck()
-    {
-        had_ = RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, L"LastCheck", RRF_RT_ANY, &type_,
-                            previous_, &size_) == ERROR_SUCCESS;
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"LastCheck");
-    }
-    ~DueUpdateCheck()
-    {
-        if (had_)
-            RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"LastCheck", type_, previous_, size_);
-    }
-    DueUpdateCheck(const DueUpdateCheck&) = delete;
-    DueUpdateCheck& operator=(const DueUpdateCheck&) = delete;
-
-private:
-    static constexpr const wchar_t* kSettingsKey = L"Software\\Brindle\\Tessel";
-    BYTE previous_[256] = {};
-    DWORD type_ = 0;
-    DWORD size_ = sizeof(previous_);
-    bool had_ = false;
-};
+    const wchar_t* const key = L"Software\\Brindle\\Tessel";
+    std::vector<BYTE> previous(256);
+    DWORD type = 0;
+    DWORD size = static_cast<DWORD>(previous.size());
+    const bool had = RegGetValueW(HKEY_CURRENT_USER, key, L"LastCheck", RRF_RT_ANY, &type,
+                                  previous.data(), &size) == ERROR_SUCCESS;
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"LastCheck");
+    return AtScopeEnd([=] {
+        if (had)
+            RegSetKeyValueW(HKEY_CURRENT_USER, key, L"LastCheck", type, previous.data(), size);
+    });
+}
 
 // The update server's host name, from the build's "scheme://host".
 std::string UpdateHostName()
@@ -124,8 +103,8 @@ TEST_CASE("libraries planted beside Tessel.exe are never loaded")
         REQUIRE(tessel.CopyBeside(L"planted\\" + library + L".dll", library + L".dll"));
     // Wine looks in the program's folder first, as Windows does, only for
     // libraries it is told to prefer in their native form.
-    WineDllOverrides preferPlanted(name + L".exe", names, L"native,builtin");
-    DueUpdateCheck due;
+    const AtScopeEnd preferPlanted = WineDllOverrides(name + L".exe", names, L"native,builtin");
+    const AtScopeEnd due = DueUpdateCheck();
     HttpTestServer server;
     REQUIRE(server.IsRunning());
     // An https check reaches the test's https server through the proxy's
@@ -138,7 +117,7 @@ TEST_CASE("libraries planted beside Tessel.exe are never loaded")
     tunnel.tunnelPort = secure->Port();
     tunnel.times = 0;
     REQUIRE(server.Answer(tunnel));
-    ChildProxy proxy(server.Port());
+    const AtScopeEnd proxy = ChildProxy(server.Port());
 
     REQUIRE(tessel.Start(L""));
     CHECK_MESSAGE(SawUpdateCheck(server), "Tessel did not check for updates");

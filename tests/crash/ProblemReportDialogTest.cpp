@@ -171,7 +171,7 @@ TEST_CASE("answers of the dialog")
                 else
                     PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
             });
-                    CHECK(run.result == 0);
+            CHECK(run.result == 0);
             CHECK(params.description.IsEmpty());
             CHECK(params.email.IsEmpty());
         }
@@ -187,7 +187,7 @@ TEST_CASE("answers of the dialog")
             TypeAtEnd(dialog, IDC_REPORT_EMAIL, L'o');
             Press(dialog, IDC_REPORT_SEND);
         });
-            CHECK(run.result == 1);
+        CHECK(run.result == 1);
         CHECK(params.description.Length() == 2046);
         CHECK(params.description.CharAt(2045) == L'e');
         CHECK(params.email.Length() == 258);
