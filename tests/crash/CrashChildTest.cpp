@@ -143,27 +143,33 @@ TEST_CASE("a write to address 0: the whole report and a valid minidump")
 
 TEST_CASE("each kind of exception is named on the thread that raised it")
 {
+    const char* const violation = "Access Violation [0xC0000005] at 0x";
+    const char* const readAt10 = "Read from location 0x00000010.";
     const struct
     {
         const wchar_t* kind;
         const char* start;
         const char* second;
+        const char* caller; // of the crashing function, for a crash off the main thread
     } kinds[] = {
-        {L"read", "Access Violation [0xC0000005] at 0x", "Read from location 0x00000010."},
-        {L"divide", "Integer Divide by Zero [0xC0000094] at 0x", ""},
-        {L"cpp", "Microsoft C++ Exception [0xE06D7363] at 0x", ""},
-        {L"unknown", "Exception [0x2BADC0DE] at 0x", ""},
+        {L"read", violation, readAt10, nullptr},
+        {L"divide", "Integer Divide by Zero [0xC0000094] at 0x", "", nullptr},
+        {L"cpp", "Microsoft C++ Exception [0xE06D7363] at 0x", "", nullptr},
+        {L"unknown", "Exception [0x2BADC0DE] at 0x", "", nullptr},
         // Waiting for this thread: a message that would crash it again (the
         // report must not be cut short) and a quit message.
-        {L"again", "Access Violation [0xC0000005] at 0x", "Read from location 0x00000010."},
+        {L"again", violation, readAt10, nullptr},
+        {L"worker", violation, "Write to location 0x00000000.", "CrashingThread("},
     };
     for (const auto& kind : kinds) {
-        CAPTURE(kind.start);
+        CAPTURE(Narrow(kind.kind));
         ChildCrash crash(kind.kind);
         CHECK(StartsWith(crash.lines[0], kind.start));
-        CHECK(EndsWith(crash.lines[0], crash.OnMainThread()));
+        CHECK(EndsWith(crash.lines[0], crash.OnMainThread()) == !kind.caller);
         CHECK(crash.lines[1] == kind.second);
         CHECK(!Section(crash.report, "ThreadList:").empty());
+        if (kind.caller)
+            CHECK(StartsWith(Section(crash.report, "Stack:", 0).at(1), kind.caller));
     }
 }
 
@@ -205,27 +211,17 @@ TEST_CASE("a second fault while the first crash is taken ends the process")
     }
 }
 
-TEST_CASE("crashes on other threads")
+TEST_CASE("two threads crashing at once give one complete report")
 {
-    SUBCASE("a worker thread's crash names the worker")
-    {
-        ChildCrash crash(L"worker");
-        CHECK(StartsWith(crash.lines[0], "Access Violation [0xC0000005] at 0x"));
-        CHECK_FALSE(EndsWith(crash.lines[0], crash.OnMainThread()));
-        CHECK(StartsWith(Section(crash.report, "Stack:", 0).at(1), "CrashingThread("));
-    }
-    SUBCASE("two threads crashing at once give one complete report")
-    {
-        ChildCrash crash(L"two");
-        CHECK(crash.report.find("Access Violation [") == crash.report.rfind("Access Violation ["));
-        // The report ran to its end: the thread list closes it, with the
-        // second crashing thread still waiting in it.
-        size_t crashing = 0;
-        for (const std::string& line : Section(crash.report, "ThreadList:"))
-            crashing += Contains(line, " CrashingThread ") ? 1 : 0;
-        CHECK(crashing == 2);
-        CHECK(EndsWith(crash.report, " \r\n"));
-    }
+    ChildCrash crash(L"two");
+    CHECK(crash.report.find("Access Violation [") == crash.report.rfind("Access Violation ["));
+    // The report ran to its end: the thread list closes it, with the
+    // second crashing thread still waiting in it.
+    size_t crashing = 0;
+    for (const std::string& line : Section(crash.report, "ThreadList:"))
+        crashing += Contains(line, " CrashingThread ") ? 1 : 0;
+    CHECK(crashing == 2);
+    CHECK(EndsWith(crash.report, " \r\n"));
 }
 
 TEST_CASE("where the program's folder takes no reports, they go to the temporary folder")

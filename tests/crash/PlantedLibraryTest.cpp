@@ -1,6 +1,7 @@
 #include <doctest.h>
 
 #include <windows.h>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,13 +15,10 @@ namespace {
 
 std::vector<std::wstring> PlantedNames()
 {
-    std::vector<std::wstring> names(1);
-    for (const char* c = TESSEL_PLANTED_LIBRARIES; *c; ++c) {
-        if (*c == ',')
-            names.emplace_back();
-        else
-            names.back() += static_cast<wchar_t>(*c);
-    }
+    std::vector<std::wstring> names;
+    std::wistringstream list(Widen(TESSEL_PLANTED_LIBRARIES));
+    for (std::wstring name; std::getline(list, name, L',');)
+        names.push_back(name);
     return names;
 }
 
@@ -54,30 +52,19 @@ AtScopeEnd DueUpdateCheck()
     });
 }
 
-// The update server's host name, from the build's "scheme://host".
-std::string UpdateHostName()
-{
-    const std::wstring server = TESSEL_UPDATE_SERVER;
-    const size_t start = server.find(L"://");
-    const std::wstring host = start == std::wstring::npos ? server : server.substr(start + 3);
-    return std::string(host.begin(), host.end());
-}
-
 // Through the proxy an http check shows as its request, an https one as
-// the request for its tunnel to the update server.
-bool IsUpdateCheck(const RecordedRequest& request)
-{
-    if (request.method == "CONNECT")
-        return request.target == UpdateHostName() ||
-               StartsWith(request.target, UpdateHostName() + ":");
-    return Contains(request.target, "/data/update.php?p=tessel");
-}
-
+// the request for its tunnel to the update server (named in the build's
+// "scheme://host").
 bool SawUpdateCheck(HttpTestServer& server)
 {
+    const std::string updateServer = Narrow(TESSEL_UPDATE_SERVER);
+    const size_t scheme = updateServer.find("://");
+    const std::string host =
+        (scheme == std::string::npos ? updateServer : updateServer.substr(scheme + 3)) + ":";
     for (int i = 0; i < 300; ++i) {
         for (const RecordedRequest& request : server.Requests()) {
-            if (IsUpdateCheck(request))
+            if (request.method == "CONNECT" ? StartsWith(request.target + ":", host)
+                                            : Contains(request.target, "/data/update.php?p=tessel"))
                 return true;
         }
         Sleep(100);

@@ -86,10 +86,9 @@ TEST_CASE("web site, file names, icon size and the plain request text")
     CHECK(ReportFileName(L"/tmp/x/Tessel_Debug.txt", name));
     CHECK(Text(name) == L"Tessel_Debug.txt");
 
-    CHECK(SnapBigIconSize(16) == 16);
-    CHECK(SnapBigIconSize(17) == 32);
-    CHECK(SnapBigIconSize(48) == 48);
-    CHECK(SnapBigIconSize(49) == 256);
+    const std::pair<int, int> snaps[] = {{16, 16}, {17, 32}, {48, 48}, {49, 256}};
+    for (const auto& snap : snaps)
+        CHECK_MESSAGE(SnapBigIconSize(snap.first) == snap.second, "size " << snap.first);
 
     // Shown in the static control where no link control can be made.
     WideString text;
@@ -121,9 +120,7 @@ TEST_CASE("the file note names what will be sent, as a link and as plain text")
          L"The file Tessel_Debug.txt will be sent. It does not contain any personal information."},
     };
     for (const auto& row : rows) {
-        const bool withDump = row.dump && row.dump[0];
-        CAPTURE(withDump);
-        CAPTURE(row.asLinks);
+        CAPTURE(&row - rows);
         WideString text;
         REQUIRE(BuildFileNote(report, row.dump, row.asLinks, text));
         CHECK(Text(text) == row.note);
