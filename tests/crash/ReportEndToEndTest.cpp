@@ -154,8 +154,7 @@ TEST_CASE("a crash in a folder beyond Latin-1 reaches an https report server byt
     CHECK(modules.size() > 5);
     for (const std::string& line : modules)
         CHECK(Contains(line, " - "));
-    const std::vector<RecordedRequest> requests = server->Requests();
-    REQUIRE(requests.size() == 1);
+    REQUIRE(server->Requests().size() == 1);
     std::vector<MultipartField> fields;
     REQUIRE(server->MultipartFields(0, fields));
     std::map<std::string, std::string> sent;
