@@ -4,6 +4,8 @@
 #include <dbghelp.h>
 #include <stdlib.h>
 
+#include <algorithm>
+
 #include "CrashTestSupport.h"
 #include "base/DynamicLibrary.h"
 #include "crash/CrashReporter.h"
@@ -115,20 +117,19 @@ TEST_CASE("a write to address 0: the whole report and a valid minidump")
     // address names the thread routine.
     CHECK(Contains(crash.report, "\r\nThreadList:\r\nId         StackBase  StackEnd   "
                                  "StartAddress\r\n"));
-    bool sawMain = false;
-    bool sawNamed = false;
-    for (const std::string& line : Section(crash.report, "ThreadList:")) {
-        char* field = nullptr;
-        if (strtoul(line.c_str(), &field, 10) == crash.mainThread) {
-            sawMain = true;
-            CHECK(line.substr(8, 5) == "   0x");
-            const DWORD64 stackBase = strtoull(field, &field, 16);
-            CHECK(stackBase != strtoull(field, nullptr, 16));
-        }
-        sawNamed = sawNamed || EndsWith(line, " NamedIdleThread tessel-named-worker");
-    }
-    CHECK(sawMain);
-    CHECK(sawNamed);
+    const std::vector<std::string> threads = Section(crash.report, "ThreadList:");
+    const auto mainLine =
+        std::find_if(threads.begin(), threads.end(), [&](const std::string& line) {
+            return strtoul(line.c_str(), nullptr, 10) == crash.mainThread;
+        });
+    REQUIRE(mainLine != threads.end());
+    CHECK(mainLine->substr(8, 5) == "   0x");
+    char* stackEnd = nullptr;
+    const DWORD64 stackBase = strtoull(mainLine->c_str() + 8, &stackEnd, 16);
+    CHECK(stackBase != strtoull(stackEnd, nullptr, 16));
+    CHECK(std::any_of(threads.begin(), threads.end(), [](const std::string& line) {
+        return EndsWith(line, " NamedIdleThread tessel-named-worker");
+    }));
 
     // The dump's exception stream: the crashing thread, its code and address.
     MINIDUMP_EXCEPTION_STREAM stream = {};
@@ -217,10 +218,10 @@ TEST_CASE("two threads crashing at once give one complete report")
     CHECK(crash.report.find("Access Violation [") == crash.report.rfind("Access Violation ["));
     // The report ran to its end: the thread list closes it, with the
     // second crashing thread still waiting in it.
-    size_t crashing = 0;
-    for (const std::string& line : Section(crash.report, "ThreadList:"))
-        crashing += Contains(line, " CrashingThread ") ? 1 : 0;
-    CHECK(crashing == 2);
+    const std::vector<std::string> threads = Section(crash.report, "ThreadList:");
+    CHECK(std::count_if(threads.begin(), threads.end(), [](const std::string& line) {
+              return Contains(line, " CrashingThread ");
+          }) == 2);
     CHECK(EndsWith(crash.report, " \r\n"));
 }
 

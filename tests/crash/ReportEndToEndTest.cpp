@@ -23,18 +23,15 @@ constexpr DWORD kAccessViolation = 0xC0000005;
 // only a hang takes this long.
 constexpr DWORD kProcessEndLimitMs = 120000;
 
-void SendAfterTyping(HWND dialog)
-{
-    SetText(dialog, IDC_REPORT_DESCRIPTION, L"pressed Refresh");
-    Press(dialog, IDC_REPORT_SEND);
-}
-
 // Works the dialog of the crashed program (titled with the product name
 // of its version block) and checks that the program ended as the filter
 // decides after a report: quietly, with the exception's code.
 void SendAndWaitForEnd(ProgramCopy& program)
 {
-    ReportDialogDriver driver(L"Tessel", SendAfterTyping);
+    ReportDialogDriver driver(L"Tessel", [](HWND dialog) {
+        SetText(dialog, IDC_REPORT_DESCRIPTION, L"pressed Refresh");
+        Press(dialog, IDC_REPORT_SEND);
+    });
     CHECK(driver.Join());
     REQUIRE_MESSAGE(driver.Found(), "no problem report dialog appeared");
     CHECK_MESSAGE(program.WaitForEnd(kProcessEndLimitMs), "the crashed program did not end");
