@@ -4,6 +4,8 @@
 #include <dbghelp.h>
 #include <stdlib.h>
 
+#include <algorithm>
+
 #include "CrashTestSupport.h"
 #include "base/DynamicLibrary.h"
 #include "crash/CrashReporter.h"
@@ -17,24 +19,23 @@ const bool kWideBuild = sizeof(void*) == 8;
 struct ChildCrash
 {
     ProgramCopy copy;
-    std::wstring base; // program path without ".exe"
     DWORD mainThread = 0;
     std::string report;
     std::vector<std::string> lines;
 
     explicit ChildCrash(const wchar_t* kind, const std::wstring& name = L"crash_child",
                         bool blockPrimary = false)
-        : copy(L"crash_child.exe", name + L".exe"), base(copy.dir + name)
+        : copy(L"crash_child.exe", name + L".exe")
     {
         if (blockPrimary) {
             // Folders in the way: neither report file can be created here.
-            CreateDirectoryW((base + L"_Debug.txt").c_str(), nullptr);
-            CreateDirectoryW((base + L"_Debug.dmp").c_str(), nullptr);
+            CreateDirectoryW(copy.Report(L"_Debug.txt").c_str(), nullptr);
+            CreateDirectoryW(copy.Report(L"_Debug.dmp").c_str(), nullptr);
         }
         REQUIRE(copy.Start(kind));
         mainThread = copy.MainThread();
         REQUIRE_MESSAGE(copy.WaitForEnd(60000), "the crashing child did not end");
-        report = ReadWholeFile(base + L"_Debug.txt");
+        report = ReadWholeFile(copy.Report(L"_Debug.txt"));
         lines = Lines(report);
         REQUIRE_MESSAGE((blockPrimary || lines.size() > 2), "no text report");
     }
@@ -116,26 +117,24 @@ TEST_CASE("a write to address 0: the whole report and a valid minidump")
     // address names the thread routine.
     CHECK(Contains(crash.report, "\r\nThreadList:\r\nId         StackBase  StackEnd   "
                                  "StartAddress\r\n"));
-    bool sawMain = false;
-    bool sawNamed = false;
-    for (const std::string& line : Section(crash.report, "ThreadList:")) {
-        char* field = nullptr;
-        if (strtoul(line.c_str(), &field, 10) == crash.mainThread) {
-            sawMain = true;
-            CHECK(line.substr(8, 5) == "   0x");
-            const DWORD64 stackBase = strtoull(field, &field, 16);
-            CHECK(stackBase != strtoull(field, nullptr, 16));
-        }
-        sawNamed = sawNamed || EndsWith(line, " NamedIdleThread tessel-named-worker");
-    }
-    CHECK(sawMain);
-    CHECK(sawNamed);
-    CHECK(Contains(crash.report, "tessel-named-worker\r\n"));
+    const std::vector<std::string> threads = Section(crash.report, "ThreadList:");
+    const auto mainLine =
+        std::find_if(threads.begin(), threads.end(), [&](const std::string& line) {
+            return strtoul(line.c_str(), nullptr, 10) == crash.mainThread;
+        });
+    REQUIRE(mainLine != threads.end());
+    CHECK(mainLine->substr(8, 5) == "   0x");
+    char* stackEnd = nullptr;
+    const DWORD64 stackBase = strtoull(mainLine->c_str() + 8, &stackEnd, 16);
+    CHECK(stackBase != strtoull(stackEnd, nullptr, 16));
+    CHECK(std::any_of(threads.begin(), threads.end(), [](const std::string& line) {
+        return EndsWith(line, " NamedIdleThread tessel-named-worker");
+    }));
 
     // The dump's exception stream: the crashing thread, its code and address.
     MINIDUMP_EXCEPTION_STREAM stream = {};
     DWORD64 programCounter = 0;
-    REQUIRE(ReadExceptionStream(crash.base + L"_Debug.dmp", stream, programCounter));
+    REQUIRE(ReadExceptionStream(crash.copy.Report(L"_Debug.dmp"), stream, programCounter));
     const DWORD64 address = Hex(lines[0], lines[0].find(" at 0x") + 4);
     CHECK(stream.ThreadId == crash.mainThread);
     CHECK(stream.ExceptionRecord.ExceptionCode == 0xC0000005);
@@ -145,27 +144,33 @@ TEST_CASE("a write to address 0: the whole report and a valid minidump")
 
 TEST_CASE("each kind of exception is named on the thread that raised it")
 {
+    const char* const violation = "Access Violation [0xC0000005] at 0x";
+    const char* const readAt10 = "Read from location 0x00000010.";
     const struct
     {
         const wchar_t* kind;
         const char* start;
         const char* second;
+        const char* caller; // of the crashing function, for a crash off the main thread
     } kinds[] = {
-        {L"read", "Access Violation [0xC0000005] at 0x", "Read from location 0x00000010."},
-        {L"divide", "Integer Divide by Zero [0xC0000094] at 0x", ""},
-        {L"cpp", "Microsoft C++ Exception [0xE06D7363] at 0x", ""},
-        {L"unknown", "Exception [0x2BADC0DE] at 0x", ""},
+        {L"read", violation, readAt10, nullptr},
+        {L"divide", "Integer Divide by Zero [0xC0000094] at 0x", "", nullptr},
+        {L"cpp", "Microsoft C++ Exception [0xE06D7363] at 0x", "", nullptr},
+        {L"unknown", "Exception [0x2BADC0DE] at 0x", "", nullptr},
         // Waiting for this thread: a message that would crash it again (the
         // report must not be cut short) and a quit message.
-        {L"again", "Access Violation [0xC0000005] at 0x", "Read from location 0x00000010."},
+        {L"again", violation, readAt10, nullptr},
+        {L"worker", violation, "Write to location 0x00000000.", "CrashingThread("},
     };
     for (const auto& kind : kinds) {
-        CAPTURE(kind.start);
+        CAPTURE(Narrow(kind.kind));
         ChildCrash crash(kind.kind);
         CHECK(StartsWith(crash.lines[0], kind.start));
-        CHECK(EndsWith(crash.lines[0], crash.OnMainThread()));
+        CHECK(EndsWith(crash.lines[0], crash.OnMainThread()) == !kind.caller);
         CHECK(crash.lines[1] == kind.second);
         CHECK(!Section(crash.report, "ThreadList:").empty());
+        if (kind.caller)
+            CHECK(StartsWith(Section(crash.report, "Stack:", 0).at(1), kind.caller));
     }
 }
 
@@ -184,7 +189,7 @@ TEST_CASE("a stack overflow still gets its whole report")
     REQUIRE(stack.size() == 2);
     CHECK(StartsWith(stack[1], "CrashByRecursing("));
     CHECK(!Section(crash.report, "ThreadList:").empty());
-    CHECK(update_test::Exists(crash.base + L"_Debug.dmp"));
+    CHECK(update_test::Exists(crash.copy.Report(L"_Debug.dmp")));
 }
 
 TEST_CASE("a second fault while the first crash is taken ends the process")
@@ -207,27 +212,17 @@ TEST_CASE("a second fault while the first crash is taken ends the process")
     }
 }
 
-TEST_CASE("crashes on other threads")
+TEST_CASE("two threads crashing at once give one complete report")
 {
-    SUBCASE("a worker thread's crash names the worker")
-    {
-        ChildCrash crash(L"worker");
-        CHECK(StartsWith(crash.lines[0], "Access Violation [0xC0000005] at 0x"));
-        CHECK_FALSE(EndsWith(crash.lines[0], crash.OnMainThread()));
-        CHECK(StartsWith(Section(crash.report, "Stack:", 0).at(1), "CrashingThread("));
-    }
-    SUBCASE("two threads crashing at once give one complete report")
-    {
-        ChildCrash crash(L"two");
-        CHECK(crash.report.find("Access Violation [") == crash.report.rfind("Access Violation ["));
-        // The report ran to its end: the thread list closes it, with the
-        // second crashing thread still waiting in it.
-        size_t crashing = 0;
-        for (const std::string& line : Section(crash.report, "ThreadList:"))
-            crashing += Contains(line, " CrashingThread ") ? 1 : 0;
-        CHECK(crashing == 2);
-        CHECK(EndsWith(crash.report, " \r\n"));
-    }
+    ChildCrash crash(L"two");
+    CHECK(crash.report.find("Access Violation [") == crash.report.rfind("Access Violation ["));
+    // The report ran to its end: the thread list closes it, with the
+    // second crashing thread still waiting in it.
+    const std::vector<std::string> threads = Section(crash.report, "ThreadList:");
+    CHECK(std::count_if(threads.begin(), threads.end(), [](const std::string& line) {
+              return Contains(line, " CrashingThread ");
+          }) == 2);
+    CHECK(EndsWith(crash.report, " \r\n"));
 }
 
 TEST_CASE("where the program's folder takes no reports, they go to the temporary folder")
@@ -235,18 +230,17 @@ TEST_CASE("where the program's folder takes no reports, they go to the temporary
     const std::wstring name = L"crash_child_" + std::to_wstring(GetCurrentProcessId());
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    const std::wstring fallback = std::wstring(temp) + name;
-    DeleteFileW((fallback + L"_Debug.txt").c_str());
-    DeleteFileW((fallback + L"_Debug.dmp").c_str());
-    {
-        ChildCrash crash(L"write", name, true);
-    }
-    const std::string report = ReadWholeFile(fallback + L"_Debug.txt");
-    const std::string dump = ReadWholeFile(fallback + L"_Debug.dmp");
-    DeleteFileW((fallback + L"_Debug.txt").c_str());
-    DeleteFileW((fallback + L"_Debug.dmp").c_str());
-    CHECK(StartsWith(report, "Access Violation [0xC0000005] at 0x"));
-    CHECK(StartsWith(dump, "MDMP"));
+    const std::wstring report = std::wstring(temp) + name + L"_Debug.txt";
+    const std::wstring dump = std::wstring(temp) + name + L"_Debug.dmp";
+    DeleteFileW(report.c_str());
+    DeleteFileW(dump.c_str());
+    ChildCrash(L"write", name, true);
+    const std::string reportText = ReadWholeFile(report);
+    const std::string dumpBytes = ReadWholeFile(dump);
+    DeleteFileW(report.c_str());
+    DeleteFileW(dump.c_str());
+    CHECK(StartsWith(reportText, "Access Violation [0xC0000005] at 0x"));
+    CHECK(StartsWith(dumpBytes, "MDMP"));
 }
 
 TEST_CASE("without dbghelp: a text report with no stack, no lists and no dump")
@@ -256,7 +250,7 @@ TEST_CASE("without dbghelp: a text report with no stack, no lists and no dump")
         return;
     }
     const std::wstring name = L"crash_child_nodbghelp_" + std::to_wstring(GetCurrentProcessId());
-    WineDllOverrides noDbghelp(name + L".exe", {L"dbghelp"}, L"");
+    const AtScopeEnd noDbghelp = WineDllOverrides(name + L".exe", {L"dbghelp"}, L"");
     ChildCrash crash(L"write", name);
     CHECK(StartsWith(crash.lines[0], "Access Violation [0xC0000005] at 0x"));
     CHECK(Contains(crash.report, kWideBuild ? "\r\nRDX=0x" : "\r\nEDX=0x"));
@@ -264,5 +258,5 @@ TEST_CASE("without dbghelp: a text report with no stack, no lists and no dump")
     CHECK_FALSE(Contains(crash.report, "Stack:"));
     CHECK_FALSE(Contains(crash.report, "ModuleList:"));
     CHECK_FALSE(Contains(crash.report, "ThreadList:"));
-    CHECK_FALSE(update_test::Exists(crash.base + L"_Debug.dmp"));
+    CHECK_FALSE(update_test::Exists(crash.copy.Report(L"_Debug.dmp")));
 }

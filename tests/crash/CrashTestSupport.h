@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -142,37 +143,37 @@ private:
     DWORD processId_ = 0;
 };
 
+// Runs an action at the end of the scope: puts back what a test changed.
+class AtScopeEnd
+{
+public:
+    explicit AtScopeEnd(std::function<void()> action) : action_(std::move(action)) {}
+    ~AtScopeEnd() { action_(); }
+    AtScopeEnd(const AtScopeEnd&) = delete;
+    AtScopeEnd& operator=(const AtScopeEnd&) = delete;
+
+private:
+    std::function<void()> action_;
+};
+
 // Wine's per-program load order for some libraries: "" keeps them from
 // loading at all, "native,builtin" prefers a library in the program's folder
 // as Windows does for every library that is not a known one. Taken back at
-// the end of the scope.
-class WineDllOverrides
+// the end of the guard's scope.
+inline AtScopeEnd WineDllOverrides(const std::wstring& program,
+                                   const std::vector<std::wstring>& libraries,
+                                   const std::wstring& order)
 {
-public:
-    WineDllOverrides(const std::wstring& program, const std::vector<std::wstring>& libraries,
-                     const std::wstring& order)
-        : key_(L"Software\\Wine\\AppDefaults\\" + program)
-    {
-        HKEY overrides = nullptr;
-        RegCreateKeyExW(HKEY_CURRENT_USER, (key_ + L"\\DllOverrides").c_str(), 0, nullptr, 0,
-                        KEY_SET_VALUE, nullptr, &overrides, nullptr);
-        for (const std::wstring& library : libraries)
-            RegSetValueExW(overrides, library.c_str(), 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(order.c_str()),
-                           static_cast<DWORD>((order.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(overrides);
-    }
-    ~WineDllOverrides()
-    {
-        RegDeleteKeyW(HKEY_CURRENT_USER, (key_ + L"\\DllOverrides").c_str());
-        RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
-    }
-    WineDllOverrides(const WineDllOverrides&) = delete;
-    WineDllOverrides& operator=(const WineDllOverrides&) = delete;
-
-private:
-    std::wstring key_;
-};
+    const std::wstring key = L"Software\\Wine\\AppDefaults\\" + program;
+    for (const std::wstring& library : libraries)
+        RegSetKeyValueW(HKEY_CURRENT_USER, (key + L"\\DllOverrides").c_str(), library.c_str(),
+                        REG_SZ, order.c_str(),
+                        static_cast<DWORD>((order.size() + 1) * sizeof(wchar_t)));
+    return AtScopeEnd([key] {
+        RegDeleteKeyW(HKEY_CURRENT_USER, (key + L"\\DllOverrides").c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+    });
+}
 
 // The lines that end with lineEnd; an unfinished last one is left out.
 inline std::vector<std::string> Lines(const std::string& text, const std::string& lineEnd = "\r\n")

@@ -1,6 +1,7 @@
 #include <doctest.h>
 
 #include <windows.h>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,91 +15,56 @@ namespace {
 
 std::vector<std::wstring> PlantedNames()
 {
-    std::vector<std::wstring> names(1);
-    for (const char* c = TESSEL_PLANTED_LIBRARIES; *c; ++c) {
-        if (*c == ',')
-            names.emplace_back();
-        else
-            names.back() += static_cast<wchar_t>(*c);
-    }
+    std::vector<std::wstring> names;
+    std::wistringstream list(Widen(TESSEL_PLANTED_LIBRARIES));
+    for (std::wstring name; std::getline(list, name, L',');)
+        names.push_back(name);
     return names;
 }
 
-// The child's WinINet sends its requests through this proxy; the variable is
-// the parent's again at the end of the scope.
-class ChildProxy
+// The children's WinINet sends its requests through this proxy; the
+// variable is the parent's again at the end of the guard's scope.
+AtScopeEnd ChildProxy(unsigned short port)
 {
-public:
-    explicit ChildProxy(unsigned short port)
-    {
-        wchar_t previous[512];
-        const DWORD length = GetEnvironmentVariableW(L"http_proxy", previous, 512);
-        had_ = length > 0 && length < 512;
-        if (had_)
-            previous_ = previous;
-        SetEnvironmentVariableW(L"http_proxy",
-                                (L"http://127.0.0.1:" + std::to_wstring(port)).c_str());
-    }
-    ~ChildProxy() { SetEnvironmentVariableW(L"http_proxy", had_ ? previous_.c_str() : nullptr); }
-    ChildProxy(const ChildProxy&) = delete;
-    ChildProxy& operator=(const ChildProxy&) = delete;
-
-private:
-    bool had_ = false;
-    std::wstring previous_;
-};
+    wchar_t previous[512] = {};
+    const DWORD length = GetEnvironmentVariableW(L"http_proxy", previous, 512);
+    const bool had = length > 0 && length < 512;
+    const std::wstring saved = previous;
+    SetEnvironmentVariableW(L"http_proxy", (L"http://127.0.0.1:" + std::to_wstring(port)).c_str());
+    return AtScopeEnd(
+        [had, saved] { SetEnvironmentVariableW(L"http_proxy", had ? saved.c_str() : nullptr); });
+}
 
 // The weekly update check runs at the next start; the old value is put
-// back at the end of the scope.
-class DueUpdateCheck
+// back at the end of the guard's scope.
+AtScopeEnd DueUpdateCheck()
 {
-public:
-    DueUpdateCheck()
-    {
-        had_ = RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, L"LastCheck", RRF_RT_ANY, &type_,
-                            previous_, &size_) == ERROR_SUCCESS;
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"LastCheck");
-    }
-    ~DueUpdateCheck()
-    {
-        if (had_)
-            RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, L"LastCheck", type_, previous_, size_);
-    }
-    DueUpdateCheck(const DueUpdateCheck&) = delete;
-    DueUpdateCheck& operator=(const DueUpdateCheck&) = delete;
-
-private:
-    static constexpr const wchar_t* kSettingsKey = L"Software\\Brindle\\Tessel";
-    BYTE previous_[256] = {};
-    DWORD type_ = 0;
-    DWORD size_ = sizeof(previous_);
-    bool had_ = false;
-};
-
-// The update server's host name, from the build's "scheme://host".
-std::string UpdateHostName()
-{
-    const std::wstring server = TESSEL_UPDATE_SERVER;
-    const size_t start = server.find(L"://");
-    const std::wstring host = start == std::wstring::npos ? server : server.substr(start + 3);
-    return std::string(host.begin(), host.end());
+    const wchar_t* const key = L"Software\\Brindle\\Tessel";
+    std::vector<BYTE> previous(256);
+    DWORD type = 0;
+    DWORD size = static_cast<DWORD>(previous.size());
+    const bool had = RegGetValueW(HKEY_CURRENT_USER, key, L"LastCheck", RRF_RT_ANY, &type,
+                                  previous.data(), &size) == ERROR_SUCCESS;
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"LastCheck");
+    return AtScopeEnd([=] {
+        if (had)
+            RegSetKeyValueW(HKEY_CURRENT_USER, key, L"LastCheck", type, previous.data(), size);
+    });
 }
 
 // Through the proxy an http check shows as its request, an https one as
-// the request for its tunnel to the update server.
-bool IsUpdateCheck(const RecordedRequest& request)
-{
-    if (request.method == "CONNECT")
-        return request.target == UpdateHostName() ||
-               StartsWith(request.target, UpdateHostName() + ":");
-    return Contains(request.target, "/data/update.php?p=tessel");
-}
-
+// the request for its tunnel to the update server (named in the build's
+// "scheme://host").
 bool SawUpdateCheck(HttpTestServer& server)
 {
+    const std::string updateServer = Narrow(TESSEL_UPDATE_SERVER);
+    const size_t scheme = updateServer.find("://");
+    const std::string host =
+        (scheme == std::string::npos ? updateServer : updateServer.substr(scheme + 3)) + ":";
     for (int i = 0; i < 300; ++i) {
         for (const RecordedRequest& request : server.Requests()) {
-            if (IsUpdateCheck(request))
+            if (request.method == "CONNECT" ? StartsWith(request.target + ":", host)
+                                            : Contains(request.target, "/data/update.php?p=tessel"))
                 return true;
         }
         Sleep(100);
@@ -124,8 +90,8 @@ TEST_CASE("libraries planted beside Tessel.exe are never loaded")
         REQUIRE(tessel.CopyBeside(L"planted\\" + library + L".dll", library + L".dll"));
     // Wine looks in the program's folder first, as Windows does, only for
     // libraries it is told to prefer in their native form.
-    WineDllOverrides preferPlanted(name + L".exe", names, L"native,builtin");
-    DueUpdateCheck due;
+    const AtScopeEnd preferPlanted = WineDllOverrides(name + L".exe", names, L"native,builtin");
+    const AtScopeEnd due = DueUpdateCheck();
     HttpTestServer server;
     REQUIRE(server.IsRunning());
     // An https check reaches the test's https server through the proxy's
@@ -138,7 +104,7 @@ TEST_CASE("libraries planted beside Tessel.exe are never loaded")
     tunnel.tunnelPort = secure->Port();
     tunnel.times = 0;
     REQUIRE(server.Answer(tunnel));
-    ChildProxy proxy(server.Port());
+    const AtScopeEnd proxy = ChildProxy(server.Port());
 
     REQUIRE(tessel.Start(L""));
     CHECK_MESSAGE(SawUpdateCheck(server), "Tessel did not check for updates");

@@ -86,10 +86,9 @@ TEST_CASE("web site, file names, icon size and the plain request text")
     CHECK(ReportFileName(L"/tmp/x/Tessel_Debug.txt", name));
     CHECK(Text(name) == L"Tessel_Debug.txt");
 
-    CHECK(SnapBigIconSize(16) == 16);
-    CHECK(SnapBigIconSize(17) == 32);
-    CHECK(SnapBigIconSize(48) == 48);
-    CHECK(SnapBigIconSize(49) == 256);
+    const std::pair<int, int> snaps[] = {{16, 16}, {17, 32}, {48, 48}, {49, 256}};
+    for (const auto& snap : snaps)
+        CHECK_MESSAGE(SnapBigIconSize(snap.first) == snap.second, "size " << snap.first);
 
     // Shown in the static control where no link control can be made.
     WideString text;
@@ -121,9 +120,7 @@ TEST_CASE("the file note names what will be sent, as a link and as plain text")
          L"The file Tessel_Debug.txt will be sent. It does not contain any personal information."},
     };
     for (const auto& row : rows) {
-        const bool withDump = row.dump && row.dump[0];
-        CAPTURE(withDump);
-        CAPTURE(row.asLinks);
+        CAPTURE(&row - rows);
         WideString text;
         REQUIRE(BuildFileNote(report, row.dump, row.asLinks, text));
         CHECK(Text(text) == row.note);
@@ -154,45 +151,42 @@ TEST_CASE("the dialog's texts with and without a web site and a dump")
     CHECK(run.shown.linkTexts[0].find(L"Please tell us about this problem.") == 0);
 }
 
-TEST_CASE("answers of the dialog")
+TEST_CASE("answers of the dialog: typing cancelled, then the longest texts sent")
 {
     ProblemReportParams params;
     FillParams(params, L"", L"C:\\reports\\Tessel_Debug.dmp");
-
-    SUBCASE("Escape and the close box after typing leave both buffers empty")
-    {
-        for (const bool escape : {true, false}) {
-            const DriverRun run = RunDriven(params, [escape](HWND dialog) {
-                SetText(dialog, IDC_REPORT_DESCRIPTION, L"typed");
-                SetText(dialog, IDC_REPORT_EMAIL, L"me@example.com");
-                if (escape)
-                    PostMessageW(GetDlgItem(dialog, IDC_REPORT_DESCRIPTION), WM_KEYDOWN, VK_ESCAPE,
-                                 1);
-                else
-                    PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-            });
-                    CHECK(run.result == 0);
-            CHECK(params.description.IsEmpty());
-            CHECK(params.email.IsEmpty());
-        }
-    }
-    SUBCASE("the longest texts are accepted and one character more refused")
-    {
-        const DriverRun run = RunDriven(params, [](HWND dialog) {
-            SetText(dialog, IDC_REPORT_DESCRIPTION, std::wstring(2045, L'd'));
-            TypeAtEnd(dialog, IDC_REPORT_DESCRIPTION, L'e');
-            TypeAtEnd(dialog, IDC_REPORT_DESCRIPTION, L'f');
-            SetText(dialog, IDC_REPORT_EMAIL, std::wstring(257, L'm'));
-            TypeAtEnd(dialog, IDC_REPORT_EMAIL, L'n');
-            TypeAtEnd(dialog, IDC_REPORT_EMAIL, L'o');
-            Press(dialog, IDC_REPORT_SEND);
+    // Escape and the close box after typing leave both buffers empty.
+    DriverRun run;
+    for (const bool escape : {true, false}) {
+        CAPTURE(escape);
+        run = RunDriven(params, [escape](HWND dialog) {
+            SetText(dialog, IDC_REPORT_DESCRIPTION, L"typed");
+            SetText(dialog, IDC_REPORT_EMAIL, L"me@example.com");
+            if (escape)
+                PostMessageW(GetDlgItem(dialog, IDC_REPORT_DESCRIPTION), WM_KEYDOWN, VK_ESCAPE, 1);
+            else
+                PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
         });
-            CHECK(run.result == 1);
-        CHECK(params.description.Length() == 2046);
-        CHECK(params.description.CharAt(2045) == L'e');
-        CHECK(params.email.Length() == 258);
-        CHECK(params.email.CharAt(257) == L'n');
+        CHECK(run.result == 0);
+        CHECK(params.description.IsEmpty());
+        CHECK(params.email.IsEmpty());
     }
+
+    // The longest texts are accepted and one character more refused.
+    run = RunDriven(params, [](HWND dialog) {
+        SetText(dialog, IDC_REPORT_DESCRIPTION, std::wstring(2045, L'd'));
+        TypeAtEnd(dialog, IDC_REPORT_DESCRIPTION, L'e');
+        TypeAtEnd(dialog, IDC_REPORT_DESCRIPTION, L'f');
+        SetText(dialog, IDC_REPORT_EMAIL, std::wstring(257, L'm'));
+        TypeAtEnd(dialog, IDC_REPORT_EMAIL, L'n');
+        TypeAtEnd(dialog, IDC_REPORT_EMAIL, L'o');
+        Press(dialog, IDC_REPORT_SEND);
+    });
+    CHECK(run.result == 1);
+    CHECK(params.description.Length() == 2046);
+    CHECK(params.description.CharAt(2045) == L'e');
+    CHECK(params.email.Length() == 258);
+    CHECK(params.email.CharAt(257) == L'n');
 }
 
 TEST_CASE("the dialog's texts come from the executable's version block")

@@ -4,6 +4,7 @@
 #include <dbghelp.h>
 #include <tlhelp32.h>
 
+#include <map>
 #include <string>
 
 #include "BuildConfig.h"
@@ -22,35 +23,30 @@ constexpr DWORD kAccessViolation = 0xC0000005;
 // only a hang takes this long.
 constexpr DWORD kProcessEndLimitMs = 120000;
 
-void SendAfterTyping(HWND dialog)
-{
-    SetText(dialog, IDC_REPORT_DESCRIPTION, L"pressed Refresh");
-    Press(dialog, IDC_REPORT_SEND);
-}
-
 // Works the dialog of the crashed program (titled with the product name
 // of its version block) and checks that the program ended as the filter
 // decides after a report: quietly, with the exception's code.
 void SendAndWaitForEnd(ProgramCopy& program)
 {
-    ReportDialogDriver driver(L"Tessel", SendAfterTyping);
+    ReportDialogDriver driver(L"Tessel", [](HWND dialog) {
+        SetText(dialog, IDC_REPORT_DESCRIPTION, L"pressed Refresh");
+        Press(dialog, IDC_REPORT_SEND);
+    });
     CHECK(driver.Join());
     REQUIRE_MESSAGE(driver.Found(), "no problem report dialog appeared");
     CHECK_MESSAGE(program.WaitForEnd(kProcessEndLimitMs), "the crashed program did not end");
     CHECK(program.ExitCode() == kAccessViolation);
 }
 
-void CheckReceivedReport(const ReportServer& server, const ProgramCopy& program)
+// What arrived is the crashed program's report, byte for byte.
+void CheckSentReport(const std::string& sentText, const std::string& sentDump,
+                     const ProgramCopy& program)
 {
-    REQUIRE(server.WaitForRequests(1, 5000));
-    const auto fields = server.Fields();
-    REQUIRE(fields.size() == 7);
-    CHECK(fields[6] == std::make_pair(std::string("x"), std::string("pressed Refresh")));
     const std::string text = ReadWholeFile(program.Report(L"_Debug.txt"));
-    CHECK(text.find("Access Violation") == 0);
-    CHECK(server.FileContent("t") == text);
-    CHECK(server.FileContent("d") == ReadWholeFile(program.Report(L"_Debug.dmp")));
-    CHECK(server.FileContent("d").substr(0, 4) == "MDMP");
+    CHECK(StartsWith(text, "Access Violation"));
+    CHECK(sentText == text);
+    CHECK(sentDump == ReadWholeFile(program.Report(L"_Debug.dmp")));
+    CHECK(StartsWith(sentDump, "MDMP"));
 }
 
 // The address of a function of the program running in another process,
@@ -127,7 +123,11 @@ TEST_CASE("a crash of Tessel.exe names its function and reaches the report serve
         reinterpret_cast<void*>(static_cast<ULONG_PTR>(0x10)), 0, nullptr));
     REQUIRE(thread.IsValid());
     SendAndWaitForEnd(tessel);
-    CheckReceivedReport(server, tessel);
+    REQUIRE(server.WaitForRequests(1, 5000));
+    const auto fields = server.Fields();
+    REQUIRE(fields.size() == 7);
+    CHECK(fields[6] == std::make_pair(std::string("x"), std::string("pressed Refresh")));
+    CheckSentReport(server.FileContent("t"), server.FileContent("d"), tessel);
 
     const std::string report = ReadWholeFile(tessel.Report(L"_Debug.txt"));
     CHECK(Contains(report, "\r\nRead from location 0x00000010.\r\n"));
@@ -151,19 +151,12 @@ TEST_CASE("a crash in a folder beyond Latin-1 reaches an https report server byt
     CHECK(modules.size() > 5);
     for (const std::string& line : modules)
         CHECK(Contains(line, " - "));
-    const std::vector<RecordedRequest> requests = server->Requests();
-    REQUIRE(requests.size() == 1);
+    REQUIRE(server->Requests().size() == 1);
     std::vector<MultipartField> fields;
     REQUIRE(server->MultipartFields(0, fields));
-    std::string sentText, sentDump;
-    for (const MultipartField& field : fields) {
-        if (field.name == "t")
-            sentText = field.content;
-        if (field.name == "d")
-            sentDump = field.content;
-    }
-    CHECK(sentText == text);
-    CHECK(sentDump == ReadWholeFile(child.Report(L"_Debug.dmp")));
-    CHECK(sentDump.substr(0, 4) == "MDMP");
+    std::map<std::string, std::string> sent;
+    for (const MultipartField& field : fields)
+        sent[field.name] = field.content;
+    CheckSentReport(sent["t"], sent["d"], child);
     REQUIRE(server->Clear());
 }

@@ -9,6 +9,15 @@
 
 namespace {
 
+// What one of the report's formatters writes after its other arguments.
+template <typename Format, typename... Arguments>
+std::string Formatted(Format format, const Arguments&... arguments)
+{
+    char text[1024];
+    format(arguments..., text, sizeof(text));
+    return text;
+}
+
 std::string AccessLine(ULONG_PTR write, DWORD parameters, DWORD code = 0xC0000005)
 {
     EXCEPTION_RECORD record = {};
@@ -16,27 +25,22 @@ std::string AccessLine(ULONG_PTR write, DWORD parameters, DWORD code = 0xC000000
     record.NumberParameters = parameters;
     record.ExceptionInformation[0] = write;
     record.ExceptionInformation[1] = 0x10;
-    char text[128];
-    FormatAccessLine(record, text, sizeof(text));
-    return text;
+    return Formatted(FormatAccessLine, record);
 }
 
 } // namespace
 
 TEST_CASE("exception and access lines")
 {
-    char text[256];
     // Decimal thread ids on the NT family, hexadecimal on the DOS-based one.
-    FormatExceptionLine(0xC0000094, 0x401234, 272, true, text, sizeof(text));
-    CHECK(std::string(text) ==
+    CHECK(Formatted(FormatExceptionLine, 0xC0000094, 0x401234, 272, true) ==
           "Integer Divide by Zero [0xC0000094] at 0x00401234 in Thread 272.\r\n");
-    FormatExceptionLine(0x12345678, 0x401234, 272, false, text, sizeof(text));
-    CHECK(std::string(text) == "Exception [0x12345678] at 0x00401234 in Thread 0x00000110.\r\n");
+    CHECK(Formatted(FormatExceptionLine, 0x12345678, 0x401234, 272, false) ==
+          "Exception [0x12345678] at 0x00401234 in Thread 0x00000110.\r\n");
     // A 64-bit address keeps its high half.
-    FormatExceptionLine(0x80000003, 0x7FF612345678ULL, 1, true, text, sizeof(text));
-    CHECK(std::string(text) == (sizeof(void*) == 8
-                                    ? "Breakpoint [0x80000003] at 0x7FF612345678 in Thread 1.\r\n"
-                                    : "Breakpoint [0x80000003] at 0x12345678 in Thread 1.\r\n"));
+    CHECK(Formatted(FormatExceptionLine, 0x80000003, 0x7FF612345678ULL, 1, true) ==
+          (sizeof(void*) == 8 ? "Breakpoint [0x80000003] at 0x7FF612345678 in Thread 1.\r\n"
+                              : "Breakpoint [0x80000003] at 0x12345678 in Thread 1.\r\n"));
     CHECK(AccessLine(1, 2) == "Write to location 0x00000010.\r\n");
     CHECK(AccessLine(0, 2) == "Read from location 0x00000010.\r\n");
     CHECK(AccessLine(1, 1).empty());
@@ -50,14 +54,12 @@ TEST_CASE("x86 register block")
     c.Eax = 1, c.SegCs = 0x23, c.Eip = 0x401000, c.EFlags = 0x246, c.Ebx = 2, c.SegSs = 0x2B;
     c.Esp = 0x12FF00, c.Ebp = 0x12FF40, c.Ecx = 3, c.SegDs = 0x2B, c.Esi = 4, c.SegFs = 0x53;
     c.Edx = 5, c.SegEs = 0x2B, c.Edi = 6, c.SegGs = 0x2B;
-    char text[1024];
-    FormatRegisters(c, text, sizeof(text));
-    CHECK(std::string(text) == "\r\nEAX=0x00000001, CS=0x0023, EIP=0x00401000, Flags=0x00000246\r\n"
-                               "EBX=0x00000002, SS=0x002B, ESP=0x0012FF00, EBP=0x0012FF40\r\n"
-                               "ECX=0x00000003, DS=0x002B, ESI=0x00000004, FS=0x0053\r\n"
-                               "EDX=0x00000005, ES=0x002B, EDI=0x00000006, GS=0x002B\r\n");
-    FormatBuildLine(true, text, sizeof(text));
-    CHECK(std::string(text) == "x86 WOW64 Unicode\r\n");
+    CHECK(Formatted(FormatRegisters, c) ==
+          "\r\nEAX=0x00000001, CS=0x0023, EIP=0x00401000, Flags=0x00000246\r\n"
+          "EBX=0x00000002, SS=0x002B, ESP=0x0012FF00, EBP=0x0012FF40\r\n"
+          "ECX=0x00000003, DS=0x002B, ESI=0x00000004, FS=0x0053\r\n"
+          "EDX=0x00000005, ES=0x002B, EDI=0x00000006, GS=0x002B\r\n");
+    CHECK(Formatted(FormatBuildLine, true) == "x86 WOW64 Unicode\r\n");
 }
 #endif
 
@@ -76,11 +78,10 @@ TEST_CASE("module and thread lines")
     char date[32];
     char time[32];
     FormatModuleTime(0, date, sizeof(date), time, sizeof(time));
-    char text[512];
-    FormatModuleLine(module, text, sizeof(text));
-    CHECK(std::string(text) == std::string(" 1101824 0x00000000 ") + date + " " + time +
-                                   " 0x00128383 0x00400000    1.0002.00003.000004    "
-                                   "5.0006.00007.000008 - C:\\Tessel\\Tessel.exe\r\n");
+    CHECK(Formatted(FormatModuleLine, module) ==
+          std::string(" 1101824 0x00000000 ") + date + " " + time +
+              " 0x00128383 0x00400000    1.0002.00003.000004    "
+              "5.0006.00007.000008 - C:\\Tessel\\Tessel.exe\r\n");
 
     ThreadRecord thread;
     thread.id = 276;
@@ -88,11 +89,10 @@ TEST_CASE("module and thread lines")
     thread.stackEnd = 0x1CC0000;
     thread.startAddress = 0x401610;
     CopyThreadName(thread, "worker");
-    FormatThreadLine(thread, "NamedIdleThread", true, text, sizeof(text));
-    CHECK(std::string(text) ==
+    CHECK(Formatted(FormatThreadLine, thread, "NamedIdleThread", true) ==
           "276        0x01CBFED8 0x01CC0000 0x00401610 NamedIdleThread worker\r\n");
-    FormatThreadLine(thread, "", false, text, sizeof(text));
-    CHECK(std::string(text) == "0x00000114 0x01CBFED8 0x01CC0000 0x00401610  worker\r\n");
+    CHECK(Formatted(FormatThreadLine, thread, "", false) ==
+          "0x00000114 0x01CBFED8 0x01CC0000 0x00401610  worker\r\n");
 }
 
 TEST_CASE("a module path beyond Latin-1 is written in the code page, and a long one is cut")
@@ -101,11 +101,10 @@ TEST_CASE("a module path beyond Latin-1 is written in the code page, and a long 
     const std::wstring path = L"C:\\\u0416\u0443\u043a \u20ac\\Tessel.exe";
     module.path = new wchar_t[path.size() + 1];
     wcscpy(module.path, path.c_str());
-    char text[512];
-    FormatModuleLine(module, text, sizeof(text));
-    CHECK(EndsWith(text, " - " + Narrow(path) + "\r\n"));
+    CHECK(EndsWith(Formatted(FormatModuleLine, module), " - " + Narrow(path) + "\r\n"));
 
     // Cut within the path: as much of it as fits, and still the line end.
+    char text[120];
     FormatModuleLine(module, text, 120);
     const std::string cut = text;
     CHECK(cut.size() <= 119);
@@ -148,24 +147,21 @@ TEST_CASE("symbol path, stack lines and address texts")
     BuildSymbolPath(L"", nullptr, L"", nullptr, path, 1200);
     CHECK(std::wstring(path).empty());
 
-    char text[512];
     StackLine frame;
     frame.symbol = "Crash";
     frame.parameters[0] = 1;
     frame.parameters[3] = 0xABCDEF;
     frame.lineNumber = 30;
     frame.sourceFile = "C:\\src\\Child.cpp";
-    FormatStackLine(frame, text, sizeof(text));
-    CHECK(std::string(text) == "Crash(0x1,0x0,0x0,0xABCDEF) - Line 30 in C:\\src\\Child.cpp\r\n");
+    CHECK(Formatted(FormatStackLine, frame) ==
+          "Crash(0x1,0x0,0x0,0xABCDEF) - Line 30 in C:\\src\\Child.cpp\r\n");
     frame.lineNumber = 0;
     frame.module = "kernel32";
     frame.symbol = "kernel32@0x293E0";
-    FormatStackLine(frame, text, sizeof(text));
-    CHECK(std::string(text) == "kernel32:kernel32@0x293E0(0x1,0x0,0x0,0xABCDEF)\r\n");
+    CHECK(Formatted(FormatStackLine, frame) ==
+          "kernel32:kernel32@0x293E0(0x1,0x0,0x0,0xABCDEF)\r\n");
 
-    FormatModuleOffset("ntdll", 0x7BC00000, 0x7BC5CA07, text, sizeof(text));
-    CHECK(std::string(text) == "ntdll@0x5CA07");
+    CHECK(Formatted(FormatModuleOffset, "ntdll", 0x7BC00000, 0x7BC5CA07) == "ntdll@0x5CA07");
     // No name: the offset in both places.
-    FormatModuleOffset("", 0x400000, 0x401000, text, sizeof(text));
-    CHECK(std::string(text) == "0x1000@0x1000");
+    CHECK(Formatted(FormatModuleOffset, "", 0x400000, 0x401000) == "0x1000@0x1000");
 }
