@@ -4,13 +4,12 @@
 #include "DialogAnswerer.h"
 #include "HttpTestServer.h"
 #include "MainWindowFixture.h"
-#include "TestText.h"
 #include "UpdateTestFiles.h"
 #include "app/RecordingWindow.h"
+#include "sensors/RecordingFormat.h"
 
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 using namespace main_window_test;
@@ -32,6 +31,13 @@ std::wstring StormSensorName(unsigned number)
     return L"Storm sensor " + std::to_wstring(number);
 }
 
+std::string Utf8(const std::wstring& text)
+{
+    std::string bytes;
+    REQUIRE(AppendUtf8(text.c_str(), static_cast<unsigned>(text.size()), bytes) == 1);
+    return bytes;
+}
+
 size_t CountLines(const std::string& text)
 {
     size_t lines = 0;
@@ -40,28 +46,18 @@ size_t CountLines(const std::string& text)
     return lines;
 }
 
-// The reports raised so far by each storm sensor, in number order.
-std::vector<LONG> RaisedReports(SensorSimControl& sim)
-{
-    std::vector<LONG> raised;
-    for (unsigned number = 1; number <= kStormSensors; ++number) {
-        const GUID id = TestSensorId(number);
-        raised.push_back(sim.RaisedReports(&id));
-    }
-    return raised;
-}
-
 // Waits until the simulator delivered no event for a while.
-void WaitUntilQuiet(SensorSimControl& sim)
+LONG DeliveredWhenQuiet(SensorSimControl& sim)
 {
-    LONG last = -1;
-    WaitUntil(
-        20000,
-        [&] {
-            const LONG now = sim.DeliveredEvents();
-            return std::exchange(last, now) == now;
-        },
-        200);
+    LONG last = sim.DeliveredEvents();
+    for (int waited = 0; waited < 20000; waited += 200) {
+        Sleep(200);
+        const LONG now = sim.DeliveredEvents();
+        if (now == last)
+            break;
+        last = now;
+    }
+    return last;
 }
 
 struct RecordingFixture : MainWindowFixture
@@ -93,41 +89,52 @@ struct RecordingFixture : MainWindowFixture
     TempFolder folder{L"tessel-app-recording"};
 };
 
-// The file name field of the Explorer-style dialog (cmb13).
-constexpr int kNameField = 0x47C;
-
-// search: the window to pass over, then the file dialog found.
-BOOL CALLBACK FindFileDialog(HWND window, LPARAM context)
+// Answers the common Save dialog on the window's thread with a file name:
+// types it into the name field (an edit inside a combo box) and saves.
+struct SaveDialogAnswerer
 {
-    auto* search = reinterpret_cast<std::pair<HWND, HWND>*>(context);
-    if (window == search->first || !IsWindowVisible(window) || !GetDlgItem(window, kNameField))
-        return TRUE;
-    search->second = window;
-    return FALSE;
-}
-
-// Answers the common Save or Open dialog of the main window's thread with a
-// file name: types it into the name field (an edit inside a combo box) and
-// presses OK.
-void AnswerFileDialog(HWND mainWindow, const std::wstring& path)
-{
-    std::pair<HWND, HWND> search{mainWindow, nullptr};
-    const DWORD thread = GetWindowThreadProcessId(mainWindow, nullptr);
-    for (int waited = 0; waited < 20000 && !search.second; waited += 20) {
-        Sleep(20);
-        EnumThreadWindows(thread, FindFileDialog, reinterpret_cast<LPARAM>(&search));
+    SaveDialogAnswerer(DWORD thread, HWND mainWindow, std::wstring path)
+        : thread_(thread), mainWindow_(mainWindow), path_(std::move(path)),
+          answerer_([this] { Answer(); })
+    {
     }
-    HWND dialog = search.second;
-    HWND combo = dialog
-                     ? FindWindowExW(GetDlgItem(dialog, kNameField), nullptr, L"ComboBox", nullptr)
-                     : nullptr;
-    HWND edit = combo ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : nullptr;
-    if (!edit)
-        return;
-    SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_NORMAL,
-                        5000, nullptr);
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-}
+    void Join() { answerer_.Join(); }
+
+private:
+    static BOOL CALLBACK Find(HWND window, LPARAM context)
+    {
+        auto* self = reinterpret_cast<SaveDialogAnswerer*>(context);
+        if (window == self->mainWindow_ || !IsWindowVisible(window) ||
+            !GetDlgItem(window, kNameField))
+            return TRUE;
+        self->dialog_ = window;
+        return FALSE;
+    }
+    void Answer()
+    {
+        for (int waited = 0; waited < 20000 && !dialog_; waited += 20) {
+            Sleep(20);
+            EnumThreadWindows(thread_, Find, reinterpret_cast<LPARAM>(this));
+        }
+        HWND combo =
+            dialog_ ? FindWindowExW(GetDlgItem(dialog_, kNameField), nullptr, L"ComboBox", nullptr)
+                    : nullptr;
+        HWND edit = combo ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : nullptr;
+        if (!edit)
+            return;
+        SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path_.c_str()),
+                            SMTO_NORMAL, 5000, nullptr);
+        PostMessageW(dialog_, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+
+    // The file name field of the Explorer-style dialog (cmb13).
+    static constexpr int kNameField = 0x47C;
+    DWORD thread_;
+    HWND mainWindow_;
+    std::wstring path_;
+    HWND dialog_ = nullptr;
+    BoundedThread answerer_;
+};
 
 } // namespace
 
@@ -142,9 +149,15 @@ TEST_CASE("a recording of an event storm while a sensor comes and goes has every
         REQUIRE(AddTestSensor(f.sim, number, StormSensorName(number).c_str(), fields) == 1);
     f.Open();
     const std::wstring path = f.folder / L"storm.csv";
+    const std::wstring plainTitle = WindowText(f.window.Window());
 
-    const std::vector<LONG> raisedBefore = RaisedReports(f.sim);
+    std::vector<LONG> raisedBefore;
+    for (unsigned number = 1; number <= kStormSensors; ++number) {
+        const GUID id = TestSensorId(number);
+        raisedBefore.push_back(f.sim.RaisedReports(&id));
+    }
     REQUIRE(f.StartRecording(path) == 1);
+    CHECK(WindowText(f.window.Window()) == plainTitle + L" - Recording to storm.csv");
     REQUIRE(f.sim.SetStorm(1000) == 1);
     // Every arrival and departure rebuilds the window's tree and enumerates
     // the sensors again while the storm goes on.
@@ -165,30 +178,34 @@ TEST_CASE("a recording of an event storm while a sensor comes and goes has every
     InterlockedExchange(&stop, 1);
     churn.Join();
     REQUIRE(f.sim.SetStorm(0) == 1);
-    WaitUntilQuiet(f.sim);
+    DeliveredWhenQuiet(f.sim);
     REQUIRE(f.window.Send([&] { f.window.App()->StopRecording(); }) == 1);
+    CHECK(WindowText(f.window.Window()) == plainTitle);
+    CHECK_FALSE(f.IsRecording());
     CHECK(visits > 10);
 
     std::vector<std::vector<std::string>> rows;
     REQUIRE(python.CsvRows(ReadWholeFile(path), rows));
     REQUIRE(rows.size() > 1);
     CHECK(rows[0] == std::vector<std::string>{"Time", "Sensor", "Sensor ID", "Field", "Value"});
-    // Whole rows counted by sensor name, the others under the empty name.
     std::map<std::string, size_t> rowsPerSensor;
+    size_t malformed = 0;
     for (size_t i = 1; i < rows.size(); ++i) {
         const std::vector<std::string>& row = rows[i];
         const bool whole =
             row.size() == 5 && row[0].size() == 30 && row[2].size() == 38 &&
             (row[3] == "LATITUDE DEGREES" || (row[3] == "CITY" && row[4] == "Seattle"));
-        ++rowsPerSensor[whole ? row[1] : std::string()];
+        malformed += whole ? 0 : 1;
+        if (whole)
+            ++rowsPerSensor[row[1]];
     }
-    CHECK(rowsPerSensor.count(std::string()) == 0);
-    const std::vector<LONG> raisedAfter = RaisedReports(f.sim);
+    CHECK(malformed == 0);
     for (unsigned number = 1; number <= kStormSensors; ++number) {
-        const LONG raised = raisedAfter[number - 1] - raisedBefore[number - 1];
+        const GUID id = TestSensorId(number);
+        const LONG raised = f.sim.RaisedReports(&id) - raisedBefore[number - 1];
         CAPTURE(number);
         CHECK(raised > 1000);
-        CHECK(rowsPerSensor[Narrow(StormSensorName(number), CP_UTF8)] ==
+        CHECK(rowsPerSensor[Utf8(StormSensorName(number))] ==
               static_cast<size_t>(raised) * kFieldsPerSensor);
     }
 }
@@ -201,8 +218,7 @@ TEST_CASE("Ctrl+R records to the file asked for until Ctrl+R again, Ctrl+O shows
     f.Open();
     const std::wstring path = f.folder / L"asked here.csv";
     const std::wstring plainTitle = WindowText(f.window.Window());
-    HWND main = f.window.Window();
-    BoundedThread answerer([&] { AnswerFileDialog(main, path); });
+    SaveDialogAnswerer answerer(f.WindowThread(), f.window.Window(), path);
     REQUIRE(f.window.PressInTree('R', true) == 1);
     answerer.Join();
     REQUIRE(WaitUntil(
@@ -224,7 +240,7 @@ TEST_CASE("Ctrl+R records to the file asked for until Ctrl+R again, Ctrl+O shows
     const std::wstring closed = f.folder / L"closed.csv";
     REQUIRE(f.StartRecording(closed) == 1);
     f.Fire(4);
-    BoundedThread opener([&] { AnswerFileDialog(main, path); });
+    SaveDialogAnswerer opener(f.WindowThread(), f.window.Window(), path);
     REQUIRE(f.window.PressInTree('O', true) == 1);
     opener.Join();
     HWND shown = nullptr;
@@ -254,37 +270,40 @@ TEST_CASE("a recording whose file fails tells the user once and the title shows 
     f.Open();
     const std::wstring plainTitle = WindowText(f.window.Window());
 
-    // A file that cannot be made.
-    const std::wstring missing = f.folder / L"no such folder\\values.csv";
-    DialogAnswerer refusal({IDOK}, {}, false, f.WindowThread(), f.window.Window());
-    CHECK(f.StartRecording(missing) == 0);
-    REQUIRE(refusal.AllAnswered(20000));
-    REQUIRE(refusal.Dialogs().size() == 1);
-    CHECK(refusal.Dialogs()[0].text.find(L"could not be started") != std::wstring::npos);
-    CHECK_FALSE(f.IsRecording());
-    CHECK(WindowText(f.window.Window()) == plainTitle);
+    SUBCASE("the target goes away in the middle")
+    {
+        DialogAnswerer answerer({IDOK}, {}, false, f.WindowThread(), f.window.Window());
+        REQUIRE(f.StartRecording(pipe.Path()) == 1);
+        for (int round = 0; round < 400 && f.IsRecording(); ++round) {
+            f.Fire(10);
+            Sleep(20);
+        }
+        CHECK_FALSE(f.IsRecording());
+        REQUIRE(answerer.AllAnswered(20000));
+        const std::vector<DialogAnswerer::Seen>& seen = answerer.Dialogs();
+        REQUIRE(seen.size() == 1);
+        CHECK(seen[0].title == L"Record Values");
+        CHECK(seen[0].text.find(L"Recording stopped") == 0);
+        CHECK(seen[0].text.find(pipe.Path()) != std::wstring::npos);
+        CHECK(WindowText(f.window.Window()) == plainTitle);
 
-    // The target goes away in the middle.
-    DialogAnswerer answerer({IDOK}, {}, false, f.WindowThread(), f.window.Window());
-    REQUIRE(f.StartRecording(pipe.Path()) == 1);
-    for (int round = 0; round < 400 && f.IsRecording(); ++round) {
+        // Later reports record nothing and tell nothing more.
+        DialogAnswerer watcher({IDOK}, {}, false, f.WindowThread(), f.window.Window());
         f.Fire(10);
-        Sleep(20);
+        Sleep(3 * kRecordingFlushMs);
+        REQUIRE(f.window.Settle() == 1);
+        CHECK_FALSE(f.IsRecording());
+        CHECK_FALSE(watcher.AllAnswered(0));
     }
-    CHECK_FALSE(f.IsRecording());
-    REQUIRE(answerer.AllAnswered(20000));
-    const std::vector<DialogAnswerer::Seen>& seen = answerer.Dialogs();
-    REQUIRE(seen.size() == 1);
-    CHECK(seen[0].title == L"Record Values");
-    CHECK(seen[0].text.find(L"Recording stopped") == 0);
-    CHECK(seen[0].text.find(pipe.Path()) != std::wstring::npos);
-    CHECK(WindowText(f.window.Window()) == plainTitle);
-
-    // Later reports record nothing and tell nothing more.
-    DialogAnswerer watcher({IDOK}, {}, false, f.WindowThread(), f.window.Window());
-    f.Fire(10);
-    Sleep(3 * kRecordingFlushMs);
-    REQUIRE(f.window.Settle() == 1);
-    CHECK_FALSE(f.IsRecording());
-    CHECK_FALSE(watcher.AllAnswered(0));
+    SUBCASE("a file that cannot be made")
+    {
+        const std::wstring missing = f.folder / L"no such folder\\values.csv";
+        DialogAnswerer answerer({IDOK}, {}, false, f.WindowThread(), f.window.Window());
+        CHECK(f.StartRecording(missing) == 0);
+        REQUIRE(answerer.AllAnswered(20000));
+        REQUIRE(answerer.Dialogs().size() == 1);
+        CHECK(answerer.Dialogs()[0].text.find(L"could not be started") != std::wstring::npos);
+        CHECK_FALSE(f.IsRecording());
+        CHECK(WindowText(f.window.Window()) == plainTitle);
+    }
 }

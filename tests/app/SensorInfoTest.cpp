@@ -58,9 +58,9 @@ TEST_CASE("sensor rows: the state in the value column, a blank name kept apart")
 TEST_CASE("the tree shows each sensor's state and follows its changes in place")
 {
     MainWindowFixture f;
+    const wchar_t* names[] = {L"S0", L"S1", L"S2", L"S3", L"S4", L"S5"};
     for (int state = 0; state < 6; ++state)
-        REQUIRE(
-            AddTestSensor(f.sim, state + 1, (L"S" + std::to_wstring(state)).c_str(), {}, state));
+        REQUIRE(AddTestSensor(f.sim, state + 1, names[state], {}, state));
     f.AddGps(7, L"Late Fix", L"VT_R8, 47.6", 3 /* initializing */);
     f.Open();
     std::vector<TreeRow> before = f.window.SettledTree();
@@ -69,22 +69,25 @@ TEST_CASE("the tree shows each sensor's state and follows its changes in place")
                                                           L"S4\tAccess denied", L"S5\tError",
                                                           L"Late Fix\tInitializing"});
 
-    // A new state alone changes only the row's text.
-    REQUIRE(f.window.WaitForIdle() == 1);
-    const LONG messages = f.window.ChangeMessages();
-    const GUID id = TestSensorId(2);
-    REQUIRE(f.sim.FireStateChanged(&id, 5) == 1);
-    std::vector<TreeRow> after = f.window.SettledTree();
-    CHECK(f.window.ChangeMessages() == messages + 1);
-    CHECK(Handles(after) == Handles(before));
-    CHECK(SensorRows(after)[1] == L"S1\tError");
-
-    // A sensor that becomes ready shows its data with its state.
-    const GUID lateId = TestSensorId(7);
-    REQUIRE(f.sim.FireStateChanged(&lateId, 0) == 1);
-    const std::vector<std::wstring> texts = Texts(f.window.SettledTree());
-    CHECK(texts.back() == L"CITY\tSeattle");
-    CHECK(std::find(texts.begin(), texts.end(), L"Late Fix\tReady") != texts.end());
+    SUBCASE("a new state alone changes only the row's text")
+    {
+        REQUIRE(f.window.WaitForIdle() == 1);
+        const LONG messages = f.window.ChangeMessages();
+        const GUID id = TestSensorId(2);
+        REQUIRE(f.sim.FireStateChanged(&id, 5) == 1);
+        std::vector<TreeRow> after = f.window.SettledTree();
+        CHECK(f.window.ChangeMessages() == messages + 1);
+        CHECK(Handles(after) == Handles(before));
+        CHECK(SensorRows(after)[1] == L"S1\tError");
+    }
+    SUBCASE("a sensor that becomes ready shows its data with its state")
+    {
+        const GUID id = TestSensorId(7);
+        REQUIRE(f.sim.FireStateChanged(&id, 0) == 1);
+        std::vector<std::wstring> after = Texts(f.window.SettledTree());
+        CHECK(after.back() == L"CITY\tSeattle");
+        CHECK(std::find(after.begin(), after.end(), L"Late Fix\tReady") != after.end());
+    }
 }
 
 TEST_CASE("the properties dialog: every property, named and formatted, values explained, with "
@@ -118,13 +121,15 @@ TEST_CASE("the properties dialog: every property, named and formatted, values ex
     CHECK(WindowText(dialog) == L"Vendor Sensor Properties");
 
     std::vector<std::wstring> rows = f.PropertyRows(dialog);
-    const std::vector<std::wstring> head = {L"Sensor ID\t{7E550001-2345-5432-9000-000000000002}",
-                                            L"Type\t{0BADF00D-1234-4321-A001-020304050607}",
-                                            L"Category\tLOCATION",
-                                            L"State\tReady",
-                                            L"Report rate\t0.0 reports/s",
-                                            L"Last report\tNone yet",
-                                            L"Properties"};
+    const std::vector<std::wstring> head = {
+        L"Sensor ID\t{7E550001-2345-5432-9000-000000000002}",
+        L"Type\t{0BADF00D-1234-4321-A001-020304050607}",
+        L"Category\tLOCATION",
+        L"State\tReady",
+        L"Report rate\t0.0 reports/s",
+        L"Last report\tNone yet",
+        L"Properties",
+    };
     REQUIRE(rows.size() > head.size());
     CHECK(std::vector<std::wstring>(rows.begin(), rows.begin() + head.size()) == head);
     // The last two: the simulator's defaults for a type it does not know.
@@ -164,19 +169,24 @@ TEST_CASE("Alt+Enter opens the selected row's sensor's properties, which follow 
     CHECK(WindowText(dialog) == L"Roaming GPS Properties");
     const GUID id = TestSensorId(1);
 
-    // A new state is shown.
-    REQUIRE(f.sim.FireStateChanged(&id, 2) == 1);
-    std::vector<std::wstring> rows = f.PropertyRows(dialog);
-    REQUIRE(rows.size() > 3);
-    CHECK(rows[3] == L"State\tNo data");
-
-    // Once it leaves, it says so instead of what the sensor said.
-    const std::vector<std::wstring> gone = {L"This sensor is no longer connected."};
-    REQUIRE(f.sim.RemoveSensor(&id) == 1);
-    CHECK(f.PropertyRows(dialog) == gone);
-    // Another sensor's data changes nothing about that.
-    REQUIRE(f.FireData(2) == 1);
-    CHECK(f.PropertyRows(dialog) == gone);
+    SUBCASE("a new state is shown")
+    {
+        REQUIRE(f.sim.FireStateChanged(&id, 2) == 1);
+        std::vector<std::wstring> rows = f.PropertyRows(dialog);
+        REQUIRE(rows.size() > 3);
+        CHECK(rows[3] == L"State\tNo data");
+    }
+    SUBCASE("once it leaves, it says so instead of what the sensor said")
+    {
+        REQUIRE(f.sim.RemoveSensor(&id) == 1);
+        CHECK(f.PropertyRows(dialog) ==
+              std::vector<std::wstring>{L"This sensor is no longer connected."});
+        // Another sensor's data changes nothing about that.
+        const GUID other = TestSensorId(2);
+        REQUIRE(f.sim.FireDataUpdated(&other) == 1);
+        CHECK(f.PropertyRows(dialog) ==
+              std::vector<std::wstring>{L"This sensor is no longer connected."});
+    }
     f.CloseProperties(dialog);
 }
 
@@ -191,29 +201,34 @@ TEST_CASE("\"Request Access\" asks once, for the selected sensor, over the main 
     REQUIRE(rows.size() == 5);
     CHECK(rows[1] == L"Secured GPS\tAccess denied");
     CHECK(rows[2] == L"Open GPS\tReady");
-    // A sensor with access offers no request.
-    REQUIRE(f.window.Select(L"Open GPS") == 1);
-    CHECK(ChooseFromTreeMenu(f.window, -1, 0) == TreeMenuItems());
-    CHECK(f.sim.PermissionRequests(nullptr) == 0);
-
-    // Refused, it stays denied and is asked no more than once.
+    const std::vector<std::wstring> deniedMenu = TreeMenuItems(true);
     const GUID id = TestSensorId(1);
-    REQUIRE(f.sim.SetAccessAnswer(&id, 0) == 1);
-    REQUIRE(f.window.Select(L"Secured GPS") == 1);
-    CHECK(ChooseFromTreeMenu(f.window, -1, 3) == TreeMenuItems(true));
-    REQUIRE(f.window.WaitForIdle() == 1);
-    CHECK(f.sim.PermissionRequests(nullptr) == 1);
-    CHECK(Texts(f.window.SettledTree())[1] == L"Secured GPS\tAccess denied");
 
-    // Granted when asked again: the sensor turns ready and shows its data.
-    REQUIRE(f.sim.SetAccessAnswer(&id, 1) == 1);
-    REQUIRE(f.window.Select(L"Secured GPS") == 1);
-    CHECK(ChooseFromTreeMenu(f.window, -1, 3) == TreeMenuItems(true));
-    rows = Texts(f.window.SettledTree());
-    HWND parent = nullptr;
-    CHECK(f.sim.PermissionRequests(&parent) == 2);
-    CHECK(parent == f.window.Window());
-    REQUIRE(rows.size() == 7);
-    CHECK(rows[1] == L"Secured GPS\tReady");
-    CHECK(rows[2] == L"LATITUDE DEGREES\t47.600000");
+    SUBCASE("granted: the sensor turns ready and shows its data")
+    {
+        REQUIRE(f.window.Select(L"Secured GPS") == 1);
+        CHECK(ChooseFromTreeMenu(f.window, -1, 3) == deniedMenu);
+        rows = Texts(f.window.SettledTree());
+        HWND parent = nullptr;
+        CHECK(f.sim.PermissionRequests(&parent) == 1);
+        CHECK(parent == f.window.Window());
+        REQUIRE(rows.size() == 7);
+        CHECK(rows[1] == L"Secured GPS\tReady");
+        CHECK(rows[2] == L"LATITUDE DEGREES\t47.600000");
+    }
+    SUBCASE("refused: it stays denied and is not asked again")
+    {
+        REQUIRE(f.sim.SetAccessAnswer(&id, 0) == 1);
+        REQUIRE(f.window.Select(L"Secured GPS") == 1);
+        CHECK(ChooseFromTreeMenu(f.window, -1, 3) == deniedMenu);
+        REQUIRE(f.window.WaitForIdle() == 1);
+        CHECK(f.sim.PermissionRequests(nullptr) == 1);
+        CHECK(Texts(f.window.SettledTree())[1] == L"Secured GPS\tAccess denied");
+    }
+    SUBCASE("a sensor with access offers no request")
+    {
+        REQUIRE(f.window.Select(L"Open GPS") == 1);
+        CHECK(ChooseFromTreeMenu(f.window, -1, 0) == TreeMenuItems());
+        CHECK(f.sim.PermissionRequests(nullptr) == 0);
+    }
 }
